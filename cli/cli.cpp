@@ -1,0 +1,48 @@
+#include "cli.h"
+
+#include <ostream>
+
+#ifndef GLIMMERSET_VERSION
+#define GLIMMERSET_VERSION "0.01"
+#endif
+
+namespace {
+
+constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]\n"
+                               "\n"
+                               "Renders and checks Glimmerset fractal scripts without a display.\n"
+                               "\n"
+                               "Commands:\n"
+                               "  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA\n"
+                               "        compile a formula, print its code and run it\n"
+                               "\n"
+                               "Options:\n"
+                               "  -h, --help     show this help and exit\n"
+                               "  -V, --version  show the version and exit\n"
+                               "\n"
+                               "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n";
+
+} // namespace
+
+int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    if (args.empty()) {
+        err << "glimmerset-cli: no command given; try 'glimmerset-cli --help'\n";
+        return kExitUsage;
+    }
+    const std::string& command = args.front();
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "-h" || command == "--help" || command == "help") {
+        out << kUsage;
+        return kExitOk;
+    }
+    if (command == "-V" || command == "--version") {
+        out << "glimmerset-cli " GLIMMERSET_VERSION "\n";
+        return kExitOk;
+    }
+    if (command == "eval") {
+        return RunEval(rest, out, err);
+    }
+    err << "glimmerset-cli: unknown command '" << command << "'; try 'glimmerset-cli --help'\n";
+    return kExitUsage;
+}

@@ -1,0 +1,156 @@
+#include "formula.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(Compiler, GoldenCode)
+{
+    struct Row {
+        const char* text;
+        const char* dump;
+    };
+    const Row rows[] = {
+        { "z = z * z + C;", "(200,5,1) (201,5,1) (200,3,201) (201,5,100) (200,1,201) (1,5,200) (0,5,1)" },
+        { "z = z * z + C", "(200,5,1) (201,5,1) (200,3,201) (201,5,100) (200,1,201) (1,5,200) (0,5,1)" },
+        { "norm(z) > 100;", "(201,5,1) (201,21,-1) (202,5,200) (201,9,202) (0,5,201)" },
+        { "V_iter_n / V_iter_max;", "(200,5,1) (201,5,2) (200,4,201) (0,5,200)" },
+        { "-2^2", "(201,5,200) (201,0,-1) (202,5,200) (201,12,202) (0,5,201)" },
+        { "2^-1", "(202,5,200) (203,5,201) (203,0,-1) (202,12,203) (0,5,202)" },
+        { "2^3^2", "(202,5,200) (203,5,201) (202,12,203) (203,5,200) (202,12,203) (0,5,202)" },
+        { "(1+2)i", "(202,5,200) (203,5,201) (202,1,203) (202,13,-1) (0,5,202)" },
+        { "z = (z > 1);", "(201,5,1) (202,5,200) (201,9,202) (1,5,201) (0,5,1)" },
+        { "sin(cos(z))", "(200,5,1) (200,27,-1) (200,26,-1) (0,5,200)" },
+        { "z = 1; z + 1;", "(201,5,200) (1,5,201) (0,5,1) (201,5,1) (202,5,200) (201,1,202) (0,5,201)" },
+        { "= z", "(200,5,1) (0,5,200)" },
+        { ";", "" },
+        { "()", "" },
+        { "z;;", "(200,5,1) (0,5,200)" },
+    };
+    for (const Row& row : rows) {
+        CFormula formula;
+        std::string error = "untouched";
+        EXPECT_EQ(formula.Compile(row.text, error), 0) << row.text;
+        EXPECT_EQ(error, "untouched") << row.text;
+        EXPECT_EQ(formula.Dump(), row.dump) << row.text;
+        EXPECT_EQ(formula.GetText(), row.text) << row.text;
+        EXPECT_TRUE(formula.Verify()) << row.text;
+    }
+}
+
+TEST(Compiler, Errors)
+{
+    struct Row {
+        const char* text;
+        int code;
+        const char* message;
+    };
+    const Row rows[] = {
+        { "", 10, "公式为空" },
+        { "  \n\t\r ", 10, "公式为空" },
+        { "C = 1;", 8, "错误的赋值语句" },
+        { "2 = z;", 8, "错误的赋值语句" },
+        { "+ = z;", 8, "错误的赋值语句" },
+        { "z = z > 1;", 6, "编译错误" },
+        { "z > 1 > 0;", 6, "编译错误" },
+        { "--z", 6, "编译错误" },
+        { "-=z", 8, "错误的赋值语句" },
+        { "z+-=1", 6, "编译错误" },
+        { "z z;", 6, "编译错误" },
+        { "(z", 6, "编译错误" },
+        { "z)", 6, "编译错误" },
+        { "sin(z > 1)", 6, "编译错误" },
+        { "sin(z = 1)", 6, "编译错误" },
+        { "z = V1 = 2;", 6, "编译错误" },
+        { "z = 1 2;", 6, "编译错误" },
+        { "2ii", 6, "编译错误" },
+        { "2i z", 6, "编译错误" },
+        { "2i-1", 6, "编译错误" },
+        { "(z)(z)", 6, "编译错误" },
+        { "sin()", 4, "缺少数据" },
+        { "z +;", 4, "缺少数据" },
+        { "*z", 4, "缺少数据" },
+        { "-", 4, "缺少数据" },
+        { "z =;", 4, "缺少数据" },
+        { "x", 2, "非法字符" },
+        { "z ! 1", 2, "非法字符" },
+        { "2e+5", 2, "非法字符" },
+    };
+    for (const Row& row : rows) {
+        CFormula formula;
+        std::string error;
+        EXPECT_EQ(formula.Compile(row.text, error), row.code) << row.text;
+        EXPECT_EQ(error, row.message) << row.text;
+        EXPECT_EQ(formula.GetText(), "") << row.text;
+        EXPECT_TRUE(formula.Verify()) << row.text;
+    }
+}
+
+TEST(Compiler, Capacities)
+{
+    std::string error;
+    // 512 statements "z;" are exactly 1024 tokens and 1024 instructions, the densest code there is:
+    // no token emits more than one instruction on average, so the instruction cap holds at the token cap.
+    std::string full;
+    for (int i = 0; i < 512; ++i) {
+        full += "z;";
+    }
+    CFormula formula;
+    EXPECT_EQ(formula.Compile(full, error), 0);
+    EXPECT_EQ(formula.GetInstructionCount(), 1024);
+    EXPECT_TRUE(formula.Verify());
+    EXPECT_EQ(formula.Compile(full + "z", error), 1) << "1025 tokens";
+    EXPECT_EQ(error, "临时变量溢出");
+
+    // The final ";" counts: it is appended only when there is room.
+    std::string sum = "z";
+    for (int i = 0; i < 511; ++i) {
+        sum += "+z";
+    }
+    ASSERT_EQ(sum.size(), 1023u);
+    EXPECT_EQ(formula.Compile(sum + ";", error), 0) << "1024 tokens with the final ;";
+    EXPECT_EQ(formula.Compile("-" + sum, error), 1) << "1024 tokens and no room for the final ;";
+
+    // 1023 literals leave room for one temporary: the second operand overflows the scratch area.
+    std::string literals;
+    for (int i = 0; i < 1023; ++i) {
+        literals += std::to_string(i) + ' ';
+    }
+    error.clear();
+    EXPECT_EQ(formula.Compile(literals, error), 1);
+    EXPECT_EQ(error, "临时变量溢出");
+
+    // Deep nesting stays inside the operator stack and the scratch area.
+    std::string nested = std::string(500, '(') + "z" + std::string(500, ')');
+    EXPECT_EQ(formula.Compile(nested, error), 0);
+    EXPECT_EQ(formula.GetInstructionCount(), 2);
+}
+
+TEST(Compiler, ConstantsCarryOver)
+{
+    std::string error;
+    CFormula formula;
+    ASSERT_EQ(formula.Compile("C1*z", error), 0);
+    ASSERT_TRUE(formula.SetConstant(formula.FindConstant("C1"), { 5, 1 }));
+
+    ASSERT_EQ(formula.Compile("C1*z + C2", error), 0);
+    EXPECT_EQ(formula.GetConstant(formula.FindConstant("C1")).re, 5);
+    EXPECT_EQ(formula.GetConstant(formula.FindConstant("C1")).im, 1);
+    EXPECT_EQ(formula.GetConstant(formula.FindConstant("C2")).re, 0);
+    ASSERT_TRUE(formula.SetConstant(formula.FindConstant("C2"), { 7, 0 }));
+
+    // C2 moves from slot 101 to slot 100 and keeps its value; C1 is dropped.
+    ASSERT_EQ(formula.Compile("C2*z", error), 0);
+    EXPECT_EQ(formula.FindConstant("C1"), -1);
+    EXPECT_EQ(formula.FindConstant("C2"), 0);
+    EXPECT_EQ(formula.GetConstant(0).re, 7);
+
+    // A failed compilation loses the values: the next success starts them at 0.
+    EXPECT_NE(formula.Compile("C2*", error), 0);
+    ASSERT_EQ(formula.Compile("C2*z", error), 0);
+    EXPECT_EQ(formula.GetConstant(0).re, 0);
+}
+
+} // namespace
