@@ -71,12 +71,14 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             }
             const size_t eq = value.find('=');
             Complex number;
-            if (eq == 0 || eq == std::string::npos || !ParseComplex(std::string_view(value).substr(eq + 1), number)) {
+            if (eq == 0 || eq == std::string::npos
+                || !ParseComplex(std::string_view(value).substr(eq + 1), number)) {
                 return Usage(err, "'--set' needs NAME=RE[,IM], not '" + value + "'");
             }
             sets.emplace_back(value.substr(0, eq), number);
         } else if (arg.size() > 1 && arg[0] == '-') {
-            return Usage(err, "unknown option '" + arg + "' (put '--' before a formula that begins with '-')");
+            return Usage(
+                err, "unknown option '" + arg + "' (put '--' before a formula that begins with '-')");
         } else {
             formulaText = &arg;
         }

@@ -21,17 +21,17 @@ constexpr std::string_view kRelNone = "EEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEEE";
 constexpr std::string_view kRelFunc = "<<<<<EEEEEEE<<<=<<<<<<<<<<<<<<<<E";
 
 constexpr std::string_view kRelations[kOpCount] = {
-    kRelNeg,                                                        // 0 unary -
-    kRelAdd, kRelAdd,                                               // 1 +, 2 binary -
-    kRelMul, kRelMul,                                               // 3 *, 4 /
-    kRelCmp, kRelCmp, kRelCmp, kRelCmp, kRelCmp, kRelCmp, kRelCmp, // 5 = and the comparisons
-    kRelPow,                                                        // 12 ^
-    kRelImag,                                                       // 13 suffix i
-    kRelOpen,                                                       // 14 (
-    kRelNone,                                                       // 15 )
+    kRelNeg,                                                                        // 0 unary -
+    kRelAdd, kRelAdd,                                                               // 1 +, 2 binary -
+    kRelMul, kRelMul,                                                               // 3 *, 4 /
+    kRelCmp, kRelCmp, kRelCmp, kRelCmp, kRelCmp, kRelCmp, kRelCmp,                  // 5 = and the comparisons
+    kRelPow,                                                                        // 12 ^
+    kRelImag,                                                                       // 13 suffix i
+    kRelOpen,                                                                       // 14 (
+    kRelNone,                                                                       // 15 )
     kRelFunc, kRelFunc, kRelFunc, kRelFunc, kRelFunc, kRelFunc, kRelFunc, kRelFunc, // 16..31
     kRelFunc, kRelFunc, kRelFunc, kRelFunc, kRelFunc, kRelFunc, kRelFunc, kRelFunc,
-    kRelNone,                                                       // 32 ;
+    kRelNone, // 32 ;
 };
 
 consteval bool AllRowsComplete()
@@ -138,7 +138,8 @@ int CFormula::Parse(const std::vector<int32_t>& tokens, int literalCount, std::s
                 if (m_nScratchCount >= kScratchCapacity) {
                     return fail(kErrTempOverflow);
                 }
-                const bool assignmentTarget = token < kVariableCapacity && i + 1 < count && tokens[i + 1] == kAssign;
+                const bool assignmentTarget
+                    = token < kVariableCapacity && i + 1 < count && tokens[i + 1] == kAssign;
                 if (!assignmentTarget) {
                     if (!Emit(kFirstScratchSlot + m_nScratchCount, kOpCopy, token)) {
                         return fail(kErrInstructionOverflow);

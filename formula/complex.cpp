@@ -85,8 +85,8 @@ Complex Sqrt(Complex a)
         return { rho, rho };
     }
     // In the scaled range |x| + rho cannot overflow; sqrt(2^e) is exactly 2^(e/2) for e = +-2.
-    const double w = std::ldexp(std::sqrt((std::ldexp(std::fabs(a.re), -m.exponent) + m.scaled) / 2.0),
-        m.exponent / 2);
+    const double w
+        = std::ldexp(std::sqrt((std::ldexp(std::fabs(a.re), -m.exponent) + m.scaled) / 2.0), m.exponent / 2);
     if (a.re >= 0.0) {
         return { w, a.im / (2.0 * w) };
     }

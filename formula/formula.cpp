@@ -8,17 +8,17 @@ const char* CompileMessage(int code)
 {
     // One message per result code, indexed by the code.
     static const char* const kMessages[] = {
-        "",                 // 0 success
-        "临时变量溢出",     // 1 token list or scratch area full
-        "非法字符",         // 2 a character that starts no token
+        "",                   // 0 success
+        "临时变量溢出",       // 1 token list or scratch area full
+        "非法字符",           // 2 a character that starts no token
         kMsgVariableOverflow, // 3 (constants: kMsgConstantOverflow)
-        "缺少数据",         // 4 an operator without its operands
-        "未知运算符",       // 5 reduction of a code above 13
-        "编译错误",         // 6 syntax error
-        "内部编译错误",     // 7 a relation the matrix cannot hold
-        "错误的赋值语句",   // 8 assignment to something that is not a variable
-        "运算符号溢出",     // 9 more than 1024 instructions
-        "公式为空",         // 10 no token at all
+        "缺少数据",           // 4 an operator without its operands
+        "未知运算符",         // 5 reduction of a code above 13
+        "编译错误",           // 6 syntax error
+        "内部编译错误",       // 7 a relation the matrix cannot hold
+        "错误的赋值语句",     // 8 assignment to something that is not a variable
+        "运算符号溢出",       // 9 more than 1024 instructions
+        "公式为空",           // 10 no token at all
     };
     if (code < 0 || code >= static_cast<int>(std::size(kMessages))) {
         return "";

@@ -15,13 +15,13 @@ struct LexState {
 // ORDER: states 'A' to 'H'.
 constexpr LexState kStates[] = {
     { "0123456789+-*/()=^i;<>! \t\r\n", "BBBBBBBBBBHHHHHHHHHHHHHAAAA" }, // A between tokens
-    { "0123456789.e", "BBBBBBBBBBCEA" },                               // B integer digits
-    { "0123456789", "DDDDDDDDDDA" },                                   // C after the point
-    { "0123456789e", "DDDDDDDDDDEA" },                                 // D fraction digits
-    { "0123456789-", "FFFFFFFFFFGA" },                                 // E after "e"
-    { "0123456789", "FFFFFFFFFFA" },                                   // F exponent digits
-    { "0123456789", "FFFFFFFFFFA" },                                   // G after "e-"
-    { "", "A" },                                                       // H after an operator
+    { "0123456789.e", "BBBBBBBBBBCEA" },                                 // B integer digits
+    { "0123456789", "DDDDDDDDDDA" },                                     // C after the point
+    { "0123456789e", "DDDDDDDDDDEA" },                                   // D fraction digits
+    { "0123456789-", "FFFFFFFFFFGA" },                                   // E after "e"
+    { "0123456789", "FFFFFFFFFFA" },                                     // F exponent digits
+    { "0123456789", "FFFFFFFFFFA" },                                     // G after "e-"
+    { "", "A" },                                                         // H after an operator
 };
 
 constexpr std::string_view kIdentifierAlphabet
@@ -203,9 +203,7 @@ int CLexer::Lex(std::vector<int32_t>& tokens, std::string& errorMessage)
                 emitNumber(mantissa * std::pow(10.0, exponentSign * exponent));
             }
             break;
-        case 'G':
-            exponentSign = -1.0;
-            [[fallthrough]];
+        case 'G': exponentSign = -1.0; [[fallthrough]];
         case 'C':
         case 'E':
             // A number may not end right after its ".", "e" or "e-": '2e+5' must not become 5.

@@ -36,7 +36,8 @@ TEST(CliEval, Outcomes)
         { { "eval", "--", "2^-1" }, 0, "0.5 0\n", "" },
         { { "eval", "--", "-2^2" }, 0, "4 0\n", "" },
         { { "eval", "2*pi" }, 0, "6.2831853071795862 0\n", "" },
-        { { "eval", "--set", "z=1", "--set", "C=1", "--runs", "3", "z = z * z + C;" }, 0, "2 0\n5 0\n26 0\n", "" },
+        { { "eval", "--set", "z=1", "--set", "C=1", "--runs", "3", "z = z * z + C;" }, 0, "2 0\n5 0\n26 0\n",
+            "" },
         { { "eval", "--set", "C=+0.5,-1e-3", "C" }, 0, "0.5 -0.001\n", "" },
         { { "eval", "--runs", "0", "z" }, 0, "", "" },
         { { "eval", "1/0" }, 0, "nan nan\n", "" },
@@ -65,7 +66,8 @@ TEST(CliEval, Outcomes)
         EXPECT_EQ(outcome.out, row.out) << text;
         EXPECT_NE(outcome.err.find(row.errContains), std::string::npos) << text << " -> " << outcome.err;
         if (row.code == 2) {
-            EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1) << "a one-line hint: " << text;
+            EXPECT_EQ(std::count(outcome.err.begin(), outcome.err.end(), '\n'), 1)
+                << "a one-line hint: " << text;
         }
     }
 }
@@ -85,7 +87,8 @@ TEST(CliEval, LocaleIndependent)
 {
     const char* previous = std::setlocale(LC_ALL, nullptr);
     const std::string saved = previous ? previous : "C";
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr && std::setlocale(LC_ALL, "fr_FR.UTF-8") == nullptr) {
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr
+        && std::setlocale(LC_ALL, "fr_FR.UTF-8") == nullptr) {
         GTEST_SKIP() << "no decimal-comma locale installed";
     }
     const Outcome outcome = RunCli({ "eval", "--set", "z=0.25", "z * 2" });

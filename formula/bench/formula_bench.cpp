@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr int kSide = 256;        // pixels per side of the default view, -1 - 1i to 1 + 1i
+constexpr int kSide = 256; // pixels per side of the default view, -1 - 1i to 1 + 1i
 constexpr int kMaxIterations = 256;
 
 void BM_DefaultFormulasPerIteration(benchmark::State& state)
@@ -45,9 +45,10 @@ void BM_DefaultFormulasPerIteration(benchmark::State& state)
         }
     }
     // Seconds per iteration (shown with its SI prefix, "n" for nanoseconds), and iterations per second.
-    state.counters["time_per_iteration"]
-        = benchmark::Counter(static_cast<double>(iterations), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-    state.counters["iterations_per_second"] = benchmark::Counter(static_cast<double>(iterations), benchmark::Counter::kIsRate);
+    state.counters["time_per_iteration"] = benchmark::Counter(
+        static_cast<double>(iterations), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    state.counters["iterations_per_second"]
+        = benchmark::Counter(static_cast<double>(iterations), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_DefaultFormulasPerIteration)->Unit(benchmark::kMillisecond);
 

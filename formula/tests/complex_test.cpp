@@ -21,8 +21,8 @@ testing::AssertionResult SameBits(const char* text, Complex got, Complex want)
         && std::bit_cast<uint64_t>(got.im) == std::bit_cast<uint64_t>(want.im)) {
         return testing::AssertionSuccess();
     }
-    return testing::AssertionFailure() << text << ": got (" << got.re << ", " << got.im << "), want (" << want.re
-                                       << ", " << want.im << ")";
+    return testing::AssertionFailure()
+        << text << ": got (" << got.re << ", " << got.im << "), want (" << want.re << ", " << want.im << ")";
 }
 
 bool Close(double got, double want, double tolerance)
@@ -44,8 +44,8 @@ testing::AssertionResult Near(const char* text, Complex got, Complex want, doubl
     if (Close(got.re, want.re, tolerance) && Close(got.im, want.im, tolerance)) {
         return testing::AssertionSuccess();
     }
-    return testing::AssertionFailure() << text << ": got (" << got.re << ", " << got.im << "), want (" << want.re
-                                       << ", " << want.im << ")";
+    return testing::AssertionFailure()
+        << text << ": got (" << got.re << ", " << got.im << "), want (" << want.re << ", " << want.im << ")";
 }
 
 struct BinaryRow {
@@ -68,7 +68,8 @@ TEST(Complex, Arithmetic)
         { "x / -0 is the NaN result", Div, { 1, 1 }, { -0.0, -0.0 }, kNaNResult, 0 },
         { "(1 + 1i) / 2i", Div, { 1, 1 }, { 0, 2 }, { 0.5, -0.5 }, 0 },
         { "(5 + 5i) / (3 - 1i)", Div, { 5, 5 }, { 3, -1 }, { 1, 2 }, 1e-15 },
-        { "Smith's scaling keeps 1e300 divisors finite", Div, { 1e300, 1e300 }, { 1e300, 1e300 }, { 1, 0 }, 0 },
+        { "Smith's scaling keeps 1e300 divisors finite", Div, { 1e300, 1e300 }, { 1e300, 1e300 }, { 1, 0 },
+            0 },
         { "(1 + 5i) < (2 + 3i)", Less, { 1, 5 }, { 2, 3 }, { 1, 0 }, 0 },
         { "(3 + 1i) > (1 + 0i)", Greater, { 3, 1 }, { 1, 0 }, { 1, 1 }, 0 },
         { "(2 + 2i) >= (2 + 3i)", GreaterEqual, { 2, 2 }, { 2, 3 }, { 1, 0 }, 0 },
@@ -104,9 +105,11 @@ TEST(Complex, Power)
         { "0 ^ -1 is the NaN result", Pow, { 0, 0 }, { -1, 0 }, kNaNResult, 0 },
         { "0 ^ 2.5 is 0", Pow, { 0, 0 }, { 2.5, 0 }, { 0, 0 }, 0 },
         { "i ^ i on the complex path", Pow, { 0, 1 }, { 0, 1 }, { std::exp(-kPi / 2), 0 }, 1e-15 },
-        { "2 ^ i with a positive real base", Pow, { 2, 0 }, { 0, 1 }, { std::cos(std::numbers::ln2), std::sin(std::numbers::ln2) }, 1e-15 },
+        { "2 ^ i with a positive real base", Pow, { 2, 0 }, { 0, 1 },
+            { std::cos(std::numbers::ln2), std::sin(std::numbers::ln2) }, 1e-15 },
         { "(-1) ^ i through log(-1 + 0i)", Pow, { -1, 0 }, { 0, 1 }, { std::exp(-kPi), 0 }, 1e-15 },
-        { "(1 + i) ^ 0.5 on the real-exponent path", Pow, { 1, 1 }, { 0.5, 0 }, { 1.0986841134678098, 0.45508986056222733 }, 1e-14 },
+        { "(1 + i) ^ 0.5 on the real-exponent path", Pow, { 1, 1 }, { 0.5, 0 },
+            { 1.0986841134678098, 0.45508986056222733 }, 1e-14 },
         { "a NaN exponent takes the real path", Pow, { 2, 0 }, { kNaN, 0 }, { kNaN, 0 }, 0 },
         { "0.5 ^ 1e10 saturates to an even power", Pow, { 0.5, 0 }, { 1e10, 0 }, { 0, 0 }, 0 },
         { "(-1) ^ 1e10 is 1", Pow, { -1, 0 }, { 1e10, 0 }, { 1, 0 }, 1e-300 },
@@ -145,8 +148,10 @@ TEST(Complex, Functions)
         { "-(1 + 0i) negates both parts", Negate, { 1, 0 }, { -1, -0.0 }, 0 },
         { "suffix i exchanges the parts", SwapParts, { 1, 2 }, { 2, 1 }, 0 },
         { "abs(3 + 4i)", Abs, { 3, 4 }, { 5, 0 }, 0 },
-        { "abs(1e300 + 1e300i) does not overflow", Abs, { 1e300, 1e300 }, { 1.4142135623730951e300, 0 }, 1e-15 },
-        { "abs(1e-300 + 1e-300i) does not underflow", Abs, { 1e-300, 1e-300 }, { 1.4142135623730951e-300, 0 }, 1e-15 },
+        { "abs(1e300 + 1e300i) does not overflow", Abs, { 1e300, 1e300 }, { 1.4142135623730951e300, 0 },
+            1e-15 },
+        { "abs(1e-300 + 1e-300i) does not underflow", Abs, { 1e-300, 1e-300 }, { 1.4142135623730951e-300, 0 },
+            1e-15 },
         { "abs with an infinite part is +inf", Abs, { kNaN, -kInf }, { kInf, 0 }, 0 },
         { "abs with a NaN part is NaN", Abs, { kNaN, 1 }, { kNaN, 0 }, 0 },
         { "abs(0)", Abs, { 0, 0 }, { 0, 0 }, 0 },
@@ -163,14 +168,17 @@ TEST(Complex, Functions)
         { "exp(-inf + NaN i) is 0", Exp, { -kInf, kNaN }, { 0, 0 }, 0 },
         { "exp(i pi)", Exp, { 0, kPi }, { -1, 1.2246467991473532e-16 }, 1e-15 },
         { "exp(710 + 1.5i) is finite though e^710 is not", Exp, { 710, 1.5 },
-            { std::cos(1.5) * std::exp(355.0) * std::exp(355.0), std::sin(1.5) * std::exp(355.0) * std::exp(355.0) }, 1e-14 },
+            { std::cos(1.5) * std::exp(355.0) * std::exp(355.0),
+                std::sin(1.5) * std::exp(355.0) * std::exp(355.0) },
+            1e-14 },
         { "log(-1 + 0i) is pi i", Log, { -1, 0 }, { 0, kPi }, 0 },
         { "log(-1 - 0i) is -pi i", Log, { -1, -0.0 }, { 0, -kPi }, 0 },
         { "log(1) is exactly 0", Log, { 1, 0 }, { 0, 0 }, 0 },
         { "log(0)", Log, { 0, 0 }, { -kInf, 0 }, 0 },
         { "log of an infinite modulus", Log, { -kInf, 0 }, { kInf, kPi }, 0 },
         { "log of NaN is the NaN result", Log, { kNaN, 0 }, kNaNResult, 0 },
-        { "log(1e300 + 1e300i)", Log, { 1e300, 1e300 }, { 690.77552789821368 + 0.34657359027997264, kPi / 4 }, 1e-15 },
+        { "log(1e300 + 1e300i)", Log, { 1e300, 1e300 }, { 690.77552789821368 + 0.34657359027997264, kPi / 4 },
+            1e-15 },
         { "log10(100)", Log10, { 100, 0 }, { 2, 0 }, 1e-15 },
         { "log10 of NaN keeps the NaN result", Log10, { 1, kNaN }, kNaNResult, 0 },
         { "sqrt(-4) is 2i", Sqrt, { -4, 0 }, { 0, 2 }, 0 },
@@ -181,7 +189,8 @@ TEST(Complex, Functions)
         { "sqrt(0)", Sqrt, { 0, 0 }, { 0, 0 }, 0 },
         { "sqrt with an infinite part is (rho, rho)", Sqrt, { -kInf, 1 }, { kInf, kInf }, 0 },
         { "sqrt with a NaN part is (rho, rho)", Sqrt, { kNaN, 1 }, { kNaN, kNaN }, 0 },
-        { "sqrt(1e308 + 1e308i) does not overflow", Sqrt, { 1e308, 1e308 }, { 1.0986841134678100e154, 4.5508986056222734e153 }, 1e-14 },
+        { "sqrt(1e308 + 1e308i) does not overflow", Sqrt, { 1e308, 1e308 },
+            { 1.0986841134678100e154, 4.5508986056222734e153 }, 1e-14 },
         { "tanh saturates without NaN", Tanh, { 400, 1 }, { 1, 0 }, 0 },
         { "tanh saturates below", Tanh, { -400, -1 }, { -1, -0.0 }, 0 },
     };
@@ -211,13 +220,16 @@ TEST(Complex, FunctionsMatchTheStandardLibrary)
         { "cosh", Cosh, [](const std::complex<double>& z) { return std::cosh(z); } },
         { "tanh", Tanh, [](const std::complex<double>& z) { return std::tanh(z); } },
     };
-    const Complex args[] = { { 0.5, 0.25 }, { -1.5, 2 }, { 3, -0.75 }, { -0.2, -3.1 }, { 7, 0.5 }, { 0.1, 0 } };
+    const Complex args[]
+        = { { 0.5, 0.25 }, { -1.5, 2 }, { 3, -0.75 }, { -0.2, -3.1 }, { 7, 0.5 }, { 0.1, 0 } };
     for (const Row& row : rows) {
         for (const Complex z : args) {
             const std::complex<double> want = row.reference({ z.re, z.im });
             const Complex got = row.fn(z);
-            EXPECT_NEAR(got.re, want.real(), 1e-13 * std::max(1.0, std::abs(want))) << row.text << '(' << z.re << ", " << z.im << ')';
-            EXPECT_NEAR(got.im, want.imag(), 1e-13 * std::max(1.0, std::abs(want))) << row.text << '(' << z.re << ", " << z.im << ')';
+            EXPECT_NEAR(got.re, want.real(), 1e-13 * std::max(1.0, std::abs(want)))
+                << row.text << '(' << z.re << ", " << z.im << ')';
+            EXPECT_NEAR(got.im, want.imag(), 1e-13 * std::max(1.0, std::abs(want)))
+                << row.text << '(' << z.re << ", " << z.im << ')';
         }
     }
 }

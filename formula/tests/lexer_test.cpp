@@ -87,11 +87,27 @@ TEST(Lexer, Tokens)
 TEST(Lexer, IllegalCharacters)
 {
     const char* const rows[] = {
-        "ex", "pix", "x1", "Z", "sin (z)", ".5", "1,2", "z＝1", "\xff",
+        "ex",
+        "pix",
+        "x1",
+        "Z",
+        "sin (z)",
+        ".5",
+        "1,2",
+        "z＝1",
+        "\xff",
         // A number may not end right after its ".", "e" or "e-".
-        "2.", "2.x", "2e", "2e-", "2e+5", "2e-x", "2.5.3",
+        "2.",
+        "2.x",
+        "2e",
+        "2e-",
+        "2e+5",
+        "2e-x",
+        "2.5.3",
         // A "!" must start "!=".
-        "!", "z!z", "z ! = 1",
+        "!",
+        "z!z",
+        "z ! = 1",
     };
     for (const char* text : rows) {
         const Lexed lexed = Lex(text);
