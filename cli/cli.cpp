@@ -15,6 +15,12 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "Commands:\n"
                                "  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA\n"
                                "        compile a formula, print its code and run it\n"
+                               "  new -o FILE.gsc\n"
+                               "        write the default script\n"
+                               "  check SCRIPT\n"
+                               "        load a script and print a summary, or why it does not load\n"
+                               "  render SCRIPT -o IMAGE [--size WxH] [--no-watermark]\n"
+                               "        render a script at its target size into an image file\n"
                                "\n"
                                "Options:\n"
                                "  -h, --help     show this help and exit\n"
@@ -42,6 +48,15 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     }
     if (command == "eval") {
         return RunEval(rest, out, err);
+    }
+    if (command == "new") {
+        return RunNew(rest, out, err);
+    }
+    if (command == "check") {
+        return RunCheck(rest, out, err);
+    }
+    if (command == "render") {
+        return RunRender(rest, out, err);
     }
     err << "glimmerset-cli: unknown command '" << command << "'; try 'glimmerset-cli --help'\n";
     return kExitUsage;

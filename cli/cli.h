@@ -15,5 +15,8 @@ enum ExitCode : int {
 // Everything the program does goes through here, so tests drive it without a process.
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// One command: its arguments after the command name.
+// The commands, each with its arguments after the command name.
 int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "numbers.h"
+#include "options.h"
 
 #include "formula.h"
 
@@ -34,58 +35,42 @@ int Usage(std::ostream& err, std::string_view problem)
 
 int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    std::vector<std::pair<std::string, Complex>> sets;
-    long long runs = 1;
-    bool printCode = false;
-    const std::string* formulaText = nullptr;
-
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const bool optionsEnded = formulaText != nullptr;
-        if (!optionsEnded && arg == "--") {
-            if (i + 2 != args.size()) {
-                return Usage(err, i + 1 == args.size() ? "missing FORMULA after '--'" : "too many arguments");
-            }
-            formulaText = &args[i + 1];
-            break;
+    ParsedOptions options;
+    std::string problem;
+    if (!ParseOptions(args, { { "--set", true }, { "--runs", true }, { "--code", false } }, options, problem)) {
+        if (problem.starts_with("unknown option")) {
+            problem += " (put '--' before a formula that begins with '-')";
         }
-        if (optionsEnded) {
-            return Usage(err, "too many arguments");
-        }
-        if (arg == "-h" || arg == "--help") {
-            out << kEvalUsage;
-            return kExitOk;
-        }
-        if (arg == "--code") {
-            printCode = true;
-        } else if (arg == "--set" || arg == "--runs") {
-            if (i + 1 == args.size()) {
-                return Usage(err, "option '" + arg + "' needs a value");
-            }
-            const std::string& value = args[++i];
-            if (arg == "--runs") {
-                if (!ParseCount(value, runs)) {
-                    return Usage(err, "'--runs' needs a whole number of at least 0, not '" + value + "'");
-                }
-                continue;
-            }
-            const size_t eq = value.find('=');
-            Complex number;
-            if (eq == 0 || eq == std::string::npos
-                || !ParseComplex(std::string_view(value).substr(eq + 1), number)) {
-                return Usage(err, "'--set' needs NAME=RE[,IM], not '" + value + "'");
-            }
-            sets.emplace_back(value.substr(0, eq), number);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            return Usage(
-                err, "unknown option '" + arg + "' (put '--' before a formula that begins with '-')");
-        } else {
-            formulaText = &arg;
-        }
+        return Usage(err, problem);
     }
-    if (formulaText == nullptr) {
+    if (options.help) {
+        out << kEvalUsage;
+        return kExitOk;
+    }
+    if (options.positional.empty()) {
         return Usage(err, "missing FORMULA");
     }
+    if (options.positional.size() > 1) {
+        return Usage(err, "too many arguments");
+    }
+    long long runs = 1;
+    std::vector<std::pair<std::string, Complex>> sets;
+    for (const auto& [name, value] : options.values) {
+        if (name == "--runs") {
+            if (!ParseCount(value, runs)) {
+                return Usage(err, "'--runs' needs a whole number of at least 0, not '" + value + "'");
+            }
+            continue;
+        }
+        const size_t eq = value.find('=');
+        Complex number;
+        if (eq == 0 || eq == std::string::npos || !ParseComplex(std::string_view(value).substr(eq + 1), number)) {
+            return Usage(err, "'--set' needs NAME=RE[,IM], not '" + value + "'");
+        }
+        sets.emplace_back(value.substr(0, eq), number);
+    }
+    const bool printCode = options.Has("--code");
+    const std::string* formulaText = &options.positional.front();
 
     CFormula formula;
     std::string message;

@@ -1,9 +1,13 @@
 #include "cli.h"
 
+#include <QCoreApplication>
+
 #include <iostream>
 
 int main(int argc, char** argv)
 {
+    // No display: a core application is enough for the image codecs' plugins.
+    QCoreApplication app(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);
     const int code = RunCommandLine(args, std::cout, std::cerr);
     std::cout.flush();

@@ -9,6 +9,13 @@ std::string FormatG17(double value)
     return std::string(buffer, result.ptr);
 }
 
+std::string FormatShortest(double value)
+{
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+    return std::string(buffer, result.ptr);
+}
+
 bool ParseDouble(std::string_view text, double& value)
 {
     if (text.starts_with('+')) {

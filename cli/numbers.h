@@ -11,6 +11,9 @@
 // printf's "%.17g": enough digits to read back the same double.
 std::string FormatG17(double value);
 
+// The shortest text that reads back to the same double: -0.78, 1e-09.
+std::string FormatShortest(double value);
+
 // A whole decimal number; an optional leading '+' is accepted. The whole text must be the number.
 bool ParseDouble(std::string_view text, double& value);
 

@@ -2,6 +2,7 @@
 
 #include "complex.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -65,6 +66,9 @@ public:
     bool SetVariable(int index, Complex value);
     Complex GetVariable(int index) const;
     int GetVariableCount() const { return m_nVariableCount; }
+    // Stores GetVariableCount() values, saved earlier from GetSlots() of the same program, back into
+    // the variables: the renderer starts every pixel from the same state.
+    void ResetVariables(const Complex* values) { std::copy_n(values, m_nVariableCount, m_values.data()); }
 
     int FindConstant(std::string_view name) const;
     int GetConstantCount() const { return m_nConstantCount; }

@@ -1,0 +1,106 @@
+#include "cli.h"
+
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+struct Outcome {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Outcome Cli(std::vector<std::string> args)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = RunCommandLine(args, out, err);
+    return { code, out.str(), err.str() };
+}
+
+class Commands : public testing::Test {
+protected:
+    std::string Path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)).toStdString(); }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(Commands, NewThenCheck)
+{
+    const Outcome created = Cli({ "new", "-o", Path("a.gsc") });
+    ASSERT_EQ(created.code, 0) << created.err;
+    const Outcome checked = Cli({ "check", Path("a.gsc") });
+    EXPECT_EQ(checked.code, 0);
+    EXPECT_EQ(checked.out, "ok: 1024 x 1024, 256 iterations, C = -0.78 - 0.15i, built-in palette\n");
+
+    QFile file(QString::fromStdString(Path("bad.gsc")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("\xB0\xE6\xB1\xBE\xBA\xC5:{Glimmerset9}\r\n");
+    file.close();
+    const Outcome bad = Cli({ "check", Path("bad.gsc") });
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_NE(bad.err.find("版本不正确"), std::string::npos) << bad.err;
+    const Outcome missing = Cli({ "check", Path("missing.gsc") });
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("打开文件失败"), std::string::npos) << missing.err;
+    EXPECT_EQ(Cli({ "new", "-o", Path("no/folder/a.gsc") }).code, 1);
+}
+
+TEST_F(Commands, Render)
+{
+    ASSERT_EQ(Cli({ "new", "-o", Path("a.gsc") }).code, 0);
+    const Outcome rendered = Cli({ "render", Path("a.gsc"), "-o", Path("a.png"), "--size", "300x150" });
+    ASSERT_EQ(rendered.code, 0) << rendered.err;
+    EXPECT_TRUE(rendered.out.starts_with("导出成功！用时[")) << rendered.out;
+    const QImage picture(QString::fromStdString(Path("a.png")));
+    ASSERT_EQ(picture.size(), QSize(300, 150));
+    ASSERT_EQ(Cli({ "render", Path("a.gsc"), "--no-watermark", "--output=" + Path("b.png"), "--size=300x150" }).code, 0);
+    const QImage plain(QString::fromStdString(Path("b.png")));
+    EXPECT_EQ(picture.pixel(0, 0), plain.pixel(0, 0));
+    int differ = 0;
+    for (int y = 150 - 63; y < 150; ++y) {
+        for (int x = 300 - 277; x < 300; ++x) {
+            differ += picture.pixel(x, y) != plain.pixel(x, y);
+        }
+    }
+    EXPECT_GT(differ, 1000) << "the watermark sits in the bottom-right corner";
+
+    const Outcome unknown = Cli({ "render", Path("a.gsc"), "-o", Path("a.xyz"), "--size", "100x100" });
+    EXPECT_EQ(unknown.code, 1);
+    EXPECT_TRUE(unknown.err.starts_with("保存文件失败！用时[")) << unknown.err;
+
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* errContains;
+    } rows[] = {
+        { { "render", Path("a.gsc") }, 2, "missing '-o IMAGE'" },
+        { { "render", "-o", Path("x.png") }, 2, "missing SCRIPT" },
+        { { "render", Path("a.gsc"), "-o", Path("x.png"), "--size", "300" }, 2, "WIDTHxHEIGHT" },
+        { { "render", Path("a.gsc"), "-o", Path("x.png"), "--bogus" }, 2, "unknown option" },
+        { { "render", Path("missing.gsc"), "-o", Path("x.png") }, 1, "打开文件失败" },
+        { { "new" }, 2, "missing '-o FILE.gsc'" },
+        { { "check" }, 2, "missing SCRIPT" },
+    };
+    for (const auto& row : rows) {
+        const Outcome outcome = Cli(row.args);
+        EXPECT_EQ(outcome.code, row.code) << row.errContains;
+        EXPECT_NE(outcome.err.find(row.errContains), std::string::npos) << outcome.err;
+    }
+}
+
+TEST_F(Commands, HelpForEveryCommand)
+{
+    for (const char* command : { "eval", "new", "check", "render" }) {
+        const Outcome help = Cli({ command, "--help" });
+        EXPECT_EQ(help.code, 0) << command;
+        EXPECT_NE(help.out.find(std::string("glimmerset-cli ") + command), std::string::npos) << command;
+    }
+}
+
+} // namespace

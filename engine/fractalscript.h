@@ -1,0 +1,157 @@
+#pragma once
+
+#include "formula.h"
+#include "mapping.h"
+#include "raster.h"
+#include "renderer.h"
+#include "stopwatch.h"
+
+#include <QImage>
+#include <QString>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+// Whether LoadPalette falls back to the built-in palette when the named image cannot be decoded.
+enum class PaletteFallback { BuiltIn, None };
+
+// How the last export ended, beside its outcome text.
+enum class ExportOutcome { None, Succeeded, Cancelled, RenderFailed, SaveFailed, AlreadyRunning };
+
+// The document: three formulas, their constants, the iteration limit, the view, the target size,
+// the palette and its mapping, plus the words it shares with its preview and export workers.
+// Owned by the main window (or the command-line tool); its setters run on that thread. A render
+// copies the picture state under m_mutex when it starts, so edits never race with a pixel loop.
+class CFractalScript {
+public:
+    CFractalScript();
+    ~CFractalScript();
+    CFractalScript(const CFractalScript&) = delete;
+    CFractalScript& operator=(const CFractalScript&) = delete;
+
+    // A new Julia set: the default formulas and constant, view, size, limit and identity mapping.
+    // Leaves the palette, its file name and the stretch alone.
+    void SetDefaults();
+
+    // Compile the iteration and termination formulas; on failure err holds the message.
+    bool SetFormulas(std::string_view iterText, std::string_view termText, std::string& err);
+    bool SetColorFormula(std::string_view text, std::string& err);
+    // Replaces all three formulas by compiled copies (the settings command).
+    void ReplaceFormulas(const CFormula& iter, const CFormula& term, const CFormula& color);
+
+    void SetMapping(double x0, double y0, double dx, double dy, double sinTheta, double cosTheta, double stretch);
+    void SetMapping(const PaletteMapping& m) { SetMapping(m.x0, m.y0, m.dx, m.dy, m.sin, m.cos, m.stretch); }
+    void SetImageSize(int width, int height);
+    // The view that zoom and pan write: offset of the top-left plane point and plane units per pixel.
+    void SetView(double offsetX, double offsetY, double ratio);
+    // The iteration limit, clamped into [1, 10000]; marks the script only when it changes.
+    void SetMaxIter(int maxIter);
+
+    int PrevConstant();
+    int NextConstant();
+    bool SetCurrentConstant(Complex value);
+    std::string GetCurrentConstantName() const;
+    Complex GetCurrentConstant() const;
+    int GetCurrentConstantIndex() const { return m_nCurConst; }
+
+    // Palette images. LoadPalette with an empty name loads the built-in palette.
+    bool LoadPalette(const QString& name, PaletteFallback fallback = PaletteFallback::BuiltIn);
+    void ReleasePalette();
+
+    // Script files (".gsc"). Load reports its failure through GetLastError.
+    bool Load(const QString& path);
+    bool Save(const QString& path);
+
+    // Renders the lattice described by the arguments into the target (see RenderPicture).
+    int Render(const Raster& target, int left, int top, int right, int bottom, double scaleX, double scaleY, int stepX,
+        int stepY);
+    RenderSnapshot TakeSnapshot() const;
+
+    // Export: renders the target size on a worker thread, stamps the watermark and writes the file
+    // chosen by the extension. StartExport returns whether an export is still running after 100 ms.
+    bool StartExport(const QString& path, const QString& watermarkPath);
+    bool StopExport();
+    // Waits until no export thread is left (every wait is bounded by a render's abort check).
+    void JoinExport();
+    // The worker procedure; StartExport runs it on a thread of its own. Returns 2 when another
+    // export is running, 3 when the render failed or was cancelled, 0 otherwise.
+    int ExportWorker();
+    ExportOutcome GetExportOutcome() const;
+
+    std::string GetLastError() const;
+
+    // Read access for the window, the dialogs and the tests.
+    const CFormula& GetIterFormula() const { return m_iterFormula; }
+    const CFormula& GetTermFormula() const { return m_termFormula; }
+    const CFormula& GetColorFormula() const { return m_colorFormula; }
+    int GetMaxIter() const { return m_nMaxIter; }
+    double GetOffsetX() const { return m_dOffsetX; }
+    double GetOffsetY() const { return m_dOffsetY; }
+    double GetRatio() const { return m_dRatio; }
+    int GetImageWidth() const { return m_nImageWidth; }
+    int GetImageHeight() const { return m_nImageHeight; }
+    const QString& GetPaletteFile() const { return m_strPaletteFile; }
+    int GetPaletteWidth() const { return m_nPaletteWidth; }
+    int GetPaletteHeight() const { return m_nPaletteHeight; }
+    const QImage& GetPalette() const { return m_palette; }
+    PaletteMapping GetMapping() const;
+    bool IsModified() const { return m_bModified; }
+    void SetModified() { m_bModified = true; }
+
+    // Shared with the workers. Compare-and-swap for the worker's stage advances, so that a reset
+    // by the window is never lost; every other access is a plain atomic load or store.
+    std::atomic<int> m_nStage { 0 };                // window: store 0; workers: advance, restart
+    std::atomic<bool> m_bStopRequest { false };     // window -> workers: stop, and abort every render
+    std::atomic<bool> m_bRefreshRequest { false };  // window -> preview worker: publish the buffer
+    std::atomic<bool> m_bPreviewRunning { false };  // preview worker -> window
+    std::atomic<bool> m_bExportRunning { false };   // export worker -> window (release on clear)
+    std::atomic<double> m_dPreviewProgress { 0.0 }; // preview worker -> window
+    std::atomic<double> m_dRenderProgress { 0.0 };  // rendering worker -> window
+    bool AdvanceStage(int from) { return m_nStage.compare_exchange_strong(from, from + 1); }
+
+private:
+    void ResetMapping();
+    void SetLastError(std::string text);
+    void FinishExport(ExportOutcome outcome, std::string text);
+
+    // Guards the picture state below (formulas, limit, view, size, palette, mapping) and the
+    // outcome text: the window writes under it, a render copies under it.
+    mutable std::mutex m_mutex;
+
+    CFormula m_iterFormula;
+    CFormula m_termFormula;
+    CFormula m_colorFormula;
+    int m_nMaxIter { 100 };
+    int m_nCurConst { 0 };
+    double m_dOffsetX { 0.0 };
+    double m_dOffsetY { 0.0 };
+    double m_dRatio { 1.0 };
+    int m_nImageWidth { 1024 };
+    int m_nImageHeight { 1024 };
+    QString m_strPaletteFile;
+    int m_nPaletteWidth { 0 };
+    int m_nPaletteHeight { 0 };
+    QImage m_palette; // the palette surface and its raster, Format_RGB32
+    double m_dMapX0 { 0.0 };
+    double m_dMapY0 { 0.0 };
+    double m_dMapDX { 1.0 };
+    double m_dMapDY { 1.0 };
+    double m_dMapSin { 0.0 };
+    double m_dMapCos { 1.0 };
+    double m_dMapStretch { 1.0 };
+    bool m_bModified { false };
+
+    QString m_strExportFile;
+    QString m_strExportWatermark;
+    Stopwatch m_exportClock;
+    ExportOutcome m_exportOutcome { ExportOutcome::None };
+    std::string m_strLastError;
+    std::thread m_exportThread;
+    std::atomic<bool> m_bExportThreadAlive { false }; // set at start, cleared as the thread's last act
+};
+
+// The version text of script files; a reader accepts only this.
+inline constexpr std::string_view kScriptVersion = "Glimmerset0.01";

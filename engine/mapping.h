@@ -1,0 +1,47 @@
+#pragma once
+
+#include "complex.h"
+
+#include <cmath>
+
+// The palette mapping: the colour formula's complex result, scaled per axis and by the stretch,
+// rotated by an angle given as its sine and cosine and shifted by the origin; the unit square of that
+// space covers the whole palette image. The pair (sin, cos) is used as stored, not normalised.
+struct PaletteMapping {
+    double x0 { 0.0 };
+    double y0 { 0.0 };
+    double dx { 1.0 };
+    double dy { 1.0 };
+    double sin { 0.0 };
+    double cos { 1.0 };
+    double stretch { 1.0 };
+
+    bool operator==(const PaletteMapping&) const = default;
+};
+
+// A palette coordinate as an index into [0, size): truncated toward zero and clamped to the edges;
+// a value that is not finite gives 0. No double is converted to an integer outside its range.
+inline int PaletteIndex(double coordinate, int size)
+{
+    if (!std::isfinite(coordinate) || coordinate < 0.0) {
+        return 0;
+    }
+    if (coordinate >= size) {
+        return size - 1;
+    }
+    return static_cast<int>(coordinate);
+}
+
+struct PalettePoint {
+    int x { 0 };
+    int y { 0 };
+};
+
+// Where a colour value lands in a palette of width x height pixels.
+inline PalettePoint MapColour(const PaletteMapping& m, Complex c, int width, int height)
+{
+    const double u = c.re * m.dx * m.stretch;
+    const double v = c.im * m.dy * m.stretch;
+    return { PaletteIndex((u * m.cos + m.x0 - v * m.sin) * width, width),
+        PaletteIndex((v * m.cos + u * m.sin + m.y0) * height, height) };
+}

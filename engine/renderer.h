@@ -1,0 +1,62 @@
+#pragma once
+
+#include "formula.h"
+#include "mapping.h"
+#include "raster.h"
+
+#include <QImage>
+
+#include <atomic>
+
+// Everything a render reads of a script, copied in one piece under the script's lock when the
+// render starts, so that edits from the window never race with the pixel loop.
+struct RenderSnapshot {
+    CFormula iterFormula;
+    CFormula termFormula;
+    CFormula colorFormula;
+    int maxIter { 0 };
+    double offsetX { 0.0 };
+    double offsetY { 0.0 };
+    double ratio { 1.0 };
+    int imageWidth { 0 };
+    int imageHeight { 0 };
+    PaletteMapping mapping;
+    QImage palette; // Format_RGB32; shares its pixels with the script's, which never writes them in place
+};
+
+// The lattice of a render: columns left, left + stepX, ... below right and rows top, top + stepY, ...
+// below bottom; scaleX and scaleY relate the lattice to the plane (see Render).
+struct RenderArea {
+    int left { 0 };
+    int top { 0 };
+    int right { 0 };
+    int bottom { 0 };
+    double scaleX { 1.0 };
+    double scaleY { 1.0 };
+    int stepX { 1 };
+    int stepY { 1 };
+};
+
+// The cross-thread words a render polls and writes.
+struct RenderControl {
+    const std::atomic<int>& stage;   // window -> render: a change from the generation aborts
+    int generation;                  // the stage when the render started
+    const std::atomic<bool>& stop;   // window -> render: abort
+    std::atomic<double>& progress;   // render -> window: share of rows done
+};
+
+enum RenderResult : int {
+    kRenderDone = 0,
+    kRenderNoTarget = 1,
+    kRenderFormatMismatch = 2,
+    kRenderNoPalette = 3,
+    kRenderNoIterationVariable = 4,
+    kRenderAborted = 5,
+};
+
+// Renders the picture into the target: for every lattice pixel, iterate until the termination
+// formula holds or the limit is reached, map the colour formula's result into the palette and copy
+// that pixel. Checks the stage and the stop request before every lattice column. Works on the
+// snapshot's formulas, whose variables start every pixel from their compiled values, so that every
+// pixel depends on its own plane point only.
+int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);

@@ -1,0 +1,236 @@
+#include "surface.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMimeDatabase>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <mutex>
+
+namespace {
+
+constexpr QRgb kOpaque = 0xff000000u;
+
+// Qt's allocation limit is process-wide; set it once before the first decode.
+void SetDecodeLimit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { QImageReader::setAllocationLimit(kImageAllocationLimitMiB); });
+}
+
+} // namespace
+
+QImage CreateSurface(int width, int height)
+{
+    if (width <= 0 || height <= 0) {
+        return {};
+    }
+    QImage surface(width, height, QImage::Format_RGB32);
+    if (!surface.isNull()) {
+        surface.fill(kOpaque);
+    }
+    return surface;
+}
+
+Raster DescribeRaster(QImage& surface)
+{
+    if (surface.isNull()) {
+        return {};
+    }
+    return { surface.width(), surface.height(), static_cast<int>(surface.bytesPerLine()), surface.depth(),
+        surface.bits() };
+}
+
+QImage ToSurfaceFormat(const QImage& image)
+{
+    if (image.isNull()) {
+        return {};
+    }
+    if (image.format() == QImage::Format_RGB32) {
+        return image;
+    }
+    // Through non-premultiplied ARGB, so that colours under an alpha channel stay as stored.
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    QImage surface(argb.width(), argb.height(), QImage::Format_RGB32);
+    if (argb.isNull() || surface.isNull()) {
+        return {};
+    }
+    for (int y = 0; y < argb.height(); ++y) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
+        QRgb* out = reinterpret_cast<QRgb*>(surface.scanLine(y));
+        for (int x = 0; x < argb.width(); ++x) {
+            out[x] = in[x] | kOpaque;
+        }
+    }
+    return surface;
+}
+
+QImage SmoothScale(const QImage& source, int width, int height)
+{
+    if (source.isNull() || width <= 0 || height <= 0) {
+        return {};
+    }
+    return source.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+void BlendWatermark(QImage& surface, const QImage& mark, int x, int y)
+{
+    if (surface.isNull() || mark.isNull()) {
+        return;
+    }
+    const QImage source = mark.convertToFormat(mark.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    const QRect area = QRect(x, y, source.width(), source.height()).intersected(surface.rect());
+    const bool alpha = mark.hasAlphaChannel();
+    for (int row = area.top(); row <= area.bottom(); ++row) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(source.constScanLine(row - y));
+        QRgb* out = reinterpret_cast<QRgb*>(surface.scanLine(row));
+        for (int column = area.left(); column <= area.right(); ++column) {
+            const QRgb s = in[column - x];
+            if (!alpha) {
+                out[column] = s | kOpaque;
+                continue;
+            }
+            const int a = qAlpha(s);
+            const QRgb d = out[column];
+            const auto blend = [a](int sc, int dc) { return std::min(255, sc + dc * (255 - a) / 255); };
+            out[column] = qRgb(blend(qRed(s), qRed(d)), blend(qGreen(s), qGreen(d)), blend(qBlue(s), qBlue(d)));
+        }
+    }
+}
+
+void BlendConstant(QImage& surface, const QImage& source, int x, int y, int width, int height, int opacity)
+{
+    if (surface.isNull() || source.isNull() || width <= 0 || height <= 0) {
+        return;
+    }
+    const QImage stretched = SmoothScale(source, width, height).convertToFormat(QImage::Format_RGB32);
+    const QRect area = QRect(x, y, width, height).intersected(surface.rect());
+    for (int row = area.top(); row <= area.bottom(); ++row) {
+        const QRgb* in = reinterpret_cast<const QRgb*>(stretched.constScanLine(row - y));
+        QRgb* out = reinterpret_cast<QRgb*>(surface.scanLine(row));
+        for (int column = area.left(); column <= area.right(); ++column) {
+            const QRgb s = in[column - x];
+            const QRgb d = out[column];
+            const auto blend = [opacity](int sc, int dc) { return (sc * opacity + dc * (255 - opacity)) / 255; };
+            out[column] = qRgb(blend(qRed(s), qRed(d)), blend(qGreen(s), qGreen(d)), blend(qBlue(s), qBlue(d)));
+        }
+    }
+}
+
+QImage DecodeImage(const QString& path, QString* error)
+{
+    SetDecodeLimit();
+    if (path.isEmpty()) {
+        if (error) {
+            *error = QStringLiteral("no file name");
+        }
+        return {};
+    }
+    QImageReader reader(path);
+    // Refuse a declared size beyond the limit before any decoder allocates for it.
+    const QSize declared = reader.size();
+    if (declared.isValid()
+        && static_cast<qint64>(declared.width()) * declared.height() * 4 > qint64(kImageAllocationLimitMiB) << 20) {
+        if (error) {
+            *error = QStringLiteral("image too large");
+        }
+        return {};
+    }
+    QImage image = reader.read();
+    if (image.isNull() && error) {
+        *error = reader.errorString();
+    }
+    return image;
+}
+
+std::vector<ImageCodec> ImageCodecs(CodecUse use)
+{
+    const QList<QByteArray> formats = use == CodecUse::Reading ? QImageReader::supportedImageFormats()
+                                                               : QImageWriter::supportedImageFormats();
+    QMimeDatabase mimes;
+    std::vector<ImageCodec> codecs;
+    std::vector<QString> mimeNames;
+    for (const QByteArray& format : formats) {
+        const QString suffix = QString::fromLatin1(format).toLower();
+        const QMimeType mime = mimes.mimeTypeForFile(QStringLiteral("x.") + suffix, QMimeDatabase::MatchExtension);
+        const bool known = mime.isValid() && !mime.isDefault();
+        const QString name = known ? mime.name() : suffix;
+        const auto seen = std::find(mimeNames.begin(), mimeNames.end(), name);
+        const QString pattern = QStringLiteral("*.") + suffix;
+        if (seen != mimeNames.end()) {
+            ImageCodec& codec = codecs[seen - mimeNames.begin()];
+            if (!codec.patterns.contains(pattern)) {
+                codec.patterns.append(pattern);
+            }
+            continue;
+        }
+        ImageCodec codec { format, known ? mime.comment() : suffix.toUpper() + QStringLiteral(" image"), {} };
+        if (known) {
+            for (const QString& glob : mime.globPatterns()) {
+                if (glob.startsWith(QStringLiteral("*.")) && !codec.patterns.contains(glob.toLower())) {
+                    codec.patterns.append(glob.toLower());
+                }
+            }
+        }
+        if (!codec.patterns.contains(pattern)) {
+            codec.patterns.append(pattern);
+        }
+        codecs.push_back(codec);
+        mimeNames.push_back(name);
+    }
+    return codecs;
+}
+
+bool IsIconOrMetafile(const ImageCodec& codec)
+{
+    static const QByteArray kLeftOut[] = { "ico", "cur", "icns", "emf", "wmf" };
+    return std::find(std::begin(kLeftOut), std::end(kLeftOut), codec.format.toLower()) != std::end(kLeftOut);
+}
+
+const ImageCodec* WriterForFile(const std::vector<ImageCodec>& writers, const QString& fileName)
+{
+    const QString name = QFileInfo(fileName).fileName();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    if (dot < 0) {
+        return nullptr;
+    }
+    const QString extension = name.mid(dot + 1);
+    for (const ImageCodec& writer : writers) {
+        for (const QString& pattern : writer.patterns) {
+            if (pattern.mid(2).compare(extension, Qt::CaseInsensitive) == 0) {
+                return &writer;
+            }
+        }
+    }
+    return nullptr;
+}
+
+bool SaveImage(const QImage& surface, const QString& path, QString* error)
+{
+    const auto fail = [error](const QString& reason) {
+        if (error) {
+            *error = reason;
+        }
+        return false;
+    };
+    const std::vector<ImageCodec> writers = ImageCodecs(CodecUse::Writing);
+    const ImageCodec* writer = WriterForFile(writers, path);
+    if (writer == nullptr) {
+        return fail(QStringLiteral("no image writer for this extension"));
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        return fail(file.errorString());
+    }
+    QImageWriter imageWriter(&file, writer->format);
+    if (!imageWriter.write(surface)) {
+        file.cancelWriting();
+        return fail(imageWriter.errorString());
+    }
+    if (!file.commit()) {
+        return fail(file.errorString());
+    }
+    return true;
+}

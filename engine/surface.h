@@ -1,0 +1,62 @@
+#pragma once
+
+#include "raster.h"
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+// The platform layer: off-screen surfaces, raw pixels, blending and the image codecs.
+// Surfaces are QImage in Format_RGB32 (bytes blue, green, red, unused on every machine we build for).
+
+// Decoding refuses images whose decoded pixels would need more than this, so that a hostile or
+// huge file is rejected instead of exhausting memory. 4096 x 4096 x 4 bytes is the largest picture
+// the program itself makes; palettes get the same room.
+constexpr int kImageAllocationLimitMiB = 256;
+
+// A new surface of the given size, black; a null image when the size is impossible or memory runs out.
+QImage CreateSurface(int width, int height);
+
+// The raster description of a surface; pixels null for a null image.
+Raster DescribeRaster(QImage& surface);
+
+// A copy of the image in the surface format, alpha dropped without blending (a plain copy).
+QImage ToSurfaceFormat(const QImage& image);
+
+// Scaled copy with averaging (the coarse preview, the palette box).
+QImage SmoothScale(const QImage& source, int width, int height);
+
+// Blends a picture with its own alpha onto the surface with its top-left corner at (x, y), clipped:
+// per channel result = min(255, s + d * (255 - a) / 255) with s the colour as stored (not
+// premultiplied). A picture without alpha is copied over the rectangle.
+void BlendWatermark(QImage& surface, const QImage& mark, int x, int y);
+
+// Constant-opacity blend of a stretched picture into a rectangle: (s * k + d * (255 - k)) / 255.
+void BlendConstant(QImage& surface, const QImage& source, int x, int y, int width, int height, int opacity);
+
+// Decodes an image file through Qt's readers with the allocation limit; a null image on failure,
+// with the reason in *error when given.
+QImage DecodeImage(const QString& path, QString* error = nullptr);
+
+// One image reader or writer as the file dialogs and the writer choice see it.
+struct ImageCodec {
+    QByteArray format;    // Qt's format key, for QImageWriter
+    QString description;  // the MIME type's description
+    QStringList patterns; // "*.png", "*.jpg", ...
+};
+
+enum class CodecUse { Reading, Writing };
+// The codecs Qt has here, one entry per MIME type, sorted by format key.
+std::vector<ImageCodec> ImageCodecs(CodecUse use);
+// Icon formats (ico, cur, icns), EMF and WMF: left out of the file dialogs' lists.
+bool IsIconOrMetafile(const ImageCodec& codec);
+
+// The first writer one of whose patterns ends in the file name's extension (from its last '.',
+// ignoring case); nullptr when none matches.
+const ImageCodec* WriterForFile(const std::vector<ImageCodec>& writers, const QString& fileName);
+
+// Writes the surface with the writer chosen by the extension. The file appears only complete: the
+// picture goes to a temporary file beside the target, renamed into place when it is whole.
+bool SaveImage(const QImage& surface, const QString& path, QString* error = nullptr);

@@ -1,0 +1,383 @@
+#include "fractalscript.h"
+#include "scriptfile.h"
+#include "scriptnumbers.h"
+#include "testutil.h"
+
+#include <QStringEncoder>
+
+#include <bit>
+#include <clocale>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// The default script's file, line by line, as the writer must produce it.
+QStringList DefaultLines()
+{
+    return { u"版本号:{Glimmerset0.01}"_qs, u"迭代公式:{z = z * z + C;}"_qs, u"终止条件公式:{norm(z) > 100;}"_qs,
+        u"取色公式:{V_iter_n / V_iter_max;}"_qs, u"调色板文件:{}"_qs,
+        u"调色板映射:{0.000000, 0.000000, 1.000000, 1.000000, 0.000000, 1.000000, 1.000000}"_qs,
+        u"复平面偏移:{-1.000000, -1.000000}"_qs, u"比率:{0.001953125}"_qs, u"目标图像大小:{1024, 1024}"_qs,
+        u"最大迭代次数:{256}"_qs, u"常量00{C=-0.780000, -0.150000}"_qs };
+}
+
+QByteArray Gb18030Crlf(const QStringList& lines)
+{
+    QStringEncoder encoder("GB18030");
+    return encoder(lines.join(u"\r\n"_qs) + u"\r\n"_qs);
+}
+
+class ScriptFile : public testing::Test {
+protected:
+    QString Path(const char* name) const { return m_dir.filePath(QString::fromUtf8(name)); }
+
+    // Writes the lines (UTF-8, LF) and loads them into a fresh script.
+    bool LoadLines(const QStringList& lines, CFractalScript& script)
+    {
+        const QString path = Path("lines.gsc");
+        EXPECT_TRUE(WriteAll(path, (lines.join(u'\n') + u'\n').toUtf8()));
+        return script.Load(path);
+    }
+
+    QTemporaryDir m_dir;
+};
+
+TEST_F(ScriptFile, DefaultScriptBytes)
+{
+    CFractalScript script;
+    script.SetDefaults();
+    ASSERT_TRUE(script.LoadPalette(QString()));
+    script.SetModified();
+    ASSERT_TRUE(script.Save(Path("default.gsc")));
+    EXPECT_FALSE(script.IsModified());
+    const QByteArray bytes = ReadAll(Path("default.gsc"));
+    EXPECT_EQ(bytes, Gb18030Crlf(DefaultLines()));
+    // 版本号 in GB18030 (the same bytes as code page 936), then the ASCII rest of line 1.
+    EXPECT_TRUE(bytes.startsWith("\xB0\xE6\xB1\xBE\xBA\xC5:{Glimmerset0.01}\r\n"));
+}
+
+TEST_F(ScriptFile, RoundTripOfEveryMember)
+{
+    CFractalScript script;
+    script.SetDefaults();
+    std::string err;
+    ASSERT_TRUE(script.SetFormulas("z = z * z * Ca\n + Cb;\r\nV_k = 1", "norm(z) > Climit\n", err));
+    ASSERT_TRUE(script.SetColorFormula("V_iter_n / V_iter_max + z0;", err));
+    ASSERT_TRUE(script.LoadPalette(u"/nowhere/调色板 palette.png"_qs));
+    const double third = 1.0 / 3.0;
+    script.SetMapping(third, -0.0, 1e-12, 2.5, 0.6, -0.8, 12345.678);
+    script.SetView(-0.7436438870371587, 0.1318259042053, 1.5e-15);
+    script.SetImageSize(4096, 100);
+    script.SetMaxIter(9999);
+    const CFormula& iter = script.GetIterFormula();
+    ASSERT_TRUE(script.SetCurrentConstant({ -0.78, std::numeric_limits<double>::infinity() }));
+    script.NextConstant();
+    ASSERT_TRUE(script.SetCurrentConstant({ 1e300, -1e-300 }));
+    ASSERT_EQ(iter.GetConstantCount(), 2);
+    ASSERT_TRUE(script.Save(Path("all.gsc")));
+
+    CFractalScript loaded;
+    ASSERT_TRUE(loaded.Load(Path("all.gsc"))) << loaded.GetLastError();
+    EXPECT_EQ(loaded.GetIterFormula().GetText(), "z = z * z * Ca\n + Cb;\r\nV_k = 1");
+    EXPECT_EQ(loaded.GetTermFormula().GetText(), "norm(z) > Climit\n");
+    EXPECT_EQ(loaded.GetColorFormula().GetText(), "V_iter_n / V_iter_max + z0;");
+    EXPECT_EQ(loaded.GetPaletteFile(), u"/nowhere/调色板 palette.png"_qs);
+    EXPECT_EQ(loaded.GetPaletteWidth(), 1000) << "a missing palette file falls back to the built-in one";
+    const PaletteMapping m = loaded.GetMapping();
+    EXPECT_EQ(m.x0, third);
+    EXPECT_TRUE(std::signbit(m.y0));
+    EXPECT_EQ(m.dx, 1e-12);
+    EXPECT_EQ(m.cos, -0.8);
+    EXPECT_EQ(m.stretch, 12345.678);
+    EXPECT_EQ(loaded.GetOffsetX(), -0.7436438870371587);
+    EXPECT_EQ(loaded.GetOffsetY(), 0.1318259042053);
+    EXPECT_EQ(loaded.GetRatio(), 1.5e-15) << "a deep zoom's ratio must survive the file";
+    EXPECT_EQ(loaded.GetImageWidth(), 4096);
+    EXPECT_EQ(loaded.GetImageHeight(), 100);
+    EXPECT_EQ(loaded.GetMaxIter(), 9999);
+    ASSERT_EQ(loaded.GetIterFormula().GetConstantCount(), 2);
+    EXPECT_EQ(loaded.GetIterFormula().GetConstant(0).re, -0.78);
+    EXPECT_TRUE(std::isinf(loaded.GetIterFormula().GetConstant(0).im));
+    EXPECT_EQ(loaded.GetIterFormula().GetConstant(1).re, 1e300);
+    EXPECT_EQ(loaded.GetIterFormula().GetConstant(1).im, -1e-300);
+    EXPECT_EQ(loaded.GetCurrentConstantIndex(), 0);
+    EXPECT_FALSE(loaded.IsModified());
+
+    // The palette path of a missing file is written again unchanged.
+    ASSERT_TRUE(loaded.Save(Path("again.gsc")));
+    EXPECT_EQ(ReadAll(Path("again.gsc")), ReadAll(Path("all.gsc")));
+}
+
+TEST_F(ScriptFile, LoadFailures)
+{
+    struct Row {
+        int line;            // the line (index into DefaultLines) to replace, or -1 to drop nothing
+        const char* text;    // its replacement; "" drops the line
+        const char* message; // empty: loads
+    };
+    const Row rows[] = {
+        { 0, "版本号:{Glimmerset0.02}", "版本不正确" },
+        { 0, "", "版本不正确" },
+        { 1, "迭代公式:{z = z *}", "迭代公式错误:缺少数据" },
+        { 1, "迭代公式:{z1 = 1;}", "迭代公式错误:未发现迭代变量" },
+        { 1, "", "迭代公式错误:公式为空" },
+        { 2, "终止条件公式:{}", "终止条件公式错误:公式为空" },
+        { 3, "取色公式:{x}", "取色公式错误:非法字符" },
+        { 5, "调色板映射:{0, 0, 1, 1, 0, 1}", "载入调色板映射失败" },
+        { 6, "复平面偏移:{1.0}", "载入复平面偏移失败" },
+        { 7, "比率:{abc}", "载入比率失败" },
+        { 8, "目标图像大小:{1024}", "载入目标图像大小失败" },
+        { 8, "目标图像大小:{wide, 1024}", "载入目标图像大小失败" },
+        { 9, "最大迭代次数:{x}", "载入最大迭代次数失败" },
+        { 10, "常量00{C=1 ,2}", "载入常量失败" },
+        { 10, "常量00{C}", "载入常量失败" },
+        { 10, "常量00{C=1}", "载入常量失败" },
+        { 10, "常量00{C=1, 2}", "" },
+        { 10, "常量00{C=1,2}", "" },
+        { 10, "常量00{}", "" },
+        { 10, "常量00{Cother=1, 2}", "" },
+        { 4, "调色板文件:{/no/such/file.png}", "" },
+    };
+    for (const Row& row : rows) {
+        QStringList lines = DefaultLines();
+        lines[row.line] = QString::fromUtf8(row.text);
+        CFractalScript script;
+        EXPECT_EQ(LoadLines(lines, script), *row.message == 0) << row.text;
+        if (*row.message != 0) {
+            EXPECT_EQ(script.GetLastError(), row.message) << row.text;
+        }
+    }
+
+    CFractalScript untouched;
+    untouched.SetDefaults();
+    EXPECT_FALSE(untouched.Load(Path("missing.gsc")));
+    EXPECT_EQ(untouched.GetLastError(), "打开文件失败");
+    EXPECT_EQ(untouched.GetIterFormula().GetText(), "z = z * z + C;");
+    EXPECT_FALSE(untouched.IsModified());
+}
+
+TEST_F(ScriptFile, ConstantLines)
+{
+    struct Row {
+        QStringList constantLines;
+        Complex first, second; // of "z = z * z * C + D2" 's constants C and C2
+    };
+    const Row rows[] = {
+        { { u"常量00{C=1, 2}"_qs }, { 1, 2 }, { 0, 0 } },
+        { { u"常量00{C=1,2}"_qs, u"常量01{C2=3,\t4}"_qs }, { 1, 2 }, { 3, 4 } },
+        { { u"常量01{C2=3, 4}"_qs, u"常量00{C2=5, 6}"_qs }, { 0, 0 }, { 3, 4 } }, // keys, not names, order
+        { { u"常量00{C=1, 2}"_qs, u"常量02{C2=3, 4}"_qs }, { 1, 2 }, { 0, 0 } },  // no 01: the list ends
+        { { u"常量00{}"_qs, u"常量01{C2=3, 4}"_qs }, { 0, 0 }, { 0, 0 } },
+        { { u"常量00{Cnone=7, 7}"_qs, u"常量01{C=1e-9, -1e-9}"_qs }, { 1e-9, -1e-9 }, { 0, 0 } },
+    };
+    for (const Row& row : rows) {
+        QStringList lines = DefaultLines();
+        lines[1] = u"迭代公式:{z = z * z * C + C2}"_qs;
+        lines.removeLast();
+        lines += row.constantLines;
+        CFractalScript script;
+        ASSERT_TRUE(LoadLines(lines, script)) << row.constantLines.join(' ').toStdString() << script.GetLastError();
+        const CFormula& iter = script.GetIterFormula();
+        EXPECT_EQ(iter.GetConstant(0).re, row.first.re) << row.constantLines.join(' ').toStdString();
+        EXPECT_EQ(iter.GetConstant(0).im, row.first.im) << row.constantLines.join(' ').toStdString();
+        EXPECT_EQ(iter.GetConstant(1).re, row.second.re) << row.constantLines.join(' ').toStdString();
+        EXPECT_EQ(iter.GetConstant(1).im, row.second.im) << row.constantLines.join(' ').toStdString();
+    }
+}
+
+TEST_F(ScriptFile, OrderEncodingsAndLineEndings)
+{
+    CFractalScript reference;
+    ASSERT_TRUE(LoadLines(DefaultLines(), reference)) << reference.GetLastError();
+
+    QStringList reversed = DefaultLines();
+    std::reverse(reversed.begin(), reversed.end());
+    reversed.insert(3, u"这一行不是条目 and is ignored"_qs);
+    const struct {
+        const char* name;
+        QByteArray bytes;
+    } files[] = {
+        { "GB18030 with CR LF", Gb18030Crlf(DefaultLines()) },
+        { "UTF-8 with LF", (DefaultLines().join(u'\n') + u'\n').toUtf8() },
+        { "UTF-8 with a byte-order mark and CR LF", "\xEF\xBB\xBF" + DefaultLines().join(u"\r\n"_qs).toUtf8() },
+        { "GB18030, other order, extra line", Gb18030Crlf(reversed) },
+    };
+    for (const auto& file : files) {
+        ASSERT_TRUE(WriteAll(Path("variant.gsc"), file.bytes));
+        CFractalScript script;
+        ASSERT_TRUE(script.Load(Path("variant.gsc"))) << file.name << ": " << script.GetLastError();
+        EXPECT_EQ(script.GetIterFormula().GetText(), "z = z * z + C;") << file.name;
+        EXPECT_EQ(script.GetRatio(), 0.001953125) << file.name;
+        EXPECT_EQ(script.GetCurrentConstant().re, -0.78) << file.name;
+        // Saving again writes the canonical file whatever was read.
+        ASSERT_TRUE(script.Save(Path("canonical.gsc")));
+        EXPECT_EQ(ReadAll(Path("canonical.gsc")), Gb18030Crlf(DefaultLines())) << file.name;
+    }
+}
+
+TEST_F(ScriptFile, PathsFormulasAndLongFiles)
+{
+    // A palette path with "}" is cut at it: the format has no escape.
+    QStringList lines = DefaultLines();
+    lines[4] = u"调色板文件:{/tmp/a}b.png}"_qs;
+    CFractalScript cut;
+    ASSERT_TRUE(LoadLines(lines, cut));
+    EXPECT_EQ(cut.GetPaletteFile(), u"/tmp/a"_qs);
+
+    // A long iteration formula: the file is far beyond 1023 bytes and loads whole.
+    QString sum;
+    for (int i = 0; i < 200; ++i) {
+        sum += u" + 0*z"_qs;
+    }
+    lines = DefaultLines();
+    lines[1] = u"迭代公式:{z = z * z + C"_qs + sum + u";}"_qs;
+    CFractalScript longScript;
+    ASSERT_TRUE(LoadLines(lines, longScript)) << longScript.GetLastError();
+    EXPECT_EQ(longScript.GetIterFormula().GetText(), ("z = z * z + C" + sum + ";").toStdString());
+    EXPECT_EQ(longScript.GetCurrentConstant().re, -0.78) << "the constant line after the long one is read";
+
+    // Sizes and limits the setters refuse are clamped into their ranges.
+    const struct {
+        const char* size;
+        const char* limit;
+        int width, height, maxIter;
+    } ranges[] = { { "0, -5", "0", 100, 100, 1 }, { "99999, 4097", "20000", 4096, 4096, 10000 },
+        { "4096, 100", "-3", 4096, 100, 1 }, { "99999999999, 1e3", "10000", 4096, 100, 10000 } };
+    for (const auto& range : ranges) {
+        lines = DefaultLines();
+        lines[8] = u"目标图像大小:{"_qs + QString::fromUtf8(range.size) + u'}';
+        lines[9] = u"最大迭代次数:{"_qs + QString::fromUtf8(range.limit) + u'}';
+        CFractalScript script;
+        ASSERT_TRUE(LoadLines(lines, script)) << range.size;
+        EXPECT_EQ(script.GetImageWidth(), range.width) << range.size;
+        EXPECT_EQ(script.GetImageHeight(), range.height) << range.size;
+        EXPECT_EQ(script.GetMaxIter(), range.maxIter) << range.limit;
+    }
+}
+
+TEST_F(ScriptFile, ScriptWithoutConstants)
+{
+    QStringList lines = DefaultLines();
+    lines[1] = u"迭代公式:{z = z * z;}"_qs;
+    CFractalScript script;
+    ASSERT_TRUE(LoadLines(lines, script));
+    EXPECT_EQ(script.GetCurrentConstantIndex(), -1);
+    EXPECT_EQ(script.PrevConstant(), -1);
+    EXPECT_EQ(script.NextConstant(), -1);
+    EXPECT_FALSE(script.SetCurrentConstant({ 1, 0 }));
+}
+
+TEST_F(ScriptFile, LocaleIndependent)
+{
+    CFractalScript script;
+    script.SetDefaults();
+    script.SetMapping(0.5, 0.25, 1.5, 1, 0, 1, 1e-7);
+    ASSERT_TRUE(script.Save(Path("c.gsc")));
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+        GTEST_SKIP() << "no decimal-comma locale here";
+    }
+    const bool savedInGerman = script.Save(Path("de.gsc"));
+    CFractalScript loaded;
+    const bool loadedInGerman = loaded.Load(Path("c.gsc"));
+    std::setlocale(LC_ALL, saved.c_str());
+    ASSERT_TRUE(savedInGerman);
+    ASSERT_TRUE(loadedInGerman);
+    EXPECT_EQ(ReadAll(Path("de.gsc")), ReadAll(Path("c.gsc")));
+    EXPECT_EQ(loaded.GetMapping().x0, 0.5);
+    EXPECT_EQ(loaded.GetMapping().stretch, 1e-7);
+}
+
+TEST_F(ScriptFile, SaveFailureKeepsState)
+{
+    CFractalScript script;
+    script.SetDefaults();
+    script.SetModified();
+    EXPECT_FALSE(script.Save(Path("no/such/folder/x.gsc")));
+    EXPECT_TRUE(script.IsModified());
+    EXPECT_FALSE(script.Save(u"/proc/glimmerset-test.gsc"_qs));
+    EXPECT_FALSE(script.Save(m_dir.path())) << "a folder is not a file";
+}
+
+TEST(ScriptNumbers, Format)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double value;
+        const char* text;
+    } rows[] = { { -0.78, "-0.780000" }, { 0.001953125, "0.001953125" }, { 1.5e-12, "1.5e-12" }, { 1, "1.000000" },
+        { -0.0, "-0.000000" }, { 256, "256.000000" }, { 1.0 / 3.0, "0.3333333333333333" }, { 1e-7, "1e-07" },
+        { inf, "inf" }, { -inf, "-inf" }, { std::nan(""), "nan" }, { -std::nan(""), "nan" } };
+    for (const auto& row : rows) {
+        EXPECT_EQ(FormatScriptNumber(row.value), row.text) << row.text;
+    }
+    for (const double value : { 1e300, -1.7976931348623157e308, 4.9e-324, 0.1, 123456.7890123 }) {
+        double back = 0;
+        ASSERT_EQ(ScanNumbers(FormatScriptNumber(value), &back, 1), 1) << value;
+        EXPECT_EQ(std::bit_cast<uint64_t>(back), std::bit_cast<uint64_t>(value)) << value;
+    }
+}
+
+TEST(ScriptNumbers, Scan)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct {
+        const char* text;
+        int count;
+        int converted;
+        double first, second;
+    } rows[] = {
+        { "1, 2", 2, 2, 1, 2 },
+        { "1,2", 2, 2, 1, 2 },
+        { "1 ,2", 2, 1, 1, 0 },
+        { "  -1e-9,\t\n 5", 2, 2, -1e-9, 5 },
+        { "+0x10, 1", 2, 2, 16, 1 },
+        { "inf, -INFINITY", 2, 2, inf, -inf },
+        { "1e400, 1e-400", 2, 2, inf, 0 },
+        { "1,", 2, 1, 1, 0 },
+        { "", 1, 0, 0, 0 },
+        { "abc", 1, 0, 0, 0 },
+        { "2.5xyz", 1, 1, 2.5, 0 },
+    };
+    for (const auto& row : rows) {
+        double values[2] = { 0, 0 };
+        EXPECT_EQ(ScanNumbers(row.text, values, row.count), row.converted) << row.text;
+        EXPECT_EQ(values[0], row.first) << row.text;
+        EXPECT_EQ(values[1], row.second) << row.text;
+    }
+    double nan = 0;
+    EXPECT_EQ(ScanNumbers("nan", &nan, 1), 1);
+    EXPECT_TRUE(std::isnan(nan));
+
+    int sizes[2] = { 0, 0 };
+    EXPECT_EQ(ScanIntegers("1024, 768", sizes, 2), 2);
+    EXPECT_EQ(sizes[1], 768);
+    EXPECT_EQ(ScanIntegers("99999999999, -99999999999", sizes, 2), 2);
+    EXPECT_EQ(sizes[0], std::numeric_limits<int>::max());
+    EXPECT_EQ(sizes[1], std::numeric_limits<int>::min());
+    EXPECT_EQ(ScanIntegers("12abc", sizes, 2), 1);
+    EXPECT_EQ(ScanIntegers(std::string_view("7\0, 8", 5), sizes, 2), 1) << "a NUL ends the value";
+}
+
+TEST(ScriptText, ExtractAndDecode)
+{
+    const struct {
+        const char* text;
+        const char* start;
+        const char* end;
+        const char* want;
+    } rows[] = { { "a{b}c", "a{", "}", "b" }, { "a{b}c a{d}", "a{", "}", "b" }, { "x{b}", "a{", "}", "" },
+        { "a{b", "a{", "}", "" }, { "a{b}c", "", "}", "a{b" }, { "a{b}c", "a{", "", "b}c" } };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ExtractBetween(QString::fromUtf8(row.text), QString::fromUtf8(row.start), QString::fromUtf8(row.end)),
+            QString::fromUtf8(row.want))
+            << row.text;
+    }
+    EXPECT_EQ(DecodeScriptText("\xB0\xE6\xB1\xBE\xBA\xC5\r\nx"), u"版本号\nx"_qs);
+    EXPECT_EQ(DecodeScriptText("\xEF\xBB\xBF\xE7\x89\x88\r\n"), u"版\n"_qs);
+    EXPECT_EQ(DecodeScriptText("a\r\r\nb"), u"a\r\nb"_qs) << "text mode turns only CR LF pairs into LF";
+    EXPECT_EQ(EncodeScriptText(u"a\r\nb\n"_qs), QByteArray("a\r\r\nb\r\n"));
+}
+
+} // namespace
