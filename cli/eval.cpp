@@ -37,7 +37,8 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 {
     ParsedOptions options;
     std::string problem;
-    if (!ParseOptions(args, { { "--set", true }, { "--runs", true }, { "--code", false } }, options, problem)) {
+    if (!ParseOptions(
+            args, { { "--set", true }, { "--runs", true }, { "--code", false } }, options, problem)) {
         if (problem.starts_with("unknown option")) {
             problem += " (put '--' before a formula that begins with '-')";
         }
@@ -64,7 +65,8 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         const size_t eq = value.find('=');
         Complex number;
-        if (eq == 0 || eq == std::string::npos || !ParseComplex(std::string_view(value).substr(eq + 1), number)) {
+        if (eq == 0 || eq == std::string::npos
+            || !ParseComplex(std::string_view(value).substr(eq + 1), number)) {
             return Usage(err, "'--set' needs NAME=RE[,IM], not '" + value + "'");
         }
         sets.emplace_back(value.substr(0, eq), number);

@@ -17,8 +17,8 @@ const std::string* ParsedOptions::Value(std::string_view name) const
     return nullptr;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedOptions& out,
-    std::string& error)
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+    ParsedOptions& out, std::string& error)
 {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -37,7 +37,8 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
         }
         const size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
-        const auto spec = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
+        const auto spec
+            = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
         if (spec == specs.end()) {
             error = "unknown option '" + arg + "'";
             return false;

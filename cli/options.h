@@ -24,5 +24,5 @@ struct ParsedOptions {
 };
 
 // Fills out; on a usage error returns false with the problem in error.
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs, ParsedOptions& out,
-    std::string& error);
+bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
+    ParsedOptions& out, std::string& error);

@@ -80,7 +80,8 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
 {
     ParsedOptions options;
     std::string problem;
-    if (!ParseOptions(args, { { "-o", true }, { "--output", true }, { "--size", true }, { "--no-watermark", false } },
+    if (!ParseOptions(args,
+            { { "-o", true }, { "--output", true }, { "--size", true }, { "--no-watermark", false } },
             options, problem)) {
         return Usage(err, problem);
     }
@@ -112,14 +113,15 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         // The same width of the plane at another size: the ratio scales by the old width over the new.
         const int oldWidth = script.GetImageWidth();
         script.SetImageSize(width, height);
-        script.SetView(script.GetOffsetX(), script.GetOffsetY(),
-            script.GetRatio() * oldWidth / script.GetImageWidth());
+        script.SetView(
+            script.GetOffsetX(), script.GetOffsetY(), script.GetRatio() * oldWidth / script.GetImageWidth());
     }
 
     const CWatermarkFile watermark;
     const bool terminal = isatty(STDERR_FILENO) == 1;
     const auto started = std::chrono::steady_clock::now();
-    script.StartExport(QString::fromStdString(*image), options.Has("--no-watermark") ? QString() : CWatermarkFile::Path());
+    script.StartExport(
+        QString::fromStdString(*image), options.Has("--no-watermark") ? QString() : CWatermarkFile::Path());
     while (script.m_bExportRunning.load(std::memory_order_acquire)) {
         if (terminal) {
             ShowProgress(script.m_dRenderProgress.load(),

@@ -8,27 +8,31 @@
 
 namespace {
 
-constexpr const char* kNewUsage = "Usage: glimmerset-cli new -o FILE.gsc\n"
-                                  "\n"
-                                  "Writes the default script (a new Julia set with the built-in palette) to FILE.gsc.\n"
-                                  "\n"
-                                  "Exit status: 0 on success, 1 when the file cannot be written, 2 on a usage error.\n";
+constexpr const char* kNewUsage
+    = "Usage: glimmerset-cli new -o FILE.gsc\n"
+      "\n"
+      "Writes the default script (a new Julia set with the built-in palette) to FILE.gsc.\n"
+      "\n"
+      "Exit status: 0 on success, 1 when the file cannot be written, 2 on a usage error.\n";
 
-constexpr const char* kCheckUsage = "Usage: glimmerset-cli check SCRIPT\n"
-                                    "\n"
-                                    "Loads SCRIPT and prints \"ok\" with a one-line summary, or the reason it does not load.\n"
-                                    "\n"
-                                    "Exit status: 0 when it loads, 1 when it does not, 2 on a usage error.\n";
+constexpr const char* kCheckUsage
+    = "Usage: glimmerset-cli check SCRIPT\n"
+      "\n"
+      "Loads SCRIPT and prints \"ok\" with a one-line summary, or the reason it does not load.\n"
+      "\n"
+      "Exit status: 0 when it loads, 1 when it does not, 2 on a usage error.\n";
 
 int Usage(std::ostream& err, std::string_view command, std::string_view problem)
 {
-    err << "glimmerset-cli " << command << ": " << problem << "; try 'glimmerset-cli " << command << " --help'\n";
+    err << "glimmerset-cli " << command << ": " << problem << "; try 'glimmerset-cli " << command
+        << " --help'\n";
     return kExitUsage;
 }
 
 std::string ComplexText(Complex value)
 {
-    return FormatShortest(value.re) + (std::signbit(value.im) ? " - " : " + ") + FormatShortest(std::fabs(value.im)) + "i";
+    return FormatShortest(value.re) + (std::signbit(value.im) ? " - " : " + ")
+        + FormatShortest(std::fabs(value.im)) + "i";
 }
 
 } // namespace

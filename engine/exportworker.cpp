@@ -92,7 +92,8 @@ int CFractalScript::ExportWorker()
         if (m_bStopRequest.load()) {
             FinishExport(ExportOutcome::Cancelled, "导出已经被用户取消！用时" + elapsed);
         } else {
-            FinishExport(ExportOutcome::RenderFailed, "绘制失败！错误代码[" + std::to_string(code) + "]。用时" + elapsed);
+            FinishExport(ExportOutcome::RenderFailed,
+                "绘制失败！错误代码[" + std::to_string(code) + "]。用时" + elapsed);
         }
         return 3;
     }

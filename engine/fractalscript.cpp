@@ -101,8 +101,8 @@ void CFractalScript::ReplaceFormulas(const CFormula& iter, const CFormula& term,
     m_bModified = true;
 }
 
-void CFractalScript::SetMapping(double x0, double y0, double dx, double dy, double sinTheta, double cosTheta,
-    double stretch)
+void CFractalScript::SetMapping(
+    double x0, double y0, double dx, double dy, double sinTheta, double cosTheta, double stretch)
 {
     {
         std::lock_guard lock(m_mutex);
@@ -201,7 +201,10 @@ bool CFractalScript::SetCurrentConstant(Complex value)
     return m_iterFormula.SetConstant(m_nCurConst, value);
 }
 
-std::string CFractalScript::GetCurrentConstantName() const { return m_iterFormula.GetConstantName(m_nCurConst); }
+std::string CFractalScript::GetCurrentConstantName() const
+{
+    return m_iterFormula.GetConstantName(m_nCurConst);
+}
 
 Complex CFractalScript::GetCurrentConstant() const { return m_iterFormula.GetConstant(m_nCurConst); }
 

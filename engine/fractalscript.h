@@ -42,7 +42,8 @@ public:
     // Replaces all three formulas by compiled copies (the settings command).
     void ReplaceFormulas(const CFormula& iter, const CFormula& term, const CFormula& color);
 
-    void SetMapping(double x0, double y0, double dx, double dy, double sinTheta, double cosTheta, double stretch);
+    void SetMapping(
+        double x0, double y0, double dx, double dy, double sinTheta, double cosTheta, double stretch);
     void SetMapping(const PaletteMapping& m) { SetMapping(m.x0, m.y0, m.dx, m.dy, m.sin, m.cos, m.stretch); }
     void SetImageSize(int width, int height);
     // The view that zoom and pan write: offset of the top-left plane point and plane units per pixel.
@@ -66,8 +67,8 @@ public:
     bool Save(const QString& path);
 
     // Renders the lattice described by the arguments into the target (see RenderPicture).
-    int Render(const Raster& target, int left, int top, int right, int bottom, double scaleX, double scaleY, int stepX,
-        int stepY);
+    int Render(const Raster& target, int left, int top, int right, int bottom, double scaleX, double scaleY,
+        int stepX, int stepY);
     RenderSnapshot TakeSnapshot() const;
 
     // Export: renders the target size on a worker thread, stamps the watermark and writes the file

@@ -29,7 +29,8 @@ std::vector<double> LatticeLine(int from, int to, int step, double scale, double
 
 } // namespace
 
-int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control)
+int RenderPicture(
+    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control)
 {
     control.progress.store(0.0, std::memory_order_relaxed);
     const QImage& palette = picture.palette;
@@ -65,8 +66,10 @@ int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderAre
     const double deltaX = picture.imageWidth * picture.ratio * area.scaleX / (area.right - area.left);
     const double deltaY = picture.imageHeight * picture.ratio * area.scaleY / (area.bottom - area.top);
     const double progressStep = static_cast<double>(stepY) / (area.bottom - area.top);
-    const std::vector<double> xs = LatticeLine(area.left, area.right, stepX, area.scaleX, deltaX, picture.offsetX);
-    const std::vector<double> ys = LatticeLine(area.top, area.bottom, stepY, area.scaleY, deltaY, picture.offsetY);
+    const std::vector<double> xs
+        = LatticeLine(area.left, area.right, stepX, area.scaleX, deltaX, picture.offsetX);
+    const std::vector<double> ys
+        = LatticeLine(area.top, area.bottom, stepY, area.scaleY, deltaY, picture.offsetY);
 
     const int bytesPerPixel = target.bitsPerPixel / 8;
     const uint8_t* const paletteBits = palette.constBits();
@@ -116,8 +119,8 @@ int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderAre
                 color.SetVariable(v.colorN, { static_cast<double>(n), 0.0 });
                 color.SetVariable(v.colorZ, last);
                 const PalettePoint at = MapColour(mapping, color.Run(), paletteWidth, paletteHeight);
-                std::memcpy(line + column * bytesPerPixel, paletteBits + at.y * paletteStride + at.x * bytesPerPixel,
-                    bytesPerPixel);
+                std::memcpy(line + column * bytesPerPixel,
+                    paletteBits + at.y * paletteStride + at.x * bytesPerPixel, bytesPerPixel);
             }
         }
         progress += progressStep;

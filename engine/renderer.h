@@ -39,10 +39,10 @@ struct RenderArea {
 
 // The cross-thread words a render polls and writes.
 struct RenderControl {
-    const std::atomic<int>& stage;   // window -> render: a change from the generation aborts
-    int generation;                  // the stage when the render started
-    const std::atomic<bool>& stop;   // window -> render: abort
-    std::atomic<double>& progress;   // render -> window: share of rows done
+    const std::atomic<int>& stage; // window -> render: a change from the generation aborts
+    int generation;                // the stage when the render started
+    const std::atomic<bool>& stop; // window -> render: abort
+    std::atomic<double>& progress; // render -> window: share of rows done
 };
 
 enum RenderResult : int {
@@ -59,4 +59,5 @@ enum RenderResult : int {
 // that pixel. Checks the stage and the stop request before every lattice column. Works on the
 // snapshot's formulas, whose variables start every pixel from their compiled values, so that every
 // pixel depends on its own plane point only.
-int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);
+int RenderPicture(
+    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);

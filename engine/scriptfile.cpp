@@ -91,16 +91,17 @@ bool CFractalScript::Save(const QString& path)
     text += kKeyTermination + QString::fromStdString(m_termFormula.GetText()) + kEnd + '\n';
     text += kKeyColour + QString::fromStdString(m_colorFormula.GetText()) + kEnd + '\n';
     text += kKeyPalette + m_strPaletteFile + kEnd + '\n';
-    text += kKeyMapping + Number(m.x0) + ", " + Number(m.y0) + ", " + Number(m.dx) + ", " + Number(m.dy) + ", "
-        + Number(m.sin) + ", " + Number(m.cos) + ", " + Number(m.stretch) + kEnd + '\n';
+    text += kKeyMapping + Number(m.x0) + ", " + Number(m.y0) + ", " + Number(m.dx) + ", " + Number(m.dy)
+        + ", " + Number(m.sin) + ", " + Number(m.cos) + ", " + Number(m.stretch) + kEnd + '\n';
     text += kKeyOffset + Number(m_dOffsetX) + ", " + Number(m_dOffsetY) + kEnd + '\n';
     text += kKeyRatio + Number(m_dRatio) + kEnd + '\n';
-    text += kKeyImageSize + QString::number(m_nImageWidth) + ", " + QString::number(m_nImageHeight) + kEnd + '\n';
+    text += kKeyImageSize + QString::number(m_nImageWidth) + ", " + QString::number(m_nImageHeight) + kEnd
+        + '\n';
     text += kKeyMaxIter + QString::number(m_nMaxIter) + kEnd + '\n';
     for (int k = 0; k < m_iterFormula.GetConstantCount(); ++k) {
         const Complex value = m_iterFormula.GetConstant(k);
-        text += ConstantKey(k) + QString::fromStdString(m_iterFormula.GetConstantName(k)) + '=' + Number(value.re)
-            + ", " + Number(value.im) + kEnd + '\n';
+        text += ConstantKey(k) + QString::fromStdString(m_iterFormula.GetConstantName(k)) + '='
+            + Number(value.re) + ", " + Number(value.im) + kEnd + '\n';
     }
 
     // The old file is replaced only once the new one is complete.
@@ -129,12 +130,13 @@ bool CFractalScript::Load(const QString& path)
     const QString text = DecodeScriptText(file.readAll());
     file.close();
 
-    if (ExtractBetween(text, kKeyVersion, kEnd) != QString::fromUtf8(kScriptVersion.data(), kScriptVersion.size())) {
+    if (ExtractBetween(text, kKeyVersion, kEnd)
+        != QString::fromUtf8(kScriptVersion.data(), kScriptVersion.size())) {
         return fail("版本不正确");
     }
     std::string message;
-    if (!SetFormulas(Utf8(ExtractBetween(text, kKeyIteration, kEnd)), Utf8(ExtractBetween(text, kKeyTermination, kEnd)),
-            message)) {
+    if (!SetFormulas(Utf8(ExtractBetween(text, kKeyIteration, kEnd)),
+            Utf8(ExtractBetween(text, kKeyTermination, kEnd)), message)) {
         return fail(message);
     }
     if (!SetColorFormula(Utf8(ExtractBetween(text, kKeyColour, kEnd)), message)) {
@@ -151,7 +153,8 @@ bool CFractalScript::Load(const QString& path)
     const int mapped = ScanNumbers(Utf8(ExtractBetween(text, kKeyMapping, kEnd)), mapping, 7);
     {
         std::lock_guard lock(m_mutex);
-        double* const members[] = { &m_dMapX0, &m_dMapY0, &m_dMapDX, &m_dMapDY, &m_dMapSin, &m_dMapCos, &m_dMapStretch };
+        double* const members[]
+            = { &m_dMapX0, &m_dMapY0, &m_dMapDX, &m_dMapDY, &m_dMapSin, &m_dMapCos, &m_dMapStretch };
         for (int k = 0; k < mapped; ++k) {
             *members[k] = mapping[k];
         }

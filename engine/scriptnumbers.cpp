@@ -20,8 +20,7 @@ locale_t CLocale()
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // Walks "%x, %x, ...": the comma must follow the previous number directly; blanks may follow it.
-template <typename Convert>
-int Scan(std::string_view text, int count, Convert convert)
+template <typename Convert> int Scan(std::string_view text, int count, Convert convert)
 {
     const std::string buffer(text); // strto* need a terminated string
     const char* p = buffer.c_str();
@@ -58,7 +57,8 @@ std::string FormatScriptNumber(double value)
     char text[512]; // the fixed form of the largest double has 309 digits
     auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 6);
     std::string fixed(text, result.ptr);
-    if (std::bit_cast<uint64_t>(strtod_l(fixed.c_str(), nullptr, CLocale())) == std::bit_cast<uint64_t>(value)) {
+    if (std::bit_cast<uint64_t>(strtod_l(fixed.c_str(), nullptr, CLocale()))
+        == std::bit_cast<uint64_t>(value)) {
         return fixed;
     }
     result = std::to_chars(text, text + sizeof text, value);

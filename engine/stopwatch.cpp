@@ -17,6 +17,7 @@ std::string Stopwatch::FormatElapsed(double seconds)
     // The fraction is rounded, not truncated: 0.9999996 s prints 1000000 in its last field.
     const double fraction = (clamped - static_cast<double>(s)) * 1000000.0;
     char text[64];
-    std::snprintf(text, sizeof text, "[%02ld-%02ld:%02ld:%02ld,%06.0lf]", h / 24, h % 24, m % 60, s % 60, fraction);
+    std::snprintf(
+        text, sizeof text, "[%02ld-%02ld:%02ld:%02ld,%06.0lf]", h / 24, h % 24, m % 60, s % 60, fraction);
     return text;
 }

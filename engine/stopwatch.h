@@ -11,7 +11,10 @@ public:
         m_start = std::chrono::steady_clock::now();
         m_dElapsed = 0.0;
     }
-    void Stop() { m_dElapsed += std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count(); }
+    void Stop()
+    {
+        m_dElapsed += std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
+    }
     double Elapsed() const { return m_dElapsed; }
 
     // "[days-hh:mm:ss,micro]", for example [00-01:02:05,500000] for 3725.5 seconds.

@@ -80,7 +80,8 @@ void BlendWatermark(QImage& surface, const QImage& mark, int x, int y)
     if (surface.isNull() || mark.isNull()) {
         return;
     }
-    const QImage source = mark.convertToFormat(mark.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    const QImage source
+        = mark.convertToFormat(mark.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     const QRect area = QRect(x, y, source.width(), source.height()).intersected(surface.rect());
     const bool alpha = mark.hasAlphaChannel();
     for (int row = area.top(); row <= area.bottom(); ++row) {
@@ -95,7 +96,8 @@ void BlendWatermark(QImage& surface, const QImage& mark, int x, int y)
             const int a = qAlpha(s);
             const QRgb d = out[column];
             const auto blend = [a](int sc, int dc) { return std::min(255, sc + dc * (255 - a) / 255); };
-            out[column] = qRgb(blend(qRed(s), qRed(d)), blend(qGreen(s), qGreen(d)), blend(qBlue(s), qBlue(d)));
+            out[column]
+                = qRgb(blend(qRed(s), qRed(d)), blend(qGreen(s), qGreen(d)), blend(qBlue(s), qBlue(d)));
         }
     }
 }
@@ -113,8 +115,10 @@ void BlendConstant(QImage& surface, const QImage& source, int x, int y, int widt
         for (int column = area.left(); column <= area.right(); ++column) {
             const QRgb s = in[column - x];
             const QRgb d = out[column];
-            const auto blend = [opacity](int sc, int dc) { return (sc * opacity + dc * (255 - opacity)) / 255; };
-            out[column] = qRgb(blend(qRed(s), qRed(d)), blend(qGreen(s), qGreen(d)), blend(qBlue(s), qBlue(d)));
+            const auto blend
+                = [opacity](int sc, int dc) { return (sc * opacity + dc * (255 - opacity)) / 255; };
+            out[column]
+                = qRgb(blend(qRed(s), qRed(d)), blend(qGreen(s), qGreen(d)), blend(qBlue(s), qBlue(d)));
         }
     }
 }
@@ -132,7 +136,8 @@ QImage DecodeImage(const QString& path, QString* error)
     // Refuse a declared size beyond the limit before any decoder allocates for it.
     const QSize declared = reader.size();
     if (declared.isValid()
-        && static_cast<qint64>(declared.width()) * declared.height() * 4 > qint64(kImageAllocationLimitMiB) << 20) {
+        && static_cast<qint64>(declared.width()) * declared.height() * 4 > qint64(kImageAllocationLimitMiB)
+                << 20) {
         if (error) {
             *error = QStringLiteral("image too large");
         }
@@ -154,7 +159,8 @@ std::vector<ImageCodec> ImageCodecs(CodecUse use)
     std::vector<QString> mimeNames;
     for (const QByteArray& format : formats) {
         const QString suffix = QString::fromLatin1(format).toLower();
-        const QMimeType mime = mimes.mimeTypeForFile(QStringLiteral("x.") + suffix, QMimeDatabase::MatchExtension);
+        const QMimeType mime
+            = mimes.mimeTypeForFile(QStringLiteral("x.") + suffix, QMimeDatabase::MatchExtension);
         const bool known = mime.isValid() && !mime.isDefault();
         const QString name = known ? mime.name() : suffix;
         const auto seen = std::find(mimeNames.begin(), mimeNames.end(), name);

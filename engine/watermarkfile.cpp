@@ -6,7 +6,9 @@
 
 namespace {
 
-std::atomic<CWatermarkFile*> s_pCurrent { nullptr }; // the living instance, set and cleared on the main thread
+std::atomic<CWatermarkFile*> s_pCurrent {
+    nullptr
+}; // the living instance, set and cleared on the main thread
 
 } // namespace
 

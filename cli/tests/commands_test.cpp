@@ -26,7 +26,10 @@ Outcome Cli(std::vector<std::string> args)
 
 class Commands : public testing::Test {
 protected:
-    std::string Path(const char* name) const { return m_dir.filePath(QString::fromLatin1(name)).toStdString(); }
+    std::string Path(const char* name) const
+    {
+        return m_dir.filePath(QString::fromLatin1(name)).toStdString();
+    }
     QTemporaryDir m_dir;
 };
 
@@ -59,7 +62,10 @@ TEST_F(Commands, Render)
     EXPECT_TRUE(rendered.out.starts_with("导出成功！用时[")) << rendered.out;
     const QImage picture(QString::fromStdString(Path("a.png")));
     ASSERT_EQ(picture.size(), QSize(300, 150));
-    ASSERT_EQ(Cli({ "render", Path("a.gsc"), "--no-watermark", "--output=" + Path("b.png"), "--size=300x150" }).code, 0);
+    ASSERT_EQ(
+        Cli({ "render", Path("a.gsc"), "--no-watermark", "--output=" + Path("b.png"), "--size=300x150" })
+            .code,
+        0);
     const QImage plain(QString::fromStdString(Path("b.png")));
     EXPECT_EQ(picture.pixel(0, 0), plain.pixel(0, 0));
     int differ = 0;

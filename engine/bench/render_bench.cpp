@@ -37,8 +37,8 @@ long long DefaultPictureRuns()
 
 void ReportRate(benchmark::State& state, long long runsPerPicture)
 {
-    state.counters["Miter_per_s"] = benchmark::Counter(static_cast<double>(runsPerPicture) * state.iterations() / 1e6,
-        benchmark::Counter::kIsRate);
+    state.counters["Miter_per_s"] = benchmark::Counter(
+        static_cast<double>(runsPerPicture) * state.iterations() / 1e6, benchmark::Counter::kIsRate);
     state.counters["iterations"] = static_cast<double>(runsPerPicture);
 }
 
@@ -67,7 +67,8 @@ void BM_ExportDefault1024(benchmark::State& state)
     script.SetDefaults();
     script.LoadPalette(QString());
     for (auto _ : state) {
-        script.StartExport(dir.filePath(QStringLiteral("bench.bmp")), QStringLiteral(":/glimmerset/watermark.png"));
+        script.StartExport(
+            dir.filePath(QStringLiteral("bench.bmp")), QStringLiteral(":/glimmerset/watermark.png"));
         script.JoinExport();
         if (script.GetExportOutcome() != ExportOutcome::Succeeded) {
             state.SkipWithError("export failed");

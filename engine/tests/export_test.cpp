@@ -50,7 +50,8 @@ TEST_F(Export, WritesThePictureWithTheWatermark)
     ASSERT_EQ(without.size(), QSize(300, 200));
 
     // The watermark's bottom-right corner meets the picture's; outside it the pictures agree.
-    const QImage mark = QImage(QString::fromLatin1(kWatermarkResource)).convertToFormat(QImage::Format_ARGB32);
+    const QImage mark
+        = QImage(QString::fromLatin1(kWatermarkResource)).convertToFormat(QImage::Format_ARGB32);
     int blended = 0;
     for (int y = 0; y < 200; ++y) {
         for (int x = 0; x < 300; ++x) {
@@ -64,7 +65,8 @@ TEST_F(Export, WritesThePictureWithTheWatermark)
             const QRgb d = without.pixel(x, y);
             const int a = qAlpha(s);
             const QRgb want = qRgb(std::min(255, qRed(s) + qRed(d) * (255 - a) / 255),
-                std::min(255, qGreen(s) + qGreen(d) * (255 - a) / 255), std::min(255, qBlue(s) + qBlue(d) * (255 - a) / 255));
+                std::min(255, qGreen(s) + qGreen(d) * (255 - a) / 255),
+                std::min(255, qBlue(s) + qBlue(d) * (255 - a) / 255));
             ASSERT_EQ(with.pixel(x, y), want) << x << ", " << y;
             blended += with.pixel(x, y) != d;
         }
@@ -94,7 +96,8 @@ TEST_F(Export, RenderFailureAndCancel)
     noPalette.StartExport(Path("none.png"), QString());
     noPalette.JoinExport();
     EXPECT_EQ(noPalette.GetExportOutcome(), ExportOutcome::RenderFailed);
-    EXPECT_TRUE(noPalette.GetLastError().starts_with("绘制失败！错误代码[3]。用时[")) << noPalette.GetLastError();
+    EXPECT_TRUE(noPalette.GetLastError().starts_with("绘制失败！错误代码[3]。用时["))
+        << noPalette.GetLastError();
 
     // A slow picture, cancelled while it renders: the cancel text, and no file.
     m_script.SetImageSize(1000, 1000);
@@ -121,8 +124,9 @@ TEST(Stopwatch, FormatElapsed)
         double seconds;
         const char* text;
     } rows[] = { { 3725.5, "[00-01:02:05,500000]" }, { 90061.25, "[01-01:01:01,250000]" },
-        { 0.0000004, "[00-00:00:00,000000]" }, { 0.9999996, "[00-00:00:00,1000000]" }, { 0, "[00-00:00:00,000000]" },
-        { 59.999999, "[00-00:00:59,999999]" }, { -5, "[00-00:00:00,000000]" } };
+        { 0.0000004, "[00-00:00:00,000000]" }, { 0.9999996, "[00-00:00:00,1000000]" },
+        { 0, "[00-00:00:00,000000]" }, { 59.999999, "[00-00:00:59,999999]" },
+        { -5, "[00-00:00:00,000000]" } };
     for (const auto& row : rows) {
         EXPECT_EQ(Stopwatch::FormatElapsed(row.seconds), row.text) << row.seconds;
     }

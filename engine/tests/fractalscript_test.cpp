@@ -121,12 +121,14 @@ TEST(FractalScript, Setters)
         double sin, cos;
         double storedSin, storedCos;
     };
-    const MappingRow rows[] = { { 1.5, 0, 1, 0 }, { -2, 0, -1, 0 }, { 0.5, 3, 0.5, 3 }, { -0.25, -1, -0.25, -1 } };
+    const MappingRow rows[]
+        = { { 1.5, 0, 1, 0 }, { -2, 0, -1, 0 }, { 0.5, 3, 0.5, 3 }, { -0.25, -1, -0.25, -1 } };
     for (const MappingRow& row : rows) {
         CFractalScript script;
         script.m_nStage.store(3);
         script.SetMapping(0.1, 0.2, 0.3, 0.4, row.sin, row.cos, 5);
-        EXPECT_EQ(script.GetMapping(), (PaletteMapping { 0.1, 0.2, 0.3, 0.4, row.storedSin, row.storedCos, 5 }))
+        EXPECT_EQ(
+            script.GetMapping(), (PaletteMapping { 0.1, 0.2, 0.3, 0.4, row.storedSin, row.storedCos, 5 }))
             << row.sin;
         EXPECT_TRUE(script.IsModified());
         EXPECT_EQ(script.m_nStage.load(), 0);

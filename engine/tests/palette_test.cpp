@@ -20,16 +20,41 @@ TEST(Palette, BuiltInMatchesItsSamples)
         int row, column, red, green, blue;
     };
     const Sample samples[] = {
-        { 0, 0, 0, 0, 7 }, { 0, 150, 0, 0, 253 }, { 0, 325, 0, 3, 0 }, { 0, 500, 0, 255, 0 }, { 0, 675, 6, 0, 0 },
-        { 0, 850, 255, 4, 0 }, { 0, 999, 255, 223, 0 },
-        { 100, 0, 29, 32, 40 }, { 100, 150, 29, 32, 253 }, { 100, 325, 29, 34, 34 }, { 100, 500, 29, 253, 34 },
-        { 100, 675, 35, 32, 34 }, { 100, 850, 250, 35, 34 }, { 100, 999, 250, 225, 34 },
-        { 205, 0, 63, 77, 95 }, { 205, 150, 63, 77, 254 }, { 205, 325, 63, 79, 90 }, { 205, 500, 63, 242, 90 },
-        { 205, 675, 67, 77, 90 }, { 205, 850, 228, 79, 90 }, { 205, 999, 228, 221, 90 },
-        { 300, 0, 79, 114, 150 }, { 300, 150, 79, 114, 254 }, { 300, 325, 79, 116, 147 }, { 300, 500, 79, 221, 147 },
-        { 300, 675, 81, 114, 147 }, { 300, 850, 186, 116, 147 }, { 300, 999, 186, 208, 147 },
-        { 409, 0, 75, 143, 209 }, { 409, 150, 75, 143, 254 }, { 409, 325, 75, 144, 208 }, { 409, 500, 75, 189, 208 },
-        { 409, 675, 76, 143, 208 }, { 409, 850, 121, 144, 208 }, { 409, 999, 121, 184, 208 },
+        { 0, 0, 0, 0, 7 },
+        { 0, 150, 0, 0, 253 },
+        { 0, 325, 0, 3, 0 },
+        { 0, 500, 0, 255, 0 },
+        { 0, 675, 6, 0, 0 },
+        { 0, 850, 255, 4, 0 },
+        { 0, 999, 255, 223, 0 },
+        { 100, 0, 29, 32, 40 },
+        { 100, 150, 29, 32, 253 },
+        { 100, 325, 29, 34, 34 },
+        { 100, 500, 29, 253, 34 },
+        { 100, 675, 35, 32, 34 },
+        { 100, 850, 250, 35, 34 },
+        { 100, 999, 250, 225, 34 },
+        { 205, 0, 63, 77, 95 },
+        { 205, 150, 63, 77, 254 },
+        { 205, 325, 63, 79, 90 },
+        { 205, 500, 63, 242, 90 },
+        { 205, 675, 67, 77, 90 },
+        { 205, 850, 228, 79, 90 },
+        { 205, 999, 228, 221, 90 },
+        { 300, 0, 79, 114, 150 },
+        { 300, 150, 79, 114, 254 },
+        { 300, 325, 79, 116, 147 },
+        { 300, 500, 79, 221, 147 },
+        { 300, 675, 81, 114, 147 },
+        { 300, 850, 186, 116, 147 },
+        { 300, 999, 186, 208, 147 },
+        { 409, 0, 75, 143, 209 },
+        { 409, 150, 75, 143, 254 },
+        { 409, 325, 75, 144, 208 },
+        { 409, 500, 75, 189, 208 },
+        { 409, 675, 76, 143, 208 },
+        { 409, 850, 121, 144, 208 },
+        { 409, 999, 121, 184, 208 },
     };
     for (const Sample& s : samples) {
         const QRgb pixel = script.GetPalette().pixel(s.column, s.row);
@@ -41,7 +66,8 @@ TEST(Palette, BuiltInMatchesItsSamples)
 
 TEST(Palette, WatermarkTransparency)
 {
-    const QImage mark = QImage(QString::fromLatin1(kWatermarkResource)).convertToFormat(QImage::Format_ARGB32);
+    const QImage mark
+        = QImage(QString::fromLatin1(kWatermarkResource)).convertToFormat(QImage::Format_ARGB32);
     ASSERT_EQ(mark.size(), QSize(277, 63));
     int transparent = 0;
     int background = 0;
@@ -56,7 +82,8 @@ TEST(Palette, WatermarkTransparency)
             default: ADD_FAILURE() << "alpha " << qAlpha(p) << " at " << x << ", " << y; break;
             }
             if (qAlpha(p) != 255) {
-                ASSERT_EQ(p & 0xffffffu, 0u) << "transparent and background pixels are black at " << x << ", " << y;
+                ASSERT_EQ(p & 0xffffffu, 0u)
+                    << "transparent and background pixels are black at " << x << ", " << y;
             }
         }
     }
@@ -135,7 +162,8 @@ TEST_F(PaletteFiles, FormatsBecomeOpaqueSurfaces)
         QImage image;
         QRgb first;
     } rows[] = { { "alpha.png", alpha, qRgb(255, 0, 0) }, { "grey.png", grey, qRgb(77, 77, 77) },
-        { "indexed.png", indexed, qRgb(4, 5, 6) }, { "rgb64.png", alpha.convertToFormat(QImage::Format_RGBA64), qRgb(255, 0, 0) } };
+        { "indexed.png", indexed, qRgb(4, 5, 6) },
+        { "rgb64.png", alpha.convertToFormat(QImage::Format_RGBA64), qRgb(255, 0, 0) } };
     for (const auto& row : rows) {
         CFractalScript script;
         ASSERT_TRUE(script.LoadPalette(Save(row.image, row.name), PaletteFallback::None)) << row.name;

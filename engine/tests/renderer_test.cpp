@@ -13,7 +13,8 @@ void Prepare(CFractalScript& script, int paletteWidth = 1000, int paletteHeight 
 {
     script.SetDefaults();
     static QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("indexed-%1x%2.png").arg(paletteWidth).arg(paletteHeight));
+    const QString path
+        = dir.filePath(QStringLiteral("indexed-%1x%2.png").arg(paletteWidth).arg(paletteHeight));
     if (!QFile::exists(path)) {
         ASSERT_TRUE(IndexedPalette(paletteWidth, paletteHeight).save(path));
     }
@@ -75,7 +76,8 @@ TEST(Renderer, MatchesAPlainReferenceLoop)
     Prepare(script);
     std::string err;
     // V_k must start every pixel at 0: carried over from the previous pixel it would change the picture.
-    ASSERT_TRUE(script.SetFormulas("V_k = V_k * 0.5 + 1; z = z * z + C + V_k / 1024;", "norm(z) > 100;", err));
+    ASSERT_TRUE(
+        script.SetFormulas("V_k = V_k * 0.5 + 1; z = z * z + C + V_k / 1024;", "norm(z) > 100;", err));
     script.SetMapping(0.1, 0.2, 0.8, 1.3, 0.3, 0.9, 1.1);
     const PaletteMapping m = script.GetMapping();
     const Complex c = script.GetCurrentConstant();
@@ -157,7 +159,7 @@ TEST(Renderer, PaletteMapping)
         { "0 - 1e300", identity, 0, 0 },
         { "exp(1000)", identity, 0, 0 }, // infinite: index 0, not the last column
         { "0 - exp(1000)", identity, 0, 0 },
-        { "1 / 0", identity, 0, 0 },    // NaN
+        { "1 / 0", identity, 0, 0 },                      // NaN
         { "0.5", { 0.25, 0.1, 1, 1, 1, 0, 1 }, 250, 30 }, // 90 degrees: a palette column
         { "0.25", { 0, 0, 2, 1, 0, 1, 1.5 }, 750, 0 },    // scale and stretch
         { "0.5", { 0, 0, 1, 1, 0, 1, 0 }, 0, 0 },         // stretch 0

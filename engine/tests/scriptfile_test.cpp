@@ -15,8 +15,8 @@ namespace {
 // The default script's file, line by line, as the writer must produce it.
 QStringList DefaultLines()
 {
-    return { u"版本号:{Glimmerset0.01}"_qs, u"迭代公式:{z = z * z + C;}"_qs, u"终止条件公式:{norm(z) > 100;}"_qs,
-        u"取色公式:{V_iter_n / V_iter_max;}"_qs, u"调色板文件:{}"_qs,
+    return { u"版本号:{Glimmerset0.01}"_qs, u"迭代公式:{z = z * z + C;}"_qs,
+        u"终止条件公式:{norm(z) > 100;}"_qs, u"取色公式:{V_iter_n / V_iter_max;}"_qs, u"调色板文件:{}"_qs,
         u"调色板映射:{0.000000, 0.000000, 1.000000, 1.000000, 0.000000, 1.000000, 1.000000}"_qs,
         u"复平面偏移:{-1.000000, -1.000000}"_qs, u"比率:{0.001953125}"_qs, u"目标图像大小:{1024, 1024}"_qs,
         u"最大迭代次数:{256}"_qs, u"常量00{C=-0.780000, -0.150000}"_qs };
@@ -177,7 +177,8 @@ TEST_F(ScriptFile, ConstantLines)
         lines.removeLast();
         lines += row.constantLines;
         CFractalScript script;
-        ASSERT_TRUE(LoadLines(lines, script)) << row.constantLines.join(' ').toStdString() << script.GetLastError();
+        ASSERT_TRUE(LoadLines(lines, script))
+            << row.constantLines.join(' ').toStdString() << script.GetLastError();
         const CFormula& iter = script.GetIterFormula();
         EXPECT_EQ(iter.GetConstant(0).re, row.first.re) << row.constantLines.join(' ').toStdString();
         EXPECT_EQ(iter.GetConstant(0).im, row.first.im) << row.constantLines.join(' ').toStdString();
@@ -200,7 +201,8 @@ TEST_F(ScriptFile, OrderEncodingsAndLineEndings)
     } files[] = {
         { "GB18030 with CR LF", Gb18030Crlf(DefaultLines()) },
         { "UTF-8 with LF", (DefaultLines().join(u'\n') + u'\n').toUtf8() },
-        { "UTF-8 with a byte-order mark and CR LF", "\xEF\xBB\xBF" + DefaultLines().join(u"\r\n"_qs).toUtf8() },
+        { "UTF-8 with a byte-order mark and CR LF",
+            "\xEF\xBB\xBF" + DefaultLines().join(u"\r\n"_qs).toUtf8() },
         { "GB18030, other order, extra line", Gb18030Crlf(reversed) },
     };
     for (const auto& file : files) {
@@ -306,9 +308,10 @@ TEST(ScriptNumbers, Format)
     const struct {
         double value;
         const char* text;
-    } rows[] = { { -0.78, "-0.780000" }, { 0.001953125, "0.001953125" }, { 1.5e-12, "1.5e-12" }, { 1, "1.000000" },
-        { -0.0, "-0.000000" }, { 256, "256.000000" }, { 1.0 / 3.0, "0.3333333333333333" }, { 1e-7, "1e-07" },
-        { inf, "inf" }, { -inf, "-inf" }, { std::nan(""), "nan" }, { -std::nan(""), "nan" } };
+    } rows[] = { { -0.78, "-0.780000" }, { 0.001953125, "0.001953125" }, { 1.5e-12, "1.5e-12" },
+        { 1, "1.000000" }, { -0.0, "-0.000000" }, { 256, "256.000000" }, { 1.0 / 3.0, "0.3333333333333333" },
+        { 1e-7, "1e-07" }, { inf, "inf" }, { -inf, "-inf" }, { std::nan(""), "nan" },
+        { -std::nan(""), "nan" } };
     for (const auto& row : rows) {
         EXPECT_EQ(FormatScriptNumber(row.value), row.text) << row.text;
     }
@@ -370,7 +373,8 @@ TEST(ScriptText, ExtractAndDecode)
     } rows[] = { { "a{b}c", "a{", "}", "b" }, { "a{b}c a{d}", "a{", "}", "b" }, { "x{b}", "a{", "}", "" },
         { "a{b", "a{", "}", "" }, { "a{b}c", "", "}", "a{b" }, { "a{b}c", "a{", "", "b}c" } };
     for (const auto& row : rows) {
-        EXPECT_EQ(ExtractBetween(QString::fromUtf8(row.text), QString::fromUtf8(row.start), QString::fromUtf8(row.end)),
+        EXPECT_EQ(ExtractBetween(
+                      QString::fromUtf8(row.text), QString::fromUtf8(row.start), QString::fromUtf8(row.end)),
             QString::fromUtf8(row.want))
             << row.text;
     }

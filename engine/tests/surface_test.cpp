@@ -59,8 +59,9 @@ TEST(Surface, Codecs)
     const std::vector<ImageCodec> readers = ImageCodecs(CodecUse::Reading);
     const std::vector<ImageCodec> writers = ImageCodecs(CodecUse::Writing);
     for (const char* format : { "png", "jpeg", "bmp", "gif" }) {
-        EXPECT_TRUE(std::any_of(readers.begin(), readers.end(), [&](const ImageCodec& c) { return c.format == format; }))
-            << format;
+        EXPECT_TRUE(std::any_of(readers.begin(), readers.end(), [&](const ImageCodec& c) {
+            return c.format == format;
+        })) << format;
     }
     for (const ImageCodec& codec : writers) {
         EXPECT_FALSE(codec.description.isEmpty()) << codec.format.constData();
@@ -73,8 +74,8 @@ TEST(Surface, Codecs)
         const char* file;
         const char* format; // nullptr: no writer
     } rows[] = { { "picture.png", "png" }, { "PICTURE.PNG", "png" }, { "a.b/picture.jpeg", "jpeg" },
-        { "picture.jpg", "jpeg" }, { "picture.bmp", "bmp" }, { "picture.ppm", "ppm" }, { "picture.xyz", nullptr },
-        { "picture", nullptr }, { "dir.d/picture", nullptr } };
+        { "picture.jpg", "jpeg" }, { "picture.bmp", "bmp" }, { "picture.ppm", "ppm" },
+        { "picture.xyz", nullptr }, { "picture", nullptr }, { "dir.d/picture", nullptr } };
     for (const auto& row : rows) {
         const ImageCodec* writer = WriterForFile(writers, QString::fromLatin1(row.file));
         if (row.format == nullptr) {
@@ -82,11 +83,13 @@ TEST(Surface, Codecs)
         } else {
             ASSERT_NE(writer, nullptr) << row.file;
             // jpg and jpeg share one entry; its key may be either.
-            EXPECT_TRUE(writer->format == row.format || (QByteArray(row.format) == "jpeg" && writer->format == "jpg"))
+            EXPECT_TRUE(
+                writer->format == row.format || (QByteArray(row.format) == "jpeg" && writer->format == "jpg"))
                 << row.file << " -> " << writer->format.constData();
         }
     }
-    const auto icon = std::find_if(writers.begin(), writers.end(), [](const ImageCodec& c) { return c.format == "ico"; });
+    const auto icon
+        = std::find_if(writers.begin(), writers.end(), [](const ImageCodec& c) { return c.format == "ico"; });
     if (icon != writers.end()) {
         EXPECT_TRUE(IsIconOrMetafile(*icon));
     }

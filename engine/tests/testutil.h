@@ -41,5 +41,6 @@ inline int PaletteRow(QRgb pixel) { return qGreen(pixel); }
 
 inline Raster RasterOf(QImage& image)
 {
-    return { image.width(), image.height(), static_cast<int>(image.bytesPerLine()), image.depth(), image.bits() };
+    return { image.width(), image.height(), static_cast<int>(image.bytesPerLine()), image.depth(),
+        image.bits() };
 }
