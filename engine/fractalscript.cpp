@@ -20,6 +20,7 @@ CFractalScript::CFractalScript() = default;
 CFractalScript::~CFractalScript()
 {
     // No worker may outlive what it reads.
+    StopPreview();
     m_bStopRequest.store(true);
     JoinExport();
 }

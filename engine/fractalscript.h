@@ -71,6 +71,28 @@ public:
         int stepX, int stepY);
     RenderSnapshot TakeSnapshot() const;
 
+    // The progressive preview: a coarse picture at one sixth of the resolution, then 36 fine passes
+    // in random order. CreatePreview and ReleasePreview stop the worker first.
+    void CreatePreview(int cellsX, int cellsY, int cellWidth, int cellHeight);
+    void ReleasePreview();
+    // Starts the worker unless it runs; returns whether it runs.
+    bool StartPreview();
+    // Asks the worker to stop and waits until it has ended (a render aborts within one pixel).
+    bool StopPreview();
+    // The hand-over, polled by the window's timer; never waits. shown is the stage the caller last
+    // took (0 after every change). Copies a new frame into frame (m_nPreviewWidth x
+    // m_nPreviewHeight, Format_RGB32) and returns true when there is one.
+    bool GetPreviewFrame(int& shown, QImage& frame);
+    // The worker procedure; StartPreview runs it on a thread of its own. Returns 2 when a worker
+    // already runs, 0 when it ends.
+    int PreviewWorker();
+    // The half-second hold after the coarse picture, in 10 ms ticks (benchmarks and tests shorten it).
+    void SetPreviewHoldTicks(int ticks) { m_nHoldTicks = ticks; }
+    int GetCellsX() const { return m_nCellsX; }
+    int GetCellsY() const { return m_nCellsY; }
+    int GetPreviewWidth() const { return m_nPreviewWidth; }
+    int GetPreviewHeight() const { return m_nPreviewHeight; }
+
     // Export: renders the target size on a worker thread, stamps the watermark and writes the file
     // chosen by the extension. StartExport returns whether an export is still running after 100 ms.
     bool StartExport(const QString& path, const QString& watermarkPath);
@@ -144,6 +166,19 @@ private:
     double m_dMapCos { 1.0 };
     double m_dMapStretch { 1.0 };
     bool m_bModified { false };
+
+    int m_nCellsX { 0 };
+    int m_nCellsY { 0 };
+    int m_nPreviewWidth { 0 };
+    int m_nPreviewHeight { 0 };
+    int m_nHoldTicks { 50 };
+    QImage m_previewSurface; // the picture the window takes; guarded by m_previewMutex
+    QImage m_coarseSurface;  // the worker's alone while it runs
+    QImage m_workBuffer;     // the preview raster: target of every preview render; the worker's alone
+    std::mutex m_previewMutex;
+    bool m_bFramePending { false }; // window only: a refresh was asked for on an earlier tick
+    std::thread m_previewThread;
+    std::atomic<bool> m_bPreviewThreadAlive { false };
 
     QString m_strExportFile;
     QString m_strExportWatermark;

@@ -1,0 +1,122 @@
+#include "windowservices.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QVBoxLayout>
+
+QString QtFilter(const FileFilter& filter)
+{
+    // Qt reads the patterns from the parentheses at the end, separated by blanks.
+    const QString patterns = QStringLiteral("(") + filter.patterns.join(QLatin1Char(' ')) + QStringLiteral(")");
+    const QString listed = QStringLiteral("(") + filter.patterns.join(QLatin1Char(';')) + QStringLiteral(")");
+    if (filter.description.endsWith(listed)) {
+        return filter.description.chopped(listed.size()) + patterns;
+    }
+    return filter.description + QLatin1Char(' ') + patterns;
+}
+
+QStringList AboutLines()
+{
+    return { QStringLiteral(u"使用简介："), QStringLiteral(u" 左右键：修改当前常数实部"),
+        QStringLiteral(u" 上下键：修改当前常数虚部"), QStringLiteral(u"      a/z：更改修改精度"),
+        QStringLiteral(u"        C：选择下一个常量"), QStringLiteral(u"Shift+C：选择上一个常量"),
+        QStringLiteral(u"拖动调色板区修改映射原点"), QStringLiteral(u"拖动调色板角度手柄(小圆点)修改映射角度"),
+        QStringLiteral(u"在预览区按住鼠标左键拖动图像"), QStringLiteral(u"鼠标滚轮缩放图像"),
+        QStringLiteral(u"编辑->参数设置：设置迭代公式等参数"), QString(), QStringLiteral(u"一起来玩分形吧！") };
+}
+
+MessageAnswer CQtWindowServices::ShowMessage(QWidget* parent, const QString& text, const QString& caption,
+    MessageIcon icon, MessageButtons buttons)
+{
+    QMessageBox box(parent);
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (icon) {
+    case MessageIcon::Error: box.setIcon(QMessageBox::Critical); break;
+    case MessageIcon::Question: box.setIcon(QMessageBox::Question); break;
+    case MessageIcon::Exclamation: box.setIcon(QMessageBox::Warning); break;
+    case MessageIcon::Information: box.setIcon(QMessageBox::Information); break;
+    }
+    if (buttons == MessageButtons::YesNoCancel) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+        box.setDefaultButton(QMessageBox::Yes);
+        box.setEscapeButton(QMessageBox::Cancel);
+    } else {
+        box.setStandardButtons(QMessageBox::Ok);
+    }
+    switch (box.exec()) {
+    case QMessageBox::Yes: return MessageAnswer::Yes;
+    case QMessageBox::No: return MessageAnswer::No;
+    case QMessageBox::Cancel: return MessageAnswer::Cancel;
+    default: return buttons == MessageButtons::YesNoCancel ? MessageAnswer::Cancel : MessageAnswer::Ok;
+    }
+}
+
+namespace {
+
+FileDialogResult RunFileDialog(QWidget* parent, const FileDialogRequest& request, QFileDialog::AcceptMode mode)
+{
+    QFileDialog dialog(parent, request.title);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen && request.mustExist ? QFileDialog::ExistingFile
+                                                                             : QFileDialog::AnyFile);
+    if (mode == QFileDialog::AcceptSave && !request.overwritePrompt) {
+        dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    }
+    QStringList filters;
+    for (const FileFilter& filter : request.filters) {
+        filters.append(QtFilter(filter));
+    }
+    dialog.setNameFilters(filters);
+    if (request.selectedFilter >= 0 && request.selectedFilter < filters.size()) {
+        dialog.selectNameFilter(filters[request.selectedFilter]);
+    }
+    QString suffix = request.defaultSuffix;
+    if (suffix.startsWith(QLatin1Char('.'))) {
+        suffix.remove(0, 1);
+    }
+    dialog.setDefaultSuffix(suffix);
+    if (!request.initialName.isEmpty()) {
+        dialog.selectFile(request.initialName);
+    }
+    FileDialogResult result;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return result;
+    }
+    result.accepted = true;
+    result.path = dialog.selectedFiles().constFirst();
+    result.selectedFilter = std::max<int>(0, filters.indexOf(dialog.selectedNameFilter()));
+    return result;
+}
+
+} // namespace
+
+FileDialogResult CQtWindowServices::ChooseFileToOpen(QWidget* parent, const FileDialogRequest& request)
+{
+    return RunFileDialog(parent, request, QFileDialog::AcceptOpen);
+}
+
+FileDialogResult CQtWindowServices::ChooseFileToSave(QWidget* parent, const FileDialogRequest& request)
+{
+    return RunFileDialog(parent, request, QFileDialog::AcceptSave);
+}
+
+void CQtWindowServices::ShowAbout(QWidget* parent)
+{
+    QDialog about(parent);
+    about.setWindowTitle(QStringLiteral(u"关于 Glimmerset"));
+    auto* layout = new QVBoxLayout(&about);
+    auto* name = new QLabel(QStringLiteral("<b>Glimmerset</b>"), &about);
+    auto* version = new QLabel(QStringLiteral("Glimmerset Version 0.01"), &about);
+    auto* usage = new QLabel(AboutLines().join(QLatin1Char('\n')), &about);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
+    layout->addWidget(name);
+    layout->addWidget(version);
+    layout->addWidget(usage);
+    layout->addWidget(buttons);
+    about.exec();
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+class QWidget;
+
+enum class MessageIcon { Error, Question, Exclamation, Information };
+enum class MessageButtons { Ok, YesNoCancel };
+enum class MessageAnswer { Ok, Yes, No, Cancel };
+
+// One entry of a file dialog's type list: the description as the user reads it and its patterns.
+struct FileFilter {
+    QString description;
+    QStringList patterns; // "*.gsc"
+};
+
+struct FileDialogRequest {
+    QString title;
+    std::vector<FileFilter> filters;
+    int selectedFilter { 0 };
+    QString defaultSuffix;   // appended to a name typed without an extension ("" for none)
+    QString initialName;
+    bool mustExist { false };       // open: the chosen file must exist
+    bool overwritePrompt { false }; // save: ask before replacing a file
+};
+
+struct FileDialogResult {
+    bool accepted { false };
+    QString path;
+    int selectedFilter { 0 };
+};
+
+// The window framework services the main window and its commands call: message boxes, file
+// dialogs and the modal dialogs. The program uses the Qt implementation; tests answer instead.
+class CWindowServices {
+public:
+    virtual ~CWindowServices() = default;
+    virtual MessageAnswer ShowMessage(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon,
+        MessageButtons buttons)
+        = 0;
+    virtual FileDialogResult ChooseFileToOpen(QWidget* parent, const FileDialogRequest& request) = 0;
+    virtual FileDialogResult ChooseFileToSave(QWidget* parent, const FileDialogRequest& request) = 0;
+    virtual void ShowAbout(QWidget* parent) = 0;
+};
+
+// The real services: QMessageBox, QFileDialog and the program's dialogs.
+class CQtWindowServices : public CWindowServices {
+public:
+    MessageAnswer ShowMessage(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon,
+        MessageButtons buttons) override;
+    FileDialogResult ChooseFileToOpen(QWidget* parent, const FileDialogRequest& request) override;
+    FileDialogResult ChooseFileToSave(QWidget* parent, const FileDialogRequest& request) override;
+    void ShowAbout(QWidget* parent) override;
+};
+
+// A filter entry in Qt's syntax: the description, then its patterns in parentheses unless the
+// description already ends with them ("Glimmerset脚本文件 (*.gsc)").
+QString QtFilter(const FileFilter& filter);
+
+// The About box's text lines, under "Glimmerset Version 0.01".
+QStringList AboutLines();

@@ -1,0 +1,370 @@
+#include "fractaldlg.h"
+
+#include "clientarea.h"
+#include "layout.h"
+#include "surface.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLayout>
+#include <QMenuBar>
+#include <QPainter>
+
+int CFractalDlg::s_nArrowRepeat = 0;
+
+namespace {
+
+constexpr int kTimerPeriodMs = 10;
+const QString kUntitled = QStringLiteral(u"未命名");
+const QString kErrorCaption = QStringLiteral(u"错误");
+
+// The one entry of the script-file dialogs.
+std::vector<FileFilter> ScriptFilters()
+{
+    return { { QStringLiteral(u"Glimmerset脚本文件 (*.gsc)"), { QStringLiteral("*.gsc") } } };
+}
+
+QIcon AppIcon()
+{
+    QIcon icon;
+    for (const int size : { 16, 32, 48, 64, 128, 256 }) {
+        icon.addFile(QStringLiteral(":/glimmerset/icon-%1.png").arg(size), QSize(size, size));
+    }
+    return icon;
+}
+
+} // namespace
+
+CFractalDlg::CFractalDlg(CWindowServices& services, QWidget* parent)
+    : QMainWindow(parent)
+    , m_services(services)
+    , m_hAppIcon(AppIcon())
+    , m_dcPreview(Layout::kPreviewSide, Layout::kPreviewSide, QImage::Format_RGB32)
+{
+    // A fixed window: a title bar with the system menu and the close box, no minimise or maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+        | Qt::WindowCloseButtonHint);
+    setWindowIcon(m_hAppIcon);
+    m_dcPreview.fill(Qt::black);
+    m_clientArea = new CClientArea(*this);
+    setCentralWidget(m_clientArea);
+    BuildMenu();
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    // The document's face "宋体" at a 12-pixel cell; a Song-style CJK font stands in where it is missing.
+    m_font.setFamilies({ QStringLiteral(u"宋体"), QStringLiteral("AR PL UMing CN") });
+    m_font.setPixelSize(12);
+    m_font.setWeight(QFont::Normal);
+    m_font.setStyleHint(QFont::SansSerif);
+
+    m_progressStrip = QImage(QStringLiteral(":/glimmerset/progress.png"));
+    m_logo = QImage(QStringLiteral(":/glimmerset/logo.png"));
+
+    m_timerPreview.setInterval(kTimerPeriodMs);
+    m_timerKeys.setInterval(kTimerPeriodMs);
+    connect(&m_timerPreview, &QTimer::timeout, this, &CFractalDlg::OnPreviewTimer);
+    connect(&m_timerKeys, &QTimer::timeout, this, &CFractalDlg::OnKeysTimer);
+}
+
+CFractalDlg::~CFractalDlg()
+{
+    StopTimers();
+    // The script's destructor stops its workers; the watermark file goes with its folder.
+    m_script.StopPreview();
+}
+
+void CFractalDlg::BuildMenu()
+{
+    QMenu* file = menuBar()->addMenu(QStringLiteral(u"文件(&F)"));
+    QMenu* fileNew = file->addMenu(QStringLiteral(u"新建"));
+    connect(fileNew->addAction(QStringLiteral(u"Julia集(&P)")), &QAction::triggered, this, &CFractalDlg::OnFileNew);
+    file->addSeparator();
+    connect(file->addAction(QStringLiteral(u"打开(O)")), &QAction::triggered, this, &CFractalDlg::OnFileOpen);
+    connect(file->addAction(QStringLiteral(u"保存(&W)")), &QAction::triggered, this, &CFractalDlg::OnFileSave);
+    connect(file->addAction(QStringLiteral(u"另存为...(&A)")), &QAction::triggered, this, &CFractalDlg::OnFileSaveAs);
+    file->addSeparator();
+    m_actionExport = file->addAction(QStringLiteral(u"导出文件(&P)"));
+    m_actionExportSettings = file->addAction(QStringLiteral(u"导出设置(S)"));
+    file->addSeparator();
+    connect(file->addAction(QStringLiteral(u"退出(&Q)")), &QAction::triggered, this, &QWidget::close);
+
+    QMenu* edit = menuBar()->addMenu(QStringLiteral(u"编辑(&E)"));
+    m_actionSettings = edit->addAction(QStringLiteral(u"参数设置(&S)"));
+    QMenu* palette = edit->addMenu(QStringLiteral(u"调色板(&P)"));
+    m_actionSystemPalette = palette->addAction(QStringLiteral(u"系统调色板(&X)"));
+    m_actionImportPalette = palette->addAction(QStringLiteral(u"导入调色板(&I)"));
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral(u"帮助(&H)"));
+    connect(help->addAction(QStringLiteral(u"关于(&A)")), &QAction::triggered, this, &CFractalDlg::OnAbout);
+}
+
+void CFractalDlg::Initialize(const QString& scriptPath)
+{
+    m_strScriptPath.clear();
+    m_script.LoadPalette(QString());
+    if (!scriptPath.isEmpty()) {
+        m_strScriptPath = scriptPath;
+        if (!m_script.Load(scriptPath)) {
+            ShowError(QStringLiteral(u"读取文件[%1]失败！\n %2")
+                          .arg(scriptPath, QString::fromStdString(m_script.GetLastError())));
+            m_strScriptPath.clear();
+        }
+        ApplyPreviewSize();
+    } else {
+        // A new Julia set: nothing is modified yet, so New asks no question.
+        m_script.SetDefaults();
+        ApplyPreviewSize();
+        m_script.LoadPalette(QString());
+    }
+    m_script.StartPreview();
+    StartTimers();
+    m_dEditStep = 0.01;
+    m_dShownPreviewProgress = 0.0;
+    m_dShownRenderProgress = 0.0;
+    m_nDragMode = DragNone;
+    m_nShownStage = 0;
+    m_mapAtDragStart = m_script.GetMapping();
+    UpdateTitle();
+    m_watermarkFile = std::make_unique<CWatermarkFile>();
+    m_mark = DecodeImage(CWatermarkFile::Path());
+    m_clientArea->setFocus();
+}
+
+void CFractalDlg::ApplyPreviewSize()
+{
+    const QSize size = Layout::PreviewSize(m_script.GetImageWidth(), m_script.GetImageHeight());
+    m_script.CreatePreview(size.width() / Layout::kCellSide, size.height() / Layout::kCellSide, Layout::kCellSide,
+        Layout::kCellSide);
+    m_markScaled = QImage();
+}
+
+bool CFractalDlg::TimersRunning() const { return m_timerPreview.isActive() && m_timerKeys.isActive(); }
+
+void CFractalDlg::StopTimers()
+{
+    m_timerPreview.stop();
+    m_timerKeys.stop();
+}
+
+void CFractalDlg::StartTimers()
+{
+    m_timerPreview.start();
+    m_timerKeys.start();
+}
+
+void CFractalDlg::EndDrag()
+{
+    m_ptDragStart.setX(-1);
+    m_nDragMode = DragNone;
+}
+
+void CFractalDlg::Pause()
+{
+    StopTimers();
+    EndDrag();
+    m_script.StopPreview();
+}
+
+void CFractalDlg::Resume()
+{
+    m_script.StartPreview();
+    StartTimers();
+}
+
+void CFractalDlg::ShowError(const QString& text)
+{
+    m_services.ShowMessage(this, text, kErrorCaption, MessageIcon::Error, MessageButtons::Ok);
+}
+
+QString CFractalDlg::FileTitleOf(const QString& path)
+{
+    if (path.isEmpty()) {
+        return kUntitled;
+    }
+    const qsizetype separator = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
+    const QString name = path.mid(separator + 1);
+    const qsizetype dot = name.indexOf(QLatin1Char('.'));
+    return dot < 0 ? name : name.left(dot);
+}
+
+void CFractalDlg::UpdateTitle()
+{
+    m_strFileTitle = FileTitleOf(m_strScriptPath);
+    setWindowTitle(QStringLiteral("Glimmerset - %1").arg(m_strFileTitle));
+}
+
+bool CFractalDlg::SaveChangesQuery()
+{
+    if (!m_script.IsModified()) {
+        return true;
+    }
+    const MessageAnswer answer = m_services.ShowMessage(this, QStringLiteral(u"当前脚本已经被修改，是否需要保存修改？"),
+        QStringLiteral(u"保存修改"), MessageIcon::Question, MessageButtons::YesNoCancel);
+    if (answer == MessageAnswer::Cancel) {
+        Resume();
+        return false;
+    }
+    if (answer == MessageAnswer::Yes) {
+        const bool saved = OnFileSave();
+        // Work the user asked to keep and that was not kept: the command does not go on.
+        if (!saved) {
+            Resume();
+            return false;
+        }
+        Pause();
+    }
+    return true;
+}
+
+void CFractalDlg::OnFileNew()
+{
+    Pause();
+    if (!SaveChangesQuery()) {
+        return;
+    }
+    m_script.SetDefaults();
+    ApplyPreviewSize();
+    m_script.LoadPalette(QString());
+    m_strScriptPath.clear();
+    UpdateTitle();
+    m_nShownStage = 0;
+    m_mapAtDragStart = m_script.GetMapping();
+    Resume();
+}
+
+void CFractalDlg::OnFileOpen()
+{
+    Pause();
+    if (!SaveChangesQuery()) {
+        return;
+    }
+    FileDialogRequest request;
+    request.title = QStringLiteral(u"打开");
+    request.filters = ScriptFilters();
+    request.defaultSuffix = QStringLiteral("gsc");
+    request.mustExist = true;
+    const FileDialogResult chosen = m_services.ChooseFileToOpen(this, request);
+    if (chosen.accepted) {
+        m_strScriptPath = chosen.path;
+        if (!m_script.Load(chosen.path)) {
+            ShowError(QStringLiteral(u"读取文件[%1]失败！").arg(chosen.path));
+            m_strScriptPath.clear();
+        }
+        ApplyPreviewSize();
+        UpdateTitle();
+        m_nShownStage = 0;
+        m_mapAtDragStart = m_script.GetMapping();
+    }
+    Resume();
+}
+
+bool CFractalDlg::OnFileSave()
+{
+    if (m_strScriptPath.isEmpty()) {
+        return OnFileSaveAs();
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const bool saved = m_script.Save(m_strScriptPath);
+    QApplication::restoreOverrideCursor();
+    if (!saved) {
+        ShowError(QStringLiteral(u"保存到文件[%1]失败！").arg(m_strScriptPath));
+        m_strScriptPath.clear();
+    }
+    UpdateTitle();
+    return saved;
+}
+
+bool CFractalDlg::OnFileSaveAs()
+{
+    // The preview worker keeps running: saving only reads the script.
+    StopTimers();
+    EndDrag();
+    FileDialogRequest request;
+    request.title = QStringLiteral(u"另存为");
+    request.filters = ScriptFilters();
+    request.defaultSuffix = QStringLiteral("gsc");
+    request.initialName = m_strFileTitle + QStringLiteral(".gsc");
+    request.overwritePrompt = true;
+    const FileDialogResult chosen = m_services.ChooseFileToSave(this, request);
+    bool saved = false;
+    if (chosen.accepted) {
+        m_strScriptPath = chosen.path;
+        saved = OnFileSave();
+    }
+    StartTimers();
+    return saved;
+}
+
+void CFractalDlg::OnAbout() { m_services.ShowAbout(this); }
+
+bool CFractalDlg::CloseQuery()
+{
+    Pause();
+    if (!SaveChangesQuery()) {
+        return false;
+    }
+    return true;
+}
+
+void CFractalDlg::closeEvent(QCloseEvent* event)
+{
+    if (m_bCloseConfirmed || CloseQuery()) {
+        m_bCloseConfirmed = true;
+        event->accept();
+        return;
+    }
+    event->ignore();
+}
+
+void CFractalDlg::changeEvent(QEvent* event)
+{
+    // Keys released while another window had the focus never reach us: forget them.
+    if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
+        m_heldArrows.clear();
+    }
+    QMainWindow::changeEvent(event);
+}
+
+void CFractalDlg::Repaint() { m_clientArea->update(); }
+
+void CFractalDlg::ComposePreview()
+{
+    m_dcPreview.fill(Qt::black);
+    const int pw = m_script.GetPreviewWidth();
+    const int ph = m_script.GetPreviewHeight();
+    const QPoint at((Layout::kPreviewSide - pw) / 2, (Layout::kPreviewSide - ph) / 2);
+    {
+        QPainter painter(&m_dcPreview);
+        painter.drawImage(at, m_frame);
+    }
+    // The watermark at the same relative size as in an exported image, its corner on the picture's.
+    const int w = static_cast<int>(static_cast<long long>(pw) * m_mark.width() / std::max(1, m_script.GetImageWidth()));
+    const int h = static_cast<int>(static_cast<long long>(m_mark.height()) * ph / std::max(1, m_script.GetImageHeight()));
+    if (m_mark.isNull() || w <= 0 || h <= 0) {
+        return;
+    }
+    if (m_markScaled.size() != QSize(w, h)) {
+        m_markScaled = SmoothScale(m_mark, w, h);
+    }
+    BlendWatermark(m_dcPreview, m_markScaled, at.x() + pw - w, at.y() + ph - h);
+}
+
+void CFractalDlg::OnPreviewTimer()
+{
+    const bool drawn = m_script.GetPreviewFrame(m_nShownStage, m_frame);
+    if (drawn) {
+        ComposePreview();
+    }
+    const double previewProgress = m_script.m_dPreviewProgress.load();
+    const double renderProgress = m_script.m_dRenderProgress.load();
+    if (previewProgress != m_dShownPreviewProgress || renderProgress != m_dShownRenderProgress) {
+        m_dShownPreviewProgress = previewProgress;
+        m_dShownRenderProgress = renderProgress;
+        Repaint();
+    } else if (drawn) {
+        Repaint();
+    }
+    if (m_script.IsModified()) {
+        setWindowTitle(QStringLiteral("Glimmerset - %1 *").arg(m_strFileTitle));
+    }
+}

@@ -1,0 +1,144 @@
+#pragma once
+
+#include "fractalscript.h"
+#include "mapping.h"
+#include "watermarkfile.h"
+#include "windowservices.h"
+
+#include <QFont>
+#include <QIcon>
+#include <QImage>
+#include <QMainWindow>
+#include <QPointF>
+#include <QTimer>
+
+#include <memory>
+#include <set>
+
+class CClientArea;
+class QAction;
+
+// What is under the mouse, or being dragged.
+enum DragMode : int {
+    DragNone = 0,
+    DragPan = 1,    // the preview area
+    DragAngle = 2,  // the angle handle at the end of the mapping's first axis
+    DragSize = 3,   // the size handle at the parallelogram's far corner
+    DragOrigin = 4, // the palette box, or the inside of the parallelogram
+    DragStretch = 5 // the stretch slider's handle
+};
+
+// The main window: a fixed 715 x 553 client area painted by hand (preview, palette with the mapping
+// handles, panels, progress bar, logo), the menu, the keys and mouse gestures, and the commands.
+// Owns the one script and drives its preview worker from two 10 ms timers; runs on the GUI thread.
+class CFractalDlg : public QMainWindow {
+public:
+    // services answers message boxes and dialogs; the window does not own it.
+    explicit CFractalDlg(CWindowServices& services, QWidget* parent = nullptr);
+    ~CFractalDlg() override;
+
+    // Start-up: the built-in palette, the script named on the command line (empty: a new Julia set),
+    // the preview worker and the timers, the watermark file.
+    void Initialize(const QString& scriptPath);
+
+    // The commands of the menu.
+    void OnFileNew();
+    void OnFileOpen();
+    bool OnFileSave();
+    bool OnFileSaveAs();
+    void OnAbout();
+    // The close query (Escape, the close box, File > Exit): true when the window may close.
+    bool CloseQuery();
+
+    // The two timers' work: 0 takes preview frames and repaints, 1 polls the held arrow keys.
+    void OnPreviewTimer();
+    void OnKeysTimer();
+
+    // Input in client coordinates, as the client area reports it.
+    void OnKeyDown(int key, bool shift);
+    void OnArrowKey(int key, bool pressed);
+    void OnWheel(int angleDelta, QPoint position);
+    void OnLeftButtonDown(QPoint position);
+    void OnMouseMove(QPoint position, bool leftButtonHeld);
+    void OnLeftButtonUp(QPoint position);
+
+    // Composes the whole client area into the back buffer and returns it.
+    const QImage& ComposeClient();
+
+    // The title rules: the file title of a path ("未命名" for none).
+    static QString FileTitleOf(const QString& path);
+
+    CFractalScript& Script() { return m_script; }
+    const QString& ScriptPath() const { return m_strScriptPath; }
+    double EditStep() const { return m_dEditStep; }
+    void SetEditStep(double step) { m_dEditStep = step; }
+    int ShownStage() const { return m_nShownStage; }
+    DragMode GetDragMode() const { return m_nDragMode; }
+    bool TimersRunning() const;
+    CClientArea* ClientArea() const { return m_clientArea; }
+    QImage& PreviewImage() { return m_dcPreview; }
+
+    // The preview size rule: fit the target size into 480 x 480 and make the preview's cells.
+    void ApplyPreviewSize();
+
+    static int s_nArrowRepeat; // timer ticks while arrow keys are held
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void BuildMenu();
+    void Pause();
+    void Resume();
+    void StopTimers();
+    void StartTimers();
+    void EndDrag();
+    // The save-changes question; false when the command is to be abandoned (Cancel, or Yes without a
+    // successful save). Called paused; leaves the window paused when it returns true.
+    bool SaveChangesQuery();
+    void UpdateTitle();
+    void ShowError(const QString& text);
+    void ComposePreview();
+    void Repaint();
+    void ApplyMapping(const PaletteMapping& mapping);
+
+    // Painting pieces.
+    void PaintPanels(class QPainter& painter);
+    void PaintPalette(class QPainter& painter);
+
+    CWindowServices& m_services;
+    QIcon m_hAppIcon;
+    QString m_strScriptPath;
+    QString m_strFileTitle;
+    double m_dEditStep { 0.01 };
+    double m_dShownPreviewProgress { 0.0 };
+    double m_dShownRenderProgress { 0.0 };
+    DragMode m_nDragMode { DragNone };
+    PaletteMapping m_mapAtDragStart;
+    QPointF m_offsetAtDragStart;
+    QPoint m_ptDragStart { -1, 0 };
+    CFractalScript m_script;
+    QImage m_dcPreview; // 480 x 480: the latest preview frame with the watermark
+    QImage m_dcBack;    // the whole client area, composed before it reaches the screen
+    int m_nShownStage { 0 };
+
+    CClientArea* m_clientArea { nullptr };
+    QTimer m_timerPreview; // timer 0
+    QTimer m_timerKeys;    // timer 1
+    QFont m_font;
+    QImage m_frame;          // the hand-over's copy of the preview picture
+    QImage m_progressStrip;  // bitmap 130
+    QImage m_logo;           // bitmap 131
+    QImage m_mark;           // the watermark, read once from its file
+    QImage m_markScaled;     // ... scaled for the current preview
+    std::unique_ptr<CWatermarkFile> m_watermarkFile;
+    std::set<int> m_heldArrows; // arrow keys pressed and not yet released
+    int m_nWheelDelta { 0 };    // wheel movement not yet a whole notch
+    bool m_bCloseConfirmed { false };
+    QAction* m_actionExport { nullptr };
+    QAction* m_actionExportSettings { nullptr };
+    QAction* m_actionSettings { nullptr };
+    QAction* m_actionSystemPalette { nullptr };
+    QAction* m_actionImportPalette { nullptr };
+};

@@ -1,0 +1,246 @@
+// Keys and mouse: the arrow keys change the current constant, A and Z the step, C picks the
+// constant; the wheel zooms about the cursor, dragging pans, and the handles reshape the mapping.
+#include "clientarea.h"
+#include "fractaldlg.h"
+#include "layout.h"
+
+#include <cmath>
+
+using namespace Layout;
+
+namespace {
+
+// One wheel notch; touchpads and high-resolution wheels deliver it in smaller pieces.
+constexpr int kWheelNotch = 120;
+constexpr double kZoomFactor = 1.2;
+// The held-arrow repeat: act on the first tick, pause for nine, then act on every tick.
+constexpr int kRepeatDelayTicks = 10;
+constexpr int kRepeatCap = 1024;
+
+bool IsFinite(const PaletteMapping& m)
+{
+    return std::isfinite(m.x0) && std::isfinite(m.y0) && std::isfinite(m.dx) && std::isfinite(m.dy)
+        && std::isfinite(m.sin) && std::isfinite(m.cos) && std::isfinite(m.stretch);
+}
+
+} // namespace
+
+void CFractalDlg::OnKeyDown(int key, bool shift)
+{
+    switch (key) {
+    case Qt::Key_A: m_dEditStep *= 10; break;
+    case Qt::Key_Z: m_dEditStep *= 0.1; break;
+    case Qt::Key_C:
+        if (shift) {
+            m_script.PrevConstant();
+        } else {
+            m_script.NextConstant();
+        }
+        break;
+    case Qt::Key_Escape: close(); return;
+    default: return; // Enter and everything else do nothing.
+    }
+    Repaint();
+}
+
+void CFractalDlg::OnArrowKey(int key, bool pressed)
+{
+    if (pressed) {
+        m_heldArrows.insert(key);
+    } else {
+        m_heldArrows.erase(key);
+    }
+}
+
+void CFractalDlg::OnKeysTimer()
+{
+    if (!isActiveWindow()) {
+        s_nArrowRepeat = 0;
+        return;
+    }
+    Complex value = m_script.GetCurrentConstant();
+    bool anyHeld = false;
+    const std::pair<int, Complex> steps[] = { { Qt::Key_Left, { -m_dEditStep, 0 } }, { Qt::Key_Right, { m_dEditStep, 0 } },
+        { Qt::Key_Down, { 0, -m_dEditStep } }, { Qt::Key_Up, { 0, m_dEditStep } } };
+    for (const auto& [key, step] : steps) {
+        if (!m_heldArrows.contains(key)) {
+            continue;
+        }
+        anyHeld = true;
+        ++s_nArrowRepeat;
+        if (s_nArrowRepeat == 1 || s_nArrowRepeat > kRepeatDelayTicks) {
+            value = { value.re + step.re, value.im + step.im };
+            m_script.SetCurrentConstant(value);
+            m_nShownStage = 0;
+        }
+    }
+    s_nArrowRepeat = anyHeld ? std::min(s_nArrowRepeat, kRepeatCap) : 0;
+}
+
+void CFractalDlg::OnWheel(int angleDelta, QPoint position)
+{
+    // Whole notches only: gather the small deltas of touchpads until one has come together.
+    m_nWheelDelta += angleDelta;
+    while (std::abs(m_nWheelDelta) >= kWheelNotch) {
+        const bool forward = m_nWheelDelta > 0;
+        m_nWheelDelta += forward ? -kWheelNotch : kWheelNotch;
+        const double px = position.x() - kPreviewLeft;
+        const double py = position.y() - kPreviewTop;
+        const double s = m_script.GetRatio();
+        const double next = forward ? s / kZoomFactor : s * kZoomFactor;
+        const double w = m_script.GetImageWidth();
+        const double h = m_script.GetImageHeight();
+        // The plane point under the cursor keeps its place.
+        const double ox = m_script.GetOffsetX() + s * w * px / kPreviewSide - next * w * px / kPreviewSide;
+        const double oy = m_script.GetOffsetY() + s * h * py / kPreviewSide - next * h * py / kPreviewSide;
+        m_nShownStage = 0;
+        if (std::isfinite(ox) && std::isfinite(oy) && std::isfinite(next)) {
+            m_script.SetView(ox, oy, next);
+        }
+    }
+}
+
+void CFractalDlg::OnLeftButtonDown(QPoint position)
+{
+    m_nDragMode = DragNone;
+    const PaletteMapping m = m_script.GetMapping();
+    const std::optional<PaletteRect> rect = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
+    const MappingPoints p = rect ? MapPoints(*rect, m) : MappingPoints {};
+    const std::optional<int> s = StretchHandleX(m.stretch, m_mapAtDragStart.stretch);
+
+    const auto insideParallelogram = [&] {
+        if (!rect) {
+            return false;
+        }
+        const double u = static_cast<double>(position.x() - rect->left) / rect->Width() - m.x0;
+        const double v = static_cast<double>(position.y() - rect->top) / rect->Height() - m.y0;
+        const double a = (u * m.cos + v * m.sin) / m.dx;
+        const double b = (v * m.cos - u * m.sin) / m.dy;
+        return 0 < a && a < 1 && 0 < b && b < 1;
+    };
+    if (p.p1 && IsNear(position, *p.p1)) {
+        m_nDragMode = DragAngle;
+    } else if (s && InStretchBand(position, *s)) {
+        m_nDragMode = DragStretch;
+    } else if (p.p2 && IsNear(position, *p.p2)) {
+        m_nDragMode = DragSize;
+    } else if (insideParallelogram()) {
+        m_nDragMode = DragOrigin;
+    } else if (InPreview(position)) {
+        m_nDragMode = DragPan;
+        m_offsetAtDragStart = { m_script.GetOffsetX(), m_script.GetOffsetY() };
+    } else if (InPaletteBox(position)) {
+        m_nDragMode = DragOrigin;
+    }
+    if (m_nDragMode != DragPan) {
+        m_mapAtDragStart = m;
+    }
+    // x = -1 means no drag in progress.
+    m_ptDragStart = QPoint(position.x() == -1 ? 0 : position.x(), position.y());
+}
+
+void CFractalDlg::ApplyMapping(const PaletteMapping& mapping)
+{
+    // A drag that would make a mapping value infinite or NaN changes nothing.
+    if (!IsFinite(mapping)) {
+        return;
+    }
+    m_script.SetMapping(mapping);
+    m_nShownStage = 0;
+}
+
+void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
+{
+    const PaletteMapping m = m_script.GetMapping();
+    const std::optional<PaletteRect> rect = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
+    const MappingPoints p = rect ? MapPoints(*rect, m) : MappingPoints {};
+    const std::optional<int> s = StretchHandleX(m.stretch, m_mapAtDragStart.stretch);
+
+    if (leftButtonHeld && m_ptDragStart.x() != -1) {
+        const PaletteMapping& start = m_mapAtDragStart;
+        const int dx = position.x() - m_ptDragStart.x();
+        const int dy = position.y() - m_ptDragStart.y();
+        switch (m_nDragMode) {
+        case DragPan: {
+            const double ratio = m_script.GetRatio();
+            const double ox = m_offsetAtDragStart.x()
+                - dx * (m_script.GetImageWidth() * ratio / m_script.GetPreviewWidth());
+            const double oy = m_offsetAtDragStart.y()
+                - dy * (m_script.GetImageHeight() * ratio / m_script.GetPreviewHeight());
+            if (std::isfinite(ox) && std::isfinite(oy)) {
+                m_script.SetView(ox, oy, ratio);
+                m_nShownStage = 0;
+            }
+            break;
+        }
+        case DragAngle: {
+            if (!p.p0) {
+                break;
+            }
+            const int ex = position.x() - p.p0->x();
+            const int ey = position.y() - p.p0->y();
+            if (ex * ex + ey * ey > 0) {
+                const double r = std::sqrt(static_cast<double>(ex * ex + ey * ey));
+                ApplyMapping({ start.x0, start.y0, start.dx, start.dy, ey / r, ex / r, start.stretch });
+            }
+            break;
+        }
+        case DragSize: {
+            if (!rect) {
+                break;
+            }
+            const double u = static_cast<double>(position.x() - rect->left) / rect->Width() - m.x0;
+            const double v = static_cast<double>(position.y() - rect->top) / rect->Height() - m.y0;
+            const double extentX = u * m.cos + v * m.sin;
+            const double extentY = v * m.cos - u * m.sin;
+            if (std::isfinite(extentX) && std::isfinite(extentY)) {
+                ApplyMapping({ start.x0, start.y0, std::clamp(extentX, kMinExtent, kMaxExtent),
+                    std::clamp(extentY, kMinExtent, kMaxExtent), start.sin, start.cos, start.stretch });
+            }
+            break;
+        }
+        case DragOrigin:
+            if (rect) {
+                ApplyMapping({ start.x0 + static_cast<double>(dx) / rect->Width(),
+                    start.y0 + static_cast<double>(dy) / rect->Height(), start.dx, start.dy, start.sin, start.cos,
+                    start.stretch });
+            }
+            break;
+        case DragStretch: {
+            const int x = std::clamp(position.x(), kStretchMinX, kStretchMaxX);
+            ApplyMapping({ start.x0, start.y0, start.dx, start.dy, start.sin, start.cos,
+                start.stretch * std::exp((x - kStretchCentre) / kStretchPixelsPerE) });
+            break;
+        }
+        case DragNone: break;
+        }
+        return;
+    }
+
+    // A hover: the handle under the mouse is drawn inverted.
+    const DragMode before = m_nDragMode;
+    if (p.p1 && IsNear(position, *p.p1)) {
+        m_nDragMode = DragAngle;
+    } else if (p.p2 && IsNear(position, *p.p2)) {
+        m_nDragMode = DragSize;
+    } else if (s && InStretchBand(position, *s)) {
+        m_nDragMode = DragStretch;
+    } else if (InPreview(position)) {
+        m_nDragMode = DragPan;
+    } else if (InPaletteBox(position)) {
+        m_nDragMode = DragOrigin;
+    } else {
+        m_nDragMode = DragNone;
+    }
+    if (m_nDragMode != before) {
+        Repaint();
+    }
+}
+
+void CFractalDlg::OnLeftButtonUp(QPoint)
+{
+    m_ptDragStart.setX(-1);
+    m_nDragMode = DragNone;
+    m_mapAtDragStart = m_script.GetMapping(); // the stretch handle returns to the centre
+    Repaint();
+}
