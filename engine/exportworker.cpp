@@ -20,9 +20,11 @@ bool CFractalScript::StartExport(const QString& path, const QString& watermarkPa
         m_strExportWatermark = watermarkPath;
         m_bStopRequest.store(false);
         m_nStage.store(0);
+        // The flag is set before the thread exists, so that no second worker can slip in.
         m_bExportThreadAlive.store(true);
+        m_bExportRunning.store(true);
         m_exportThread = std::thread([this] {
-            ExportWorker();
+            RunExportWorker();
             m_bExportThreadAlive.store(false);
         });
     }
@@ -73,6 +75,11 @@ int CFractalScript::ExportWorker()
         m_strLastError = "已经有一个导出线程正在执行！请稍候重试...";
         return 2;
     }
+    return RunExportWorker();
+}
+
+int CFractalScript::RunExportWorker()
+{
     m_exportClock.Start();
 
     int width = 0;

@@ -136,6 +136,9 @@ public:
     bool AdvanceStage(int from) { return m_nStage.compare_exchange_strong(from, from + 1); }
 
 private:
+    // The workers' bodies; the running flag is already set by whoever starts them.
+    void RunPreviewWorker();
+    int RunExportWorker();
     void ResetMapping();
     void SetLastError(std::string text);
     void FinishExport(ExportOutcome outcome, std::string text);

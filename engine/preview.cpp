@@ -68,9 +68,11 @@ bool CFractalScript::StartPreview()
         }
         m_bStopRequest.store(false);
         m_nStage.store(0);
+        // The flag is set before the thread exists, so that no second worker can slip in.
         m_bPreviewThreadAlive.store(true);
+        m_bPreviewRunning.store(true);
         m_previewThread = std::thread([this] {
-            PreviewWorker();
+            RunPreviewWorker();
             m_bPreviewThreadAlive.store(false);
         });
     }
@@ -141,6 +143,12 @@ int CFractalScript::PreviewWorker()
     if (m_bPreviewRunning.exchange(true)) {
         return 2;
     }
+    RunPreviewWorker();
+    return 0;
+}
+
+void CFractalScript::RunPreviewWorker()
+{
     std::mt19937 random(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
 
     // The cell size and the 36 offsets of the fine passes, shuffled once per start.
@@ -225,5 +233,4 @@ int CFractalScript::PreviewWorker()
         }
     }
     m_bPreviewRunning.store(false);
-    return 0;
 }

@@ -1,0 +1,52 @@
+// The preview's answer to an edit: from a constant change to the first coarse frame handed over, and
+// to the finished 480 x 480 picture (the half-second hold excluded), for the default script.
+#include "fractalscript.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+enum class Until { CoarseFrame, Finished };
+
+void MeasurePreview(benchmark::State& state, Until until)
+{
+    CFractalScript script;
+    script.SetDefaults();
+    script.LoadPalette(QString());
+    script.SetPreviewHoldTicks(0);
+    script.CreatePreview(80, 80, 6, 6);
+    script.StartPreview();
+    QImage frame;
+    int shown = 0;
+    bool flip = false;
+    for (auto _ : state) {
+        flip = !flip;
+        const auto start = std::chrono::steady_clock::now();
+        script.SetCurrentConstant({ flip ? -0.78 : -0.7805, -0.15 });
+        shown = 0;
+        const auto deadline = start + std::chrono::seconds(10);
+        bool coarse = false; // the new picture's coarse frame has come: the progress is the new picture's
+        for (;;) {
+            script.GetPreviewFrame(shown, frame);
+            coarse = coarse || shown == 2;
+            const bool done = coarse && (until == Until::CoarseFrame || script.m_dPreviewProgress.load() == 1.0);
+            if (done || std::chrono::steady_clock::now() > deadline) {
+                break;
+            }
+            std::this_thread::yield();
+        }
+        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    script.StopPreview();
+}
+
+void BM_PreviewFirstCoarseFrame(benchmark::State& state) { MeasurePreview(state, Until::CoarseFrame); }
+BENCHMARK(BM_PreviewFirstCoarseFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+void BM_PreviewFinished(benchmark::State& state) { MeasurePreview(state, Until::Finished); }
+BENCHMARK(BM_PreviewFinished)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+
+} // namespace
