@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 
+#include <charconv>
 #include <cstdlib>
 #include <limits>
 #include <locale.h>
@@ -30,7 +31,13 @@ CFieldExchange::CFieldExchange(QWidget* dialog, CWindowServices& services, Direc
 {
 }
 
-QString CFieldExchange::FormatNumber(double value) { return QString::number(value, 'g', kNumberPrecision); }
+QString CFieldExchange::FormatNumber(double value)
+{
+    // "%.*g" with precision 15, in the C locale whatever the process's, keeping the sign of a zero.
+    char text[64];
+    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, kNumberPrecision);
+    return QString::fromLatin1(text, result.ptr - text);
+}
 
 bool CFieldExchange::ParseInteger(const QString& text, int& value)
 {

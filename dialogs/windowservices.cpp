@@ -1,5 +1,8 @@
 #include "windowservices.h"
 
+#include "outportdlg.h"
+#include "settingdlg.h"
+
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -120,3 +123,9 @@ void CQtWindowServices::ShowAbout(QWidget* parent)
     layout->addWidget(buttons);
     about.exec();
 }
+
+bool CQtWindowServices::RunSettings(CSettingDlg& dialog) { return dialog.exec() == QDialog::Accepted; }
+
+bool CQtWindowServices::RunExportSize(COutportSetDlg& dialog) { return dialog.exec() == QDialog::Accepted; }
+
+void CQtWindowServices::RunExportProgress(COutportDlg& dialog) { dialog.exec(); }

@@ -5,6 +5,9 @@
 
 #include <vector>
 
+class COutportDlg;
+class COutportSetDlg;
+class CSettingDlg;
 class QWidget;
 
 enum class MessageIcon { Error, Question, Exclamation, Information };
@@ -44,6 +47,11 @@ public:
     virtual FileDialogResult ChooseFileToOpen(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual FileDialogResult ChooseFileToSave(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual void ShowAbout(QWidget* parent) = 0;
+    // The modal dialogs, filled by the caller; true when they end with OK. Unless a service says
+    // otherwise they end with Cancel and the export progress window closes at once.
+    virtual bool RunSettings(CSettingDlg&) { return false; }
+    virtual bool RunExportSize(COutportSetDlg&) { return false; }
+    virtual void RunExportProgress(COutportDlg&) { }
 };
 
 // The real services: QMessageBox, QFileDialog and the program's dialogs.
@@ -54,6 +62,9 @@ public:
     FileDialogResult ChooseFileToOpen(QWidget* parent, const FileDialogRequest& request) override;
     FileDialogResult ChooseFileToSave(QWidget* parent, const FileDialogRequest& request) override;
     void ShowAbout(QWidget* parent) override;
+    bool RunSettings(CSettingDlg& dialog) override;
+    bool RunExportSize(COutportSetDlg& dialog) override;
+    void RunExportProgress(COutportDlg& dialog) override;
 };
 
 // A filter entry in Qt's syntax: the description, then its patterns in parentheses unless the

@@ -83,16 +83,18 @@ void CFractalDlg::BuildMenu()
     connect(file->addAction(QStringLiteral(u"保存(&W)")), &QAction::triggered, this, &CFractalDlg::OnFileSave);
     connect(file->addAction(QStringLiteral(u"另存为...(&A)")), &QAction::triggered, this, &CFractalDlg::OnFileSaveAs);
     file->addSeparator();
-    m_actionExport = file->addAction(QStringLiteral(u"导出文件(&P)"));
-    m_actionExportSettings = file->addAction(QStringLiteral(u"导出设置(S)"));
+    connect(file->addAction(QStringLiteral(u"导出文件(&P)")), &QAction::triggered, this, &CFractalDlg::OnExport);
+    connect(file->addAction(QStringLiteral(u"导出设置(S)")), &QAction::triggered, this, &CFractalDlg::OnExportSettings);
     file->addSeparator();
     connect(file->addAction(QStringLiteral(u"退出(&Q)")), &QAction::triggered, this, &QWidget::close);
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral(u"编辑(&E)"));
-    m_actionSettings = edit->addAction(QStringLiteral(u"参数设置(&S)"));
+    connect(edit->addAction(QStringLiteral(u"参数设置(&S)")), &QAction::triggered, this, &CFractalDlg::OnSettings);
     QMenu* palette = edit->addMenu(QStringLiteral(u"调色板(&P)"));
-    m_actionSystemPalette = palette->addAction(QStringLiteral(u"系统调色板(&X)"));
-    m_actionImportPalette = palette->addAction(QStringLiteral(u"导入调色板(&I)"));
+    connect(palette->addAction(QStringLiteral(u"系统调色板(&X)")), &QAction::triggered, this,
+        &CFractalDlg::OnSystemPalette);
+    connect(palette->addAction(QStringLiteral(u"导入调色板(&I)")), &QAction::triggered, this,
+        &CFractalDlg::OnImportPalette);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral(u"帮助(&H)"));
     connect(help->addAction(QStringLiteral(u"关于(&A)")), &QAction::triggered, this, &CFractalDlg::OnAbout);
@@ -308,6 +310,11 @@ bool CFractalDlg::CloseQuery()
 
 void CFractalDlg::closeEvent(QCloseEvent* event)
 {
+    // Not while a command waits for the export worker: that command resumes the window itself.
+    if (m_bWaitingForExport) {
+        event->ignore();
+        return;
+    }
     if (m_bCloseConfirmed || CloseQuery()) {
         m_bCloseConfirmed = true;
         event->accept();

@@ -47,6 +47,11 @@ public:
     bool OnFileSave();
     bool OnFileSaveAs();
     void OnAbout();
+    void OnSettings();
+    void OnSystemPalette();
+    void OnImportPalette();
+    void OnExport();
+    void OnExportSettings();
     // The close query (Escape, the close box, File > Exit): true when the window may close.
     bool CloseQuery();
 
@@ -81,7 +86,12 @@ public:
     // The preview size rule: fit the target size into 480 x 480 and make the preview's cells.
     void ApplyPreviewSize();
 
-    static int s_nArrowRepeat; // timer ticks while arrow keys are held
+    static int s_nArrowRepeat;        // timer ticks while arrow keys are held
+    static int s_nExportFilterIndex;  // the file type last chosen for an export, for this run
+
+    // The file-type lists of Import palette and Export, from the image codecs Qt has here.
+    static std::vector<FileFilter> PaletteFilters();
+    static std::vector<FileFilter> ExportFilters();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -102,6 +112,8 @@ private:
     void ComposePreview();
     void Repaint();
     void ApplyMapping(const PaletteMapping& mapping);
+    // Waits, with the window responsive but closed to input, until no export worker is left.
+    void WaitForExport();
 
     // Painting pieces.
     void PaintPanels(class QPainter& painter);
@@ -136,9 +148,5 @@ private:
     std::set<int> m_heldArrows; // arrow keys pressed and not yet released
     int m_nWheelDelta { 0 };    // wheel movement not yet a whole notch
     bool m_bCloseConfirmed { false };
-    QAction* m_actionExport { nullptr };
-    QAction* m_actionExportSettings { nullptr };
-    QAction* m_actionSettings { nullptr };
-    QAction* m_actionSystemPalette { nullptr };
-    QAction* m_actionImportPalette { nullptr };
+    bool m_bWaitingForExport { false };
 };

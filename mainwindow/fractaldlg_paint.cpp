@@ -59,14 +59,22 @@ void InvertLine(QImage& image, QPoint a, QPoint b)
     }
 }
 
-// A small filled circle in the box (x0, y0)-(x1, y1), right and bottom edges excluded.
+// A small filled circle in the box (x0, y0)-(x1, y1), right and bottom edges excluded: every pixel
+// whose centre lies within the circle, so that the disc is as symmetric as the box.
 void Disc(QPainter& painter, int x0, int y0, int x1, int y1, const QColor& colour)
 {
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(colour);
-    painter.drawEllipse(QRectF(x0, y0, x1 - x0, y1 - y0));
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(Layout::kBlack);
+    const double cx = (x0 + x1) / 2.0;
+    const double cy = (y0 + y1) / 2.0;
+    const double r = (x1 - x0) / 2.0;
+    for (int y = y0; y < y1; ++y) {
+        for (int x = x0; x < x1; ++x) {
+            const double dx = x + 0.5 - cx;
+            const double dy = y + 0.5 - cy;
+            if (dx * dx + dy * dy <= r * r) {
+                painter.fillRect(QRect(x, y, 1, 1), colour);
+            }
+        }
+    }
 }
 
 } // namespace

@@ -26,20 +26,40 @@ public:
         return answer;
     }
 
-    FileDialogResult ChooseFileToOpen(QWidget*, const FileDialogRequest& request) override { return Next(request); }
-    FileDialogResult ChooseFileToSave(QWidget*, const FileDialogRequest& request) override { return Next(request); }
-    void ShowAbout(QWidget*) override { ++aboutShown; }
+    FileDialogResult ChooseFileToOpen(QWidget*, const FileDialogRequest& request) override
+    {
+        return Next(FileDialogKind::Open, request);
+    }
+    FileDialogResult ChooseFileToSave(QWidget*, const FileDialogRequest& request) override
+    {
+        return Next(FileDialogKind::Save, request);
+    }
+    void ShowAbout(QWidget* parent) override
+    {
+        ++aboutShown;
+        aboutParent = parent;
+    }
+
+    enum class FileDialogKind { Open, Save };
+    struct FileRequest {
+        FileDialogKind kind;
+        FileDialogRequest request;
+    };
+
+    // An accepted file dialog that returns path.
+    void ChooseFile(const QString& path) { files.push_back({ true, path, 0 }); }
 
     std::deque<MessageAnswer> answers;
-    std::deque<FileDialogResult> files;
+    std::deque<FileDialogResult> files; // empty: the dialog is cancelled
     std::vector<Message> messages;
-    std::vector<FileDialogRequest> fileRequests;
+    std::vector<FileRequest> fileRequests;
     int aboutShown { 0 };
+    QWidget* aboutParent { nullptr };
 
 private:
-    FileDialogResult Next(const FileDialogRequest& request)
+    FileDialogResult Next(FileDialogKind kind, const FileDialogRequest& request)
     {
-        fileRequests.push_back(request);
+        fileRequests.push_back({ kind, request });
         if (files.empty()) {
             return {};
         }

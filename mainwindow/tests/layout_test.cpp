@@ -1,1 +1,223 @@
-#include <gtest/gtest.h>
+#include "layout.h"
+#include "numberformat.h"
+#include "testwindow.h"
+
+#include <clocale>
+#include <future>
+#include <limits>
+#include <string>
+
+namespace {
+
+using namespace testwindow;
+
+struct FormatRow {
+    double value;
+    const char* text;
+};
+
+const FormatRow kFormatRows[] = {
+    { 0.01, "0.01" },
+    { 2.0, "2" },
+    { -0.78, "-0.78" },
+    { 1.5e12, "1.5*10^12" },
+    { 2.5e-7, "2.5*10^-7" },
+    { 1e-250, "0" },
+    { 0.123456789, "0.12345679" },
+    { -0.0, "-0" },
+    { 0.0, "0" },
+    { 9.9999999999, "10" },
+    // The mantissa is rounded only after it was brought below 10.
+    { 9.99999999999e10, "10*10^10" },
+    { 1e10, "1*10^10" },
+    { -1.5e12, "-1.5*10^12" },
+    { 9999999999.0, "9999999999" },
+    { 1e-6, "0.000001" },
+    { -2.5e-7, "-2.5*10^-7" },
+    // The smallest magnitude that still gets an exponent, and the largest double.
+    { 1e-200, "1*10^-200" },
+    { 5e-324, "0" },
+    { std::numeric_limits<double>::infinity(), "inf" },
+    { -std::numeric_limits<double>::infinity(), "-inf" },
+    { std::numeric_limits<double>::quiet_NaN(), "nan" },
+};
+
+std::string Formatted(double value) { return FormatPanelNumber(value).toStdString(); }
+
+TEST(NumberFormat, Rows)
+{
+    // Infinities and NaN would keep the scaling loops going for ever: run it where a hang shows.
+    auto done = std::async(std::launch::async, [] {
+        for (const FormatRow& row : kFormatRows) {
+            EXPECT_EQ(Formatted(row.value), row.text) << row.text;
+        }
+    });
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "formatting hangs";
+    done.get();
+}
+
+TEST(NumberFormat, LargestDouble)
+{
+    const std::string text = Formatted(std::numeric_limits<double>::max());
+    EXPECT_EQ(text, "1.79769313*10^308");
+}
+
+TEST(NumberFormat, DecimalCommaLocale)
+{
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "de_DE.utf8")) {
+        GTEST_SKIP() << "no German locale installed";
+    }
+    const std::string numeric = std::setlocale(LC_NUMERIC, nullptr);
+    const bool comma = std::string(std::localeconv()->decimal_point) == ",";
+    const std::string results[] = { Formatted(-0.78), Formatted(1.5e12), Formatted(2.5e-7) };
+    std::setlocale(LC_ALL, saved.c_str());
+    ASSERT_TRUE(comma) << numeric << " does not write a decimal comma";
+    EXPECT_EQ(results[0], "-0.78") << numeric;
+    EXPECT_EQ(results[1], "1.5*10^12") << numeric;
+    EXPECT_EQ(results[2], "2.5*10^-7") << numeric;
+}
+
+TEST(Title, FileTitleOf)
+{
+    const struct {
+        const char* path;
+        const char* title;
+    } rows[] = {
+        { "", "未命名" },
+        { "plain", "plain" },
+        { "C:\\a.b\\c", "c" },
+        { "dir/name.x.gsc", "name" },
+        { "/tmp/a.b/c.gsc", "c" },
+        { "dir\\sub/file.gsc", "file" },
+        { "dir/sub\\file.gsc", "file" },
+        { ".gsc", "" },
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(CFractalDlg::FileTitleOf(QString::fromUtf8(row.path)).toStdString(), row.title) << row.path;
+    }
+}
+
+struct SizeRow {
+    int width, height;
+    int previewWidth, previewHeight; // after the cells round down to multiples of 6
+};
+
+const SizeRow kSizeRows[] = {
+    { 1000, 500, 480, 240 },
+    { 500, 1000, 240, 480 },
+    { 1000, 1000, 480, 480 },
+    { 1000, 333, 480, 156 },
+    { 333, 1000, 156, 480 },
+    { 4096, 100, 480, 6 },
+    { 100, 4096, 6, 480 },
+    { 1024, 1023, 480, 474 },
+};
+
+TEST(PreviewSize, FitsTheSquare)
+{
+    for (const SizeRow& row : kSizeRows) {
+        const QSize fitted = Layout::PreviewSize(row.width, row.height);
+        EXPECT_EQ(fitted.width() / Layout::kCellSide * Layout::kCellSide, row.previewWidth)
+            << row.width << " x " << row.height;
+        EXPECT_EQ(fitted.height() / Layout::kCellSide * Layout::kCellSide, row.previewHeight)
+            << row.width << " x " << row.height;
+    }
+    EXPECT_EQ(Layout::PreviewSize(1000, 333), QSize(480, 159)) << "before the cells round it";
+}
+
+TEST(PreviewSize, AppliedByTheWindow)
+{
+    CFakeServices services;
+    CFractalDlg window(services);
+    window.Initialize(QString());
+    for (const SizeRow& row : kSizeRows) {
+        window.Script().SetImageSize(row.width, row.height);
+        window.ApplyPreviewSize();
+        EXPECT_EQ(window.Script().GetPreviewWidth(), row.previewWidth) << row.width << " x " << row.height;
+        EXPECT_EQ(window.Script().GetPreviewHeight(), row.previewHeight) << row.width << " x " << row.height;
+        EXPECT_EQ(window.Script().GetCellsX() * 6, row.previewWidth) << row.width << " x " << row.height;
+        EXPECT_EQ(window.Script().GetCellsY() * 6, row.previewHeight) << row.width << " x " << row.height;
+    }
+}
+
+TEST(Palette, FitPalette)
+{
+    const struct {
+        int width, height;
+        int left, top, right, bottom;
+    } rows[] = {
+        { 1000, 410, 500, 79, 700, 161 }, // the built-in palette
+        { 300, 1000, 570, 20, 630, 220 }, // taller than wide
+        { 200, 200, 500, 20, 700, 220 },  // square
+        { 1, 300, 600, 20, 600, 220 },    // narrower than a pixel of the box
+    };
+    for (const auto& row : rows) {
+        const std::optional<Layout::PaletteRect> r = Layout::FitPalette(row.width, row.height);
+        ASSERT_TRUE(r.has_value()) << row.width << " x " << row.height;
+        EXPECT_EQ(r->left, row.left) << row.width << " x " << row.height;
+        EXPECT_EQ(r->top, row.top) << row.width << " x " << row.height;
+        EXPECT_EQ(r->right, row.right) << row.width << " x " << row.height;
+        EXPECT_EQ(r->bottom, row.bottom) << row.width << " x " << row.height;
+    }
+    EXPECT_FALSE(Layout::FitPalette(0, 410).has_value());
+    EXPECT_FALSE(Layout::FitPalette(1000, 0).has_value());
+}
+
+TEST(Palette, BuiltInPaletteSize)
+{
+    CFractalScript script;
+    ASSERT_TRUE(script.LoadPalette(QString()));
+    EXPECT_EQ(script.GetPaletteWidth(), 1000);
+    EXPECT_EQ(script.GetPaletteHeight(), 410);
+}
+
+TEST(Palette, ToPixelRefusesWhatIsNoPixel)
+{
+    const double refused[]
+        = { std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+              -std::numeric_limits<double>::infinity(), 1e300, -1e300, 3e9, -3e9, 1e6 };
+    for (const double value : refused) {
+        EXPECT_FALSE(Layout::ToPixel(value).has_value()) << value;
+    }
+    // Truncated toward zero.
+    EXPECT_EQ(Layout::ToPixel(700.9), 700);
+    EXPECT_EQ(Layout::ToPixel(-3.7), -3);
+    EXPECT_EQ(Layout::ToPixel(999999.5), 999999);
+    EXPECT_FALSE(Layout::ToPoint(1.0, std::numeric_limits<double>::quiet_NaN()).has_value());
+}
+
+TEST(Palette, MapPointsOfTheIdentity)
+{
+    const Layout::PaletteRect r = *Layout::FitPalette(1000, 410);
+    const Layout::MappingPoints p = Layout::MapPoints(r, PaletteMapping {});
+    ASSERT_TRUE(p.p0 && p.p1 && p.p2 && p.p3);
+    EXPECT_EQ(*p.p0, QPoint(500, 79));
+    EXPECT_EQ(*p.p1, QPoint(700, 79)) << "angle handle at the top-right corner";
+    EXPECT_EQ(*p.p2, QPoint(700, 161)) << "size handle at the bottom-right corner";
+    EXPECT_EQ(*p.p3, QPoint(500, 161));
+
+    // A quarter turn puts the first axis downwards.
+    const Layout::MappingPoints q = Layout::MapPoints(r, { 0.5, 0.0, 0.5, 0.5, 1.0, 0.0, 1.0 });
+    ASSERT_TRUE(q.p0 && q.p1 && q.p2 && q.p3);
+    EXPECT_EQ(*q.p0, QPoint(600, 79));
+    EXPECT_EQ(*q.p1, QPoint(600, 120));
+    EXPECT_EQ(*q.p2, QPoint(500, 120));
+    EXPECT_EQ(*q.p3, QPoint(500, 79));
+
+    const Layout::MappingPoints far = Layout::MapPoints(r, { 1e300, 0.0, 1.0, 1.0, 0.0, 1.0, 1.0 });
+    EXPECT_FALSE(far.p0 || far.p1 || far.p2 || far.p3) << "no point that cannot be placed";
+}
+
+TEST(Palette, StretchHandleX)
+{
+    EXPECT_EQ(Layout::StretchHandleX(2.0, 2.0), 600);
+    EXPECT_EQ(Layout::StretchHandleX(2.0, 1.0), 665); // 600 + 94 ln 2 = 665.15
+    EXPECT_EQ(Layout::StretchHandleX(0.5, 1.0), 534); // truncated toward zero
+    EXPECT_FALSE(Layout::StretchHandleX(0.0, 1.0).has_value());
+    EXPECT_FALSE(Layout::StretchHandleX(0.0, 0.0).has_value());
+    EXPECT_FALSE(Layout::StretchHandleX(-1.0, 1.0).has_value());
+    EXPECT_FALSE(Layout::StretchHandleX(std::numeric_limits<double>::quiet_NaN(), 1.0).has_value());
+}
+
+} // namespace

@@ -1,0 +1,180 @@
+#include "outportdlg.h"
+
+#include "dialogunits.h"
+#include "fieldexchange.h"
+#include "fractalscript.h"
+#include "windowservices.h"
+
+#include <QDateTime>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <cmath>
+
+qint64 COutportDlg::s_tLastShownElapsed = 0;
+
+namespace {
+
+constexpr int kTimerPeriodMs = 10;
+constexpr int kMinSide = 100;
+constexpr int kMaxSide = 4096;
+
+} // namespace
+
+COutportDlg::COutportDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint)
+{
+    setFixedSize(Dlu(224, 54).size());
+    m_progress = new QProgressBar(this);
+    m_progress->setGeometry(Dlu(7, 7, 210, 10));
+    m_progress->setTextVisible(false);
+    m_status = new QLabel(QStringLiteral(u"就绪"), this);
+    m_status->setGeometry(Dlu(7, 21, 210, 8));
+    m_status->setMinimumHeight(m_status->sizeHint().height());
+    m_cancel = new QPushButton(QStringLiteral(u"取消"), this);
+    m_cancel->setGeometry(Dlu(113, 33, 50, 14));
+    m_cancel->setAutoDefault(false);
+    m_ok = new QPushButton(QStringLiteral(u"确定"), this);
+    m_ok->setGeometry(Dlu(167, 33, 50, 14));
+    m_ok->setDefault(true);
+    connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_cancel, &QPushButton::clicked, this, &COutportDlg::reject);
+    m_timer.setInterval(kTimerPeriodMs);
+    connect(&m_timer, &QTimer::timeout, this, &COutportDlg::OnTimer);
+}
+
+void COutportDlg::InitDialog()
+{
+    m_timer.start();
+    m_progress->setRange(0, 100);
+    m_tStart = QDateTime::currentSecsSinceEpoch();
+}
+
+int COutportDlg::exec()
+{
+    InitDialog();
+    return QDialog::exec();
+}
+
+void COutportDlg::reject()
+{
+    // Closes whether or not the worker has stopped within its second.
+    if (m_pScript) {
+        m_pScript->StopExport();
+    }
+    m_timer.stop();
+    QDialog::reject();
+}
+
+QString COutportDlg::DurationText(qint64 t, bool secondsAlways)
+{
+    const qint64 days = t / 86400;
+    const qint64 hours = t / 3600 - days * 24;
+    const qint64 minutes = t / 60 - (t / 3600) * 60;
+    const qint64 seconds = t - (t / 60) * 60;
+    QString text;
+    if (days != 0) {
+        text += QStringLiteral(u"%1天").arg(days);
+    }
+    if (hours != 0 || !text.isEmpty()) {
+        text += QStringLiteral(u"%1小时").arg(hours, 2, 10, QLatin1Char('0'));
+    }
+    if (minutes != 0 || !text.isEmpty()) {
+        text += QStringLiteral(u"%1分钟").arg(minutes, 2, 10, QLatin1Char('0'));
+    }
+    if (secondsAlways || seconds != 0) {
+        text += QStringLiteral(u"%1秒").arg(seconds, 2, 10, QLatin1Char('0'));
+    }
+    return text;
+}
+
+QString COutportDlg::StatusText(qint64 elapsed, double progress)
+{
+    QString text = QStringLiteral(u"用时") + DurationText(elapsed, true);
+    // No estimate before any part is done: it would divide by 0.
+    if (progress > 0.0 && progress < 1.0) {
+        // Far beyond any real export, but never a conversion out of range.
+        constexpr double kLongest = 1e15;
+        const double remaining = std::min((1.0 - progress) / progress * static_cast<double>(elapsed), kLongest);
+        const QString rest = DurationText(static_cast<qint64>(remaining), false);
+        if (!rest.isEmpty()) {
+            text += QStringLiteral(u"，预计还需") + rest;
+        }
+    }
+    return text;
+}
+
+void COutportDlg::OnTimer()
+{
+    if (!m_pScript) {
+        return;
+    }
+    const double p = m_pScript->m_dRenderProgress.load();
+    m_progress->setValue(static_cast<int>(std::clamp(p, 0.0, 1.0) * 100));
+    m_ok->setEnabled(!(p < 1.0));
+    m_cancel->setEnabled(p < 1.0);
+    if (m_pScript->m_bExportRunning.load(std::memory_order_acquire)) {
+        const qint64 elapsed = QDateTime::currentSecsSinceEpoch() - m_tStart;
+        // The text changes at most once a second.
+        if (elapsed == s_tLastShownElapsed) {
+            return;
+        }
+        s_tLastShownElapsed = elapsed;
+        m_status->setText(StatusText(elapsed, p));
+        return;
+    }
+    // The worker has ended: its outcome text is complete once the flag is clear.
+    m_status->setText(QString::fromStdString(m_pScript->GetLastError()));
+    m_timer.stop();
+}
+
+COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
+    : QDialog(parent)
+    , m_services(services)
+{
+    setWindowTitle(QStringLiteral(u"导出设置"));
+    setFixedSize(Dlu(165, 46).size());
+    auto* widthLabel = new QLabel(QStringLiteral(u"图像宽度"), this);
+    widthLabel->setGeometry(Dlu(8, 8, 33, 8));
+    widthLabel->resize(std::max(widthLabel->width(), widthLabel->sizeHint().width()), widthLabel->height());
+    m_width = new QLineEdit(this);
+    m_width->setGeometry(Dlu(51, 8, 40, 12));
+    auto* heightLabel = new QLabel(QStringLiteral(u"图像高度"), this);
+    heightLabel->setGeometry(Dlu(8, 26, 33, 8));
+    heightLabel->resize(std::max(heightLabel->width(), heightLabel->sizeHint().width()), heightLabel->height());
+    m_height = new QLineEdit(this);
+    m_height->setGeometry(Dlu(51, 25, 40, 12));
+    auto* ok = new QPushButton(QStringLiteral(u"确定"), this);
+    ok->setGeometry(Dlu(108, 7, 50, 14));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral(u"取消"), this);
+    cancel->setGeometry(Dlu(108, 25, 50, 14));
+    cancel->setAutoDefault(false);
+    connect(ok, &QPushButton::clicked, this, [this] { OnOk(); });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void COutportSetDlg::InitDialog()
+{
+    CFieldExchange dx(this, m_services, CFieldExchange::Direction::Write);
+    dx.Integer(m_width, m_nWidth, kMinSide, kMaxSide);
+    dx.Integer(m_height, m_nHeight, kMinSide, kMaxSide);
+}
+
+int COutportSetDlg::exec()
+{
+    InitDialog();
+    return QDialog::exec();
+}
+
+bool COutportSetDlg::OnOk()
+{
+    CFieldExchange dx(this, m_services, CFieldExchange::Direction::Read);
+    if (!(dx.Integer(m_width, m_nWidth, kMinSide, kMaxSide) && dx.Integer(m_height, m_nHeight, kMinSide, kMaxSide))) {
+        return false;
+    }
+    accept();
+    return true;
+}

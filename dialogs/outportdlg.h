@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QDialog>
+#include <QTimer>
+
+class CFractalScript;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The export progress window: a 10 ms timer moves the bar, enables OK once the picture is complete
+// and Cancel while it is not, shows the elapsed and the estimated remaining time, and the worker's
+// outcome once it has ended. Cancel asks the worker to stop. No title bar; modal over the main window.
+class COutportDlg : public QDialog {
+public:
+    explicit COutportDlg(QWidget* parent = nullptr);
+
+    CFractalScript* m_pScript { nullptr }; // whose export is watched; not owned
+    qint64 m_tStart { 0 };                 // wall-clock seconds at initialisation
+    static qint64 s_tLastShownElapsed;     // the elapsed seconds the status text was last made for
+
+    void InitDialog();
+    int exec() override;
+    void reject() override; // Cancel and Escape
+
+    // One tick of the status refresh.
+    void OnTimer();
+
+    // "1天01小时01分钟01秒": leading units only when they or a larger one are not 0; the seconds
+    // always, or only when not 0.
+    static QString DurationText(qint64 seconds, bool secondsAlways);
+    // The status while the worker runs: "用时..." and, once a part is done, "，预计还需...".
+    static QString StatusText(qint64 elapsed, double progress);
+
+    QProgressBar* Progress() const { return m_progress; }
+    QLabel* Status() const { return m_status; }
+    QPushButton* OkButton() const { return m_ok; }
+    QPushButton* CancelButton() const { return m_cancel; }
+    bool Polling() const { return m_timer.isActive(); }
+
+private:
+    QTimer m_timer;
+    QProgressBar* m_progress { nullptr };
+    QLabel* m_status { nullptr };
+    QPushButton* m_ok { nullptr };
+    QPushButton* m_cancel { nullptr };
+};
+
+// The export size dialog: width and height of the target image, 100 to 4096 each.
+class COutportSetDlg : public QDialog {
+public:
+    COutportSetDlg(class CWindowServices& services, QWidget* parent = nullptr);
+
+    int m_nWidth { 0 };
+    int m_nHeight { 0 };
+
+    void InitDialog();
+    int exec() override;
+    // OK: reads the fields; ends the dialog with OK and returns true when both are valid.
+    bool OnOk();
+    class QLineEdit* WidthField() const { return m_width; }
+    class QLineEdit* HeightField() const { return m_height; }
+
+private:
+    CWindowServices& m_services;
+    class QLineEdit* m_width { nullptr };
+    class QLineEdit* m_height { nullptr };
+};

@@ -1,0 +1,297 @@
+#include "settingdlg.h"
+
+#include "dialogunits.h"
+#include "fieldexchange.h"
+#include "fractalscript.h"
+#include "windowservices.h"
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QTabBar>
+
+namespace {
+
+constexpr int kAllPages = -1;
+// The page a control belongs to, kept on the widget; controls without it show on every page.
+constexpr const char* kPageProperty = "settingsPage";
+// The tab control's tab row, in dialog units; the page frame lies below it.
+constexpr int kTabRowHeight = 14;
+
+} // namespace
+
+CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
+    : QDialog(parent)
+    , m_services(services)
+{
+    setWindowTitle(QStringLiteral(u"参数设置"));
+    setFixedSize(Dlu(291, 214).size());
+
+    const auto place = [this](int id, QWidget* widget, QRect dlu, int page) {
+        widget->setGeometry(Dlu(dlu));
+        if (id != 0) {
+            m_controls[id] = widget;
+        }
+        if (page != kAllPages) {
+            widget->setProperty(kPageProperty, page);
+        }
+    };
+    const auto label = [&](const QString& text, QRect dlu) {
+        auto* widget = new QLabel(text, this);
+        place(0, widget, dlu, kOtherPage);
+        // A label may need more room than its template gives in the font at hand.
+        widget->resize(std::max(widget->width(), widget->sizeHint().width()), widget->height());
+    };
+    const auto edit = [&](int id, QRect dlu) { place(id, new QLineEdit(this), dlu, kOtherPage); };
+    const auto formula = [&](int id, QRect dlu, int page) {
+        auto* widget = new QPlainTextEdit(this);
+        widget->setLineWrapMode(QPlainTextEdit::NoWrap); // both scroll bars
+        widget->setTabChangesFocus(true);
+        place(id, widget, dlu, page);
+    };
+
+    // The tab control: its row of tabs and the page frame under it, behind every page's controls.
+    auto* frame = new QFrame(this);
+    frame->setFrameShape(QFrame::StyledPanel);
+    frame->setGeometry(Dlu(7, 7 + kTabRowHeight - 1, 277, 179 - kTabRowHeight + 1));
+    m_tabPages = new QTabBar(this);
+    m_tabPages->setGeometry(Dlu(7, 7, 277, kTabRowHeight));
+    m_tabPages->setDrawBase(false);
+    m_controls[kTabs] = m_tabPages;
+
+    formula(kIterText, { 15, 24, 265, 154 }, 0);
+    formula(kTermText, { 7, 24, 273, 154 }, 1);
+    formula(kColorText, { 15, 24, 265, 154 }, 2);
+
+    auto* constantsGroup = new QGroupBox(QStringLiteral(u"常量"), this);
+    place(0, constantsGroup, { 15, 40, 122, 138 }, kOtherPage);
+    auto* mappingGroup = new QGroupBox(QStringLiteral(u"调色板映射"), this);
+    place(0, mappingGroup, { 146, 40, 134, 138 }, kOtherPage);
+
+    label(QStringLiteral(u"最大迭代次数"), { 15, 26, 49, 8 });
+    edit(kMaxIter, { 71, 24, 40, 12 });
+    label(QStringLiteral(u"修改精度"), { 148, 26, 33, 8 });
+    edit(kEditStep, { 185, 24, 40, 12 });
+    m_listConstants = new QListWidget(this);
+    m_listConstants->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_listConstants->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    place(kConstants, m_listConstants, { 25, 51, 57, 119 }, kOtherPage);
+    edit(kConstRe, { 88, 64, 40, 12 });
+    edit(kConstIm, { 88, 80, 40, 12 });
+    auto* saveConstant = new QPushButton(QStringLiteral(u"保存"), this);
+    saveConstant->setAutoDefault(false);
+    place(kSaveConstant, saveConstant, { 89, 100, 40, 14 }, kOtherPage);
+    label(QStringLiteral("x0"), { 183, 57, 9, 8 });
+    edit(kMapX0, { 202, 55, 40, 12 });
+    label(QStringLiteral("y0"), { 183, 77, 9, 8 });
+    edit(kMapY0, { 202, 75, 40, 12 });
+    label(QStringLiteral("dx"), { 183, 97, 9, 8 });
+    edit(kMapDX, { 202, 95, 40, 12 });
+    label(QStringLiteral("dy"), { 183, 117, 9, 8 });
+    edit(kMapDY, { 202, 115, 40, 12 });
+    label(QStringLiteral(u"角度sin值"), { 157, 137, 34, 8 });
+    edit(kMapSin, { 202, 135, 40, 12 });
+    place(kReverseAngle, new QCheckBox(QStringLiteral(u"反角"), this), { 245, 136, 28, 10 }, kOtherPage);
+    label(QStringLiteral(u"拉伸"), { 175, 157, 17, 8 });
+    edit(kMapStretch, { 202, 155, 40, 12 });
+
+    auto* ok = new QPushButton(QStringLiteral(u"确定"), this);
+    ok->setDefault(true);
+    place(kOk, ok, { 234, 193, 50, 14 }, kAllPages);
+    auto* cancel = new QPushButton(QStringLiteral(u"取消"), this);
+    cancel->setAutoDefault(false);
+    place(kCancel, cancel, { 181, 193, 50, 14 }, kAllPages);
+
+    connect(m_tabPages, &QTabBar::currentChanged, this, [this] { OnPageChange(); });
+    connect(m_listConstants, &QListWidget::itemSelectionChanged, this, [this] { OnConstantSelection(); });
+    connect(saveConstant, &QPushButton::clicked, this, [this] { OnSaveConstant(); });
+    connect(ok, &QPushButton::clicked, this, [this] { OnOk(); });
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+QWidget* CSettingDlg::ControlById(int id) const
+{
+    const auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+void CSettingDlg::ShowPageControls()
+{
+    const int page = m_tabPages->currentIndex();
+    for (QObject* child : children()) {
+        auto* widget = qobject_cast<QWidget*>(child);
+        const QVariant owner = widget ? widget->property(kPageProperty) : QVariant();
+        if (owner.isValid()) {
+            widget->setVisible(owner.toInt() == page);
+        }
+    }
+}
+
+void CSettingDlg::SelectPageQuietly(int page)
+{
+    const QSignalBlocker quiet(m_tabPages);
+    m_tabPages->setCurrentIndex(page);
+}
+
+void CSettingDlg::SelectPage(int page) { m_tabPages->setCurrentIndex(page); }
+
+void CSettingDlg::InitDialog()
+{
+    if (m_tabPages->count() == 0) {
+        const QSignalBlocker quiet(m_tabPages);
+        for (const QString& title : { QStringLiteral(u"迭代公式"), QStringLiteral(u"终止条件"), QStringLiteral(u"取色公式"),
+                 QStringLiteral(u"其他") }) {
+            m_tabPages->addTab(title);
+        }
+    }
+    m_nCurPage = 0;
+    SelectPageQuietly(0);
+    ShowPageControls();
+    m_strIterFormula = QString::fromStdString(m_iterFormula.GetText());
+    m_strTermFormula = QString::fromStdString(m_termFormula.GetText());
+    m_strColorFormula = QString::fromStdString(m_colorFormula.GetText());
+    OnConstantSelection(); // the list is empty still: this disables the constant's fields
+    WriteFields();
+}
+
+int CSettingDlg::exec()
+{
+    InitDialog();
+    return QDialog::exec();
+}
+
+bool CSettingDlg::ReadFields()
+{
+    CFieldExchange dx(this, m_services, CFieldExchange::Direction::Read);
+    const auto line = [this](int id) { return static_cast<QLineEdit*>(ControlById(id)); };
+    const auto text = [this](int id) { return static_cast<QPlainTextEdit*>(ControlById(id)); };
+    // ORDER: the fields are read in this order and the first failure stops the read.
+    return dx.Text(text(kIterText), m_strIterFormula) && dx.Text(text(kTermText), m_strTermFormula)
+        && dx.Text(text(kColorText), m_strColorFormula) && dx.Integer(line(kMaxIter), m_nMaxIter, 0, 4096)
+        && dx.Number(line(kEditStep), m_dEditStep) && dx.Number(line(kConstRe), m_dConstRe)
+        && dx.Number(line(kConstIm), m_dConstIm) && dx.Number(line(kMapX0), m_dMapX0)
+        && dx.Number(line(kMapY0), m_dMapY0) && dx.Number(line(kMapDX), m_dMapDX) && dx.Number(line(kMapDY), m_dMapDY)
+        && dx.Number(line(kMapSin), m_dMapSin, -1, 1) && dx.Number(line(kMapStretch), m_dMapStretch, 0, 100000000)
+        && dx.Check(static_cast<QCheckBox*>(ControlById(kReverseAngle)), m_bReverseAngle);
+}
+
+void CSettingDlg::WriteFields()
+{
+    CFieldExchange dx(this, m_services, CFieldExchange::Direction::Write);
+    const auto line = [this](int id) { return static_cast<QLineEdit*>(ControlById(id)); };
+    const auto text = [this](int id) { return static_cast<QPlainTextEdit*>(ControlById(id)); };
+    dx.Text(text(kIterText), m_strIterFormula);
+    dx.Text(text(kTermText), m_strTermFormula);
+    dx.Text(text(kColorText), m_strColorFormula);
+    dx.Integer(line(kMaxIter), m_nMaxIter, 0, 4096);
+    dx.Number(line(kEditStep), m_dEditStep);
+    dx.Number(line(kConstRe), m_dConstRe);
+    dx.Number(line(kConstIm), m_dConstIm);
+    dx.Number(line(kMapX0), m_dMapX0);
+    dx.Number(line(kMapY0), m_dMapY0);
+    dx.Number(line(kMapDX), m_dMapDX);
+    dx.Number(line(kMapDY), m_dMapDY);
+    dx.Number(line(kMapSin), m_dMapSin);
+    dx.Number(line(kMapStretch), m_dMapStretch);
+    dx.Check(static_cast<QCheckBox*>(ControlById(kReverseAngle)), m_bReverseAngle);
+}
+
+bool CSettingDlg::CompileInto(std::string& error)
+{
+    // The scratch script starts from copies, so that constant values survive a recompilation.
+    CFractalScript scratch;
+    scratch.ReplaceFormulas(m_iterFormula, m_termFormula, m_colorFormula);
+    if (!scratch.SetFormulas(m_strIterFormula.toStdString(), m_strTermFormula.toStdString(), error)
+        || !scratch.SetColorFormula(m_strColorFormula.toStdString(), error)) {
+        return false;
+    }
+    m_iterFormula = scratch.GetIterFormula();
+    m_termFormula = scratch.GetTermFormula();
+    m_colorFormula = scratch.GetColorFormula();
+    return true;
+}
+
+void CSettingDlg::OnPageChange()
+{
+    const int page = m_tabPages->currentIndex();
+    if (m_nCurPage == kOtherPage) {
+        if (!ReadFields()) {
+            SelectPageQuietly(kOtherPage);
+        }
+    } else if (page == kOtherPage && ReadFields()) {
+        std::string error;
+        if (CompileInto(error)) {
+            const QSignalBlocker quiet(m_listConstants);
+            m_listConstants->clear();
+            for (int k = 0; k < m_iterFormula.GetConstantCount(); ++k) {
+                m_listConstants->addItem(QString::fromStdString(m_iterFormula.GetConstantName(k)));
+            }
+            m_listConstants->setCurrentRow(-1);
+            m_listConstants->clearSelection();
+            OnConstantSelection();
+        } else {
+            const QString message = QString::fromStdString(error);
+            m_services.ShowMessage(this, message, QStringLiteral(u"错误"), MessageIcon::Error, MessageButtons::Ok);
+            // Back to the page of the formula that failed.
+            SelectPageQuietly(message.contains(QStringLiteral(u"迭代公式"))         ? 0
+                    : message.contains(QStringLiteral(u"终止条件公式")) ? 1
+                    : message.contains(QStringLiteral(u"取色公式"))     ? 2
+                                                                        : page);
+        }
+    }
+    m_nCurPage = m_tabPages->currentIndex();
+    ShowPageControls();
+}
+
+void CSettingDlg::OnConstantSelection()
+{
+    const QList<QListWidgetItem*> selected = m_listConstants->selectedItems();
+    const bool any = !selected.isEmpty();
+    ControlById(kConstRe)->setEnabled(any);
+    ControlById(kConstIm)->setEnabled(any);
+    if (!any) {
+        return;
+    }
+    const Complex value = m_iterFormula.GetConstant(m_listConstants->row(selected.front()));
+    m_dConstRe = value.re;
+    m_dConstIm = value.im;
+    WriteFields();
+}
+
+void CSettingDlg::OnSaveConstant()
+{
+    const QList<QListWidgetItem*> selected = m_listConstants->selectedItems();
+    if (selected.isEmpty()) {
+        ControlById(kConstRe)->setEnabled(false);
+        ControlById(kConstIm)->setEnabled(false);
+        return;
+    }
+    if (!ReadFields()) {
+        return;
+    }
+    ControlById(kConstRe)->setEnabled(true);
+    ControlById(kConstIm)->setEnabled(true);
+    // The script itself changes only when the dialog ends with OK.
+    m_iterFormula.SetConstant(m_listConstants->row(selected.front()), { m_dConstRe, m_dConstIm });
+}
+
+bool CSettingDlg::OnOk()
+{
+    if (!ReadFields()) {
+        return false;
+    }
+    std::string error;
+    if (!CompileInto(error)) {
+        m_services.ShowMessage(
+            this, QString::fromStdString(error), QStringLiteral(u"错误"), MessageIcon::Error, MessageButtons::Ok);
+        return false;
+    }
+    accept();
+    return true;
+}

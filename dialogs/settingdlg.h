@@ -1,0 +1,98 @@
+#pragma once
+
+#include "formula.h"
+
+#include <QDialog>
+#include <QString>
+
+#include <map>
+
+class CWindowServices;
+class QListWidget;
+class QTabBar;
+
+// The parameter settings dialog: four pages edit the three formulas, the iteration limit, the edit
+// step, the iteration formula's constants and the palette mapping. It works on copies and compiles
+// them against a scratch script whenever page 3 is entered and on OK, so that it never closes with
+// a formula that does not compile. The Settings command fills the members and applies them after OK.
+class CSettingDlg : public QDialog {
+public:
+    // The controls, by their numbers.
+    enum Control : int {
+        kOk = 1,
+        kCancel = 2,
+        kIterText = 1000,
+        kTermText = 1002,
+        kColorText = 1003,
+        kTabs = 1004,
+        kMaxIter = 1005,
+        kConstants = 1006,
+        kConstRe = 1009,
+        kConstIm = 1010,
+        kEditStep = 1012,
+        kMapX0 = 1014,
+        kMapY0 = 1017,
+        kMapDX = 1019,
+        kMapDY = 1021,
+        kMapSin = 1023,
+        kMapStretch = 1025,
+        kSaveConstant = 1026,
+        kReverseAngle = 1027,
+    };
+    // Pages: 0 iteration formula, 1 termination condition, 2 colour formula, 3 other.
+    static constexpr int kOtherPage = 3;
+
+    CSettingDlg(CWindowServices& services, QWidget* parent = nullptr);
+
+    int m_nCurPage { 0 };
+    CFormula m_iterFormula;
+    CFormula m_termFormula;
+    CFormula m_colorFormula;
+    QString m_strIterFormula;
+    QString m_strTermFormula;
+    QString m_strColorFormula;
+    int m_nMaxIter { 0 };
+    double m_dEditStep { 0.0 };
+    double m_dConstRe { 0.0 };
+    double m_dConstIm { 0.0 };
+    double m_dMapX0 { 0.0 };
+    double m_dMapY0 { 0.0 };
+    double m_dMapDX { 0.0 };
+    double m_dMapDY { 0.0 };
+    double m_dMapSin { 0.0 };
+    double m_dMapStretch { 0.0 };
+    int m_bReverseAngle { 0 };
+
+    // Dialog initialisation; exec() runs it, tests call it directly.
+    void InitDialog();
+    int exec() override;
+
+    // The handlers.
+    void OnPageChange();
+    void OnConstantSelection();
+    void OnSaveConstant();
+    // OK: reads the fields and compiles; ends the dialog with OK and returns true on success.
+    bool OnOk();
+
+    // Moves every field into its member (or back); false at the first field that fails.
+    bool ReadFields();
+    void WriteFields();
+    // Compiles the three texts against a scratch script; on success the working copies take the
+    // result, on failure they stay as they were and error holds the message.
+    bool CompileInto(std::string& error);
+
+    QWidget* ControlById(int id) const;
+    QTabBar* Tabs() const { return m_tabPages; }
+    QListWidget* Constants() const { return m_listConstants; }
+    // Selects a page as the user does, with the page change handler.
+    void SelectPage(int page);
+
+private:
+    void ShowPageControls();
+    void SelectPageQuietly(int page);
+
+    CWindowServices& m_services;
+    QTabBar* m_tabPages { nullptr };
+    QListWidget* m_listConstants { nullptr };
+    std::map<int, QWidget*> m_controls;
+};

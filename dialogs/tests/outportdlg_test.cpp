@@ -1,0 +1,125 @@
+#include "fractalscript.h"
+#include "outportdlg.h"
+#include "recordingservices.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+TEST(ExportProgress, StatusTexts)
+{
+    const struct {
+        qint64 elapsed;
+        double progress;
+        const char* text;
+    } rows[] = {
+        { 5, 0.5, "用时05秒，预计还需05秒" },
+        { 65, 0.25, "用时01分钟05秒，预计还需03分钟15秒" },
+        { 3600, 0.5, "用时01小时00分钟00秒，预计还需01小时00分钟" },
+        { 90061, 0.5, "用时1天01小时01分钟01秒，预计还需1天01小时01分钟01秒" },
+        { 7, 1.0, "用时07秒" },            // the picture is complete, the file is being written
+        { 3, 0.0, "用时03秒" },            // nothing done yet: no estimate
+        { 1, 1e-300, "用时01秒，预计还需11574074074天01小时46分钟40秒" }, // capped, never out of range
+        { 0, 0.5, "用时00秒" },
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(COutportDlg::StatusText(row.elapsed, row.progress), QString::fromUtf8(row.text)) << row.text;
+    }
+    EXPECT_EQ(COutportDlg::DurationText(0, false), QString());
+    EXPECT_EQ(COutportDlg::DurationText(86400, false), QStringLiteral(u"1天00小时00分钟"));
+}
+
+class ExportDialog : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_script.SetDefaults();
+        ASSERT_TRUE(m_script.LoadPalette(QString()));
+        m_script.SetImageSize(200, 200);
+        m_dialog.m_pScript = &m_script;
+    }
+    void Tick(int times = 1)
+    {
+        for (int i = 0; i < times; ++i) {
+            m_dialog.OnTimer();
+        }
+    }
+
+    QTemporaryDir m_dir;
+    CFractalScript m_script;
+    COutportDlg m_dialog;
+};
+
+TEST_F(ExportDialog, SuccessEndsWithOkAndTheOutcome)
+{
+    EXPECT_TRUE(m_dialog.windowFlags().testFlag(Qt::FramelessWindowHint));
+    m_script.StartExport(m_dir.filePath(QStringLiteral("a.png")), QString());
+    m_script.JoinExport();
+    m_dialog.InitDialog();
+    EXPECT_EQ(m_dialog.Status()->text(), QStringLiteral(u"就绪"));
+    Tick();
+    EXPECT_EQ(m_dialog.Progress()->value(), 100);
+    EXPECT_TRUE(m_dialog.OkButton()->isEnabled());
+    EXPECT_FALSE(m_dialog.CancelButton()->isEnabled());
+    EXPECT_TRUE(m_dialog.Status()->text().startsWith(QStringLiteral(u"导出成功！用时[")));
+    EXPECT_FALSE(m_dialog.Polling()) << "the timer ends with the worker";
+}
+
+TEST_F(ExportDialog, CancelStopsARunningExport)
+{
+    m_script.SetImageSize(2000, 2000);
+    m_script.SetMaxIter(10000);
+    ASSERT_TRUE(m_script.SetCurrentConstant({ 0, 0 }));
+    m_script.SetView(-0.1, -0.1, 0.0001);
+    ASSERT_TRUE(m_script.StartExport(m_dir.filePath(QStringLiteral("b.png")), QString()));
+    m_dialog.InitDialog();
+    Tick();
+    EXPECT_FALSE(m_dialog.OkButton()->isEnabled());
+    EXPECT_TRUE(m_dialog.CancelButton()->isEnabled());
+    EXPECT_TRUE(m_dialog.Polling());
+    m_dialog.reject();
+    EXPECT_FALSE(m_script.m_bExportRunning.load()) << "a render stops within a pixel, well inside the second";
+    m_script.JoinExport();
+    EXPECT_EQ(m_script.GetExportOutcome(), ExportOutcome::Cancelled);
+    EXPECT_NE(m_dialog.result(), QDialog::Accepted);
+}
+
+TEST(ExportSize, Bounds)
+{
+    CRecordingServices services;
+    const struct {
+        const char* width;
+        const char* height;
+        const char* message; // nullptr: accepted
+    } rows[] = { { "100", "4096", nullptr }, { "4096", "100", nullptr }, { "99", "500", "Please enter an integer between 100 and 4096." },
+        { "500", "4097", "Please enter an integer between 100 and 4096." }, { "5e2", "500", "Please enter an integer." },
+        { " 640 ", "\t480", nullptr } };
+    for (const auto& row : rows) {
+        COutportSetDlg dialog(services);
+        dialog.m_nWidth = 1024;
+        dialog.m_nHeight = 1024;
+        dialog.InitDialog();
+        EXPECT_EQ(dialog.WidthField()->text(), QStringLiteral("1024"));
+        dialog.WidthField()->setText(QString::fromLatin1(row.width));
+        dialog.HeightField()->setText(QString::fromLatin1(row.height));
+        services.messages.clear();
+        EXPECT_EQ(dialog.OnOk(), row.message == nullptr) << row.width << 'x' << row.height;
+        if (row.message) {
+            EXPECT_EQ(services.Last(), QString::fromLatin1(row.message)) << row.width << 'x' << row.height;
+        } else {
+            EXPECT_EQ(dialog.m_nWidth, QString::fromLatin1(row.width).trimmed().toInt());
+            EXPECT_EQ(dialog.result(), QDialog::Accepted);
+        }
+    }
+}
+
+} // namespace

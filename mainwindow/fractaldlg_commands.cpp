@@ -1,0 +1,208 @@
+// The settings, palette and export commands of the main window.
+#include "fractaldlg.h"
+
+#include "outportdlg.h"
+#include "settingdlg.h"
+#include "surface.h"
+
+#include <QApplication>
+#include <QEventLoop>
+
+#include <cmath>
+
+int CFractalDlg::s_nExportFilterIndex = 0;
+
+namespace {
+
+constexpr int kTimerPeriodMs = 10;
+const QString kErrorCaption = QStringLiteral(u"错误");
+
+// "GetExporterFilter failed" carries the failure code of the codec list in hexadecimal.
+constexpr unsigned kCodecListFailed = 0x80004005u;
+
+std::vector<FileFilter> CodecFilters(CodecUse use)
+{
+    std::vector<FileFilter> filters;
+    for (const ImageCodec& codec : ImageCodecs(use)) {
+        if (!IsIconOrMetafile(codec)) {
+            filters.push_back(
+                { codec.description + QStringLiteral(" (") + codec.patterns.join(QLatin1Char(';')) + QLatin1Char(')'),
+                    codec.patterns });
+        }
+    }
+    return filters;
+}
+
+} // namespace
+
+std::vector<FileFilter> CFractalDlg::PaletteFilters()
+{
+    std::vector<FileFilter> readers = CodecFilters(CodecUse::Reading);
+    if (readers.empty()) {
+        return {};
+    }
+    FileFilter all { QStringLiteral(u"所有支持的图像文件"), {} };
+    for (const FileFilter& reader : readers) {
+        all.patterns += reader.patterns;
+    }
+    readers.insert(readers.begin(), all);
+    return readers;
+}
+
+std::vector<FileFilter> CFractalDlg::ExportFilters() { return CodecFilters(CodecUse::Writing); }
+
+void CFractalDlg::OnSettings()
+{
+    Pause();
+    CSettingDlg dialog(m_services, this);
+    dialog.m_iterFormula = m_script.GetIterFormula();
+    dialog.m_termFormula = m_script.GetTermFormula();
+    dialog.m_colorFormula = m_script.GetColorFormula();
+    const PaletteMapping m = m_script.GetMapping();
+    dialog.m_dMapX0 = m.x0;
+    dialog.m_dMapY0 = m.y0;
+    dialog.m_dMapDX = m.dx;
+    dialog.m_dMapDY = m.dy;
+    dialog.m_dMapSin = m.sin;
+    dialog.m_dMapStretch = m.stretch;
+    dialog.m_bReverseAngle = m.cos < 0 ? 1 : 0; // -0.0 is not below 0
+    dialog.m_nMaxIter = m_script.GetMaxIter();
+    dialog.m_dEditStep = m_dEditStep;
+    if (m_services.RunSettings(dialog)) {
+        EndDrag();
+        // Always marked: OK counts as an edit even when nothing changed.
+        m_script.ReplaceFormulas(dialog.m_iterFormula, dialog.m_termFormula, dialog.m_colorFormula);
+        m_nShownStage = 0;
+        const double sign = dialog.m_bReverseAngle ? -1.0 : 1.0;
+        m_script.SetMapping(dialog.m_dMapX0, dialog.m_dMapY0, dialog.m_dMapDX, dialog.m_dMapDY, dialog.m_dMapSin,
+            sign * std::sqrt(1.0 - dialog.m_dMapSin * dialog.m_dMapSin), dialog.m_dMapStretch);
+        m_script.SetMaxIter(dialog.m_nMaxIter);
+        m_dEditStep = dialog.m_dEditStep;
+        m_mapAtDragStart = m_script.GetMapping();
+    }
+    Resume();
+}
+
+void CFractalDlg::OnSystemPalette()
+{
+    Pause();
+    if (m_script.LoadPalette(QString())) {
+        m_nShownStage = 0;
+        m_mapAtDragStart = m_script.GetMapping();
+    } else {
+        ShowError(QStringLiteral(u"载入系统调色板失败!"));
+    }
+    Resume();
+}
+
+void CFractalDlg::OnImportPalette()
+{
+    StopTimers();
+    FileDialogRequest request;
+    request.filters = PaletteFilters();
+    if (request.filters.empty()) {
+        ShowError(QStringLiteral("GetExporterFilter failed:\n%1").arg(kCodecListFailed, 0, 16));
+        StartTimers();
+        return;
+    }
+    request.title = QStringLiteral(u"导入调色板");
+    request.mustExist = true;
+    const FileDialogResult chosen = m_services.ChooseFileToOpen(this, request);
+    if (chosen.accepted) {
+        EndDrag();
+        m_script.StopPreview();
+        // A name with "}" cannot be stored in a script file: the next save would lose the palette.
+        // An image that does not decode changes nothing: no silent swap to the built-in palette.
+        if (!chosen.path.contains(QLatin1Char('}')) && m_script.LoadPalette(chosen.path, PaletteFallback::None)) {
+            m_nShownStage = 0;
+            m_mapAtDragStart = m_script.GetMapping();
+        } else {
+            ShowError(QStringLiteral(u"载入调色板失败!"));
+        }
+        m_script.StartPreview();
+    }
+    StartTimers();
+}
+
+void CFractalDlg::WaitForExport()
+{
+    if (m_script.m_bExportRunning.load(std::memory_order_acquire)) {
+        // Preview and export never render at once: the preview starts again only after the export.
+        m_bWaitingForExport = true;
+        setEnabled(false);
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+        QEventLoop loop;
+        QTimer poll;
+        poll.setInterval(kTimerPeriodMs);
+        connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (!m_script.m_bExportRunning.load(std::memory_order_acquire)) {
+                loop.quit();
+            }
+        });
+        poll.start();
+        loop.exec();
+        QApplication::restoreOverrideCursor();
+        setEnabled(true);
+        m_bWaitingForExport = false;
+    }
+    m_script.JoinExport();
+}
+
+void CFractalDlg::OnExport()
+{
+    StopTimers();
+    FileDialogRequest request;
+    request.filters = ExportFilters();
+    if (request.filters.empty()) {
+        ShowError(QStringLiteral("GetExporterFilter failed:\n%1").arg(kCodecListFailed, 0, 16));
+        StartTimers();
+        return;
+    }
+    m_script.StopPreview();
+    request.title = QStringLiteral(u"导出图像");
+    request.defaultSuffix = QStringLiteral(".bmp");
+    request.selectedFilter = s_nExportFilterIndex;
+    request.overwritePrompt = true;
+    const FileDialogResult chosen = m_services.ChooseFileToSave(this, request);
+    if (chosen.accepted) {
+        EndDrag();
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        m_script.StartExport(chosen.path, CWatermarkFile::Path());
+        QApplication::restoreOverrideCursor();
+        // Every export ends with its outcome in front of the user: the progress window opens even
+        // when the worker has already ended, and shows the outcome at once.
+        COutportDlg progress(this);
+        progress.m_pScript = &m_script;
+        m_services.RunExportProgress(progress);
+        const bool endedUnseen = m_script.m_bExportRunning.load(std::memory_order_acquire);
+        s_nExportFilterIndex = chosen.selectedFilter;
+        WaitForExport();
+        const ExportOutcome outcome = m_script.GetExportOutcome();
+        if (endedUnseen && (outcome == ExportOutcome::RenderFailed || outcome == ExportOutcome::SaveFailed)) {
+            ShowError(QString::fromStdString(m_script.GetLastError()));
+        }
+    }
+    if (!m_script.m_bPreviewRunning.load()) {
+        m_nShownStage = 0;
+        m_script.StartPreview();
+    }
+    StartTimers();
+}
+
+void CFractalDlg::OnExportSettings()
+{
+    StopTimers();
+    EndDrag();
+    m_script.StopPreview();
+    COutportSetDlg dialog(m_services, this);
+    dialog.m_nWidth = m_script.GetImageWidth();
+    dialog.m_nHeight = m_script.GetImageHeight();
+    if (m_services.RunExportSize(dialog)
+        && (dialog.m_nWidth != m_script.GetImageWidth() || dialog.m_nHeight != m_script.GetImageHeight())) {
+        m_script.SetImageSize(dialog.m_nWidth, dialog.m_nHeight);
+        ApplyPreviewSize();
+    }
+    m_nShownStage = 0;
+    m_script.StartPreview();
+    StartTimers();
+}

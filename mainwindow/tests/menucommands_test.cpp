@@ -1,0 +1,323 @@
+// The settings, palette and export commands, driven through the window services.
+#include "cli.h"
+#include "fakeservices.h"
+#include "fractaldlg.h"
+#include "outportdlg.h"
+#include "settingdlg.h"
+
+#include <QFile>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <sstream>
+
+namespace {
+
+// The fake services, with the modal dialogs answered by hooks.
+class CDialogServices : public CFakeServices {
+public:
+    bool RunSettings(CSettingDlg& dialog) override
+    {
+        dialog.InitDialog();
+        return settings ? settings(dialog) : false;
+    }
+    bool RunExportSize(COutportSetDlg& dialog) override
+    {
+        dialog.InitDialog();
+        return exportSize ? exportSize(dialog) : false;
+    }
+    void RunExportProgress(COutportDlg& dialog) override
+    {
+        ++progressShown;
+        dialog.InitDialog();
+        if (progress) {
+            progress(dialog);
+        }
+    }
+
+    std::function<bool(CSettingDlg&)> settings;
+    std::function<bool(COutportSetDlg&)> exportSize;
+    std::function<void(COutportDlg&)> progress;
+    int progressShown { 0 };
+};
+
+class MenuCommands : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        m_window.Initialize(QString());
+        m_window.Script().SetPreviewHoldTicks(0);
+    }
+    QString Path(const char* name) const { return m_dir.filePath(QString::fromUtf8(name)); }
+    CFractalScript& Script() { return m_window.Script(); }
+    void Tick() { m_window.OnPreviewTimer(); }
+
+    // A picture whose every pixel runs all its iterations.
+    void MakeSlow(int side, int iterations)
+    {
+        Script().SetImageSize(side, side);
+        Script().SetMaxIter(iterations);
+        Script().SetCurrentConstant({ 0, 0 });
+        Script().SetView(-0.1, -0.1, 0.2 / side);
+    }
+
+    QTemporaryDir m_dir;
+    CDialogServices m_services;
+    CFractalDlg m_window { m_services };
+};
+
+TEST_F(MenuCommands, SettingsOkAlwaysMarksTheScript)
+{
+    ASSERT_FALSE(Script().IsModified());
+    m_services.settings = [](CSettingDlg& dialog) { return dialog.OnOk(); };
+    m_window.OnSettings();
+    EXPECT_TRUE(Script().IsModified());
+    EXPECT_EQ(m_window.ShownStage(), 0);
+    EXPECT_TRUE(m_window.TimersRunning());
+    EXPECT_TRUE(Script().m_bPreviewRunning.load());
+    Tick();
+    EXPECT_EQ(m_window.windowTitle(), QStringLiteral(u"Glimmerset - 未命名 *"));
+
+    // Cancel applies nothing.
+    CDialogServices cancelling;
+    CFractalDlg other(cancelling);
+    other.Initialize(QString());
+    other.OnSettings();
+    EXPECT_FALSE(other.Script().IsModified());
+}
+
+TEST_F(MenuCommands, SettingsApplyMappingLimitAndStep)
+{
+    m_services.settings = [](CSettingDlg& dialog) {
+        dialog.m_dMapSin = 1;
+        dialog.m_bReverseAngle = 1;
+        dialog.m_nMaxIter = 0;
+        dialog.m_dEditStep = 0.5;
+        dialog.m_dMapStretch = 2;
+        dialog.WriteFields();
+        return dialog.OnOk();
+    };
+    m_window.OnSettings();
+    const PaletteMapping m = Script().GetMapping();
+    EXPECT_EQ(m.sin, 1);
+    EXPECT_EQ(m.cos, 0);
+    EXPECT_TRUE(std::signbit(m.cos)) << "sin 1 with the reverse box gives -0.0";
+    EXPECT_EQ(m.stretch, 2);
+    EXPECT_EQ(Script().GetMaxIter(), 1) << "a limit of 0 becomes 1";
+    EXPECT_EQ(m_window.EditStep(), 0.5);
+
+    // -0.0 is not below 0: the box shows clear the next time.
+    int reverse = -1;
+    m_services.settings = [&](CSettingDlg& dialog) {
+        reverse = dialog.m_bReverseAngle;
+        return false;
+    };
+    m_window.OnSettings();
+    EXPECT_EQ(reverse, 0);
+}
+
+TEST_F(MenuCommands, SettingsReplaceTheFormulas)
+{
+    m_services.settings = [](CSettingDlg& dialog) {
+        dialog.SelectPage(3);
+        static_cast<QPlainTextEdit*>(dialog.ControlById(CSettingDlg::kIterText))
+            ->setPlainText(QStringLiteral("z = z * z * z + C;"));
+        return dialog.OnOk();
+    };
+    m_window.OnSettings();
+    EXPECT_EQ(Script().GetIterFormula().GetText(), "z = z * z * z + C;");
+    EXPECT_EQ(Script().GetCurrentConstant().re, -0.78) << "the constant kept its value";
+}
+
+TEST_F(MenuCommands, PalettesLeaveTheModifiedFlag)
+{
+    QImage image(64, 8, QImage::Format_RGB32);
+    image.fill(qRgb(10, 200, 30));
+    ASSERT_TRUE(image.save(Path("green.png")));
+    Script().SetMapping(0.5, 0.5, 0.5, 0.5, 0, 1, 3);
+    ASSERT_TRUE(Script().Save(Path("keep.gsc")));
+    ASSERT_FALSE(Script().IsModified());
+
+    m_services.files.push_back({ true, Path("green.png"), 0 });
+    m_window.OnImportPalette();
+    ASSERT_EQ(m_services.fileRequests.size(), 1u);
+    const FileDialogRequest& request = m_services.fileRequests.front().request;
+    EXPECT_EQ(request.title, QStringLiteral(u"导入调色板"));
+    EXPECT_TRUE(request.mustExist);
+    ASSERT_GE(request.filters.size(), 2u);
+    EXPECT_EQ(request.filters.front().description, QStringLiteral(u"所有支持的图像文件"));
+    EXPECT_TRUE(request.filters.front().patterns.contains(QStringLiteral("*.png")));
+    for (const FileFilter& filter : request.filters) {
+        EXPECT_FALSE(filter.patterns.contains(QStringLiteral("*.ico"))) << "icon formats are left out";
+    }
+    EXPECT_EQ(Script().GetPaletteWidth(), 64);
+    EXPECT_EQ(Script().GetPaletteFile(), Path("green.png"));
+    EXPECT_EQ(Script().GetMapping(), (PaletteMapping { 0, 0, 1, 1, 0, 1, 3 })) << "reset, but the stretch stays";
+    EXPECT_FALSE(Script().IsModified());
+    EXPECT_TRUE(m_window.TimersRunning());
+    EXPECT_TRUE(m_services.messages.empty());
+
+    m_window.OnSystemPalette();
+    EXPECT_EQ(Script().GetPaletteWidth(), 1000);
+    EXPECT_EQ(Script().GetPaletteFile(), QString());
+    EXPECT_FALSE(Script().IsModified());
+}
+
+TEST_F(MenuCommands, ImportRefusesWhatItCannotKeep)
+{
+    QFile broken(Path("broken.png"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("\x89PNG\r\n\x1a\nnot really");
+    broken.close();
+    QImage image(4, 4, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    ASSERT_TRUE(image.save(Path("a}b.png")));
+    // A PNG that declares 100000 x 100000 pixels: refused before anything is allocated for it.
+    QByteArray huge = QByteArray::fromHex("89504e470d0a1a0a0000000d49484452000186a0000186a00806000000");
+    huge += QByteArray::fromHex("00000000"); // the CRC does not matter: the size is read first
+    QFile hugeFile(Path("huge.png"));
+    ASSERT_TRUE(hugeFile.open(QIODevice::WriteOnly));
+    hugeFile.write(huge);
+    hugeFile.close();
+
+    Script().SetMapping(0.25, 0, 1, 1, 0, 1, 1);
+    Script().SetModified();
+    for (const char* name : { "broken.png", "a}b.png", "huge.png", "missing.png" }) {
+        m_services.messages.clear();
+        m_services.files.push_back({ true, Path(name), 0 });
+        m_window.OnImportPalette();
+        ASSERT_EQ(m_services.messages.size(), 1u) << name;
+        EXPECT_EQ(m_services.messages.front().text, QStringLiteral(u"载入调色板失败!")) << name;
+        EXPECT_EQ(m_services.messages.front().caption, QStringLiteral(u"错误")) << name;
+        EXPECT_EQ(Script().GetPaletteWidth(), 1000) << name;
+        EXPECT_EQ(Script().GetMapping().x0, 0.25) << "the mapping stays: " << name;
+        EXPECT_TRUE(Script().IsModified()) << name;
+    }
+}
+
+TEST_F(MenuCommands, ExportWritesWhatTheCommandLineToolWrites)
+{
+    Script().SetImageSize(300, 200);
+    ASSERT_TRUE(Script().Save(Path("same.gsc")));
+    m_services.files.push_back({ true, Path("window.png"), 3 });
+    QString shownOutcome;
+    m_services.progress = [&](COutportDlg& dialog) {
+        QElapsedTimer timer;
+        timer.start();
+        while (dialog.Polling() && timer.elapsed() < 30000) {
+            dialog.OnTimer();
+            QTest::qWait(10);
+        }
+        shownOutcome = dialog.Status()->text();
+    };
+    m_window.OnExport();
+    ASSERT_EQ(m_services.fileRequests.size(), 1u);
+    EXPECT_EQ(m_services.fileRequests.front().request.title, QStringLiteral(u"导出图像"));
+    EXPECT_EQ(m_services.fileRequests.front().request.defaultSuffix, QStringLiteral(".bmp"));
+    EXPECT_TRUE(m_services.fileRequests.front().request.overwritePrompt);
+    EXPECT_EQ(m_services.progressShown, 1);
+    EXPECT_TRUE(shownOutcome.startsWith(QStringLiteral(u"导出成功！用时["))) << shownOutcome.toStdString();
+    EXPECT_TRUE(Script().m_bPreviewRunning.load()) << "the preview runs again";
+    EXPECT_TRUE(m_window.TimersRunning());
+
+    std::ostringstream out;
+    std::ostringstream err;
+    ASSERT_EQ(RunCommandLine({ "render", Path("same.gsc").toStdString(), "-o", Path("cli.png").toStdString() }, out, err),
+        0)
+        << err.str();
+    const QImage fromWindow(Path("window.png"));
+    const QImage fromTool(Path("cli.png"));
+    ASSERT_EQ(fromWindow.size(), QSize(300, 200));
+    EXPECT_TRUE(fromWindow == fromTool);
+
+    // The chosen type is offered again; a cancelled dialog does not change it.
+    m_services.progress = nullptr;
+    m_window.OnExport();
+    EXPECT_EQ(m_services.fileRequests.back().request.selectedFilter, 3);
+    m_services.files.push_back({ true, Path("again.bmp"), 1 });
+    m_window.OnExport();
+    m_window.OnExport();
+    EXPECT_EQ(m_services.fileRequests.back().request.selectedFilter, 1);
+}
+
+TEST_F(MenuCommands, ExportFailuresReachTheUser)
+{
+    // Shown in the progress window when the worker ends while it is open.
+    m_services.files.push_back({ true, Path("picture.xyz"), 0 });
+    QString shownOutcome;
+    m_services.progress = [&](COutportDlg& dialog) {
+        QElapsedTimer timer;
+        timer.start();
+        while (dialog.Polling() && timer.elapsed() < 30000) {
+            dialog.OnTimer();
+            QTest::qWait(10);
+        }
+        shownOutcome = dialog.Status()->text();
+    };
+    Script().SetImageSize(100, 100);
+    m_window.OnExport();
+    EXPECT_TRUE(shownOutcome.startsWith(QStringLiteral(u"保存文件失败！用时["))) << shownOutcome.toStdString();
+    EXPECT_TRUE(m_services.messages.empty()) << "seen in the window: no second message";
+
+    // Shown afterwards when the window was closed before the worker ended.
+    MakeSlow(100, 1000); // a few tenths of a second: longer than the progress window stays open
+    m_services.files.push_back({ true, Path("slow.xyz"), 0 });
+    m_services.progress = [](COutportDlg& dialog) { dialog.accept(); };
+    m_window.OnExport();
+    ASSERT_EQ(m_services.messages.size(), 1u);
+    EXPECT_TRUE(m_services.messages.front().text.startsWith(QStringLiteral(u"保存文件失败！用时[")));
+    EXPECT_EQ(m_services.messages.front().caption, QStringLiteral(u"错误"));
+    EXPECT_FALSE(Script().m_bExportRunning.load());
+    EXPECT_TRUE(Script().m_bPreviewRunning.load());
+}
+
+TEST_F(MenuCommands, CancelDuringExport)
+{
+    MakeSlow(2000, 10000);
+    m_services.files.push_back({ true, Path("cancelled.png"), 0 });
+    m_services.progress = [](COutportDlg& dialog) {
+        dialog.OnTimer();
+        dialog.reject();
+    };
+    m_window.OnExport();
+    EXPECT_EQ(Script().GetExportOutcome(), ExportOutcome::Cancelled);
+    EXPECT_FALSE(QFile::exists(Path("cancelled.png"))) << "a cancelled export leaves no file";
+    EXPECT_TRUE(m_services.messages.empty()) << "a cancel the user asked for is no failure to report";
+    EXPECT_TRUE(Script().m_bPreviewRunning.load());
+}
+
+TEST_F(MenuCommands, ExportSize)
+{
+    m_services.exportSize = [](COutportSetDlg& dialog) {
+        EXPECT_EQ(dialog.m_nWidth, 1024);
+        dialog.m_nWidth = 1000;
+        dialog.m_nHeight = 500;
+        dialog.InitDialog();
+        return dialog.OnOk();
+    };
+    m_window.OnExportSettings();
+    EXPECT_EQ(Script().GetImageWidth(), 1000);
+    EXPECT_EQ(Script().GetPreviewWidth(), 480);
+    EXPECT_EQ(Script().GetPreviewHeight(), 240);
+    EXPECT_EQ(Script().GetCellsX(), 80);
+    EXPECT_EQ(Script().GetCellsY(), 40);
+    EXPECT_TRUE(Script().IsModified());
+    EXPECT_TRUE(m_window.TimersRunning());
+
+    // The same size again changes nothing but restarts the preview.
+    ASSERT_TRUE(Script().Save(Path("size.gsc")));
+    m_services.exportSize = [](COutportSetDlg& dialog) { return dialog.OnOk(); };
+    m_window.OnExportSettings();
+    EXPECT_FALSE(Script().IsModified());
+    EXPECT_EQ(m_window.ShownStage(), 0);
+    EXPECT_EQ(Script().GetPreviewHeight(), 240);
+}
+
+} // namespace
