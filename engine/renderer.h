@@ -56,8 +56,12 @@ enum RenderResult : int {
 
 // Renders the picture into the target: for every lattice pixel, iterate until the termination
 // formula holds or the limit is reached, map the colour formula's result into the palette and copy
-// that pixel. Checks the stage and the stop request before every lattice column. Works on the
-// snapshot's formulas, whose variables start every pixel from their compiled values, so that every
-// pixel depends on its own plane point only.
-int RenderPicture(
-    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);
+// that pixel. Works on the snapshot's formulas, whose variables start every pixel from their
+// compiled values, so that every pixel depends on its own plane point only.
+//
+// RenderPicture runs the programs over batches of pixels on every thread of the render pool and
+// checks the stage and the stop request every few iterations. RenderPictureScalar runs them one
+// pixel at a time through CFormula::Run, checking before every lattice column: the reference that
+// gives every pixel exactly the same bits.
+int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);
+int RenderPictureScalar(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);

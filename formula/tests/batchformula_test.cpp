@@ -1,0 +1,139 @@
+#include "batchformula.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <random>
+#include <string>
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// The same bits, zeros' signs included. Any NaN equals any NaN: which operand's NaN an addition
+// passes on is the compiler's choice (it may commute the operands), and no NaN reaches a picture
+// differently from another (the mapping and every comparison treat them all alike).
+bool SameBits(double a, double b)
+{
+    return (std::isnan(a) && std::isnan(b)) || std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
+}
+
+// Inputs that reach every path: zeros of both signs, whole and fractional numbers, huge and tiny
+// values, infinities and NaN.
+Complex Input(std::mt19937& random)
+{
+    static const double kSpecial[] = { 0.0, -0.0, 1.0, -1.0, 2.0, 0.5, -3.0, 1e300, -1e-300, 4.9e-324, kInf, -kInf,
+        std::numeric_limits<double>::quiet_NaN(), 710.0, -2000.0, 1e10 };
+    std::uniform_int_distribution<int> kind(0, 3);
+    std::uniform_real_distribution<double> plain(-4.0, 4.0);
+    std::uniform_int_distribution<size_t> special(0, std::size(kSpecial) - 1);
+    const auto part = [&] { return kind(random) == 0 ? kSpecial[special(random)] : plain(random); };
+    return { part(), part() };
+}
+
+// Every lane of the batch program computes, bit for bit, what CFormula::Run computes.
+TEST(BatchFormula, SameBitsAsTheInterpreter)
+{
+    const char* const corpus[] = {
+        "z = z * z + C;",
+        "norm(z) > 100;",
+        "V_iter_n / V_iter_max;",
+        "z = -z + z1 - z2 * z1 / z2;",
+        "z = z ^ 2 + z ^ 3 - z ^ -2 + z ^ 0.5 + z ^ z1 + z1 ^ 2.5 + (0-8) ^ z2;",
+        "z = 2 ^ z + z ^ 1e10 + z ^ (0 - 1e10);",
+        "z == z1; z != z1; z < z1; z <= z1; z > z1; z >= z1;",
+        "z = (z == z1) + (z != z1) + (z < z1) + (z <= z1) + (z > z1) + (z >= z1);",
+        "z = z i + (z1)i + 3i;",
+        "z = abs(z) + arg(z1) + conj(z2) + real(z) + imag(z1) + norm(z2);",
+        "z = exp(z) + log(z1) + log10(z2) + sqrt(z);",
+        "z = sin(z) + cos(z1) + tan(z2) + sinh(z) + cosh(z1) + tanh(z2);",
+        "z = z * z; z = z * z; z1 = z + z1; z2 = z1 * z;",
+        "z = z / z; z1 = z1 - z1; z2 = z2 ^ z2;",
+        "V_k = V_k * 0.5 + 1; z = z * z + C + V_k / 1024;",
+        "z = sin(z) * exp(z1) + C; norm(z) > 4",
+        "z = ((z + 1) * (z - 1)) / ((z1 + 2) * (z2 - 2));",
+        "z = z * z * z + C * z + C2;",
+        "z = pi * e * i + 1.5e-3;",
+        "z = -(-z); z1 = -z1 ^ 2;",
+        "(z + z1) * (z - z1); z;",
+        ";",
+    };
+    std::mt19937 random(7);
+    for (const char* text : corpus) {
+        CFormula formula;
+        std::string error;
+        ASSERT_EQ(formula.Compile(text, error), 0) << text << ": " << error;
+        for (int k = 0; k < formula.GetConstantCount(); ++k) {
+            formula.SetConstant(k, Input(random));
+        }
+        CBatchFormula batch(formula);
+        std::vector<CFormula> lanes(kLanes, formula);
+        const int variables = formula.GetVariableCount();
+        for (int lane = 0; lane < kLanes; ++lane) {
+            for (int s = 0; s < variables; ++s) {
+                const Complex value = Input(random);
+                lanes[lane].SetVariable(s, value);
+                batch.Set(batch.Slot(s), lane, value);
+            }
+        }
+        // Several runs: variables carry over between runs in both.
+        for (int run = 0; run < 3; ++run) {
+            batch.Run();
+            for (int lane = 0; lane < kLanes; ++lane) {
+                const Complex want = lanes[lane].Run();
+                const Complex got = batch.Get(batch.ResultSlot(), lane);
+                ASSERT_TRUE(SameBits(got.re, want.re) && SameBits(got.im, want.im))
+                    << text << " run " << run << " lane " << lane << ": (" << got.re << ", " << got.im << ") != ("
+                    << want.re << ", " << want.im << ")";
+                for (int s = 0; s < variables; ++s) {
+                    const Complex v = lanes[lane].GetVariable(s);
+                    const Complex b = batch.Get(batch.Slot(s), lane);
+                    ASSERT_TRUE(SameBits(v.re, b.re) && SameBits(v.im, b.im))
+                        << text << ": variable " << formula.GetSlotName(s) << " lane " << lane;
+                }
+            }
+        }
+    }
+}
+
+TEST(BatchFormula, CopiesAreFoldedAway)
+{
+    CFormula formula;
+    std::string error;
+    ASSERT_EQ(formula.Compile("z = z * z + C;", error), 0);
+    const CBatchFormula batch(formula);
+    // (200,5,1) (201,5,1) (200,3,201) (201,5,100) (200,1,201) (1,5,200) (0,5,1): the operand copies go.
+    ASSERT_EQ(batch.Code().size(), 4u);
+    EXPECT_EQ(batch.Code()[0].opcode, 3);
+    EXPECT_EQ(batch.Code()[0].a, batch.Slot(1));
+    EXPECT_EQ(batch.Code()[0].b, batch.Slot(1));
+    EXPECT_EQ(batch.Code()[1].opcode, 1);
+    EXPECT_EQ(batch.Code()[1].b, batch.Slot(100));
+}
+
+TEST(BatchFormula, LanesStartAndResetIndependently)
+{
+    CFormula formula;
+    std::string error;
+    ASSERT_EQ(formula.Compile("V_n = V_n + 1; z = z + V_n;", error), 0);
+    CBatchFormula batch(formula);
+    const int n = batch.Slot(formula.FindVariable("V_n"));
+    batch.Run();
+    batch.Run();
+    EXPECT_EQ(batch.Get(n, 5).re, 2);
+    batch.ResetLane(5);
+    EXPECT_EQ(batch.Get(n, 5).re, 0);
+    EXPECT_EQ(batch.Get(n, 6).re, 2);
+    batch.SetInitial(n, { 10, 0 });
+    batch.ResetLane(7);
+    batch.Run();
+    EXPECT_EQ(batch.Get(n, 7).re, 11);
+    const CBatchFormula copy(batch);
+    EXPECT_EQ(copy.Get(n, 7).re, 10) << "a copy starts from the compiled values";
+    EXPECT_EQ(batch.Slot(-1), -1);
+    EXPECT_EQ(batch.Slot(150), -1);
+}
+
+} // namespace
