@@ -19,7 +19,7 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "        write the default script\n"
                                "  check SCRIPT\n"
                                "        load a script and print a summary, or why it does not load\n"
-                               "  render SCRIPT -o IMAGE [--size WxH] [--no-watermark]\n"
+                               "  render SCRIPT -o IMAGE [--size WxH] [--no-watermark] [--threads N]\n"
                                "        render a script at its target size into an image file\n"
                                "\n"
                                "Options:\n"

@@ -2,6 +2,8 @@
 #include "options.h"
 
 #include "fractalscript.h"
+#include "numbers.h"
+#include "renderpool.h"
 #include "watermarkfile.h"
 
 #include <charconv>
@@ -14,7 +16,7 @@
 namespace {
 
 constexpr const char* kRenderUsage
-    = "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--no-watermark]\n"
+    = "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--no-watermark] [--threads N]\n"
       "\n"
       "Renders SCRIPT at its target size into IMAGE, with the watermark in the bottom-right corner.\n"
       "The image format follows IMAGE's extension (png, bmp, jpg, tiff, webp, ppm, ...).\n"
@@ -23,12 +25,14 @@ constexpr const char* kRenderUsage
       "  -o, --output IMAGE  the image file to write\n"
       "  --size WxH          render the same width of the plane at another size\n"
       "  --no-watermark      leave the watermark out\n"
+      "  --threads N         render on N threads (default: every core)\n"
       "  -h, --help          show this help and exit\n"
       "\n"
       "Progress is shown on standard error when it is a terminal.\n"
       "Exit status: 0 on success, 1 when the script does not load or the export fails, 2 on a usage error.\n";
 
 constexpr auto kPollInterval = std::chrono::milliseconds(100);
+constexpr long long kMaxThreads = 256;
 constexpr int kBarWidth = 30;
 
 int Usage(std::ostream& err, std::string_view problem)
@@ -101,6 +105,16 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const std::string* size = options.Value("--size");
     if (size && !ParseSize(*size, width, height)) {
         return Usage(err, "'--size' needs WIDTHxHEIGHT, not '" + *size + "'");
+    }
+
+    if (const std::string* threads = options.Value("--threads")) {
+        long long count = 0;
+        if (!ParseCount(*threads, count) || count < 1 || count > kMaxThreads) {
+            return Usage(err,
+                "'--threads' needs a whole number from 1 to " + std::to_string(kMaxThreads) + ", not '"
+                    + *threads + "'");
+        }
+        CRenderPool::Instance().SetThreads(static_cast<int>(count));
     }
 
     const std::string& path = options.positional.front();

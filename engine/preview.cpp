@@ -189,8 +189,8 @@ void CFractalScript::RunPreviewWorker()
                 rendered = result == kRenderAborted;
             } else {
                 CopyPixels(m_workBuffer, m_coarseSurface);
-                const QImage scaled = SmoothScale(m_coarseSurface.copy(0, 0, m_nCellsX, m_nCellsY), m_nPreviewWidth,
-                    m_nPreviewHeight);
+                const QImage scaled = SmoothScale(
+                    m_coarseSurface.copy(0, 0, m_nCellsX, m_nCellsY), m_nPreviewWidth, m_nPreviewHeight);
                 {
                     std::lock_guard lock(m_previewMutex);
                     CopyPixels(scaled, m_previewSurface);
@@ -198,7 +198,8 @@ void CFractalScript::RunPreviewWorker()
                 m_dPreviewProgress.store(m_dPreviewProgress.load() + passStep);
                 AdvanceStage(1);
                 // Hold the fine passes back while edits follow each other quickly.
-                WaitWhile([this] { return m_nStage.load() == 2 && !m_bStopRequest.load(); }, kHoldTickMs, m_nHoldTicks);
+                WaitWhile([this] { return m_nStage.load() == 2 && !m_bStopRequest.load(); }, kHoldTickMs,
+                    m_nHoldTicks);
                 if (m_nStage.load() != 2) {
                     m_nStage.store(0);
                 }
@@ -213,7 +214,8 @@ void CFractalScript::RunPreviewWorker()
             if (pass < count) {
                 rendered = true;
                 const auto [dx, dy] = offsets[pass];
-                if (Render(work, dx, dy, m_nPreviewWidth + dx, m_nPreviewHeight + dy, kx, ky, kx, ky) == kRenderDone) {
+                if (Render(work, dx, dy, m_nPreviewWidth + dx, m_nPreviewHeight + dy, kx, ky, kx, ky)
+                    == kRenderDone) {
                     if (m_bRefreshRequest.load()) {
                         publish();
                         m_bRefreshRequest.store(false);

@@ -4,6 +4,7 @@
 #include "renderpool.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <vector>
 
@@ -22,11 +23,11 @@ struct Bindings {
 
 Bindings Bind(const RenderSnapshot& p)
 {
-    return { p.iterFormula.FindVariable("z"), p.iterFormula.FindVariable("z0"), p.termFormula.FindVariable("z"),
-        p.termFormula.FindVariable("V_iter_n"), p.termFormula.FindVariable("z0"),
-        p.termFormula.FindVariable("V_iter_max"), p.colorFormula.FindVariable("z"),
-        p.colorFormula.FindVariable("V_iter_n"), p.colorFormula.FindVariable("V_iter_max"),
-        p.colorFormula.FindVariable("z0") };
+    return { p.iterFormula.FindVariable("z"), p.iterFormula.FindVariable("z0"),
+        p.termFormula.FindVariable("z"), p.termFormula.FindVariable("V_iter_n"),
+        p.termFormula.FindVariable("z0"), p.termFormula.FindVariable("V_iter_max"),
+        p.colorFormula.FindVariable("z"), p.colorFormula.FindVariable("V_iter_n"),
+        p.colorFormula.FindVariable("V_iter_max"), p.colorFormula.FindVariable("z0") };
 }
 
 // The plane coordinates of the lattice lines, accumulated exactly as a walk from the first line
@@ -61,8 +62,14 @@ struct Plan {
     int paletteHeight { 0 };
 
     // The row (or column) of lattice line k.
-    long long Column(const RenderArea& area, size_t k) const { return area.left + static_cast<long long>(k) * stepX; }
-    long long Row(const RenderArea& area, size_t k) const { return area.top + static_cast<long long>(k) * stepY; }
+    long long Column(const RenderArea& area, size_t k) const
+    {
+        return area.left + static_cast<long long>(k) * stepX;
+    }
+    long long Row(const RenderArea& area, size_t k) const
+    {
+        return area.top + static_cast<long long>(k) * stepY;
+    }
 };
 
 Plan Prepare(RenderSnapshot& picture, const Raster& target, const RenderArea& area)
@@ -102,6 +109,22 @@ Plan Prepare(RenderSnapshot& picture, const Raster& target, const RenderArea& ar
     return plan;
 }
 
+// Code built with 256- and 512-bit vectors (Qt's image routines, the C library) may leave the upper
+// halves of the vector registers dirty; every later SSE instruction then pays for them, which was
+// measured to slow the interpreter's pixel loop down more than tenfold. Each render thread starts clean.
+#if defined(__x86_64__)
+__attribute__((target("avx"))) void ZeroUpperHalves() { __builtin_ia32_vzeroupper(); }
+void CleanVectorState()
+{
+    static const bool avx = __builtin_cpu_supports("avx");
+    if (avx) {
+        ZeroUpperHalves();
+    }
+}
+#else
+void CleanVectorState() { }
+#endif
+
 bool Aborted(const RenderControl& control)
 {
     return control.stage.load(std::memory_order_relaxed) != control.generation
@@ -109,8 +132,8 @@ bool Aborted(const RenderControl& control)
 }
 
 // Copies the palette pixel that a colour value selects into the target.
-inline void Paint(const Plan& plan, const PaletteMapping& mapping, const Raster& target, long long row, long long column,
-    Complex colour)
+inline void Paint(const Plan& plan, const PaletteMapping& mapping, const Raster& target, long long row,
+    long long column, Complex colour)
 {
     const PalettePoint at = MapColour(mapping, colour, plan.paletteWidth, plan.paletteHeight);
     std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
@@ -119,8 +142,10 @@ inline void Paint(const Plan& plan, const PaletteMapping& mapping, const Raster&
 
 } // namespace
 
-int RenderPictureScalar(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control)
+int RenderPictureScalar(
+    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control)
 {
+    CleanVectorState();
     control.progress.store(0.0, std::memory_order_relaxed);
     const Plan plan = Prepare(picture, target, area);
     if (plan.result != kRenderDone) {
@@ -190,8 +215,7 @@ namespace {
 void Publish(std::atomic<double>& progress, double value)
 {
     double seen = progress.load(std::memory_order_relaxed);
-    while (seen < value && !progress.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
-    }
+    while (seen < value && !progress.compare_exchange_weak(seen, value, std::memory_order_relaxed)) { }
 }
 
 // The state one batched render shares between its threads: which rows are taken and done, and
@@ -202,8 +226,11 @@ struct SharedRender {
     RenderControl control;
     const std::vector<int>& rows;    // lattice rows inside the target
     const std::vector<int>& columns; // lattice columns inside the target
+    // For every row and column inside the target: its plane coordinate and its pixel.
+    std::vector<double> rowY, columnX;
+    std::vector<int> rowPixel, columnPixel;
     int rowsPerClaim { 1 };
-    int rowsOutside { 0 };           // lattice rows outside the target, done from the start
+    int rowsOutside { 0 }; // lattice rows outside the target, done from the start
     std::atomic<int> nextRow { 0 };
     std::atomic<int> finishedRows { 0 };
     std::atomic<bool> aborted { false };
@@ -213,8 +240,8 @@ struct SharedRender {
 // Pixels flow through the lanes: a lane that finishes takes the next pixel of the thread's rows.
 class CBandWorker {
 public:
-    CBandWorker(const RenderSnapshot& picture, const Plan& plan, const CBatchFormula& iter, const CBatchFormula& term,
-        const CBatchFormula& color, size_t rows)
+    CBandWorker(const RenderSnapshot& picture, const Plan& plan, const CBatchFormula& iter,
+        const CBatchFormula& term, const CBatchFormula& color, size_t rows)
         : m_picture(picture)
         , m_plan(plan)
         , m_iter(iter)
@@ -230,15 +257,34 @@ public:
         , m_colorZ0(m_color.Slot(plan.v.colorZ0))
         , m_remaining(rows, 0)
     {
+        // The termination formula reads z straight from the iteration's result and V_iter_n from
+        // the counters, unless it assigns them itself; then they are copied in before every run.
+        const int iterResult = m_iter.ResultSlot();
+        m_bCopyZ = m_termZ >= 0 && m_term.Writes(m_termZ);
+        m_bCopyN = m_termN >= 0 && m_term.Writes(m_termN);
+        if (m_termZ >= 0 && !m_bCopyZ) {
+            m_term.ReadFrom(m_termZ, m_iter.Re(iterResult), m_iter.Im(iterResult));
+        }
+        if (m_termN >= 0 && !m_bCopyN) {
+            m_term.ReadFrom(m_termN, m_laneCount, m_zeros);
+        }
+        // What the renderer stores at the start of every pixel needs no reset before.
+        for (const int slot : { m_iterZ, m_iterZ0 }) {
+            m_iter.SetByCaller(slot);
+        }
+        m_term.SetByCaller(m_termZ0);
+        for (const int slot : { m_colorZ, m_colorN, m_colorZ0 }) {
+            m_color.SetByCaller(slot);
+        }
     }
 
     void Run(SharedRender& shared);
 
 private:
     bool NextPixel(SharedRender& shared, int& row, int& column);
-    Complex Point(const SharedRender& shared, int row, int column) const
+    static Complex Point(const SharedRender& shared, int row, int column)
     {
-        return { m_plan.xs[shared.columns[column]], m_plan.ys[shared.rows[row]] };
+        return { shared.columnX[column], shared.rowY[row] };
     }
     void StartLane(const SharedRender& shared, int lane, int row, int column);
     void Finish(SharedRender& shared, int row, int column, int count, Complex last);
@@ -250,6 +296,8 @@ private:
     CBatchFormula m_term;
     CBatchFormula m_color;
     const int m_iterZ, m_iterZ0, m_termZ, m_termN, m_termZ0, m_colorZ, m_colorN, m_colorZ0;
+    bool m_bCopyZ { false };
+    bool m_bCopyN { false };
 
     // The band of rows this thread has claimed, the next pixel in it, and how many pixels of each
     // claimed row are still to be painted.
@@ -258,12 +306,17 @@ private:
     int m_nColumn { 0 };
     std::vector<int> m_remaining;
 
-    // The lanes of the iteration: which pixel, how many iterations are done, whether it still runs.
+    // The lanes of the iteration: which pixel, how many iterations are done (a double, to be compared
+    // and handed to V_iter_n without conversion), whether it still iterates, the iteration's value
+    // when it stopped; and which lanes hold a pixel at all (a bit each).
     int m_laneRow[kLanes] {};
     int m_laneColumn[kLanes] {};
-    int m_laneCount[kLanes] {};
-    bool m_laneActive[kLanes] {};
-    int m_nActive { 0 };
+    alignas(64) double m_laneCount[kLanes] {};
+    alignas(64) double m_laneActive[kLanes] {}; // 1 or 0
+    alignas(64) double m_lastRe[kLanes] {};
+    alignas(64) double m_lastIm[kLanes] {};
+    alignas(64) double m_zeros[kLanes] {}; // the imaginary part of V_iter_n
+    uint64_t m_occupied { 0 };
 
     // Finished pixels whose colours are computed together.
     int m_nColours { 0 };
@@ -271,7 +324,7 @@ private:
     int m_colourColumn[kLanes] {};
 };
 
-bool CBandWorker::NextPixel(SharedRender& shared, int& row, int& column)
+inline bool CBandWorker::NextPixel(SharedRender& shared, int& row, int& column)
 {
     const int columns = static_cast<int>(shared.columns.size());
     if (m_nColumn >= columns) {
@@ -294,7 +347,7 @@ bool CBandWorker::NextPixel(SharedRender& shared, int& row, int& column)
     return true;
 }
 
-void CBandWorker::StartLane(const SharedRender& shared, int lane, int row, int column)
+inline void CBandWorker::StartLane(const SharedRender& shared, int lane, int row, int column)
 {
     const Complex p = Point(shared, row, column);
     m_iter.ResetLane(lane);
@@ -308,12 +361,12 @@ void CBandWorker::StartLane(const SharedRender& shared, int lane, int row, int c
     }
     m_laneRow[lane] = row;
     m_laneColumn[lane] = column;
-    m_laneCount[lane] = 0;
-    m_laneActive[lane] = true;
-    ++m_nActive;
+    m_laneCount[lane] = 0.0;
+    m_laneActive[lane] = 1.0;
+    m_occupied |= uint64_t { 1 } << lane;
 }
 
-void CBandWorker::Finish(SharedRender& shared, int row, int column, int count, Complex last)
+inline void CBandWorker::Finish(SharedRender& shared, int row, int column, int count, Complex last)
 {
     const int lane = m_nColours++;
     m_color.ResetLane(lane);
@@ -340,10 +393,23 @@ void CBandWorker::FlushColours(SharedRender& shared)
     }
     m_color.Run();
     const int result = m_color.ResultSlot();
+    const double* colourRe = m_color.Re(result);
+    const double* colourIm = m_color.Im(result);
+    const PaletteMapping& mapping = m_picture.mapping;
+    const Raster& target = shared.target;
+    const int bytesPerPixel = m_plan.bytesPerPixel;
     for (int lane = 0; lane < m_nColours; ++lane) {
         const int row = m_colourRow[lane];
-        Paint(m_plan, m_picture.mapping, shared.target, m_plan.Row(shared.area, shared.rows[row]),
-            m_plan.Column(shared.area, shared.columns[m_colourColumn[lane]]), m_color.Get(result, lane));
+        const PalettePoint at = MapColour(
+            mapping, { colourRe[lane], colourIm[lane] }, m_plan.paletteWidth, m_plan.paletteHeight);
+        uint8_t* const to = target.pixels + static_cast<ptrdiff_t>(shared.rowPixel[row]) * target.bytesPerRow
+            + static_cast<ptrdiff_t>(shared.columnPixel[m_colourColumn[lane]]) * bytesPerPixel;
+        const uint8_t* const from = m_plan.paletteBits + at.y * m_plan.paletteStride + at.x * bytesPerPixel;
+        if (bytesPerPixel == 4) {
+            std::memcpy(to, from, 4);
+        } else {
+            std::memcpy(to, from, bytesPerPixel);
+        }
         if (--m_remaining[row] == 0) {
             const int done = shared.finishedRows.fetch_add(1, std::memory_order_relaxed) + 1;
             Publish(shared.control.progress, (done + shared.rowsOutside) * m_plan.progressStep);
@@ -354,6 +420,7 @@ void CBandWorker::FlushColours(SharedRender& shared)
 
 void CBandWorker::Run(SharedRender& shared)
 {
+    CleanVectorState();
     const int maxIter = m_picture.maxIter;
     int row = 0;
     int column = 0;
@@ -375,47 +442,42 @@ void CBandWorker::Run(SharedRender& shared)
     }
     const int iterResult = m_iter.ResultSlot();
     const int termResult = m_term.ResultSlot();
-    while (m_nActive > 0) {
+    const double limit = maxIter;
+    constexpr uint64_t kAllLanes = ~uint64_t { 0 };
+    while (m_occupied != 0) {
         // The stage and stop checks: a render ends within a few iterations of a change.
         if (shared.aborted.load(std::memory_order_relaxed) || Aborted(shared.control)) {
             shared.aborted.store(true, std::memory_order_relaxed);
             return;
         }
+        // A lane that stops keeps its count and value; it runs on to the end of the block with
+        // values that nothing reads, and takes its next pixel then.
+        uint64_t stopped = 0;
         for (int k = 0; k < kIterationsPerRefill; ++k) {
             m_iter.Run();
             const double* lastRe = m_iter.Re(iterResult);
             const double* lastIm = m_iter.Im(iterResult);
-            if (m_termZ >= 0) {
+            if (m_bCopyZ) {
                 std::memcpy(m_term.Re(m_termZ), lastRe, sizeof(double) * kLanes);
                 std::memcpy(m_term.Im(m_termZ), lastIm, sizeof(double) * kLanes);
             }
-            if (m_termN >= 0) {
-                double* nRe = m_term.Re(m_termN);
-                double* nIm = m_term.Im(m_termN);
-                for (int lane = 0; lane < kLanes; ++lane) {
-                    nRe[lane] = m_laneCount[lane];
-                    nIm[lane] = 0.0;
-                }
+            if (m_bCopyN) {
+                std::memcpy(m_term.Re(m_termN), m_laneCount, sizeof(double) * kLanes);
+                std::memset(m_term.Im(m_termN), 0, sizeof(double) * kLanes);
             }
             m_term.Run();
-            const double* stop = m_term.Re(termResult);
-            for (int lane = 0; lane < kLanes; ++lane) {
-                if (!m_laneActive[lane]) {
-                    continue;
-                }
-                // A termination result whose real part is not a number does not stop the iteration.
-                if (stop[lane] > 0.0 || ++m_laneCount[lane] >= maxIter) {
-                    m_laneActive[lane] = false;
-                    --m_nActive;
-                    Finish(shared, m_laneRow[lane], m_laneColumn[lane], m_laneCount[lane],
-                        { lastRe[lane], lastIm[lane] });
-                }
-            }
+            stopped |= AdvanceLanes(
+                m_term.Re(termResult), lastRe, lastIm, m_laneCount, m_laneActive, m_lastRe, m_lastIm, limit);
         }
-        for (int lane = 0; lane < kLanes; ++lane) {
-            if (!m_laneActive[lane] && NextPixel(shared, row, column)) {
-                StartLane(shared, lane, row, column);
-            }
+        for (; stopped != 0; stopped &= stopped - 1) {
+            const int lane = std::countr_zero(stopped);
+            m_occupied &= ~(uint64_t { 1 } << lane);
+            Finish(shared, m_laneRow[lane], m_laneColumn[lane], static_cast<int>(m_laneCount[lane]),
+                { m_lastRe[lane], m_lastIm[lane] });
+        }
+        for (uint64_t free = ~m_occupied & kAllLanes; free != 0 && NextPixel(shared, row, column);
+             free &= free - 1) {
+            StartLane(shared, std::countr_zero(free), row, column);
         }
     }
     FlushColours(shared);
@@ -423,7 +485,8 @@ void CBandWorker::Run(SharedRender& shared)
 
 } // namespace
 
-int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control)
+int RenderPicture(
+    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control)
 {
     control.progress.store(0.0, std::memory_order_relaxed);
     const Plan plan = Prepare(picture, target, area);
@@ -451,7 +514,7 @@ int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderAre
 
     // Each thread gets its own copies of the programs; bands of rows are claimed as threads get free.
     const CBatchFormula iter(picture.iterFormula);
-    const CBatchFormula term(picture.termFormula);
+    const CBatchFormula term(picture.termFormula, CBatchFormula::ValueParts::RealOnly);
     const CBatchFormula color(picture.colorFormula);
     CRenderPool& pool = CRenderPool::Instance();
     const int threads = std::clamp(static_cast<int>(rows.size()), 1, pool.Threads());
@@ -459,7 +522,15 @@ int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderAre
     for (int t = 0; t < threads; ++t) {
         workers.push_back(std::make_unique<CBandWorker>(picture, plan, iter, term, color, rows.size()));
     }
-    SharedRender shared { area, target, control, rows, columns };
+    SharedRender shared { area, target, control, rows, columns, {}, {}, {}, {} };
+    for (const int j : rows) {
+        shared.rowY.push_back(plan.ys[j]);
+        shared.rowPixel.push_back(static_cast<int>(plan.Row(area, j)));
+    }
+    for (const int i : columns) {
+        shared.columnX.push_back(plan.xs[i]);
+        shared.columnPixel.push_back(static_cast<int>(plan.Column(area, i)));
+    }
     // Several claims per thread keep the threads busy to the end when some rows are slower.
     constexpr int kClaimsPerThread = 8;
     shared.rowsPerClaim = std::max(1, static_cast<int>(rows.size()) / (threads * kClaimsPerThread));

@@ -63,5 +63,7 @@ enum RenderResult : int {
 // checks the stage and the stop request every few iterations. RenderPictureScalar runs them one
 // pixel at a time through CFormula::Run, checking before every lattice column: the reference that
 // gives every pixel exactly the same bits.
-int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);
-int RenderPictureScalar(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);
+int RenderPicture(
+    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);
+int RenderPictureScalar(
+    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);

@@ -2,131 +2,18 @@
 
 #include "opcodes.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace {
-
-// Eight lanes as one vector: AVX-512 in one register, two AVX2 or four SSE2 registers otherwise.
-// Element-wise IEEE arithmetic, never fused (the build forbids contraction): the same bits per lane
-// as the scalar evaluator.
-using Vec = double __attribute__((vector_size(64)));
-using Mask = long long __attribute__((vector_size(64)));
-constexpr int kVecLanes = 8;
-static_assert(kLanes % kVecLanes == 0);
-
-inline Vec Load(const double* p)
-{
-    Vec v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-inline void Store(double* p, Vec v) { std::memcpy(p, &v, sizeof v); }
-
-inline Vec Truth(Mask m) { return __builtin_convertvector(m & 1, Vec); }
-
-// The lanes of one slot: real parts, then imaginary parts.
-struct Lanes {
-    double* re;
-    double* im;
-};
-
-// Every lane through a scalar function of the language (division, power, the transcendental ones).
-template <typename F>
-inline void EachLane(Lanes d, Lanes a, Lanes b, F f)
-{
-    for (int l = 0; l < kLanes; ++l) {
-        const Complex r = f(Complex { a.re[l], a.im[l] }, Complex { b.re[l], b.im[l] });
-        d.re[l] = r.re;
-        d.im[l] = r.im;
-    }
-}
-
-template <typename F>
-inline void EachLane(Lanes d, Lanes a, F f)
-{
-    for (int l = 0; l < kLanes; ++l) {
-        const Complex r = f(Complex { a.re[l], a.im[l] });
-        d.re[l] = r.re;
-        d.im[l] = r.im;
-    }
-}
-
-// Every lane through vector arithmetic; operands are loaded before the destination is written, so
-// a destination that is also an operand is fine.
-template <typename F>
-inline void EachVector(Lanes d, Lanes a, Lanes b, F f)
-{
-    for (int l = 0; l < kLanes; l += kVecLanes) {
-        Vec re;
-        Vec im;
-        f(Load(a.re + l), Load(a.im + l), Load(b.re + l), Load(b.im + l), re, im);
-        Store(d.re + l, re);
-        Store(d.im + l, im);
-    }
-}
-
-// The run loop over a batch program; one copy per instruction set, chosen at load time by the CPU.
-// ORDER OP: one line per opcode, as in CFormula::Run.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void RunBatch(
-    const BatchInstruction* code, size_t count, double* values, int32_t result)
-{
-    const auto lanes = [values](int32_t slot) {
-        double* re = values + static_cast<size_t>(slot) * 2 * kLanes;
-        return Lanes { re, re + kLanes };
-    };
-    const Lanes v = lanes(result);
-    std::memset(v.re, 0, sizeof(double) * kLanes);
-    std::memset(v.im, 0, sizeof(double) * kLanes);
-    const Vec one = Vec {} + 1.0;
-    const Vec zero = Vec {};
-    for (const BatchInstruction* in = code; in != code + count; ++in) {
-        const Lanes d = lanes(in->dest);
-        const Lanes a = lanes(in->a);
-        const Lanes b = in->b >= 0 ? lanes(in->b) : a;
-        switch (in->opcode) {
-        case kOpNeg: EachVector(d, a, a, [](Vec x, Vec y, Vec, Vec, Vec& r, Vec& i) { r = -x; i = -y; }); break;
-        case kOpAdd: EachVector(d, a, b, [](Vec x, Vec y, Vec u, Vec w, Vec& r, Vec& i) { r = x + u; i = y + w; }); break;
-        case kOpSub: EachVector(d, a, b, [](Vec x, Vec y, Vec u, Vec w, Vec& r, Vec& i) { r = x - u; i = y - w; }); break;
-        case kOpMul: EachVector(d, a, b, [](Vec x, Vec y, Vec u, Vec w, Vec& r, Vec& i) { r = x * u - y * w; i = y * u + x * w; }); break;
-        case kOpDiv: EachLane(d, a, b, Div); break;
-        case kOpCopy: EachVector(d, a, a, [](Vec x, Vec y, Vec, Vec, Vec& r, Vec& i) { r = x; i = y; }); break;
-        case kOpEq: EachVector(d, a, b, [zero](Vec x, Vec y, Vec u, Vec w, Vec& r, Vec& i) { r = Truth((x == u) & (y == w)); i = zero; }); break;
-        case kOpLt: EachVector(d, a, b, [](Vec x, Vec y, Vec u, Vec w, Vec& r, Vec& i) { r = Truth(x < u); i = Truth(y < w); }); break;
-        case kOpLe: EachVector(d, a, b, [](Vec x, Vec y, Vec u, Vec w, Vec& r, Vec& i) { r = Truth(x <= u); i = Truth(y <= w); }); break;
-        case kOpGt: EachVector(d, a, b, [](Vec x, Vec y, Vec u, Vec w, Vec& r, Vec& i) { r = Truth(x > u); i = Truth(y > w); }); break;
-        case kOpGe: EachVector(d, a, b, [](Vec x, Vec y, Vec u, Vec w, Vec& r, Vec& i) { r = Truth(x >= u); i = Truth(y >= w); }); break;
-        case kOpNe: EachVector(d, a, b, [zero](Vec x, Vec y, Vec u, Vec w, Vec& r, Vec& i) { r = Truth((x != u) | (y != w)); i = zero; }); break;
-        case kOpPow: EachLane(d, a, b, Pow); break;
-        case kOpImag: EachVector(d, a, a, [](Vec x, Vec y, Vec, Vec, Vec& r, Vec& i) { r = y; i = x; }); break;
-        case kOpAbs: EachLane(d, a, Abs); break;
-        case kOpArg: EachLane(d, a, Arg); break;
-        case kOpConj: EachVector(d, a, a, [](Vec x, Vec y, Vec, Vec, Vec& r, Vec& i) { r = x; i = -y; }); break;
-        case kOpReal: EachVector(d, a, a, [zero](Vec x, Vec, Vec, Vec, Vec& r, Vec& i) { r = x; i = zero; }); break;
-        case kOpImagFn: EachVector(d, a, a, [zero](Vec, Vec y, Vec, Vec, Vec& r, Vec& i) { r = y; i = zero; }); break;
-        case kOpNorm: EachVector(d, a, a, [zero](Vec x, Vec y, Vec, Vec, Vec& r, Vec& i) { r = x * x + y * y; i = zero; }); break;
-        case kOpExp: EachLane(d, a, Exp); break;
-        case kOpLog: EachLane(d, a, Log); break;
-        case kOpLog10: EachLane(d, a, Log10); break;
-        case kOpSqrt: EachLane(d, a, Sqrt); break;
-        case kOpSin: EachLane(d, a, Sin); break;
-        case kOpCos: EachLane(d, a, Cos); break;
-        case kOpTan: EachLane(d, a, Tan); break;
-        case kOpSinh: EachLane(d, a, Sinh); break;
-        case kOpCosh: EachLane(d, a, Cosh); break;
-        case kOpTanh: EachLane(d, a, Tanh); break;
-        default: break; // Grouping, the separator and unknown codes never reach a batch program.
-        }
-    }
-    (void)one;
-}
 
 bool IsUnary(int op) { return op == kOpNeg || op == kOpImag || IsFunction(op); }
 bool IsBinary(int op) { return op >= kOpAdd && op <= kOpPow && op != kOpCopy; }
 
 } // namespace
 
-CBatchFormula::CBatchFormula(const CFormula& formula)
+CBatchFormula::CBatchFormula(const CFormula& formula, ValueParts parts)
 {
     // Copy propagation: a copy into a temporary only records where the value is; the operation
     // that reads the temporary reads that slot instead. A temporary's value is made real before
@@ -166,6 +53,49 @@ CBatchFormula::CBatchFormula(const CFormula& formula)
         }
     }
 
+    // A temporary computed and then only copied into its target: compute straight into the target.
+    // Temporaries never outlive their statement, so the one copy is the temporary's last reader.
+    const auto readsLater = [&](size_t from, int32_t slot) {
+        for (size_t k = from; k < code.size(); ++k) {
+            if (code[k].a == slot || code[k].b == slot) {
+                return true;
+            }
+            if (code[k].dest == slot) {
+                return false;
+            }
+        }
+        return false;
+    };
+    for (size_t k = 1; k < code.size(); ++k) {
+        BatchInstruction& copy = code[k];
+        BatchInstruction& producer = code[k - 1];
+        if (copy.opcode == kOpCopy && copy.a >= firstTemporary && producer.dest == copy.a
+            && !readsLater(k + 1, copy.a)) {
+            producer.dest = copy.dest;
+            copy.opcode = -1; // removed below
+        }
+    }
+    std::erase_if(code, [](const BatchInstruction& x) { return x.opcode < 0; });
+
+    // The value of the formula: a final copy of a variable into V_LAST_RESULT is read from the
+    // variable itself, and V_LAST_RESULT needs its reset only when something reads it before the
+    // last write, or nothing writes it.
+    int32_t result = formula.GetResultSlot();
+    const auto readsResult = [&](int32_t slot) {
+        return std::any_of(code.begin(), code.end(),
+            [slot](const BatchInstruction& x) { return x.a == slot || x.b == slot; });
+    };
+    if (!code.empty() && code.back().opcode == kOpCopy && code.back().dest == result
+        && !readsResult(result)) {
+        result = code.back().a;
+        code.pop_back();
+    }
+    const bool resultWritten = std::any_of(code.begin(), code.end(),
+        [&](const BatchInstruction& x) { return x.dest == formula.GetResultSlot(); });
+    m_bResetResult
+        = readsResult(formula.GetResultSlot()) || (!resultWritten && result == formula.GetResultSlot());
+    m_nResetSlot = formula.GetResultSlot();
+
     // Compact slots: every variable (the renderer sets some), the result and what the code touches.
     m_slotOf.assign(kSlotCount, -1);
     const auto use = [this](int32_t slot) {
@@ -176,9 +106,16 @@ CBatchFormula::CBatchFormula(const CFormula& formula)
     };
     for (int s = 0; s < formula.GetVariableCount(); ++s) {
         use(s);
-        m_variables.push_back(m_slotOf[s]);
+        // Only what the program writes can differ from its compiled value when a pixel ends.
+        const bool written
+            = std::any_of(code.begin(), code.end(), [s](const BatchInstruction& x) { return x.dest == s; });
+        const bool unreadResult = s == formula.GetResultSlot() && !m_bResetResult && !readsResult(s);
+        if (written && !unreadResult) {
+            m_variables.push_back(m_slotOf[s]);
+        }
     }
     use(formula.GetResultSlot());
+    use(result);
     for (const BatchInstruction& x : code) {
         use(x.dest);
         use(x.a);
@@ -194,19 +131,23 @@ CBatchFormula::CBatchFormula(const CFormula& formula)
         x = { m_slotOf[x.dest], x.opcode, m_slotOf[x.a], x.b >= 0 ? m_slotOf[x.b] : -1 };
     }
     m_code = std::move(code);
-    m_nResult = m_slotOf[formula.GetResultSlot()];
+    m_nResult = m_slotOf[result];
+    m_nResultFormulaSlot = formula.GetResultSlot();
+    MarkRealOnly(parts == ValueParts::Both);
+    m_nResetSlot = m_slotOf[m_nResetSlot];
     Allocate();
 }
-
 CBatchFormula::CBatchFormula(const CBatchFormula& other)
     : m_code(other.m_code)
     , m_initial(other.m_initial)
     , m_variables(other.m_variables)
     , m_nSlots(other.m_nSlots)
     , m_nResult(other.m_nResult)
+    , m_nResetSlot(other.m_nResetSlot)
+    , m_bResetResult(other.m_bResetResult)
     , m_slotOf(other.m_slotOf)
 {
-    Allocate();
+    Allocate(); // a copy reads every slot from its own lanes again
 }
 
 CBatchFormula& CBatchFormula::operator=(const CBatchFormula& other)
@@ -222,6 +163,11 @@ void CBatchFormula::Allocate()
 {
     // Every lane starts from the compiled values; constants and literals never change afterwards.
     m_values = std::make_unique<double[]>(static_cast<size_t>(m_nSlots) * 2 * kLanes);
+    m_lanes.resize(m_nSlots);
+    for (int s = 0; s < m_nSlots; ++s) {
+        m_lanes[s] = { m_values.get() + static_cast<size_t>(s) * 2 * kLanes,
+            m_values.get() + (static_cast<size_t>(s) * 2 + 1) * kLanes };
+    }
     for (int s = 0; s < m_nSlots; ++s) {
         for (int l = 0; l < kLanes; ++l) {
             Set(s, l, m_initial[s]);
@@ -237,13 +183,6 @@ int CBatchFormula::Slot(int formulaSlot) const
     return m_slotOf[formulaSlot];
 }
 
-void CBatchFormula::ResetLane(int lane)
-{
-    for (const int32_t s : m_variables) {
-        Set(s, lane, m_initial[s]);
-    }
-}
-
 void CBatchFormula::SetInitial(int slot, Complex value)
 {
     if (slot < 0) {
@@ -255,9 +194,128 @@ void CBatchFormula::SetInitial(int slot, Complex value)
     }
 }
 
+void CBatchFormula::MarkRealOnly(bool resultImaginaryRead)
+{
+    // Backwards through the program: which parts of which slots are still read. Variables keep
+    // both parts (the next run reads them); the value keeps what the caller reads.
+    std::vector<char> liveRe(m_nSlots, 0);
+    std::vector<char> liveIm(m_nSlots, 0);
+    for (int variable = 0; variable < kVariableCapacity; ++variable) {
+        if (const int32_t s = m_slotOf[variable]; s >= 0 && variable != m_nResultFormulaSlot) {
+            liveRe[s] = liveIm[s] = 1;
+        }
+    }
+    liveRe[m_nResult] = 1;
+    liveIm[m_nResult] = liveIm[m_nResult] || resultImaginaryRead;
+    for (auto x = m_code.rbegin(); x != m_code.rend(); ++x) {
+        const bool needRe = liveRe[x->dest];
+        const bool needIm = liveIm[x->dest];
+        // The real part of these needs only the real parts (or, for imag, the imaginary part) of
+        // the operands, or their imaginary part is a constant 0.
+        bool perPart = false;      // re from re, im from im
+        bool realFromBoth = false; // re needs both parts, im is 0
+        switch (x->opcode) {
+        case kOpNeg:
+        case kOpAdd:
+        case kOpSub:
+        case kOpCopy:
+        case kOpLt:
+        case kOpLe:
+        case kOpGt:
+        case kOpGe:
+        case kOpConj: perPart = true; break;
+        case kOpEq:
+        case kOpNe:
+        case kOpNorm:
+        case kOpAbs:
+        case kOpArg: realFromBoth = true; break;
+        default: break;
+        }
+        x->realOnly = (!needIm && (perPart || realFromBoth || x->opcode == kOpReal || x->opcode == kOpImagFn))
+            ? 1
+            : 0;
+        // What this instruction writes is dead above it; what it reads is live.
+        liveRe[x->dest] = 0;
+        if (!x->realOnly) {
+            liveIm[x->dest] = 0;
+        }
+        const auto use = [&](int32_t slot, bool re, bool im) {
+            if (slot >= 0) {
+                liveRe[slot] = liveRe[slot] || re;
+                liveIm[slot] = liveIm[slot] || im;
+            }
+        };
+        if (!needRe && !needIm) {
+            continue;
+        }
+        if (perPart) {
+            use(x->a, needRe, needIm && !x->realOnly);
+            use(x->b, needRe, needIm && !x->realOnly);
+        } else if (x->opcode == kOpReal) {
+            use(x->a, true, false);
+        } else if (x->opcode == kOpImagFn) {
+            use(x->a, false, true);
+        } else if (x->opcode == kOpImag) {
+            use(x->a, needIm, needRe);
+        } else {
+            use(x->a, true, true);
+            use(x->b, true, true);
+        }
+    }
+}
+
+bool CBatchFormula::Writes(int slot) const
+{
+    return std::any_of(
+        m_code.begin(), m_code.end(), [slot](const BatchInstruction& x) { return x.dest == slot; });
+}
+
 void CBatchFormula::Run()
 {
     if (m_values) {
-        RunBatch(m_code.data(), m_code.size(), m_values.get(), m_nResult);
+        ActiveBatchKernels().run(m_code.data(), static_cast<int>(m_code.size()), m_lanes.data(),
+            m_bResetResult ? m_nResetSlot : -1);
     }
 }
+
+namespace {
+
+// The kernels in use: the widest set this processor has, unless a test or benchmark chose another.
+std::atomic<const BatchKernels*> s_pKernels { nullptr }; // chosen once; tests may switch between renders
+
+const BatchKernels& WidestKernels()
+{
+    if (__builtin_cpu_supports("avx512f")) {
+        return BatchAvx512::kKernels;
+    }
+    if (__builtin_cpu_supports("avx2")) {
+        return BatchAvx2::kKernels;
+    }
+    return BatchSse2::kKernels;
+}
+
+} // namespace
+
+const BatchKernels& ActiveBatchKernels()
+{
+    const BatchKernels* kernels = s_pKernels.load(std::memory_order_relaxed);
+    if (kernels == nullptr) {
+        kernels = &WidestKernels();
+        s_pKernels.store(kernels, std::memory_order_relaxed);
+    }
+    return *kernels;
+}
+
+std::vector<const BatchKernels*> AvailableBatchKernels()
+{
+    std::vector<const BatchKernels*> kernels { &BatchSse2::kKernels };
+    if (__builtin_cpu_supports("avx2")) {
+        kernels.push_back(&BatchAvx2::kKernels);
+    }
+    if (__builtin_cpu_supports("avx512f")) {
+        kernels.push_back(&BatchAvx512::kKernels);
+    }
+    return kernels;
+}
+
+void UseBatchKernels(const BatchKernels& kernels) { s_pKernels.store(&kernels, std::memory_order_relaxed); }

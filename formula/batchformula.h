@@ -1,23 +1,18 @@
 #pragma once
 
+#include "batchtypes.h"
 #include "formula.h"
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-// Lanes of a batch: one pixel each. 64 measured best: enough to hide the dispatch of every
-// instruction, small enough that all slots of a usual formula stay in the first-level cache.
-constexpr int kLanes = 64;
-
-// One instruction of a batch program: dest = a OP b over all lanes (b is -1 for unary codes).
-// Indices are compact slot numbers of the batch, not the formula's.
-struct BatchInstruction {
-    int32_t dest { 0 };
-    int32_t opcode { 0 };
-    int32_t a { 0 };
-    int32_t b { -1 };
-};
+// The kernels for the widest instruction set this processor has (AVX-512, AVX2 or SSE2), chosen once.
+const BatchKernels& ActiveBatchKernels();
+// Every set of kernels this processor can run, for the tests that hold them all to the same bits.
+std::vector<const BatchKernels*> AvailableBatchKernels();
+// Runs every later batch on these kernels (one of AvailableBatchKernels); for tests and benchmarks.
+void UseBatchKernels(const BatchKernels& kernels);
 
 // The same compiled program as a CFormula, run over kLanes pixels at once: every slot is an array
 // of lanes (structure of arrays), and every instruction is one loop over the lanes that the compiler
@@ -27,7 +22,9 @@ struct BatchInstruction {
 class CBatchFormula {
 public:
     CBatchFormula() = default;
-    explicit CBatchFormula(const CFormula& formula);
+    // Which parts of the formula's value the caller reads: a termination test reads the real part only.
+    enum class ValueParts { Both, RealOnly };
+    explicit CBatchFormula(const CFormula& formula, ValueParts parts = ValueParts::Both);
     CBatchFormula(const CBatchFormula& other);
     CBatchFormula& operator=(const CBatchFormula& other);
     CBatchFormula(CBatchFormula&&) noexcept = default;
@@ -42,10 +39,14 @@ public:
     int SlotCount() const { return m_nSlots; }
 
     // The lanes of a batch slot.
-    double* Re(int slot) { return m_values.get() + static_cast<size_t>(slot) * 2 * kLanes; }
-    double* Im(int slot) { return m_values.get() + (static_cast<size_t>(slot) * 2 + 1) * kLanes; }
-    const double* Re(int slot) const { return m_values.get() + static_cast<size_t>(slot) * 2 * kLanes; }
-    const double* Im(int slot) const { return m_values.get() + (static_cast<size_t>(slot) * 2 + 1) * kLanes; }
+    double* Re(int slot) { return m_lanes[slot].re; }
+    double* Im(int slot) { return m_lanes[slot].im; }
+    const double* Re(int slot) const { return m_lanes[slot].re; }
+    const double* Im(int slot) const { return m_lanes[slot].im; }
+
+    // Reads a slot from lanes kept elsewhere (another program's result, the renderer's counters),
+    // so that nothing is copied per run. Only for a slot the program never writes (see Writes).
+    void ReadFrom(int slot, double* re, double* im) { m_lanes[slot] = { re, im }; }
 
     void Set(int slot, int lane, Complex value)
     {
@@ -53,21 +54,49 @@ public:
         Im(slot)[lane] = value.im;
     }
     Complex Get(int slot, int lane) const { return { Re(slot)[lane], Im(slot)[lane] }; }
-    // Puts every variable of one lane back to its compiled value: a new pixel starts there.
-    void ResetLane(int lane);
+    // Puts every variable of one lane that a run can change back to its compiled value: a new pixel
+    // starts there.
+    void ResetLane(int lane)
+    {
+        for (const int32_t s : m_variables) {
+            Set(s, lane, m_initial[s]);
+        }
+    }
+    // A variable that the caller sets itself at the start of every pixel: ResetLane leaves it alone.
+    void SetByCaller(int slot) { std::erase(m_variables, slot); }
     // Stores a value into a variable of every lane's compiled state (V_iter_max, once per render).
     void SetInitial(int slot, Complex value);
 
     const std::vector<BatchInstruction>& Code() const { return m_code; }
+    // Whether the program writes the batch slot (a renderer input it would otherwise only read).
+    bool Writes(int slot) const;
 
 private:
     void Allocate();
+    // Marks the operations whose imaginary part nothing reads.
+    void MarkRealOnly(bool resultImaginaryRead);
 
     std::vector<BatchInstruction> m_code;
-    std::vector<Complex> m_initial;  // every batch slot's value as compiled
-    std::vector<int32_t> m_variables; // batch slots that hold variables
+    std::vector<Complex> m_initial;   // every batch slot's value as compiled
+    std::vector<int32_t> m_variables; // batch slots of the variables a run can change
     int m_nSlots { 0 };
-    int m_nResult { 0 };
-    std::vector<int32_t> m_slotOf;   // formula slot -> batch slot, -1 when unused
+    int m_nResult { 0 };          // the batch slot that holds the formula's value after a run
+    int m_nResetSlot { 0 };       // V_LAST_RESULT's batch slot
+    bool m_bResetResult { true }; // whether its reset to 0 at the start of a run can be observed
+    int m_nResultFormulaSlot { 0 };
+    std::vector<int32_t> m_slotOf;      // formula slot -> batch slot, -1 when unused
     std::unique_ptr<double[]> m_values; // m_nSlots x (re lanes, im lanes)
+    std::vector<BatchLanes> m_lanes;    // where each slot's lanes are: in m_values unless read from elsewhere
 };
+
+// Advances the escape-time loop of every lane after a run of the termination formula, all lanes at
+// once. For a running lane (active = 1): a termination result whose real part is greater than 0
+// stops it with its count (one that is not a number does not stop it); otherwise its count goes up
+// by one and it stops when the count reaches limit. A lane that stops gets active = 0 and keeps the
+// iteration's value of this run (last) in result. Returns the lanes that stopped, a bit each.
+inline uint64_t AdvanceLanes(const double* termination, const double* lastRe, const double* lastIm,
+    double* count, double* active, double* resultRe, double* resultIm, double limit)
+{
+    return ActiveBatchKernels().advance(
+        termination, lastRe, lastIm, count, active, resultRe, resultIm, limit);
+}

@@ -89,6 +89,7 @@ TEST_F(Commands, Render)
         { { "render", "-o", Path("x.png") }, 2, "missing SCRIPT" },
         { { "render", Path("a.gsc"), "-o", Path("x.png"), "--size", "300" }, 2, "WIDTHxHEIGHT" },
         { { "render", Path("a.gsc"), "-o", Path("x.png"), "--bogus" }, 2, "unknown option" },
+        { { "render", Path("a.gsc"), "-o", Path("x.png"), "--threads", "0" }, 2, "'--threads'" },
         { { "render", Path("missing.gsc"), "-o", Path("x.png") }, 1, "打开文件失败" },
         { { "new" }, 2, "missing '-o FILE.gsc'" },
         { { "check" }, 2, "missing SCRIPT" },

@@ -32,21 +32,31 @@ void MeasurePreview(benchmark::State& state, Until until)
         for (;;) {
             script.GetPreviewFrame(shown, frame);
             coarse = coarse || shown == 2;
-            const bool done = coarse && (until == Until::CoarseFrame || script.m_dPreviewProgress.load() == 1.0);
+            const bool done
+                = coarse && (until == Until::CoarseFrame || script.m_dPreviewProgress.load() == 1.0);
             if (done || std::chrono::steady_clock::now() > deadline) {
                 break;
             }
             std::this_thread::yield();
         }
-        state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        state.SetIterationTime(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     script.StopPreview();
 }
 
 void BM_PreviewFirstCoarseFrame(benchmark::State& state) { MeasurePreview(state, Until::CoarseFrame); }
-BENCHMARK(BM_PreviewFirstCoarseFrame)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_PreviewFirstCoarseFrame)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 
 void BM_PreviewFinished(benchmark::State& state) { MeasurePreview(state, Until::Finished); }
-BENCHMARK(BM_PreviewFinished)->UseManualTime()->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly();
+BENCHMARK(BM_PreviewFinished)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly();
 
 } // namespace

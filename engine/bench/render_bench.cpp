@@ -2,7 +2,6 @@
 #include "fractalscript.h"
 #include "surface.h"
 
-#include <QCoreApplication>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -79,12 +78,3 @@ void BM_ExportDefault1024(benchmark::State& state)
 BENCHMARK(BM_ExportDefault1024)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

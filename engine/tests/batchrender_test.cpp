@@ -1,5 +1,6 @@
 #include "fractalscript.h"
 #include "renderpool.h"
+#include "scenes.h"
 #include "testutil.h"
 
 #include <cinttypes>
@@ -23,83 +24,19 @@ int RenderWith(Way way, CFractalScript& script, QImage& target, const RenderArea
     return result;
 }
 
-// A palette that turns the escape count into the column: colour (n + 0.5) / W lands in column n.
-constexpr int kCountPalette = 5001;
-
-void CountEscapes(CFractalScript& script)
-{
-    static QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("counts.png"));
-    if (!QFile::exists(path)) {
-        ASSERT_TRUE(IndexedPalette(kCountPalette, 1).save(path));
-    }
-    ASSERT_TRUE(script.LoadPalette(path, PaletteFallback::None));
-    script.SetMapping({ 0, 0, 1, 1, 0, 1, 1 });
-    std::string error;
-    ASSERT_TRUE(script.SetColorFormula("(V_iter_n + 0.5) / 5001", error));
-}
-
 // FNV-1a over the escape counts, row by row.
 uint64_t CountHash(const QImage& image)
 {
     uint64_t hash = 1469598103934665603ull;
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
-            const uint32_t count = static_cast<uint32_t>(PaletteColumn(image.pixel(x, y)));
+            const uint32_t count = static_cast<uint32_t>(CountOf(image.pixel(x, y)));
             for (int byte = 0; byte < 4; ++byte) {
                 hash = (hash ^ ((count >> (8 * byte)) & 0xffu)) * 1099511628211ull;
             }
         }
     }
     return hash;
-}
-
-// The scripts the speed work is measured on, at a given size.
-struct Scene {
-    const char* name;
-    const char* iteration;
-    const char* termination;
-    const char* colour; // nullptr: count escapes
-    int maxIter;
-    Complex c, c2;
-    double offsetX, offsetY, ratio1024; // the ratio for a 1024-pixel-wide picture
-};
-
-const Scene kScenes[] = {
-    { "default", "z = z * z + C;", "norm(z) > 100;", nullptr, 256, { -0.78, -0.15 }, {}, -1.0, -1.0, 0.001953125 },
-    { "cubic with sin and exp", "z = z * z * z + C * sin(z) + C2 * exp(z);", "norm(z) > 100;", nullptr, 256,
-        { 0.45, 0.2 }, { -0.05, 0.02 }, -1.6, -1.6, 3.2 / 1024 },
-    // A connected Julia set, 0.004 wide across its boundary: three pixels in five run all 5000 iterations.
-    { "deep view near the boundary", "z = z * z + C;", "norm(z) > 100;", nullptr, 5000, { -0.123, 0.745 }, {},
-        0.3394092212675588 - 0.002, 0.1 - 0.002, 0.004 / 1024 },
-    { "carried variables and every input", "V_k = V_k * 0.5 + 1; z = z * z + C + V_k / 1024;",
-        "V_a = V_a + 1; norm(z) + V_iter_n / V_iter_max > 100 + V_a * 0;", "z0 + z / 10 + V_iter_n / V_iter_max", 300,
-        { -0.7, 0.27 }, {}, -1.5, -1.2, 3.0 / 1024 },
-};
-
-void Apply(CFractalScript& script, const Scene& scene, int width, int height)
-{
-    script.SetDefaults();
-    std::string error;
-    ASSERT_TRUE(script.SetFormulas(scene.iteration, scene.termination, error)) << error;
-    const CFormula& iter = script.GetIterFormula();
-    if (iter.GetConstantCount() > 0) {
-        script.SetCurrentConstant(scene.c);
-    }
-    if (iter.GetConstantCount() > 1) {
-        script.NextConstant();
-        script.SetCurrentConstant(scene.c2);
-    }
-    script.SetMaxIter(scene.maxIter);
-    script.SetImageSize(width, height);
-    script.SetView(scene.offsetX, scene.offsetY, scene.ratio1024 * 1024 / width);
-    if (scene.colour == nullptr) {
-        CountEscapes(script);
-    } else {
-        ASSERT_TRUE(script.LoadPalette(QString()));
-        ASSERT_TRUE(script.SetColorFormula(scene.colour, error)) << error;
-        script.SetMapping({ 0.1, 0.2, 0.7, 1.3, 0.3, 0.9, 1.1 });
-    }
 }
 
 class ThreadCount {
@@ -114,7 +51,7 @@ TEST(BatchedRender, SamePictureEveryWay)
 {
     for (const Scene& scene : kScenes) {
         CFractalScript script;
-        Apply(script, scene, 96, 72);
+        ASSERT_TRUE(Apply(script, scene, 96, 72)) << scene.name;
         const RenderArea areas[] = { { 0, 0, 96, 72, 1, 1, 1, 1 }, { 4, 1, 96 + 4, 72 + 1, 6, 6, 6, 6 } };
         for (const RenderArea& area : areas) {
             QImage reference(96, 72, QImage::Format_RGB32);
@@ -125,7 +62,8 @@ TEST(BatchedRender, SamePictureEveryWay)
                 QImage batched(96, 72, QImage::Format_RGB32);
                 batched.fill(Qt::black);
                 ASSERT_EQ(RenderWith(Way::Batched, script, batched, area), 0) << scene.name;
-                EXPECT_TRUE(batched == reference) << scene.name << " on " << threads << " threads, step " << area.stepX;
+                EXPECT_TRUE(batched == reference)
+                    << scene.name << " on " << threads << " threads, step " << area.stepX;
             }
         }
     }
@@ -140,10 +78,11 @@ TEST(BatchedRender, PinnedEscapeCounts)
         int scene;
         int side;
         uint64_t hash;
-    } rows[] = { { 0, 1024, 0x1193e293a9793df3ull }, { 1, 256, 0x4f703b746e300a77ull }, { 2, 128, 0xf31e4817da5e637dull } };
+    } rows[] = { { 0, 1024, 0x1193e293a9793df3ull }, { 1, 256, 0x4f703b746e300a77ull },
+        { 2, 128, 0xf31e4817da5e637dull } };
     for (const auto& row : rows) {
         CFractalScript script;
-        Apply(script, kScenes[row.scene], row.side, row.side);
+        ASSERT_TRUE(Apply(script, kScenes[row.scene], row.side, row.side));
         QImage image(row.side, row.side, QImage::Format_RGB32);
         ASSERT_EQ(RenderWith(Way::Batched, script, image, { 0, 0, row.side, row.side, 1, 1, 1, 1 }), 0);
         const uint64_t hash = CountHash(image);
@@ -154,7 +93,7 @@ TEST(BatchedRender, PinnedEscapeCounts)
 TEST(BatchedRender, StopsAndReportsProgress)
 {
     CFractalScript script;
-    Apply(script, kScenes[0], 200, 200);
+    ASSERT_TRUE(Apply(script, kScenes[0], 200, 200));
     QImage image(200, 200, QImage::Format_RGB32);
     image.fill(Qt::black);
     RenderSnapshot picture = script.TakeSnapshot();
@@ -162,14 +101,20 @@ TEST(BatchedRender, StopsAndReportsProgress)
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.5 };
     // A stage that differs from the generation: nothing is drawn.
-    EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, 200, 200, 1, 1, 1, 1 }, { stage, 2, stop, progress }), 5);
+    EXPECT_EQ(
+        RenderPicture(picture, RasterOf(image), { 0, 0, 200, 200, 1, 1, 1, 1 }, { stage, 2, stop, progress }),
+        5);
     EXPECT_EQ(progress.load(), 0.0);
     EXPECT_EQ(image.pixel(100, 100), qRgb(0, 0, 0));
     stop.store(true);
-    EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, 200, 200, 1, 1, 1, 1 }, { stage, 3, stop, progress }), 5);
+    EXPECT_EQ(
+        RenderPicture(picture, RasterOf(image), { 0, 0, 200, 200, 1, 1, 1, 1 }, { stage, 3, stop, progress }),
+        5);
     // Rows and columns outside the target are stepped over; the progress still ends at 1.
     stop.store(false);
-    EXPECT_EQ(RenderPicture(picture, RasterOf(image), { -50, -50, 250, 250, 1, 1, 1, 1 }, { stage, 3, stop, progress }), 0);
+    EXPECT_EQ(RenderPicture(
+                  picture, RasterOf(image), { -50, -50, 250, 250, 1, 1, 1, 1 }, { stage, 3, stop, progress }),
+        0);
     EXPECT_EQ(progress.load(), 1.0);
 }
 

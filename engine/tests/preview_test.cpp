@@ -63,7 +63,8 @@ TEST(Preview, HandOverProtocol)
 
     script.m_nStage.store(5);
     shown = 0;
-    EXPECT_TRUE(script.GetPreviewFrame(shown, frame)) << "after a change: the surface as it is, without a request";
+    EXPECT_TRUE(script.GetPreviewFrame(shown, frame))
+        << "after a change: the surface as it is, without a request";
     EXPECT_EQ(shown, 1);
     EXPECT_FALSE(script.m_bRefreshRequest.load());
     EXPECT_FALSE(script.GetPreviewFrame(shown, frame)) << "asks for a refresh and returns at once";
@@ -114,7 +115,8 @@ TEST(Preview, AChangeStartsOver)
 {
     CFractalScript script;
     Prepare(script);
-    script.SetMaxIter(3000); // slow passes, so that the change lands inside one
+    script.SetPreviewHoldTicks(20); // long enough to see the coarse frame of the new picture
+    script.SetMaxIter(3000);        // slow passes, so that the change lands inside one
     ASSERT_TRUE(script.StartPreview());
     QImage frame;
     int shown = 0;
@@ -123,7 +125,8 @@ TEST(Preview, AChangeStartsOver)
     shown = 0;
     // The running pass returns, and the next frame is a new coarse picture.
     ASSERT_TRUE(Poll(script, shown, frame, [&] { return shown == 2; }));
-    ASSERT_TRUE(Poll(script, shown, frame, [&] { return script.m_dPreviewProgress.load() == 1.0; }, 60));
+    ASSERT_TRUE(Poll(
+        script, shown, frame, [&] { return script.m_dPreviewProgress.load() == 1.0; }, 60));
     ASSERT_TRUE(script.StopPreview());
 
     // The finished picture is that of the new constant.

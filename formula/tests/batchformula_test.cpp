@@ -24,8 +24,8 @@ bool SameBits(double a, double b)
 // values, infinities and NaN.
 Complex Input(std::mt19937& random)
 {
-    static const double kSpecial[] = { 0.0, -0.0, 1.0, -1.0, 2.0, 0.5, -3.0, 1e300, -1e-300, 4.9e-324, kInf, -kInf,
-        std::numeric_limits<double>::quiet_NaN(), 710.0, -2000.0, 1e10 };
+    static const double kSpecial[] = { 0.0, -0.0, 1.0, -1.0, 2.0, 0.5, -3.0, 1e300, -1e-300, 4.9e-324, kInf,
+        -kInf, std::numeric_limits<double>::quiet_NaN(), 710.0, -2000.0, 1e10 };
     std::uniform_int_distribution<int> kind(0, 3);
     std::uniform_real_distribution<double> plain(-4.0, 4.0);
     std::uniform_int_distribution<size_t> special(0, std::size(kSpecial) - 1);
@@ -60,42 +60,93 @@ TEST(BatchFormula, SameBitsAsTheInterpreter)
         "(z + z1) * (z - z1); z;",
         ";",
     };
-    std::mt19937 random(7);
+    const std::vector<const BatchKernels*> kernelSets = AvailableBatchKernels();
+    ASSERT_FALSE(kernelSets.empty());
+    for (const BatchKernels* kernels : kernelSets) {
+        UseBatchKernels(*kernels);
+        std::mt19937 random(7);
+        for (const char* text : corpus) {
+            CFormula formula;
+            std::string error;
+            ASSERT_EQ(formula.Compile(text, error), 0) << text << ": " << error;
+            for (int k = 0; k < formula.GetConstantCount(); ++k) {
+                formula.SetConstant(k, Input(random));
+            }
+            CBatchFormula batch(formula);
+            std::vector<CFormula> lanes(kLanes, formula);
+            const int variables = formula.GetVariableCount();
+            for (int lane = 0; lane < kLanes; ++lane) {
+                for (int s = 0; s < variables; ++s) {
+                    const Complex value = Input(random);
+                    lanes[lane].SetVariable(s, value);
+                    batch.Set(batch.Slot(s), lane, value);
+                }
+            }
+            // Several runs: variables carry over between runs in both.
+            for (int run = 0; run < 3; ++run) {
+                batch.Run();
+                for (int lane = 0; lane < kLanes; ++lane) {
+                    const Complex want = lanes[lane].Run();
+                    const Complex got = batch.Get(batch.ResultSlot(), lane);
+                    ASSERT_TRUE(SameBits(got.re, want.re) && SameBits(got.im, want.im))
+                        << kernels->name << ": " << text << " run " << run << " lane " << lane << ": ("
+                        << got.re << ", " << got.im << ") != (" << want.re << ", " << want.im << ")";
+                    // V_LAST_RESULT is read through ResultSlot(), which may stand for another slot.
+                    for (int s = 1; s < variables; ++s) {
+                        const Complex v = lanes[lane].GetVariable(s);
+                        const Complex b = batch.Get(batch.Slot(s), lane);
+                        ASSERT_TRUE(SameBits(v.re, b.re) && SameBits(v.im, b.im))
+                            << kernels->name << ": " << text << ": variable " << formula.GetSlotName(s)
+                            << " lane " << lane;
+                    }
+                }
+            }
+        }
+    }
+    UseBatchKernels(*kernelSets.back());
+}
+
+// A termination test reads the real part only: the imaginary parts nothing reads are skipped, and
+// every real part and every variable keeps its bits.
+TEST(BatchFormula, RealOnlyValues)
+{
+    const char* const corpus[] = { "norm(z) > 100;", "z > 2; z = z + 1;", "real(z) + imag(z) * 2 > 4;",
+        "V_a = V_a + 1; abs(z - V_a) <= 3;", "(z == 1) + (z != 2) - conj(z) + -z;", "(z)i + z;" };
+    std::mt19937 random(11);
     for (const char* text : corpus) {
         CFormula formula;
         std::string error;
-        ASSERT_EQ(formula.Compile(text, error), 0) << text << ": " << error;
-        for (int k = 0; k < formula.GetConstantCount(); ++k) {
-            formula.SetConstant(k, Input(random));
-        }
-        CBatchFormula batch(formula);
+        ASSERT_EQ(formula.Compile(text, error), 0) << text;
+        CBatchFormula batch(formula, CBatchFormula::ValueParts::RealOnly);
         std::vector<CFormula> lanes(kLanes, formula);
-        const int variables = formula.GetVariableCount();
         for (int lane = 0; lane < kLanes; ++lane) {
-            for (int s = 0; s < variables; ++s) {
+            for (int s = 1; s < formula.GetVariableCount(); ++s) {
                 const Complex value = Input(random);
                 lanes[lane].SetVariable(s, value);
                 batch.Set(batch.Slot(s), lane, value);
             }
         }
-        // Several runs: variables carry over between runs in both.
         for (int run = 0; run < 3; ++run) {
             batch.Run();
             for (int lane = 0; lane < kLanes; ++lane) {
                 const Complex want = lanes[lane].Run();
-                const Complex got = batch.Get(batch.ResultSlot(), lane);
-                ASSERT_TRUE(SameBits(got.re, want.re) && SameBits(got.im, want.im))
-                    << text << " run " << run << " lane " << lane << ": (" << got.re << ", " << got.im << ") != ("
-                    << want.re << ", " << want.im << ")";
-                for (int s = 0; s < variables; ++s) {
+                ASSERT_TRUE(SameBits(batch.Get(batch.ResultSlot(), lane).re, want.re))
+                    << text << " lane " << lane;
+                for (int s = 1; s < formula.GetVariableCount(); ++s) {
                     const Complex v = lanes[lane].GetVariable(s);
                     const Complex b = batch.Get(batch.Slot(s), lane);
-                    ASSERT_TRUE(SameBits(v.re, b.re) && SameBits(v.im, b.im))
-                        << text << ": variable " << formula.GetSlotName(s) << " lane " << lane;
+                    ASSERT_TRUE(SameBits(v.re, b.re) && SameBits(v.im, b.im)) << text << " variable " << s;
                 }
             }
         }
     }
+    CFormula norm;
+    std::string error;
+    ASSERT_EQ(norm.Compile("norm(z) > 100;", error), 0);
+    const CBatchFormula batch(norm, CBatchFormula::ValueParts::RealOnly);
+    ASSERT_EQ(batch.Code().size(), 2u);
+    EXPECT_EQ(batch.Code()[0].realOnly, 1) << "norm's 0 imaginary part is not stored";
+    EXPECT_EQ(batch.Code()[1].realOnly, 1);
 }
 
 TEST(BatchFormula, CopiesAreFoldedAway)
@@ -104,13 +155,23 @@ TEST(BatchFormula, CopiesAreFoldedAway)
     std::string error;
     ASSERT_EQ(formula.Compile("z = z * z + C;", error), 0);
     const CBatchFormula batch(formula);
-    // (200,5,1) (201,5,1) (200,3,201) (201,5,100) (200,1,201) (1,5,200) (0,5,1): the operand copies go.
-    ASSERT_EQ(batch.Code().size(), 4u);
+    // (200,5,1) (201,5,1) (200,3,201) (201,5,100) (200,1,201) (1,5,200) (0,5,1) becomes
+    // t = z * z; z = t + C, and the value is read from z.
+    ASSERT_EQ(batch.Code().size(), 2u);
     EXPECT_EQ(batch.Code()[0].opcode, 3);
     EXPECT_EQ(batch.Code()[0].a, batch.Slot(1));
     EXPECT_EQ(batch.Code()[0].b, batch.Slot(1));
     EXPECT_EQ(batch.Code()[1].opcode, 1);
+    EXPECT_EQ(batch.Code()[1].dest, batch.Slot(1));
     EXPECT_EQ(batch.Code()[1].b, batch.Slot(100));
+    EXPECT_EQ(batch.ResultSlot(), batch.Slot(1));
+
+    // A formula that reads V_LAST_RESULT keeps it, and its reset.
+    ASSERT_EQ(formula.Compile("z = V_LAST_RESULT + 1;", error), 0);
+    CBatchFormula reads(formula);
+    reads.Run();
+    reads.Run();
+    EXPECT_EQ(reads.Get(reads.ResultSlot(), 3).re, 1);
 }
 
 TEST(BatchFormula, LanesStartAndResetIndependently)
