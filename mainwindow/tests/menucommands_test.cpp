@@ -267,7 +267,7 @@ TEST_F(MenuCommands, ExportFailuresReachTheUser)
     EXPECT_TRUE(m_services.messages.empty()) << "seen in the window: no second message";
 
     // Shown afterwards when the window was closed before the worker ended.
-    MakeSlow(1000, 1000); // a billion iterations: longer than the progress window stays open
+    MakeSlow(1000, 100); // a hundred million iterations: longer than the progress window stays open
     m_services.files.push_back({ true, Path("slow.xyz"), 0 });
     m_services.progress = [](COutportDlg& dialog) { dialog.accept(); };
     m_window.OnExport();
