@@ -87,7 +87,7 @@ public:
     // already runs, 0 when it ends.
     int PreviewWorker();
     // The half-second hold after the coarse picture, in 10 ms ticks (benchmarks and tests shorten it).
-    void SetPreviewHoldTicks(int ticks) { m_nHoldTicks = ticks; }
+    void SetPreviewHoldTicks(int ticks) { m_nHoldTicks.store(ticks); }
     int GetCellsX() const { return m_nCellsX; }
     int GetCellsY() const { return m_nCellsY; }
     int GetPreviewWidth() const { return m_nPreviewWidth; }
@@ -174,7 +174,7 @@ private:
     int m_nCellsY { 0 };
     int m_nPreviewWidth { 0 };
     int m_nPreviewHeight { 0 };
-    int m_nHoldTicks { 50 };
+    std::atomic<int> m_nHoldTicks { 50 }; // window or test -> preview worker
     QImage m_previewSurface; // the picture the window takes; guarded by m_previewMutex
     QImage m_coarseSurface;  // the worker's alone while it runs
     QImage m_workBuffer;     // the preview raster: target of every preview render; the worker's alone

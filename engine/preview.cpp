@@ -199,7 +199,7 @@ void CFractalScript::RunPreviewWorker()
                 AdvanceStage(1);
                 // Hold the fine passes back while edits follow each other quickly.
                 WaitWhile([this] { return m_nStage.load() == 2 && !m_bStopRequest.load(); }, kHoldTickMs,
-                    m_nHoldTicks);
+                    m_nHoldTicks.load());
                 if (m_nStage.load() != 2) {
                     m_nStage.store(0);
                 }
