@@ -3,6 +3,7 @@
 #include "fractaldlg.h"
 #include "layout.h"
 
+#include <QDropEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -18,6 +19,7 @@ CClientArea::CClientArea(CFractalDlg& window)
     setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);
+    setAcceptDrops(true); // a .gsc file dropped on the window opens like File > Open
 }
 
 void CClientArea::paintEvent(QPaintEvent*)
@@ -72,5 +74,27 @@ void CClientArea::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton) {
         m_window.OnLeftButtonUp(event->position().toPoint());
+    }
+}
+
+void CClientArea::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (m_window.AcceptsDrop(event->mimeData())) {
+        event->acceptProposedAction();
+    }
+}
+
+void CClientArea::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (m_window.AcceptsDrop(event->mimeData())) {
+        event->acceptProposedAction();
+    }
+}
+
+void CClientArea::dropEvent(QDropEvent* event)
+{
+    if (m_window.AcceptsDrop(event->mimeData())) {
+        event->acceptProposedAction();
+        m_window.OnDrop(event->mimeData());
     }
 }

@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QLayout>
 #include <QMenuBar>
 #include <QPainter>
@@ -247,17 +249,58 @@ void CFractalDlg::OnFileOpen()
     request.mustExist = true;
     const FileDialogResult chosen = m_services.ChooseFileToOpen(this, request);
     if (chosen.accepted) {
-        m_strScriptPath = chosen.path;
-        if (!m_script.Load(chosen.path)) {
-            ShowError(QStringLiteral(u"读取文件[%1]失败！").arg(chosen.path));
-            m_strScriptPath.clear();
-        }
-        ApplyPreviewSize();
-        UpdateTitle();
-        m_nShownStage = 0;
-        m_mapAtDragStart = m_script.GetMapping();
+        LoadScript(chosen.path);
     }
     Resume();
+}
+
+void CFractalDlg::LoadScript(const QString& path)
+{
+    m_strScriptPath = path;
+    if (!m_script.Load(path)) {
+        ShowError(QStringLiteral(u"读取文件[%1]失败！").arg(path));
+        m_strScriptPath.clear();
+    }
+    ApplyPreviewSize();
+    UpdateTitle();
+    m_nShownStage = 0;
+    m_mapAtDragStart = m_script.GetMapping();
+}
+
+QString CFractalDlg::DroppedScript(const QMimeData* data)
+{
+    // One local file whose name ends in .gsc; anything else is not for this window.
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
+        return {};
+    }
+    const QUrl url = data->urls().constFirst();
+    const QString path = url.toLocalFile();
+    if (!url.isLocalFile() || !path.endsWith(QStringLiteral(".gsc"), Qt::CaseInsensitive)) {
+        return {};
+    }
+    return path;
+}
+
+void CFractalDlg::OnDropScript(const QString& path)
+{
+    Pause();
+    if (!SaveChangesQuery()) {
+        return;
+    }
+    LoadScript(path);
+    Resume();
+}
+
+bool CFractalDlg::AcceptsDrop(const QMimeData* data) const
+{
+    return !m_bWaitingForExport && !DroppedScript(data).isEmpty();
+}
+
+void CFractalDlg::OnDrop(const QMimeData* data)
+{
+    const QString path = DroppedScript(data);
+    // Opened after the drop has returned to its source: the save-changes question is modal.
+    QTimer::singleShot(0, this, [this, path] { OnDropScript(path); });
 }
 
 bool CFractalDlg::OnFileSave()

@@ -17,6 +17,7 @@
 
 class CClientArea;
 class QAction;
+class QMimeData;
 
 // What is under the mouse, or being dragged.
 enum DragMode : int {
@@ -52,6 +53,13 @@ public:
     void OnImportPalette();
     void OnExport();
     void OnExportSettings();
+    // A script file dropped on the window: opened with the save-changes question, like Open.
+    void OnDropScript(const QString& path);
+    // The .gsc file a drag carries, or an empty text.
+    static QString DroppedScript(const QMimeData* data);
+    // Drags over the client area: accepted when they carry a script and no command is busy.
+    bool AcceptsDrop(const QMimeData* data) const;
+    void OnDrop(const QMimeData* data);
     // The close query (Escape, the close box, File > Exit): true when the window may close.
     bool CloseQuery();
 
@@ -108,6 +116,8 @@ private:
     // successful save). Called paused; leaves the window paused when it returns true.
     bool SaveChangesQuery();
     void UpdateTitle();
+    // Reads a script into the window (Open and drop): the title, the preview size, a new picture.
+    void LoadScript(const QString& path);
     void ShowError(const QString& text);
     void ComposePreview();
     void Repaint();

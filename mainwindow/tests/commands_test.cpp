@@ -1,6 +1,8 @@
 #include "testwindow.h"
 
 #include <QDir>
+#include <QMimeData>
+#include <QUrl>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -530,3 +532,56 @@ TEST(Commands, About)
 }
 
 } // namespace
+
+namespace {
+
+QMimeData* DragOf(const QList<QUrl>& urls)
+{
+    auto* data = new QMimeData;
+    data->setUrls(urls);
+    return data;
+}
+
+} // namespace
+
+TEST(Commands, DroppingAScriptOpensIt)
+{
+    Files files;
+    const QString path = files.Path(QStringLiteral("dropped.gsc"));
+    ASSERT_TRUE(WriteScript(path));
+
+    const struct {
+        QList<QUrl> urls;
+        bool accepted;
+        const char* text;
+    } rows[] = {
+        { { QUrl::fromLocalFile(path) }, true, "one local script" },
+        { { QUrl::fromLocalFile(files.Path(QStringLiteral("picture.png"))) }, false, "not a script" },
+        { { QUrl::fromLocalFile(path), QUrl::fromLocalFile(path) }, false, "two files" },
+        { { QUrl(QStringLiteral("https://example.invalid/a.gsc")) }, false, "not a local file" },
+        { {}, false, "no file" },
+    };
+    for (const auto& row : rows) {
+        const std::unique_ptr<QMimeData> data(DragOf(row.urls));
+        EXPECT_EQ(!CFractalDlg::DroppedScript(data.get()).isEmpty(), row.accepted) << row.text;
+    }
+
+    // With unsaved changes the question comes first; Cancel keeps the script, No opens the file.
+    StartedWindow w;
+    Edit(w.window);
+    w.services.answers.push_back(MessageAnswer::Cancel);
+    w.window.OnDropScript(path);
+    EXPECT_TRUE(w.window.ScriptPath().isEmpty());
+    EXPECT_EQ(w.services.messages.back().caption, QStringLiteral(u"保存修改"));
+    ExpectResumed(w.window, "after a cancelled drop");
+
+    w.services.answers.push_back(MessageAnswer::No);
+    const std::unique_ptr<QMimeData> data(DragOf({ QUrl::fromLocalFile(path) }));
+    ASSERT_TRUE(w.window.AcceptsDrop(data.get()));
+    w.window.OnDrop(data.get()); // what the client area does with a drop it accepts
+    WaitUntil([&] { return !w.window.ScriptPath().isEmpty(); }, 2000);
+    EXPECT_EQ(w.window.ScriptPath(), path);
+    EXPECT_EQ(Str(w.window.windowTitle()), "Glimmerset - dropped");
+    EXPECT_EQ(w.Script().GetOffsetX(), 0.5) << "the file's view";
+    ExpectResumed(w.window, "after the drop");
+}
