@@ -5,7 +5,7 @@ JOBS      ?= $(shell nproc)
 GENERATOR := $(shell command -v ninja > /dev/null && echo Ninja || echo "Unix Makefiles")
 CONFIGURE  = cmake -S . -G "$(GENERATOR)" -Wno-dev
 
-.PHONY: all deps configure build test run bench asan tsan clean
+.PHONY: all deps configure build test run bench asan tsan clean install package check-install fuzz
 
 all: build
 
@@ -46,3 +46,17 @@ tsan:
 
 clean:
 	rm -rf build build-asan build-tsan
+
+# Installs the programs, the launcher, the icons, the file type and the manual pages.
+# DESTDIR=... stages the installation in a folder.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
+
+# A Debian package of the same files (build/glimmerset_VERSION_ARCH.deb).
+package: build
+	cd $(BUILD) && cpack -G DEB
+
+# Installs into a staging folder and checks what was laid out with the desktop's own validators.
+check-install: build
+	scripts/check-install.sh $(BUILD)

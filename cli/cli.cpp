@@ -1,5 +1,12 @@
 #include "cli.h"
 
+#include "options.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <iostream>
+#include <iterator>
 #include <ostream>
 
 #ifndef GLIMMERSET_VERSION
@@ -29,6 +36,47 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n";
 
 } // namespace
+
+bool HandleHelpOrVersion(const ParsedOptions& options, const char* usage, std::ostream& out)
+{
+    if (options.help) {
+        out << usage;
+        return true;
+    }
+    if (options.version) {
+        out << "glimmerset-cli " GLIMMERSET_VERSION "\n";
+        return true;
+    }
+    return false;
+}
+
+bool ScriptFile(const std::string& argument, QTemporaryDir& dir, QString& path, std::ostream& err)
+{
+    if (argument != "-") {
+        path = QString::fromStdString(argument);
+        return true;
+    }
+    const std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    path = dir.filePath(QStringLiteral("standard-input.gsc"));
+    QFile file(path);
+    if (!dir.isValid() || !file.open(QIODevice::WriteOnly)
+        || file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
+        err << "glimmerset-cli: cannot keep the script read from standard input\n";
+        return false;
+    }
+    return true;
+}
+
+bool CopyFileTo(const QString& path, std::ostream& out)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    out.write(bytes.constData(), bytes.size());
+    return static_cast<bool>(out.flush());
+}
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {

@@ -22,6 +22,7 @@ constexpr const char* kEvalUsage
       "  --code              first print the compiled instructions, one 'DEST OPCODE SOURCE' a line\n"
       "  --                  end of options: the next argument is the formula, even if it begins with '-'\n"
       "  -h, --help          show this help and exit\n"
+      "  -V, --version       show the version and exit\n"
       "\n"
       "Exit status: 0 on success, 1 when the formula does not compile, 2 on a usage error.\n";
 
@@ -44,8 +45,7 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         return Usage(err, problem);
     }
-    if (options.help) {
-        out << kEvalUsage;
+    if (HandleHelpOrVersion(options, kEvalUsage, out)) {
         return kExitOk;
     }
     if (options.positional.empty()) {

@@ -30,6 +30,10 @@ bool ParseOptions(const std::vector<std::string>& args, const std::vector<Option
             out.help = true;
             continue;
         }
+        if (arg == "-V" || arg == "--version") {
+            out.version = true;
+            continue;
+        }
         // "-" alone is an argument (standard input or output), not an option.
         if (arg.size() < 2 || arg[0] != '-') {
             out.positional.push_back(arg);

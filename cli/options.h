@@ -17,6 +17,7 @@ struct ParsedOptions {
     std::vector<std::string> flags;
     std::vector<std::string> positional;
     bool help { false };
+    bool version { false };
 
     bool Has(std::string_view flag) const;
     // The last value given for the option, or nullptr.

@@ -6,6 +6,8 @@
 #include "renderpool.h"
 #include "watermarkfile.h"
 
+#include <QTemporaryDir>
+
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -18,15 +20,18 @@ namespace {
 constexpr const char* kRenderUsage
     = "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--no-watermark] [--threads N]\n"
       "\n"
-      "Renders SCRIPT at its target size into IMAGE, with the watermark in the bottom-right corner.\n"
-      "The image format follows IMAGE's extension (png, bmp, jpg, tiff, webp, ppm, ...).\n"
+      "Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in\n"
+      "the bottom-right corner. The image format follows IMAGE's extension (png, bmp, jpg, tiff,\n"
+      "webp, ppm, ...); '-o -' writes to standard output in the format of --format (default png).\n"
       "\n"
       "Options:\n"
       "  -o, --output IMAGE  the image file to write\n"
       "  --size WxH          render the same width of the plane at another size\n"
       "  --no-watermark      leave the watermark out\n"
       "  --threads N         render on N threads (default: every core)\n"
+      "  --format EXT        the image format for '-o -' (png, bmp, ppm, ...)\n"
       "  -h, --help          show this help and exit\n"
+      "  -V, --version       show the version and exit\n"
       "\n"
       "Progress is shown on standard error when it is a terminal.\n"
       "Exit status: 0 on success, 1 when the script does not load or the export fails, 2 on a usage error.\n";
@@ -84,13 +89,12 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
 {
     ParsedOptions options;
     std::string problem;
-    if (!ParseOptions(args,
-            { { "-o", true }, { "--output", true }, { "--size", true }, { "--no-watermark", false } },
-            options, problem)) {
+    const std::vector<OptionSpec> specs { { "-o", true }, { "--output", true }, { "--size", true },
+        { "--no-watermark", false }, { "--threads", true }, { "--format", true } };
+    if (!ParseOptions(args, specs, options, problem)) {
         return Usage(err, problem);
     }
-    if (options.help) {
-        out << kRenderUsage;
+    if (HandleHelpOrVersion(options, kRenderUsage, out)) {
         return kExitOk;
     }
     const std::string* image = options.Value("-o") ? options.Value("-o") : options.Value("--output");
@@ -118,8 +122,21 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
 
     const std::string& path = options.positional.front();
+    QTemporaryDir dir;
+    QString scriptFile;
+    if (!ScriptFile(path, dir, scriptFile, err)) {
+        return kExitFailure;
+    }
+    // "-o -": the picture goes through a file of the chosen format, then to standard output.
+    const bool toStandardOutput = *image == "-";
+    const std::string format = options.Value("--format") ? *options.Value("--format") : "png";
+    if (format.empty() || format.find_first_of("/.") != std::string::npos) {
+        return Usage(err, "'--format' needs an extension such as png, not '" + format + "'");
+    }
+    const QString imageFile = toStandardOutput ? dir.filePath(QString::fromStdString("picture." + format))
+                                               : QString::fromStdString(*image);
     CFractalScript script;
-    if (!script.Load(QString::fromStdString(path))) {
+    if (!script.Load(scriptFile)) {
         err << "glimmerset-cli render: " << path << ": " << script.GetLastError() << '\n';
         return kExitFailure;
     }
@@ -134,8 +151,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const CWatermarkFile watermark;
     const bool terminal = isatty(STDERR_FILENO) == 1;
     const auto started = std::chrono::steady_clock::now();
-    script.StartExport(
-        QString::fromStdString(*image), options.Has("--no-watermark") ? QString() : CWatermarkFile::Path());
+    script.StartExport(imageFile, options.Has("--no-watermark") ? QString() : CWatermarkFile::Path());
     while (script.m_bExportRunning.load(std::memory_order_acquire)) {
         if (terminal) {
             ShowProgress(script.m_dRenderProgress.load(),
@@ -148,6 +164,11 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         std::fprintf(stderr, "\r%*s\r", kBarWidth + 40, "");
     }
     const bool succeeded = script.GetExportOutcome() == ExportOutcome::Succeeded;
-    (succeeded ? out : err) << script.GetLastError() << '\n';
+    if (succeeded && toStandardOutput && !CopyFileTo(imageFile, out)) {
+        err << "glimmerset-cli render: cannot write the picture to standard output\n";
+        return kExitFailure;
+    }
+    // The outcome goes with the picture's stream only when the picture itself does not.
+    (succeeded && !toStandardOutput ? out : err) << script.GetLastError() << '\n';
     return succeeded ? kExitOk : kExitFailure;
 }

@@ -4,6 +4,8 @@
 
 #include "fractalscript.h"
 
+#include <QTemporaryDir>
+
 #include <ostream>
 
 namespace {
@@ -44,8 +46,7 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (!ParseOptions(args, { { "-o", true }, { "--output", true } }, options, problem)) {
         return Usage(err, "new", problem);
     }
-    if (options.help) {
-        out << kNewUsage;
+    if (HandleHelpOrVersion(options, kNewUsage, out)) {
         return kExitOk;
     }
     const std::string* file = options.Value("-o") ? options.Value("-o") : options.Value("--output");
@@ -55,7 +56,9 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
     CFractalScript script;
     script.SetDefaults();
     script.LoadPalette(QString());
-    if (!script.Save(QString::fromStdString(*file))) {
+    QTemporaryDir dir;
+    const QString path = *file == "-" ? dir.filePath(QStringLiteral("new.gsc")) : QString::fromStdString(*file);
+    if (!script.Save(path) || (*file == "-" && !CopyFileTo(path, out))) {
         err << "glimmerset-cli new: cannot write '" << *file << "'\n";
         return kExitFailure;
     }
@@ -69,16 +72,20 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (!ParseOptions(args, {}, options, problem)) {
         return Usage(err, "check", problem);
     }
-    if (options.help) {
-        out << kCheckUsage;
+    if (HandleHelpOrVersion(options, kCheckUsage, out)) {
         return kExitOk;
     }
     if (options.positional.size() != 1) {
         return Usage(err, "check", options.positional.empty() ? "missing SCRIPT" : "too many arguments");
     }
     const std::string& path = options.positional.front();
+    QTemporaryDir dir;
+    QString file;
+    if (!ScriptFile(path, dir, file, err)) {
+        return kExitFailure;
+    }
     CFractalScript script;
-    if (!script.Load(QString::fromStdString(path))) {
+    if (!script.Load(file)) {
         err << "glimmerset-cli check: " << path << ": " << script.GetLastError() << '\n';
         return kExitFailure;
     }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <sstream>
 
 namespace {
@@ -63,7 +64,7 @@ TEST_F(Commands, Render)
     const QImage picture(QString::fromStdString(Path("a.png")));
     ASSERT_EQ(picture.size(), QSize(300, 150));
     ASSERT_EQ(
-        Cli({ "render", Path("a.gsc"), "--no-watermark", "--output=" + Path("b.png"), "--size=300x150" })
+        Cli({ "render", Path("a.gsc"), "--no-watermark", "--output=" + Path("b.png"), "--size=300x150", "--threads", "2" })
             .code,
         0);
     const QImage plain(QString::fromStdString(Path("b.png")));
@@ -90,6 +91,7 @@ TEST_F(Commands, Render)
         { { "render", Path("a.gsc"), "-o", Path("x.png"), "--size", "300" }, 2, "WIDTHxHEIGHT" },
         { { "render", Path("a.gsc"), "-o", Path("x.png"), "--bogus" }, 2, "unknown option" },
         { { "render", Path("a.gsc"), "-o", Path("x.png"), "--threads", "0" }, 2, "'--threads'" },
+        { { "render", Path("a.gsc"), "-o", Path("x.png"), "--threads", "0" }, 2, "'--threads'" },
         { { "render", Path("missing.gsc"), "-o", Path("x.png") }, 1, "打开文件失败" },
         { { "new" }, 2, "missing '-o FILE.gsc'" },
         { { "check" }, 2, "missing SCRIPT" },
@@ -111,3 +113,44 @@ TEST_F(Commands, HelpForEveryCommand)
 }
 
 } // namespace
+
+namespace {
+
+// Runs with standard input taken from text.
+Outcome CliWithInput(const std::string& text, std::vector<std::string> args)
+{
+    std::istringstream input(text);
+    std::streambuf* const saved = std::cin.rdbuf(input.rdbuf());
+    const Outcome outcome = Cli(std::move(args));
+    std::cin.rdbuf(saved);
+    return outcome;
+}
+
+} // namespace
+
+TEST_F(Commands, StandardInputAndOutput)
+{
+    // "-o -" writes the script to standard output, and "-" reads one from standard input.
+    const Outcome script = Cli({ "new", "-o", "-" });
+    ASSERT_EQ(script.code, 0) << script.err;
+    EXPECT_TRUE(script.out.starts_with("\xB0\xE6\xB1\xBE\xBA\xC5:{Glimmerset0.01}\r\n"));
+    const Outcome checked = CliWithInput(script.out, { "check", "-" });
+    EXPECT_EQ(checked.code, 0) << checked.err;
+    EXPECT_TRUE(checked.out.starts_with("ok: 1024 x 1024")) << checked.out;
+
+    const Outcome picture = CliWithInput(script.out, { "render", "-", "-o", "-", "--format", "ppm", "--size", "100x100" });
+    ASSERT_EQ(picture.code, 0) << picture.err;
+    EXPECT_TRUE(picture.out.starts_with("P6")) << "a PPM picture on standard output";
+    EXPECT_TRUE(picture.err.starts_with("导出成功")) << "the outcome goes to standard error then";
+    EXPECT_EQ(CliWithInput("no script", { "check", "-" }).code, 1);
+    EXPECT_EQ(Cli({ "render", "x.gsc", "-o", "-", "--format", "../png" }).code, 2);
+}
+
+TEST_F(Commands, VersionOfEveryCommand)
+{
+    for (const char* command : { "eval", "new", "check", "render" }) {
+        const Outcome version = Cli({ command, "--version" });
+        EXPECT_EQ(version.code, 0) << command;
+        EXPECT_EQ(version.out, "glimmerset-cli 0.01\n") << command;
+    }
+}

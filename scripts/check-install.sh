@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Installs Glimmerset from a build folder into a staging folder and checks what a desktop reads:
+# every file in its place, the launcher, the software-centre entry and the file type accepted by the
+# desktop's own tools, the manual pages clean, and the staged command-line tool working.
+set -euo pipefail
+build=${1:-build}
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+id=org.glimmerset.Glimmerset
+
+DESTDIR="$stage" cmake --install "$build" --prefix /usr > /dev/null
+root="$stage/usr"
+
+fail() { echo "check-install: $*" >&2; exit 1; }
+for file in bin/glimmerset bin/glimmerset-cli \
+    share/applications/$id.desktop share/metainfo/$id.metainfo.xml share/mime/packages/$id.xml \
+    share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/$id.png \
+    share/man/man1/glimmerset.1 share/man/man1/glimmerset-cli.1 share/doc/glimmerset/README.md; do
+    [ -e "$root/$file" ] || fail "missing $file"
+done
+
+desktop-file-validate "$root/share/applications/$id.desktop"
+appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" > /dev/null \
+    || { appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml"; fail "metainfo"; }
+
+# The file type: the MIME database accepts the package and knows the type afterwards.
+mkdir -p "$stage/mime/packages"
+cp "$root/share/mime/packages/$id.xml" "$stage/mime/packages/"
+update-mime-database "$stage/mime" 2>&1 | tee "$stage/mime.log"
+[ ! -s "$stage/mime.log" ] || fail "update-mime-database complained"
+[ -e "$stage/mime/application/x-glimmerset-script.xml" ] || fail "the script type is not in the database"
+
+# The manual pages format without a warning.
+for page in glimmerset glimmerset-cli; do
+    warnings=$(groff -man -Tutf8 -ww -z "$root/share/man/man1/$page.1" 2>&1)
+    [ -z "$warnings" ] || fail "$page.1: $warnings"
+done
+
+# The staged tool runs from its installed place.
+"$root/bin/glimmerset-cli" --version
+"$root/bin/glimmerset-cli" new -o "$stage/julia.gsc"
+"$root/bin/glimmerset-cli" render "$stage/julia.gsc" -o "$stage/julia.png" --size 120x120 > /dev/null
+file "$stage/julia.png" | grep -q "PNG image data, 120 x 120" || fail "render did not write the picture"
+echo "check-install: everything in place"
