@@ -46,6 +46,10 @@ int Usage(std::ostream& err, std::string_view problem)
     return kExitUsage;
 }
 
+// The sides a script's target picture may have.
+constexpr int kMinSide = 100;
+constexpr int kMaxSide = 4096;
+
 bool ParseSize(std::string_view text, int& width, int& height)
 {
     const size_t x = text.find_first_of("xX");
@@ -109,6 +113,13 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const std::string* size = options.Value("--size");
     if (size && !ParseSize(*size, width, height)) {
         return Usage(err, "'--size' needs WIDTHxHEIGHT, not '" + *size + "'");
+    }
+    // A script cannot hold another size; bringing it into range quietly would write a picture of a
+    // size nobody asked for.
+    if (size && (std::min(width, height) < kMinSide || std::max(width, height) > kMaxSide)) {
+        return Usage(err,
+            "'--size' needs each side from " + std::to_string(kMinSide) + " to " + std::to_string(kMaxSide)
+                + ", not '" + *size + "'");
     }
 
     if (const std::string* threads = options.Value("--threads")) {

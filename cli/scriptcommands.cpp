@@ -33,6 +33,10 @@ int Usage(std::ostream& err, std::string_view command, std::string_view problem)
 
 std::string ComplexText(Complex value)
 {
+    // "1 + nani" would read as a name; a part that is not a number keeps its own word.
+    if (!std::isfinite(value.im)) {
+        return FormatShortest(value.re) + " + " + FormatShortest(value.im) + "*i";
+    }
     return FormatShortest(value.re) + (std::signbit(value.im) ? " - " : " + ")
         + FormatShortest(std::fabs(value.im)) + "i";
 }
@@ -57,7 +61,8 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
     script.SetDefaults();
     script.LoadPalette(QString());
     QTemporaryDir dir;
-    const QString path = *file == "-" ? dir.filePath(QStringLiteral("new.gsc")) : QString::fromStdString(*file);
+    const QString path
+        = *file == "-" ? dir.filePath(QStringLiteral("new.gsc")) : QString::fromStdString(*file);
     if (!script.Save(path) || (*file == "-" && !CopyFileTo(path, out))) {
         err << "glimmerset-cli new: cannot write '" << *file << "'\n";
         return kExitFailure;

@@ -42,6 +42,17 @@ TEST_F(Commands, NewThenCheck)
     EXPECT_EQ(checked.code, 0);
     EXPECT_EQ(checked.out, "ok: 1024 x 1024, 256 iterations, C = -0.78 - 0.15i, built-in palette\n");
 
+    // A part that is not a number is written as a word of its own, never glued to the "i".
+    QFile source(QString::fromStdString(Path("a.gsc")));
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    QByteArray text = source.readAll().replace("-0.150000}", "nan}");
+    QFile nanFile(QString::fromStdString(Path("nan.gsc")));
+    ASSERT_TRUE(nanFile.open(QIODevice::WriteOnly));
+    nanFile.write(text);
+    nanFile.close();
+    EXPECT_EQ(Cli({ "check", Path("nan.gsc") }).out,
+        "ok: 1024 x 1024, 256 iterations, C = -0.78 + nan*i, built-in palette\n");
+
     QFile file(QString::fromStdString(Path("bad.gsc")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("\xB0\xE6\xB1\xBE\xBA\xC5:{Glimmerset9}\r\n");
@@ -63,9 +74,9 @@ TEST_F(Commands, Render)
     EXPECT_TRUE(rendered.out.starts_with("导出成功！用时[")) << rendered.out;
     const QImage picture(QString::fromStdString(Path("a.png")));
     ASSERT_EQ(picture.size(), QSize(300, 150));
-    ASSERT_EQ(
-        Cli({ "render", Path("a.gsc"), "--no-watermark", "--output=" + Path("b.png"), "--size=300x150", "--threads", "2" })
-            .code,
+    ASSERT_EQ(Cli({ "render", Path("a.gsc"), "--no-watermark", "--output=" + Path("b.png"), "--size=300x150",
+                      "--threads", "2" })
+                  .code,
         0);
     const QImage plain(QString::fromStdString(Path("b.png")));
     EXPECT_EQ(picture.pixel(0, 0), plain.pixel(0, 0));
@@ -90,8 +101,10 @@ TEST_F(Commands, Render)
         { { "render", "-o", Path("x.png") }, 2, "missing SCRIPT" },
         { { "render", Path("a.gsc"), "-o", Path("x.png"), "--size", "300" }, 2, "WIDTHxHEIGHT" },
         { { "render", Path("a.gsc"), "-o", Path("x.png"), "--bogus" }, 2, "unknown option" },
+        { { "render", Path("a.gsc"), "-o", Path("x.png"), "--size", "96x96" }, 2, "from 100 to 4096" },
+        { { "render", Path("a.gsc"), "-o", Path("x.png"), "--size", "100x4097" }, 2, "from 100 to 4096" },
         { { "render", Path("a.gsc"), "-o", Path("x.png"), "--threads", "0" }, 2, "'--threads'" },
-        { { "render", Path("a.gsc"), "-o", Path("x.png"), "--threads", "0" }, 2, "'--threads'" },
+        { { "render", Path("a.gsc"), "-o", Path("x.png"), "--threads", "2x" }, 2, "'--threads'" },
         { { "render", Path("missing.gsc"), "-o", Path("x.png") }, 1, "打开文件失败" },
         { { "new" }, 2, "missing '-o FILE.gsc'" },
         { { "check" }, 2, "missing SCRIPT" },
@@ -138,7 +151,8 @@ TEST_F(Commands, StandardInputAndOutput)
     EXPECT_EQ(checked.code, 0) << checked.err;
     EXPECT_TRUE(checked.out.starts_with("ok: 1024 x 1024")) << checked.out;
 
-    const Outcome picture = CliWithInput(script.out, { "render", "-", "-o", "-", "--format", "ppm", "--size", "100x100" });
+    const Outcome picture
+        = CliWithInput(script.out, { "render", "-", "-o", "-", "--format", "ppm", "--size", "100x100" });
     ASSERT_EQ(picture.code, 0) << picture.err;
     EXPECT_TRUE(picture.out.starts_with("P6")) << "a PPM picture on standard output";
     EXPECT_TRUE(picture.err.starts_with("导出成功")) << "the outcome goes to standard error then";

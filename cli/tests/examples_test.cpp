@@ -72,6 +72,7 @@ TEST(ExampleFolder, HoldsScripts)
 
 class ExampleScript : public testing::TestWithParam<std::string> {
 protected:
+    void SetUp() override { ASSERT_TRUE(m_dir.isValid()); }
     QTemporaryDir m_dir;
 };
 
@@ -97,7 +98,7 @@ TEST_P(ExampleScript, LoadsAndRendersMoreThanOneColour)
             ++counts[picture.pixel(x, y)];
         }
     }
-    EXPECT_GT(counts.size(), 1) << "the whole picture is one colour";
+    ASSERT_GT(counts.size(), 1) << "the whole picture is one colour";
     const int commonest = *std::max_element(counts.cbegin(), counts.cend());
     EXPECT_LT(commonest, picture.width() * picture.height() * 9 / 10)
         << "nine tenths of the picture are one colour";
@@ -127,7 +128,9 @@ TEST_P(ExampleScript, HasItsThumbnail)
 INSTANTIATE_TEST_SUITE_P(Examples, ExampleScript, testing::ValuesIn(ExampleNames()),
     [](const testing::TestParamInfo<std::string>& info) {
         std::string name = info.param;
-        std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+        std::replace_if(
+            name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); },
+            '_');
         return name;
     });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(ExampleScript);

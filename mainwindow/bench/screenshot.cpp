@@ -1,0 +1,58 @@
+// Draws the main window offscreen with a script's finished preview and saves it, for the README.
+//
+//   screenshot SCRIPT OUT.png
+#include "fractaldlg.h"
+#include "windowservices.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QPixmap>
+
+#include <cstdio>
+
+namespace {
+
+class CQuietServices : public CWindowServices {
+public:
+    MessageAnswer ShowMessage(
+        QWidget*, const QString& text, const QString&, MessageIcon, MessageButtons) override
+    {
+        std::fprintf(stderr, "%s\n", text.toUtf8().constData());
+        return MessageAnswer::Cancel;
+    }
+    FileDialogResult ChooseFileToOpen(QWidget*, const FileDialogRequest&) override { return {}; }
+    FileDialogResult ChooseFileToSave(QWidget*, const FileDialogRequest&) override { return {}; }
+    void ShowAbout(QWidget*) override { }
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: screenshot SCRIPT OUT.png\n");
+        return 2;
+    }
+    CQuietServices services;
+    CFractalDlg window(services);
+    window.Initialize(QString::fromLocal8Bit(argv[1]));
+    window.show();
+    QElapsedTimer timer;
+    timer.start();
+    // The window's own timers show the frames; wait until the last one is on screen.
+    while (timer.elapsed() < 60000
+        && !(window.Script().m_dPreviewProgress.load() == 1.0 && !window.Script().m_bRefreshRequest.load())) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    for (int i = 0; i < 50; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) {
+        std::fprintf(stderr, "cannot write %s\n", argv[2]);
+        return 1;
+    }
+    window.Script().StopPreview();
+    return 0;
+}
