@@ -1,12 +1,14 @@
 #include "scriptfile.h"
 
 #include "fractalscript.h"
+#include "safefile.h"
 #include "scriptnumbers.h"
 
 #include <QFile>
-#include <QSaveFile>
 #include <QStringDecoder>
 #include <QStringEncoder>
+
+#include <unistd.h>
 
 namespace {
 
@@ -24,6 +26,8 @@ const QString kKeyMaxIter = QStringLiteral(u"最大迭代次数:{");
 const QString kEnd = QStringLiteral("}");
 
 constexpr int kMaxConstantLines = 100;
+// Far beyond any script (a few hundred bytes, formulas of at most 1024 tokens), far below memory.
+constexpr qint64 kMaxScriptBytes = qint64 { 64 } << 20;
 constexpr int kMinImageSide = 100;
 constexpr int kMaxImageSide = 4096;
 constexpr int kMinIterations = 1;
@@ -105,12 +109,7 @@ bool CFractalScript::Save(const QString& path)
     }
 
     // The old file is replaced only once the new one is complete.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    const QByteArray bytes = EncodeScriptText(text);
-    if (file.write(bytes) != bytes.size() || !file.commit()) {
+    if (!WriteFileAtomically(path, EncodeScriptText(text))) {
         return false;
     }
     m_bModified = false;
@@ -123,12 +122,22 @@ bool CFractalScript::Load(const QString& path)
         SetLastError(message);
         return false;
     };
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Only a regular file of a sane size: no script is megabytes long.
+    qint64 fileSize = 0;
+    QString reason;
+    const int fd = OpenRegularFile(path, fileSize, reason);
+    if (fd < 0) {
         return fail("打开文件失败");
     }
-    const QString text = DecodeScriptText(file.readAll());
+    QFile file;
+    if (fileSize > kMaxScriptBytes || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail("打开文件失败");
+    }
+    // What is there when it is opened; a file that grows meanwhile is read to that size.
+    const QByteArray bytes = file.read(fileSize);
     file.close();
+    const QString text = DecodeScriptText(bytes);
 
     if (ExtractBetween(text, kKeyVersion, kEnd)
         != QString::fromUtf8(kScriptVersion.data(), kScriptVersion.size())) {

@@ -1,13 +1,18 @@
 #include "surface.h"
 
+#include "safefile.h"
+
+#include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QImageWriter>
 #include <QMimeDatabase>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <mutex>
+
+#include <unistd.h>
 
 namespace {
 
@@ -18,6 +23,45 @@ void SetDecodeLimit()
 {
     static std::once_flag once;
     std::call_once(once, [] { QImageReader::setAllocationLimit(kImageAllocationLimitMiB); });
+}
+
+// QImageReader guesses the format from the file name's extension before it looks at the content;
+// a file opened from a descriptor has no name, so this one keeps the path it was opened for.
+class NamedFile : public QFile {
+public:
+    explicit NamedFile(const QString& name)
+        : QFile(name)
+        , m_name(name)
+    {
+    }
+    QString fileName() const override { return m_name; }
+
+private:
+    QString m_name;
+};
+
+// Opens an image file for reading, refusing anything that is not a regular file (see
+// OpenRegularFile). Resources (":/...") are in memory and open as usual.
+bool OpenImageFile(NamedFile& file, const QString& path, QString& reason)
+{
+    if (path.startsWith(QLatin1Char(':'))) {
+        if (!file.open(QIODevice::ReadOnly)) {
+            reason = file.errorString();
+            return false;
+        }
+        return true;
+    }
+    qint64 size = 0;
+    const int fd = OpenRegularFile(path, size, reason);
+    if (fd < 0) {
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        reason = file.errorString();
+        return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -51,18 +95,13 @@ QImage ToSurfaceFormat(const QImage& image)
     if (image.format() == QImage::Format_RGB32) {
         return image;
     }
-    // Through non-premultiplied ARGB, so that colours under an alpha channel stay as stored.
-    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
-    QImage surface(argb.width(), argb.height(), QImage::Format_RGB32);
-    if (argb.isNull() || surface.isNull()) {
+    // Through non-premultiplied ARGB, so that colours under an alpha channel stay as stored; from
+    // there Qt only sets the alpha byte, in place. A palette may be as large as the decoder allows:
+    // one buffer and no pass of our own over it keeps that to a fraction of a second.
+    QImage surface = image.convertToFormat(QImage::Format_ARGB32);
+    surface.convertTo(QImage::Format_RGB32);
+    if (surface.isNull() || surface.format() != QImage::Format_RGB32) {
         return {};
-    }
-    for (int y = 0; y < argb.height(); ++y) {
-        const QRgb* in = reinterpret_cast<const QRgb*>(argb.constScanLine(y));
-        QRgb* out = reinterpret_cast<QRgb*>(surface.scanLine(y));
-        for (int x = 0; x < argb.width(); ++x) {
-            out[x] = in[x] | kOpaque;
-        }
     }
     return surface;
 }
@@ -132,7 +171,15 @@ QImage DecodeImage(const QString& path, QString* error)
         }
         return {};
     }
-    QImageReader reader(path);
+    NamedFile file(path);
+    QString reason;
+    if (!OpenImageFile(file, path, reason)) {
+        if (error) {
+            *error = reason;
+        }
+        return {};
+    }
+    QImageReader reader(&file);
     // Refuse a declared size beyond the limit before any decoder allocates for it.
     const QSize declared = reader.size();
     if (declared.isValid()
@@ -226,17 +273,19 @@ bool SaveImage(const QImage& surface, const QString& path, QString* error)
     if (writer == nullptr) {
         return fail(QStringLiteral("no image writer for this extension"));
     }
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return fail(file.errorString());
-    }
-    QImageWriter imageWriter(&file, writer->format);
+    // Encoded in memory first, then written whole or not at all: a failed or cancelled export never
+    // leaves a broken picture, nor destroys the one it would have replaced.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter imageWriter(&buffer, writer->format);
     if (!imageWriter.write(surface)) {
-        file.cancelWriting();
         return fail(imageWriter.errorString());
     }
-    if (!file.commit()) {
-        return fail(file.errorString());
+    buffer.close();
+    QString reason;
+    if (!WriteFileAtomically(path, bytes, &reason)) {
+        return fail(reason);
     }
     return true;
 }

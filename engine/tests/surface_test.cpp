@@ -1,7 +1,16 @@
+#include "fractalscript.h"
 #include "surface.h"
 #include "testutil.h"
 
 #include <QtEndian>
+
+#include <chrono>
+#include <functional>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -154,6 +163,108 @@ TEST(Surface, DecodingRefusesHugeImages)
     EXPECT_FALSE(error.isEmpty());
     EXPECT_TRUE(DecodeImage(QString(), &error).isNull());
     EXPECT_TRUE(DecodeImage(dir.filePath(QStringLiteral("missing.png")), &error).isNull());
+}
+
+// Runs work on a thread of its own. False when it has not returned within five seconds; unblock then
+// releases it, so that a failing test still ends.
+bool FinishesPromptly(const std::function<void()>& work, const std::function<void()>& unblock)
+{
+    auto running = std::async(std::launch::async, work);
+    const bool prompt = running.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+    if (!prompt) {
+        unblock();
+    }
+    running.get();
+    return prompt;
+}
+
+TEST(Surface, DecodingOnlyReadsRegularFiles)
+{
+    // A palette's name comes from a script: a FIFO, a terminal or a device must neither block nor be
+    // read without end, and the regular files keep being found by extension and by content.
+    QTemporaryDir dir;
+    QImage picture(3, 2, QImage::Format_RGB32);
+    picture.fill(qRgb(10, 20, 30));
+    ASSERT_TRUE(picture.save(dir.filePath(QStringLiteral("good.png"))));
+    const QByteArray png = ReadAll(dir.filePath(QStringLiteral("good.png")));
+    ASSERT_TRUE(WriteAll(dir.filePath(QStringLiteral("png-named.jpg")), png));
+    ASSERT_TRUE(WriteAll(dir.filePath(QStringLiteral("no-extension")), png));
+    const QString fifo = dir.filePath(QStringLiteral("fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QString heldFifo = dir.filePath(QStringLiteral("held-fifo"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(heldFifo).constData(), 0600), 0);
+    // Held open for reading and writing here: opening it does not block, reading it would.
+    int held = ::open(QFile::encodeName(heldFifo).constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(held, 0);
+    ASSERT_TRUE(QFile::link(fifo, dir.filePath(QStringLiteral("link-to-fifo"))));
+
+    // A writer that opens and closes the FIFO ends a read that waits on it.
+    const auto releaseFifo = [&fifo] {
+        const int writer = ::open(QFile::encodeName(fifo).constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (writer >= 0) {
+            ::close(writer);
+        }
+    };
+    const auto releaseHeld = [&held] {
+        ::close(held);
+        held = -1;
+    };
+    const auto nothing = [] {};
+    const struct {
+        const char* name;
+        QString path;
+        std::function<void()> unblock;
+        bool decodes;
+    } rows[] = {
+        { "PNG", dir.filePath(QStringLiteral("good.png")), nothing, true },
+        { "PNG named .jpg", dir.filePath(QStringLiteral("png-named.jpg")), nothing, true },
+        { "PNG without extension", dir.filePath(QStringLiteral("no-extension")), nothing, true },
+        { "built-in palette", QStringLiteral(":/glimmerset/palette.png"), nothing, true },
+        { "folder", dir.path(), nothing, false },
+        { "/dev/zero", QStringLiteral("/dev/zero"), nothing, false },
+        { "FIFO without writer", fifo, releaseFifo, false },
+        { "link to that FIFO", dir.filePath(QStringLiteral("link-to-fifo")), releaseFifo, false },
+        { "FIFO with a silent writer", heldFifo, releaseHeld, false },
+        { "name cut by a NUL", dir.filePath(QStringLiteral("good.png")) + QChar(u'\0') + QStringLiteral("x"),
+            nothing, false },
+    };
+    for (const auto& row : rows) {
+        QImage image;
+        EXPECT_TRUE(FinishesPromptly([&] { image = DecodeImage(row.path); }, row.unblock)) << row.name;
+        EXPECT_EQ(!image.isNull(), row.decodes) << row.name;
+    }
+    if (held >= 0) {
+        ::close(held);
+    }
+
+    // Through a script's palette: the built-in palette takes the place of what cannot be read.
+    CFractalScript script;
+    bool loaded = false;
+    EXPECT_TRUE(FinishesPromptly([&] { loaded = script.LoadPalette(fifo); }, releaseFifo));
+    EXPECT_TRUE(loaded);
+    EXPECT_EQ(script.GetPaletteWidth(), 1000);
+}
+
+TEST(Surface, LargestPaletteLoads)
+{
+    // The decoder's limit is inclusive: 8192 x 8192 pixels of four bytes is exactly 256 MiB and loads
+    // (a one-bit file of 8 MiB), one row more does not.
+    QTemporaryDir dir;
+    for (const int height : { 8192, 8193 }) {
+        QImage mono(8192, height, QImage::Format_Mono);
+        ASSERT_FALSE(mono.isNull());
+        mono.setColorTable({ qRgb(9, 8, 7), qRgb(255, 255, 255) });
+        mono.fill(0);
+        const QString path = dir.filePath(QStringLiteral("big%1.bmp").arg(height));
+        ASSERT_TRUE(mono.save(path));
+        mono = QImage();
+        CFractalScript script;
+        EXPECT_EQ(script.LoadPalette(path, PaletteFallback::None), height == 8192) << height;
+        if (height == 8192) {
+            EXPECT_EQ(script.GetPaletteHeight(), 8192);
+            EXPECT_EQ(script.GetPalette().pixel(8191, 8191), qRgb(9, 8, 7));
+        }
+    }
 }
 
 TEST(Surface, Sizes)

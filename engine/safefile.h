@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+// Writes a whole file or nothing: the bytes go to a new file beside the target, every write is
+// checked to its last byte and flushed to the disk, and only then does the new file take the
+// target's place. A failure at any point (no room, a size limit, no such folder) leaves the old
+// file as it was and no stray file behind. Qt's QSaveFile was seen to report success for a file
+// cut short by a size limit, which is why this checks every write itself.
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
+// Opens a file for reading only if it is a regular file, and returns its descriptor (non-blocking,
+// close-on-exec) and size, or -1 with the reason. A name that comes from a script, a dialog or the
+// command line may be a FIFO or a terminal (/dev/stdin), which would block the open or the first
+// read for good, or a device such as /dev/zero, which never ends; a regular file that blocks on
+// reads (/proc/kmsg) fails instead of waiting. A name with a NUL byte is refused, since the system
+// would open the file named by the part before it.
+int OpenRegularFile(const QString& path, qint64& size, QString& reason);
