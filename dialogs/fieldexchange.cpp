@@ -35,7 +35,8 @@ QString CFieldExchange::FormatNumber(double value)
 {
     // "%.*g" with precision 15, in the C locale whatever the process's, keeping the sign of a zero.
     char text[64];
-    const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, kNumberPrecision);
+    const auto result
+        = std::to_chars(text, text + sizeof text, value, std::chars_format::general, kNumberPrecision);
     return QString::fromLatin1(text, result.ptr - text);
 }
 
@@ -76,7 +77,8 @@ bool CFieldExchange::ParseNumber(const QString& text, double& value)
 bool CFieldExchange::Fail(QWidget* field, const QString& message)
 {
     m_bFailed = true;
-    m_services.ShowMessage(m_dialog, message, QStringLiteral("Glimmerset"), MessageIcon::Exclamation, MessageButtons::Ok);
+    m_services.ShowMessage(
+        m_dialog, message, QStringLiteral("Glimmerset"), MessageIcon::Exclamation, MessageButtons::Ok);
     if (field) {
         field->setFocus();
         if (auto* edit = qobject_cast<QLineEdit*>(field)) {
@@ -121,7 +123,8 @@ bool CFieldExchange::Integer(QLineEdit* field, int& value, int minimum, int maxi
 
 bool CFieldExchange::Number(QLineEdit* field, double& value)
 {
-    return Number(field, value, -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity());
+    return Number(
+        field, value, -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::infinity());
 }
 
 bool CFieldExchange::Number(QLineEdit* field, double& value, double minimum, double maximum)
@@ -138,7 +141,8 @@ bool CFieldExchange::Number(QLineEdit* field, double& value, double minimum, dou
         return Fail(field, QString::fromLatin1(kEnterNumber));
     }
     if (!(parsed >= minimum && parsed <= maximum)) {
-        return Fail(field, QString::fromLatin1(kEnterNumberBetween).arg(FormatNumber(minimum), FormatNumber(maximum)));
+        return Fail(field,
+            QString::fromLatin1(kEnterNumberBetween).arg(FormatNumber(minimum), FormatNumber(maximum)));
     }
     value = parsed;
     return true;

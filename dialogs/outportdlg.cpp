@@ -97,7 +97,8 @@ QString COutportDlg::StatusText(qint64 elapsed, double progress)
     if (progress > 0.0 && progress < 1.0) {
         // Far beyond any real export, but never a conversion out of range.
         constexpr double kLongest = 1e15;
-        const double remaining = std::min((1.0 - progress) / progress * static_cast<double>(elapsed), kLongest);
+        const double remaining
+            = std::min((1.0 - progress) / progress * static_cast<double>(elapsed), kLongest);
         const QString rest = DurationText(static_cast<qint64>(remaining), false);
         if (!rest.isEmpty()) {
             text += QStringLiteral(u"，预计还需") + rest;
@@ -143,7 +144,8 @@ COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
     m_width->setGeometry(Dlu(51, 8, 40, 12));
     auto* heightLabel = new QLabel(QStringLiteral(u"图像高度"), this);
     heightLabel->setGeometry(Dlu(8, 26, 33, 8));
-    heightLabel->resize(std::max(heightLabel->width(), heightLabel->sizeHint().width()), heightLabel->height());
+    heightLabel->resize(
+        std::max(heightLabel->width(), heightLabel->sizeHint().width()), heightLabel->height());
     m_height = new QLineEdit(this);
     m_height->setGeometry(Dlu(51, 25, 40, 12));
     auto* ok = new QPushButton(QStringLiteral(u"确定"), this);
@@ -172,7 +174,8 @@ int COutportSetDlg::exec()
 bool COutportSetDlg::OnOk()
 {
     CFieldExchange dx(this, m_services, CFieldExchange::Direction::Read);
-    if (!(dx.Integer(m_width, m_nWidth, kMinSide, kMaxSide) && dx.Integer(m_height, m_nHeight, kMinSide, kMaxSide))) {
+    if (!(dx.Integer(m_width, m_nWidth, kMinSide, kMaxSide)
+            && dx.Integer(m_height, m_nHeight, kMinSide, kMaxSide))) {
         return false;
     }
     accept();

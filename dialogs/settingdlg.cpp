@@ -145,8 +145,8 @@ void CSettingDlg::InitDialog()
 {
     if (m_tabPages->count() == 0) {
         const QSignalBlocker quiet(m_tabPages);
-        for (const QString& title : { QStringLiteral(u"迭代公式"), QStringLiteral(u"终止条件"), QStringLiteral(u"取色公式"),
-                 QStringLiteral(u"其他") }) {
+        for (const QString& title : { QStringLiteral(u"迭代公式"), QStringLiteral(u"终止条件"),
+                 QStringLiteral(u"取色公式"), QStringLiteral(u"其他") }) {
             m_tabPages->addTab(title);
         }
     }
@@ -176,8 +176,9 @@ bool CSettingDlg::ReadFields()
         && dx.Text(text(kColorText), m_strColorFormula) && dx.Integer(line(kMaxIter), m_nMaxIter, 0, 4096)
         && dx.Number(line(kEditStep), m_dEditStep) && dx.Number(line(kConstRe), m_dConstRe)
         && dx.Number(line(kConstIm), m_dConstIm) && dx.Number(line(kMapX0), m_dMapX0)
-        && dx.Number(line(kMapY0), m_dMapY0) && dx.Number(line(kMapDX), m_dMapDX) && dx.Number(line(kMapDY), m_dMapDY)
-        && dx.Number(line(kMapSin), m_dMapSin, -1, 1) && dx.Number(line(kMapStretch), m_dMapStretch, 0, 100000000)
+        && dx.Number(line(kMapY0), m_dMapY0) && dx.Number(line(kMapDX), m_dMapDX)
+        && dx.Number(line(kMapDY), m_dMapDY) && dx.Number(line(kMapSin), m_dMapSin, -1, 1)
+        && dx.Number(line(kMapStretch), m_dMapStretch, 0, 100000000)
         && dx.Check(static_cast<QCheckBox*>(ControlById(kReverseAngle)), m_bReverseAngle);
 }
 
@@ -237,12 +238,13 @@ void CSettingDlg::OnPageChange()
             OnConstantSelection();
         } else {
             const QString message = QString::fromStdString(error);
-            m_services.ShowMessage(this, message, QStringLiteral(u"错误"), MessageIcon::Error, MessageButtons::Ok);
+            m_services.ShowMessage(
+                this, message, QStringLiteral(u"错误"), MessageIcon::Error, MessageButtons::Ok);
             // Back to the page of the formula that failed.
-            SelectPageQuietly(message.contains(QStringLiteral(u"迭代公式"))         ? 0
-                    : message.contains(QStringLiteral(u"终止条件公式")) ? 1
-                    : message.contains(QStringLiteral(u"取色公式"))     ? 2
-                                                                        : page);
+            SelectPageQuietly(message.contains(QStringLiteral(u"迭代公式")) ? 0
+                    : message.contains(QStringLiteral(u"终止条件公式"))     ? 1
+                    : message.contains(QStringLiteral(u"取色公式"))         ? 2
+                                                                            : page);
         }
     }
     m_nCurPage = m_tabPages->currentIndex();
@@ -288,8 +290,8 @@ bool CSettingDlg::OnOk()
     }
     std::string error;
     if (!CompileInto(error)) {
-        m_services.ShowMessage(
-            this, QString::fromStdString(error), QStringLiteral(u"错误"), MessageIcon::Error, MessageButtons::Ok);
+        m_services.ShowMessage(this, QString::fromStdString(error), QStringLiteral(u"错误"),
+            MessageIcon::Error, MessageButtons::Ok);
         return false;
     }
     accept();

@@ -13,7 +13,8 @@
 QString QtFilter(const FileFilter& filter)
 {
     // Qt reads the patterns from the parentheses at the end, separated by blanks.
-    const QString patterns = QStringLiteral("(") + filter.patterns.join(QLatin1Char(' ')) + QStringLiteral(")");
+    const QString patterns
+        = QStringLiteral("(") + filter.patterns.join(QLatin1Char(' ')) + QStringLiteral(")");
     const QString listed = QStringLiteral("(") + filter.patterns.join(QLatin1Char(';')) + QStringLiteral(")");
     if (filter.description.endsWith(listed)) {
         return filter.description.chopped(listed.size()) + patterns;
@@ -26,13 +27,15 @@ QStringList AboutLines()
     return { QStringLiteral(u"使用简介："), QStringLiteral(u" 左右键：修改当前常数实部"),
         QStringLiteral(u" 上下键：修改当前常数虚部"), QStringLiteral(u"      a/z：更改修改精度"),
         QStringLiteral(u"        C：选择下一个常量"), QStringLiteral(u"Shift+C：选择上一个常量"),
-        QStringLiteral(u"拖动调色板区修改映射原点"), QStringLiteral(u"拖动调色板角度手柄(小圆点)修改映射角度"),
+        QStringLiteral(u"拖动调色板区修改映射原点"),
+        QStringLiteral(u"拖动调色板角度手柄(小圆点)修改映射角度"),
         QStringLiteral(u"在预览区按住鼠标左键拖动图像"), QStringLiteral(u"鼠标滚轮缩放图像"),
-        QStringLiteral(u"编辑->参数设置：设置迭代公式等参数"), QString(), QStringLiteral(u"一起来玩分形吧！") };
+        QStringLiteral(u"编辑->参数设置：设置迭代公式等参数"), QString(),
+        QStringLiteral(u"一起来玩分形吧！") };
 }
 
-MessageAnswer CQtWindowServices::ShowMessage(QWidget* parent, const QString& text, const QString& caption,
-    MessageIcon icon, MessageButtons buttons)
+MessageAnswer CQtWindowServices::ShowMessage(
+    QWidget* parent, const QString& text, const QString& caption, MessageIcon icon, MessageButtons buttons)
 {
     QMessageBox box(parent);
     box.setWindowTitle(caption);
@@ -60,12 +63,13 @@ MessageAnswer CQtWindowServices::ShowMessage(QWidget* parent, const QString& tex
 
 namespace {
 
-FileDialogResult RunFileDialog(QWidget* parent, const FileDialogRequest& request, QFileDialog::AcceptMode mode)
+FileDialogResult RunFileDialog(
+    QWidget* parent, const FileDialogRequest& request, QFileDialog::AcceptMode mode)
 {
     QFileDialog dialog(parent, request.title);
     dialog.setAcceptMode(mode);
     dialog.setFileMode(mode == QFileDialog::AcceptOpen && request.mustExist ? QFileDialog::ExistingFile
-                                                                             : QFileDialog::AnyFile);
+                                                                            : QFileDialog::AnyFile);
     if (mode == QFileDialog::AcceptSave && !request.overwritePrompt) {
         dialog.setOption(QFileDialog::DontConfirmOverwrite);
     }

@@ -24,7 +24,7 @@ struct FileDialogRequest {
     QString title;
     std::vector<FileFilter> filters;
     int selectedFilter { 0 };
-    QString defaultSuffix;   // appended to a name typed without an extension ("" for none)
+    QString defaultSuffix; // appended to a name typed without an extension ("" for none)
     QString initialName;
     bool mustExist { false };       // open: the chosen file must exist
     bool overwritePrompt { false }; // save: ask before replacing a file
@@ -41,8 +41,8 @@ struct FileDialogResult {
 class CWindowServices {
 public:
     virtual ~CWindowServices() = default;
-    virtual MessageAnswer ShowMessage(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon,
-        MessageButtons buttons)
+    virtual MessageAnswer ShowMessage(QWidget* parent, const QString& text, const QString& caption,
+        MessageIcon icon, MessageButtons buttons)
         = 0;
     virtual FileDialogResult ChooseFileToOpen(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual FileDialogResult ChooseFileToSave(QWidget* parent, const FileDialogRequest& request) = 0;

@@ -175,9 +175,9 @@ private:
     int m_nPreviewWidth { 0 };
     int m_nPreviewHeight { 0 };
     std::atomic<int> m_nHoldTicks { 50 }; // window or test -> preview worker
-    QImage m_previewSurface; // the picture the window takes; guarded by m_previewMutex
-    QImage m_coarseSurface;  // the worker's alone while it runs
-    QImage m_workBuffer;     // the preview raster: target of every preview render; the worker's alone
+    QImage m_previewSurface;              // the picture the window takes; guarded by m_previewMutex
+    QImage m_coarseSurface;               // the worker's alone while it runs
+    QImage m_workBuffer; // the preview raster: target of every preview render; the worker's alone
     std::mutex m_previewMutex;
     bool m_bFramePending { false }; // window only: a refresh was asked for on an earlier tick
     std::thread m_previewThread;

@@ -30,7 +30,10 @@ void CClientArea::paintEvent(QPaintEvent*)
 
 namespace {
 
-bool IsArrow(int key) { return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down; }
+bool IsArrow(int key)
+{
+    return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down;
+}
 
 } // namespace
 

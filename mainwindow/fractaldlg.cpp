@@ -6,11 +6,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
-#include <QMimeData>
-#include <QUrl>
 #include <QLayout>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPainter>
+#include <QUrl>
 
 int CFractalDlg::s_nArrowRepeat = 0;
 
@@ -79,19 +79,25 @@ void CFractalDlg::BuildMenu()
 {
     QMenu* file = menuBar()->addMenu(QStringLiteral(u"文件(&F)"));
     QMenu* fileNew = file->addMenu(QStringLiteral(u"新建"));
-    connect(fileNew->addAction(QStringLiteral(u"Julia集(&P)")), &QAction::triggered, this, &CFractalDlg::OnFileNew);
+    connect(fileNew->addAction(QStringLiteral(u"Julia集(&P)")), &QAction::triggered, this,
+        &CFractalDlg::OnFileNew);
     file->addSeparator();
     connect(file->addAction(QStringLiteral(u"打开(O)")), &QAction::triggered, this, &CFractalDlg::OnFileOpen);
-    connect(file->addAction(QStringLiteral(u"保存(&W)")), &QAction::triggered, this, &CFractalDlg::OnFileSave);
-    connect(file->addAction(QStringLiteral(u"另存为...(&A)")), &QAction::triggered, this, &CFractalDlg::OnFileSaveAs);
+    connect(
+        file->addAction(QStringLiteral(u"保存(&W)")), &QAction::triggered, this, &CFractalDlg::OnFileSave);
+    connect(file->addAction(QStringLiteral(u"另存为...(&A)")), &QAction::triggered, this,
+        &CFractalDlg::OnFileSaveAs);
     file->addSeparator();
-    connect(file->addAction(QStringLiteral(u"导出文件(&P)")), &QAction::triggered, this, &CFractalDlg::OnExport);
-    connect(file->addAction(QStringLiteral(u"导出设置(S)")), &QAction::triggered, this, &CFractalDlg::OnExportSettings);
+    connect(
+        file->addAction(QStringLiteral(u"导出文件(&P)")), &QAction::triggered, this, &CFractalDlg::OnExport);
+    connect(file->addAction(QStringLiteral(u"导出设置(S)")), &QAction::triggered, this,
+        &CFractalDlg::OnExportSettings);
     file->addSeparator();
     connect(file->addAction(QStringLiteral(u"退出(&Q)")), &QAction::triggered, this, &QWidget::close);
 
     QMenu* edit = menuBar()->addMenu(QStringLiteral(u"编辑(&E)"));
-    connect(edit->addAction(QStringLiteral(u"参数设置(&S)")), &QAction::triggered, this, &CFractalDlg::OnSettings);
+    connect(edit->addAction(QStringLiteral(u"参数设置(&S)")), &QAction::triggered, this,
+        &CFractalDlg::OnSettings);
     QMenu* palette = edit->addMenu(QStringLiteral(u"调色板(&P)"));
     connect(palette->addAction(QStringLiteral(u"系统调色板(&X)")), &QAction::triggered, this,
         &CFractalDlg::OnSystemPalette);
@@ -137,8 +143,8 @@ void CFractalDlg::Initialize(const QString& scriptPath)
 void CFractalDlg::ApplyPreviewSize()
 {
     const QSize size = Layout::PreviewSize(m_script.GetImageWidth(), m_script.GetImageHeight());
-    m_script.CreatePreview(size.width() / Layout::kCellSide, size.height() / Layout::kCellSide, Layout::kCellSide,
-        Layout::kCellSide);
+    m_script.CreatePreview(size.width() / Layout::kCellSide, size.height() / Layout::kCellSide,
+        Layout::kCellSide, Layout::kCellSide);
     m_markScaled = QImage();
 }
 
@@ -185,7 +191,8 @@ QString CFractalDlg::FileTitleOf(const QString& path)
     if (path.isEmpty()) {
         return kUntitled;
     }
-    const qsizetype separator = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
+    const qsizetype separator
+        = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
     const QString name = path.mid(separator + 1);
     const qsizetype dot = name.indexOf(QLatin1Char('.'));
     return dot < 0 ? name : name.left(dot);
@@ -202,8 +209,9 @@ bool CFractalDlg::SaveChangesQuery()
     if (!m_script.IsModified()) {
         return true;
     }
-    const MessageAnswer answer = m_services.ShowMessage(this, QStringLiteral(u"当前脚本已经被修改，是否需要保存修改？"),
-        QStringLiteral(u"保存修改"), MessageIcon::Question, MessageButtons::YesNoCancel);
+    const MessageAnswer answer
+        = m_services.ShowMessage(this, QStringLiteral(u"当前脚本已经被修改，是否需要保存修改？"),
+            QStringLiteral(u"保存修改"), MessageIcon::Question, MessageButtons::YesNoCancel);
     if (answer == MessageAnswer::Cancel) {
         Resume();
         return false;
@@ -388,8 +396,10 @@ void CFractalDlg::ComposePreview()
         painter.drawImage(at, m_frame);
     }
     // The watermark at the same relative size as in an exported image, its corner on the picture's.
-    const int w = static_cast<int>(static_cast<long long>(pw) * m_mark.width() / std::max(1, m_script.GetImageWidth()));
-    const int h = static_cast<int>(static_cast<long long>(m_mark.height()) * ph / std::max(1, m_script.GetImageHeight()));
+    const int w = static_cast<int>(
+        static_cast<long long>(pw) * m_mark.width() / std::max(1, m_script.GetImageWidth()));
+    const int h = static_cast<int>(
+        static_cast<long long>(m_mark.height()) * ph / std::max(1, m_script.GetImageHeight()));
     if (m_mark.isNull() || w <= 0 || h <= 0) {
         return;
     }

@@ -94,8 +94,8 @@ public:
     // The preview size rule: fit the target size into 480 x 480 and make the preview's cells.
     void ApplyPreviewSize();
 
-    static int s_nArrowRepeat;        // timer ticks while arrow keys are held
-    static int s_nExportFilterIndex;  // the file type last chosen for an export, for this run
+    static int s_nArrowRepeat;       // timer ticks while arrow keys are held
+    static int s_nExportFilterIndex; // the file type last chosen for an export, for this run
 
     // The file-type lists of Import palette and Export, from the image codecs Qt has here.
     static std::vector<FileFilter> PaletteFilters();
@@ -149,11 +149,11 @@ private:
     QTimer m_timerPreview; // timer 0
     QTimer m_timerKeys;    // timer 1
     QFont m_font;
-    QImage m_frame;          // the hand-over's copy of the preview picture
-    QImage m_progressStrip;  // bitmap 130
-    QImage m_logo;           // bitmap 131
-    QImage m_mark;           // the watermark, read once from its file
-    QImage m_markScaled;     // ... scaled for the current preview
+    QImage m_frame;         // the hand-over's copy of the preview picture
+    QImage m_progressStrip; // bitmap 130
+    QImage m_logo;          // bitmap 131
+    QImage m_mark;          // the watermark, read once from its file
+    QImage m_markScaled;    // ... scaled for the current preview
     std::unique_ptr<CWatermarkFile> m_watermarkFile;
     std::set<int> m_heldArrows; // arrow keys pressed and not yet released
     int m_nWheelDelta { 0 };    // wheel movement not yet a whole notch

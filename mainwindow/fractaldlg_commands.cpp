@@ -25,9 +25,9 @@ std::vector<FileFilter> CodecFilters(CodecUse use)
     std::vector<FileFilter> filters;
     for (const ImageCodec& codec : ImageCodecs(use)) {
         if (!IsIconOrMetafile(codec)) {
-            filters.push_back(
-                { codec.description + QStringLiteral(" (") + codec.patterns.join(QLatin1Char(';')) + QLatin1Char(')'),
-                    codec.patterns });
+            filters.push_back({ codec.description + QStringLiteral(" (")
+                    + codec.patterns.join(QLatin1Char(';')) + QLatin1Char(')'),
+                codec.patterns });
         }
     }
     return filters;
@@ -74,8 +74,9 @@ void CFractalDlg::OnSettings()
         m_script.ReplaceFormulas(dialog.m_iterFormula, dialog.m_termFormula, dialog.m_colorFormula);
         m_nShownStage = 0;
         const double sign = dialog.m_bReverseAngle ? -1.0 : 1.0;
-        m_script.SetMapping(dialog.m_dMapX0, dialog.m_dMapY0, dialog.m_dMapDX, dialog.m_dMapDY, dialog.m_dMapSin,
-            sign * std::sqrt(1.0 - dialog.m_dMapSin * dialog.m_dMapSin), dialog.m_dMapStretch);
+        m_script.SetMapping(dialog.m_dMapX0, dialog.m_dMapY0, dialog.m_dMapDX, dialog.m_dMapDY,
+            dialog.m_dMapSin, sign * std::sqrt(1.0 - dialog.m_dMapSin * dialog.m_dMapSin),
+            dialog.m_dMapStretch);
         m_script.SetMaxIter(dialog.m_nMaxIter);
         m_dEditStep = dialog.m_dEditStep;
         m_mapAtDragStart = m_script.GetMapping();
@@ -113,7 +114,8 @@ void CFractalDlg::OnImportPalette()
         m_script.StopPreview();
         // A name with "}" cannot be stored in a script file: the next save would lose the palette.
         // An image that does not decode changes nothing: no silent swap to the built-in palette.
-        if (!chosen.path.contains(QLatin1Char('}')) && m_script.LoadPalette(chosen.path, PaletteFallback::None)) {
+        if (!chosen.path.contains(QLatin1Char('}'))
+            && m_script.LoadPalette(chosen.path, PaletteFallback::None)) {
             m_nShownStage = 0;
             m_mapAtDragStart = m_script.GetMapping();
         } else {

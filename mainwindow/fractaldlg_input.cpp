@@ -60,8 +60,9 @@ void CFractalDlg::OnKeysTimer()
     }
     Complex value = m_script.GetCurrentConstant();
     bool anyHeld = false;
-    const std::pair<int, Complex> steps[] = { { Qt::Key_Left, { -m_dEditStep, 0 } }, { Qt::Key_Right, { m_dEditStep, 0 } },
-        { Qt::Key_Down, { 0, -m_dEditStep } }, { Qt::Key_Up, { 0, m_dEditStep } } };
+    const std::pair<int, Complex> steps[]
+        = { { Qt::Key_Left, { -m_dEditStep, 0 } }, { Qt::Key_Right, { m_dEditStep, 0 } },
+              { Qt::Key_Down, { 0, -m_dEditStep } }, { Qt::Key_Up, { 0, m_dEditStep } } };
     for (const auto& [key, step] : steps) {
         if (!m_heldArrows.contains(key)) {
             continue;
@@ -104,7 +105,8 @@ void CFractalDlg::OnLeftButtonDown(QPoint position)
 {
     m_nDragMode = DragNone;
     const PaletteMapping m = m_script.GetMapping();
-    const std::optional<PaletteRect> rect = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
+    const std::optional<PaletteRect> rect
+        = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
     const MappingPoints p = rect ? MapPoints(*rect, m) : MappingPoints {};
     const std::optional<int> s = StretchHandleX(m.stretch, m_mapAtDragStart.stretch);
 
@@ -152,7 +154,8 @@ void CFractalDlg::ApplyMapping(const PaletteMapping& mapping)
 void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
 {
     const PaletteMapping m = m_script.GetMapping();
-    const std::optional<PaletteRect> rect = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
+    const std::optional<PaletteRect> rect
+        = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
     const MappingPoints p = rect ? MapPoints(*rect, m) : MappingPoints {};
     const std::optional<int> s = StretchHandleX(m.stretch, m_mapAtDragStart.stretch);
 
@@ -202,8 +205,8 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
         case DragOrigin:
             if (rect) {
                 ApplyMapping({ start.x0 + static_cast<double>(dx) / rect->Width(),
-                    start.y0 + static_cast<double>(dy) / rect->Height(), start.dx, start.dy, start.sin, start.cos,
-                    start.stretch });
+                    start.y0 + static_cast<double>(dy) / rect->Height(), start.dx, start.dy, start.sin,
+                    start.cos, start.stretch });
             }
             break;
         case DragStretch: {

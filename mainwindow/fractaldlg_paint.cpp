@@ -82,7 +82,8 @@ void Disc(QPainter& painter, int x0, int y0, int x1, int y1, const QColor& colou
 const QImage& CFractalDlg::ComposeClient()
 {
     const qreal ratio = windowHandle() ? windowHandle()->devicePixelRatio() : devicePixelRatioF();
-    const QSize physical(static_cast<int>(std::ceil(kClientWidth * ratio)), static_cast<int>(std::ceil(kClientHeight * ratio)));
+    const QSize physical(static_cast<int>(std::ceil(kClientWidth * ratio)),
+        static_cast<int>(std::ceil(kClientHeight * ratio)));
     if (m_dcBack.size() != physical) {
         m_dcBack = QImage(physical, QImage::Format_RGB32);
     }
@@ -156,8 +157,9 @@ void CFractalDlg::PaintPanels(QPainter& painter)
     Text(painter, 500, 250, QStringLiteral(u"调色板映射"));
     painter.fillRect(QRect(500, 265, 200, 1), kBlack);
     painter.fillRect(QRect(500, 266, 40, 84), kCellBlue);
-    const std::pair<QString, double> rows[] = { { QStringLiteral("    x0  "), m.x0 }, { QStringLiteral("    y0  "), m.y0 },
-        { QStringLiteral("    dx  "), m.dx }, { QStringLiteral("    dy  "), m.dy }, { QStringLiteral(u" sinθ  "), m.sin },
+    const std::pair<QString, double> rows[] = { { QStringLiteral("    x0  "), m.x0 },
+        { QStringLiteral("    y0  "), m.y0 }, { QStringLiteral("    dx  "), m.dx },
+        { QStringLiteral("    dy  "), m.dy }, { QStringLiteral(u" sinθ  "), m.sin },
         { QStringLiteral(u" cosθ  "), m.cos }, { QStringLiteral(u"  拉伸  "), m.stretch } };
     int y = 266;
     for (const auto& [label, value] : rows) {
@@ -176,7 +178,8 @@ void CFractalDlg::PaintPalette(QPainter& painter)
     painter.fillRect(QRect(500, 20, 200, 211), kFace);
     Text(painter, 500, 4, QStringLiteral(u"调色板"));
 
-    const std::optional<PaletteRect> rect = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
+    const std::optional<PaletteRect> rect
+        = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
     if (rect && rect->Width() > 0 && rect->Height() > 0) {
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(QRect(rect->left, rect->top, rect->Width(), rect->Height()), m_script.GetPalette());
@@ -217,7 +220,8 @@ void CFractalDlg::PaintPalette(QPainter& painter)
             painter.fillRect(QRect(c.x() - 2, c.y() - 2, 5, 5), hot ? kWhite : kBlack);
         }
     }
-    if (const std::optional<int> s = StretchHandleX(m_script.GetMapping().stretch, m_mapAtDragStart.stretch)) {
+    if (const std::optional<int> s
+        = StretchHandleX(m_script.GetMapping().stretch, m_mapAtDragStart.stretch)) {
         const bool hot = m_nDragMode == DragStretch;
         painter.fillRect(QRect(*s - 3, 223, 7, 7), hot ? kBlack : kWhite);
         painter.fillRect(QRect(*s - 2, 224, 5, 5), hot ? kWhite : kBlack);

@@ -119,8 +119,8 @@ inline std::optional<PaletteRect> FitPalette(int width, int height)
             (t + kPaletteSide) / 2 + kPaletteTop };
     }
     const int t = static_cast<int>(static_cast<long long>(width) * kPaletteSide / height);
-    return PaletteRect { (kPaletteSide - t) / 2 + kPaletteLeft, kPaletteTop, (t + kPaletteSide) / 2 + kPaletteLeft,
-        kPaletteTop + kPaletteSide };
+    return PaletteRect { (kPaletteSide - t) / 2 + kPaletteLeft, kPaletteTop,
+        (t + kPaletteSide) / 2 + kPaletteLeft, kPaletteTop + kPaletteSide };
 }
 
 // The mapping parallelogram in client pixels: origin P0, angle handle P1 (end of the first axis),
@@ -135,7 +135,8 @@ inline MappingPoints MapPoints(const PaletteRect& r, const PaletteMapping& m)
     const double h = r.Height();
     return { ToPoint(r.left + w * m.x0, r.top + h * m.y0),
         ToPoint(r.left + w * (m.x0 + m.dx * m.cos), r.top + h * (m.y0 + m.dx * m.sin)),
-        ToPoint(r.left + w * (m.x0 + m.dx * m.cos - m.dy * m.sin), r.top + h * (m.y0 + m.dx * m.sin + m.dy * m.cos)),
+        ToPoint(r.left + w * (m.x0 + m.dx * m.cos - m.dy * m.sin),
+            r.top + h * (m.y0 + m.dx * m.sin + m.dy * m.cos)),
         ToPoint(r.left + w * (m.x0 - m.dy * m.sin), r.top + h * (m.y0 + m.dy * m.cos)) };
 }
 

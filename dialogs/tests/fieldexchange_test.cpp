@@ -18,9 +18,9 @@ TEST(FieldExchange, Integers)
         const char* text;
         bool ok;
         int value;
-    } rows[] = { { "0", true, 0 }, { " 12\t", true, 12 }, { "-5", true, -5 }, { "+7", true, 7 }, { "007", true, 7 },
-        { "-0", false, 0 }, { "+0", false, 0 }, { "1.5", false, 0 }, { "", false, 0 }, { "12a", false, 0 },
-        { "1 2", false, 0 }, { "99999999999", false, 0 }, { "\n5", false, 0 } };
+    } rows[] = { { "0", true, 0 }, { " 12\t", true, 12 }, { "-5", true, -5 }, { "+7", true, 7 },
+        { "007", true, 7 }, { "-0", false, 0 }, { "+0", false, 0 }, { "1.5", false, 0 }, { "", false, 0 },
+        { "12a", false, 0 }, { "1 2", false, 0 }, { "99999999999", false, 0 }, { "\n5", false, 0 } };
     for (const auto& row : rows) {
         int value = -99;
         EXPECT_EQ(CFieldExchange::ParseInteger(QString::fromLatin1(row.text), value), row.ok) << row.text;
@@ -37,8 +37,8 @@ TEST(FieldExchange, Numbers)
         bool ok;
         double value;
     } rows[] = { { "1.5", true, 1.5 }, { "  -2e3xyz", true, -2000 }, { ".5", true, 0.5 }, { "5.", true, 5 },
-        { "1,5", true, 1 }, { "+0.25e-1", true, 0.025 }, { "abc", false, 0 }, { "", false, 0 }, { "e5", false, 0 },
-        { "inf", false, 0 }, { "-", false, 0 }, { ".", false, 0 } };
+        { "1,5", true, 1 }, { "+0.25e-1", true, 0.025 }, { "abc", false, 0 }, { "", false, 0 },
+        { "e5", false, 0 }, { "inf", false, 0 }, { "-", false, 0 }, { ".", false, 0 } };
     for (const auto& row : rows) {
         double value = -99;
         EXPECT_EQ(CFieldExchange::ParseNumber(QString::fromLatin1(row.text), value), row.ok) << row.text;
@@ -92,8 +92,9 @@ TEST(FieldExchange, ReadStopsAtTheFirstBadField)
         int reverse = -7;
         services.messages.clear();
         CFieldExchange dx(&dialog, services, CFieldExchange::Direction::Read);
-        const bool ok = dx.Text(text, formula) && dx.Integer(count, iterations, 0, 4096) && dx.Number(sine, sin, -1, 1)
-            && dx.Number(stretch, factor, 0, 100000000) && dx.Check(box, reverse);
+        const bool ok = dx.Text(text, formula) && dx.Integer(count, iterations, 0, 4096)
+            && dx.Number(sine, sin, -1, 1) && dx.Number(stretch, factor, 0, 100000000)
+            && dx.Check(box, reverse);
         EXPECT_EQ(ok, row.message == nullptr) << row.count << ' ' << row.sine << ' ' << row.stretch;
         EXPECT_EQ(dx.Ok(), ok);
         if (row.message) {

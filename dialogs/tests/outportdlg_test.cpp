@@ -26,13 +26,14 @@ TEST(ExportProgress, StatusTexts)
         { 65, 0.25, "用时01分钟05秒，预计还需03分钟15秒" },
         { 3600, 0.5, "用时01小时00分钟00秒，预计还需01小时00分钟" },
         { 90061, 0.5, "用时1天01小时01分钟01秒，预计还需1天01小时01分钟01秒" },
-        { 7, 1.0, "用时07秒" },            // the picture is complete, the file is being written
-        { 3, 0.0, "用时03秒" },            // nothing done yet: no estimate
+        { 7, 1.0, "用时07秒" }, // the picture is complete, the file is being written
+        { 3, 0.0, "用时03秒" }, // nothing done yet: no estimate
         { 1, 1e-300, "用时01秒，预计还需11574074074天01小时46分钟40秒" }, // capped, never out of range
         { 0, 0.5, "用时00秒" },
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(COutportDlg::StatusText(row.elapsed, row.progress), QString::fromUtf8(row.text)) << row.text;
+        EXPECT_EQ(COutportDlg::StatusText(row.elapsed, row.progress), QString::fromUtf8(row.text))
+            << row.text;
     }
     EXPECT_EQ(COutportDlg::DurationText(0, false), QString());
     EXPECT_EQ(COutportDlg::DurationText(86400, false), QStringLiteral(u"1天00小时00分钟"));
@@ -100,9 +101,10 @@ TEST(ExportSize, Bounds)
         const char* width;
         const char* height;
         const char* message; // nullptr: accepted
-    } rows[] = { { "100", "4096", nullptr }, { "4096", "100", nullptr }, { "99", "500", "Please enter an integer between 100 and 4096." },
-        { "500", "4097", "Please enter an integer between 100 and 4096." }, { "5e2", "500", "Please enter an integer." },
-        { " 640 ", "\t480", nullptr } };
+    } rows[] = { { "100", "4096", nullptr }, { "4096", "100", nullptr },
+        { "99", "500", "Please enter an integer between 100 and 4096." },
+        { "500", "4097", "Please enter an integer between 100 and 4096." },
+        { "5e2", "500", "Please enter an integer." }, { " 640 ", "\t480", nullptr } };
     for (const auto& row : rows) {
         COutportSetDlg dialog(services);
         dialog.m_nWidth = 1024;

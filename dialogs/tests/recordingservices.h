@@ -7,7 +7,8 @@
 // Records the messages a dialog shows and answers each with OK.
 class CRecordingServices : public CWindowServices {
 public:
-    MessageAnswer ShowMessage(QWidget*, const QString& text, const QString&, MessageIcon icon, MessageButtons) override
+    MessageAnswer ShowMessage(
+        QWidget*, const QString& text, const QString&, MessageIcon icon, MessageButtons) override
     {
         messages.push_back(text);
         icons.push_back(icon);

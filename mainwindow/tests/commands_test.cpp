@@ -1,10 +1,10 @@
 #include "testwindow.h"
 
 #include <QDir>
-#include <QMimeData>
-#include <QUrl>
 #include <QFile>
+#include <QMimeData>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <functional>
 #include <optional>

@@ -5,8 +5,8 @@
 #include "outportdlg.h"
 #include "settingdlg.h"
 
-#include <QFile>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
@@ -159,7 +159,8 @@ TEST_F(MenuCommands, PalettesLeaveTheModifiedFlag)
     }
     EXPECT_EQ(Script().GetPaletteWidth(), 64);
     EXPECT_EQ(Script().GetPaletteFile(), Path("green.png"));
-    EXPECT_EQ(Script().GetMapping(), (PaletteMapping { 0, 0, 1, 1, 0, 1, 3 })) << "reset, but the stretch stays";
+    EXPECT_EQ(Script().GetMapping(), (PaletteMapping { 0, 0, 1, 1, 0, 1, 3 }))
+        << "reset, but the stretch stays";
     EXPECT_FALSE(Script().IsModified());
     EXPECT_TRUE(m_window.TimersRunning());
     EXPECT_TRUE(m_services.messages.empty());
@@ -229,7 +230,9 @@ TEST_F(MenuCommands, ExportWritesWhatTheCommandLineToolWrites)
 
     std::ostringstream out;
     std::ostringstream err;
-    ASSERT_EQ(RunCommandLine({ "render", Path("same.gsc").toStdString(), "-o", Path("cli.png").toStdString() }, out, err),
+    ASSERT_EQ(
+        RunCommandLine(
+            { "render", Path("same.gsc").toStdString(), "-o", Path("cli.png").toStdString() }, out, err),
         0)
         << err.str();
     const QImage fromWindow(Path("window.png"));
@@ -263,7 +266,8 @@ TEST_F(MenuCommands, ExportFailuresReachTheUser)
     };
     Script().SetImageSize(100, 100);
     m_window.OnExport();
-    EXPECT_TRUE(shownOutcome.startsWith(QStringLiteral(u"保存文件失败！用时["))) << shownOutcome.toStdString();
+    EXPECT_TRUE(shownOutcome.startsWith(QStringLiteral(u"保存文件失败！用时[")))
+        << shownOutcome.toStdString();
     EXPECT_TRUE(m_services.messages.empty()) << "seen in the window: no second message";
 
     // Shown afterwards when the window was closed before the worker ended.

@@ -128,8 +128,8 @@ TEST(Stress, EditsExportsAndRestartsEndOnTheExactPicture)
     const QImage expected = FinishedPreview(fresh, 120);
     fresh.StopPreview();
     ASSERT_FALSE(expected.isNull());
-    EXPECT_TRUE(shown == expected) << "after " << edits << " edits, " << exports << " exports and " << restarts
-                                   << " restarts";
+    EXPECT_TRUE(shown == expected) << "after " << edits << " edits, " << exports << " exports and "
+                                   << restarts << " restarts";
 }
 
 } // namespace
