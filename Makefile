@@ -44,8 +44,33 @@ tsan:
 	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 		ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
+# libFuzzer targets (fuzz/) under clang with ASan and UBSan in build-fuzz. Each runs FUZZ_SECONDS on a
+# scratch copy of its seeds, so that fuzz/corpus stays as committed; what a target finds goes to
+# build-fuzz/artifacts/TARGET/ and fails the run. Over 1 s for one input counts as a hang. An
+# allocation of 257 MiB or more is a finding: the image decoder's limit is 256 MiB, and libFuzzer
+# counts an allocation of exactly the limit as beyond it.
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS ?= formula script palette
+FUZZ_FLAGS    = -max_total_time=$(FUZZ_SECONDS) -timeout=1 -rss_limit_mb=2048 -malloc_limit_mb=257 -print_final_stats=1
+FUZZ_ENV      = ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	QT_LOGGING_RULES='*.warning=false'
+
+fuzz:
+	CC=clang CXX=clang++ $(CONFIGURE) -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMERSET_FUZZ=ON \
+		-DGLIMMERSET_TESTS=OFF -DGLIMMERSET_BENCH=OFF > /dev/null
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS:%=%_fuzz)
+	@failed=; for target in $(FUZZ_TARGETS); do \
+		scratch=build-fuzz/scratch/$$target; artifacts=build-fuzz/artifacts/$$target/; \
+		rm -rf $$scratch; mkdir -p $$scratch $$artifacts; \
+		dict=; [ -f fuzz/$$target.dict ] && dict=-dict=fuzz/$$target.dict; \
+		command="build-fuzz/bin/$${target}_fuzz $(FUZZ_FLAGS) -artifact_prefix=$$artifacts $$dict $$scratch fuzz/corpus/$$target"; \
+		echo "$$command"; \
+		$(FUZZ_ENV) $$command || failed="$$failed $$target"; \
+	done; \
+	if [ -n "$$failed" ]; then echo "fuzz: findings in:$$failed (build-fuzz/artifacts/)" >&2; exit 1; fi
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
 
 # Installs the programs, the launcher, the icons, the file type and the manual pages.
 # DESTDIR=... stages the installation in a folder.

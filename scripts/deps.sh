@@ -10,6 +10,9 @@ packages=(
     qt6-image-formats-plugins qt6-qpa-plugins   # image readers and writers, the offscreen platform
     fonts-arphic-uming                          # a Song-style CJK font for the window's texts
     locales                                     # a decimal-comma locale for the locale tests
+    clang libclang-rt-14-dev                    # the fuzzers (make fuzz): clang with libFuzzer and the sanitizers
+    dpkg-dev file                               # the Debian package (dpkg-shlibdeps) and its check
+    desktop-file-utils appstream shared-mime-info groff-base  # the install check's validators
 )
 
 if [ "$(id -u)" -eq 0 ]; then
