@@ -26,7 +26,9 @@ appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" > /dev/nu
 # The file type: the MIME database accepts the package and knows the type afterwards.
 mkdir -p "$stage/mime/packages"
 cp "$root/share/mime/packages/$id.xml" "$stage/mime/packages/"
-update-mime-database "$stage/mime" 2>&1 | tee "$stage/mime.log"
+# (With the stage among the data folders, so that it does not remark on a database nobody reads.)
+XDG_DATA_DIRS="$stage:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}" update-mime-database "$stage/mime" 2>&1 \
+    | tee "$stage/mime.log"
 [ ! -s "$stage/mime.log" ] || fail "update-mime-database complained"
 [ -e "$stage/mime/application/x-glimmerset-script.xml" ] || fail "the script type is not in the database"
 
