@@ -5,6 +5,7 @@
 //
 //   edit_memory_bench [edits]
 #include "fractaldlg.h"
+#include "randomedits.h"
 #include "settingdlg.h"
 #include "windowservices.h"
 
@@ -76,25 +77,12 @@ int main(int argc, char** argv)
 
     std::mt19937 random(7);
     std::uniform_int_distribution<int> pick(0, 99);
-    std::uniform_int_distribution<int> x(0, 714);
-    std::uniform_int_distribution<int> y(0, 552);
-    const int arrows[] = { Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down };
     long warm = 0;
     long peak = 0;
     for (int edit = 1; edit <= edits; ++edit) {
         const int what = pick(random);
-        if (what < 40) {
-            const int key = arrows[pick(random) % 4];
-            window.OnArrowKey(key, true);
-            window.OnKeysTimer();
-            window.OnArrowKey(key, false);
-        } else if (what < 60) {
-            window.OnWheel(pick(random) < 50 ? 120 : -120, QPoint(x(random), y(random)));
-        } else if (what < 85) {
-            const QPoint from(x(random), y(random));
-            window.OnLeftButtonDown(from);
-            window.OnMouseMove(from + QPoint(pick(random) - 50, pick(random) - 50), true);
-            window.OnLeftButtonUp(from);
+        if (what < 85) {
+            MakeRandomViewEdit(window, random);
         } else if (what < 95) {
             window.OnSettings();
         } else {

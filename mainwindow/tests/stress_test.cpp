@@ -4,6 +4,7 @@
 #include "fakeservices.h"
 #include "fractaldlg.h"
 #include "outportdlg.h"
+#include "randomedits.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -75,9 +76,6 @@ TEST(Stress, EditsExportsAndRestartsEndOnTheExactPicture)
     QApplication::setActiveWindow(&window);
 
     std::uniform_int_distribution<int> pick(0, 99);
-    std::uniform_int_distribution<int> x(0, 714);
-    std::uniform_int_distribution<int> y(0, 552);
-    const int arrows[] = { Qt::Key_Left, Qt::Key_Right, Qt::Key_Up, Qt::Key_Down };
     QElapsedTimer timer;
     timer.start();
     int edits = 0;
@@ -85,19 +83,8 @@ TEST(Stress, EditsExportsAndRestartsEndOnTheExactPicture)
     int restarts = 0;
     while (timer.elapsed() < 3000) {
         const int what = pick(random);
-        if (what < 40) {
-            const int key = arrows[pick(random) % 4];
-            window.OnArrowKey(key, true);
-            window.OnKeysTimer();
-            window.OnArrowKey(key, false);
-        } else if (what < 60) {
-            window.OnWheel(pick(random) < 50 ? 120 : -120, QPoint(x(random), y(random)));
-        } else if (what < 85) {
-            // A drag anywhere: the preview pans, a handle reshapes the mapping.
-            const QPoint from(x(random), y(random));
-            window.OnLeftButtonDown(from);
-            window.OnMouseMove(from + QPoint(pick(random) - 50, pick(random) - 50), true);
-            window.OnLeftButtonUp(from);
+        if (what < 85) {
+            MakeRandomViewEdit(window, random);
         } else if (what < 95) {
             window.OnPreviewTimer();
         } else if (what < 98) {
