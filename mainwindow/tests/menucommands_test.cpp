@@ -68,6 +68,20 @@ protected:
         Script().SetView(-0.1, -0.1, 0.2 / side);
     }
 
+    // The progress window stays open, ticking, until the export ends; outcome gets its last text.
+    void WatchExportsToTheEnd(QString& outcome)
+    {
+        m_services.progress = [&outcome](COutportDlg& dialog) {
+            QElapsedTimer timer;
+            timer.start();
+            while (dialog.Polling() && timer.elapsed() < 30000) {
+                dialog.OnTimer();
+                QTest::qWait(10);
+            }
+            outcome = dialog.Status()->text();
+        };
+    }
+
     QTemporaryDir m_dir;
     CDialogServices m_services;
     CFractalDlg m_window { m_services };
@@ -209,15 +223,7 @@ TEST_F(MenuCommands, ExportWritesWhatTheCommandLineToolWrites)
     ASSERT_TRUE(Script().Save(Path("same.gsc")));
     m_services.files.push_back({ true, Path("window.png"), 3 });
     QString shownOutcome;
-    m_services.progress = [&](COutportDlg& dialog) {
-        QElapsedTimer timer;
-        timer.start();
-        while (dialog.Polling() && timer.elapsed() < 30000) {
-            dialog.OnTimer();
-            QTest::qWait(10);
-        }
-        shownOutcome = dialog.Status()->text();
-    };
+    WatchExportsToTheEnd(shownOutcome);
     m_window.OnExport();
     ASSERT_EQ(m_services.fileRequests.size(), 1u);
     EXPECT_EQ(m_services.fileRequests.front().request.title, QStringLiteral(u"导出图像"));
@@ -255,15 +261,7 @@ TEST_F(MenuCommands, ExportFailuresReachTheUser)
     // Shown in the progress window when the worker ends while it is open.
     m_services.files.push_back({ true, Path("picture.xyz"), 0 });
     QString shownOutcome;
-    m_services.progress = [&](COutportDlg& dialog) {
-        QElapsedTimer timer;
-        timer.start();
-        while (dialog.Polling() && timer.elapsed() < 30000) {
-            dialog.OnTimer();
-            QTest::qWait(10);
-        }
-        shownOutcome = dialog.Status()->text();
-    };
+    WatchExportsToTheEnd(shownOutcome);
     Script().SetImageSize(100, 100);
     m_window.OnExport();
     EXPECT_TRUE(shownOutcome.startsWith(QStringLiteral(u"保存文件失败！用时[")))
