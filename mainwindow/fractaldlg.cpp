@@ -53,7 +53,7 @@ CFractalDlg::CFractalDlg(CWindowServices& services, QWidget* parent)
     BuildMenu();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    // The document's face "宋体" at a 12-pixel cell; a Song-style CJK font stands in where it is missing.
+    // The face "宋体" at a 12-pixel cell; a Song-style CJK font stands in where it is missing.
     m_font.setFamilies({ QStringLiteral(u"宋体"), QStringLiteral("AR PL UMing CN") });
     m_font.setPixelSize(12);
     m_font.setWeight(QFont::Normal);
