@@ -21,8 +21,9 @@ enum class PaletteFallback { BuiltIn, None };
 // How the last export ended, beside its outcome text.
 enum class ExportOutcome { None, Succeeded, Cancelled, RenderFailed, SaveFailed, AlreadyRunning };
 
-// A picture as the user edits it: three formulas, their constants, the iteration limit, the view, the target size,
-// the palette and its mapping, plus the words it shares with its preview and export workers.
+// A picture as the user edits it: three formulas, their constants, the iteration limit, the view,
+// the target size, the palette and its mapping, plus the words it shares with its preview and
+// export workers.
 // Owned by the main window (or the command-line tool); its setters run on that thread. A render
 // copies the picture state under m_mutex when it starts, so edits never race with a pixel loop.
 class CFractalScript {
