@@ -1,4 +1,5 @@
-# Daily work. ./run.sh and ./test.sh install what is missing first; these targets assume it is there.
+# Daily work. ./run.sh and ./test.sh install what is missing first; these targets assume it is there,
+# except fuzz, package and check-install, which install their own tools (scripts/deps.sh --fuzz, --package).
 BUILD     ?= build
 TYPE      ?= Release
 JOBS      ?= $(shell nproc)
@@ -56,6 +57,7 @@ FUZZ_ENV      = ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:hal
 	QT_LOGGING_RULES='*.warning=false'
 
 fuzz:
+	scripts/deps.sh --fuzz
 	CC=clang CXX=clang++ $(CONFIGURE) -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMERSET_FUZZ=ON \
 		-DGLIMMERSET_TESTS=OFF -DGLIMMERSET_BENCH=OFF > /dev/null
 	cmake --build build-fuzz -j $(JOBS) --target $(FUZZ_TARGETS:%=%_fuzz)
@@ -78,10 +80,12 @@ PREFIX ?= /usr/local
 install: build
 	DESTDIR=$(DESTDIR) cmake --install $(BUILD) --prefix $(PREFIX)
 
-# A Debian package of the same files (build/glimmerset_VERSION_ARCH.deb).
+# The Debian packages of the same files (build/glimmerset_VERSION_ARCH.deb, build/glimmerset-cli_...).
 package: build
+	scripts/deps.sh --package
 	cd $(BUILD) && cpack -G DEB
 
 # Installs into a staging folder and checks what was laid out with the desktop's own validators.
 check-install: build
+	scripts/deps.sh --package
 	scripts/check-install.sh $(BUILD)

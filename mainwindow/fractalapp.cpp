@@ -10,7 +10,9 @@ CFractalApp::CFractalApp(int& argc, char** argv)
     setApplicationVersion(QStringLiteral("0.01"));
     // The key under which the framework keeps settings; the program keeps its state in scripts only.
     setOrganizationName(QStringLiteral(u"应用程序向导生成的本地应用程序"));
-    setDesktopFileName(QStringLiteral("glimmerset"));
+    // Ties the window to its launcher: the Wayland app id and the desktop entry share this name, and
+    // the X11 window class is the application name above, the entry's StartupWMClass.
+    setDesktopFileName(QStringLiteral("org.glimmerset.Glimmerset"));
 }
 
 int CFractalApp::Run()

@@ -15,8 +15,16 @@ fail() { echo "check-install: $*" >&2; exit 1; }
 for file in bin/glimmerset bin/glimmerset-cli \
     share/applications/$id.desktop share/metainfo/$id.metainfo.xml share/mime/packages/$id.xml \
     share/icons/hicolor/{16x16,32x32,48x48,64x64,128x128,256x256}/apps/$id.png \
-    share/man/man1/glimmerset.1 share/man/man1/glimmerset-cli.1 share/doc/glimmerset/README.md; do
+    share/man/man1/glimmerset.1.gz share/man/man1/glimmerset-cli.1.gz \
+    share/doc/glimmerset-cli/{README.md,copyright,changelog.Debian.gz} share/doc/glimmerset/copyright \
+    share/doc/glimmerset-cli/docs/{formula-language.md,script-files.md,screenshot.png}; do
     [ -e "$root/$file" ] || fail "missing $file"
+done
+
+# Every relative link of the installed README leads to an installed file.
+doc="$root/share/doc/glimmerset-cli"
+for link in $(grep -oE '\]\([^):]+\)' "$doc/README.md" | sed 's/^](\(.*\))$/\1/' | sort -u); do
+    [ -e "$doc/$link" ] || fail "the installed README links to $link, which is not installed"
 done
 
 desktop-file-validate "$root/share/applications/$id.desktop"
@@ -34,7 +42,7 @@ XDG_DATA_DIRS="$stage:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}" update-mime
 
 # The manual pages format without a warning.
 for page in glimmerset glimmerset-cli; do
-    warnings=$(groff -man -Tutf8 -ww -z "$root/share/man/man1/$page.1" 2>&1)
+    warnings=$(zcat "$root/share/man/man1/$page.1.gz" | groff -man -Tutf8 -ww -z 2>&1)
     [ -z "$warnings" ] || fail "$page.1: $warnings"
 done
 

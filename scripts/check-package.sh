@@ -1,24 +1,57 @@
 #!/usr/bin/env bash
-# Builds the Debian package, installs it with apt (which brings its dependencies) and renders a
-# picture with the installed tool. Only as root on a machine that may be changed (CI); elsewhere it
-# builds the package and stops.
+# Builds the Debian packages, checks them with lintian (an error fails) and checks that the tool's
+# package depends on nothing of a desktop. As root on a machine that may be changed (CI), it then
+# installs the tool's package alone with apt and renders a picture, installs the window's package,
+# and purges both. Elsewhere it stops after the checks.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 make --no-print-directory package > /dev/null
-package=$(ls -t build/glimmerset_*.deb | head -n 1)
-dpkg-deb --info "$package" | grep -E "Depends|Package|Version"
+
+fail() { echo "check-package: $*" >&2; exit 1; }
+# The newest build of each package (an older version may lie in build/ too).
+cli=$(ls -t build/glimmerset-cli_*.deb | head -n 1)
+gui=$(ls -t build/glimmerset_*.deb | head -n 1)
+for package in "$cli" "$gui"; do
+    dpkg-deb --field "$package" Package Version Depends Recommends
+    # Errors fail the check; warnings are listed (the README explains the ones that remain).
+    lintian --fail-on error --tag-display-limit 0 "$package" || fail "lintian reports errors in $package"
+done
+
+# A server that only renders: no QtWidgets, no platform plugin, no font.
+cli_depends=$(dpkg-deb --field "$cli" Depends Recommends)
+if grep -qE 'libqt6widgets|qt6-qpa-plugins|fonts-|qt6-translations' <<< "$cli_depends"; then
+    fail "$cli depends on a part of a desktop: $cli_depends"
+fi
+files() { dpkg-deb --contents "$1" | awk '$6 !~ /\/$/ { print $6 }' | sort; }
+cli_files=$(files "$cli")
+gui_files=$(files "$gui")
+! grep -E 'bin/glimmerset$|/plugins/|\.tt[fc]$' <<< "$cli_files" || fail "$cli holds files of the window"
+# Neither package ships what the other does: they install side by side.
+! comm -12 <(echo "$cli_files") <(echo "$gui_files") | grep . || fail "both packages hold these files"
+
 if [ "$(id -u)" -ne 0 ] || [ "${CI_MAY_INSTALL:-1}" = 0 ]; then
-    echo "check-package: built $package (not installed: needs root)"
+    echo "check-package: built and checked $cli and $gui (not installed: needs root)"
     exit 0
 fi
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "./$package" > /dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y -qq "./$cli" > /dev/null
+[ ! -e /usr/bin/glimmerset ] || fail "the tool's package installed the window"
 /usr/bin/glimmerset-cli new -o "$work/julia.gsc"
 /usr/bin/glimmerset-cli render "$work/julia.gsc" -o "$work/julia.png" --size 200x200
-file "$work/julia.png" | grep -q "PNG image data, 200 x 200"
-[ -e /usr/share/man/man1/glimmerset-cli.1 ] || { echo "check-package: no manual page" >&2; exit 1; }
+file "$work/julia.png" | grep -q "PNG image data, 200 x 200" || fail "the installed tool did not render"
+# The image-format plugins are there: the formats the manual page names beyond QtGui's own.
+/usr/bin/glimmerset-cli render "$work/julia.gsc" -o "$work/julia.tiff" --size 100x100 > /dev/null \
+    || fail "the installed tool cannot write TIFF"
+[ -e /usr/share/man/man1/glimmerset-cli.1.gz ] || fail "no manual page"
+[ -e /usr/share/doc/glimmerset-cli/docs/formula-language.md ] || fail "no formula language document"
+
+apt-get install -y -qq "./$gui" > /dev/null
+[ -x /usr/bin/glimmerset ] || fail "the window's package installed no window"
 # Taken away again: the machine keeps the dependencies, not the program.
-DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq glimmerset > /dev/null
-[ ! -e /usr/bin/glimmerset-cli ] || { echo "check-package: the package does not remove cleanly" >&2; exit 1; }
-echo "check-package: $package installs, renders and removes"
+apt-get purge -y -qq glimmerset glimmerset-cli > /dev/null
+for path in /usr/bin/glimmerset-cli /usr/bin/glimmerset /usr/share/doc/glimmerset /usr/share/doc/glimmerset-cli; do
+    [ ! -e "$path" ] || fail "the packages do not purge cleanly ($path is left)"
+done
+echo "check-package: $cli and $gui pass lintian, install, render and purge"

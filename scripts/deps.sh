@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
 # Installs what building, testing and running Glimmerset needs on a fresh Debian 12 machine,
 # as root or through sudo. Installs only what is missing, so a second run is quick.
+#   scripts/deps.sh            the build, the tests and the window
+#   scripts/deps.sh --fuzz     also clang and its sanitizer runtime (make fuzz)
+#   scripts/deps.sh --package  also the package tools and the install checks' validators
+# (the options combine; CI passes both).
 set -euo pipefail
 
 packages=(
@@ -10,10 +14,17 @@ packages=(
     qt6-image-formats-plugins qt6-qpa-plugins   # image readers and writers, the offscreen platform
     fonts-arphic-uming                          # a Song-style CJK font for the window's texts
     locales                                     # a decimal-comma locale for the locale tests
-    clang libclang-rt-14-dev                    # the fuzzers (make fuzz): clang with libFuzzer and the sanitizers
-    dpkg-dev file                               # the Debian package (dpkg-shlibdeps) and its check
-    desktop-file-utils appstream shared-mime-info groff-base  # the install check's validators
 )
+for option in "$@"; do
+    case $option in
+        --fuzz) packages+=(clang libclang-rt-14-dev) ;;  # clang with libFuzzer and the sanitizers
+        --package) packages+=(
+            dpkg-dev file lintian                   # the Debian packages (dpkg-shlibdeps), their check
+            desktop-file-utils appstream shared-mime-info groff-base  # the install check's validators
+        ) ;;
+        *) echo "deps: unknown option $option (--fuzz, --package)" >&2; exit 2 ;;
+    esac
+done
 
 if [ "$(id -u)" -eq 0 ]; then
     as_root=()
