@@ -23,13 +23,28 @@ done
 
 # Every relative link of the installed README leads to an installed file.
 doc="$root/share/doc/glimmerset-cli"
-for link in $(grep -oE '\]\([^):]+\)' "$doc/README.md" | sed 's/^](\(.*\))$/\1/' | sort -u); do
+for link in $(grep -oE '\]\([^)#:][^):]*\)' "$doc/README.md" | sed 's/^](\([^#]*\).*)$/\1/' | sort -u); do
     [ -e "$doc/$link" ] || fail "the installed README links to $link, which is not installed"
 done
 
 desktop-file-validate "$root/share/applications/$id.desktop"
 appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml" > /dev/null \
     || { appstreamcli validate --no-net "$root/share/metainfo/$id.metainfo.xml"; fail "metainfo"; }
+
+# The window belongs to its launcher: docks match its X11 class with the entry's StartupWMClass.
+wm_class=$(sed -n 's/^StartupWMClass=//p' "$root/share/applications/$id.desktop")
+[ -n "$wm_class" ] || fail "the launcher names no StartupWMClass"
+# shellcheck disable=SC2016 # expanded by the inner shell, inside the virtual display
+classes=$(timeout 60 xvfb-run -a bash -c '
+    "$0" & window=$!
+    for _ in $(seq 100); do
+        classes=$(xwininfo -root -tree | grep -oE "\(\"[^\"]*\" \"[^\"]*\"\)" | sort -u)
+        [ -n "$classes" ] && break
+        sleep 0.1
+    done
+    kill "$window"
+    echo "$classes"' "$root/bin/glimmerset" 2> /dev/null) || true
+grep -qF "\"$wm_class\")" <<< "$classes" || fail "the window's class ($classes) is not the launcher's $wm_class"
 
 # The file type: the MIME database accepts the package and knows the type afterwards.
 mkdir -p "$stage/mime/packages"

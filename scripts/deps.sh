@@ -21,6 +21,7 @@ for option in "$@"; do
         --package) packages+=(
             dpkg-dev file lintian                   # the Debian packages (dpkg-shlibdeps), their check
             desktop-file-utils appstream shared-mime-info groff-base  # the install check's validators
+            xvfb xauth x11-utils                    # and its look at the window's class
         ) ;;
         *) echo "deps: unknown option $option (--fuzz, --package)" >&2; exit 2 ;;
     esac
