@@ -49,7 +49,8 @@ CBatchFormula& CBatchFormula::operator=(const CBatchFormula& other)
 void CBatchFormula::Allocate()
 {
     // Every lane starts from the compiled values; constants and literals never change afterwards.
-    m_values = std::make_unique<double[]>(static_cast<size_t>(m_nSlots) * 2 * kLanes);
+    const size_t count = static_cast<size_t>(m_nSlots) * 2 * kLanes;
+    m_values.reset(static_cast<double*>(::operator new[](count * sizeof(double), std::align_val_t { 64 })));
     m_lanes.resize(m_nSlots);
     for (int s = 0; s < m_nSlots; ++s) {
         m_lanes[s] = { m_values.get() + static_cast<size_t>(s) * 2 * kLanes,

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -78,12 +79,16 @@ private:
     std::vector<Complex> m_initial;   // every batch slot's value as compiled
     std::vector<int32_t> m_variables; // batch slots of the variables a run can change
     int m_nSlots { 0 };
-    int m_nResult { 0 };                // the batch slot that holds the formula's value after a run
-    int m_nResetSlot { 0 };             // V_LAST_RESULT's batch slot
-    bool m_bResetResult { true };       // whether its reset to 0 at the start of a run can be observed
-    std::vector<int32_t> m_slotOf;      // formula slot -> batch slot, -1 when unused
-    std::unique_ptr<double[]> m_values; // m_nSlots x (re lanes, im lanes)
-    std::vector<BatchLanes> m_lanes;    // where each slot's lanes are: in m_values unless read from elsewhere
+    int m_nResult { 0 };           // the batch slot that holds the formula's value after a run
+    int m_nResetSlot { 0 };        // V_LAST_RESULT's batch slot
+    bool m_bResetResult { true };  // whether its reset to 0 at the start of a run can be observed
+    std::vector<int32_t> m_slotOf; // formula slot -> batch slot, -1 when unused
+    // Lanes start on a cache line: a vector load that straddles two lines runs measurably slower.
+    struct AlignedFree {
+        void operator()(double* p) const { ::operator delete[](p, std::align_val_t { 64 }); }
+    };
+    std::unique_ptr<double[], AlignedFree> m_values; // m_nSlots x (re lanes, im lanes)
+    std::vector<BatchLanes> m_lanes; // where each slot's lanes are: in m_values unless read from elsewhere
 };
 
 // Advances the escape-time loop of every lane after a run of the termination formula, all lanes at
