@@ -3,6 +3,7 @@
 #include "opcodes.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -217,6 +218,22 @@ void MarkRealOnly(
     }
 }
 
+void MarkWholePowers(BatchDraft& draft, const BatchSlots& slots, const CFormula& formula)
+{
+    for (BatchInstruction& x : draft.code) {
+        // Variables come first in the compact numbering; above them, what the program never writes
+        // keeps its compiled value in every lane.
+        if (x.opcode != kOpPow || x.b < formula.GetVariableCount() || Writes(draft.code, x.b)) {
+            continue;
+        }
+        const Complex e = slots.initial[x.b];
+        if (e.im == 0.0 && std::floor(e.re) == e.re) {
+            x.opcode = kBatchOpPowWhole;
+            x.exponent = SaturateExponent(e.re);
+        }
+    }
+}
+
 std::string DumpBatchProgram(const BatchDraft& draft)
 {
     std::string out;
@@ -228,7 +245,11 @@ std::string DumpBatchProgram(const BatchDraft& draft)
         if (x.b >= 0) {
             out += ',' + std::to_string(x.b);
         }
-        out += x.realOnly ? ")r " : ") ";
+        out += x.realOnly ? ")r" : ")";
+        if (x.opcode == kBatchOpPowWhole) {
+            out += '^' + std::to_string(x.exponent);
+        }
+        out += ' ';
     }
     return out + "-> " + std::to_string(draft.result);
 }

@@ -49,6 +49,11 @@ BatchSlots CompactSlots(BatchDraft& draft, const CFormula& formula);
 void MarkRealOnly(
     BatchDraft& draft, const BatchSlots& slots, const CFormula& formula, bool resultImaginaryRead);
 
+// Pass 6, whole powers: a power whose exponent is a literal or named constant with a whole value
+// becomes kBatchOpPowWhole, the scalar path's multiplications done over vectors.
+void MarkWholePowers(BatchDraft& draft, const BatchSlots& slots, const CFormula& formula);
+
 // "(dest,op,a,b) (dest,op,a) ... -> result", with "r" after an operation that computes its real
-// part only and "reset R; " first when the reset of V_LAST_RESULT stays: the golden form.
+// part only, "^n" after a whole power and "reset R; " first when the reset of V_LAST_RESULT stays: the golden
+// form.
 std::string DumpBatchProgram(const BatchDraft& draft);

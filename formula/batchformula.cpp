@@ -13,6 +13,7 @@ CBatchFormula::CBatchFormula(const CFormula& formula, ValueParts parts)
     RemapResult(draft);
     BatchSlots slots = CompactSlots(draft, formula);
     MarkRealOnly(draft, slots, formula, parts == ValueParts::Both);
+    MarkWholePowers(draft, slots, formula);
     m_code = std::move(draft.code);
     m_nResult = draft.result;
     m_nResetSlot = draft.resetSlot;

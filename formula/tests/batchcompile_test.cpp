@@ -7,7 +7,7 @@
 
 namespace {
 
-enum class Pass { FoldCopies, FoldIntoTargets, RemapResult, CompactSlots, MarkRealOnly };
+enum class Pass { FoldCopies, FoldIntoTargets, RemapResult, CompactSlots, MarkRealOnly, WholePowers };
 
 // The program after the passes up to and including `last`, in the golden form.
 std::string After(
@@ -29,6 +29,9 @@ std::string After(
         const BatchSlots slots = CompactSlots(draft, formula);
         if (last >= Pass::MarkRealOnly) {
             MarkRealOnly(draft, slots, formula, parts == CBatchFormula::ValueParts::Both);
+        }
+        if (last >= Pass::WholePowers) {
+            MarkWholePowers(draft, slots, formula);
         }
     }
     return DumpBatchProgram(draft);
@@ -67,6 +70,12 @@ TEST(BatchCompile, GoldenPrograms)
         { "z = z * z + C; norm(z) > 4;", Pass::MarkRealOnly,
             "(2,3,1,1) (1,1,2,3) (0,5,1)r (2,21,1) (0,9,2,4) -> 0" },
         { "z = conj(z) i;", Pass::MarkRealOnly, "(2,18,1) (1,13,2) -> 1" },
+        // Whole exponents that never change (C is 0 as compiled); not a negated literal, which is
+        // computed into a temporary, nor a fraction or a variable.
+        { "z = z ^ 3 + z ^ -2 + z ^ C;", Pass::WholePowers,
+            "(2,64,1,3)^3 (4,0,5) (6,12,1,4) (2,1,2,6) (6,64,1,7)^0 (1,1,2,6) -> 1" },
+        { "z = z ^ 2.5 + z ^ z1; z1 = 2;", Pass::WholePowers,
+            "(3,12,1,4) (5,12,1,2) (1,1,3,5) (0,5,1)r (6,5,2)r (2,5,7) -> 2" },
     };
     for (const GoldenRow& row : rows) {
         EXPECT_EQ(After(row.text, row.pass), row.program)
