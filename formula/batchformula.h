@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
+#include <string>
 #include <vector>
 
 // The kernels for the widest instruction set this processor has (AVX-512, AVX2 or SSE2), chosen once.
@@ -36,7 +38,6 @@ public:
     // The batch slot of a formula slot (a variable's index from FindVariable), or -1.
     int Slot(int formulaSlot) const;
     int ResultSlot() const { return m_nResult; }
-    int SlotCount() const { return m_nSlots; }
 
     // The lanes of a batch slot.
     double* Re(int slot) { return m_lanes[slot].re; }
@@ -64,29 +65,30 @@ public:
     }
     // A variable that the caller sets itself at the start of every pixel: ResetLane leaves it alone.
     void SetByCaller(int slot) { std::erase(m_variables, slot); }
-    // Stores a value into a variable of every lane's compiled state (V_iter_max, once per render).
-    void SetInitial(int slot, Complex value);
 
     const std::vector<BatchInstruction>& Code() const { return m_code; }
+    // The program in the golden form of the batch compiler's tests (see DumpBatchProgram).
+    std::string Dump() const;
     // Whether the program writes the batch slot (a renderer input it would otherwise only read).
     bool Writes(int slot) const;
 
 private:
     void Allocate();
-    // Marks the operations whose imaginary part nothing reads.
-    void MarkRealOnly(bool resultImaginaryRead);
 
     std::vector<BatchInstruction> m_code;
     std::vector<Complex> m_initial;   // every batch slot's value as compiled
     std::vector<int32_t> m_variables; // batch slots of the variables a run can change
     int m_nSlots { 0 };
-    int m_nResult { 0 };          // the batch slot that holds the formula's value after a run
-    int m_nResetSlot { 0 };       // V_LAST_RESULT's batch slot
-    bool m_bResetResult { true }; // whether its reset to 0 at the start of a run can be observed
-    int m_nResultFormulaSlot { 0 };
-    std::vector<int32_t> m_slotOf;      // formula slot -> batch slot, -1 when unused
-    std::unique_ptr<double[]> m_values; // m_nSlots x (re lanes, im lanes)
-    std::vector<BatchLanes> m_lanes;    // where each slot's lanes are: in m_values unless read from elsewhere
+    int m_nResult { 0 };           // the batch slot that holds the formula's value after a run
+    int m_nResetSlot { 0 };        // V_LAST_RESULT's batch slot
+    bool m_bResetResult { true };  // whether its reset to 0 at the start of a run can be observed
+    std::vector<int32_t> m_slotOf; // formula slot -> batch slot, -1 when unused
+    // Lanes start on a cache line: a vector load that straddles two lines runs measurably slower.
+    struct AlignedFree {
+        void operator()(double* p) const { ::operator delete[](p, std::align_val_t { 64 }); }
+    };
+    std::unique_ptr<double[], AlignedFree> m_values; // m_nSlots x (re lanes, im lanes)
+    std::vector<BatchLanes> m_lanes; // where each slot's lanes are: in m_values unless read from elsewhere
 };
 
 // Advances the escape-time loop of every lane after a run of the termination formula, all lanes at

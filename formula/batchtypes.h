@@ -26,7 +26,12 @@ struct BatchInstruction {
     int32_t a { 0 };
     int32_t b { -1 };
     int32_t realOnly { 0 };
+    int32_t exponent { 0 }; // kBatchOpPowWhole only: the whole exponent that b holds
 };
+
+// A batch-only code after every operator code: dest = a ^ exponent by binary powering, for a power
+// whose exponent is a whole number the program never changes. b still names the exponent's slot.
+constexpr int32_t kBatchOpPowWhole = 64;
 
 // The kernels of one instruction set.
 struct BatchKernels {

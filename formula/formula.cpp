@@ -171,16 +171,19 @@ int CFormula::AddLiteral(std::string_view name, Complex value)
     return AddEntry(kFirstScratchSlot, kScratchCapacity, m_nScratchCount, name, value);
 }
 
-std::string CFormula::Dump() const
+std::string CFormula::Dump(DumpLayout layout) const
 {
     std::string out;
     for (int i = 0; i < m_nInstructionCount; ++i) {
         const Instruction& in = m_instructions[i];
-        if (i > 0) {
-            out += ' ';
+        const std::string d = std::to_string(in.destination);
+        const std::string op = std::to_string(in.opcode);
+        const std::string s = std::to_string(in.source);
+        if (layout == DumpLayout::Lines) {
+            out += d + ' ' + op + ' ' + s + '\n';
+        } else {
+            out += (i > 0 ? " (" : "(") + d + ',' + op + ',' + s + ')';
         }
-        out += '(' + std::to_string(in.destination) + ',' + std::to_string(in.opcode) + ','
-            + std::to_string(in.source) + ')';
     }
     return out;
 }

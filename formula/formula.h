@@ -86,8 +86,10 @@ public:
     const Complex* GetSlots() const { return m_values.data(); }
     const std::string& GetSlotName(int slot) const { return m_names[slot]; }
 
-    // "(dest,op,src) (dest,op,src) ...", the golden form of the compiler tests.
-    std::string Dump() const;
+    // Golden: "(dest,op,src) (dest,op,src) ...", the form of the compiler tests. Lines: one
+    // "dest op src" a line, as the tool prints a program.
+    enum class DumpLayout { Golden, Lines };
+    std::string Dump(DumpLayout layout = DumpLayout::Golden) const;
     // True when every instruction reads and writes only valid slots: what Run relies on unchecked.
     bool Verify() const;
 
