@@ -54,10 +54,11 @@ QByteArray ReadAt(QFile& file, qint64 offset, qint64 length)
 // passed or the decode was cancelled. Decoders read as they decode, so a failing read ends them.
 class GuardedDevice final : public QIODevice {
 public:
-    GuardedDevice(QFile& file, std::vector<Segment> segments, Clock::time_point deadline,
+    GuardedDevice(QFile& file, std::vector<Segment> segments, qint64 readSize, Clock::time_point deadline,
         const std::atomic<bool>* cancel)
         : m_file(file)
         , m_segments(std::move(segments))
+        , m_nReadSize(readSize)
         , m_deadline(deadline)
         , m_cancel(cancel)
     {
@@ -84,6 +85,7 @@ protected:
         if (Expired()) {
             return -1;
         }
+        maxSize = std::min(maxSize, m_nReadSize);
         qint64 at = pos();
         qint64 done = 0;
         while (done < maxSize && at < m_size) {
@@ -111,6 +113,7 @@ private:
     std::vector<Segment> m_segments;
     std::vector<qint64> m_starts;
     qint64 m_size { 0 };
+    qint64 m_nReadSize;
     Clock::time_point m_deadline;
     const std::atomic<bool>* m_cancel;
     bool m_bStopped { false };
@@ -295,7 +298,9 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
         plan.bytesPerPixel = format == "gif" ? 8 : 4;
     }
 
-    GuardedDevice device(file, plan.segments, deadline, limits.cancel);
+    // The deadline is looked at on every read. A JPEG scan of a few bytes can make the decoder go over
+    // the whole picture, so JPEG is read in small pieces to look often.
+    GuardedDevice device(file, plan.segments, format == "jpeg" ? 64 : 4096, deadline, limits.cancel);
     device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QImageReader reader(&device, format);
     // Only the reader chosen above: Qt would otherwise try every reader it has on the content.
