@@ -151,6 +151,9 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         err << "glimmerset-cli render: " << path << ": " << script.GetLastError() << '\n';
         return kExitFailure;
     }
+    if (const std::string warning = script.GetPaletteWarning(); !warning.empty()) {
+        err << "glimmerset-cli render: warning: " << warning << '\n';
+    }
     if (size) {
         // The same width of the plane at another size: the ratio scales by the old width over the new.
         const int oldWidth = script.GetImageWidth();

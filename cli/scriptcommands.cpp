@@ -94,6 +94,9 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
         err << "glimmerset-cli check: " << path << ": " << script.GetLastError() << '\n';
         return kExitFailure;
     }
+    if (const std::string warning = script.GetPaletteWarning(); !warning.empty()) {
+        err << "glimmerset-cli check: warning: " << warning << '\n';
+    }
     const CFormula& iter = script.GetIterFormula();
     std::string constants;
     for (int k = 0; k < iter.GetConstantCount(); ++k) {

@@ -2,6 +2,7 @@
 
 #include "formula.h"
 #include "mapping.h"
+#include "palettedecode.h"
 #include "raster.h"
 #include "renderer.h"
 #include "stopwatch.h"
@@ -17,6 +18,18 @@
 
 // Whether LoadPalette falls back to the built-in palette when the named image cannot be decoded.
 enum class PaletteFallback { BuiltIn, None };
+
+// A palette decoded before it is installed (the window decodes off its own thread): the name as the
+// script stores it, the picture in the surface format, or a null picture and the reason.
+struct DecodedPalette {
+    QString name;
+    QImage image;
+    QString problem;
+};
+
+// The file a palette name stands for: an absolute name as it is; a relative one beside the script
+// (scriptFolder) when such a file exists there, otherwise as given, against the working folder.
+QString ResolvePalettePath(const QString& name, const QString& scriptFolder);
 
 // How the last export ended, beside its outcome text.
 enum class ExportOutcome { None, Succeeded, Cancelled, RenderFailed, SaveFailed, AlreadyRunning };
@@ -60,12 +73,25 @@ public:
     int GetCurrentConstantIndex() const { return m_nCurConst; }
 
     // Palette images. LoadPalette with an empty name loads the built-in palette.
-    bool LoadPalette(const QString& name, PaletteFallback fallback = PaletteFallback::BuiltIn);
+    // A relative name is looked up beside the script's file first (ResolvePalettePath).
+    bool LoadPalette(const QString& name, PaletteFallback fallback = PaletteFallback::BuiltIn,
+        const PaletteDecodeLimits& limits = {});
+    // LoadPalette with the decode already done.
+    bool SetDecodedPalette(DecodedPalette decoded, PaletteFallback fallback = PaletteFallback::BuiltIn);
     void ReleasePalette();
+    // Why the named palette gave way to the built-in one at the last load, as one line naming the
+    // file and the reason; empty when it did not.
+    std::string GetPaletteWarning() const;
 
-    // Script files (".gsc"). Load reports its failure through GetLastError.
-    bool Load(const QString& path);
+    // Script files (".gsc"). Load reports its failure through GetLastError. A palette decoded ahead
+    // (for this script's palette name) is used instead of decoding it again.
+    bool Load(const QString& path, const DecodedPalette* palette = nullptr);
+    // Save rewrites a relative palette name that would name another file from the new folder.
     bool Save(const QString& path);
+    // The folder of the file last loaded or saved; relative palette names start there.
+    const QString& GetScriptFolder() const { return m_strScriptFolder; }
+    // The palette name a script file stores, without loading it; false when it cannot be read.
+    static bool ReadPaletteName(const QString& path, QString& name);
 
     // Renders the lattice described by the arguments into the target (see RenderPicture).
     int Render(const Raster& target, int left, int top, int right, int bottom, double scaleX, double scaleY,
@@ -159,6 +185,8 @@ private:
     int m_nImageWidth { 1024 };
     int m_nImageHeight { 1024 };
     QString m_strPaletteFile;
+    QString m_strPaletteProblem; // why the named palette was not used; empty when it was
+    QString m_strScriptFolder;
     int m_nPaletteWidth { 0 };
     int m_nPaletteHeight { 0 };
     QImage m_palette; // the palette surface and its raster, Format_RGB32

@@ -4,7 +4,9 @@
 #include "safefile.h"
 #include "scriptnumbers.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -38,6 +40,28 @@ QString ConstantKey(int number) { return QStringLiteral(u"常量%1{").arg(number
 QString Number(double value) { return QString::fromStdString(FormatScriptNumber(value)); }
 
 std::string Utf8(const QString& text) { return text.toStdString(); }
+
+// The text of a script file; false when it is not a regular file of a sane size.
+bool ReadScriptText(const QString& path, QString& text)
+{
+    // Only a regular file of a sane size: no script is megabytes long.
+    qint64 fileSize = 0;
+    QString reason;
+    const int fd = OpenRegularFile(path, fileSize, reason);
+    if (fd < 0) {
+        return false;
+    }
+    QFile file;
+    if (fileSize > kMaxScriptBytes || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return false;
+    }
+    // What is there when it is opened; a file that grows meanwhile is read to that size.
+    const QByteArray bytes = file.read(fileSize);
+    file.close();
+    text = DecodeScriptText(bytes);
+    return true;
+}
 
 } // namespace
 
@@ -94,7 +118,16 @@ bool CFractalScript::Save(const QString& path)
     text += kKeyIteration + QString::fromStdString(m_iterFormula.GetText()) + kEnd + '\n';
     text += kKeyTermination + QString::fromStdString(m_termFormula.GetText()) + kEnd + '\n';
     text += kKeyColour + QString::fromStdString(m_colorFormula.GetText()) + kEnd + '\n';
-    text += kKeyPalette + m_strPaletteFile + kEnd + '\n';
+    // A relative palette name keeps naming the same file from the folder the script now goes to.
+    const QString folder = QFileInfo(path).absolutePath();
+    QString paletteName = m_strPaletteFile;
+    if (!paletteName.isEmpty() && QDir::isRelativePath(paletteName)) {
+        const QString file = QFileInfo(ResolvePalettePath(paletteName, m_strScriptFolder)).absoluteFilePath();
+        if (QFileInfo(ResolvePalettePath(paletteName, folder)).absoluteFilePath() != file) {
+            paletteName = QDir(folder).relativeFilePath(file);
+        }
+    }
+    text += kKeyPalette + paletteName + kEnd + '\n';
     text += kKeyMapping + Number(m.x0) + ", " + Number(m.y0) + ", " + Number(m.dx) + ", " + Number(m.dy)
         + ", " + Number(m.sin) + ", " + Number(m.cos) + ", " + Number(m.stretch) + kEnd + '\n';
     text += kKeyOffset + Number(m_dOffsetX) + ", " + Number(m_dOffsetY) + kEnd + '\n';
@@ -112,32 +145,36 @@ bool CFractalScript::Save(const QString& path)
     if (!WriteFileAtomically(path, EncodeScriptText(text))) {
         return false;
     }
+    {
+        std::lock_guard lock(m_mutex);
+        m_strPaletteFile = paletteName;
+        m_strScriptFolder = folder;
+    }
     m_bModified = false;
     return true;
 }
 
-bool CFractalScript::Load(const QString& path)
+bool CFractalScript::ReadPaletteName(const QString& path, QString& name)
+{
+    QString text;
+    if (!ReadScriptText(path, text)) {
+        return false;
+    }
+    name = ExtractBetween(text, kKeyPalette, kEnd);
+    return true;
+}
+
+bool CFractalScript::Load(const QString& path, const DecodedPalette* palette)
 {
     const auto fail = [this](const std::string& message) {
         SetLastError(message);
         return false;
     };
-    // Only a regular file of a sane size: no script is megabytes long.
-    qint64 fileSize = 0;
-    QString reason;
-    const int fd = OpenRegularFile(path, fileSize, reason);
-    if (fd < 0) {
+    QString text;
+    if (!ReadScriptText(path, text)) {
         return fail("打开文件失败");
     }
-    QFile file;
-    if (fileSize > kMaxScriptBytes || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return fail("打开文件失败");
-    }
-    // What is there when it is opened; a file that grows meanwhile is read to that size.
-    const QByteArray bytes = file.read(fileSize);
-    file.close();
-    const QString text = DecodeScriptText(bytes);
+    m_strScriptFolder = QFileInfo(path).absolutePath();
 
     if (ExtractBetween(text, kKeyVersion, kEnd)
         != QString::fromUtf8(kScriptVersion.data(), kScriptVersion.size())) {
@@ -152,7 +189,11 @@ bool CFractalScript::Load(const QString& path)
         return fail(message);
     }
     // Loading the palette resets the mapping, which the next step reads.
-    if (!LoadPalette(ExtractBetween(text, kKeyPalette, kEnd))) {
+    const QString paletteName = ExtractBetween(text, kKeyPalette, kEnd);
+    const bool paletteLoaded = palette != nullptr && palette->name == paletteName
+        ? SetDecodedPalette(*palette)
+        : LoadPalette(paletteName);
+    if (!paletteLoaded) {
         return fail("导入调色板失败");
     }
 

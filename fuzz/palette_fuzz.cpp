@@ -1,16 +1,20 @@
-// Fuzzes palette loading: the image readers behind DecodeImage and the conversion to a surface.
-// The file has no extension, so the readers are chosen by content. Run with -malloc_limit_mb just
-// above the decoder's limit (see `make fuzz`): an allocation beyond it is a finding.
+// Fuzzes palette loading: the image readers behind DecodePalette and the conversion to a surface.
+// The first byte of an input picks the file's extension among every one the program offers (and
+// none), so that a name can never steer the input to another reader; the rest is the file. Run with
+// -malloc_limit_mb just above the decoder's limit (see `make fuzz`): an allocation beyond it is a
+// finding.
 
 #include "fractalscript.h"
+#include "palettedecode.h"
 #include "surface.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
 #include <QFile>
-#include <QImageReader>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +40,26 @@ const QTemporaryDir& Folder()
 // pixel format it announces, how the load ended and the rough shape of the palette.
 __attribute__((section("__libfuzzer_extra_counters"))) uint8_t g_outcomes[4096];
 
+// The extensions of the Import palette dialog and of every image reader Qt has here, and none.
+const QStringList& Extensions()
+{
+    static const QStringList extensions = [] {
+        QStringList list { QString() };
+        for (const PaletteFormat& format : PaletteFormats()) {
+            list += format.patterns;
+        }
+        for (const ImageCodec& codec : ImageCodecs(CodecUse::Reading)) {
+            list += codec.patterns;
+        }
+        for (QString& pattern : list) {
+            pattern.remove(0, 1); // "*.png" -> ".png"
+        }
+        list.removeDuplicates();
+        return list;
+    }();
+    return extensions;
+}
+
 void Note(size_t feature) { ++g_outcomes[feature % sizeof g_outcomes]; }
 
 int Log2(int n)
@@ -48,12 +72,11 @@ int Log2(int n)
     return bits;
 }
 
-void NoteOutcome(const QString& path, const CFractalScript& script, bool loaded)
+void NoteOutcome(const uint8_t* file, size_t size, const CFractalScript& script, bool loaded)
 {
-    QImageReader reader(path);
-    const size_t format = qHash(reader.format()) % 64;
+    const QByteArray head(reinterpret_cast<const char*>(file), static_cast<qsizetype>(std::min<size_t>(size, 16)));
+    const size_t format = qHash(PaletteFormatOf(head)) % 64;
     Note(format * 2 + (loaded ? 1 : 0));
-    Note(128 + format * 40 + static_cast<size_t>(reader.imageFormat()));
     if (loaded) {
         Note(2816 + static_cast<size_t>(Log2(script.GetPaletteWidth())) * 32
             + Log2(script.GetPaletteHeight()));
@@ -72,17 +95,25 @@ extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QString path = Folder().filePath(QStringLiteral("palette"));
+    if (size == 0) {
+        return 0;
+    }
+    const QString path
+        = Folder().filePath(QStringLiteral("palette") + Extensions().at(data[0] % Extensions().size()));
     {
         QFile file(path);
         Require(file.open(QIODevice::WriteOnly | QIODevice::Truncate)
-                && file.write(reinterpret_cast<const char*>(data), static_cast<qint64>(size))
-                    == static_cast<qint64>(size),
+                && file.write(reinterpret_cast<const char*>(data + 1), static_cast<qint64>(size - 1))
+                    == static_cast<qint64>(size - 1),
             "cannot write the input file");
     }
     CFractalScript script;
-    const bool loaded = script.LoadPalette(path, PaletteFallback::None);
-    NoteOutcome(path, script, loaded);
+    // Shorter than the programs' deadline, so that a decode cut short stays within libFuzzer's
+    // timeout for one input, and the path that cuts it is fuzzed as well.
+    const bool loaded
+        = script.LoadPalette(path, PaletteFallback::None, { std::chrono::milliseconds(250), nullptr });
+    NoteOutcome(data + 1, size - 1, script, loaded);
+    QFile::remove(path);
     if (loaded) {
         // What the renderer relies on: a surface of the recorded size in the surface format.
         const QImage& palette = script.GetPalette();

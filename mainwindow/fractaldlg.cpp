@@ -10,6 +10,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPainter>
+#include <QFileInfo>
 #include <QUrl>
 
 int CFractalDlg::s_nArrowRepeat = 0;
@@ -118,6 +119,8 @@ void CFractalDlg::Initialize(const QString& scriptPath)
             ShowError(QStringLiteral(u"读取文件[%1]失败！\n %2")
                           .arg(scriptPath, QString::fromStdString(m_script.GetLastError())));
             m_strScriptPath.clear();
+        } else {
+            ShowPaletteWarning();
         }
         ApplyPreviewSize();
     } else {
@@ -265,9 +268,17 @@ void CFractalDlg::OnFileOpen()
 void CFractalDlg::LoadScript(const QString& path)
 {
     m_strScriptPath = path;
-    if (!m_script.Load(path)) {
+    QString paletteName;
+    DecodedPalette decoded;
+    const bool named = CFractalScript::ReadPaletteName(path, paletteName) && !paletteName.isEmpty();
+    if (named) {
+        decoded = DecodePaletteAside(paletteName, QFileInfo(path).absolutePath());
+    }
+    if (!m_script.Load(path, named ? &decoded : nullptr)) {
         ShowError(QStringLiteral(u"读取文件[%1]失败！").arg(path));
         m_strScriptPath.clear();
+    } else {
+        ShowPaletteWarning();
     }
     ApplyPreviewSize();
     UpdateTitle();

@@ -12,6 +12,7 @@
 #include <QPointF>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <set>
 
@@ -101,6 +102,10 @@ public:
     static std::vector<FileFilter> PaletteFilters();
     static std::vector<FileFilter> ExportFilters();
 
+    // The decode that palette loads run off the window thread; the tests put a gate in its place.
+    using PaletteDecoder = std::function<QImage(const QString&, QString*, const PaletteDecodeLimits&)>;
+    static PaletteDecoder s_decodePalette;
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -119,6 +124,11 @@ private:
     // Reads a script into the window (Open and drop): the title, the preview size, a new picture.
     void LoadScript(const QString& path);
     void ShowError(const QString& text);
+    // Decodes a palette on a thread of its own while the window goes on painting, under a window that
+    // says so and offers to cancel; cancel stops the decode, and the thread has ended on return.
+    DecodedPalette DecodePaletteAside(const QString& name, const QString& scriptFolder);
+    // Tells once that the palette a script named gave way to the built-in one.
+    void ShowPaletteWarning();
     void ComposePreview();
     void Repaint();
     void ApplyMapping(const PaletteMapping& mapping);

@@ -7,10 +7,14 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QProgressDialog>
 
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 int CFractalDlg::s_nExportFilterIndex = 0;
+CFractalDlg::PaletteDecoder CFractalDlg::s_decodePalette = DecodePalette;
 
 namespace {
 
@@ -37,9 +41,12 @@ std::vector<FileFilter> CodecFilters(CodecUse use)
 
 std::vector<FileFilter> CFractalDlg::PaletteFilters()
 {
-    std::vector<FileFilter> readers = CodecFilters(CodecUse::Reading);
-    if (readers.empty()) {
-        return {};
+    // Only the formats palettes are decoded from, whatever else Qt could read.
+    std::vector<FileFilter> readers;
+    for (const PaletteFormat& format : PaletteFormats()) {
+        readers.push_back({ format.description + QStringLiteral(" (") + format.patterns.join(QLatin1Char(';'))
+                + QLatin1Char(')'),
+            format.patterns });
     }
     FileFilter all { QStringLiteral(u"所有支持的图像文件"), {} };
     for (const FileFilter& reader : readers) {
@@ -96,6 +103,48 @@ void CFractalDlg::OnSystemPalette()
     Resume();
 }
 
+DecodedPalette CFractalDlg::DecodePaletteAside(const QString& name, const QString& scriptFolder)
+{
+    DecodedPalette decoded { name, {}, {} };
+    std::atomic<bool> cancel { false };
+    std::atomic<bool> done { false };
+    const QString path = ResolvePalettePath(name, scriptFolder);
+    const PaletteDecoder decode = s_decodePalette;
+    std::thread worker([&] {
+        decoded.image = decode(path, &decoded.problem, { kPaletteDecodeTimeout, &cancel });
+        done.store(true, std::memory_order_release);
+    });
+    QProgressDialog progress(QStringLiteral(u"正在载入调色板[%1]...").arg(name), QStringLiteral(u"取消"), 0, 0, this);
+    progress.setWindowTitle(QStringLiteral(u"导入调色板"));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(kTimerPeriodMs);
+    connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done.load(std::memory_order_acquire)) {
+            loop.quit();
+        }
+    });
+    connect(&progress, &QProgressDialog::canceled, &loop, [&] { cancel.store(true); });
+    poll.start();
+    loop.exec();
+    worker.join();
+    if (cancel.load() && decoded.image.isNull()) {
+        decoded.problem = QStringLiteral("cancelled");
+    }
+    return decoded;
+}
+
+void CFractalDlg::ShowPaletteWarning()
+{
+    const std::string warning = m_script.GetPaletteWarning();
+    if (!warning.empty()) {
+        m_services.ShowMessage(this, QStringLiteral(u"调色板文件无法使用，已改用系统调色板：\n%1").arg(QString::fromStdString(warning)),
+            QStringLiteral(u"警告"), MessageIcon::Exclamation, MessageButtons::Ok);
+    }
+}
+
 void CFractalDlg::OnImportPalette()
 {
     StopTimers();
@@ -114,11 +163,13 @@ void CFractalDlg::OnImportPalette()
         m_script.StopPreview();
         // A name with "}" cannot be stored in a script file: the next save would lose the palette.
         // An image that does not decode changes nothing: no silent swap to the built-in palette.
-        if (!chosen.path.contains(QLatin1Char('}'))
-            && m_script.LoadPalette(chosen.path, PaletteFallback::None)) {
+        // A cancelled load changes nothing either, and needs no message.
+        const bool storable = !chosen.path.contains(QLatin1Char('}'));
+        DecodedPalette decoded = storable ? DecodePaletteAside(chosen.path, QString()) : DecodedPalette {};
+        if (storable && m_script.SetDecodedPalette(std::move(decoded), PaletteFallback::None)) {
             m_nShownStage = 0;
             m_mapAtDragStart = m_script.GetMapping();
-        } else {
+        } else if (decoded.problem != QLatin1String("cancelled")) {
             ShowError(QStringLiteral(u"载入调色板失败!"));
         }
         m_script.StartPreview();

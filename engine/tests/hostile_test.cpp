@@ -1,6 +1,7 @@
 // Hostile and broken input through the program's own paths: formulas, script files, palette images,
 // exports and saves. Every case ends with a clear outcome, no crash, and nothing lost.
 #include "fractalscript.h"
+#include "hostilepalettes.h"
 #include "testutil.h"
 #include "watermarkfile.h"
 
@@ -242,6 +243,61 @@ TEST_F(HostileFiles, PaletteImages)
     for (int y = 0; y < 32; ++y) {
         for (int x = 0; x < 32; ++x) {
             ASSERT_EQ(picture.pixel(x, y), qRgb(7, 8, 9)) << "a 1 x 1 palette makes one colour";
+        }
+    }
+}
+
+TEST_F(HostileFiles, HostilePalettes)
+{
+    QImage small(3, 2, QImage::Format_RGB32);
+    small.fill(qRgb(1, 2, 3));
+    ASSERT_TRUE(small.save(Path("tiff.tif")));
+    ASSERT_TRUE(small.save(Path("small.png")));
+    const QByteArray png = ReadAll(Path("small.png"));
+    QByteArray gifScreen("GIF89a\xff\xff\xff\xff\x00\x00\x00,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 27);
+    const std::atomic<bool> cancelled { true };
+    using std::chrono::hours;
+    using std::chrono::milliseconds;
+
+    const struct {
+        const char* name;
+        QString path;
+        PaletteDecodeLimits limits;
+        bool loads;
+        const char* reason; // part of the reason when it does not load
+    } rows[] = {
+        { "MNG with a 32768 x 32768 image in a 3 x 2 frame", Write("mng.png", hostile::MngBadFrame()), {},
+            false, "not a PNG, JPEG, BMP or GIF image" },
+        { "PNG chunk declaring 0x7fffffff bytes", Write("chunk.png", hostile::HugeChunkPng()), {}, false,
+            "longer than the rest of the file" },
+        { "progressive JPEG with a repeated scan, out of time",
+            Write("scans.jpg", hostile::RepeatedScanJpeg(256, 50)), { milliseconds(0), nullptr }, false,
+            "took longer than" },
+        { "the same JPEG given time", Path("scans.jpg"), { hours(1), nullptr }, true, "" },
+        { "a cancelled decode", Path("small.png"), { hours(1), &cancelled }, false, "cancelled" },
+        { "compressed text inflating to 64 MiB", Write("ztxt.png", hostile::ZtxtBombPng(64 << 20)), {}, true,
+            "" },
+        { "GIF screen of 65535 x 65535", Write("screen.gif", gifScreen), {}, false, "" },
+        { "TIFF", Path("tiff.tif"), {}, false, "not a PNG, JPEG, BMP or GIF image" },
+        { "PNG named .gif", Write("png.gif", png), {}, true, "" },
+        { "empty file", Write("empty.png", {}), {}, false, "not a PNG" },
+    };
+    for (const auto& row : rows) {
+        QString reason;
+        const QImage image = DecodePalette(row.path, &reason, row.limits);
+        EXPECT_EQ(!image.isNull(), row.loads) << row.name << ": " << reason.toStdString();
+        EXPECT_TRUE(reason.contains(QString::fromUtf8(row.reason))) << row.name << ": " << reason.toStdString();
+        if (row.limits.cancel == nullptr && row.limits.timeout == kPaletteDecodeTimeout) {
+            // Named by a script: the built-in palette stands in, and the warning says which and why.
+            CFractalScript script;
+            EXPECT_TRUE(script.LoadPalette(row.path));
+            const std::string warning = script.GetPaletteWarning();
+            EXPECT_EQ(warning.empty(), row.loads) << row.name;
+            if (!row.loads) {
+                EXPECT_NE(warning.find(row.path.toStdString()), std::string::npos) << warning;
+                EXPECT_NE(warning.find(row.reason), std::string::npos) << warning;
+                EXPECT_EQ(script.GetPaletteWidth(), 1000) << row.name;
+            }
         }
     }
 }

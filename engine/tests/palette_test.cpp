@@ -1,9 +1,11 @@
 #include "fractalscript.h"
+#include "scriptfile.h"
 #include "surface.h"
 #include "testutil.h"
 #include "watermarkfile.h"
 
 #include <QColor>
+#include <QDir>
 
 namespace {
 
@@ -173,3 +175,44 @@ TEST_F(PaletteFiles, FormatsBecomeOpaqueSurfaces)
 }
 
 } // namespace
+
+TEST_F(PaletteFiles, RelativeNamesFollowTheScript)
+{
+    // Two palettes called pal.png: 2 pixels wide beside the script, 3 wide in the working folder.
+    QDir folder(m_dir.path());
+    ASSERT_TRUE(folder.mkpath(QStringLiteral("script/deeper")) && folder.mkpath(QStringLiteral("work")));
+    ASSERT_TRUE(IndexedPalette(2, 1).save(folder.filePath(QStringLiteral("script/pal.png"))));
+    ASSERT_TRUE(IndexedPalette(3, 1).save(folder.filePath(QStringLiteral("work/pal.png"))));
+    ASSERT_TRUE(IndexedPalette(4, 1).save(folder.filePath(QStringLiteral("work/only-here.png"))));
+    const QString oldCurrent = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(folder.filePath(QStringLiteral("work"))));
+
+    const struct {
+        const char* palette;
+        const char* saveAs; // relative to the test folder
+        int width;          // of the palette after loading the saved script
+        const char* stored; // the name the saved script holds
+    } rows[] = {
+        { "pal.png", "script/again.gsc", 2, "pal.png" },
+        { "pal.png", "script/deeper/moved.gsc", 2, "../pal.png" },
+        { "pal.png", "elsewhere.gsc", 2, "script/pal.png" },
+        { "only-here.png", "script/deeper/moved.gsc", 4, "only-here.png" },
+    };
+    for (const auto& row : rows) {
+        const QString first = folder.filePath(QStringLiteral("script/first.gsc"));
+        CFractalScript script;
+        script.SetDefaults();
+        ASSERT_TRUE(script.Save(first));
+        QString text = DecodeScriptText(ReadAll(first));
+        text.replace(QStringLiteral(u"调色板文件:{}"), QStringLiteral(u"调色板文件:{%1}").arg(row.palette));
+        ASSERT_TRUE(WriteAll(first, EncodeScriptText(text)));
+        ASSERT_TRUE(script.Load(first)) << script.GetLastError();
+        EXPECT_TRUE(script.GetPaletteWarning().empty()) << script.GetPaletteWarning();
+        ASSERT_TRUE(script.Save(folder.filePath(QString::fromUtf8(row.saveAs))));
+        EXPECT_EQ(script.GetPaletteFile(), QString::fromUtf8(row.stored)) << row.saveAs;
+        CFractalScript reloaded;
+        ASSERT_TRUE(reloaded.Load(folder.filePath(QString::fromUtf8(row.saveAs))));
+        EXPECT_EQ(reloaded.GetPaletteWidth(), row.width) << row.saveAs;
+    }
+    QDir::setCurrent(oldCurrent);
+}

@@ -1,0 +1,334 @@
+#include "palettedecode.h"
+
+#include "safefile.h"
+#include "surface.h"
+
+#include <QFile>
+#include <QImageReader>
+
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A run of file bytes that the reader sees; the reader sees the runs one after the other.
+struct Segment {
+    qint64 offset;
+    qint64 length;
+};
+
+// What the header walk found out before any decoder runs.
+struct Plan {
+    std::vector<Segment> segments;
+    qint64 width { -1 };  // -1: ask the reader
+    qint64 height { -1 };
+    qint64 bytesPerPixel { 4 }; // the decoded picture plus the decoder's own buffers
+};
+
+quint32 BigEndian32(const char* p)
+{
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    return (quint32(u[0]) << 24) | (quint32(u[1]) << 16) | (quint32(u[2]) << 8) | quint32(u[3]);
+}
+
+quint16 BigEndian16(const char* p)
+{
+    const auto* u = reinterpret_cast<const unsigned char*>(p);
+    return static_cast<quint16>((u[0] << 8) | u[1]);
+}
+
+QByteArray ReadAt(QFile& file, qint64 offset, qint64 length)
+{
+    if (!file.seek(offset)) {
+        return {};
+    }
+    return file.read(length);
+}
+
+// The file as the decoder sees it: only the planned segments, and nothing more once the deadline has
+// passed or the decode was cancelled. Decoders read as they decode, so a failing read ends them.
+class GuardedDevice final : public QIODevice {
+public:
+    GuardedDevice(QFile& file, std::vector<Segment> segments, qint64 readSize, Clock::time_point deadline,
+        const std::atomic<bool>* cancel)
+        : m_file(file)
+        , m_segments(std::move(segments))
+        , m_nReadSize(readSize)
+        , m_deadline(deadline)
+        , m_cancel(cancel)
+    {
+        for (const Segment& segment : m_segments) {
+            m_starts.push_back(m_size);
+            m_size += segment.length;
+        }
+    }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_size; }
+    // Whether the decode was stopped: cancelled, or out of time.
+    bool Stopped() const { return m_bStopped; }
+    bool Expired()
+    {
+        if ((m_cancel && m_cancel->load(std::memory_order_relaxed)) || Clock::now() >= m_deadline) {
+            m_bStopped = true;
+        }
+        return m_bStopped;
+    }
+
+protected:
+    qint64 readData(char* data, qint64 maxSize) override
+    {
+        if (Expired()) {
+            return -1;
+        }
+        maxSize = std::min(maxSize, m_nReadSize);
+        qint64 at = pos();
+        qint64 done = 0;
+        while (done < maxSize && at < m_size) {
+            const auto next = std::upper_bound(m_starts.begin(), m_starts.end(), at);
+            const size_t index = static_cast<size_t>(next - m_starts.begin()) - 1;
+            const Segment& segment = m_segments[index];
+            const qint64 within = at - m_starts[index];
+            const qint64 wanted = std::min(maxSize - done, segment.length - within);
+            if (!m_file.seek(segment.offset + within)) {
+                break;
+            }
+            const qint64 got = m_file.read(data + done, wanted);
+            if (got <= 0) {
+                break;
+            }
+            done += got;
+            at += got;
+        }
+        return done;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QFile& m_file;
+    std::vector<Segment> m_segments;
+    std::vector<qint64> m_starts;
+    qint64 m_size { 0 };
+    qint64 m_nReadSize;
+    Clock::time_point m_deadline;
+    const std::atomic<bool>* m_cancel;
+    bool m_bStopped { false };
+};
+
+// PNG: every chunk must fit in the file (a length beyond it would make the reader reserve or wait for
+// bytes that never come). The reader gets only the chunks that make the pixels; text, colour
+// profiles and the like are compressed data we never use and could inflate without bound.
+bool PlanPng(QFile& file, qint64 size, Plan& plan, QString& reason)
+{
+    static const QByteArray kKept[] = { "IHDR", "PLTE", "tRNS", "IDAT", "IEND" };
+    plan.segments.push_back({ 0, 8 });
+    qint64 offset = 8;
+    bool first = true;
+    while (offset + 8 <= size) {
+        const QByteArray header = ReadAt(file, offset, 8);
+        if (header.size() != 8) {
+            reason = QStringLiteral("cannot read the file");
+            return false;
+        }
+        const qint64 length = BigEndian32(header.constData());
+        const QByteArray type = header.mid(4, 4);
+        if (length > size - offset - 12) {
+            reason = QStringLiteral("PNG chunk %1 is longer than the rest of the file")
+                         .arg(QString::fromLatin1(type.toHex()));
+            return false;
+        }
+        if (first) {
+            if (type != "IHDR" || length != 13) {
+                reason = QStringLiteral("damaged PNG header");
+                return false;
+            }
+            const QByteArray ihdr = ReadAt(file, offset + 8, 13);
+            if (ihdr.size() != 13) {
+                reason = QStringLiteral("cannot read the file");
+                return false;
+            }
+            plan.width = BigEndian32(ihdr.constData());
+            plan.height = BigEndian32(ihdr.constData() + 4);
+            // 16 bits per channel decode to 8 bytes a pixel.
+            plan.bytesPerPixel = ihdr.at(8) == 16 ? 8 : 4;
+            first = false;
+        }
+        if (std::find(std::begin(kKept), std::end(kKept), type) != std::end(kKept)) {
+            Segment& last = plan.segments.back();
+            if (last.offset + last.length == offset) {
+                last.length += 12 + length;
+            } else {
+                plan.segments.push_back({ offset, 12 + length });
+            }
+        }
+        offset += 12 + length;
+        if (type == "IEND") {
+            break;
+        }
+    }
+    if (first) {
+        reason = QStringLiteral("damaged PNG header");
+        return false;
+    }
+    return true;
+}
+
+// JPEG: the frame header gives the size and the number of components. A progressive or multi-scan
+// picture keeps every coefficient (2 bytes a sample) until its last scan.
+bool PlanJpeg(QFile& file, qint64 size, Plan& plan, QString& reason)
+{
+    plan.segments.push_back({ 0, size });
+    qint64 offset = 2;
+    while (offset + 4 <= size) {
+        const QByteArray marker = ReadAt(file, offset, 4);
+        if (marker.size() != 4 || static_cast<unsigned char>(marker[0]) != 0xFF) {
+            break;
+        }
+        const unsigned code = static_cast<unsigned char>(marker[1]);
+        if (code == 0xFF) {
+            ++offset; // fill byte
+            continue;
+        }
+        if (code == 0x01 || (code >= 0xD0 && code <= 0xD8)) {
+            offset += 2;
+            continue;
+        }
+        if (code == 0xDA || code == 0xD9) {
+            break; // image data before any frame header
+        }
+        const bool frame
+            = code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
+        if (frame) {
+            const QByteArray sof = ReadAt(file, offset + 4, 6);
+            if (sof.size() != 6) {
+                break;
+            }
+            plan.height = BigEndian16(sof.constData() + 1);
+            plan.width = BigEndian16(sof.constData() + 3);
+            plan.bytesPerPixel = 4 + 2 * static_cast<unsigned char>(sof[5]);
+            return true;
+        }
+        offset += 2 + BigEndian16(marker.constData() + 2);
+    }
+    reason = QStringLiteral("damaged JPEG header");
+    return false;
+}
+
+void SetAllocationLimit()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { QImageReader::setAllocationLimit(kImageAllocationLimitMiB); });
+}
+
+} // namespace
+
+QByteArray PaletteFormatOf(const QByteArray& head)
+{
+    if (head.startsWith("\x89PNG\r\n\x1a\n")) {
+        return "png";
+    }
+    if (head.startsWith("\xFF\xD8\xFF")) {
+        return "jpeg";
+    }
+    if (head.startsWith("GIF87a") || head.startsWith("GIF89a")) {
+        return "gif";
+    }
+    if (head.startsWith("BM")) {
+        return "bmp";
+    }
+    return {};
+}
+
+const std::vector<PaletteFormat>& PaletteFormats()
+{
+    static const std::vector<PaletteFormat> formats {
+        { QStringLiteral("PNG image"), { QStringLiteral("*.png") } },
+        { QStringLiteral("JPEG image"),
+            { QStringLiteral("*.jpg"), QStringLiteral("*.jpeg"), QStringLiteral("*.jpe") } },
+        { QStringLiteral("Windows BMP image"), { QStringLiteral("*.bmp"), QStringLiteral("*.dib") } },
+        { QStringLiteral("GIF image"), { QStringLiteral("*.gif") } },
+    };
+    return formats;
+}
+
+QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLimits& limits)
+{
+    const Clock::time_point deadline = Clock::now() + limits.timeout;
+    const auto fail = [error](const QString& reason) {
+        if (error) {
+            *error = reason;
+        }
+        return QImage();
+    };
+    if (path.isEmpty()) {
+        return fail(QStringLiteral("no file name"));
+    }
+    SetAllocationLimit();
+    QFile file;
+    QString reason;
+    qint64 size = 0;
+    const int fd = OpenRegularFile(path, size, reason);
+    if (fd < 0) {
+        return fail(reason);
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return fail(file.errorString());
+    }
+    const QByteArray format = PaletteFormatOf(file.read(16));
+    if (format.isEmpty()) {
+        return fail(QStringLiteral("not a PNG, JPEG, BMP or GIF image"));
+    }
+    Plan plan;
+    if (format == "png") {
+        if (!PlanPng(file, size, plan, reason)) {
+            return fail(reason);
+        }
+    } else if (format == "jpeg") {
+        if (!PlanJpeg(file, size, plan, reason)) {
+            return fail(reason);
+        }
+    } else {
+        plan.segments.push_back({ 0, size });
+        // GIF keeps the whole screen beside the frame it draws into it.
+        plan.bytesPerPixel = format == "gif" ? 8 : 4;
+    }
+
+    // The deadline is looked at on every read. A JPEG scan of a few bytes can make the decoder go over
+    // the whole picture, so JPEG is read in small pieces to look often.
+    GuardedDevice device(file, plan.segments, format == "jpeg" ? 64 : 4096, deadline, limits.cancel);
+    device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    QImageReader reader(&device, format);
+    // Only the reader chosen above: Qt would otherwise try every reader it has on the content.
+    reader.setAutoDetectImageFormat(false);
+    if (plan.width < 0) {
+        const QSize declared = reader.size();
+        plan.width = declared.width();
+        plan.height = declared.height();
+    }
+    if (plan.width <= 0 || plan.height <= 0) {
+        return fail(device.Stopped() ? QStringLiteral("cancelled or too slow") : QStringLiteral("no pixels"));
+    }
+    if (plan.width * plan.height * plan.bytesPerPixel > kPaletteMemoryBudget) {
+        return fail(QStringLiteral("image too large (%1 x %2)").arg(plan.width).arg(plan.height));
+    }
+    QImage image = reader.read();
+    if (device.Expired()) {
+        const bool cancelled = limits.cancel && limits.cancel->load();
+        return fail(cancelled ? QStringLiteral("cancelled")
+                              : QStringLiteral("decoding took longer than %1 s")
+                                    .arg(std::chrono::duration<double>(limits.timeout).count()));
+    }
+    if (image.isNull()) {
+        return fail(reader.errorString());
+    }
+    QImage surface = ToSurfaceFormat(image);
+    if (surface.isNull()) {
+        return fail(QStringLiteral("out of memory"));
+    }
+    return surface;
+}
