@@ -1,12 +1,14 @@
 #include "cli.h"
 
 #include "options.h"
+#include "scriptfile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
-#include <iterator>
 #include <ostream>
 
 #ifndef GLIMMERSET_VERSION
@@ -26,8 +28,11 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "        write the default script\n"
                                "  check SCRIPT\n"
                                "        load a script and print a summary, or why it does not load\n"
-                               "  render SCRIPT -o IMAGE [--size WxH] [--no-watermark] [--threads N]\n"
+                               "  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
+                               "         [--format EXT] [--png-level N] [--json | --quiet]\n"
                                "        render a script at its target size into an image file\n"
+                               "  help [COMMAND]\n"
+                               "        show this help, or the options of COMMAND\n"
                                "\n"
                                "Options:\n"
                                "  -h, --help     show this help and exit\n"
@@ -35,28 +40,71 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "\n"
                                "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n";
 
+constexpr const char* kVersion = "glimmerset-cli " GLIMMERSET_VERSION "\n";
+
+using Command = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
+
+Command FindCommand(const std::string& name)
+{
+    static const struct {
+        const char* name;
+        Command run;
+    } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender } };
+    for (const auto& command : kCommands) {
+        if (name == command.name) {
+            return command.run;
+        }
+    }
+    return nullptr;
+}
+
+int Usage(std::ostream& err, const std::string& problem)
+{
+    err << "glimmerset-cli: " << problem << "; try 'glimmerset-cli --help'\n";
+    return kExitUsage;
+}
+
 } // namespace
 
-bool HandleHelpOrVersion(const ParsedOptions& options, const char* usage, std::ostream& out)
+bool HandleHelpOrVersion(const CCommandOptions& options, const char* usage, std::ostream& out)
 {
-    if (options.help) {
+    if (options.Help()) {
         out << usage;
         return true;
     }
-    if (options.version) {
-        out << "glimmerset-cli " GLIMMERSET_VERSION "\n";
+    if (options.Version()) {
+        out << kVersion;
         return true;
     }
     return false;
 }
 
-bool ScriptFile(const std::string& argument, QTemporaryDir& dir, QString& path, std::ostream& err)
+bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir& dir, QString& path,
+    std::ostream& err)
 {
     if (argument != "-") {
         path = QString::fromStdString(argument);
         return true;
     }
-    const std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+    // Read no further than a script file may be long: standard input may never end (/dev/zero).
+    std::string text;
+    char chunk[1 << 16];
+    std::cin.clear();
+    errno = 0;
+    while (static_cast<qint64>(text.size()) <= kMaxScriptBytes && std::cin.read(chunk, sizeof chunk).gcount() > 0) {
+        text.append(chunk, static_cast<size_t>(std::cin.gcount()));
+    }
+    const auto fail = [&](const std::string& reason) {
+        err << "glimmerset-cli " << command << ": -: 打开文件失败 (" << reason << ")\n";
+        return false;
+    };
+    if (static_cast<qint64>(text.size()) > kMaxScriptBytes) {
+        return fail("standard input is longer than the " + std::to_string(kMaxScriptBytes >> 20)
+            + " MiB a script may have");
+    }
+    if (std::cin.bad()) {
+        return fail(std::string("cannot read standard input: ") + std::strerror(errno ? errno : EIO));
+    }
     path = dir.filePath(QStringLiteral("standard-input.gsc"));
     QFile file(path);
     if (!dir.isValid() || !file.open(QIODevice::WriteOnly)
@@ -80,32 +128,59 @@ bool CopyFileTo(const QString& path, std::ostream& out)
 
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    if (args.empty()) {
-        err << "glimmerset-cli: no command given; try 'glimmerset-cli --help'\n";
-        return kExitUsage;
+    // The program's own options come before the command; everything from the command on is the
+    // command's, read by its own parser.
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    parser.addOption(Flag({ QStringLiteral("h"), QStringLiteral("help") }));
+    parser.addOption(Flag({ QStringLiteral("V"), QStringLiteral("version") }));
+    QStringList list { QStringLiteral("glimmerset-cli") };
+    for (const std::string& arg : args) {
+        list.append(QString::fromStdString(arg));
     }
-    const std::string& command = args.front();
-    const std::vector<std::string> rest(args.begin() + 1, args.end());
-    if (command == "-h" || command == "--help" || command == "help") {
+    if (!parser.parse(list)) {
+        // Only the arguments before the command are the program's options: the first one that is
+        // none of them is at fault.
+        for (const std::string& arg : args) {
+            if (arg != "-h" && arg != "--help" && arg != "-V" && arg != "--version") {
+                return Usage(err, "unknown option '" + arg + "'");
+            }
+        }
+        return Usage(err, parser.errorText().toStdString());
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
         out << kUsage;
         return kExitOk;
     }
-    if (command == "-V" || command == "--version") {
-        out << "glimmerset-cli " GLIMMERSET_VERSION "\n";
+    if (parser.isSet(QStringLiteral("version"))) {
+        out << kVersion;
         return kExitOk;
     }
-    if (command == "eval") {
-        return RunEval(rest, out, err);
+    const QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty()) {
+        return Usage(err, "no command given");
     }
-    if (command == "new") {
-        return RunNew(rest, out, err);
+    const std::string command = positional.front().toStdString();
+    std::vector<std::string> rest;
+    for (qsizetype k = 1; k < positional.size(); ++k) {
+        rest.push_back(positional[k].toStdString());
     }
-    if (command == "check") {
-        return RunCheck(rest, out, err);
+    if (command == "help") {
+        if (rest.empty()) {
+            out << kUsage;
+            return kExitOk;
+        }
+        if (rest.size() > 1) {
+            return Usage(err, "'help' takes one COMMAND");
+        }
+        // Exactly what the command's own --help prints.
+        if (const Command run = FindCommand(rest.front())) {
+            return run({ "--help" }, out, err);
+        }
+        return Usage(err, "unknown command '" + rest.front() + "'");
     }
-    if (command == "render") {
-        return RunRender(rest, out, err);
+    if (const Command run = FindCommand(command)) {
+        return run(rest, out, err);
     }
-    err << "glimmerset-cli: unknown command '" << command << "'; try 'glimmerset-cli --help'\n";
-    return kExitUsage;
+    return Usage(err, "unknown command '" + command + "'");
 }

@@ -15,16 +15,18 @@ enum ExitCode : int {
 // Everything the program does goes through here, so tests drive it without a process.
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-struct ParsedOptions;
+class CCommandOptions;
 class QTemporaryDir;
 class QString;
 
 // --help and --version of a command: prints what was asked for and returns true.
-bool HandleHelpOrVersion(const ParsedOptions& options, const char* usage, std::ostream& out);
+bool HandleHelpOrVersion(const CCommandOptions& options, const char* usage, std::ostream& out);
 
-// A script argument as a file: "-" reads standard input into a file in dir. Returns false, with the
-// reason on err, when standard input cannot be read.
-bool ScriptFile(const std::string& argument, QTemporaryDir& dir, QString& path, std::ostream& err);
+// A script argument as a file: "-" reads standard input into a file in dir, stopping at the size a
+// script file may have. Returns false, with the reason on err, when standard input cannot be read or
+// is longer than that.
+bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir& dir, QString& path,
+    std::ostream& err);
 
 // Copies a file to a stream (what "-o -" writes to standard output).
 bool CopyFileTo(const QString& path, std::ostream& out);

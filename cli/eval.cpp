@@ -36,10 +36,10 @@ int Usage(std::ostream& err, std::string_view problem)
 
 int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    ParsedOptions options;
+    CCommandOptions options({ Valued({ QStringLiteral("set") }, QStringLiteral("NAME=RE[,IM]")),
+        Valued({ QStringLiteral("runs") }, QStringLiteral("N")), Flag({ QStringLiteral("code") }) });
     std::string problem;
-    if (!ParseOptions(
-            args, { { "--set", true }, { "--runs", true }, { "--code", false } }, options, problem)) {
+    if (!options.Parse(args, problem)) {
         if (problem.starts_with("unknown option")) {
             problem += " (put '--' before a formula that begins with '-')";
         }
@@ -48,21 +48,20 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (HandleHelpOrVersion(options, kEvalUsage, out)) {
         return kExitOk;
     }
-    if (options.positional.empty()) {
+    const std::vector<std::string> positional = options.Positional();
+    if (positional.empty()) {
         return Usage(err, "missing FORMULA");
     }
-    if (options.positional.size() > 1) {
+    if (positional.size() > 1) {
         return Usage(err, "too many arguments");
     }
     long long runs = 1;
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("runs"));
+        value && !ParseCount(*value, runs)) {
+        return Usage(err, "'--runs' needs a whole number of at least 0, not '" + *value + "'");
+    }
     std::vector<std::pair<std::string, Complex>> sets;
-    for (const auto& [name, value] : options.values) {
-        if (name == "--runs") {
-            if (!ParseCount(value, runs)) {
-                return Usage(err, "'--runs' needs a whole number of at least 0, not '" + value + "'");
-            }
-            continue;
-        }
+    for (const std::string& value : options.Values(QStringLiteral("set"))) {
         const size_t eq = value.find('=');
         Complex number;
         if (eq == 0 || eq == std::string::npos
@@ -71,8 +70,8 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         sets.emplace_back(value.substr(0, eq), number);
     }
-    const bool printCode = options.Has("--code");
-    const std::string* formulaText = &options.positional.front();
+    const bool printCode = options.Has(QStringLiteral("code"));
+    const std::string* formulaText = &positional.front();
 
     CFormula formula;
     std::string message;

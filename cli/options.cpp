@@ -1,66 +1,121 @@
 #include "options.h"
 
-#include <algorithm>
+#include <QRegularExpression>
 
-bool ParsedOptions::Has(std::string_view flag) const
+namespace {
+
+std::vector<QCommandLineOption> WithHelpAndVersion(std::vector<QCommandLineOption> options)
 {
-    return std::find(flags.begin(), flags.end(), flag) != flags.end();
+    options.push_back(Flag({ QStringLiteral("h"), QStringLiteral("help") }));
+    options.push_back(Flag({ QStringLiteral("V"), QStringLiteral("version") }));
+    return options;
 }
 
-const std::string* ParsedOptions::Value(std::string_view name) const
+} // namespace
+
+QCommandLineOption Flag(const QStringList& names) { return QCommandLineOption(names); }
+
+QCommandLineOption Valued(const QStringList& names, const QString& valueName)
 {
-    for (auto it = values.rbegin(); it != values.rend(); ++it) {
-        if (it->first == name) {
-            return &it->second;
+    return QCommandLineOption(names, QString(), valueName);
+}
+
+CCommandOptions::CCommandOptions(const std::vector<QCommandLineOption>& options)
+    : m_options(WithHelpAndVersion(options))
+{
+    m_parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    for (const QCommandLineOption& option : m_options) {
+        m_parser.addOption(option);
+    }
+}
+
+bool CCommandOptions::Parse(const std::vector<std::string>& args, std::string& error)
+{
+    // parse(), not process(): a usage error must end with our exit status, not Qt's.
+    QStringList list { QStringLiteral("glimmerset-cli") };
+    for (const std::string& arg : args) {
+        list.append(QString::fromStdString(arg));
+    }
+    if (m_parser.parse(list)) {
+        return true;
+    }
+    error = Problem(args);
+    return false;
+}
+
+const QCommandLineOption* CCommandOptions::Find(const QString& name) const
+{
+    for (const QCommandLineOption& option : m_options) {
+        if (option.names().contains(name)) {
+            return &option;
         }
     }
     return nullptr;
 }
 
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
-    ParsedOptions& out, std::string& error)
+// The parser's own texts name a letter of "-2^2" or leave out the dashes; ours name the argument as
+// it was typed.
+std::string CCommandOptions::Problem(const std::vector<std::string>& args) const
 {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--") {
-            out.positional.insert(out.positional.end(), args.begin() + static_cast<long>(i) + 1, args.end());
-            return true;
-        }
-        if (arg == "-h" || arg == "--help") {
-            out.help = true;
-            continue;
-        }
-        if (arg == "-V" || arg == "--version") {
-            out.version = true;
-            continue;
-        }
-        // "-" alone is an argument (standard input or output), not an option.
-        if (arg.size() < 2 || arg[0] != '-') {
-            out.positional.push_back(arg);
-            continue;
-        }
-        const size_t equals = arg.find('=');
-        const std::string name = arg.substr(0, equals);
-        const auto spec
-            = std::find_if(specs.begin(), specs.end(), [&](const OptionSpec& s) { return s.name == name; });
-        if (spec == specs.end()) {
-            error = "unknown option '" + arg + "'";
-            return false;
-        }
-        if (!spec->takesValue) {
-            if (equals != std::string::npos) {
-                error = "option '" + name + "' takes no value";
-                return false;
+    if (!m_parser.unknownOptionNames().isEmpty()) {
+        for (const std::string& arg : args) {
+            if (arg == "--") {
+                break;
             }
-            out.flags.push_back(name);
-        } else if (equals != std::string::npos) {
-            out.values.emplace_back(name, arg.substr(equals + 1));
-        } else if (i + 1 < args.size()) {
-            out.values.emplace_back(name, args[++i]);
-        } else {
-            error = "option '" + name + "' needs a value";
-            return false;
+            const QString text = QString::fromStdString(arg);
+            if (text.startsWith(QStringLiteral("--"))) {
+                if (!Find(text.mid(2).section(QLatin1Char('='), 0, 0))) {
+                    return "unknown option '" + arg + "'";
+                }
+            } else if (text.size() > 1 && text.startsWith(QLatin1Char('-'))) {
+                // Compacted short options: letters until one that takes the rest as its value.
+                for (qsizetype k = 1; k < text.size(); ++k) {
+                    const QCommandLineOption* option = Find(text.mid(k, 1));
+                    if (!option) {
+                        return "unknown option '" + arg + "'";
+                    }
+                    if (!option->valueName().isEmpty()) {
+                        break;
+                    }
+                }
+            }
         }
     }
-    return true;
+    const QString text = m_parser.errorText();
+    const QRegularExpressionMatch quoted = QRegularExpression(QStringLiteral("'([^']*)'")).match(text);
+    const std::string name = quoted.captured(1).toStdString();
+    if (text.startsWith(QStringLiteral("Missing value"))) {
+        return "option '" + name + "' needs a value";
+    }
+    if (text.startsWith(QStringLiteral("Unexpected value"))) {
+        return "option '" + name + "' takes no value";
+    }
+    return text.toStdString();
+}
+
+std::optional<std::string> CCommandOptions::Value(const QString& name) const
+{
+    const QStringList values = m_parser.values(name);
+    if (values.isEmpty()) {
+        return std::nullopt;
+    }
+    return values.last().toStdString();
+}
+
+std::vector<std::string> CCommandOptions::Values(const QString& name) const
+{
+    std::vector<std::string> values;
+    for (const QString& value : m_parser.values(name)) {
+        values.push_back(value.toStdString());
+    }
+    return values;
+}
+
+std::vector<std::string> CCommandOptions::Positional() const
+{
+    std::vector<std::string> positional;
+    for (const QString& argument : m_parser.positionalArguments()) {
+        positional.push_back(argument.toStdString());
+    }
+    return positional;
 }

@@ -1,29 +1,40 @@
 #pragma once
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+
+#include <optional>
 #include <string>
-#include <string_view>
-#include <utility>
 #include <vector>
 
-// A command's options as the usual conventions have them: "--name VALUE", "--name=VALUE" or a short
-// "-o VALUE"; "--" ends the options, so that the next arguments are taken as they are.
-struct OptionSpec {
-    std::string_view name; // "--size", "-o"
-    bool takesValue;
+// A command's options as the usual conventions have them, read by QCommandLineParser: "--name VALUE",
+// "--name=VALUE", "-o VALUE" or "-oVALUE"; "--" ends the options, so that the next arguments are taken
+// as they are; a lone "-" is an argument (standard input or output). Every command also has -h/--help
+// and -V/--version. Options are named by their first name ("o", "size").
+class CCommandOptions {
+public:
+    explicit CCommandOptions(const std::vector<QCommandLineOption>& options);
+
+    // On a usage error returns false with the problem in error, naming the argument at fault.
+    bool Parse(const std::vector<std::string>& args, std::string& error);
+
+    bool Help() const { return m_parser.isSet(QStringLiteral("help")); }
+    bool Version() const { return m_parser.isSet(QStringLiteral("version")); }
+    bool Has(const QString& name) const { return m_parser.isSet(name); }
+    // The last value given for the option: when one is given twice, the last one counts.
+    std::optional<std::string> Value(const QString& name) const;
+    // Every value, in command-line order (repeatable options such as --set).
+    std::vector<std::string> Values(const QString& name) const;
+    std::vector<std::string> Positional() const;
+
+private:
+    std::string Problem(const std::vector<std::string>& args) const;
+    const QCommandLineOption* Find(const QString& name) const;
+
+    std::vector<QCommandLineOption> m_options;
+    QCommandLineParser m_parser;
 };
 
-struct ParsedOptions {
-    std::vector<std::pair<std::string, std::string>> values; // in command-line order, repeats kept
-    std::vector<std::string> flags;
-    std::vector<std::string> positional;
-    bool help { false };
-    bool version { false };
-
-    bool Has(std::string_view flag) const;
-    // The last value given for the option, or nullptr.
-    const std::string* Value(std::string_view name) const;
-};
-
-// Fills out; on a usage error returns false with the problem in error.
-bool ParseOptions(const std::vector<std::string>& args, const std::vector<OptionSpec>& specs,
-    ParsedOptions& out, std::string& error);
+// Option constructors that read as the help texts do: Flag({ "code" }), Valued({ "o", "output" }, "IMAGE").
+QCommandLineOption Flag(const QStringList& names);
+QCommandLineOption Valued(const QStringList& names, const QString& valueName);

@@ -45,17 +45,17 @@ std::string ComplexText(Complex value)
 
 int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    ParsedOptions options;
+    CCommandOptions options({ Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("FILE")) });
     std::string problem;
-    if (!ParseOptions(args, { { "-o", true }, { "--output", true } }, options, problem)) {
+    if (!options.Parse(args, problem)) {
         return Usage(err, "new", problem);
     }
     if (HandleHelpOrVersion(options, kNewUsage, out)) {
         return kExitOk;
     }
-    const std::string* file = options.Value("-o") ? options.Value("-o") : options.Value("--output");
-    if (file == nullptr || !options.positional.empty()) {
-        return Usage(err, "new", file == nullptr ? "missing '-o FILE.gsc'" : "too many arguments");
+    const std::optional<std::string> file = options.Value(QStringLiteral("o"));
+    if (!file || !options.Positional().empty()) {
+        return Usage(err, "new", !file ? "missing '-o FILE.gsc'" : "too many arguments");
     }
     CFractalScript script;
     script.SetDefaults();
@@ -72,21 +72,22 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
 int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    ParsedOptions options;
+    CCommandOptions options({});
     std::string problem;
-    if (!ParseOptions(args, {}, options, problem)) {
+    if (!options.Parse(args, problem)) {
         return Usage(err, "check", problem);
     }
     if (HandleHelpOrVersion(options, kCheckUsage, out)) {
         return kExitOk;
     }
-    if (options.positional.size() != 1) {
-        return Usage(err, "check", options.positional.empty() ? "missing SCRIPT" : "too many arguments");
+    const std::vector<std::string> positional = options.Positional();
+    if (positional.size() != 1) {
+        return Usage(err, "check", positional.empty() ? "missing SCRIPT" : "too many arguments");
     }
-    const std::string& path = options.positional.front();
+    const std::string& path = positional.front();
     QTemporaryDir dir;
     QString file;
-    if (!ScriptFile(path, dir, file, err)) {
+    if (!ScriptFile("check", path, dir, file, err)) {
         return kExitFailure;
     }
     CFractalScript script;

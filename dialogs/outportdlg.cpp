@@ -136,7 +136,7 @@ COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
     , m_services(services)
 {
     setWindowTitle(QStringLiteral(u"导出设置"));
-    setFixedSize(Dlu(165, 46).size());
+    setFixedSize(Dlu(165, 64).size()); // one row below the size fields: the PNG level
     auto* widthLabel = new QLabel(QStringLiteral(u"图像宽度"), this);
     widthLabel->setGeometry(Dlu(8, 8, 33, 8));
     widthLabel->resize(std::max(widthLabel->width(), widthLabel->sizeHint().width()), widthLabel->height());
@@ -148,6 +148,12 @@ COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
         std::max(heightLabel->width(), heightLabel->sizeHint().width()), heightLabel->height());
     m_height = new QLineEdit(this);
     m_height->setGeometry(Dlu(51, 25, 40, 12));
+    auto* levelLabel = new QLabel(QStringLiteral(u"PNG压缩级别"), this);
+    levelLabel->setGeometry(Dlu(8, 44, 33, 8));
+    levelLabel->resize(std::max(levelLabel->width(), levelLabel->sizeHint().width()), levelLabel->height());
+    m_pngLevel = new QLineEdit(this);
+    m_pngLevel->setGeometry(Dlu(51, 43, 40, 12));
+    m_pngLevel->move(std::max(m_pngLevel->x(), levelLabel->geometry().right() + 4), m_pngLevel->y());
     auto* ok = new QPushButton(QStringLiteral(u"确定"), this);
     ok->setGeometry(Dlu(108, 7, 50, 14));
     ok->setDefault(true);
@@ -163,6 +169,7 @@ void COutportSetDlg::InitDialog()
     CFieldExchange dx(this, m_services, CFieldExchange::Direction::Write);
     dx.Integer(m_width, m_nWidth, kMinSide, kMaxSide);
     dx.Integer(m_height, m_nHeight, kMinSide, kMaxSide);
+    dx.Integer(m_pngLevel, m_nPngLevel, kMinPngLevel, kMaxPngLevel);
 }
 
 int COutportSetDlg::exec()
@@ -175,7 +182,8 @@ bool COutportSetDlg::OnOk()
 {
     CFieldExchange dx(this, m_services, CFieldExchange::Direction::Read);
     if (!(dx.Integer(m_width, m_nWidth, kMinSide, kMaxSide)
-            && dx.Integer(m_height, m_nHeight, kMinSide, kMaxSide))) {
+            && dx.Integer(m_height, m_nHeight, kMinSide, kMaxSide)
+            && dx.Integer(m_pngLevel, m_nPngLevel, kMinPngLevel, kMaxPngLevel))) {
         return false;
     }
     accept();

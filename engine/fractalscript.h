@@ -11,7 +11,11 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -33,6 +37,41 @@ QString ResolvePalettePath(const QString& name, const QString& scriptFolder);
 
 // How the last export ended, beside its outcome text.
 enum class ExportOutcome { None, Succeeded, Cancelled, RenderFailed, SaveFailed, AlreadyRunning };
+
+// PNG compression levels (zlib's 0 to 9) of exported pictures; see SaveImage.
+inline constexpr int kMinPngLevel = 0;
+inline constexpr int kMaxPngLevel = 9;
+inline constexpr int kDefaultPngLevel = 1;
+
+// Another size and view for one export (the command-line tool's --size and --fit): the script's own
+// target size and view stay as they are.
+struct ExportView {
+    int width { 0 };
+    int height { 0 };
+    double offsetX { 0.0 };
+    double offsetY { 0.0 };
+    double ratio { 1.0 };
+};
+
+// What one export is asked to do.
+struct ExportRequest {
+    QString path;
+    QString watermarkPath; // empty: no watermark
+    std::optional<ExportView> view; // empty: the script's target size and view
+    int pngLevel { kDefaultPngLevel };
+};
+
+// What the last export did, for reports and measurements.
+struct ExportReport {
+    ExportOutcome outcome { ExportOutcome::None };
+    int width { 0 };
+    int height { 0 };
+    std::int64_t iterations { 0 }; // runs of the iteration formula over all pixels
+    int threads { 0 };
+    double renderSeconds { 0.0 };
+    double encodeSeconds { 0.0 }; // encoding and writing the file
+    double totalSeconds { 0.0 };  // the whole export, as its outcome text gives it
+};
 
 // A picture as the user edits it: three formulas, their constants, the iteration limit, the view,
 // the target size, the palette and its mapping, plus the words it shares with its preview and
@@ -123,9 +162,18 @@ public:
     // Export: renders the target size on a worker thread, stamps the watermark and writes the file
     // chosen by the extension. StartExport returns whether an export is still running after 100 ms.
     bool StartExport(const QString& path, const QString& watermarkPath);
+    // Starts the worker without StartExport's pause (the command-line tool waits with WaitExport).
+    // Returns false, starting nothing, when an export is running.
+    bool BeginExport(const ExportRequest& request);
+    // Waits until the running export has ended, or for at most timeout; returns whether it has ended.
+    bool WaitExport(std::chrono::milliseconds timeout);
     bool StopExport();
     // Waits until no export thread is left (every wait is bounded by a render's abort check).
     void JoinExport();
+    ExportReport GetExportReport() const;
+    // The PNG compression level of the window's exports; an export setting, not kept in the file.
+    void SetPngLevel(int level);
+    int GetPngLevel() const { return m_nPngLevel; }
     // The worker procedure; StartExport runs it on a thread of its own. Returns 2 when another
     // export is running, 3 when the render failed or was cancelled, 0 otherwise.
     int ExportWorker();
@@ -214,6 +262,12 @@ private:
 
     QString m_strExportFile;
     QString m_strExportWatermark;
+    std::optional<ExportView> m_exportView;
+    int m_nExportPngLevel { kDefaultPngLevel };
+    int m_nPngLevel { kDefaultPngLevel };
+    ExportReport m_exportReport; // guarded by m_mutex
+    std::mutex m_exportEndMutex;
+    std::condition_variable m_exportEnded; // notified once the running flag is clear
     Stopwatch m_exportClock;
     ExportOutcome m_exportOutcome { ExportOutcome::None };
     std::string m_strLastError;

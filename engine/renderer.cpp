@@ -140,10 +140,14 @@ inline void Paint(const Plan& plan, const PaletteMapping& mapping, const Raster&
         plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel, plan.bytesPerPixel);
 }
 
+// How often a pixel ran the iteration formula: once more than its count when the termination formula
+// stopped it, its count when the limit did.
+inline std::int64_t RunsOfIteration(int count, int maxIter) { return count < maxIter ? count + 1 : count; }
+
 } // namespace
 
-int RenderPictureScalar(
-    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control)
+int RenderPictureScalar(RenderSnapshot& picture, const Raster& target, const RenderArea& area,
+    RenderControl control, RenderStats* stats)
 {
     CleanVectorState();
     control.progress.store(0.0, std::memory_order_relaxed);
@@ -161,6 +165,7 @@ int RenderPictureScalar(
     const std::vector<Complex> termStart(term.GetSlots(), term.GetSlots() + term.GetVariableCount());
     const std::vector<Complex> colorStart(color.GetSlots(), color.GetSlots() + color.GetVariableCount());
     double progress = 0.0;
+    std::int64_t iterations = 0;
 
     for (size_t j = 0; j < plan.ys.size(); ++j) {
         const long long row = plan.Row(area, j);
@@ -197,6 +202,7 @@ int RenderPictureScalar(
                         }
                     }
                 }
+                iterations += RunsOfIteration(n, maxIter);
                 color.SetVariable(v.colorN, { static_cast<double>(n), 0.0 });
                 color.SetVariable(v.colorZ, last);
                 Paint(plan, picture.mapping, target, row, column, color.Run());
@@ -206,6 +212,9 @@ int RenderPictureScalar(
         control.progress.store(progress, std::memory_order_relaxed);
     }
     control.progress.store(1.0, std::memory_order_relaxed);
+    if (stats) {
+        *stats = { iterations, 1 };
+    }
     return kRenderDone;
 }
 
@@ -279,6 +288,7 @@ public:
     }
 
     void Run(SharedRender& shared);
+    std::int64_t Iterations() const { return m_nIterations; }
 
 private:
     bool NextPixel(SharedRender& shared, int& row, int& column);
@@ -298,6 +308,7 @@ private:
     const int m_iterZ, m_iterZ0, m_termZ, m_termN, m_termZ0, m_colorZ, m_colorN, m_colorZ0;
     bool m_bCopyZ { false };
     bool m_bCopyN { false };
+    std::int64_t m_nIterations { 0 }; // this thread's alone; summed once the render has ended
 
     // The band of rows this thread has claimed, the next pixel in it, and how many pixels of each
     // claimed row are still to be painted.
@@ -368,6 +379,7 @@ inline void CBandWorker::StartLane(const SharedRender& shared, int lane, int row
 
 inline void CBandWorker::Finish(SharedRender& shared, int row, int column, int count, Complex last)
 {
+    m_nIterations += RunsOfIteration(count, m_picture.maxIter);
     const int lane = m_nColours++;
     m_color.ResetLane(lane);
     if (m_colorZ0 >= 0) {
@@ -485,8 +497,8 @@ void CBandWorker::Run(SharedRender& shared)
 
 } // namespace
 
-int RenderPicture(
-    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control)
+int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control,
+    RenderStats* stats)
 {
     control.progress.store(0.0, std::memory_order_relaxed);
     const Plan plan = Prepare(picture, target, area);
@@ -536,6 +548,12 @@ int RenderPicture(
     shared.rowsPerClaim = std::max(1, static_cast<int>(rows.size()) / (threads * kClaimsPerThread));
     shared.rowsOutside = static_cast<int>(plan.ys.size() - rows.size());
     pool.Run(threads, [&](int t) { workers[t]->Run(shared); });
+    if (stats) {
+        *stats = { 0, threads };
+        for (const auto& worker : workers) {
+            stats->iterations += worker->Iterations();
+        }
+    }
     if (shared.aborted.load()) {
         return kRenderAborted;
     }

@@ -7,6 +7,7 @@
 #include <QImage>
 
 #include <atomic>
+#include <cstdint>
 
 // Everything a render reads of a script, copied in one piece under the script's lock when the
 // render starts, so that edits from the window never race with the pixel loop.
@@ -45,6 +46,12 @@ struct RenderControl {
     std::atomic<double>& progress; // render -> window: share of rows done
 };
 
+// What a render did: the threads it ran on and the runs of the iteration formula over all its pixels.
+struct RenderStats {
+    std::int64_t iterations { 0 };
+    int threads { 0 };
+};
+
 enum RenderResult : int {
     kRenderDone = 0,
     kRenderNoTarget = 1,
@@ -63,7 +70,8 @@ enum RenderResult : int {
 // checks the stage and the stop request every few iterations. RenderPictureScalar runs them one
 // pixel at a time through CFormula::Run, checking before every lattice column: the reference that
 // gives every pixel exactly the same bits.
-int RenderPicture(
-    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);
-int RenderPictureScalar(
-    RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control);
+// Both fill stats, when given, once the render has ended.
+int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control,
+    RenderStats* stats = nullptr);
+int RenderPictureScalar(RenderSnapshot& picture, const Raster& target, const RenderArea& area,
+    RenderControl control, RenderStats* stats = nullptr);

@@ -28,8 +28,6 @@ const QString kKeyMaxIter = QStringLiteral(u"最大迭代次数:{");
 const QString kEnd = QStringLiteral("}");
 
 constexpr int kMaxConstantLines = 100;
-// Far beyond any script (a few hundred bytes, formulas of at most 1024 tokens), far below memory.
-constexpr qint64 kMaxScriptBytes = qint64 { 64 } << 20;
 constexpr int kMinImageSide = 100;
 constexpr int kMaxImageSide = 4096;
 constexpr int kMinIterations = 1;

@@ -3,6 +3,10 @@
 #include <QByteArray>
 #include <QString>
 
+// The largest script file read: far beyond any script (a few hundred bytes, formulas of at most 1024
+// tokens), far below memory.
+inline constexpr qint64 kMaxScriptBytes = qint64 { 64 } << 20;
+
 // The text of a script file: valid UTF-8 is read as UTF-8 (a byte-order mark is dropped), anything
 // else as GB18030; every carriage return plus line feed becomes a line feed.
 QString DecodeScriptText(const QByteArray& bytes);

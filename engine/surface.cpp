@@ -66,13 +66,13 @@ bool OpenImageFile(NamedFile& file, const QString& path, QString& reason)
 
 } // namespace
 
-QImage CreateSurface(int width, int height)
+QImage CreateSurface(int width, int height, SurfaceFill fill)
 {
     if (width <= 0 || height <= 0) {
         return {};
     }
     QImage surface(width, height, QImage::Format_RGB32);
-    if (!surface.isNull()) {
+    if (!surface.isNull() && fill == SurfaceFill::Black) {
         surface.fill(kOpaque);
     }
     return surface;
@@ -260,7 +260,7 @@ const ImageCodec* WriterForFile(const std::vector<ImageCodec>& writers, const QS
     return nullptr;
 }
 
-bool SaveImage(const QImage& surface, const QString& path, QString* error)
+bool SaveImage(const QImage& surface, const QString& path, QString* error, int pngLevel)
 {
     const auto fail = [error](const QString& reason) {
         if (error) {
@@ -279,6 +279,10 @@ bool SaveImage(const QImage& surface, const QString& path, QString* error)
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter imageWriter(&buffer, writer->format);
+    if (pngLevel >= 0 && writer->format.compare("png", Qt::CaseInsensitive) == 0) {
+        // Qt's PNG writer takes the level as a quality: level = (100 - quality) * 9 / 91.
+        imageWriter.setQuality(100 - (std::min(pngLevel, 9) * 91 + 8) / 9);
+    }
     if (!imageWriter.write(surface)) {
         return fail(imageWriter.errorString());
     }

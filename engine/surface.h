@@ -17,7 +17,9 @@
 constexpr int kImageAllocationLimitMiB = 256;
 
 // A new surface of the given size, black; a null image when the size is impossible or memory runs out.
-QImage CreateSurface(int width, int height);
+// Unfilled leaves the pixels as allocated, for a render that writes every one of them anyway.
+enum class SurfaceFill { Black, Unfilled };
+QImage CreateSurface(int width, int height, SurfaceFill fill = SurfaceFill::Black);
 
 // The raster description of a surface; pixels null for a null image.
 Raster DescribeRaster(QImage& surface);
@@ -59,4 +61,5 @@ const ImageCodec* WriterForFile(const std::vector<ImageCodec>& writers, const QS
 
 // Writes the surface with the writer chosen by the extension. The file appears only complete: the
 // picture goes to a temporary file beside the target, renamed into place when it is whole.
-bool SaveImage(const QImage& surface, const QString& path, QString* error = nullptr);
+// pngLevel, 0 to 9, is the compression level of a PNG file (zlib's; -1 leaves zlib's default, 6).
+bool SaveImage(const QImage& surface, const QString& path, QString* error = nullptr, int pngLevel = -1);

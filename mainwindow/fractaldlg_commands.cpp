@@ -250,7 +250,12 @@ void CFractalDlg::OnExportSettings()
     COutportSetDlg dialog(m_services, this);
     dialog.m_nWidth = m_script.GetImageWidth();
     dialog.m_nHeight = m_script.GetImageHeight();
-    if (m_services.RunExportSize(dialog)
+    dialog.m_nPngLevel = m_script.GetPngLevel();
+    const bool accepted = m_services.RunExportSize(dialog);
+    if (accepted) {
+        m_script.SetPngLevel(dialog.m_nPngLevel);
+    }
+    if (accepted
         && (dialog.m_nWidth != m_script.GetImageWidth() || dialog.m_nHeight != m_script.GetImageHeight())) {
         m_script.SetImageSize(dialog.m_nWidth, dialog.m_nHeight);
         ApplyPreviewSize();

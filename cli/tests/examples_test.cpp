@@ -23,8 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// This file lives in cli/tests/ of the source tree; the examples in examples/ at its top.
-fs::path ExamplesDir() { return fs::path(__FILE__).parent_path().parent_path().parent_path() / "examples"; }
+// The examples are in examples/ at the top of the source tree.
+fs::path ExamplesDir() { return fs::path(GLIMMERSET_SOURCE_DIR) / "examples"; }
 
 std::vector<std::string> ExampleNames()
 {

@@ -10,7 +10,8 @@ namespace {
 enum class Way { Scalar, Batched };
 
 // Runs one renderer directly on a snapshot of the script.
-int RenderWith(Way way, CFractalScript& script, QImage& target, const RenderArea& area)
+int RenderWith(Way way, CFractalScript& script, QImage& target, const RenderArea& area,
+    RenderStats* stats = nullptr)
 {
     RenderSnapshot picture = script.TakeSnapshot();
     std::atomic<int> stage { 0 };
@@ -18,8 +19,8 @@ int RenderWith(Way way, CFractalScript& script, QImage& target, const RenderArea
     std::atomic<double> progress { 0.0 };
     const RenderControl control { stage, 0, stop, progress };
     const Raster raster = RasterOf(target);
-    const int result = way == Way::Scalar ? RenderPictureScalar(picture, raster, area, control)
-                                          : RenderPicture(picture, raster, area, control);
+    const int result = way == Way::Scalar ? RenderPictureScalar(picture, raster, area, control, stats)
+                                          : RenderPicture(picture, raster, area, control, stats);
     EXPECT_EQ(progress.load(), result == 0 ? 1.0 : progress.load());
     return result;
 }
@@ -71,22 +72,36 @@ TEST(BatchedRender, SamePictureEveryWay)
 
 // Pinned escape counts: a build that fuses a multiply and an add, or any other change of the
 // arithmetic, changes them. The default picture's value was also computed by an independent loop
-// (the serial walk over the plane, IEEE doubles, no fused operations).
+// (the serial walk over the plane, IEEE doubles, no fused operations). The renderers' own count of
+// iteration runs must agree with the picture's escape counts, on any number of threads.
 TEST(BatchedRender, PinnedEscapeCounts)
 {
     const struct {
         int scene;
         int side;
         uint64_t hash;
-    } rows[] = { { 0, 1024, 0x1193e293a9793df3ull }, { 1, 256, 0x4f703b746e300a77ull },
-        { 2, 128, 0xf31e4817da5e637dull } };
+        long long runs; // 0: not pinned
+    } rows[] = { { 0, 1024, 0x1193e293a9793df3ull, 20'611'394 }, { 1, 256, 0x4f703b746e300a77ull, 0 },
+        { 2, 128, 0xf31e4817da5e637dull, 0 } };
     for (const auto& row : rows) {
         CFractalScript script;
         ASSERT_TRUE(Apply(script, kScenes[row.scene], row.side, row.side));
         QImage image(row.side, row.side, QImage::Format_RGB32);
-        ASSERT_EQ(RenderWith(Way::Batched, script, image, { 0, 0, row.side, row.side, 1, 1, 1, 1 }), 0);
+        const ThreadCount threads(3);
+        RenderStats stats;
+        ASSERT_EQ(RenderWith(Way::Batched, script, image, { 0, 0, row.side, row.side, 1, 1, 1, 1 }, &stats), 0);
         const uint64_t hash = CountHash(image);
         EXPECT_EQ(hash, row.hash) << kScenes[row.scene].name << ": 0x" << std::hex << hash;
+        EXPECT_EQ(stats.iterations, IterationRuns(image, kScenes[row.scene].maxIter)) << kScenes[row.scene].name;
+        EXPECT_EQ(stats.threads, 3);
+        if (row.runs != 0) {
+            EXPECT_EQ(stats.iterations, row.runs);
+        }
+        if (row.side <= 256) {
+            RenderStats scalar;
+            ASSERT_EQ(RenderWith(Way::Scalar, script, image, { 0, 0, row.side, row.side, 1, 1, 1, 1 }, &scalar), 0);
+            EXPECT_EQ(scalar.iterations, stats.iterations) << kScenes[row.scene].name;
+        }
     }
 }
 

@@ -124,6 +124,27 @@ TEST(Surface, SavingIsAllOrNothing)
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList { QStringLiteral("out.png") });
 }
 
+// The PNG level changes the file's size, never its pixels: 0 stores, 9 packs hardest.
+TEST(Surface, PngLevel)
+{
+    QTemporaryDir dir;
+    QImage surface = CreateSurface(256, 64);
+    for (int y = 0; y < 64; ++y) {
+        for (int x = 0; x < 256; ++x) {
+            surface.setPixel(x, y, qRgb(x, (x * y) % 7, y));
+        }
+    }
+    qint64 previous = 0;
+    for (const int level : { 9, 1, 0 }) {
+        const QString path = dir.filePath(QStringLiteral("level%1.png").arg(level));
+        ASSERT_TRUE(SaveImage(surface, path, nullptr, level));
+        EXPECT_EQ(QImage(path).convertToFormat(QImage::Format_RGB32), surface) << level;
+        EXPECT_GT(QFileInfo(path).size(), previous) << level;
+        previous = QFileInfo(path).size();
+    }
+    EXPECT_GT(previous, 256 * 64 * 3) << "level 0 stores the pixels as they are";
+}
+
 uint32_t Crc32(const QByteArray& bytes)
 {
     uint32_t crc = 0xffffffffu;
