@@ -4,6 +4,7 @@
 #include "fractalscript.h"
 #include "numbers.h"
 #include "renderpool.h"
+#include "signalcleanup.h"
 #include "watermarkfile.h"
 
 #include <QTemporaryDir>
@@ -134,6 +135,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
     const std::string& path = options.positional.front();
     QTemporaryDir dir;
+    const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
     QString scriptFile;
     if (!ScriptFile(path, dir, scriptFile, err)) {
         return kExitFailure;

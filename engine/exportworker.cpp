@@ -92,6 +92,7 @@ int CFractalScript::RunExportWorker()
     // One surface of the whole picture; a null surface (out of memory) makes the render report code 1.
     QImage surface = CreateSurface(width, height);
     m_nStage.store(0);
+    m_exportGate.Pass(m_bStopRequest);
     const int code = Render(DescribeRaster(surface), 0, 0, width, height, 1.0, 1.0, 1, 1);
     if (code != kRenderDone || m_bStopRequest.load()) {
         m_exportClock.Stop();
@@ -113,13 +114,16 @@ int CFractalScript::RunExportWorker()
             BlendWatermark(surface, mark, width - mark.width(), height - mark.height());
         }
     }
-    const bool saved = SaveImage(surface, m_strExportFile);
+    QString reason;
+    const bool saved = SaveImage(surface, m_strExportFile, &reason);
     m_exportClock.Stop();
     const std::string elapsed = m_exportClock.FormatElapsed();
     if (saved) {
         FinishExport(ExportOutcome::Succeeded, "导出成功！用时" + elapsed);
     } else {
-        FinishExport(ExportOutcome::SaveFailed, "保存文件失败！用时" + elapsed);
+        // The fixed text first, then which file and why, so that the user can put it right.
+        FinishExport(ExportOutcome::SaveFailed,
+            "保存文件失败！用时" + elapsed + " " + m_strExportFile.toStdString() + ": " + reason.toStdString());
     }
     return 0;
 }

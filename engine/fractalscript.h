@@ -5,6 +5,7 @@
 #include "raster.h"
 #include "renderer.h"
 #include "stopwatch.h"
+#include "workergate.h"
 
 #include <QImage>
 #include <QString>
@@ -63,9 +64,10 @@ public:
     bool LoadPalette(const QString& name, PaletteFallback fallback = PaletteFallback::BuiltIn);
     void ReleasePalette();
 
-    // Script files (".gsc"). Load reports its failure through GetLastError.
+    // Script files (".gsc"). Load reports its failure through GetLastError, Save through reason
+    // (the system's words), leaving the last error alone.
     bool Load(const QString& path);
-    bool Save(const QString& path);
+    bool Save(const QString& path, QString* reason = nullptr);
 
     // Renders the lattice described by the arguments into the target (see RenderPicture).
     int Render(const Raster& target, int left, int top, int right, int bottom, double scaleX, double scaleY,
@@ -135,6 +137,9 @@ public:
     std::atomic<double> m_dPreviewProgress { 0.0 }; // preview worker -> window
     std::atomic<double> m_dRenderProgress { 0.0 };  // rendering worker -> window
     bool AdvanceStage(int from) { return m_nStage.compare_exchange_strong(from, from + 1); }
+    // Tests only: the export worker passes it before it renders; a held worker is a running export
+    // with nothing rendered yet, however fast the machine.
+    CWorkerGate m_exportGate;
 
 private:
     // The workers' bodies; the running flag is already set by whoever starts them.
