@@ -123,7 +123,8 @@ int CFractalScript::RunExportWorker()
     } else {
         // The fixed text first, then which file and why, so that the user can put it right.
         FinishExport(ExportOutcome::SaveFailed,
-            "保存文件失败！用时" + elapsed + " " + m_strExportFile.toStdString() + ": " + reason.toStdString());
+            "保存文件失败！用时" + elapsed + " " + m_strExportFile.toStdString() + ": "
+                + reason.toStdString());
     }
     return 0;
 }

@@ -32,7 +32,8 @@ QByteArray FollowLinks(QByteArray path, int& error)
             return path;
         }
         QByteArray target(PATH_MAX, Qt::Uninitialized);
-        const ssize_t length = ::readlink(path.constData(), target.data(), static_cast<size_t>(target.size()));
+        const ssize_t length
+            = ::readlink(path.constData(), target.data(), static_cast<size_t>(target.size()));
         if (length < 0 || length >= target.size()) {
             error = length < 0 ? errno : ENAMETOOLONG;
             return {};

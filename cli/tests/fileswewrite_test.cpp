@@ -79,7 +79,8 @@ Child Start(const std::vector<std::string>& args, const QString& tmp, Limits lim
         const rlimit size { limits.fileSize, limits.fileSize };
         if (dup2(input[0], STDIN_FILENO) < 0 || dup2(error[1], STDERR_FILENO) < 0
             || (limits.fileSize != RLIM_INFINITY && setrlimit(RLIMIT_FSIZE, &size) != 0)
-            || (dropToNobody && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))) {
+            || (dropToNobody
+                && (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0))) {
             _exit(126);
         }
         execve(argv[0], argv.data(), envp.data());
@@ -166,9 +167,9 @@ TEST_F(FilesWeWrite, EachCase)
         const char* command; // "new" writes a script, "render" a picture of a.gsc
         QString target;      // as given on the command line
         Limits limits;
-        int reason;          // 0: the save succeeds; else the system's reason (-1: ours), with the path
-        QString written;     // where the new bytes land, or the file that must keep old
-        bool keptOld;        // that file still holds old
+        int reason;      // 0: the save succeeds; else the system's reason (-1: ours), with the path
+        QString written; // where the new bytes land, or the file that must keep old
+        bool keptOld;    // that file still holds old
     } rows[] = {
         { "read-only script", [&] { readOnly("keep.gsc"); }, "new", P("keep.gsc"), { true }, EACCES,
             P("keep.gsc"), true },
@@ -191,7 +192,8 @@ TEST_F(FilesWeWrite, EachCase)
         const std::string target = row.target.toStdString();
         const std::vector<std::string> args = std::string(row.command) == "new"
             ? std::vector<std::string> { "new", "-o", target }
-            : std::vector<std::string> { "render", Path("a.gsc").toStdString(), "-o", target, "--size", "200x100" };
+            : std::vector<std::string> { "render", Path("a.gsc").toStdString(), "-o", target, "--size",
+                  "200x100" };
         Child child = Start(args, Path("tmp"), row.limits);
         std::string err;
         const int status = Finish(child, err);

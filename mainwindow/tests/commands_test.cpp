@@ -289,7 +289,8 @@ TEST(Commands, SaveFailure)
             EXPECT_FALSE(w.window.OnFileSaveAs()) << row.text;
         }
         ASSERT_EQ(w.services.messages.size(), 1u) << row.text;
-        ExpectError(w.services.messages[0], QStringLiteral(u"保存到文件[%1]失败！\n%2").arg(path, NoSuchFile()), row.text);
+        ExpectError(w.services.messages[0],
+            QStringLiteral(u"保存到文件[%1]失败！\n%2").arg(path, NoSuchFile()), row.text);
         EXPECT_TRUE(w.window.ScriptPath().isEmpty()) << row.text;
         EXPECT_EQ(Str(w.window.windowTitle()), Str(kUntitledTitle)) << row.text;
         EXPECT_TRUE(w.Script().IsModified()) << row.text << ": still unsaved";
@@ -351,7 +352,8 @@ TEST(Commands, CloseQuery)
             ExpectQuestion(w.services.messages[0], row.text);
         }
         if (row.errorShown) {
-            ExpectError(w.services.messages[1], QStringLiteral(u"保存到文件[%1]失败！\n%2").arg(bad, NoSuchFile()), row.text);
+            ExpectError(w.services.messages[1],
+                QStringLiteral(u"保存到文件[%1]失败！\n%2").arg(bad, NoSuchFile()), row.text);
         }
         EXPECT_EQ(w.services.fileRequests.size(), row.saveDialog ? 1u : 0u) << row.text;
         if (row.saveAs == Chosen::Good) {
