@@ -38,7 +38,9 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "  -h, --help     show this help and exit\n"
                                "  -V, --version  show the version and exit\n"
                                "\n"
-                               "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n";
+                               "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n"
+                               "Files are written whole or not at all, through symbolic links; a\n"
+                               "write-protected file is refused.\n";
 
 constexpr const char* kVersion = "glimmerset-cli " GLIMMERSET_VERSION "\n";
 

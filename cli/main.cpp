@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "signalcleanup.h"
 
 #include <QCoreApplication>
 
@@ -6,6 +7,7 @@
 
 int main(int argc, char** argv)
 {
+    InstallSignalCleanup();
     // No display: a core application is enough for the image codecs' plugins.
     QCoreApplication app(argc, argv);
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -4,6 +4,7 @@
 #include "fractalscript.h"
 #include "numbers.h"
 #include "renderpool.h"
+#include "signalcleanup.h"
 #include "surface.h"
 #include "watermarkfile.h"
 
@@ -273,6 +274,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
 
     const std::string& path = positional.front();
     QTemporaryDir dir;
+    const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
     const QString imageFile = toStandardOutput ? dir.filePath(formatName) : QString::fromStdString(*image);
     // Found now rather than after a render that may take minutes.
     if (const std::string why = OutputProblem(writers, imageFile); !why.empty()) {

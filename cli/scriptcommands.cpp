@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include "fractalscript.h"
+#include "signalcleanup.h"
 
 #include <QTemporaryDir>
 
@@ -61,9 +62,15 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
     script.SetDefaults();
     script.LoadPalette(QString());
     QTemporaryDir dir;
+    const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
     const QString path
         = *file == "-" ? dir.filePath(QStringLiteral("new.gsc")) : QString::fromStdString(*file);
-    if (!script.Save(path) || (*file == "-" && !CopyFileTo(path, out))) {
+    QString reason;
+    if (!script.Save(path, &reason)) {
+        err << "glimmerset-cli new: cannot write '" << *file << "': " << reason.toStdString() << '\n';
+        return kExitFailure;
+    }
+    if (*file == "-" && !CopyFileTo(path, out)) {
         err << "glimmerset-cli new: cannot write '" << *file << "'\n";
         return kExitFailure;
     }
@@ -86,6 +93,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     const std::string& path = positional.front();
     QTemporaryDir dir;
+    const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
     QString file;
     if (!ScriptFile("check", path, dir, file, err)) {
         return kExitFailure;

@@ -127,6 +127,7 @@ int CFractalScript::RunExportWorker()
     // The render writes every pixel, so it is not filled first (0.2 s at 4096 x 4096).
     QImage surface = CreateSurface(width, height, SurfaceFill::Unfilled);
     m_nStage.store(0);
+    m_exportGate.Pass(m_bStopRequest);
     Stopwatch renderClock;
     renderClock.Start();
     m_dRenderProgress.store(0.0);
@@ -171,7 +172,8 @@ int CFractalScript::RunExportWorker()
     }
     Stopwatch encodeClock;
     encodeClock.Start();
-    const bool saved = SaveImage(surface, m_strExportFile, nullptr, m_nExportPngLevel);
+    QString reason;
+    const bool saved = SaveImage(surface, m_strExportFile, &reason, m_nExportPngLevel);
     encodeClock.Stop();
     {
         std::lock_guard lock(m_mutex);
@@ -182,7 +184,10 @@ int CFractalScript::RunExportWorker()
     if (saved) {
         FinishExport(ExportOutcome::Succeeded, "导出成功！用时" + elapsed);
     } else {
-        FinishExport(ExportOutcome::SaveFailed, "保存文件失败！用时" + elapsed);
+        // The fixed text first, then which file and why, so that the user can put it right.
+        FinishExport(ExportOutcome::SaveFailed,
+            "保存文件失败！用时" + elapsed + " " + m_strExportFile.toStdString() + ": "
+                + reason.toStdString());
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include "raster.h"
 #include "renderer.h"
 #include "stopwatch.h"
+#include "workergate.h"
 
 #include <QImage>
 #include <QString>
@@ -122,11 +123,12 @@ public:
     // file and the reason; empty when it did not.
     std::string GetPaletteWarning() const;
 
-    // Script files (".gsc"). Load reports its failure through GetLastError. A palette decoded ahead
-    // (for this script's palette name) is used instead of decoding it again.
+    // Script files (".gsc"). Load reports its failure through GetLastError, Save through reason
+    // (the system's words), leaving the last error alone. A palette decoded ahead (for this
+    // script's palette name) is used instead of decoding it again.
     bool Load(const QString& path, const DecodedPalette* palette = nullptr);
     // Save rewrites a relative palette name that would name another file from the new folder.
-    bool Save(const QString& path);
+    bool Save(const QString& path, QString* reason = nullptr);
     // The folder of the file last loaded or saved; relative palette names start there.
     const QString& GetScriptFolder() const { return m_strScriptFolder; }
     // The palette name a script file stores, without loading it; false when it cannot be read.
@@ -209,6 +211,9 @@ public:
     std::atomic<double> m_dPreviewProgress { 0.0 }; // preview worker -> window
     std::atomic<double> m_dRenderProgress { 0.0 };  // rendering worker -> window
     bool AdvanceStage(int from) { return m_nStage.compare_exchange_strong(from, from + 1); }
+    // Tests only: the export worker passes it before it renders; a held worker is a running export
+    // with nothing rendered yet, however fast the machine.
+    CWorkerGate m_exportGate;
 
 private:
     // The workers' bodies; the running flag is already set by whoever starts them.

@@ -1,16 +1,74 @@
 #include "safefile.h"
 
+#include "signalcleanup.h"
+
 #include <QFile>
-#include <QFileInfo>
 
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+
+#include <pthread.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+QString Reason(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
+
+// The file a name finally stands for, through any chain of symbolic links; it need not exist (a
+// dangling link names the file that saving creates). Relative links count from the link's folder.
+QByteArray FollowLinks(QByteArray path, int& error)
+{
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat status { };
+        if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            return path;
+        }
+        QByteArray target(PATH_MAX, Qt::Uninitialized);
+        const ssize_t length
+            = ::readlink(path.constData(), target.data(), static_cast<size_t>(target.size()));
+        if (length < 0 || length >= target.size()) {
+            error = length < 0 ? errno : ENAMETOOLONG;
+            return {};
+        }
+        target.truncate(length);
+        if (!target.startsWith('/')) {
+            const qsizetype slash = path.lastIndexOf('/');
+            target.prepend(slash < 0 ? QByteArray() : path.left(slash + 1));
+        }
+        path = target;
+    }
+    error = ELOOP;
+    return {};
+}
+
+// Blocks the stop signals while a temporary file is created and registered, so that no signal
+// falls between the two and leaves the file behind.
+class CStopSignalsBlocked {
+public:
+    CStopSignalsBlocked()
+    {
+        sigset_t stops;
+        sigemptyset(&stops);
+        sigaddset(&stops, SIGINT);
+        sigaddset(&stops, SIGTERM);
+        sigaddset(&stops, SIGHUP);
+        pthread_sigmask(SIG_BLOCK, &stops, &m_old);
+    }
+    ~CStopSignalsBlocked() { pthread_sigmask(SIG_SETMASK, &m_old, nullptr); }
+
+private:
+    sigset_t m_old {};
+};
+
+} // namespace
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
 {
@@ -20,24 +78,48 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         }
         return false;
     };
-    const QFileInfo target(path);
-    if (target.exists() && !target.isFile()) {
+    if (path.isEmpty() || path.contains(QChar(u'\0'))) {
+        return fail(QStringLiteral("invalid file name"));
+    }
+    // Saving through a link writes the file it names, and leaves the link a link.
+    int linkError = 0;
+    const QByteArray target = FollowLinks(QFile::encodeName(path), linkError);
+    if (target.isEmpty()) {
+        return fail(Reason(linkError));
+    }
+    struct stat old { };
+    const bool exists = ::stat(target.constData(), &old) == 0;
+    if (exists && !S_ISREG(old.st_mode)) {
         return fail(QStringLiteral("not a regular file"));
     }
-    QByteArray temporary
-        = QFile::encodeName(target.absolutePath() + QStringLiteral("/.") + target.fileName()) + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
+    // Replacing a file only needs its folder to be writable; a write-protected file is refused all
+    // the same, as the shell's redirection refuses it.
+    if (exists && ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0) {
+        return fail(Reason(errno));
+    }
+    // A short fixed name beside the target, so that every name the file system accepts can be saved
+    // and strays are easy to find.
+    const qsizetype slash = target.lastIndexOf('/');
+    QByteArray temporary = (slash < 0 ? QByteArray() : target.left(slash + 1)) + kTemporaryFilePattern;
+    std::optional<CRemovedOnSignal> cleanup;
+    int fd = -1;
+    {
+        const CStopSignalsBlocked blocked;
+        fd = ::mkstemps(temporary.data(), kTemporaryFileSuffixLength);
+        if (fd >= 0) {
+            cleanup.emplace(QFile::decodeName(temporary), CRemovedOnSignal::Kind::File);
+        }
+    }
     if (fd < 0) {
-        return fail(QString::fromLocal8Bit(std::strerror(errno)));
+        return fail(Reason(errno));
     }
     const auto abandon = [&](int code) {
         ::close(fd);
         ::unlink(temporary.constData());
-        return fail(QString::fromLocal8Bit(std::strerror(code)));
+        return fail(Reason(code));
     };
     // The new file gets the old one's permissions, or those a new file would get.
-    struct stat old { };
-    if (::stat(QFile::encodeName(path).constData(), &old) == 0) {
+    if (exists) {
         ::fchmod(fd, old.st_mode & 07777);
     } else {
         const mode_t mask = ::umask(0);
@@ -63,12 +145,12 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
     if (::close(fd) != 0) {
         const int code = errno;
         ::unlink(temporary.constData());
-        return fail(QString::fromLocal8Bit(std::strerror(code)));
+        return fail(Reason(code));
     }
-    if (::rename(temporary.constData(), QFile::encodeName(path).constData()) != 0) {
+    if (::rename(temporary.constData(), target.constData()) != 0) {
         const int code = errno;
         ::unlink(temporary.constData());
-        return fail(QString::fromLocal8Bit(std::strerror(code)));
+        return fail(Reason(code));
     }
     return true;
 }

@@ -9,6 +9,14 @@
 // target's place. A failure at any point (no room, a size limit, no such folder) leaves the old
 // file as it was and no stray file behind. Qt's QSaveFile was seen to report success for a file
 // cut short by a size limit, which is why this checks every write itself.
+// A symbolic link is followed to the file it names (also when that does not exist yet), which is
+// written in its place; a target the user may not write is refused. On failure error holds the
+// system's reason ("Permission denied", "No space left on device", ...).
+// The temporary file beside the target: short, so that any name the file system accepts can be
+// saved, and recognisable, so that one left by a killed process can be found and removed.
+inline constexpr char kTemporaryFilePattern[] = ".glimmerset-XXXXXX.tmp";
+inline constexpr int kTemporaryFileSuffixLength = 4;
+
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
 
 // Opens a file for reading only if it is a regular file, and returns its descriptor (non-blocking,

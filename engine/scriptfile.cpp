@@ -108,7 +108,7 @@ QString ExtractBetween(const QString& text, const QString& startKey, const QStri
     return text.mid(start, end - start);
 }
 
-bool CFractalScript::Save(const QString& path)
+bool CFractalScript::Save(const QString& path, QString* reason)
 {
     const PaletteMapping m = GetMapping();
     QString text;
@@ -140,7 +140,7 @@ bool CFractalScript::Save(const QString& path)
     }
 
     // The old file is replaced only once the new one is complete.
-    if (!WriteFileAtomically(path, EncodeScriptText(text))) {
+    if (!WriteFileAtomically(path, EncodeScriptText(text), reason)) {
         return false;
     }
     {

@@ -18,6 +18,7 @@ CWatermarkFile::CWatermarkFile()
     if (!m_dir.isValid()) {
         return;
     }
+    m_cleanup.emplace(m_dir.path(), CRemovedOnSignal::Kind::Folder);
     const QString path = m_dir.filePath(QString::fromLatin1(kWatermarkFileName));
     QFile::remove(path);
     if (QFile::copy(QString::fromLatin1(kWatermarkResource), path)) {

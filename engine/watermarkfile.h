@@ -1,7 +1,11 @@
 #pragma once
 
+#include "signalcleanup.h"
+
 #include <QString>
 #include <QTemporaryDir>
+
+#include <optional>
 
 // The watermark picture as a file, "glimmerset001mark.png" in a private temporary folder of this
 // process: written from the embedded resource when constructed, removed with the folder when
@@ -20,6 +24,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    std::optional<CRemovedOnSignal> m_cleanup; // the folder, should a signal stop the program
     QString m_strPath;
 };
 

@@ -328,10 +328,11 @@ bool CFractalDlg::OnFileSave()
         return OnFileSaveAs();
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool saved = m_script.Save(m_strScriptPath);
+    QString reason;
+    const bool saved = m_script.Save(m_strScriptPath, &reason);
     QApplication::restoreOverrideCursor();
     if (!saved) {
-        ShowError(QStringLiteral(u"保存到文件[%1]失败！").arg(m_strScriptPath));
+        ShowError(QStringLiteral(u"保存到文件[%1]失败！").arg(m_strScriptPath) + QLatin1Char('\n') + reason);
         m_strScriptPath.clear();
     }
     UpdateTitle();

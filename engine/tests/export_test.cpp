@@ -99,17 +99,15 @@ TEST_F(Export, RenderFailureAndCancel)
     EXPECT_TRUE(noPalette.GetLastError().starts_with("绘制失败！错误代码[3]。用时["))
         << noPalette.GetLastError();
 
-    // A slow picture, cancelled while it renders: the cancel text, and no file.
-    m_script.SetImageSize(1000, 1000);
-    m_script.SetMaxIter(10000);
-    ASSERT_TRUE(m_script.SetCurrentConstant({ 0, 0 }));
-    m_script.SetView(-0.1, -0.1, 0.0002);
+    // A worker held before it writes, cancelled: the cancel text, and no file.
+    m_script.m_exportGate.Close();
     EXPECT_TRUE(m_script.StartExport(Path("cancelled.png"), QString())) << "still running after 100 ms";
     // A second export while one runs starts nothing.
     EXPECT_TRUE(m_script.StartExport(Path("second.png"), QString()));
     EXPECT_EQ(m_script.ExportWorker(), 2) << "the worker refuses to run twice";
     EXPECT_EQ(m_script.GetLastError(), "已经有一个导出线程正在执行！请稍候重试...");
-    EXPECT_TRUE(m_script.StopExport()) << "a render stops within one pixel";
+    EXPECT_TRUE(m_script.StopExport()) << "a stop request lets the worker through";
+    m_script.m_exportGate.Open();
     m_script.JoinExport();
     EXPECT_EQ(m_script.GetExportOutcome(), ExportOutcome::Cancelled);
     EXPECT_TRUE(m_script.GetLastError().starts_with("导出已经被用户取消！用时[")) << m_script.GetLastError();

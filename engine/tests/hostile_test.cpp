@@ -352,7 +352,8 @@ TEST_F(HostileExports, CancelledAtAnyPoint)
             EXPECT_EQ(ReadAll(path), "the picture that was there before") << "cancelled at " << point;
         }
         EXPECT_EQ(QDir(m_dir.path())
-                      .entryList({ QStringLiteral("*cancelled.png*") }, QDir::Files | QDir::Hidden)
+                      .entryList({ QStringLiteral("*cancelled.png*"), QStringLiteral(".glimmerset-*") },
+                          QDir::Files | QDir::Hidden)
                       .size(),
             1)
             << "no temporary file left at " << point;
@@ -384,8 +385,11 @@ TEST_F(HostileFiles, SaveFailingMidWrite)
     EXPECT_FALSE(saved1);
     EXPECT_TRUE(script.IsModified());
     EXPECT_EQ(ReadAll(path), before);
-    EXPECT_EQ(
-        QDir(m_dir.path()).entryList({ QStringLiteral("*kept.gsc*") }, QDir::Files | QDir::Hidden).size(), 1);
+    EXPECT_EQ(QDir(m_dir.path())
+                  .entryList({ QStringLiteral("*kept.gsc*"), QStringLiteral(".glimmerset-*") },
+                      QDir::Files | QDir::Hidden)
+                  .size(),
+        1);
 }
 
 // A full disk: a small tmpfs where the machine lets the test mount one.

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <optional>
 
@@ -59,6 +61,9 @@ void ExpectQuestion(const CFakeServices::Message& message, const char* text)
     EXPECT_EQ(message.icon, MessageIcon::Question) << text;
     EXPECT_EQ(message.buttons, MessageButtons::YesNoCancel) << text;
 }
+
+// The system's reason that a save into a missing folder adds to the message.
+QString NoSuchFile() { return QString::fromLocal8Bit(std::strerror(ENOENT)); }
 
 void ExpectError(const CFakeServices::Message& message, const QString& expected, const char* text)
 {
@@ -284,7 +289,8 @@ TEST(Commands, SaveFailure)
             EXPECT_FALSE(w.window.OnFileSaveAs()) << row.text;
         }
         ASSERT_EQ(w.services.messages.size(), 1u) << row.text;
-        ExpectError(w.services.messages[0], QStringLiteral(u"保存到文件[%1]失败！").arg(path), row.text);
+        ExpectError(w.services.messages[0],
+            QStringLiteral(u"保存到文件[%1]失败！\n%2").arg(path, NoSuchFile()), row.text);
         EXPECT_TRUE(w.window.ScriptPath().isEmpty()) << row.text;
         EXPECT_EQ(Str(w.window.windowTitle()), Str(kUntitledTitle)) << row.text;
         EXPECT_TRUE(w.Script().IsModified()) << row.text << ": still unsaved";
@@ -346,7 +352,8 @@ TEST(Commands, CloseQuery)
             ExpectQuestion(w.services.messages[0], row.text);
         }
         if (row.errorShown) {
-            ExpectError(w.services.messages[1], QStringLiteral(u"保存到文件[%1]失败！").arg(bad), row.text);
+            ExpectError(w.services.messages[1],
+                QStringLiteral(u"保存到文件[%1]失败！\n%2").arg(bad, NoSuchFile()), row.text);
         }
         EXPECT_EQ(w.services.fileRequests.size(), row.saveDialog ? 1u : 0u) << row.text;
         if (row.saveAs == Chosen::Good) {

@@ -11,10 +11,13 @@
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <sstream>
 
@@ -58,15 +61,6 @@ protected:
     QString Path(const char* name) const { return m_dir.filePath(QString::fromUtf8(name)); }
     CFractalScript& Script() { return m_window.Script(); }
     void Tick() { m_window.OnPreviewTimer(); }
-
-    // A picture whose every pixel runs all its iterations.
-    void MakeSlow(int side, int iterations)
-    {
-        Script().SetImageSize(side, side);
-        Script().SetMaxIter(iterations);
-        Script().SetCurrentConstant({ 0, 0 });
-        Script().SetView(-0.1, -0.1, 0.2 / side);
-    }
 
     // The progress window stays open, ticking, until the export ends; outcome gets its last text.
     void WatchExportsToTheEnd(QString& outcome)
@@ -266,15 +260,24 @@ TEST_F(MenuCommands, ExportFailuresReachTheUser)
     m_window.OnExport();
     EXPECT_TRUE(shownOutcome.startsWith(QStringLiteral(u"保存文件失败！用时[")))
         << shownOutcome.toStdString();
+    EXPECT_TRUE(shownOutcome.contains(Path("picture.xyz"))) << shownOutcome.toStdString();
     EXPECT_TRUE(m_services.messages.empty()) << "seen in the window: no second message";
 
-    // Shown afterwards when the window was closed before the worker ended.
-    MakeSlow(1000, 100); // a hundred million iterations: longer than the progress window stays open
-    m_services.files.push_back({ true, Path("slow.xyz"), 0 });
-    m_services.progress = [](COutportDlg& dialog) { dialog.accept(); };
+    // Shown afterwards when the window was closed before the worker ended: the worker is held
+    // until the progress window has closed, then let go while the window waits for it.
+    Script().m_exportGate.Close();
+    m_services.files.push_back({ true, Path("no-such-folder/held.png"), 0 });
+    m_services.progress = [this](COutportDlg& dialog) {
+        dialog.accept();
+        QTimer::singleShot(0, [this] { Script().m_exportGate.Open(); });
+    };
     m_window.OnExport();
     ASSERT_EQ(m_services.messages.size(), 1u);
-    EXPECT_TRUE(m_services.messages.front().text.startsWith(QStringLiteral(u"保存文件失败！用时[")));
+    const QString shown = m_services.messages.front().text;
+    EXPECT_TRUE(shown.startsWith(QStringLiteral(u"保存文件失败！用时["))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(Path("no-such-folder/held.png") + QStringLiteral(": ")
+        + QString::fromLocal8Bit(std::strerror(ENOENT))))
+        << shown.toStdString();
     EXPECT_EQ(m_services.messages.front().caption, QStringLiteral(u"错误"));
     EXPECT_FALSE(Script().m_bExportRunning.load());
     EXPECT_TRUE(Script().m_bPreviewRunning.load());
@@ -282,13 +285,15 @@ TEST_F(MenuCommands, ExportFailuresReachTheUser)
 
 TEST_F(MenuCommands, CancelDuringExport)
 {
-    MakeSlow(2000, 10000);
+    Script().SetImageSize(100, 100);
+    Script().m_exportGate.Close(); // the worker waits for the cancel, however fast it renders
     m_services.files.push_back({ true, Path("cancelled.png"), 0 });
     m_services.progress = [](COutportDlg& dialog) {
         dialog.OnTimer();
         dialog.reject();
     };
     m_window.OnExport();
+    Script().m_exportGate.Open();
     EXPECT_EQ(Script().GetExportOutcome(), ExportOutcome::Cancelled);
     EXPECT_FALSE(QFile::exists(Path("cancelled.png"))) << "a cancelled export leaves no file";
     EXPECT_TRUE(m_services.messages.empty()) << "a cancel the user asked for is no failure to report";

@@ -44,6 +44,7 @@ inline bool WaitForFinishedPreview(CFractalDlg& window, int timeoutMs = 20000)
 {
     const bool done = WaitUntil([&] { return window.Script().m_dPreviewProgress.load() == 1.0; }, timeoutMs);
     QTest::qWait(50);
+    window.OnPreviewTimer(); // takes the served frame, should no timer tick have come on a busy machine
     return done;
 }
 
