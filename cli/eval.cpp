@@ -2,6 +2,7 @@
 #include "numbers.h"
 #include "options.h"
 
+#include "batchformula.h"
 #include "formula.h"
 
 #include <ostream>
@@ -11,7 +12,7 @@
 namespace {
 
 constexpr const char* kEvalUsage
-    = "Usage: glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA\n"
+    = "Usage: glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--batch] [--] FORMULA\n"
       "\n"
       "Compiles FORMULA, stores each --set value into the variable or named constant NAME, runs the\n"
       "formula N times (default 1) and prints each result as its real and imaginary part.\n"
@@ -20,6 +21,7 @@ constexpr const char* kEvalUsage
       "  --set NAME=RE[,IM]  store a value before the first run (may be repeated)\n"
       "  --runs N            run the formula N times\n"
       "  --code              first print the compiled instructions, one 'DEST OPCODE SOURCE' a line\n"
+      "  --batch             first print the program the batched renderer runs, on one line\n"
       "  --                  end of options: the next argument is the formula, even if it begins with '-'\n"
       "  -h, --help          show this help and exit\n"
       "  -V, --version       show the version and exit\n"
@@ -37,7 +39,8 @@ int Usage(std::ostream& err, std::string_view problem)
 int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     CCommandOptions options({ Valued({ QStringLiteral("set") }, QStringLiteral("NAME=RE[,IM]")),
-        Valued({ QStringLiteral("runs") }, QStringLiteral("N")), Flag({ QStringLiteral("code") }) });
+        Valued({ QStringLiteral("runs") }, QStringLiteral("N")), Flag({ QStringLiteral("code") }),
+        Flag({ QStringLiteral("batch") }) });
     std::string problem;
     if (!options.Parse(args, problem)) {
         if (problem.starts_with("unknown option")) {
@@ -80,10 +83,10 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         return kExitFailure;
     }
     if (printCode) {
-        const Instruction* code = formula.GetInstructions();
-        for (int i = 0; i < formula.GetInstructionCount(); ++i) {
-            out << code[i].destination << ' ' << code[i].opcode << ' ' << code[i].source << '\n';
-        }
+        out << formula.Dump(CFormula::DumpLayout::Lines);
+    }
+    if (options.Has(QStringLiteral("batch"))) {
+        out << CBatchFormula(formula).Dump() << '\n';
     }
     for (const auto& [name, value] : sets) {
         if (const int slot = formula.FindVariable(name); slot >= 0) {
