@@ -20,6 +20,8 @@ bool CFractalScript::StartExport(const QString& path, const QString& watermarkPa
         m_strExportWatermark = watermarkPath;
         m_bStopRequest.store(false);
         m_nStage.store(0);
+        // The progress window reads this from its first tick: the last preview pass left it at 1.0.
+        m_dRenderProgress.store(0.0);
         // The flag is set before the thread exists, so that no second worker can slip in.
         m_bExportThreadAlive.store(true);
         m_bExportRunning.store(true);
@@ -66,21 +68,12 @@ void CFractalScript::FinishExport(ExportOutcome outcome, std::string text)
     m_bExportRunning.store(false, std::memory_order_release);
 }
 
-int CFractalScript::ExportWorker()
-{
-    bool idle = false;
-    if (!m_bExportRunning.compare_exchange_strong(idle, true)) {
-        std::lock_guard lock(m_mutex);
-        m_exportOutcome = ExportOutcome::AlreadyRunning;
-        m_strLastError = "已经有一个导出线程正在执行！请稍候重试...";
-        return 2;
-    }
-    return RunExportWorker();
-}
-
 int CFractalScript::RunExportWorker()
 {
     m_exportClock.Start();
+    if (m_exportTestHook) {
+        m_exportTestHook(ExportStep::Started);
+    }
 
     int width = 0;
     int height = 0;
@@ -93,6 +86,9 @@ int CFractalScript::RunExportWorker()
     QImage surface = CreateSurface(width, height);
     m_nStage.store(0);
     const int code = Render(DescribeRaster(surface), 0, 0, width, height, 1.0, 1.0, 1, 1);
+    if (m_exportTestHook) {
+        m_exportTestHook(ExportStep::Rendered);
+    }
     if (code != kRenderDone || m_bStopRequest.load()) {
         m_exportClock.Stop();
         const std::string elapsed = m_exportClock.FormatElapsed();

@@ -10,16 +10,21 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <type_traits>
 
 // Whether LoadPalette falls back to the built-in palette when the named image cannot be decoded.
 enum class PaletteFallback { BuiltIn, None };
 
 // How the last export ended, beside its outcome text.
 enum class ExportOutcome { None, Succeeded, Cancelled, RenderFailed, SaveFailed, AlreadyRunning };
+
+// The points of an export at which a test may hold the worker.
+enum class ExportStep { Started, Rendered };
 
 // A picture as the user edits it: three formulas, their constants, the iteration limit, the view,
 // the target size, the palette and its mapping, plus the words it shares with its preview and
@@ -46,6 +51,8 @@ public:
     void SetMapping(
         double x0, double y0, double dx, double dy, double sinTheta, double cosTheta, double stretch);
     void SetMapping(const PaletteMapping& m) { SetMapping(m.x0, m.y0, m.dx, m.dy, m.sin, m.cos, m.stretch); }
+    // Puts the mapping back where a palette load puts it (the identity), keeping the stretch.
+    void ResetPaletteMapping();
     void SetImageSize(int width, int height);
     // The view that zoom and pan write: offset of the top-left plane point and plane units per pixel.
     void SetView(double offsetX, double offsetY, double ratio);
@@ -84,13 +91,8 @@ public:
     // took (0 after every change). Copies a new frame into frame (m_nPreviewWidth x
     // m_nPreviewHeight, Format_RGB32) and returns true when there is one.
     bool GetPreviewFrame(int& shown, QImage& frame);
-    // The worker procedure; StartPreview runs it on a thread of its own. Returns 2 when a worker
-    // already runs, 0 when it ends.
-    int PreviewWorker();
     // The half-second hold after the coarse picture, in 10 ms ticks (benchmarks and tests shorten it).
     void SetPreviewHoldTicks(int ticks) { m_nHoldTicks.store(ticks); }
-    int GetCellsX() const { return m_nCellsX; }
-    int GetCellsY() const { return m_nCellsY; }
     int GetPreviewWidth() const { return m_nPreviewWidth; }
     int GetPreviewHeight() const { return m_nPreviewHeight; }
 
@@ -100,10 +102,10 @@ public:
     bool StopExport();
     // Waits until no export thread is left (every wait is bounded by a render's abort check).
     void JoinExport();
-    // The worker procedure; StartExport runs it on a thread of its own. Returns 2 when another
-    // export is running, 3 when the render failed or was cancelled, 0 otherwise.
-    int ExportWorker();
     ExportOutcome GetExportOutcome() const;
+    // Test hook: called on the export worker at each step, so that a test can hold it there or
+    // act at that point. Set it before StartExport; the program leaves it empty.
+    void SetExportTestHook(std::function<void(ExportStep)> hook) { m_exportTestHook = std::move(hook); }
 
     std::string GetLastError() const;
 
@@ -137,6 +139,24 @@ public:
     bool AdvanceStage(int from) { return m_nStage.compare_exchange_strong(from, from + 1); }
 
 private:
+    // The one path of every edit: written under the lock, then the stage reset, so that a render
+    // either has the edit in its snapshot or is aborted by it; then the script is marked. A write
+    // that returns false changed nothing the picture shows: no reset, no mark.
+    template <typename Write> bool Edit(Write&& write)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if constexpr (std::is_void_v<decltype(write())>) {
+                write();
+            } else if (!write()) {
+                return false;
+            }
+        }
+        m_nStage.store(0);
+        m_bModified = true;
+        return true;
+    }
+
     // The workers' bodies; the running flag is already set by whoever starts them.
     void RunPreviewWorker();
     int RunExportWorker();
@@ -191,6 +211,7 @@ private:
     std::string m_strLastError;
     std::thread m_exportThread;
     std::atomic<bool> m_bExportThreadAlive { false }; // set at start, cleared as the thread's last act
+    std::function<void(ExportStep)> m_exportTestHook;
 };
 
 // The version text of script files; a reader accepts only this.

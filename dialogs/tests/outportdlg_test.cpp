@@ -2,6 +2,7 @@
 #include "outportdlg.h"
 #include "recordingservices.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -75,23 +76,36 @@ TEST_F(ExportDialog, SuccessEndsWithOkAndTheOutcome)
     EXPECT_FALSE(m_dialog.Polling()) << "the timer ends with the worker";
 }
 
+// The worker is held at its start until the user cancels; the bar still holds the last preview
+// pass's 1.0 when the export begins.
 TEST_F(ExportDialog, CancelStopsARunningExport)
 {
-    m_script.SetImageSize(2000, 2000);
-    m_script.SetMaxIter(10000);
-    ASSERT_TRUE(m_script.SetCurrentConstant({ 0, 0 }));
-    m_script.SetView(-0.1, -0.1, 0.0001);
+    m_script.SetExportTestHook([this](ExportStep step) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (step == ExportStep::Started && !m_script.m_bStopRequest.load()
+            && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    m_script.m_dRenderProgress.store(1.0);
     ASSERT_TRUE(m_script.StartExport(m_dir.filePath(QStringLiteral("b.png")), QString()));
     m_dialog.InitDialog();
     Tick();
+    EXPECT_EQ(m_dialog.Progress()->value(), 0) << "no progress left over from the preview";
     EXPECT_FALSE(m_dialog.OkButton()->isEnabled());
     EXPECT_TRUE(m_dialog.CancelButton()->isEnabled());
     EXPECT_TRUE(m_dialog.Polling());
+    // A complete picture still being written: OK waits for the worker's end.
+    m_script.m_dRenderProgress.store(1.0);
+    Tick();
+    EXPECT_FALSE(m_dialog.OkButton()->isEnabled());
+    EXPECT_TRUE(m_dialog.CancelButton()->isEnabled());
     m_dialog.reject();
     EXPECT_FALSE(m_script.m_bExportRunning.load()) << "a render stops within a pixel, well inside the second";
     m_script.JoinExport();
     EXPECT_EQ(m_script.GetExportOutcome(), ExportOutcome::Cancelled);
     EXPECT_NE(m_dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(QFile::exists(m_dir.filePath(QStringLiteral("b.png"))));
 }
 
 TEST(ExportSize, Bounds)
