@@ -16,6 +16,14 @@ namespace {
 
 constexpr int kNumberPrecision = 15;
 
+// A field shows its text from the first character: setText leaves the cursor, and so the visible
+// part of a long number, at the end.
+void ShowText(QLineEdit* field, const QString& text)
+{
+    field->setText(text);
+    field->setCursorPosition(0);
+}
+
 locale_t CLocale()
 {
     static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
@@ -107,7 +115,7 @@ bool CFieldExchange::Integer(QLineEdit* field, int& value, int minimum, int maxi
         return false;
     }
     if (m_direction == Direction::Write) {
-        field->setText(QString::number(value));
+        ShowText(field, QString::number(value));
         return true;
     }
     int parsed = 0;
@@ -133,7 +141,7 @@ bool CFieldExchange::Number(QLineEdit* field, double& value, double minimum, dou
         return false;
     }
     if (m_direction == Direction::Write) {
-        field->setText(FormatNumber(value));
+        ShowText(field, FormatNumber(value));
         return true;
     }
     double parsed = 0;

@@ -39,6 +39,7 @@ COutportDlg::COutportDlg(QWidget* parent)
     m_ok = new QPushButton(QStringLiteral(u"确定"), this);
     m_ok->setGeometry(Dlu(167, 33, 50, 14));
     m_ok->setDefault(true);
+    FitTexts(this);
     connect(m_ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_cancel, &QPushButton::clicked, this, &COutportDlg::reject);
     m_timer.setInterval(kTimerPeriodMs);
@@ -114,9 +115,12 @@ void COutportDlg::OnTimer()
     }
     const double p = m_pScript->m_dRenderProgress.load();
     m_progress->setValue(static_cast<int>(std::clamp(p, 0.0, 1.0) * 100));
-    m_ok->setEnabled(!(p < 1.0));
-    m_cancel->setEnabled(p < 1.0);
-    if (m_pScript->m_bExportRunning.load(std::memory_order_acquire)) {
+    // OK only once the worker has ended: a full bar may still be a picture being written, or a
+    // progress left over from before the export started.
+    const bool running = m_pScript->m_bExportRunning.load(std::memory_order_acquire);
+    m_ok->setEnabled(!running);
+    m_cancel->setEnabled(running);
+    if (running) {
         const qint64 elapsed = QDateTime::currentSecsSinceEpoch() - m_tStart;
         // The text changes at most once a second.
         if (elapsed == s_tLastShownElapsed) {
@@ -139,13 +143,10 @@ COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
     setFixedSize(Dlu(165, 64).size()); // one row below the size fields: the PNG level
     auto* widthLabel = new QLabel(QStringLiteral(u"图像宽度"), this);
     widthLabel->setGeometry(Dlu(8, 8, 33, 8));
-    widthLabel->resize(std::max(widthLabel->width(), widthLabel->sizeHint().width()), widthLabel->height());
     m_width = new QLineEdit(this);
     m_width->setGeometry(Dlu(51, 8, 40, 12));
     auto* heightLabel = new QLabel(QStringLiteral(u"图像高度"), this);
     heightLabel->setGeometry(Dlu(8, 26, 33, 8));
-    heightLabel->resize(
-        std::max(heightLabel->width(), heightLabel->sizeHint().width()), heightLabel->height());
     m_height = new QLineEdit(this);
     m_height->setGeometry(Dlu(51, 25, 40, 12));
     auto* levelLabel = new QLabel(QStringLiteral(u"PNG压缩级别"), this);
@@ -160,6 +161,7 @@ COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
     auto* cancel = new QPushButton(QStringLiteral(u"取消"), this);
     cancel->setGeometry(Dlu(108, 25, 50, 14));
     cancel->setAutoDefault(false);
+    FitTexts(this);
     connect(ok, &QPushButton::clicked, this, [this] { OnOk(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }

@@ -8,8 +8,8 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-// The export progress window: a 10 ms timer moves the bar, enables OK once the picture is complete
-// and Cancel while it is not, shows the elapsed and the estimated remaining time, and the worker's
+// The export progress window: a 10 ms timer moves the bar, enables OK once the worker has ended
+// and Cancel while it runs, shows the elapsed and the estimated remaining time, and the worker's
 // outcome once it has ended. Cancel asks the worker to stop. No title bar; modal over the main window.
 class COutportDlg : public QDialog {
 public:

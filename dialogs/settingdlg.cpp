@@ -42,12 +42,8 @@ CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
             widget->setProperty(kPageProperty, page);
         }
     };
-    const auto label = [&](const QString& text, QRect dlu) {
-        auto* widget = new QLabel(text, this);
-        place(0, widget, dlu, kOtherPage);
-        // A label may need more room than its template gives in the font at hand.
-        widget->resize(std::max(widget->width(), widget->sizeHint().width()), widget->height());
-    };
+    const auto label
+        = [&](const QString& text, QRect dlu) { place(0, new QLabel(text, this), dlu, kOtherPage); };
     const auto edit = [&](int id, QRect dlu) { place(id, new QLineEdit(this), dlu, kOtherPage); };
     const auto formula = [&](int id, QRect dlu, int page) {
         auto* widget = new QPlainTextEdit(this);
@@ -107,6 +103,9 @@ CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
     auto* cancel = new QPushButton(QStringLiteral(u"取消"), this);
     cancel->setAutoDefault(false);
     place(kCancel, cancel, { 181, 193, 50, 14 }, kAllPages);
+
+    // The templates' sizes are for another font: no text may be clipped in the one at hand.
+    FitTexts(this);
 
     connect(m_tabPages, &QTabBar::currentChanged, this, [this] { OnPageChange(); });
     connect(m_listConstants, &QListWidget::itemSelectionChanged, this, [this] { OnConstantSelection(); });

@@ -33,6 +33,8 @@ bool CFractalScript::BeginExport(const ExportRequest& request)
     m_nExportPngLevel = std::clamp(request.pngLevel, kMinPngLevel, kMaxPngLevel);
     m_bStopRequest.store(false);
     m_nStage.store(0);
+    // The progress window reads this from its first tick: the last preview pass left it at 1.0.
+    m_dRenderProgress.store(0.0);
     // The flag is set before the thread exists, so that no second worker can slip in.
     m_bExportThreadAlive.store(true);
     m_bExportRunning.store(true);
@@ -99,18 +101,6 @@ void CFractalScript::FinishExport(ExportOutcome outcome, std::string text)
     m_exportEnded.notify_all();
 }
 
-int CFractalScript::ExportWorker()
-{
-    bool idle = false;
-    if (!m_bExportRunning.compare_exchange_strong(idle, true)) {
-        std::lock_guard lock(m_mutex);
-        m_exportOutcome = ExportOutcome::AlreadyRunning;
-        m_strLastError = "已经有一个导出线程正在执行！请稍候重试...";
-        return 2;
-    }
-    return RunExportWorker();
-}
-
 int CFractalScript::RunExportWorker()
 {
     m_exportClock.Start();
@@ -150,6 +140,7 @@ int CFractalScript::RunExportWorker()
         m_exportReport.threads = stats.threads;
         m_exportReport.renderSeconds = renderClock.Elapsed();
     }
+    m_exportRenderedGate.Pass(m_bStopRequest);
     if (code != kRenderDone || m_bStopRequest.load()) {
         m_exportClock.Stop();
         const std::string elapsed = m_exportClock.FormatElapsed();

@@ -58,55 +58,49 @@ void CFractalScript::SetDefaults()
 
 bool CFractalScript::SetFormulas(std::string_view iterText, std::string_view termText, std::string& err)
 {
-    std::lock_guard lock(m_mutex);
-    std::string message;
-    if (m_iterFormula.Compile(iterText, message) != kCompileOk) {
-        err = "迭代公式错误:" + message;
-        return false;
-    }
-    if (m_iterFormula.FindVariable("z") < 0) {
-        err = "迭代公式错误:未发现迭代变量";
-        return false;
-    }
-    if (m_termFormula.Compile(termText, message) != kCompileOk) {
-        err = "终止条件公式错误:" + message;
-        return false;
-    }
-    m_nStage.store(0);
-    m_bModified = true;
-    return true;
+    return Edit([&] {
+        std::string message;
+        if (m_iterFormula.Compile(iterText, message) != kCompileOk) {
+            err = "迭代公式错误:" + message;
+            return false;
+        }
+        if (m_iterFormula.FindVariable("z") < 0) {
+            err = "迭代公式错误:未发现迭代变量";
+            return false;
+        }
+        if (m_termFormula.Compile(termText, message) != kCompileOk) {
+            err = "终止条件公式错误:" + message;
+            return false;
+        }
+        return true;
+    });
 }
 
 bool CFractalScript::SetColorFormula(std::string_view text, std::string& err)
 {
-    std::lock_guard lock(m_mutex);
-    std::string message;
-    if (m_colorFormula.Compile(text, message) != kCompileOk) {
-        err = "取色公式错误:" + message;
-        return false;
-    }
-    m_nStage.store(0);
-    m_bModified = true;
-    return true;
+    return Edit([&] {
+        std::string message;
+        if (m_colorFormula.Compile(text, message) != kCompileOk) {
+            err = "取色公式错误:" + message;
+            return false;
+        }
+        return true;
+    });
 }
 
 void CFractalScript::ReplaceFormulas(const CFormula& iter, const CFormula& term, const CFormula& color)
 {
-    {
-        std::lock_guard lock(m_mutex);
+    Edit([&] {
         m_iterFormula = iter;
         m_termFormula = term;
         m_colorFormula = color;
-    }
-    m_nStage.store(0);
-    m_bModified = true;
+    });
 }
 
 void CFractalScript::SetMapping(
     double x0, double y0, double dx, double dy, double sinTheta, double cosTheta, double stretch)
 {
-    {
-        std::lock_guard lock(m_mutex);
+    Edit([&] {
         m_dMapX0 = x0;
         m_dMapY0 = y0;
         m_dMapDX = dx;
@@ -114,9 +108,7 @@ void CFractalScript::SetMapping(
         m_dMapSin = std::isnan(sinTheta) ? sinTheta : std::clamp(sinTheta, -1.0, 1.0);
         m_dMapCos = cosTheta;
         m_dMapStretch = stretch;
-    }
-    m_nStage.store(0);
-    m_bModified = true;
+    });
 }
 
 PaletteMapping CFractalScript::GetMapping() const
@@ -134,6 +126,11 @@ void CFractalScript::ResetMapping()
     m_dMapCos = 1.0;
 }
 
+void CFractalScript::ResetPaletteMapping()
+{
+    Edit([this] { ResetMapping(); });
+}
+
 void CFractalScript::SetImageSize(int width, int height)
 {
     width = std::clamp(width, kMinImageSide, kMaxImageSide);
@@ -141,25 +138,19 @@ void CFractalScript::SetImageSize(int width, int height)
     if (width == m_nImageWidth && height == m_nImageHeight) {
         return;
     }
-    {
-        std::lock_guard lock(m_mutex);
+    Edit([&] {
         m_nImageWidth = width;
         m_nImageHeight = height;
-    }
-    m_nStage.store(0);
-    m_bModified = true;
+    });
 }
 
 void CFractalScript::SetView(double offsetX, double offsetY, double ratio)
 {
-    {
-        std::lock_guard lock(m_mutex);
+    Edit([&] {
         m_dOffsetX = offsetX;
         m_dOffsetY = offsetY;
         m_dRatio = ratio;
-    }
-    m_nStage.store(0);
-    m_bModified = true;
+    });
 }
 
 void CFractalScript::SetMaxIter(int maxIter)
@@ -168,12 +159,7 @@ void CFractalScript::SetMaxIter(int maxIter)
     if (maxIter == m_nMaxIter) {
         return;
     }
-    {
-        std::lock_guard lock(m_mutex);
-        m_nMaxIter = maxIter;
-    }
-    m_nStage.store(0);
-    m_bModified = true;
+    Edit([&] { m_nMaxIter = maxIter; });
 }
 
 int CFractalScript::PrevConstant()
@@ -196,10 +182,10 @@ int CFractalScript::NextConstant()
 
 bool CFractalScript::SetCurrentConstant(Complex value)
 {
-    m_nStage.store(0);
-    m_bModified = true;
-    std::lock_guard lock(m_mutex);
-    return m_iterFormula.SetConstant(m_nCurConst, value);
+    // Marked even without a constant to write: the key press was an edit.
+    bool written = false;
+    Edit([&] { written = m_iterFormula.SetConstant(m_nCurConst, value); });
+    return written;
 }
 
 std::string CFractalScript::GetCurrentConstantName() const

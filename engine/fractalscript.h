@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <type_traits>
 
 // Whether LoadPalette falls back to the built-in palette when the named image cannot be decoded.
 enum class PaletteFallback { BuiltIn, None };
@@ -99,6 +100,8 @@ public:
     void SetMapping(
         double x0, double y0, double dx, double dy, double sinTheta, double cosTheta, double stretch);
     void SetMapping(const PaletteMapping& m) { SetMapping(m.x0, m.y0, m.dx, m.dy, m.sin, m.cos, m.stretch); }
+    // Puts the mapping back where a palette load puts it (the identity), keeping the stretch.
+    void ResetPaletteMapping();
     void SetImageSize(int width, int height);
     // The view that zoom and pan write: offset of the top-left plane point and plane units per pixel.
     void SetView(double offsetX, double offsetY, double ratio);
@@ -151,13 +154,8 @@ public:
     // took (0 after every change). Copies a new frame into frame (m_nPreviewWidth x
     // m_nPreviewHeight, Format_RGB32) and returns true when there is one.
     bool GetPreviewFrame(int& shown, QImage& frame);
-    // The worker procedure; StartPreview runs it on a thread of its own. Returns 2 when a worker
-    // already runs, 0 when it ends.
-    int PreviewWorker();
     // The half-second hold after the coarse picture, in 10 ms ticks (benchmarks and tests shorten it).
     void SetPreviewHoldTicks(int ticks) { m_nHoldTicks.store(ticks); }
-    int GetCellsX() const { return m_nCellsX; }
-    int GetCellsY() const { return m_nCellsY; }
     int GetPreviewWidth() const { return m_nPreviewWidth; }
     int GetPreviewHeight() const { return m_nPreviewHeight; }
 
@@ -176,9 +174,6 @@ public:
     // The PNG compression level of the window's exports; an export setting, not kept in the file.
     void SetPngLevel(int level);
     int GetPngLevel() const { return m_nPngLevel; }
-    // The worker procedure; StartExport runs it on a thread of its own. Returns 2 when another
-    // export is running, 3 when the render failed or was cancelled, 0 otherwise.
-    int ExportWorker();
     ExportOutcome GetExportOutcome() const;
 
     std::string GetLastError() const;
@@ -214,8 +209,28 @@ public:
     // Tests only: the export worker passes it before it renders; a held worker is a running export
     // with nothing rendered yet, however fast the machine.
     CWorkerGate m_exportGate;
+    // Tests only: passed after the render, before the export's last cancel check and its file.
+    CWorkerGate m_exportRenderedGate;
 
 private:
+    // The one path of every edit: written under the lock, then the stage reset, so that a render
+    // either has the edit in its snapshot or is aborted by it; then the script is marked. A write
+    // that returns false changed nothing the picture shows: no reset, no mark.
+    template <typename Write> bool Edit(Write&& write)
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            if constexpr (std::is_void_v<decltype(write())>) {
+                write();
+            } else if (!write()) {
+                return false;
+            }
+        }
+        m_nStage.store(0);
+        m_bModified = true;
+        return true;
+    }
+
     // The workers' bodies; the running flag is already set by whoever starts them.
     void RunPreviewWorker();
     int RunExportWorker();

@@ -138,15 +138,6 @@ bool CFractalScript::GetPreviewFrame(int& shown, QImage& frame)
     return true;
 }
 
-int CFractalScript::PreviewWorker()
-{
-    if (m_bPreviewRunning.exchange(true)) {
-        return 2;
-    }
-    RunPreviewWorker();
-    return 0;
-}
-
 void CFractalScript::RunPreviewWorker()
 {
     std::mt19937 random(static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count()));
@@ -168,7 +159,14 @@ void CFractalScript::RunPreviewWorker()
             std::swap(offsets[pick(random)], offsets[pick(random)]);
         }
     }
-    const double passStep = 1.0 / (count + 1);
+    // Finished passes are counted whole and the share derived from them: summed steps of 1/37
+    // fall short of 1.0, and the last pass must hand over exactly 1.0.
+    const int passTotal = count + 1;
+    int passesDone = 0;
+    const auto countPass = [this, &passesDone, passTotal] {
+        ++passesDone;
+        m_dPreviewProgress.store(static_cast<double>(passesDone) / passTotal);
+    };
     const Raster work = DescribeRaster(m_workBuffer);
     const auto publish = [this] {
         std::lock_guard lock(m_previewMutex);
@@ -179,6 +177,7 @@ void CFractalScript::RunPreviewWorker()
         bool rendered = false;
         const int stage = m_nStage.load();
         if (stage == 0) {
+            passesDone = 0;
             m_dPreviewProgress.store(0.0);
             m_nStage.store(1);
             rendered = true;
@@ -195,7 +194,7 @@ void CFractalScript::RunPreviewWorker()
                     std::lock_guard lock(m_previewMutex);
                     CopyPixels(scaled, m_previewSurface);
                 }
-                m_dPreviewProgress.store(m_dPreviewProgress.load() + passStep);
+                countPass();
                 AdvanceStage(1);
                 // Hold the fine passes back while edits follow each other quickly.
                 WaitWhile([this] { return m_nStage.load() == 2 && !m_bStopRequest.load(); }, kHoldTickMs,
@@ -220,7 +219,7 @@ void CFractalScript::RunPreviewWorker()
                         publish();
                         m_bRefreshRequest.store(false);
                     }
-                    m_dPreviewProgress.store(m_dPreviewProgress.load() + passStep);
+                    countPass();
                     AdvanceStage(stage);
                 }
             } else if (m_bRefreshRequest.load()) {

@@ -189,17 +189,16 @@ int RenderPictureScalar(RenderSnapshot& picture, const Raster& target, const Ren
 
                 int n = 0;
                 Complex last {};
-                if (maxIter > 0) {
-                    for (;;) {
-                        last = iter.Run();
-                        term.SetVariable(v.termZ, last);
-                        term.SetVariable(v.termN, { static_cast<double>(n), 0.0 });
-                        if (term.Run().re > 0.0) {
-                            break;
-                        }
-                        if (++n >= maxIter) {
-                            break;
-                        }
+                // The limit is at least 1 (the setters clamp it): every pixel runs the formula once.
+                for (;;) {
+                    last = iter.Run();
+                    term.SetVariable(v.termZ, last);
+                    term.SetVariable(v.termN, { static_cast<double>(n), 0.0 });
+                    if (term.Run().re > 0.0) {
+                        break;
+                    }
+                    if (++n >= maxIter) {
+                        break;
                     }
                 }
                 iterations += RunsOfIteration(n, maxIter);
@@ -436,19 +435,6 @@ void CBandWorker::Run(SharedRender& shared)
     const int maxIter = m_picture.maxIter;
     int row = 0;
     int column = 0;
-    if (maxIter <= 0) {
-        // No iteration at all: every colour formula sees n = 0 and z = 0.
-        while (!shared.aborted.load(std::memory_order_relaxed) && NextPixel(shared, row, column)) {
-            if (Aborted(shared.control)) {
-                shared.aborted.store(true, std::memory_order_relaxed);
-                return;
-            }
-            Finish(shared, row, column, 0, {});
-        }
-        FlushColours(shared);
-        return;
-    }
-
     for (int lane = 0; lane < kLanes && NextPixel(shared, row, column); ++lane) {
         StartLane(shared, lane, row, column);
     }

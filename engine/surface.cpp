@@ -141,27 +141,6 @@ void BlendWatermark(QImage& surface, const QImage& mark, int x, int y)
     }
 }
 
-void BlendConstant(QImage& surface, const QImage& source, int x, int y, int width, int height, int opacity)
-{
-    if (surface.isNull() || source.isNull() || width <= 0 || height <= 0) {
-        return;
-    }
-    const QImage stretched = SmoothScale(source, width, height).convertToFormat(QImage::Format_RGB32);
-    const QRect area = QRect(x, y, width, height).intersected(surface.rect());
-    for (int row = area.top(); row <= area.bottom(); ++row) {
-        const QRgb* in = reinterpret_cast<const QRgb*>(stretched.constScanLine(row - y));
-        QRgb* out = reinterpret_cast<QRgb*>(surface.scanLine(row));
-        for (int column = area.left(); column <= area.right(); ++column) {
-            const QRgb s = in[column - x];
-            const QRgb d = out[column];
-            const auto blend
-                = [opacity](int sc, int dc) { return (sc * opacity + dc * (255 - opacity)) / 255; };
-            out[column]
-                = qRgb(blend(qRed(s), qRed(d)), blend(qGreen(s), qGreen(d)), blend(qBlue(s), qBlue(d)));
-        }
-    }
-}
-
 QImage DecodeImage(const QString& path, QString* error)
 {
     SetDecodeLimit();

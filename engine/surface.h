@@ -35,9 +35,6 @@ QImage SmoothScale(const QImage& source, int width, int height);
 // premultiplied). A picture without alpha is copied over the rectangle.
 void BlendWatermark(QImage& surface, const QImage& mark, int x, int y);
 
-// Constant-opacity blend of a stretched picture into a rectangle: (s * k + d * (255 - k)) / 255.
-void BlendConstant(QImage& surface, const QImage& source, int x, int y, int width, int height, int opacity);
-
 // Decodes an image file through Qt's readers with the allocation limit; a null image on failure,
 // with the reason in *error when given.
 QImage DecodeImage(const QString& path, QString* error = nullptr);

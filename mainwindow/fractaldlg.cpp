@@ -104,6 +104,10 @@ void CFractalDlg::BuildMenu()
         &CFractalDlg::OnSystemPalette);
     connect(palette->addAction(QStringLiteral(u"导入调色板(&I)")), &QAction::triggered, this,
         &CFractalDlg::OnImportPalette);
+    palette->addSeparator();
+    // The key is handled with the other keys of the client area; the menu shows it.
+    connect(palette->addAction(QStringLiteral(u"重置调色板映射(&R)\tR")), &QAction::triggered, this,
+        &CFractalDlg::OnResetPaletteMapping);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral(u"帮助(&H)"));
     connect(help->addAction(QStringLiteral(u"关于(&A)")), &QAction::triggered, this, &CFractalDlg::OnAbout);
@@ -115,19 +119,18 @@ void CFractalDlg::Initialize(const QString& scriptPath)
     m_script.LoadPalette(QString());
     if (!scriptPath.isEmpty()) {
         m_strScriptPath = scriptPath;
-        if (!m_script.Load(scriptPath)) {
+        if (m_script.Load(scriptPath)) {
+            ApplyPreviewSize();
+            ShowPaletteWarning();
+        } else {
             ShowError(QStringLiteral(u"读取文件[%1]失败！\n %2")
                           .arg(scriptPath, QString::fromStdString(m_script.GetLastError())));
-            m_strScriptPath.clear();
-        } else {
-            ShowPaletteWarning();
+            // What a failed load leaves is no picture: start from the default one.
+            StartNewScript();
         }
-        ApplyPreviewSize();
     } else {
         // A new Julia set: nothing is modified yet, so New asks no question.
-        m_script.SetDefaults();
-        ApplyPreviewSize();
-        m_script.LoadPalette(QString());
+        StartNewScript();
     }
     m_script.StartPreview();
     StartTimers();
@@ -237,14 +240,19 @@ void CFractalDlg::OnFileNew()
     if (!SaveChangesQuery()) {
         return;
     }
-    m_script.SetDefaults();
-    ApplyPreviewSize();
-    m_script.LoadPalette(QString());
-    m_strScriptPath.clear();
+    StartNewScript();
     UpdateTitle();
     m_nShownStage = 0;
     m_mapAtDragStart = m_script.GetMapping();
     Resume();
+}
+
+void CFractalDlg::StartNewScript()
+{
+    m_script.SetDefaults();
+    ApplyPreviewSize();
+    m_script.LoadPalette(QString());
+    m_strScriptPath.clear();
 }
 
 void CFractalDlg::OnFileOpen()

@@ -52,6 +52,8 @@ public:
     void OnSettings();
     void OnSystemPalette();
     void OnImportPalette();
+    // Edit > Palette > Reset mapping and the R key: the identity mapping, the stretch kept.
+    void OnResetPaletteMapping();
     void OnExport();
     void OnExportSettings();
     // A script file dropped on the window: opened with the save-changes question, like Open.
@@ -129,11 +131,14 @@ private:
     DecodedPalette DecodePaletteAside(const QString& name, const QString& scriptFolder);
     // Tells once that the palette a script named gave way to the built-in one.
     void ShowPaletteWarning();
+    // The default picture, as New leaves it: defaults, preview size, built-in palette, no file.
+    void StartNewScript();
     void ComposePreview();
     void Repaint();
     void ApplyMapping(const PaletteMapping& mapping);
-    // Waits, with the window responsive but closed to input, until no export worker is left.
-    void WaitForExport();
+    // Shows the export's progress window until the export has ended, opening it again when it was
+    // closed before; returns whether it ended while no progress window was open.
+    bool WaitForExport();
 
     // Painting pieces.
     void PaintPanels(class QPainter& painter);

@@ -95,6 +95,7 @@ void CFractalDlg::OnSystemPalette()
 {
     Pause();
     if (m_script.LoadPalette(QString())) {
+        m_script.SetModified(); // a new palette is an edit like any other
         m_nShownStage = 0;
         m_mapAtDragStart = m_script.GetMapping();
     } else {
@@ -167,6 +168,7 @@ void CFractalDlg::OnImportPalette()
         const bool storable = !chosen.path.contains(QLatin1Char('}'));
         DecodedPalette decoded = storable ? DecodePaletteAside(chosen.path, QString()) : DecodedPalette {};
         if (storable && m_script.SetDecodedPalette(std::move(decoded), PaletteFallback::None)) {
+            m_script.SetModified();
             m_nShownStage = 0;
             m_mapAtDragStart = m_script.GetMapping();
         } else if (decoded.problem != QLatin1String("cancelled")) {
@@ -177,28 +179,28 @@ void CFractalDlg::OnImportPalette()
     StartTimers();
 }
 
-void CFractalDlg::WaitForExport()
+bool CFractalDlg::WaitForExport()
 {
-    if (m_script.m_bExportRunning.load(std::memory_order_acquire)) {
-        // Preview and export never render at once: the preview starts again only after the export.
-        m_bWaitingForExport = true;
-        setEnabled(false);
-        QApplication::setOverrideCursor(Qt::BusyCursor);
-        QEventLoop loop;
-        QTimer poll;
-        poll.setInterval(kTimerPeriodMs);
-        connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (!m_script.m_bExportRunning.load(std::memory_order_acquire)) {
-                loop.quit();
-            }
-        });
-        poll.start();
-        loop.exec();
-        QApplication::restoreOverrideCursor();
-        setEnabled(true);
-        m_bWaitingForExport = false;
-    }
+    const auto running = [this] { return m_script.m_bExportRunning.load(std::memory_order_acquire); };
+    // Preview and export never render at once: the preview starts again only after the export.
+    // While the window waits, the export's progress is in front of the user, who can cancel it.
+    m_bWaitingForExport = true;
+    bool endedUnseen = false;
+    do {
+        COutportDlg progress(this);
+        progress.m_pScript = &m_script;
+        m_services.RunExportProgress(progress);
+        endedUnseen = running();
+        if (endedUnseen) {
+            // Closed early (a cancel not yet done): wait one tick, closed to input, then show it again.
+            QEventLoop loop;
+            QTimer::singleShot(kTimerPeriodMs, &loop, &QEventLoop::quit);
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+        }
+    } while (running());
+    m_bWaitingForExport = false;
     m_script.JoinExport();
+    return endedUnseen;
 }
 
 void CFractalDlg::OnExport()
@@ -224,12 +226,8 @@ void CFractalDlg::OnExport()
         QApplication::restoreOverrideCursor();
         // Every export ends with its outcome in front of the user: the progress window opens even
         // when the worker has already ended, and shows the outcome at once.
-        COutportDlg progress(this);
-        progress.m_pScript = &m_script;
-        m_services.RunExportProgress(progress);
-        const bool endedUnseen = m_script.m_bExportRunning.load(std::memory_order_acquire);
         s_nExportFilterIndex = chosen.selectedFilter;
-        WaitForExport();
+        const bool endedUnseen = WaitForExport();
         const ExportOutcome outcome = m_script.GetExportOutcome();
         if (endedUnseen && (outcome == ExportOutcome::RenderFailed || outcome == ExportOutcome::SaveFailed)) {
             ShowError(QString::fromStdString(m_script.GetLastError()));

@@ -1,5 +1,6 @@
 // Keys and mouse: the arrow keys change the current constant, A and Z the step, C picks the
-// constant; the wheel zooms about the cursor, dragging pans, and the handles reshape the mapping.
+// constant, R resets the palette mapping; the wheel zooms about the cursor, dragging pans, and the handles
+// reshape the mapping.
 #include "clientarea.h"
 #include "fractaldlg.h"
 #include "layout.h"
@@ -37,6 +38,7 @@ void CFractalDlg::OnKeyDown(int key, bool shift)
             m_script.NextConstant();
         }
         break;
+    case Qt::Key_R: OnResetPaletteMapping(); return;
     case Qt::Key_Escape: close(); return;
     default: return; // Enter and everything else do nothing.
     }
@@ -120,11 +122,11 @@ void CFractalDlg::OnLeftButtonDown(QPoint position)
         const double b = (v * m.cos - u * m.sin) / m.dy;
         return 0 < a && a < 1 && 0 < b && b < 1;
     };
-    if (p.p1 && IsNear(position, *p.p1)) {
+    if (p.p1 && IsNear(position, ReachableHandle(*p.p1))) {
         m_nDragMode = DragAngle;
     } else if (s && InStretchBand(position, *s)) {
         m_nDragMode = DragStretch;
-    } else if (p.p2 && IsNear(position, *p.p2)) {
+    } else if (p.p2 && IsNear(position, ReachableHandle(*p.p2))) {
         m_nDragMode = DragSize;
     } else if (insideParallelogram()) {
         m_nDragMode = DragOrigin;
@@ -222,9 +224,9 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
 
     // A hover: the handle under the mouse is drawn inverted.
     const DragMode before = m_nDragMode;
-    if (p.p1 && IsNear(position, *p.p1)) {
+    if (p.p1 && IsNear(position, ReachableHandle(*p.p1))) {
         m_nDragMode = DragAngle;
-    } else if (p.p2 && IsNear(position, *p.p2)) {
+    } else if (p.p2 && IsNear(position, ReachableHandle(*p.p2))) {
         m_nDragMode = DragSize;
     } else if (s && InStretchBand(position, *s)) {
         m_nDragMode = DragStretch;
@@ -238,6 +240,16 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
     if (m_nDragMode != before) {
         Repaint();
     }
+}
+
+void CFractalDlg::OnResetPaletteMapping()
+{
+    // Where loading a palette puts it: the way back for handles dragged out of reach.
+    EndDrag();
+    m_script.ResetPaletteMapping();
+    m_nShownStage = 0;
+    m_mapAtDragStart = m_script.GetMapping();
+    Repaint();
 }
 
 void CFractalDlg::OnLeftButtonUp(QPoint)

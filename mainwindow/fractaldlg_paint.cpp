@@ -209,13 +209,13 @@ void CFractalDlg::PaintPalette(QPainter& painter)
         }
         if (p.p1) {
             const bool hot = m_nDragMode == DragAngle;
-            const QPoint c = *p.p1;
+            const QPoint c = ReachableHandle(*p.p1);
             Disc(painter, c.x() - 4, c.y() - 4, c.x() + 4, c.y() + 4, hot ? kBlack : kWhite);
             Disc(painter, c.x() - 3, c.y() - 3, c.x() + 3, c.y() + 3, hot ? kWhite : kBlack);
         }
         if (p.p2) {
             const bool hot = m_nDragMode == DragSize;
-            const QPoint c = *p.p2;
+            const QPoint c = ReachableHandle(*p.p2);
             painter.fillRect(QRect(c.x() - 3, c.y() - 3, 7, 7), hot ? kBlack : kWhite);
             painter.fillRect(QRect(c.x() - 2, c.y() - 2, 5, 5), hot ? kWhite : kBlack);
         }

@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QRect>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
@@ -138,6 +139,14 @@ inline MappingPoints MapPoints(const PaletteRect& r, const PaletteMapping& m)
         ToPoint(r.left + w * (m.x0 + m.dx * m.cos - m.dy * m.sin),
             r.top + h * (m.y0 + m.dx * m.sin + m.dy * m.cos)),
         ToPoint(r.left + w * (m.x0 - m.dy * m.sin), r.top + h * (m.y0 + m.dy * m.cos)) };
+}
+
+// Where a handle is drawn and grabbed: its point brought inside the client area, so that a mapping
+// reaching beyond the window still leaves its handles where the mouse can take them.
+inline QPoint ReachableHandle(QPoint p)
+{
+    return { std::clamp(p.x(), kNear, kClientWidth - 1 - kNear),
+        std::clamp(p.y(), kNear, kClientHeight - 1 - kNear) };
 }
 
 // The stretch handle's x for a stretch against the stretch at the start of the drag.

@@ -13,6 +13,7 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev   # Qt 6 (QtGui, QtWidgets) and its development files
     qt6-image-formats-plugins qt6-qpa-plugins   # image readers and writers, the offscreen platform
     fonts-arphic-uming                          # a Song-style CJK font for the window's texts
+    qt6-translations-l10n                       # Qt's own dialog texts in Chinese (qtbase_zh_CN.qm)
     locales                                     # a decimal-comma locale for the locale tests
 )
 for option in "$@"; do

@@ -2,6 +2,7 @@
 #include "outportdlg.h"
 #include "recordingservices.h"
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -75,20 +76,30 @@ TEST_F(ExportDialog, SuccessEndsWithOkAndTheOutcome)
     EXPECT_FALSE(m_dialog.Polling()) << "the timer ends with the worker";
 }
 
+// The worker is held at its start until the user cancels; the bar still holds the last preview
+// pass's 1.0 when the export begins.
 TEST_F(ExportDialog, CancelStopsARunningExport)
 {
     m_script.m_exportGate.Close();
+    m_script.m_dRenderProgress.store(1.0);
     ASSERT_TRUE(m_script.StartExport(m_dir.filePath(QStringLiteral("b.png")), QString()));
     m_dialog.InitDialog();
     Tick();
+    EXPECT_EQ(m_dialog.Progress()->value(), 0) << "no progress left over from the preview";
     EXPECT_FALSE(m_dialog.OkButton()->isEnabled());
     EXPECT_TRUE(m_dialog.CancelButton()->isEnabled());
     EXPECT_TRUE(m_dialog.Polling());
+    // A complete picture still being written: OK waits for the worker's end.
+    m_script.m_dRenderProgress.store(1.0);
+    Tick();
+    EXPECT_FALSE(m_dialog.OkButton()->isEnabled());
+    EXPECT_TRUE(m_dialog.CancelButton()->isEnabled());
     m_dialog.reject();
     EXPECT_FALSE(m_script.m_bExportRunning.load()) << "the stop request lets the held worker through";
     m_script.JoinExport();
     EXPECT_EQ(m_script.GetExportOutcome(), ExportOutcome::Cancelled);
     EXPECT_NE(m_dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(QFile::exists(m_dir.filePath(QStringLiteral("b.png"))));
 }
 
 TEST(ExportSize, Bounds)

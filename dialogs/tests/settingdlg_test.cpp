@@ -1,10 +1,13 @@
+#include "outportdlg.h"
 #include "recordingservices.h"
 #include "settingdlg.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTabBar>
 
 #include <gtest/gtest.h>
@@ -194,6 +197,61 @@ TEST_F(SettingDialog, ReverseAngleBox)
     static_cast<QCheckBox*>(m_dialog.ControlById(CSettingDlg::kReverseAngle))->setChecked(false);
     EXPECT_TRUE(m_dialog.OnOk());
     EXPECT_EQ(m_dialog.m_bReverseAngle, 0);
+}
+
+// Long numbers show from their first character, as the user reads them.
+TEST_F(SettingDialog, FieldsShowTheirFirstCharacters)
+{
+    m_dialog.m_dMapX0 = 0.160000000000001;
+    m_dialog.m_dMapY0 = 0.0975609756097561;
+    m_dialog.InitDialog();
+    m_dialog.SelectPage(3);
+    for (const int id : { CSettingDlg::kMapX0, CSettingDlg::kMapY0, CSettingDlg::kMaxIter }) {
+        EXPECT_EQ(Line(id)->cursorPosition(), 0) << Line(id)->text().toStdString();
+    }
+    SelectConstant(0);
+    EXPECT_EQ(Line(CSettingDlg::kConstRe)->cursorPosition(), 0);
+}
+
+// No label or check box of any dialog is clipped in the CJK font the set-up installs.
+TEST(Dialogs, EveryTextFits)
+{
+    CRecordingServices services;
+    CSettingDlg settings(services);
+    COutportDlg progress;
+    COutportSetDlg exportSize(services);
+    settings.SelectPage(3); // the page of the labels and the check box
+    for (QDialog* dialog : std::initializer_list<QDialog*> { &settings, &progress, &exportSize }) {
+        dialog->show();
+        // Fields and buttons a grown text could slide under.
+        std::vector<QWidget*> controls;
+        for (QWidget* control : dialog->findChildren<QWidget*>()) {
+            if ((qobject_cast<QLineEdit*>(control) || qobject_cast<QPushButton*>(control))
+                && control->isVisibleTo(dialog)) {
+                controls.push_back(control);
+            }
+        }
+        std::vector<QWidget*> texts;
+        for (QLabel* label : dialog->findChildren<QLabel*>()) {
+            texts.push_back(label);
+        }
+        for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) {
+            texts.push_back(box);
+        }
+        ASSERT_FALSE(texts.empty());
+        for (QWidget* text : texts) {
+            const QString name = text->property("text").toString();
+            const QSize hint = text->sizeHint();
+            EXPECT_GE(text->width(), hint.width()) << name.toStdString();
+            EXPECT_GE(text->height(), hint.height()) << name.toStdString();
+            EXPECT_TRUE(dialog->rect().contains(text->geometry())) << name.toStdString();
+            for (QWidget* control : controls) {
+                EXPECT_FALSE(text->isVisibleTo(dialog) && text->geometry().intersects(control->geometry()))
+                    << name.toStdString() << " under " << control->metaObject()->className();
+            }
+        }
+        dialog->hide();
+    }
 }
 
 } // namespace

@@ -11,6 +11,8 @@ namespace {
 
 enum class Until { CoarseFrame, Finished };
 
+constexpr int kLastStage = 38; // the coarse picture and 36 fine passes done
+
 void MeasurePreview(benchmark::State& state, Until until)
 {
     CFractalScript script;
@@ -28,12 +30,15 @@ void MeasurePreview(benchmark::State& state, Until until)
         script.SetCurrentConstant({ flip ? -0.78 : -0.7805, -0.15 });
         shown = 0;
         const auto deadline = start + std::chrono::seconds(10);
-        bool coarse = false; // the new picture's coarse frame has come: the progress is the new picture's
+        // Every frame taken after the change is the new picture's: the stage stays 0 until the worker
+        // starts over. With no hold the coarse stage may pass between two polls, so any frame counts.
+        bool coarse = false;
         for (;;) {
-            script.GetPreviewFrame(shown, frame);
-            coarse = coarse || shown == 2;
-            const bool done
-                = coarse && (until == Until::CoarseFrame || script.m_dPreviewProgress.load() == 1.0);
+            const bool taken = script.GetPreviewFrame(shown, frame);
+            coarse = coarse || taken;
+            // Finished: the frame of the last stage handed over, with every pass counted.
+            const bool finished = taken && shown == kLastStage && script.m_dPreviewProgress.load() == 1.0;
+            const bool done = coarse && (until == Until::CoarseFrame || finished);
             if (done || std::chrono::steady_clock::now() > deadline) {
                 break;
             }

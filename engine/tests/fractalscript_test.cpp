@@ -1,5 +1,7 @@
 #include "fractalscript.h"
 
+#include <QTemporaryDir>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -105,10 +107,13 @@ TEST(FractalScript, Constants)
     EXPECT_EQ(fewer.NextConstant(), 2);
     EXPECT_EQ(fewer.GetCurrentConstantName(), "");
     EXPECT_EQ(fewer.GetCurrentConstant().re, 0);
+    const QTemporaryDir dir;
+    ASSERT_TRUE(fewer.Save(dir.filePath(QStringLiteral("fewer.gsc"))));
+    ASSERT_FALSE(fewer.IsModified());
     fewer.m_nStage.store(4);
     EXPECT_FALSE(fewer.SetCurrentConstant({ 1, 1 }));
     EXPECT_EQ(fewer.m_nStage.load(), 0) << "still restarts the preview";
-    EXPECT_TRUE(fewer.IsModified());
+    EXPECT_TRUE(fewer.IsModified()) << "the key press was an edit";
 
     // An index left out of range by a recompilation is brought back into the ring.
     ASSERT_TRUE(fewer.SetFormulas("z = z * Ca + Cb;", "norm(z) > 4;", err));

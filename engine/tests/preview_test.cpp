@@ -23,6 +23,19 @@ bool Poll(CFractalScript& script, int& shown, QImage& frame, Done done, int seco
     return false;
 }
 
+// Polls until the finished picture is handed over: a frame taken at the last stage.
+bool PollFinished(CFractalScript& script, int& shown, QImage& frame, int seconds = 30)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(seconds);
+    while (Clock::now() < deadline) {
+        if (script.GetPreviewFrame(shown, frame) && shown == 38) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
+}
+
 void Prepare(CFractalScript& script, int cells = 80)
 {
     script.SetDefaults();
@@ -38,11 +51,9 @@ TEST(Preview, CreateAndRelease)
     script.CreatePreview(80, 40, 6, 6);
     EXPECT_EQ(script.GetPreviewWidth(), 480);
     EXPECT_EQ(script.GetPreviewHeight(), 240);
-    EXPECT_EQ(script.GetCellsX(), 80);
     EXPECT_FALSE(script.m_bRefreshRequest.load());
     script.ReleasePreview();
     EXPECT_EQ(script.GetPreviewWidth(), 0);
-    EXPECT_EQ(script.GetCellsY(), 0);
     EXPECT_TRUE(script.StopPreview()) << "no worker: returns at once";
 }
 
@@ -91,13 +102,11 @@ TEST(Preview, RunsToTheExactPicture)
     Prepare(script);
     ASSERT_TRUE(script.StartPreview());
     EXPECT_TRUE(script.StartPreview()) << "a second start changes nothing";
-    EXPECT_EQ(script.PreviewWorker(), 2) << "a second worker ends at once";
     QImage frame;
     int shown = 0;
-    ASSERT_TRUE(Poll(script, shown, frame, [&] { return script.m_dPreviewProgress.load() == 1.0; }));
-    EXPECT_EQ(script.m_nStage.load(), 38);
+    ASSERT_TRUE(PollFinished(script, shown, frame));
+    EXPECT_EQ(script.m_dPreviewProgress.load(), 1.0);
     // The final frame is handed over once.
-    script.GetPreviewFrame(shown, frame);
     EXPECT_FALSE(script.GetPreviewFrame(shown, frame));
     ASSERT_TRUE(script.StopPreview());
 
@@ -109,6 +118,21 @@ TEST(Preview, RunsToTheExactPicture)
         }
     }
     EXPECT_TRUE(frame == expected) << "the preview after all passes is exact";
+}
+
+// The last fine pass itself brings the share to exactly 1.0, with no refresh asked for.
+TEST(Preview, LastPassEndsAtExactlyOne)
+{
+    CFractalScript script;
+    Prepare(script, 10);
+    ASSERT_TRUE(script.StartPreview());
+    const auto deadline = Clock::now() + std::chrono::seconds(30);
+    while (script.m_nStage.load() != 38 && Clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(script.m_nStage.load(), 38);
+    EXPECT_EQ(script.m_dPreviewProgress.load(), 1.0);
+    EXPECT_FALSE(script.m_bRefreshRequest.load());
 }
 
 TEST(Preview, AChangeStartsOver)
@@ -125,8 +149,7 @@ TEST(Preview, AChangeStartsOver)
     shown = 0;
     // The running pass returns, and the next frame is a new coarse picture.
     ASSERT_TRUE(Poll(script, shown, frame, [&] { return shown == 2; }));
-    ASSERT_TRUE(Poll(
-        script, shown, frame, [&] { return script.m_dPreviewProgress.load() == 1.0; }, 60));
+    ASSERT_TRUE(PollFinished(script, shown, frame, 60));
     ASSERT_TRUE(script.StopPreview());
 
     // The finished picture is that of the new constant.

@@ -51,18 +51,6 @@ TEST(Surface, WatermarkClipsAndCopiesOpaquePictures)
     BlendWatermark(surface, opaque, 1000, -1000); // entirely outside: nothing happens
 }
 
-TEST(Surface, ConstantBlend)
-{
-    QImage surface = CreateSurface(4, 1);
-    surface.fill(qRgb(255, 255, 255));
-    QImage black(2, 1, QImage::Format_RGB32);
-    black.fill(qRgb(0, 0, 0));
-    BlendConstant(surface, black, 1, 0, 2, 1, 100);
-    EXPECT_EQ(surface.pixel(0, 0), qRgb(255, 255, 255));
-    EXPECT_EQ(surface.pixel(1, 0), qRgb(155, 155, 155)); // (0 * 100 + 255 * 155) / 255
-    EXPECT_EQ(surface.pixel(3, 0), qRgb(255, 255, 255));
-}
-
 TEST(Surface, Codecs)
 {
     const std::vector<ImageCodec> readers = ImageCodecs(CodecUse::Reading);

@@ -1,4 +1,9 @@
+#include "fractalapp.h"
 #include "testwindow.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTranslator>
 
 #include <QDir>
 #include <QFile>
@@ -145,6 +150,14 @@ TEST(Commands, StartUpWithAScript)
     EXPECT_FALSE(failed.Script().GetLastError().empty());
     EXPECT_EQ(Str(failed.window.windowTitle()), Str(kUntitledTitle));
     EXPECT_TRUE(failed.window.ScriptPath().isEmpty());
+    // The default picture, as New makes it, not what the failed load left.
+    CFractalScript defaults;
+    defaults.SetDefaults();
+    EXPECT_EQ(failed.Script().GetOffsetX(), defaults.GetOffsetX());
+    EXPECT_EQ(failed.Script().GetRatio(), defaults.GetRatio());
+    EXPECT_EQ(failed.Script().GetMaxIter(), defaults.GetMaxIter());
+    EXPECT_EQ(failed.Script().GetPaletteWidth(), 1000);
+    EXPECT_FALSE(failed.Script().IsModified());
     ExpectResumed(failed.window, "started with a broken script");
 }
 
@@ -592,3 +605,57 @@ TEST(Commands, DroppingAScriptOpensIt)
     EXPECT_EQ(w.Script().GetOffsetX(), 0.5) << "the file's view";
     ExpectResumed(w.window, "after the drop");
 }
+
+namespace {
+
+// What the window program does with its command line, before any display is needed.
+TEST(StartUp, Arguments)
+{
+    const struct {
+        QStringList args;
+        bool exit;
+        int exitCode;
+        const char* out; // the start of standard output
+        const char* err; // the start of standard error
+        const char* script;
+    } rows[] = {
+        { {}, false, 0, "", "", "" },
+        { { "a.gsc" }, false, 0, "", "", "a.gsc" },
+        { { "a.gsc", "b.gsc" }, false, 0, "", "", "" }, // more than one: none is opened
+        { { "--help" }, true, 0, "Usage: glimmerset [OPTION]... [SCRIPT]\n", "", "" },
+        { { "a.gsc", "-h" }, true, 0, "Usage: glimmerset", "", "" },
+        { { "--version" }, true, 0, "glimmerset 0.01\n", "", "" },
+        { { "-V" }, true, 0, "glimmerset 0.01\n", "", "" },
+        { { "--frobnicate" }, true, 2, "", "glimmerset: unknown option '--frobnicate'\nUsage: glimmerset",
+            "" },
+        { { "-x", "a.gsc" }, true, 2, "", "glimmerset: unknown option '-x'", "" },
+        { { "--", "--help" }, false, 0, "", "", "--help" },
+        { { "-platform", "offscreen", "a.gsc" }, false, 0, "", "", "a.gsc" }, // Qt's own options pass
+        { { "-style=fusion", "-reverse", "a.gsc" }, false, 0, "", "", "a.gsc" },
+        { { "-" }, false, 0, "", "", "-" },
+    };
+    for (const auto& row : rows) {
+        const std::string text = row.args.join(QLatin1Char(' ')).toStdString();
+        const StartRequest request = CFractalApp::ParseArguments(row.args);
+        EXPECT_EQ(request.exit, row.exit) << text;
+        EXPECT_EQ(request.exitCode, row.exitCode) << text;
+        EXPECT_TRUE(Str(request.out).starts_with(row.out)) << text << ": " << Str(request.out);
+        EXPECT_EQ(request.out.isEmpty(), *row.out == '\0') << text;
+        EXPECT_TRUE(Str(request.err).starts_with(row.err)) << text << ": " << Str(request.err);
+        EXPECT_EQ(request.err.isEmpty(), *row.err == '\0') << text;
+        EXPECT_EQ(Str(request.scriptPath), row.script) << text;
+    }
+}
+
+// Qt's standard buttons speak the window's language.
+TEST(StartUp, QtTextsInChinese)
+{
+    const std::unique_ptr<QTranslator> translation = CFractalApp::LoadQtTranslation();
+    ASSERT_NE(translation, nullptr) << "qtbase_zh_CN.qm is missing (qt6-translations-l10n)";
+    QCoreApplication::installTranslator(translation.get());
+    QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Yes);
+    EXPECT_EQ(Str(buttons.button(QDialogButtonBox::Cancel)->text()), "取消");
+    QCoreApplication::removeTranslator(translation.get());
+}
+
+} // namespace

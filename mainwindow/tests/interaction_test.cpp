@@ -271,6 +271,9 @@ TEST(Interaction, HitTesting)
     const PaletteMapping sizeOnStretch { 0, 0, 0.5, 1.79, 0, 1, 1 };
     // Over the preview area: the parallelogram spans x 100..300, y 79..161.
     const PaletteMapping overPreview { -2, 0, 1, 1, 0, 1, 1 };
+    // Handles beyond the client area (715 x 553) are drawn and grabbed at its edge, 6 pixels in.
+    const PaletteMapping wide { 0, 0, 2, 2, 0, 1, 1 }; // P1 (900, 79), P2 (900, 243)
+    const PaletteMapping low { 0, 5, 1, 1, 0, 1, 1 };  // P2 (700, 571)
     const struct {
         PaletteMapping mapping;
         QPoint at;
@@ -295,6 +298,9 @@ TEST(Interaction, HitTesting)
         { sizeOnStretch, { 600, 226 }, DragStretch, DragSize, "size handle on the stretch handle" },
         { overPreview, { 200, 120 }, DragOrigin, DragPan, "parallelogram over the preview" },
         { overPreview, { 200, 200 }, DragPan, DragPan, "preview beside the parallelogram" },
+        { wide, { 708, 79 }, DragAngle, DragAngle, "angle handle right of the window" },
+        { wide, { 708, 243 }, DragSize, DragSize, "size handle right of the window" },
+        { low, { 700, 546 }, DragSize, DragSize, "size handle below the window" },
     };
     for (const auto& row : rows) {
         w.Script().SetMapping(row.mapping);

@@ -136,8 +136,6 @@ TEST(PreviewSize, AppliedByTheWindow)
         window.ApplyPreviewSize();
         EXPECT_EQ(window.Script().GetPreviewWidth(), row.previewWidth) << row.width << " x " << row.height;
         EXPECT_EQ(window.Script().GetPreviewHeight(), row.previewHeight) << row.width << " x " << row.height;
-        EXPECT_EQ(window.Script().GetCellsX() * 6, row.previewWidth) << row.width << " x " << row.height;
-        EXPECT_EQ(window.Script().GetCellsY() * 6, row.previewHeight) << row.width << " x " << row.height;
     }
 }
 

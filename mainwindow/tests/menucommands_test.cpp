@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -20,6 +21,7 @@
 #include <cstring>
 #include <functional>
 #include <sstream>
+#include <thread>
 
 namespace {
 
@@ -144,7 +146,7 @@ TEST_F(MenuCommands, SettingsReplaceTheFormulas)
     EXPECT_EQ(Script().GetCurrentConstant().re, -0.78) << "the constant kept its value";
 }
 
-TEST_F(MenuCommands, PalettesLeaveTheModifiedFlag)
+TEST_F(MenuCommands, PalettesMarkTheScriptModified)
 {
     QImage image(64, 8, QImage::Format_RGB32);
     image.fill(qRgb(10, 200, 30));
@@ -169,14 +171,18 @@ TEST_F(MenuCommands, PalettesLeaveTheModifiedFlag)
     EXPECT_EQ(Script().GetPaletteFile(), Path("green.png"));
     EXPECT_EQ(Script().GetMapping(), (PaletteMapping { 0, 0, 1, 1, 0, 1, 3 }))
         << "reset, but the stretch stays";
-    EXPECT_FALSE(Script().IsModified());
+    EXPECT_TRUE(Script().IsModified()) << "closing would lose the new palette";
+    Tick();
+    EXPECT_EQ(m_window.windowTitle(), QStringLiteral(u"Glimmerset - 未命名 *"));
     EXPECT_TRUE(m_window.TimersRunning());
     EXPECT_TRUE(m_services.messages.empty());
 
+    ASSERT_TRUE(Script().Save(Path("keep.gsc")));
+    ASSERT_FALSE(Script().IsModified());
     m_window.OnSystemPalette();
     EXPECT_EQ(Script().GetPaletteWidth(), 1000);
     EXPECT_EQ(Script().GetPaletteFile(), QString());
-    EXPECT_FALSE(Script().IsModified());
+    EXPECT_TRUE(Script().IsModified());
 }
 
 TEST_F(MenuCommands, ImportRefusesWhatItCannotKeep)
@@ -300,6 +306,42 @@ TEST_F(MenuCommands, CancelDuringExport)
     EXPECT_TRUE(Script().m_bPreviewRunning.load());
 }
 
+// A progress window closed while the export runs opens again: the user sees the export to its end
+// and can cancel it. The worker is held at its start until the cancel.
+TEST_F(MenuCommands, WaitingForAnExportShowsItsProgress)
+{
+    Script().SetImageSize(100, 100);
+    Script().m_exportGate.Close(); // opened only by the cancel's stop request
+    m_services.files.push_back({ true, Path("held.png"), 0 });
+    bool okWhileRunning = true;
+    m_services.progress = [&](COutportDlg& dialog) {
+        if (m_services.progressShown == 1) {
+            return; // closed at once, as a window closed early would be
+        }
+        dialog.OnTimer();
+        okWhileRunning = dialog.OkButton()->isEnabled();
+        EXPECT_TRUE(dialog.CancelButton()->isEnabled());
+        dialog.reject();
+    };
+    m_window.OnExport();
+    EXPECT_EQ(m_services.progressShown, 2);
+    EXPECT_FALSE(okWhileRunning) << "OK waits for the end of the export";
+    EXPECT_EQ(Script().GetExportOutcome(), ExportOutcome::Cancelled);
+    EXPECT_FALSE(QFile::exists(Path("held.png")));
+    EXPECT_TRUE(Script().m_bPreviewRunning.load());
+}
+
+// Edit > Palette > Reset mapping (and R): the identity, the stretch kept, and the handles back.
+TEST_F(MenuCommands, ResetPaletteMapping)
+{
+    Script().Save(Path("clean.gsc"));
+    Script().SetMapping(0.5, 0.25, 2, 2, 0.6, -0.8, 3);
+    m_window.OnKeyDown(Qt::Key_R, false);
+    EXPECT_EQ(Script().GetMapping(), (PaletteMapping { 0, 0, 1, 1, 0, 1, 3 }));
+    EXPECT_TRUE(Script().IsModified());
+    EXPECT_EQ(m_window.ShownStage(), 0);
+}
+
 TEST_F(MenuCommands, ExportSize)
 {
     m_services.exportSize = [](COutportSetDlg& dialog) {
@@ -313,8 +355,6 @@ TEST_F(MenuCommands, ExportSize)
     EXPECT_EQ(Script().GetImageWidth(), 1000);
     EXPECT_EQ(Script().GetPreviewWidth(), 480);
     EXPECT_EQ(Script().GetPreviewHeight(), 240);
-    EXPECT_EQ(Script().GetCellsX(), 80);
-    EXPECT_EQ(Script().GetCellsY(), 40);
     EXPECT_TRUE(Script().IsModified());
     EXPECT_TRUE(m_window.TimersRunning());
 

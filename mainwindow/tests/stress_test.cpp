@@ -49,17 +49,14 @@ QImage FinishedPreview(CFractalScript& script, int seconds)
     int shown = 0;
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < seconds * 1000) {
-        script.GetPreviewFrame(shown, frame);
-        if (script.m_dPreviewProgress.load() == 1.0 && !script.m_bRefreshRequest.load()) {
-            break;
-        }
+    bool finished = false;
+    while (!finished && timer.elapsed() < seconds * 1000) {
+        // The frame taken at the last stage is the finished picture.
+        finished = script.GetPreviewFrame(shown, frame) && shown == 38;
         QTest::qWait(2);
     }
+    EXPECT_TRUE(finished);
     EXPECT_EQ(script.m_dPreviewProgress.load(), 1.0);
-    // With the picture complete, a caller that has just changed nothing takes the surface as it is.
-    shown = 0;
-    EXPECT_TRUE(script.GetPreviewFrame(shown, frame));
     return frame;
 }
 
@@ -110,7 +107,7 @@ TEST(Stress, EditsExportsAndRestartsEndOnTheExactPicture)
     CFractalScript fresh;
     ASSERT_TRUE(fresh.Load(path)) << fresh.GetLastError();
     fresh.SetPreviewHoldTicks(0);
-    fresh.CreatePreview(window.Script().GetCellsX(), window.Script().GetCellsY(), 6, 6);
+    fresh.CreatePreview(window.Script().GetPreviewWidth() / 6, window.Script().GetPreviewHeight() / 6, 6, 6);
     ASSERT_TRUE(fresh.StartPreview());
     const QImage expected = FinishedPreview(fresh, 120);
     fresh.StopPreview();

@@ -38,11 +38,16 @@ template <typename Done> bool WaitUntil(Done done, int timeoutMs = 10000)
     return true;
 }
 
-// The finished preview handed over: the worker reports 1.0 only once it served the last refresh;
-// a few more ticks let the window take that frame.
+// The finished preview handed over: all passes done, the window's refresh for the last stage asked
+// for and served; a few more ticks let the window take that frame.
 inline bool WaitForFinishedPreview(CFractalDlg& window, int timeoutMs = 20000)
 {
-    const bool done = WaitUntil([&] { return window.Script().m_dPreviewProgress.load() == 1.0; }, timeoutMs);
+    const bool done = WaitUntil(
+        [&] {
+            return window.Script().m_dPreviewProgress.load() == 1.0 && window.ShownStage() == 38
+                && !window.Script().m_bRefreshRequest.load();
+        },
+        timeoutMs);
     QTest::qWait(50);
     window.OnPreviewTimer(); // takes the served frame, should no timer tick have come on a busy machine
     return done;
