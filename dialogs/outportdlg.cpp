@@ -2,6 +2,7 @@
 
 #include "dialogunits.h"
 #include "fieldexchange.h"
+#include "fixedlimits.h"
 #include "fractalscript.h"
 #include "windowservices.h"
 
@@ -18,8 +19,6 @@ qint64 COutportDlg::s_tLastShownElapsed = 0;
 namespace {
 
 constexpr int kTimerPeriodMs = 10;
-constexpr int kMinSide = 100;
-constexpr int kMaxSide = 4096;
 
 } // namespace
 
@@ -169,8 +168,8 @@ COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
 void COutportSetDlg::InitDialog()
 {
     CFieldExchange dx(this, m_services, CFieldExchange::Direction::Write);
-    dx.Integer(m_width, m_nWidth, kMinSide, kMaxSide);
-    dx.Integer(m_height, m_nHeight, kMinSide, kMaxSide);
+    dx.Integer(m_width, m_nWidth, kMinImageSide, kMaxImageSide);
+    dx.Integer(m_height, m_nHeight, kMinImageSide, kMaxImageSide);
     dx.Integer(m_pngLevel, m_nPngLevel, kMinPngLevel, kMaxPngLevel);
 }
 
@@ -183,8 +182,8 @@ int COutportSetDlg::exec()
 bool COutportSetDlg::OnOk()
 {
     CFieldExchange dx(this, m_services, CFieldExchange::Direction::Read);
-    if (!(dx.Integer(m_width, m_nWidth, kMinSide, kMaxSide)
-            && dx.Integer(m_height, m_nHeight, kMinSide, kMaxSide)
+    if (!(dx.Integer(m_width, m_nWidth, kMinImageSide, kMaxImageSide)
+            && dx.Integer(m_height, m_nHeight, kMinImageSide, kMaxImageSide)
             && dx.Integer(m_pngLevel, m_nPngLevel, kMinPngLevel, kMaxPngLevel))) {
         return false;
     }

@@ -2,6 +2,7 @@
 
 #include "dialogunits.h"
 #include "fieldexchange.h"
+#include "fixedlimits.h"
 #include "fractalscript.h"
 #include "windowservices.h"
 
@@ -172,7 +173,7 @@ bool CSettingDlg::ReadFields()
     const auto text = [this](int id) { return static_cast<QPlainTextEdit*>(ControlById(id)); };
     // ORDER: the fields are read in this order and the first failure stops the read.
     return dx.Text(text(kIterText), m_strIterFormula) && dx.Text(text(kTermText), m_strTermFormula)
-        && dx.Text(text(kColorText), m_strColorFormula) && dx.Integer(line(kMaxIter), m_nMaxIter, 0, 4096)
+        && dx.Text(text(kColorText), m_strColorFormula) && dx.Integer(line(kMaxIter), m_nMaxIter, kMinIterationsField, kMaxIterationsField)
         && dx.Number(line(kEditStep), m_dEditStep) && dx.Number(line(kConstRe), m_dConstRe)
         && dx.Number(line(kConstIm), m_dConstIm) && dx.Number(line(kMapX0), m_dMapX0)
         && dx.Number(line(kMapY0), m_dMapY0) && dx.Number(line(kMapDX), m_dMapDX)
@@ -189,7 +190,7 @@ void CSettingDlg::WriteFields()
     dx.Text(text(kIterText), m_strIterFormula);
     dx.Text(text(kTermText), m_strTermFormula);
     dx.Text(text(kColorText), m_strColorFormula);
-    dx.Integer(line(kMaxIter), m_nMaxIter, 0, 4096);
+    dx.Integer(line(kMaxIter), m_nMaxIter, kMinIterationsField, kMaxIterationsField);
     dx.Number(line(kEditStep), m_dEditStep);
     dx.Number(line(kConstRe), m_dConstRe);
     dx.Number(line(kConstIm), m_dConstIm);

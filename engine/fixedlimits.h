@@ -1,0 +1,23 @@
+#pragma once
+
+// The program's fixed ranges, in one place so that the script, its files, the dialogs and the tool
+// agree on them. Each is inclusive. (Not named limits.h: this folder is on the include path, where it
+// would hide the C header.)
+
+// A script's target image, a side in pixels: what the setters clamp to and the export size dialog
+// accepts.
+inline constexpr int kMinImageSide = 100;
+inline constexpr int kMaxImageSide = 4096;
+
+// The tool's --size: thumbnails below a script's own smallest target too, never larger than it.
+inline constexpr int kMinToolSide = 16;
+inline constexpr int kMaxToolSide = kMaxImageSide;
+
+// A script's iteration limit.
+inline constexpr int kMinIterations = 1;
+inline constexpr int kMaxIterations = 10000;
+
+// The settings dialog's iteration field accepts less than the script does: 0 (applied as 1) to
+// 4096.
+inline constexpr int kMinIterationsField = 0;
+inline constexpr int kMaxIterationsField = 4096;
