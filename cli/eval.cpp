@@ -1,9 +1,9 @@
 #include "cli.h"
-#include "numbers.h"
 #include "options.h"
 
 #include "batchformula.h"
 #include "formula.h"
+#include "numbertext.h"
 
 #include <ostream>
 #include <string_view>

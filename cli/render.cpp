@@ -2,7 +2,7 @@
 #include "options.h"
 
 #include "fractalscript.h"
-#include "numbers.h"
+#include "numbertext.h"
 #include "renderpool.h"
 #include "signalcleanup.h"
 #include "surface.h"

@@ -1,8 +1,8 @@
 #include "cli.h"
-#include "numbers.h"
 #include "options.h"
 
 #include "fractalscript.h"
+#include "numbertext.h"
 #include "signalcleanup.h"
 
 #include <QTemporaryDir>

@@ -18,6 +18,7 @@ public:
 
     CFieldExchange(QWidget* dialog, CWindowServices& services, Direction direction);
 
+    // The texts of Integer and Number are those of the field functions in numbertext.h.
     bool Text(QPlainTextEdit* field, QString& value);
     // A decimal integer within [minimum, maximum].
     bool Integer(QLineEdit* field, int& value, int minimum, int maximum);
@@ -28,13 +29,6 @@ public:
 
     // True while no field has failed.
     bool Ok() const { return !m_bFailed; }
-
-    // Doubles are shown with 15 significant digits, so that OK never rounds a value away.
-    static QString FormatNumber(double value);
-    // The parsers behind Integer and Number: blanks and tabs around an integer are allowed; a number
-    // is read from the start of the text and what follows it is ignored.
-    static bool ParseInteger(const QString& text, int& value);
-    static bool ParseNumber(const QString& text, double& value);
 
 private:
     bool Fail(QWidget* field, const QString& message);

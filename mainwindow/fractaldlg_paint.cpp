@@ -2,7 +2,7 @@
 #include "clientarea.h"
 #include "fractaldlg.h"
 #include "layout.h"
-#include "numberformat.h"
+#include "numbertext.h"
 
 #include <QPainter>
 #include <QWindow>
@@ -10,6 +10,8 @@
 #include <cmath>
 
 namespace {
+
+QString PanelText(double value) { return QString::fromStdString(FormatPanelNumber(value)); }
 
 using namespace Layout;
 
@@ -128,14 +130,14 @@ void CFractalDlg::PaintPanels(QPainter& painter)
 
     painter.fillRect(QRect(6, 526, 20, 26), kCellBlue);
     painter.fillRect(QRect(26, 526, 1, 26), kBlack);
-    Text(painter, 6, 527, QStringLiteral(" x0 %1").arg(FormatPanelNumber(m_script.GetOffsetX())));
-    Text(painter, 6, 539, QStringLiteral(" y0 %1").arg(FormatPanelNumber(m_script.GetOffsetY())));
+    Text(painter, 6, 527, QStringLiteral(" x0 %1").arg(PanelText(m_script.GetOffsetX())));
+    Text(painter, 6, 539, QStringLiteral(" y0 %1").arg(PanelText(m_script.GetOffsetY())));
 
     painter.fillRect(QRect(146, 526, 32, 26), kCellBlue);
     painter.fillRect(QRect(146, 526, 1, 26), kBlack);
     painter.fillRect(QRect(178, 526, 1, 26), kBlack);
-    Text(painter, 152, 527, QStringLiteral(u"缩放 %1").arg(FormatPanelNumber(m_script.GetRatio())));
-    Text(painter, 152, 539, QStringLiteral(u"精度 %1").arg(FormatPanelNumber(m_dEditStep)));
+    Text(painter, 152, 527, QStringLiteral(u"缩放 %1").arg(PanelText(m_script.GetRatio())));
+    Text(painter, 152, 539, QStringLiteral(u"精度 %1").arg(PanelText(m_dEditStep)));
 
     painter.fillRect(QRect(306, 526, 54, 26), kCellBlue);
     painter.fillRect(QRect(306, 526, 1, 26), kBlack);
@@ -147,8 +149,8 @@ void CFractalDlg::PaintPanels(QPainter& painter)
         painter.fillRect(QRect(502, 538, 29, 14), kCellBlue);
         painter.fillRect(QRect(502, 539, 1, 14), kBlack);
         painter.fillRect(QRect(531, 539, 1, 14), kBlack);
-        Text(painter, 310, 539, QStringLiteral(u"    实部 %1").arg(FormatPanelNumber(value.re)));
-        Text(painter, 480, 539, QStringLiteral(u"    虚部 %1").arg(FormatPanelNumber(value.im)));
+        Text(painter, 310, 539, QStringLiteral(u"    实部 %1").arg(PanelText(value.re)));
+        Text(painter, 480, 539, QStringLiteral(u"    虚部 %1").arg(PanelText(value.im)));
     }
     painter.fillRect(QRect(6, 552, 480, 1), kBlack);
 
@@ -163,7 +165,7 @@ void CFractalDlg::PaintPanels(QPainter& painter)
         { QStringLiteral(u" cosθ  "), m.cos }, { QStringLiteral(u"  拉伸  "), m.stretch } };
     int y = 266;
     for (const auto& [label, value] : rows) {
-        Text(painter, 500, y, label + FormatPanelNumber(value));
+        Text(painter, 500, y, label + PanelText(value));
         y += 12;
     }
     painter.fillRect(QRect(540, 266, 1, 84), kBlack);

@@ -1,5 +1,4 @@
 #include "cli.h"
-#include "numbers.h"
 
 #include <gtest/gtest.h>
 
@@ -95,25 +94,6 @@ TEST(CliEval, LocaleIndependent)
     const Outcome outcome = RunCli({ "eval", "--set", "z=0.25", "z * 2" });
     std::setlocale(LC_ALL, saved.c_str());
     EXPECT_EQ(outcome.out, "0.5 0\n");
-}
-
-TEST(CliNumbers, Parsing)
-{
-    double value = 0;
-    EXPECT_TRUE(ParseDouble("1e-3", value));
-    EXPECT_EQ(value, 0.001);
-    EXPECT_TRUE(ParseDouble("inf", value));
-    EXPECT_FALSE(ParseDouble("1.5x", value));
-    EXPECT_FALSE(ParseDouble("", value));
-    EXPECT_FALSE(ParseDouble(" 1", value));
-    Complex c;
-    EXPECT_TRUE(ParseComplex("1,2", c));
-    EXPECT_EQ(c.im, 2);
-    EXPECT_FALSE(ParseComplex("1,", c));
-    long long n = 0;
-    EXPECT_FALSE(ParseCount("99999999999999999999", n));
-    EXPECT_EQ(FormatG17(0.1), "0.10000000000000001");
-    EXPECT_EQ(FormatG17(-0.0), "-0");
 }
 
 } // namespace

@@ -12,48 +12,6 @@
 
 namespace {
 
-TEST(FieldExchange, Integers)
-{
-    const struct {
-        const char* text;
-        bool ok;
-        int value;
-    } rows[] = { { "0", true, 0 }, { " 12\t", true, 12 }, { "-5", true, -5 }, { "+7", true, 7 },
-        { "007", true, 7 }, { "-0", false, 0 }, { "+0", false, 0 }, { "1.5", false, 0 }, { "", false, 0 },
-        { "12a", false, 0 }, { "1 2", false, 0 }, { "99999999999", false, 0 }, { "\n5", false, 0 } };
-    for (const auto& row : rows) {
-        int value = -99;
-        EXPECT_EQ(CFieldExchange::ParseInteger(QString::fromLatin1(row.text), value), row.ok) << row.text;
-        if (row.ok) {
-            EXPECT_EQ(value, row.value) << row.text;
-        }
-    }
-}
-
-TEST(FieldExchange, Numbers)
-{
-    const struct {
-        const char* text;
-        bool ok;
-        double value;
-    } rows[] = { { "1.5", true, 1.5 }, { "  -2e3xyz", true, -2000 }, { ".5", true, 0.5 }, { "5.", true, 5 },
-        { "1,5", true, 1 }, { "+0.25e-1", true, 0.025 }, { "abc", false, 0 }, { "", false, 0 },
-        { "e5", false, 0 }, { "inf", false, 0 }, { "-", false, 0 }, { ".", false, 0 } };
-    for (const auto& row : rows) {
-        double value = -99;
-        EXPECT_EQ(CFieldExchange::ParseNumber(QString::fromLatin1(row.text), value), row.ok) << row.text;
-        if (row.ok) {
-            EXPECT_EQ(value, row.value) << row.text;
-        }
-    }
-    // Fifteen significant digits: OK must not round a value away.
-    EXPECT_EQ(CFieldExchange::FormatNumber(0.1), QStringLiteral("0.1"));
-    EXPECT_EQ(CFieldExchange::FormatNumber(1.0 / 3.0), QStringLiteral("0.333333333333333"));
-    EXPECT_EQ(CFieldExchange::FormatNumber(-0.0), QStringLiteral("-0"));
-    EXPECT_EQ(CFieldExchange::FormatNumber(100000000), QStringLiteral("100000000"));
-    EXPECT_EQ(CFieldExchange::FormatNumber(0.001953125), QStringLiteral("0.001953125"));
-}
-
 TEST(FieldExchange, ReadStopsAtTheFirstBadField)
 {
     QDialog dialog;

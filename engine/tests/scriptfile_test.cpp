@@ -1,11 +1,9 @@
 #include "fractalscript.h"
 #include "scriptfile.h"
-#include "scriptnumbers.h"
 #include "testutil.h"
 
 #include <QStringEncoder>
 
-#include <bit>
 #include <clocale>
 #include <cmath>
 #include <limits>
@@ -300,67 +298,6 @@ TEST_F(ScriptFile, SaveFailureKeepsState)
     EXPECT_TRUE(script.IsModified());
     EXPECT_FALSE(script.Save(u"/proc/glimmerset-test.gsc"_qs));
     EXPECT_FALSE(script.Save(m_dir.path())) << "a folder is not a file";
-}
-
-TEST(ScriptNumbers, Format)
-{
-    const double inf = std::numeric_limits<double>::infinity();
-    const struct {
-        double value;
-        const char* text;
-    } rows[] = { { -0.78, "-0.780000" }, { 0.001953125, "0.001953125" }, { 1.5e-12, "1.5e-12" },
-        { 1, "1.000000" }, { -0.0, "-0.000000" }, { 256, "256.000000" }, { 1.0 / 3.0, "0.3333333333333333" },
-        { 1e-7, "1e-07" }, { inf, "inf" }, { -inf, "-inf" }, { std::nan(""), "nan" },
-        { -std::nan(""), "nan" } };
-    for (const auto& row : rows) {
-        EXPECT_EQ(FormatScriptNumber(row.value), row.text) << row.text;
-    }
-    for (const double value : { 1e300, -1.7976931348623157e308, 4.9e-324, 0.1, 123456.7890123 }) {
-        double back = 0;
-        ASSERT_EQ(ScanNumbers(FormatScriptNumber(value), &back, 1), 1) << value;
-        EXPECT_EQ(std::bit_cast<uint64_t>(back), std::bit_cast<uint64_t>(value)) << value;
-    }
-}
-
-TEST(ScriptNumbers, Scan)
-{
-    const double inf = std::numeric_limits<double>::infinity();
-    const struct {
-        const char* text;
-        int count;
-        int converted;
-        double first, second;
-    } rows[] = {
-        { "1, 2", 2, 2, 1, 2 },
-        { "1,2", 2, 2, 1, 2 },
-        { "1 ,2", 2, 1, 1, 0 },
-        { "  -1e-9,\t\n 5", 2, 2, -1e-9, 5 },
-        { "+0x10, 1", 2, 2, 16, 1 },
-        { "inf, -INFINITY", 2, 2, inf, -inf },
-        { "1e400, 1e-400", 2, 2, inf, 0 },
-        { "1,", 2, 1, 1, 0 },
-        { "", 1, 0, 0, 0 },
-        { "abc", 1, 0, 0, 0 },
-        { "2.5xyz", 1, 1, 2.5, 0 },
-    };
-    for (const auto& row : rows) {
-        double values[2] = { 0, 0 };
-        EXPECT_EQ(ScanNumbers(row.text, values, row.count), row.converted) << row.text;
-        EXPECT_EQ(values[0], row.first) << row.text;
-        EXPECT_EQ(values[1], row.second) << row.text;
-    }
-    double nan = 0;
-    EXPECT_EQ(ScanNumbers("nan", &nan, 1), 1);
-    EXPECT_TRUE(std::isnan(nan));
-
-    int sizes[2] = { 0, 0 };
-    EXPECT_EQ(ScanIntegers("1024, 768", sizes, 2), 2);
-    EXPECT_EQ(sizes[1], 768);
-    EXPECT_EQ(ScanIntegers("99999999999, -99999999999", sizes, 2), 2);
-    EXPECT_EQ(sizes[0], std::numeric_limits<int>::max());
-    EXPECT_EQ(sizes[1], std::numeric_limits<int>::min());
-    EXPECT_EQ(ScanIntegers("12abc", sizes, 2), 1);
-    EXPECT_EQ(ScanIntegers(std::string_view("7\0, 8", 5), sizes, 2), 1) << "a NUL ends the value";
 }
 
 TEST(ScriptText, ExtractAndDecode)

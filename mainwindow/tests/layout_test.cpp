@@ -1,82 +1,11 @@
 #include "layout.h"
-#include "numberformat.h"
 #include "testwindow.h"
 
-#include <clocale>
-#include <future>
 #include <limits>
-#include <string>
 
 namespace {
 
 using namespace testwindow;
-
-struct FormatRow {
-    double value;
-    const char* text;
-};
-
-const FormatRow kFormatRows[] = {
-    { 0.01, "0.01" },
-    { 2.0, "2" },
-    { -0.78, "-0.78" },
-    { 1.5e12, "1.5*10^12" },
-    { 2.5e-7, "2.5*10^-7" },
-    { 1e-250, "0" },
-    { 0.123456789, "0.12345679" },
-    { -0.0, "-0" },
-    { 0.0, "0" },
-    { 9.9999999999, "10" },
-    // The mantissa is rounded only after it was brought below 10.
-    { 9.99999999999e10, "10*10^10" },
-    { 1e10, "1*10^10" },
-    { -1.5e12, "-1.5*10^12" },
-    { 9999999999.0, "9999999999" },
-    { 1e-6, "0.000001" },
-    { -2.5e-7, "-2.5*10^-7" },
-    // The smallest magnitude that still gets an exponent, and the largest double.
-    { 1e-200, "1*10^-200" },
-    { 5e-324, "0" },
-    { std::numeric_limits<double>::infinity(), "inf" },
-    { -std::numeric_limits<double>::infinity(), "-inf" },
-    { std::numeric_limits<double>::quiet_NaN(), "nan" },
-};
-
-std::string Formatted(double value) { return FormatPanelNumber(value).toStdString(); }
-
-TEST(NumberFormat, Rows)
-{
-    // Infinities and NaN would keep the scaling loops going for ever: run it where a hang shows.
-    auto done = std::async(std::launch::async, [] {
-        for (const FormatRow& row : kFormatRows) {
-            EXPECT_EQ(Formatted(row.value), row.text) << row.text;
-        }
-    });
-    ASSERT_EQ(done.wait_for(std::chrono::seconds(10)), std::future_status::ready) << "formatting hangs";
-    done.get();
-}
-
-TEST(NumberFormat, LargestDouble)
-{
-    const std::string text = Formatted(std::numeric_limits<double>::max());
-    EXPECT_EQ(text, "1.79769313*10^308");
-}
-
-TEST(NumberFormat, DecimalCommaLocale)
-{
-    const std::string saved = std::setlocale(LC_ALL, nullptr);
-    if (!std::setlocale(LC_ALL, "de_DE.UTF-8") && !std::setlocale(LC_ALL, "de_DE.utf8")) {
-        GTEST_SKIP() << "no German locale installed";
-    }
-    const std::string numeric = std::setlocale(LC_NUMERIC, nullptr);
-    const bool comma = std::string(std::localeconv()->decimal_point) == ",";
-    const std::string results[] = { Formatted(-0.78), Formatted(1.5e12), Formatted(2.5e-7) };
-    std::setlocale(LC_ALL, saved.c_str());
-    ASSERT_TRUE(comma) << numeric << " does not write a decimal comma";
-    EXPECT_EQ(results[0], "-0.78") << numeric;
-    EXPECT_EQ(results[1], "1.5*10^12") << numeric;
-    EXPECT_EQ(results[2], "2.5*10^-7") << numeric;
-}
 
 TEST(Title, FileTitleOf)
 {
