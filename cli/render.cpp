@@ -6,6 +6,7 @@
 #include "renderpool.h"
 #include "signalcleanup.h"
 #include "surface.h"
+#include "view.h"
 #include "watermarkfile.h"
 
 #include <QFileInfo>
@@ -189,15 +190,10 @@ std::string OutputProblem(const std::vector<ImageCodec>& writers, const QString&
 // side that the new proportions make longer, so that everything the script shows stays in sight.
 ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool fit)
 {
-    const double ratio = script.GetRatio();
-    if (!fit) {
-        return { width, height, script.GetOffsetX(), script.GetOffsetY(), ratio * script.GetImageWidth() / width };
-    }
-    const double planeWidth = script.GetImageWidth() * ratio;
-    const double planeHeight = script.GetImageHeight() * ratio;
-    const double fitted = std::max(planeWidth / width, planeHeight / height);
-    return { width, height, script.GetOffsetX() + (planeWidth - width * fitted) / 2,
-        script.GetOffsetY() + (planeHeight - height * fitted) / 2, fitted };
+    const View view { script.GetOffsetX(), script.GetOffsetY(), script.GetRatio() };
+    const View shown = fit ? view.Fitted(script.GetImageWidth(), script.GetImageHeight(), width, height)
+                           : view.AtWidth(script.GetImageWidth(), width);
+    return { width, height, shown.offsetX, shown.offsetY, shown.ratio };
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "clientarea.h"
 #include "fractaldlg.h"
 #include "layout.h"
+#include "view.h"
 
 #include <cmath>
 
@@ -91,14 +92,12 @@ void CFractalDlg::OnWheel(int angleDelta, QPoint position)
         const double py = position.y() - kPreviewTop;
         const double s = m_script.GetRatio();
         const double next = forward ? s / kZoomFactor : s * kZoomFactor;
-        const double w = m_script.GetImageWidth();
-        const double h = m_script.GetImageHeight();
         // The plane point under the cursor keeps its place.
-        const double ox = m_script.GetOffsetX() + s * w * px / kPreviewSide - next * w * px / kPreviewSide;
-        const double oy = m_script.GetOffsetY() + s * h * py / kPreviewSide - next * h * py / kPreviewSide;
+        const View view = View { m_script.GetOffsetX(), m_script.GetOffsetY(), s }.ZoomedAbout(px, py, next,
+            m_script.GetImageWidth(), m_script.GetImageHeight(), kPreviewSide, kPreviewSide);
         m_nShownStage = 0;
-        if (std::isfinite(ox) && std::isfinite(oy) && std::isfinite(next)) {
-            m_script.SetView(ox, oy, next);
+        if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY) && std::isfinite(next)) {
+            m_script.SetView(view.offsetX, view.offsetY, next);
         }
     }
 }
@@ -168,12 +167,11 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
         switch (m_nDragMode) {
         case DragPan: {
             const double ratio = m_script.GetRatio();
-            const double ox = m_offsetAtDragStart.x()
-                - dx * (m_script.GetImageWidth() * ratio / m_script.GetPreviewWidth());
-            const double oy = m_offsetAtDragStart.y()
-                - dy * (m_script.GetImageHeight() * ratio / m_script.GetPreviewHeight());
-            if (std::isfinite(ox) && std::isfinite(oy)) {
-                m_script.SetView(ox, oy, ratio);
+            const View view = View { m_offsetAtDragStart.x(), m_offsetAtDragStart.y(), ratio }.Panned(dx, dy,
+                m_script.GetImageWidth(), m_script.GetImageHeight(), m_script.GetPreviewWidth(),
+                m_script.GetPreviewHeight());
+            if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY)) {
+                m_script.SetView(view.offsetX, view.offsetY, ratio);
                 m_nShownStage = 0;
             }
             break;
