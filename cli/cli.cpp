@@ -1,6 +1,8 @@
 #include "cli.h"
 
 #include "options.h"
+
+#include "fractalscript.h"
 #include "scriptfile.h"
 
 #include <QFile>
@@ -68,6 +70,13 @@ int Usage(std::ostream& err, const std::string& problem)
 
 } // namespace
 
+int CommandUsage(std::ostream& err, std::string_view command, std::string_view problem)
+{
+    err << "glimmerset-cli " << command << ": " << problem << "; try 'glimmerset-cli " << command
+        << " --help'\n";
+    return kExitUsage;
+}
+
 bool HandleHelpOrVersion(const CCommandOptions& options, const char* usage, std::ostream& out)
 {
     if (options.Help()) {
@@ -113,6 +122,23 @@ bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir&
         || file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
         err << "glimmerset-cli: cannot keep the script read from standard input\n";
         return false;
+    }
+    return true;
+}
+
+bool LoadScriptArgument(const char* command, const std::string& argument, QTemporaryDir& dir,
+    CFractalScript& script, std::ostream& err)
+{
+    QString file;
+    if (!ScriptFile(command, argument, dir, file, err)) {
+        return false;
+    }
+    if (!script.Load(file)) {
+        err << "glimmerset-cli " << command << ": " << argument << ": " << script.GetLastError() << '\n';
+        return false;
+    }
+    if (const std::string warning = script.GetPaletteWarning(); !warning.empty()) {
+        err << "glimmerset-cli " << command << ": warning: " << warning << '\n';
     }
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // Exit codes of glimmerset-cli.
@@ -16,8 +17,13 @@ enum ExitCode : int {
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 class CCommandOptions;
+class CFractalScript;
 class QTemporaryDir;
 class QString;
+
+// A usage error of a command: the problem and where to find the command's help, on err. Returns
+// kExitUsage.
+int CommandUsage(std::ostream& err, std::string_view command, std::string_view problem);
 
 // --help and --version of a command: prints what was asked for and returns true.
 bool HandleHelpOrVersion(const CCommandOptions& options, const char* usage, std::ostream& out);
@@ -27,6 +33,11 @@ bool HandleHelpOrVersion(const CCommandOptions& options, const char* usage, std:
 // is longer than that.
 bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir& dir, QString& path,
     std::ostream& err);
+
+// Loads a script argument (through ScriptFile) into script. On failure prints why on err and returns
+// false; a palette warning of a script that loads is printed there too.
+bool LoadScriptArgument(const char* command, const std::string& argument, QTemporaryDir& dir,
+    CFractalScript& script, std::ostream& err);
 
 // Copies a file to a stream (what "-o -" writes to standard output).
 bool CopyFileTo(const QString& path, std::ostream& out);

@@ -28,11 +28,7 @@ constexpr const char* kEvalUsage
       "\n"
       "Exit status: 0 on success, 1 when the formula does not compile, 2 on a usage error.\n";
 
-int Usage(std::ostream& err, std::string_view problem)
-{
-    err << "glimmerset-cli eval: " << problem << "; try 'glimmerset-cli eval --help'\n";
-    return kExitUsage;
-}
+int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err, "eval", problem); }
 
 } // namespace
 

@@ -1,6 +1,8 @@
 #include "cli.h"
 #include "options.h"
+#include "renderreport.h"
 
+#include "fixedlimits.h"
 #include "fractalscript.h"
 #include "numbertext.h"
 #include "renderpool.h"
@@ -16,8 +18,8 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
+#include <optional>
 #include <ostream>
 
 #include <sys/stat.h>
@@ -55,17 +57,8 @@ constexpr const char* kRenderUsage
 // How often the progress bar is redrawn; the end of the export is waited for, not polled.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr long long kMaxThreads = 256;
-constexpr int kBarWidth = 30;
 
-int Usage(std::ostream& err, std::string_view problem)
-{
-    err << "glimmerset-cli render: " << problem << "; try 'glimmerset-cli render --help'\n";
-    return kExitUsage;
-}
-
-// The sides --size may ask for: thumbnails below the 100 pixels of a script's own target size too.
-constexpr int kMinSide = 16;
-constexpr int kMaxSide = 4096;
+int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err, "render", problem); }
 
 bool ParseSize(std::string_view text, int& width, int& height)
 {
@@ -78,76 +71,6 @@ bool ParseSize(std::string_view text, int& width, int& height)
         return !part.empty() && result.ec == std::errc() && result.ptr == part.data() + part.size();
     };
     return whole(text.substr(0, x), width) && whole(text.substr(x + 1), height);
-}
-
-std::string Clock(double seconds)
-{
-    const long s = static_cast<long>(seconds);
-    char text[32];
-    if (s >= 3600) {
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
-    } else {
-        std::snprintf(text, sizeof text, "%02ld:%02ld", s / 60, s % 60);
-    }
-    return text;
-}
-
-// One line on the terminal, redrawn in place.
-void ShowProgress(double progress, double elapsed)
-{
-    const int filled = static_cast<int>(std::clamp(progress, 0.0, 1.0) * kBarWidth);
-    std::string bar(filled, '#');
-    bar.resize(kBarWidth, ' ');
-    std::string left = progress > 0.0 ? Clock(elapsed * (1.0 - progress) / progress) + " left" : "";
-    std::fprintf(stderr, "\r[%s] %3d%%  %s elapsed  %s   ", bar.c_str(), static_cast<int>(progress * 100.0),
-        Clock(elapsed).c_str(), left.c_str());
-    std::fflush(stderr);
-}
-
-// A JSON string: quotes, backslashes and control characters escaped; text that is not UTF-8 is
-// replaced, so that the line always parses.
-std::string JsonString(const std::string& text)
-{
-    const std::string utf8 = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString();
-    std::string json = "\"";
-    for (const char c : utf8) {
-        if (c == '"' || c == '\\') {
-            json += '\\';
-            json += c;
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-            json += escaped;
-        } else {
-            json += c;
-        }
-    }
-    return json + '"';
-}
-
-const char* OutcomeName(ExportOutcome outcome)
-{
-    switch (outcome) {
-    case ExportOutcome::Succeeded:
-        return "success";
-    case ExportOutcome::Cancelled:
-        return "cancelled";
-    case ExportOutcome::SaveFailed:
-        return "save-failed";
-    default:
-        return "render-failed";
-    }
-}
-
-std::string JsonReport(const ExportReport& report, const std::string& message, const std::string& path)
-{
-    return "{\"outcome\":\"" + std::string(OutcomeName(report.outcome)) + "\",\"message\":" + JsonString(message)
-        + ",\"path\":" + JsonString(path) + ",\"width\":" + std::to_string(report.width)
-        + ",\"height\":" + std::to_string(report.height) + ",\"iterations\":" + std::to_string(report.iterations)
-        + ",\"threads\":" + std::to_string(report.threads)
-        + ",\"render_seconds\":" + FormatShortest(report.renderSeconds)
-        + ",\"encode_seconds\":" + FormatShortest(report.encodeSeconds)
-        + ",\"total_seconds\":" + FormatShortest(report.totalSeconds) + "}\n";
 }
 
 // Why the picture could not be written to path, found before the render: no writer for its format,
@@ -196,23 +119,39 @@ ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool 
     return { width, height, shown.offsetX, shown.offsetY, shown.ratio };
 }
 
-} // namespace
+// What the command line asks render to do.
+struct RenderJob {
+    std::string script;              // SCRIPT, "-" for standard input
+    std::string image;               // IMAGE, "-" for standard output
+    std::optional<std::string> size; // --size as given
+    int width { 0 };                 // the --size, when given
+    int height { 0 };
+    bool fit { false };
+    bool watermark { true };
+    std::optional<std::string> format; // --format as given
+    std::string extension { "png" };   // the format of "-o -"
+    long long pngLevel { kDefaultPngLevel };
+    bool json { false };
+    bool quiet { false };
 
-int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+    bool ToStandardOutput() const { return image == "-"; }
+};
+
+CCommandOptions RenderOptions()
 {
-    CCommandOptions options({ Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("IMAGE")),
+    return CCommandOptions({ Valued(
+                                 { QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("IMAGE")),
         Valued({ QStringLiteral("size") }, QStringLiteral("WxH")), Flag({ QStringLiteral("fit") }),
         Flag({ QStringLiteral("no-watermark") }), Valued({ QStringLiteral("threads") }, QStringLiteral("N")),
         Valued({ QStringLiteral("format") }, QStringLiteral("EXT")),
         Valued({ QStringLiteral("png-level") }, QStringLiteral("N")), Flag({ QStringLiteral("json") }),
         Flag({ QStringLiteral("quiet") }) });
-    std::string problem;
-    if (!options.Parse(args, problem)) {
-        return Usage(err, problem);
-    }
-    if (HandleHelpOrVersion(options, kRenderUsage, out)) {
-        return kExitOk;
-    }
+}
+
+// The values of the parsed options, checked one by one; --threads takes effect at once. Returns the
+// exit code of a usage error, or nothing when the job can run.
+std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job, std::ostream& err)
+{
     const std::optional<std::string> image = options.Value(QStringLiteral("o"));
     const std::vector<std::string> positional = options.Positional();
     if (positional.size() != 1) {
@@ -221,19 +160,20 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (!image) {
         return Usage(err, "missing '-o IMAGE'");
     }
-    int width = 0;
-    int height = 0;
-    const std::optional<std::string> size = options.Value(QStringLiteral("size"));
-    if (size && !ParseSize(*size, width, height)) {
-        return Usage(err, "'--size' needs WIDTHxHEIGHT, not '" + *size + "'");
+    job.script = positional.front();
+    job.image = *image;
+    job.size = options.Value(QStringLiteral("size"));
+    if (job.size && !ParseSize(*job.size, job.width, job.height)) {
+        return Usage(err, "'--size' needs WIDTHxHEIGHT, not '" + *job.size + "'");
     }
     // Bringing a size into range quietly would write a picture of a size nobody asked for.
-    if (size && (std::min(width, height) < kMinSide || std::max(width, height) > kMaxSide)) {
+    if (job.size
+        && (std::min(job.width, job.height) < kMinToolSide
+            || std::max(job.width, job.height) > kMaxToolSide)) {
         return Usage(err,
-            "'--size' needs each side from " + std::to_string(kMinSide) + " to " + std::to_string(kMaxSide)
-                + ", not '" + *size + "'");
+            "'--size' needs each side from " + std::to_string(kMinToolSide) + " to "
+                + std::to_string(kMaxToolSide) + ", not '" + *job.size + "'");
     }
-
     if (const std::optional<std::string> threads = options.Value(QStringLiteral("threads"))) {
         long long count = 0;
         if (!ParseCount(*threads, count) || count < 1 || count > kMaxThreads) {
@@ -243,62 +183,35 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         }
         CRenderPool::Instance().SetThreads(static_cast<int>(count));
     }
-    long long pngLevel = kDefaultPngLevel;
     if (const std::optional<std::string> level = options.Value(QStringLiteral("png-level"));
-        level && (!ParseCount(*level, pngLevel) || pngLevel > kMaxPngLevel)) {
+        level && (!ParseCount(*level, job.pngLevel) || job.pngLevel > kMaxPngLevel)) {
         return Usage(err, "'--png-level' needs a whole number from 0 to 9, not '" + *level + "'");
     }
-    const bool json = options.Has(QStringLiteral("json"));
-    const bool quiet = options.Has(QStringLiteral("quiet"));
-    if (json && quiet) {
+    job.fit = options.Has(QStringLiteral("fit"));
+    job.watermark = !options.Has(QStringLiteral("no-watermark"));
+    job.json = options.Has(QStringLiteral("json"));
+    job.quiet = options.Has(QStringLiteral("quiet"));
+    if (job.json && job.quiet) {
         return Usage(err, "'--json' and '--quiet' exclude each other");
     }
+    job.format = options.Value(QStringLiteral("format"));
+    job.extension = job.format ? *job.format : "png";
+    if (job.extension.empty() || job.extension.find_first_of("/.") != std::string::npos) {
+        return Usage(err, "'--format' needs an extension such as png, not '" + job.extension + "'");
+    }
+    return std::nullopt;
+}
 
-    // "-o -": the picture goes through a file of the chosen format, then to standard output.
-    const bool toStandardOutput = *image == "-";
-    const std::optional<std::string> formatOption = options.Value(QStringLiteral("format"));
-    const std::string format = formatOption ? *formatOption : "png";
-    if (format.empty() || format.find_first_of("/.") != std::string::npos) {
-        return Usage(err, "'--format' needs an extension such as png, not '" + format + "'");
-    }
-    const std::vector<ImageCodec> writers = ImageCodecs(CodecUse::Writing);
-    const QString formatName = QString::fromStdString("picture." + format);
-    if (formatOption && !toStandardOutput
-        && WriterForFile(writers, formatName) != WriterForFile(writers, QString::fromStdString(*image))) {
-        return Usage(err, "'--format " + format + "' contradicts the extension of '" + *image + "'");
-    }
-
-    const std::string& path = positional.front();
-    QTemporaryDir dir;
-    const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
-    const QString imageFile = toStandardOutput ? dir.filePath(formatName) : QString::fromStdString(*image);
-    // Found now rather than after a render that may take minutes.
-    if (const std::string why = OutputProblem(writers, imageFile); !why.empty()) {
-        err << "glimmerset-cli render: cannot write '" << (toStandardOutput ? "-" : *image) << "': " << why
-            << '\n';
-        return kExitFailure;
-    }
-    QString scriptFile;
-    if (!ScriptFile("render", path, dir, scriptFile, err)) {
-        return kExitFailure;
-    }
-    CFractalScript script;
-    if (!script.Load(scriptFile)) {
-        err << "glimmerset-cli render: " << path << ": " << script.GetLastError() << '\n';
-        return kExitFailure;
-    }
-    if (const std::string warning = script.GetPaletteWarning(); !warning.empty()) {
-        err << "glimmerset-cli render: warning: " << warning << '\n';
-    }
-
+// Runs the export of the loaded script into imageFile, with the progress bar on a terminal.
+bool Export(CFractalScript& script, const RenderJob& job, const QString& imageFile)
+{
     const CWatermarkFile watermark;
-    const bool terminal = !quiet && isatty(STDERR_FILENO) == 1;
+    const bool terminal = !job.quiet && isatty(STDERR_FILENO) == 1;
     const auto started = std::chrono::steady_clock::now();
-    ExportRequest request { imageFile,
-        options.Has(QStringLiteral("no-watermark")) ? QString() : CWatermarkFile::Path(), std::nullopt,
-        static_cast<int>(pngLevel) };
-    if (size) {
-        request.view = ViewAtSize(script, width, height, options.Has(QStringLiteral("fit")));
+    ExportRequest request { imageFile, job.watermark ? CWatermarkFile::Path() : QString(), std::nullopt,
+        static_cast<int>(job.pngLevel) };
+    if (job.size) {
+        request.view = ViewAtSize(script, job.width, job.height, job.fit);
     }
     script.BeginExport(request);
     // The worker's end wakes this thread at once; the bar is redrawn meanwhile.
@@ -310,19 +223,67 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     script.JoinExport();
     if (terminal) {
-        std::fprintf(stderr, "\r%*s\r", kBarWidth + 40, "");
+        ClearProgress();
     }
-    const bool succeeded = script.GetExportOutcome() == ExportOutcome::Succeeded;
+    return script.GetExportOutcome() == ExportOutcome::Succeeded;
+}
+
+// After the export: the picture to standard output when asked, then the outcome or the JSON line.
+int Finish(const CFractalScript& script, const RenderJob& job, const QString& imageFile, bool succeeded,
+    std::ostream& out, std::ostream& err)
+{
+    const bool toStandardOutput = job.ToStandardOutput();
     if (succeeded && toStandardOutput && !CopyFileTo(imageFile, out)) {
         err << "glimmerset-cli render: cannot write the picture to standard output\n";
         return kExitFailure;
     }
     // The report goes with the picture's stream only when the picture itself does not.
-    std::ostream& report = (json ? !toStandardOutput : succeeded && !toStandardOutput) ? out : err;
-    if (json) {
-        report << JsonReport(script.GetExportReport(), script.GetLastError(), toStandardOutput ? "-" : *image);
-    } else if (!(quiet && succeeded)) {
+    std::ostream& report = (job.json ? !toStandardOutput : succeeded && !toStandardOutput) ? out : err;
+    if (job.json) {
+        report << JsonReport(script.GetExportReport(), script.GetLastError(), job.image);
+    } else if (!(job.quiet && succeeded)) {
         report << script.GetLastError() << '\n';
     }
     return succeeded ? kExitOk : kExitFailure;
+}
+
+} // namespace
+
+int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    CCommandOptions options = RenderOptions();
+    std::string problem;
+    if (!options.Parse(args, problem)) {
+        return Usage(err, problem);
+    }
+    if (HandleHelpOrVersion(options, kRenderUsage, out)) {
+        return kExitOk;
+    }
+    RenderJob job;
+    if (const std::optional<int> exit = ReadRenderJob(options, job, err)) {
+        return *exit;
+    }
+    // "-o -": the picture goes through a file of the chosen format, then to standard output.
+    const std::vector<ImageCodec> writers = ImageCodecs(CodecUse::Writing);
+    const QString formatName = QString::fromStdString("picture." + job.extension);
+    if (job.format && !job.ToStandardOutput()
+        && WriterForFile(writers, formatName) != WriterForFile(writers, QString::fromStdString(job.image))) {
+        return Usage(
+            err, "'--format " + job.extension + "' contradicts the extension of '" + job.image + "'");
+    }
+    QTemporaryDir dir;
+    const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
+    const QString imageFile
+        = job.ToStandardOutput() ? dir.filePath(formatName) : QString::fromStdString(job.image);
+    // Found now rather than after a render that may take minutes.
+    if (const std::string why = OutputProblem(writers, imageFile); !why.empty()) {
+        err << "glimmerset-cli render: cannot write '" << job.image << "': " << why << '\n';
+        return kExitFailure;
+    }
+    CFractalScript script;
+    if (!LoadScriptArgument("render", job.script, dir, script, err)) {
+        return kExitFailure;
+    }
+    const bool succeeded = Export(script, job, imageFile);
+    return Finish(script, job, imageFile, succeeded, out, err);
 }

@@ -25,13 +25,6 @@ constexpr const char* kCheckUsage
       "\n"
       "Exit status: 0 when it loads, 1 when it does not, 2 on a usage error.\n";
 
-int Usage(std::ostream& err, std::string_view command, std::string_view problem)
-{
-    err << "glimmerset-cli " << command << ": " << problem << "; try 'glimmerset-cli " << command
-        << " --help'\n";
-    return kExitUsage;
-}
-
 std::string ComplexText(Complex value)
 {
     // "1 + nani" would read as a name; a part that is not a number keeps its own word.
@@ -49,14 +42,14 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
     CCommandOptions options({ Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("FILE")) });
     std::string problem;
     if (!options.Parse(args, problem)) {
-        return Usage(err, "new", problem);
+        return CommandUsage(err, "new", problem);
     }
     if (HandleHelpOrVersion(options, kNewUsage, out)) {
         return kExitOk;
     }
     const std::optional<std::string> file = options.Value(QStringLiteral("o"));
     if (!file || !options.Positional().empty()) {
-        return Usage(err, "new", !file ? "missing '-o FILE.gsc'" : "too many arguments");
+        return CommandUsage(err, "new", !file ? "missing '-o FILE.gsc'" : "too many arguments");
     }
     CFractalScript script;
     script.SetDefaults();
@@ -82,29 +75,21 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     CCommandOptions options({});
     std::string problem;
     if (!options.Parse(args, problem)) {
-        return Usage(err, "check", problem);
+        return CommandUsage(err, "check", problem);
     }
     if (HandleHelpOrVersion(options, kCheckUsage, out)) {
         return kExitOk;
     }
     const std::vector<std::string> positional = options.Positional();
     if (positional.size() != 1) {
-        return Usage(err, "check", positional.empty() ? "missing SCRIPT" : "too many arguments");
+        return CommandUsage(err, "check", positional.empty() ? "missing SCRIPT" : "too many arguments");
     }
     const std::string& path = positional.front();
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
-    QString file;
-    if (!ScriptFile("check", path, dir, file, err)) {
-        return kExitFailure;
-    }
     CFractalScript script;
-    if (!script.Load(file)) {
-        err << "glimmerset-cli check: " << path << ": " << script.GetLastError() << '\n';
+    if (!LoadScriptArgument("check", path, dir, script, err)) {
         return kExitFailure;
-    }
-    if (const std::string warning = script.GetPaletteWarning(); !warning.empty()) {
-        err << "glimmerset-cli check: warning: " << warning << '\n';
     }
     const CFormula& iter = script.GetIterFormula();
     std::string constants;

@@ -1,0 +1,84 @@
+#include "renderreport.h"
+
+#include "fractalscript.h"
+#include "numbertext.h"
+
+#include <QString>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+std::string Clock(double seconds)
+{
+    const long s = static_cast<long>(seconds);
+    char text[32];
+    if (s >= 3600) {
+        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", s / 3600, s / 60 % 60, s % 60);
+    } else {
+        std::snprintf(text, sizeof text, "%02ld:%02ld", s / 60, s % 60);
+    }
+    return text;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped; text that is not UTF-8 is
+// replaced, so that the line always parses.
+std::string JsonString(const std::string& text)
+{
+    const std::string utf8
+        = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toStdString();
+    std::string json = "\"";
+    for (const char c : utf8) {
+        if (c == '"' || c == '\\') {
+            json += '\\';
+            json += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
+            json += escaped;
+        } else {
+            json += c;
+        }
+    }
+    return json + '"';
+}
+
+const char* OutcomeName(ExportOutcome outcome)
+{
+    switch (outcome) {
+    case ExportOutcome::Succeeded: return "success";
+    case ExportOutcome::Cancelled: return "cancelled";
+    case ExportOutcome::SaveFailed: return "save-failed";
+    default: return "render-failed";
+    }
+}
+
+} // namespace
+
+// One line on the terminal, redrawn in place.
+void ShowProgress(double progress, double elapsed)
+{
+    const int filled = static_cast<int>(std::clamp(progress, 0.0, 1.0) * kBarWidth);
+    std::string bar(filled, '#');
+    bar.resize(kBarWidth, ' ');
+    std::string left = progress > 0.0 ? Clock(elapsed * (1.0 - progress) / progress) + " left" : "";
+    std::fprintf(stderr, "\r[%s] %3d%%  %s elapsed  %s   ", bar.c_str(), static_cast<int>(progress * 100.0),
+        Clock(elapsed).c_str(), left.c_str());
+    std::fflush(stderr);
+}
+
+void ClearProgress() { std::fprintf(stderr, "\r%*s\r", kBarWidth + 40, ""); }
+
+std::string JsonReport(const ExportReport& report, const std::string& message, const std::string& path)
+{
+    return "{\"outcome\":\"" + std::string(OutcomeName(report.outcome))
+        + "\",\"message\":" + JsonString(message) + ",\"path\":" + JsonString(path)
+        + ",\"width\":" + std::to_string(report.width) + ",\"height\":" + std::to_string(report.height)
+        + ",\"iterations\":" + std::to_string(report.iterations) + ",\"threads\":"
+        + std::to_string(report.threads) + ",\"render_seconds\":" + FormatShortest(report.renderSeconds)
+        + ",\"encode_seconds\":" + FormatShortest(report.encodeSeconds)
+        + ",\"total_seconds\":" + FormatShortest(report.totalSeconds) + "}\n";
+}

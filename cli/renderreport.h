@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+
+struct ExportReport;
+
+// What render shows while it works and reports when it is done.
+
+// The progress bar: one line on standard error, redrawn in place; ClearProgress blanks it.
+void ShowProgress(double progress, double elapsed);
+void ClearProgress();
+
+// --json's line: the outcome, the message, the path, the size and the timings as one JSON object.
+std::string JsonReport(const ExportReport& report, const std::string& message, const std::string& path);
