@@ -275,6 +275,8 @@ TEST_F(HostileFiles, HostilePalettes)
             "took longer than" },
         { "the same JPEG given time", Path("scans.jpg"), { hours(1), nullptr }, true, "" },
         { "a cancelled decode", Path("small.png"), { hours(1), &cancelled }, false, "cancelled" },
+        { "a picture over a smaller budget", Path("small.png"), { kPaletteDecodeTimeout, nullptr, 23 }, false,
+            "image too large (3 x 2)" },
         { "compressed text inflating to 64 MiB", Write("ztxt.png", hostile::ZtxtBombPng(64 << 20)), {}, true,
             "" },
         { "GIF screen of 65535 x 65535", Write("screen.gif", gifScreen), {}, false, "" },
@@ -287,7 +289,8 @@ TEST_F(HostileFiles, HostilePalettes)
         const QImage image = DecodePalette(row.path, &reason, row.limits);
         EXPECT_EQ(!image.isNull(), row.loads) << row.name << ": " << reason.toStdString();
         EXPECT_TRUE(reason.contains(QString::fromUtf8(row.reason))) << row.name << ": " << reason.toStdString();
-        if (row.limits.cancel == nullptr && row.limits.timeout == kPaletteDecodeTimeout) {
+        if (row.limits.cancel == nullptr && row.limits.timeout == kPaletteDecodeTimeout
+            && row.limits.memoryBudget == kPaletteMemoryBudget) {
             // Named by a script: the built-in palette stands in, and the warning says which and why.
             CFractalScript script;
             EXPECT_TRUE(script.LoadPalette(row.path));
