@@ -327,7 +327,8 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
     if (plan.width <= 0 || plan.height <= 0) {
         return fail(device.Stopped() ? QStringLiteral("cancelled or too slow") : QStringLiteral("no pixels"));
     }
-    if (plan.width * plan.height * plan.bytesPerPixel > limits.memoryBudget) {
+    // Divided, not multiplied: a PNG header may declare up to 2^32 - 1 each way.
+    if (plan.width > limits.memoryBudget / plan.bytesPerPixel / plan.height) {
         return fail(QStringLiteral("image too large (%1 x %2)").arg(plan.width).arg(plan.height));
     }
     QImage image = reader.read();
