@@ -314,7 +314,8 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
     // of it (every block and row of a picture of the whole budget) before returning. A second frame
     // header is an error, which it stops at.
     const QByteArray stopBytes = format == "jpeg" ? QByteArray("\xFF\xC0", 2) : QByteArray();
-    GuardedDevice device(file, plan.segments, format == "jpeg" ? 64 : 4096, deadline, limits.cancel, stopBytes);
+    GuardedDevice device(
+        file, plan.segments, format == "jpeg" ? 64 : 4096, deadline, limits.cancel, stopBytes);
     device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QImageReader reader(&device, format);
     // Only the reader chosen above: Qt would otherwise try every reader it has on the content.

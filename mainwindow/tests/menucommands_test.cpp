@@ -1,6 +1,6 @@
 // The settings, palette and export commands, driven through the window services.
-#include "clientarea.h"
 #include "cli.h"
+#include "clientarea.h"
 #include "fakeservices.h"
 #include "fractaldlg.h"
 #include "outportdlg.h"
