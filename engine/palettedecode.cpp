@@ -55,12 +55,13 @@ QByteArray ReadAt(QFile& file, qint64 offset, qint64 length)
 class GuardedDevice final : public QIODevice {
 public:
     GuardedDevice(QFile& file, std::vector<Segment> segments, qint64 readSize, Clock::time_point deadline,
-        const std::atomic<bool>* cancel)
+        const std::atomic<bool>* cancel, QByteArray stopBytes)
         : m_file(file)
         , m_segments(std::move(segments))
         , m_nReadSize(readSize)
         , m_deadline(deadline)
         , m_cancel(cancel)
+        , m_stopBytes(std::move(stopBytes))
     {
         for (const Segment& segment : m_segments) {
             m_starts.push_back(m_size);
@@ -83,7 +84,14 @@ protected:
     qint64 readData(char* data, qint64 maxSize) override
     {
         if (Expired()) {
-            return -1;
+            if (m_stopBytes.isEmpty()) {
+                return -1;
+            }
+            // The pattern goes on across reads, however small they are.
+            for (qint64 k = 0; k < maxSize; ++k) {
+                data[k] = m_stopBytes.at(m_nStopAt++ % m_stopBytes.size());
+            }
+            return maxSize;
         }
         maxSize = std::min(maxSize, m_nReadSize);
         qint64 at = pos();
@@ -116,6 +124,8 @@ private:
     qint64 m_nReadSize;
     Clock::time_point m_deadline;
     const std::atomic<bool>* m_cancel;
+    QByteArray m_stopBytes; // what a stopped decode reads instead of the end of the file
+    qint64 m_nStopAt { 0 };
     bool m_bStopped { false };
 };
 
@@ -300,7 +310,12 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
 
     // The deadline is looked at on every read. A JPEG scan of a few bytes can make the decoder go over
     // the whole picture, so JPEG is read in small pieces to look often.
-    GuardedDevice device(file, plan.segments, format == "jpeg" ? 64 : 4096, deadline, limits.cancel);
+    // A JPEG decoder that runs out of data takes that for the end of the picture and still builds all
+    // of it (every block and row of a picture of the whole budget) before returning. A second frame
+    // header is an error, which it stops at.
+    const QByteArray stopBytes = format == "jpeg" ? QByteArray("\xFF\xC0", 2) : QByteArray();
+    GuardedDevice device(
+        file, plan.segments, format == "jpeg" ? 64 : 4096, deadline, limits.cancel, stopBytes);
     device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QImageReader reader(&device, format);
     // Only the reader chosen above: Qt would otherwise try every reader it has on the content.
@@ -313,7 +328,8 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
     if (plan.width <= 0 || plan.height <= 0) {
         return fail(device.Stopped() ? QStringLiteral("cancelled or too slow") : QStringLiteral("no pixels"));
     }
-    if (plan.width * plan.height * plan.bytesPerPixel > kPaletteMemoryBudget) {
+    // Divided, not multiplied: a PNG header may declare up to 2^32 - 1 each way.
+    if (plan.width > limits.memoryBudget / plan.bytesPerPixel / plan.height) {
         return fail(QStringLiteral("image too large (%1 x %2)").arg(plan.width).arg(plan.height));
     }
     QImage image = reader.read();

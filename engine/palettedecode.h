@@ -23,6 +23,7 @@ constexpr std::chrono::milliseconds kPaletteDecodeTimeout { 3000 };
 struct PaletteDecodeLimits {
     std::chrono::milliseconds timeout { kPaletteDecodeTimeout };
     const std::atomic<bool>* cancel { nullptr }; // set by another thread to stop the decode
+    qint64 memoryBudget { kPaletteMemoryBudget };
 };
 
 // The reader for these first bytes ("png", "jpeg", "bmp", "gif"), or empty when none of ours.

@@ -29,6 +29,8 @@ void Require(bool condition, const char* what)
     }
 }
 
+constexpr qint64 kFuzzMemoryBudget = qint64 { 16 } << 20;
+
 const QTemporaryDir& Folder()
 {
     static const QTemporaryDir folder;
@@ -108,10 +110,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             "cannot write the input file");
     }
     CFractalScript script;
-    // Shorter than the programs' deadline, so that a decode cut short stays within libFuzzer's
-    // timeout for one input, and the path that cuts it is fuzzed as well.
-    const bool loaded
-        = script.LoadPalette(path, PaletteFallback::None, { std::chrono::milliseconds(250), nullptr });
+    // A shorter deadline than the programs', so that the path that cuts a decode is fuzzed as well. A
+    // smaller budget too: the decoder touches all of the picture and its buffers once, and libFuzzer
+    // gives an input 1 s, which a picture of the programs' 256 MiB does not fit in under ASan on a
+    // slow machine. The bounds are the same code whatever their values.
+    const bool loaded = script.LoadPalette(
+        path, PaletteFallback::None, { std::chrono::milliseconds(250), nullptr, kFuzzMemoryBudget });
     NoteOutcome(data + 1, size - 1, script, loaded);
     QFile::remove(path);
     if (loaded) {

@@ -167,11 +167,12 @@ void CFractalDlg::OnImportPalette()
         // A cancelled load changes nothing either, and needs no message.
         const bool storable = !chosen.path.contains(QLatin1Char('}'));
         DecodedPalette decoded = storable ? DecodePaletteAside(chosen.path, QString()) : DecodedPalette {};
+        const bool cancelled = decoded.problem == QLatin1String("cancelled"); // before decoded moves
         if (storable && m_script.SetDecodedPalette(std::move(decoded), PaletteFallback::None)) {
             m_script.SetModified();
             m_nShownStage = 0;
             m_mapAtDragStart = m_script.GetMapping();
-        } else if (decoded.problem != QLatin1String("cancelled")) {
+        } else if (!cancelled) {
             ShowError(QStringLiteral(u"载入调色板失败!"));
         }
         m_script.StartPreview();

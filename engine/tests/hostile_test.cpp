@@ -255,6 +255,8 @@ TEST_F(HostileFiles, HostilePalettes)
     ASSERT_TRUE(small.save(Path("small.png")));
     const QByteArray png = ReadAll(Path("small.png"));
     QByteArray gifScreen("GIF89a\xff\xff\xff\xff\x00\x00\x00,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 27);
+    // Width times height times 4 is beyond 2^63.
+    const QByteArray wide = png.left(16) + QByteArray::fromHex("9c6360606000000008020000") + png.mid(28);
     const std::atomic<bool> cancelled { true };
     using std::chrono::hours;
     using std::chrono::milliseconds;
@@ -274,7 +276,10 @@ TEST_F(HostileFiles, HostilePalettes)
             Write("scans.jpg", hostile::RepeatedScanJpeg(256, 50)), { milliseconds(0), nullptr }, false,
             "took longer than" },
         { "the same JPEG given time", Path("scans.jpg"), { hours(1), nullptr }, true, "" },
+        { "PNG declaring 2623758432 x 1610612736", Write("wide.png", wide), {}, false, "image too large" },
         { "a cancelled decode", Path("small.png"), { hours(1), &cancelled }, false, "cancelled" },
+        { "a picture over a smaller budget", Path("small.png"), { kPaletteDecodeTimeout, nullptr, 23 }, false,
+            "image too large (3 x 2)" },
         { "compressed text inflating to 64 MiB", Write("ztxt.png", hostile::ZtxtBombPng(64 << 20)), {}, true,
             "" },
         { "GIF screen of 65535 x 65535", Write("screen.gif", gifScreen), {}, false, "" },
@@ -287,7 +292,8 @@ TEST_F(HostileFiles, HostilePalettes)
         const QImage image = DecodePalette(row.path, &reason, row.limits);
         EXPECT_EQ(!image.isNull(), row.loads) << row.name << ": " << reason.toStdString();
         EXPECT_TRUE(reason.contains(QString::fromUtf8(row.reason))) << row.name << ": " << reason.toStdString();
-        if (row.limits.cancel == nullptr && row.limits.timeout == kPaletteDecodeTimeout) {
+        if (row.limits.cancel == nullptr && row.limits.timeout == kPaletteDecodeTimeout
+            && row.limits.memoryBudget == kPaletteMemoryBudget) {
             // Named by a script: the built-in palette stands in, and the warning says which and why.
             CFractalScript script;
             EXPECT_TRUE(script.LoadPalette(row.path));

@@ -17,6 +17,8 @@ int WriteHostilePalettes(const QString& folder)
         { "mng-bad-frame.png", hostile::MngBadFrame() },
         { "huge-chunk.png", hostile::HugeChunkPng() },
         { "repeated-scan.jpg", hostile::RepeatedScanJpeg(4096, 8000) },
+        // The fuzz seed: small enough for the fuzz target's memory budget, long enough for its deadline.
+        { "repeated-scan-1024.jpg", hostile::RepeatedScanJpeg(1024, 2000) },
         { "ztxt-bomb.png", hostile::ZtxtBombPng(1 << 30) },
     };
     for (const auto& [name, bytes] : files) {

@@ -1,5 +1,6 @@
 // The settings, palette and export commands, driven through the window services.
 #include "cli.h"
+#include "clientarea.h"
 #include "fakeservices.h"
 #include "fractaldlg.h"
 #include "outportdlg.h"
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -16,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -215,6 +218,144 @@ TEST_F(MenuCommands, ImportRefusesWhatItCannotKeep)
         EXPECT_EQ(Script().GetMapping().x0, 0.25) << "the mapping stays: " << name;
         EXPECT_TRUE(Script().IsModified()) << name;
     }
+}
+
+// Stands in for the palette decoder: holds every decode until the test opens the gate or the
+// window cancels it, then decodes for real.
+struct GatedDecoder {
+    std::atomic<int> started { 0 };
+    std::atomic<int> returned { 0 };
+    std::atomic<bool> open { false };
+    std::atomic<bool> sawCancel { false };
+
+    CFractalDlg::PaletteDecoder Decoder()
+    {
+        return [this](const QString& path, QString* error, const PaletteDecodeLimits& limits) {
+            started.fetch_add(1);
+            QImage image;
+            while (!open.load()) {
+                if (limits.cancel && limits.cancel->load()) {
+                    sawCancel.store(true);
+                    *error = QStringLiteral("cancelled");
+                    returned.fetch_add(1);
+                    return image;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            image = DecodePalette(path, error, limits);
+            returned.fetch_add(1);
+            return image;
+        };
+    }
+};
+
+// Counts the paint events the window and its children get.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget& window)
+        : m_window(window)
+    {
+        qApp->installEventFilter(this);
+    }
+    ~PaintCounter() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        auto* widget = qobject_cast<QWidget*>(object);
+        if (event->type() == QEvent::Paint && widget && widget->window() == &m_window) {
+            ++paints;
+        }
+        return false;
+    }
+    int paints { 0 };
+
+private:
+    QWidget& m_window;
+};
+
+TEST_F(MenuCommands, ImportDecodesOffTheWindowThread)
+{
+    QImage image(48, 4, QImage::Format_RGB32);
+    image.fill(qRgb(200, 20, 90));
+    ASSERT_TRUE(image.save(Path("red.png")));
+    GatedDecoder gate;
+    const CFractalDlg::PaletteDecoder saved = CFractalDlg::s_decodePalette;
+    CFractalDlg::s_decodePalette = gate.Decoder();
+    struct Restore {
+        CFractalDlg::PaletteDecoder decoder;
+        ~Restore() { CFractalDlg::s_decodePalette = decoder; }
+    } restore { saved };
+    m_window.show();
+    PaintCounter counter(m_window);
+    Script().SetMapping(0.25, 0, 1, 1, 0, 1, 2);
+    Script().SetModified();
+
+    // Runs while Import palette waits for the held decode: what the window still does, then the end
+    // of the wait (the loading window's cancel, or the open gate).
+    const auto importWhileHeld = [&](const std::function<void(QProgressDialog&)>& finish) {
+        m_services.files.push_back({ true, Path("red.png"), 0 });
+        const int startedBefore = gate.started.load();
+        bool painted = false;
+        bool shown = false;
+        QTimer driver;
+        int paintsBefore = -1;
+        QElapsedTimer bound; // only so that a broken window fails rather than hangs
+        bound.start();
+        QObject::connect(&driver, &QTimer::timeout, [&] {
+            auto* progress = m_window.findChild<QProgressDialog*>();
+            if (bound.elapsed() > 30000) {
+                ADD_FAILURE() << "started " << gate.started.load() << ", progress " << (progress != nullptr)
+                              << ", shown " << shown << ", painted " << painted;
+                driver.stop();
+                gate.open.store(true);
+                return;
+            }
+            if (gate.started.load() == startedBefore || !progress || !progress->isVisible()) {
+                return; // the loading window shows after a moment
+            }
+            if (!shown) {
+                shown = true;
+                EXPECT_TRUE(progress->labelText().contains(QStringLiteral("red.png")));
+                paintsBefore = counter.paints;
+                m_window.ClientArea()->update();
+                return;
+            }
+            if (!painted) {
+                painted = counter.paints > paintsBefore;
+                if (!painted) {
+                    return;
+                }
+            }
+            driver.stop();
+            finish(*progress);
+        });
+        driver.start(5);
+        m_window.OnImportPalette();
+        EXPECT_TRUE(shown) << "the loading window";
+        EXPECT_TRUE(painted) << "the window painted while the palette loaded";
+        EXPECT_EQ(gate.returned.load(), gate.started.load()) << "the decoding thread ended";
+    };
+
+    importWhileHeld([](QProgressDialog& progress) {
+        auto* cancel = progress.findChild<QPushButton*>();
+        ASSERT_NE(cancel, nullptr);
+        EXPECT_EQ(cancel->text(), QStringLiteral(u"取消"));
+        cancel->click();
+    });
+    EXPECT_TRUE(gate.sawCancel.load()) << "cancel reached the decoder";
+    EXPECT_EQ(Script().GetPaletteWidth(), 1000);
+    EXPECT_EQ(Script().GetPaletteFile(), QString());
+    EXPECT_EQ(Script().GetMapping().x0, 0.25);
+    EXPECT_TRUE(Script().IsModified());
+    EXPECT_TRUE(m_services.messages.empty()) << "a cancelled load needs no message";
+
+    ASSERT_TRUE(Script().Save(Path("keep.gsc")));
+    importWhileHeld([&gate](QProgressDialog&) { gate.open.store(true); });
+    EXPECT_EQ(Script().GetPaletteWidth(), 48);
+    EXPECT_EQ(Script().GetPaletteFile(), Path("red.png"));
+    EXPECT_EQ(Script().GetMapping().x0, 0) << "a new palette resets the mapping";
+    EXPECT_FALSE(Script().IsModified());
+    EXPECT_TRUE(m_services.messages.empty());
+    EXPECT_TRUE(m_window.findChildren<QProgressDialog*>().isEmpty()) << "the loading window went";
 }
 
 TEST_F(MenuCommands, ExportWritesWhatTheCommandLineToolWrites)
