@@ -147,7 +147,8 @@ void CExportWorker::WriteFile(QImage& surface)
     } else {
         // The fixed text first, then which file and why, so that the user can put it right.
         Finish(ExportOutcome::SaveFailed,
-            "保存文件失败！用时" + elapsed + " " + m_request.path.toStdString() + ": " + reason.toStdString());
+            "保存文件失败！用时" + elapsed + " " + m_request.path.toStdString() + ": "
+                + reason.toStdString());
     }
 }
 
@@ -182,6 +183,7 @@ void CExportWorker::Run()
     if (m_bStopRequest.load()) {
         Finish(ExportOutcome::Cancelled, "导出已经被用户取消！用时" + elapsed);
     } else {
-        Finish(ExportOutcome::RenderFailed, "绘制失败！错误代码[" + std::to_string(code) + "]。用时" + elapsed);
+        Finish(
+            ExportOutcome::RenderFailed, "绘制失败！错误代码[" + std::to_string(code) + "]。用时" + elapsed);
     }
 }

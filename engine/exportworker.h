@@ -38,7 +38,7 @@ struct ExportView {
 // What one export is asked to do.
 struct ExportRequest {
     QString path;
-    QString watermarkPath; // empty: no watermark
+    QString watermarkPath;          // empty: no watermark
     std::optional<ExportView> view; // empty: the script's target size and view
     int pngLevel { kDefaultPngLevel };
 };
@@ -99,7 +99,7 @@ private:
 
     TakePicture m_takePicture;
     Announce m_announce;
-    ExportRequest m_request; // the worker's alone while it runs
+    ExportRequest m_request;    // the worker's alone while it runs
     mutable std::mutex m_mutex; // guards the report and the outcome
     ExportReport m_report;
     ExportOutcome m_outcome { ExportOutcome::None };

@@ -216,7 +216,8 @@ bool CFractalScript::Load(const QString& path, const DecodedPalette* palette)
     Picture loaded = TakeSnapshot();
     const ScriptLoad load = LoadScript(path, loaded, [&](const QString& name, Picture& picture) {
         m_strScriptFolder = folder;
-        DecodedPalette decoded = palette != nullptr && palette->name == name ? *palette : DecodeNamedPalette(name, folder);
+        DecodedPalette decoded
+            = palette != nullptr && palette->name == name ? *palette : DecodeNamedPalette(name, folder);
         return InstallDecoded(std::move(decoded), PaletteFallback::BuiltIn, picture);
     });
     if (!load.opened) {

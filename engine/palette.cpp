@@ -1,7 +1,6 @@
 #include "fractalscript.h"
 #include "surface.h"
 
-
 namespace {
 
 // The built-in palette, embedded in the program: 1000 x 410 pixels.
@@ -9,7 +8,8 @@ const QString kBuiltInPalette = QStringLiteral(":/glimmerset/palette.png");
 
 } // namespace
 
-DecodedPalette DecodeNamedPalette(const QString& name, const QString& scriptFolder, const PaletteDecodeLimits& limits)
+DecodedPalette DecodeNamedPalette(
+    const QString& name, const QString& scriptFolder, const PaletteDecodeLimits& limits)
 {
     DecodedPalette decoded { name, {}, {} };
     if (!name.isEmpty()) {
@@ -18,7 +18,8 @@ DecodedPalette DecodeNamedPalette(const QString& name, const QString& scriptFold
     return decoded;
 }
 
-bool CFractalScript::LoadPalette(const QString& name, PaletteFallback fallback, const PaletteDecodeLimits& limits)
+bool CFractalScript::LoadPalette(
+    const QString& name, PaletteFallback fallback, const PaletteDecodeLimits& limits)
 {
     return SetDecodedPalette(DecodeNamedPalette(name, m_strScriptFolder, limits), fallback);
 }
@@ -61,7 +62,8 @@ bool CFractalScript::InstallDecoded(DecodedPalette decoded, PaletteFallback fall
     return true;
 }
 
-void CFractalScript::InstallPalette(QImage surface, const QString& name, const QString& problem, Picture& picture)
+void CFractalScript::InstallPalette(
+    QImage surface, const QString& name, const QString& problem, Picture& picture)
 {
     picture.palette = SharePalette(surface);
     m_palette = std::move(surface);
@@ -76,8 +78,8 @@ std::string CFractalScript::GetPaletteWarning() const
     if (m_strPaletteProblem.isEmpty()) {
         return {};
     }
-    return "palette '" + m_strPaletteFile.toStdString() + "' cannot be used (" + m_strPaletteProblem.toStdString()
-        + "); the built-in palette is used instead";
+    return "palette '" + m_strPaletteFile.toStdString() + "' cannot be used ("
+        + m_strPaletteProblem.toStdString() + "); the built-in palette is used instead";
 }
 
 void CFractalScript::ReleasePalette()

@@ -44,12 +44,12 @@ public:
 
     // Shared with the worker thread. Compare-and-swap for the worker's stage advances, so that a reset
     // by the window is never lost; every other access is a plain atomic load or store.
-    std::atomic<int> m_nStage { 0 };                // window: store 0; worker: advance, restart
-    std::atomic<bool> m_bStopRequest { false };     // window -> worker: stop, and abort every render
-    std::atomic<bool> m_bRefreshRequest { false };  // window -> worker: publish the buffer
-    std::atomic<bool> m_bRunning { false };         // worker -> window
-    std::atomic<double> m_dProgress { 0.0 };        // worker -> window: share of the passes done
-    std::atomic<double> m_dRenderProgress { 0.0 };  // worker -> window: share of the current render
+    std::atomic<int> m_nStage { 0 };               // window: store 0; worker: advance, restart
+    std::atomic<bool> m_bStopRequest { false };    // window -> worker: stop, and abort every render
+    std::atomic<bool> m_bRefreshRequest { false }; // window -> worker: publish the buffer
+    std::atomic<bool> m_bRunning { false };        // worker -> window
+    std::atomic<double> m_dProgress { 0.0 };       // worker -> window: share of the passes done
+    std::atomic<double> m_dRenderProgress { 0.0 }; // worker -> window: share of the current render
     bool AdvanceStage(int from) { return m_nStage.compare_exchange_strong(from, from + 1); }
 
 private:

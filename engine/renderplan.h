@@ -70,4 +70,3 @@ inline bool Aborted(const RenderControl& control)
 // How often a pixel ran the iteration formula: once more than its count when the termination formula
 // stopped it, its count when the limit did.
 inline std::int64_t RunsOfIteration(int count, int maxIter) { return count < maxIter ? count + 1 : count; }
-

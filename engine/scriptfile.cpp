@@ -221,12 +221,14 @@ bool SaveScript(const QString& path, const Picture& picture, const QString& pale
             + ", " + Number(m.cos) + ", " + Number(m.stretch));
     text += Line(kKeyOffset, Number(picture.offsetX) + ", " + Number(picture.offsetY));
     text += Line(kKeyRatio, Number(picture.ratio));
-    text += Line(kKeyImageSize, QString::number(picture.imageWidth) + ", " + QString::number(picture.imageHeight));
+    text += Line(
+        kKeyImageSize, QString::number(picture.imageWidth) + ", " + QString::number(picture.imageHeight));
     text += Line(kKeyMaxIter, QString::number(picture.maxIter));
     for (int k = 0; k < iter.GetConstantCount(); ++k) {
         const Complex value = iter.GetConstant(k);
         text += Line(ConstantKey(k),
-            QString::fromStdString(iter.GetConstantName(k)) + '=' + Number(value.re) + ", " + Number(value.im));
+            QString::fromStdString(iter.GetConstantName(k)) + '=' + Number(value.re) + ", "
+                + Number(value.im));
     }
     return WriteFileAtomically(path, EncodeScriptText(text), reason);
 }
@@ -256,8 +258,8 @@ ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPalett
     if (ExtractBetween(text, kKeyVersion, kEnd) != ScriptVersion()) {
         return fail("版本不正确");
     }
-    FormulaError error = CompileFormulas(
-        picture, Utf8(ExtractBetween(text, kKeyIteration, kEnd)), Utf8(ExtractBetween(text, kKeyTermination, kEnd)));
+    FormulaError error = CompileFormulas(picture, Utf8(ExtractBetween(text, kKeyIteration, kEnd)),
+        Utf8(ExtractBetween(text, kKeyTermination, kEnd)));
     if (error) {
         return fail(std::move(error.message));
     }
