@@ -217,7 +217,7 @@ bool Export(CFractalScript& script, const RenderJob& job, const QString& imageFi
     // The worker's end wakes this thread at once; the bar is redrawn meanwhile.
     while (!script.WaitExport(terminal ? kProgressInterval : std::chrono::hours(24))) {
         if (terminal) {
-            ShowProgress(script.m_dRenderProgress.load(),
+            ShowProgress(script.ExportWorker().m_dProgress.load(),
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
         }
     }

@@ -112,11 +112,11 @@ void COutportDlg::OnTimer()
     if (!m_pScript) {
         return;
     }
-    const double p = m_pScript->m_dRenderProgress.load();
+    const double p = m_pScript->ExportWorker().m_dProgress.load();
     m_progress->setValue(static_cast<int>(std::clamp(p, 0.0, 1.0) * 100));
     // OK only once the worker has ended: a full bar may still be a picture being written, or a
     // progress left over from before the export started.
-    const bool running = m_pScript->m_bExportRunning.load(std::memory_order_acquire);
+    const bool running = m_pScript->ExportWorker().m_bRunning.load(std::memory_order_acquire);
     m_ok->setEnabled(!running);
     m_cancel->setEnabled(running);
     if (running) {

@@ -203,13 +203,13 @@ void CSettingDlg::WriteFields()
     dx.Check(static_cast<QCheckBox*>(ControlById(kReverseAngle)), m_bReverseAngle);
 }
 
-bool CSettingDlg::CompileInto(std::string& error)
+bool CSettingDlg::CompileInto(FormulaError& error)
 {
     // The scratch script starts from copies, so that constant values survive a recompilation.
     CFractalScript scratch;
     scratch.ReplaceFormulas(m_iterFormula, m_termFormula, m_colorFormula);
-    if (!scratch.SetFormulas(m_strIterFormula.toStdString(), m_strTermFormula.toStdString(), error)
-        || !scratch.SetColorFormula(m_strColorFormula.toStdString(), error)) {
+    if ((error = scratch.SetFormulas(m_strIterFormula.toStdString(), m_strTermFormula.toStdString()))
+        || (error = scratch.SetColorFormula(m_strColorFormula.toStdString()))) {
         return false;
     }
     m_iterFormula = scratch.GetIterFormula();
@@ -226,7 +226,7 @@ void CSettingDlg::OnPageChange()
             SelectPageQuietly(kOtherPage);
         }
     } else if (page == kOtherPage && ReadFields()) {
-        std::string error;
+        FormulaError error;
         if (CompileInto(error)) {
             const QSignalBlocker quiet(m_listConstants);
             m_listConstants->clear();
@@ -237,14 +237,14 @@ void CSettingDlg::OnPageChange()
             m_listConstants->clearSelection();
             OnConstantSelection();
         } else {
-            const QString message = QString::fromStdString(error);
+            const QString message = QString::fromStdString(error.message);
             m_services.ShowMessage(
                 this, message, QStringLiteral(u"错误"), MessageIcon::Error, MessageButtons::Ok);
             // Back to the page of the formula that failed.
-            SelectPageQuietly(message.contains(QStringLiteral(u"迭代公式")) ? 0
-                    : message.contains(QStringLiteral(u"终止条件公式"))     ? 1
-                    : message.contains(QStringLiteral(u"取色公式"))         ? 2
-                                                                            : page);
+            SelectPageQuietly(error.which == FormulaKind::Iteration ? 0
+                    : error.which == FormulaKind::Termination     ? 1
+                    : error.which == FormulaKind::Colour          ? 2
+                                                                  : page);
         }
     }
     m_nCurPage = m_tabPages->currentIndex();
@@ -288,9 +288,9 @@ bool CSettingDlg::OnOk()
     if (!ReadFields()) {
         return false;
     }
-    std::string error;
+    FormulaError error;
     if (!CompileInto(error)) {
-        m_services.ShowMessage(this, QString::fromStdString(error), QStringLiteral(u"错误"),
+        m_services.ShowMessage(this, QString::fromStdString(error.message), QStringLiteral(u"错误"),
             MessageIcon::Error, MessageButtons::Ok);
         return false;
     }

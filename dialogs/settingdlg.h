@@ -8,6 +8,7 @@
 #include <map>
 
 class CWindowServices;
+struct FormulaError;
 class QListWidget;
 class QTabBar;
 
@@ -78,8 +79,8 @@ public:
     bool ReadFields();
     void WriteFields();
     // Compiles the three texts against a scratch script; on success the working copies take the
-    // result, on failure they stay as they were and error holds the message.
-    bool CompileInto(std::string& error);
+    // result, on failure they stay as they were and error names the formula and holds the message.
+    bool CompileInto(FormulaError& error);
 
     QWidget* ControlById(int id) const;
     QTabBar* Tabs() const { return m_tabPages; }

@@ -1,6 +1,9 @@
 #include "fractalscript.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
+#include <thread>
 
 namespace {
 
@@ -9,91 +12,88 @@ constexpr int kMaxImageSide = 4096;
 constexpr int kMinIterations = 1;
 constexpr int kMaxIterations = 10000;
 constexpr Complex kDefaultConstant { -0.78, -0.15 };
+// StartExport's pause before it reports whether the worker still runs.
+constexpr auto kExportPause = std::chrono::milliseconds(100);
 
 // The index one step around a ring of count entries; a current index out of range is brought in.
 int StepAround(int current, int step, int count) { return ((current + step) % count + count) % count; }
 
 } // namespace
 
-CFractalScript::CFractalScript() = default;
-
-CFractalScript::~CFractalScript()
+CFractalScript::CFractalScript()
+    : m_preview([this] { return TakeSnapshot(); })
+    , m_export([this] { return TakeSnapshot(); }, [this](std::string text) { SetLastError(std::move(text)); })
 {
-    // No worker may outlive what it reads.
-    StopPreview();
-    m_bStopRequest.store(true);
-    JoinExport();
 }
+
+// The workers are members: each stops and joins its thread before the picture goes.
+CFractalScript::~CFractalScript() = default;
 
 void CFractalScript::SetDefaults()
 {
-    std::string ignored;
-    SetFormulas("z = z * z + C;", "norm(z) > 100;", ignored);
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_iterFormula.GetConstantCount() > 0) {
-            m_iterFormula.SetConstant(0, kDefaultConstant);
+    SetFormulas("z = z * z + C;", "norm(z) > 100;");
+    SetColorFormula("V_iter_n / V_iter_max;");
+    Edit([this] {
+        Picture& p = m_picture;
+        if (p.iterFormula.GetConstantCount() > 0) {
+            p.iterFormula.SetConstant(0, kDefaultConstant);
         }
-    }
-    SetColorFormula("V_iter_n / V_iter_max;", ignored);
-    {
-        std::lock_guard lock(m_mutex);
-        m_dMapX0 = 0.0;
-        m_dMapY0 = 0.0;
-        m_nImageWidth = 1024;
-        m_nImageHeight = 1024;
-        m_dMapDX = 1.0;
-        m_dMapDY = 1.0;
-        m_nMaxIter = 256;
-        m_dMapSin = 0.0;
-        m_dMapCos = 1.0;
-        m_dOffsetX = -1.0;
-        m_dOffsetY = -1.0;
-        m_dRatio = 0.001953125; // 2 / 1024: the square from -1 - 1i to 1 + 1i
-        m_nCurConst = m_iterFormula.GetConstantCount() > 0 ? 0 : -1;
-    }
-    m_nStage.store(0);
+        p.mapping = IdentityMapping(p.mapping.stretch);
+        p.imageWidth = 1024;
+        p.imageHeight = 1024;
+        p.maxIter = 256;
+        p.offsetX = -1.0;
+        p.offsetY = -1.0;
+        p.ratio = 0.001953125; // 2 / 1024: the square from -1 - 1i to 1 + 1i
+        m_nCurConst = p.iterFormula.GetConstantCount() > 0 ? 0 : -1;
+    });
     m_bModified = false;
+}
+
+FormulaError CFractalScript::SetFormulas(std::string_view iterText, std::string_view termText)
+{
+    FormulaError error;
+    Edit([&] {
+        error = CompileFormulas(m_picture, iterText, termText);
+        return !error;
+    });
+    return error;
+}
+
+FormulaError CFractalScript::SetColorFormula(std::string_view text)
+{
+    FormulaError error;
+    Edit([&] {
+        error = CompileColorFormula(m_picture, text);
+        return !error;
+    });
+    return error;
 }
 
 bool CFractalScript::SetFormulas(std::string_view iterText, std::string_view termText, std::string& err)
 {
-    return Edit([&] {
-        std::string message;
-        if (m_iterFormula.Compile(iterText, message) != kCompileOk) {
-            err = "迭代公式错误:" + message;
-            return false;
-        }
-        if (m_iterFormula.FindVariable("z") < 0) {
-            err = "迭代公式错误:未发现迭代变量";
-            return false;
-        }
-        if (m_termFormula.Compile(termText, message) != kCompileOk) {
-            err = "终止条件公式错误:" + message;
-            return false;
-        }
-        return true;
-    });
+    FormulaError error = SetFormulas(iterText, termText);
+    if (error) {
+        err = std::move(error.message);
+    }
+    return !error;
 }
 
 bool CFractalScript::SetColorFormula(std::string_view text, std::string& err)
 {
-    return Edit([&] {
-        std::string message;
-        if (m_colorFormula.Compile(text, message) != kCompileOk) {
-            err = "取色公式错误:" + message;
-            return false;
-        }
-        return true;
-    });
+    FormulaError error = SetColorFormula(text);
+    if (error) {
+        err = std::move(error.message);
+    }
+    return !error;
 }
 
 void CFractalScript::ReplaceFormulas(const CFormula& iter, const CFormula& term, const CFormula& color)
 {
     Edit([&] {
-        m_iterFormula = iter;
-        m_termFormula = term;
-        m_colorFormula = color;
+        m_picture.iterFormula = iter;
+        m_picture.termFormula = term;
+        m_picture.colorFormula = color;
     });
 }
 
@@ -101,70 +101,50 @@ void CFractalScript::SetMapping(
     double x0, double y0, double dx, double dy, double sinTheta, double cosTheta, double stretch)
 {
     Edit([&] {
-        m_dMapX0 = x0;
-        m_dMapY0 = y0;
-        m_dMapDX = dx;
-        m_dMapDY = dy;
-        m_dMapSin = std::isnan(sinTheta) ? sinTheta : std::clamp(sinTheta, -1.0, 1.0);
-        m_dMapCos = cosTheta;
-        m_dMapStretch = stretch;
+        const double sin = std::isnan(sinTheta) ? sinTheta : std::clamp(sinTheta, -1.0, 1.0);
+        m_picture.mapping = { x0, y0, dx, dy, sin, cosTheta, stretch };
     });
-}
-
-PaletteMapping CFractalScript::GetMapping() const
-{
-    return { m_dMapX0, m_dMapY0, m_dMapDX, m_dMapDY, m_dMapSin, m_dMapCos, m_dMapStretch };
-}
-
-void CFractalScript::ResetMapping()
-{
-    m_dMapX0 = 0.0;
-    m_dMapY0 = 0.0;
-    m_dMapDX = 1.0;
-    m_dMapDY = 1.0;
-    m_dMapSin = 0.0;
-    m_dMapCos = 1.0;
 }
 
 void CFractalScript::ResetPaletteMapping()
 {
-    Edit([this] { ResetMapping(); });
+    Edit([this] { m_picture.mapping = IdentityMapping(m_picture.mapping.stretch); });
 }
 
 void CFractalScript::SetImageSize(int width, int height)
 {
     width = std::clamp(width, kMinImageSide, kMaxImageSide);
     height = std::clamp(height, kMinImageSide, kMaxImageSide);
-    if (width == m_nImageWidth && height == m_nImageHeight) {
+    if (width == m_picture.imageWidth && height == m_picture.imageHeight) {
         return;
     }
     Edit([&] {
-        m_nImageWidth = width;
-        m_nImageHeight = height;
+        m_picture.imageWidth = width;
+        m_picture.imageHeight = height;
     });
 }
 
 void CFractalScript::SetView(double offsetX, double offsetY, double ratio)
 {
     Edit([&] {
-        m_dOffsetX = offsetX;
-        m_dOffsetY = offsetY;
-        m_dRatio = ratio;
+        m_picture.offsetX = offsetX;
+        m_picture.offsetY = offsetY;
+        m_picture.ratio = ratio;
     });
 }
 
 void CFractalScript::SetMaxIter(int maxIter)
 {
     maxIter = std::clamp(maxIter, kMinIterations, kMaxIterations);
-    if (maxIter == m_nMaxIter) {
+    if (maxIter == m_picture.maxIter) {
         return;
     }
-    Edit([&] { m_nMaxIter = maxIter; });
+    Edit([&] { m_picture.maxIter = maxIter; });
 }
 
 int CFractalScript::PrevConstant()
 {
-    const int count = m_iterFormula.GetConstantCount();
+    const int count = m_picture.iterFormula.GetConstantCount();
     if (count > 0) {
         m_nCurConst = StepAround(m_nCurConst, -1, count);
     }
@@ -173,7 +153,7 @@ int CFractalScript::PrevConstant()
 
 int CFractalScript::NextConstant()
 {
-    const int count = m_iterFormula.GetConstantCount();
+    const int count = m_picture.iterFormula.GetConstantCount();
     if (count > 0) {
         m_nCurConst = StepAround(m_nCurConst, 1, count);
     }
@@ -184,16 +164,16 @@ bool CFractalScript::SetCurrentConstant(Complex value)
 {
     // Marked even without a constant to write: the key press was an edit.
     bool written = false;
-    Edit([&] { written = m_iterFormula.SetConstant(m_nCurConst, value); });
+    Edit([&] { written = m_picture.iterFormula.SetConstant(m_nCurConst, value); });
     return written;
 }
 
 std::string CFractalScript::GetCurrentConstantName() const
 {
-    return m_iterFormula.GetConstantName(m_nCurConst);
+    return m_picture.iterFormula.GetConstantName(m_nCurConst);
 }
 
-Complex CFractalScript::GetCurrentConstant() const { return m_iterFormula.GetConstant(m_nCurConst); }
+Complex CFractalScript::GetCurrentConstant() const { return m_picture.iterFormula.GetConstant(m_nCurConst); }
 
 std::string CFractalScript::GetLastError() const
 {
@@ -207,22 +187,63 @@ void CFractalScript::SetLastError(std::string text)
     m_strLastError = std::move(text);
 }
 
-RenderSnapshot CFractalScript::TakeSnapshot() const
+Picture CFractalScript::TakeSnapshot() const
 {
     std::lock_guard lock(m_mutex);
-    return { m_iterFormula, m_termFormula, m_colorFormula, m_nMaxIter, m_dOffsetX, m_dOffsetY, m_dRatio,
-        m_nImageWidth, m_nImageHeight,
-        { m_dMapX0, m_dMapY0, m_dMapDX, m_dMapDY, m_dMapSin, m_dMapCos, m_dMapStretch }, m_palette };
+    return m_picture;
 }
 
-int CFractalScript::Render(const Raster& target, int left, int top, int right, int bottom, double scaleX,
-    double scaleY, int stepX, int stepY)
+bool CFractalScript::Save(const QString& path, QString* reason)
 {
-    m_dRenderProgress.store(0.0);
-    // The generation is taken before the snapshot: an edit after it resets the stage and aborts this
-    // render, an edit before it is in the snapshot.
-    const int generation = m_nStage.load();
-    RenderSnapshot picture = TakeSnapshot();
-    return RenderPicture(picture, target, { left, top, right, bottom, scaleX, scaleY, stepX, stepY },
-        { m_nStage, generation, m_bStopRequest, m_dRenderProgress });
+    // A relative palette name keeps naming the same file from the folder the script now goes to.
+    const QString folder = QFileInfo(path).absolutePath();
+    const QString paletteName = PaletteNameFrom(m_strPaletteFile, m_strScriptFolder, folder);
+    if (!SaveScript(path, TakeSnapshot(), paletteName, reason)) {
+        return false;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_strPaletteFile = paletteName;
+        m_strScriptFolder = folder;
+    }
+    m_bModified = false;
+    return true;
 }
+
+bool CFractalScript::Load(const QString& path, const DecodedPalette* palette)
+{
+    const QString folder = QFileInfo(path).absolutePath();
+    Picture loaded = TakeSnapshot();
+    const ScriptLoad load = LoadScript(path, loaded, [&](const QString& name, Picture& picture) {
+        m_strScriptFolder = folder;
+        DecodedPalette decoded
+            = palette != nullptr && palette->name == name ? *palette : DecodeNamedPalette(name, folder);
+        return InstallDecoded(std::move(decoded), PaletteFallback::BuiltIn, picture);
+    });
+    if (!load.opened) {
+        SetLastError(load.error);
+        return false;
+    }
+    m_strScriptFolder = folder;
+    // What was read is kept even when a later item fails, as the window shows it; a file that
+    // failed before its formulas changed nothing and marks nothing.
+    const bool wasModified = m_bModified;
+    Edit([&] { m_picture = std::move(loaded); });
+    if (!load.error.empty()) {
+        m_bModified = load.formulasRead || wasModified;
+        SetLastError(load.error);
+        return false;
+    }
+    m_nCurConst = m_picture.iterFormula.GetConstantCount() > 0 ? 0 : -1;
+    m_bModified = false;
+    return true;
+}
+
+bool CFractalScript::StartExport(const QString& path, const QString& watermarkPath)
+{
+    m_export.Begin({ path, watermarkPath, std::nullopt, m_nPngLevel });
+    std::this_thread::sleep_for(kExportPause);
+    return m_export.m_bRunning.load(std::memory_order_acquire);
+}
+
+void CFractalScript::SetPngLevel(int level) { m_nPngLevel = std::clamp(level, kMinPngLevel, kMaxPngLevel); }

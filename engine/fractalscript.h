@@ -1,25 +1,18 @@
 #pragma once
 
-#include "formula.h"
-#include "mapping.h"
+#include "exportworker.h"
 #include "palettedecode.h"
-#include "raster.h"
-#include "renderer.h"
-#include "stopwatch.h"
-#include "workergate.h"
+#include "picture.h"
+#include "previewworker.h"
+#include "scriptfile.h"
 
 #include <QImage>
 #include <QString>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdint>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <type_traits>
 
 // Whether LoadPalette falls back to the built-in palette when the named image cannot be decoded.
@@ -33,53 +26,15 @@ struct DecodedPalette {
     QString problem;
 };
 
-// The file a palette name stands for: an absolute name as it is; a relative one beside the script
-// (scriptFolder) when such a file exists there, otherwise as given, against the working folder.
-QString ResolvePalettePath(const QString& name, const QString& scriptFolder);
+// The palette named by a script in scriptFolder, decoded (an empty name decodes nothing).
+DecodedPalette DecodeNamedPalette(
+    const QString& name, const QString& scriptFolder, const PaletteDecodeLimits& limits = {});
 
-// How the last export ended, beside its outcome text.
-enum class ExportOutcome { None, Succeeded, Cancelled, RenderFailed, SaveFailed, AlreadyRunning };
 
-// PNG compression levels (zlib's 0 to 9) of exported pictures; see SaveImage.
-inline constexpr int kMinPngLevel = 0;
-inline constexpr int kMaxPngLevel = 9;
-inline constexpr int kDefaultPngLevel = 1;
-
-// Another size and view for one export (the command-line tool's --size and --fit): the script's own
-// target size and view stay as they are.
-struct ExportView {
-    int width { 0 };
-    int height { 0 };
-    double offsetX { 0.0 };
-    double offsetY { 0.0 };
-    double ratio { 1.0 };
-};
-
-// What one export is asked to do.
-struct ExportRequest {
-    QString path;
-    QString watermarkPath; // empty: no watermark
-    std::optional<ExportView> view; // empty: the script's target size and view
-    int pngLevel { kDefaultPngLevel };
-};
-
-// What the last export did, for reports and measurements.
-struct ExportReport {
-    ExportOutcome outcome { ExportOutcome::None };
-    int width { 0 };
-    int height { 0 };
-    std::int64_t iterations { 0 }; // runs of the iteration formula over all pixels
-    int threads { 0 };
-    double renderSeconds { 0.0 };
-    double encodeSeconds { 0.0 }; // encoding and writing the file
-    double totalSeconds { 0.0 };  // the whole export, as its outcome text gives it
-};
-
-// A picture as the user edits it: three formulas, their constants, the iteration limit, the view,
-// the target size, the palette and its mapping, plus the words it shares with its preview and
-// export workers.
+// A picture as the user edits it (a Picture value), with its palette's file, its current constant and
+// its two workers: the preview and the export.
 // Owned by the main window (or the command-line tool); its setters run on that thread. A render
-// copies the picture state under m_mutex when it starts, so edits never race with a pixel loop.
+// copies the picture under m_mutex when it starts, so edits never race with a pixel loop.
 class CFractalScript {
 public:
     CFractalScript();
@@ -91,7 +46,10 @@ public:
     // Leaves the palette, its file name and the stretch alone.
     void SetDefaults();
 
-    // Compile the iteration and termination formulas; on failure err holds the message.
+    // Compile the iteration and termination formulas; on failure the error names the formula.
+    FormulaError SetFormulas(std::string_view iterText, std::string_view termText);
+    FormulaError SetColorFormula(std::string_view text);
+    // The same, with the message alone in err on failure.
     bool SetFormulas(std::string_view iterText, std::string_view termText, std::string& err);
     bool SetColorFormula(std::string_view text, std::string& err);
     // Replaces all three formulas by compiled copies (the settings command).
@@ -135,82 +93,71 @@ public:
     // The folder of the file last loaded or saved; relative palette names start there.
     const QString& GetScriptFolder() const { return m_strScriptFolder; }
     // The palette name a script file stores, without loading it; false when it cannot be read.
-    static bool ReadPaletteName(const QString& path, QString& name);
+    static bool ReadPaletteName(const QString& path, QString& name) { return ReadScriptPaletteName(path, name); }
 
-    // Renders the lattice described by the arguments into the target (see RenderPicture).
+    // Renders the lattice described by the arguments into the target with the preview worker's
+    // stage, stop request and render progress (see CPreviewWorker::Render).
     int Render(const Raster& target, int left, int top, int right, int bottom, double scaleX, double scaleY,
-        int stepX, int stepY);
-    RenderSnapshot TakeSnapshot() const;
+        int stepX, int stepY)
+    {
+        return m_preview.Render(target, left, top, right, bottom, scaleX, scaleY, stepX, stepY);
+    }
+    // A copy of the picture as it is now, taken under the lock.
+    Picture TakeSnapshot() const;
 
-    // The progressive preview: a coarse picture at one sixth of the resolution, then 36 fine passes
-    // in random order. CreatePreview and ReleasePreview stop the worker first.
-    void CreatePreview(int cellsX, int cellsY, int cellWidth, int cellHeight);
-    void ReleasePreview();
-    // Starts the worker unless it runs; returns whether it runs.
-    bool StartPreview();
-    // Asks the worker to stop and waits until it has ended (a render aborts within one pixel).
-    bool StopPreview();
-    // The hand-over, polled by the window's timer; never waits. shown is the stage the caller last
-    // took (0 after every change). Copies a new frame into frame (m_nPreviewWidth x
-    // m_nPreviewHeight, Format_RGB32) and returns true when there is one.
-    bool GetPreviewFrame(int& shown, QImage& frame);
-    // The half-second hold after the coarse picture, in 10 ms ticks (benchmarks and tests shorten it).
-    void SetPreviewHoldTicks(int ticks) { m_nHoldTicks.store(ticks); }
-    int GetPreviewWidth() const { return m_nPreviewWidth; }
-    int GetPreviewHeight() const { return m_nPreviewHeight; }
+    // The progressive preview (see CPreviewWorker).
+    CPreviewWorker& PreviewWorker() { return m_preview; }
+    void CreatePreview(int cellsX, int cellsY, int cellWidth, int cellHeight)
+    {
+        m_preview.Create(cellsX, cellsY, cellWidth, cellHeight);
+    }
+    void ReleasePreview() { m_preview.Release(); }
+    bool StartPreview() { return m_preview.Start(); }
+    bool StopPreview() { return m_preview.Stop(); }
+    bool GetPreviewFrame(int& shown, QImage& frame) { return m_preview.TakeFrame(shown, frame); }
+    void SetPreviewHoldTicks(int ticks) { m_preview.SetHoldTicks(ticks); }
+    int GetPreviewWidth() const { return m_preview.Width(); }
+    int GetPreviewHeight() const { return m_preview.Height(); }
+
+    // The export (see CExportWorker).
+    CExportWorker& ExportWorker() { return m_export; }
 
     // Export: renders the target size on a worker thread, stamps the watermark and writes the file
     // chosen by the extension. StartExport returns whether an export is still running after 100 ms.
     bool StartExport(const QString& path, const QString& watermarkPath);
     // Starts the worker without StartExport's pause (the command-line tool waits with WaitExport).
     // Returns false, starting nothing, when an export is running.
-    bool BeginExport(const ExportRequest& request);
+    bool BeginExport(const ExportRequest& request) { return m_export.Begin(request); }
     // Waits until the running export has ended, or for at most timeout; returns whether it has ended.
-    bool WaitExport(std::chrono::milliseconds timeout);
-    bool StopExport();
+    bool WaitExport(std::chrono::milliseconds timeout) { return m_export.Wait(timeout); }
+    bool StopExport() { return m_export.Stop(); }
     // Waits until no export thread is left (every wait is bounded by a render's abort check).
-    void JoinExport();
-    ExportReport GetExportReport() const;
+    void JoinExport() { m_export.Join(); }
+    ExportReport GetExportReport() const { return m_export.Report(); }
     // The PNG compression level of the window's exports; an export setting, not kept in the file.
     void SetPngLevel(int level);
     int GetPngLevel() const { return m_nPngLevel; }
-    ExportOutcome GetExportOutcome() const;
+    ExportOutcome GetExportOutcome() const { return m_export.Outcome(); }
 
     std::string GetLastError() const;
 
     // Read access for the window, the dialogs and the tests.
-    const CFormula& GetIterFormula() const { return m_iterFormula; }
-    const CFormula& GetTermFormula() const { return m_termFormula; }
-    const CFormula& GetColorFormula() const { return m_colorFormula; }
-    int GetMaxIter() const { return m_nMaxIter; }
-    double GetOffsetX() const { return m_dOffsetX; }
-    double GetOffsetY() const { return m_dOffsetY; }
-    double GetRatio() const { return m_dRatio; }
-    int GetImageWidth() const { return m_nImageWidth; }
-    int GetImageHeight() const { return m_nImageHeight; }
+    const CFormula& GetIterFormula() const { return m_picture.iterFormula; }
+    const CFormula& GetTermFormula() const { return m_picture.termFormula; }
+    const CFormula& GetColorFormula() const { return m_picture.colorFormula; }
+    int GetMaxIter() const { return m_picture.maxIter; }
+    double GetOffsetX() const { return m_picture.offsetX; }
+    double GetOffsetY() const { return m_picture.offsetY; }
+    double GetRatio() const { return m_picture.ratio; }
+    int GetImageWidth() const { return m_picture.imageWidth; }
+    int GetImageHeight() const { return m_picture.imageHeight; }
     const QString& GetPaletteFile() const { return m_strPaletteFile; }
-    int GetPaletteWidth() const { return m_nPaletteWidth; }
-    int GetPaletteHeight() const { return m_nPaletteHeight; }
+    int GetPaletteWidth() const { return m_picture.palette.raster.width; }
+    int GetPaletteHeight() const { return m_picture.palette.raster.height; }
     const QImage& GetPalette() const { return m_palette; }
-    PaletteMapping GetMapping() const;
+    PaletteMapping GetMapping() const { return m_picture.mapping; }
     bool IsModified() const { return m_bModified; }
     void SetModified() { m_bModified = true; }
-
-    // Shared with the workers. Compare-and-swap for the worker's stage advances, so that a reset
-    // by the window is never lost; every other access is a plain atomic load or store.
-    std::atomic<int> m_nStage { 0 };                // window: store 0; workers: advance, restart
-    std::atomic<bool> m_bStopRequest { false };     // window -> workers: stop, and abort every render
-    std::atomic<bool> m_bRefreshRequest { false };  // window -> preview worker: publish the buffer
-    std::atomic<bool> m_bPreviewRunning { false };  // preview worker -> window
-    std::atomic<bool> m_bExportRunning { false };   // export worker -> window (release on clear)
-    std::atomic<double> m_dPreviewProgress { 0.0 }; // preview worker -> window
-    std::atomic<double> m_dRenderProgress { 0.0 };  // rendering worker -> window
-    bool AdvanceStage(int from) { return m_nStage.compare_exchange_strong(from, from + 1); }
-    // Tests only: the export worker passes it before it renders; a held worker is a running export
-    // with nothing rendered yet, however fast the machine.
-    CWorkerGate m_exportGate;
-    // Tests only: passed after the render, before the export's last cancel check and its file.
-    CWorkerGate m_exportRenderedGate;
 
 private:
     // The one path of every edit: written under the lock, then the stage reset, so that a render
@@ -226,74 +173,33 @@ private:
                 return false;
             }
         }
-        m_nStage.store(0);
+        m_preview.m_nStage.store(0);
         m_bModified = true;
         return true;
     }
 
-    // The workers' bodies; the running flag is already set by whoever starts them.
-    void RunPreviewWorker();
-    int RunExportWorker();
-    void ResetMapping();
     void SetLastError(std::string text);
-    void FinishExport(ExportOutcome outcome, std::string text);
+    // Installs a palette into picture (the script's own under the lock, or one being loaded): the
+    // surface, its name and the reason it gave way, and the identity mapping, keeping the stretch.
+    void InstallPalette(QImage surface, const QString& name, const QString& problem, Picture& picture);
+    // The decoded palette, or the built-in one as fallback allows, installed into picture.
+    bool InstallDecoded(DecodedPalette decoded, PaletteFallback fallback, Picture& picture);
 
     // Guards the picture state below (formulas, limit, view, size, palette, mapping) and the
     // outcome text: the window writes under it, a render copies under it.
     mutable std::mutex m_mutex;
 
-    CFormula m_iterFormula;
-    CFormula m_termFormula;
-    CFormula m_colorFormula;
-    int m_nMaxIter { 100 };
+    Picture m_picture;
     int m_nCurConst { 0 };
-    double m_dOffsetX { 0.0 };
-    double m_dOffsetY { 0.0 };
-    double m_dRatio { 1.0 };
-    int m_nImageWidth { 1024 };
-    int m_nImageHeight { 1024 };
     QString m_strPaletteFile;
     QString m_strPaletteProblem; // why the named palette was not used; empty when it was
     QString m_strScriptFolder;
-    int m_nPaletteWidth { 0 };
-    int m_nPaletteHeight { 0 };
-    QImage m_palette; // the palette surface and its raster, Format_RGB32
-    double m_dMapX0 { 0.0 };
-    double m_dMapY0 { 0.0 };
-    double m_dMapDX { 1.0 };
-    double m_dMapDY { 1.0 };
-    double m_dMapSin { 0.0 };
-    double m_dMapCos { 1.0 };
-    double m_dMapStretch { 1.0 };
+    QImage m_palette; // the palette surface, Format_RGB32, whose pixels m_picture.palette shares
     bool m_bModified { false };
-
-    int m_nCellsX { 0 };
-    int m_nCellsY { 0 };
-    int m_nPreviewWidth { 0 };
-    int m_nPreviewHeight { 0 };
-    std::atomic<int> m_nHoldTicks { 50 }; // window or test -> preview worker
-    QImage m_previewSurface;              // the picture the window takes; guarded by m_previewMutex
-    QImage m_coarseSurface;               // the worker's alone while it runs
-    QImage m_workBuffer; // the preview raster: target of every preview render; the worker's alone
-    std::mutex m_previewMutex;
-    bool m_bFramePending { false }; // window only: a refresh was asked for on an earlier tick
-    std::thread m_previewThread;
-    std::atomic<bool> m_bPreviewThreadAlive { false };
-
-    QString m_strExportFile;
-    QString m_strExportWatermark;
-    std::optional<ExportView> m_exportView;
-    int m_nExportPngLevel { kDefaultPngLevel };
     int m_nPngLevel { kDefaultPngLevel };
-    ExportReport m_exportReport; // guarded by m_mutex
-    std::mutex m_exportEndMutex;
-    std::condition_variable m_exportEnded; // notified once the running flag is clear
-    Stopwatch m_exportClock;
-    ExportOutcome m_exportOutcome { ExportOutcome::None };
     std::string m_strLastError;
-    std::thread m_exportThread;
-    std::atomic<bool> m_bExportThreadAlive { false }; // set at start, cleared as the thread's last act
-};
 
-// The version text of script files; a reader accepts only this.
-inline constexpr std::string_view kScriptVersion = "Glimmerset0.01";
+    // Declared last: destroyed first, so that no worker outlives what it reads.
+    CPreviewWorker m_preview;
+    CExportWorker m_export;
+};

@@ -19,6 +19,9 @@ struct PaletteMapping {
     bool operator==(const PaletteMapping&) const = default;
 };
 
+// The mapping a palette load puts back: the identity, with the stretch kept.
+inline PaletteMapping IdentityMapping(double stretch) { return { 0.0, 0.0, 1.0, 1.0, 0.0, 1.0, stretch }; }
+
 // A palette coordinate as an index into [0, size): truncated toward zero and clamped to the edges;
 // a value that is not finite gives 0. No double is converted to an integer outside its range.
 inline int PaletteIndex(double coordinate, int size)

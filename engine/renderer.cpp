@@ -1,27 +1,12 @@
-#include "renderer.h"
-
-#include "batchformula.h"
-#include "renderpool.h"
+#include "renderplan.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
 #include <vector>
 
 namespace {
 
-// Lane blocks run this many iterations between refills: a finished pixel waits at most this long
-// for its lane to take the next one, and the stage and stop flags are read this often.
-constexpr int kIterationsPerRefill = 4;
-
-// The variables a formula may read from the renderer, bound by name once per render.
-struct Bindings {
-    int iterZ, iterZ0;
-    int termZ, termN, termZ0, termMax;
-    int colorZ, colorN, colorMax, colorZ0;
-};
-
-Bindings Bind(const RenderSnapshot& p)
+RenderBindings Bind(const Picture& p)
 {
     return { p.iterFormula.FindVariable("z"), p.iterFormula.FindVariable("z0"),
         p.termFormula.FindVariable("z"), p.termFormula.FindVariable("V_iter_n"),
@@ -46,41 +31,26 @@ std::vector<double> LatticeLine(int from, int to, int step, double scale, double
     return values;
 }
 
-// What both renderers share: the checks, the bindings, the lattice and the palette.
-struct Plan {
-    int result { kRenderDone };
-    Bindings v {};
-    int stepX { 1 };
-    int stepY { 1 };
-    double progressStep { 0.0 };
-    std::vector<double> xs;
-    std::vector<double> ys;
-    int bytesPerPixel { 0 };
-    const uint8_t* paletteBits { nullptr };
-    qsizetype paletteStride { 0 };
-    int paletteWidth { 0 };
-    int paletteHeight { 0 };
-
-    // The row (or column) of lattice line k.
-    long long Column(const RenderArea& area, size_t k) const
-    {
-        return area.left + static_cast<long long>(k) * stepX;
-    }
-    long long Row(const RenderArea& area, size_t k) const
-    {
-        return area.top + static_cast<long long>(k) * stepY;
-    }
-};
-
-Plan Prepare(RenderSnapshot& picture, const Raster& target, const RenderArea& area)
+// Copies the palette pixel that a colour value selects into the target.
+inline void Paint(const RenderPlan& plan, const PaletteMapping& mapping, const Raster& target, long long row,
+    long long column, Complex colour)
 {
-    Plan plan;
-    const QImage& palette = picture.palette;
+    const PalettePoint at = MapColour(mapping, colour, plan.paletteWidth, plan.paletteHeight);
+    std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
+        plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel, plan.bytesPerPixel);
+}
+
+} // namespace
+
+RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& area)
+{
+    RenderPlan plan;
+    const Raster& palette = picture.palette.raster;
     if (target.pixels == nullptr) {
         plan.result = kRenderNoTarget;
-    } else if (!palette.isNull() && target.bitsPerPixel != palette.depth()) {
+    } else if (!picture.palette.IsNull() && target.bitsPerPixel != palette.bitsPerPixel) {
         plan.result = kRenderFormatMismatch;
-    } else if (palette.isNull() || palette.width() <= 0 || palette.height() <= 0) {
+    } else if (picture.palette.IsNull() || palette.width <= 0 || palette.height <= 0) {
         plan.result = kRenderNoPalette;
     } else {
         plan.v = Bind(picture);
@@ -102,63 +72,26 @@ Plan Prepare(RenderSnapshot& picture, const Raster& target, const RenderArea& ar
     plan.xs = LatticeLine(area.left, area.right, plan.stepX, area.scaleX, deltaX, picture.offsetX);
     plan.ys = LatticeLine(area.top, area.bottom, plan.stepY, area.scaleY, deltaY, picture.offsetY);
     plan.bytesPerPixel = target.bitsPerPixel / 8;
-    plan.paletteBits = palette.constBits();
-    plan.paletteStride = palette.bytesPerLine();
-    plan.paletteWidth = palette.width();
-    plan.paletteHeight = palette.height();
+    plan.paletteBits = palette.pixels;
+    plan.paletteStride = palette.bytesPerRow;
+    plan.paletteWidth = palette.width;
+    plan.paletteHeight = palette.height;
     return plan;
 }
 
-// Code built with 256- and 512-bit vectors (Qt's image routines, the C library) may leave the upper
-// halves of the vector registers dirty; every later SSE instruction then pays for them, which was
-// measured to slow the interpreter's pixel loop down more than tenfold. Each render thread starts clean.
-#if defined(__x86_64__)
-__attribute__((target("avx"))) void ZeroUpperHalves() { __builtin_ia32_vzeroupper(); }
-void CleanVectorState()
-{
-    static const bool avx = __builtin_cpu_supports("avx");
-    if (avx) {
-        ZeroUpperHalves();
-    }
-}
-#else
-void CleanVectorState() { }
-#endif
-
-bool Aborted(const RenderControl& control)
-{
-    return control.stage.load(std::memory_order_relaxed) != control.generation
-        || control.stop.load(std::memory_order_relaxed);
-}
-
-// Copies the palette pixel that a colour value selects into the target.
-inline void Paint(const Plan& plan, const PaletteMapping& mapping, const Raster& target, long long row,
-    long long column, Complex colour)
-{
-    const PalettePoint at = MapColour(mapping, colour, plan.paletteWidth, plan.paletteHeight);
-    std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
-        plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel, plan.bytesPerPixel);
-}
-
-// How often a pixel ran the iteration formula: once more than its count when the termination formula
-// stopped it, its count when the limit did.
-inline std::int64_t RunsOfIteration(int count, int maxIter) { return count < maxIter ? count + 1 : count; }
-
-} // namespace
-
-int RenderPictureScalar(RenderSnapshot& picture, const Raster& target, const RenderArea& area,
+int RenderPictureScalar(Picture& picture, const Raster& target, const RenderArea& area,
     RenderControl control, RenderStats* stats)
 {
     CleanVectorState();
     control.progress.store(0.0, std::memory_order_relaxed);
-    const Plan plan = Prepare(picture, target, area);
+    const RenderPlan plan = Prepare(picture, target, area);
     if (plan.result != kRenderDone) {
         return plan.result;
     }
     CFormula& iter = picture.iterFormula;
     CFormula& term = picture.termFormula;
     CFormula& color = picture.colorFormula;
-    const Bindings& v = plan.v;
+    const RenderBindings& v = plan.v;
     const int maxIter = picture.maxIter;
     // Every pixel starts from these: nothing one pixel assigns reaches the next.
     const std::vector<Complex> iterStart(iter.GetSlots(), iter.GetSlots() + iter.GetVariableCount());
@@ -217,332 +150,3 @@ int RenderPictureScalar(RenderSnapshot& picture, const Raster& target, const Ren
     return kRenderDone;
 }
 
-namespace {
-
-// Raises the published progress to value, never lowering it: rows finish out of order.
-void Publish(std::atomic<double>& progress, double value)
-{
-    double seen = progress.load(std::memory_order_relaxed);
-    while (seen < value && !progress.compare_exchange_weak(seen, value, std::memory_order_relaxed)) { }
-}
-
-// The state one batched render shares between its threads: which rows are taken and done, and
-// whether to stop.
-struct SharedRender {
-    const RenderArea& area;
-    const Raster& target;
-    RenderControl control;
-    const std::vector<int>& rows;    // lattice rows inside the target
-    const std::vector<int>& columns; // lattice columns inside the target
-    // For every row and column inside the target: its plane coordinate and its pixel.
-    std::vector<double> rowY, columnX;
-    std::vector<int> rowPixel, columnPixel;
-    int rowsPerClaim { 1 };
-    int rowsOutside { 0 }; // lattice rows outside the target, done from the start
-    std::atomic<int> nextRow { 0 };
-    std::atomic<int> finishedRows { 0 };
-    std::atomic<bool> aborted { false };
-};
-
-// One thread's share of a batched render: its own copies of the three programs and its lanes.
-// Pixels flow through the lanes: a lane that finishes takes the next pixel of the thread's rows.
-class CBandWorker {
-public:
-    CBandWorker(const RenderSnapshot& picture, const Plan& plan, const CBatchFormula& iter,
-        const CBatchFormula& term, const CBatchFormula& color, size_t rows)
-        : m_picture(picture)
-        , m_plan(plan)
-        , m_iter(iter)
-        , m_term(term)
-        , m_color(color)
-        , m_iterZ(m_iter.Slot(plan.v.iterZ))
-        , m_iterZ0(m_iter.Slot(plan.v.iterZ0))
-        , m_termZ(m_term.Slot(plan.v.termZ))
-        , m_termN(m_term.Slot(plan.v.termN))
-        , m_termZ0(m_term.Slot(plan.v.termZ0))
-        , m_colorZ(m_color.Slot(plan.v.colorZ))
-        , m_colorN(m_color.Slot(plan.v.colorN))
-        , m_colorZ0(m_color.Slot(plan.v.colorZ0))
-        , m_remaining(rows, 0)
-    {
-        // The termination formula reads z straight from the iteration's result and V_iter_n from
-        // the counters, unless it assigns them itself; then they are copied in before every run.
-        const int iterResult = m_iter.ResultSlot();
-        m_bCopyZ = m_termZ >= 0 && m_term.Writes(m_termZ);
-        m_bCopyN = m_termN >= 0 && m_term.Writes(m_termN);
-        if (m_termZ >= 0 && !m_bCopyZ) {
-            m_term.ReadFrom(m_termZ, m_iter.Re(iterResult), m_iter.Im(iterResult));
-        }
-        if (m_termN >= 0 && !m_bCopyN) {
-            m_term.ReadFrom(m_termN, m_laneCount, m_zeros);
-        }
-        // What the renderer stores at the start of every pixel needs no reset before.
-        for (const int slot : { m_iterZ, m_iterZ0 }) {
-            m_iter.SetByCaller(slot);
-        }
-        m_term.SetByCaller(m_termZ0);
-        for (const int slot : { m_colorZ, m_colorN, m_colorZ0 }) {
-            m_color.SetByCaller(slot);
-        }
-    }
-
-    void Run(SharedRender& shared);
-    std::int64_t Iterations() const { return m_nIterations; }
-
-private:
-    bool NextPixel(SharedRender& shared, int& row, int& column);
-    static Complex Point(const SharedRender& shared, int row, int column)
-    {
-        return { shared.columnX[column], shared.rowY[row] };
-    }
-    void StartLane(const SharedRender& shared, int lane, int row, int column);
-    void Finish(SharedRender& shared, int row, int column, int count, Complex last);
-    void FlushColours(SharedRender& shared);
-
-    const RenderSnapshot& m_picture;
-    const Plan& m_plan;
-    CBatchFormula m_iter;
-    CBatchFormula m_term;
-    CBatchFormula m_color;
-    const int m_iterZ, m_iterZ0, m_termZ, m_termN, m_termZ0, m_colorZ, m_colorN, m_colorZ0;
-    bool m_bCopyZ { false };
-    bool m_bCopyN { false };
-    std::int64_t m_nIterations { 0 }; // this thread's alone; summed once the render has ended
-
-    // The band of rows this thread has claimed, the next pixel in it, and how many pixels of each
-    // claimed row are still to be painted.
-    int m_nClaimEnd { 0 };
-    int m_nRow { 0 };
-    int m_nColumn { 0 };
-    std::vector<int> m_remaining;
-
-    // The lanes of the iteration: which pixel, how many iterations are done (a double, to be compared
-    // and handed to V_iter_n without conversion), whether it still iterates, the iteration's value
-    // when it stopped; and which lanes hold a pixel at all (a bit each).
-    int m_laneRow[kLanes] {};
-    int m_laneColumn[kLanes] {};
-    alignas(64) double m_laneCount[kLanes] {};
-    alignas(64) double m_laneActive[kLanes] {}; // 1 or 0
-    alignas(64) double m_lastRe[kLanes] {};
-    alignas(64) double m_lastIm[kLanes] {};
-    alignas(64) double m_zeros[kLanes] {}; // the imaginary part of V_iter_n
-    uint64_t m_occupied { 0 };
-
-    // Finished pixels whose colours are computed together.
-    int m_nColours { 0 };
-    int m_colourRow[kLanes] {};
-    int m_colourColumn[kLanes] {};
-};
-
-inline bool CBandWorker::NextPixel(SharedRender& shared, int& row, int& column)
-{
-    const int columns = static_cast<int>(shared.columns.size());
-    if (m_nColumn >= columns) {
-        m_nColumn = 0;
-        ++m_nRow;
-    }
-    if (m_nRow >= m_nClaimEnd) {
-        m_nRow = shared.nextRow.fetch_add(shared.rowsPerClaim, std::memory_order_relaxed);
-        m_nClaimEnd = std::min(m_nRow + shared.rowsPerClaim, static_cast<int>(shared.rows.size()));
-        m_nColumn = 0;
-        if (m_nRow >= m_nClaimEnd) {
-            return false;
-        }
-        for (int r = m_nRow; r < m_nClaimEnd; ++r) {
-            m_remaining[r] = columns;
-        }
-    }
-    row = m_nRow;
-    column = m_nColumn++;
-    return true;
-}
-
-inline void CBandWorker::StartLane(const SharedRender& shared, int lane, int row, int column)
-{
-    const Complex p = Point(shared, row, column);
-    m_iter.ResetLane(lane);
-    m_term.ResetLane(lane);
-    m_iter.Set(m_iterZ, lane, p);
-    if (m_iterZ0 >= 0) {
-        m_iter.Set(m_iterZ0, lane, p);
-    }
-    if (m_termZ0 >= 0) {
-        m_term.Set(m_termZ0, lane, p);
-    }
-    m_laneRow[lane] = row;
-    m_laneColumn[lane] = column;
-    m_laneCount[lane] = 0.0;
-    m_laneActive[lane] = 1.0;
-    m_occupied |= uint64_t { 1 } << lane;
-}
-
-inline void CBandWorker::Finish(SharedRender& shared, int row, int column, int count, Complex last)
-{
-    m_nIterations += RunsOfIteration(count, m_picture.maxIter);
-    const int lane = m_nColours++;
-    m_color.ResetLane(lane);
-    if (m_colorZ0 >= 0) {
-        m_color.Set(m_colorZ0, lane, Point(shared, row, column));
-    }
-    if (m_colorN >= 0) {
-        m_color.Set(m_colorN, lane, { static_cast<double>(count), 0.0 });
-    }
-    if (m_colorZ >= 0) {
-        m_color.Set(m_colorZ, lane, last);
-    }
-    m_colourRow[lane] = row;
-    m_colourColumn[lane] = column;
-    if (m_nColours == kLanes) {
-        FlushColours(shared);
-    }
-}
-
-void CBandWorker::FlushColours(SharedRender& shared)
-{
-    if (m_nColours == 0) {
-        return;
-    }
-    m_color.Run();
-    const int result = m_color.ResultSlot();
-    const double* colourRe = m_color.Re(result);
-    const double* colourIm = m_color.Im(result);
-    const PaletteMapping& mapping = m_picture.mapping;
-    const Raster& target = shared.target;
-    const int bytesPerPixel = m_plan.bytesPerPixel;
-    for (int lane = 0; lane < m_nColours; ++lane) {
-        const int row = m_colourRow[lane];
-        const PalettePoint at = MapColour(
-            mapping, { colourRe[lane], colourIm[lane] }, m_plan.paletteWidth, m_plan.paletteHeight);
-        uint8_t* const to = target.pixels + static_cast<ptrdiff_t>(shared.rowPixel[row]) * target.bytesPerRow
-            + static_cast<ptrdiff_t>(shared.columnPixel[m_colourColumn[lane]]) * bytesPerPixel;
-        const uint8_t* const from = m_plan.paletteBits + at.y * m_plan.paletteStride + at.x * bytesPerPixel;
-        if (bytesPerPixel == 4) {
-            std::memcpy(to, from, 4);
-        } else {
-            std::memcpy(to, from, bytesPerPixel);
-        }
-        if (--m_remaining[row] == 0) {
-            const int done = shared.finishedRows.fetch_add(1, std::memory_order_relaxed) + 1;
-            Publish(shared.control.progress, (done + shared.rowsOutside) * m_plan.progressStep);
-        }
-    }
-    m_nColours = 0;
-}
-
-void CBandWorker::Run(SharedRender& shared)
-{
-    CleanVectorState();
-    const int maxIter = m_picture.maxIter;
-    int row = 0;
-    int column = 0;
-    for (int lane = 0; lane < kLanes && NextPixel(shared, row, column); ++lane) {
-        StartLane(shared, lane, row, column);
-    }
-    const int iterResult = m_iter.ResultSlot();
-    const int termResult = m_term.ResultSlot();
-    const double limit = maxIter;
-    constexpr uint64_t kAllLanes = ~uint64_t { 0 };
-    while (m_occupied != 0) {
-        // The stage and stop checks: a render ends within a few iterations of a change.
-        if (shared.aborted.load(std::memory_order_relaxed) || Aborted(shared.control)) {
-            shared.aborted.store(true, std::memory_order_relaxed);
-            return;
-        }
-        // A lane that stops keeps its count and value; it runs on to the end of the block with
-        // values that nothing reads, and takes its next pixel then.
-        uint64_t stopped = 0;
-        for (int k = 0; k < kIterationsPerRefill; ++k) {
-            m_iter.Run();
-            const double* lastRe = m_iter.Re(iterResult);
-            const double* lastIm = m_iter.Im(iterResult);
-            if (m_bCopyZ) {
-                std::memcpy(m_term.Re(m_termZ), lastRe, sizeof(double) * kLanes);
-                std::memcpy(m_term.Im(m_termZ), lastIm, sizeof(double) * kLanes);
-            }
-            if (m_bCopyN) {
-                std::memcpy(m_term.Re(m_termN), m_laneCount, sizeof(double) * kLanes);
-                std::memset(m_term.Im(m_termN), 0, sizeof(double) * kLanes);
-            }
-            m_term.Run();
-            stopped |= AdvanceLanes(
-                m_term.Re(termResult), lastRe, lastIm, m_laneCount, m_laneActive, m_lastRe, m_lastIm, limit);
-        }
-        for (; stopped != 0; stopped &= stopped - 1) {
-            const int lane = std::countr_zero(stopped);
-            m_occupied &= ~(uint64_t { 1 } << lane);
-            Finish(shared, m_laneRow[lane], m_laneColumn[lane], static_cast<int>(m_laneCount[lane]),
-                { m_lastRe[lane], m_lastIm[lane] });
-        }
-        for (uint64_t free = ~m_occupied & kAllLanes; free != 0 && NextPixel(shared, row, column);
-             free &= free - 1) {
-            StartLane(shared, std::countr_zero(free), row, column);
-        }
-    }
-    FlushColours(shared);
-}
-
-} // namespace
-
-int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control,
-    RenderStats* stats)
-{
-    control.progress.store(0.0, std::memory_order_relaxed);
-    const Plan plan = Prepare(picture, target, area);
-    if (plan.result != kRenderDone) {
-        return plan.result;
-    }
-    std::vector<int> rows;
-    for (size_t j = 0; j < plan.ys.size(); ++j) {
-        if (const long long row = plan.Row(area, j); row >= 0 && row < target.height) {
-            rows.push_back(static_cast<int>(j));
-        }
-    }
-    std::vector<int> columns;
-    for (size_t i = 0; i < plan.xs.size(); ++i) {
-        if (const long long column = plan.Column(area, i); column >= 0 && column < target.width) {
-            columns.push_back(static_cast<int>(i));
-        }
-    }
-    if (Aborted(control)) {
-        return kRenderAborted;
-    }
-    if (columns.empty()) {
-        rows.clear(); // nothing of the lattice lies inside the target
-    }
-
-    // Each thread gets its own copies of the programs; bands of rows are claimed as threads get free.
-    const CBatchFormula iter(picture.iterFormula);
-    const CBatchFormula term(picture.termFormula, CBatchFormula::ValueParts::RealOnly);
-    const CBatchFormula color(picture.colorFormula);
-    CRenderPool& pool = CRenderPool::Instance();
-    const int threads = std::clamp(static_cast<int>(rows.size()), 1, pool.Threads());
-    std::vector<std::unique_ptr<CBandWorker>> workers;
-    for (int t = 0; t < threads; ++t) {
-        workers.push_back(std::make_unique<CBandWorker>(picture, plan, iter, term, color, rows.size()));
-    }
-    SharedRender shared { area, target, control, rows, columns, {}, {}, {}, {} };
-    for (const int j : rows) {
-        shared.rowY.push_back(plan.ys[j]);
-        shared.rowPixel.push_back(static_cast<int>(plan.Row(area, j)));
-    }
-    for (const int i : columns) {
-        shared.columnX.push_back(plan.xs[i]);
-        shared.columnPixel.push_back(static_cast<int>(plan.Column(area, i)));
-    }
-    // Several claims per thread keep the threads busy to the end when some rows are slower.
-    constexpr int kClaimsPerThread = 8;
-    shared.rowsPerClaim = std::max(1, static_cast<int>(rows.size()) / (threads * kClaimsPerThread));
-    shared.rowsOutside = static_cast<int>(plan.ys.size() - rows.size());
-    pool.Run(threads, [&](int t) { workers[t]->Run(shared); });
-    if (stats) {
-        *stats = { 0, threads };
-        for (const auto& worker : workers) {
-            stats->iterations += worker->Iterations();
-        }
-    }
-    if (shared.aborted.load()) {
-        return kRenderAborted;
-    }
-    control.progress.store(1.0, std::memory_order_relaxed);
-    return kRenderDone;
-}

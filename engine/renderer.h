@@ -1,29 +1,10 @@
 #pragma once
 
-#include "formula.h"
-#include "mapping.h"
+#include "picture.h"
 #include "raster.h"
-
-#include <QImage>
 
 #include <atomic>
 #include <cstdint>
-
-// Everything a render reads of a script, copied in one piece under the script's lock when the
-// render starts, so that edits from the window never race with the pixel loop.
-struct RenderSnapshot {
-    CFormula iterFormula;
-    CFormula termFormula;
-    CFormula colorFormula;
-    int maxIter { 0 };
-    double offsetX { 0.0 };
-    double offsetY { 0.0 };
-    double ratio { 1.0 };
-    int imageWidth { 0 };
-    int imageHeight { 0 };
-    PaletteMapping mapping;
-    QImage palette; // Format_RGB32; shares its pixels with the script's, which never writes them in place
-};
 
 // The lattice of a render: columns left, left + stepX, ... below right and rows top, top + stepY, ...
 // below bottom; scaleX and scaleY relate the lattice to the plane (see Render).
@@ -71,7 +52,7 @@ enum RenderResult : int {
 // pixel at a time through CFormula::Run, checking before every lattice column: the reference that
 // gives every pixel exactly the same bits.
 // Both fill stats, when given, once the render has ended.
-int RenderPicture(RenderSnapshot& picture, const Raster& target, const RenderArea& area, RenderControl control,
+int RenderPicture(Picture& picture, const Raster& target, const RenderArea& area, RenderControl control,
     RenderStats* stats = nullptr);
-int RenderPictureScalar(RenderSnapshot& picture, const Raster& target, const RenderArea& area,
+int RenderPictureScalar(Picture& picture, const Raster& target, const RenderArea& area,
     RenderControl control, RenderStats* stats = nullptr);

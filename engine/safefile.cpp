@@ -68,6 +68,25 @@ private:
     sigset_t m_old {};
 };
 
+// Writes all the bytes to fd; 0, or the error code of the write that failed.
+int WriteAll(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return written < 0 ? errno : ENOSPC;
+        }
+        data += written;
+        left -= written;
+    }
+    return 0;
+}
+
 } // namespace
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
@@ -126,18 +145,8 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         ::umask(mask);
         ::fchmod(fd, 0666 & ~mask);
     }
-    const char* data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return abandon(written < 0 ? errno : ENOSPC);
-        }
-        data += written;
-        left -= written;
+    if (const int code = WriteAll(fd, bytes); code != 0) {
+        return abandon(code);
     }
     if (::fsync(fd) != 0) {
         return abandon(errno);

@@ -1,6 +1,5 @@
 #include "scriptfile.h"
 
-#include "fractalscript.h"
 #include "safefile.h"
 #include "scriptnumbers.h"
 
@@ -63,6 +62,17 @@ bool ReadScriptText(const QString& path, QString& text)
 
 } // namespace
 
+QString ResolvePalettePath(const QString& name, const QString& scriptFolder)
+{
+    if (name.isEmpty() || QDir::isAbsolutePath(name) || scriptFolder.isEmpty()) {
+        return name;
+    }
+    // Beside the script first, so that a script and its palette can move together; then the working
+    // folder, where older files and callers found it.
+    const QString beside = QDir(scriptFolder).filePath(name);
+    return QFileInfo::exists(beside) ? beside : name;
+}
+
 QString DecodeScriptText(const QByteArray& bytes)
 {
     QByteArrayView view(bytes);
@@ -108,144 +118,61 @@ QString ExtractBetween(const QString& text, const QString& startKey, const QStri
     return text.mid(start, end - start);
 }
 
-bool CFractalScript::Save(const QString& path, QString* reason)
+namespace {
+
+QString ScriptVersion() { return QString::fromUtf8(kScriptVersion.data(), kScriptVersion.size()); }
+
+QString Line(const QString& key, const QString& value) { return key + value + kEnd + '\n'; }
+
+QString FormulaText(const CFormula& formula) { return QString::fromStdString(formula.GetText()); }
+
+// The items after the formulas, each read as far as it converts: a failing item keeps its
+// converted part, as older readers did.
+std::string ReadNumbers(const QString& text, Picture& picture)
 {
-    const PaletteMapping m = GetMapping();
-    QString text;
-    text += kKeyVersion + QString::fromUtf8(kScriptVersion.data(), kScriptVersion.size()) + kEnd + '\n';
-    text += kKeyIteration + QString::fromStdString(m_iterFormula.GetText()) + kEnd + '\n';
-    text += kKeyTermination + QString::fromStdString(m_termFormula.GetText()) + kEnd + '\n';
-    text += kKeyColour + QString::fromStdString(m_colorFormula.GetText()) + kEnd + '\n';
-    // A relative palette name keeps naming the same file from the folder the script now goes to.
-    const QString folder = QFileInfo(path).absolutePath();
-    QString paletteName = m_strPaletteFile;
-    if (!paletteName.isEmpty() && QDir::isRelativePath(paletteName)) {
-        const QString file = QFileInfo(ResolvePalettePath(paletteName, m_strScriptFolder)).absoluteFilePath();
-        if (QFileInfo(ResolvePalettePath(paletteName, folder)).absoluteFilePath() != file) {
-            paletteName = QDir(folder).relativeFilePath(file);
-        }
-    }
-    text += kKeyPalette + paletteName + kEnd + '\n';
-    text += kKeyMapping + Number(m.x0) + ", " + Number(m.y0) + ", " + Number(m.dx) + ", " + Number(m.dy)
-        + ", " + Number(m.sin) + ", " + Number(m.cos) + ", " + Number(m.stretch) + kEnd + '\n';
-    text += kKeyOffset + Number(m_dOffsetX) + ", " + Number(m_dOffsetY) + kEnd + '\n';
-    text += kKeyRatio + Number(m_dRatio) + kEnd + '\n';
-    text += kKeyImageSize + QString::number(m_nImageWidth) + ", " + QString::number(m_nImageHeight) + kEnd
-        + '\n';
-    text += kKeyMaxIter + QString::number(m_nMaxIter) + kEnd + '\n';
-    for (int k = 0; k < m_iterFormula.GetConstantCount(); ++k) {
-        const Complex value = m_iterFormula.GetConstant(k);
-        text += ConstantKey(k) + QString::fromStdString(m_iterFormula.GetConstantName(k)) + '='
-            + Number(value.re) + ", " + Number(value.im) + kEnd + '\n';
-    }
-
-    // The old file is replaced only once the new one is complete.
-    if (!WriteFileAtomically(path, EncodeScriptText(text), reason)) {
-        return false;
-    }
-    {
-        std::lock_guard lock(m_mutex);
-        m_strPaletteFile = paletteName;
-        m_strScriptFolder = folder;
-    }
-    m_bModified = false;
-    return true;
-}
-
-bool CFractalScript::ReadPaletteName(const QString& path, QString& name)
-{
-    QString text;
-    if (!ReadScriptText(path, text)) {
-        return false;
-    }
-    name = ExtractBetween(text, kKeyPalette, kEnd);
-    return true;
-}
-
-bool CFractalScript::Load(const QString& path, const DecodedPalette* palette)
-{
-    const auto fail = [this](const std::string& message) {
-        SetLastError(message);
-        return false;
-    };
-    QString text;
-    if (!ReadScriptText(path, text)) {
-        return fail("打开文件失败");
-    }
-    m_strScriptFolder = QFileInfo(path).absolutePath();
-
-    if (ExtractBetween(text, kKeyVersion, kEnd)
-        != QString::fromUtf8(kScriptVersion.data(), kScriptVersion.size())) {
-        return fail("版本不正确");
-    }
-    std::string message;
-    if (!SetFormulas(Utf8(ExtractBetween(text, kKeyIteration, kEnd)),
-            Utf8(ExtractBetween(text, kKeyTermination, kEnd)), message)) {
-        return fail(message);
-    }
-    if (!SetColorFormula(Utf8(ExtractBetween(text, kKeyColour, kEnd)), message)) {
-        return fail(message);
-    }
-    // Loading the palette resets the mapping, which the next step reads.
-    const QString paletteName = ExtractBetween(text, kKeyPalette, kEnd);
-    const bool paletteLoaded = palette != nullptr && palette->name == paletteName
-        ? SetDecodedPalette(*palette)
-        : LoadPalette(paletteName);
-    if (!paletteLoaded) {
-        return fail("导入调色板失败");
-    }
-
-    // Converted values are stored as they are converted, so a failing step may have changed its
-    // first members.
     double mapping[7];
     const int mapped = ScanNumbers(Utf8(ExtractBetween(text, kKeyMapping, kEnd)), mapping, 7);
-    {
-        std::lock_guard lock(m_mutex);
-        double* const members[]
-            = { &m_dMapX0, &m_dMapY0, &m_dMapDX, &m_dMapDY, &m_dMapSin, &m_dMapCos, &m_dMapStretch };
-        for (int k = 0; k < mapped; ++k) {
-            *members[k] = mapping[k];
-        }
+    double* const members[] = { &picture.mapping.x0, &picture.mapping.y0, &picture.mapping.dx,
+        &picture.mapping.dy, &picture.mapping.sin, &picture.mapping.cos, &picture.mapping.stretch };
+    for (int k = 0; k < mapped; ++k) {
+        *members[k] = mapping[k];
     }
     if (mapped < 7) {
-        return fail("载入调色板映射失败");
+        return "载入调色板映射失败";
     }
     double offset[2];
     const int offsets = ScanNumbers(Utf8(ExtractBetween(text, kKeyOffset, kEnd)), offset, 2);
     double ratio = 0.0;
     const int ratios = offsets < 2 ? 0 : ScanNumbers(Utf8(ExtractBetween(text, kKeyRatio, kEnd)), &ratio, 1);
-    {
-        std::lock_guard lock(m_mutex);
-        m_dOffsetX = offsets > 0 ? offset[0] : m_dOffsetX;
-        m_dOffsetY = offsets > 1 ? offset[1] : m_dOffsetY;
-        m_dRatio = ratios > 0 ? ratio : m_dRatio;
-    }
+    picture.offsetX = offsets > 0 ? offset[0] : picture.offsetX;
+    picture.offsetY = offsets > 1 ? offset[1] : picture.offsetY;
+    picture.ratio = ratios > 0 ? ratio : picture.ratio;
     if (offsets < 2) {
-        return fail("载入复平面偏移失败");
+        return "载入复平面偏移失败";
     }
     if (ratios < 1) {
-        return fail("载入比率失败");
+        return "载入比率失败";
     }
     // Sizes and limits that the setters would refuse are brought into their ranges: a size of 0
     // must never reach the preview size rule, which divides by it.
     int size[2];
     if (ScanIntegers(Utf8(ExtractBetween(text, kKeyImageSize, kEnd)), size, 2) < 2) {
-        return fail("载入目标图像大小失败");
+        return "载入目标图像大小失败";
     }
     int maxIter = 0;
     const bool haveMaxIter = ScanIntegers(Utf8(ExtractBetween(text, kKeyMaxIter, kEnd)), &maxIter, 1) == 1;
-    {
-        std::lock_guard lock(m_mutex);
-        m_nImageWidth = std::clamp(size[0], kMinImageSide, kMaxImageSide);
-        m_nImageHeight = std::clamp(size[1], kMinImageSide, kMaxImageSide);
-        if (haveMaxIter) {
-            m_nMaxIter = std::clamp(maxIter, kMinIterations, kMaxIterations);
-        }
-    }
+    picture.imageWidth = std::clamp(size[0], kMinImageSide, kMaxImageSide);
+    picture.imageHeight = std::clamp(size[1], kMinImageSide, kMaxImageSide);
     if (!haveMaxIter) {
-        return fail("载入最大迭代次数失败");
+        return "载入最大迭代次数失败";
     }
+    picture.maxIter = std::clamp(maxIter, kMinIterations, kMaxIterations);
+    return {};
+}
 
+// The constant lines, 常量00 on, up to the first that is missing.
+std::string ReadConstants(const QString& text, CFormula& iter)
+{
     for (int number = 0; number < kMaxConstantLines; ++number) {
         const QString value = ExtractBetween(text, ConstantKey(number), kEnd);
         if (value.isEmpty()) {
@@ -256,17 +183,97 @@ bool CFractalScript::Load(const QString& path, const DecodedPalette* palette)
         const QString numbers = equals < 0 ? QString() : value.mid(equals + 1);
         double parts[2];
         if (ScanNumbers(Utf8(numbers), parts, 2) < 2) {
-            return fail("载入常量失败");
+            return "载入常量失败";
         }
-        std::lock_guard lock(m_mutex);
-        const int k = m_iterFormula.FindConstant(Utf8(name));
-        if (k >= 0 && !m_iterFormula.SetConstant(k, { parts[0], parts[1] })) {
-            m_strLastError = "载入常量失败";
-            return false;
+        const int k = iter.FindConstant(Utf8(name));
+        if (k >= 0 && !iter.SetConstant(k, { parts[0], parts[1] })) {
+            return "载入常量失败";
         }
     }
-    m_nCurConst = m_iterFormula.GetConstantCount() > 0 ? 0 : -1;
-    m_nStage.store(0);
-    m_bModified = false;
+    return {};
+}
+
+} // namespace
+
+QString PaletteNameFrom(const QString& name, const QString& fromFolder, const QString& toFolder)
+{
+    if (name.isEmpty() || !QDir::isRelativePath(name)) {
+        return name;
+    }
+    const QString file = QFileInfo(ResolvePalettePath(name, fromFolder)).absoluteFilePath();
+    if (QFileInfo(ResolvePalettePath(name, toFolder)).absoluteFilePath() == file) {
+        return name;
+    }
+    return QDir(toFolder).relativeFilePath(file);
+}
+
+bool SaveScript(const QString& path, const Picture& picture, const QString& paletteName, QString* reason)
+{
+    const PaletteMapping& m = picture.mapping;
+    const CFormula& iter = picture.iterFormula;
+    QString text = Line(kKeyVersion, ScriptVersion());
+    text += Line(kKeyIteration, FormulaText(iter));
+    text += Line(kKeyTermination, FormulaText(picture.termFormula));
+    text += Line(kKeyColour, FormulaText(picture.colorFormula));
+    text += Line(kKeyPalette, paletteName);
+    text += Line(kKeyMapping,
+        Number(m.x0) + ", " + Number(m.y0) + ", " + Number(m.dx) + ", " + Number(m.dy) + ", " + Number(m.sin)
+            + ", " + Number(m.cos) + ", " + Number(m.stretch));
+    text += Line(kKeyOffset, Number(picture.offsetX) + ", " + Number(picture.offsetY));
+    text += Line(kKeyRatio, Number(picture.ratio));
+    text += Line(
+        kKeyImageSize, QString::number(picture.imageWidth) + ", " + QString::number(picture.imageHeight));
+    text += Line(kKeyMaxIter, QString::number(picture.maxIter));
+    for (int k = 0; k < iter.GetConstantCount(); ++k) {
+        const Complex value = iter.GetConstant(k);
+        text += Line(ConstantKey(k),
+            QString::fromStdString(iter.GetConstantName(k)) + '=' + Number(value.re) + ", "
+                + Number(value.im));
+    }
+    return WriteFileAtomically(path, EncodeScriptText(text), reason);
+}
+
+bool ReadScriptPaletteName(const QString& path, QString& name)
+{
+    QString text;
+    if (!ReadScriptText(path, text)) {
+        return false;
+    }
+    name = ExtractBetween(text, kKeyPalette, kEnd);
     return true;
+}
+
+ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPaletteFn& installPalette)
+{
+    ScriptLoad load;
+    const auto fail = [&load](std::string message) {
+        load.error = std::move(message);
+        return load;
+    };
+    QString text;
+    if (!ReadScriptText(path, text)) {
+        return fail("打开文件失败");
+    }
+    load.opened = true;
+    if (ExtractBetween(text, kKeyVersion, kEnd) != ScriptVersion()) {
+        return fail("版本不正确");
+    }
+    FormulaError error = CompileFormulas(picture, Utf8(ExtractBetween(text, kKeyIteration, kEnd)),
+        Utf8(ExtractBetween(text, kKeyTermination, kEnd)));
+    if (error) {
+        return fail(std::move(error.message));
+    }
+    load.formulasRead = true;
+    if ((error = CompileColorFormula(picture, Utf8(ExtractBetween(text, kKeyColour, kEnd))))) {
+        return fail(std::move(error.message));
+    }
+    // Loading the palette resets the mapping, which the next step reads.
+    if (!installPalette(ExtractBetween(text, kKeyPalette, kEnd), picture)) {
+        return fail("导入调色板失败");
+    }
+    std::string message = ReadNumbers(text, picture);
+    if (message.empty()) {
+        message = ReadConstants(text, picture.iterFormula);
+    }
+    return fail(std::move(message));
 }

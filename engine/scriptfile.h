@@ -1,7 +1,20 @@
 #pragma once
 
+#include "picture.h"
+
 #include <QByteArray>
 #include <QString>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+// The version text of script files; a reader accepts only this.
+inline constexpr std::string_view kScriptVersion = "Glimmerset0.01";
+
+// The file a palette name stands for: an absolute name as it is; a relative one beside the script
+// (scriptFolder) when such a file exists there, otherwise as given, against the working folder.
+QString ResolvePalettePath(const QString& name, const QString& scriptFolder);
 
 // The largest script file read: far beyond any script (a few hundred bytes, formulas of at most 1024
 // tokens), far below memory.
@@ -17,3 +30,29 @@ QByteArray EncodeScriptText(const QString& text);
 // The reader's one parsing routine: the text after the first startKey up to the first endKey after
 // it. An empty startKey starts at 0, an empty endKey runs to the end; a key not found gives "".
 QString ExtractBetween(const QString& text, const QString& startKey, const QString& endKey);
+
+// What the reader asks of its caller: the palette a script names installed into the picture being
+// read (which puts the mapping back to the identity; the file's mapping follows). False: no palette.
+using InstallPaletteFn = std::function<bool(const QString& name, Picture& picture)>;
+
+// How far reading a script file came.
+struct ScriptLoad {
+    bool opened { false };       // the file was read: its folder is the script's from now on
+    bool formulasRead { false }; // the formulas compiled: the picture has changed
+    std::string error;           // the system's words; empty when the whole file was read
+};
+
+// Reads a script file (".gsc") into picture, item by item in the file's order. A failing item
+// leaves the items before it (and the converted part of its own) in the picture.
+ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPaletteFn& installPalette);
+
+// Writes the picture as a script file naming paletteName; the old file is replaced only once the new
+// one is complete. On failure reason says why.
+bool SaveScript(const QString& path, const Picture& picture, const QString& paletteName, QString* reason);
+
+// The palette name a script file stores, without loading it; false when it cannot be read.
+bool ReadScriptPaletteName(const QString& path, QString& name);
+
+// A relative palette name as a script moved from one folder to another stores it, so that it keeps
+// naming the same file; absolute and empty names, and names that still reach it, stay as they are.
+QString PaletteNameFrom(const QString& name, const QString& fromFolder, const QString& toFolder);

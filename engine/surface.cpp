@@ -10,6 +10,8 @@
 #include <QMimeDatabase>
 
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <mutex>
 
 #include <unistd.h>
@@ -85,6 +87,30 @@ Raster DescribeRaster(QImage& surface)
     }
     return { surface.width(), surface.height(), static_cast<int>(surface.bytesPerLine()), surface.depth(),
         surface.bits() };
+}
+
+PaletteImage SharePalette(const QImage& surface)
+{
+    if (surface.isNull()) {
+        return {};
+    }
+    auto shared = std::make_shared<const QImage>(surface);
+    // constBits never detaches: the pixels stay the ones the surface shares.
+    Raster raster { shared->width(), shared->height(), static_cast<int>(shared->bytesPerLine()), shared->depth(),
+        const_cast<uint8_t*>(shared->constBits()) };
+    return { raster, std::move(shared) };
+}
+
+void CopyPixels(const QImage& from, QImage& to)
+{
+    if (!from.isNull() && from.size() == to.size() && from.format() == to.format()) {
+        std::memcpy(to.bits(), from.constBits(), static_cast<size_t>(from.sizeInBytes()));
+    }
+}
+
+QImage ScaleCorner(const QImage& source, int width, int height, int toWidth, int toHeight)
+{
+    return SmoothScale(source.copy(0, 0, width, height), toWidth, toHeight);
 }
 
 QImage ToSurfaceFormat(const QImage& image)

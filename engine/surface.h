@@ -24,6 +24,16 @@ QImage CreateSurface(int width, int height, SurfaceFill fill = SurfaceFill::Blac
 // The raster description of a surface; pixels null for a null image.
 Raster DescribeRaster(QImage& surface);
 
+// The palette raster of a surface in the surface format, keeping a shallow copy of it alive: the
+// pixels are shared, never written, and outlive the surface for as long as the raster is kept.
+PaletteImage SharePalette(const QImage& surface);
+
+// Copies the pixels of one surface over another of the same size and format; anything else is left.
+void CopyPixels(const QImage& from, QImage& to);
+
+// The top-left width x height corner of a surface, scaled smoothly to toWidth x toHeight.
+QImage ScaleCorner(const QImage& source, int width, int height, int toWidth, int toHeight);
+
 // A copy of the image in the surface format, alpha dropped without blending (a plain copy).
 QImage ToSurfaceFormat(const QImage& image);
 

@@ -435,8 +435,8 @@ void CFractalDlg::OnPreviewTimer()
     if (drawn) {
         ComposePreview();
     }
-    const double previewProgress = m_script.m_dPreviewProgress.load();
-    const double renderProgress = m_script.m_dRenderProgress.load();
+    const double previewProgress = m_script.PreviewWorker().m_dProgress.load();
+    const double renderProgress = m_script.PreviewWorker().m_dRenderProgress.load();
     if (previewProgress != m_dShownPreviewProgress || renderProgress != m_dShownRenderProgress) {
         m_dShownPreviewProgress = previewProgress;
         m_dShownRenderProgress = renderProgress;

@@ -182,7 +182,7 @@ void CFractalDlg::OnImportPalette()
 
 bool CFractalDlg::WaitForExport()
 {
-    const auto running = [this] { return m_script.m_bExportRunning.load(std::memory_order_acquire); };
+    const auto running = [this] { return m_script.ExportWorker().m_bRunning.load(std::memory_order_acquire); };
     // Preview and export never render at once: the preview starts again only after the export.
     // While the window waits, the export's progress is in front of the user, who can cancel it.
     m_bWaitingForExport = true;
@@ -234,7 +234,7 @@ void CFractalDlg::OnExport()
             ShowError(QString::fromStdString(m_script.GetLastError()));
         }
     }
-    if (!m_script.m_bPreviewRunning.load()) {
+    if (!m_script.PreviewWorker().m_bRunning.load()) {
         m_nShownStage = 0;
         m_script.StartPreview();
     }

@@ -80,8 +80,8 @@ TEST_F(ExportDialog, SuccessEndsWithOkAndTheOutcome)
 // pass's 1.0 when the export begins.
 TEST_F(ExportDialog, CancelStopsARunningExport)
 {
-    m_script.m_exportGate.Close();
-    m_script.m_dRenderProgress.store(1.0);
+    m_script.ExportWorker().m_startGate.Close();
+    m_script.ExportWorker().m_dProgress.store(1.0);
     ASSERT_TRUE(m_script.StartExport(m_dir.filePath(QStringLiteral("b.png")), QString()));
     m_dialog.InitDialog();
     Tick();
@@ -90,12 +90,12 @@ TEST_F(ExportDialog, CancelStopsARunningExport)
     EXPECT_TRUE(m_dialog.CancelButton()->isEnabled());
     EXPECT_TRUE(m_dialog.Polling());
     // A complete picture still being written: OK waits for the worker's end.
-    m_script.m_dRenderProgress.store(1.0);
+    m_script.ExportWorker().m_dProgress.store(1.0);
     Tick();
     EXPECT_FALSE(m_dialog.OkButton()->isEnabled());
     EXPECT_TRUE(m_dialog.CancelButton()->isEnabled());
     m_dialog.reject();
-    EXPECT_FALSE(m_script.m_bExportRunning.load()) << "the stop request lets the held worker through";
+    EXPECT_FALSE(m_script.ExportWorker().m_bRunning.load()) << "the stop request lets the held worker through";
     m_script.JoinExport();
     EXPECT_EQ(m_script.GetExportOutcome(), ExportOutcome::Cancelled);
     EXPECT_NE(m_dialog.result(), QDialog::Accepted);

@@ -37,7 +37,7 @@ void MeasurePreview(benchmark::State& state, Until until)
             const bool taken = script.GetPreviewFrame(shown, frame);
             coarse = coarse || taken;
             // Finished: the frame of the last stage handed over, with every pass counted.
-            const bool finished = taken && shown == kLastStage && script.m_dPreviewProgress.load() == 1.0;
+            const bool finished = taken && shown == kLastStage && script.PreviewWorker().m_dProgress.load() == 1.0;
             const bool done = coarse && (until == Until::CoarseFrame || finished);
             if (done || std::chrono::steady_clock::now() > deadline) {
                 break;

@@ -4,6 +4,7 @@
 #include "bench.h"
 
 #include "../tests/scenes.h"
+#include "renderer.h"
 #include "renderpool.h"
 #include "surface.h"
 
@@ -81,7 +82,7 @@ double MeasureOnce(int scene, Way way, CFractalScript& script, QImage& surface, 
     if (way == Way::PlainLoop) {
         benchmark::DoNotOptimize(PlainLoop(side, counts.data()));
     } else {
-        RenderSnapshot picture = script.TakeSnapshot();
+        Picture picture = script.TakeSnapshot();
         std::atomic<int> stage { 0 };
         std::atomic<bool> stop { false };
         std::atomic<double> progress { 0.0 };

@@ -1,4 +1,5 @@
 #include "fractalscript.h"
+#include "renderer.h"
 #include "renderpool.h"
 #include "scenes.h"
 #include "testutil.h"
@@ -13,7 +14,7 @@ enum class Way { Scalar, Batched };
 int RenderWith(Way way, CFractalScript& script, QImage& target, const RenderArea& area,
     RenderStats* stats = nullptr)
 {
-    RenderSnapshot picture = script.TakeSnapshot();
+    Picture picture = script.TakeSnapshot();
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
@@ -111,7 +112,7 @@ TEST(BatchedRender, StopsAndReportsProgress)
     ASSERT_TRUE(Apply(script, kScenes[0], 200, 200));
     QImage image(200, 200, QImage::Format_RGB32);
     image.fill(Qt::black);
-    RenderSnapshot picture = script.TakeSnapshot();
+    Picture picture = script.TakeSnapshot();
     std::atomic<int> stage { 3 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.5 };

@@ -22,7 +22,7 @@ protected:
     {
         m_script.StartExport(file, watermark);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (m_script.m_bExportRunning.load() && std::chrono::steady_clock::now() < deadline) {
+        while (m_script.ExportWorker().m_bRunning.load() && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
         m_script.JoinExport();
@@ -42,7 +42,7 @@ TEST_F(Export, WritesThePictureWithTheWatermark)
     RunExport(Path("with.png"), CWatermarkFile::Path());
     EXPECT_EQ(m_script.GetExportOutcome(), ExportOutcome::Succeeded);
     EXPECT_TRUE(m_script.GetLastError().starts_with("导出成功！用时[")) << m_script.GetLastError();
-    EXPECT_EQ(m_script.m_dRenderProgress.load(), 1.0);
+    EXPECT_EQ(m_script.ExportWorker().m_dProgress.load(), 1.0);
     RunExport(Path("without.png"), QString());
     const QImage with(Path("with.png"));
     const QImage without(Path("without.png"));
@@ -100,16 +100,16 @@ TEST_F(Export, RenderFailureAndCancel)
         << noPalette.GetLastError();
 
     // A worker held before it writes, cancelled: the cancel text, and no file.
-    m_script.m_exportGate.Close();
+    m_script.ExportWorker().m_startGate.Close();
     EXPECT_TRUE(m_script.StartExport(Path("cancelled.png"), QString())) << "still running after 100 ms";
     // A second export while one runs starts nothing.
     EXPECT_TRUE(m_script.StartExport(Path("second.png"), QString()));
     EXPECT_TRUE(m_script.StopExport()) << "a stop request lets the worker through";
-    m_script.m_exportGate.Open();
+    m_script.ExportWorker().m_startGate.Open();
     m_script.JoinExport();
     EXPECT_EQ(m_script.GetExportOutcome(), ExportOutcome::Cancelled);
     EXPECT_TRUE(m_script.GetLastError().starts_with("导出已经被用户取消！用时[")) << m_script.GetLastError();
-    EXPECT_FALSE(m_script.m_bStopRequest.load()) << "StopExport clears the request";
+    EXPECT_FALSE(m_script.ExportWorker().m_bStopRequest.load()) << "StopExport clears the request";
     EXPECT_FALSE(QFile::exists(Path("cancelled.png")));
     EXPECT_FALSE(QFile::exists(Path("second.png")));
 }
@@ -120,17 +120,17 @@ TEST_F(Export, CancelAfterTheLastRow)
 {
     m_script.SetImageSize(100, 100);
     double progressAtStart = -1.0;
-    m_script.m_exportGate.Close();
-    m_script.m_exportRenderedGate.Close();
-    m_script.m_dRenderProgress.store(1.0);
+    m_script.ExportWorker().m_startGate.Close();
+    m_script.ExportWorker().m_renderedGate.Close();
+    m_script.ExportWorker().m_dProgress.store(1.0);
     m_script.StartExport(Path("late.png"), QString());
-    ASSERT_FALSE(WaitWhile([&] { return m_script.m_exportGate.Arrivals() == 0; }, 1, 30000));
-    progressAtStart = m_script.m_dRenderProgress.load();
-    m_script.m_exportGate.Open();
-    ASSERT_FALSE(WaitWhile([&] { return m_script.m_exportRenderedGate.Arrivals() == 0; }, 1, 30000));
-    m_script.m_bStopRequest.store(true); // the user's Cancel, after the render has finished
+    ASSERT_FALSE(WaitWhile([&] { return m_script.ExportWorker().m_startGate.Arrivals() == 0; }, 1, 30000));
+    progressAtStart = m_script.ExportWorker().m_dProgress.load();
+    m_script.ExportWorker().m_startGate.Open();
+    ASSERT_FALSE(WaitWhile([&] { return m_script.ExportWorker().m_renderedGate.Arrivals() == 0; }, 1, 30000));
+    m_script.ExportWorker().m_bStopRequest.store(true); // the user's Cancel, after the render has finished
     m_script.JoinExport();
-    m_script.m_bStopRequest.store(false);
+    m_script.ExportWorker().m_bStopRequest.store(false);
     EXPECT_EQ(progressAtStart, 0.0);
     EXPECT_EQ(m_script.GetExportOutcome(), ExportOutcome::Cancelled);
     EXPECT_FALSE(QFile::exists(Path("late.png")));

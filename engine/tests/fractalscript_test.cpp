@@ -22,7 +22,7 @@ TEST(FractalScript, Defaults)
 {
     CFractalScript script;
     script.SetMapping(0.5, 0.5, 2, 2, 0.5, 0.5, 2.5);
-    script.m_nStage.store(7);
+    script.PreviewWorker().m_nStage.store(7);
     script.SetDefaults();
     EXPECT_EQ(script.GetIterFormula().GetText(), "z = z * z + C;");
     EXPECT_EQ(script.GetTermFormula().GetText(), "norm(z) > 100;");
@@ -40,7 +40,7 @@ TEST(FractalScript, Defaults)
     EXPECT_EQ(script.GetImageHeight(), 1024);
     EXPECT_EQ(script.GetMapping(), (PaletteMapping { 0, 0, 1, 1, 0, 1, 2.5 })) << "the stretch survives New";
     EXPECT_FALSE(script.IsModified());
-    EXPECT_EQ(script.m_nStage.load(), 0);
+    EXPECT_EQ(script.PreviewWorker().m_nStage.load(), 0);
 }
 
 TEST(FractalScript, FormulaFailures)
@@ -61,14 +61,14 @@ TEST(FractalScript, FormulaFailures)
     for (const Row& row : rows) {
         CFractalScript script;
         script.SetDefaults();
-        script.m_nStage.store(5);
+        script.PreviewWorker().m_nStage.store(5);
         std::string err;
         EXPECT_FALSE(script.SetFormulas(row.iter, row.term, err)) << row.iter;
         EXPECT_EQ(err, row.message) << row.iter;
         EXPECT_EQ(script.GetIterFormula().GetText(), row.iterTextAfter) << row.iter;
         EXPECT_EQ(script.GetTermFormula().GetText(), row.termTextAfter) << row.iter;
         EXPECT_FALSE(script.IsModified()) << "a failure changes neither the flag nor the stage: " << row.iter;
-        EXPECT_EQ(script.m_nStage.load(), 5) << row.iter;
+        EXPECT_EQ(script.PreviewWorker().m_nStage.load(), 5) << row.iter;
     }
     CFractalScript script;
     std::string err = "untouched";
@@ -90,11 +90,11 @@ TEST(FractalScript, Constants)
     EXPECT_EQ(three.PrevConstant(), 2);
     EXPECT_EQ(three.NextConstant(), 0);
     EXPECT_EQ(three.NextConstant(), 1);
-    three.m_nStage.store(9);
+    three.PreviewWorker().m_nStage.store(9);
     EXPECT_TRUE(three.SetCurrentConstant({ 2, 3 }));
     EXPECT_EQ(three.GetIterFormula().GetConstant(1).im, 3);
     EXPECT_EQ(three.GetCurrentConstantName(), "Cb");
-    EXPECT_EQ(three.m_nStage.load(), 0);
+    EXPECT_EQ(three.PreviewWorker().m_nStage.load(), 0);
 
     // A recompilation that changes the number of constants does not move the index; users check it.
     CFractalScript fewer;
@@ -110,9 +110,9 @@ TEST(FractalScript, Constants)
     const QTemporaryDir dir;
     ASSERT_TRUE(fewer.Save(dir.filePath(QStringLiteral("fewer.gsc"))));
     ASSERT_FALSE(fewer.IsModified());
-    fewer.m_nStage.store(4);
+    fewer.PreviewWorker().m_nStage.store(4);
     EXPECT_FALSE(fewer.SetCurrentConstant({ 1, 1 }));
-    EXPECT_EQ(fewer.m_nStage.load(), 0) << "still restarts the preview";
+    EXPECT_EQ(fewer.PreviewWorker().m_nStage.load(), 0) << "still restarts the preview";
     EXPECT_TRUE(fewer.IsModified()) << "the key press was an edit";
 
     // An index left out of range by a recompilation is brought back into the ring.
@@ -130,13 +130,13 @@ TEST(FractalScript, Setters)
         = { { 1.5, 0, 1, 0 }, { -2, 0, -1, 0 }, { 0.5, 3, 0.5, 3 }, { -0.25, -1, -0.25, -1 } };
     for (const MappingRow& row : rows) {
         CFractalScript script;
-        script.m_nStage.store(3);
+        script.PreviewWorker().m_nStage.store(3);
         script.SetMapping(0.1, 0.2, 0.3, 0.4, row.sin, row.cos, 5);
         EXPECT_EQ(
             script.GetMapping(), (PaletteMapping { 0.1, 0.2, 0.3, 0.4, row.storedSin, row.storedCos, 5 }))
             << row.sin;
         EXPECT_TRUE(script.IsModified());
-        EXPECT_EQ(script.m_nStage.load(), 0);
+        EXPECT_EQ(script.PreviewWorker().m_nStage.load(), 0);
     }
 
     CFractalScript script;
@@ -145,10 +145,10 @@ TEST(FractalScript, Setters)
     EXPECT_EQ(script.GetImageHeight(), 4096);
     EXPECT_TRUE(script.IsModified());
     script.SetDefaults();
-    script.m_nStage.store(6);
+    script.PreviewWorker().m_nStage.store(6);
     script.SetImageSize(1024, 1024);
     EXPECT_FALSE(script.IsModified()) << "an unchanged size changes nothing";
-    EXPECT_EQ(script.m_nStage.load(), 6);
+    EXPECT_EQ(script.PreviewWorker().m_nStage.load(), 6);
     script.SetImageSize(1000, 100000);
     EXPECT_EQ(script.GetImageHeight(), 4096);
 

@@ -346,7 +346,7 @@ TEST_F(HostileExports, CancelledAtAnyPoint)
         ASSERT_TRUE(WriteAll(path, "the picture that was there before"));
         m_script.StartExport(path, QString());
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-        while (m_script.m_dRenderProgress.load() < point && m_script.m_bExportRunning.load()
+        while (m_script.ExportWorker().m_dProgress.load() < point && m_script.ExportWorker().m_bRunning.load()
             && std::chrono::steady_clock::now() < deadline) {
             std::this_thread::yield();
         }

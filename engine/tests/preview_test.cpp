@@ -47,11 +47,11 @@ void Prepare(CFractalScript& script, int cells = 80)
 TEST(Preview, CreateAndRelease)
 {
     CFractalScript script;
-    script.m_bRefreshRequest.store(true);
+    script.PreviewWorker().m_bRefreshRequest.store(true);
     script.CreatePreview(80, 40, 6, 6);
     EXPECT_EQ(script.GetPreviewWidth(), 480);
     EXPECT_EQ(script.GetPreviewHeight(), 240);
-    EXPECT_FALSE(script.m_bRefreshRequest.load());
+    EXPECT_FALSE(script.PreviewWorker().m_bRefreshRequest.load());
     script.ReleasePreview();
     EXPECT_EQ(script.GetPreviewWidth(), 0);
     EXPECT_TRUE(script.StopPreview()) << "no worker: returns at once";
@@ -64,33 +64,33 @@ TEST(Preview, HandOverProtocol)
     Prepare(script);
     QImage frame;
     int shown = 0;
-    script.m_nStage.store(1);
+    script.PreviewWorker().m_nStage.store(1);
     EXPECT_FALSE(script.GetPreviewFrame(shown, frame)) << "the coarse pass is running";
-    script.m_nStage.store(2);
+    script.PreviewWorker().m_nStage.store(2);
     EXPECT_TRUE(script.GetPreviewFrame(shown, frame));
     EXPECT_EQ(shown, 2);
     EXPECT_EQ(frame.size(), QSize(480, 480));
     EXPECT_FALSE(script.GetPreviewFrame(shown, frame)) << "nothing new";
 
-    script.m_nStage.store(5);
+    script.PreviewWorker().m_nStage.store(5);
     shown = 0;
     EXPECT_TRUE(script.GetPreviewFrame(shown, frame))
         << "after a change: the surface as it is, without a request";
     EXPECT_EQ(shown, 1);
-    EXPECT_FALSE(script.m_bRefreshRequest.load());
+    EXPECT_FALSE(script.PreviewWorker().m_bRefreshRequest.load());
     EXPECT_FALSE(script.GetPreviewFrame(shown, frame)) << "asks for a refresh and returns at once";
-    EXPECT_TRUE(script.m_bRefreshRequest.load());
+    EXPECT_TRUE(script.PreviewWorker().m_bRefreshRequest.load());
     EXPECT_EQ(shown, 5);
     EXPECT_FALSE(script.GetPreviewFrame(shown, frame)) << "still waiting for the worker";
-    script.m_bRefreshRequest.store(false); // the worker served it
+    script.PreviewWorker().m_bRefreshRequest.store(false); // the worker served it
     EXPECT_TRUE(script.GetPreviewFrame(shown, frame));
     EXPECT_FALSE(script.GetPreviewFrame(shown, frame));
 
     // A change while a refresh is pending: the new picture's first frame is not held back.
-    script.m_nStage.store(9);
+    script.PreviewWorker().m_nStage.store(9);
     EXPECT_FALSE(script.GetPreviewFrame(shown, frame));
-    EXPECT_TRUE(script.m_bRefreshRequest.load());
-    script.m_nStage.store(2);
+    EXPECT_TRUE(script.PreviewWorker().m_bRefreshRequest.load());
+    script.PreviewWorker().m_nStage.store(2);
     shown = 0;
     EXPECT_TRUE(script.GetPreviewFrame(shown, frame));
     EXPECT_EQ(shown, 2);
@@ -105,7 +105,7 @@ TEST(Preview, RunsToTheExactPicture)
     QImage frame;
     int shown = 0;
     ASSERT_TRUE(PollFinished(script, shown, frame));
-    EXPECT_EQ(script.m_dPreviewProgress.load(), 1.0);
+    EXPECT_EQ(script.PreviewWorker().m_dProgress.load(), 1.0);
     // The final frame is handed over once.
     EXPECT_FALSE(script.GetPreviewFrame(shown, frame));
     ASSERT_TRUE(script.StopPreview());
@@ -127,12 +127,12 @@ TEST(Preview, LastPassEndsAtExactlyOne)
     Prepare(script, 10);
     ASSERT_TRUE(script.StartPreview());
     const auto deadline = Clock::now() + std::chrono::seconds(30);
-    while (script.m_nStage.load() != 38 && Clock::now() < deadline) {
+    while (script.PreviewWorker().m_nStage.load() != 38 && Clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    ASSERT_EQ(script.m_nStage.load(), 38);
-    EXPECT_EQ(script.m_dPreviewProgress.load(), 1.0);
-    EXPECT_FALSE(script.m_bRefreshRequest.load());
+    ASSERT_EQ(script.PreviewWorker().m_nStage.load(), 38);
+    EXPECT_EQ(script.PreviewWorker().m_dProgress.load(), 1.0);
+    EXPECT_FALSE(script.PreviewWorker().m_bRefreshRequest.load());
 }
 
 TEST(Preview, AChangeStartsOver)
@@ -144,7 +144,7 @@ TEST(Preview, AChangeStartsOver)
     ASSERT_TRUE(script.StartPreview());
     QImage frame;
     int shown = 0;
-    ASSERT_TRUE(Poll(script, shown, frame, [&] { return script.m_nStage.load() >= 4; }));
+    ASSERT_TRUE(Poll(script, shown, frame, [&] { return script.PreviewWorker().m_nStage.load() >= 4; }));
     ASSERT_TRUE(script.SetCurrentConstant({ -0.8, 0.156 }));
     shown = 0;
     // The running pass returns, and the next frame is a new coarse picture.
@@ -180,7 +180,7 @@ TEST(Preview, ChangesDuringTheHoldRunNoFinePass)
     // Keep editing faster than the hold: the worker keeps redrawing the coarse picture only.
     while (Clock::now() < deadline) {
         script.SetView(script.GetOffsetX() + 1e-4, script.GetOffsetY(), script.GetRatio());
-        highest = std::max(highest, script.m_nStage.load());
+        highest = std::max(highest, script.PreviewWorker().m_nStage.load());
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     EXPECT_LE(highest, 2);
@@ -201,8 +201,8 @@ TEST(Preview, StopsWithinARenderAndOutlivesNothing)
             script.reset(); // destroying the script stops the worker first
         } else {
             EXPECT_TRUE(script->StopPreview());
-            EXPECT_FALSE(script->m_bPreviewRunning.load());
-            EXPECT_FALSE(script->m_bStopRequest.load());
+            EXPECT_FALSE(script->PreviewWorker().m_bRunning.load());
+            EXPECT_FALSE(script->PreviewWorker().m_bStopRequest.load());
         }
         EXPECT_LT(Clock::now() - before, std::chrono::seconds(2));
     }
@@ -218,7 +218,7 @@ TEST(Preview, NothingToRenderWithoutAPreview)
     QImage frame;
     int shown = 0;
     EXPECT_FALSE(script.GetPreviewFrame(shown, frame));
-    EXPECT_LT(script.m_nStage.load(), 2);
+    EXPECT_LT(script.PreviewWorker().m_nStage.load(), 2);
     EXPECT_TRUE(script.StopPreview());
 }
 

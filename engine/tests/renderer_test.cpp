@@ -35,9 +35,9 @@ TEST(Renderer, ResultCodes)
     QImage target = Target(20, 10);
     Raster raster = RasterOf(target);
 
-    script.m_dRenderProgress.store(0.5);
+    script.PreviewWorker().m_dRenderProgress.store(0.5);
     EXPECT_EQ(script.Render(Raster {}, 0, 0, 20, 10, 1, 1, 1, 1), 1);
-    EXPECT_EQ(script.m_dRenderProgress.load(), 0.0) << "every call starts the progress at 0";
+    EXPECT_EQ(script.PreviewWorker().m_dRenderProgress.load(), 0.0) << "every call starts the progress at 0";
 
     Raster wrongDepth = raster;
     wrongDepth.bitsPerPixel = 24;
@@ -49,14 +49,14 @@ TEST(Renderer, ResultCodes)
 
     std::string err;
     ASSERT_FALSE(script.SetFormulas("z1 = z1 * z1;", "norm(z) > 4;", err));
-    script.m_dRenderProgress.store(0.5);
+    script.PreviewWorker().m_dRenderProgress.store(0.5);
     EXPECT_EQ(script.Render(raster, 0, 0, 20, 10, 1, 1, 1, 1), 4);
-    EXPECT_EQ(script.m_dRenderProgress.load(), 0.0);
+    EXPECT_EQ(script.PreviewWorker().m_dRenderProgress.load(), 0.0);
 
     script.SetDefaults();
-    script.m_bStopRequest.store(true);
+    script.PreviewWorker().m_bStopRequest.store(true);
     EXPECT_EQ(script.Render(raster, 0, 0, 20, 10, 1, 1, 1, 1), 5);
-    script.m_bStopRequest.store(false);
+    script.PreviewWorker().m_bStopRequest.store(false);
     for (int y = 0; y < 10; ++y) {
         for (int x = 0; x < 20; ++x) {
             ASSERT_EQ(target.pixel(x, y), kUntouched) << "codes 1 to 5 before any pixel draw nothing";
@@ -64,7 +64,7 @@ TEST(Renderer, ResultCodes)
     }
 
     EXPECT_EQ(script.Render(raster, 0, 0, 20, 10, 1, 1, 1, 1), 0);
-    EXPECT_EQ(script.m_dRenderProgress.load(), 1.0);
+    EXPECT_EQ(script.PreviewWorker().m_dRenderProgress.load(), 1.0);
     EXPECT_NE(target.pixel(0, 0), kUntouched);
 }
 
@@ -208,15 +208,15 @@ TEST(Renderer, AbortKeepsTheRowsDrawn)
     int result = -1;
     std::thread render([&] { result = script.Render(RasterOf(target), 0, 0, 200, 200, 1, 1, 1, 1); });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (script.m_dRenderProgress.load() < 0.02 && std::chrono::steady_clock::now() < deadline) {
+    while (script.PreviewWorker().m_dRenderProgress.load() < 0.02 && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    script.m_nStage.store(99);
+    script.PreviewWorker().m_nStage.store(99);
     render.join();
     EXPECT_EQ(result, 5);
     EXPECT_NE(target.pixel(0, 0), kUntouched) << "rows already drawn stay";
     EXPECT_EQ(target.pixel(199, 199), kUntouched);
-    EXPECT_LT(script.m_dRenderProgress.load(), 1.0);
+    EXPECT_LT(script.PreviewWorker().m_dRenderProgress.load(), 1.0);
 }
 
 } // namespace

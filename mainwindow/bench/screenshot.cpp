@@ -43,7 +43,7 @@ int main(int argc, char** argv)
     timer.start();
     // The window's own timers show the frames; wait until the last one is on screen.
     while (timer.elapsed() < 60000
-        && !(window.Script().m_dPreviewProgress.load() == 1.0 && !window.Script().m_bRefreshRequest.load())) {
+        && !(window.Script().PreviewWorker().m_dProgress.load() == 1.0 && !window.Script().PreviewWorker().m_bRefreshRequest.load())) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     for (int i = 0; i < 50; ++i) {

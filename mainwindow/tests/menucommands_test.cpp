@@ -94,7 +94,7 @@ TEST_F(MenuCommands, SettingsOkAlwaysMarksTheScript)
     EXPECT_TRUE(Script().IsModified());
     EXPECT_EQ(m_window.ShownStage(), 0);
     EXPECT_TRUE(m_window.TimersRunning());
-    EXPECT_TRUE(Script().m_bPreviewRunning.load());
+    EXPECT_TRUE(Script().PreviewWorker().m_bRunning.load());
     Tick();
     EXPECT_EQ(m_window.windowTitle(), QStringLiteral(u"Glimmerset - 未命名 *"));
 
@@ -372,7 +372,7 @@ TEST_F(MenuCommands, ExportWritesWhatTheCommandLineToolWrites)
     EXPECT_TRUE(m_services.fileRequests.front().request.overwritePrompt);
     EXPECT_EQ(m_services.progressShown, 1);
     EXPECT_TRUE(shownOutcome.startsWith(QStringLiteral(u"导出成功！用时["))) << shownOutcome.toStdString();
-    EXPECT_TRUE(Script().m_bPreviewRunning.load()) << "the preview runs again";
+    EXPECT_TRUE(Script().PreviewWorker().m_bRunning.load()) << "the preview runs again";
     EXPECT_TRUE(m_window.TimersRunning());
 
     std::ostringstream out;
@@ -412,11 +412,11 @@ TEST_F(MenuCommands, ExportFailuresReachTheUser)
 
     // Shown afterwards when the window was closed before the worker ended: the worker is held
     // until the progress window has closed, then let go while the window waits for it.
-    Script().m_exportGate.Close();
+    Script().ExportWorker().m_startGate.Close();
     m_services.files.push_back({ true, Path("no-such-folder/held.png"), 0 });
     m_services.progress = [this](COutportDlg& dialog) {
         dialog.accept();
-        QTimer::singleShot(0, [this] { Script().m_exportGate.Open(); });
+        QTimer::singleShot(0, [this] { Script().ExportWorker().m_startGate.Open(); });
     };
     m_window.OnExport();
     ASSERT_EQ(m_services.messages.size(), 1u);
@@ -426,25 +426,25 @@ TEST_F(MenuCommands, ExportFailuresReachTheUser)
         + QString::fromLocal8Bit(std::strerror(ENOENT))))
         << shown.toStdString();
     EXPECT_EQ(m_services.messages.front().caption, QStringLiteral(u"错误"));
-    EXPECT_FALSE(Script().m_bExportRunning.load());
-    EXPECT_TRUE(Script().m_bPreviewRunning.load());
+    EXPECT_FALSE(Script().ExportWorker().m_bRunning.load());
+    EXPECT_TRUE(Script().PreviewWorker().m_bRunning.load());
 }
 
 TEST_F(MenuCommands, CancelDuringExport)
 {
     Script().SetImageSize(100, 100);
-    Script().m_exportGate.Close(); // the worker waits for the cancel, however fast it renders
+    Script().ExportWorker().m_startGate.Close(); // the worker waits for the cancel, however fast it renders
     m_services.files.push_back({ true, Path("cancelled.png"), 0 });
     m_services.progress = [](COutportDlg& dialog) {
         dialog.OnTimer();
         dialog.reject();
     };
     m_window.OnExport();
-    Script().m_exportGate.Open();
+    Script().ExportWorker().m_startGate.Open();
     EXPECT_EQ(Script().GetExportOutcome(), ExportOutcome::Cancelled);
     EXPECT_FALSE(QFile::exists(Path("cancelled.png"))) << "a cancelled export leaves no file";
     EXPECT_TRUE(m_services.messages.empty()) << "a cancel the user asked for is no failure to report";
-    EXPECT_TRUE(Script().m_bPreviewRunning.load());
+    EXPECT_TRUE(Script().PreviewWorker().m_bRunning.load());
 }
 
 // A progress window closed while the export runs opens again: the user sees the export to its end
@@ -452,7 +452,7 @@ TEST_F(MenuCommands, CancelDuringExport)
 TEST_F(MenuCommands, WaitingForAnExportShowsItsProgress)
 {
     Script().SetImageSize(100, 100);
-    Script().m_exportGate.Close(); // opened only by the cancel's stop request
+    Script().ExportWorker().m_startGate.Close(); // opened only by the cancel's stop request
     m_services.files.push_back({ true, Path("held.png"), 0 });
     bool okWhileRunning = true;
     m_services.progress = [&](COutportDlg& dialog) {
@@ -469,7 +469,7 @@ TEST_F(MenuCommands, WaitingForAnExportShowsItsProgress)
     EXPECT_FALSE(okWhileRunning) << "OK waits for the end of the export";
     EXPECT_EQ(Script().GetExportOutcome(), ExportOutcome::Cancelled);
     EXPECT_FALSE(QFile::exists(Path("held.png")));
-    EXPECT_TRUE(Script().m_bPreviewRunning.load());
+    EXPECT_TRUE(Script().PreviewWorker().m_bRunning.load());
 }
 
 // Edit > Palette > Reset mapping (and R): the identity, the stretch kept, and the handles back.

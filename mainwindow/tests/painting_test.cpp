@@ -215,7 +215,7 @@ TEST(Painting, ProgressBar)
     w.window.PreviewImage().fill(QColor(base.r, base.g, base.b));
 
     const auto showProgress = [&](double progress) {
-        w.Script().m_dPreviewProgress.store(progress);
+        w.Script().PreviewWorker().m_dProgress.store(progress);
         w.window.OnPreviewTimer();
         return w.window.ComposeClient().copy();
     };
@@ -293,7 +293,7 @@ TEST(Painting, WidePreviewIsCentred)
     StartedWindow w;
     w.Script().SetImageSize(1000, 500);
     w.window.ApplyPreviewSize();
-    w.Script().m_dPreviewProgress.store(0.0); // only the new picture's end counts
+    w.Script().PreviewWorker().m_dProgress.store(0.0); // only the new picture's end counts
     w.Script().StartPreview();
     ASSERT_TRUE(WaitForFinishedPreview(w.window));
     w.Script().StopPreview();

@@ -56,7 +56,7 @@ QImage FinishedPreview(CFractalScript& script, int seconds)
         QTest::qWait(2);
     }
     EXPECT_TRUE(finished);
-    EXPECT_EQ(script.m_dPreviewProgress.load(), 1.0);
+    EXPECT_EQ(script.PreviewWorker().m_dProgress.load(), 1.0);
     return frame;
 }
 

@@ -44,8 +44,8 @@ inline bool WaitForFinishedPreview(CFractalDlg& window, int timeoutMs = 20000)
 {
     const bool done = WaitUntil(
         [&] {
-            return window.Script().m_dPreviewProgress.load() == 1.0 && window.ShownStage() == 38
-                && !window.Script().m_bRefreshRequest.load();
+            return window.Script().PreviewWorker().m_dProgress.load() == 1.0 && window.ShownStage() == 38
+                && !window.Script().PreviewWorker().m_bRefreshRequest.load();
         },
         timeoutMs);
     QTest::qWait(50);
@@ -55,7 +55,7 @@ inline bool WaitForFinishedPreview(CFractalDlg& window, int timeoutMs = 20000)
 
 inline bool WaitForWorker(CFractalDlg& window, bool running, int timeoutMs = 3000)
 {
-    return WaitUntil([&] { return window.Script().m_bPreviewRunning.load() == running; }, timeoutMs);
+    return WaitUntil([&] { return window.Script().PreviewWorker().m_bRunning.load() == running; }, timeoutMs);
 }
 
 // Makes the window the active one, as the held arrow keys require.

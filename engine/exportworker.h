@@ -1,0 +1,111 @@
+#pragma once
+
+#include "picture.h"
+#include "stopwatch.h"
+#include "workergate.h"
+
+#include <QImage>
+#include <QString>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+// How the last export ended, beside its outcome text.
+enum class ExportOutcome { None, Succeeded, Cancelled, RenderFailed, SaveFailed, AlreadyRunning };
+
+// PNG compression levels (zlib's 0 to 9) of exported pictures; see SaveImage.
+inline constexpr int kMinPngLevel = 0;
+inline constexpr int kMaxPngLevel = 9;
+inline constexpr int kDefaultPngLevel = 1;
+
+// Another size and view for one export (the command-line tool's --size and --fit): the script's own
+// target size and view stay as they are.
+struct ExportView {
+    int width { 0 };
+    int height { 0 };
+    double offsetX { 0.0 };
+    double offsetY { 0.0 };
+    double ratio { 1.0 };
+};
+
+// What one export is asked to do.
+struct ExportRequest {
+    QString path;
+    QString watermarkPath;          // empty: no watermark
+    std::optional<ExportView> view; // empty: the script's target size and view
+    int pngLevel { kDefaultPngLevel };
+};
+
+// What the last export did, for reports and measurements.
+struct ExportReport {
+    ExportOutcome outcome { ExportOutcome::None };
+    int width { 0 };
+    int height { 0 };
+    std::int64_t iterations { 0 }; // runs of the iteration formula over all pixels
+    int threads { 0 };
+    double renderSeconds { 0.0 };
+    double encodeSeconds { 0.0 }; // encoding and writing the file
+    double totalSeconds { 0.0 };  // the whole export, as its outcome text gives it
+};
+
+// The export: renders a copy of the picture at its target size on a thread of its own, stamps the
+// watermark and writes the file chosen by the extension. Started and stopped from one thread (the
+// window's or the tool's); the outcome text goes to whoever started it through announce, before the
+// running flag clears.
+class CExportWorker {
+public:
+    using TakePicture = std::function<Picture()>;
+    using Announce = std::function<void(std::string)>;
+    CExportWorker(TakePicture takePicture, Announce announce);
+    ~CExportWorker();
+    CExportWorker(const CExportWorker&) = delete;
+    CExportWorker& operator=(const CExportWorker&) = delete;
+
+    // Starts the worker; false, starting nothing, when an export is running.
+    bool Begin(const ExportRequest& request);
+    // Waits until the running export has ended, or for at most timeout; returns whether it has ended.
+    bool Wait(std::chrono::milliseconds timeout);
+    // Asks the worker to stop and waits up to a second; returns whether it has ended.
+    bool Stop();
+    // Waits until no export thread is left (every wait is bounded by a render's abort check).
+    void Join();
+    ExportReport Report() const;
+    ExportOutcome Outcome() const;
+
+    // Shared with the worker thread. Every access is a plain atomic load or store.
+    std::atomic<int> m_nStage { 0 };            // the render's generation: a change aborts it
+    std::atomic<bool> m_bStopRequest { false }; // caller -> worker: stop, and abort the render
+    std::atomic<bool> m_bRunning { false };     // worker -> caller (release on clear)
+    std::atomic<double> m_dProgress { 0.0 };    // worker -> caller: share of the render done
+    // Tests only: the worker passes it before it renders; a held worker is a running export with
+    // nothing rendered yet, however fast the machine.
+    CWorkerGate m_startGate;
+    // Tests only: passed after the render, before the export's last cancel check and its file.
+    CWorkerGate m_renderedGate;
+
+private:
+    void Run();
+    // Renders the picture into surface; returns the render's result.
+    int RenderInto(Picture& picture, QImage& surface);
+    void WriteFile(QImage& surface);
+    void Finish(ExportOutcome outcome, std::string text);
+
+    TakePicture m_takePicture;
+    Announce m_announce;
+    ExportRequest m_request;    // the worker's alone while it runs
+    mutable std::mutex m_mutex; // guards the report and the outcome
+    ExportReport m_report;
+    ExportOutcome m_outcome { ExportOutcome::None };
+    std::mutex m_endMutex;
+    std::condition_variable m_ended; // notified once the running flag is clear
+    Stopwatch m_clock;
+    std::thread m_thread;
+    std::atomic<bool> m_bThreadAlive { false }; // set at start, cleared as the thread's last act
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "formula.h"
+#include "mapping.h"
+#include "raster.h"
+
+#include <string>
+#include <string_view>
+
+// A picture as a value: three formulas with their constants, the iteration limit, the view, the
+// target size, the palette and its mapping. The script holds one and edits it under its lock; a
+// render takes a copy when it starts, so that edits from the window never race with a pixel loop.
+struct Picture {
+    CFormula iterFormula;
+    CFormula termFormula;
+    CFormula colorFormula;
+    int maxIter { 100 };
+    double offsetX { 0.0 }; // the plane point of the top-left corner
+    double offsetY { 0.0 };
+    double ratio { 1.0 }; // plane units per pixel of the target size
+    int imageWidth { 1024 };
+    int imageHeight { 1024 };
+    PaletteMapping mapping;
+    PaletteImage palette;
+};
+
+// Which formula a failed compile refused, and the message that says why.
+enum class FormulaKind { None, Iteration, Termination, Colour };
+struct FormulaError {
+    FormulaKind which { FormulaKind::None };
+    std::string message;
+
+    explicit operator bool() const { return which != FormulaKind::None; }
+};
+
+// Compile the iteration and termination formulas of the picture (the iteration must assign z), or
+// its colour formula; formulas before the one that fails keep their new program.
+FormulaError CompileFormulas(Picture& picture, std::string_view iterText, std::string_view termText);
+FormulaError CompileColorFormula(Picture& picture, std::string_view text);

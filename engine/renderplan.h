@@ -1,0 +1,72 @@
+#pragma once
+
+// What the scalar and the batched renderer share: the checks, the bindings, the lattice and the
+// palette of one render. Internal to the renderer.
+
+#include "renderer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The variables a formula may read from the renderer, bound by name once per render.
+struct RenderBindings {
+    int iterZ, iterZ0;
+    int termZ, termN, termZ0, termMax;
+    int colorZ, colorN, colorMax, colorZ0;
+};
+
+// What both renderers share: the checks, the bindings, the lattice and the palette.
+struct RenderPlan {
+    int result { kRenderDone };
+    RenderBindings v {};
+    int stepX { 1 };
+    int stepY { 1 };
+    double progressStep { 0.0 };
+    std::vector<double> xs;
+    std::vector<double> ys;
+    int bytesPerPixel { 0 };
+    const uint8_t* paletteBits { nullptr };
+    std::ptrdiff_t paletteStride { 0 };
+    int paletteWidth { 0 };
+    int paletteHeight { 0 };
+
+    // The row (or column) of lattice line k.
+    long long Column(const RenderArea& area, size_t k) const
+    {
+        return area.left + static_cast<long long>(k) * stepX;
+    }
+    long long Row(const RenderArea& area, size_t k) const
+    {
+        return area.top + static_cast<long long>(k) * stepY;
+    }
+};
+
+// Checks the picture against the target and binds its variables; the result says what is wrong.
+RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& area);
+
+// Code built with 256- and 512-bit vectors (Qt's image routines, the C library) may leave the upper
+// halves of the vector registers dirty; every later SSE instruction then pays for them, which was
+// measured to slow the interpreter's pixel loop down more than tenfold. Each render thread starts clean.
+#if defined(__x86_64__)
+__attribute__((target("avx"))) inline void ZeroUpperHalves() { __builtin_ia32_vzeroupper(); }
+inline void CleanVectorState()
+{
+    static const bool avx = __builtin_cpu_supports("avx");
+    if (avx) {
+        ZeroUpperHalves();
+    }
+}
+#else
+inline void CleanVectorState() { }
+#endif
+
+inline bool Aborted(const RenderControl& control)
+{
+    return control.stage.load(std::memory_order_relaxed) != control.generation
+        || control.stop.load(std::memory_order_relaxed);
+}
+
+// How often a pixel ran the iteration formula: once more than its count when the termination formula
+// stopped it, its count when the limit did.
+inline std::int64_t RunsOfIteration(int count, int maxIter) { return count < maxIter ? count + 1 : count; }
