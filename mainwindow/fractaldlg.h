@@ -97,6 +97,9 @@ public:
     // The preview size rule: fit the target size into 480 x 480 and make the preview's cells.
     void ApplyPreviewSize();
 
+    // The period of both timers, and the tick of the window's waits for its workers.
+    static constexpr int kTimerPeriodMs = 10;
+
     static int s_nArrowRepeat;       // timer ticks while arrow keys are held
     static int s_nExportFilterIndex; // the file type last chosen for an export, for this run
 

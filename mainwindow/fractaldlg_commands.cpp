@@ -1,4 +1,4 @@
-// The settings, palette and export commands of the main window.
+// The main window's other menu commands: settings, palettes, export and About.
 #include "fractaldlg.h"
 
 #include "outportdlg.h"
@@ -17,9 +17,6 @@ int CFractalDlg::s_nExportFilterIndex = 0;
 CFractalDlg::PaletteDecoder CFractalDlg::s_decodePalette = DecodePalette;
 
 namespace {
-
-constexpr int kTimerPeriodMs = 10;
-const QString kErrorCaption = QStringLiteral(u"错误");
 
 // "GetExporterFilter failed" carries the failure code of the codec list in hexadecimal.
 constexpr unsigned kCodecListFailed = 0x80004005u;
@@ -262,3 +259,15 @@ void CFractalDlg::OnExportSettings()
     m_script.StartPreview();
     StartTimers();
 }
+
+void CFractalDlg::OnResetPaletteMapping()
+{
+    // Where loading a palette puts it: the way back for handles dragged out of reach.
+    EndDrag();
+    m_script.ResetPaletteMapping();
+    m_nShownStage = 0;
+    m_mapAtDragStart = m_script.GetMapping();
+    Repaint();
+}
+
+void CFractalDlg::OnAbout() { m_services.ShowAbout(this); }

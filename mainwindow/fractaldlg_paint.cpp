@@ -1,8 +1,10 @@
-// The main window's painting: every position, size, colour and text of the fixed layout.
+// The main window's painting: the client area composed from the fixed layout, and the preview
+// frame with its watermark.
 #include "clientarea.h"
 #include "fractaldlg.h"
 #include "layout.h"
 #include "numberformat.h"
+#include "surface.h"
 
 #include <QPainter>
 #include <QWindow>
@@ -236,4 +238,28 @@ void CFractalDlg::PaintPalette(QPainter& painter)
         painter.fillRect(SquareAround(c, kSquareHandleOuter), hot ? kBlack : kWhite);
         painter.fillRect(SquareAround(c, kSquareHandleInner), hot ? kWhite : kBlack);
     }
+}
+
+void CFractalDlg::ComposePreview()
+{
+    m_dcPreview.fill(Qt::black);
+    const int pw = m_script.GetPreviewWidth();
+    const int ph = m_script.GetPreviewHeight();
+    const QPoint at((Layout::kPreviewSide - pw) / 2, (Layout::kPreviewSide - ph) / 2);
+    {
+        QPainter painter(&m_dcPreview);
+        painter.drawImage(at, m_frame);
+    }
+    // The watermark at the same relative size as in an exported image, its corner on the picture's.
+    const int w = static_cast<int>(
+        static_cast<long long>(pw) * m_mark.width() / std::max(1, m_script.GetImageWidth()));
+    const int h = static_cast<int>(
+        static_cast<long long>(m_mark.height()) * ph / std::max(1, m_script.GetImageHeight()));
+    if (m_mark.isNull() || w <= 0 || h <= 0) {
+        return;
+    }
+    if (m_markScaled.size() != QSize(w, h)) {
+        m_markScaled = SmoothScale(m_mark, w, h);
+    }
+    BlendWatermark(m_dcPreview, m_markScaled, at.x() + pw - w, at.y() + ph - h);
 }
