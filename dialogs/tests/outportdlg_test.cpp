@@ -1,6 +1,6 @@
 #include "fractalscript.h"
 #include "outportdlg.h"
-#include "recordingservices.h"
+#include "fakeservices.h"
 
 #include <QFile>
 #include <QLabel>
@@ -104,7 +104,7 @@ TEST_F(ExportDialog, CancelStopsARunningExport)
 
 TEST(ExportSize, Bounds)
 {
-    CRecordingServices services;
+    CFakeServices services;
     const struct {
         const char* width;
         const char* height;
