@@ -2,6 +2,7 @@
 #include "fractaldlg.h"
 
 #include "outportdlg.h"
+#include "outportsetdlg.h"
 #include "settingdlg.h"
 #include "surface.h"
 

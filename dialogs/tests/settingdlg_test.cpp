@@ -1,4 +1,5 @@
 #include "outportdlg.h"
+#include "outportsetdlg.h"
 #include "fakeservices.h"
 #include "settingdlg.h"
 
