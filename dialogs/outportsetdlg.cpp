@@ -11,13 +11,6 @@
 
 #include <algorithm>
 
-namespace {
-
-constexpr int kMinSide = 100;
-constexpr int kMaxSide = 4096;
-
-} // namespace
-
 COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
     : QDialog(parent)
     , m_services(services)

@@ -9,6 +9,10 @@ class QLineEdit;
 // compression level of exported pictures, 0 to 9.
 class COutportSetDlg : public QDialog {
 public:
+    // The sides of an exported image, in pixels.
+    static constexpr int kMinSide = 100;
+    static constexpr int kMaxSide = 4096;
+
     COutportSetDlg(CWindowServices& services, QWidget* parent = nullptr);
 
     int m_nWidth { 0 };

@@ -56,6 +56,17 @@ std::vector<FileFilter> CFractalDlg::PaletteFilters()
 
 std::vector<FileFilter> CFractalDlg::ExportFilters() { return CodecFilters(CodecUse::Writing); }
 
+bool CFractalDlg::TakeFilters(FileDialogRequest& request, std::vector<FileFilter> filters)
+{
+    request.filters = std::move(filters);
+    if (!request.filters.empty()) {
+        return true;
+    }
+    ShowError(QStringLiteral("GetExporterFilter failed:\n%1").arg(kCodecListFailed, 0, 16));
+    StartTimers();
+    return false;
+}
+
 void CFractalDlg::OnSettings()
 {
     Pause();
@@ -148,10 +159,7 @@ void CFractalDlg::OnImportPalette()
 {
     StopTimers();
     FileDialogRequest request;
-    request.filters = PaletteFilters();
-    if (request.filters.empty()) {
-        ShowError(QStringLiteral("GetExporterFilter failed:\n%1").arg(kCodecListFailed, 0, 16));
-        StartTimers();
+    if (!TakeFilters(request, PaletteFilters())) {
         return;
     }
     request.title = QStringLiteral(u"导入调色板");
@@ -205,10 +213,7 @@ void CFractalDlg::OnExport()
 {
     StopTimers();
     FileDialogRequest request;
-    request.filters = ExportFilters();
-    if (request.filters.empty()) {
-        ShowError(QStringLiteral("GetExporterFilter failed:\n%1").arg(kCodecListFailed, 0, 16));
-        StartTimers();
+    if (!TakeFilters(request, ExportFilters())) {
         return;
     }
     m_script.StopPreview();
