@@ -45,28 +45,3 @@ private:
     QPushButton* m_ok { nullptr };
     QPushButton* m_cancel { nullptr };
 };
-
-// The export size dialog: width and height of the target image, 100 to 4096 each, and the PNG
-// compression level of exported pictures, 0 to 9.
-class COutportSetDlg : public QDialog {
-public:
-    COutportSetDlg(class CWindowServices& services, QWidget* parent = nullptr);
-
-    int m_nWidth { 0 };
-    int m_nHeight { 0 };
-    int m_nPngLevel { 0 };
-
-    void InitDialog();
-    int exec() override;
-    // OK: reads the fields; ends the dialog with OK and returns true when both are valid.
-    bool OnOk();
-    class QLineEdit* WidthField() const { return m_width; }
-    class QLineEdit* HeightField() const { return m_height; }
-    class QLineEdit* PngLevelField() const { return m_pngLevel; }
-
-private:
-    CWindowServices& m_services;
-    class QLineEdit* m_width { nullptr };
-    class QLineEdit* m_height { nullptr };
-    class QLineEdit* m_pngLevel { nullptr };
-};

@@ -34,25 +34,6 @@ CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
     setWindowTitle(QStringLiteral(u"参数设置"));
     setFixedSize(Dlu(291, 214).size());
 
-    const auto place = [this](int id, QWidget* widget, QRect dlu, int page) {
-        widget->setGeometry(Dlu(dlu));
-        if (id != 0) {
-            m_controls[id] = widget;
-        }
-        if (page != kAllPages) {
-            widget->setProperty(kPageProperty, page);
-        }
-    };
-    const auto label
-        = [&](const QString& text, QRect dlu) { place(0, new QLabel(text, this), dlu, kOtherPage); };
-    const auto edit = [&](int id, QRect dlu) { place(id, new QLineEdit(this), dlu, kOtherPage); };
-    const auto formula = [&](int id, QRect dlu, int page) {
-        auto* widget = new QPlainTextEdit(this);
-        widget->setLineWrapMode(QPlainTextEdit::NoWrap); // both scroll bars
-        widget->setTabChangesFocus(true);
-        place(id, widget, dlu, page);
-    };
-
     // The tab control: its row of tabs and the page frame under it, behind every page's controls.
     auto* frame = new QFrame(this);
     frame->setFrameShape(QFrame::StyledPanel);
@@ -62,48 +43,48 @@ CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
     m_tabPages->setDrawBase(false);
     m_controls[kTabs] = m_tabPages;
 
-    formula(kIterText, { 15, 24, 265, 154 }, 0);
-    formula(kTermText, { 7, 24, 273, 154 }, 1);
-    formula(kColorText, { 15, 24, 265, 154 }, 2);
+    AddFormula(kIterText, { 15, 24, 265, 154 }, 0);
+    AddFormula(kTermText, { 7, 24, 273, 154 }, 1);
+    AddFormula(kColorText, { 15, 24, 265, 154 }, 2);
 
     auto* constantsGroup = new QGroupBox(QStringLiteral(u"常量"), this);
-    place(0, constantsGroup, { 15, 40, 122, 138 }, kOtherPage);
+    Place(0, constantsGroup, { 15, 40, 122, 138 }, kOtherPage);
     auto* mappingGroup = new QGroupBox(QStringLiteral(u"调色板映射"), this);
-    place(0, mappingGroup, { 146, 40, 134, 138 }, kOtherPage);
+    Place(0, mappingGroup, { 146, 40, 134, 138 }, kOtherPage);
 
-    label(QStringLiteral(u"最大迭代次数"), { 15, 26, 49, 8 });
-    edit(kMaxIter, { 71, 24, 40, 12 });
-    label(QStringLiteral(u"修改精度"), { 148, 26, 33, 8 });
-    edit(kEditStep, { 185, 24, 40, 12 });
+    AddLabel(QStringLiteral(u"最大迭代次数"), { 15, 26, 49, 8 });
+    AddEdit(kMaxIter, { 71, 24, 40, 12 });
+    AddLabel(QStringLiteral(u"修改精度"), { 148, 26, 33, 8 });
+    AddEdit(kEditStep, { 185, 24, 40, 12 });
     m_listConstants = new QListWidget(this);
     m_listConstants->setSelectionMode(QAbstractItemView::SingleSelection);
     m_listConstants->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    place(kConstants, m_listConstants, { 25, 51, 57, 119 }, kOtherPage);
-    edit(kConstRe, { 88, 64, 40, 12 });
-    edit(kConstIm, { 88, 80, 40, 12 });
+    Place(kConstants, m_listConstants, { 25, 51, 57, 119 }, kOtherPage);
+    AddEdit(kConstRe, { 88, 64, 40, 12 });
+    AddEdit(kConstIm, { 88, 80, 40, 12 });
     auto* saveConstant = new QPushButton(QStringLiteral(u"保存"), this);
     saveConstant->setAutoDefault(false);
-    place(kSaveConstant, saveConstant, { 89, 100, 40, 14 }, kOtherPage);
-    label(QStringLiteral("x0"), { 183, 57, 9, 8 });
-    edit(kMapX0, { 202, 55, 40, 12 });
-    label(QStringLiteral("y0"), { 183, 77, 9, 8 });
-    edit(kMapY0, { 202, 75, 40, 12 });
-    label(QStringLiteral("dx"), { 183, 97, 9, 8 });
-    edit(kMapDX, { 202, 95, 40, 12 });
-    label(QStringLiteral("dy"), { 183, 117, 9, 8 });
-    edit(kMapDY, { 202, 115, 40, 12 });
-    label(QStringLiteral(u"角度sin值"), { 157, 137, 34, 8 });
-    edit(kMapSin, { 202, 135, 40, 12 });
-    place(kReverseAngle, new QCheckBox(QStringLiteral(u"反角"), this), { 245, 136, 28, 10 }, kOtherPage);
-    label(QStringLiteral(u"拉伸"), { 175, 157, 17, 8 });
-    edit(kMapStretch, { 202, 155, 40, 12 });
+    Place(kSaveConstant, saveConstant, { 89, 100, 40, 14 }, kOtherPage);
+    AddLabel(QStringLiteral("x0"), { 183, 57, 9, 8 });
+    AddEdit(kMapX0, { 202, 55, 40, 12 });
+    AddLabel(QStringLiteral("y0"), { 183, 77, 9, 8 });
+    AddEdit(kMapY0, { 202, 75, 40, 12 });
+    AddLabel(QStringLiteral("dx"), { 183, 97, 9, 8 });
+    AddEdit(kMapDX, { 202, 95, 40, 12 });
+    AddLabel(QStringLiteral("dy"), { 183, 117, 9, 8 });
+    AddEdit(kMapDY, { 202, 115, 40, 12 });
+    AddLabel(QStringLiteral(u"角度sin值"), { 157, 137, 34, 8 });
+    AddEdit(kMapSin, { 202, 135, 40, 12 });
+    Place(kReverseAngle, new QCheckBox(QStringLiteral(u"反角"), this), { 245, 136, 28, 10 }, kOtherPage);
+    AddLabel(QStringLiteral(u"拉伸"), { 175, 157, 17, 8 });
+    AddEdit(kMapStretch, { 202, 155, 40, 12 });
 
     auto* ok = new QPushButton(QStringLiteral(u"确定"), this);
     ok->setDefault(true);
-    place(kOk, ok, { 234, 193, 50, 14 }, kAllPages);
+    Place(kOk, ok, { 234, 193, 50, 14 }, kAllPages);
     auto* cancel = new QPushButton(QStringLiteral(u"取消"), this);
     cancel->setAutoDefault(false);
-    place(kCancel, cancel, { 181, 193, 50, 14 }, kAllPages);
+    Place(kCancel, cancel, { 181, 193, 50, 14 }, kAllPages);
 
     // The templates' sizes are for another font: no text may be clipped in the one at hand.
     FitTexts(this);
@@ -113,6 +94,32 @@ CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
     connect(saveConstant, &QPushButton::clicked, this, [this] { OnSaveConstant(); });
     connect(ok, &QPushButton::clicked, this, [this] { OnOk(); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void CSettingDlg::Place(int id, QWidget* widget, QRect dlu, int page)
+{
+    widget->setGeometry(Dlu(dlu));
+    if (id != 0) {
+        m_controls[id] = widget;
+    }
+    if (page != kAllPages) {
+        widget->setProperty(kPageProperty, page);
+    }
+}
+
+void CSettingDlg::AddLabel(const QString& text, QRect dlu)
+{
+    Place(0, new QLabel(text, this), dlu, kOtherPage);
+}
+
+void CSettingDlg::AddEdit(int id, QRect dlu) { Place(id, new QLineEdit(this), dlu, kOtherPage); }
+
+void CSettingDlg::AddFormula(int id, QRect dlu, int page)
+{
+    auto* widget = new QPlainTextEdit(this);
+    widget->setLineWrapMode(QPlainTextEdit::NoWrap); // both scroll bars
+    widget->setTabChangesFocus(true);
+    Place(id, widget, dlu, page);
 }
 
 QWidget* CSettingDlg::ControlById(int id) const

@@ -89,6 +89,11 @@ public:
     void SelectPage(int page);
 
 private:
+    // Places a control at dlu on a page (kAllPages: every page) and, unless id is 0, keeps it by id.
+    void Place(int id, QWidget* widget, QRect dlu, int page);
+    void AddLabel(const QString& text, QRect dlu);
+    void AddEdit(int id, QRect dlu);
+    void AddFormula(int id, QRect dlu, int page);
     void ShowPageControls();
     void SelectPageQuietly(int page);
 

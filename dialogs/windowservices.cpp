@@ -1,6 +1,7 @@
 #include "windowservices.h"
 
 #include "outportdlg.h"
+#include "outportsetdlg.h"
 #include "settingdlg.h"
 
 #include <QDialog>

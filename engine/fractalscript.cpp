@@ -1,5 +1,7 @@
 #include "fractalscript.h"
 
+#include "fixedlimits.h"
+
 #include <QFileInfo>
 
 #include <algorithm>
@@ -7,10 +9,6 @@
 
 namespace {
 
-constexpr int kMinImageSide = 100;
-constexpr int kMaxImageSide = 4096;
-constexpr int kMinIterations = 1;
-constexpr int kMaxIterations = 10000;
 constexpr Complex kDefaultConstant { -0.78, -0.15 };
 // StartExport's pause before it reports whether the worker still runs.
 constexpr auto kExportPause = std::chrono::milliseconds(100);

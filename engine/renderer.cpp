@@ -1,4 +1,5 @@
 #include "renderplan.h"
+#include "view.h"
 
 #include <algorithm>
 #include <cstring>
@@ -13,22 +14,6 @@ RenderBindings Bind(const Picture& p)
         p.termFormula.FindVariable("z0"), p.termFormula.FindVariable("V_iter_max"),
         p.colorFormula.FindVariable("z"), p.colorFormula.FindVariable("V_iter_n"),
         p.colorFormula.FindVariable("V_iter_max"), p.colorFormula.FindVariable("z0") };
-}
-
-// The plane coordinates of the lattice lines, accumulated exactly as a walk from the first line
-// adds the step, so that every way of cutting a render up gives the same points.
-std::vector<double> LatticeLine(int from, int to, int step, double scale, double delta, double offset)
-{
-    std::vector<double> values;
-    if (to > from) {
-        values.reserve(static_cast<size_t>((static_cast<long long>(to) - from + step - 1) / step));
-    }
-    double value = (from + 0.5) / scale * delta + offset;
-    for (long long i = from; i < to; i += step) {
-        values.push_back(value);
-        value += delta;
-    }
-    return values;
 }
 
 // Copies the palette pixel that a colour value selects into the target.
@@ -66,11 +51,12 @@ RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& are
     picture.colorFormula.SetVariable(plan.v.colorMax, { maxIter, 0.0 });
     plan.stepX = std::max(1, area.stepX);
     plan.stepY = std::max(1, area.stepY);
-    const double deltaX = picture.imageWidth * picture.ratio * area.scaleX / (area.right - area.left);
-    const double deltaY = picture.imageHeight * picture.ratio * area.scaleY / (area.bottom - area.top);
+    const View view { picture.offsetX, picture.offsetY, picture.ratio };
+    const double deltaX = view.Step(picture.imageWidth, area.scaleX, area.right - area.left);
+    const double deltaY = view.Step(picture.imageHeight, area.scaleY, area.bottom - area.top);
     plan.progressStep = static_cast<double>(plan.stepY) / (area.bottom - area.top);
-    plan.xs = LatticeLine(area.left, area.right, plan.stepX, area.scaleX, deltaX, picture.offsetX);
-    plan.ys = LatticeLine(area.top, area.bottom, plan.stepY, area.scaleY, deltaY, picture.offsetY);
+    plan.xs = View::LatticeLine(area.left, area.right, plan.stepX, area.scaleX, deltaX, picture.offsetX);
+    plan.ys = View::LatticeLine(area.top, area.bottom, plan.stepY, area.scaleY, deltaY, picture.offsetY);
     plan.bytesPerPixel = target.bitsPerPixel / 8;
     plan.paletteBits = palette.pixels;
     plan.paletteStride = palette.bytesPerRow;

@@ -1,7 +1,8 @@
 #include "scriptfile.h"
 
+#include "fixedlimits.h"
+#include "numbertext.h"
 #include "safefile.h"
-#include "scriptnumbers.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,10 +28,6 @@ const QString kKeyMaxIter = QStringLiteral(u"最大迭代次数:{");
 const QString kEnd = QStringLiteral("}");
 
 constexpr int kMaxConstantLines = 100;
-constexpr int kMinImageSide = 100;
-constexpr int kMaxImageSide = 4096;
-constexpr int kMinIterations = 1;
-constexpr int kMaxIterations = 10000;
 
 QString ConstantKey(int number) { return QStringLiteral(u"常量%1{").arg(number, 2, 10, QLatin1Char('0')); }
 

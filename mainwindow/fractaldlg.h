@@ -97,6 +97,9 @@ public:
     // The preview size rule: fit the target size into 480 x 480 and make the preview's cells.
     void ApplyPreviewSize();
 
+    // The period of both timers, and the tick of the window's waits for its workers.
+    static constexpr int kTimerPeriodMs = 10;
+
     static int s_nArrowRepeat;       // timer ticks while arrow keys are held
     static int s_nExportFilterIndex; // the file type last chosen for an export, for this run
 
@@ -126,6 +129,9 @@ private:
     // Reads a script into the window (Open and drop): the title, the preview size, a new picture.
     void LoadScript(const QString& path);
     void ShowError(const QString& text);
+    // Puts a file type list into request; false, after telling the user and starting the timers
+    // again, when the image codecs offer none.
+    bool TakeFilters(FileDialogRequest& request, std::vector<FileFilter> filters);
     // Decodes a palette on a thread of its own while the window goes on painting, under a window that
     // says so and offers to cancel; cancel stops the decode, and the thread has ended on return.
     DecodedPalette DecodePaletteAside(const QString& name, const QString& scriptFolder);

@@ -1,7 +1,8 @@
-// The settings, palette and export commands of the main window.
+// The main window's other menu commands: settings, palettes, export and About.
 #include "fractaldlg.h"
 
 #include "outportdlg.h"
+#include "outportsetdlg.h"
 #include "settingdlg.h"
 #include "surface.h"
 
@@ -17,9 +18,6 @@ int CFractalDlg::s_nExportFilterIndex = 0;
 CFractalDlg::PaletteDecoder CFractalDlg::s_decodePalette = DecodePalette;
 
 namespace {
-
-constexpr int kTimerPeriodMs = 10;
-const QString kErrorCaption = QStringLiteral(u"错误");
 
 // "GetExporterFilter failed" carries the failure code of the codec list in hexadecimal.
 constexpr unsigned kCodecListFailed = 0x80004005u;
@@ -57,6 +55,17 @@ std::vector<FileFilter> CFractalDlg::PaletteFilters()
 }
 
 std::vector<FileFilter> CFractalDlg::ExportFilters() { return CodecFilters(CodecUse::Writing); }
+
+bool CFractalDlg::TakeFilters(FileDialogRequest& request, std::vector<FileFilter> filters)
+{
+    request.filters = std::move(filters);
+    if (!request.filters.empty()) {
+        return true;
+    }
+    ShowError(QStringLiteral("GetExporterFilter failed:\n%1").arg(kCodecListFailed, 0, 16));
+    StartTimers();
+    return false;
+}
 
 void CFractalDlg::OnSettings()
 {
@@ -150,10 +159,7 @@ void CFractalDlg::OnImportPalette()
 {
     StopTimers();
     FileDialogRequest request;
-    request.filters = PaletteFilters();
-    if (request.filters.empty()) {
-        ShowError(QStringLiteral("GetExporterFilter failed:\n%1").arg(kCodecListFailed, 0, 16));
-        StartTimers();
+    if (!TakeFilters(request, PaletteFilters())) {
         return;
     }
     request.title = QStringLiteral(u"导入调色板");
@@ -208,10 +214,7 @@ void CFractalDlg::OnExport()
 {
     StopTimers();
     FileDialogRequest request;
-    request.filters = ExportFilters();
-    if (request.filters.empty()) {
-        ShowError(QStringLiteral("GetExporterFilter failed:\n%1").arg(kCodecListFailed, 0, 16));
-        StartTimers();
+    if (!TakeFilters(request, ExportFilters())) {
         return;
     }
     m_script.StopPreview();
@@ -263,3 +266,15 @@ void CFractalDlg::OnExportSettings()
     m_script.StartPreview();
     StartTimers();
 }
+
+void CFractalDlg::OnResetPaletteMapping()
+{
+    // Where loading a palette puts it: the way back for handles dragged out of reach.
+    EndDrag();
+    m_script.ResetPaletteMapping();
+    m_nShownStage = 0;
+    m_mapAtDragStart = m_script.GetMapping();
+    Repaint();
+}
+
+void CFractalDlg::OnAbout() { m_services.ShowAbout(this); }

@@ -25,6 +25,28 @@ bool IsFinite(const PaletteMapping& m)
         && std::isfinite(m.sin) && std::isfinite(m.cos) && std::isfinite(m.stretch);
 }
 
+// What a hover over position would drag. Unlike a press, the size handle comes before the stretch
+// handle and the inside of the parallelogram is not told from the rest of the palette box.
+DragMode HoverMode(QPoint position, const MappingPoints& p, std::optional<int> s)
+{
+    if (p.p1 && IsNear(position, ReachableHandle(*p.p1))) {
+        return DragAngle;
+    }
+    if (p.p2 && IsNear(position, ReachableHandle(*p.p2))) {
+        return DragSize;
+    }
+    if (s && InStretchBand(position, *s)) {
+        return DragStretch;
+    }
+    if (InPreview(position)) {
+        return DragPan;
+    }
+    if (InPaletteBox(position)) {
+        return DragOrigin;
+    }
+    return DragNone;
+}
+
 } // namespace
 
 void CFractalDlg::OnKeyDown(int key, bool shift)
@@ -222,32 +244,10 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
 
     // A hover: the handle under the mouse is drawn inverted.
     const DragMode before = m_nDragMode;
-    if (p.p1 && IsNear(position, ReachableHandle(*p.p1))) {
-        m_nDragMode = DragAngle;
-    } else if (p.p2 && IsNear(position, ReachableHandle(*p.p2))) {
-        m_nDragMode = DragSize;
-    } else if (s && InStretchBand(position, *s)) {
-        m_nDragMode = DragStretch;
-    } else if (InPreview(position)) {
-        m_nDragMode = DragPan;
-    } else if (InPaletteBox(position)) {
-        m_nDragMode = DragOrigin;
-    } else {
-        m_nDragMode = DragNone;
-    }
+    m_nDragMode = HoverMode(position, p, s);
     if (m_nDragMode != before) {
         Repaint();
     }
-}
-
-void CFractalDlg::OnResetPaletteMapping()
-{
-    // Where loading a palette puts it: the way back for handles dragged out of reach.
-    EndDrag();
-    m_script.ResetPaletteMapping();
-    m_nShownStage = 0;
-    m_mapAtDragStart = m_script.GetMapping();
-    Repaint();
 }
 
 void CFractalDlg::OnLeftButtonUp(QPoint)

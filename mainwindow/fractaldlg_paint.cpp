@@ -1,8 +1,10 @@
-// The main window's painting: every position, size, colour and text of the fixed layout.
+// The main window's painting: the client area composed from the fixed layout, and the preview
+// frame with its watermark.
 #include "clientarea.h"
 #include "fractaldlg.h"
 #include "layout.h"
 #include "numbertext.h"
+#include "surface.h"
 
 #include <QPainter>
 #include <QWindow>
@@ -15,10 +17,20 @@ QString PanelText(double value) { return QString::fromStdString(FormatPanelNumbe
 
 using namespace Layout;
 
-// Text with its character cell's top-left corner at (x, y), in the default colour.
-void Text(QPainter& painter, int x, int y, const QString& text)
+// Text with its character cell's top-left corner at p, in the default colour.
+void Text(QPainter& painter, QPoint p, const QString& text)
 {
-    painter.drawText(QPoint(x, y + painter.fontMetrics().ascent()), text);
+    painter.drawText(QPoint(p.x(), p.y() + painter.fontMetrics().ascent()), text);
+}
+
+// A panel cell's blue label column and its rules.
+void Cell(QPainter& painter, const PanelCell& cell)
+{
+    painter.fillRect(cell.fill, kCellBlue);
+    if (!cell.leftRule.isNull()) {
+        painter.fillRect(cell.leftRule, kBlack);
+    }
+    painter.fillRect(cell.rightRule, kBlack);
 }
 
 // Inverts the pixels of a 1-pixel line from a to b, b itself excluded, so that the closed outline
@@ -61,10 +73,14 @@ void InvertLine(QImage& image, QPoint a, QPoint b)
     }
 }
 
-// A small filled circle in the box (x0, y0)-(x1, y1), right and bottom edges excluded: every pixel
+// A small filled circle in the box c - half to c + half, right and bottom edges excluded: every pixel
 // whose centre lies within the circle, so that the disc is as symmetric as the box.
-void Disc(QPainter& painter, int x0, int y0, int x1, int y1, const QColor& colour)
+void Disc(QPainter& painter, QPoint c, int half, const QColor& colour)
 {
+    const int x0 = c.x() - half;
+    const int y0 = c.y() - half;
+    const int x1 = c.x() + half;
+    const int y1 = c.y() + half;
     const double cx = (x0 + x1) / 2.0;
     const double cy = (y0 + y1) / 2.0;
     const double r = (x1 - x0) / 2.0;
@@ -97,12 +113,12 @@ const QImage& CFractalDlg::ComposeClient()
     painter.fillRect(QRect(0, 0, kClientWidth, kClientHeight), kWhite);
 
     // The preview box with its frames and shadow, then the latest frame.
-    painter.fillRect(QRect(16, 30, 480, 480), kShadow);
-    painter.fillRect(QRect(4, 18, 484, 484), kBlack);
-    painter.fillRect(QRect(5, 19, 482, 482), kWhite);
-    painter.fillRect(QRect(kPreviewLeft, kPreviewTop, kPreviewSide, kPreviewSide), kFace);
-    painter.drawImage(QRect(kPreviewLeft, kPreviewTop, kPreviewSide, kPreviewSide), m_dcPreview);
-    Text(painter, 6, 4, QStringLiteral(u"预览"));
+    painter.fillRect(kPreviewShadow, kShadow);
+    painter.fillRect(kPreviewFrame, kBlack);
+    painter.fillRect(kPreviewBorder, kWhite);
+    painter.fillRect(kPreviewRect, kFace);
+    painter.drawImage(kPreviewRect, m_dcPreview);
+    Text(painter, kPreviewCaption, QStringLiteral(u"预览"));
 
     PaintPanels(painter);
     PaintPalette(painter);
@@ -124,61 +140,56 @@ const QImage& CFractalDlg::ComposeClient()
 void CFractalDlg::PaintPanels(QPainter& painter)
 {
     // The drawing parameters under the preview.
-    Text(painter, 6, 512, QStringLiteral(u"绘图参数"));
-    painter.fillRect(QRect(6, 525, kClientWidth - 6, 1), kBlack);
-    painter.fillRect(QRect(6, 552, kClientWidth - 6, 1), kBlack);
+    const QPoint nextLine(0, kLineHeight);
+    Text(painter, kPanelCaption, QStringLiteral(u"绘图参数"));
+    painter.fillRect(kPanelTopRule, kBlack);
+    painter.fillRect(kPanelBottomRule, kBlack);
 
-    painter.fillRect(QRect(6, 526, 20, 26), kCellBlue);
-    painter.fillRect(QRect(26, 526, 1, 26), kBlack);
-    Text(painter, 6, 527, QStringLiteral(" x0 %1").arg(PanelText(m_script.GetOffsetX())));
-    Text(painter, 6, 539, QStringLiteral(" y0 %1").arg(PanelText(m_script.GetOffsetY())));
+    Cell(painter, kOffsetCell);
+    Text(painter, kOffsetCell.text, QStringLiteral(" x0 %1").arg(PanelText(m_script.GetOffsetX())));
+    Text(painter, kOffsetCell.text + nextLine,
+        QStringLiteral(" y0 %1").arg(PanelText(m_script.GetOffsetY())));
 
-    painter.fillRect(QRect(146, 526, 32, 26), kCellBlue);
-    painter.fillRect(QRect(146, 526, 1, 26), kBlack);
-    painter.fillRect(QRect(178, 526, 1, 26), kBlack);
-    Text(painter, 152, 527, QStringLiteral(u"缩放 %1").arg(PanelText(m_script.GetRatio())));
-    Text(painter, 152, 539, QStringLiteral(u"精度 %1").arg(PanelText(m_dEditStep)));
+    Cell(painter, kViewCell);
+    Text(painter, kViewCell.text, QStringLiteral(u"缩放 %1").arg(PanelText(m_script.GetRatio())));
+    Text(painter, kViewCell.text + nextLine, QStringLiteral(u"精度 %1").arg(PanelText(m_dEditStep)));
 
-    painter.fillRect(QRect(306, 526, 54, 26), kCellBlue);
-    painter.fillRect(QRect(306, 526, 1, 26), kBlack);
-    painter.fillRect(QRect(360, 526, 1, 26), kBlack);
+    Cell(painter, kConstantCell);
     const QString name = QString::fromStdString(m_script.GetCurrentConstantName());
-    Text(painter, 310, 527, QStringLiteral(u"当前变量 %1").arg(name));
+    Text(painter, kConstantCell.text, QStringLiteral(u"当前变量 %1").arg(name));
     if (!name.isEmpty()) {
         const Complex value = m_script.GetCurrentConstant();
-        painter.fillRect(QRect(502, 538, 29, 14), kCellBlue);
-        painter.fillRect(QRect(502, 539, 1, 14), kBlack);
-        painter.fillRect(QRect(531, 539, 1, 14), kBlack);
-        Text(painter, 310, 539, QStringLiteral(u"    实部 %1").arg(PanelText(value.re)));
-        Text(painter, 480, 539, QStringLiteral(u"    虚部 %1").arg(PanelText(value.im)));
+        Cell(painter, kPartsCell);
+        Text(painter, kPartsCell.text, QStringLiteral(u"    实部 %1").arg(PanelText(value.re)));
+        Text(painter, kImaginaryText, QStringLiteral(u"    虚部 %1").arg(PanelText(value.im)));
     }
-    painter.fillRect(QRect(6, 552, 480, 1), kBlack);
+    painter.fillRect(kPreviewPanelRule, kBlack);
 
     // The palette mapping's seven numbers.
     const PaletteMapping m = m_script.GetMapping();
-    Text(painter, 500, 250, QStringLiteral(u"调色板映射"));
-    painter.fillRect(QRect(500, 265, 200, 1), kBlack);
-    painter.fillRect(QRect(500, 266, 40, 84), kCellBlue);
+    Text(painter, kMappingCaption, QStringLiteral(u"调色板映射"));
+    painter.fillRect(kMappingTopRule, kBlack);
+    painter.fillRect(kMappingCell, kCellBlue);
     const std::pair<QString, double> rows[] = { { QStringLiteral("    x0  "), m.x0 },
         { QStringLiteral("    y0  "), m.y0 }, { QStringLiteral("    dx  "), m.dx },
         { QStringLiteral("    dy  "), m.dy }, { QStringLiteral(u" sinθ  "), m.sin },
         { QStringLiteral(u" cosθ  "), m.cos }, { QStringLiteral(u"  拉伸  "), m.stretch } };
-    int y = 266;
+    QPoint at = kMappingText;
     for (const auto& [label, value] : rows) {
-        Text(painter, 500, y, label + PanelText(value));
-        y += 12;
+        Text(painter, at, label + PanelText(value));
+        at += nextLine;
     }
-    painter.fillRect(QRect(540, 266, 1, 84), kBlack);
-    painter.fillRect(QRect(500, 350, 200, 1), kBlack);
+    painter.fillRect(kMappingCellRule, kBlack);
+    painter.fillRect(kMappingBottomRule, kBlack);
 }
 
 void CFractalDlg::PaintPalette(QPainter& painter)
 {
-    painter.fillRect(QRect(510, 30, 200, 212), kShadow);
-    painter.fillRect(QRect(498, 18, 204, 215), kBlack);
-    painter.fillRect(QRect(499, 19, 202, 213), kWhite);
-    painter.fillRect(QRect(500, 20, 200, 211), kFace);
-    Text(painter, 500, 4, QStringLiteral(u"调色板"));
+    painter.fillRect(kPaletteShadow, kShadow);
+    painter.fillRect(kPaletteFrame, kBlack);
+    painter.fillRect(kPaletteBorder, kWhite);
+    painter.fillRect(kPaletteFace, kFace);
+    Text(painter, kPaletteCaption, QStringLiteral(u"调色板"));
 
     const std::optional<PaletteRect> rect
         = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
@@ -186,15 +197,15 @@ void CFractalDlg::PaintPalette(QPainter& painter)
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
         painter.drawImage(QRect(rect->left, rect->top, rect->Width(), rect->Height()), m_script.GetPalette());
     }
-    painter.fillRect(QRect(499, 221, 202, 1), kBlack);
+    painter.fillRect(kPaletteRule, kBlack);
 
     // The slider groove.
-    painter.fillRect(QRect(503, 228, 194, 1), kWhite);
-    painter.fillRect(QRect(697, 225, 1, 4), kWhite);
-    painter.fillRect(QRect(503, 225, 194, 1), kGrooveLight);
-    painter.fillRect(QRect(503, 225, 1, 4), kGrooveLight);
-    painter.fillRect(QRect(504, 226, 192, 1), kGrooveDark);
-    painter.fillRect(QRect(504, 226, 1, 2), kGrooveDark);
+    painter.fillRect(kGrooveBottom, kWhite);
+    painter.fillRect(kGrooveRight, kWhite);
+    painter.fillRect(kGrooveTopLight, kGrooveLight);
+    painter.fillRect(kGrooveLeftLight, kGrooveLight);
+    painter.fillRect(kGrooveTopDark, kGrooveDark);
+    painter.fillRect(kGrooveLeftDark, kGrooveDark);
 
     // The parallelogram and its handles; what cannot be placed is not drawn.
     if (rect) {
@@ -212,20 +223,45 @@ void CFractalDlg::PaintPalette(QPainter& painter)
         if (p.p1) {
             const bool hot = m_nDragMode == DragAngle;
             const QPoint c = ReachableHandle(*p.p1);
-            Disc(painter, c.x() - 4, c.y() - 4, c.x() + 4, c.y() + 4, hot ? kBlack : kWhite);
-            Disc(painter, c.x() - 3, c.y() - 3, c.x() + 3, c.y() + 3, hot ? kWhite : kBlack);
+            Disc(painter, c, kAngleHandleOuter, hot ? kBlack : kWhite);
+            Disc(painter, c, kAngleHandleInner, hot ? kWhite : kBlack);
         }
         if (p.p2) {
             const bool hot = m_nDragMode == DragSize;
             const QPoint c = ReachableHandle(*p.p2);
-            painter.fillRect(QRect(c.x() - 3, c.y() - 3, 7, 7), hot ? kBlack : kWhite);
-            painter.fillRect(QRect(c.x() - 2, c.y() - 2, 5, 5), hot ? kWhite : kBlack);
+            painter.fillRect(SquareAround(c, kSquareHandleOuter), hot ? kBlack : kWhite);
+            painter.fillRect(SquareAround(c, kSquareHandleInner), hot ? kWhite : kBlack);
         }
     }
     if (const std::optional<int> s
         = StretchHandleX(m_script.GetMapping().stretch, m_mapAtDragStart.stretch)) {
         const bool hot = m_nDragMode == DragStretch;
-        painter.fillRect(QRect(*s - 3, 223, 7, 7), hot ? kBlack : kWhite);
-        painter.fillRect(QRect(*s - 2, 224, 5, 5), hot ? kWhite : kBlack);
+        const QPoint c(*s, kStretchHandleY);
+        painter.fillRect(SquareAround(c, kSquareHandleOuter), hot ? kBlack : kWhite);
+        painter.fillRect(SquareAround(c, kSquareHandleInner), hot ? kWhite : kBlack);
     }
+}
+
+void CFractalDlg::ComposePreview()
+{
+    m_dcPreview.fill(Qt::black);
+    const int pw = m_script.GetPreviewWidth();
+    const int ph = m_script.GetPreviewHeight();
+    const QPoint at((Layout::kPreviewSide - pw) / 2, (Layout::kPreviewSide - ph) / 2);
+    {
+        QPainter painter(&m_dcPreview);
+        painter.drawImage(at, m_frame);
+    }
+    // The watermark at the same relative size as in an exported image, its corner on the picture's.
+    const int w = static_cast<int>(
+        static_cast<long long>(pw) * m_mark.width() / std::max(1, m_script.GetImageWidth()));
+    const int h = static_cast<int>(
+        static_cast<long long>(m_mark.height()) * ph / std::max(1, m_script.GetImageHeight()));
+    if (m_mark.isNull() || w <= 0 || h <= 0) {
+        return;
+    }
+    if (m_markScaled.size() != QSize(w, h)) {
+        m_markScaled = SmoothScale(m_mark, w, h);
+    }
+    BlendWatermark(m_dcPreview, m_markScaled, at.x() + pw - w, at.y() + ph - h);
 }

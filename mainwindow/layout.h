@@ -27,14 +27,13 @@ constexpr int kPaletteLeft = 500;
 constexpr int kPaletteTop = 20;
 constexpr int kPaletteSide = 200;
 
-// The stretch slider: the handle's centre is at x = 600 for the stretch at the start of a drag and
-// moves 94 pixels per factor e; its hot band is 220 < y < 232.
+// The stretch slider: the handle's centre is at (600, 226) for the stretch at the start of a drag
+// and moves 94 pixels per factor e.
 constexpr int kStretchCentre = 600;
+constexpr int kStretchHandleY = 226;
 constexpr double kStretchPixelsPerE = 94.0;
 constexpr int kStretchMinX = 506;
 constexpr int kStretchMaxX = 694;
-constexpr int kStretchBandTop = 220;
-constexpr int kStretchBandBottom = 232;
 
 // The size handle's extents are clamped to this range.
 constexpr double kMinExtent = 0.1;
@@ -56,10 +55,83 @@ const QColor kGrooveDark(113, 111, 100);
 constexpr int kProgressOpacity = 100;
 constexpr QPoint kLogoPosition(500, 380);
 
+// Texts are placed by the top-left corner of their character cell; lines of a panel are 12 apart.
+constexpr int kLineHeight = 12;
+
+// The preview box: the frame fills kPreviewRect inside a black frame and a white border, over a
+// shadow that stands out below and to the right.
+constexpr QRect kPreviewRect(kPreviewLeft, kPreviewTop, kPreviewSide, kPreviewSide);
+constexpr QRect kPreviewShadow(16, 30, 480, 480);
+constexpr QRect kPreviewFrame(4, 18, 484, 484);
+constexpr QRect kPreviewBorder(5, 19, 482, 482);
+constexpr QPoint kPreviewCaption(6, 4);
+
+// The palette box the same way; the face runs 11 pixels below the palette square, down to the
+// rule above the stretch slider.
+constexpr QRect kPaletteShadow(510, 30, 200, 212);
+constexpr QRect kPaletteFrame(498, 18, 204, 215);
+constexpr QRect kPaletteBorder(499, 19, 202, 213);
+constexpr QRect kPaletteFace(500, 20, 200, 211);
+constexpr QPoint kPaletteCaption(500, 4);
+constexpr QRect kPaletteRule(499, 221, 202, 1);
+
+// The stretch slider's groove: a light and a dark line at its top and left, white at its bottom
+// and right.
+constexpr QRect kGrooveBottom(503, 228, 194, 1);
+constexpr QRect kGrooveRight(697, 225, 1, 4);
+constexpr QRect kGrooveTopLight(503, 225, 194, 1);
+constexpr QRect kGrooveLeftLight(503, 225, 1, 4);
+constexpr QRect kGrooveTopDark(504, 226, 192, 1);
+constexpr QRect kGrooveLeftDark(504, 226, 1, 2);
+
+// The handles: the angle handle a disc in a ring, the size and stretch handles a square in a
+// square, each given by the half side of its boxes.
+constexpr int kAngleHandleOuter = 4;
+constexpr int kAngleHandleInner = 3;
+constexpr int kSquareHandleOuter = 3;
+constexpr int kSquareHandleInner = 2;
+
+// The square of side 2 * half + 1 centred on c.
+constexpr QRect SquareAround(QPoint c, int half)
+{
+    return QRect(c.x() - half, c.y() - half, 2 * half + 1, 2 * half + 1);
+}
+
+// The drawing parameters under the preview: a caption, two rules across the window, and cells
+// whose blue label column is closed by black rules (no left rule: a null rectangle).
+constexpr QPoint kPanelCaption(6, 512);
+constexpr QRect kPanelTopRule(6, 525, kClientWidth - 6, 1);
+constexpr QRect kPanelBottomRule(6, 552, kClientWidth - 6, 1);
+constexpr QRect kPreviewPanelRule(6, 552, 480, 1);
+
+struct PanelCell {
+    QRect fill, leftRule, rightRule;
+    QPoint text; // the first line's text; the second line is kLineHeight below
+};
+
+constexpr PanelCell kOffsetCell { QRect(6, 526, 20, 26), QRect(), QRect(26, 526, 1, 26), QPoint(6, 527) };
+constexpr PanelCell kViewCell { QRect(146, 526, 32, 26), QRect(146, 526, 1, 26), QRect(178, 526, 1, 26),
+    QPoint(152, 527) };
+constexpr PanelCell kConstantCell { QRect(306, 526, 54, 26), QRect(306, 526, 1, 26), QRect(360, 526, 1, 26),
+    QPoint(310, 527) };
+// The real and imaginary parts, on the constant's second line; shown only with a constant.
+constexpr PanelCell kPartsCell { QRect(502, 538, 29, 14), QRect(502, 539, 1, 14), QRect(531, 539, 1, 14),
+    QPoint(310, 539) };
+constexpr QPoint kImaginaryText(480, 539);
+
+// The palette mapping's seven numbers under the palette box.
+constexpr QPoint kMappingCaption(500, 250);
+constexpr QRect kMappingTopRule(500, 265, 200, 1);
+constexpr QRect kMappingCell(500, 266, 40, 84);
+constexpr QRect kMappingCellRule(540, 266, 1, 84);
+constexpr QPoint kMappingText(500, 266);
+constexpr QRect kMappingBottomRule(500, 350, 200, 1);
+
+// Inside the preview square, its edges excluded.
 constexpr bool InPreview(QPoint p)
 {
-    return kPreviewLeft < p.x() && p.x() < kPreviewLeft + kPreviewSide && kPreviewTop < p.y()
-        && p.y() < kPreviewTop + kPreviewSide;
+    return kPreviewRect.left() < p.x() && p.x() < kPreviewRect.left() + kPreviewRect.width()
+        && kPreviewRect.top() < p.y() && p.y() < kPreviewRect.top() + kPreviewRect.height();
 }
 
 constexpr bool InPaletteBox(QPoint p)
@@ -75,10 +147,7 @@ constexpr bool IsNear(QPoint p, QPoint handle)
         && p.y() < handle.y() + kNear;
 }
 
-constexpr bool InStretchBand(QPoint p, int s)
-{
-    return s - kNear < p.x() && p.x() < s + kNear && kStretchBandTop < p.y() && p.y() < kStretchBandBottom;
-}
+constexpr bool InStretchBand(QPoint p, int s) { return IsNear(p, QPoint(s, kStretchHandleY)); }
 
 // A double as a pixel coordinate, truncated toward zero; nothing when it is not finite or lies far
 // outside any screen, so that no conversion is ever out of range.

@@ -1,5 +1,5 @@
 #include "fieldexchange.h"
-#include "recordingservices.h"
+#include "fakeservices.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -15,7 +15,7 @@ namespace {
 TEST(FieldExchange, ReadStopsAtTheFirstBadField)
 {
     QDialog dialog;
-    CRecordingServices services;
+    CFakeServices services;
     auto* text = new QPlainTextEdit(&dialog);
     auto* count = new QLineEdit(&dialog);
     auto* sine = new QLineEdit(&dialog);
@@ -58,7 +58,7 @@ TEST(FieldExchange, ReadStopsAtTheFirstBadField)
         if (row.message) {
             ASSERT_EQ(services.messages.size(), 1u) << "one message, then nothing more is read";
             EXPECT_EQ(services.Last(), QString::fromLatin1(row.message));
-            EXPECT_EQ(services.icons.back(), MessageIcon::Exclamation);
+            EXPECT_EQ(services.messages.back().icon, MessageIcon::Exclamation);
         }
         EXPECT_EQ(formula, QStringLiteral("z = z * z;"));
         EXPECT_EQ(iterations != -7, row.read > 1) << row.count;

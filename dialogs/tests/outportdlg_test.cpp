@@ -1,10 +1,8 @@
 #include "fractalscript.h"
 #include "outportdlg.h"
-#include "recordingservices.h"
 
 #include <QFile>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -100,43 +98,6 @@ TEST_F(ExportDialog, CancelStopsARunningExport)
     EXPECT_EQ(m_script.GetExportOutcome(), ExportOutcome::Cancelled);
     EXPECT_NE(m_dialog.result(), QDialog::Accepted);
     EXPECT_FALSE(QFile::exists(m_dir.filePath(QStringLiteral("b.png"))));
-}
-
-TEST(ExportSize, Bounds)
-{
-    CRecordingServices services;
-    const struct {
-        const char* width;
-        const char* height;
-        const char* message; // nullptr: accepted
-        const char* level = "1";
-    } rows[] = { { "100", "4096", nullptr }, { "4096", "100", nullptr },
-        { "99", "500", "Please enter an integer between 100 and 4096." },
-        { "500", "4097", "Please enter an integer between 100 and 4096." },
-        { "5e2", "500", "Please enter an integer." }, { " 640 ", "\t480", nullptr },
-        { "640", "480", nullptr, "0" }, { "640", "480", nullptr, "9" },
-        { "640", "480", "Please enter an integer between 0 and 9.", "10" } };
-    for (const auto& row : rows) {
-        COutportSetDlg dialog(services);
-        dialog.m_nWidth = 1024;
-        dialog.m_nHeight = 1024;
-        dialog.m_nPngLevel = 1;
-        dialog.InitDialog();
-        EXPECT_EQ(dialog.WidthField()->text(), QStringLiteral("1024"));
-        EXPECT_EQ(dialog.PngLevelField()->text(), QStringLiteral("1"));
-        dialog.WidthField()->setText(QString::fromLatin1(row.width));
-        dialog.HeightField()->setText(QString::fromLatin1(row.height));
-        dialog.PngLevelField()->setText(QString::fromLatin1(row.level));
-        services.messages.clear();
-        EXPECT_EQ(dialog.OnOk(), row.message == nullptr) << row.width << 'x' << row.height;
-        if (row.message) {
-            EXPECT_EQ(services.Last(), QString::fromLatin1(row.message)) << row.width << 'x' << row.height;
-        } else {
-            EXPECT_EQ(dialog.m_nWidth, QString::fromLatin1(row.width).trimmed().toInt());
-            EXPECT_EQ(dialog.m_nPngLevel, QString::fromLatin1(row.level).toInt());
-            EXPECT_EQ(dialog.result(), QDialog::Accepted);
-        }
-    }
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "outportdlg.h"
-#include "recordingservices.h"
+#include "outportsetdlg.h"
+#include "fakeservices.h"
 #include "settingdlg.h"
 
 #include <QCheckBox>
@@ -37,7 +38,7 @@ protected:
     int Page() { return m_dialog.Tabs()->currentIndex(); }
     void SelectConstant(int row) { m_dialog.Constants()->setCurrentRow(row); }
 
-    CRecordingServices m_services;
+    CFakeServices m_services;
     CSettingDlg m_dialog { m_services };
 };
 
@@ -79,7 +80,7 @@ TEST_F(SettingDialog, FormulaErrorsSendTheUserToTheirPage)
     m_dialog.SelectPage(2);
     m_dialog.SelectPage(3);
     EXPECT_EQ(m_services.Last(), QStringLiteral(u"终止条件公式错误:缺少数据"));
-    EXPECT_EQ(m_services.icons.back(), MessageIcon::Error);
+    EXPECT_EQ(m_services.messages.back().icon, MessageIcon::Error);
     EXPECT_EQ(Page(), 1) << "a termination error on entering page 3 switches to page 1";
     EXPECT_EQ(m_dialog.m_nCurPage, 1);
     EXPECT_FALSE(Text(CSettingDlg::kTermText)->isHidden());
@@ -216,7 +217,7 @@ TEST_F(SettingDialog, FieldsShowTheirFirstCharacters)
 // No label or check box of any dialog is clipped in the CJK font the set-up installs.
 TEST(Dialogs, EveryTextFits)
 {
-    CRecordingServices services;
+    CFakeServices services;
     CSettingDlg settings(services);
     COutportDlg progress;
     COutportSetDlg exportSize(services);

@@ -55,19 +55,6 @@ TEST(PreviewSize, FitsTheSquare)
     EXPECT_EQ(Layout::PreviewSize(1000, 333), QSize(480, 159)) << "before the cells round it";
 }
 
-TEST(PreviewSize, AppliedByTheWindow)
-{
-    CFakeServices services;
-    CFractalDlg window(services);
-    window.Initialize(QString());
-    for (const SizeRow& row : kSizeRows) {
-        window.Script().SetImageSize(row.width, row.height);
-        window.ApplyPreviewSize();
-        EXPECT_EQ(window.Script().GetPreviewWidth(), row.previewWidth) << row.width << " x " << row.height;
-        EXPECT_EQ(window.Script().GetPreviewHeight(), row.previewHeight) << row.width << " x " << row.height;
-    }
-}
-
 TEST(Palette, FitPalette)
 {
     const struct {
@@ -89,14 +76,6 @@ TEST(Palette, FitPalette)
     }
     EXPECT_FALSE(Layout::FitPalette(0, 410).has_value());
     EXPECT_FALSE(Layout::FitPalette(1000, 0).has_value());
-}
-
-TEST(Palette, BuiltInPaletteSize)
-{
-    CFractalScript script;
-    ASSERT_TRUE(script.LoadPalette(QString()));
-    EXPECT_EQ(script.GetPaletteWidth(), 1000);
-    EXPECT_EQ(script.GetPaletteHeight(), 410);
 }
 
 TEST(Palette, ToPixelRefusesWhatIsNoPixel)

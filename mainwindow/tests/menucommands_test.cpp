@@ -4,6 +4,7 @@
 #include "fakeservices.h"
 #include "fractaldlg.h"
 #include "outportdlg.h"
+#include "outportsetdlg.h"
 #include "settingdlg.h"
 
 #include <QElapsedTimer>

@@ -4,6 +4,7 @@
 #include "fakeservices.h"
 #include "fractaldlg.h"
 #include "outportdlg.h"
+#include "outportsetdlg.h"
 #include "randomedits.h"
 
 #include <QElapsedTimer>

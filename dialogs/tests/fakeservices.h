@@ -3,8 +3,10 @@
 #include "windowservices.h"
 
 #include <deque>
+#include <vector>
 
-// Answers the window's message boxes and dialogs from queues, and records what was asked.
+// The window services of every window and dialog test: answers message boxes and file dialogs from
+// queues (OK, or Cancel for a question, when a queue is empty) and records what was asked.
 class CFakeServices : public CWindowServices {
 public:
     struct Message {
@@ -45,6 +47,9 @@ public:
         FileDialogKind kind;
         FileDialogRequest request;
     };
+
+    // The last message's text, or an empty text.
+    QString Last() const { return messages.empty() ? QString() : messages.back().text; }
 
     // An accepted file dialog that returns path.
     void ChooseFile(const QString& path) { files.push_back({ true, path, 0 }); }

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QDialog>
+
+class CWindowServices;
+class QLineEdit;
+
+// The export size dialog: width and height of the target image, 100 to 4096 each, and the PNG
+// compression level of exported pictures, 0 to 9.
+class COutportSetDlg : public QDialog {
+public:
+    COutportSetDlg(CWindowServices& services, QWidget* parent = nullptr);
+
+    int m_nWidth { 0 };
+    int m_nHeight { 0 };
+    int m_nPngLevel { 0 };
+
+    void InitDialog();
+    int exec() override;
+    // OK: reads the fields; ends the dialog with OK and returns true when both are valid.
+    bool OnOk();
+    QLineEdit* WidthField() const { return m_width; }
+    QLineEdit* HeightField() const { return m_height; }
+    QLineEdit* PngLevelField() const { return m_pngLevel; }
+
+private:
+    CWindowServices& m_services;
+    QLineEdit* m_width { nullptr };
+    QLineEdit* m_height { nullptr };
+    QLineEdit* m_pngLevel { nullptr };
+};

@@ -1,0 +1,185 @@
+// The main window's script-file commands: New, Open, Save, Save As, scripts dropped on the window
+// and the save-changes question they and the close query ask.
+#include "fractaldlg.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMimeData>
+#include <QUrl>
+
+namespace {
+
+// The one entry of the script-file dialogs.
+std::vector<FileFilter> ScriptFilters()
+{
+    return { { QStringLiteral(u"Glimmerset脚本文件 (*.gsc)"), { QStringLiteral("*.gsc") } } };
+}
+
+} // namespace
+
+bool CFractalDlg::SaveChangesQuery()
+{
+    if (!m_script.IsModified()) {
+        return true;
+    }
+    const MessageAnswer answer
+        = m_services.ShowMessage(this, QStringLiteral(u"当前脚本已经被修改，是否需要保存修改？"),
+            QStringLiteral(u"保存修改"), MessageIcon::Question, MessageButtons::YesNoCancel);
+    if (answer == MessageAnswer::Cancel) {
+        Resume();
+        return false;
+    }
+    if (answer == MessageAnswer::Yes) {
+        const bool saved = OnFileSave();
+        // Work the user asked to keep and that was not kept: the command does not go on.
+        if (!saved) {
+            Resume();
+            return false;
+        }
+        Pause();
+    }
+    return true;
+}
+
+void CFractalDlg::OnFileNew()
+{
+    Pause();
+    if (!SaveChangesQuery()) {
+        return;
+    }
+    StartNewScript();
+    UpdateTitle();
+    m_nShownStage = 0;
+    m_mapAtDragStart = m_script.GetMapping();
+    Resume();
+}
+
+void CFractalDlg::StartNewScript()
+{
+    m_script.SetDefaults();
+    ApplyPreviewSize();
+    m_script.LoadPalette(QString());
+    m_strScriptPath.clear();
+}
+
+void CFractalDlg::OnFileOpen()
+{
+    Pause();
+    if (!SaveChangesQuery()) {
+        return;
+    }
+    FileDialogRequest request;
+    request.title = QStringLiteral(u"打开");
+    request.filters = ScriptFilters();
+    request.defaultSuffix = QStringLiteral("gsc");
+    request.mustExist = true;
+    const FileDialogResult chosen = m_services.ChooseFileToOpen(this, request);
+    if (chosen.accepted) {
+        LoadScript(chosen.path);
+    }
+    Resume();
+}
+
+void CFractalDlg::LoadScript(const QString& path)
+{
+    m_strScriptPath = path;
+    QString paletteName;
+    DecodedPalette decoded;
+    const bool named = CFractalScript::ReadPaletteName(path, paletteName) && !paletteName.isEmpty();
+    if (named) {
+        decoded = DecodePaletteAside(paletteName, QFileInfo(path).absolutePath());
+    }
+    if (!m_script.Load(path, named ? &decoded : nullptr)) {
+        ShowError(QStringLiteral(u"读取文件[%1]失败！").arg(path));
+        m_strScriptPath.clear();
+    } else {
+        ShowPaletteWarning();
+    }
+    ApplyPreviewSize();
+    UpdateTitle();
+    m_nShownStage = 0;
+    m_mapAtDragStart = m_script.GetMapping();
+}
+
+QString CFractalDlg::DroppedScript(const QMimeData* data)
+{
+    // One local file whose name ends in .gsc; anything else is not for this window.
+    if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
+        return {};
+    }
+    const QUrl url = data->urls().constFirst();
+    const QString path = url.toLocalFile();
+    if (!url.isLocalFile() || !path.endsWith(QStringLiteral(".gsc"), Qt::CaseInsensitive)) {
+        return {};
+    }
+    return path;
+}
+
+void CFractalDlg::OnDropScript(const QString& path)
+{
+    Pause();
+    if (!SaveChangesQuery()) {
+        return;
+    }
+    LoadScript(path);
+    Resume();
+}
+
+bool CFractalDlg::AcceptsDrop(const QMimeData* data) const
+{
+    return !m_bWaitingForExport && !DroppedScript(data).isEmpty();
+}
+
+void CFractalDlg::OnDrop(const QMimeData* data)
+{
+    const QString path = DroppedScript(data);
+    // Opened after the drop has returned to its source: the save-changes question is modal.
+    QTimer::singleShot(0, this, [this, path] { OnDropScript(path); });
+}
+
+bool CFractalDlg::OnFileSave()
+{
+    if (m_strScriptPath.isEmpty()) {
+        return OnFileSaveAs();
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QString reason;
+    const bool saved = m_script.Save(m_strScriptPath, &reason);
+    QApplication::restoreOverrideCursor();
+    if (!saved) {
+        ShowError(QStringLiteral(u"保存到文件[%1]失败！").arg(m_strScriptPath) + QLatin1Char('\n') + reason);
+        m_strScriptPath.clear();
+    }
+    UpdateTitle();
+    return saved;
+}
+
+bool CFractalDlg::OnFileSaveAs()
+{
+    // The preview worker keeps running: saving only reads the script.
+    StopTimers();
+    EndDrag();
+    FileDialogRequest request;
+    request.title = QStringLiteral(u"另存为");
+    request.filters = ScriptFilters();
+    request.defaultSuffix = QStringLiteral("gsc");
+    request.initialName = m_strFileTitle + QStringLiteral(".gsc");
+    request.overwritePrompt = true;
+    const FileDialogResult chosen = m_services.ChooseFileToSave(this, request);
+    bool saved = false;
+    if (chosen.accepted) {
+        m_strScriptPath = chosen.path;
+        saved = OnFileSave();
+    }
+    StartTimers();
+    return saved;
+}
+
+bool CFractalDlg::CloseQuery()
+{
+    Pause();
+    if (!SaveChangesQuery()) {
+        return false;
+    }
+    return true;
+}
