@@ -28,6 +28,8 @@ struct Plan {
     qint64 width { -1 };  // -1: ask the reader
     qint64 height { -1 };
     qint64 bytesPerPixel { 4 }; // the decoded picture plus the decoder's own buffers
+    qint64 screenWidth { 0 };   // GIF: the screen the frame is drawn into, which may be larger
+    qint64 screenHeight { 0 };
 };
 
 quint32 BigEndian32(const char* p)
@@ -306,6 +308,15 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
         plan.segments.push_back({ 0, size });
         // GIF keeps the whole screen beside the frame it draws into it.
         plan.bytesPerPixel = format == "gif" ? 8 : 4;
+        if (format == "gif") {
+            const QByteArray screen = ReadAt(file, 6, 4);
+            if (screen.size() != 4) {
+                return fail(QStringLiteral("damaged GIF header"));
+            }
+            const auto u = [&screen](int at) { return static_cast<unsigned char>(screen[at]); };
+            plan.screenWidth = u(0) | (u(1) << 8);
+            plan.screenHeight = u(2) | (u(3) << 8);
+        }
     }
 
     // The deadline is looked at on every read. A JPEG scan of a few bytes can make the decoder go over
@@ -324,6 +335,10 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
         const QSize declared = reader.size();
         plan.width = declared.width();
         plan.height = declared.height();
+        if (plan.width > 0 && plan.height > 0) {
+            plan.width = std::max(plan.width, plan.screenWidth);
+            plan.height = std::max(plan.height, plan.screenHeight);
+        }
     }
     if (plan.width <= 0 || plan.height <= 0) {
         return fail(device.Stopped() ? QStringLiteral("cancelled or too slow") : QStringLiteral("no pixels"));

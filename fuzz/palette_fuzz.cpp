@@ -110,12 +110,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             "cannot write the input file");
     }
     CFractalScript script;
-    // A shorter deadline than the programs', so that the path that cuts a decode is fuzzed as well. A
-    // smaller budget too: the decoder touches all of the picture and its buffers once, and libFuzzer
+    // A shorter deadline than the programs', so that the path that cuts a decode is fuzzed as well;
+    // a slow input then costs about the deadline, a tenth of libFuzzer's 1 s, which leaves room for
+    // a loaded machine. A smaller budget too: the decoder touches all of the picture and its buffers once, and libFuzzer
     // gives an input 1 s, which a picture of the programs' 256 MiB does not fit in under ASan on a
     // slow machine. The bounds are the same code whatever their values.
     const bool loaded = script.LoadPalette(
-        path, PaletteFallback::None, { std::chrono::milliseconds(250), nullptr, kFuzzMemoryBudget });
+        path, PaletteFallback::None, { std::chrono::milliseconds(100), nullptr, kFuzzMemoryBudget });
     NoteOutcome(data + 1, size - 1, script, loaded);
     QFile::remove(path);
     if (loaded) {

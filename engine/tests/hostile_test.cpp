@@ -255,6 +255,10 @@ TEST_F(HostileFiles, HostilePalettes)
     ASSERT_TRUE(small.save(Path("small.png")));
     const QByteArray png = ReadAll(Path("small.png"));
     QByteArray gifScreen("GIF89a\xff\xff\xff\xff\x00\x00\x00,\0\0\0\0\1\0\1\0\0\2\2D\1\0;", 27);
+    // The fuzz input that found it: the picture allocated is the screen, not the frame Qt reports.
+    const QByteArray tallScreen = QByteArray::fromHex(
+        "474946383961440 1fffbf10400ff008000fd3900003bffffff2c000000000004000100000000000000"
+        "7c01ff62c00200003b");
     // Width times height times 4 is beyond 2^63.
     const QByteArray wide = png.left(16) + QByteArray::fromHex("9c6360606000000008020000") + png.mid(28);
     const std::atomic<bool> cancelled { true };
@@ -283,6 +287,8 @@ TEST_F(HostileFiles, HostilePalettes)
         { "compressed text inflating to 64 MiB", Write("ztxt.png", hostile::ZtxtBombPng(64 << 20)), {}, true,
             "" },
         { "GIF screen of 65535 x 65535", Write("screen.gif", gifScreen), {}, false, "" },
+        { "GIF screen of 324 x 64511 around a small frame", Write("tall.gif", tallScreen),
+            { kPaletteDecodeTimeout, nullptr, 16 << 20 }, false, "image too large (324 x 64511)" },
         { "TIFF", Path("tiff.tif"), {}, false, "not a PNG, JPEG, BMP or GIF image" },
         { "PNG named .gif", Write("png.gif", png), {}, true, "" },
         { "empty file", Write("empty.png", {}), {}, false, "not a PNG" },
