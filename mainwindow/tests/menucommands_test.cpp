@@ -354,7 +354,7 @@ TEST_F(MenuCommands, ImportDecodesOffTheWindowThread)
     EXPECT_EQ(Script().GetPaletteWidth(), 48);
     EXPECT_EQ(Script().GetPaletteFile(), Path("red.png"));
     EXPECT_EQ(Script().GetMapping().x0, 0) << "a new palette resets the mapping";
-    EXPECT_FALSE(Script().IsModified());
+    EXPECT_TRUE(Script().IsModified()) << "a new palette is a change to save";
     EXPECT_TRUE(m_services.messages.empty());
     EXPECT_TRUE(m_window.findChildren<QProgressDialog*>().isEmpty()) << "the loading window went";
 }
