@@ -42,7 +42,7 @@ asan:
 tsan:
 	$(CONFIGURE) -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLIMMERSET_SANITIZE=thread -DGLIMMERSET_BENCH=OFF > /dev/null
 	cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+	TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
 		ctest --test-dir build-tsan --output-on-failure -j $(JOBS)
 
 # libFuzzer targets (fuzz/) under clang with ASan and UBSan in build-fuzz. Each runs FUZZ_SECONDS on a
