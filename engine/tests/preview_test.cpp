@@ -170,7 +170,8 @@ TEST(Preview, ChangesDuringTheHoldRunNoFinePass)
 {
     CFractalScript script;
     Prepare(script, 20);
-    script.SetPreviewHoldTicks(50);
+    // A hold of 5 s: only a test thread stalled that long between two edits lets a fine pass start.
+    script.SetPreviewHoldTicks(500);
     ASSERT_TRUE(script.StartPreview());
     QImage frame;
     int shown = 0;
