@@ -236,6 +236,105 @@ void SetAllocationLimit()
     std::call_once(once, [] { QImageReader::setAllocationLimit(kImageAllocationLimitMiB); });
 }
 
+// Opens only a regular file (never a FIFO or a device), with its size.
+bool OpenPaletteFile(const QString& path, QFile& file, qint64& size, QString& reason)
+{
+    const int fd = OpenRegularFile(path, size, reason);
+    if (fd < 0) {
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        reason = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+// Walks the headers of a file of this format before any decoder sees it.
+bool PlanFor(const QByteArray& format, QFile& file, qint64 size, Plan& plan, QString& reason)
+{
+    if (format == "png") {
+        return PlanPng(file, size, plan, reason);
+    }
+    if (format == "jpeg") {
+        return PlanJpeg(file, size, plan, reason);
+    }
+    plan.segments.push_back({ 0, size });
+    // GIF keeps the whole screen beside the frame it draws into it.
+    plan.bytesPerPixel = format == "gif" ? 8 : 4;
+    if (format == "gif") {
+        const QByteArray screen = ReadAt(file, 6, 4);
+        if (screen.size() != 4) {
+            reason = QStringLiteral("damaged GIF header");
+            return false;
+        }
+        const auto u = [&screen](int at) { return static_cast<unsigned char>(screen[at]); };
+        plan.screenWidth = u(0) | (u(1) << 8);
+        plan.screenHeight = u(2) | (u(3) << 8);
+    }
+    return true;
+}
+
+// Refuses, before decoding, a picture with no pixels or one larger than the memory budget.
+bool WithinBudget(
+    QImageReader& reader, const GuardedDevice& device, Plan& plan, qint64 memoryBudget, QString& reason)
+{
+    if (plan.width < 0) {
+        const QSize declared = reader.size();
+        plan.width = declared.width();
+        plan.height = declared.height();
+        if (plan.width > 0 && plan.height > 0) {
+            plan.width = std::max(plan.width, plan.screenWidth);
+            plan.height = std::max(plan.height, plan.screenHeight);
+        }
+    }
+    if (plan.width <= 0 || plan.height <= 0) {
+        reason = device.Stopped() ? QStringLiteral("cancelled or too slow") : QStringLiteral("no pixels");
+        return false;
+    }
+    // Divided, not multiplied: a PNG header may declare up to 2^32 - 1 each way.
+    if (plan.width > memoryBudget / plan.bytesPerPixel / plan.height) {
+        reason = QStringLiteral("image too large (%1 x %2)").arg(plan.width).arg(plan.height);
+        return false;
+    }
+    return true;
+}
+
+// Decodes through a device that stops at the deadline or on cancel; a null image, with the reason,
+// on any failure.
+QImage ReadBounded(QFile& file, const QByteArray& format, Plan& plan, Clock::time_point deadline,
+    const PaletteDecodeLimits& limits, QString& reason)
+{
+    // The deadline is looked at on every read. A JPEG scan of a few bytes can make the decoder go over
+    // the whole picture, so JPEG is read in small pieces to look often.
+    // A JPEG decoder that runs out of data takes that for the end of the picture and still builds all
+    // of it (every block and row of a picture of the whole budget) before returning. A second frame
+    // header is an error, which it stops at.
+    const QByteArray stopBytes = format == "jpeg" ? QByteArray("\xFF\xC0", 2) : QByteArray();
+    GuardedDevice device(
+        file, plan.segments, format == "jpeg" ? 64 : 4096, deadline, limits.cancel, stopBytes);
+    device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    QImageReader reader(&device, format);
+    // Only the reader chosen above: Qt would otherwise try every reader it has on the content.
+    reader.setAutoDetectImageFormat(false);
+    if (!WithinBudget(reader, device, plan, limits.memoryBudget, reason)) {
+        return QImage();
+    }
+    QImage image = reader.read();
+    if (device.Expired()) {
+        const bool cancelled = limits.cancel && limits.cancel->load();
+        reason = cancelled ? QStringLiteral("cancelled")
+                           : QStringLiteral("decoding took longer than %1 s")
+                                 .arg(std::chrono::duration<double>(limits.timeout).count());
+        return QImage();
+    }
+    if (image.isNull()) {
+        reason = reader.errorString();
+    }
+    return image;
+}
+
 } // namespace
 
 QByteArray PaletteFormatOf(const QByteArray& head)
@@ -283,79 +382,20 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
     QFile file;
     QString reason;
     qint64 size = 0;
-    const int fd = OpenRegularFile(path, size, reason);
-    if (fd < 0) {
+    if (!OpenPaletteFile(path, file, size, reason)) {
         return fail(reason);
-    }
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        return fail(file.errorString());
     }
     const QByteArray format = PaletteFormatOf(file.read(16));
     if (format.isEmpty()) {
         return fail(QStringLiteral("not a PNG, JPEG, BMP or GIF image"));
     }
     Plan plan;
-    if (format == "png") {
-        if (!PlanPng(file, size, plan, reason)) {
-            return fail(reason);
-        }
-    } else if (format == "jpeg") {
-        if (!PlanJpeg(file, size, plan, reason)) {
-            return fail(reason);
-        }
-    } else {
-        plan.segments.push_back({ 0, size });
-        // GIF keeps the whole screen beside the frame it draws into it.
-        plan.bytesPerPixel = format == "gif" ? 8 : 4;
-        if (format == "gif") {
-            const QByteArray screen = ReadAt(file, 6, 4);
-            if (screen.size() != 4) {
-                return fail(QStringLiteral("damaged GIF header"));
-            }
-            const auto u = [&screen](int at) { return static_cast<unsigned char>(screen[at]); };
-            plan.screenWidth = u(0) | (u(1) << 8);
-            plan.screenHeight = u(2) | (u(3) << 8);
-        }
+    if (!PlanFor(format, file, size, plan, reason)) {
+        return fail(reason);
     }
-
-    // The deadline is looked at on every read. A JPEG scan of a few bytes can make the decoder go over
-    // the whole picture, so JPEG is read in small pieces to look often.
-    // A JPEG decoder that runs out of data takes that for the end of the picture and still builds all
-    // of it (every block and row of a picture of the whole budget) before returning. A second frame
-    // header is an error, which it stops at.
-    const QByteArray stopBytes = format == "jpeg" ? QByteArray("\xFF\xC0", 2) : QByteArray();
-    GuardedDevice device(
-        file, plan.segments, format == "jpeg" ? 64 : 4096, deadline, limits.cancel, stopBytes);
-    device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-    QImageReader reader(&device, format);
-    // Only the reader chosen above: Qt would otherwise try every reader it has on the content.
-    reader.setAutoDetectImageFormat(false);
-    if (plan.width < 0) {
-        const QSize declared = reader.size();
-        plan.width = declared.width();
-        plan.height = declared.height();
-        if (plan.width > 0 && plan.height > 0) {
-            plan.width = std::max(plan.width, plan.screenWidth);
-            plan.height = std::max(plan.height, plan.screenHeight);
-        }
-    }
-    if (plan.width <= 0 || plan.height <= 0) {
-        return fail(device.Stopped() ? QStringLiteral("cancelled or too slow") : QStringLiteral("no pixels"));
-    }
-    // Divided, not multiplied: a PNG header may declare up to 2^32 - 1 each way.
-    if (plan.width > limits.memoryBudget / plan.bytesPerPixel / plan.height) {
-        return fail(QStringLiteral("image too large (%1 x %2)").arg(plan.width).arg(plan.height));
-    }
-    QImage image = reader.read();
-    if (device.Expired()) {
-        const bool cancelled = limits.cancel && limits.cancel->load();
-        return fail(cancelled ? QStringLiteral("cancelled")
-                              : QStringLiteral("decoding took longer than %1 s")
-                                    .arg(std::chrono::duration<double>(limits.timeout).count()));
-    }
+    const QImage image = ReadBounded(file, format, plan, deadline, limits, reason);
     if (image.isNull()) {
-        return fail(reader.errorString());
+        return fail(reason);
     }
     QImage surface = ToSurfaceFormat(image);
     if (surface.isNull()) {
