@@ -113,125 +113,156 @@ int CFormula::Parse(const std::vector<int32_t>& tokens, int literalCount, std::s
     std::vector<int> operators;
     operators.reserve(tokens.size());
     const int count = static_cast<int>(tokens.size());
-    const auto temps = [&] { return m_nScratchCount - literalCount; };
-    const auto topTemp = [&] { return kFirstScratchSlot - 1 + m_nScratchCount; };
-    const auto fail = [&](int code) {
-        errorMessage = CompileMessage(code);
-        return code;
-    };
 
     int i = 0;
-    while (i < count) {
+    int result = kCompileOk;
+    while (i < count && result == kCompileOk) {
         // Statement start: "variable =" makes the variable the target.
-        int target = m_nResultSlot;
+        int32_t target = m_nResultSlot;
         if (i + 1 < count && tokens[i + 1] == kAssign) {
             if (tokens[i] < 0 || tokens[i] >= kVariableCapacity) {
-                return fail(kErrAssignment);
+                result = kErrAssignment;
+                break;
             }
             target = tokens[i];
         }
+        result = ParseStatement(tokens, i, target, operators, literalCount);
+        if (result == kCompileOk) {
+            result = EndStatement(target, literalCount);
+        }
+    }
+    if (result != kCompileOk) {
+        errorMessage = CompileMessage(result);
+    }
+    return result;
+}
 
-        bool statementEnded = false;
-        while (!statementEnded) {
-            const int32_t token = tokens[i];
-            if (token >= 0) {
-                if (m_nScratchCount >= kScratchCapacity) {
-                    return fail(kErrTempOverflow);
-                }
-                const bool assignmentTarget
-                    = token < kVariableCapacity && i + 1 < count && tokens[i + 1] == kAssign;
-                if (!assignmentTarget) {
-                    if (!Emit(kFirstScratchSlot + m_nScratchCount, kOpCopy, token)) {
-                        return fail(kErrInstructionOverflow);
-                    }
-                    ++m_nScratchCount;
-                }
-                ++i;
-                continue;
+// One statement up to and including its ";": i moves past it.
+int CFormula::ParseStatement(
+    const std::vector<int32_t>& tokens, int& i, int32_t target, std::vector<int>& operators, int literalCount)
+{
+    while (true) {
+        const int32_t token = tokens[i];
+        if (token >= 0) {
+            if (const int result = PushOperand(tokens, i); result != kCompileOk) {
+                return result;
             }
-
-            const int code = OperatorCode(token);
-            if (operators.empty()) {
-                if (code == kOpEnd) {
-                    statementEnded = true;
-                } else {
-                    operators.push_back(code);
-                }
-                ++i;
-                continue;
-            }
-
-            const int top = operators.back();
-            switch (kRelations[top][code]) {
-            case '<':
-                operators.push_back(code);
-                ++i;
-                break;
-            case '=':
-                operators.pop_back();
-                if (IsFunction(top)) {
-                    if (temps() < 1) {
-                        return fail(kErrMissingData);
-                    }
-                    if (!Emit(topTemp(), top, -1)) {
-                        return fail(kErrInstructionOverflow);
-                    }
-                }
-                ++i;
-                break;
-            case '>':
-                // Reduce the top operator; the same incoming token is examined again.
-                operators.pop_back();
-                if (top > kOpImag) {
-                    return fail(kErrUnknownOperator);
-                }
-                if (top == kOpNeg || top == kOpImag) {
-                    if (temps() < 1) {
-                        return fail(kErrMissingData);
-                    }
-                    if (!Emit(topTemp(), top, -1)) {
-                        return fail(kErrInstructionOverflow);
-                    }
-                } else if (top == kOpCopy) {
-                    if (temps() < 1) {
-                        return fail(kErrMissingData);
-                    }
-                    if (temps() > 1) {
-                        return fail(kErrSyntax);
-                    }
-                    if (!Emit(target, kOpCopy, topTemp())) {
-                        return fail(kErrInstructionOverflow);
-                    }
-                    --m_nScratchCount;
-                    if (target != m_nResultSlot && !Emit(m_nResultSlot, kOpCopy, target)) {
-                        return fail(kErrInstructionOverflow);
-                    }
-                } else {
-                    if (temps() < 2) {
-                        return fail(kErrMissingData);
-                    }
-                    if (!Emit(topTemp() - 1, top, topTemp())) {
-                        return fail(kErrInstructionOverflow);
-                    }
-                    --m_nScratchCount;
-                }
-                break;
-            case 'E': return fail(kErrSyntax);
-            default: return fail(kErrInternal);
-            }
+            ++i;
+            continue;
         }
 
-        // Statement end: one value left becomes the statement's value.
-        const int t = temps();
-        if (t > 1 || t < 0) {
-            return fail(kErrSyntax);
-        }
-        if (t == 1) {
-            if (!Emit(target, kOpCopy, topTemp())) {
-                return fail(kErrInstructionOverflow);
+        const int code = OperatorCode(token);
+        if (operators.empty()) {
+            ++i;
+            if (code == kOpEnd) {
+                return kCompileOk;
             }
-            --m_nScratchCount;
+            operators.push_back(code);
+            continue;
         }
+
+        const int top = operators.back();
+        switch (kRelations[top][code]) {
+        case '<':
+            operators.push_back(code);
+            ++i;
+            break;
+        case '=':
+            // A ")" closes its group; a function's group yields the function of its value.
+            operators.pop_back();
+            if (IsFunction(top)) {
+                if (const int result = ReduceUnary(top, literalCount); result != kCompileOk) {
+                    return result;
+                }
+            }
+            ++i;
+            break;
+        case '>':
+            // Reduce the top operator; the same incoming token is examined again.
+            operators.pop_back();
+            if (const int result = Reduce(top, target, literalCount); result != kCompileOk) {
+                return result;
+            }
+            break;
+        case 'E': return kErrSyntax;
+        default: return kErrInternal;
+        }
+    }
+}
+
+// An operand is copied onto the temporary stack, except the variable that an "=" follows: it is the target.
+int CFormula::PushOperand(const std::vector<int32_t>& tokens, int i)
+{
+    const int32_t token = tokens[i];
+    if (m_nScratchCount >= kScratchCapacity) {
+        return kErrTempOverflow;
+    }
+    const int count = static_cast<int>(tokens.size());
+    const bool assignmentTarget = token < kVariableCapacity && i + 1 < count && tokens[i + 1] == kAssign;
+    if (!assignmentTarget) {
+        if (!Emit(kFirstScratchSlot + m_nScratchCount, kOpCopy, token)) {
+            return kErrInstructionOverflow;
+        }
+        ++m_nScratchCount;
+    }
+    return kCompileOk;
+}
+
+int CFormula::Reduce(int op, int32_t target, int literalCount)
+{
+    if (op > kOpImag) {
+        return kErrUnknownOperator;
+    }
+    if (op == kOpNeg || op == kOpImag) {
+        return ReduceUnary(op, literalCount);
+    }
+    if (op == kOpCopy) {
+        if (TempCount(literalCount) < 1) {
+            return kErrMissingData;
+        }
+        if (TempCount(literalCount) > 1) {
+            return kErrSyntax;
+        }
+        if (!Emit(target, kOpCopy, TopTemp())) {
+            return kErrInstructionOverflow;
+        }
+        --m_nScratchCount;
+        if (target != m_nResultSlot && !Emit(m_nResultSlot, kOpCopy, target)) {
+            return kErrInstructionOverflow;
+        }
+        return kCompileOk;
+    }
+    if (TempCount(literalCount) < 2) {
+        return kErrMissingData;
+    }
+    if (!Emit(TopTemp() - 1, op, TopTemp())) {
+        return kErrInstructionOverflow;
+    }
+    --m_nScratchCount;
+    return kCompileOk;
+}
+
+// Unary minus, suffix i and the functions work on the top temporary in place.
+int CFormula::ReduceUnary(int op, int literalCount)
+{
+    if (TempCount(literalCount) < 1) {
+        return kErrMissingData;
+    }
+    return Emit(TopTemp(), op, -1) ? kCompileOk : kErrInstructionOverflow;
+}
+
+// Statement end: one value left becomes the statement's value.
+int CFormula::EndStatement(int32_t target, int literalCount)
+{
+    const int t = TempCount(literalCount);
+    if (t > 1 || t < 0) {
+        return kErrSyntax;
+    }
+    if (t == 1) {
+        if (!Emit(target, kOpCopy, TopTemp())) {
+            return kErrInstructionOverflow;
+        }
+        --m_nScratchCount;
     }
     return kCompileOk;
 }

@@ -103,7 +103,17 @@ private:
     int AddEntry(int firstSlot, int capacity, int& count, std::string_view name, Complex value);
 
     int Parse(const std::vector<int32_t>& tokens, int literalCount, std::string& errorMessage);
+    // Parse's steps return 0 or an error code; Parse alone turns the code into the message.
+    int ParseStatement(const std::vector<int32_t>& tokens, int& i, int32_t target,
+        std::vector<int>& operators, int literalCount);
+    int PushOperand(const std::vector<int32_t>& tokens, int i);
+    int Reduce(int op, int32_t target, int literalCount);
+    int ReduceUnary(int op, int literalCount);
+    int EndStatement(int32_t target, int literalCount);
     bool Emit(int32_t destination, int32_t opcode, int32_t source);
+    // Temporaries form a stack in the scratch area above the literals.
+    int TempCount(int literalCount) const { return m_nScratchCount - literalCount; }
+    int32_t TopTemp() const { return kFirstScratchSlot - 1 + m_nScratchCount; }
 
     std::string m_strText;
     std::vector<Complex> m_values;

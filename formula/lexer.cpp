@@ -55,6 +55,42 @@ bool IsOperandOrClose(const std::vector<int32_t>& tokens)
 
 } // namespace
 
+namespace {
+
+// The value of a number literal, built digit by digit in text order: the order of the operations
+// fixes the double that "0.3" becomes, so it must not change.
+struct NumberValue {
+    double mantissa { 0.0 };
+    double fraction { 1.0 };
+    double exponent { 0.0 };
+    double exponentSign { 1.0 };
+
+    // Takes the character c just read in number state s ('B' to 'G').
+    void Take(char s, char c)
+    {
+        switch (s) {
+        case 'B': mantissa = mantissa * 10.0 + (c - '0'); break;
+        case 'D':
+            fraction = fraction * 0.1;
+            mantissa = mantissa + (c - '0') * fraction;
+            break;
+        case 'F': exponent = exponent * 10.0 + (c - '0'); break;
+        case 'G': exponentSign = -1.0; break;
+        default: break; // C and E only mark the "." and the "e"
+        }
+    }
+
+    // A number may not end right after its ".", "e" or "e-": '2e+5' must not become 5.
+    static bool CanEnd(char s) { return s == 'B' || s == 'D' || s == 'F'; }
+
+    double Value(char s) const
+    {
+        return s == 'F' ? mantissa * std::pow(10.0, exponentSign * exponent) : mantissa;
+    }
+};
+
+} // namespace
+
 int CLexer::Append(std::vector<int32_t>& tokens, int32_t token)
 {
     if (tokens.size() >= kMaxTokens) {
@@ -144,10 +180,7 @@ int CLexer::Lex(std::vector<int32_t>& tokens, std::string& errorMessage)
     size_t pos = 0;
     char prev = 0;
     std::string tokenText;
-    double mantissa = 0.0;
-    double fraction = 1.0;
-    double exponent = 0.0;
-    double exponentSign = 1.0;
+    NumberValue number;
     int result = kCompileOk;
 
     while (result == kCompileOk) {
@@ -155,13 +188,6 @@ int CLexer::Lex(std::vector<int32_t>& tokens, std::string& errorMessage)
         const char c = atEnd ? '\0' : m_text[pos];
         const char n = NextState(state, c, atEnd);
         bool advance = true;
-        // A literal ends when the next state is A: enter it under its source text, then look at c
-        // again as the first character of the next token.
-        const auto emitNumber = [&](double value) {
-            result = AppendLiteral(tokens, tokenText, { value, 0.0 });
-            state = 'A';
-            advance = false;
-        };
 
         switch (state) {
         case 'A':
@@ -170,10 +196,7 @@ int CLexer::Lex(std::vector<int32_t>& tokens, std::string& errorMessage)
             }
             tokenText.clear();
             if (InSetA(c)) {
-                mantissa = 0.0;
-                fraction = 1.0;
-                exponent = 0.0;
-                exponentSign = 1.0;
+                number = {};
                 if (const int code = MatchFunction(m_text, pos)) { // only "imag(" can start here
                     result = Append(tokens, OperatorToken(code));
                     pos += kOpSpellings[code].size();
@@ -185,30 +208,20 @@ int CLexer::Lex(std::vector<int32_t>& tokens, std::string& errorMessage)
             }
             break;
         case 'B':
-            mantissa = mantissa * 10.0 + (prev - '0');
-            if (n == 'A') {
-                emitNumber(mantissa);
-            }
-            break;
-        case 'D':
-            fraction = fraction * 0.1;
-            mantissa = mantissa + (prev - '0') * fraction;
-            if (n == 'A') {
-                emitNumber(mantissa);
-            }
-            break;
-        case 'F':
-            exponent = exponent * 10.0 + (prev - '0');
-            if (n == 'A') {
-                emitNumber(mantissa * std::pow(10.0, exponentSign * exponent));
-            }
-            break;
-        case 'G': exponentSign = -1.0; [[fallthrough]];
         case 'C':
+        case 'D':
         case 'E':
-            // A number may not end right after its ".", "e" or "e-": '2e+5' must not become 5.
+        case 'F':
+        case 'G':
+            number.Take(state, prev);
+            // A literal ends when the next state is A: enter it under its source text, then look at c
+            // again as the first character of the next token.
             if (n == 'A') {
-                result = kErrIllegalChar;
+                result = NumberValue::CanEnd(state)
+                    ? AppendLiteral(tokens, tokenText, { number.Value(state), 0.0 })
+                    : kErrIllegalChar;
+                state = 'A';
+                advance = false;
             }
             break;
         case 'H': {
