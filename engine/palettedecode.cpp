@@ -236,21 +236,6 @@ void SetAllocationLimit()
     std::call_once(once, [] { QImageReader::setAllocationLimit(kImageAllocationLimitMiB); });
 }
 
-// Opens only a regular file (never a FIFO or a device), with its size.
-bool OpenPaletteFile(const QString& path, QFile& file, qint64& size, QString& reason)
-{
-    const int fd = OpenRegularFile(path, size, reason);
-    if (fd < 0) {
-        return false;
-    }
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        reason = file.errorString();
-        return false;
-    }
-    return true;
-}
-
 // Walks the headers of a file of this format before any decoder sees it.
 bool PlanFor(const QByteArray& format, QFile& file, qint64 size, Plan& plan, QString& reason)
 {
@@ -382,7 +367,7 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
     QFile file;
     QString reason;
     qint64 size = 0;
-    if (!OpenPaletteFile(path, file, size, reason)) {
+    if (!OpenRegularFile(path, file, size, reason)) {
         return fail(reason);
     }
     const QByteArray format = PaletteFormatOf(file.read(16));

@@ -184,3 +184,17 @@ int OpenRegularFile(const QString& path, qint64& size, QString& reason)
     size = status.st_size;
     return fd;
 }
+
+bool OpenRegularFile(const QString& path, QFile& file, qint64& size, QString& reason)
+{
+    const int fd = OpenRegularFile(path, size, reason);
+    if (fd < 0) {
+        return false;
+    }
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        reason = file.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QtGlobal>
 
@@ -26,3 +27,5 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
 // reads (/proc/kmsg) fails instead of waiting. A name with a NUL byte is refused, since the system
 // would open the file named by the part before it.
 int OpenRegularFile(const QString& path, qint64& size, QString& reason);
+// The same, opened into file, which owns the descriptor from then on.
+bool OpenRegularFile(const QString& path, QFile& file, qint64& size, QString& reason);

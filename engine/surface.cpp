@@ -54,16 +54,7 @@ bool OpenImageFile(NamedFile& file, const QString& path, QString& reason)
         return true;
     }
     qint64 size = 0;
-    const int fd = OpenRegularFile(path, size, reason);
-    if (fd < 0) {
-        return false;
-    }
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        reason = file.errorString();
-        return false;
-    }
-    return true;
+    return OpenRegularFile(path, file, size, reason);
 }
 
 } // namespace
