@@ -127,5 +127,6 @@ void COutportDlg::OnTimer()
     }
     // The worker has ended: its outcome text is complete once the flag is clear.
     m_status->setText(QString::fromStdString(m_pScript->GetLastError()));
+    m_bShownOutcome = true;
     m_timer.stop();
 }

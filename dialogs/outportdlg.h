@@ -37,6 +37,8 @@ public:
     QPushButton* OkButton() const { return m_ok; }
     QPushButton* CancelButton() const { return m_cancel; }
     bool Polling() const { return m_timer.isActive(); }
+    // Whether the worker's outcome has been put in front of the user in this window.
+    bool ShownOutcome() const { return m_bShownOutcome; }
 
 private:
     QTimer m_timer;
@@ -44,4 +46,5 @@ private:
     QLabel* m_status { nullptr };
     QPushButton* m_ok { nullptr };
     QPushButton* m_cancel { nullptr };
+    bool m_bShownOutcome { false };
 };

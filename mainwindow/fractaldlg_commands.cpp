@@ -192,13 +192,15 @@ bool CFractalDlg::WaitForExport()
     // Preview and export never render at once: the preview starts again only after the export.
     // While the window waits, the export's progress is in front of the user, who can cancel it.
     m_bWaitingForExport = true;
-    bool endedUnseen = false;
+    bool seen = false;
     do {
         COutportDlg progress(this);
         progress.m_pScript = &m_script;
         m_services.RunExportProgress(progress);
-        endedUnseen = running();
-        if (endedUnseen) {
+        // Seen only when this window showed the outcome: a worker may end between the window's
+        // closing and this check, and then nobody has seen how it ended.
+        seen = progress.ShownOutcome();
+        if (running()) {
             // Closed early (a cancel not yet done): wait one tick, closed to input, then show it again.
             QEventLoop loop;
             QTimer::singleShot(kTimerPeriodMs, &loop, &QEventLoop::quit);
@@ -207,7 +209,7 @@ bool CFractalDlg::WaitForExport()
     } while (running());
     m_bWaitingForExport = false;
     m_script.JoinExport();
-    return endedUnseen;
+    return !seen;
 }
 
 void CFractalDlg::OnExport()

@@ -6,6 +6,7 @@
 #include "outportdlg.h"
 #include "outportsetdlg.h"
 #include "settingdlg.h"
+#include "waits.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -429,6 +430,18 @@ TEST_F(MenuCommands, ExportFailuresReachTheUser)
     EXPECT_EQ(m_services.messages.front().caption, QStringLiteral(u"错误"));
     EXPECT_FALSE(Script().ExportWorker().m_bRunning.load());
     EXPECT_TRUE(Script().PreviewWorker().m_bRunning.load());
+
+    // The worker ends after the progress window closed but before the window looks again: still unseen.
+    Script().ExportWorker().m_startGate.Close();
+    m_services.files.push_back({ true, Path("no-such-folder/raced.png"), 0 });
+    m_services.progress = [this](COutportDlg& dialog) {
+        dialog.accept();
+        Script().ExportWorker().m_startGate.Open();
+        WaitWhile([this] { return Script().ExportWorker().m_bRunning.load(); }, 5, 6000);
+    };
+    m_window.OnExport();
+    ASSERT_EQ(m_services.messages.size(), 2u);
+    EXPECT_TRUE(m_services.messages.back().text.contains(Path("no-such-folder/raced.png")));
 }
 
 TEST_F(MenuCommands, CancelDuringExport)
