@@ -26,15 +26,26 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "Commands:\n"
                                "  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA\n"
                                "        compile a formula, print its code and run it\n"
-                               "  new -o FILE.gsc\n"
-                               "        write the default script\n"
+                               "  new -o FILE.gsc [--from-json JSON]\n"
+                               "        write the default script, or the script JSON describes\n"
                                "  check SCRIPT\n"
                                "        load a script and print a summary, or why it does not load\n"
                                "  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
                                "         [--format EXT] [--png-level N] [--json | --quiet]\n"
+                               "         [CHANGES]\n"
                                "        render a script at its target size into an image file\n"
+                               "  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
+                               "        render several scripts into FOLDER/NAME.EXT in one run\n"
+                               "  set SCRIPT [CHANGES] [-o OUT.gsc]\n"
+                               "        write changes into a script file\n"
+                               "  dump SCRIPT [--json]\n"
+                               "        print every member of a script as text or JSON\n"
                                "  help [COMMAND]\n"
                                "        show this help, or the options of COMMAND\n"
+                               "\n"
+                               "CHANGES (render and set): --formula KIND=TEXT, --const NAME=RE[,IM],\n"
+                               "  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,\n"
+                               "  --center RE,IM, --width W\n"
                                "\n"
                                "Options:\n"
                                "  -h, --help     show this help and exit\n"
@@ -53,7 +64,8 @@ Command FindCommand(const std::string& name)
     static const struct {
         const char* name;
         Command run;
-    } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender } };
+    } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender },
+        { "set", RunSet }, { "dump", RunDump } };
     for (const auto& command : kCommands) {
         if (name == command.name) {
             return command.run;

@@ -47,3 +47,7 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// new --from-json: the script a JSON file (or "-") describes, written to target.
+int RunNewFromJson(const std::string& source, const std::string& target, std::ostream& out, std::ostream& err);

@@ -1,5 +1,6 @@
 #include "cli.h"
 #include "options.h"
+#include "overrides.h"
 #include "renderreport.h"
 
 #include "fixedlimits.h"
@@ -11,6 +12,7 @@
 #include "view.h"
 #include "watermarkfile.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -21,6 +23,7 @@
 #include <cstring>
 #include <optional>
 #include <ostream>
+#include <set>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,14 +32,19 @@ namespace {
 
 constexpr const char* kRenderUsage
     = "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
-      "                             [--format EXT] [--png-level N] [--json | --quiet]\n"
+      "                             [--format EXT] [--png-level N] [--json | --quiet] [CHANGES]\n"
+      "       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
       "\n"
       "Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in\n"
       "the bottom-right corner. The image format follows IMAGE's extension (png, bmp, jpg, tiff,\n"
       "webp, ppm, ...); '-o -' writes to standard output in the format of --format (default png).\n"
+      "With several scripts (into an existing folder, or one given with a final '/'), or an IMAGE\n"
+      "that ends in '/', each SCRIPT becomes\n"
+      "FOLDER/NAME.EXT (NAME: the script's name without its extension, EXT: --format, default png),\n"
+      "the folder is made when missing, and one failure does not stop the others.\n"
       "\n"
       "Options:\n"
-      "  -o, --output IMAGE  the image file to write\n"
+      "  -o, --output IMAGE  the image file (or folder) to write\n"
       "  --size WxH          render the same width of the plane at another size, 16 to 4096 a side\n"
       "  --fit               with --size: keep the view's centre and show all of it, widening the\n"
       "                      shorter side of the plane to the new proportions\n"
@@ -46,19 +54,29 @@ constexpr const char* kRenderUsage
       "                      agree with the file's extension\n"
       "  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1\n"
       "  --json              print what was done as one JSON object on one line instead of the\n"
-      "                      outcome (on standard error with '-o -')\n"
+      "                      outcome (on standard error with '-o -'); one line per picture\n"
       "  --quiet             print nothing on success\n"
       "  -h, --help          show this help and exit\n"
       "  -V, --version       show the version and exit\n"
       "\n"
-      "Progress is shown on standard error when it is a terminal.\n"
-      "Exit status: 0 on success, 1 when the script does not load or the export fails, 2 on a usage error.\n";
+      "%s"
+      "\n"
+      "Progress is shown on standard error when it is a terminal (one line for all pictures).\n"
+      "Exit status: 0 on success, 1 when a script does not load, a change fails or an export fails,\n"
+      "2 on a usage error (also two scripts of the same name into one folder).\n";
 
 // How often the progress bar is redrawn; the end of the export is waited for, not polled.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr long long kMaxThreads = 256;
 
 int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err, "render", problem); }
+
+std::string RenderUsage()
+{
+    const std::string_view text = kRenderUsage;
+    const size_t at = text.find("%s");
+    return std::string(text.substr(0, at)).append(kOverrideHelp).append(text.substr(at + 2));
+}
 
 bool ParseSize(std::string_view text, int& width, int& height)
 {
@@ -121,8 +139,9 @@ ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool 
 
 // What the command line asks render to do.
 struct RenderJob {
-    std::string script;              // SCRIPT, "-" for standard input
-    std::string image;               // IMAGE, "-" for standard output
+    std::vector<std::string> scripts; // SCRIPT..., "-" for standard input
+    std::string image;               // IMAGE, "-" for standard output, or the folder
+    bool toFolder { false };         // each script into image/NAME.EXT
     std::optional<std::string> size; // --size as given
     int width { 0 };                 // the --size, when given
     int height { 0 };
@@ -133,19 +152,32 @@ struct RenderJob {
     long long pngLevel { kDefaultPngLevel };
     bool json { false };
     bool quiet { false };
+    ScriptOverrides overrides;
 
     bool ToStandardOutput() const { return image == "-"; }
 };
 
+// Where a render's progress bar stands: picture done of count, all under one line.
+struct ProgressShare {
+    int done { 0 };
+    int count { 1 };
+    std::chrono::steady_clock::time_point started { std::chrono::steady_clock::now() };
+};
+
 CCommandOptions RenderOptions()
 {
-    return CCommandOptions({ Valued(
-                                 { QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("IMAGE")),
+    std::vector<QCommandLineOption> options { Valued(
+                                                  { QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("IMAGE")),
         Valued({ QStringLiteral("size") }, QStringLiteral("WxH")), Flag({ QStringLiteral("fit") }),
         Flag({ QStringLiteral("no-watermark") }), Valued({ QStringLiteral("threads") }, QStringLiteral("N")),
         Valued({ QStringLiteral("format") }, QStringLiteral("EXT")),
         Valued({ QStringLiteral("png-level") }, QStringLiteral("N")), Flag({ QStringLiteral("json") }),
-        Flag({ QStringLiteral("quiet") }) });
+        Flag({ QStringLiteral("quiet") }) };
+    // The changes to the script, shared with set.
+    for (QCommandLineOption& option : OverrideOptions()) {
+        options.push_back(std::move(option));
+    }
+    return CCommandOptions(options);
 }
 
 // The values of the parsed options, checked one by one; --threads takes effect at once. Returns the
@@ -153,15 +185,20 @@ CCommandOptions RenderOptions()
 std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job, std::ostream& err)
 {
     const std::optional<std::string> image = options.Value(QStringLiteral("o"));
-    const std::vector<std::string> positional = options.Positional();
-    if (positional.size() != 1) {
-        return Usage(err, positional.empty() ? "missing SCRIPT" : "too many arguments");
+    job.scripts = options.Positional();
+    if (job.scripts.empty()) {
+        return Usage(err, "missing SCRIPT");
     }
     if (!image) {
         return Usage(err, "missing '-o IMAGE'");
     }
-    job.script = positional.front();
     job.image = *image;
+    // One script into an existing folder stays an error ("Is a directory"): only a '/' asks for a
+    // folder there.
+    job.toFolder = job.scripts.size() > 1 || job.image.ends_with('/');
+    if (job.toFolder && (job.ToStandardOutput() || !(job.image.ends_with('/') || QFileInfo(QString::fromStdString(job.image)).isDir()))) {
+        return Usage(err, "with several scripts '-o' names a folder: end it with '/'");
+    }
     job.size = options.Value(QStringLiteral("size"));
     if (job.size && !ParseSize(*job.size, job.width, job.height)) {
         return Usage(err, "'--size' needs WIDTHxHEIGHT, not '" + *job.size + "'");
@@ -199,15 +236,19 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
     if (job.extension.empty() || job.extension.find_first_of("/.") != std::string::npos) {
         return Usage(err, "'--format' needs an extension such as png, not '" + job.extension + "'");
     }
+    std::string problem;
+    if (!ReadOverrides(options, job.overrides, problem)) {
+        return Usage(err, problem);
+    }
     return std::nullopt;
 }
 
 // Runs the export of the loaded script into imageFile, with the progress bar on a terminal.
-bool Export(CFractalScript& script, const RenderJob& job, const QString& imageFile)
+bool Export(CFractalScript& script, const RenderJob& job, const QString& imageFile, const ProgressShare& share = {})
 {
     const CWatermarkFile watermark;
     const bool terminal = !job.quiet && isatty(STDERR_FILENO) == 1;
-    const auto started = std::chrono::steady_clock::now();
+    const auto started = share.started;
     ExportRequest request { imageFile, job.watermark ? CWatermarkFile::Path() : QString(), std::nullopt,
         static_cast<int>(job.pngLevel) };
     if (job.size) {
@@ -217,7 +258,7 @@ bool Export(CFractalScript& script, const RenderJob& job, const QString& imageFi
     // The worker's end wakes this thread at once; the bar is redrawn meanwhile.
     while (!script.WaitExport(terminal ? kProgressInterval : std::chrono::hours(24))) {
         if (terminal) {
-            ShowProgress(script.ExportWorker().m_dProgress.load(),
+            ShowProgress((share.done + script.ExportWorker().m_dProgress.load()) / share.count,
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
         }
     }
@@ -247,6 +288,102 @@ int Finish(const CFractalScript& script, const RenderJob& job, const QString& im
     return succeeded ? kExitOk : kExitFailure;
 }
 
+// Loads a script and applies the changes: false when it cannot be rendered, with the reason on err
+// and the exit code in code.
+bool PrepareScript(const RenderJob& job, const std::string& argument, QTemporaryDir& dir, CFractalScript& script,
+    int& code, std::string& problem, std::ostream& err)
+{
+    code = kExitFailure;
+    if (!LoadScriptArgument("render", argument, dir, script, err)) {
+        problem = script.GetLastError();
+        return false;
+    }
+    const OverrideResult applied = ApplyOverrides(job.overrides, script);
+    for (const std::string& warning : applied.warnings) {
+        err << "glimmerset-cli render: warning: " << argument << ": " << warning << '\n';
+    }
+    if (applied.status == OverrideStatus::Applied) {
+        return true;
+    }
+    problem = applied.message;
+    if (applied.status == OverrideStatus::Usage && !job.toFolder) {
+        code = Usage(err, problem);
+    } else {
+        err << "glimmerset-cli render: " << argument << ": " << problem << '\n';
+    }
+    return false;
+}
+
+// A picture of a render into a folder, as a JSON line: JsonReport's with the script named, or the
+// reason the script was never rendered.
+std::string BatchJson(const std::string& script, const std::string& path, const std::string* reportLine,
+    const std::string& problem)
+{
+    if (reportLine) {
+        return "{\"script\":" + JsonString(script) + "," + reportLine->substr(1);
+    }
+    return "{\"script\":" + JsonString(script) + ",\"outcome\":\"script-failed\",\"message\":" + JsonString(problem)
+        + ",\"path\":" + JsonString(path) + "}\n";
+}
+
+// render SCRIPT... -o FOLDER/: one picture after another on the one render pool, every failure
+// reported and passed over.
+int RenderToFolder(RenderJob& job, std::ostream& out, std::ostream& err)
+{
+    const QString folder = QString::fromStdString(job.image);
+    std::vector<std::string> images;
+    std::set<std::string> names;
+    for (const std::string& script : job.scripts) {
+        if (script == "-") {
+            return Usage(err, "standard input cannot be one of several scripts");
+        }
+        const std::string name = QFileInfo(QString::fromStdString(script)).completeBaseName().toStdString();
+        if (!names.insert(name).second) {
+            return Usage(err, "two scripts are named '" + name + "': both would be written to the same picture");
+        }
+        images.push_back(QDir(folder).filePath(QString::fromStdString(name + "." + job.extension)).toStdString());
+    }
+    if (!QDir().mkpath(folder)) {
+        err << "glimmerset-cli render: cannot make the folder '" << job.image << "'\n";
+        return kExitFailure;
+    }
+    const std::vector<ImageCodec> writers = ImageCodecs(CodecUse::Writing);
+    bool allSucceeded = true;
+    ProgressShare share { 0, static_cast<int>(job.scripts.size()) };
+    for (size_t k = 0; k < job.scripts.size(); ++k, ++share.done) {
+        const std::string& argument = job.scripts[k];
+        const QString imageFile = QString::fromStdString(images[k]);
+        QTemporaryDir dir;
+        const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
+        CFractalScript script;
+        int code = kExitOk;
+        std::string problem = OutputProblem(writers, imageFile);
+        if (!problem.empty()) {
+            err << "glimmerset-cli render: cannot write '" << images[k] << "': " << problem << '\n';
+        } else if (PrepareScript(job, argument, dir, script, code, problem, err)) {
+            const bool succeeded = Export(script, job, imageFile, share);
+            allSucceeded = allSucceeded && succeeded;
+            const std::string message = script.GetLastError();
+            if (job.json) {
+                const std::string line = JsonReport(script.GetExportReport(), message, images[k]);
+                out << BatchJson(argument, images[k], &line, {});
+            } else if (!succeeded) {
+                err << "glimmerset-cli render: " << argument << ": " << message << '\n';
+            } else if (!job.quiet) {
+                out << images[k] << ": " << message << '\n';
+            }
+            out.flush();
+            continue;
+        }
+        allSucceeded = false;
+        if (job.json) {
+            out << BatchJson(argument, images[k], nullptr, problem);
+            out.flush();
+        }
+    }
+    return allSucceeded ? kExitOk : kExitFailure;
+}
+
 } // namespace
 
 int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -256,12 +393,15 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (!options.Parse(args, problem)) {
         return Usage(err, problem);
     }
-    if (HandleHelpOrVersion(options, kRenderUsage, out)) {
+    if (HandleHelpOrVersion(options, RenderUsage().c_str(), out)) {
         return kExitOk;
     }
     RenderJob job;
     if (const std::optional<int> exit = ReadRenderJob(options, job, err)) {
         return *exit;
+    }
+    if (job.toFolder) {
+        return RenderToFolder(job, out, err);
     }
     // "-o -": the picture goes through a file of the chosen format, then to standard output.
     const std::vector<ImageCodec> writers = ImageCodecs(CodecUse::Writing);
@@ -281,8 +421,9 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return kExitFailure;
     }
     CFractalScript script;
-    if (!LoadScriptArgument("render", job.script, dir, script, err)) {
-        return kExitFailure;
+    int code = kExitOk;
+    if (!PrepareScript(job, job.scripts.front(), dir, script, code, problem, err)) {
+        return code;
     }
     const bool succeeded = Export(script, job, imageFile);
     return Finish(script, job, imageFile, succeeded, out, err);

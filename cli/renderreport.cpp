@@ -24,6 +24,8 @@ std::string Clock(double seconds)
     return text;
 }
 
+} // namespace
+
 // A JSON string: quotes, backslashes and control characters escaped; text that is not UTF-8 is
 // replaced, so that the line always parses.
 std::string JsonString(const std::string& text)
@@ -45,6 +47,8 @@ std::string JsonString(const std::string& text)
     }
     return json + '"';
 }
+
+namespace {
 
 const char* OutcomeName(ExportOutcome outcome)
 {

@@ -10,5 +10,9 @@ struct ExportReport;
 void ShowProgress(double progress, double elapsed);
 void ClearProgress();
 
+// A JSON string: quotes, backslashes and control characters escaped; text that is not UTF-8 is
+// replaced, so that the line always parses.
+std::string JsonString(const std::string& text);
+
 // --json's line: the outcome, the message, the path, the size and the timings as one JSON object.
 std::string JsonReport(const ExportReport& report, const std::string& message, const std::string& path);

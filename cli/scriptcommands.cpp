@@ -12,11 +12,18 @@
 namespace {
 
 constexpr const char* kNewUsage
-    = "Usage: glimmerset-cli new -o FILE.gsc\n"
+    = "Usage: glimmerset-cli new -o FILE.gsc [--from-json JSON]\n"
       "\n"
       "Writes the default script (a new Julia set with the built-in palette) to FILE.gsc.\n"
       "\n"
-      "Exit status: 0 on success, 1 when the file cannot be written, 2 on a usage error.\n";
+      "Options:\n"
+      "  -o, --output FILE.gsc  the script file to write (- for standard output)\n"
+      "  --from-json JSON       write the script that JSON (- for standard input) describes, in the\n"
+      "                         form 'glimmerset-cli dump --json' prints; a key left out keeps the\n"
+      "                         default script's value\n"
+      "\n"
+      "Exit status: 0 on success, 1 when the file cannot be written or the JSON does not describe a\n"
+      "script, 2 on a usage error.\n";
 
 constexpr const char* kCheckUsage
     = "Usage: glimmerset-cli check SCRIPT\n"
@@ -39,7 +46,8 @@ std::string ComplexText(Complex value)
 
 int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    CCommandOptions options({ Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("FILE")) });
+    CCommandOptions options({ Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("FILE")),
+        Valued({ QStringLiteral("from-json") }, QStringLiteral("JSON")) });
     std::string problem;
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "new", problem);
@@ -50,6 +58,9 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const std::optional<std::string> file = options.Value(QStringLiteral("o"));
     if (!file || !options.Positional().empty()) {
         return CommandUsage(err, "new", !file ? "missing '-o FILE.gsc'" : "too many arguments");
+    }
+    if (const std::optional<std::string> json = options.Value(QStringLiteral("from-json"))) {
+        return RunNewFromJson(*json, *file, out, err);
     }
     CFractalScript script;
     script.SetDefaults();

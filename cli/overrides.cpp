@@ -1,0 +1,248 @@
+#include "overrides.h"
+
+#include "options.h"
+
+#include "fixedlimits.h"
+#include "fractalscript.h"
+#include "numbertext.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <limits>
+
+const char* const kOverrideHelp
+    = "Changes to the script (applied in this order, each through the script's own setter):\n"
+      "  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour\n"
+      "  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)\n"
+      "  --palette FILE        use the palette image FILE (resets the mapping, as in the window)\n"
+      "  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH\n"
+      "                        set the seven numbers of the palette mapping\n"
+      "  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)\n"
+      "  --center RE,IM        move the view's centre to this plane point\n"
+      "  --width W             show W plane units across, keeping the centre and the proportions\n";
+
+namespace {
+
+// Several finite numbers separated by commas, exactly count of them.
+bool ParseNumbers(std::string_view text, double* values, int count)
+{
+    for (int k = 0; k < count; ++k) {
+        const size_t comma = k + 1 < count ? text.find(',') : std::string_view::npos;
+        if ((k + 1 < count && comma == std::string_view::npos)
+            || !ParseDouble(text.substr(0, comma), values[k]) || !std::isfinite(values[k])) {
+            return false;
+        }
+        text = comma == std::string_view::npos ? std::string_view() : text.substr(comma + 1);
+    }
+    return true;
+}
+
+// A whole number with an optional sign, saturated to long long: the script clamps it afterwards,
+// so 99999999999999999999 is as far out of range as 20000.
+bool ParseWhole(std::string_view text, long long& value)
+{
+    const bool negative = text.starts_with('-');
+    if (negative || text.starts_with('+')) {
+        text.remove_prefix(1);
+    }
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
+        return false;
+    }
+    unsigned long long magnitude = 0;
+    if (std::from_chars(text.data(), text.data() + text.size(), magnitude).ec != std::errc()
+        || magnitude > static_cast<unsigned long long>(std::numeric_limits<long long>::max())) {
+        magnitude = static_cast<unsigned long long>(std::numeric_limits<long long>::max());
+    }
+    value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
+    return true;
+}
+
+std::string ConstantNames(const CFormula& formula)
+{
+    std::string names;
+    for (int k = 0; k < formula.GetConstantCount(); ++k) {
+        names += (k ? ", " : "") + formula.GetConstantName(k);
+    }
+    return names.empty() ? std::string("it has none") : "its constants: " + names;
+}
+
+} // namespace
+
+bool ScriptOverrides::Empty() const
+{
+    return !iterationFormula && !terminationFormula && !colourFormula && constants.empty() && !iterations
+        && !center && !width && !palette && !mapping;
+}
+
+std::vector<QCommandLineOption> OverrideOptions()
+{
+    return { Valued({ QStringLiteral("formula") }, QStringLiteral("KIND=TEXT")),
+        Valued({ QStringLiteral("const") }, QStringLiteral("NAME=RE[,IM]")),
+        Valued({ QStringLiteral("palette") }, QStringLiteral("FILE")),
+        Valued({ QStringLiteral("mapping") }, QStringLiteral("X0,Y0,DX,DY,SIN,COS,STRETCH")),
+        Valued({ QStringLiteral("iterations") }, QStringLiteral("N")),
+        Valued({ QStringLiteral("center") }, QStringLiteral("RE,IM")),
+        Valued({ QStringLiteral("width") }, QStringLiteral("W")) };
+}
+
+bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem)
+{
+    const auto fail = [&problem](std::string text) {
+        problem = std::move(text);
+        return false;
+    };
+    for (const std::string& value : options.Values(QStringLiteral("formula"))) {
+        const size_t eq = value.find('=');
+        const std::string kind = value.substr(0, eq);
+        std::optional<std::string>* const target = kind == "iteration" ? &overrides.iterationFormula
+            : kind == "termination"                                    ? &overrides.terminationFormula
+            : kind == "colour"                                         ? &overrides.colourFormula
+                                                                       : nullptr;
+        if (eq == std::string::npos || target == nullptr) {
+            return fail(
+                "'--formula' needs iteration=TEXT, termination=TEXT or colour=TEXT, not '" + value + "'");
+        }
+        *target = value.substr(eq + 1);
+    }
+    for (const std::string& value : options.Values(QStringLiteral("const"))) {
+        const size_t eq = value.find('=');
+        Complex number;
+        if (eq == 0 || eq == std::string::npos
+            || !ParseComplex(std::string_view(value).substr(eq + 1), number) || !std::isfinite(number.re)
+            || !std::isfinite(number.im)) {
+            return fail("'--const' needs NAME=RE[,IM] with finite numbers, not '" + value + "'");
+        }
+        overrides.constants.emplace_back(value.substr(0, eq), number);
+    }
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("iterations"))) {
+        long long count = 0;
+        if (!ParseWhole(*value, count)) {
+            return fail("'--iterations' needs a whole number, not '" + *value + "'");
+        }
+        overrides.iterations = count;
+    }
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("center"))) {
+        double parts[2];
+        if (!ParseNumbers(*value, parts, 2)) {
+            return fail("'--center' needs RE,IM as two finite numbers, not '" + *value + "'");
+        }
+        overrides.center = Complex { parts[0], parts[1] };
+    }
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("width"))) {
+        double width = 0.0;
+        // Below DBL_MIN a width per pixel would round to nothing.
+        if (!ParseNumbers(*value, &width, 1) || width < DBL_MIN) {
+            return fail("'--width' needs a positive number, not '" + *value + "'");
+        }
+        overrides.width = width;
+    }
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("mapping"))) {
+        double m[7];
+        if (!ParseNumbers(*value, m, 7)) {
+            return fail(
+                "'--mapping' needs seven finite numbers X0,Y0,DX,DY,SIN,COS,STRETCH, not '" + *value + "'");
+        }
+        overrides.mapping = PaletteMapping { m[0], m[1], m[2], m[3], m[4], m[5], m[6] };
+    }
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("palette"))) {
+        // A script file ends the name at "}": the next load would lose the palette, as the window
+        // refuses such names too.
+        if (value->empty() || value->find('}') != std::string::npos) {
+            return fail("'--palette' needs a file whose name has no '}', not '" + *value + "'");
+        }
+        const QString name = QString::fromStdString(*value);
+        overrides.palette = QFileInfo(name).absoluteFilePath();
+        overrides.paletteRelative = QDir::isRelativePath(name);
+    }
+    return true;
+}
+
+OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& script)
+{
+    OverrideResult result;
+    const auto fail = [&result](OverrideStatus status, std::string message) {
+        result.status = status;
+        result.message = std::move(message);
+        return result;
+    };
+    if (overrides.iterationFormula || overrides.terminationFormula) {
+        FormulaError error
+            = script.SetFormulas(overrides.iterationFormula.value_or(script.GetIterFormula().GetText()),
+                overrides.terminationFormula.value_or(script.GetTermFormula().GetText()));
+        if (error) {
+            return fail(OverrideStatus::Failed, std::move(error.message));
+        }
+    }
+    if (overrides.colourFormula) {
+        if (FormulaError error = script.SetColorFormula(*overrides.colourFormula)) {
+            return fail(OverrideStatus::Failed, std::move(error.message));
+        }
+    }
+    for (const auto& [name, value] : overrides.constants) {
+        const int k = script.GetIterFormula().FindConstant(name);
+        if (k < 0) {
+            return fail(OverrideStatus::Usage,
+                "the iteration formula has no constant named '" + name + "' ("
+                    + ConstantNames(script.GetIterFormula()) + ")");
+        }
+        // The window's path: make it the current constant, then set it.
+        while (script.GetCurrentConstantIndex() != k) {
+            script.NextConstant();
+        }
+        script.SetCurrentConstant(value);
+    }
+    if (overrides.palette) {
+        // Stored as the script stores palettes: relative to its own folder when typed relative.
+        const QString name = overrides.paletteRelative
+            ? QDir(script.GetScriptFolder()).relativeFilePath(*overrides.palette)
+            : *overrides.palette;
+        DecodedPalette decoded = DecodeNamedPalette(*overrides.palette, QString());
+        const std::string problem = decoded.problem.toStdString();
+        decoded.name = name;
+        // As the window's palette import: an image that does not decode changes nothing.
+        if (!script.SetDecodedPalette(std::move(decoded), PaletteFallback::None)) {
+            return fail(OverrideStatus::Failed,
+                "载入调色板失败! (" + overrides.palette->toStdString() + ": "
+                    + (problem.empty() ? std::string("unreadable") : problem) + ")");
+        }
+        script.SetModified();
+    }
+    if (const std::optional<PaletteMapping> m = overrides.mapping) {
+        script.SetMapping(*m);
+        if (script.GetMapping().sin != m->sin) {
+            result.warnings.push_back("the mapping's sine " + FormatShortest(m->sin) + " is outside [-1, 1]; "
+                + FormatShortest(script.GetMapping().sin) + " is used");
+        }
+    }
+    if (overrides.iterations) {
+        const int clamped
+            = static_cast<int>(std::clamp<long long>(*overrides.iterations, kMinIterations, kMaxIterations));
+        if (clamped != *overrides.iterations) {
+            result.warnings.push_back("--iterations " + std::to_string(*overrides.iterations) + " is outside "
+                + std::to_string(kMinIterations) + " to " + std::to_string(kMaxIterations) + "; "
+                + std::to_string(clamped) + " is used");
+        }
+        script.SetMaxIter(clamped);
+    }
+    if (overrides.center || overrides.width) {
+        const int w = script.GetImageWidth();
+        const int h = script.GetImageHeight();
+        const double oldRatio = script.GetRatio();
+        const Complex center = overrides.center.value_or(
+            Complex { script.GetOffsetX() + w * oldRatio / 2, script.GetOffsetY() + h * oldRatio / 2 });
+        const double ratio = overrides.width ? *overrides.width / w : oldRatio;
+        const double offsetX = center.re - w * ratio / 2;
+        const double offsetY = center.im - h * ratio / 2;
+        if (!(ratio > 0.0) || !std::isfinite(ratio) || !std::isfinite(offsetX) || !std::isfinite(offsetY)) {
+            return fail(OverrideStatus::Usage,
+                "the view of '--center' and '--width' lies beyond the numbers a script holds");
+        }
+        script.SetView(offsetX, offsetY, ratio);
+    }
+    return result;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include "complex.h"
+#include "mapping.h"
+
+#include <QCommandLineOption>
+#include <QString>
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+class CCommandOptions;
+class CFractalScript;
+
+// Changes to a script given on the command line (render's and set's --const, --iterations, --center,
+// --width, --palette, --mapping and --formula), read once and applied to any number of scripts.
+// Every value goes through the script's own setters, so that a render with overrides draws exactly
+// what set with the same overrides writes.
+struct ScriptOverrides {
+    std::optional<std::string> iterationFormula;
+    std::optional<std::string> terminationFormula;
+    std::optional<std::string> colourFormula;
+    std::vector<std::pair<std::string, Complex>> constants; // in command-line order
+    std::optional<long long> iterations;                    // as given: the script clamps it
+    std::optional<Complex> center;
+    std::optional<double> width;
+    // --palette: the file, made absolute against the working folder, and whether it was typed as a
+    // relative name (the script then stores it relative to its own folder).
+    std::optional<QString> palette;
+    bool paletteRelative { false };
+    std::optional<PaletteMapping> mapping;
+
+    bool Empty() const;
+};
+
+// The options above, for a command's option list.
+std::vector<QCommandLineOption> OverrideOptions();
+
+// The help lines of those options, in the manner of the commands' usage texts.
+extern const char* const kOverrideHelp;
+
+// Reads the parsed options; on a value that does not parse returns false with the problem.
+bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem);
+
+// What applying the overrides to one script came to.
+enum class OverrideStatus {
+    Applied,
+    Failed, // a formula does not compile or the palette cannot be used: message is the window's text
+    Usage,  // the script lacks a constant that is named: message lists the constants it has
+};
+
+struct OverrideResult {
+    OverrideStatus status { OverrideStatus::Applied };
+    std::string message;
+    std::vector<std::string> warnings; // values brought into the script's ranges
+};
+
+// Applies the overrides in a fixed order: formulas (so that --const may name a constant a new
+// formula brings), constants, palette (which resets the mapping), mapping, iteration limit, view.
+// The first failure stops there; the script is then only partly changed.
+OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& script);

@@ -1,0 +1,184 @@
+// set, dump and new --from-json: scripts changed, read and written without the window.
+#include "cli.h"
+#include "options.h"
+#include "overrides.h"
+#include "scriptjson.h"
+
+#include "fractalscript.h"
+#include "signalcleanup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <ostream>
+
+namespace {
+
+constexpr const char* kSetUsage
+    = "Usage: glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]\n"
+      "\n"
+      "Loads SCRIPT (- for standard input), applies the changes and writes the script to OUT.gsc, or\n"
+      "back to SCRIPT without -o (standard output when SCRIPT is -). 'render' takes the same changes\n"
+      "and draws exactly the picture of the script that 'set' writes.\n"
+      "\n"
+      "Options:\n"
+      "  -o, --output OUT.gsc  the script file to write (- for standard output)\n"
+      "%s"
+      "  -h, --help            show this help and exit\n"
+      "  -V, --version         show the version and exit\n"
+      "\n"
+      "Exit status: 0 on success, 1 when the script does not load, a formula does not compile, the\n"
+      "palette cannot be used or the file cannot be written, 2 on a usage error (also a constant the\n"
+      "formula does not have).\n";
+
+constexpr const char* kDumpUsage
+    = "Usage: glimmerset-cli dump SCRIPT [--json]\n"
+      "\n"
+      "Prints every member of SCRIPT (- for standard input) in UTF-8: one 'key: value' line each,\n"
+      "values written as render's and set's options take them, or with --json a JSON object that\n"
+      "'glimmerset-cli new --from-json' turns back into the same script file.\n"
+      "\n"
+      "Options:\n"
+      "  --json          print JSON: numbers in their shortest exact form; nan, inf, -0 as strings\n"
+      "  -h, --help      show this help and exit\n"
+      "  -V, --version   show the version and exit\n"
+      "\n"
+      "Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.\n";
+
+std::string SetUsage()
+{
+    const std::string_view text = kSetUsage;
+    const size_t at = text.find("%s");
+    // The change options sit among the command's own, under its "Options:" heading.
+    const std::string_view options = kOverrideHelp;
+    return std::string(text.substr(0, at))
+        .append(options.substr(options.find('\n') + 1))
+        .append(text.substr(at + 2));
+}
+
+// Writes the picture of script to target ("-": standard output), its palette named as seen from
+// the target's folder (the working folder for standard output).
+bool WriteScript(const char* command, CFractalScript& script, const QString& paletteName,
+    const std::string& target, const QString& fromFolder, std::ostream& out, std::ostream& err)
+{
+    QTemporaryDir dir;
+    const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
+    const bool toOut = target == "-";
+    const QString path = toOut ? dir.filePath(QStringLiteral("script.gsc")) : QString::fromStdString(target);
+    const QString toFolder = toOut ? QDir::currentPath() : QFileInfo(path).absolutePath();
+    QString reason;
+    if (!SaveScript(
+            path, script.TakeSnapshot(), PaletteNameFrom(paletteName, fromFolder, toFolder), &reason)) {
+        err << "glimmerset-cli " << command << ": cannot write '" << target << "': " << reason.toStdString()
+            << '\n';
+        return false;
+    }
+    if (toOut && !CopyFileTo(path, out)) {
+        err << "glimmerset-cli " << command << ": cannot write the script to standard output\n";
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    std::vector<QCommandLineOption> declared = OverrideOptions();
+    declared.push_back(Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("OUT.gsc")));
+    CCommandOptions options(declared);
+    std::string problem;
+    if (!options.Parse(args, problem)) {
+        return CommandUsage(err, "set", problem);
+    }
+    if (HandleHelpOrVersion(options, SetUsage().c_str(), out)) {
+        return kExitOk;
+    }
+    const std::vector<std::string> positional = options.Positional();
+    if (positional.size() != 1) {
+        return CommandUsage(err, "set", positional.empty() ? "missing SCRIPT" : "too many arguments");
+    }
+    ScriptOverrides overrides;
+    if (!ReadOverrides(options, overrides, problem)) {
+        return CommandUsage(err, "set", problem);
+    }
+    const std::string& source = positional.front();
+    QTemporaryDir dir;
+    const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
+    CFractalScript script;
+    if (!LoadScriptArgument("set", source, dir, script, err)) {
+        return kExitFailure;
+    }
+    const OverrideResult applied = ApplyOverrides(overrides, script);
+    for (const std::string& warning : applied.warnings) {
+        err << "glimmerset-cli set: warning: " << warning << '\n';
+    }
+    if (applied.status == OverrideStatus::Usage) {
+        return CommandUsage(err, "set", applied.message);
+    }
+    if (applied.status == OverrideStatus::Failed) {
+        err << "glimmerset-cli set: " << source << ": " << applied.message << '\n';
+        return kExitFailure;
+    }
+    const std::string target = options.Value(QStringLiteral("o")).value_or(source);
+    return WriteScript("set", script, script.GetPaletteFile(), target, script.GetScriptFolder(), out, err)
+        ? kExitOk
+        : kExitFailure;
+}
+
+int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    CCommandOptions options({ Flag({ QStringLiteral("json") }) });
+    std::string problem;
+    if (!options.Parse(args, problem)) {
+        return CommandUsage(err, "dump", problem);
+    }
+    if (HandleHelpOrVersion(options, kDumpUsage, out)) {
+        return kExitOk;
+    }
+    const std::vector<std::string> positional = options.Positional();
+    if (positional.size() != 1) {
+        return CommandUsage(err, "dump", positional.empty() ? "missing SCRIPT" : "too many arguments");
+    }
+    QTemporaryDir dir;
+    const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
+    CFractalScript script;
+    if (!LoadScriptArgument("dump", positional.front(), dir, script, err)) {
+        return kExitFailure;
+    }
+    out << (options.Has(QStringLiteral("json")) ? ScriptJson(script) : ScriptText(script));
+    return out.flush() ? kExitOk : kExitFailure;
+}
+
+int RunNewFromJson(const std::string& source, const std::string& target, std::ostream& out, std::ostream& err)
+{
+    QTemporaryDir dir;
+    const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
+    QString path;
+    if (!ScriptFile("new", source, dir, path, err)) {
+        return kExitFailure;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxScriptBytes) {
+        err << "glimmerset-cli new: " << source << ": 打开文件失败\n";
+        return kExitFailure;
+    }
+    CFractalScript script;
+    QString paletteName;
+    std::string problem;
+    std::vector<std::string> warnings;
+    const bool read = ScriptFromJson(file.readAll(), script, paletteName, problem, warnings);
+    for (const std::string& warning : warnings) {
+        err << "glimmerset-cli new: warning: " << warning << '\n';
+    }
+    if (!read) {
+        err << "glimmerset-cli new: " << source << ": " << problem << '\n';
+        return kExitFailure;
+    }
+    // The palette name is kept as written: it names a file beside the script being written.
+    const QString folder
+        = target == "-" ? QDir::currentPath() : QFileInfo(QString::fromStdString(target)).absolutePath();
+    return WriteScript("new", script, paletteName, target, folder, out, err) ? kExitOk : kExitFailure;
+}

@@ -1,0 +1,223 @@
+// set, dump, new --from-json, render's changes and renders into a folder.
+#include "cli.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+struct Outcome {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+Outcome Cli(std::vector<std::string> args)
+{
+    std::ostringstream out;
+    std::ostringstream err;
+    const int code = RunCommandLine(args, out, err);
+    return { code, out.str(), err.str() };
+}
+
+QByteArray Bytes(const std::string& path)
+{
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class Edit : public testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(Cli({ "new", "-o", Path("a.gsc") }).code, 0); }
+    std::string Path(const std::string& name) const
+    {
+        return m_dir.filePath(QString::fromStdString(name)).toStdString();
+    }
+    QTemporaryDir m_dir;
+};
+
+TEST_F(Edit, EachChangeAndItsError)
+{
+    QImage palette(8, 4, QImage::Format_RGB32);
+    palette.fill(Qt::red);
+    ASSERT_TRUE(palette.save(QString::fromStdString(Path("pal.png"))));
+    const struct {
+        std::vector<std::string> changes;
+        int code;
+        std::string dumpLine; // a line of the changed script's dump
+        std::string err;      // part of standard error; empty: nothing printed
+    } rows[] = {
+        { { "--iterations", "500" }, 0, "iterations: 500", "" },
+        { { "--iterations", "20000" }, 0, "iterations: 10000", "outside 1 to 10000; 10000 is used" },
+        { { "--iterations", "-3" }, 0, "iterations: 1", "; 1 is used" },
+        { { "--iterations", "2.5" }, 2, "", "'--iterations' needs a whole number" },
+        { { "--const", "C=0.3,-0.5" }, 0, "const C: 0.3,-0.5", "" },
+        { { "--const", "C=0.25" }, 0, "const C: 0.25,0", "" },
+        { { "--const", "D=1" }, 2, "", "no constant named 'D' (its constants: C)" },
+        { { "--const", "C=nan" }, 2, "", "'--const' needs NAME=RE[,IM]" },
+        { { "--formula", "iteration=z = z * z + C + C2;", "--const", "C2=0.5,1" }, 0,
+            "const C: -0.78,-0.15\nconst C2: 0.5,1", "" },
+        { { "--formula", "iteration=z = z +" }, 1, "", "迭代公式错误:" },
+        { { "--formula", "iteration=z1 = 1;" }, 1, "", "迭代公式错误:未发现迭代变量" },
+        { { "--formula", "termination=(" }, 1, "", "终止条件公式错误:" },
+        { { "--formula", "colour=V_iter_n / 2;" }, 0, "formula colour: V_iter_n / 2;", "" },
+        { { "--formula", "shape=z" }, 2, "", "'--formula' needs iteration=TEXT" },
+        { { "--center", "0.5,0.25" }, 0, "center: 0.5,0.25\nwidth: 2\n", "" },
+        { { "--width", "0.5" }, 0, "center: 0,0\nwidth: 0.5\n", "" },
+        { { "--width", "0.5", "--center", "-1,1" }, 0, "offset: -1.25,0.75", "" },
+        { { "--width", "0" }, 2, "", "'--width' needs a positive number" },
+        { { "--center", "1" }, 2, "", "'--center' needs RE,IM" },
+        { { "--mapping", "0.1,0.2,2,3,0.6,-0.8,4" }, 0, "mapping: 0.1,0.2,2,3,0.6,-0.8,4", "" },
+        { { "--mapping", "0,0,1,1,1.5,0,1" }, 0, "mapping: 0,0,1,1,1,0,1",
+            "sine 1.5 is outside [-1, 1]; 1 is used" },
+        { { "--mapping", "1,2,3" }, 2, "", "'--mapping' needs seven finite numbers" },
+        { { "--palette", Path("pal.png"), "--mapping", "0,0,2,2,0,1,3" }, 0,
+            "palette: " + Path("pal.png") + "\nmapping: 0,0,2,2,0,1,3", "" },
+        { { "--palette", Path("missing.png") }, 1, "", "载入调色板失败!" },
+        { { "--palette", Path("a}.png") }, 2, "", "whose name has no '}'" },
+    };
+    for (const auto& row : rows) {
+        const std::string where = row.changes.front() + " " + row.changes[1];
+        std::vector<std::string> args { "set", Path("a.gsc"), "-o", Path("b.gsc") };
+        args.insert(args.end(), row.changes.begin(), row.changes.end());
+        QFile::remove(QString::fromStdString(Path("b.gsc")));
+        const Outcome set = Cli(args);
+        EXPECT_EQ(set.code, row.code) << where << "\n" << set.err;
+        EXPECT_EQ(set.err.empty(), row.err.empty()) << where << "\n" << set.err;
+        EXPECT_NE(set.err.find(row.err), std::string::npos) << where << "\n" << set.err;
+        if (row.code != 0) {
+            EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("b.gsc")))) << where;
+            continue;
+        }
+        const Outcome dump = Cli({ "dump", Path("b.gsc") });
+        EXPECT_NE(dump.out.find(row.dumpLine), std::string::npos) << where << "\n" << dump.out;
+        // render takes the same changes, with the same messages.
+        args[0] = "render";
+        args[3] = Path("b.png");
+        args.insert(args.end(), { "--size", "16x16", "--quiet" });
+        const Outcome render = Cli(args);
+        EXPECT_EQ(render.code, 0) << where << "\n" << render.err;
+        EXPECT_NE(render.err.find(row.err), std::string::npos) << where << "\n" << render.err;
+    }
+}
+
+TEST_F(Edit, SetThenDumpRoundTrip)
+{
+    // A render with changes is the picture of set with the same changes, then render.
+    const std::vector<std::string> changes { "--const", "C=0.285,0.01", "--iterations", "64", "--width",
+        "1.7", "--center", "0.1,-0.2", "--mapping", "0.1,0,1.5,1,0.28,0.96,2" };
+    std::vector<std::string> set { "set", Path("a.gsc"), "-o", Path("b.gsc") };
+    set.insert(set.end(), changes.begin(), changes.end());
+    ASSERT_EQ(Cli(set).code, 0);
+    std::vector<std::string> direct { "render", Path("a.gsc"), "-o", Path("direct.png"), "--size", "48x40",
+        "--quiet" };
+    direct.insert(direct.end(), changes.begin(), changes.end());
+    ASSERT_EQ(Cli(direct).code, 0);
+    ASSERT_EQ(Cli({ "render", Path("b.gsc"), "-o", Path("set.png"), "--size", "48x40", "--quiet" }).code, 0);
+    EXPECT_EQ(
+        QImage(QString::fromStdString(Path("direct.png"))), QImage(QString::fromStdString(Path("set.png"))));
+
+    // dump --json, then new --from-json: the same bytes; so is set without changes.
+    const Outcome json = Cli({ "dump", Path("b.gsc"), "--json" });
+    ASSERT_EQ(json.code, 0) << json.err;
+    QFile file(QString::fromStdString(Path("b.json")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(json.out.data(), static_cast<qint64>(json.out.size()));
+    file.close();
+    const Outcome made = Cli({ "new", "--from-json", Path("b.json"), "-o", Path("c.gsc") });
+    ASSERT_EQ(made.code, 0) << made.err;
+    EXPECT_EQ(Bytes(Path("c.gsc")), Bytes(Path("b.gsc")));
+    ASSERT_EQ(Cli({ "set", Path("c.gsc") }).code, 0);
+    EXPECT_EQ(Bytes(Path("c.gsc")), Bytes(Path("b.gsc")));
+
+    // Values the writer keeps exactly and JSON numbers cannot hold: strings of their own.
+    const char* edge = R"({"constants": {"C": ["nan", "-0"]}, "mapping": {"sin": "-inf"}, "ratio": 1e-300})";
+    file.setFileName(QString::fromStdString(Path("edge.json")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(edge);
+    file.close();
+    ASSERT_EQ(Cli({ "new", "--from-json", Path("edge.json"), "-o", Path("edge.gsc") }).code, 0);
+    const std::string again = Cli({ "dump", "--json", Path("edge.gsc") }).out;
+    EXPECT_NE(again.find(R"("C": ["nan", "-0"])"), std::string::npos) << again;
+    EXPECT_NE(again.find(R"("sin": -1,)"), std::string::npos) << again;
+    EXPECT_NE(again.find(R"("ratio": 1e-300)"), std::string::npos) << again;
+
+    const struct {
+        const char* json;
+        const char* err;
+    } bad[] = {
+        { "{", "not JSON" },
+        { R"({"colour": "z;"})", "'colour': is not a key" },
+        { R"({"constants": {"C2": [1, 2]}})", "'constants.C2': the iteration formula has no such constant" },
+        { R"({"formulas": {"iteration": "z = ;"}})", "迭代公式错误:" },
+        { R"({"size": [100.5, 100]})", "'size': needs a whole number" },
+        { R"({"offset": [1]})", "'offset': needs an array of 2 numbers" },
+    };
+    for (const auto& row : bad) {
+        file.setFileName(QString::fromStdString(Path("bad.json")));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(row.json);
+        file.close();
+        const Outcome outcome = Cli({ "new", "--from-json", Path("bad.json"), "-o", Path("bad.gsc") });
+        EXPECT_EQ(outcome.code, 1) << row.json;
+        EXPECT_NE(outcome.err.find(row.err), std::string::npos) << row.json << "\n" << outcome.err;
+        EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("bad.gsc")))) << row.json;
+    }
+}
+
+TEST_F(Edit, RenderIntoFolderPassesOverFailures)
+{
+    ASSERT_TRUE(QDir(m_dir.path()).mkdir(QStringLiteral("sub")));
+    ASSERT_EQ(Cli({ "new", "-o", Path("sub/c.gsc") }).code, 0);
+    ASSERT_EQ(Cli({ "new", "-o", Path("sub/a.gsc") }).code, 0);
+    const Outcome batch = Cli({ "render", Path("a.gsc"), Path("missing.gsc"), Path("sub/c.gsc"), "-o",
+        Path("out/"), "--size", "32x24", "--json", "--iterations", "50" });
+    EXPECT_EQ(batch.code, 1);
+    EXPECT_EQ(QImage(QString::fromStdString(Path("out/a.png"))).size(), QSize(32, 24));
+    EXPECT_EQ(QImage(QString::fromStdString(Path("out/c.png"))).size(), QSize(32, 24));
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("out/missing.png"))));
+    std::istringstream lines(batch.out);
+    std::vector<std::string> json;
+    for (std::string line; std::getline(lines, line);) {
+        json.push_back(line);
+    }
+    ASSERT_EQ(json.size(), 3u) << batch.out;
+    EXPECT_TRUE(json[0].starts_with("{\"script\":\"" + Path("a.gsc") + "\",\"outcome\":\"success\""))
+        << json[0];
+    EXPECT_NE(json[1].find("\"outcome\":\"script-failed\",\"message\":\"打开文件失败\""), std::string::npos)
+        << json[1];
+    EXPECT_NE(json[2].find("\"outcome\":\"success\""), std::string::npos) << json[2];
+
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* err;
+    } rows[] = {
+        { { "render", Path("a.gsc"), Path("sub/a.gsc"), "-o", Path("out2/") }, 2,
+            "two scripts are named 'a'" },
+        { { "render", Path("a.gsc"), Path("sub/c.gsc"), "-o", Path("x.png") }, 2, "'-o' names a folder" },
+        { { "render", Path("a.gsc"), "-", "-o", Path("out2/") }, 2, "standard input" },
+        { { "render", Path("a.gsc"), Path("sub/c.gsc"), "-o", Path("out3"), "--format", "bmp", "--size",
+              "16x16" },
+            2, "'-o' names a folder" },
+    };
+    for (const auto& row : rows) {
+        const Outcome outcome = Cli(row.args);
+        EXPECT_EQ(outcome.code, row.code) << row.err;
+        EXPECT_NE(outcome.err.find(row.err), std::string::npos) << outcome.err;
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("out2"))));
+    // An existing folder takes the pictures without a '/', in the format asked for.
+    const Outcome bmp = Cli({ "render", Path("a.gsc"), Path("sub/c.gsc"), "-o", Path("out"), "--format",
+        "bmp", "--size", "16x16", "--const", "C=0.1" });
+    EXPECT_EQ(bmp.code, 0) << bmp.err;
+    EXPECT_EQ(QImage(QString::fromStdString(Path("out/c.bmp"))).size(), QSize(16, 16));
+}
+
+} // namespace
