@@ -90,6 +90,14 @@ std::vector<QCommandLineOption> OverrideOptions()
         Valued({ QStringLiteral("width") }, QStringLiteral("W")) };
 }
 
+std::vector<QCommandLineOption> WithOverrideOptions(std::vector<QCommandLineOption> options)
+{
+    for (QCommandLineOption& option : OverrideOptions()) {
+        options.push_back(std::move(option));
+    }
+    return options;
+}
+
 bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem)
 {
     const auto fail = [&problem](std::string text) {

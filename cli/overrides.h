@@ -37,6 +37,8 @@ struct ScriptOverrides {
 
 // The options above, for a command's option list.
 std::vector<QCommandLineOption> OverrideOptions();
+// A command's own options followed by the options above.
+std::vector<QCommandLineOption> WithOverrideOptions(std::vector<QCommandLineOption> options);
 
 // The help lines of those options, in the manner of the commands' usage texts.
 extern const char* const kOverrideHelp;

@@ -166,18 +166,13 @@ struct ProgressShare {
 
 CCommandOptions RenderOptions()
 {
-    std::vector<QCommandLineOption> options { Valued(
-                                                  { QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("IMAGE")),
+    return CCommandOptions(WithOverrideOptions({ Valued(
+                                 { QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("IMAGE")),
         Valued({ QStringLiteral("size") }, QStringLiteral("WxH")), Flag({ QStringLiteral("fit") }),
         Flag({ QStringLiteral("no-watermark") }), Valued({ QStringLiteral("threads") }, QStringLiteral("N")),
         Valued({ QStringLiteral("format") }, QStringLiteral("EXT")),
         Valued({ QStringLiteral("png-level") }, QStringLiteral("N")), Flag({ QStringLiteral("json") }),
-        Flag({ QStringLiteral("quiet") }) };
-    // The changes to the script, shared with set.
-    for (QCommandLineOption& option : OverrideOptions()) {
-        options.push_back(std::move(option));
-    }
-    return CCommandOptions(options);
+        Flag({ QStringLiteral("quiet") }) }));
 }
 
 // The values of the parsed options, checked one by one; --threads takes effect at once. Returns the

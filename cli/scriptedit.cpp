@@ -86,9 +86,8 @@ bool WriteScript(const char* command, CFractalScript& script, const QString& pal
 
 int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    std::vector<QCommandLineOption> declared = OverrideOptions();
-    declared.push_back(Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("OUT.gsc")));
-    CCommandOptions options(declared);
+    CCommandOptions options(
+        WithOverrideOptions({ Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("OUT.gsc")) }));
     std::string problem;
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "set", problem);
