@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include "fractalscript.h"
+#include "language.h"
 #include "scriptfile.h"
 
 #include <QFile>
@@ -33,6 +34,8 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
                                "         [--format EXT] [--png-level N] [--json | --quiet]\n"
                                "        render a script at its target size into an image file\n"
+                               "  extract PICTURE -o SCRIPT.gsc\n"
+                               "        write the script an exported picture carries\n"
                                "  help [COMMAND]\n"
                                "        show this help, or the options of COMMAND\n"
                                "\n"
@@ -40,9 +43,13 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "  -h, --help     show this help and exit\n"
                                "  -V, --version  show the version and exit\n"
                                "\n"
+                               "A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries\n"
+                               "its script.\n"
                                "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n"
                                "Files are written whole or not at all, through symbolic links; a\n"
-                               "write-protected file is refused.\n";
+                               "write-protected file is refused.\n"
+                               "Messages are in the first of the user's languages (LANGUAGE, LC_ALL,\n"
+                               "LC_MESSAGES, LANG) that the tool has, English or Chinese; else Chinese.\n";
 
 constexpr const char* kVersion = "glimmerset-cli " GLIMMERSET_VERSION "\n";
 
@@ -53,7 +60,8 @@ Command FindCommand(const std::string& name)
     static const struct {
         const char* name;
         Command run;
-    } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender } };
+    } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender },
+        { "extract", RunExtract } };
     for (const auto& command : kCommands) {
         if (name == command.name) {
             return command.run;
@@ -106,7 +114,8 @@ bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir&
         text.append(chunk, static_cast<size_t>(std::cin.gcount()));
     }
     const auto fail = [&](const std::string& reason) {
-        err << "glimmerset-cli " << command << ": -: 打开文件失败 (" << reason << ")\n";
+        err << "glimmerset-cli " << command << ": -: " << TranslateMessage("打开文件失败").toStdString() << " ("
+            << reason << ")\n";
         return false;
     };
     if (static_cast<qint64>(text.size()) > kMaxScriptBytes) {
@@ -134,7 +143,7 @@ bool LoadScriptArgument(const char* command, const std::string& argument, QTempo
         return false;
     }
     if (!script.Load(file)) {
-        err << "glimmerset-cli " << command << ": " << argument << ": " << script.GetLastError() << '\n';
+        err << "glimmerset-cli " << command << ": " << argument << ": " << TranslateMessage(script.GetLastError()).toStdString() << '\n';
         return false;
     }
     if (const std::string warning = script.GetPaletteWarning(); !warning.empty()) {

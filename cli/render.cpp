@@ -4,6 +4,7 @@
 
 #include "fixedlimits.h"
 #include "fractalscript.h"
+#include "language.h"
 #include "numbertext.h"
 #include "renderpool.h"
 #include "signalcleanup.h"
@@ -11,6 +12,7 @@
 #include "view.h"
 #include "watermarkfile.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -34,6 +36,8 @@ constexpr const char* kRenderUsage
       "Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in\n"
       "the bottom-right corner. The image format follows IMAGE's extension (png, bmp, jpg, tiff,\n"
       "webp, ppm, ...); '-o -' writes to standard output in the format of --format (default png).\n"
+      "PNG and JPEG pictures carry the script as rendered (without --size and --fit), so that\n"
+      "'glimmerset-cli extract' and the window's Open get it back. SCRIPT may be such a picture.\n"
       "\n"
       "Options:\n"
       "  -o, --output IMAGE  the image file to write\n"
@@ -209,9 +213,14 @@ bool Export(CFractalScript& script, const RenderJob& job, const QString& imageFi
     const bool terminal = !job.quiet && isatty(STDERR_FILENO) == 1;
     const auto started = std::chrono::steady_clock::now();
     ExportRequest request { imageFile, job.watermark ? CWatermarkFile::Path() : QString(), std::nullopt,
-        static_cast<int>(job.pngLevel) };
+        static_cast<int>(job.pngLevel), {}, {} };
     if (job.size) {
         request.view = ViewAtSize(script, job.width, job.height, job.fit);
+    }
+    // A picture for standard output is written in a scratch folder first: its script names the
+    // palette as seen from the working folder.
+    if (job.ToStandardOutput()) {
+        request.scriptFolder = QDir::currentPath();
     }
     script.BeginExport(request);
     // The worker's end wakes this thread at once; the bar is redrawn meanwhile.
@@ -242,7 +251,7 @@ int Finish(const CFractalScript& script, const RenderJob& job, const QString& im
     if (job.json) {
         report << JsonReport(script.GetExportReport(), script.GetLastError(), job.image);
     } else if (!(job.quiet && succeeded)) {
-        report << script.GetLastError() << '\n';
+        report << TranslateMessage(script.GetLastError()).toStdString() << '\n';
     }
     return succeeded ? kExitOk : kExitFailure;
 }
