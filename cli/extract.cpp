@@ -52,7 +52,8 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
         return kExitFailure;
     }
     if (*file == "-") {
-        const QString name = PaletteNameFrom(script.GetPaletteFile(), script.GetScriptFolder(), QDir::currentPath());
+        const QString name
+            = PaletteNameFrom(script.GetPaletteFile(), script.GetScriptFolder(), QDir::currentPath());
         const QByteArray bytes = EncodeScriptText(ScriptText(script.TakeSnapshot(), name));
         out.write(bytes.constData(), bytes.size());
         if (!out.flush()) {

@@ -66,7 +66,8 @@ QString Normalised(QString name) { return name.replace(QLatin1Char('-'), QLatin1
 QStringList TranslatedLanguages()
 {
     QStringList languages;
-    const QStringList files = QDir(kFolder).entryList({ kPrefix + QStringLiteral("*.qm") }, QDir::Files, QDir::Name);
+    const QStringList files
+        = QDir(kFolder).entryList({ kPrefix + QStringLiteral("*.qm") }, QDir::Files, QDir::Name);
     for (const QString& file : files) {
         languages.append(file.mid(kPrefix.size(), file.size() - kPrefix.size() - 3));
     }
@@ -104,7 +105,8 @@ bool InstallLanguage(const QString& language)
         return true;
     }
     auto translator = std::make_unique<QTranslator>();
-    if (!translator->load(kPrefix + language, kFolder) || !QCoreApplication::installTranslator(translator.get())) {
+    if (!translator->load(kPrefix + language, kFolder)
+        || !QCoreApplication::installTranslator(translator.get())) {
         return false;
     }
     installed = std::move(translator);

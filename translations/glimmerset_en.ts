@@ -177,11 +177,11 @@
     </message>
     <message>
         <source>    实部 %1</source>
-        <translation>    Re %1</translation>
+        <translation>    Re   %1</translation>
     </message>
     <message>
         <source>    虚部 %1</source>
-        <translation>    Im %1</translation>
+        <translation>    Im   %1</translation>
     </message>
     <message>
         <source>调色板映射</source>

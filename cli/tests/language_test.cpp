@@ -28,10 +28,12 @@ TEST(ToolLanguage, FollowsTheUserLanguages)
         { { "LC_ALL=C" }, { "check", bad }, ": 版本不正确\n" },
         { { "LANG=en_US.UTF-8" }, { "check", bad }, ": wrong version\n" },
         { { "LANGUAGE=zh_CN:en", "LANG=en_US.UTF-8" }, { "check", bad }, ": 版本不正确\n" },
-        { { "LANG=en_GB.UTF-8" }, { "render", good, "-o", dir.filePath(QStringLiteral("a.png")), "--size", "16x16" },
+        { { "LANG=en_GB.UTF-8" },
+            { "render", good, "-o", dir.filePath(QStringLiteral("a.png")), "--size", "16x16" },
             "Exported! Time [" },
     };
-    QProcess::execute(QStringLiteral(GLIMMERSET_CLI_PATH), { QStringLiteral("new"), QStringLiteral("-o"), good });
+    QProcess::execute(
+        QStringLiteral(GLIMMERSET_CLI_PATH), { QStringLiteral("new"), QStringLiteral("-o"), good });
     for (const Row& row : rows) {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         for (const char* name : { "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG" }) {
@@ -46,7 +48,8 @@ TEST(ToolLanguage, FollowsTheUserLanguages)
         tool.start(QStringLiteral(GLIMMERSET_CLI_PATH), row.args);
         ASSERT_TRUE(tool.waitForFinished(60'000));
         const std::string output = QString::fromUtf8(tool.readAll()).toStdString();
-        const std::string where = row.environment.join(' ').toStdString() + " " + row.args.front().toStdString();
+        const std::string where
+            = row.environment.join(' ').toStdString() + " " + row.args.front().toStdString();
         if (std::string(row.message).starts_with(": ")) {
             EXPECT_TRUE(output.ends_with(row.message)) << where << ": " << output;
         } else {

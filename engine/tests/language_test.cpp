@@ -11,7 +11,7 @@ TEST(Language, ChoosesTheFirstLanguageItSpeaks)
         QStringList ui;
         const char* shown;
     } rows[] = {
-        { { QStringLiteral("de-DE"), QStringLiteral("en") }, "en" }, // LANGUAGE=de:en
+        { { QStringLiteral("de-DE"), QStringLiteral("en") }, "en" },    // LANGUAGE=de:en
         { { QStringLiteral("de-DE"), QStringLiteral("de") }, "zh_CN" }, // LANG=de_DE alone
         { { QStringLiteral("C") }, "zh_CN" },
         { {}, "zh_CN" },
@@ -20,7 +20,8 @@ TEST(Language, ChoosesTheFirstLanguageItSpeaks)
         { { QStringLiteral("fr"), QStringLiteral("EN_us") }, "en" },
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(ChooseLanguage(row.ui, available).toStdString(), row.shown) << row.ui.join(',').toStdString();
+        EXPECT_EQ(ChooseLanguage(row.ui, available).toStdString(), row.shown)
+            << row.ui.join(',').toStdString();
     }
     EXPECT_EQ(ChooseLanguage({ QStringLiteral("en") }, {}).toStdString(), "zh_CN");
     EXPECT_TRUE(TranslatedLanguages().contains(QStringLiteral("en")));
@@ -39,7 +40,8 @@ TEST(Language, TranslatesEngineMessages)
         { "迭代公式错误:非法字符", "iteration formula error: invalid character" },
         { "载入调色板映射失败", "cannot read the palette mapping" },
         { "导出成功！用时[00-00:00:01,250000]", "Exported! Time [00-00:00:01,250000]" },
-        { "绘制失败！错误代码[3]。用时[00-00:00:00,000001]", "Render failed! Error code [3]. Time [00-00:00:00,000001]" },
+        { "绘制失败！错误代码[3]。用时[00-00:00:00,000001]",
+            "Render failed! Error code [3]. Time [00-00:00:00,000001]" },
         { "保存文件失败！用时[00-00:00:00,5] /tmp/图片.png: Permission denied",
             "Cannot save the file! Time [00-00:00:00,5] /tmp/图片.png: Permission denied" },
         { "palette 'a.png' cannot be used", "palette 'a.png' cannot be used" },

@@ -111,7 +111,8 @@ TEST_F(PictureScript, ReadingKeepsTheDecodeBudget)
     QString reason;
     PaletteDecodeLimits limits;
     limits.memoryBudget = 120 * 90 * 4 - 1;
-    EXPECT_FALSE(ReadPictureText(Path("p.png"), QString::fromLatin1(kPictureScriptKey), text, reason, limits));
+    EXPECT_FALSE(
+        ReadPictureText(Path("p.png"), QString::fromLatin1(kPictureScriptKey), text, reason, limits));
     EXPECT_TRUE(reason.startsWith(QStringLiteral("image too large"))) << reason.toStdString();
     EXPECT_TRUE(ReadPictureText(Path("p.png"), QString::fromLatin1(kPictureScriptKey), text, reason));
     EXPECT_TRUE(text.startsWith(QStringLiteral(u"版本号:{"))) << text.toStdString();

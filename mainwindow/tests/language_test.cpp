@@ -37,7 +37,8 @@ TEST(WindowLanguage, EnglishScreens)
             "Glimmerset - Untitled", "Export settings",
             QStringLiteral("Cannot read the file [%1]!\nthe picture carries no script").arg(plain) },
         { "zh_CN", { QStringLiteral(u"文件(&F)"), QStringLiteral(u"编辑(&E)"), QStringLiteral(u"帮助(&H)") },
-            "Glimmerset - 未命名", "导出设置", QStringLiteral(u"读取文件[%1]失败！\n图片中没有脚本").arg(plain) },
+            "Glimmerset - 未命名", "导出设置",
+            QStringLiteral(u"读取文件[%1]失败！\n图片中没有脚本").arg(plain) },
     };
     for (const Row& row : rows) {
         ASSERT_TRUE(InstallLanguage(QString::fromLatin1(row.language)));
@@ -60,7 +61,8 @@ TEST(WindowLanguage, PictureOpensAsANewScript)
     StartedWindow first;
     first.Script().SetMaxIter(77);
     const QString picture = dir.filePath(QStringLiteral("p.png"));
-    ASSERT_TRUE(first.Script().BeginExport({ picture, QString(), ExportView { 16, 16, 0.0, 0.0, 0.1 }, 1, {}, {} }));
+    ASSERT_TRUE(
+        first.Script().BeginExport({ picture, QString(), ExportView { 16, 16, 0.0, 0.0, 0.1 }, 1, {}, {} }));
     ASSERT_TRUE(first.Script().WaitExport(std::chrono::seconds(60)));
     first.Script().JoinExport();
     StartedWindow opened(picture);
