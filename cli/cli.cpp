@@ -114,8 +114,8 @@ bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir&
         text.append(chunk, static_cast<size_t>(std::cin.gcount()));
     }
     const auto fail = [&](const std::string& reason) {
-        err << "glimmerset-cli " << command << ": -: " << TranslateMessage("打开文件失败").toStdString() << " ("
-            << reason << ")\n";
+        err << "glimmerset-cli " << command << ": -: " << TranslateMessage("打开文件失败").toStdString()
+            << " (" << reason << ")\n";
         return false;
     };
     if (static_cast<qint64>(text.size()) > kMaxScriptBytes) {
@@ -143,7 +143,8 @@ bool LoadScriptArgument(const char* command, const std::string& argument, QTempo
         return false;
     }
     if (!script.Load(file)) {
-        err << "glimmerset-cli " << command << ": " << argument << ": " << TranslateMessage(script.GetLastError()).toStdString() << '\n';
+        err << "glimmerset-cli " << command << ": " << argument << ": "
+            << TranslateMessage(script.GetLastError()).toStdString() << '\n';
         return false;
     }
     if (const std::string warning = script.GetPaletteWarning(); !warning.empty()) {

@@ -153,8 +153,7 @@ void CSettingDlg::InitDialog()
 {
     if (m_tabPages->count() == 0) {
         const QSignalBlocker quiet(m_tabPages);
-        for (const QString& title : { tr("迭代公式"), tr("终止条件"),
-                 tr("取色公式"), tr("其他") }) {
+        for (const QString& title : { tr("迭代公式"), tr("终止条件"), tr("取色公式"), tr("其他") }) {
             m_tabPages->addTab(title);
         }
     }
@@ -246,8 +245,7 @@ void CSettingDlg::OnPageChange()
             OnConstantSelection();
         } else {
             const QString message = TranslateMessage(error.message);
-            m_services.ShowMessage(
-                this, message, tr("错误"), MessageIcon::Error, MessageButtons::Ok);
+            m_services.ShowMessage(this, message, tr("错误"), MessageIcon::Error, MessageButtons::Ok);
             // Back to the page of the formula that failed.
             SelectPageQuietly(error.which == FormulaKind::Iteration ? 0
                     : error.which == FormulaKind::Termination     ? 1
@@ -298,8 +296,8 @@ bool CSettingDlg::OnOk()
     }
     FormulaError error;
     if (!CompileInto(error)) {
-        m_services.ShowMessage(this, TranslateMessage(error.message), tr("错误"),
-            MessageIcon::Error, MessageButtons::Ok);
+        m_services.ShowMessage(
+            this, TranslateMessage(error.message), tr("错误"), MessageIcon::Error, MessageButtons::Ok);
         return false;
     }
     accept();

@@ -25,12 +25,16 @@ QString QtFilter(const FileFilter& filter)
 
 QStringList AboutLines()
 {
-    return { QCoreApplication::translate("CQtWindowServices", "使用简介："), QCoreApplication::translate("CQtWindowServices", " 左右键：修改当前常数实部"),
-        QCoreApplication::translate("CQtWindowServices", " 上下键：修改当前常数虚部"), QCoreApplication::translate("CQtWindowServices", "      a/z：更改修改精度"),
-        QCoreApplication::translate("CQtWindowServices", "        C：选择下一个常量"), QCoreApplication::translate("CQtWindowServices", "Shift+C：选择上一个常量"),
+    return { QCoreApplication::translate("CQtWindowServices", "使用简介："),
+        QCoreApplication::translate("CQtWindowServices", " 左右键：修改当前常数实部"),
+        QCoreApplication::translate("CQtWindowServices", " 上下键：修改当前常数虚部"),
+        QCoreApplication::translate("CQtWindowServices", "      a/z：更改修改精度"),
+        QCoreApplication::translate("CQtWindowServices", "        C：选择下一个常量"),
+        QCoreApplication::translate("CQtWindowServices", "Shift+C：选择上一个常量"),
         QCoreApplication::translate("CQtWindowServices", "拖动调色板区修改映射原点"),
         QCoreApplication::translate("CQtWindowServices", "拖动调色板角度手柄(小圆点)修改映射角度"),
-        QCoreApplication::translate("CQtWindowServices", "在预览区按住鼠标左键拖动图像"), QCoreApplication::translate("CQtWindowServices", "鼠标滚轮缩放图像"),
+        QCoreApplication::translate("CQtWindowServices", "在预览区按住鼠标左键拖动图像"),
+        QCoreApplication::translate("CQtWindowServices", "鼠标滚轮缩放图像"),
         QCoreApplication::translate("CQtWindowServices", "编辑->参数设置：设置迭代公式等参数"), QString(),
         QCoreApplication::translate("CQtWindowServices", "一起来玩分形吧！") };
 }

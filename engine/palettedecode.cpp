@@ -134,9 +134,11 @@ private:
 
 // Whether a PNG text chunk (tEXt, zTXt, iTXt) of this length at offset stores textKey: its data
 // starts with the keyword and a NUL byte.
-bool IsTextChunkOf(QFile& file, qint64 offset, qint64 length, const QByteArray& type, const QByteArray& textKey)
+bool IsTextChunkOf(
+    QFile& file, qint64 offset, qint64 length, const QByteArray& type, const QByteArray& textKey)
 {
-    if (textKey.isEmpty() || (type != "tEXt" && type != "zTXt" && type != "iTXt") || length <= textKey.size()) {
+    if (textKey.isEmpty() || (type != "tEXt" && type != "zTXt" && type != "iTXt")
+        || length <= textKey.size()) {
         return false;
     }
     return ReadAt(file, offset + 8, textKey.size() + 1) == textKey + '\0';
@@ -314,7 +316,9 @@ QImage ReadBounded(QFile& file, const QByteArray& format, Plan& plan, Clock::tim
     // start of its buffer), so PNG is given every byte asked for: libpng asks for at most one chunk,
     // and for 8 KiB of picture data at a time, so the deadline is still looked at often.
     const QByteArray stopBytes = format == "jpeg" ? QByteArray("\xFF\xC0", 2) : QByteArray();
-    const qint64 readSize = format == "jpeg" ? 64 : format == "png" ? std::numeric_limits<qint64>::max() : 4096;
+    const qint64 readSize = format == "jpeg" ? 64
+        : format == "png"                    ? std::numeric_limits<qint64>::max()
+                                             : 4096;
     GuardedDevice device(file, plan.segments, readSize, deadline, limits.cancel, stopBytes);
     device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QImageReader reader(&device, format);
@@ -372,8 +376,8 @@ namespace {
 
 // The one decode of palettes and pictures: the file's own format, its headers walked first, then
 // the reader held to the budget and the deadline. A null image, with the reason, on any failure.
-QImage DecodeGuarded(const QString& path, const QByteArray& textKey, const PaletteDecodeLimits& limits,
-    QString& reason)
+QImage DecodeGuarded(
+    const QString& path, const QByteArray& textKey, const PaletteDecodeLimits& limits, QString& reason)
 {
     const Clock::time_point deadline = Clock::now() + limits.timeout;
     if (path.isEmpty()) {
@@ -428,8 +432,8 @@ bool IsPictureFile(const QString& path)
     return OpenRegularFile(path, file, size, reason) && !PaletteFormatOf(file.read(16)).isEmpty();
 }
 
-bool ReadPictureText(
-    const QString& path, const QString& key, QString& text, QString& reason, const PaletteDecodeLimits& limits)
+bool ReadPictureText(const QString& path, const QString& key, QString& text, QString& reason,
+    const PaletteDecodeLimits& limits)
 {
     const QImage image = DecodeGuarded(path, key.toLatin1(), limits, reason);
     if (image.isNull()) {

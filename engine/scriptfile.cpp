@@ -267,12 +267,9 @@ ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPalett
     };
     QString text;
     switch (ReadScriptText(path, text)) {
-    case TextRead::Read:
-        break;
-    case TextRead::Unreadable:
-        return fail("打开文件失败");
-    case TextRead::PictureWithoutScript:
-        return fail(kNoScriptInPicture);
+    case TextRead::Read: break;
+    case TextRead::Unreadable: return fail("打开文件失败");
+    case TextRead::PictureWithoutScript: return fail(kNoScriptInPicture);
     }
     load.opened = true;
     if (ExtractBetween(text, kKeyVersion, kEnd) != ScriptVersion()) {

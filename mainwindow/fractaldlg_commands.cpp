@@ -151,8 +151,9 @@ void CFractalDlg::ShowPaletteWarning()
 {
     const std::string warning = m_script.GetPaletteWarning();
     if (!warning.empty()) {
-        m_services.ShowMessage(this, tr("调色板文件无法使用，已改用系统调色板：\n%1").arg(QString::fromStdString(warning)),
-            tr("警告"), MessageIcon::Exclamation, MessageButtons::Ok);
+        m_services.ShowMessage(this,
+            tr("调色板文件无法使用，已改用系统调色板：\n%1").arg(QString::fromStdString(warning)), tr("警告"),
+            MessageIcon::Exclamation, MessageButtons::Ok);
     }
 }
 

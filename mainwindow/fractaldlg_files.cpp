@@ -15,17 +15,20 @@ namespace {
 // The one entry of the script-file dialogs.
 std::vector<FileFilter> ScriptFilters()
 {
-    return { { QCoreApplication::translate("CFractalDlg", "Glimmerset脚本文件 (*.gsc)"), { QStringLiteral("*.gsc") } } };
+    return { { QCoreApplication::translate("CFractalDlg", "Glimmerset脚本文件 (*.gsc)"),
+        { QStringLiteral("*.gsc") } } };
 }
 
 // The exported pictures that carry their script, which Open and a drop open as well.
-const QStringList kPicturePatterns { QStringLiteral("*.png"), QStringLiteral("*.jpg"), QStringLiteral("*.jpeg") };
+const QStringList kPicturePatterns { QStringLiteral("*.png"), QStringLiteral("*.jpg"),
+    QStringLiteral("*.jpeg") };
 
 // Open's entries: the scripts first, as the dialog has always shown them, then the pictures.
 std::vector<FileFilter> OpenFilters()
 {
     std::vector<FileFilter> filters = ScriptFilters();
-    filters.push_back({ QCoreApplication::translate("CFractalDlg", "带脚本的图片 (*.png *.jpg *.jpeg)"), kPicturePatterns });
+    filters.push_back({ QCoreApplication::translate("CFractalDlg", "带脚本的图片 (*.png *.jpg *.jpeg)"),
+        kPicturePatterns });
     return filters;
 }
 
@@ -36,9 +39,8 @@ bool CFractalDlg::SaveChangesQuery()
     if (!m_script.IsModified()) {
         return true;
     }
-    const MessageAnswer answer
-        = m_services.ShowMessage(this, tr("当前脚本已经被修改，是否需要保存修改？"),
-            tr("保存修改"), MessageIcon::Question, MessageButtons::YesNoCancel);
+    const MessageAnswer answer = m_services.ShowMessage(this, tr("当前脚本已经被修改，是否需要保存修改？"),
+        tr("保存修改"), MessageIcon::Question, MessageButtons::YesNoCancel);
     if (answer == MessageAnswer::Cancel) {
         Resume();
         return false;

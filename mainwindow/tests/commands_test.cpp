@@ -662,7 +662,8 @@ TEST(StartUp, QtTextsInTheShownLanguage)
     for (const Row& row : rows) {
         const std::unique_ptr<QTranslator> translation
             = CFractalApp::LoadQtTranslation(QString::fromLatin1(row.language));
-        ASSERT_NE(translation, nullptr) << "qtbase_" << row.language << ".qm is missing (qt6-translations-l10n)";
+        ASSERT_NE(translation, nullptr)
+            << "qtbase_" << row.language << ".qm is missing (qt6-translations-l10n)";
         QCoreApplication::installTranslator(translation.get());
         QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Yes);
         EXPECT_EQ(Str(buttons.button(QDialogButtonBox::Cancel)->text()), row.cancel) << row.language;
