@@ -3,6 +3,7 @@
 #include "options.h"
 
 #include "fractalscript.h"
+#include "language.h"
 #include "scriptfile.h"
 
 #include <QFile>
@@ -40,6 +41,8 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "        write changes into a script file\n"
                                "  dump SCRIPT [--json]\n"
                                "        print every member of a script as text or JSON\n"
+                               "  extract PICTURE -o SCRIPT.gsc\n"
+                               "        write the script an exported picture carries\n"
                                "  help [COMMAND]\n"
                                "        show this help, or the options of COMMAND\n"
                                "\n"
@@ -51,9 +54,13 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "  -h, --help     show this help and exit\n"
                                "  -V, --version  show the version and exit\n"
                                "\n"
+                               "A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries\n"
+                               "its script.\n"
                                "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n"
                                "Files are written whole or not at all, through symbolic links; a\n"
-                               "write-protected file is refused.\n";
+                               "write-protected file is refused.\n"
+                               "Messages are in the first of the user's languages (LANGUAGE, LC_ALL,\n"
+                               "LC_MESSAGES, LANG) that the tool has, English or Chinese; else Chinese.\n";
 
 constexpr const char* kVersion = "glimmerset-cli " GLIMMERSET_VERSION "\n";
 
@@ -65,7 +72,8 @@ Command FindCommand(const std::string& name)
         const char* name;
         Command run;
     } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender },
-        { "set", RunSet }, { "dump", RunDump } };
+        { "set", RunSet }, { "dump", RunDump },
+        { "extract", RunExtract } };
     for (const auto& command : kCommands) {
         if (name == command.name) {
             return command.run;
@@ -118,7 +126,8 @@ bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir&
         text.append(chunk, static_cast<size_t>(std::cin.gcount()));
     }
     const auto fail = [&](const std::string& reason) {
-        err << "glimmerset-cli " << command << ": -: 打开文件失败 (" << reason << ")\n";
+        err << "glimmerset-cli " << command << ": -: " << TranslateMessage("打开文件失败").toStdString()
+            << " (" << reason << ")\n";
         return false;
     };
     if (static_cast<qint64>(text.size()) > kMaxScriptBytes) {
@@ -146,7 +155,8 @@ bool LoadScriptArgument(const char* command, const std::string& argument, QTempo
         return false;
     }
     if (!script.Load(file)) {
-        err << "glimmerset-cli " << command << ": " << argument << ": " << script.GetLastError() << '\n';
+        err << "glimmerset-cli " << command << ": " << argument << ": "
+            << TranslateMessage(script.GetLastError()).toStdString() << '\n';
         return false;
     }
     if (const std::string warning = script.GetPaletteWarning(); !warning.empty()) {

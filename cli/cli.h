@@ -51,3 +51,4 @@ int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream
 int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // new --from-json: the script a JSON file (or "-") describes, written to target.
 int RunNewFromJson(const std::string& source, const std::string& target, std::ostream& out, std::ostream& err);
+int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "language.h"
 #include "signalcleanup.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,8 @@ int main(int argc, char** argv)
     InstallSignalCleanup();
     // No display: a core application is enough for the image codecs' plugins.
     QCoreApplication app(argc, argv);
+    // The messages in the first of the user's languages that the program speaks, else Chinese.
+    InstallUserLanguage();
     std::vector<std::string> args(argv + 1, argv + argc);
     const int code = RunCommandLine(args, std::cout, std::cerr);
     std::cout.flush();

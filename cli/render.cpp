@@ -5,6 +5,7 @@
 
 #include "fixedlimits.h"
 #include "fractalscript.h"
+#include "language.h"
 #include "numbertext.h"
 #include "renderpool.h"
 #include "signalcleanup.h"
@@ -42,6 +43,8 @@ constexpr const char* kRenderUsage
       "that ends in '/', each SCRIPT becomes FOLDER/NAME.EXT (NAME: the script's name without its\n"
       "extension, EXT: --format, default png); the folder is made when missing, and a script that\n"
       "fails does not stop the others.\n"
+      "PNG and JPEG pictures carry the script as rendered (without --size and --fit), so that\n"
+      "'glimmerset-cli extract' and the window's Open get it back. SCRIPT may be such a picture.\n"
       "\n"
       "Options:\n"
       "  -o, --output IMAGE  the image file (or folder) to write\n"
@@ -245,9 +248,14 @@ bool Export(CFractalScript& script, const RenderJob& job, const QString& imageFi
     const bool terminal = !job.quiet && isatty(STDERR_FILENO) == 1;
     const auto started = share.started;
     ExportRequest request { imageFile, job.watermark ? CWatermarkFile::Path() : QString(), std::nullopt,
-        static_cast<int>(job.pngLevel) };
+        static_cast<int>(job.pngLevel), {}, {} };
     if (job.size) {
         request.view = ViewAtSize(script, job.width, job.height, job.fit);
+    }
+    // A picture for standard output is written in a scratch folder first: its script names the
+    // palette as seen from the working folder.
+    if (job.ToStandardOutput()) {
+        request.scriptFolder = QDir::currentPath();
     }
     script.BeginExport(request);
     // The worker's end wakes this thread at once; the bar is redrawn meanwhile.
@@ -278,7 +286,7 @@ int Finish(const CFractalScript& script, const RenderJob& job, const QString& im
     if (job.json) {
         report << JsonReport(script.GetExportReport(), script.GetLastError(), job.image);
     } else if (!(job.quiet && succeeded)) {
-        report << script.GetLastError() << '\n';
+        report << TranslateMessage(script.GetLastError()).toStdString() << '\n';
     }
     return succeeded ? kExitOk : kExitFailure;
 }

@@ -2,6 +2,7 @@
 
 #include "dialogunits.h"
 #include "fractalscript.h"
+#include "language.h"
 
 #include <QDateTime>
 #include <QLabel>
@@ -25,13 +26,13 @@ COutportDlg::COutportDlg(QWidget* parent)
     m_progress = new QProgressBar(this);
     m_progress->setGeometry(Dlu(7, 7, 210, 10));
     m_progress->setTextVisible(false);
-    m_status = new QLabel(QStringLiteral(u"就绪"), this);
+    m_status = new QLabel(tr("就绪"), this);
     m_status->setGeometry(Dlu(7, 21, 210, 8));
     m_status->setMinimumHeight(m_status->sizeHint().height());
-    m_cancel = new QPushButton(QStringLiteral(u"取消"), this);
+    m_cancel = new QPushButton(tr("取消"), this);
     m_cancel->setGeometry(Dlu(113, 33, 50, 14));
     m_cancel->setAutoDefault(false);
-    m_ok = new QPushButton(QStringLiteral(u"确定"), this);
+    m_ok = new QPushButton(tr("确定"), this);
     m_ok->setGeometry(Dlu(167, 33, 50, 14));
     m_ok->setDefault(true);
     FitTexts(this);
@@ -72,23 +73,23 @@ QString COutportDlg::DurationText(qint64 t, bool secondsAlways)
     const qint64 seconds = t - (t / 60) * 60;
     QString text;
     if (days != 0) {
-        text += QStringLiteral(u"%1天").arg(days);
+        text += tr("%1天").arg(days);
     }
     if (hours != 0 || !text.isEmpty()) {
-        text += QStringLiteral(u"%1小时").arg(hours, 2, 10, QLatin1Char('0'));
+        text += tr("%1小时").arg(hours, 2, 10, QLatin1Char('0'));
     }
     if (minutes != 0 || !text.isEmpty()) {
-        text += QStringLiteral(u"%1分钟").arg(minutes, 2, 10, QLatin1Char('0'));
+        text += tr("%1分钟").arg(minutes, 2, 10, QLatin1Char('0'));
     }
     if (secondsAlways || seconds != 0) {
-        text += QStringLiteral(u"%1秒").arg(seconds, 2, 10, QLatin1Char('0'));
+        text += tr("%1秒").arg(seconds, 2, 10, QLatin1Char('0'));
     }
     return text;
 }
 
 QString COutportDlg::StatusText(qint64 elapsed, double progress)
 {
-    QString text = QStringLiteral(u"用时") + DurationText(elapsed, true);
+    QString text = tr("用时") + DurationText(elapsed, true);
     // No estimate before any part is done: it would divide by 0.
     if (progress > 0.0 && progress < 1.0) {
         // Far beyond any real export, but never a conversion out of range.
@@ -97,7 +98,7 @@ QString COutportDlg::StatusText(qint64 elapsed, double progress)
             = std::min((1.0 - progress) / progress * static_cast<double>(elapsed), kLongest);
         const QString rest = DurationText(static_cast<qint64>(remaining), false);
         if (!rest.isEmpty()) {
-            text += QStringLiteral(u"，预计还需") + rest;
+            text += tr("，预计还需") + rest;
         }
     }
     return text;
@@ -126,7 +127,7 @@ void COutportDlg::OnTimer()
         return;
     }
     // The worker has ended: its outcome text is complete once the flag is clear.
-    m_status->setText(QString::fromStdString(m_pScript->GetLastError()));
+    m_status->setText(TranslateMessage(m_pScript->GetLastError()));
     m_bShownOutcome = true;
     m_timer.stop();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QTimer>
 
@@ -12,6 +13,8 @@ class QPushButton;
 // and Cancel while it runs, shows the elapsed and the estimated remaining time, and the worker's
 // outcome once it has ended. Cancel asks the worker to stop. No title bar; modal over the main window.
 class COutportDlg : public QDialog {
+    Q_DECLARE_TR_FUNCTIONS(COutportDlg)
+
 public:
     explicit COutportDlg(QWidget* parent = nullptr);
 

@@ -16,26 +16,26 @@ COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
     : QDialog(parent)
     , m_services(services)
 {
-    setWindowTitle(QStringLiteral(u"导出设置"));
+    setWindowTitle(tr("导出设置"));
     setFixedSize(Dlu(165, 64).size()); // one row below the size fields: the PNG level
-    auto* widthLabel = new QLabel(QStringLiteral(u"图像宽度"), this);
+    auto* widthLabel = new QLabel(tr("图像宽度"), this);
     widthLabel->setGeometry(Dlu(8, 8, 33, 8));
     m_width = new QLineEdit(this);
     m_width->setGeometry(Dlu(51, 8, 40, 12));
-    auto* heightLabel = new QLabel(QStringLiteral(u"图像高度"), this);
+    auto* heightLabel = new QLabel(tr("图像高度"), this);
     heightLabel->setGeometry(Dlu(8, 26, 33, 8));
     m_height = new QLineEdit(this);
     m_height->setGeometry(Dlu(51, 25, 40, 12));
-    auto* levelLabel = new QLabel(QStringLiteral(u"PNG压缩级别"), this);
+    auto* levelLabel = new QLabel(tr("PNG压缩级别"), this);
     levelLabel->setGeometry(Dlu(8, 44, 33, 8));
     levelLabel->resize(std::max(levelLabel->width(), levelLabel->sizeHint().width()), levelLabel->height());
     m_pngLevel = new QLineEdit(this);
     m_pngLevel->setGeometry(Dlu(51, 43, 40, 12));
     m_pngLevel->move(std::max(m_pngLevel->x(), levelLabel->geometry().right() + 4), m_pngLevel->y());
-    auto* ok = new QPushButton(QStringLiteral(u"确定"), this);
+    auto* ok = new QPushButton(tr("确定"), this);
     ok->setGeometry(Dlu(108, 7, 50, 14));
     ok->setDefault(true);
-    auto* cancel = new QPushButton(QStringLiteral(u"取消"), this);
+    auto* cancel = new QPushButton(tr("取消"), this);
     cancel->setGeometry(Dlu(108, 25, 50, 14));
     cancel->setAutoDefault(false);
     FitTexts(this);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QDialog>
 
 class CWindowServices;
@@ -8,6 +9,8 @@ class QLineEdit;
 // The export size dialog: width and height of the target image, 100 to 4096 each, and the PNG
 // compression level of exported pictures, 0 to 9.
 class COutportSetDlg : public QDialog {
+    Q_DECLARE_TR_FUNCTIONS(COutportSetDlg)
+
 public:
     COutportSetDlg(CWindowServices& services, QWidget* parent = nullptr);
 

@@ -4,6 +4,7 @@
 #include "fieldexchange.h"
 #include "fixedlimits.h"
 #include "fractalscript.h"
+#include "language.h"
 #include "windowservices.h"
 
 #include <QCheckBox>
@@ -31,7 +32,7 @@ CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
     : QDialog(parent)
     , m_services(services)
 {
-    setWindowTitle(QStringLiteral(u"参数设置"));
+    setWindowTitle(tr("参数设置"));
     setFixedSize(Dlu(291, 214).size());
 
     // The tab control: its row of tabs and the page frame under it, behind every page's controls.
@@ -47,14 +48,14 @@ CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
     AddFormula(kTermText, { 7, 24, 273, 154 }, 1);
     AddFormula(kColorText, { 15, 24, 265, 154 }, 2);
 
-    auto* constantsGroup = new QGroupBox(QStringLiteral(u"常量"), this);
+    auto* constantsGroup = new QGroupBox(tr("常量"), this);
     Place(0, constantsGroup, { 15, 40, 122, 138 }, kOtherPage);
-    auto* mappingGroup = new QGroupBox(QStringLiteral(u"调色板映射"), this);
+    auto* mappingGroup = new QGroupBox(tr("调色板映射"), this);
     Place(0, mappingGroup, { 146, 40, 134, 138 }, kOtherPage);
 
-    AddLabel(QStringLiteral(u"最大迭代次数"), { 15, 26, 49, 8 });
+    AddLabel(tr("最大迭代次数"), { 15, 26, 49, 8 });
     AddEdit(kMaxIter, { 71, 24, 40, 12 });
-    AddLabel(QStringLiteral(u"修改精度"), { 148, 26, 33, 8 });
+    AddLabel(tr("修改精度"), { 148, 26, 33, 8 });
     AddEdit(kEditStep, { 185, 24, 40, 12 });
     m_listConstants = new QListWidget(this);
     m_listConstants->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -62,7 +63,7 @@ CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
     Place(kConstants, m_listConstants, { 25, 51, 57, 119 }, kOtherPage);
     AddEdit(kConstRe, { 88, 64, 40, 12 });
     AddEdit(kConstIm, { 88, 80, 40, 12 });
-    auto* saveConstant = new QPushButton(QStringLiteral(u"保存"), this);
+    auto* saveConstant = new QPushButton(tr("保存"), this);
     saveConstant->setAutoDefault(false);
     Place(kSaveConstant, saveConstant, { 89, 100, 40, 14 }, kOtherPage);
     AddLabel(QStringLiteral("x0"), { 183, 57, 9, 8 });
@@ -73,16 +74,16 @@ CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
     AddEdit(kMapDX, { 202, 95, 40, 12 });
     AddLabel(QStringLiteral("dy"), { 183, 117, 9, 8 });
     AddEdit(kMapDY, { 202, 115, 40, 12 });
-    AddLabel(QStringLiteral(u"角度sin值"), { 157, 137, 34, 8 });
+    AddLabel(tr("角度sin值"), { 157, 137, 34, 8 });
     AddEdit(kMapSin, { 202, 135, 40, 12 });
-    Place(kReverseAngle, new QCheckBox(QStringLiteral(u"反角"), this), { 245, 136, 28, 10 }, kOtherPage);
-    AddLabel(QStringLiteral(u"拉伸"), { 175, 157, 17, 8 });
+    Place(kReverseAngle, new QCheckBox(tr("反角"), this), { 245, 136, 28, 10 }, kOtherPage);
+    AddLabel(tr("拉伸"), { 175, 157, 17, 8 });
     AddEdit(kMapStretch, { 202, 155, 40, 12 });
 
-    auto* ok = new QPushButton(QStringLiteral(u"确定"), this);
+    auto* ok = new QPushButton(tr("确定"), this);
     ok->setDefault(true);
     Place(kOk, ok, { 234, 193, 50, 14 }, kAllPages);
-    auto* cancel = new QPushButton(QStringLiteral(u"取消"), this);
+    auto* cancel = new QPushButton(tr("取消"), this);
     cancel->setAutoDefault(false);
     Place(kCancel, cancel, { 181, 193, 50, 14 }, kAllPages);
 
@@ -152,8 +153,7 @@ void CSettingDlg::InitDialog()
 {
     if (m_tabPages->count() == 0) {
         const QSignalBlocker quiet(m_tabPages);
-        for (const QString& title : { QStringLiteral(u"迭代公式"), QStringLiteral(u"终止条件"),
-                 QStringLiteral(u"取色公式"), QStringLiteral(u"其他") }) {
+        for (const QString& title : { tr("迭代公式"), tr("终止条件"), tr("取色公式"), tr("其他") }) {
             m_tabPages->addTab(title);
         }
     }
@@ -244,9 +244,8 @@ void CSettingDlg::OnPageChange()
             m_listConstants->clearSelection();
             OnConstantSelection();
         } else {
-            const QString message = QString::fromStdString(error.message);
-            m_services.ShowMessage(
-                this, message, QStringLiteral(u"错误"), MessageIcon::Error, MessageButtons::Ok);
+            const QString message = TranslateMessage(error.message);
+            m_services.ShowMessage(this, message, tr("错误"), MessageIcon::Error, MessageButtons::Ok);
             // Back to the page of the formula that failed.
             SelectPageQuietly(error.which == FormulaKind::Iteration ? 0
                     : error.which == FormulaKind::Termination     ? 1
@@ -297,8 +296,8 @@ bool CSettingDlg::OnOk()
     }
     FormulaError error;
     if (!CompileInto(error)) {
-        m_services.ShowMessage(this, QString::fromStdString(error.message), QStringLiteral(u"错误"),
-            MessageIcon::Error, MessageButtons::Ok);
+        m_services.ShowMessage(
+            this, TranslateMessage(error.message), tr("错误"), MessageIcon::Error, MessageButtons::Ok);
         return false;
     }
     accept();

@@ -2,6 +2,7 @@
 
 #include "formula.h"
 
+#include <QCoreApplication>
 #include <QDialog>
 #include <QString>
 
@@ -17,6 +18,8 @@ class QTabBar;
 // them against a scratch script whenever page 3 is entered and on OK, so that it never closes with
 // a formula that does not compile. The Settings command fills the members and applies them after OK.
 class CSettingDlg : public QDialog {
+    Q_DECLARE_TR_FUNCTIONS(CSettingDlg)
+
 public:
     // The controls, by their numbers.
     enum Control : int {

@@ -25,14 +25,18 @@ QString QtFilter(const FileFilter& filter)
 
 QStringList AboutLines()
 {
-    return { QStringLiteral(u"使用简介："), QStringLiteral(u" 左右键：修改当前常数实部"),
-        QStringLiteral(u" 上下键：修改当前常数虚部"), QStringLiteral(u"      a/z：更改修改精度"),
-        QStringLiteral(u"        C：选择下一个常量"), QStringLiteral(u"Shift+C：选择上一个常量"),
-        QStringLiteral(u"拖动调色板区修改映射原点"),
-        QStringLiteral(u"拖动调色板角度手柄(小圆点)修改映射角度"),
-        QStringLiteral(u"在预览区按住鼠标左键拖动图像"), QStringLiteral(u"鼠标滚轮缩放图像"),
-        QStringLiteral(u"编辑->参数设置：设置迭代公式等参数"), QString(),
-        QStringLiteral(u"一起来玩分形吧！") };
+    return { QCoreApplication::translate("CQtWindowServices", "使用简介："),
+        QCoreApplication::translate("CQtWindowServices", " 左右键：修改当前常数实部"),
+        QCoreApplication::translate("CQtWindowServices", " 上下键：修改当前常数虚部"),
+        QCoreApplication::translate("CQtWindowServices", "      a/z：更改修改精度"),
+        QCoreApplication::translate("CQtWindowServices", "        C：选择下一个常量"),
+        QCoreApplication::translate("CQtWindowServices", "Shift+C：选择上一个常量"),
+        QCoreApplication::translate("CQtWindowServices", "拖动调色板区修改映射原点"),
+        QCoreApplication::translate("CQtWindowServices", "拖动调色板角度手柄(小圆点)修改映射角度"),
+        QCoreApplication::translate("CQtWindowServices", "在预览区按住鼠标左键拖动图像"),
+        QCoreApplication::translate("CQtWindowServices", "鼠标滚轮缩放图像"),
+        QCoreApplication::translate("CQtWindowServices", "编辑->参数设置：设置迭代公式等参数"), QString(),
+        QCoreApplication::translate("CQtWindowServices", "一起来玩分形吧！") };
 }
 
 MessageAnswer CQtWindowServices::ShowMessage(
@@ -115,7 +119,7 @@ FileDialogResult CQtWindowServices::ChooseFileToSave(QWidget* parent, const File
 void CQtWindowServices::ShowAbout(QWidget* parent)
 {
     QDialog about(parent);
-    about.setWindowTitle(QStringLiteral(u"关于 Glimmerset"));
+    about.setWindowTitle(tr("关于 Glimmerset"));
     auto* layout = new QVBoxLayout(&about);
     auto* name = new QLabel(QStringLiteral("<b>Glimmerset</b>"), &about);
     auto* version = new QLabel(QStringLiteral("Glimmerset Version 0.01"), &about);

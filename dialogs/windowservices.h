@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 
@@ -56,6 +57,8 @@ public:
 
 // The real services: QMessageBox, QFileDialog and the program's dialogs.
 class CQtWindowServices : public CWindowServices {
+    Q_DECLARE_TR_FUNCTIONS(CQtWindowServices)
+
 public:
     MessageAnswer ShowMessage(QWidget* parent, const QString& text, const QString& caption, MessageIcon icon,
         MessageButtons buttons) override;

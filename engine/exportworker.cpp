@@ -1,6 +1,7 @@
 #include "exportworker.h"
 
 #include "renderer.h"
+#include "scriptfile.h"
 #include "surface.h"
 
 #include <algorithm>
@@ -12,6 +13,9 @@ namespace {
 // Stop's wait for the worker, in steps.
 constexpr auto kStopStep = std::chrono::milliseconds(100);
 constexpr int kStopTries = 10;
+
+// The longest JPEG comment ("key: text"), the marker's length field less its own two bytes.
+constexpr qsizetype kMaxJpegComment = 65533;
 
 } // namespace
 
@@ -121,8 +125,16 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
     return code;
 }
 
-void CExportWorker::WriteFile(QImage& surface)
+void CExportWorker::WriteFile(QImage& surface, const QString& scriptText)
 {
+    // Writers that keep text store it (PNG as an iTXt chunk, JPEG as a comment); the others drop it.
+    // A JPEG comment holds at most 65533 bytes, and a longer one makes the whole write fail: such a
+    // picture goes without its script rather than not at all.
+    const QString key = QString::fromLatin1(kPictureScriptKey);
+    const bool png = m_request.path.endsWith(QStringLiteral(".png"), Qt::CaseInsensitive);
+    if (png || key.size() + 2 + scriptText.toUtf8().size() <= kMaxJpegComment) {
+        surface.setText(key, scriptText);
+    }
     // The watermark's bottom-right corner meets the picture's; what falls outside is clipped.
     // A missing or unreadable file leaves the picture without it.
     if (!m_request.watermarkPath.isEmpty()) {
@@ -157,6 +169,9 @@ void CExportWorker::Run()
     m_clock.Start();
     // One copy of the picture for the whole export, so that its size and its view belong together.
     Picture picture = m_takePicture();
+    // The script as it was rendered, before another size and view for this export: reopening the
+    // picture gives the script, not the export's size.
+    const QString scriptText = ScriptText(picture, m_request.paletteName);
     if (const std::optional<ExportView>& view = m_request.view) {
         picture.imageWidth = view->width;
         picture.imageHeight = view->height;
@@ -175,7 +190,7 @@ void CExportWorker::Run()
     const int code = RenderInto(picture, surface);
     m_renderedGate.Pass(m_bStopRequest);
     if (code == kRenderDone && !m_bStopRequest.load()) {
-        WriteFile(surface);
+        WriteFile(surface, scriptText);
         return;
     }
     m_clock.Stop();

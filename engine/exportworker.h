@@ -41,6 +41,11 @@ struct ExportRequest {
     QString watermarkPath;          // empty: no watermark
     std::optional<ExportView> view; // empty: the script's target size and view
     int pngLevel { kDefaultPngLevel };
+    // The palette name the picture's script stores (see ScriptText); the caller sets it.
+    QString paletteName;
+    // The folder the palette name is relative to when the picture goes elsewhere first (the tool's
+    // "-o -"); empty: the picture's own folder.
+    QString scriptFolder;
 };
 
 // What the last export did, for reports and measurements.
@@ -56,7 +61,8 @@ struct ExportReport {
 };
 
 // The export: renders a copy of the picture at its target size on a thread of its own, stamps the
-// watermark and writes the file chosen by the extension. Started and stopped from one thread (the
+// watermark and writes the file chosen by the extension, carrying the script's text where the format
+// keeps text (PNG, JPEG). Started and stopped from one thread (the
 // window's or the tool's); the outcome text goes to whoever started it through announce, before the
 // running flag clears.
 class CExportWorker {
@@ -94,7 +100,7 @@ private:
     void Run();
     // Renders the picture into surface; returns the render's result.
     int RenderInto(Picture& picture, QImage& surface);
-    void WriteFile(QImage& surface);
+    void WriteFile(QImage& surface, const QString& scriptText);
     void Finish(ExportOutcome outcome, std::string text);
 
     TakePicture m_takePicture;

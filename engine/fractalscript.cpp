@@ -237,9 +237,17 @@ bool CFractalScript::Load(const QString& path, const DecodedPalette* palette)
     return true;
 }
 
+bool CFractalScript::BeginExport(ExportRequest request)
+{
+    const QString folder
+        = request.scriptFolder.isEmpty() ? QFileInfo(request.path).absolutePath() : request.scriptFolder;
+    request.paletteName = PaletteNameFrom(m_strPaletteFile, m_strScriptFolder, folder);
+    return m_export.Begin(request);
+}
+
 bool CFractalScript::StartExport(const QString& path, const QString& watermarkPath)
 {
-    m_export.Begin({ path, watermarkPath, std::nullopt, m_nPngLevel });
+    BeginExport({ path, watermarkPath, std::nullopt, m_nPngLevel, {}, {} });
     std::this_thread::sleep_for(kExportPause);
     return m_export.m_bRunning.load(std::memory_order_acquire);
 }

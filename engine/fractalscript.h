@@ -126,8 +126,10 @@ public:
     // chosen by the extension. StartExport returns whether an export is still running after 100 ms.
     bool StartExport(const QString& path, const QString& watermarkPath);
     // Starts the worker without StartExport's pause (the command-line tool waits with WaitExport).
-    // Returns false, starting nothing, when an export is running.
-    bool BeginExport(const ExportRequest& request) { return m_export.Begin(request); }
+    // Returns false, starting nothing, when an export is running. The picture carries the script
+    // with its palette name as Save would write it into the picture's folder (or the request's
+    // scriptFolder).
+    bool BeginExport(ExportRequest request);
     // Waits until the running export has ended, or for at most timeout; returns whether it has ended.
     bool WaitExport(std::chrono::milliseconds timeout) { return m_export.Wait(timeout); }
     bool StopExport() { return m_export.Stop(); }

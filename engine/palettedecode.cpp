@@ -7,6 +7,7 @@
 #include <QImageReader>
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 #include <vector>
 
@@ -131,10 +132,23 @@ private:
     bool m_bStopped { false };
 };
 
+// Whether a PNG text chunk (tEXt, zTXt, iTXt) of this length at offset stores textKey: its data
+// starts with the keyword and a NUL byte.
+bool IsTextChunkOf(
+    QFile& file, qint64 offset, qint64 length, const QByteArray& type, const QByteArray& textKey)
+{
+    if (textKey.isEmpty() || (type != "tEXt" && type != "zTXt" && type != "iTXt")
+        || length <= textKey.size()) {
+        return false;
+    }
+    return ReadAt(file, offset + 8, textKey.size() + 1) == textKey + '\0';
+}
+
 // PNG: every chunk must fit in the file (a length beyond it would make the reader reserve or wait for
-// bytes that never come). The reader gets only the chunks that make the pixels; text, colour
-// profiles and the like are compressed data we never use and could inflate without bound.
-bool PlanPng(QFile& file, qint64 size, Plan& plan, QString& reason)
+// bytes that never come). The reader gets only the chunks that make the pixels, and the text chunk
+// of textKey when one is asked for; other text, colour profiles and the like are compressed data we
+// never use and could inflate without bound.
+bool PlanPng(QFile& file, qint64 size, Plan& plan, QString& reason, const QByteArray& textKey)
 {
     static const QByteArray kKept[] = { "IHDR", "PLTE", "tRNS", "IDAT", "IEND" };
     plan.segments.push_back({ 0, 8 });
@@ -169,7 +183,8 @@ bool PlanPng(QFile& file, qint64 size, Plan& plan, QString& reason)
             plan.bytesPerPixel = ihdr.at(8) == 16 ? 8 : 4;
             first = false;
         }
-        if (std::find(std::begin(kKept), std::end(kKept), type) != std::end(kKept)) {
+        if (std::find(std::begin(kKept), std::end(kKept), type) != std::end(kKept)
+            || IsTextChunkOf(file, offset, length, type, textKey)) {
             Segment& last = plan.segments.back();
             if (last.offset + last.length == offset) {
                 last.length += 12 + length;
@@ -237,10 +252,11 @@ void SetAllocationLimit()
 }
 
 // Walks the headers of a file of this format before any decoder sees it.
-bool PlanFor(const QByteArray& format, QFile& file, qint64 size, Plan& plan, QString& reason)
+bool PlanFor(const QByteArray& format, QFile& file, qint64 size, Plan& plan, QString& reason,
+    const QByteArray& textKey)
 {
     if (format == "png") {
-        return PlanPng(file, size, plan, reason);
+        return PlanPng(file, size, plan, reason, textKey);
     }
     if (format == "jpeg") {
         return PlanJpeg(file, size, plan, reason);
@@ -296,9 +312,14 @@ QImage ReadBounded(QFile& file, const QByteArray& format, Plan& plan, Clock::tim
     // A JPEG decoder that runs out of data takes that for the end of the picture and still builds all
     // of it (every block and row of a picture of the whole budget) before returning. A second frame
     // header is an error, which it stops at.
+    // Qt's PNG reader takes a short read for the whole of what it asked for (it reads again into the
+    // start of its buffer), so PNG is given every byte asked for: libpng asks for at most one chunk,
+    // and for 8 KiB of picture data at a time, so the deadline is still looked at often.
     const QByteArray stopBytes = format == "jpeg" ? QByteArray("\xFF\xC0", 2) : QByteArray();
-    GuardedDevice device(
-        file, plan.segments, format == "jpeg" ? 64 : 4096, deadline, limits.cancel, stopBytes);
+    const qint64 readSize = format == "jpeg" ? 64
+        : format == "png"                    ? std::numeric_limits<qint64>::max()
+                                             : 4096;
+    GuardedDevice device(file, plan.segments, readSize, deadline, limits.cancel, stopBytes);
     device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     QImageReader reader(&device, format);
     // Only the reader chosen above: Qt would otherwise try every reader it has on the content.
@@ -351,34 +372,48 @@ const std::vector<PaletteFormat>& PaletteFormats()
     return formats;
 }
 
-QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLimits& limits)
+namespace {
+
+// The one decode of palettes and pictures: the file's own format, its headers walked first, then
+// the reader held to the budget and the deadline. A null image, with the reason, on any failure.
+QImage DecodeGuarded(
+    const QString& path, const QByteArray& textKey, const PaletteDecodeLimits& limits, QString& reason)
 {
     const Clock::time_point deadline = Clock::now() + limits.timeout;
+    if (path.isEmpty()) {
+        reason = QStringLiteral("no file name");
+        return {};
+    }
+    SetAllocationLimit();
+    QFile file;
+    qint64 size = 0;
+    if (!OpenRegularFile(path, file, size, reason)) {
+        return {};
+    }
+    const QByteArray format = PaletteFormatOf(file.read(16));
+    if (format.isEmpty()) {
+        reason = QStringLiteral("not a PNG, JPEG, BMP or GIF image");
+        return {};
+    }
+    Plan plan;
+    if (!PlanFor(format, file, size, plan, reason, textKey)) {
+        return {};
+    }
+    return ReadBounded(file, format, plan, deadline, limits, reason);
+}
+
+} // namespace
+
+QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLimits& limits)
+{
     const auto fail = [error](const QString& reason) {
         if (error) {
             *error = reason;
         }
         return QImage();
     };
-    if (path.isEmpty()) {
-        return fail(QStringLiteral("no file name"));
-    }
-    SetAllocationLimit();
-    QFile file;
     QString reason;
-    qint64 size = 0;
-    if (!OpenRegularFile(path, file, size, reason)) {
-        return fail(reason);
-    }
-    const QByteArray format = PaletteFormatOf(file.read(16));
-    if (format.isEmpty()) {
-        return fail(QStringLiteral("not a PNG, JPEG, BMP or GIF image"));
-    }
-    Plan plan;
-    if (!PlanFor(format, file, size, plan, reason)) {
-        return fail(reason);
-    }
-    const QImage image = ReadBounded(file, format, plan, deadline, limits, reason);
+    const QImage image = DecodeGuarded(path, {}, limits, reason);
     if (image.isNull()) {
         return fail(reason);
     }
@@ -387,4 +422,24 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
         return fail(QStringLiteral("out of memory"));
     }
     return surface;
+}
+
+bool IsPictureFile(const QString& path)
+{
+    QFile file;
+    qint64 size = 0;
+    QString reason;
+    return OpenRegularFile(path, file, size, reason) && !PaletteFormatOf(file.read(16)).isEmpty();
+}
+
+bool ReadPictureText(const QString& path, const QString& key, QString& text, QString& reason,
+    const PaletteDecodeLimits& limits)
+{
+    const QImage image = DecodeGuarded(path, key.toLatin1(), limits, reason);
+    if (image.isNull()) {
+        return false;
+    }
+    // Only after reading the image: the reader's own text() collapses white space and line ends.
+    text = image.text(key);
+    return true;
 }

@@ -40,3 +40,12 @@ const std::vector<PaletteFormat>& PaletteFormats();
 // Decodes a palette image file into the surface format (Format_RGB32); a null image on failure,
 // with the reason in *error when given. Safe on any thread.
 QImage DecodePalette(const QString& path, QString* error = nullptr, const PaletteDecodeLimits& limits = {});
+
+// Whether path is a regular file that starts as one of the images above (a picture, not a script).
+bool IsPictureFile(const QString& path);
+
+// The text a picture stores under key (a PNG text chunk, a JPEG comment), decoded with the same
+// defences as a palette; only the text chunk of that key is read beside the pixels. False, with the
+// reason, when the picture does not decode; true with an empty text when it holds no such text.
+bool ReadPictureText(const QString& path, const QString& key, QString& text, QString& reason,
+    const PaletteDecodeLimits& limits = {});

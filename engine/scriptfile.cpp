@@ -2,6 +2,7 @@
 
 #include "fixedlimits.h"
 #include "numbertext.h"
+#include "palettedecode.h"
 #include "safefile.h"
 
 #include <QDir>
@@ -35,26 +36,38 @@ QString Number(double value) { return QString::fromStdString(FormatScriptNumber(
 
 std::string Utf8(const QString& text) { return text.toStdString(); }
 
-// The text of a script file; false when it is not a regular file of a sane size.
-bool ReadScriptText(const QString& path, QString& text)
+// How reading a script's text ended.
+enum class TextRead { Read, Unreadable, PictureWithoutScript };
+
+// The text of a script file, or of the script a picture carries; Unreadable when it is not a regular
+// file of a sane size, or a picture that does not decode.
+TextRead ReadScriptText(const QString& path, QString& text)
 {
+    if (IsPictureFile(path)) {
+        QString reason;
+        if (!ReadPictureText(path, QString::fromLatin1(kPictureScriptKey), text, reason)) {
+            return TextRead::Unreadable;
+        }
+        text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        return text.isEmpty() ? TextRead::PictureWithoutScript : TextRead::Read;
+    }
     // Only a regular file of a sane size: no script is megabytes long.
     qint64 fileSize = 0;
     QString reason;
     const int fd = OpenRegularFile(path, fileSize, reason);
     if (fd < 0) {
-        return false;
+        return TextRead::Unreadable;
     }
     QFile file;
     if (fileSize > kMaxScriptBytes || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        return false;
+        return TextRead::Unreadable;
     }
     // What is there when it is opened; a file that grows meanwhile is read to that size.
     const QByteArray bytes = file.read(fileSize);
     file.close();
     text = DecodeScriptText(bytes);
-    return true;
+    return TextRead::Read;
 }
 
 } // namespace
@@ -204,7 +217,7 @@ QString PaletteNameFrom(const QString& name, const QString& fromFolder, const QS
     return QDir(toFolder).relativeFilePath(file);
 }
 
-bool SaveScript(const QString& path, const Picture& picture, const QString& paletteName, QString* reason)
+QString ScriptText(const Picture& picture, const QString& paletteName)
 {
     const PaletteMapping& m = picture.mapping;
     const CFormula& iter = picture.iterFormula;
@@ -227,13 +240,18 @@ bool SaveScript(const QString& path, const Picture& picture, const QString& pale
             QString::fromStdString(iter.GetConstantName(k)) + '=' + Number(value.re) + ", "
                 + Number(value.im));
     }
-    return WriteFileAtomically(path, EncodeScriptText(text), reason);
+    return text;
+}
+
+bool SaveScript(const QString& path, const Picture& picture, const QString& paletteName, QString* reason)
+{
+    return WriteFileAtomically(path, EncodeScriptText(ScriptText(picture, paletteName)), reason);
 }
 
 bool ReadScriptPaletteName(const QString& path, QString& name)
 {
     QString text;
-    if (!ReadScriptText(path, text)) {
+    if (ReadScriptText(path, text) != TextRead::Read) {
         return false;
     }
     name = ExtractBetween(text, kKeyPalette, kEnd);
@@ -248,8 +266,10 @@ ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPalett
         return load;
     };
     QString text;
-    if (!ReadScriptText(path, text)) {
-        return fail("打开文件失败");
+    switch (ReadScriptText(path, text)) {
+    case TextRead::Read: break;
+    case TextRead::Unreadable: return fail("打开文件失败");
+    case TextRead::PictureWithoutScript: return fail(kNoScriptInPicture);
     }
     load.opened = true;
     if (ExtractBetween(text, kKeyVersion, kEnd) != ScriptVersion()) {

@@ -42,9 +42,21 @@ struct ScriptLoad {
     std::string error;           // the system's words; empty when the whole file was read
 };
 
-// Reads a script file (".gsc") into picture, item by item in the file's order. A failing item
-// leaves the items before it (and the converted part of its own) in the picture.
+// The key of the text an exported picture carries its script under (a PNG iTXt chunk, UTF-8, line
+// feeds; a JPEG comment): the text SaveScript writes, before its encoding. EncodeScriptText of it
+// gives exactly the bytes of the script file.
+inline constexpr char kPictureScriptKey[] = "glimmerset-script";
+// The load error of a picture that carries no script.
+inline constexpr char kNoScriptInPicture[] = "图片中没有脚本";
+
+// Reads a script file (".gsc"), or the script a picture carries (a PNG or JPEG file, found by its
+// first bytes, decoded with the palette decoder's defences), into picture, item by item in the file's
+// order. A failing item leaves the items before it (and the converted part of its own) in the picture.
 ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPaletteFn& installPalette);
+
+// The text of the script file of picture naming paletteName, line ends as line feeds: what SaveScript
+// encodes, and what an exported picture carries.
+QString ScriptText(const Picture& picture, const QString& paletteName);
 
 // Writes the picture as a script file naming paletteName; the old file is replaced only once the new
 // one is complete. On failure reason says why.

@@ -1,6 +1,7 @@
 #include "fractalapp.h"
 
 #include "fractaldlg.h"
+#include "language.h"
 #include "windowservices.h"
 
 #include <QLibraryInfo>
@@ -23,7 +24,11 @@ const QString kHelp = kUsageLine
                      "Qt's own options (-platform NAME, -style NAME, ...) are accepted as well.\n"
                      "\n"
                      "In the window: the arrow keys change the current constant, A and Z its step, C picks\n"
-                     "the constant, R resets the palette mapping (keeping the stretch), Esc closes.\n");
+                     "the constant, R resets the palette mapping (keeping the stretch), Esc closes.\n"
+                     "\n"
+                     "SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it opens the script\n"
+                     "it carries, as a new script. The window speaks the first of the user's languages\n"
+                     "(LANGUAGE, LC_ALL, LC_MESSAGES, LANG) that it has, English or Chinese; else Chinese.\n");
 
 // Qt's options that QApplication reads itself: those followed by a value, and the flags.
 const QStringList kQtValueOptions { QStringLiteral("platform"), QStringLiteral("platformpluginpath"),
@@ -46,18 +51,19 @@ CFractalApp::CFractalApp(int& argc, char** argv)
     // Ties the window to its launcher: the Wayland app id and the desktop entry share this name, and
     // the X11 window class is the application name above, the entry's StartupWMClass.
     setDesktopFileName(QStringLiteral("org.glimmerset.Glimmerset"));
-    m_qtTranslation = LoadQtTranslation();
+    // The first of the user's languages that the program speaks, else Chinese; Qt's own dialogs
+    // follow the program, not the system.
+    m_qtTranslation = LoadQtTranslation(InstallUserLanguage());
     if (m_qtTranslation) {
         installTranslator(m_qtTranslation.get());
     }
 }
 
-std::unique_ptr<QTranslator> CFractalApp::LoadQtTranslation()
+std::unique_ptr<QTranslator> CFractalApp::LoadQtTranslation(const QString& language)
 {
-    // The window speaks Chinese whatever the system's locale: so do Qt's standard dialogs.
     auto translator = std::make_unique<QTranslator>();
     if (!translator->load(
-            QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            QStringLiteral("qtbase_") + language, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         return nullptr;
     }
     return translator;

@@ -26,9 +26,9 @@ public:
     // Reads the arguments after the program's name: --help and --version, Qt's own options (which
     // QApplication takes), "--" before a script whose name starts with '-', and the script.
     static StartRequest ParseArguments(const QStringList& args);
-    // Qt's own texts (standard buttons, file dialogs) in the window's language, Chinese; null when
-    // the translation is not installed.
-    static std::unique_ptr<QTranslator> LoadQtTranslation();
+    // Qt's own texts (standard buttons, file dialogs) in the window's language ("zh_CN", "en"); null
+    // when the translation is not installed.
+    static std::unique_ptr<QTranslator> LoadQtTranslation(const QString& language);
 
 private:
     std::unique_ptr<QTranslator> m_qtTranslation;

@@ -2,6 +2,7 @@
 #include "fractaldlg.h"
 
 #include "clientarea.h"
+#include "language.h"
 #include "layout.h"
 #include "surface.h"
 
@@ -13,8 +14,9 @@ int CFractalDlg::s_nArrowRepeat = 0;
 
 namespace {
 
-const QString kUntitled = QStringLiteral(u"未命名");
-const QString kErrorCaption = QStringLiteral(u"错误");
+// The window's fixed texts, translated when they are shown.
+const char* const kUntitled = QT_TRANSLATE_NOOP("CFractalDlg", "未命名");
+const char* const kErrorCaption = QT_TRANSLATE_NOOP("CFractalDlg", "错误");
 
 QIcon AppIcon()
 {
@@ -67,39 +69,39 @@ CFractalDlg::~CFractalDlg()
 
 void CFractalDlg::BuildMenu()
 {
-    QMenu* file = menuBar()->addMenu(QStringLiteral(u"文件(&F)"));
-    QMenu* fileNew = file->addMenu(QStringLiteral(u"新建"));
-    connect(fileNew->addAction(QStringLiteral(u"Julia集(&P)")), &QAction::triggered, this,
+    QMenu* file = menuBar()->addMenu(tr("文件(&F)"));
+    QMenu* fileNew = file->addMenu(tr("新建"));
+    connect(fileNew->addAction(tr("Julia集(&P)")), &QAction::triggered, this,
         &CFractalDlg::OnFileNew);
     file->addSeparator();
-    connect(file->addAction(QStringLiteral(u"打开(O)")), &QAction::triggered, this, &CFractalDlg::OnFileOpen);
+    connect(file->addAction(tr("打开(O)")), &QAction::triggered, this, &CFractalDlg::OnFileOpen);
     connect(
-        file->addAction(QStringLiteral(u"保存(&W)")), &QAction::triggered, this, &CFractalDlg::OnFileSave);
-    connect(file->addAction(QStringLiteral(u"另存为...(&A)")), &QAction::triggered, this,
+        file->addAction(tr("保存(&W)")), &QAction::triggered, this, &CFractalDlg::OnFileSave);
+    connect(file->addAction(tr("另存为...(&A)")), &QAction::triggered, this,
         &CFractalDlg::OnFileSaveAs);
     file->addSeparator();
     connect(
-        file->addAction(QStringLiteral(u"导出文件(&P)")), &QAction::triggered, this, &CFractalDlg::OnExport);
-    connect(file->addAction(QStringLiteral(u"导出设置(S)")), &QAction::triggered, this,
+        file->addAction(tr("导出文件(&P)")), &QAction::triggered, this, &CFractalDlg::OnExport);
+    connect(file->addAction(tr("导出设置(S)")), &QAction::triggered, this,
         &CFractalDlg::OnExportSettings);
     file->addSeparator();
-    connect(file->addAction(QStringLiteral(u"退出(&Q)")), &QAction::triggered, this, &QWidget::close);
+    connect(file->addAction(tr("退出(&Q)")), &QAction::triggered, this, &QWidget::close);
 
-    QMenu* edit = menuBar()->addMenu(QStringLiteral(u"编辑(&E)"));
-    connect(edit->addAction(QStringLiteral(u"参数设置(&S)")), &QAction::triggered, this,
+    QMenu* edit = menuBar()->addMenu(tr("编辑(&E)"));
+    connect(edit->addAction(tr("参数设置(&S)")), &QAction::triggered, this,
         &CFractalDlg::OnSettings);
-    QMenu* palette = edit->addMenu(QStringLiteral(u"调色板(&P)"));
-    connect(palette->addAction(QStringLiteral(u"系统调色板(&X)")), &QAction::triggered, this,
+    QMenu* palette = edit->addMenu(tr("调色板(&P)"));
+    connect(palette->addAction(tr("系统调色板(&X)")), &QAction::triggered, this,
         &CFractalDlg::OnSystemPalette);
-    connect(palette->addAction(QStringLiteral(u"导入调色板(&I)")), &QAction::triggered, this,
+    connect(palette->addAction(tr("导入调色板(&I)")), &QAction::triggered, this,
         &CFractalDlg::OnImportPalette);
     palette->addSeparator();
     // The key is handled with the other keys of the client area; the menu shows it.
-    connect(palette->addAction(QStringLiteral(u"重置调色板映射(&R)\tR")), &QAction::triggered, this,
+    connect(palette->addAction(tr("重置调色板映射(&R)\tR")), &QAction::triggered, this,
         &CFractalDlg::OnResetPaletteMapping);
 
-    QMenu* help = menuBar()->addMenu(QStringLiteral(u"帮助(&H)"));
-    connect(help->addAction(QStringLiteral(u"关于(&A)")), &QAction::triggered, this, &CFractalDlg::OnAbout);
+    QMenu* help = menuBar()->addMenu(tr("帮助(&H)"));
+    connect(help->addAction(tr("关于(&A)")), &QAction::triggered, this, &CFractalDlg::OnAbout);
 }
 
 void CFractalDlg::Initialize(const QString& scriptPath)
@@ -112,10 +114,14 @@ void CFractalDlg::Initialize(const QString& scriptPath)
             ApplyPreviewSize();
             ShowPaletteWarning();
         } else {
-            ShowError(QStringLiteral(u"读取文件[%1]失败！\n %2")
-                          .arg(scriptPath, QString::fromStdString(m_script.GetLastError())));
+            ShowError(tr("读取文件[%1]失败！\n %2")
+                          .arg(scriptPath, TranslateMessage(m_script.GetLastError())));
             // What a failed load leaves is no picture: start from the default one.
             StartNewScript();
+        }
+        // A picture opens its script as a new one: Save must never write a script over the picture.
+        if (IsPictureFile(scriptPath)) {
+            m_strScriptPath.clear();
         }
     } else {
         // A new Julia set: nothing is modified yet, so New asks no question.
@@ -178,13 +184,13 @@ void CFractalDlg::Resume()
 
 void CFractalDlg::ShowError(const QString& text)
 {
-    m_services.ShowMessage(this, text, kErrorCaption, MessageIcon::Error, MessageButtons::Ok);
+    m_services.ShowMessage(this, text, tr(kErrorCaption), MessageIcon::Error, MessageButtons::Ok);
 }
 
 QString CFractalDlg::FileTitleOf(const QString& path)
 {
     if (path.isEmpty()) {
-        return kUntitled;
+        return tr(kUntitled);
     }
     const qsizetype separator
         = std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));

@@ -5,6 +5,7 @@
 #include "watermarkfile.h"
 #include "windowservices.h"
 
+#include <QCoreApplication>
 #include <QFont>
 #include <QIcon>
 #include <QImage>
@@ -34,6 +35,8 @@ enum DragMode : int {
 // handles, panels, progress bar, logo), the menu, the keys and mouse gestures, and the commands.
 // Owns the one script and drives its preview worker from two 10 ms timers; runs on the GUI thread.
 class CFractalDlg : public QMainWindow {
+    Q_DECLARE_TR_FUNCTIONS(CFractalDlg)
+
 public:
     // services answers message boxes and dialogs; the window does not own it.
     explicit CFractalDlg(CWindowServices& services, QWidget* parent = nullptr);

@@ -1,6 +1,7 @@
 // The main window's other menu commands: settings, palettes, export and About.
 #include "fractaldlg.h"
 
+#include "language.h"
 #include "outportdlg.h"
 #include "outportsetdlg.h"
 #include "settingdlg.h"
@@ -46,7 +47,7 @@ std::vector<FileFilter> CFractalDlg::PaletteFilters()
                 + QLatin1Char(')'),
             format.patterns });
     }
-    FileFilter all { QStringLiteral(u"所有支持的图像文件"), {} };
+    FileFilter all { tr("所有支持的图像文件"), {} };
     for (const FileFilter& reader : readers) {
         all.patterns += reader.patterns;
     }
@@ -108,7 +109,7 @@ void CFractalDlg::OnSystemPalette()
         m_nShownStage = 0;
         m_mapAtDragStart = m_script.GetMapping();
     } else {
-        ShowError(QStringLiteral(u"载入系统调色板失败!"));
+        ShowError(tr("载入系统调色板失败!"));
     }
     Resume();
 }
@@ -124,8 +125,8 @@ DecodedPalette CFractalDlg::DecodePaletteAside(const QString& name, const QStrin
         decoded.image = decode(path, &decoded.problem, { kPaletteDecodeTimeout, &cancel });
         done.store(true, std::memory_order_release);
     });
-    QProgressDialog progress(QStringLiteral(u"正在载入调色板[%1]...").arg(name), QStringLiteral(u"取消"), 0, 0, this);
-    progress.setWindowTitle(QStringLiteral(u"导入调色板"));
+    QProgressDialog progress(tr("正在载入调色板[%1]...").arg(name), tr("取消"), 0, 0, this);
+    progress.setWindowTitle(tr("导入调色板"));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(300);
     QEventLoop loop;
@@ -150,8 +151,9 @@ void CFractalDlg::ShowPaletteWarning()
 {
     const std::string warning = m_script.GetPaletteWarning();
     if (!warning.empty()) {
-        m_services.ShowMessage(this, QStringLiteral(u"调色板文件无法使用，已改用系统调色板：\n%1").arg(QString::fromStdString(warning)),
-            QStringLiteral(u"警告"), MessageIcon::Exclamation, MessageButtons::Ok);
+        m_services.ShowMessage(this,
+            tr("调色板文件无法使用，已改用系统调色板：\n%1").arg(QString::fromStdString(warning)), tr("警告"),
+            MessageIcon::Exclamation, MessageButtons::Ok);
     }
 }
 
@@ -162,7 +164,7 @@ void CFractalDlg::OnImportPalette()
     if (!TakeFilters(request, PaletteFilters())) {
         return;
     }
-    request.title = QStringLiteral(u"导入调色板");
+    request.title = tr("导入调色板");
     request.mustExist = true;
     const FileDialogResult chosen = m_services.ChooseFileToOpen(this, request);
     if (chosen.accepted) {
@@ -179,7 +181,7 @@ void CFractalDlg::OnImportPalette()
             m_nShownStage = 0;
             m_mapAtDragStart = m_script.GetMapping();
         } else if (!cancelled) {
-            ShowError(QStringLiteral(u"载入调色板失败!"));
+            ShowError(tr("载入调色板失败!"));
         }
         m_script.StartPreview();
     }
@@ -220,7 +222,7 @@ void CFractalDlg::OnExport()
         return;
     }
     m_script.StopPreview();
-    request.title = QStringLiteral(u"导出图像");
+    request.title = tr("导出图像");
     request.defaultSuffix = QStringLiteral(".bmp");
     request.selectedFilter = s_nExportFilterIndex;
     request.overwritePrompt = true;
@@ -236,7 +238,7 @@ void CFractalDlg::OnExport()
         const bool endedUnseen = WaitForExport();
         const ExportOutcome outcome = m_script.GetExportOutcome();
         if (endedUnseen && (outcome == ExportOutcome::RenderFailed || outcome == ExportOutcome::SaveFailed)) {
-            ShowError(QString::fromStdString(m_script.GetLastError()));
+            ShowError(TranslateMessage(m_script.GetLastError()));
         }
     }
     if (!m_script.PreviewWorker().m_bRunning.load()) {

@@ -1,18 +1,35 @@
 // The main window's script-file commands: New, Open, Save, Save As, scripts dropped on the window
 // and the save-changes question they and the close query ask.
 #include "fractaldlg.h"
+#include "language.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace {
 
 // The one entry of the script-file dialogs.
 std::vector<FileFilter> ScriptFilters()
 {
-    return { { QStringLiteral(u"Glimmerset脚本文件 (*.gsc)"), { QStringLiteral("*.gsc") } } };
+    return { { QCoreApplication::translate("CFractalDlg", "Glimmerset脚本文件 (*.gsc)"),
+        { QStringLiteral("*.gsc") } } };
+}
+
+// The exported pictures that carry their script, which Open and a drop open as well.
+const QStringList kPicturePatterns { QStringLiteral("*.png"), QStringLiteral("*.jpg"),
+    QStringLiteral("*.jpeg") };
+
+// Open's entries: the scripts first, as the dialog has always shown them, then the pictures.
+std::vector<FileFilter> OpenFilters()
+{
+    std::vector<FileFilter> filters = ScriptFilters();
+    filters.push_back({ QCoreApplication::translate("CFractalDlg", "带脚本的图片 (*.png *.jpg *.jpeg)"),
+        kPicturePatterns });
+    return filters;
 }
 
 } // namespace
@@ -22,9 +39,8 @@ bool CFractalDlg::SaveChangesQuery()
     if (!m_script.IsModified()) {
         return true;
     }
-    const MessageAnswer answer
-        = m_services.ShowMessage(this, QStringLiteral(u"当前脚本已经被修改，是否需要保存修改？"),
-            QStringLiteral(u"保存修改"), MessageIcon::Question, MessageButtons::YesNoCancel);
+    const MessageAnswer answer = m_services.ShowMessage(this, tr("当前脚本已经被修改，是否需要保存修改？"),
+        tr("保存修改"), MessageIcon::Question, MessageButtons::YesNoCancel);
     if (answer == MessageAnswer::Cancel) {
         Resume();
         return false;
@@ -69,8 +85,8 @@ void CFractalDlg::OnFileOpen()
         return;
     }
     FileDialogRequest request;
-    request.title = QStringLiteral(u"打开");
-    request.filters = ScriptFilters();
+    request.title = tr("打开");
+    request.filters = OpenFilters();
     request.defaultSuffix = QStringLiteral("gsc");
     request.mustExist = true;
     const FileDialogResult chosen = m_services.ChooseFileToOpen(this, request);
@@ -89,11 +105,20 @@ void CFractalDlg::LoadScript(const QString& path)
     if (named) {
         decoded = DecodePaletteAside(paletteName, QFileInfo(path).absolutePath());
     }
+    // A picture opens its script as a new one: Save must never write a script over the picture.
+    const bool picture = IsPictureFile(path);
     if (!m_script.Load(path, named ? &decoded : nullptr)) {
-        ShowError(QStringLiteral(u"读取文件[%1]失败！").arg(path));
+        QString message = tr("读取文件[%1]失败！").arg(path);
+        if (picture) {
+            message += QLatin1Char('\n') + TranslateMessage(m_script.GetLastError());
+        }
+        ShowError(message);
         m_strScriptPath.clear();
     } else {
         ShowPaletteWarning();
+    }
+    if (picture) {
+        m_strScriptPath.clear();
     }
     ApplyPreviewSize();
     UpdateTitle();
@@ -103,13 +128,17 @@ void CFractalDlg::LoadScript(const QString& path)
 
 QString CFractalDlg::DroppedScript(const QMimeData* data)
 {
-    // One local file whose name ends in .gsc; anything else is not for this window.
+    // One local file whose name ends in .gsc, or a picture's that may carry its script; anything
+    // else is not for this window.
     if (data == nullptr || !data->hasUrls() || data->urls().size() != 1) {
         return {};
     }
     const QUrl url = data->urls().constFirst();
     const QString path = url.toLocalFile();
-    if (!url.isLocalFile() || !path.endsWith(QStringLiteral(".gsc"), Qt::CaseInsensitive)) {
+    const bool named = path.endsWith(QStringLiteral(".gsc"), Qt::CaseInsensitive)
+        || std::any_of(kPicturePatterns.begin(), kPicturePatterns.end(),
+            [&path](const QString& pattern) { return path.endsWith(pattern.mid(1), Qt::CaseInsensitive); });
+    if (!url.isLocalFile() || !named) {
         return {};
     }
     return path;
@@ -147,7 +176,7 @@ bool CFractalDlg::OnFileSave()
     const bool saved = m_script.Save(m_strScriptPath, &reason);
     QApplication::restoreOverrideCursor();
     if (!saved) {
-        ShowError(QStringLiteral(u"保存到文件[%1]失败！").arg(m_strScriptPath) + QLatin1Char('\n') + reason);
+        ShowError(tr("保存到文件[%1]失败！").arg(m_strScriptPath) + QLatin1Char('\n') + reason);
         m_strScriptPath.clear();
     }
     UpdateTitle();
@@ -160,7 +189,7 @@ bool CFractalDlg::OnFileSaveAs()
     StopTimers();
     EndDrag();
     FileDialogRequest request;
-    request.title = QStringLiteral(u"另存为");
+    request.title = tr("另存为");
     request.filters = ScriptFilters();
     request.defaultSuffix = QStringLiteral("gsc");
     request.initialName = m_strFileTitle + QStringLiteral(".gsc");

@@ -118,7 +118,7 @@ const QImage& CFractalDlg::ComposeClient()
     painter.fillRect(kPreviewBorder, kWhite);
     painter.fillRect(kPreviewRect, kFace);
     painter.drawImage(kPreviewRect, m_dcPreview);
-    Text(painter, kPreviewCaption, QStringLiteral(u"预览"));
+    Text(painter, kPreviewCaption, tr("预览"));
 
     PaintPanels(painter);
     PaintPalette(painter);
@@ -141,7 +141,7 @@ void CFractalDlg::PaintPanels(QPainter& painter)
 {
     // The drawing parameters under the preview.
     const QPoint nextLine(0, kLineHeight);
-    Text(painter, kPanelCaption, QStringLiteral(u"绘图参数"));
+    Text(painter, kPanelCaption, tr("绘图参数"));
     painter.fillRect(kPanelTopRule, kBlack);
     painter.fillRect(kPanelBottomRule, kBlack);
 
@@ -151,29 +151,29 @@ void CFractalDlg::PaintPanels(QPainter& painter)
         QStringLiteral(" y0 %1").arg(PanelText(m_script.GetOffsetY())));
 
     Cell(painter, kViewCell);
-    Text(painter, kViewCell.text, QStringLiteral(u"缩放 %1").arg(PanelText(m_script.GetRatio())));
-    Text(painter, kViewCell.text + nextLine, QStringLiteral(u"精度 %1").arg(PanelText(m_dEditStep)));
+    Text(painter, kViewCell.text, tr("缩放 %1").arg(PanelText(m_script.GetRatio())));
+    Text(painter, kViewCell.text + nextLine, tr("精度 %1").arg(PanelText(m_dEditStep)));
 
     Cell(painter, kConstantCell);
     const QString name = QString::fromStdString(m_script.GetCurrentConstantName());
-    Text(painter, kConstantCell.text, QStringLiteral(u"当前变量 %1").arg(name));
+    Text(painter, kConstantCell.text, tr("当前变量 %1").arg(name));
     if (!name.isEmpty()) {
         const Complex value = m_script.GetCurrentConstant();
         Cell(painter, kPartsCell);
-        Text(painter, kPartsCell.text, QStringLiteral(u"    实部 %1").arg(PanelText(value.re)));
-        Text(painter, kImaginaryText, QStringLiteral(u"    虚部 %1").arg(PanelText(value.im)));
+        Text(painter, kPartsCell.text, tr("    实部 %1").arg(PanelText(value.re)));
+        Text(painter, kImaginaryText, tr("    虚部 %1").arg(PanelText(value.im)));
     }
     painter.fillRect(kPreviewPanelRule, kBlack);
 
     // The palette mapping's seven numbers.
     const PaletteMapping m = m_script.GetMapping();
-    Text(painter, kMappingCaption, QStringLiteral(u"调色板映射"));
+    Text(painter, kMappingCaption, tr("调色板映射"));
     painter.fillRect(kMappingTopRule, kBlack);
     painter.fillRect(kMappingCell, kCellBlue);
     const std::pair<QString, double> rows[] = { { QStringLiteral("    x0  "), m.x0 },
         { QStringLiteral("    y0  "), m.y0 }, { QStringLiteral("    dx  "), m.dx },
         { QStringLiteral("    dy  "), m.dy }, { QStringLiteral(u" sinθ  "), m.sin },
-        { QStringLiteral(u" cosθ  "), m.cos }, { QStringLiteral(u"  拉伸  "), m.stretch } };
+        { QStringLiteral(u" cosθ  "), m.cos }, { tr("  拉伸  "), m.stretch } };
     QPoint at = kMappingText;
     for (const auto& [label, value] : rows) {
         Text(painter, at, label + PanelText(value));
@@ -189,7 +189,7 @@ void CFractalDlg::PaintPalette(QPainter& painter)
     painter.fillRect(kPaletteFrame, kBlack);
     painter.fillRect(kPaletteBorder, kWhite);
     painter.fillRect(kPaletteFace, kFace);
-    Text(painter, kPaletteCaption, QStringLiteral(u"调色板"));
+    Text(painter, kPaletteCaption, tr("调色板"));
 
     const std::optional<PaletteRect> rect
         = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());

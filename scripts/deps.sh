@@ -13,7 +13,8 @@ packages=(
     qt6-base-dev qt6-base-dev-tools libgl-dev   # Qt 6 (QtGui, QtWidgets) and its development files
     qt6-image-formats-plugins qt6-qpa-plugins   # image readers and writers, the offscreen platform
     fonts-arphic-uming                          # a Song-style CJK font for the window's texts
-    qt6-translations-l10n                       # Qt's own dialog texts in Chinese (qtbase_zh_CN.qm)
+    qt6-translations-l10n                       # Qt's own dialog texts (qtbase_zh_CN.qm, qtbase_en.qm)
+    qt6-l10n-tools qt6-tools-dev                # lupdate, lrelease and CMake's qt_add_translations
     locales                                     # a decimal-comma locale for the locale tests
 )
 for option in "$@"; do

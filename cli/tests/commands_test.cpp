@@ -235,3 +235,44 @@ TEST_F(Commands, VersionOfEveryCommand)
         EXPECT_EQ(version.out, "glimmerset-cli 0.01\n") << command;
     }
 }
+
+namespace {
+
+// A picture stands in for its script wherever a script is read; extract gives the script back, and
+// a picture without one says so.
+TEST_F(Commands, PicturesCarryTheirScript)
+{
+    ASSERT_EQ(Cli({ "new", "-o", Path("a.gsc") }).code, 0);
+    ASSERT_EQ(Cli({ "render", Path("a.gsc"), "-o", Path("a.jpg"), "--size", "32x32", "--quiet" }).code, 0);
+    EXPECT_EQ(Cli({ "check", Path("a.jpg") }).out,
+        "ok: 1024 x 1024, 256 iterations, C = -0.78 - 0.15i, built-in palette\n");
+    ASSERT_EQ(Cli({ "extract", Path("a.jpg"), "-o", Path("b.gsc") }).code, 0);
+    QFile a(QString::fromStdString(Path("a.gsc")));
+    QFile b(QString::fromStdString(Path("b.gsc")));
+    ASSERT_TRUE(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    EXPECT_EQ(a.readAll(), b.readAll());
+
+    ASSERT_TRUE(QImage(8, 8, QImage::Format_RGB32).save(QString::fromStdString(Path("plain.png"))));
+    const struct Row {
+        std::vector<std::string> args;
+        int code;
+        std::string err;
+    } rows[] = {
+        { { "extract", Path("plain.png"), "-o", Path("c.gsc") }, 1,
+            "glimmerset-cli extract: " + Path("plain.png") + ": 图片中没有脚本\n" },
+        { { "render", Path("plain.png"), "-o", Path("c.png") }, 1,
+            "glimmerset-cli render: " + Path("plain.png") + ": 图片中没有脚本\n" },
+        { { "extract", Path("plain.png") }, 2,
+            "glimmerset-cli extract: missing '-o SCRIPT.gsc'; try 'glimmerset-cli extract --help'\n" },
+        { { "extract", "-o", Path("c.gsc") }, 2,
+            "glimmerset-cli extract: missing PICTURE; try 'glimmerset-cli extract --help'\n" },
+    };
+    for (const Row& row : rows) {
+        const Outcome outcome = Cli(row.args);
+        EXPECT_EQ(outcome.code, row.code) << row.args[0];
+        EXPECT_EQ(outcome.err, row.err) << row.args[0];
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("c.gsc"))));
+}
+
+} // namespace

@@ -216,3 +216,28 @@ TEST_F(PaletteFiles, RelativeNamesFollowTheScript)
     }
     QDir::setCurrent(oldCurrent);
 }
+
+namespace {
+
+// PNG picture data comes in chunks of 8 KiB and more (what Qt and most programs write), which the
+// decoder hands to the reader whole: noise, so that the data does not compress below that.
+TEST(Palette, PngWithLargeDataChunksDecodes)
+{
+    QTemporaryDir dir;
+    QImage noise(300, 200, QImage::Format_RGB32);
+    quint32 state = 12345;
+    for (int y = 0; y < noise.height(); ++y) {
+        for (int x = 0; x < noise.width(); ++x) {
+            state = state * 1664525u + 1013904223u;
+            noise.setPixel(x, y, 0xFF000000u | (state >> 8));
+        }
+    }
+    const QString path = dir.filePath(QStringLiteral("noise.png"));
+    ASSERT_TRUE(noise.save(path));
+    QString error;
+    const QImage decoded = DecodePalette(path, &error);
+    ASSERT_FALSE(decoded.isNull()) << error.toStdString();
+    EXPECT_EQ(decoded, noise);
+}
+
+} // namespace

@@ -78,9 +78,13 @@ void ExpectError(const CFakeServices::Message& message, const QString& expected,
     EXPECT_EQ(message.buttons, MessageButtons::Ok) << text;
 }
 
-void ExpectScriptFilter(const FileDialogRequest& request, const char* text)
+// Open offers the exported pictures that carry their script as its second filter.
+void ExpectScriptFilter(const FileDialogRequest& request, const char* text, bool pictures = false)
 {
-    ASSERT_EQ(request.filters.size(), 1u) << text;
+    ASSERT_EQ(request.filters.size(), pictures ? 2u : 1u) << text;
+    if (pictures) {
+        EXPECT_EQ(Str(request.filters[1].description), "带脚本的图片 (*.png *.jpg *.jpeg)") << text;
+    }
     EXPECT_EQ(Str(request.filters[0].description), "Glimmerset脚本文件 (*.gsc)") << text;
     EXPECT_EQ(request.filters[0].patterns, QStringList { QStringLiteral("*.gsc") }) << text;
     EXPECT_EQ(Str(request.defaultSuffix), "gsc") << text;
@@ -231,7 +235,7 @@ TEST(Commands, OpenDialogRequest)
     ASSERT_EQ(w.services.fileRequests.size(), 1u);
     const CFakeServices::FileRequest& asked = w.services.fileRequests[0];
     EXPECT_EQ(asked.kind, Kind::Open);
-    ExpectScriptFilter(asked.request, "Open");
+    ExpectScriptFilter(asked.request, "Open", true);
     EXPECT_TRUE(asked.request.mustExist);
     EXPECT_TRUE(asked.request.initialName.isEmpty());
 
@@ -576,7 +580,8 @@ TEST(Commands, DroppingAScriptOpensIt)
         const char* text;
     } rows[] = {
         { { QUrl::fromLocalFile(path) }, true, "one local script" },
-        { { QUrl::fromLocalFile(files.Path(QStringLiteral("picture.png"))) }, false, "not a script" },
+        { { QUrl::fromLocalFile(files.Path(QStringLiteral("picture.png"))) }, true, "a picture" },
+        { { QUrl::fromLocalFile(files.Path(QStringLiteral("picture.bmp"))) }, false, "not a script" },
         { { QUrl::fromLocalFile(path), QUrl::fromLocalFile(path) }, false, "two files" },
         { { QUrl(QStringLiteral("https://example.invalid/a.gsc")) }, false, "not a local file" },
         { {}, false, "no file" },
@@ -648,14 +653,22 @@ TEST(StartUp, Arguments)
 }
 
 // Qt's standard buttons speak the window's language.
-TEST(StartUp, QtTextsInChinese)
+TEST(StartUp, QtTextsInTheShownLanguage)
 {
-    const std::unique_ptr<QTranslator> translation = CFractalApp::LoadQtTranslation();
-    ASSERT_NE(translation, nullptr) << "qtbase_zh_CN.qm is missing (qt6-translations-l10n)";
-    QCoreApplication::installTranslator(translation.get());
-    QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Yes);
-    EXPECT_EQ(Str(buttons.button(QDialogButtonBox::Cancel)->text()), "取消");
-    QCoreApplication::removeTranslator(translation.get());
+    const struct Row {
+        const char* language;
+        const char* cancel;
+    } rows[] = { { "zh_CN", "取消" }, { "en", "Cancel" } };
+    for (const Row& row : rows) {
+        const std::unique_ptr<QTranslator> translation
+            = CFractalApp::LoadQtTranslation(QString::fromLatin1(row.language));
+        ASSERT_NE(translation, nullptr)
+            << "qtbase_" << row.language << ".qm is missing (qt6-translations-l10n)";
+        QCoreApplication::installTranslator(translation.get());
+        QDialogButtonBox buttons(QDialogButtonBox::Cancel | QDialogButtonBox::Yes);
+        EXPECT_EQ(Str(buttons.button(QDialogButtonBox::Cancel)->text()), row.cancel) << row.language;
+        QCoreApplication::removeTranslator(translation.get());
+    }
 }
 
 } // namespace

@@ -1,0 +1,57 @@
+#include "language.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Language, ChoosesTheFirstLanguageItSpeaks)
+{
+    const QStringList available { QStringLiteral("en") };
+    const struct Row {
+        QStringList ui;
+        const char* shown;
+    } rows[] = {
+        { { QStringLiteral("de-DE"), QStringLiteral("en") }, "en" },    // LANGUAGE=de:en
+        { { QStringLiteral("de-DE"), QStringLiteral("de") }, "zh_CN" }, // LANG=de_DE alone
+        { { QStringLiteral("C") }, "zh_CN" },
+        { {}, "zh_CN" },
+        { { QStringLiteral("en-GB") }, "en" },
+        { { QStringLiteral("zh-TW"), QStringLiteral("en") }, "zh_CN" }, // Chinese first: the source
+        { { QStringLiteral("fr"), QStringLiteral("EN_us") }, "en" },
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(ChooseLanguage(row.ui, available).toStdString(), row.shown)
+            << row.ui.join(',').toStdString();
+    }
+    EXPECT_EQ(ChooseLanguage({ QStringLiteral("en") }, {}).toStdString(), "zh_CN");
+    EXPECT_TRUE(TranslatedLanguages().contains(QStringLiteral("en")));
+}
+
+// Engine messages are built from fixed texts, names and numbers: the texts are translated, the
+// numbers and names keep their form.
+TEST(Language, TranslatesEngineMessages)
+{
+    ASSERT_TRUE(InstallLanguage(QStringLiteral("en")));
+    EXPECT_EQ(ShownLanguage().toStdString(), "en");
+    const struct Row {
+        const char* message;
+        const char* english;
+    } rows[] = {
+        { "迭代公式错误:非法字符", "iteration formula error: invalid character" },
+        { "载入调色板映射失败", "cannot read the palette mapping" },
+        { "导出成功！用时[00-00:00:01,250000]", "Exported! Time [00-00:00:01,250000]" },
+        { "绘制失败！错误代码[3]。用时[00-00:00:00,000001]",
+            "Render failed! Error code [3]. Time [00-00:00:00,000001]" },
+        { "保存文件失败！用时[00-00:00:00,5] /tmp/图片.png: Permission denied",
+            "Cannot save the file! Time [00-00:00:00,5] /tmp/图片.png: Permission denied" },
+        { "palette 'a.png' cannot be used", "palette 'a.png' cannot be used" },
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(TranslateMessage(row.message).toStdString(), row.english) << row.message;
+    }
+    ASSERT_TRUE(InstallLanguage(QStringLiteral("zh_CN")));
+    EXPECT_EQ(TranslateMessage(rows[0].message).toStdString(), rows[0].message);
+    EXPECT_FALSE(InstallLanguage(QStringLiteral("de")));
+}
+
+} // namespace

@@ -1,0 +1,138 @@
+#include "fractalscript.h"
+#include "palettedecode.h"
+#include "scriptfile.h"
+#include "testutil.h"
+
+#include <QDir>
+
+#include <chrono>
+
+namespace {
+
+class PictureScript : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        m_script.SetDefaults();
+        ASSERT_TRUE(m_script.LoadPalette(QString()));
+        // A script with more than one constant line (its keys are Chinese: the text is not Latin-1).
+        ASSERT_FALSE(m_script.SetFormulas("z = z * z + C + C2 * 0.5;", "norm(z) > 4;"));
+        m_script.SetImageSize(120, 90);
+        m_script.SetView(-1.5, -1.25, 1.0 / 16);
+    }
+
+    // Exports to name and waits for the end, within a bound.
+    ExportOutcome Export(const char* name, std::optional<ExportView> view = std::nullopt)
+    {
+        m_script.BeginExport({ Path(name), QString(), view, kDefaultPngLevel, {}, {} });
+        EXPECT_TRUE(m_script.WaitExport(std::chrono::seconds(60)));
+        m_script.JoinExport();
+        return m_script.GetExportOutcome();
+    }
+
+    QString Path(const char* name) const { return m_dir.filePath(QString::fromUtf8(name)); }
+
+    QTemporaryDir m_dir;
+    CFractalScript m_script;
+};
+
+// Which written formats keep the script: those that store text in the file itself.
+TEST_F(PictureScript, FormatsThatKeepTheScript)
+{
+    ASSERT_TRUE(m_script.Save(Path("saved.gsc")));
+    const QByteArray saved = ReadAll(Path("saved.gsc"));
+    const struct Row {
+        const char* name;
+        bool keeps;
+    } rows[] = { { "p.png", true }, { "p.jpg", true }, { "p.bmp", false }, { "p.ppm", false },
+        { "p.tiff", false }, { "p.webp", false } };
+    for (const Row& row : rows) {
+        ASSERT_EQ(Export(row.name), ExportOutcome::Succeeded) << row.name;
+        const QString text = QImage(Path(row.name)).text(QString::fromLatin1(kPictureScriptKey));
+        EXPECT_EQ(!text.isEmpty(), row.keeps) << row.name;
+        if (row.keeps) {
+            // The text is Save's, before its encoding: encoded, it is the script file byte for byte.
+            EXPECT_EQ(EncodeScriptText(text), saved) << row.name;
+        }
+    }
+}
+
+// Another size and view for the export leave the script as it is; the picture opens as the script.
+TEST_F(PictureScript, OpensAsTheScriptItCarries)
+{
+    ASSERT_TRUE(m_script.Save(Path("saved.gsc")));
+    ASSERT_EQ(Export("sized.png", ExportView { 64, 48, 0.0, 0.0, 0.01 }), ExportOutcome::Succeeded);
+    ASSERT_EQ(QImage(Path("sized.png")).size(), QSize(64, 48));
+    CFractalScript opened;
+    ASSERT_TRUE(opened.Load(Path("sized.png"))) << opened.GetLastError();
+    EXPECT_EQ(opened.GetImageWidth(), 120);
+    EXPECT_EQ(opened.GetOffsetX(), -1.5);
+    ASSERT_TRUE(opened.Save(Path("again.gsc")));
+    EXPECT_EQ(ReadAll(Path("again.gsc")), ReadAll(Path("saved.gsc")));
+}
+
+// A relative palette name is stored as it names the palette from the picture's folder.
+TEST_F(PictureScript, PaletteNameFollowsThePicture)
+{
+    ASSERT_TRUE(QDir(m_dir.path()).mkpath(QStringLiteral("pictures")));
+    ASSERT_TRUE(IndexedPalette(64, 4).save(Path("colours.png")));
+    ASSERT_TRUE(m_script.Save(Path("main.gsc")));
+    ASSERT_TRUE(m_script.LoadPalette(QStringLiteral("colours.png")));
+    ASSERT_EQ(Export("pictures/p.png"), ExportOutcome::Succeeded);
+    CFractalScript opened;
+    ASSERT_TRUE(opened.Load(Path("pictures/p.png"))) << opened.GetLastError();
+    EXPECT_EQ(opened.GetPaletteFile(), QStringLiteral("../colours.png"));
+    EXPECT_TRUE(opened.GetPaletteWarning().empty()) << opened.GetPaletteWarning();
+}
+
+// Pictures without a script say so; pictures that are not ours are refused as unreadable.
+TEST_F(PictureScript, PicturesWithoutAScript)
+{
+    ASSERT_TRUE(IndexedPalette(8, 8).save(Path("plain.png")));
+    ASSERT_TRUE(WriteAll(Path("broken.png"), QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16)));
+    const struct Row {
+        const char* name;
+        const char* error;
+    } rows[] = { { "plain.png", kNoScriptInPicture }, { "broken.png", "打开文件失败" } };
+    for (const Row& row : rows) {
+        CFractalScript opened;
+        EXPECT_FALSE(opened.Load(Path(row.name))) << row.name;
+        EXPECT_EQ(opened.GetLastError(), row.error) << row.name;
+    }
+}
+
+// The script is read through the palette decoder's budget: a picture too large for it is refused
+// before any decode, whatever text it carries.
+TEST_F(PictureScript, ReadingKeepsTheDecodeBudget)
+{
+    ASSERT_EQ(Export("p.png"), ExportOutcome::Succeeded);
+    QString text;
+    QString reason;
+    PaletteDecodeLimits limits;
+    limits.memoryBudget = 120 * 90 * 4 - 1;
+    EXPECT_FALSE(
+        ReadPictureText(Path("p.png"), QString::fromLatin1(kPictureScriptKey), text, reason, limits));
+    EXPECT_TRUE(reason.startsWith(QStringLiteral("image too large"))) << reason.toStdString();
+    EXPECT_TRUE(ReadPictureText(Path("p.png"), QString::fromLatin1(kPictureScriptKey), text, reason));
+    EXPECT_TRUE(text.startsWith(QStringLiteral(u"版本号:{"))) << text.toStdString();
+}
+
+} // namespace
+
+namespace {
+
+// A script longer than a JPEG comment: the JPEG goes without it, the PNG keeps it.
+TEST_F(PictureScript, LongScriptsInJpeg)
+{
+    const std::string formula = "z = z * z" + std::string(70000, ' ') + "+ C;";
+    ASSERT_FALSE(m_script.SetFormulas(formula, "norm(z) > 4;"));
+    ASSERT_GT(ScriptText(m_script.TakeSnapshot(), QString()).toUtf8().size(), 65533);
+    const QString key = QString::fromLatin1(kPictureScriptKey);
+    ASSERT_EQ(Export("long.jpg"), ExportOutcome::Succeeded);
+    EXPECT_TRUE(QImage(Path("long.jpg")).text(key).isEmpty());
+    ASSERT_EQ(Export("long.png"), ExportOutcome::Succeeded);
+    EXPECT_EQ(QImage(Path("long.png")).text(key), ScriptText(m_script.TakeSnapshot(), QString()));
+}
+
+} // namespace

@@ -1,0 +1,74 @@
+// The window in English, and a picture opened as its script.
+#include "language.h"
+#include "outportsetdlg.h"
+#include "testwindow.h"
+
+#include <QMenuBar>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace testwindow;
+
+QStringList MenuTitles(CFractalDlg& window)
+{
+    QStringList titles;
+    for (const QAction* action : window.menuBar()->actions()) {
+        titles.append(action->text());
+    }
+    return titles;
+}
+
+TEST(WindowLanguage, EnglishScreens)
+{
+    QTemporaryDir dir;
+    const QString plain = dir.filePath(QStringLiteral("plain.png"));
+    ASSERT_TRUE(QImage(8, 8, QImage::Format_RGB32).save(plain));
+    const struct Row {
+        const char* language;
+        QStringList menus;
+        const char* title;
+        const char* exportSettings;
+        QString noScript;
+    } rows[] = {
+        { "en", { QStringLiteral("&File"), QStringLiteral("&Edit"), QStringLiteral("&Help") },
+            "Glimmerset - Untitled", "Export settings",
+            QStringLiteral("Cannot read the file [%1]!\nthe picture carries no script").arg(plain) },
+        { "zh_CN", { QStringLiteral(u"文件(&F)"), QStringLiteral(u"编辑(&E)"), QStringLiteral(u"帮助(&H)") },
+            "Glimmerset - 未命名", "导出设置",
+            QStringLiteral(u"读取文件[%1]失败！\n图片中没有脚本").arg(plain) },
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(InstallLanguage(QString::fromLatin1(row.language)));
+        StartedWindow started;
+        EXPECT_EQ(MenuTitles(started.window), row.menus) << row.language;
+        EXPECT_EQ(started.window.windowTitle().toStdString(), row.title);
+        COutportSetDlg exportSettings(started.services);
+        EXPECT_EQ(exportSettings.windowTitle().toStdString(), row.exportSettings);
+        // A picture without a script says so, and leaves the window with its script.
+        started.window.OnDropScript(plain);
+        EXPECT_EQ(started.services.Last().toStdString(), row.noScript.toStdString()) << row.language;
+        EXPECT_EQ(started.window.windowTitle().toStdString(), row.title);
+    }
+}
+
+// A picture opens as a new script: its file is never the one Save writes to.
+TEST(WindowLanguage, PictureOpensAsANewScript)
+{
+    QTemporaryDir dir;
+    StartedWindow first;
+    first.Script().SetMaxIter(77);
+    const QString picture = dir.filePath(QStringLiteral("p.png"));
+    ASSERT_TRUE(
+        first.Script().BeginExport({ picture, QString(), ExportView { 16, 16, 0.0, 0.0, 0.1 }, 1, {}, {} }));
+    ASSERT_TRUE(first.Script().WaitExport(std::chrono::seconds(60)));
+    first.Script().JoinExport();
+    StartedWindow opened(picture);
+    EXPECT_EQ(opened.Script().GetMaxIter(), 77);
+    EXPECT_EQ(opened.window.windowTitle(), QStringLiteral(u"Glimmerset - 未命名"));
+    EXPECT_TRUE(opened.services.messages.empty()) << opened.services.Last().toStdString();
+}
+
+} // namespace

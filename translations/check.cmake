@@ -1,0 +1,38 @@
+# Runs lupdate over the sources into copies of the .ts files and fails when a text has no
+# translation, or when the copy differs from the file (the sources gained or lost a text).
+# Called by ctest with LUPDATE, SOURCES and TS_FILES ('|'-separated) and WORK, a scratch folder.
+cmake_policy(SET CMP0007 NEW)
+string(REPLACE "|" ";" sources "${SOURCES}")
+list(REMOVE_ITEM sources "")
+string(REPLACE "|" ";" ts_files "${TS_FILES}")
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}")
+string(REPLACE ";" "\n" list "${sources}")
+file(WRITE "${WORK}/sources.lst" "${list}\n")
+set(failed "")
+foreach(ts IN LISTS ts_files)
+    get_filename_component(name "${ts}" NAME)
+    file(COPY_FILE "${ts}" "${WORK}/${name}")
+    execute_process(COMMAND "${LUPDATE}" "@${WORK}/sources.lst" -ts "${WORK}/${name}" -locations none -no-obsolete
+        RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE errors)
+    if(NOT result EQUAL 0)
+        message(FATAL_ERROR "lupdate failed on ${name}: ${errors}")
+    endif()
+    file(READ "${WORK}/${name}" updated)
+    file(READ "${ts}" original)
+    # Each message without a translation, by its source text.
+    string(REGEX MATCHALL "<source>[^<]*</source>[ \n]*<translation type=\"unfinished\"" unfinished "${updated}")
+    string(REGEX MATCHALL "<source>[^<]*</source>[ \n]*<translation></translation>" empty "${updated}")
+    foreach(entry IN LISTS unfinished empty)
+        string(REGEX REPLACE "<source>([^<]*)</source>.*" "\\1" text "${entry}")
+        string(APPEND failed "${name}: no translation of \"${text}\"\n")
+    endforeach()
+    if(NOT updated STREQUAL original)
+        string(APPEND failed "${name}: not up to date with the sources; run "
+            "'cmake --build build --target update_translations' and translate what it adds\n")
+    endif()
+endforeach()
+if(failed)
+    message(FATAL_ERROR "${failed}")
+endif()
+message(STATUS "every text has its translation")

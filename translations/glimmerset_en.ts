@@ -1,0 +1,510 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>CFractalDlg</name>
+    <message>
+        <source>未命名</source>
+        <translation>Untitled</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>文件(&amp;F)</source>
+        <translation>&amp;File</translation>
+    </message>
+    <message>
+        <source>新建</source>
+        <translation>New</translation>
+    </message>
+    <message>
+        <source>Julia集(&amp;P)</source>
+        <translation>&amp;Julia set</translation>
+    </message>
+    <message>
+        <source>打开(O)</source>
+        <translation>Open(O)</translation>
+    </message>
+    <message>
+        <source>保存(&amp;W)</source>
+        <translation>Save (&amp;W)</translation>
+    </message>
+    <message>
+        <source>另存为...(&amp;A)</source>
+        <translation>Save &amp;As...</translation>
+    </message>
+    <message>
+        <source>导出文件(&amp;P)</source>
+        <translation>Ex&amp;port</translation>
+    </message>
+    <message>
+        <source>导出设置(S)</source>
+        <translation>Export settings(S)</translation>
+    </message>
+    <message>
+        <source>退出(&amp;Q)</source>
+        <translation>&amp;Quit</translation>
+    </message>
+    <message>
+        <source>编辑(&amp;E)</source>
+        <translation>&amp;Edit</translation>
+    </message>
+    <message>
+        <source>参数设置(&amp;S)</source>
+        <translation>&amp;Settings</translation>
+    </message>
+    <message>
+        <source>调色板(&amp;P)</source>
+        <translation>&amp;Palette</translation>
+    </message>
+    <message>
+        <source>系统调色板(&amp;X)</source>
+        <translation>Built-in palette (&amp;X)</translation>
+    </message>
+    <message>
+        <source>导入调色板(&amp;I)</source>
+        <translation>&amp;Import palette</translation>
+    </message>
+    <message>
+        <source>重置调色板映射(&amp;R)	R</source>
+        <translation>&amp;Reset palette mapping	R</translation>
+    </message>
+    <message>
+        <source>帮助(&amp;H)</source>
+        <translation>&amp;Help</translation>
+    </message>
+    <message>
+        <source>关于(&amp;A)</source>
+        <translation>&amp;About</translation>
+    </message>
+    <message>
+        <source>读取文件[%1]失败！
+ %2</source>
+        <translation>Cannot read the file [%1]!
+ %2</translation>
+    </message>
+    <message>
+        <source>所有支持的图像文件</source>
+        <translation>All supported images</translation>
+    </message>
+    <message>
+        <source>载入系统调色板失败!</source>
+        <translation>Cannot load the built-in palette!</translation>
+    </message>
+    <message>
+        <source>正在载入调色板[%1]...</source>
+        <translation>Loading palette [%1]...</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>导入调色板</source>
+        <translation>Import palette</translation>
+    </message>
+    <message>
+        <source>调色板文件无法使用，已改用系统调色板：
+%1</source>
+        <translation>The palette file cannot be used; the built-in palette is used instead:
+%1</translation>
+    </message>
+    <message>
+        <source>警告</source>
+        <translation>Warning</translation>
+    </message>
+    <message>
+        <source>载入调色板失败!</source>
+        <translation>Cannot load the palette!</translation>
+    </message>
+    <message>
+        <source>导出图像</source>
+        <translation>Export picture</translation>
+    </message>
+    <message>
+        <source>Glimmerset脚本文件 (*.gsc)</source>
+        <translation>Glimmerset scripts (*.gsc)</translation>
+    </message>
+    <message>
+        <source>带脚本的图片 (*.png *.jpg *.jpeg)</source>
+        <translation>Pictures with their script (*.png *.jpg *.jpeg)</translation>
+    </message>
+    <message>
+        <source>当前脚本已经被修改，是否需要保存修改？</source>
+        <translation>The script has been changed. Save the changes?</translation>
+    </message>
+    <message>
+        <source>保存修改</source>
+        <translation>Save changes</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>读取文件[%1]失败！</source>
+        <translation>Cannot read the file [%1]!</translation>
+    </message>
+    <message>
+        <source>保存到文件[%1]失败！</source>
+        <translation>Cannot save to the file [%1]!</translation>
+    </message>
+    <message>
+        <source>另存为</source>
+        <translation>Save as</translation>
+    </message>
+    <message>
+        <source>预览</source>
+        <translation>Preview</translation>
+    </message>
+    <message>
+        <source>绘图参数</source>
+        <translation>Parameters</translation>
+    </message>
+    <message>
+        <source>缩放 %1</source>
+        <translation>Zoom %1</translation>
+    </message>
+    <message>
+        <source>精度 %1</source>
+        <translation>Step %1</translation>
+    </message>
+    <message>
+        <source>当前变量 %1</source>
+        <translation>Constant %1</translation>
+    </message>
+    <message>
+        <source>    实部 %1</source>
+        <translation>    Re   %1</translation>
+    </message>
+    <message>
+        <source>    虚部 %1</source>
+        <translation>    Im   %1</translation>
+    </message>
+    <message>
+        <source>调色板映射</source>
+        <translation>Palette mapping</translation>
+    </message>
+    <message>
+        <source>  拉伸  </source>
+        <translation>stretch </translation>
+    </message>
+    <message>
+        <source>调色板</source>
+        <translation>Palette</translation>
+    </message>
+</context>
+<context>
+    <name>COutportDlg</name>
+    <message>
+        <source>就绪</source>
+        <translation>Ready</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>%1天</source>
+        <translation>%1 d </translation>
+    </message>
+    <message>
+        <source>%1小时</source>
+        <translation>%1 h </translation>
+    </message>
+    <message>
+        <source>%1分钟</source>
+        <translation>%1 min </translation>
+    </message>
+    <message>
+        <source>%1秒</source>
+        <translation>%1 s</translation>
+    </message>
+    <message>
+        <source>用时</source>
+        <translation>Elapsed </translation>
+    </message>
+    <message>
+        <source>，预计还需</source>
+        <translation>, remaining </translation>
+    </message>
+</context>
+<context>
+    <name>COutportSetDlg</name>
+    <message>
+        <source>导出设置</source>
+        <translation>Export settings</translation>
+    </message>
+    <message>
+        <source>图像宽度</source>
+        <translation>Width</translation>
+    </message>
+    <message>
+        <source>图像高度</source>
+        <translation>Height</translation>
+    </message>
+    <message>
+        <source>PNG压缩级别</source>
+        <translation>PNG level</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+</context>
+<context>
+    <name>CQtWindowServices</name>
+    <message>
+        <source>使用简介：</source>
+        <translation>How to use:</translation>
+    </message>
+    <message>
+        <source> 左右键：修改当前常数实部</source>
+        <translation> Left, Right: change the constant&apos;s real part</translation>
+    </message>
+    <message>
+        <source> 上下键：修改当前常数虚部</source>
+        <translation> Up, Down: change its imaginary part</translation>
+    </message>
+    <message>
+        <source>      a/z：更改修改精度</source>
+        <translation>      A, Z: change the step</translation>
+    </message>
+    <message>
+        <source>        C：选择下一个常量</source>
+        <translation>        C: next constant</translation>
+    </message>
+    <message>
+        <source>Shift+C：选择上一个常量</source>
+        <translation>Shift+C: previous constant</translation>
+    </message>
+    <message>
+        <source>拖动调色板区修改映射原点</source>
+        <translation>Drag the palette to move the mapping&apos;s origin</translation>
+    </message>
+    <message>
+        <source>拖动调色板角度手柄(小圆点)修改映射角度</source>
+        <translation>Drag the palette&apos;s angle handle (the small dot) to turn the mapping</translation>
+    </message>
+    <message>
+        <source>在预览区按住鼠标左键拖动图像</source>
+        <translation>Drag the preview with the left button to pan</translation>
+    </message>
+    <message>
+        <source>鼠标滚轮缩放图像</source>
+        <translation>Turn the wheel to zoom</translation>
+    </message>
+    <message>
+        <source>编辑-&gt;参数设置：设置迭代公式等参数</source>
+        <translation>Edit -&gt; Settings: the formulas and the other parameters</translation>
+    </message>
+    <message>
+        <source>一起来玩分形吧！</source>
+        <translation>Let&apos;s play with fractals!</translation>
+    </message>
+    <message>
+        <source>关于 Glimmerset</source>
+        <translation>About Glimmerset</translation>
+    </message>
+</context>
+<context>
+    <name>CSettingDlg</name>
+    <message>
+        <source>参数设置</source>
+        <translation>Settings</translation>
+    </message>
+    <message>
+        <source>常量</source>
+        <translation>Constants</translation>
+    </message>
+    <message>
+        <source>调色板映射</source>
+        <translation>Palette mapping</translation>
+    </message>
+    <message>
+        <source>最大迭代次数</source>
+        <translation>Iterations</translation>
+    </message>
+    <message>
+        <source>修改精度</source>
+        <translation>Step</translation>
+    </message>
+    <message>
+        <source>保存</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>角度sin值</source>
+        <translation>sin(angle)</translation>
+    </message>
+    <message>
+        <source>反角</source>
+        <translation>Reverse</translation>
+    </message>
+    <message>
+        <source>拉伸</source>
+        <translation>Stretch</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>迭代公式</source>
+        <translation>Iteration</translation>
+    </message>
+    <message>
+        <source>终止条件</source>
+        <translation>Termination</translation>
+    </message>
+    <message>
+        <source>取色公式</source>
+        <translation>Colour</translation>
+    </message>
+    <message>
+        <source>其他</source>
+        <translation>Other</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
+    </message>
+</context>
+<context>
+    <name>Messages</name>
+    <message>
+        <source>临时变量溢出</source>
+        <translation>too many temporary values</translation>
+    </message>
+    <message>
+        <source>非法字符</source>
+        <translation>invalid character</translation>
+    </message>
+    <message>
+        <source>变量溢出</source>
+        <translation>too many variables</translation>
+    </message>
+    <message>
+        <source>常量溢出</source>
+        <translation>too many constants</translation>
+    </message>
+    <message>
+        <source>缺少数据</source>
+        <translation>missing operand</translation>
+    </message>
+    <message>
+        <source>未知运算符</source>
+        <translation>unknown operator</translation>
+    </message>
+    <message>
+        <source>编译错误</source>
+        <translation>syntax error</translation>
+    </message>
+    <message>
+        <source>内部编译错误</source>
+        <translation>internal compiler error</translation>
+    </message>
+    <message>
+        <source>错误的赋值语句</source>
+        <translation>invalid assignment</translation>
+    </message>
+    <message>
+        <source>运算符号溢出</source>
+        <translation>too many operations</translation>
+    </message>
+    <message>
+        <source>公式为空</source>
+        <translation>empty formula</translation>
+    </message>
+    <message>
+        <source>迭代公式错误:</source>
+        <translation>iteration formula error: </translation>
+    </message>
+    <message>
+        <source>未发现迭代变量</source>
+        <translation>no iteration variable z</translation>
+    </message>
+    <message>
+        <source>终止条件公式错误:</source>
+        <translation>termination formula error: </translation>
+    </message>
+    <message>
+        <source>取色公式错误:</source>
+        <translation>colour formula error: </translation>
+    </message>
+    <message>
+        <source>载入调色板映射失败</source>
+        <translation>cannot read the palette mapping</translation>
+    </message>
+    <message>
+        <source>载入复平面偏移失败</source>
+        <translation>cannot read the plane offset</translation>
+    </message>
+    <message>
+        <source>载入比率失败</source>
+        <translation>cannot read the ratio</translation>
+    </message>
+    <message>
+        <source>载入目标图像大小失败</source>
+        <translation>cannot read the target image size</translation>
+    </message>
+    <message>
+        <source>载入最大迭代次数失败</source>
+        <translation>cannot read the iteration limit</translation>
+    </message>
+    <message>
+        <source>载入常量失败</source>
+        <translation>cannot read the constants</translation>
+    </message>
+    <message>
+        <source>打开文件失败</source>
+        <translation>cannot open the file</translation>
+    </message>
+    <message>
+        <source>版本不正确</source>
+        <translation>wrong version</translation>
+    </message>
+    <message>
+        <source>导入调色板失败</source>
+        <translation>cannot load the palette</translation>
+    </message>
+    <message>
+        <source>图片中没有脚本</source>
+        <translation>the picture carries no script</translation>
+    </message>
+    <message>
+        <source>导出成功！用时</source>
+        <translation>Exported! Time </translation>
+    </message>
+    <message>
+        <source>保存文件失败！用时</source>
+        <translation>Cannot save the file! Time </translation>
+    </message>
+    <message>
+        <source>导出已经被用户取消！用时</source>
+        <translation>Export cancelled by the user! Time </translation>
+    </message>
+    <message>
+        <source>绘制失败！错误代码[</source>
+        <translation>Render failed! Error code [</translation>
+    </message>
+    <message>
+        <source>]。用时</source>
+        <translation>]. Time </translation>
+    </message>
+</context>
+</TS>
