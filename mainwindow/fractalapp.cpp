@@ -23,7 +23,10 @@ const QString kHelp = kUsageLine
                      "Qt's own options (-platform NAME, -style NAME, ...) are accepted as well.\n"
                      "\n"
                      "In the window: the arrow keys change the current constant, A and Z its step, C picks\n"
-                     "the constant, R resets the palette mapping (keeping the stretch), Esc closes.\n");
+                     "the constant, R resets the palette mapping (keeping the stretch), Esc closes.\n"
+                     "Ctrl+Z undoes an edit, Ctrl+Shift+Z or Ctrl+Y redoes it; Home resets the view, + and -\n"
+                     "zoom about the centre. The status line shows the point under the mouse, the width\n"
+                     "of the view and the preview's progress.\n");
 
 // Qt's options that QApplication reads itself: those followed by a value, and the flags.
 const QStringList kQtValueOptions { QStringLiteral("platform"), QStringLiteral("platformpluginpath"),
