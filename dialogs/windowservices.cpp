@@ -121,7 +121,8 @@ void CQtWindowServices::ShowAbout(QWidget* parent)
 void CQtWindowServices::OpenUrl(QWidget* parent, const QUrl& url)
 {
     if (!QDesktopServices::openUrl(url)) {
-        ShowMessage(parent, QCoreApplication::translate("CWindowServices", "无法打开网页：%1").arg(url.toString()),
+        ShowMessage(parent,
+            QCoreApplication::translate("CWindowServices", "无法打开网页：%1").arg(url.toString()),
             QStringLiteral(u"错误"), MessageIcon::Error, MessageButtons::Ok);
     }
 }

@@ -95,7 +95,8 @@ void CFractalDlg::BuildMenu()
     add(file, QStringLiteral(u"另存为...(&A)"), &CFractalDlg::OnFileSaveAs,
         { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) });
     file->addSeparator();
-    add(file, QStringLiteral(u"导出文件(&P)"), &CFractalDlg::OnExport, { QKeySequence(Qt::CTRL | Qt::Key_E) });
+    add(file, QStringLiteral(u"导出文件(&P)"), &CFractalDlg::OnExport,
+        { QKeySequence(Qt::CTRL | Qt::Key_E) });
     add(file, QStringLiteral(u"导出设置(&S)"), &CFractalDlg::OnExportSettings);
     file->addSeparator();
     add(file, QStringLiteral(u"退出(&Q)"), &QWidget::close, { QKeySequence(Qt::CTRL | Qt::Key_Q) });

@@ -234,8 +234,8 @@ private:
     QLabel* m_statusCoordinate { nullptr };
     QLabel* m_statusZoom { nullptr };
     QLabel* m_statusState { nullptr };
-    QPoint m_ptMouse { -1, -1 };       // the last mouse position over the client area
-    qint64 m_nPreviewStartMs { -1 };   // when the preview now rendering began; -1 when none is
-    qint64 m_nLastPreviewMs { -1 };    // how long the last full preview took
+    QPoint m_ptMouse { -1, -1 };     // the last mouse position over the client area
+    qint64 m_nPreviewStartMs { -1 }; // when the preview now rendering began; -1 when none is
+    qint64 m_nLastPreviewMs { -1 };  // how long the last full preview took
     bool m_bWaitingForExport { false };
 };

@@ -119,8 +119,8 @@ void CFractalDlg::ZoomStep(bool forward, double px, double py)
     const double s = m_script.GetRatio();
     const double next = forward ? s / kZoomFactor : s * kZoomFactor;
     // The plane point under the cursor keeps its place.
-    const View view = View { m_script.GetOffsetX(), m_script.GetOffsetY(), s }.ZoomedAbout(px, py, next,
-        m_script.GetImageWidth(), m_script.GetImageHeight(), kPreviewSide, kPreviewSide);
+    const View view = View { m_script.GetOffsetX(), m_script.GetOffsetY(), s }.ZoomedAbout(
+        px, py, next, m_script.GetImageWidth(), m_script.GetImageHeight(), kPreviewSide, kPreviewSide);
     m_nShownStage = 0;
     if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY) && std::isfinite(next)) {
         m_script.SetView(view.offsetX, view.offsetY, next);
@@ -141,8 +141,10 @@ void CFractalDlg::OnWheel(int angleDelta, QPoint position)
         }
         m_bWheelSeen = true;
         m_nLastWheelMs = now;
-        Record(EditKind::Wheel, EditValues::ViewPart,
-            [&] { ZoomStep(forward, position.x() - kPreviewLeft, position.y() - kPreviewTop); }, m_nWheelGesture);
+        Record(
+            EditKind::Wheel, EditValues::ViewPart,
+            [&] { ZoomStep(forward, position.x() - kPreviewLeft, position.y() - kPreviewTop); },
+            m_nWheelGesture);
     }
 }
 
@@ -195,7 +197,8 @@ void CFractalDlg::ApplyMapping(const PaletteMapping& mapping)
     if (!IsFinite(mapping)) {
         return;
     }
-    Record(EditKind::MappingDrag, EditValues::Mapping, [&] { m_script.SetMapping(mapping); }, m_nGesture);
+    Record(
+        EditKind::MappingDrag, EditValues::Mapping, [&] { m_script.SetMapping(mapping); }, m_nGesture);
     m_nShownStage = 0;
 }
 
@@ -220,7 +223,8 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
                 m_script.GetImageWidth(), m_script.GetImageHeight(), m_script.GetPreviewWidth(),
                 m_script.GetPreviewHeight());
             if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY)) {
-                Record(EditKind::Pan, EditValues::ViewPart,
+                Record(
+                    EditKind::Pan, EditValues::ViewPart,
                     [&] { m_script.SetView(view.offsetX, view.offsetY, ratio); }, m_nGesture);
                 m_nShownStage = 0;
             }
