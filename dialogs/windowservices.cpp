@@ -1,15 +1,15 @@
 #include "windowservices.h"
 
+#include "aboutdlg.h"
 #include "outportdlg.h"
 #include "outportsetdlg.h"
 #include "settingdlg.h"
 
-#include <QDialog>
-#include <QDialogButtonBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFileDialog>
-#include <QLabel>
 #include <QMessageBox>
-#include <QVBoxLayout>
+#include <QUrl>
 
 QString QtFilter(const FileFilter& filter)
 {
@@ -118,19 +118,17 @@ FileDialogResult CQtWindowServices::ChooseFileToSave(QWidget* parent, const File
 
 void CQtWindowServices::ShowAbout(QWidget* parent)
 {
-    QDialog about(parent);
-    about.setWindowTitle(tr("关于 Glimmerset"));
-    auto* layout = new QVBoxLayout(&about);
-    auto* name = new QLabel(QStringLiteral("<b>Glimmerset</b>"), &about);
-    auto* version = new QLabel(QStringLiteral("Glimmerset Version 0.01"), &about);
-    auto* usage = new QLabel(AboutLines().join(QLatin1Char('\n')), &about);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
-    QObject::connect(buttons, &QDialogButtonBox::accepted, &about, &QDialog::accept);
-    layout->addWidget(name);
-    layout->addWidget(version);
-    layout->addWidget(usage);
-    layout->addWidget(buttons);
+    CAboutDlg about(*this, parent);
     about.exec();
+}
+
+void CQtWindowServices::OpenUrl(QWidget* parent, const QUrl& url)
+{
+    if (!QDesktopServices::openUrl(url)) {
+        ShowMessage(parent,
+            tr("无法打开网页：%1").arg(url.toString()),
+            tr("错误"), MessageIcon::Error, MessageButtons::Ok);
+    }
 }
 
 bool CQtWindowServices::RunSettings(CSettingDlg& dialog) { return dialog.exec() == QDialog::Accepted; }

@@ -9,6 +9,7 @@
 class COutportDlg;
 class COutportSetDlg;
 class CSettingDlg;
+class QUrl;
 class QWidget;
 
 enum class MessageIcon { Error, Question, Exclamation, Information };
@@ -48,6 +49,8 @@ public:
     virtual FileDialogResult ChooseFileToOpen(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual FileDialogResult ChooseFileToSave(QWidget* parent, const FileDialogRequest& request) = 0;
     virtual void ShowAbout(QWidget* parent) = 0;
+    // Opens a page in the user's browser (the About box's contact button); by default nothing.
+    virtual void OpenUrl(QWidget*, const QUrl&) { }
     // The modal dialogs, filled by the caller; true when they end with OK. Unless a service says
     // otherwise they end with Cancel and the export progress window closes at once.
     virtual bool RunSettings(CSettingDlg&) { return false; }
@@ -65,6 +68,7 @@ public:
     FileDialogResult ChooseFileToOpen(QWidget* parent, const FileDialogRequest& request) override;
     FileDialogResult ChooseFileToSave(QWidget* parent, const FileDialogRequest& request) override;
     void ShowAbout(QWidget* parent) override;
+    void OpenUrl(QWidget* parent, const QUrl& url) override;
     bool RunSettings(CSettingDlg& dialog) override;
     bool RunExportSize(COutportSetDlg& dialog) override;
     void RunExportProgress(COutportDlg& dialog) override;

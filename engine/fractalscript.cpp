@@ -166,6 +166,13 @@ bool CFractalScript::SetCurrentConstant(Complex value)
     return written;
 }
 
+bool CFractalScript::SetConstant(int index, Complex value)
+{
+    bool written = false;
+    Edit([&] { written = m_picture.iterFormula.SetConstant(index, value); });
+    return written;
+}
+
 std::string CFractalScript::GetCurrentConstantName() const
 {
     return m_picture.iterFormula.GetConstantName(m_nCurConst);

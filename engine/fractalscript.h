@@ -69,6 +69,8 @@ public:
     int PrevConstant();
     int NextConstant();
     bool SetCurrentConstant(Complex value);
+    // The constant at index, whichever is current (undo puts a value back where it was made).
+    bool SetConstant(int index, Complex value);
     std::string GetCurrentConstantName() const;
     Complex GetCurrentConstant() const;
     int GetCurrentConstantIndex() const { return m_nCurConst; }
@@ -160,6 +162,8 @@ public:
     PaletteMapping GetMapping() const { return m_picture.mapping; }
     bool IsModified() const { return m_bModified; }
     void SetModified() { m_bModified = true; }
+    // The window's undo history knows when the script is back at its saved state.
+    void SetModified(bool modified) { m_bModified = modified; }
 
 private:
     // The one path of every edit: written under the lock, then the stage reset, so that a render

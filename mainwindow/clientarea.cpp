@@ -45,6 +45,11 @@ void CClientArea::keyPressEvent(QKeyEvent* event)
         }
         return;
     }
+    // Ctrl+Z is Undo, never also the Z key: a letter with Ctrl, Alt or Meta is not a key of the window.
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) {
+        event->ignore();
+        return;
+    }
     m_window.OnKeyDown(event->key(), event->modifiers().testFlag(Qt::ShiftModifier));
 }
 

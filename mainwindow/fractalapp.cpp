@@ -28,7 +28,11 @@ const QString kHelp = kUsageLine
                      "\n"
                      "SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it opens the script\n"
                      "it carries, as a new script. The window speaks the first of the user's languages\n"
-                     "(LANGUAGE, LC_ALL, LC_MESSAGES, LANG) that it has, English or Chinese; else Chinese.\n");
+                     "(LANGUAGE, LC_ALL, LC_MESSAGES, LANG) that it has, English or Chinese; else Chinese.\n"
+
+                     "Ctrl+Z undoes an edit, Ctrl+Shift+Z or Ctrl+Y redoes it; Home resets the view, + and -\n"
+                     "zoom about the centre. The status line shows the point under the mouse, the width\n"
+                     "of the view and the preview's progress.\n");
 
 // Qt's options that QApplication reads itself: those followed by a value, and the flags.
 const QStringList kQtValueOptions { QStringLiteral("platform"), QStringLiteral("platformpluginpath"),

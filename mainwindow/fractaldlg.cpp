@@ -7,6 +7,8 @@
 #include "surface.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QLayout>
 #include <QMenuBar>
 
@@ -34,7 +36,14 @@ CFractalDlg::CFractalDlg(CWindowServices& services, QWidget* parent)
     , m_services(services)
     , m_hAppIcon(AppIcon())
     , m_dcPreview(Layout::kPreviewSide, Layout::kPreviewSide, QImage::Format_RGB32)
+    , m_history([this](const EditValues& values) { ApplyValues(values); })
 {
+    m_clock = [timer = std::make_shared<QElapsedTimer>()] {
+        if (!timer->isValid()) {
+            timer->start();
+        }
+        return timer->elapsed();
+    };
     // A fixed window: a title bar with the system menu and the close box, no minimise or maximise.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint);
@@ -43,6 +52,7 @@ CFractalDlg::CFractalDlg(CWindowServices& services, QWidget* parent)
     m_clientArea = new CClientArea(*this);
     setCentralWidget(m_clientArea);
     BuildMenu();
+    BuildStatusLine();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     // The face "宋体" at a 12-pixel cell; a Song-style CJK font stands in where it is missing.
@@ -69,43 +79,64 @@ CFractalDlg::~CFractalDlg()
 
 void CFractalDlg::BuildMenu()
 {
+    // The document's items and texts; added are the shortcuts, the Alt letters of "打开" and "导出设置"
+    // (the visible text is the same), Undo, Redo and the View menu.
+    const auto add = [this](QMenu* menu, const QString& text, auto slot, QList<QKeySequence> keys = {}) {
+        QAction* action = menu->addAction(text);
+        action->setShortcuts(keys);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
     QMenu* file = menuBar()->addMenu(tr("文件(&F)"));
     QMenu* fileNew = file->addMenu(tr("新建"));
-    connect(fileNew->addAction(tr("Julia集(&P)")), &QAction::triggered, this,
-        &CFractalDlg::OnFileNew);
+    add(fileNew, tr("Julia集(&P)"), &CFractalDlg::OnFileNew, { QKeySequence::New });
     file->addSeparator();
-    connect(file->addAction(tr("打开(O)")), &QAction::triggered, this, &CFractalDlg::OnFileOpen);
-    connect(
-        file->addAction(tr("保存(&W)")), &QAction::triggered, this, &CFractalDlg::OnFileSave);
-    connect(file->addAction(tr("另存为...(&A)")), &QAction::triggered, this,
-        &CFractalDlg::OnFileSaveAs);
+    add(file, tr("打开(&O)"), &CFractalDlg::OnFileOpen, { QKeySequence::Open });
+    add(file, tr("保存(&W)"), &CFractalDlg::OnFileSave, { QKeySequence(Qt::CTRL | Qt::Key_S) });
+    add(file, tr("另存为...(&A)"), &CFractalDlg::OnFileSaveAs,
+        { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) });
     file->addSeparator();
-    connect(
-        file->addAction(tr("导出文件(&P)")), &QAction::triggered, this, &CFractalDlg::OnExport);
-    connect(file->addAction(tr("导出设置(S)")), &QAction::triggered, this,
-        &CFractalDlg::OnExportSettings);
+    add(file, tr("导出文件(&P)"), &CFractalDlg::OnExport,
+        { QKeySequence(Qt::CTRL | Qt::Key_E) });
+    add(file, tr("导出设置(&S)"), &CFractalDlg::OnExportSettings);
     file->addSeparator();
-    connect(file->addAction(tr("退出(&Q)")), &QAction::triggered, this, &QWidget::close);
+    add(file, tr("退出(&Q)"), &QWidget::close, { QKeySequence(Qt::CTRL | Qt::Key_Q) });
 
     QMenu* edit = menuBar()->addMenu(tr("编辑(&E)"));
-    connect(edit->addAction(tr("参数设置(&S)")), &QAction::triggered, this,
-        &CFractalDlg::OnSettings);
+    m_undoAction = add(edit, tr("撤销(&U)"), &CFractalDlg::OnUndo, { QKeySequence(Qt::CTRL | Qt::Key_Z) });
+    m_redoAction = add(edit, tr("重做(&R)"), &CFractalDlg::OnRedo,
+        { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), QKeySequence(Qt::CTRL | Qt::Key_Y) });
+    m_undoAction->setEnabled(false);
+    m_redoAction->setEnabled(false);
+    connect(&m_history.Stack(), &QUndoStack::canUndoChanged, m_undoAction, &QAction::setEnabled);
+    connect(&m_history.Stack(), &QUndoStack::canRedoChanged, m_redoAction, &QAction::setEnabled);
+    edit->addSeparator();
+    add(edit, tr("参数设置(&S)"), &CFractalDlg::OnSettings);
     QMenu* palette = edit->addMenu(tr("调色板(&P)"));
-    connect(palette->addAction(tr("系统调色板(&X)")), &QAction::triggered, this,
-        &CFractalDlg::OnSystemPalette);
-    connect(palette->addAction(tr("导入调色板(&I)")), &QAction::triggered, this,
-        &CFractalDlg::OnImportPalette);
+    add(palette, tr("系统调色板(&X)"), &CFractalDlg::OnSystemPalette);
+    add(palette, tr("导入调色板(&I)"), &CFractalDlg::OnImportPalette);
     palette->addSeparator();
     // The key is handled with the other keys of the client area; the menu shows it.
-    connect(palette->addAction(tr("重置调色板映射(&R)\tR")), &QAction::triggered, this,
-        &CFractalDlg::OnResetPaletteMapping);
+    add(palette, tr("重置调色板映射(&R)\tR"), &CFractalDlg::OnResetPaletteMapping);
+
+    QMenu* view = menuBar()->addMenu(tr("视图(&V)"));
+    add(view, tr("重置视图(&H)"), &CFractalDlg::OnResetView, { QKeySequence(Qt::Key_Home) });
+    QAction* zoomIn = view->addAction(tr("放大(&I)"));
+    zoomIn->setShortcut(QKeySequence(Qt::Key_Plus));
+    connect(zoomIn, &QAction::triggered, this, [this] { OnZoom(true); });
+    QAction* zoomOut = view->addAction(tr("缩小(&O)"));
+    zoomOut->setShortcut(QKeySequence(Qt::Key_Minus));
+    connect(zoomOut, &QAction::triggered, this, [this] { OnZoom(false); });
+    view->addSeparator();
+    add(view, tr("重置调色板映射(&M)"), &CFractalDlg::OnResetPaletteMapping);
 
     QMenu* help = menuBar()->addMenu(tr("帮助(&H)"));
-    connect(help->addAction(tr("关于(&A)")), &QAction::triggered, this, &CFractalDlg::OnAbout);
+    add(help, tr("关于(&A)"), &CFractalDlg::OnAbout, { QKeySequence(Qt::Key_F1) });
 }
 
 void CFractalDlg::Initialize(const QString& scriptPath)
 {
+    ResetHistory();
     m_strScriptPath.clear();
     m_script.LoadPalette(QString());
     if (!scriptPath.isEmpty()) {
@@ -136,6 +167,7 @@ void CFractalDlg::Initialize(const QString& scriptPath)
     m_nShownStage = 0;
     m_mapAtDragStart = m_script.GetMapping();
     UpdateTitle();
+    ResetHistory(); // the first state is the saved one
     m_watermarkFile = std::make_unique<CWatermarkFile>();
     m_mark = DecodeImage(CWatermarkFile::Path());
     m_clientArea->setFocus();
@@ -249,4 +281,5 @@ void CFractalDlg::OnPreviewTimer()
     if (m_script.IsModified()) {
         setWindowTitle(QStringLiteral("Glimmerset - %1 *").arg(m_strFileTitle));
     }
+    UpdateStatusLine();
 }

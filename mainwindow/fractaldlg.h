@@ -1,5 +1,6 @@
 #pragma once
 
+#include "edithistory.h"
 #include "fractalscript.h"
 #include "mapping.h"
 #include "watermarkfile.h"
@@ -19,6 +20,7 @@
 
 class CClientArea;
 class QAction;
+class QLabel;
 class QMimeData;
 
 // What is under the mouse, or being dragged.
@@ -57,6 +59,13 @@ public:
     void OnImportPalette();
     // Edit > Palette > Reset mapping and the R key: the identity mapping, the stretch kept.
     void OnResetPaletteMapping();
+    // Edit > Undo and Redo: a step of the history back or forward.
+    void OnUndo();
+    void OnRedo();
+    // View > Reset view (Home): the default view for the target size; formulas, constants and
+    // palette stay. View > Zoom in and Zoom out (+, -): one wheel step about the preview's centre.
+    void OnResetView();
+    void OnZoom(bool in);
     void OnExport();
     void OnExportSettings();
     // A script file dropped on the window: opened with the save-changes question, like Open.
@@ -88,6 +97,23 @@ public:
     static QString FileTitleOf(const QString& path);
 
     CFractalScript& Script() { return m_script; }
+    CEditHistory& History() { return m_history; }
+    // The clock of wheel bursts in milliseconds; tests put their own in its place.
+    void SetClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
+    // A wheel step that follows the previous one within this joins its step of the history.
+    static constexpr qint64 kWheelBurstMs = 500;
+    // The status line's texts: the plane point under the mouse (empty off the picture), the plane
+    // width the preview shows, and the preview's state or the too-deep warning.
+    QString StatusCoordinate() const;
+    QString StatusZoom() const;
+    QString StatusState() const;
+    // The plane point of a client pixel over the preview picture; false off the picture.
+    bool PlanePointAt(QPoint position, double& x, double& y) const;
+    // Neighbouring preview pixels fall on the same double: the picture turns blocky.
+    bool TooDeep() const;
+    // What a press at position would do, as the mouse cursor shows it and a tooltip says it.
+    static Qt::CursorShape CursorFor(DragMode mode);
+    QString ToolTipFor(DragMode mode) const;
     const QString& ScriptPath() const { return m_strScriptPath; }
     double EditStep() const { return m_dEditStep; }
     void SetEditStep(double step) { m_dEditStep = step; }
@@ -120,6 +146,21 @@ protected:
 
 private:
     void BuildMenu();
+    void BuildStatusLine();
+    void UpdateStatusLine();
+    // The values of the given parts as they are now.
+    EditValues Capture(unsigned parts);
+    // Runs edit and makes its step of the history from the parts it changes; a step of a gesture
+    // kind joins the step on top when that one has the same kind and gesture.
+    void Record(EditKind kind, unsigned parts, const std::function<void()>& edit, std::uint64_t gesture = 0);
+    // Puts a step's values into the script and the window (undo, redo).
+    void ApplyValues(const EditValues& values);
+    // The script's modified flag and the title follow the history's saved state.
+    void SyncModified();
+    // A fresh history after New and Open.
+    void ResetHistory();
+    // One wheel step about (px, py) of the preview area.
+    void ZoomStep(bool forward, double px, double py);
     void Pause();
     void Resume();
     void StopTimers();
@@ -182,5 +223,22 @@ private:
     std::set<int> m_heldArrows; // arrow keys pressed and not yet released
     int m_nWheelDelta { 0 };    // wheel movement not yet a whole notch
     bool m_bCloseConfirmed { false };
+    CEditHistory m_history;
+    std::uint64_t m_nGesture { 0 };      // a new number for every drag, held-arrow spell and wheel burst
+    std::uint64_t m_nArrowGesture { 0 }; // the one the held arrows edit under
+    std::uint64_t m_nWheelGesture { 0 };
+    qint64 m_nLastWheelMs { 0 };
+    bool m_bWheelSeen { false };
+    std::function<qint64()> m_clock;
+    std::shared_ptr<PaletteEntry> m_currentPalette;
+    std::shared_ptr<const std::vector<FormulaValues>> m_currentFormulas;
+    QAction* m_undoAction { nullptr };
+    QAction* m_redoAction { nullptr };
+    QLabel* m_statusCoordinate { nullptr };
+    QLabel* m_statusZoom { nullptr };
+    QLabel* m_statusState { nullptr };
+    QPoint m_ptMouse { -1, -1 };     // the last mouse position over the client area
+    qint64 m_nPreviewStartMs { -1 }; // when the preview now rendering began; -1 when none is
+    qint64 m_nLastPreviewMs { -1 };  // how long the last full preview took
     bool m_bWaitingForExport { false };
 };

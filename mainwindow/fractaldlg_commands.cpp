@@ -87,15 +87,18 @@ void CFractalDlg::OnSettings()
     dialog.m_dEditStep = m_dEditStep;
     if (m_services.RunSettings(dialog)) {
         EndDrag();
-        // Always marked: OK counts as an edit even when nothing changed.
-        m_script.ReplaceFormulas(dialog.m_iterFormula, dialog.m_termFormula, dialog.m_colorFormula);
-        m_nShownStage = 0;
-        const double sign = dialog.m_bReverseAngle ? -1.0 : 1.0;
-        m_script.SetMapping(dialog.m_dMapX0, dialog.m_dMapY0, dialog.m_dMapDX, dialog.m_dMapDY,
-            dialog.m_dMapSin, sign * std::sqrt(1.0 - dialog.m_dMapSin * dialog.m_dMapSin),
-            dialog.m_dMapStretch);
-        m_script.SetMaxIter(dialog.m_nMaxIter);
-        m_dEditStep = dialog.m_dEditStep;
+        Record(EditKind::Single,
+            EditValues::Formulas | EditValues::Mapping | EditValues::MaxIter | EditValues::EditStep, [&] {
+                // Always marked: OK counts as an edit even when nothing changed.
+                m_script.ReplaceFormulas(dialog.m_iterFormula, dialog.m_termFormula, dialog.m_colorFormula);
+                m_nShownStage = 0;
+                const double sign = dialog.m_bReverseAngle ? -1.0 : 1.0;
+                m_script.SetMapping(dialog.m_dMapX0, dialog.m_dMapY0, dialog.m_dMapDX, dialog.m_dMapDY,
+                    dialog.m_dMapSin, sign * std::sqrt(1.0 - dialog.m_dMapSin * dialog.m_dMapSin),
+                    dialog.m_dMapStretch);
+                m_script.SetMaxIter(dialog.m_nMaxIter);
+                m_dEditStep = dialog.m_dEditStep;
+            });
         m_mapAtDragStart = m_script.GetMapping();
     }
     Resume();
@@ -104,8 +107,14 @@ void CFractalDlg::OnSettings()
 void CFractalDlg::OnSystemPalette()
 {
     Pause();
-    if (m_script.LoadPalette(QString())) {
-        m_script.SetModified(); // a new palette is an edit like any other
+    bool loaded = false;
+    Record(EditKind::Single, EditValues::Palette | EditValues::Mapping, [&] {
+        loaded = m_script.LoadPalette(QString());
+        if (loaded) {
+            m_script.SetModified(); // a new palette is an edit like any other
+        }
+    });
+    if (loaded) {
         m_nShownStage = 0;
         m_mapAtDragStart = m_script.GetMapping();
     } else {
@@ -176,8 +185,16 @@ void CFractalDlg::OnImportPalette()
         const bool storable = !chosen.path.contains(QLatin1Char('}'));
         DecodedPalette decoded = storable ? DecodePaletteAside(chosen.path, QString()) : DecodedPalette {};
         const bool cancelled = decoded.problem == QLatin1String("cancelled"); // before decoded moves
-        if (storable && m_script.SetDecodedPalette(std::move(decoded), PaletteFallback::None)) {
-            m_script.SetModified();
+        bool installed = false;
+        if (storable) {
+            Record(EditKind::Single, EditValues::Palette | EditValues::Mapping, [&] {
+                installed = m_script.SetDecodedPalette(std::move(decoded), PaletteFallback::None);
+                if (installed) {
+                    m_script.SetModified();
+                }
+            });
+        }
+        if (installed) {
             m_nShownStage = 0;
             m_mapAtDragStart = m_script.GetMapping();
         } else if (!cancelled) {
@@ -263,7 +280,8 @@ void CFractalDlg::OnExportSettings()
     }
     if (accepted
         && (dialog.m_nWidth != m_script.GetImageWidth() || dialog.m_nHeight != m_script.GetImageHeight())) {
-        m_script.SetImageSize(dialog.m_nWidth, dialog.m_nHeight);
+        Record(EditKind::Single, EditValues::ImageSize,
+            [&] { m_script.SetImageSize(dialog.m_nWidth, dialog.m_nHeight); });
         ApplyPreviewSize();
     }
     m_nShownStage = 0;
@@ -275,7 +293,7 @@ void CFractalDlg::OnResetPaletteMapping()
 {
     // Where loading a palette puts it: the way back for handles dragged out of reach.
     EndDrag();
-    m_script.ResetPaletteMapping();
+    Record(EditKind::Single, EditValues::Mapping, [this] { m_script.ResetPaletteMapping(); });
     m_nShownStage = 0;
     m_mapAtDragStart = m_script.GetMapping();
     Repaint();

@@ -65,6 +65,7 @@ void CFractalDlg::OnFileNew()
     }
     StartNewScript();
     UpdateTitle();
+    ResetHistory();
     m_nShownStage = 0;
     m_mapAtDragStart = m_script.GetMapping();
     Resume();
@@ -122,6 +123,7 @@ void CFractalDlg::LoadScript(const QString& path)
     }
     ApplyPreviewSize();
     UpdateTitle();
+    ResetHistory(); // also after a failed load: what it left is where the new history starts
     m_nShownStage = 0;
     m_mapAtDragStart = m_script.GetMapping();
 }
@@ -175,7 +177,9 @@ bool CFractalDlg::OnFileSave()
     QString reason;
     const bool saved = m_script.Save(m_strScriptPath, &reason);
     QApplication::restoreOverrideCursor();
-    if (!saved) {
+    if (saved) {
+        m_history.Stack().setClean();
+    } else {
         ShowError(tr("保存到文件[%1]失败！").arg(m_strScriptPath) + QLatin1Char('\n') + reason);
         m_strScriptPath.clear();
     }

@@ -70,6 +70,10 @@ void CFractalDlg::OnKeyDown(int key, bool shift)
 
 void CFractalDlg::OnArrowKey(int key, bool pressed)
 {
+    // Arrows held together, for as long as one of them is held, are one step of the history.
+    if (pressed && m_heldArrows.empty()) {
+        m_nArrowGesture = ++m_nGesture;
+    }
     if (pressed) {
         m_heldArrows.insert(key);
     } else {
@@ -83,24 +87,44 @@ void CFractalDlg::OnKeysTimer()
         s_nArrowRepeat = 0;
         return;
     }
-    Complex value = m_script.GetCurrentConstant();
     bool anyHeld = false;
-    const std::pair<int, Complex> steps[]
-        = { { Qt::Key_Left, { -m_dEditStep, 0 } }, { Qt::Key_Right, { m_dEditStep, 0 } },
-              { Qt::Key_Down, { 0, -m_dEditStep } }, { Qt::Key_Up, { 0, m_dEditStep } } };
-    for (const auto& [key, step] : steps) {
-        if (!m_heldArrows.contains(key)) {
-            continue;
+    const auto tick = [&] {
+        Complex value = m_script.GetCurrentConstant();
+        const std::pair<int, Complex> steps[]
+            = { { Qt::Key_Left, { -m_dEditStep, 0 } }, { Qt::Key_Right, { m_dEditStep, 0 } },
+                  { Qt::Key_Down, { 0, -m_dEditStep } }, { Qt::Key_Up, { 0, m_dEditStep } } };
+        for (const auto& [key, step] : steps) {
+            if (!m_heldArrows.contains(key)) {
+                continue;
+            }
+            anyHeld = true;
+            ++s_nArrowRepeat;
+            if (s_nArrowRepeat == 1 || s_nArrowRepeat > kRepeatDelayTicks) {
+                value = { value.re + step.re, value.im + step.im };
+                m_script.SetCurrentConstant(value);
+                m_nShownStage = 0;
+            }
         }
-        anyHeld = true;
-        ++s_nArrowRepeat;
-        if (s_nArrowRepeat == 1 || s_nArrowRepeat > kRepeatDelayTicks) {
-            value = { value.re + step.re, value.im + step.im };
-            m_script.SetCurrentConstant(value);
-            m_nShownStage = 0;
-        }
+    };
+    if (m_heldArrows.empty()) {
+        tick();
+    } else {
+        Record(EditKind::Constant, EditValues::Constant, tick, m_nArrowGesture);
     }
     s_nArrowRepeat = anyHeld ? std::min(s_nArrowRepeat, kRepeatCap) : 0;
+}
+
+void CFractalDlg::ZoomStep(bool forward, double px, double py)
+{
+    const double s = m_script.GetRatio();
+    const double next = forward ? s / kZoomFactor : s * kZoomFactor;
+    // The plane point under the cursor keeps its place.
+    const View view = View { m_script.GetOffsetX(), m_script.GetOffsetY(), s }.ZoomedAbout(
+        px, py, next, m_script.GetImageWidth(), m_script.GetImageHeight(), kPreviewSide, kPreviewSide);
+    m_nShownStage = 0;
+    if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY) && std::isfinite(next)) {
+        m_script.SetView(view.offsetX, view.offsetY, next);
+    }
 }
 
 void CFractalDlg::OnWheel(int angleDelta, QPoint position)
@@ -110,23 +134,24 @@ void CFractalDlg::OnWheel(int angleDelta, QPoint position)
     while (std::abs(m_nWheelDelta) >= kWheelNotch) {
         const bool forward = m_nWheelDelta > 0;
         m_nWheelDelta += forward ? -kWheelNotch : kWheelNotch;
-        const double px = position.x() - kPreviewLeft;
-        const double py = position.y() - kPreviewTop;
-        const double s = m_script.GetRatio();
-        const double next = forward ? s / kZoomFactor : s * kZoomFactor;
-        // The plane point under the cursor keeps its place.
-        const View view = View { m_script.GetOffsetX(), m_script.GetOffsetY(), s }.ZoomedAbout(px, py, next,
-            m_script.GetImageWidth(), m_script.GetImageHeight(), kPreviewSide, kPreviewSide);
-        m_nShownStage = 0;
-        if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY) && std::isfinite(next)) {
-            m_script.SetView(view.offsetX, view.offsetY, next);
+        // Turns that follow each other within the burst time are one step of the history.
+        const qint64 now = m_clock();
+        if (!m_bWheelSeen || now - m_nLastWheelMs > kWheelBurstMs) {
+            m_nWheelGesture = ++m_nGesture;
         }
+        m_bWheelSeen = true;
+        m_nLastWheelMs = now;
+        Record(
+            EditKind::Wheel, EditValues::ViewPart,
+            [&] { ZoomStep(forward, position.x() - kPreviewLeft, position.y() - kPreviewTop); },
+            m_nWheelGesture);
     }
 }
 
 void CFractalDlg::OnLeftButtonDown(QPoint position)
 {
     m_nDragMode = DragNone;
+    ++m_nGesture; // one drag, one step
     const PaletteMapping m = m_script.GetMapping();
     const std::optional<PaletteRect> rect
         = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
@@ -159,6 +184,8 @@ void CFractalDlg::OnLeftButtonDown(QPoint position)
     }
     if (m_nDragMode != DragPan) {
         m_mapAtDragStart = m;
+    } else {
+        m_clientArea->setCursor(Qt::ClosedHandCursor);
     }
     // x = -1 means no drag in progress.
     m_ptDragStart = QPoint(position.x() == -1 ? 0 : position.x(), position.y());
@@ -170,12 +197,15 @@ void CFractalDlg::ApplyMapping(const PaletteMapping& mapping)
     if (!IsFinite(mapping)) {
         return;
     }
-    m_script.SetMapping(mapping);
+    Record(
+        EditKind::MappingDrag, EditValues::Mapping, [&] { m_script.SetMapping(mapping); }, m_nGesture);
     m_nShownStage = 0;
 }
 
 void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
 {
+    m_ptMouse = position;
+    UpdateStatusLine();
     const PaletteMapping m = m_script.GetMapping();
     const std::optional<PaletteRect> rect
         = FitPalette(m_script.GetPaletteWidth(), m_script.GetPaletteHeight());
@@ -193,7 +223,9 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
                 m_script.GetImageWidth(), m_script.GetImageHeight(), m_script.GetPreviewWidth(),
                 m_script.GetPreviewHeight());
             if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY)) {
-                m_script.SetView(view.offsetX, view.offsetY, ratio);
+                Record(
+                    EditKind::Pan, EditValues::ViewPart,
+                    [&] { m_script.SetView(view.offsetX, view.offsetY, ratio); }, m_nGesture);
                 m_nShownStage = 0;
             }
             break;
@@ -242,10 +274,12 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
         return;
     }
 
-    // A hover: the handle under the mouse is drawn inverted.
+    // A hover: the handle under the mouse is drawn inverted, the cursor shows what a press does.
     const DragMode before = m_nDragMode;
     m_nDragMode = HoverMode(position, p, s);
     if (m_nDragMode != before) {
+        m_clientArea->setCursor(CursorFor(m_nDragMode));
+        m_clientArea->setToolTip(ToolTipFor(m_nDragMode));
         Repaint();
     }
 }
@@ -255,5 +289,6 @@ void CFractalDlg::OnLeftButtonUp(QPoint)
     m_ptDragStart.setX(-1);
     m_nDragMode = DragNone;
     m_mapAtDragStart = m_script.GetMapping(); // the stretch handle returns to the centre
+    m_clientArea->setCursor(CursorFor(DragNone));
     Repaint();
 }

@@ -2,6 +2,24 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="en" sourcelanguage="zh_CN">
 <context>
+    <name>CAboutDlg</name>
+    <message>
+        <source>关于 Glimmerset</source>
+        <translation>About Glimmerset</translation>
+    </message>
+</context>
+<context>
+    <name>CContactButton</name>
+    <message>
+        <source>联系我们（在浏览器中打开）</source>
+        <translation>Contact us (opens in the browser)</translation>
+    </message>
+    <message>
+        <source>联系我们</source>
+        <translation>Contact us</translation>
+    </message>
+</context>
+<context>
     <name>CFractalDlg</name>
     <message>
         <source>未命名</source>
@@ -24,10 +42,6 @@
         <translation>&amp;Julia set</translation>
     </message>
     <message>
-        <source>打开(O)</source>
-        <translation>Open(O)</translation>
-    </message>
-    <message>
         <source>保存(&amp;W)</source>
         <translation>Save (&amp;W)</translation>
     </message>
@@ -38,10 +52,6 @@
     <message>
         <source>导出文件(&amp;P)</source>
         <translation>Ex&amp;port</translation>
-    </message>
-    <message>
-        <source>导出设置(S)</source>
-        <translation>Export settings(S)</translation>
     </message>
     <message>
         <source>退出(&amp;Q)</source>
@@ -195,6 +205,74 @@
         <source>调色板</source>
         <translation>Palette</translation>
     </message>
+    <message>
+        <source>打开(&amp;O)</source>
+        <translation>&amp;Open...</translation>
+    </message>
+    <message>
+        <source>导出设置(&amp;S)</source>
+        <translation>Export &amp;settings...</translation>
+    </message>
+    <message>
+        <source>撤销(&amp;U)</source>
+        <translation>&amp;Undo</translation>
+    </message>
+    <message>
+        <source>重做(&amp;R)</source>
+        <translation>&amp;Redo</translation>
+    </message>
+    <message>
+        <source>视图(&amp;V)</source>
+        <translation>&amp;View</translation>
+    </message>
+    <message>
+        <source>重置视图(&amp;H)</source>
+        <translation>&amp;Home view</translation>
+    </message>
+    <message>
+        <source>放大(&amp;I)</source>
+        <translation>Zoom &amp;in</translation>
+    </message>
+    <message>
+        <source>缩小(&amp;O)</source>
+        <translation>Zoom &amp;out</translation>
+    </message>
+    <message>
+        <source>重置调色板映射(&amp;M)</source>
+        <translation>Reset palette &amp;mapping</translation>
+    </message>
+    <message>
+        <source>坐标 %1, %2</source>
+        <translation>Position %1, %2</translation>
+    </message>
+    <message>
+        <source>宽度 %1</source>
+        <translation>Width %1</translation>
+    </message>
+    <message>
+        <source>已到双精度极限：相邻像素坐标相同，图像呈块状</source>
+        <translation>At the limit of double precision: neighbouring pixels share a coordinate, the picture turns blocky</translation>
+    </message>
+    <message>
+        <source>渲染中 %1/%2</source>
+        <translation>Rendering %1/%2</translation>
+    </message>
+    <message>
+        <source>预览用时 %1 秒</source>
+        <translation>Preview took %1 s</translation>
+    </message>
+    <message>
+        <source>拖动：旋转调色板映射</source>
+        <translation>Drag: rotate the palette mapping</translation>
+    </message>
+    <message>
+        <source>拖动：改变调色板映射的大小</source>
+        <translation>Drag: resize the palette mapping</translation>
+    </message>
+    <message>
+        <source>拖动：拉伸调色板映射</source>
+        <translation>Drag: stretch the palette mapping</translation>
+    </message>
 </context>
 <context>
     <name>COutportDlg</name>
@@ -313,8 +391,12 @@
         <translation>Let&apos;s play with fractals!</translation>
     </message>
     <message>
-        <source>关于 Glimmerset</source>
-        <translation>About Glimmerset</translation>
+        <source>无法打开网页：%1</source>
+        <translation>Cannot open the page: %1</translation>
+    </message>
+    <message>
+        <source>错误</source>
+        <translation>Error</translation>
     </message>
 </context>
 <context>

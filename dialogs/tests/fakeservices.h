@@ -2,6 +2,8 @@
 
 #include "windowservices.h"
 
+#include <QUrl>
+
 #include <deque>
 #include <vector>
 
@@ -42,6 +44,8 @@ public:
         aboutParent = parent;
     }
 
+    void OpenUrl(QWidget*, const QUrl& url) override { opened.push_back(url); }
+
     enum class FileDialogKind { Open, Save };
     struct FileRequest {
         FileDialogKind kind;
@@ -58,6 +62,7 @@ public:
     std::deque<FileDialogResult> files; // empty: the dialog is cancelled
     std::vector<Message> messages;
     std::vector<FileRequest> fileRequests;
+    std::vector<QUrl> opened; // pages the window asked the browser for
     int aboutShown { 0 };
     QWidget* aboutParent { nullptr };
 

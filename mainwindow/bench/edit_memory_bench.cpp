@@ -100,8 +100,9 @@ int main(int argc, char** argv)
     const long end = ResidentKiB();
     std::printf(
         "edits %d (%d of them settings): resident after %d edits %ld KiB, at the end %ld KiB (%+ld KiB), "
-        "peak %ld KiB\n",
-        edits, services.Applied(), edits / 10, warm, end, end - warm, peak);
+        "peak %ld KiB; %d steps in the undo history, %d palette pictures held\n",
+        edits, services.Applied(), edits / 10, warm, end, end - warm, peak, window.History().Stack().count(),
+        window.History().PicturesHeld());
     std::fflush(stdout);
     window.Script().StopPreview();
     return 0;

@@ -33,10 +33,10 @@ TEST(WindowLanguage, EnglishScreens)
         const char* exportSettings;
         QString noScript;
     } rows[] = {
-        { "en", { QStringLiteral("&File"), QStringLiteral("&Edit"), QStringLiteral("&Help") },
+        { "en", { QStringLiteral("&File"), QStringLiteral("&Edit"), QStringLiteral("&View"), QStringLiteral("&Help") },
             "Glimmerset - Untitled", "Export settings",
             QStringLiteral("Cannot read the file [%1]!\nthe picture carries no script").arg(plain) },
-        { "zh_CN", { QStringLiteral(u"文件(&F)"), QStringLiteral(u"编辑(&E)"), QStringLiteral(u"帮助(&H)") },
+        { "zh_CN", { QStringLiteral(u"文件(&F)"), QStringLiteral(u"编辑(&E)"), QStringLiteral(u"视图(&V)"), QStringLiteral(u"帮助(&H)") },
             "Glimmerset - 未命名", "导出设置",
             QStringLiteral(u"读取文件[%1]失败！\n图片中没有脚本").arg(plain) },
     };

@@ -1,0 +1,159 @@
+// The status line under the client area (the plane point under the mouse, the plane width the preview
+// shows, the preview's state or the too-deep warning), and the cursors and tooltips over the client.
+#include "clientarea.h"
+#include "fractaldlg.h"
+#include "layout.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QStatusBar>
+
+#include <cmath>
+
+using namespace Layout;
+
+namespace {
+
+// The passes of a full preview: the coarse picture and 36 fine ones.
+constexpr int kPreviewPasses = 37;
+
+// Enough digits to tell neighbouring pixels apart, and no more.
+QString Coordinate(double value, double step)
+{
+    const double digits = std::ceil(std::log10(std::max(std::abs(value), step) / step)) + 2;
+    const int precision = std::isfinite(digits) ? std::clamp(static_cast<int>(digits), 6, 17) : 17;
+    return QString::number(value, 'g', precision);
+}
+
+// The plane distance between neighbouring pixels is below one unit in the last place of a coordinate
+// somewhere on the axis: some neighbours fall on the same double.
+bool AxisTooDeep(double offset, double width, double step)
+{
+    const double far = std::max(std::abs(offset), std::abs(offset + width));
+    const double ulp = std::nextafter(far, INFINITY) - far;
+    return step < ulp;
+}
+
+} // namespace
+
+void CFractalDlg::BuildStatusLine()
+{
+    QStatusBar* line = statusBar();
+    line->setSizeGripEnabled(false); // the window has a fixed size
+    m_statusCoordinate = new QLabel(line);
+    m_statusZoom = new QLabel(line);
+    m_statusState = new QLabel(line);
+    m_statusCoordinate->setMinimumWidth(300);
+    m_statusZoom->setMinimumWidth(150);
+    line->addWidget(m_statusCoordinate);
+    line->addWidget(m_statusZoom);
+    line->addWidget(m_statusState, 1);
+    line->setMinimumHeight(16);
+}
+
+bool CFractalDlg::PlanePointAt(QPoint position, double& x, double& y) const
+{
+    const int pw = m_script.GetPreviewWidth();
+    const int ph = m_script.GetPreviewHeight();
+    if (pw <= 0 || ph <= 0) {
+        return false;
+    }
+    // The picture is centred in the preview area, as the refresh timer draws it.
+    const int i = position.x() - kPreviewLeft - (kPreviewSide - pw) / 2;
+    const int j = position.y() - kPreviewTop - (kPreviewSide - ph) / 2;
+    if (i < 0 || j < 0 || i >= pw || j >= ph) {
+        return false;
+    }
+    const double ratio = m_script.GetRatio();
+    x = m_script.GetOffsetX() + (i + 0.5) * (m_script.GetImageWidth() * ratio / pw);
+    y = m_script.GetOffsetY() + (j + 0.5) * (m_script.GetImageHeight() * ratio / ph);
+    return true;
+}
+
+bool CFractalDlg::TooDeep() const
+{
+    const int pw = m_script.GetPreviewWidth();
+    const int ph = m_script.GetPreviewHeight();
+    if (pw <= 0 || ph <= 0) {
+        return false;
+    }
+    const double width = m_script.GetImageWidth() * m_script.GetRatio();
+    const double height = m_script.GetImageHeight() * m_script.GetRatio();
+    return AxisTooDeep(m_script.GetOffsetX(), width, width / pw)
+        || AxisTooDeep(m_script.GetOffsetY(), height, height / ph);
+}
+
+QString CFractalDlg::StatusCoordinate() const
+{
+    double x = 0;
+    double y = 0;
+    if (!PlanePointAt(m_ptMouse, x, y)) {
+        return {};
+    }
+    const double ratio = m_script.GetRatio();
+    const double stepX = m_script.GetImageWidth() * ratio / m_script.GetPreviewWidth();
+    const double stepY = m_script.GetImageHeight() * ratio / m_script.GetPreviewHeight();
+    return tr("坐标 %1, %2").arg(Coordinate(x, stepX), Coordinate(y, stepY));
+}
+
+QString CFractalDlg::StatusZoom() const
+{
+    return tr("宽度 %1").arg(QString::number(m_script.GetImageWidth() * m_script.GetRatio(), 'g', 6));
+}
+
+QString CFractalDlg::StatusState() const
+{
+    if (TooDeep()) {
+        return tr("已到双精度极限：相邻像素坐标相同，图像呈块状");
+    }
+    if (m_dShownPreviewProgress < 1.0) {
+        const long passes = std::lround(m_dShownPreviewProgress * kPreviewPasses);
+        return tr("渲染中 %1/%2").arg(passes).arg(kPreviewPasses);
+    }
+    if (m_nLastPreviewMs >= 0) {
+        return tr("预览用时 %1 秒").arg(QString::number(m_nLastPreviewMs / 1000.0, 'f', 2));
+    }
+    return {};
+}
+
+void CFractalDlg::UpdateStatusLine()
+{
+    // The clock of the last full preview: from the first unfinished frame to the finished one.
+    if (m_dShownPreviewProgress < 1.0 && m_nPreviewStartMs < 0) {
+        m_nPreviewStartMs = m_clock();
+    } else if (m_dShownPreviewProgress >= 1.0 && m_nPreviewStartMs >= 0) {
+        m_nLastPreviewMs = m_clock() - m_nPreviewStartMs;
+        m_nPreviewStartMs = -1;
+    }
+    const auto set = [](QLabel* label, const QString& text) {
+        if (label->text() != text) {
+            label->setText(text);
+        }
+    };
+    set(m_statusCoordinate, StatusCoordinate());
+    set(m_statusZoom, StatusZoom());
+    set(m_statusState, StatusState());
+}
+
+Qt::CursorShape CFractalDlg::CursorFor(DragMode mode)
+{
+    switch (mode) {
+    case DragPan: return Qt::OpenHandCursor;
+    case DragAngle: return Qt::CrossCursor;
+    case DragSize: return Qt::SizeFDiagCursor;
+    case DragStretch: return Qt::SizeHorCursor;
+    case DragOrigin: return Qt::SizeAllCursor;
+    case DragNone: break;
+    }
+    return Qt::ArrowCursor;
+}
+
+QString CFractalDlg::ToolTipFor(DragMode mode) const
+{
+    switch (mode) {
+    case DragAngle: return tr("拖动：旋转调色板映射");
+    case DragSize: return tr("拖动：改变调色板映射的大小");
+    case DragStretch: return tr("拖动：拉伸调色板映射");
+    default: return {};
+    }
+}
