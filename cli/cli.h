@@ -47,3 +47,4 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -5,8 +5,8 @@
 class CWindowServices;
 class QLineEdit;
 
-// The export size dialog: width and height of the target image, 100 to 4096 each, and the PNG
-// compression level of exported pictures, 0 to 9.
+// The export size dialog: width and height of the target image, 100 to 4096 each, the PNG
+// compression level of exported pictures, 0 to 9, and the samples per pixel a side, 1 to 4.
 class COutportSetDlg : public QDialog {
 public:
     COutportSetDlg(CWindowServices& services, QWidget* parent = nullptr);
@@ -14,6 +14,7 @@ public:
     int m_nWidth { 0 };
     int m_nHeight { 0 };
     int m_nPngLevel { 0 };
+    int m_nAntialias { 1 };
 
     void InitDialog();
     int exec() override;
@@ -22,10 +23,12 @@ public:
     QLineEdit* WidthField() const { return m_width; }
     QLineEdit* HeightField() const { return m_height; }
     QLineEdit* PngLevelField() const { return m_pngLevel; }
+    QLineEdit* AntialiasField() const { return m_antialias; }
 
 private:
     CWindowServices& m_services;
     QLineEdit* m_width { nullptr };
     QLineEdit* m_height { nullptr };
     QLineEdit* m_pngLevel { nullptr };
+    QLineEdit* m_antialias { nullptr };
 };

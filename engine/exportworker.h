@@ -41,6 +41,7 @@ struct ExportRequest {
     QString watermarkPath;          // empty: no watermark
     std::optional<ExportView> view; // empty: the script's target size and view
     int pngLevel { kDefaultPngLevel };
+    std::optional<int> antialias; // samples per pixel a side (1 to 4); empty: the picture's own
 };
 
 // What the last export did, for reports and measurements.

@@ -255,9 +255,11 @@ void CFractalDlg::OnExportSettings()
     dialog.m_nWidth = m_script.GetImageWidth();
     dialog.m_nHeight = m_script.GetImageHeight();
     dialog.m_nPngLevel = m_script.GetPngLevel();
+    dialog.m_nAntialias = m_script.GetAntialias();
     const bool accepted = m_services.RunExportSize(dialog);
     if (accepted) {
         m_script.SetPngLevel(dialog.m_nPngLevel);
+        m_script.SetAntialias(dialog.m_nAntialias);
     }
     if (accepted
         && (dialog.m_nWidth != m_script.GetImageWidth() || dialog.m_nHeight != m_script.GetImageHeight())) {
