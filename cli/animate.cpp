@@ -55,8 +55,8 @@ constexpr const char* kAnimateUsage
       "  --ease linear|smooth  the speed within each pair of keys: even (default), or smoothstep\n"
       "  --size WxH          render the frames at this size, 16 to 4096 a side (default: the first\n"
       "                      key's target size); each key keeps its top-left corner and plane width\n"
-      "  --aa N              anti-alias with N x N samples per pixel, 1 to 4 (default: the first\n"
-      "                      key's own setting, 1 unless saved otherwise)\n"
+      "  --aa N              anti-alias with N x N samples per pixel, 1 to 4 (default: the keys' own\n"
+      "                      setting, the earlier key's between two; 1 unless saved otherwise)\n"
       "  --no-watermark      leave the watermark out\n"
       "  --threads N         render on N threads (default: every core)\n"
       "  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1\n"
@@ -103,6 +103,92 @@ bool ParseSize(std::string_view text, int& width, int& height)
         && ParseWhole(text.substr(x + 1), height);
 }
 
+// The functions a frame's picture needs, from additions, multiplications, divisions and square roots
+// alone, which IEEE arithmetic rounds alike everywhere: the C library picks other code for other CPUs,
+// and a frame must be the same picture on every machine of a render farm.
+namespace exact {
+
+constexpr int kSeriesTerms = 40;
+
+// e^x: x = k ln 2 + r with |r| <= ln 2 / 2, e^r by its series, then scaled by 2^k (exact).
+double Exp(double x)
+{
+    // Beyond these e^x is 0 or infinite anyway; the bound keeps the conversion to int defined.
+    constexpr double kLimit = 2000.0;
+    const double k = std::clamp(std::nearbyint(x / std::numbers::ln2), -kLimit, kLimit);
+    const double r = x - k * std::numbers::ln2;
+    double term = 1.0;
+    double sum = 1.0;
+    for (int n = 1; n < kSeriesTerms && term != 0.0; ++n) {
+        term *= r / n;
+        sum += term;
+    }
+    return std::ldexp(sum, static_cast<int>(k));
+}
+
+// ln x for x > 0: x = m 2^e with m in [0.5, 1), ln m = 2 atanh((m - 1) / (m + 1)) by its series.
+double Log(double x)
+{
+    int e = 0;
+    const double m = std::frexp(x, &e);
+    const double s = (m - 1.0) / (m + 1.0);
+    double power = s;
+    double sum = 0.0;
+    for (int n = 0; n < kSeriesTerms; ++n) {
+        sum += power / (2 * n + 1);
+        power *= s * s;
+    }
+    return 2.0 * sum + e * std::numbers::ln2;
+}
+
+// sin and cos of an angle in [-2 pi, 2 pi] by their series.
+void SinCos(double x, double& sine, double& cosine)
+{
+    double term = x;
+    sine = 0.0;
+    for (int n = 1; n < kSeriesTerms; n += 2) {
+        sine += term;
+        term *= -x * x / ((n + 1) * (n + 2));
+    }
+    term = 1.0;
+    cosine = 0.0;
+    for (int n = 0; n < kSeriesTerms; n += 2) {
+        cosine += term;
+        term *= -x * x / ((n + 1) * (n + 2));
+    }
+}
+
+// atan x: halving the angle three times (tan(a / 2) = x / (1 + sqrt(1 + x^2))) leaves |x| < 0.2
+// for the series.
+double Atan(double x)
+{
+    for (int k = 0; k < 3; ++k) {
+        x = x / (1.0 + std::sqrt(1.0 + x * x));
+    }
+    double power = x;
+    double sum = 0.0;
+    for (int n = 0; n < kSeriesTerms; ++n) {
+        sum += (n % 2 == 0 ? power : -power) / (2 * n + 1);
+        power *= x * x;
+    }
+    return 8.0 * sum;
+}
+
+double Atan2(double y, double x)
+{
+    if (x == 0.0 && y == 0.0) {
+        return 0.0;
+    }
+    if (std::fabs(x) >= std::fabs(y)) {
+        const double a = Atan(y / x);
+        return x > 0.0 ? a : (y >= 0.0 ? a + std::numbers::pi : a - std::numbers::pi);
+    }
+    const double a = Atan(x / y);
+    return y > 0.0 ? std::numbers::pi / 2 - a : -std::numbers::pi / 2 - a;
+}
+
+} // namespace exact
+
 // The plane's rotation of a mapping as an angle and a length (the pair is used as stored, so its
 // length scales the palette too).
 struct Rotation {
@@ -112,7 +198,7 @@ struct Rotation {
 
 Rotation RotationOf(const PaletteMapping& m)
 {
-    return { std::atan2(m.sin, m.cos), std::hypot(m.sin, m.cos) };
+    return { exact::Atan2(m.sin, m.cos), std::sqrt(m.sin * m.sin + m.cos * m.cos) };
 }
 
 } // namespace
@@ -168,14 +254,24 @@ Picture FramePicture(const std::vector<Picture>& keys, int frame, int frames, Ea
     }
     const double angle = ra.angle + turn * t;
     const double length = Lerp(ra.length, rb.length, t);
-    p.mapping.sin = length * std::sin(angle);
-    p.mapping.cos = length * std::cos(angle);
+    // A rotation both keys share stays as stored, to the last bit.
+    if (ma.sin != mb.sin || ma.cos != mb.cos) {
+        double sine = 0.0;
+        double cosine = 1.0;
+        exact::SinCos(angle, sine, cosine);
+        p.mapping.sin = length * sine;
+        p.mapping.cos = length * cosine;
+    }
     // The centre moves evenly and the width by a constant factor per frame: a zoom at even speed.
     const double halfWidth = p.imageWidth / 2.0;
     const double halfHeight = p.imageHeight / 2.0;
     const double centreX = Lerp(a.offsetX + halfWidth * a.ratio, b.offsetX + halfWidth * b.ratio, t);
     const double centreY = Lerp(a.offsetY + halfHeight * a.ratio, b.offsetY + halfHeight * b.ratio, t);
-    p.ratio = a.ratio * std::pow(b.ratio / a.ratio, t);
+    // Geometric for widths that have a logarithm; a script may hold any number, and those move linearly.
+    const bool geometric = a.ratio > 0.0 && b.ratio > 0.0 && std::isfinite(a.ratio) && std::isfinite(b.ratio);
+    p.ratio = a.ratio == b.ratio ? a.ratio
+        : geometric              ? a.ratio * exact::Exp(exact::Log(b.ratio / a.ratio) * t)
+                                 : Lerp(a.ratio, b.ratio, t);
     p.offsetX = centreX - halfWidth * p.ratio;
     p.offsetY = centreY - halfHeight * p.ratio;
     return p;
