@@ -697,11 +697,6 @@ int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!LoadKeys(job, dir, keys, err)) {
         return kExitFailure;
     }
-    const QString folder = QFileInfo(firstPath).absolutePath();
-    if (!QDir().mkpath(folder)) {
-        err << "glimmerset-cli animate: cannot make the folder '" << folder.toStdString() << "'\n";
-        return kExitFailure;
-    }
     int killAfter = -1;
     if (const char* kill = std::getenv(kKillAfterVariable)) {
         killAfter = std::atoi(kill);
@@ -718,12 +713,21 @@ int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
     int written = 0;
     int skipped = 0;
     int failed = 0;
+    QString folder;
     for (int frame = job.shard.index; frame < job.frames; frame += job.shard.count) {
         const std::string path = *FramePath(job.pattern, frame);
         const QString file = QString::fromStdString(path);
         if (job.skipExisting && FrameDone(file)) {
             ++skipped;
             continue;
+        }
+        // The pattern may number folders too ('%03d/frame.png').
+        if (const QString next = QFileInfo(file).absolutePath(); next != folder) {
+            folder = next;
+            if (!QDir().mkpath(folder)) {
+                err << "glimmerset-cli animate: cannot make the folder '" << folder.toStdString() << "'\n";
+                return kExitFailure;
+            }
         }
         current = FramePicture(keys, frame, job.frames, job.ease);
         worker.Begin({ file, job.watermark ? CWatermarkFile::Path() : QString(), std::nullopt,
