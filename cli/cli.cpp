@@ -32,7 +32,7 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "  check SCRIPT\n"
                                "        load a script and print a summary, or why it does not load\n"
                                "  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
-                               "         [--format EXT] [--png-level N] [--json | --quiet]\n"
+                               "         [--format EXT] [--png-level N] [--aa N] [--json | --quiet]\n"
                                "         [CHANGES]\n"
                                "        render a script at its target size into an image file\n"
                                "  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
@@ -43,6 +43,10 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "        print every member of a script as text or JSON\n"
                                "  extract PICTURE -o SCRIPT.gsc\n"
                                "        write the script an exported picture carries\n"
+                               "  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]\n"
+                               "          [--size WxH] [--no-watermark] [--shard K/N] [--skip-existing] [--list]\n"
+                               "          [--video OUT.mp4 --fps F]\n"
+                               "        render the frames of an animation through key scripts\n"
                                "  help [COMMAND]\n"
                                "        show this help, or the options of COMMAND\n"
                                "\n"
@@ -73,7 +77,7 @@ Command FindCommand(const std::string& name)
         Command run;
     } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender },
         { "set", RunSet }, { "dump", RunDump },
-        { "extract", RunExtract } };
+        { "extract", RunExtract }, { "animate", RunAnimate } };
     for (const auto& command : kCommands) {
         if (name == command.name) {
             return command.run;

@@ -52,3 +52,4 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 // new --from-json: the script a JSON file (or "-") describes, written to target.
 int RunNewFromJson(const std::string& source, const std::string& target, std::ostream& out, std::ostream& err);
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -1,3 +1,4 @@
+#include "animate.h"
 #include "cli.h"
 #include "options.h"
 #include "overrides.h"
@@ -33,7 +34,7 @@ namespace {
 
 constexpr const char* kRenderUsage
     = "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
-      "                             [--format EXT] [--png-level N] [--json | --quiet] [CHANGES]\n"
+      "                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]\n"
       "       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
       "\n"
       "Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in\n"
@@ -56,6 +57,8 @@ constexpr const char* kRenderUsage
       "  --format EXT        the image format for '-o -' (png, bmp, ppm, ...); with a file it must\n"
       "                      agree with the file's extension\n"
       "  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1\n"
+      "  --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4\n"
+      "                      (default: the script's own setting, 1 unless saved otherwise)\n"
       "  --json              print what was done as one JSON object on one line instead of the\n"
       "                      outcome (on standard error with '-o -'); one line per picture\n"
       "  --quiet             print nothing on success\n"
@@ -156,6 +159,7 @@ struct RenderJob {
     bool json { false };
     bool quiet { false };
     ScriptOverrides overrides;
+    std::optional<int> antialias; // --aa
 
     bool ToStandardOutput() const { return image == "-"; }
 };
@@ -175,7 +179,7 @@ CCommandOptions RenderOptions()
         Flag({ QStringLiteral("no-watermark") }), Valued({ QStringLiteral("threads") }, QStringLiteral("N")),
         Valued({ QStringLiteral("format") }, QStringLiteral("EXT")),
         Valued({ QStringLiteral("png-level") }, QStringLiteral("N")), Flag({ QStringLiteral("json") }),
-        Flag({ QStringLiteral("quiet") }) }));
+        Flag({ QStringLiteral("quiet") }), Valued({ QStringLiteral("aa") }, QStringLiteral("N")) }));
 }
 
 // The values of the parsed options, checked one by one; --threads takes effect at once. Returns the
@@ -222,6 +226,9 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
         level && (!ParseCount(*level, job.pngLevel) || job.pngLevel > kMaxPngLevel)) {
         return Usage(err, "'--png-level' needs a whole number from 0 to 9, not '" + *level + "'");
     }
+    if (std::string problem; !ReadAntialias(options.Value(QStringLiteral("aa")), job.antialias, problem)) {
+        return Usage(err, problem);
+    }
     job.fit = options.Has(QStringLiteral("fit"));
     job.watermark = !options.Has(QStringLiteral("no-watermark"));
     job.json = options.Has(QStringLiteral("json"));
@@ -248,7 +255,7 @@ bool Export(CFractalScript& script, const RenderJob& job, const QString& imageFi
     const bool terminal = !job.quiet && isatty(STDERR_FILENO) == 1;
     const auto started = share.started;
     ExportRequest request { imageFile, job.watermark ? CWatermarkFile::Path() : QString(), std::nullopt,
-        static_cast<int>(job.pngLevel), {}, {} };
+        static_cast<int>(job.pngLevel), {}, {}, job.antialias };
     if (job.size) {
         request.view = ViewAtSize(script, job.width, job.height, job.fit);
     }

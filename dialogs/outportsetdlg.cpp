@@ -1,5 +1,6 @@
 #include "outportsetdlg.h"
 
+#include "antialias.h"
 #include "dialogunits.h"
 #include "fieldexchange.h"
 #include "fixedlimits.h"
@@ -17,7 +18,7 @@ COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
     , m_services(services)
 {
     setWindowTitle(tr("导出设置"));
-    setFixedSize(Dlu(165, 64).size()); // one row below the size fields: the PNG level
+    setFixedSize(Dlu(165, 82).size()); // two rows below the size fields: the PNG level, anti-aliasing
     auto* widthLabel = new QLabel(tr("图像宽度"), this);
     widthLabel->setGeometry(Dlu(8, 8, 33, 8));
     m_width = new QLineEdit(this);
@@ -32,6 +33,13 @@ COutportSetDlg::COutportSetDlg(CWindowServices& services, QWidget* parent)
     m_pngLevel = new QLineEdit(this);
     m_pngLevel->setGeometry(Dlu(51, 43, 40, 12));
     m_pngLevel->move(std::max(m_pngLevel->x(), levelLabel->geometry().right() + 4), m_pngLevel->y());
+    auto* antialiasLabel = new QLabel(tr("抗锯齿(N×N)"), this);
+    antialiasLabel->setGeometry(Dlu(8, 62, 33, 8));
+    antialiasLabel->resize(
+        std::max(antialiasLabel->width(), antialiasLabel->sizeHint().width()), antialiasLabel->height());
+    m_antialias = new QLineEdit(this);
+    m_antialias->setGeometry(Dlu(51, 61, 40, 12));
+    m_antialias->move(std::max(m_antialias->x(), antialiasLabel->geometry().right() + 4), m_antialias->y());
     auto* ok = new QPushButton(tr("确定"), this);
     ok->setGeometry(Dlu(108, 7, 50, 14));
     ok->setDefault(true);
@@ -49,6 +57,7 @@ void COutportSetDlg::InitDialog()
     dx.Integer(m_width, m_nWidth, kMinImageSide, kMaxImageSide);
     dx.Integer(m_height, m_nHeight, kMinImageSide, kMaxImageSide);
     dx.Integer(m_pngLevel, m_nPngLevel, kMinPngLevel, kMaxPngLevel);
+    dx.Integer(m_antialias, m_nAntialias, kMinAntialias, kMaxAntialias);
 }
 
 int COutportSetDlg::exec()
@@ -62,7 +71,8 @@ bool COutportSetDlg::OnOk()
     CFieldExchange dx(this, m_services, CFieldExchange::Direction::Read);
     if (!(dx.Integer(m_width, m_nWidth, kMinImageSide, kMaxImageSide)
             && dx.Integer(m_height, m_nHeight, kMinImageSide, kMaxImageSide)
-            && dx.Integer(m_pngLevel, m_nPngLevel, kMinPngLevel, kMaxPngLevel))) {
+            && dx.Integer(m_pngLevel, m_nPngLevel, kMinPngLevel, kMaxPngLevel)
+            && dx.Integer(m_antialias, m_nAntialias, kMinAntialias, kMaxAntialias))) {
         return false;
     }
     accept();

@@ -6,8 +6,8 @@
 class CWindowServices;
 class QLineEdit;
 
-// The export size dialog: width and height of the target image, 100 to 4096 each, and the PNG
-// compression level of exported pictures, 0 to 9.
+// The export size dialog: width and height of the target image, 100 to 4096 each, the PNG
+// compression level of exported pictures, 0 to 9, and the samples per pixel a side, 1 to 4.
 class COutportSetDlg : public QDialog {
     Q_DECLARE_TR_FUNCTIONS(COutportSetDlg)
 
@@ -17,6 +17,7 @@ public:
     int m_nWidth { 0 };
     int m_nHeight { 0 };
     int m_nPngLevel { 0 };
+    int m_nAntialias { 1 };
 
     void InitDialog();
     int exec() override;
@@ -25,10 +26,12 @@ public:
     QLineEdit* WidthField() const { return m_width; }
     QLineEdit* HeightField() const { return m_height; }
     QLineEdit* PngLevelField() const { return m_pngLevel; }
+    QLineEdit* AntialiasField() const { return m_antialias; }
 
 private:
     CWindowServices& m_services;
     QLineEdit* m_width { nullptr };
     QLineEdit* m_height { nullptr };
     QLineEdit* m_pngLevel { nullptr };
+    QLineEdit* m_antialias { nullptr };
 };

@@ -1,5 +1,6 @@
 #include "exportworker.h"
 
+#include "antialias.h"
 #include "renderer.h"
 #include "scriptfile.h"
 #include "surface.h"
@@ -114,8 +115,8 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
     m_dProgress.store(0.0);
     const int generation = m_nStage.load();
     RenderStats stats;
-    const int code = RenderPicture(picture, DescribeRaster(surface),
-        { 0, 0, picture.imageWidth, picture.imageHeight, 1.0, 1.0, 1, 1 },
+    const int samples = std::clamp(m_request.antialias.value_or(picture.antialias), kMinAntialias, kMaxAntialias);
+    const int code = RenderAntialiased(picture, DescribeRaster(surface), samples,
         { m_nStage, generation, m_bStopRequest, m_dProgress }, &stats);
     renderClock.Stop();
     std::lock_guard lock(m_mutex);

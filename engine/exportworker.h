@@ -46,6 +46,7 @@ struct ExportRequest {
     // The folder the palette name is relative to when the picture goes elsewhere first (the tool's
     // "-o -"); empty: the picture's own folder.
     QString scriptFolder;
+    std::optional<int> antialias; // samples per pixel a side (1 to 4); empty: the picture's own
 };
 
 // What the last export did, for reports and measurements.

@@ -1,5 +1,6 @@
 #include "fractalscript.h"
 
+#include "antialias.h"
 #include "fixedlimits.h"
 
 #include <QFileInfo>
@@ -43,6 +44,7 @@ void CFractalScript::SetDefaults()
         p.offsetX = -1.0;
         p.offsetY = -1.0;
         p.ratio = 0.001953125; // 2 / 1024: the square from -1 - 1i to 1 + 1i
+        p.antialias = 1;
         m_nCurConst = p.iterFormula.GetConstantCount() > 0 ? 0 : -1;
     });
     m_bModified = false;
@@ -138,6 +140,20 @@ void CFractalScript::SetMaxIter(int maxIter)
         return;
     }
     Edit([&] { m_picture.maxIter = maxIter; });
+}
+
+void CFractalScript::SetAntialias(int samples)
+{
+    samples = std::clamp(samples, kMinAntialias, kMaxAntialias);
+    if (samples == m_picture.antialias) {
+        return;
+    }
+    // Not through Edit: the preview does not show it, so it need not start again.
+    {
+        std::lock_guard lock(m_mutex);
+        m_picture.antialias = samples;
+    }
+    m_bModified = true;
 }
 
 int CFractalScript::PrevConstant()
@@ -254,7 +270,7 @@ bool CFractalScript::BeginExport(ExportRequest request)
 
 bool CFractalScript::StartExport(const QString& path, const QString& watermarkPath)
 {
-    BeginExport({ path, watermarkPath, std::nullopt, m_nPngLevel, {}, {} });
+    BeginExport({ path, watermarkPath, std::nullopt, m_nPngLevel, {}, {}, std::nullopt });
     std::this_thread::sleep_for(kExportPause);
     return m_export.m_bRunning.load(std::memory_order_acquire);
 }

@@ -65,6 +65,9 @@ public:
     void SetView(double offsetX, double offsetY, double ratio);
     // The iteration limit, clamped into [1, 10000]; marks the script only when it changes.
     void SetMaxIter(int maxIter);
+    // The samples per pixel a side of exports, clamped into [1, 4]; marks the script only when it
+    // changes. The preview never anti-aliases.
+    void SetAntialias(int samples);
 
     int PrevConstant();
     int NextConstant();
@@ -150,6 +153,7 @@ public:
     const CFormula& GetTermFormula() const { return m_picture.termFormula; }
     const CFormula& GetColorFormula() const { return m_picture.colorFormula; }
     int GetMaxIter() const { return m_picture.maxIter; }
+    int GetAntialias() const { return m_picture.antialias; }
     double GetOffsetX() const { return m_picture.offsetX; }
     double GetOffsetY() const { return m_picture.offsetY; }
     double GetRatio() const { return m_picture.ratio; }

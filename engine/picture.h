@@ -22,6 +22,7 @@ struct Picture {
     int imageHeight { 1024 };
     PaletteMapping mapping;
     PaletteImage palette;
+    int antialias { 1 }; // n x n samples per pixel of an export, 1 to 4 (see RenderAntialiased)
 };
 
 // Which formula a failed compile refused, and the message that says why.

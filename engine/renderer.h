@@ -17,6 +17,9 @@ struct RenderArea {
     double scaleY { 1.0 };
     int stepX { 1 };
     int stepY { 1 };
+    // The lattice row that lands on the target's first row: a band of a larger lattice rendered into
+    // a raster of its own (the anti-aliased render) keeps every plane point of the whole.
+    int targetTop { 0 };
 };
 
 // The cross-thread words a render polls and writes.

@@ -38,7 +38,7 @@ struct RenderPlan {
     }
     long long Row(const RenderArea& area, size_t k) const
     {
-        return area.top + static_cast<long long>(k) * stepY;
+        return area.top + static_cast<long long>(k) * stepY - area.targetTop;
     }
 };
 

@@ -1,5 +1,6 @@
 #include "scriptfile.h"
 
+#include "antialias.h"
 #include "fixedlimits.h"
 #include "numbertext.h"
 #include "palettedecode.h"
@@ -26,6 +27,10 @@ const QString kKeyOffset = QStringLiteral(u"复平面偏移:{");
 const QString kKeyRatio = QStringLiteral(u"比率:{");
 const QString kKeyImageSize = QStringLiteral(u"目标图像大小:{");
 const QString kKeyMaxIter = QStringLiteral(u"最大迭代次数:{");
+// Written after the constant lines, and only when it is not 1, so that the files of pictures
+// without it stay as they were. It contains no other key, and no other key contains it: readers that
+// do not know it never look at it.
+const QString kKeyAntialias = QStringLiteral(u"抗锯齿采样:{");
 const QString kEnd = QStringLiteral("}");
 
 constexpr int kMaxConstantLines = 100;
@@ -240,6 +245,9 @@ QString ScriptText(const Picture& picture, const QString& paletteName)
             QString::fromStdString(iter.GetConstantName(k)) + '=' + Number(value.re) + ", "
                 + Number(value.im));
     }
+    if (picture.antialias > 1) {
+        text += Line(kKeyAntialias, QString::number(picture.antialias));
+    }
     return text;
 }
 
@@ -291,6 +299,12 @@ ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPalett
     std::string message = ReadNumbers(text, picture);
     if (message.empty()) {
         message = ReadConstants(text, picture.iterFormula);
+    }
+    if (message.empty()) {
+        // Absent, or not a number: 1, as for every file written before the line existed.
+        int samples = 1;
+        ScanIntegers(Utf8(ExtractBetween(text, kKeyAntialias, kEnd)), &samples, 1);
+        picture.antialias = std::clamp(samples, kMinAntialias, kMaxAntialias);
     }
     return fail(std::move(message));
 }

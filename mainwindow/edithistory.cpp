@@ -80,7 +80,7 @@ bool EditValues::SameAs(const EditValues& o) const
         && (!has(Mapping) || SameMapping(mapping, o.mapping))
         && (!has(Formulas) || formulas == o.formulas || (formulas && o.formulas && *formulas == *o.formulas))
         && (!has(MaxIter) || maxIter == o.maxIter)
-        && (!has(ImageSize) || (imageWidth == o.imageWidth && imageHeight == o.imageHeight))
+        && (!has(ImageSize) || (imageWidth == o.imageWidth && imageHeight == o.imageHeight && antialias == o.antialias))
         && (!has(Palette) || palette == o.palette) && (!has(EditStep) || editStep == o.editStep);
 }
 

@@ -52,6 +52,7 @@ struct EditValues {
     int maxIter { 0 };
     int imageWidth { 0 };
     int imageHeight { 0 };
+    int antialias { 1 }; // held with the image size: both are the export settings a script keeps
     std::shared_ptr<PaletteEntry> palette;
     double editStep { 0.0 };
 

@@ -274,14 +274,18 @@ void CFractalDlg::OnExportSettings()
     dialog.m_nWidth = m_script.GetImageWidth();
     dialog.m_nHeight = m_script.GetImageHeight();
     dialog.m_nPngLevel = m_script.GetPngLevel();
+    dialog.m_nAntialias = m_script.GetAntialias();
     const bool accepted = m_services.RunExportSize(dialog);
     if (accepted) {
         m_script.SetPngLevel(dialog.m_nPngLevel);
     }
     if (accepted
-        && (dialog.m_nWidth != m_script.GetImageWidth() || dialog.m_nHeight != m_script.GetImageHeight())) {
-        Record(EditKind::Single, EditValues::ImageSize,
-            [&] { m_script.SetImageSize(dialog.m_nWidth, dialog.m_nHeight); });
+        && (dialog.m_nWidth != m_script.GetImageWidth() || dialog.m_nHeight != m_script.GetImageHeight()
+            || dialog.m_nAntialias != m_script.GetAntialias())) {
+        Record(EditKind::Single, EditValues::ImageSize, [&] {
+            m_script.SetImageSize(dialog.m_nWidth, dialog.m_nHeight);
+            m_script.SetAntialias(dialog.m_nAntialias);
+        });
         ApplyPreviewSize();
     }
     m_nShownStage = 0;

@@ -65,6 +65,7 @@ EditValues CFractalDlg::Capture(unsigned parts)
     if (parts & EditValues::ImageSize) {
         values.imageWidth = m_script.GetImageWidth();
         values.imageHeight = m_script.GetImageHeight();
+        values.antialias = m_script.GetAntialias();
     }
     if (parts & EditValues::Palette) {
         if (!m_currentPalette || m_currentPalette->image.cacheKey() != m_script.GetPalette().cacheKey()) {
@@ -149,6 +150,7 @@ void CFractalDlg::ApplyValues(const EditValues& v)
     }
     if (v.parts & EditValues::ImageSize) {
         m_script.SetImageSize(v.imageWidth, v.imageHeight);
+        m_script.SetAntialias(v.antialias);
         ApplyPreviewSize();
     }
     if (v.parts & EditValues::ViewPart) {

@@ -16,6 +16,7 @@ packages=(
     qt6-translations-l10n                       # Qt's own dialog texts (qtbase_zh_CN.qm, qtbase_en.qm)
     qt6-l10n-tools qt6-tools-dev                # lupdate, lrelease and CMake's qt_add_translations
     locales                                     # a decimal-comma locale for the locale tests
+    parallel ffmpeg                             # the animation tests: shards, and --video
 )
 for option in "$@"; do
     case $option in

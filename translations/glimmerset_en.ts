@@ -339,6 +339,10 @@
         <source>取消</source>
         <translation>Cancel</translation>
     </message>
+    <message>
+        <source>抗锯齿(N×N)</source>
+        <translation>Anti-aliasing (N×N)</translation>
+    </message>
 </context>
 <context>
     <name>CQtWindowServices</name>

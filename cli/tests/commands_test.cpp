@@ -115,7 +115,7 @@ TEST_F(Commands, Render)
 
 TEST_F(Commands, HelpForEveryCommand)
 {
-    for (const char* command : { "eval", "new", "check", "render", "set", "dump" }) {
+    for (const char* command : { "eval", "new", "check", "render", "set", "dump", "extract", "animate" }) {
         const Outcome help = Cli({ command, "--help" });
         EXPECT_EQ(help.code, 0) << command;
         EXPECT_NE(help.out.find(std::string("glimmerset-cli ") + command), std::string::npos) << command;
@@ -229,7 +229,7 @@ TEST_F(Commands, StandardInputAndOutput)
 
 TEST_F(Commands, VersionOfEveryCommand)
 {
-    for (const char* command : { "eval", "new", "check", "render", "set", "dump" }) {
+    for (const char* command : { "eval", "new", "check", "render", "set", "dump", "extract", "animate" }) {
         const Outcome version = Cli({ command, "--version" });
         EXPECT_EQ(version.code, 0) << command;
         EXPECT_EQ(version.out, "glimmerset-cli 0.01\n") << command;

@@ -25,7 +25,7 @@ protected:
     // Exports to name and waits for the end, within a bound.
     ExportOutcome Export(const char* name, std::optional<ExportView> view = std::nullopt)
     {
-        m_script.BeginExport({ Path(name), QString(), view, kDefaultPngLevel, {}, {} });
+        m_script.BeginExport({ Path(name), QString(), view, kDefaultPngLevel, {}, {}, std::nullopt });
         EXPECT_TRUE(m_script.WaitExport(std::chrono::seconds(60)));
         m_script.JoinExport();
         return m_script.GetExportOutcome();

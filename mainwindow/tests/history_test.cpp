@@ -29,9 +29,14 @@ public:
     bool RunExportSize(COutportSetDlg& dialog) override
     {
         dialog.InitDialog();
-        dialog.m_nWidth = 600;
+        if (antialias != 0) {
+            dialog.m_nAntialias = antialias;
+        } else {
+            dialog.m_nWidth = 600;
+        }
         return true;
     }
+    int antialias { 0 }; // when set, the export settings change only the anti-aliasing
 };
 
 struct HistoryWindow {
@@ -54,7 +59,7 @@ struct State {
     double offsetX, offsetY, ratio;
     PaletteMapping mapping;
     Complex constant;
-    int maxIter, width;
+    int maxIter, width, antialias;
     std::string iterText;
     qint64 palette;
     double step;
@@ -64,7 +69,7 @@ struct State {
         return offsetX == o.offsetX && offsetY == o.offsetY && ratio == o.ratio && mapping.x0 == o.mapping.x0
             && mapping.sin == o.mapping.sin && mapping.dx == o.mapping.dx && constant.re == o.constant.re
             && constant.im == o.constant.im && maxIter == o.maxIter && width == o.width
-            && iterText == o.iterText && palette == o.palette && step == o.step;
+            && antialias == o.antialias && iterText == o.iterText && palette == o.palette && step == o.step;
     }
 };
 
@@ -72,8 +77,8 @@ State StateOf(CFractalDlg& w)
 {
     CFractalScript& s = w.Script();
     return { s.GetOffsetX(), s.GetOffsetY(), s.GetRatio(), s.GetMapping(), s.GetCurrentConstant(),
-        s.GetMaxIter(), s.GetImageWidth(), s.GetIterFormula().GetText(), s.GetPalette().cacheKey(),
-        w.EditStep() };
+        s.GetMaxIter(), s.GetImageWidth(), s.GetAntialias(), s.GetIterFormula().GetText(),
+        s.GetPalette().cacheKey(), w.EditStep() };
 }
 
 void HoldArrow(CFractalDlg& w, int key, int ticks)
@@ -133,6 +138,11 @@ TEST(History, EveryEditIsOneStepThatUndoesAndRedoes)
         { "origin drag", [](HistoryWindow& h) { Drag(h.window, QPoint(560, 100), QPoint(590, 120)); } },
         { "settings OK", [](HistoryWindow& h) { h.window.OnSettings(); } },
         { "export settings", [](HistoryWindow& h) { h.window.OnExportSettings(); } },
+        { "anti-aliasing alone",
+            [](HistoryWindow& h) {
+                h.services.antialias = 3;
+                h.window.OnExportSettings();
+            } },
         { "import palette",
             [&](HistoryWindow& h) {
                 h.services.ChooseFile(palette);

@@ -1,0 +1,25 @@
+#pragma once
+
+#include "renderer.h"
+
+#include <cstdint>
+
+// Anti-aliased pictures: n x n samples per pixel on a lattice n times as fine over the same view,
+// each coloured through the palette, averaged per channel in linear light.
+
+inline constexpr int kMinAntialias = 1;
+inline constexpr int kMaxAntialias = 4;
+
+// sRGB 0..255 as linear light 0..65535, rounded: fixed numbers, so that every machine averages alike.
+extern const std::uint16_t kSrgbToLinear[256];
+// The sRGB value whose linear light lies nearest (the higher one on a tie).
+std::uint8_t LinearToSrgb(std::uint32_t linear);
+
+// Renders the picture into target (picture.imageWidth x picture.imageHeight) with n x n samples per
+// pixel: the samples are those of a render of the picture at n times its size (View::AtWidth), made
+// a band of rows at a time, so that the samples of the whole picture are never held at once. The
+// unused byte of every pixel is 0xFF. n = 1 is RenderPicture itself. Returns RenderPicture's codes.
+// bandSamples bounds the samples held at once (tests make it small to cut many bands).
+inline constexpr long long kAntialiasBandSamples = 1LL << 22; // 16 MiB of 32-bit samples
+int RenderAntialiased(Picture& picture, const Raster& target, int n, RenderControl control,
+    RenderStats* stats = nullptr, long long bandSamples = kAntialiasBandSamples);
