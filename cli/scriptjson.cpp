@@ -1,4 +1,5 @@
 #include "scriptjson.h"
+#include "antialias.h"
 
 #include "renderreport.h"
 
@@ -160,6 +161,7 @@ std::string ScriptText(const CFractalScript& s)
     text += "size: " + std::to_string(s.GetImageWidth()) + "x" + std::to_string(s.GetImageHeight()) + "\n";
     text += "offset: " + FormatShortest(s.GetOffsetX()) + "," + FormatShortest(s.GetOffsetY()) + "\n";
     text += "ratio: " + FormatShortest(s.GetRatio()) + "\n";
+    text += "antialias: " + std::to_string(s.GetAntialias()) + "\n";
     return text;
 }
 
@@ -184,7 +186,8 @@ std::string ScriptJson(const CFractalScript& s)
     json += "  \"offset\": " + Pair(s.GetOffsetX(), s.GetOffsetY()) + ",\n";
     json += "  \"ratio\": " + JsonNumber(s.GetRatio()) + ",\n";
     json += "  \"size\": [" + std::to_string(s.GetImageWidth()) + ", " + std::to_string(s.GetImageHeight())
-        + "]\n}\n";
+        + "],\n";
+    json += "  \"antialias\": " + std::to_string(s.GetAntialias()) + "\n}\n";
     return json;
 }
 
@@ -203,7 +206,7 @@ bool ScriptFromJson(const QByteArray& bytes, CFractalScript& script, QString& pa
     if (!read.Object(QString(), document.isObject() ? QJsonValue(document.object()) : QJsonValue(),
             { QStringLiteral("formulas"), QStringLiteral("constants"), QStringLiteral("iterations"),
                 QStringLiteral("palette"), QStringLiteral("mapping"), QStringLiteral("offset"),
-                QStringLiteral("ratio"), QStringLiteral("size") },
+                QStringLiteral("ratio"), QStringLiteral("size"), QStringLiteral("antialias") },
             top)) {
         return false;
     }
@@ -312,6 +315,18 @@ bool ScriptFromJson(const QByteArray& bytes, CFractalScript& script, QString& pa
                 + " is outside " + std::to_string(kMinImageSide) + " to " + std::to_string(kMaxImageSide)
                 + " a side; " + std::to_string(script.GetImageWidth()) + "x"
                 + std::to_string(script.GetImageHeight()) + " is used");
+        }
+    }
+    if (const QJsonValue value = top.value(QStringLiteral("antialias")); !value.isUndefined()) {
+        int samples = 1;
+        if (!read.Whole(QStringLiteral("antialias"), value, samples)) {
+            return false;
+        }
+        script.SetAntialias(samples);
+        if (script.GetAntialias() != samples) {
+            warnings.push_back("antialias " + std::to_string(samples) + " is outside "
+                + std::to_string(kMinAntialias) + " to " + std::to_string(kMaxAntialias) + "; "
+                + std::to_string(script.GetAntialias()) + " is used");
         }
     }
     double offset[2] = { script.GetOffsetX(), script.GetOffsetY() };
