@@ -44,6 +44,18 @@ file "$work/julia.png" | grep -q "PNG image data, 200 x 200" || fail "the instal
 # The image-format plugins are there: the formats the manual page names beyond QtGui's own.
 /usr/bin/glimmerset-cli render "$work/julia.gsc" -o "$work/julia.tiff" --size 100x100 > /dev/null \
     || fail "the installed tool cannot write TIFF"
+# What creators use, from the installed tool: changes, the JSON round trip, anti-aliasing, animation
+# frames through a shard, and the script a picture carries.
+/usr/bin/glimmerset-cli set "$work/julia.gsc" --const C=-0.7,0.27 --iterations 300 -o "$work/to.gsc"
+/usr/bin/glimmerset-cli dump --json "$work/to.gsc" | /usr/bin/glimmerset-cli new --from-json - -o "$work/copy.gsc"
+cmp -s "$work/to.gsc" "$work/copy.gsc" || fail "dump --json | new --from-json changed the script"
+/usr/bin/glimmerset-cli render "$work/to.gsc" -o "$work/aa.png" --size 64x64 --aa 2 --quiet
+/usr/bin/glimmerset-cli animate "$work/julia.gsc" "$work/to.gsc" --frames 4 --size 48x48 --shard 0/1 \
+    -o "$work/frames/%05d.png" --quiet
+[ "$(ls "$work/frames" | wc -l)" -eq 4 ] || fail "the installed tool did not write 4 frames"
+/usr/bin/glimmerset-cli extract "$work/aa.png" -o "$work/extracted.gsc"
+cmp -s "$work/to.gsc" "$work/extracted.gsc" || fail "the picture does not carry its script"
+[ -e /usr/share/doc/glimmerset-cli/docs/render-farm.md ] || fail "no render farm recipes"
 [ -e /usr/share/man/man1/glimmerset-cli.1.gz ] || fail "no manual page"
 [ -e /usr/share/doc/glimmerset-cli/docs/formula-language.md ] || fail "no formula language document"
 
