@@ -15,6 +15,7 @@ packages=(
     fonts-arphic-uming                          # a Song-style CJK font for the window's texts
     qt6-translations-l10n                       # Qt's own dialog texts in Chinese (qtbase_zh_CN.qm)
     locales                                     # a decimal-comma locale for the locale tests
+    libxbyak-dev                                # the run-time code generator of the batch engine (headers only)
 )
 for option in "$@"; do
     case $option in
