@@ -55,7 +55,7 @@ public:
 
     // Runs the block; returns the lanes that stopped in it, a bit each (as AdvanceLanes, or-ed). A
     // lane that stopped has run no further.
-    uint64_t Run() const { return m_pRun(m_pointers.data(), m_constants); }
+    uint64_t Run() const;
 
     // Every instruction set the generator can use on this processor, widest last.
     static std::vector<JitIsa> AvailableIsas();
