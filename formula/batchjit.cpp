@@ -4,12 +4,10 @@
 #include "opcodes.h"
 
 #include <algorithm>
-#include <bit>
 #include <atomic>
-#include <cstdlib>
+#include <bit>
 #include <limits>
 #include <map>
-#include <string>
 
 #define XBYAK_NO_OP_NAMES
 #include <xbyak/xbyak.h>
@@ -109,14 +107,17 @@ constexpr int kLimit = 192;
 constexpr int kAbs = 256; // every bit but the sign
 constexpr int kNaNs = 320;
 
-// tests and benchmarks -> renders; JitUse, or -1 before the environment was read
-std::atomic<int> s_nJitUse { -1 };
+std::atomic<int> s_nJitUse { static_cast<int>(JitUse::Widest) }; // tests and benchmarks -> renders
 
 } // namespace
 
+// Room for the longest program the compiler accepts, every operation a function call that saves and
+// restores all registers; only the pages written are ever backed by memory.
+constexpr size_t kCodeBytes = size_t { 1 } << 20;
+
 struct CBatchJit::Code : Xbyak::CodeGenerator {
     Code()
-        : Xbyak::CodeGenerator(64 * 1024, Xbyak::DontSetProtectRWE)
+        : Xbyak::CodeGenerator(kCodeBytes, Xbyak::DontSetProtectRWE)
     {
     }
 };
@@ -128,7 +129,8 @@ CBatchJit::~CBatchJit() = default;
 #if defined(__clang__)
 __attribute__((no_sanitize("function")))
 #endif
-uint64_t CBatchJit::Run() const
+uint64_t
+CBatchJit::Run() const
 {
     return m_pRun(m_pointers.data(), m_constants);
 }
@@ -148,22 +150,8 @@ std::vector<JitIsa> CBatchJit::AvailableIsas()
 bool CBatchJit::Chosen(JitIsa& isa)
 {
     static const std::vector<JitIsa> isas = AvailableIsas();
-    int use = s_nJitUse.load(std::memory_order_relaxed);
-    if (use < 0) {
-        use = static_cast<int>(JitUse::Widest);
-        if (const char* wanted = std::getenv("GLIMMERSET_JIT")) {
-            const std::string text(wanted);
-            use = static_cast<int>(text == "off" ? JitUse::Off
-                    : text == "avx2"             ? JitUse::Avx2
-                    : text == "avx512"           ? JitUse::Avx512
-                                                 : JitUse::Widest);
-        }
-        int unset = -1;
-        s_nJitUse.compare_exchange_strong(unset, use, std::memory_order_relaxed);
-        use = s_nJitUse.load(std::memory_order_relaxed);
-    }
     const auto has = [&](JitIsa wanted) { return std::find(isas.begin(), isas.end(), wanted) != isas.end(); };
-    switch (static_cast<JitUse>(use)) {
+    switch (static_cast<JitUse>(s_nJitUse.load(std::memory_order_relaxed))) {
     case JitUse::Off: return false;
     case JitUse::Widest:
         if (isas.empty()) {
@@ -560,9 +548,9 @@ void CGenerator::Divide(int aRe, int aIm, int bRe, int bIm, int dRe, int dIm)
     m_g.vdivpd(ratio, top, bottom);
     m_g.vmulpd(t0, ratio, top);
     m_g.vaddpd(scaled, bottom, t0);
-    m_g.vmulpd(t0, x, ratio); // x r
-    m_g.vmulpd(t1, y, ratio); // y r
-    m_g.vaddpd(top, t0, y);   // the other way: (x r + y) / dv and (y r - x) / dv
+    m_g.vmulpd(t0, x, ratio);    // x r
+    m_g.vmulpd(t1, y, ratio);    // y r
+    m_g.vaddpd(top, t0, y);      // the other way: (x r + y) / dv and (y r - x) / dv
     m_g.vaddpd(top | k2, x, t1); // the first: (x + y r) / dv and (y - x r) / dv
     m_g.vsubpd(bottom, t1, x);
     m_g.vsubpd(bottom | k2, y, t0);

@@ -81,7 +81,7 @@ private:
 };
 
 // Which code the renderer runs: the batched interpreter (Off), or code generated for the widest
-// instruction set (the default) or for a given one, when this processor has it. For tests and
-// benchmarks; GLIMMERSET_JIT=off, avx2 or avx512 in the environment sets it at start-up.
+// instruction set (the default) or for a given one, when this processor has it (else the
+// interpreter). For tests and benchmarks.
 enum class JitUse { Off, Widest, Avx2, Avx512 };
 void UseBatchJit(JitUse use);
