@@ -14,8 +14,8 @@ namespace {
 // Lane blocks run this many iterations between refills: a finished pixel waits at most this long
 // for its lane to take the next one, and the stage and stop flags are read this often.
 constexpr int kIterationsPerRefill = 4;
-// Generated code returns as soon as a lane stops; this bounds a block where none does.
-constexpr int kGeneratedIterationsPerRefill = 64;
+// Generated code runs on past kIterationsPerRefill until a lane stops; this bounds a block where none does.
+constexpr int kLongestGeneratedBlock = 64;
 
 // Raises the published progress to value, never lowering it: rows finish out of order.
 void Publish(std::atomic<double>& progress, double value)
@@ -247,7 +247,7 @@ void CBandWorker::BuildCode()
     const JitAdvance advance { m_term.Re(m_term.ResultSlot()), m_iter.Re(iterResult), m_iter.Im(iterResult),
         m_laneCount, m_laneActive, m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr,
         static_cast<double>(m_picture.maxIter) };
-    m_pCode = CBatchJit::Build({ m_iter.Program(), m_term.Program() }, advance, kGeneratedIterationsPerRefill, isa);
+    m_pCode = CBatchJit::Build({ m_iter.Program(), m_term.Program() }, advance, kIterationsPerRefill, kLongestGeneratedBlock, isa);
 }
 
 // kIterationsPerRefill iterations of every lane; returns the lanes that stopped.

@@ -191,7 +191,8 @@ public:
     {
     }
 
-    bool Generate(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations);
+    bool Generate(
+        const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations, int longest);
 
 private:
     Xmm V(int i) const { return m_bWide ? Xmm(Zmm(i)) : Xmm(Ymm(i)); }
@@ -625,7 +626,8 @@ void CGenerator::Advance(const JitAdvance& advance)
     m_g.or_(r15d, eax);
 }
 
-bool CGenerator::Generate(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations)
+bool CGenerator::Generate(
+    const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations, int longest)
 {
     // First pass: every storage and how often one iteration uses it.
     for (const JitProgram& p : programs) {
@@ -708,7 +710,7 @@ bool CGenerator::Generate(const std::vector<JitProgram>& programs, const JitAdva
     }
     LoadHomes();
     g.xor_(r15d, r15d);
-    g.mov(ebp, iterations);
+    g.mov(ebp, longest);
     g.L(iterationLoop);
     for (const JitProgram& p : programs) {
         if (p.reset >= 0) {
@@ -723,11 +725,10 @@ bool CGenerator::Generate(const std::vector<JitProgram>& programs, const JitAdva
         }
     }
     Advance(advance);
-    // A vector returns as soon as a lane of it stops, so that the lane is refilled at once; one whose
-    // lanes have all stopped waits for its refill without running on: nothing reads what it would
-    // compute, and a new pixel resets every variable of its lane.
-    g.test(eax, eax);
-    g.jnz(vectorDone, CodeGenerator::T_NEAR);
+    // A vector whose lanes have all stopped waits for its refill without running on: nothing reads
+    // what it would compute, and a new pixel resets every variable of its lane. After the first
+    // `iterations`, a vector runs on until one of its lanes stops (at most `longest` in all), so
+    // that long pixels do not return for nothing and the lane is refilled at once.
     if (m_bWide) {
         g.kortestw(k1, k1);
     } else {
@@ -736,7 +737,11 @@ bool CGenerator::Generate(const std::vector<JitProgram>& programs, const JitAdva
     }
     g.jz(vectorDone, CodeGenerator::T_NEAR);
     g.dec(ebp);
-    g.jnz(iterationLoop, CodeGenerator::T_NEAR);
+    g.jz(vectorDone, CodeGenerator::T_NEAR);
+    g.cmp(ebp, longest - iterations);
+    g.ja(iterationLoop, CodeGenerator::T_NEAR);
+    g.test(r15d, r15d);
+    g.jz(iterationLoop, CodeGenerator::T_NEAR);
     g.L(vectorDone);
     StoreHomes();
     // active = 1 or 0 again.
@@ -770,11 +775,11 @@ bool CGenerator::Generate(const std::vector<JitProgram>& programs, const JitAdva
 
 } // namespace
 
-bool CBatchJit::Generate(
-    const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations, JitIsa isa)
+bool CBatchJit::Generate(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations,
+    int longest, JitIsa isa)
 {
     const std::vector<JitIsa> isas = AvailableIsas();
-    if (std::find(isas.begin(), isas.end(), isa) == isas.end() || iterations < 1) {
+    if (std::find(isas.begin(), isas.end(), isa) == isas.end() || iterations < 1 || longest < iterations) {
         return false;
     }
     for (int l = 0; l < 8; ++l) {
@@ -790,7 +795,7 @@ bool CBatchJit::Generate(
     try {
         m_pCode = std::make_unique<Code>();
         CGenerator generator(*m_pCode, isa, m_pointers, m_ones, m_zeros);
-        if (!generator.Generate(programs, advance, iterations)) {
+        if (!generator.Generate(programs, advance, iterations, longest)) {
             return false;
         }
         m_pCode->ready(CodeArray::PROTECT_RE);
@@ -805,11 +810,11 @@ bool CBatchJit::Generate(
     return true;
 }
 
-std::unique_ptr<CBatchJit> CBatchJit::Build(
-    const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations, JitIsa isa)
+std::unique_ptr<CBatchJit> CBatchJit::Build(const std::vector<JitProgram>& programs,
+    const JitAdvance& advance, int iterations, int longest, JitIsa isa)
 {
     std::unique_ptr<CBatchJit> jit(new CBatchJit);
-    return jit->Generate(programs, advance, iterations, isa) ? std::move(jit) : nullptr;
+    return jit->Generate(programs, advance, iterations, longest, isa) ? std::move(jit) : nullptr;
 }
 
 std::unique_ptr<CBatchJit> CBatchJit::BuildSingle(const JitProgram& program, JitIsa isa)
@@ -818,5 +823,5 @@ std::unique_ptr<CBatchJit> CBatchJit::BuildSingle(const JitProgram& program, Jit
     std::unique_ptr<CBatchJit> jit(new CBatchJit);
     const JitAdvance advance { jit->m_zeros, nullptr, nullptr, jit->m_count, jit->m_active, nullptr, nullptr,
         std::numeric_limits<double>::infinity() };
-    return jit->Generate({ program }, advance, 1, isa) ? std::move(jit) : nullptr;
+    return jit->Generate({ program }, advance, 1, 1, isa) ? std::move(jit) : nullptr;
 }

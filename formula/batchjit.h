@@ -44,10 +44,10 @@ public:
     CBatchJit& operator=(const CBatchJit&) = delete;
 
     // The code for running the programs in order, then the bookkeeping, over all lanes: each vector of
-    // lanes until one of them stops or iterations times; null when this processor lacks isa, a
-    // program has an unknown code or the system refuses executable memory.
-    static std::unique_ptr<CBatchJit> Build(
-        const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations, JitIsa isa);
+    // lanes iterations times, then on until one of its lanes stops, at most longest times; null when
+    // this processor lacks isa, a program has an unknown code or the system refuses executable memory.
+    static std::unique_ptr<CBatchJit> Build(const std::vector<JitProgram>& programs,
+        const JitAdvance& advance, int iterations, int longest, JitIsa isa);
 
     // Code that runs one program once over all lanes, with no lane ever stopping; for the tests and
     // the fuzzer that hold it to the interpreter's bits.
@@ -64,8 +64,8 @@ public:
 
 private:
     CBatchJit() = default;
-    bool Generate(
-        const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations, JitIsa isa);
+    bool Generate(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations,
+        int longest, JitIsa isa);
     using RunFunction = uint64_t (*)(double* const* pointers, const double* constants);
 
     struct Code;
