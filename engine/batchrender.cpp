@@ -234,20 +234,21 @@ void CBandWorker::FlushColours(SharedRender& shared)
     m_nColours = 0;
 }
 
-// Generated code for the block, on the instruction set chosen; the interpreter runs a termination
-// formula that assigns z or V_iter_n (they are copied in before every run), and whatever the
-// generator declines.
+// Generated code for the block, on the instruction set chosen, where it pays; the interpreter runs
+// a termination formula that assigns z or V_iter_n (they are copied in before every run), and
+// whatever the generator declines.
 void CBandWorker::BuildCode()
 {
+    const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
     JitIsa isa;
-    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(isa)) {
+    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, isa)) {
         return;
     }
     const int iterResult = m_iter.ResultSlot();
     const JitAdvance advance { m_term.Re(m_term.ResultSlot()), m_iter.Re(iterResult), m_iter.Im(iterResult),
         m_laneCount, m_laneActive, m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr,
         static_cast<double>(m_picture.maxIter) };
-    m_pCode = CBatchJit::Build({ m_iter.Program(), m_term.Program() }, advance, kIterationsPerRefill, kLongestGeneratedBlock, isa);
+    m_pCode = CBatchJit::Build(programs, advance, kIterationsPerRefill, kLongestGeneratedBlock, isa);
 }
 
 // kIterationsPerRefill iterations of every lane; returns the lanes that stopped.

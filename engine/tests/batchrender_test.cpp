@@ -57,7 +57,7 @@ std::vector<JitUse> BatchedWays()
 class BatchedWay {
 public:
     explicit BatchedWay(JitUse use) { UseBatchJit(use); }
-    ~BatchedWay() { UseBatchJit(JitUse::Widest); }
+    ~BatchedWay() { UseBatchJit(JitUse::Default); }
 };
 
 class ThreadCount {
