@@ -47,7 +47,7 @@ struct SharedRender {
 class CBandWorker {
 public:
     CBandWorker(const Picture& picture, const RenderPlan& plan, const CBatchFormula& iter,
-        const CBatchFormula& term, const CBatchFormula& color, size_t rows)
+        const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels)
         : m_picture(picture)
         , m_plan(plan)
         , m_iter(iter)
@@ -83,14 +83,14 @@ public:
             m_color.SetByCaller(slot);
         }
         m_bKeepLast = m_colorZ >= 0;
-        BuildCode();
+        BuildCode(pixels);
     }
 
     void Run(SharedRender& shared);
     std::int64_t Iterations() const { return m_nIterations; }
 
 private:
-    void BuildCode();
+    void BuildCode(size_t pixels);
     uint64_t RunBlock();
     bool NextPixel(SharedRender& shared, int& row, int& column);
     static Complex Point(const SharedRender& shared, int row, int column)
@@ -237,11 +237,11 @@ void CBandWorker::FlushColours(SharedRender& shared)
 // Generated code for the block, on the instruction set chosen, where it pays; the interpreter runs
 // a termination formula that assigns z or V_iter_n (they are copied in before every run), and
 // whatever the generator declines.
-void CBandWorker::BuildCode()
+void CBandWorker::BuildCode(size_t pixels)
 {
     const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
     JitIsa isa;
-    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, isa)) {
+    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, pixels, isa)) {
         return;
     }
     const int iterResult = m_iter.ResultSlot();
@@ -349,9 +349,10 @@ int RenderPicture(Picture& picture, const Raster& target, const RenderArea& area
     const CBatchFormula color(picture.colorFormula);
     CRenderPool& pool = CRenderPool::Instance();
     const int threads = std::clamp(static_cast<int>(rows.size()), 1, pool.Threads());
+    const size_t pixelsPerThread = rows.size() * columns.size() / static_cast<size_t>(threads);
     std::vector<std::unique_ptr<CBandWorker>> workers;
     for (int t = 0; t < threads; ++t) {
-        workers.push_back(std::make_unique<CBandWorker>(picture, plan, iter, term, color, rows.size()));
+        workers.push_back(std::make_unique<CBandWorker>(picture, plan, iter, term, color, rows.size(), pixelsPerThread));
     }
     SharedRender shared { area, target, control, rows, columns, {}, {}, {}, {} };
     for (const int j : rows) {

@@ -2,6 +2,7 @@
 
 #include "batchtypes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -64,9 +65,10 @@ public:
 
     // Every instruction set the generator can use on this processor, widest last.
     static std::vector<JitIsa> AvailableIsas();
-    // The set the renderer generates code for these programs for (see UseBatchJit); false: it runs
-    // the interpreter. By default AVX-512 alone, and only where it Pays.
-    static bool Chosen(const std::vector<JitProgram>& programs, JitIsa& isa);
+    // The set the renderer generates code for these programs for, on a thread that will compute
+    // pixels lanes (see UseBatchJit); false: it runs the interpreter. By default AVX-512 alone, only
+    // where it Pays and for enough pixels to repay the generation.
+    static bool Chosen(const std::vector<JitProgram>& programs, size_t pixels, JitIsa& isa);
 
 private:
     CBatchJit() = default;
