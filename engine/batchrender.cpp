@@ -14,6 +14,8 @@ namespace {
 // Lane blocks run this many iterations between refills: a finished pixel waits at most this long
 // for its lane to take the next one, and the stage and stop flags are read this often.
 constexpr int kIterationsPerRefill = 4;
+// Generated code runs on past kIterationsPerRefill until a lane stops; this bounds a block where none does.
+constexpr int kLongestGeneratedBlock = 64;
 
 // Raises the published progress to value, never lowering it: rows finish out of order.
 void Publish(std::atomic<double>& progress, double value)
@@ -45,7 +47,7 @@ struct SharedRender {
 class CBandWorker {
 public:
     CBandWorker(const Picture& picture, const RenderPlan& plan, const CBatchFormula& iter,
-        const CBatchFormula& term, const CBatchFormula& color, size_t rows)
+        const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels)
         : m_picture(picture)
         , m_plan(plan)
         , m_iter(iter)
@@ -80,12 +82,16 @@ public:
         for (const int slot : { m_colorZ, m_colorN, m_colorZ0 }) {
             m_color.SetByCaller(slot);
         }
+        m_bKeepLast = m_colorZ >= 0;
+        BuildCode(pixels);
     }
 
     void Run(SharedRender& shared);
     std::int64_t Iterations() const { return m_nIterations; }
 
 private:
+    void BuildCode(size_t pixels);
+    uint64_t RunBlock();
     bool NextPixel(SharedRender& shared, int& row, int& column);
     static Complex Point(const SharedRender& shared, int row, int column)
     {
@@ -103,6 +109,9 @@ private:
     const int m_iterZ, m_iterZ0, m_termZ, m_termN, m_termZ0, m_colorZ, m_colorN, m_colorZ0;
     bool m_bCopyZ { false };
     bool m_bCopyN { false };
+    bool m_bKeepLast { true }; // whether the colour formula reads the last z
+    // The block of iterations as generated code, or null: the batched interpreter runs it.
+    std::unique_ptr<CBatchJit> m_pCode;
     std::int64_t m_nIterations { 0 }; // this thread's alone; summed once the render has ended
 
     // The band of rows this thread has claimed, the next pixel in it, and how many pixels of each
@@ -225,18 +234,62 @@ void CBandWorker::FlushColours(SharedRender& shared)
     m_nColours = 0;
 }
 
+// Generated code for the block, on the instruction set chosen, where it pays; the interpreter runs
+// a termination formula that assigns z or V_iter_n (they are copied in before every run), and
+// whatever the generator declines.
+void CBandWorker::BuildCode(size_t pixels)
+{
+    const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
+    JitIsa isa;
+    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, pixels, isa)) {
+        return;
+    }
+    const int iterResult = m_iter.ResultSlot();
+    const JitAdvance advance { m_term.Re(m_term.ResultSlot()), m_iter.Re(iterResult), m_iter.Im(iterResult),
+        m_laneCount, m_laneActive, m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr,
+        static_cast<double>(m_picture.maxIter) };
+    m_pCode = CBatchJit::Build(programs, advance, kIterationsPerRefill, kLongestGeneratedBlock, isa);
+}
+
+// kIterationsPerRefill iterations of every lane; returns the lanes that stopped.
+uint64_t CBandWorker::RunBlock()
+{
+    if (m_pCode) {
+        return m_pCode->Run();
+    }
+    const int iterResult = m_iter.ResultSlot();
+    const int termResult = m_term.ResultSlot();
+    const double limit = m_picture.maxIter;
+    double* const keptRe = m_bKeepLast ? m_lastRe : nullptr;
+    double* const keptIm = m_bKeepLast ? m_lastIm : nullptr;
+    uint64_t stopped = 0;
+    for (int k = 0; k < kIterationsPerRefill; ++k) {
+        m_iter.Run();
+        const double* lastRe = m_iter.Re(iterResult);
+        const double* lastIm = m_iter.Im(iterResult);
+        if (m_bCopyZ) {
+            std::memcpy(m_term.Re(m_termZ), lastRe, sizeof(double) * kLanes);
+            std::memcpy(m_term.Im(m_termZ), lastIm, sizeof(double) * kLanes);
+        }
+        if (m_bCopyN) {
+            std::memcpy(m_term.Re(m_termN), m_laneCount, sizeof(double) * kLanes);
+            std::memset(m_term.Im(m_termN), 0, sizeof(double) * kLanes);
+        }
+        m_term.Run();
+        stopped |= AdvanceLanes(
+            m_term.Re(termResult), lastRe, lastIm, m_laneCount, m_laneActive, keptRe, keptIm, limit);
+    }
+    return stopped;
+}
+
 void CBandWorker::Run(SharedRender& shared)
 {
     CleanVectorState();
-    const int maxIter = m_picture.maxIter;
     int row = 0;
     int column = 0;
     for (int lane = 0; lane < kLanes && NextPixel(shared, row, column); ++lane) {
         StartLane(shared, lane, row, column);
     }
-    const int iterResult = m_iter.ResultSlot();
-    const int termResult = m_term.ResultSlot();
-    const double limit = maxIter;
     constexpr uint64_t kAllLanes = ~uint64_t { 0 };
     while (m_occupied != 0) {
         // The stage and stop checks: a render ends within a few iterations of a change.
@@ -246,23 +299,7 @@ void CBandWorker::Run(SharedRender& shared)
         }
         // A lane that stops keeps its count and value; it runs on to the end of the block with
         // values that nothing reads, and takes its next pixel then.
-        uint64_t stopped = 0;
-        for (int k = 0; k < kIterationsPerRefill; ++k) {
-            m_iter.Run();
-            const double* lastRe = m_iter.Re(iterResult);
-            const double* lastIm = m_iter.Im(iterResult);
-            if (m_bCopyZ) {
-                std::memcpy(m_term.Re(m_termZ), lastRe, sizeof(double) * kLanes);
-                std::memcpy(m_term.Im(m_termZ), lastIm, sizeof(double) * kLanes);
-            }
-            if (m_bCopyN) {
-                std::memcpy(m_term.Re(m_termN), m_laneCount, sizeof(double) * kLanes);
-                std::memset(m_term.Im(m_termN), 0, sizeof(double) * kLanes);
-            }
-            m_term.Run();
-            stopped |= AdvanceLanes(
-                m_term.Re(termResult), lastRe, lastIm, m_laneCount, m_laneActive, m_lastRe, m_lastIm, limit);
-        }
+        uint64_t stopped = RunBlock();
         for (; stopped != 0; stopped &= stopped - 1) {
             const int lane = std::countr_zero(stopped);
             m_occupied &= ~(uint64_t { 1 } << lane);
@@ -312,9 +349,10 @@ int RenderPicture(Picture& picture, const Raster& target, const RenderArea& area
     const CBatchFormula color(picture.colorFormula);
     CRenderPool& pool = CRenderPool::Instance();
     const int threads = std::clamp(static_cast<int>(rows.size()), 1, pool.Threads());
+    const size_t pixelsPerThread = rows.size() * columns.size() / static_cast<size_t>(threads);
     std::vector<std::unique_ptr<CBandWorker>> workers;
     for (int t = 0; t < threads; ++t) {
-        workers.push_back(std::make_unique<CBandWorker>(picture, plan, iter, term, color, rows.size()));
+        workers.push_back(std::make_unique<CBandWorker>(picture, plan, iter, term, color, rows.size(), pixelsPerThread));
     }
     SharedRender shared { area, target, control, rows, columns, {}, {}, {}, {} };
     for (const int j : rows) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "batchjit.h"
 #include "batchtypes.h"
 #include "formula.h"
 
@@ -67,6 +68,14 @@ public:
     void SetByCaller(int slot) { std::erase(m_variables, slot); }
 
     const std::vector<BatchInstruction>& Code() const { return m_code; }
+    // The program as the code generator reads it: the same code on the same lanes.
+    JitProgram Program() const
+    {
+        if (!m_values) {
+            return {};
+        }
+        return { m_code.data(), static_cast<int>(m_code.size()), m_lanes.data(), m_bResetResult ? m_nResetSlot : -1 };
+    }
     // The program in the golden form of the batch compiler's tests (see DumpBatchProgram).
     std::string Dump() const;
     // Whether the program writes the batch slot (a renderer input it would otherwise only read).
@@ -95,7 +104,8 @@ private:
 // once. For a running lane (active = 1): a termination result whose real part is greater than 0
 // stops it with its count (one that is not a number does not stop it); otherwise its count goes up
 // by one and it stops when the count reaches limit. A lane that stops gets active = 0 and keeps the
-// iteration's value of this run (last) in result. Returns the lanes that stopped, a bit each.
+// iteration's value of this run (last) in result, unless resultRe is null (nothing reads it). Returns
+// the lanes that stopped, a bit each.
 inline uint64_t AdvanceLanes(const double* termination, const double* lastRe, const double* lastIm,
     double* count, double* active, double* resultRe, double* resultIm, double limit)
 {

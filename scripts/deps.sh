@@ -17,6 +17,7 @@ packages=(
     qt6-l10n-tools qt6-tools-dev                # lupdate, lrelease and CMake's qt_add_translations
     locales                                     # a decimal-comma locale for the locale tests
     parallel ffmpeg                             # the animation tests: shards, and --video
+    libxbyak-dev                                # the run-time code generator of the batch engine (headers only)
 )
 for option in "$@"; do
     case $option in

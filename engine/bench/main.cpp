@@ -75,7 +75,17 @@ int main(int argc, char** argv)
             }
         }
     }
-    std::printf("batch kernels: %s\n", ActiveBatchKernels().name);
+    // GLIMMERSET_JIT=off measures the batched interpreter, avx2 or avx512 the code generated for that
+    // set for every formula.
+    if (const char* wanted = std::getenv("GLIMMERSET_JIT")) {
+        const std::string text(wanted);
+        UseBatchJit(text == "off" ? JitUse::Off
+                : text == "avx2"  ? JitUse::Avx2
+                : text == "avx512" ? JitUse::Avx512
+                                   : JitUse::Default);
+    }
+    std::printf("batch kernels: %s, generated code: %s\n", ActiveBatchKernels().name,
+        std::getenv("GLIMMERSET_JIT") ? std::getenv("GLIMMERSET_JIT") : "default");
     // The table of the speed work runs unless only some benchmarks were asked for.
     bool filtered = false;
     for (int i = 1; i < argc; ++i) {

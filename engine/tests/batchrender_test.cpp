@@ -1,3 +1,4 @@
+#include "batchjit.h"
 #include "fractalscript.h"
 #include "renderer.h"
 #include "renderpool.h"
@@ -41,6 +42,24 @@ uint64_t CountHash(const QImage& image)
     return hash;
 }
 
+// The batched renderer on the interpreter, then on the code generated for each instruction set the
+// generator has on this processor.
+std::vector<JitUse> BatchedWays()
+{
+    std::vector<JitUse> ways { JitUse::Off };
+    for (const JitIsa isa : CBatchJit::AvailableIsas()) {
+        ways.push_back(isa == JitIsa::Avx512 ? JitUse::Avx512 : JitUse::Avx2);
+    }
+    return ways;
+}
+
+// Renders run on one way while this lives.
+class BatchedWay {
+public:
+    explicit BatchedWay(JitUse use) { UseBatchJit(use); }
+    ~BatchedWay() { UseBatchJit(JitUse::Default); }
+};
+
 class ThreadCount {
 public:
     explicit ThreadCount(int threads) { CRenderPool::Instance().SetThreads(threads); }
@@ -59,13 +78,16 @@ TEST(BatchedRender, SamePictureEveryWay)
             QImage reference(96, 72, QImage::Format_RGB32);
             reference.fill(Qt::black);
             ASSERT_EQ(RenderWith(Way::Scalar, script, reference, area), 0) << scene.name;
-            for (const int threads : { 1, 2, 3, 7 }) {
-                const ThreadCount count(threads);
-                QImage batched(96, 72, QImage::Format_RGB32);
-                batched.fill(Qt::black);
-                ASSERT_EQ(RenderWith(Way::Batched, script, batched, area), 0) << scene.name;
-                EXPECT_TRUE(batched == reference)
-                    << scene.name << " on " << threads << " threads, step " << area.stepX;
+            for (const JitUse use : BatchedWays()) {
+                const BatchedWay way(use);
+                for (const int threads : { 1, 2, 3, 7 }) {
+                    const ThreadCount count(threads);
+                    QImage batched(96, 72, QImage::Format_RGB32);
+                    batched.fill(Qt::black);
+                    ASSERT_EQ(RenderWith(Way::Batched, script, batched, area), 0) << scene.name;
+                    EXPECT_TRUE(batched == reference) << scene.name << " on " << threads << " threads, step "
+                                                      << area.stepX << ", way " << static_cast<int>(use);
+                }
             }
         }
     }
@@ -84,24 +106,27 @@ TEST(BatchedRender, PinnedEscapeCounts)
         long long runs; // 0: not pinned
     } rows[] = { { 0, 1024, 0x1193e293a9793df3ull, 20'611'394 }, { 1, 256, 0x4f703b746e300a77ull, 0 },
         { 2, 128, 0xf31e4817da5e637dull, 0 } };
-    for (const auto& row : rows) {
-        CFractalScript script;
-        ASSERT_TRUE(Apply(script, kScenes[row.scene], row.side, row.side));
-        QImage image(row.side, row.side, QImage::Format_RGB32);
-        const ThreadCount threads(3);
-        RenderStats stats;
-        ASSERT_EQ(RenderWith(Way::Batched, script, image, { 0, 0, row.side, row.side, 1, 1, 1, 1 }, &stats), 0);
-        const uint64_t hash = CountHash(image);
-        EXPECT_EQ(hash, row.hash) << kScenes[row.scene].name << ": 0x" << std::hex << hash;
-        EXPECT_EQ(stats.iterations, IterationRuns(image, kScenes[row.scene].maxIter)) << kScenes[row.scene].name;
-        EXPECT_EQ(stats.threads, 3);
-        if (row.runs != 0) {
-            EXPECT_EQ(stats.iterations, row.runs);
-        }
-        if (row.side <= 256) {
-            RenderStats scalar;
-            ASSERT_EQ(RenderWith(Way::Scalar, script, image, { 0, 0, row.side, row.side, 1, 1, 1, 1 }, &scalar), 0);
-            EXPECT_EQ(scalar.iterations, stats.iterations) << kScenes[row.scene].name;
+    for (const JitUse use : BatchedWays()) {
+        const BatchedWay way(use);
+        for (const auto& row : rows) {
+            CFractalScript script;
+            ASSERT_TRUE(Apply(script, kScenes[row.scene], row.side, row.side));
+            QImage image(row.side, row.side, QImage::Format_RGB32);
+            const ThreadCount threads(3);
+            RenderStats stats;
+            ASSERT_EQ(RenderWith(Way::Batched, script, image, { 0, 0, row.side, row.side, 1, 1, 1, 1 }, &stats), 0);
+            const uint64_t hash = CountHash(image);
+            EXPECT_EQ(hash, row.hash) << kScenes[row.scene].name << " way " << static_cast<int>(use) << ": 0x" << std::hex << hash;
+            EXPECT_EQ(stats.iterations, IterationRuns(image, kScenes[row.scene].maxIter)) << kScenes[row.scene].name;
+            EXPECT_EQ(stats.threads, 3);
+            if (row.runs != 0) {
+                EXPECT_EQ(stats.iterations, row.runs);
+            }
+            if (row.side <= 256) {
+                RenderStats scalar;
+                ASSERT_EQ(RenderWith(Way::Scalar, script, image, { 0, 0, row.side, row.side, 1, 1, 1, 1 }, &scalar), 0);
+                EXPECT_EQ(scalar.iterations, stats.iterations) << kScenes[row.scene].name;
+            }
         }
     }
 }

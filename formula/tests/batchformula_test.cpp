@@ -5,6 +5,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <random>
 #include <string>
 
@@ -60,10 +61,19 @@ TEST(BatchFormula, SameBitsAsTheInterpreter)
         "(z + z1) * (z - z1); z;",
         ";",
     };
+    // Every set of kernels, then the generated code for every instruction set the generator has here.
     const std::vector<const BatchKernels*> kernelSets = AvailableBatchKernels();
     ASSERT_FALSE(kernelSets.empty());
+    std::vector<std::pair<const BatchKernels*, std::optional<JitIsa>>> ways;
     for (const BatchKernels* kernels : kernelSets) {
+        ways.push_back({ kernels, std::nullopt });
+    }
+    for (const JitIsa isa : CBatchJit::AvailableIsas()) {
+        ways.push_back({ kernelSets.back(), isa });
+    }
+    for (const auto& [kernels, isa] : ways) {
         UseBatchKernels(*kernels);
+        const std::string way = !isa ? kernels->name : *isa == JitIsa::Avx512 ? "avx512 code" : "avx2 code";
         std::mt19937 random(7);
         for (const char* text : corpus) {
             CFormula formula;
@@ -73,6 +83,8 @@ TEST(BatchFormula, SameBitsAsTheInterpreter)
                 formula.SetConstant(k, Input(random));
             }
             CBatchFormula batch(formula);
+            const std::unique_ptr<CBatchJit> code = isa ? CBatchJit::BuildSingle(batch.Program(), *isa) : nullptr;
+            ASSERT_TRUE(!isa || code) << way << ": no code for " << text;
             std::vector<CFormula> lanes(kLanes, formula);
             const int variables = formula.GetVariableCount();
             for (int lane = 0; lane < kLanes; ++lane) {
@@ -84,19 +96,23 @@ TEST(BatchFormula, SameBitsAsTheInterpreter)
             }
             // Several runs: variables carry over between runs in both.
             for (int run = 0; run < 3; ++run) {
-                batch.Run();
+                if (code) {
+                    code->Run();
+                } else {
+                    batch.Run();
+                }
                 for (int lane = 0; lane < kLanes; ++lane) {
                     const Complex want = lanes[lane].Run();
                     const Complex got = batch.Get(batch.ResultSlot(), lane);
                     ASSERT_TRUE(SameBits(got.re, want.re) && SameBits(got.im, want.im))
-                        << kernels->name << ": " << text << " run " << run << " lane " << lane << ": ("
+                        << way << ": " << text << " run " << run << " lane " << lane << ": ("
                         << got.re << ", " << got.im << ") != (" << want.re << ", " << want.im << ")";
                     // V_LAST_RESULT is read through ResultSlot(), which may stand for another slot.
                     for (int s = 1; s < variables; ++s) {
                         const Complex v = lanes[lane].GetVariable(s);
                         const Complex b = batch.Get(batch.Slot(s), lane);
                         ASSERT_TRUE(SameBits(v.re, b.re) && SameBits(v.im, b.im))
-                            << kernels->name << ": " << text << ": variable " << formula.GetSlotName(s)
+                            << way << ": " << text << ": variable " << formula.GetSlotName(s)
                             << " lane " << lane;
                     }
                 }

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "batchtypes.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// Machine code generated at run time for one set of batch programs (the iteration and the termination
+// formula) and the escape-time bookkeeping after them: each vector of lanes keeps its slots in
+// registers over a block of iterations, and the code returns only when the lanes need refilling.
+// Every operation is the interpreter's, in its order and with its rounding (no fused multiply-add,
+// nothing reassociated); the functions of the language run through the same scalar functions, lane
+// by lane. The code is written, then made read-and-execute: never writable and executable at once.
+// Built and run by one thread; the lanes it works on stay where they were when it was built.
+
+// One batch program as the generator reads it.
+struct JitProgram {
+    const BatchInstruction* code { nullptr };
+    int count { 0 };
+    const BatchLanes* lanes { nullptr }; // where each batch slot's lanes are
+    int32_t reset { -1 };                // the slot set to 0 before every run, or -1
+};
+
+// The bookkeeping of AdvanceLanes after every run of the programs. resultRe and resultIm may be null:
+// then a lane's last value is not kept (nothing reads it).
+struct JitAdvance {
+    const double* termination { nullptr };
+    const double* lastRe { nullptr };
+    const double* lastIm { nullptr };
+    double* count { nullptr };
+    double* active { nullptr };
+    double* resultRe { nullptr };
+    double* resultIm { nullptr };
+    double limit { 0.0 };
+};
+
+enum class JitIsa { Avx2, Avx512 };
+
+class CBatchJit {
+public:
+    ~CBatchJit();
+    CBatchJit(const CBatchJit&) = delete;
+    CBatchJit& operator=(const CBatchJit&) = delete;
+
+    // The code for running the programs in order, then the bookkeeping, over all lanes: each vector of
+    // lanes iterations times, then on until one of its lanes stops, at most longest times; null when
+    // this processor lacks isa, a program has an unknown code or the system refuses executable memory.
+    static std::unique_ptr<CBatchJit> Build(const std::vector<JitProgram>& programs,
+        const JitAdvance& advance, int iterations, int longest, JitIsa isa);
+
+    // Code that runs one program once over all lanes, with no lane ever stopping; for the tests and
+    // the fuzzer that hold it to the interpreter's bits.
+    static std::unique_ptr<CBatchJit> BuildSingle(const JitProgram& program, JitIsa isa);
+
+    // Runs the block; returns the lanes that stopped in it, a bit each (as AdvanceLanes, or-ed). A
+    // lane that stopped has run no further.
+    uint64_t Run() const;
+
+    // Whether code for these programs is worth generating: not when an operation runs through the
+    // scalar functions (saving and restoring every register around each call was measured slower than
+    // the interpreter's loop over all lanes: 1126 ms against 959 for z^3 + C sin(z) + C2 exp(z)).
+    static bool Pays(const std::vector<JitProgram>& programs, JitIsa isa);
+
+    // Every instruction set the generator can use on this processor, widest last.
+    static std::vector<JitIsa> AvailableIsas();
+    // The set the renderer generates code for these programs for, on a thread that will compute
+    // pixels lanes (see UseBatchJit); false: it runs the interpreter. By default AVX-512 alone, only
+    // where it Pays and for enough pixels to repay the generation.
+    static bool Chosen(const std::vector<JitProgram>& programs, size_t pixels, JitIsa& isa);
+
+private:
+    CBatchJit() = default;
+    bool Generate(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations,
+        int longest, JitIsa isa);
+    using RunFunction = uint64_t (*)(double* const* pointers, const double* constants);
+
+    struct Code;
+    std::unique_ptr<Code> m_pCode;
+    RunFunction m_pRun { nullptr };
+    std::vector<double*> m_pointers; // the lanes of every storage the code reads or writes
+    // one, zero, the sign bit, the limit, all bits but the sign, NaN: a vector each
+    alignas(64) double m_constants[6 * 8] {};
+    alignas(64) double m_ones[kLanes] {}; // 1 + 0i in every lane
+    alignas(64) double m_zeros[kLanes] {};
+    alignas(64) double m_count[kLanes] {}; // BuildSingle's bookkeeping, which nothing reads
+    alignas(64) double m_active[kLanes] {};
+};
+
+// Which code the renderer runs: the batched interpreter (Off), generated code where it pays (the
+// default: AVX-512 only, see Chosen), or generated code for a given set whenever this processor has
+// it (else the interpreter). For tests and benchmarks.
+enum class JitUse { Off, Default, Avx2, Avx512 };
+void UseBatchJit(JitUse use);
