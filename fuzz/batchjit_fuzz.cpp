@@ -10,6 +10,7 @@
 #include "batchformula.h"
 #include "batchjit.h"
 #include "formula.h"
+#include "lanereference.h"
 
 #include <bit>
 #include <cmath>
@@ -21,22 +22,6 @@
 #include <vector>
 
 namespace {
-
-void Require(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "batchjit_fuzz: %s\n", what);
-        std::abort();
-    }
-}
-
-// Any NaN equals any NaN (which operand's NaN an operation passes on is the compiler's choice).
-bool SameBits(double a, double b)
-{
-    return (std::isnan(a) && std::isnan(b)) || std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
-}
-
-bool SameBits(Complex a, Complex b) { return SameBits(a.re, b.re) && SameBits(a.im, b.im); }
 
 // Values from the bytes, cycling; small whole numbers, signed zeros and infinities when there are none.
 class Values {
@@ -88,61 +73,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (formula.Compile(text, message) != kCompileOk) {
         return 0;
     }
-    for (int k = 0; k < formula.GetConstantCount(); ++k) {
-        formula.SetConstant(k, values.NextComplex());
-    }
-    const int variables = formula.GetVariableCount();
-    std::vector<Complex> inputs(static_cast<size_t>(kLanes) * variables);
-    for (int lane = 0; lane < kLanes; ++lane) {
-        for (int v = 1; v < variables; ++v) {
-            inputs[lane * variables + v] = values.NextComplex();
-        }
-    }
-    // The reference: each lane on the one-pixel interpreter.
-    const std::vector<Complex> initial(formula.GetSlots(), formula.GetSlots() + variables);
-    std::vector<Complex> results(static_cast<size_t>(kLanes) * runs);
-    std::vector<Complex> states(static_cast<size_t>(kLanes) * runs * variables);
-    for (int lane = 0; lane < kLanes; ++lane) {
-        formula.ResetVariables(initial.data());
-        for (int v = 1; v < variables; ++v) {
-            formula.SetVariable(v, inputs[lane * variables + v]);
-        }
-        for (int run = 0; run < runs; ++run) {
-            results[lane * runs + run] = formula.Run();
-            for (int v = 1; v < variables; ++v) {
-                states[(lane * runs + run) * variables + v] = formula.GetVariable(v);
-            }
-        }
-    }
+    const LaneReference reference = ReferenceLanes(formula, runs, [&values] { return values.NextComplex(); });
+    const int variables = reference.variables;
     for (const auto parts : { CBatchFormula::ValueParts::Both, CBatchFormula::ValueParts::RealOnly }) {
         for (const JitIsa isa : CBatchJit::AvailableIsas()) {
             CBatchFormula batch(formula, parts);
             for (int v = 1; v < variables; ++v) {
                 for (int lane = 0; lane < kLanes; ++lane) {
-                    batch.Set(batch.Slot(v), lane, inputs[lane * variables + v]);
+                    batch.Set(batch.Slot(v), lane, reference.Input(lane, v));
                 }
             }
             const std::unique_ptr<CBatchJit> jit = CBatchJit::BuildSingle(batch.Program(), isa);
             Require(jit != nullptr, "no code for a formula that compiles");
             for (int run = 0; run < runs; ++run) {
                 jit->Run();
-                for (int lane = 0; lane < kLanes; ++lane) {
-                    const Complex want = results[lane * runs + run];
-                    const Complex got = batch.Get(batch.ResultSlot(), lane);
-                    const bool same = parts == CBatchFormula::ValueParts::Both ? SameBits(got, want)
-                                                                               : SameBits(got.re, want.re);
-                    if (!same) {
-                        std::fprintf(stderr, "%s, lane %d, run %d: (%a, %a), want (%a, %a)\n",
-                            isa == JitIsa::Avx512 ? "avx512" : "avx2", lane, run, got.re, got.im, want.re,
-                            want.im);
-                    }
-                    Require(same, "a lane's value differs from CFormula::Run");
-                    for (int v = 1; v < variables; ++v) {
-                        Require(SameBits(batch.Get(batch.Slot(v), lane),
-                                    states[(lane * runs + run) * variables + v]),
-                            "a lane's variable differs from CFormula::Run");
-                    }
-                }
+                RequireSameLanes(batch, reference, run, parts == CBatchFormula::ValueParts::RealOnly,
+                    isa == JitIsa::Avx512 ? "avx512 code" : "avx2 code");
             }
         }
     }

@@ -8,6 +8,7 @@
 
 #include "batchformula.h"
 #include "formula.h"
+#include "lanereference.h"
 
 #include <bit>
 #include <cmath>
@@ -21,22 +22,6 @@
 #include <vector>
 
 namespace {
-
-void Require(bool condition, const char* what)
-{
-    if (!condition) {
-        std::fprintf(stderr, "formula_fuzz: %s\n", what);
-        std::abort();
-    }
-}
-
-// Any NaN equals any NaN; everything else must match bit for bit (0 and -0 differ).
-bool SameBits(double a, double b)
-{
-    return (std::isnan(a) && std::isnan(b)) || std::bit_cast<uint64_t>(a) == std::bit_cast<uint64_t>(b);
-}
-
-bool SameBits(Complex a, Complex b) { return SameBits(a.re, b.re) && SameBits(a.im, b.im); }
 
 // Values that sit on the edges of the language's functions: zeros of both signs, infinities, NaNs of
 // both signs, the ends of the double range and the thresholds inside Exp, Tanh and the power.
@@ -146,33 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // The inputs: constants, then every variable but V_LAST_RESULT (slot 0, reset by every run) per lane.
     const int runs = 1 + values.Byte(2) % 4;
-    for (int k = 0; k < formula.GetConstantCount(); ++k) {
-        formula.SetConstant(k, values.NextComplex());
-    }
-    const int variables = formula.GetVariableCount();
-    std::vector<Complex> inputs(static_cast<size_t>(kLanes) * variables);
-    for (int lane = 0; lane < kLanes; ++lane) {
-        for (int v = 1; v < variables; ++v) {
-            inputs[lane * variables + v] = values.NextComplex();
-        }
-    }
-
-    // The reference: each lane on the one-pixel interpreter, from the compiled state as the renderer does.
-    const std::vector<Complex> initial(formula.GetSlots(), formula.GetSlots() + variables);
-    std::vector<Complex> results(static_cast<size_t>(kLanes) * runs);
-    std::vector<Complex> states(static_cast<size_t>(kLanes) * runs * variables);
-    for (int lane = 0; lane < kLanes; ++lane) {
-        formula.ResetVariables(initial.data());
-        for (int v = 1; v < variables; ++v) {
-            formula.SetVariable(v, inputs[lane * variables + v]);
-        }
-        for (int run = 0; run < runs; ++run) {
-            results[lane * runs + run] = formula.Run();
-            for (int v = 1; v < variables; ++v) {
-                states[(lane * runs + run) * variables + v] = formula.GetVariable(v);
-            }
-        }
-    }
+    const LaneReference reference = ReferenceLanes(formula, runs, [&values] { return values.NextComplex(); });
+    const int variables = reference.variables;
 
     for (const auto parts : { CBatchFormula::ValueParts::Both, CBatchFormula::ValueParts::RealOnly }) {
         const CBatchFormula compiled(formula, parts);
@@ -183,27 +143,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 const int slot = batch.Slot(v);
                 Require(slot >= 0, "a variable has no batch slot");
                 for (int lane = 0; lane < kLanes; ++lane) {
-                    batch.Set(slot, lane, inputs[lane * variables + v]);
+                    batch.Set(slot, lane, reference.Input(lane, v));
                 }
             }
             for (int run = 0; run < runs; ++run) {
                 batch.Run();
-                for (int lane = 0; lane < kLanes; ++lane) {
-                    const Complex want = results[lane * runs + run];
-                    const Complex got = batch.Get(batch.ResultSlot(), lane);
-                    const bool same = parts == CBatchFormula::ValueParts::Both ? SameBits(got, want)
-                                                                               : SameBits(got.re, want.re);
-                    if (!same) {
-                        std::fprintf(stderr, "kernels %s, lane %d, run %d: (%a, %a), want (%a, %a)\n",
-                            kernels->name, lane, run, got.re, got.im, want.re, want.im);
-                    }
-                    Require(same, "a batch lane's value differs from CFormula::Run");
-                    for (int v = 1; v < variables; ++v) {
-                        Require(SameBits(batch.Get(batch.Slot(v), lane),
-                                    states[(lane * runs + run) * variables + v]),
-                            "a batch lane's variable differs from CFormula::Run");
-                    }
-                }
+                RequireSameLanes(
+                    batch, reference, run, parts == CBatchFormula::ValueParts::RealOnly, kernels->name);
             }
         }
     }

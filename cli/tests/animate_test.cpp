@@ -1,5 +1,6 @@
 #include "animate.h"
 #include "cli.h"
+#include "clirun.h"
 
 #include "antialias.h"
 
@@ -23,20 +24,6 @@
 #include <sstream>
 
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Outcome Cli(std::vector<std::string> args)
-{
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCommandLine(args, out, err);
-    return { code, out.str(), err.str() };
-}
 
 QByteArray Bytes(const QString& path)
 {

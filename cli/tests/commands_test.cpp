@@ -1,4 +1,5 @@
 #include "cli.h"
+#include "clirun.h"
 
 #include <QFile>
 #include <QImage>
@@ -11,20 +12,6 @@
 #include <sstream>
 
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Outcome Cli(std::vector<std::string> args)
-{
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCommandLine(args, out, err);
-    return { code, out.str(), err.str() };
-}
 
 class Commands : public testing::Test {
 protected:

@@ -1,5 +1,6 @@
 // set, dump, new --from-json, render's changes and renders into a folder.
 #include "cli.h"
+#include "clirun.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,20 +12,6 @@
 #include <sstream>
 
 namespace {
-
-struct Outcome {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Outcome Cli(std::vector<std::string> args)
-{
-    std::ostringstream out;
-    std::ostringstream err;
-    const int code = RunCommandLine(args, out, err);
-    return { code, out.str(), err.str() };
-}
 
 QByteArray Bytes(const std::string& path)
 {
