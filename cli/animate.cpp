@@ -35,8 +35,8 @@
 
 namespace {
 
-constexpr const char* kAnimateUsage
-    = "Usage: glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN\n"
+constexpr const char* kAnimateUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
+      "Usage: glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN\n"
       "                              [--ease linear|smooth] [--size WxH] [--aa N] [--no-watermark]\n"
       "                              [--threads N] [--png-level N] [--shard K/N | --shard-count N]\n"
       "                              [--skip-existing] [--list] [--video OUT.mp4 --fps F] [--quiet]\n"
@@ -75,7 +75,7 @@ constexpr const char* kAnimateUsage
       "Without --shard a Slurm job array shards by itself: K = (SLURM_ARRAY_TASK_ID -\n"
       "SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP, N = SLURM_ARRAY_TASK_COUNT. The shard and where\n"
       "it came from are shown on standard error.\n"
-      "Exit status: 0 on success, 1 when a key does not load or a frame fails, 2 on a usage error.\n";
+      "Exit status: 0 on success, 1 when a key does not load or a frame fails, 2 on a usage error.\n");
 
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr long long kMaxThreads = 256;
@@ -670,7 +670,7 @@ int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!options.Parse(args, problem)) {
         return Usage(err, problem);
     }
-    if (HandleHelpOrVersion(options, kAnimateUsage, out)) {
+    if (HandleHelpOrVersion(options, HelpText(kAnimateUsage), out)) {
         return kExitOk;
     }
     AnimateJob job;

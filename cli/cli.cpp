@@ -6,6 +6,7 @@
 #include "language.h"
 #include "scriptfile.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -20,7 +21,8 @@
 
 namespace {
 
-constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]\n"
+constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
+                               "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]\n"
                                "\n"
                                "Renders and checks Glimmerset fractal scripts without a display.\n"
                                "\n"
@@ -63,8 +65,9 @@ constexpr const char* kUsage = "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMEN
                                "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n"
                                "Files are written whole or not at all, through symbolic links; a\n"
                                "write-protected file is refused.\n"
-                               "Messages are in the first of the user's languages (LANGUAGE, LC_ALL,\n"
-                               "LC_MESSAGES, LANG) that the tool has, English or Chinese; else Chinese.\n";
+                               "Messages and help are in the first of the user's languages (LANGUAGE,\n"
+                               "LC_ALL, LC_MESSAGES, LANG) that the tool has, English or Chinese; else\n"
+                               "Chinese.\n");
 
 constexpr const char* kVersion = "glimmerset-cli " GLIMMERSET_VERSION "\n";
 
@@ -101,7 +104,12 @@ int CommandUsage(std::ostream& err, std::string_view command, std::string_view p
     return kExitUsage;
 }
 
-bool HandleHelpOrVersion(const CCommandOptions& options, const char* usage, std::ostream& out)
+std::string HelpText(const char* text)
+{
+    return QCoreApplication::translate("glimmerset-cli", text).toStdString();
+}
+
+bool HandleHelpOrVersion(const CCommandOptions& options, const std::string& usage, std::ostream& out)
 {
     if (options.Help()) {
         out << usage;
@@ -203,7 +211,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
         return Usage(err, parser.errorText().toStdString());
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        out << kUsage;
+        out << HelpText(kUsage);
         return kExitOk;
     }
     if (parser.isSet(QStringLiteral("version"))) {
@@ -221,7 +229,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     }
     if (command == "help") {
         if (rest.empty()) {
-            out << kUsage;
+            out << HelpText(kUsage);
             return kExitOk;
         }
         if (rest.size() > 1) {

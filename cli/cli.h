@@ -25,8 +25,14 @@ class QString;
 // kExitUsage.
 int CommandUsage(std::ostream& err, std::string_view command, std::string_view problem);
 
-// --help and --version of a command: prints what was asked for and returns true.
-bool HandleHelpOrVersion(const CCommandOptions& options, const char* usage, std::ostream& out);
+// A help text in the shown language. The help texts are written in English, each marked with
+// QT_TRANSLATE_NOOP("glimmerset-cli", ...) so that translations/glimmerset-cli_zh_CN.ts carries it;
+// main() installs that translation when the shown language is Chinese.
+std::string HelpText(const char* text);
+
+// --help and --version of a command: prints what was asked for (usage: the help as shown, see
+// HelpText) and returns true.
+bool HandleHelpOrVersion(const CCommandOptions& options, const std::string& usage, std::ostream& out);
 
 // A script argument as a file: "-" reads standard input into a file in dir, stopping at the size a
 // script file may have. Returns false, with the reason on err, when standard input cannot be read or

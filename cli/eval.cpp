@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr const char* kEvalUsage
-    = "Usage: glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--batch] [--] FORMULA\n"
+constexpr const char* kEvalUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
+      "Usage: glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--batch] [--] FORMULA\n"
       "\n"
       "Compiles FORMULA, stores each --set value into the variable or named constant NAME, runs the\n"
       "formula N times (default 1) and prints each result as its real and imaginary part.\n"
@@ -26,7 +26,7 @@ constexpr const char* kEvalUsage
       "  -h, --help          show this help and exit\n"
       "  -V, --version       show the version and exit\n"
       "\n"
-      "Exit status: 0 on success, 1 when the formula does not compile, 2 on a usage error.\n";
+      "Exit status: 0 on success, 1 when the formula does not compile, 2 on a usage error.\n");
 
 int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err, "eval", problem); }
 
@@ -44,7 +44,7 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         return Usage(err, problem);
     }
-    if (HandleHelpOrVersion(options, kEvalUsage, out)) {
+    if (HandleHelpOrVersion(options, HelpText(kEvalUsage), out)) {
         return kExitOk;
     }
     const std::vector<std::string> positional = options.Positional();

@@ -12,8 +12,8 @@
 
 namespace {
 
-constexpr const char* kExtractUsage
-    = "Usage: glimmerset-cli extract PICTURE -o SCRIPT.gsc\n"
+constexpr const char* kExtractUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
+      "Usage: glimmerset-cli extract PICTURE -o SCRIPT.gsc\n"
       "\n"
       "Writes the script an exported picture carries (PNG, JPEG) to SCRIPT.gsc: exactly the bytes\n"
       "that saving the script there from the window would write. A relative palette name is rewritten\n"
@@ -21,7 +21,7 @@ constexpr const char* kExtractUsage
       "the palette name as seen from the working folder; PICTURE '-' reads standard input.\n"
       "\n"
       "Exit status: 0 on success, 1 when the picture carries no script that loads or the file cannot\n"
-      "be written, 2 on a usage error.\n";
+      "be written, 2 on a usage error.\n");
 
 } // namespace
 
@@ -33,7 +33,7 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "extract", problem);
     }
-    if (HandleHelpOrVersion(options, kExtractUsage, out)) {
+    if (HandleHelpOrVersion(options, HelpText(kExtractUsage), out)) {
         return kExitOk;
     }
     const std::optional<std::string> file = options.Value(QStringLiteral("o"));

@@ -3,6 +3,7 @@
 #include "signalcleanup.h"
 
 #include <QCoreApplication>
+#include <QTranslator>
 
 #include <iostream>
 
@@ -13,6 +14,12 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     // The messages in the first of the user's languages that the program speaks, else Chinese.
     InstallUserLanguage();
+    // The help texts are written in English: Chinese is their translation.
+    QTranslator help;
+    if (ShownLanguage() == QLatin1String("zh_CN")
+        && help.load(QStringLiteral(":/glimmerset/i18n/glimmerset-cli_zh_CN.qm"))) {
+        QCoreApplication::installTranslator(&help);
+    }
     std::vector<std::string> args(argv + 1, argv + argc);
     const int code = RunCommandLine(args, std::cout, std::cerr);
     std::cout.flush();

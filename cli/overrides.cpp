@@ -15,8 +15,8 @@
 #include <cmath>
 #include <limits>
 
-const char* const kOverrideHelp
-    = "Changes to the script (applied in this order, each through the script's own setter):\n"
+const char* const kOverrideHelp = QT_TRANSLATE_NOOP("glimmerset-cli",
+      "Changes to the script (applied in this order, each through the script's own setter):\n"
       "  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour\n"
       "  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)\n"
       "  --palette FILE        use the palette image FILE (resets the mapping, as in the window)\n"
@@ -24,7 +24,7 @@ const char* const kOverrideHelp
       "                        set the seven numbers of the palette mapping\n"
       "  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)\n"
       "  --center RE,IM        move the view's centre to this plane point\n"
-      "  --width W             show W plane units across, keeping the centre and the proportions\n";
+      "  --width W             show W plane units across, keeping the centre and the proportions\n");
 
 namespace {
 

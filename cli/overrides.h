@@ -40,7 +40,8 @@ std::vector<QCommandLineOption> OverrideOptions();
 // A command's own options followed by the options above.
 std::vector<QCommandLineOption> WithOverrideOptions(std::vector<QCommandLineOption> options);
 
-// The help lines of those options, in the manner of the commands' usage texts.
+// The help lines of those options, in the manner of the commands' usage texts (English: shown
+// through HelpText).
 extern const char* const kOverrideHelp;
 
 // Reads the parsed options; on a value that does not parse returns false with the problem.

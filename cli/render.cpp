@@ -32,8 +32,8 @@
 
 namespace {
 
-constexpr const char* kRenderUsage
-    = "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
+constexpr const char* kRenderUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
+      "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
       "                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]\n"
       "       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
       "\n"
@@ -69,7 +69,7 @@ constexpr const char* kRenderUsage
       "\n"
       "Progress is shown on standard error when it is a terminal (one line for all pictures).\n"
       "Exit status: 0 on success, 1 when a script does not load, a change fails or an export fails,\n"
-      "2 on a usage error (also two scripts of the same name into one folder).\n";
+      "2 on a usage error (also two scripts of the same name into one folder).\n");
 
 // How often the progress bar is redrawn; the end of the export is waited for, not polled.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
@@ -79,9 +79,9 @@ int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err
 
 std::string RenderUsage()
 {
-    const std::string_view text = kRenderUsage;
+    const std::string text = HelpText(kRenderUsage);
     const size_t at = text.find("%s");
-    return std::string(text.substr(0, at)).append(kOverrideHelp).append(text.substr(at + 2));
+    return std::string(text.substr(0, at)).append(HelpText(kOverrideHelp)).append(text.substr(at + 2));
 }
 
 bool ParseSize(std::string_view text, int& width, int& height)
@@ -403,7 +403,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     if (!options.Parse(args, problem)) {
         return Usage(err, problem);
     }
-    if (HandleHelpOrVersion(options, RenderUsage().c_str(), out)) {
+    if (HandleHelpOrVersion(options, RenderUsage(), out)) {
         return kExitOk;
     }
     RenderJob job;

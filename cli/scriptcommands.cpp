@@ -11,8 +11,8 @@
 
 namespace {
 
-constexpr const char* kNewUsage
-    = "Usage: glimmerset-cli new -o FILE.gsc [--from-json JSON]\n"
+constexpr const char* kNewUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
+      "Usage: glimmerset-cli new -o FILE.gsc [--from-json JSON]\n"
       "\n"
       "Writes the default script (a new Julia set with the built-in palette) to FILE.gsc.\n"
       "\n"
@@ -23,14 +23,14 @@ constexpr const char* kNewUsage
       "                         default script's value\n"
       "\n"
       "Exit status: 0 on success, 1 when the file cannot be written or the JSON does not describe a\n"
-      "script, 2 on a usage error.\n";
+      "script, 2 on a usage error.\n");
 
-constexpr const char* kCheckUsage
-    = "Usage: glimmerset-cli check SCRIPT\n"
+constexpr const char* kCheckUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
+      "Usage: glimmerset-cli check SCRIPT\n"
       "\n"
       "Loads SCRIPT and prints \"ok\" with a one-line summary, or the reason it does not load.\n"
       "\n"
-      "Exit status: 0 when it loads, 1 when it does not, 2 on a usage error.\n";
+      "Exit status: 0 when it loads, 1 when it does not, 2 on a usage error.\n");
 
 std::string ComplexText(Complex value)
 {
@@ -52,7 +52,7 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "new", problem);
     }
-    if (HandleHelpOrVersion(options, kNewUsage, out)) {
+    if (HandleHelpOrVersion(options, HelpText(kNewUsage), out)) {
         return kExitOk;
     }
     const std::optional<std::string> file = options.Value(QStringLiteral("o"));
@@ -88,7 +88,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "check", problem);
     }
-    if (HandleHelpOrVersion(options, kCheckUsage, out)) {
+    if (HandleHelpOrVersion(options, HelpText(kCheckUsage), out)) {
         return kExitOk;
     }
     const std::vector<std::string> positional = options.Positional();

@@ -16,8 +16,8 @@
 
 namespace {
 
-constexpr const char* kSetUsage
-    = "Usage: glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]\n"
+constexpr const char* kSetUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
+      "Usage: glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]\n"
       "\n"
       "Loads SCRIPT (- for standard input), applies the changes and writes the script to OUT.gsc, or\n"
       "back to SCRIPT without -o (standard output when SCRIPT is -). 'render' takes the same changes\n"
@@ -31,10 +31,10 @@ constexpr const char* kSetUsage
       "\n"
       "Exit status: 0 on success, 1 when the script does not load, a formula does not compile, the\n"
       "palette cannot be used or the file cannot be written, 2 on a usage error (also a constant the\n"
-      "formula does not have).\n";
+      "formula does not have).\n");
 
-constexpr const char* kDumpUsage
-    = "Usage: glimmerset-cli dump SCRIPT [--json]\n"
+constexpr const char* kDumpUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
+      "Usage: glimmerset-cli dump SCRIPT [--json]\n"
       "\n"
       "Prints every member of SCRIPT (- for standard input) in UTF-8: one 'key: value' line each,\n"
       "values written as render's and set's options take them, or with --json a JSON object that\n"
@@ -45,14 +45,14 @@ constexpr const char* kDumpUsage
       "  -h, --help      show this help and exit\n"
       "  -V, --version   show the version and exit\n"
       "\n"
-      "Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.\n";
+      "Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.\n");
 
 std::string SetUsage()
 {
-    const std::string_view text = kSetUsage;
+    const std::string text = HelpText(kSetUsage);
     const size_t at = text.find("%s");
     // The change options sit among the command's own, under its "Options:" heading.
-    const std::string_view options = kOverrideHelp;
+    const std::string options = HelpText(kOverrideHelp);
     return std::string(text.substr(0, at))
         .append(options.substr(options.find('\n') + 1))
         .append(text.substr(at + 2));
@@ -92,7 +92,7 @@ int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "set", problem);
     }
-    if (HandleHelpOrVersion(options, SetUsage().c_str(), out)) {
+    if (HandleHelpOrVersion(options, SetUsage(), out)) {
         return kExitOk;
     }
     const std::vector<std::string> positional = options.Positional();
@@ -134,7 +134,7 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "dump", problem);
     }
-    if (HandleHelpOrVersion(options, kDumpUsage, out)) {
+    if (HandleHelpOrVersion(options, HelpText(kDumpUsage), out)) {
         return kExitOk;
     }
     const std::vector<std::string> positional = options.Positional();

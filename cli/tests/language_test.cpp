@@ -9,6 +9,24 @@
 
 namespace {
 
+// The tool's standard output and error, run with the language settings given and no others.
+std::string RunTool(const QStringList& settings, const QStringList& args)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : { "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG" }) {
+        environment.remove(QString::fromLatin1(name));
+    }
+    for (const QString& setting : settings) {
+        environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
+    }
+    QProcess tool;
+    tool.setProcessEnvironment(environment);
+    tool.setProcessChannelMode(QProcess::MergedChannels);
+    tool.start(QStringLiteral(GLIMMERSET_CLI_PATH), args);
+    EXPECT_TRUE(tool.waitForFinished(60'000)) << args.join(' ').toStdString();
+    return QString::fromUtf8(tool.readAll()).toStdString();
+}
+
 TEST(ToolLanguage, FollowsTheUserLanguages)
 {
     QTemporaryDir dir;
@@ -35,19 +53,7 @@ TEST(ToolLanguage, FollowsTheUserLanguages)
     QProcess::execute(
         QStringLiteral(GLIMMERSET_CLI_PATH), { QStringLiteral("new"), QStringLiteral("-o"), good });
     for (const Row& row : rows) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char* name : { "LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG" }) {
-            environment.remove(QString::fromLatin1(name));
-        }
-        for (const QString& setting : row.environment) {
-            environment.insert(setting.section(QLatin1Char('='), 0, 0), setting.section(QLatin1Char('='), 1));
-        }
-        QProcess tool;
-        tool.setProcessEnvironment(environment);
-        tool.setProcessChannelMode(QProcess::MergedChannels);
-        tool.start(QStringLiteral(GLIMMERSET_CLI_PATH), row.args);
-        ASSERT_TRUE(tool.waitForFinished(60'000));
-        const std::string output = QString::fromUtf8(tool.readAll()).toStdString();
+        const std::string output = RunTool(row.environment, row.args);
         const std::string where
             = row.environment.join(' ').toStdString() + " " + row.args.front().toStdString();
         if (std::string(row.message).starts_with(": ")) {
@@ -55,6 +61,30 @@ TEST(ToolLanguage, FollowsTheUserLanguages)
         } else {
             EXPECT_TRUE(output.starts_with(row.message)) << where << ": " << output;
         }
+    }
+}
+
+// The help is written in English and shown in Chinese unless English is the shown language; render's
+// is put together from two texts, both translated.
+TEST(ToolLanguage, HelpFollowsTheShownLanguage)
+{
+    const struct Row {
+        QStringList environment;
+        QStringList args;
+        const char* start;
+        const char* within;
+    } rows[] = {
+        { { "LANG=C" }, { "render", "--help" }, "用法： glimmerset-cli render SCRIPT", "\n对脚本的修改（" },
+        { { "LANGUAGE=en" }, { "render", "--help" }, "Usage: glimmerset-cli render SCRIPT",
+            "\nChanges to the script (" },
+        { { "LANG=de_DE.UTF-8" }, { "help", "set" }, "用法： glimmerset-cli set SCRIPT", "\n  --width W " },
+    };
+    for (const Row& row : rows) {
+        const std::string output = RunTool(row.environment, row.args);
+        const std::string where = row.environment.join(' ').toStdString();
+        EXPECT_TRUE(output.starts_with(row.start)) << where << ": " << output;
+        EXPECT_NE(output.find(row.within), std::string::npos) << where << ": " << output;
+        EXPECT_EQ(output.find("Usage") == std::string::npos, *row.start != 'U') << where << ": " << output;
     }
 }
 

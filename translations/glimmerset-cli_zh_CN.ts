@@ -1,0 +1,434 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="zh_CN" sourcelanguage="en">
+<context>
+    <name>glimmerset-cli</name>
+    <message>
+        <source>Usage: glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN
+                              [--ease linear|smooth] [--size WxH] [--aa N] [--no-watermark]
+                              [--threads N] [--png-level N] [--shard K/N | --shard-count N]
+                              [--skip-existing] [--list] [--video OUT.mp4 --fps F] [--quiet]
+
+Renders N frames, numbered from 0, through the key scripts in order: frame 0 is the first key,
+frame N-1 the last, and key j of K falls on frame round(j(N-1)/(K-1)) with its own values.
+Between keys the constants and the palette mapping move linearly (its rotation by angle), the
+view&apos;s centre linearly and its width geometrically, and the iteration limit is rounded. The
+formulas and the palette must be the same in every key. Frame k is always the same picture,
+whichever process renders it, and each frame file appears only complete.
+
+Options:
+  --frames N          the number of frames, at least the number of keys
+  -o, --output PATTERN  the frame files: %05d (or %d) stands for the frame number, %% for %;
+                      the extension chooses the image format; missing folders are made
+  --ease linear|smooth  the speed within each pair of keys: even (default), or smoothstep
+  --size WxH          render the frames at this size, 16 to 4096 a side (default: the first
+                      key&apos;s target size); each key keeps its top-left corner and plane width
+  --aa N              anti-alias with N x N samples per pixel, 1 to 4 (default: the keys&apos; own
+                      setting, the earlier key&apos;s between two; 1 unless saved otherwise)
+  --no-watermark      leave the watermark out
+  --threads N         render on N threads (default: every core)
+  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1
+  --shard K/N         render only the frames k with k mod N = K; 0/1 renders all of them and
+                      reads nothing from the environment
+  --shard-count N     the N of a shard whose K comes from JOB_COMPLETION_INDEX (Kubernetes
+                      Indexed Job) or PARALLEL_SEQ - 1 (GNU Parallel)
+  --skip-existing     leave frames whose file is already there (a re-run after a failure)
+  --list              print the frame numbers and files this shard would render, and stop
+  --video OUT.mp4     then encode the frames into a video with ffmpeg, when it is installed
+  --fps F             the video&apos;s frames per second (default 25)
+  --quiet             print nothing on success
+  -h, --help          show this help and exit
+  -V, --version       show the version and exit
+
+Without --shard a Slurm job array shards by itself: K = (SLURM_ARRAY_TASK_ID -
+SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP, N = SLURM_ARRAY_TASK_COUNT. The shard and where
+it came from are shown on standard error.
+Exit status: 0 on success, 1 when a key does not load or a frame fails, 2 on a usage error.
+</source>
+        <translation>用法： glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN
+                              [--ease linear|smooth] [--size WxH] [--aa N] [--no-watermark]
+                              [--threads N] [--png-level N] [--shard K/N | --shard-count N]
+                              [--skip-existing] [--list] [--video OUT.mp4 --fps F] [--quiet]
+
+依次经过各关键脚本绘制 N 帧，从 0 开始编号：第 0 帧是第一个关键脚本，第 N-1 帧是
+最后一个，K 个关键脚本中的第 j 个落在第 round(j(N-1)/(K-1)) 帧，取它自己的值。
+关键脚本之间，常量和调色板映射线性变化（其旋转按角度），视图中心线性变化，宽度按
+几何级数变化，迭代次数上限取整。每个关键脚本的公式和调色板必须相同。无论由哪个
+进程绘制，第 k 帧总是同一张图片，且每个帧文件只以完整的形式出现。
+
+选项：
+  --frames N          帧数，至少为关键脚本的个数
+  -o, --output PATTERN  帧文件：%05d（或 %d）代表帧号，%% 代表 %；
+                      扩展名决定图像格式；缺少的文件夹会被创建
+  --ease linear|smooth  每对关键脚本之间的速度：匀速（默认）或 smoothstep
+  --size WxH          以此大小绘制各帧，每边 16 到 4096（默认：第一个关键脚本的
+                      目标图像大小）；每个关键脚本保持其左上角和复平面宽度
+  --aa N              抗锯齿，每个像素 N x N 个采样，1 到 4（默认：关键脚本自身的
+                      设置，两者之间取前一个的；未另行保存时为 1）
+  --no-watermark      不加水印
+  --threads N         用 N 个线程绘制（默认：每个核心一个）
+  --png-level N       PNG 压缩级别，0（最快）到 9（最小）；默认 1
+  --shard K/N         只绘制满足 k mod N = K 的帧 k；0/1 绘制全部帧，且不从环境中
+                      读取任何内容
+  --shard-count N     分片的 N，其 K 取自 JOB_COMPLETION_INDEX（Kubernetes
+                      Indexed Job）或 PARALLEL_SEQ - 1（GNU Parallel）
+  --skip-existing     跳过文件已存在的帧（用于失败后重新运行）
+  --list              打印本分片将要绘制的帧号和文件，然后停止
+  --video OUT.mp4     然后用 ffmpeg（已安装时）把各帧编码为视频
+  --fps F             视频每秒的帧数（默认 25）
+  --quiet             成功时不打印任何内容
+  -h, --help          显示本帮助并退出
+  -V, --version       显示版本并退出
+
+没有 --shard 时，Slurm 作业数组会自行分片：K = (SLURM_ARRAY_TASK_ID -
+SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP，N = SLURM_ARRAY_TASK_COUNT。分片及其
+来源显示在标准错误上。
+退出状态：成功为 0，关键脚本无法载入或某帧失败为 1，用法错误为 2。
+</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
+
+Renders and checks Glimmerset fractal scripts without a display.
+
+Commands:
+  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA
+        compile a formula, print its code and run it
+  new -o FILE.gsc [--from-json JSON]
+        write the default script, or the script JSON describes
+  check SCRIPT
+        load a script and print a summary, or why it does not load
+  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
+         [--format EXT] [--png-level N] [--aa N] [--json | --quiet]
+         [CHANGES]
+        render a script at its target size into an image file
+  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
+        render several scripts into FOLDER/NAME.EXT in one run
+  set SCRIPT [CHANGES] [-o OUT.gsc]
+        write changes into a script file
+  dump SCRIPT [--json]
+        print every member of a script as text or JSON
+  extract PICTURE -o SCRIPT.gsc
+        write the script an exported picture carries
+  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]
+          [--size WxH] [--no-watermark] [--shard K/N] [--skip-existing] [--list]
+          [--video OUT.mp4 --fps F]
+        render the frames of an animation through key scripts
+  help [COMMAND]
+        show this help, or the options of COMMAND
+
+CHANGES (render and set): --formula KIND=TEXT, --const NAME=RE[,IM],
+  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
+  --center RE,IM, --width W
+
+Options:
+  -h, --help     show this help and exit
+  -V, --version  show the version and exit
+
+A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries
+its script.
+Run &apos;glimmerset-cli COMMAND --help&apos; for the options of a command.
+Files are written whole or not at all, through symbolic links; a
+write-protected file is refused.
+Messages and help are in the first of the user&apos;s languages (LANGUAGE,
+LC_ALL, LC_MESSAGES, LANG) that the tool has, English or Chinese; else
+Chinese.
+</source>
+        <translation>用法： glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
+
+无需显示器，绘制和检查 Glimmerset 分形脚本。
+
+命令：
+  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA
+        编译公式，打印其代码并运行它
+  new -o FILE.gsc [--from-json JSON]
+        写出默认脚本，或 JSON 所描述的脚本
+  check SCRIPT
+        载入脚本并打印摘要，或打印它无法载入的原因
+  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
+         [--format EXT] [--png-level N] [--aa N] [--json | --quiet]
+         [CHANGES]
+        按脚本的目标图像大小将其绘制到图像文件
+  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
+        一次运行把多个脚本绘制为 FOLDER/NAME.EXT
+  set SCRIPT [CHANGES] [-o OUT.gsc]
+        把修改写入脚本文件
+  dump SCRIPT [--json]
+        以文本或 JSON 打印脚本的每个成员
+  extract PICTURE -o SCRIPT.gsc
+        写出导出的图片所携带的脚本
+  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]
+          [--size WxH] [--no-watermark] [--shard K/N] [--skip-existing] [--list]
+          [--video OUT.mp4 --fps F]
+        绘制依次经过各关键脚本的动画的各帧
+  help [COMMAND]
+        显示本帮助，或 COMMAND 的选项
+
+CHANGES（render 和 set）： --formula KIND=TEXT, --const NAME=RE[,IM],
+  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
+  --center RE,IM, --width W
+
+选项：
+  -h, --help     显示本帮助并退出
+  -V, --version  显示版本并退出
+
+SCRIPT 也可以是 Glimmerset 导出的 PNG 或 JPEG 图片：图片带有它的脚本。
+运行 &apos;glimmerset-cli COMMAND --help&apos; 查看某个命令的选项。
+文件要么完整写入，要么完全不写，并会沿符号链接写入；写保护的文件会被拒绝。
+消息和帮助使用用户的语言（LANGUAGE、LC_ALL、LC_MESSAGES、LANG）中本工具具备的
+第一种，即英文或中文；都没有时使用中文。
+</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--batch] [--] FORMULA
+
+Compiles FORMULA, stores each --set value into the variable or named constant NAME, runs the
+formula N times (default 1) and prints each result as its real and imaginary part.
+
+Options:
+  --set NAME=RE[,IM]  store a value before the first run (may be repeated)
+  --runs N            run the formula N times
+  --code              first print the compiled instructions, one &apos;DEST OPCODE SOURCE&apos; a line
+  --batch             first print the program the batched renderer runs, on one line
+  --                  end of options: the next argument is the formula, even if it begins with &apos;-&apos;
+  -h, --help          show this help and exit
+  -V, --version       show the version and exit
+
+Exit status: 0 on success, 1 when the formula does not compile, 2 on a usage error.
+</source>
+        <translation>用法： glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--batch] [--] FORMULA
+
+编译 FORMULA，把每个 --set 的值存入名为 NAME 的变量或命名常量，将公式运行 N 次
+（默认 1 次），并把每次的结果打印为实部和虚部。
+
+选项：
+  --set NAME=RE[,IM]  在第一次运行前存入一个值（可重复）
+  --runs N            将公式运行 N 次
+  --code              先打印编译出的指令，每行一条 &apos;DEST OPCODE SOURCE&apos;
+  --batch             先在一行中打印批量绘制器运行的程序
+  --                  选项结束：下一个参数即是公式，即使它以 &apos;-&apos; 开头
+  -h, --help          显示本帮助并退出
+  -V, --version       显示版本并退出
+
+退出状态：成功为 0，公式无法编译为 1，用法错误为 2。
+</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli extract PICTURE -o SCRIPT.gsc
+
+Writes the script an exported picture carries (PNG, JPEG) to SCRIPT.gsc: exactly the bytes
+that saving the script there from the window would write. A relative palette name is rewritten
+so that it names the same file from SCRIPT&apos;s folder. &apos;-o -&apos; writes to standard output, with
+the palette name as seen from the working folder; PICTURE &apos;-&apos; reads standard input.
+
+Exit status: 0 on success, 1 when the picture carries no script that loads or the file cannot
+be written, 2 on a usage error.
+</source>
+        <translation>用法： glimmerset-cli extract PICTURE -o SCRIPT.gsc
+
+把导出的图片（PNG、JPEG）所携带的脚本写入 SCRIPT.gsc：与在窗口中把脚本保存到该处
+所写的字节完全相同。相对的调色板名会被改写，使它从 SCRIPT 所在的文件夹指向同一个
+文件。&apos;-o -&apos; 写到标准输出，调色板名以工作文件夹为准；PICTURE 为 &apos;-&apos; 时读取标准输入。
+
+退出状态：成功为 0，图片中没有能载入的脚本或文件无法写入为 1，用法错误为 2。
+</translation>
+    </message>
+    <message>
+        <source>Changes to the script (applied in this order, each through the script&apos;s own setter):
+  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour
+  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)
+  --palette FILE        use the palette image FILE (resets the mapping, as in the window)
+  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH
+                        set the seven numbers of the palette mapping
+  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)
+  --center RE,IM        move the view&apos;s centre to this plane point
+  --width W             show W plane units across, keeping the centre and the proportions
+</source>
+        <translation>对脚本的修改（按此顺序应用，每项都通过脚本自身的设置函数）：
+  --formula KIND=TEXT   替换一个公式；KIND 为 iteration、termination 或 colour
+  --const NAME=RE[,IM]  设置迭代公式的一个命名常量（可重复）
+  --palette FILE        使用调色板图像 FILE（与窗口中一样，会重置映射）
+  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH
+                        设置调色板映射的七个数
+  --iterations N        设置迭代次数上限（限制在 1 到 10000 之内，并给出警告）
+  --center RE,IM        把视图中心移到复平面上的这一点
+  --width W             横向显示 W 个复平面单位，保持中心和长宽比例
+</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
+                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]
+       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
+
+Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in
+the bottom-right corner. The image format follows IMAGE&apos;s extension (png, bmp, jpg, tiff,
+webp, ppm, ...); &apos;-o -&apos; writes to standard output in the format of --format (default png).
+With several scripts (into an existing folder, or one given with a final &apos;/&apos;), or an IMAGE
+that ends in &apos;/&apos;, each SCRIPT becomes FOLDER/NAME.EXT (NAME: the script&apos;s name without its
+extension, EXT: --format, default png); the folder is made when missing, and a script that
+fails does not stop the others.
+PNG and JPEG pictures carry the script as rendered (without --size and --fit), so that
+&apos;glimmerset-cli extract&apos; and the window&apos;s Open get it back. SCRIPT may be such a picture.
+
+Options:
+  -o, --output IMAGE  the image file (or folder) to write
+  --size WxH          render the same width of the plane at another size, 16 to 4096 a side
+  --fit               with --size: keep the view&apos;s centre and show all of it, widening the
+                      shorter side of the plane to the new proportions
+  --no-watermark      leave the watermark out
+  --threads N         render on N threads (default: every core)
+  --format EXT        the image format for &apos;-o -&apos; (png, bmp, ppm, ...); with a file it must
+                      agree with the file&apos;s extension
+  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1
+  --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4
+                      (default: the script&apos;s own setting, 1 unless saved otherwise)
+  --json              print what was done as one JSON object on one line instead of the
+                      outcome (on standard error with &apos;-o -&apos;); one line per picture
+  --quiet             print nothing on success
+  -h, --help          show this help and exit
+  -V, --version       show the version and exit
+
+%s
+Progress is shown on standard error when it is a terminal (one line for all pictures).
+Exit status: 0 on success, 1 when a script does not load, a change fails or an export fails,
+2 on a usage error (also two scripts of the same name into one folder).
+</source>
+        <translation>用法： glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
+                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]
+       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
+
+按 SCRIPT（- 表示标准输入）的目标图像大小将其绘制到 IMAGE，水印位于右下角。
+图像格式由 IMAGE 的扩展名决定（png、bmp、jpg、tiff、webp、ppm 等）；&apos;-o -&apos; 以
+--format 指定的格式（默认 png）写到标准输出。
+给出多个脚本时（写入已有的文件夹，或以 &apos;/&apos; 结尾的文件夹），或 IMAGE 以 &apos;/&apos; 结尾时，
+每个 SCRIPT 都成为 FOLDER/NAME.EXT（NAME：脚本名去掉扩展名，EXT：--format，默认
+png）；文件夹不存在时会创建，某个脚本失败不会中止其余脚本。
+PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因此
+&apos;glimmerset-cli extract&apos; 和窗口的“打开”可以取回它。SCRIPT 也可以是这样的图片。
+
+选项：
+  -o, --output IMAGE  要写入的图像文件（或文件夹）
+  --size WxH          以另一大小绘制复平面的同一宽度，每边 16 到 4096
+  --fit               与 --size 一起使用：保持视图中心并显示视图的全部，把复平面
+                      较短的一边加宽到新的比例
+  --no-watermark      不加水印
+  --threads N         用 N 个线程绘制（默认：每个核心一个）
+  --format EXT        &apos;-o -&apos; 的图像格式（png、bmp、ppm 等）；写入文件时必须与文件的
+                      扩展名一致
+  --png-level N       PNG 压缩级别，0（最快）到 9（最小）；默认 1
+  --aa N              抗锯齿：每个像素 N x N 个采样，在线性光中取平均，1 到 4
+                      （默认：脚本自身的设置，未另行保存时为 1）
+  --json              把所做的事以一行中的一个 JSON 对象打印，代替结果信息（使用
+                      &apos;-o -&apos; 时打印到标准错误）；每张图片一行
+  --quiet             成功时不打印任何内容
+  -h, --help          显示本帮助并退出
+  -V, --version       显示版本并退出
+
+%s
+标准错误是终端时，在其上显示进度（所有图片共用一行）。
+退出状态：成功为 0，脚本无法载入、修改失败或导出失败为 1，
+用法错误为 2（两个同名脚本写入同一文件夹时也是）。
+</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli new -o FILE.gsc [--from-json JSON]
+
+Writes the default script (a new Julia set with the built-in palette) to FILE.gsc.
+
+Options:
+  -o, --output FILE.gsc  the script file to write (- for standard output)
+  --from-json JSON       write the script that JSON (- for standard input) describes, in the
+                         form &apos;glimmerset-cli dump --json&apos; prints; a key left out keeps the
+                         default script&apos;s value
+
+Exit status: 0 on success, 1 when the file cannot be written or the JSON does not describe a
+script, 2 on a usage error.
+</source>
+        <translation>用法： glimmerset-cli new -o FILE.gsc [--from-json JSON]
+
+把默认脚本（使用内置调色板的新 Julia 集）写入 FILE.gsc。
+
+选项：
+  -o, --output FILE.gsc  要写入的脚本文件（- 表示标准输出）
+  --from-json JSON       写出 JSON（- 表示标准输入）所描述的脚本，其格式与
+                         &apos;glimmerset-cli dump --json&apos; 的输出相同；省略的键保留
+                         默认脚本的值
+
+退出状态：成功为 0，文件无法写入或 JSON 描述的不是脚本为 1，用法错误为 2。
+</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli check SCRIPT
+
+Loads SCRIPT and prints &quot;ok&quot; with a one-line summary, or the reason it does not load.
+
+Exit status: 0 when it loads, 1 when it does not, 2 on a usage error.
+</source>
+        <translation>用法： glimmerset-cli check SCRIPT
+
+载入 SCRIPT，打印 &quot;ok&quot; 和一行摘要，或打印它无法载入的原因。
+
+退出状态：能载入为 0，不能载入为 1，用法错误为 2。
+</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]
+
+Loads SCRIPT (- for standard input), applies the changes and writes the script to OUT.gsc, or
+back to SCRIPT without -o (standard output when SCRIPT is -). &apos;render&apos; takes the same changes
+and draws exactly the picture of the script that &apos;set&apos; writes.
+
+Options:
+  -o, --output OUT.gsc  the script file to write (- for standard output)
+%s  -h, --help            show this help and exit
+  -V, --version         show the version and exit
+
+Exit status: 0 on success, 1 when the script does not load, a formula does not compile, the
+palette cannot be used or the file cannot be written, 2 on a usage error (also a constant the
+formula does not have).
+</source>
+        <translation>用法： glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]
+
+载入 SCRIPT（- 表示标准输入），应用修改，并把脚本写入 OUT.gsc；没有 -o 时写回
+SCRIPT（SCRIPT 为 - 时写到标准输出）。&apos;render&apos; 接受同样的修改，绘制的正是 &apos;set&apos;
+写出的脚本的图像。
+
+选项：
+  -o, --output OUT.gsc  要写入的脚本文件（- 表示标准输出）
+%s  -h, --help            显示本帮助并退出
+  -V, --version         显示版本并退出
+
+退出状态：成功为 0，脚本无法载入、公式无法编译、调色板无法使用或文件无法写入为 1，
+用法错误为 2（公式中没有的常量也是）。
+</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli dump SCRIPT [--json]
+
+Prints every member of SCRIPT (- for standard input) in UTF-8: one &apos;key: value&apos; line each,
+values written as render&apos;s and set&apos;s options take them, or with --json a JSON object that
+&apos;glimmerset-cli new --from-json&apos; turns back into the same script file.
+
+Options:
+  --json          print JSON: numbers in their shortest exact form; nan, inf, -0 as strings
+  -h, --help      show this help and exit
+  -V, --version   show the version and exit
+
+Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.
+</source>
+        <translation>用法： glimmerset-cli dump SCRIPT [--json]
+
+以 UTF-8 打印 SCRIPT（- 表示标准输入）的每个成员：每个成员一行 &apos;key: value&apos;，值的
+写法与 render 和 set 的选项所接受的相同；或使用 --json 打印一个 JSON 对象，
+&apos;glimmerset-cli new --from-json&apos; 可把它还原为同一个脚本文件。
+
+选项：
+  --json          打印 JSON：数字采用最短的精确形式；nan、inf、-0 写为字符串
+  -h, --help      显示本帮助并退出
+  -V, --version   显示版本并退出
+
+退出状态：成功为 0，脚本无法载入为 1，用法错误为 2。
+</translation>
+    </message>
+</context>
+</TS>
