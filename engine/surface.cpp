@@ -76,8 +76,8 @@ QImage CreateLargeSurface(int width, int height)
     }
     // Only advice: without huge pages the surface works as any other.
     madvise(pixels, bytes, MADV_HUGEPAGE);
-    return QImage(static_cast<uchar*>(pixels), width, height, width * 4, QImage::Format_RGB32, FreePixels,
-        pixels);
+    return QImage(
+        static_cast<uchar*>(pixels), width, height, width * 4, QImage::Format_RGB32, FreePixels, pixels);
 }
 
 } // namespace
@@ -87,7 +87,8 @@ QImage CreateSurface(int width, int height, SurfaceFill fill)
     if (width <= 0 || height <= 0) {
         return {};
     }
-    const bool large = fill == SurfaceFill::Unfilled && static_cast<qint64>(width) * height * 4 >= 4 * qint64 { kHugePage }
+    const bool large = fill == SurfaceFill::Unfilled
+        && static_cast<qint64>(width) * height * 4 >= 4 * qint64 { kHugePage }
         && width <= std::numeric_limits<int>::max() / 4;
     QImage surface = large ? CreateLargeSurface(width, height) : QImage(width, height, QImage::Format_RGB32);
     if (!surface.isNull() && fill == SurfaceFill::Black) {

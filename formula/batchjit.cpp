@@ -290,7 +290,7 @@ private:
     std::vector<int>& Home() { return m_homes[m_nVec]; }
     int m_nVec { 0 };
     bool m_bPair { false };
-    int m_nActive { -1 };    // AVX2: the register of the running lanes' mask
+    int m_nActive { -1 }; // AVX2: the register of the running lanes' mask
     int m_nTerm { -1 }, m_nLastRe { -1 }, m_nLastIm { -1 }, m_nCount { -1 }, m_nResultRe { -1 },
         m_nResultIm { -1 };
     int m_nActiveStorage { -1 };
