@@ -226,7 +226,8 @@ private:
         m_ids.emplace(p, id);
         m_uses.push_back(0);
         m_written.push_back(false);
-        m_home.push_back(-1);
+        m_homes[0].push_back(-1);
+        m_homes[1].push_back(-1);
         return id;
     }
     void Use(int id, bool write)
@@ -239,22 +240,24 @@ private:
     Address Memory(int id)
     {
         m_g.mov(rax, m_g.ptr[rbx + id * 8]);
-        return m_g.ptr[rax + r13];
+        return m_g.ptr[rax + r13 + m_nVec * m_nVecBytes];
     }
+    // The running lanes of the vector being written (the second of a pair in k5).
+    Opmask Running() const { return m_nVec == 0 ? k1 : k5; }
     // The register holding the storage: its own, or scratch loaded from memory.
     Xmm Read(int id, int scratch)
     {
-        if (m_home[id] >= 0) {
-            return V(m_home[id]);
+        if (Home()[id] >= 0) {
+            return V(Home()[id]);
         }
         m_g.vmovupd(V(scratch), Memory(id));
         return V(scratch);
     }
     void Write(int id, const Xmm& value)
     {
-        if (m_home[id] >= 0) {
-            if (m_home[id] != value.getIdx()) {
-                m_g.vmovapd(V(m_home[id]), value);
+        if (Home()[id] >= 0) {
+            if (Home()[id] != value.getIdx()) {
+                m_g.vmovapd(V(Home()[id]), value);
             }
         } else {
             m_g.vmovupd(Memory(id), value);
@@ -279,30 +282,43 @@ private:
     std::map<const double*, int> m_ids;
     std::vector<int> m_uses;
     std::vector<bool> m_written;
-    std::vector<int> m_home; // the vector register of each storage, or -1 (memory)
-    int m_nActive { -1 };    // AVX2: the register of the running lanes' mask
+    // The vector register of each storage, or -1 (memory): for the vector being written (m_nVec) and,
+    // when two vectors run side by side, for the second of the pair.
+    std::vector<int> m_homes[2];
+    std::vector<int>& Home() { return m_homes[m_nVec]; }
+    int m_nVec { 0 };
+    bool m_bPair { false };
+    int m_nActive { -1 }; // AVX2: the register of the running lanes' mask
     int m_nTerm { -1 }, m_nLastRe { -1 }, m_nLastIm { -1 }, m_nCount { -1 }, m_nResultRe { -1 },
         m_nResultIm { -1 };
     int m_nActiveStorage { -1 };
-    static constexpr int kFrame = 64; // the running lanes while a function is called
+    static constexpr int kFrame = 64;
+    // How many of the least used storages may stay in memory for two vectors to run side by side.
+    static constexpr int kPairSpills = 2; // the running lanes while a function is called
 };
 
 void CGenerator::LoadHomes()
 {
-    for (size_t id = 0; id < m_home.size(); ++id) {
-        if (m_home[id] >= 0) {
-            m_g.vmovupd(V(m_home[id]), Memory(static_cast<int>(id)));
+    for (m_nVec = 0; m_nVec < (m_bPair ? 2 : 1); ++m_nVec) {
+        for (size_t id = 0; id < Home().size(); ++id) {
+            if (Home()[id] >= 0) {
+                m_g.vmovupd(V(Home()[id]), Memory(static_cast<int>(id)));
+            }
         }
     }
+    m_nVec = 0;
 }
 
 void CGenerator::StoreHomes()
 {
-    for (size_t id = 0; id < m_home.size(); ++id) {
-        if (m_home[id] >= 0 && m_written[id]) {
-            m_g.vmovupd(Memory(static_cast<int>(id)), V(m_home[id]));
+    for (m_nVec = 0; m_nVec < (m_bPair ? 2 : 1); ++m_nVec) {
+        for (size_t id = 0; id < Home().size(); ++id) {
+            if (Home()[id] >= 0 && m_written[id]) {
+                m_g.vmovupd(Memory(static_cast<int>(id)), V(Home()[id]));
+            }
         }
     }
+    m_nVec = 0;
 }
 
 void CGenerator::Compare(const Xmm& d, const Xmm& a, const Xmm& b, uint8_t predicate)
@@ -429,8 +445,8 @@ bool CGenerator::Instruction(const BatchInstruction& in, const BatchLanes* slots
     const Xmm u = Read(bRe, 2);
     // Results go straight to the destination's register when no operand of the operation is there.
     const auto operand = [&](int id) { return id == aRe || id == aIm || id == bRe || id == bIm; };
-    const Xmm r = m_home[dRe] >= 0 && !operand(dRe) ? V(m_home[dRe]) : V(4);
-    const Xmm i = m_home[dIm] >= 0 && !operand(dIm) ? V(m_home[dIm]) : V(5);
+    const Xmm r = Home()[dRe] >= 0 && !operand(dRe) ? V(Home()[dRe]) : V(4);
+    const Xmm i = Home()[dIm] >= 0 && !operand(dIm) ? V(Home()[dIm]) : V(5);
     const Xmm t = V(6);
     const auto y = [&] { return Read(aIm, 1); };
     const auto w = [&] { return Read(bIm, 3); };
@@ -554,8 +570,8 @@ void CGenerator::Divide(int aRe, int aIm, int bRe, int bIm, int dRe, int dIm)
     const Xmm x = Read(aRe, 0), y = Read(aIm, 1), u = Read(bRe, 2), w = Read(bIm, 3);
     const Xmm t0 = V(6), t1 = V(7), top = V(8), bottom = V(9), ratio = V(10), scaled = V(11);
     const auto operand = [&](int id) { return id == aRe || id == aIm || id == bRe || id == bIm; };
-    const Xmm re = m_home[dRe] >= 0 && !operand(dRe) ? V(m_home[dRe]) : V(4);
-    const Xmm im = m_home[dIm] >= 0 && !operand(dIm) ? V(m_home[dIm]) : V(5);
+    const Xmm re = Home()[dRe] >= 0 && !operand(dRe) ? V(Home()[dRe]) : V(4);
+    const Xmm im = Home()[dIm] >= 0 && !operand(dIm) ? V(Home()[dIm]) : V(5);
     m_g.vandpd(t0, u, Const(kAbs));
     m_g.vandpd(t1, w, Const(kAbs));
     m_g.vcmppd(k2, t1, t0, kCmpLt); // the first way
@@ -597,9 +613,10 @@ void CGenerator::Advance(const JitAdvance& advance)
     const Xmm term = Read(m_nTerm, 0);
     const Xmm count = Read(m_nCount, 1);
     if (m_bWide) {
+        const Opmask running = Running();
         m_g.vcmppd(k2, term, Const(kZero), kCmpGt);
-        m_g.kandw(k2, k2, k1);  // stopped
-        m_g.kandnw(k3, k2, k1); // running on
+        m_g.kandw(k2, k2, running);  // stopped
+        m_g.kandnw(k3, k2, running); // running on
         m_g.vaddpd(count | k3, count, Const(kOne));
         m_g.vcmppd(k4 | k3, count, Const(kLimit), kCmpGe);
         m_g.korw(k2, k2, k4); // finished
@@ -613,8 +630,11 @@ void CGenerator::Advance(const JitAdvance& advance)
             Write(m_nResultRe, re);
             Write(m_nResultIm, im);
         }
-        m_g.kandnw(k1, k2, k1);
+        m_g.kandnw(running, k2, running);
         m_g.kmovw(eax, k2);
+        if (m_nVec == 1) {
+            m_g.shl(eax, m_nLanes); // the second vector's lanes follow the first's
+        }
     } else {
         const Xmm active = V(m_nActive);
         const Xmm stopped = V(6), on = V(7);
@@ -689,7 +709,13 @@ bool CGenerator::Generate(
     }
     m_nActiveStorage = Storage(advance.active);
     // The registers go to the storages used most.
-    const int firstHome = m_bWide ? 12 : 8; // AVX-512's division needs four more
+    bool divides = false;
+    for (const JitProgram& p : programs) {
+        for (int k = 0; k < p.count; ++k) {
+            divides = divides || p.code[k].opcode == kOpDiv;
+        }
+    }
+    const int firstHome = m_bWide && divides ? 12 : 8; // AVX-512's division needs four more
     const int homes = m_bWide ? 32 - firstHome : 16 - firstHome - 1;
     m_nActive = m_bWide ? -1 : 15;
     std::vector<int> order(m_uses.size());
@@ -697,9 +723,27 @@ bool CGenerator::Generate(
         order[id] = static_cast<int>(id);
     }
     std::stable_sort(order.begin(), order.end(), [&](int l, int r) { return m_uses[l] > m_uses[r]; });
-    for (int k = 0; k < static_cast<int>(order.size()) && k < homes; ++k) {
-        if (order[k] != m_nActiveStorage && m_uses[order[k]] > 0) {
-            m_home[order[k]] = firstHome + k;
+    int used = 0;
+    for (int id : order) {
+        used += id != m_nActiveStorage && m_uses[id] > 0 ? 1 : 0;
+    }
+    // Two vectors side by side, each in registers of its own, hide the latency of one vector's chain
+    // of dependent operations behind the other's; only when every storage of both has a register and
+    // no function is called (a call would save and restore both).
+    bool calls = false;
+    for (const JitProgram& p : programs) {
+        for (int k = 0; k < p.count; ++k) {
+            calls = calls || LanesOf<8>(p.code[k].opcode) != nullptr
+                || (p.code[k].opcode == kBatchOpPowWhole && p.code[k].exponent < 0);
+        }
+    }
+    m_bPair = m_bWide && !calls && used <= homes / 2 + kPairSpills;
+    for (int vec = 0; vec < (m_bPair ? 2 : 1); ++vec) {
+        int next = firstHome + vec * (homes / 2);
+        for (int k = 0; k < static_cast<int>(order.size()) && k < (m_bPair ? homes / 2 : homes); ++k) {
+            if (order[k] != m_nActiveStorage && m_uses[order[k]] > 0) {
+                m_homes[vec][order[k]] = next++;
+            }
         }
     }
 
@@ -722,6 +766,10 @@ bool CGenerator::Generate(
     g.vmovupd(V(0), g.ptr[rax + r13]);
     if (m_bWide) {
         g.vcmppd(k1, V(0), Const(kZero), kCmpNe);
+        if (m_bPair) {
+            g.vmovupd(V(0), g.ptr[rax + r13 + m_nVecBytes]);
+            g.vcmppd(k5, V(0), Const(kZero), kCmpNe);
+        }
     } else {
         g.vcmppd(V(m_nActive), V(0), Const(kZero), kCmpNe);
     }
@@ -729,25 +777,34 @@ bool CGenerator::Generate(
     g.xor_(r15d, r15d);
     g.mov(ebp, longest);
     g.L(iterationLoop);
+    // With a pair, each operation is written for the first vector, then for the second.
+    const int vectors = m_bPair ? 2 : 1;
     for (const JitProgram& p : programs) {
-        if (p.reset >= 0) {
-            g.vmovupd(V(4), Const(kZero));
-            Write(Storage(p.lanes[p.reset].re), V(4));
-            Write(Storage(p.lanes[p.reset].im), V(4));
+        for (m_nVec = 0; m_nVec < vectors; ++m_nVec) {
+            if (p.reset >= 0) {
+                g.vmovupd(V(4), Const(kZero));
+                Write(Storage(p.lanes[p.reset].re), V(4));
+                Write(Storage(p.lanes[p.reset].im), V(4));
+            }
         }
         for (int k = 0; k < p.count; ++k) {
-            if (!Instruction(p.code[k], p.lanes)) {
-                return false;
+            for (m_nVec = 0; m_nVec < vectors; ++m_nVec) {
+                if (!Instruction(p.code[k], p.lanes)) {
+                    return false;
+                }
             }
         }
     }
-    Advance(advance);
+    for (m_nVec = 0; m_nVec < vectors; ++m_nVec) {
+        Advance(advance);
+    }
+    m_nVec = 0;
     // A vector whose lanes have all stopped waits for its refill without running on: nothing reads
     // what it would compute, and a new pixel resets every variable of its lane. After the first
     // `iterations`, a vector runs on until one of its lanes stops (at most `longest` in all), so
     // that long pixels do not return for nothing and the lane is refilled at once.
     if (m_bWide) {
-        g.kortestw(k1, k1);
+        g.kortestw(k1, m_bPair ? k5 : k1);
     } else {
         g.vmovmskpd(eax, V(m_nActive));
         g.test(eax, eax);
@@ -769,12 +826,16 @@ bool CGenerator::Generate(
     }
     g.mov(rax, g.ptr[rbx + m_nActiveStorage * 8]);
     g.vmovupd(g.ptr[rax + r13], V(0));
+    if (m_bPair) {
+        g.vmovupd(V(0) | k5 | T_z, Const(kOne));
+        g.vmovupd(g.ptr[rax + r13 + m_nVecBytes], V(0));
+    }
     // The vector's stopped lanes into their place among all lanes.
     g.mov(rcx, r13);
     g.shr(rcx, 3);
     g.shl(r15, cl);
     g.or_(r14, r15);
-    g.add(r13, m_nVecBytes);
+    g.add(r13, m_nVecBytes * vectors);
     g.cmp(r13, kLanes * 8);
     g.jb(vectorLoop, CodeGenerator::T_NEAR);
     g.mov(rax, r14);

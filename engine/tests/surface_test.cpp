@@ -291,4 +291,20 @@ TEST(Surface, Sizes)
     EXPECT_EQ(DescribeRaster(none).pixels, nullptr);
 }
 
+// An export's picture has pixels of its own (in huge pages where allowed): it is written and shared as
+// any surface, and a shared copy keeps its pixels when the picture changes.
+TEST(Surface, LargeUnfilledSurface)
+{
+    QImage surface = CreateSurface(2048, 1024, SurfaceFill::Unfilled);
+    ASSERT_FALSE(surface.isNull());
+    EXPECT_EQ(surface.format(), QImage::Format_RGB32);
+    EXPECT_EQ(surface.bytesPerLine(), 2048 * 4);
+    surface.setPixel(2047, 1023, qRgb(1, 2, 3));
+    const QImage kept = surface;
+    surface.setPixel(2047, 1023, qRgb(4, 5, 6));
+    EXPECT_EQ(kept.pixel(2047, 1023), qRgb(1, 2, 3));
+    EXPECT_EQ(surface.pixel(2047, 1023), qRgb(4, 5, 6));
+    EXPECT_EQ(DescribeRaster(surface).pixels, surface.constBits());
+}
+
 } // namespace
