@@ -203,6 +203,7 @@ public:
         : m_g(g)
         , m_bWide(isa == JitIsa::Avx512)
         , m_nVecBytes(m_bWide ? 64 : 32)
+        , m_nLanes(m_nVecBytes / 8)
         , m_pointers(pointers)
         , m_pOnes(ones)
         , m_pZeros(zeros)
@@ -276,6 +277,7 @@ private:
     CodeGenerator& m_g;
     const bool m_bWide;
     const int m_nVecBytes;
+    const int m_nLanes; // lanes a vector
     std::vector<double*>& m_pointers;
     const double* m_pOnes; // kLanes ones and zeros, the 1 + 0i of 1 / a power
     const double* m_pZeros;
