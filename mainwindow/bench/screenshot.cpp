@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
+#include <QThread>
 
 #include <cstdio>
 
@@ -46,8 +47,13 @@ int main(int argc, char** argv)
         && !(window.Script().PreviewWorker().m_dProgress.load() == 1.0 && !window.Script().PreviewWorker().m_bRefreshRequest.load())) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
-    for (int i = 0; i < 50; ++i) {
+    // A few ticks of the window's timers more, so that the last frame and the status line are shown:
+    // processEvents does not wait for a timer that is not yet due.
+    QElapsedTimer ticks;
+    ticks.start();
+    while (ticks.elapsed() < 500) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
     }
     if (!window.grab().save(QString::fromLocal8Bit(argv[2]))) {
         std::fprintf(stderr, "cannot write %s\n", argv[2]);
