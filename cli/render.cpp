@@ -33,43 +33,43 @@
 namespace {
 
 constexpr const char* kRenderUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
-      "                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]\n"
-      "       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
-      "\n"
-      "Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in\n"
-      "the bottom-right corner. The image format follows IMAGE's extension (png, bmp, jpg, tiff,\n"
-      "webp, ppm, ...); '-o -' writes to standard output in the format of --format (default png).\n"
-      "With several scripts (into an existing folder, or one given with a final '/'), or an IMAGE\n"
-      "that ends in '/', each SCRIPT becomes FOLDER/NAME.EXT (NAME: the script's name without its\n"
-      "extension, EXT: --format, default png); the folder is made when missing, and a script that\n"
-      "fails does not stop the others.\n"
-      "PNG and JPEG pictures carry the script as rendered (without --size and --fit), so that\n"
-      "'glimmerset-cli extract' and the window's Open get it back. SCRIPT may be such a picture.\n"
-      "\n"
-      "Options:\n"
-      "  -o, --output IMAGE  the image file (or folder) to write\n"
-      "  --size WxH          render the same width of the plane at another size, 16 to 4096 a side\n"
-      "  --fit               with --size: keep the view's centre and show all of it, widening the\n"
-      "                      shorter side of the plane to the new proportions\n"
-      "  --no-watermark      leave the watermark out\n"
-      "  --threads N         render on N threads (default: every core)\n"
-      "  --format EXT        the image format for '-o -' (png, bmp, ppm, ...); with a file it must\n"
-      "                      agree with the file's extension\n"
-      "  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1\n"
-      "  --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4\n"
-      "                      (default: the script's own setting, 1 unless saved otherwise)\n"
-      "  --json              print what was done as one JSON object on one line instead of the\n"
-      "                      outcome (on standard error with '-o -'); one line per picture\n"
-      "  --quiet             print nothing on success\n"
-      "  -h, --help          show this help and exit\n"
-      "  -V, --version       show the version and exit\n"
-      "\n"
-      "%s"
-      "\n"
-      "Progress is shown on standard error when it is a terminal (one line for all pictures).\n"
-      "Exit status: 0 on success, 1 when a script does not load, a change fails or an export fails,\n"
-      "2 on a usage error (also two scripts of the same name into one folder).\n");
+    "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
+    "                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]\n"
+    "       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
+    "\n"
+    "Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in\n"
+    "the bottom-right corner. The image format follows IMAGE's extension (png, bmp, jpg, tiff,\n"
+    "webp, ppm, ...); '-o -' writes to standard output in the format of --format (default png).\n"
+    "With several scripts (into an existing folder, or one given with a final '/'), or an IMAGE\n"
+    "that ends in '/', each SCRIPT becomes FOLDER/NAME.EXT (NAME: the script's name without its\n"
+    "extension, EXT: --format, default png); the folder is made when missing, and a script that\n"
+    "fails does not stop the others.\n"
+    "PNG and JPEG pictures carry the script as rendered (without --size and --fit), so that\n"
+    "'glimmerset-cli extract' and the window's Open get it back. SCRIPT may be such a picture.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output IMAGE  the image file (or folder) to write\n"
+    "  --size WxH          render the same width of the plane at another size, 16 to 4096 a side\n"
+    "  --fit               with --size: keep the view's centre and show all of it, widening the\n"
+    "                      shorter side of the plane to the new proportions\n"
+    "  --no-watermark      leave the watermark out\n"
+    "  --threads N         render on N threads (default: every core)\n"
+    "  --format EXT        the image format for '-o -' (png, bmp, ppm, ...); with a file it must\n"
+    "                      agree with the file's extension\n"
+    "  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1\n"
+    "  --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4\n"
+    "                      (default: the script's own setting, 1 unless saved otherwise)\n"
+    "  --json              print what was done as one JSON object on one line instead of the\n"
+    "                      outcome (on standard error with '-o -'); one line per picture\n"
+    "  --quiet             print nothing on success\n"
+    "  -h, --help          show this help and exit\n"
+    "  -V, --version       show the version and exit\n"
+    "\n"
+    "%s"
+    "\n"
+    "Progress is shown on standard error when it is a terminal (one line for all pictures).\n"
+    "Exit status: 0 on success, 1 when a script does not load, a change fails or an export fails,\n"
+    "2 on a usage error (also two scripts of the same name into one folder).\n");
 
 // How often the progress bar is redrawn; the end of the export is waited for, not polled.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
@@ -109,7 +109,7 @@ std::string OutputProblem(const std::vector<ImageCodec>& writers, const QString&
     }
     const QFileInfo file(path);
     const QByteArray folder = QFile::encodeName(file.absolutePath());
-    struct stat status {};
+    struct stat status { };
     if (::stat(folder.constData(), &status) != 0) {
         return "folder '" + file.absolutePath().toStdString() + "': " + std::strerror(errno);
     }
@@ -146,10 +146,10 @@ ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool 
 // What the command line asks render to do.
 struct RenderJob {
     std::vector<std::string> scripts; // SCRIPT..., "-" for standard input
-    std::string image;               // IMAGE, "-" for standard output, or the folder
-    bool toFolder { false };         // each script into image/NAME.EXT
-    std::optional<std::string> size; // --size as given
-    int width { 0 };                 // the --size, when given
+    std::string image;                // IMAGE, "-" for standard output, or the folder
+    bool toFolder { false };          // each script into image/NAME.EXT
+    std::optional<std::string> size;  // --size as given
+    int width { 0 };                  // the --size, when given
     int height { 0 };
     bool fit { false };
     bool watermark { true };
@@ -173,8 +173,8 @@ struct ProgressShare {
 
 CCommandOptions RenderOptions()
 {
-    return CCommandOptions(WithOverrideOptions({ Valued(
-                                 { QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("IMAGE")),
+    return CCommandOptions(WithOverrideOptions({ Valued({ QStringLiteral("o"), QStringLiteral("output") },
+                                                     QStringLiteral("IMAGE")),
         Valued({ QStringLiteral("size") }, QStringLiteral("WxH")), Flag({ QStringLiteral("fit") }),
         Flag({ QStringLiteral("no-watermark") }), Valued({ QStringLiteral("threads") }, QStringLiteral("N")),
         Valued({ QStringLiteral("format") }, QStringLiteral("EXT")),
@@ -198,7 +198,9 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
     // One script into an existing folder stays an error ("Is a directory"): only a '/' asks for a
     // folder there.
     job.toFolder = job.scripts.size() > 1 || job.image.ends_with('/');
-    if (job.toFolder && (job.ToStandardOutput() || !(job.image.ends_with('/') || QFileInfo(QString::fromStdString(job.image)).isDir()))) {
+    if (job.toFolder
+        && (job.ToStandardOutput()
+            || !(job.image.ends_with('/') || QFileInfo(QString::fromStdString(job.image)).isDir()))) {
         return Usage(err, "with several scripts '-o' names a folder: end it with '/'");
     }
     job.size = options.Value(QStringLiteral("size"));
@@ -249,7 +251,8 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
 }
 
 // Runs the export of the loaded script into imageFile, with the progress bar on a terminal.
-bool Export(CFractalScript& script, const RenderJob& job, const QString& imageFile, const ProgressShare& share = {})
+bool Export(
+    CFractalScript& script, const RenderJob& job, const QString& imageFile, const ProgressShare& share = {})
 {
     const CWatermarkFile watermark;
     const bool terminal = !job.quiet && isatty(STDERR_FILENO) == 1;
@@ -300,8 +303,8 @@ int Finish(const CFractalScript& script, const RenderJob& job, const QString& im
 
 // Loads a script and applies the changes: false when it cannot be rendered, with the reason on err
 // and the exit code in code.
-bool PrepareScript(const RenderJob& job, const std::string& argument, QTemporaryDir& dir, CFractalScript& script,
-    int& code, std::string& problem, std::ostream& err)
+bool PrepareScript(const RenderJob& job, const std::string& argument, QTemporaryDir& dir,
+    CFractalScript& script, int& code, std::string& problem, std::ostream& err)
 {
     code = kExitFailure;
     if (!LoadScriptArgument("render", argument, dir, script, err)) {
@@ -332,8 +335,8 @@ std::string BatchJson(const std::string& script, const std::string& path, const 
     if (reportLine) {
         return "{\"script\":" + JsonString(script) + "," + reportLine->substr(1);
     }
-    return "{\"script\":" + JsonString(script) + ",\"outcome\":\"script-failed\",\"message\":" + JsonString(problem)
-        + ",\"path\":" + JsonString(path) + "}\n";
+    return "{\"script\":" + JsonString(script) + ",\"outcome\":\"script-failed\",\"message\":"
+        + JsonString(problem) + ",\"path\":" + JsonString(path) + "}\n";
 }
 
 // render SCRIPT... -o FOLDER/: one picture after another on the one render pool, every failure
@@ -349,9 +352,11 @@ int RenderToFolder(RenderJob& job, std::ostream& out, std::ostream& err)
         }
         const std::string name = QFileInfo(QString::fromStdString(script)).completeBaseName().toStdString();
         if (!names.insert(name).second) {
-            return Usage(err, "two scripts are named '" + name + "': both would be written to the same picture");
+            return Usage(
+                err, "two scripts are named '" + name + "': both would be written to the same picture");
         }
-        images.push_back(QDir(folder).filePath(QString::fromStdString(name + "." + job.extension)).toStdString());
+        images.push_back(
+            QDir(folder).filePath(QString::fromStdString(name + "." + job.extension)).toStdString());
     }
     if (!QDir().mkpath(folder)) {
         err << "glimmerset-cli render: cannot make the folder '" << job.image << "'\n";
