@@ -381,6 +381,25 @@ bool ReadAntialias(const std::optional<std::string>& text, std::optional<int>& s
     return true;
 }
 
+bool ReadThreadsAndPngLevel(const std::optional<std::string>& threads,
+    const std::optional<std::string>& level, long long& pngLevel, std::string& problem)
+{
+    if (threads) {
+        long long count = 0;
+        if (!ParseCount(*threads, count) || count < 1 || count > kMaxThreads) {
+            problem = "'--threads' needs a whole number from 1 to " + std::to_string(kMaxThreads) + ", not '"
+                + *threads + "'";
+            return false;
+        }
+        CRenderPool::Instance().SetThreads(static_cast<int>(count));
+    }
+    if (level && (!ParseCount(*level, pngLevel) || pngLevel > kMaxPngLevel)) {
+        problem = "'--png-level' needs a whole number from 0 to 9, not '" + *level + "'";
+        return false;
+    }
+    return true;
+}
+
 bool ReadShard(const std::optional<std::string>& shard, const std::optional<std::string>& shardCount,
     const std::function<const char*(const char*)>& getenv, Shard& result, std::string& problem)
 {
@@ -550,18 +569,9 @@ std::optional<int> ReadAnimateJob(const CCommandOptions& options, AnimateJob& jo
     if (!ReadAntialias(options.Value(QStringLiteral("aa")), job.antialias, problem)) {
         return Usage(err, problem);
     }
-    if (const std::optional<std::string> threads = options.Value(QStringLiteral("threads"))) {
-        long long threadCount = 0;
-        if (!ParseCount(*threads, threadCount) || threadCount < 1 || threadCount > kMaxThreads) {
-            return Usage(err,
-                "'--threads' needs a whole number from 1 to " + std::to_string(kMaxThreads) + ", not '"
-                    + *threads + "'");
-        }
-        CRenderPool::Instance().SetThreads(static_cast<int>(threadCount));
-    }
-    if (const std::optional<std::string> level = options.Value(QStringLiteral("png-level"));
-        level && (!ParseCount(*level, job.pngLevel) || job.pngLevel > kMaxPngLevel)) {
-        return Usage(err, "'--png-level' needs a whole number from 0 to 9, not '" + *level + "'");
+    if (!ReadThreadsAndPngLevel(options.Value(QStringLiteral("threads")),
+            options.Value(QStringLiteral("png-level")), job.pngLevel, problem)) {
+        return Usage(err, problem);
     }
     if (!ReadShard(
             options.Value(QStringLiteral("shard")), options.Value(QStringLiteral("shard-count")),

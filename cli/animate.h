@@ -50,3 +50,8 @@ bool ReadShard(const std::optional<std::string>& shard, const std::optional<std:
 // --aa N of render and animate: N x N samples per pixel, 1 to 4; nothing when not given. On a usage
 // error returns false with the problem.
 bool ReadAntialias(const std::optional<std::string>& text, std::optional<int>& samples, std::string& problem);
+
+// --threads N (given to the render pool) and --png-level N of render and animate; pngLevel keeps its
+// value when the option is not given. On a usage error returns false with the problem.
+bool ReadThreadsAndPngLevel(const std::optional<std::string>& threads,
+    const std::optional<std::string>& level, long long& pngLevel, std::string& problem);

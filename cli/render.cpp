@@ -73,7 +73,6 @@ constexpr const char* kRenderUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
 
 // How often the progress bar is redrawn; the end of the export is waited for, not polled.
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
-constexpr long long kMaxThreads = 256;
 
 int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err, "render", problem); }
 
@@ -215,18 +214,9 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
             "'--size' needs each side from " + std::to_string(kMinToolSide) + " to "
                 + std::to_string(kMaxToolSide) + ", not '" + *job.size + "'");
     }
-    if (const std::optional<std::string> threads = options.Value(QStringLiteral("threads"))) {
-        long long count = 0;
-        if (!ParseCount(*threads, count) || count < 1 || count > kMaxThreads) {
-            return Usage(err,
-                "'--threads' needs a whole number from 1 to " + std::to_string(kMaxThreads) + ", not '"
-                    + *threads + "'");
-        }
-        CRenderPool::Instance().SetThreads(static_cast<int>(count));
-    }
-    if (const std::optional<std::string> level = options.Value(QStringLiteral("png-level"));
-        level && (!ParseCount(*level, job.pngLevel) || job.pngLevel > kMaxPngLevel)) {
-        return Usage(err, "'--png-level' needs a whole number from 0 to 9, not '" + *level + "'");
+    if (std::string problem; !ReadThreadsAndPngLevel(options.Value(QStringLiteral("threads")),
+            options.Value(QStringLiteral("png-level")), job.pngLevel, problem)) {
+        return Usage(err, problem);
     }
     if (std::string problem; !ReadAntialias(options.Value(QStringLiteral("aa")), job.antialias, problem)) {
         return Usage(err, problem);
