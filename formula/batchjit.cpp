@@ -392,26 +392,24 @@ void CGenerator::Power(const BatchInstruction& in, const BatchLanes* slots)
     m_g.vmovapd(baseIm, Read(aIm, 1));
     m_g.vmovupd(re, Const(kOne));
     m_g.vmovupd(im, Const(kZero));
+    // x *= y as the interpreter's Mul rounds it: (x.re y.re - x.im y.im, x.im y.re + x.re y.im).
+    const auto multiply = [&](Xmm xRe, Xmm xIm, Xmm yRe, Xmm yIm) {
+        m_g.vmulpd(t0, xRe, yRe);
+        m_g.vmulpd(t1, xIm, yIm);
+        m_g.vsubpd(t0, t0, t1);
+        m_g.vmulpd(t1, xIm, yRe);
+        m_g.vmulpd(xIm, xRe, yIm);
+        m_g.vaddpd(xIm, t1, xIm);
+        m_g.vmovapd(xRe, t0);
+    };
     for (uint32_t m = magnitude;; m /= 2) {
         if (m & 1u) {
-            m_g.vmulpd(t0, re, baseRe);
-            m_g.vmulpd(t1, im, baseIm);
-            m_g.vsubpd(t0, t0, t1);
-            m_g.vmulpd(t1, im, baseRe);
-            m_g.vmulpd(im, re, baseIm);
-            m_g.vaddpd(im, t1, im);
-            m_g.vmovapd(re, t0);
+            multiply(re, im, baseRe, baseIm);
         }
         if (m < 2) {
             break;
         }
-        m_g.vmulpd(t0, baseRe, baseRe);
-        m_g.vmulpd(t1, baseIm, baseIm);
-        m_g.vsubpd(t0, t0, t1);
-        m_g.vmulpd(t1, baseIm, baseRe);
-        m_g.vmulpd(baseIm, baseRe, baseIm);
-        m_g.vaddpd(baseIm, t1, baseIm);
-        m_g.vmovapd(baseRe, t0);
+        multiply(baseRe, baseIm, baseRe, baseIm);
     }
     Write(dRe, re);
     Write(dIm, im);
