@@ -68,6 +68,13 @@ public:
     void SetByCaller(int slot) { std::erase(m_variables, slot); }
 
     const std::vector<BatchInstruction>& Code() const { return m_code; }
+    // What a run of the program starts from, for the programs that rerun it in other arithmetic
+    // (the deep zoom's reference orbits): the number of slots, each slot's compiled value, the
+    // variables a run can change, and the slot reset to 0 before each run (-1 when unobservable).
+    int SlotCount() const { return m_nSlots; }
+    Complex Initial(int slot) const { return m_initial[static_cast<size_t>(slot)]; }
+    const std::vector<int32_t>& Variables() const { return m_variables; }
+    int ResetSlot() const { return m_bResetResult ? m_nResetSlot : -1; }
     // The program as the code generator reads it: the same code on the same lanes.
     JitProgram Program() const
     {

@@ -18,6 +18,7 @@ packages=(
     locales                                     # a decimal-comma locale for the locale tests
     parallel ffmpeg                             # the animation tests: shards, and --video
     libxbyak-dev                                # the run-time code generator of the batch engine (headers only)
+    libmpfr-dev libmpc-dev                      # numbers of any precision: the deep zoom
 )
 for option in "$@"; do
     case $option in
