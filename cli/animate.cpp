@@ -90,6 +90,34 @@ int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err
 
 double Lerp(double a, double b, double t) { return a + (b - a) * t; }
 
+// The view between two keys of which one at least is deeper than doubles hold, as FramePicture moves
+// shallow views (centre evenly, width by a constant factor), in MPFR at the deeper key's precision.
+PlaneView DeepFrameView(const Picture& a, const Picture& b, double t, int width, int height)
+{
+    const PlaneView va = ViewOf(a);
+    const PlaneView vb = ViewOf(b);
+    const mpfr_prec_t bits = std::max(ViewBits(va), ViewBits(vb));
+    BigFloat ax(bits), ay(bits), bx(bits), by(bits);
+    CentreOf(va, width, height, bits, ax, ay);
+    CentreOf(vb, width, height, bits, bx, by);
+    const PreciseView pa = PreciseViewOf(va, bits);
+    const PreciseView pb = PreciseViewOf(vb, bits);
+    BigFloat ratio = pa.ratio;
+    if (mpfr_equal_p(pa.ratio.get(), pb.ratio.get()) == 0) {
+        if (mpfr_sgn(pa.ratio.get()) > 0 && mpfr_sgn(pb.ratio.get()) > 0) {
+            // a * (b / a)^t: the logarithm of the quotient has no trouble with exponents past doubles.
+            ratio = pb.ratio / pa.ratio;
+            mpfr_log(ratio.get(), ratio.get(), MPFR_RNDN);
+            mpfr_mul_d(ratio.get(), ratio.get(), t, MPFR_RNDN);
+            mpfr_exp(ratio.get(), ratio.get(), MPFR_RNDN);
+            ratio = pa.ratio * ratio;
+        } else {
+            ratio = pa.ratio + (pb.ratio - pa.ratio) * t;
+        }
+    }
+    return ViewAroundCentre(ax + (bx - ax) * t, ay + (by - ay) * t, ratio, width, height);
+}
+
 bool ParseWhole(std::string_view text, int& value)
 {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -261,6 +289,10 @@ Picture FramePicture(const std::vector<Picture>& keys, int frame, int frames, Ea
         exact::SinCos(angle, sine, cosine);
         p.mapping.sin = length * sine;
         p.mapping.cos = length * cosine;
+    }
+    if (!a.exact.Empty() || !b.exact.Empty()) {
+        SetViewOf(p, DeepFrameView(a, b, t, p.imageWidth, p.imageHeight));
+        return p;
     }
     // The centre moves evenly and the width by a constant factor per frame: a zoom at even speed.
     const double halfWidth = p.imageWidth / 2.0;
@@ -608,23 +640,11 @@ bool LoadKeys(const AnimateJob& job, QTemporaryDir& dir, std::vector<Picture>& k
         }
         Picture picture = script.TakeSnapshot();
         if (job.size) {
-            const View view = View { picture.offsetX, picture.offsetY, picture.ratio }.AtWidth(
-                picture.imageWidth, job.width);
-            picture.imageWidth = job.width;
-            picture.imageHeight = job.height;
-            picture.offsetX = view.offsetX;
-            picture.offsetY = view.offsetY;
-            picture.ratio = view.ratio;
+            ShowAtSize(picture, job.width, job.height);
         } else if (!keys.empty()
             && (picture.imageWidth != keys.front().imageWidth
                 || picture.imageHeight != keys.front().imageHeight)) {
-            const View view = View { picture.offsetX, picture.offsetY, picture.ratio }.AtWidth(
-                picture.imageWidth, keys.front().imageWidth);
-            picture.imageWidth = keys.front().imageWidth;
-            picture.imageHeight = keys.front().imageHeight;
-            picture.offsetX = view.offsetX;
-            picture.offsetY = view.offsetY;
-            picture.ratio = view.ratio;
+            ShowAtSize(picture, keys.front().imageWidth, keys.front().imageHeight);
         }
         if (!keys.empty()) {
             if (const std::string difference = KeyDifference(keys.front(), picture); !difference.empty()) {

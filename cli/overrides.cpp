@@ -24,9 +24,27 @@ const char* const kOverrideHelp = QT_TRANSLATE_NOOP("glimmerset-cli",
       "                        set the seven numbers of the palette mapping\n"
       "  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)\n"
       "  --center RE,IM        move the view's centre to this plane point\n"
-      "  --width W             show W plane units across, keeping the centre and the proportions\n");
+      "  --width W             show W plane units across, keeping the centre and the proportions\n"
+      "                        (RE, IM and W: decimals of any length and exponent, such as 1e-1000;\n"
+      "                        a view deeper than doubles hold keeps them exactly)\n");
 
 namespace {
+
+// A decimal of any length and exponent whose nearest double is finite: the double, the text for the
+// exact view. Numbers that doubles read keep the double they always gave.
+bool ParseDecimal(std::string_view text, double& value, std::string& exact)
+{
+    bool ok = false;
+    const BigFloat precise = BigFloat::Parse(text, 64, &ok);
+    if (!ok) {
+        return false;
+    }
+    if (!ParseDouble(text, value)) {
+        value = precise.ToDouble();
+    }
+    exact = std::string(text.starts_with('+') ? text.substr(1) : text);
+    return std::isfinite(value);
+}
 
 // Several finite numbers separated by commas, exactly count of them.
 bool ParseNumbers(std::string_view text, double* values, int count)
@@ -136,15 +154,19 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
     }
     if (const std::optional<std::string> value = options.Value(QStringLiteral("center"))) {
         double parts[2];
-        if (!ParseNumbers(*value, parts, 2)) {
+        const size_t comma = value->find(',');
+        if (comma == std::string::npos
+            || !ParseDecimal(std::string_view(*value).substr(0, comma), parts[0], overrides.centerReText)
+            || !ParseDecimal(std::string_view(*value).substr(comma + 1), parts[1], overrides.centerImText)) {
             return fail("'--center' needs RE,IM as two finite numbers, not '" + *value + "'");
         }
         overrides.center = Complex { parts[0], parts[1] };
     }
     if (const std::optional<std::string> value = options.Value(QStringLiteral("width"))) {
         double width = 0.0;
-        // Below DBL_MIN a width per pixel would round to nothing.
-        if (!ParseNumbers(*value, &width, 1) || width < DBL_MIN) {
+        // Any width above 0, also below the doubles (1e-1000): the view then keeps it exactly.
+        if (!ParseDecimal(*value, width, overrides.widthText) || !(width >= 0.0)
+            || mpfr_sgn(BigFloat::Parse(overrides.widthText, 64, nullptr).get()) <= 0) {
             return fail("'--width' needs a positive number, not '" + *value + "'");
         }
         overrides.width = width;
@@ -240,17 +262,37 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
     if (overrides.center || overrides.width) {
         const int w = script.GetImageWidth();
         const int h = script.GetImageHeight();
+        const PlaneView old = script.GetView();
         const double oldRatio = script.GetRatio();
         const Complex center = overrides.center.value_or(
             Complex { script.GetOffsetX() + w * oldRatio / 2, script.GetOffsetY() + h * oldRatio / 2 });
         const double ratio = overrides.width ? *overrides.width / w : oldRatio;
         const double offsetX = center.re - w * ratio / 2;
         const double offsetY = center.im - h * ratio / 2;
-        if (!(ratio > 0.0) || !std::isfinite(ratio) || !std::isfinite(offsetX) || !std::isfinite(offsetY)) {
+        const bool doubles = ratio > 0.0 && std::isfinite(ratio) && std::isfinite(offsetX) && std::isfinite(offsetY);
+        if (doubles && old.exact.Empty() && !IsDeepView(old, w, h)
+            && !IsDeepView(PlaneView { offsetX, offsetY, ratio, {} }, w, h)) {
+            script.SetView(offsetX, offsetY, ratio);
+            return result;
+        }
+        // Deeper than doubles hold: the typed texts and the script's exact view, in MPFR.
+        const auto view = [&](mpfr_prec_t bits) {
+            BigFloat x(bits), y(bits);
+            CentreOf(old, w, h, bits, x, y);
+            if (overrides.center) {
+                x = BigFloat::Parse(overrides.centerReText, bits, nullptr);
+                y = BigFloat::Parse(overrides.centerImText, bits, nullptr);
+            }
+            const BigFloat r = overrides.width ? BigFloat::Parse(overrides.widthText, bits, nullptr) / w
+                                               : PreciseViewOf(old, bits).ratio;
+            return ViewAroundCentre(x, y, r, w, h);
+        };
+        const PlaneView deep = view(std::max(ViewBits(old), ViewBits(view(64))));
+        if (!std::isfinite(deep.offsetX) || !std::isfinite(deep.offsetY) || !(deep.ratio > 0.0)) {
             return fail(OverrideStatus::Usage,
                 "the view of '--center' and '--width' lies beyond the numbers a script holds");
         }
-        script.SetView(offsetX, offsetY, ratio);
+        script.SetView(deep);
     }
     return result;
 }

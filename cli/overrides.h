@@ -26,6 +26,10 @@ struct ScriptOverrides {
     std::optional<long long> iterations;                    // as given: the script clamps it
     std::optional<Complex> center;
     std::optional<double> width;
+    // The same as typed, decimals of any length and exponent: the view deeper than doubles hold.
+    std::string centerReText;
+    std::string centerImText;
+    std::string widthText;
     // --palette: the file, made absolute against the working folder, and whether it was typed as a
     // relative name (the script then stores it relative to its own folder).
     std::optional<QString> palette;

@@ -136,10 +136,11 @@ std::string OutputProblem(const std::vector<ImageCodec>& writers, const QString&
 // side that the new proportions make longer, so that everything the script shows stays in sight.
 ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool fit)
 {
-    const View view { script.GetOffsetX(), script.GetOffsetY(), script.GetRatio() };
-    const View shown = fit ? view.Fitted(script.GetImageWidth(), script.GetImageHeight(), width, height)
-                           : view.AtWidth(script.GetImageWidth(), width);
-    return { width, height, shown.offsetX, shown.offsetY, shown.ratio };
+    const PlaneView view = script.GetView();
+    const PlaneView shown = fit
+        ? Fitted(view, script.GetImageWidth(), script.GetImageHeight(), width, height)
+        : AtWidth(view, script.GetImageWidth(), script.GetImageHeight(), width, height);
+    return { width, height, shown.offsetX, shown.offsetY, shown.ratio, shown.exact };
 }
 
 // What the command line asks render to do.

@@ -1,6 +1,6 @@
 #include "antialias.h"
 
-#include "view.h"
+#include "exactview.h"
 
 #include <algorithm>
 #include <array>
@@ -63,12 +63,7 @@ int RenderAntialiased(Picture& picture, const Raster& target, int n, RenderContr
     }
     // The samples are the pixels of the picture at n times the size, the view kept as --size keeps it.
     Picture fine = picture;
-    const View view = View { picture.offsetX, picture.offsetY, picture.ratio }.AtWidth(width, n * width);
-    fine.imageWidth = n * width;
-    fine.imageHeight = n * height;
-    fine.offsetX = view.offsetX;
-    fine.offsetY = view.offsetY;
-    fine.ratio = view.ratio;
+    ShowAtSize(fine, n * width, n * height);
     const int bandRows = static_cast<int>(
         std::clamp<long long>(bandSamples / (static_cast<long long>(n) * n * width), 1, height));
     const int bandBytesPerRow = fine.imageWidth * 4;

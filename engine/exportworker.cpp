@@ -179,6 +179,7 @@ void CExportWorker::Run()
         picture.offsetX = view->offsetX;
         picture.offsetY = view->offsetY;
         picture.ratio = view->ratio;
+        picture.exact = view->exact;
     }
     {
         std::lock_guard lock(m_mutex);

@@ -33,6 +33,7 @@ struct ExportView {
     double offsetX { 0.0 };
     double offsetY { 0.0 };
     double ratio { 1.0 };
+    ExactView exact; // a deep view's exact values (exactview.h); empty for doubles
 };
 
 // What one export is asked to do.

@@ -44,6 +44,7 @@ void CFractalScript::SetDefaults()
         p.offsetX = -1.0;
         p.offsetY = -1.0;
         p.ratio = 0.001953125; // 2 / 1024: the square from -1 - 1i to 1 + 1i
+        p.exact = {};
         p.antialias = 1;
         m_nCurConst = p.iterFormula.GetConstantCount() > 0 ? 0 : -1;
     });
@@ -130,7 +131,13 @@ void CFractalScript::SetView(double offsetX, double offsetY, double ratio)
         m_picture.offsetX = offsetX;
         m_picture.offsetY = offsetY;
         m_picture.ratio = ratio;
+        m_picture.exact = {};
     });
+}
+
+void CFractalScript::SetView(const PlaneView& view)
+{
+    Edit([&] { SetViewOf(m_picture, view); });
 }
 
 void CFractalScript::SetMaxIter(int maxIter)

@@ -62,7 +62,10 @@ public:
     void ResetPaletteMapping();
     void SetImageSize(int width, int height);
     // The view that zoom and pan write: offset of the top-left plane point and plane units per pixel.
+    // Typed doubles replace the exact values of a deep view.
     void SetView(double offsetX, double offsetY, double ratio);
+    // A view of any depth (exactview.h), its exact values included.
+    void SetView(const PlaneView& view);
     // The iteration limit, clamped into [1, 10000]; marks the script only when it changes.
     void SetMaxIter(int maxIter);
     // The samples per pixel a side of exports, clamped into [1, 4]; marks the script only when it
@@ -157,6 +160,8 @@ public:
     double GetOffsetX() const { return m_picture.offsetX; }
     double GetOffsetY() const { return m_picture.offsetY; }
     double GetRatio() const { return m_picture.ratio; }
+    PlaneView GetView() const { return ViewOf(m_picture); }
+    const ExactView& GetExactView() const { return m_picture.exact; }
     int GetImageWidth() const { return m_picture.imageWidth; }
     int GetImageHeight() const { return m_picture.imageHeight; }
     const QString& GetPaletteFile() const { return m_strPaletteFile; }

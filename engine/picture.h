@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exactview.h"
 #include "formula.h"
 #include "mapping.h"
 #include "raster.h"
@@ -18,6 +19,7 @@ struct Picture {
     double offsetX { 0.0 }; // the plane point of the top-left corner
     double offsetY { 0.0 };
     double ratio { 1.0 }; // plane units per pixel of the target size
+    ExactView exact; // the view's exact values while doubles cannot hold it (see exactview.h)
     int imageWidth { 1024 };
     int imageHeight { 1024 };
     PaletteMapping mapping;

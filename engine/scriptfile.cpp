@@ -11,6 +11,9 @@
 #include <QFileInfo>
 #include <QStringDecoder>
 #include <QStringEncoder>
+#include <QStringList>
+
+#include <cmath>
 
 #include <unistd.h>
 
@@ -31,6 +34,10 @@ const QString kKeyMaxIter = QStringLiteral(u"最大迭代次数:{");
 // without it stay as they were. It contains no other key, and no other key contains it: readers that
 // do not know it never look at it.
 const QString kKeyAntialias = QStringLiteral(u"抗锯齿采样:{");
+// The exact decimal offset and ratio of a view deeper than doubles hold: "x, y, ratio". Written
+// last, only for such views; the offset and ratio lines keep the nearest doubles, which is all that
+// readers without this line see. Like the line above it contains no other key and no key contains it.
+const QString kKeyExactView = QStringLiteral(u"精确视图:{");
 const QString kEnd = QStringLiteral("}");
 
 constexpr int kMaxConstantLines = 100;
@@ -162,6 +169,7 @@ std::string ReadNumbers(const QString& text, Picture& picture)
     picture.offsetX = offsets > 0 ? offset[0] : picture.offsetX;
     picture.offsetY = offsets > 1 ? offset[1] : picture.offsetY;
     picture.ratio = ratios > 0 ? ratio : picture.ratio;
+    picture.exact = {}; // until the exact line says otherwise
     if (offsets < 2) {
         return "载入复平面偏移失败";
     }
@@ -183,6 +191,30 @@ std::string ReadNumbers(const QString& text, Picture& picture)
     }
     picture.maxIter = std::clamp(maxIter, kMinIterations, kMaxIterations);
     return {};
+}
+
+// The exact view line, when there is one that reads: three decimal numbers, the ratio above 0. A line
+// that does not read is passed over: the offset and ratio lines hold the view as well as doubles can.
+void ReadExactView(const QString& text, Picture& picture)
+{
+    const QStringList parts = ExtractBetween(text, kKeyExactView, kEnd).split(QLatin1Char(','));
+    if (parts.size() != 3) {
+        return;
+    }
+    ExactView exact { Utf8(parts[0].trimmed()), Utf8(parts[1].trimmed()), Utf8(parts[2].trimmed()) };
+    bool ok[3] = {};
+    const BigFloat ratio = BigFloat::Parse(exact.ratio, 64, &ok[2]);
+    BigFloat::Parse(exact.offsetX, 64, &ok[0]);
+    BigFloat::Parse(exact.offsetY, 64, &ok[1]);
+    if (!ok[0] || !ok[1] || !ok[2] || mpfr_sgn(ratio.get()) <= 0) {
+        return;
+    }
+    const PlaneView view { picture.offsetX, picture.offsetY, picture.ratio, std::move(exact) };
+    const PlaneView stored = StoredView(PreciseViewOf(view, ViewBits(view)), picture.imageWidth, picture.imageHeight);
+    // Offsets beyond the doubles would give a view that shallow code cannot hold.
+    if (std::isfinite(stored.offsetX) && std::isfinite(stored.offsetY) && std::isfinite(stored.ratio)) {
+        SetViewOf(picture, stored);
+    }
 }
 
 // The constant lines, 常量00 on, up to the first that is missing.
@@ -248,6 +280,12 @@ QString ScriptText(const Picture& picture, const QString& paletteName)
     if (picture.antialias > 1) {
         text += Line(kKeyAntialias, QString::number(picture.antialias));
     }
+    if (!picture.exact.Empty()) {
+        const ExactView& e = picture.exact;
+        text += Line(kKeyExactView,
+            QString::fromStdString(e.offsetX) + ", " + QString::fromStdString(e.offsetY) + ", "
+                + QString::fromStdString(e.ratio));
+    }
     return text;
 }
 
@@ -305,6 +343,7 @@ ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPalett
         int samples = 1;
         ScanIntegers(Utf8(ExtractBetween(text, kKeyAntialias, kEnd)), &samples, 1);
         picture.antialias = std::clamp(samples, kMinAntialias, kMaxAntialias);
+        ReadExactView(text, picture);
     }
     return fail(std::move(message));
 }

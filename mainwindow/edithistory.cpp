@@ -76,7 +76,7 @@ bool EditValues::SameAs(const EditValues& o) const
                    && constant.im == o.constant.im))
         && (!has(ViewPart)
             || (view.offsetX == o.view.offsetX && view.offsetY == o.view.offsetY
-                && view.ratio == o.view.ratio))
+                && view.ratio == o.view.ratio && view.exact == o.view.exact))
         && (!has(Mapping) || SameMapping(mapping, o.mapping))
         && (!has(Formulas) || formulas == o.formulas || (formulas && o.formulas && *formulas == *o.formulas))
         && (!has(MaxIter) || maxIter == o.maxIter)

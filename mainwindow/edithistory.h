@@ -2,7 +2,7 @@
 
 #include "complex.h"
 #include "mapping.h"
-#include "view.h"
+#include "exactview.h"
 
 #include <QImage>
 #include <QString>
@@ -46,7 +46,7 @@ struct EditValues {
     unsigned parts { 0 };
     int constantIndex { -1 };
     Complex constant;
-    View view;
+    PlaneView view; // exact values included: undo puts a deep view back as it was
     PaletteMapping mapping;
     std::shared_ptr<const std::vector<FormulaValues>> formulas; // iteration, termination, colour
     int maxIter { 0 };

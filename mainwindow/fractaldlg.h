@@ -203,7 +203,7 @@ private:
     double m_dShownRenderProgress { 0.0 };
     DragMode m_nDragMode { DragNone };
     PaletteMapping m_mapAtDragStart;
-    QPointF m_offsetAtDragStart;
+    PlaneView m_viewAtDragStart; // the view at the press of a pan, exact values included
     QPoint m_ptDragStart { -1, 0 };
     CFractalScript m_script;
     QImage m_dcPreview; // 480 x 480: the latest preview frame with the watermark

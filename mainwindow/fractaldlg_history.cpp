@@ -5,6 +5,7 @@
 
 #include "layout.h"
 #include "surface.h"
+#include "view.h"
 
 #include <QAction>
 
@@ -46,7 +47,7 @@ EditValues CFractalDlg::Capture(unsigned parts)
         values.constant = m_script.GetCurrentConstant();
     }
     if (parts & EditValues::ViewPart) {
-        values.view = { m_script.GetOffsetX(), m_script.GetOffsetY(), m_script.GetRatio() };
+        values.view = m_script.GetView();
     }
     if (parts & EditValues::Mapping) {
         values.mapping = m_script.GetMapping();
@@ -154,7 +155,7 @@ void CFractalDlg::ApplyValues(const EditValues& v)
         ApplyPreviewSize();
     }
     if (v.parts & EditValues::ViewPart) {
-        m_script.SetView(v.view.offsetX, v.view.offsetY, v.view.ratio);
+        m_script.SetView(v.view);
     }
     if (v.parts & EditValues::Mapping) {
         m_script.SetMapping(v.mapping);

@@ -116,14 +116,12 @@ void CFractalDlg::OnKeysTimer()
 
 void CFractalDlg::ZoomStep(bool forward, double px, double py)
 {
-    const double s = m_script.GetRatio();
-    const double next = forward ? s / kZoomFactor : s * kZoomFactor;
-    // The plane point under the cursor keeps its place.
-    const View view = View { m_script.GetOffsetX(), m_script.GetOffsetY(), s }.ZoomedAbout(
-        px, py, next, m_script.GetImageWidth(), m_script.GetImageHeight(), kPreviewSide, kPreviewSide);
+    // The plane point under the cursor keeps its place, at any depth.
+    const PlaneView view = ZoomedAbout(m_script.GetView(), px, py, forward ? Zoom::In : Zoom::Out, kZoomFactor,
+        m_script.GetImageWidth(), m_script.GetImageHeight(), kPreviewSide, kPreviewSide);
     m_nShownStage = 0;
-    if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY) && std::isfinite(next)) {
-        m_script.SetView(view.offsetX, view.offsetY, next);
+    if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY) && std::isfinite(view.ratio)) {
+        m_script.SetView(view);
     }
 }
 
@@ -178,7 +176,7 @@ void CFractalDlg::OnLeftButtonDown(QPoint position)
         m_nDragMode = DragOrigin;
     } else if (InPreview(position)) {
         m_nDragMode = DragPan;
-        m_offsetAtDragStart = { m_script.GetOffsetX(), m_script.GetOffsetY() };
+        m_viewAtDragStart = m_script.GetView();
     } else if (InPaletteBox(position)) {
         m_nDragMode = DragOrigin;
     }
@@ -218,14 +216,13 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
         const int dy = position.y() - m_ptDragStart.y();
         switch (m_nDragMode) {
         case DragPan: {
-            const double ratio = m_script.GetRatio();
-            const View view = View { m_offsetAtDragStart.x(), m_offsetAtDragStart.y(), ratio }.Panned(dx, dy,
+            // The offsets at the press with the scale of now (a wheel turn may come during a drag).
+            const PlaneView view = Panned(WithRatioOf(m_viewAtDragStart, m_script.GetView()), dx, dy,
                 m_script.GetImageWidth(), m_script.GetImageHeight(), m_script.GetPreviewWidth(),
                 m_script.GetPreviewHeight());
             if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY)) {
                 Record(
-                    EditKind::Pan, EditValues::ViewPart,
-                    [&] { m_script.SetView(view.offsetX, view.offsetY, ratio); }, m_nGesture);
+                    EditKind::Pan, EditValues::ViewPart, [&] { m_script.SetView(view); }, m_nGesture);
                 m_nShownStage = 0;
             }
             break;
