@@ -1,6 +1,8 @@
 #include "renderplan.h"
 
 #include "batchformula.h"
+#include "deeprender.h"
+#include "exactview.h"
 #include "renderpool.h"
 
 #include <algorithm>
@@ -324,6 +326,11 @@ int RenderPicture(Picture& picture, const Raster& target, const RenderArea& area
     if (plan.result != kRenderDone) {
         return plan.result;
     }
+    // Past what doubles tell apart, perturbation takes over; above it, nothing changes.
+    if (IsDeepView(picture)) {
+        return RenderPictureDeep(picture, target, area, control, plan, stats);
+    }
+    NoteShallowRender();
     std::vector<int> rows;
     for (size_t j = 0; j < plan.ys.size(); ++j) {
         if (const long long row = plan.Row(area, j); row >= 0 && row < target.height) {

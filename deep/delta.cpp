@@ -1,0 +1,823 @@
+#include "delta.h"
+
+#include "opcodes.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kLog10E = 0.4342944819032518;
+// A nonlinear operation whose operand (or derivative) at the pixel is below this share of the
+// reference's has lost the digits the offset needs: the pixel takes another reference.
+constexpr double kGlitchShare = 1e-3;
+
+// The same operations over doubles and over ExComplex, so that one delta form serves both.
+template <class N>
+struct Arith;
+
+template <>
+struct Arith<Complex> {
+    static Complex From(Complex c) { return c; }
+    static Complex ToC(Complex c) { return c; }
+    static Complex Add(Complex a, Complex b) { return ::Add(a, b); }
+    static Complex Sub(Complex a, Complex b) { return ::Sub(a, b); }
+    static Complex Mul(Complex a, Complex b) { return ::Mul(a, b); }
+    static Complex Div(Complex a, Complex b) { return ::Div(a, b); }
+    static Complex Neg(Complex a) { return Negate(a); }
+    static Complex Conj(Complex a) { return ::Conj(a); }
+    static Complex Swap(Complex a) { return SwapParts(a); }
+    static Complex Re(Complex a) { return { a.re, 0.0 }; }
+    static Complex Im(Complex a) { return { a.im, 0.0 }; }
+    static Complex Scale(Complex a, double k) { return { a.re * k, a.im * k }; }
+    static bool IsZero(Complex a) { return a.re == 0.0 && a.im == 0.0; }
+    // Below 2^-60 the first term of every series is the value to double precision.
+    static bool Tiny(Complex a) { return std::fmax(std::fabs(a.re), std::fabs(a.im)) < 0x1p-60; }
+    static double SignRe(Complex a) { return a.re; }
+    static double SignIm(Complex a) { return a.im; }
+    static Complex Norm(Complex a) { return { a.re * a.re + a.im * a.im, 0.0 }; }
+    static Complex Abs(Complex a) { return { std::hypot(a.re, a.im), 0.0 }; }
+};
+
+template <>
+struct Arith<ExComplex> {
+    static ExComplex From(Complex c) { return ex::From(c); }
+    static Complex ToC(const ExComplex& c) { return ex::ToComplex(c); }
+    static ExComplex Add(const ExComplex& a, const ExComplex& b) { return ex::Add(a, b); }
+    static ExComplex Sub(const ExComplex& a, const ExComplex& b) { return ex::Sub(a, b); }
+    static ExComplex Mul(const ExComplex& a, const ExComplex& b) { return ex::Mul(a, b); }
+    static ExComplex Div(const ExComplex& a, const ExComplex& b) { return ex::Div(a, b); }
+    static ExComplex Neg(const ExComplex& a) { return ex::Neg(a); }
+    static ExComplex Conj(const ExComplex& a) { return ex::Conj(a); }
+    static ExComplex Swap(const ExComplex& a) { return ex::Swap(a); }
+    static ExComplex Re(const ExComplex& a) { return ex::RealOf(a); }
+    static ExComplex Im(const ExComplex& a) { return ex::ImagOf(a); }
+    static ExComplex Scale(const ExComplex& a, double k) { return ex::Scale(a, k); }
+    static bool IsZero(const ExComplex& a) { return ex::IsZero(a); }
+    static bool Tiny(const ExComplex& a) { return ex::Below(a, 60); }
+    static double SignRe(const ExComplex& a) { return a.re; }
+    static double SignIm(const ExComplex& a) { return a.im; }
+    static ExComplex Norm(const ExComplex& a) { return ex::Norm(a); }
+    static ExComplex Abs(const ExComplex& a) { return ex::Abs(a); }
+};
+
+// exp(w) - 1, log(1 + w), sin w and sinh w for the small arguments of the delta forms, without the
+// cancellation of the plain formulas.
+Complex Expm1(Complex w)
+{
+    const double em1 = std::expm1(w.re);
+    const double s = std::sin(w.im / 2);
+    return { em1 * std::cos(w.im) - 2 * s * s, std::exp(w.re) * std::sin(w.im) };
+}
+
+Complex Log1p(Complex w)
+{
+    return { 0.5 * std::log1p(2 * w.re + w.re * w.re + w.im * w.im), std::atan2(w.im, 1 + w.re) };
+}
+
+Complex SinOf(Complex w) { return Sin(w); }
+Complex SinhOf(Complex w) { return Sinh(w); }
+
+template <class N, Complex (*F)(Complex)>
+N Small(const N& w)
+{
+    using A = Arith<N>;
+    if (A::Tiny(w)) {
+        return w; // every one of them is w + O(w^2)
+    }
+    return A::From(F(A::ToC(w)));
+}
+
+bool Dropped(Complex full, Complex reference)
+{
+    const double f = full.re * full.re + full.im * full.im;
+    const double r = reference.re * reference.re + reference.im * reference.im;
+    return f < kGlitchShare * kGlitchShare * r;
+}
+
+Complex Square(Complex a) { return Mul(a, a); }
+
+// a^n by binary powering, with 1 / r for negative n.
+Complex WholePower(Complex a, int n)
+{
+    Complex r { 1.0, 0.0 };
+    Complex base = a;
+    unsigned m = n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
+    for (;;) {
+        if (m & 1u) {
+            r = Mul(r, base);
+        }
+        if (m < 2) {
+            break;
+        }
+        base = Mul(base, base);
+        m /= 2;
+    }
+    return n < 0 ? Div({ 1.0, 0.0 }, r) : r;
+}
+
+// A jump across a branch cut is exact, but the offset that made it is lost beside it while the offset is
+// below this share of the jump: then the pixel takes another reference.
+constexpr double kJumpShare = 1e-9;
+
+template <class N>
+bool OffsetBelow(const N& offset, double size)
+{
+    const Complex d = Arith<N>::ToC(offset);
+    return std::hypot(d.re, d.im) < size;
+}
+
+// The jump of the principal argument (-2 pi, 0 or 2 pi) between the reference's value A and the pixel's
+// A + a: the pixel crosses the negative real axis when the signs of the imaginary parts differ there.
+// Decided from signs, not from the arguments' sum, which rounds to pi either side of the axis.
+template <class N>
+double CutJump(Complex A, const N& a)
+{
+    using Ar = Arith<N>;
+    const N pixel = Ar::Add(Ar::From(A), a);
+    if (!(A.re < 0.0 || Ar::SignRe(pixel) < 0.0)) {
+        return 0.0;
+    }
+    const bool upper = !std::signbit(A.im);
+    const bool pixelUpper = !std::signbit(Ar::SignIm(pixel));
+    if (upper == pixelUpper) {
+        return 0.0;
+    }
+    return upper ? -2 * kPi : 2 * kPi;
+}
+
+// The delta of one instruction over N. glitch is set when the pixel has left the reference's
+// precision (checked in doubles only: an offset below their range cannot have).
+template <class N>
+N DeltaOf(const BatchInstruction& in, Complex A, Complex B, Complex R, const N& da, const N& db, bool& glitch)
+{
+    using Ar = Arith<N>;
+    constexpr bool kDoubles = std::is_same_v<N, Complex>;
+    const auto full = [](Complex ref, const N& d) { return ::Add(ref, Ar::ToC(d)); };
+    switch (in.opcode) {
+    case kOpNeg:
+        return Ar::Neg(da);
+    case kOpAdd:
+        return Ar::Add(da, db);
+    case kOpSub:
+        return Ar::Sub(da, db);
+    case kOpCopy:
+        return da;
+    case kOpImag:
+        return Ar::Swap(da);
+    case kOpConj:
+        return Ar::Conj(da);
+    case kOpReal:
+        return Ar::Re(da);
+    case kOpImagFn:
+        return Ar::Im(da);
+    case kOpMul: {
+        if constexpr (kDoubles) {
+            glitch |= (!Ar::IsZero(db) && Dropped(full(A, da), A)) || (!Ar::IsZero(da) && Dropped(full(B, db), B));
+        }
+        return Ar::Add(Ar::Add(Ar::Mul(Ar::From(A), db), Ar::Mul(da, Ar::From(B))), Ar::Mul(da, db));
+    }
+    case kOpDiv: {
+        const N divisor = Ar::Add(Ar::From(B), db);
+        if constexpr (kDoubles) {
+            glitch |= !Ar::IsZero(db) && Dropped(divisor, B);
+        }
+        return Ar::Div(Ar::Sub(da, Ar::Mul(Ar::From(R), db)), divisor);
+    }
+    case kOpEq:
+    case kOpNe:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe: {
+        if (Ar::IsZero(da) && Ar::IsZero(db)) {
+            return Ar::From({});
+        }
+        // The sign of (A + a) - (B + b) per part decides; A - B is the reference's difference.
+        const N diff = Ar::Add(Ar::From(::Sub(A, B)), Ar::Sub(da, db));
+        const double x = Ar::SignRe(diff);
+        const double y = Ar::SignIm(diff);
+        Complex pixel;
+        switch (in.opcode) {
+        case kOpEq: pixel = { Truth(x == 0.0 && y == 0.0), 0.0 }; break;
+        case kOpNe: pixel = { Truth(x != 0.0 || y != 0.0), 0.0 }; break;
+        case kOpLt: pixel = { Truth(x < 0.0), Truth(y < 0.0) }; break;
+        case kOpLe: pixel = { Truth(x <= 0.0), Truth(y <= 0.0) }; break;
+        case kOpGt: pixel = { Truth(x > 0.0), Truth(y > 0.0) }; break;
+        default: pixel = { Truth(x >= 0.0), Truth(y >= 0.0) }; break;
+        }
+        return Ar::From(::Sub(pixel, R));
+    }
+    case kBatchOpPowWhole:
+    case kOpPow: {
+        const bool whole = in.opcode == kBatchOpPowWhole
+            || (Ar::IsZero(db) && B.im == 0.0 && std::floor(B.re) == B.re && std::fabs(B.re) < 2147483647.0);
+        if (whole) {
+            const int n = in.opcode == kBatchOpPowWhole ? in.exponent : static_cast<int>(B.re);
+            if constexpr (kDoubles) {
+                glitch |= (n >= 2 || n < 0) && !Ar::IsZero(da) && Dropped(full(A, da), A);
+            }
+            // Binary powering over (reference, offset) pairs.
+            Complex r { 1.0, 0.0 };
+            N dr = Ar::From({});
+            Complex base = A;
+            N dbase = da;
+            unsigned m = n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
+            for (;;) {
+                if (m & 1u) {
+                    dr = Ar::Add(Ar::Add(Ar::Mul(Ar::From(r), dbase), Ar::Mul(dr, Ar::From(base))), Ar::Mul(dr, dbase));
+                    r = Mul(r, base);
+                }
+                if (m < 2) {
+                    break;
+                }
+                dbase = Ar::Add(Ar::Mul(Ar::From(Ar::ToC(Ar::Scale(Ar::From(base), 2.0))), dbase), Ar::Mul(dbase, dbase));
+                base = Mul(base, base);
+                m /= 2;
+            }
+            if (n < 0) {
+                // 1 / (r + dr) - 1 / r = -dr / (r (r + dr))
+                return Ar::Neg(Ar::Div(dr, Ar::Mul(Ar::From(r), Ar::Add(Ar::From(r), dr))));
+            }
+            return dr;
+        }
+        // (A + a)^(B + b) = R exp(B L + b (log A + L)), L = log(1 + a / A) with its branch.
+        if (A.re == 0.0 && A.im == 0.0) {
+            glitch = true;
+            return Ar::From({});
+        }
+        N L = Small<N, Log1p>(Ar::Div(da, Ar::From(A)));
+        const Complex logA = Log(A);
+        const double jump = CutJump(A, da);
+        if (jump != 0.0) {
+            glitch |= OffsetBelow(L, kJumpShare * 2 * kPi);
+            L = Ar::Add(L, Ar::From({ 0.0, jump }));
+        }
+        if constexpr (kDoubles) {
+            glitch |= !Ar::IsZero(da) && Dropped(full(A, da), A);
+        }
+        const N w = Ar::Add(Ar::Mul(Ar::From(B), L), Ar::Mul(db, Ar::Add(Ar::From(logA), L)));
+        return Ar::Mul(Ar::From(R), Small<N, Expm1>(w));
+    }
+    case kOpAbs: {
+        // (|A + a|^2 - |A|^2) / (|A + a| + |A|)
+        const N cross = Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0);
+        const N numerator = Ar::Add(cross, Ar::Norm(da));
+        const N denominator = Ar::Add(Ar::Abs(Ar::Add(Ar::From(A), da)), Ar::From({ std::hypot(A.re, A.im), 0.0 }));
+        if (Ar::IsZero(denominator)) {
+            return Ar::From({});
+        }
+        return Ar::Re(Ar::Div(numerator, denominator));
+    }
+    case kOpNorm:
+        return Ar::Add(Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0), Ar::Norm(da));
+    case kOpArg: {
+        if (Ar::IsZero(da)) {
+            return Ar::From({});
+        }
+        if (A.re == 0.0 && A.im == 0.0) {
+            return Ar::From(::Sub(Arg(full(A, da)), R));
+        }
+        const N w = Ar::Div(da, Ar::From(A));
+        N phi;
+        if (Ar::Tiny(w)) {
+            phi = Ar::Im(w);
+        } else {
+            const Complex wd = Ar::ToC(w);
+            phi = Ar::From({ std::atan2(wd.im, 1 + wd.re), 0.0 });
+        }
+        const double jump = CutJump(A, da);
+        if (jump == 0.0) {
+            return phi;
+        }
+        glitch |= OffsetBelow(phi, kJumpShare * 2 * kPi);
+        return Ar::Add(phi, Ar::From({ jump, 0.0 }));
+    }
+    case kOpExp:
+        if constexpr (kDoubles) {
+            glitch |= da.re < -6.9;
+        }
+        return Ar::Mul(Ar::From(R), Small<N, Expm1>(da));
+    case kOpLog:
+    case kOpLog10: {
+        if (A.re == 0.0 && A.im == 0.0) {
+            glitch = true;
+            return Ar::From({});
+        }
+        N L = Small<N, Log1p>(Ar::Div(da, Ar::From(A)));
+        const double jump = CutJump(A, da);
+        if (jump != 0.0) {
+            glitch |= OffsetBelow(L, kJumpShare * 2 * kPi);
+            L = Ar::Add(L, Ar::From({ 0.0, jump }));
+        }
+        if constexpr (kDoubles) {
+            const Complex p = full(A, da);
+            // The derivative 1 / z shrinks as the pixel's value grows away from the reference's.
+            glitch |= Dropped(A, p);
+        }
+        return in.opcode == kOpLog ? L : Ar::Scale(L, kLog10E);
+    }
+    case kOpSqrt: {
+        const Complex pixelRoot = Sqrt(full(A, da));
+        if (pixelRoot.re * R.re + pixelRoot.im * R.im < 0.0) {
+            // Across the branch cut: a jump, no cancellation, unless the offset is lost beside it.
+            glitch |= OffsetBelow(da, kJumpShare * std::hypot(A.re, A.im));
+            return Ar::From(::Sub(pixelRoot, R));
+        }
+        const Complex sum = ::Add(pixelRoot, R);
+        if (sum.re == 0.0 && sum.im == 0.0) {
+            glitch = true;
+            return Ar::From({});
+        }
+        if constexpr (kDoubles) {
+            glitch |= !Ar::IsZero(da) && Dropped(pixelRoot, R);
+        }
+        return Ar::Div(da, Ar::From(sum));
+    }
+    case kOpSin:
+    case kOpCos:
+    case kOpSinh:
+    case kOpCosh: {
+        // sin(A + a) - sin A = 2 cos(A + a/2) sin(a/2), and kin.
+        const N half = Ar::Scale(da, 0.5);
+        const Complex middle = full(A, half);
+        Complex factor;
+        N small;
+        switch (in.opcode) {
+        case kOpSin: factor = Cos(middle); small = Small<N, SinOf>(half); break;
+        case kOpCos: factor = Negate(Sin(middle)); small = Small<N, SinOf>(half); break;
+        case kOpSinh: factor = Cosh(middle); small = Small<N, SinhOf>(half); break;
+        default: factor = Sinh(middle); small = Small<N, SinhOf>(half); break;
+        }
+        if constexpr (kDoubles) {
+            if (!Ar::IsZero(da)) {
+                const Complex p = full(A, da);
+                switch (in.opcode) {
+                case kOpSin: glitch |= Dropped(Cos(p), Cos(A)); break;
+                case kOpCos: glitch |= Dropped(Sin(p), Sin(A)); break;
+                case kOpSinh: glitch |= Dropped(Cosh(p), Cosh(A)); break;
+                default: glitch |= Dropped(Sinh(p), Sinh(A)); break;
+                }
+            }
+        }
+        return Ar::Mul(Ar::From({ 2 * factor.re, 2 * factor.im }), small);
+    }
+    case kOpTan:
+    case kOpTanh: {
+        // tan(A + a) - tan A = sin a / (cos A cos(A + a)), and tanh likewise.
+        const Complex p = full(A, da);
+        const bool tan = in.opcode == kOpTan;
+        const Complex denominator = tan ? Mul(Cos(A), Cos(p)) : Mul(Cosh(A), Cosh(p));
+        const N small = tan ? Small<N, SinOf>(da) : Small<N, SinhOf>(da);
+        if constexpr (kDoubles) {
+            // The derivative 1 / cos^2 shrinks where cos grows.
+            glitch |= !Ar::IsZero(da) && (tan ? Dropped(Cos(A), Cos(p)) : Dropped(Cosh(A), Cosh(p)));
+        }
+        return Ar::Div(small, Ar::From(denominator));
+    }
+    default:
+        return Ar::From({});
+    }
+}
+
+// First and second derivatives of a slot's value with respect to the pixel's plane offset.
+struct Jet {
+    ExComplex d1, d2;
+};
+
+bool JetZero(const Jet& j) { return ex::IsZero(j.d1) && ex::IsZero(j.d2); }
+
+// The jet of one instruction; false when the operation is not complex-differentiable on a varying
+// value (or its reference value gives no derivative), which ends the skip.
+bool JetOf(const BatchInstruction& in, Complex A, Complex B, Complex R, const Jet& a, const Jet& b,
+    const ExComplex& radius, Jet& out)
+{
+    // Whether some pixel's value may lie across the negative real axis from the reference's.
+    const auto nearCut = [&](Complex value) {
+        if (value.re > 0.0) {
+            return false;
+        }
+        const ExComplex reach = ex::Scale(ex::Mul(ex::Abs(a.d1), radius), 4.0);
+        return ex::Sub(ex::FromReal(std::fabs(value.im)), reach).re <= 0.0;
+    };
+    using namespace ex;
+    const auto c = [](Complex v) { return From(v); };
+    const auto chain = [&](Complex f1, Complex f2) {
+        out.d1 = Mul(a.d1, f1);
+        out.d2 = Add(Mul(Mul(a.d1, a.d1), f2), Mul(a.d2, f1));
+        return true;
+    };
+    switch (in.opcode) {
+    case kOpNeg: out = { Neg(a.d1), Neg(a.d2) }; return true;
+    case kOpAdd: out = { Add(a.d1, b.d1), Add(a.d2, b.d2) }; return true;
+    case kOpSub: out = { Sub(a.d1, b.d1), Sub(a.d2, b.d2) }; return true;
+    case kOpCopy: out = a; return true;
+    case kOpMul:
+        out.d1 = Add(Mul(b.d1, c(A)), Mul(a.d1, c(B)));
+        out.d2 = Add(Add(Mul(b.d2, c(A)), Scale(Mul(a.d1, b.d1), 2.0)), Mul(a.d2, c(B)));
+        return true;
+    case kOpDiv: {
+        if (B.re == 0.0 && B.im == 0.0) {
+            return false;
+        }
+        const ExComplex inverse = c(::Div(Complex { 1.0, 0.0 }, B));
+        out.d1 = Mul(Sub(a.d1, Mul(b.d1, c(R))), inverse);
+        out.d2 = Mul(Sub(Sub(a.d2, Scale(Mul(out.d1, b.d1), 2.0)), Mul(b.d2, c(R))), inverse);
+        return true;
+    }
+    default: break;
+    }
+    if (JetZero(a) && (in.b < 0 || JetZero(b) || in.opcode == kBatchOpPowWhole)) {
+        out = {};
+        return true;
+    }
+    switch (in.opcode) {
+    case kBatchOpPowWhole:
+    case kOpPow: {
+        if (in.opcode == kOpPow && !JetZero(b)) {
+            return false;
+        }
+        if (in.opcode == kBatchOpPowWhole || (B.im == 0.0 && std::floor(B.re) == B.re && std::fabs(B.re) < 1e9)) {
+            const int n = in.opcode == kBatchOpPowWhole ? in.exponent : static_cast<int>(B.re);
+            const Complex f1 = ::Mul(Complex { static_cast<double>(n), 0.0 }, WholePower(A, n - 1));
+            const Complex f2 = ::Mul(Complex { static_cast<double>(n) * (n - 1), 0.0 }, WholePower(A, n - 2));
+            return chain(f1, f2);
+        }
+        if ((A.re == 0.0 && A.im == 0.0) || nearCut(A)) {
+            return false; // near the branch cut the first order says nothing about a jump
+        }
+        const Complex overA = ::Div(Complex { 1.0, 0.0 }, A);
+        const Complex f1 = ::Mul(::Mul(B, R), overA);
+        const Complex f2 = ::Mul(::Mul(::Mul(B, ::Sub(B, Complex { 1.0, 0.0 })), R), ::Mul(overA, overA));
+        return chain(f1, f2);
+    }
+    case kOpExp: return chain(R, R);
+    case kOpLog:
+    case kOpLog10: {
+        if ((A.re == 0.0 && A.im == 0.0) || nearCut(A)) {
+            return false;
+        }
+        const double k = in.opcode == kOpLog ? 1.0 : kLog10E;
+        const Complex inv = ::Div(Complex { k, 0.0 }, A);
+        return chain(inv, Negate(::Mul(inv, ::Div(Complex { 1.0, 0.0 }, A))));
+    }
+    case kOpSqrt: {
+        if ((R.re == 0.0 && R.im == 0.0) || nearCut(A)) {
+            return false;
+        }
+        const Complex f1 = ::Div(Complex { 0.5, 0.0 }, R);
+        return chain(f1, Negate(::Div(f1, ::Mul(Complex { 2.0, 0.0 }, A))));
+    }
+    case kOpSin: return chain(::Cos(A), Negate(R));
+    case kOpCos: return chain(Negate(::Sin(A)), Negate(R));
+    case kOpSinh: return chain(::Cosh(A), R);
+    case kOpCosh: return chain(::Sinh(A), R);
+    case kOpTan: {
+        const Complex f1 = ::Add(Complex { 1.0, 0.0 }, Square(R));
+        return chain(f1, ::Mul(::Mul(Complex { 2.0, 0.0 }, R), f1));
+    }
+    case kOpTanh: {
+        const Complex f1 = ::Sub(Complex { 1.0, 0.0 }, Square(R));
+        return chain(f1, ::Mul(::Mul(Complex { -2.0, 0.0 }, R), f1));
+    }
+    default: return false;
+    }
+}
+
+} // namespace
+
+CDeltaProgram::CDeltaProgram(const CBatchFormula& program, int iterZ, int iterZ0)
+    : m_program(program)
+    , m_code(program.Code())
+    , m_iterZ(iterZ)
+    , m_iterZ0(iterZ0)
+    , m_nSlots(program.SlotCount())
+    , m_nReset(program.ResetSlot())
+    , m_nResult(program.ResultSlot())
+{
+    m_carried = program.Variables();
+    for (const int slot : { iterZ, iterZ0 }) {
+        if (slot >= 0 && std::find(m_carried.begin(), m_carried.end(), slot) == m_carried.end()) {
+            m_carried.push_back(slot);
+        }
+    }
+    std::sort(m_carried.begin(), m_carried.end());
+}
+
+Complex CDeltaProgram::Delta(const BatchInstruction& in, Complex A, Complex B, Complex R, Complex a, Complex b) const
+{
+    bool glitch = false;
+    return DeltaOf<Complex>(in, A, B, R, a, b, glitch);
+}
+
+ExComplex CDeltaProgram::Delta(
+    const BatchInstruction& in, Complex A, Complex B, Complex R, const ExComplex& a, const ExComplex& b) const
+{
+    bool glitch = false;
+    return DeltaOf<ExComplex>(in, A, B, R, a, b, glitch);
+}
+
+template <class N>
+bool CDeltaProgram::RunOnce(const ReferenceOrbit& orbit, int run, N* d) const
+{
+    bool glitch = false;
+    if (m_nReset >= 0) {
+        d[m_nReset] = Arith<N>::From({});
+    }
+    const size_t base = static_cast<size_t>(run) * static_cast<size_t>(orbit.instructions);
+    const int count = static_cast<int>(m_code.size());
+    for (int k = 0; k < count; ++k) {
+        const BatchInstruction& in = m_code[static_cast<size_t>(k)];
+        const size_t at = base + static_cast<size_t>(k);
+        const N& db = in.b >= 0 ? d[in.b] : d[in.a];
+        d[in.dest] = DeltaOf<N>(in, orbit.a[at], orbit.b[at], orbit.r[at], d[in.a], db, glitch);
+    }
+    return glitch;
+}
+
+DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, TerminationTest& term,
+    int maxIter, std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX) const
+{
+    DeltaPixel pixel;
+    scratchX.assign(static_cast<size_t>(m_nSlots), ExComplex {});
+    ExComplex* x = scratchX.data();
+    int run = 0;
+    if (orbit.skipRuns > 0) {
+        for (size_t j = 0; j < m_carried.size(); ++j) {
+            x[m_carried[j]] = ex::Mul(orbit.skipJ[j], offset);
+        }
+        run = orbit.skipRuns;
+    } else {
+        for (const int slot : { m_iterZ, m_iterZ0 }) {
+            if (slot >= 0) {
+                x[slot] = offset;
+            }
+        }
+    }
+    pixel.runs = run;
+    // Offsets below 2^-600 run in ExComplex; from there on doubles hold them and every product of two.
+    bool doubles = true;
+    for (const int32_t slot : m_carried) {
+        doubles = doubles && !ex::Below(x[slot], 600);
+    }
+    doubles = doubles || ex::IsZero(offset);
+    Complex* d = nullptr;
+    const auto toDoubles = [&] {
+        scratchD.resize(static_cast<size_t>(m_nSlots));
+        d = scratchD.data();
+        for (int s = 0; s < m_nSlots; ++s) {
+            d[s] = ex::ToComplex(x[s]);
+        }
+    };
+    if (doubles) {
+        toDoubles();
+    }
+    Complex last {};
+    int n = run;
+    for (;;) {
+        if (n >= orbit.runs) {
+            pixel.glitched = true; // the reference ended before this pixel did
+            return pixel;
+        }
+        Complex delta;
+        if (doubles) {
+            if (RunOnce<Complex>(orbit, n, d)) {
+                pixel.glitched = true;
+                return pixel;
+            }
+            delta = d[m_nResult];
+        } else {
+            if (RunOnce<ExComplex>(orbit, n, x)) {
+                pixel.glitched = true;
+                return pixel;
+            }
+            delta = ex::ToComplex(x[m_nResult]);
+            bool large = true;
+            for (const int32_t slot : m_carried) {
+                large = large && !ex::Below(x[slot], 600);
+            }
+            if (large) {
+                doubles = true;
+                toDoubles();
+            }
+        }
+        ++pixel.runs;
+        last = Add(orbit.last[static_cast<size_t>(n)], delta);
+        if (term.Holds(last, n)) {
+            break;
+        }
+        if (++n >= maxIter) {
+            break;
+        }
+    }
+    pixel.count = n;
+    pixel.last = last;
+    return pixel;
+}
+
+bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, const Complex* points,
+    int count, TerminationLanes& term, int maxIter, DeltaLanes& scratch, DeltaPixel* out) const
+{
+    const int skip = orbit.skipRuns;
+    const size_t lanes = static_cast<size_t>(kLanes);
+    scratch.re.assign(static_cast<size_t>(m_nSlots) * lanes, 0.0);
+    scratch.im.assign(static_cast<size_t>(m_nSlots) * lanes, 0.0);
+    scratch.glitched.assign(lanes, 0);
+    scratch.lastRe.assign(lanes, 0.0);
+    scratch.lastIm.assign(lanes, 0.0);
+    double* re = scratch.re.data();
+    double* im = scratch.im.data();
+    const auto at = [lanes](int slot) { return static_cast<size_t>(slot) * lanes; };
+    // The carried offsets at the start, all in the doubles' range, or the scalar path takes them.
+    for (int l = 0; l < count; ++l) {
+        for (size_t j = 0; j < m_carried.size(); ++j) {
+            const ExComplex x = skip > 0 ? ex::Mul(orbit.skipJ[j], offsets[l])
+                : (m_carried[j] == m_iterZ || m_carried[j] == m_iterZ0 ? offsets[l] : ExComplex {});
+            if (!ex::IsZero(x) && ex::Below(x, 600)) {
+                return false;
+            }
+            const Complex v = ex::ToComplex(x);
+            re[at(m_carried[j]) + static_cast<size_t>(l)] = v.re;
+            im[at(m_carried[j]) + static_cast<size_t>(l)] = v.im;
+        }
+    }
+    for (int l = 0; l < kLanes; ++l) {
+        term.program.ResetLane(l);
+        if (term.z0 >= 0) {
+            term.program.Set(term.z0, l, points[std::min(l, count - 1)]);
+        }
+    }
+    uint64_t active = count >= 64 ? ~uint64_t { 0 } : (uint64_t { 1 } << count) - 1;
+    for (int l = 0; l < count; ++l) {
+        out[l] = {};
+        out[l].runs = skip;
+    }
+    const int instructions = static_cast<int>(m_code.size());
+    for (int n = skip; active != 0; ++n) {
+        if (n >= orbit.runs) {
+            for (int l = 0; l < count; ++l) {
+                if (active >> l & 1u) {
+                    out[l].glitched = true; // the reference ended before these pixels did
+                }
+            }
+            break;
+        }
+        if (m_nReset >= 0) {
+            std::fill_n(re + at(m_nReset), lanes, 0.0);
+            std::fill_n(im + at(m_nReset), lanes, 0.0);
+        }
+        const size_t base = static_cast<size_t>(n) * static_cast<size_t>(orbit.instructions);
+        for (int k = 0; k < instructions; ++k) {
+            const BatchInstruction& in = m_code[static_cast<size_t>(k)];
+            const Complex A = orbit.a[base + static_cast<size_t>(k)];
+            const Complex B = orbit.b[base + static_cast<size_t>(k)];
+            const Complex R = orbit.r[base + static_cast<size_t>(k)];
+            const double* ar = re + at(in.a);
+            const double* ai = im + at(in.a);
+            const double* br = re + at(in.b >= 0 ? in.b : in.a);
+            const double* bi = im + at(in.b >= 0 ? in.b : in.a);
+            double* dr = re + at(in.dest);
+            double* di = im + at(in.dest);
+            switch (in.opcode) {
+            case kOpAdd:
+                for (size_t l = 0; l < lanes; ++l) {
+                    dr[l] = ar[l] + br[l];
+                    di[l] = ai[l] + bi[l];
+                }
+                break;
+            case kOpSub:
+                for (size_t l = 0; l < lanes; ++l) {
+                    dr[l] = ar[l] - br[l];
+                    di[l] = ai[l] - bi[l];
+                }
+                break;
+            case kOpCopy:
+                for (size_t l = 0; l < lanes; ++l) {
+                    dr[l] = ar[l];
+                    di[l] = ai[l];
+                }
+                break;
+            case kOpMul: {
+                // A b + a B + a b, with the glitch test of the scalar form.
+                const double limit = kGlitchShare * kGlitchShare;
+                const double normA = A.re * A.re + A.im * A.im;
+                const double normB = B.re * B.re + B.im * B.im;
+                for (size_t l = 0; l < lanes; ++l) {
+                    const double xr = ar[l], xi = ai[l], yr = br[l], yi = bi[l];
+                    const double fr = A.re + xr, fi = A.im + xi, gr = B.re + yr, gi = B.im + yi;
+                    const bool dropped = ((yr != 0.0 || yi != 0.0) && fr * fr + fi * fi < limit * normA)
+                        || ((xr != 0.0 || xi != 0.0) && gr * gr + gi * gi < limit * normB);
+                    scratch.glitched[l] |= dropped ? 1 : 0;
+                    const double pr = (A.re * yr - A.im * yi) + (xr * B.re - xi * B.im) + (xr * yr - xi * yi);
+                    const double pi = (A.im * yr + A.re * yi) + (xi * B.re + xr * B.im) + (xi * yr + xr * yi);
+                    dr[l] = pr;
+                    di[l] = pi;
+                }
+                break;
+            }
+            default:
+                for (int l = 0; l < count; ++l) {
+                    if (!(active >> l & 1u)) {
+                        continue;
+                    }
+                    bool glitch = false;
+                    const Complex v = DeltaOf<Complex>(in, A, B, R, { ar[l], ai[l] }, { br[l], bi[l] }, glitch);
+                    dr[l] = v.re;
+                    di[l] = v.im;
+                    scratch.glitched[static_cast<size_t>(l)] |= glitch ? 1 : 0;
+                }
+                break;
+            }
+        }
+        const Complex last = orbit.last[static_cast<size_t>(n)];
+        double* tz = term.z >= 0 ? term.program.Re(term.z) : nullptr;
+        double* tzi = term.z >= 0 ? term.program.Im(term.z) : nullptr;
+        for (size_t l = 0; l < lanes; ++l) {
+            scratch.lastRe[l] = last.re + re[at(m_nResult) + l];
+            scratch.lastIm[l] = last.im + im[at(m_nResult) + l];
+            if (tz) {
+                tz[l] = scratch.lastRe[l];
+                tzi[l] = scratch.lastIm[l];
+            }
+        }
+        if (term.n >= 0) {
+            std::fill_n(term.program.Re(term.n), lanes, static_cast<double>(n));
+            std::fill_n(term.program.Im(term.n), lanes, 0.0);
+        }
+        term.program.Run();
+        const double* held = term.program.Re(term.program.ResultSlot());
+        for (int l = 0; l < count; ++l) {
+            if (!(active >> l & 1u)) {
+                continue;
+            }
+            DeltaPixel& pixel = out[l];
+            if (scratch.glitched[static_cast<size_t>(l)]) {
+                pixel.glitched = true;
+                active &= ~(uint64_t { 1 } << l);
+                continue;
+            }
+            ++pixel.runs;
+            const bool stops = held[l] > 0.0;
+            if (stops || n + 1 >= maxIter) {
+                pixel.count = stops ? n : maxIter;
+                pixel.last = { scratch.lastRe[static_cast<size_t>(l)], scratch.lastIm[static_cast<size_t>(l)] };
+                active &= ~(uint64_t { 1 } << l);
+            }
+        }
+    }
+    return true;
+}
+
+void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const
+{
+    orbit.skipRuns = 0;
+    orbit.skipJ.assign(m_carried.size(), ExComplex {});
+    std::vector<Jet> jets(static_cast<size_t>(m_nSlots));
+    for (const int slot : { m_iterZ, m_iterZ0 }) {
+        if (slot >= 0) {
+            jets[static_cast<size_t>(slot)].d1 = ex::FromReal(1.0);
+        }
+    }
+    const int limit = std::min({ orbit.runs, maxIter - 1, orbit.terminatedAt < 0 ? orbit.runs : orbit.terminatedAt });
+    const size_t carried = m_carried.size();
+    for (int n = 0; n < limit; ++n) {
+        if (m_nReset >= 0) {
+            jets[static_cast<size_t>(m_nReset)] = {};
+        }
+        const size_t base = static_cast<size_t>(n) * static_cast<size_t>(orbit.instructions);
+        for (size_t k = 0; k < m_code.size(); ++k) {
+            const BatchInstruction& in = m_code[k];
+            const Jet& a = jets[static_cast<size_t>(in.a)];
+            const Jet& b = in.b >= 0 ? jets[static_cast<size_t>(in.b)] : a;
+            Jet out;
+            if (!JetOf(in, orbit.a[base + k], orbit.b[base + k], orbit.r[base + k], a, b, radius, out)) {
+                return;
+            }
+            jets[static_cast<size_t>(in.dest)] = out;
+        }
+        // Valid while the second-order term is below double precision of the first for every pixel,
+        // and every pixel stays within 1e-8 of the reference (so that no termination test tells them apart).
+        for (size_t j = 0; j < carried; ++j) {
+            const Jet& jet = jets[static_cast<size_t>(m_carried[j])];
+            const ExComplex first = ex::Mul(ex::Abs(jet.d1), radius);
+            const ExComplex second = ex::Mul(ex::Mul(ex::Abs(jet.d2), radius), radius);
+            const ExComplex bound = ex::Scale(first, 0x1p-56);
+            if (!ex::IsFinite(first) || !ex::IsFinite(second)
+                || (!ex::IsZero(second) && (ex::IsZero(first) || ex::Sub(bound, second).re < 0.0))) {
+                return;
+            }
+            const Complex value = orbit.carried[static_cast<size_t>(n) * carried + j];
+            // Relative to the value, or to 1 near zero, where termination tests compare with constants.
+            const double size = std::fmax(std::hypot(value.re, value.im), 1.0);
+            if (ex::Sub(ex::FromReal(1e-8 * size), first).re < 0.0) {
+                return;
+            }
+        }
+        orbit.skipRuns = n + 1;
+        for (size_t j = 0; j < carried; ++j) {
+            orbit.skipJ[j] = jets[static_cast<size_t>(m_carried[j])].d1;
+        }
+    }
+}

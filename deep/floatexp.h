@@ -1,0 +1,103 @@
+#pragma once
+
+#include "complex.h"
+
+#include <cmath>
+#include <cstdint>
+
+// A complex number with a wide exponent: (re + im i) * 2^e, the larger part of the mantissa in
+// [0.5, 1) (or both 0). A pixel's offset from the reference orbit at a plane width of 1e-1000 lies
+// far below the smallest double, but it needs only a double's digits: its exponent is all that
+// grows. Zero has e = 0. No infinities: a non-finite mantissa stays as it is and marks the value bad.
+struct ExComplex {
+    double re { 0.0 };
+    double im { 0.0 };
+    int64_t e { 0 };
+};
+
+namespace ex {
+
+inline ExComplex Normalised(double re, double im, int64_t e)
+{
+    const double big = std::fmax(std::fabs(re), std::fabs(im));
+    if (big == 0.0 || !std::isfinite(big)) {
+        return { re, im, big == 0.0 ? 0 : e };
+    }
+    int shift = 0;
+    std::frexp(big, &shift);
+    return { std::ldexp(re, -shift), std::ldexp(im, -shift), e + shift };
+}
+
+inline ExComplex From(Complex c) { return Normalised(c.re, c.im, 0); }
+inline ExComplex FromReal(double x) { return Normalised(x, 0.0, 0); }
+
+// The nearest doubles: 0 below their range, infinity above it.
+inline Complex ToComplex(const ExComplex& x)
+{
+    const int64_t e = x.e < -4000 ? -4000 : (x.e > 4000 ? 4000 : x.e);
+    return { std::ldexp(x.re, static_cast<int>(e)), std::ldexp(x.im, static_cast<int>(e)) };
+}
+
+inline bool IsZero(const ExComplex& x) { return x.re == 0.0 && x.im == 0.0; }
+inline bool IsFinite(const ExComplex& x) { return std::isfinite(x.re) && std::isfinite(x.im); }
+
+// log2 of the larger part's magnitude, roughly (within 1): for comparing sizes. Zero is very small.
+inline int64_t Magnitude(const ExComplex& x) { return IsZero(x) ? INT64_MIN / 4 : x.e; }
+
+inline ExComplex Neg(const ExComplex& x) { return { -x.re, -x.im, x.e }; }
+inline ExComplex Conj(const ExComplex& x) { return { x.re, -x.im, x.e }; }
+inline ExComplex Swap(const ExComplex& x) { return { x.im, x.re, x.e }; }
+inline ExComplex RealOf(const ExComplex& x) { return Normalised(x.re, 0.0, x.e); }
+inline ExComplex ImagOf(const ExComplex& x) { return Normalised(x.im, 0.0, x.e); }
+
+inline ExComplex Add(const ExComplex& a, const ExComplex& b)
+{
+    if (IsZero(a)) {
+        return b;
+    }
+    if (IsZero(b)) {
+        return a;
+    }
+    const int64_t d = a.e - b.e;
+    if (d > 120) {
+        return a;
+    }
+    if (d < -120) {
+        return b;
+    }
+    if (d >= 0) {
+        const int s = static_cast<int>(-d);
+        return Normalised(a.re + std::ldexp(b.re, s), a.im + std::ldexp(b.im, s), a.e);
+    }
+    const int s = static_cast<int>(d);
+    return Normalised(std::ldexp(a.re, s) + b.re, std::ldexp(a.im, s) + b.im, b.e);
+}
+
+inline ExComplex Sub(const ExComplex& a, const ExComplex& b) { return Add(a, Neg(b)); }
+
+inline ExComplex Mul(const ExComplex& a, const ExComplex& b)
+{
+    return Normalised(a.re * b.re - a.im * b.im, a.im * b.re + a.re * b.im, a.e + b.e);
+}
+
+inline ExComplex Mul(const ExComplex& a, Complex b) { return Mul(a, From(b)); }
+
+inline ExComplex Scale(const ExComplex& a, double k) { return Normalised(a.re * k, a.im * k, a.e); }
+
+// The language's division (a zero divisor gives NaN, which marks the value bad).
+inline ExComplex Div(const ExComplex& a, const ExComplex& b)
+{
+    const Complex q = ::Div({ a.re, a.im }, { b.re, b.im });
+    return Normalised(q.re, q.im, a.e - b.e);
+}
+
+// |x|^2 as a real ExComplex.
+inline ExComplex Norm(const ExComplex& x) { return Normalised(x.re * x.re + x.im * x.im, 0.0, 2 * x.e); }
+
+// |x| as a real ExComplex.
+inline ExComplex Abs(const ExComplex& x) { return Normalised(std::hypot(x.re, x.im), 0.0, x.e); }
+
+// Whether |x| < 2^-bits (mantissas are below 1, so e <= -bits says it).
+inline bool Below(const ExComplex& x, int bits) { return IsZero(x) || x.e <= -bits; }
+
+} // namespace ex

@@ -1,0 +1,69 @@
+#include "reference.h"
+
+#include <cmath>
+
+namespace {
+
+// Past this a value's offsets no longer mean anything in doubles; every pixel near it has escaped.
+constexpr double kLargestReferenceValue = 1e150;
+
+bool Usable(Complex v)
+{
+    return std::isfinite(v.re) && std::isfinite(v.im) && std::fabs(v.re) < kLargestReferenceValue
+        && std::fabs(v.im) < kLargestReferenceValue;
+}
+
+} // namespace
+
+bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, TerminationTest term,
+    int maxIter, Reference& out, const std::function<bool()>& cancelled, size_t maxBytes)
+{
+    out.point = point;
+    ReferenceOrbit& orbit = out.orbit;
+    orbit = {};
+    CPreciseProgram run(program.Program(), bits);
+    run.Reset();
+    for (const int slot : { program.IterZ(), program.IterZ0() }) {
+        if (slot >= 0) {
+            mpc_set(run.Slot(slot).get(), point.get(), MPC_RNDNN);
+        }
+    }
+    const int count = run.InstructionCount();
+    orbit.instructions = count;
+    const std::vector<int32_t>& carried = program.Carried();
+    const size_t perRun = (3 * static_cast<size_t>(count) + 1 + carried.size()) * sizeof(Complex);
+    term.BeginPixel(point.ToComplex());
+    for (int n = 0; n < maxIter; ++n) {
+        if ((n & 63) == 0 && cancelled && cancelled()) {
+            return false;
+        }
+        if (orbit.Bytes() + perRun > maxBytes) {
+            break;
+        }
+        run.BeginRun();
+        bool usable = true;
+        for (int k = 0; k < count; ++k) {
+            const BatchInstruction& in = run.Instruction(k);
+            const Complex a = run.Slot(in.a).ToComplex();
+            orbit.a.push_back(a);
+            orbit.b.push_back(in.b >= 0 ? run.Slot(in.b).ToComplex() : a);
+            run.RunInstruction(k);
+            const Complex r = run.Slot(in.dest).ToComplex();
+            orbit.r.push_back(r);
+            usable = usable && Usable(r);
+        }
+        const Complex last = run.Slot(run.ResultSlot()).ToComplex();
+        orbit.last.push_back(last);
+        for (const int32_t slot : carried) {
+            orbit.carried.push_back(run.Slot(slot).ToComplex());
+        }
+        if (!usable) {
+            break; // the run is recorded but not offered: its values are beyond the doubles
+        }
+        orbit.runs = n + 1;
+        if (orbit.terminatedAt < 0 && term.Holds(last, n)) {
+            orbit.terminatedAt = n;
+        }
+    }
+    return true;
+}

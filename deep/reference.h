@@ -1,0 +1,26 @@
+#pragma once
+
+#include "delta.h"
+#include "precise.h"
+
+#include <cstddef>
+#include <functional>
+
+// A reference orbit at a plane point, computed in high precision with the formula's own semantics,
+// and recorded for the delta program (see ReferenceOrbit).
+struct Reference {
+    BigComplex point;
+    ReferenceOrbit orbit;
+};
+
+// The most one reference's record may take: the default formula at limit 10000 needs 0.6 MB; a
+// formula of 100 instructions at limit 100000 would want 480 MB, so its orbit stops short and the
+// pixels that outlive it take other references or the precise path.
+constexpr size_t kMaxReferenceBytes = size_t { 256 } << 20;
+
+// Runs the delta program's formula from point at `bits` precision until the limit, until a value
+// leaves the doubles' range, or until the record would pass maxBytes; the termination test marks
+// where the reference itself would stop. False when cancelled (then the orbit is incomplete).
+bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits,
+    TerminationTest term, int maxIter, Reference& out, const std::function<bool()>& cancelled,
+    size_t maxBytes = kMaxReferenceBytes);

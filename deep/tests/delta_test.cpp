@@ -1,0 +1,139 @@
+#include "delta.h"
+#include "opcodes.h"
+#include "precise.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr mpfr_prec_t kBits = 4000; // offsets of 1e-1000 added to values near 1, with digits to spare
+
+// The exact value of an ExComplex.
+BigComplex Exact(const ExComplex& x)
+{
+    BigComplex v(kBits);
+    mpfr_set_d(v.Re(), x.re, MPFR_RNDN);
+    mpfr_set_d(v.Im(), x.im, MPFR_RNDN);
+    mpfr_mul_2si(v.Re(), v.Re(), x.e, MPFR_RNDN);
+    mpfr_mul_2si(v.Im(), v.Im(), x.e, MPFR_RNDN);
+    return v;
+}
+
+ExComplex ExOf(const BigComplex& v)
+{
+    long re = 0;
+    long im = 0;
+    const double mr = mpfr_get_d_2exp(&re, v.Re(), MPFR_RNDN);
+    const double mi = mpfr_get_d_2exp(&im, v.Im(), MPFR_RNDN);
+    return ex::Add(ex::Normalised(mr, 0.0, re), ex::Swap(ex::Normalised(mi, 0.0, im)));
+}
+
+// |x - y| <= tolerance * |y|, in ExComplex.
+bool Close(const ExComplex& x, const ExComplex& y, double tolerance)
+{
+    const ExComplex error = ex::Abs(ex::Sub(x, y));
+    if (ex::IsZero(y)) {
+        return ex::IsZero(error);
+    }
+    return ex::Sub(ex::Scale(ex::Abs(y), tolerance), error).re >= 0.0;
+}
+
+} // namespace
+
+// Every delta form against the difference of two high-precision evaluations, for offsets from 1e-3
+// down to 1e-1000 (below the doubles, in ExComplex), in doubles where they hold the offset.
+TEST(DeltaForms, AgreeWithHighPrecisionDifferences)
+{
+    struct Row {
+        int opcode;
+        Complex A, B;
+        int exponent; // kBatchOpPowWhole only
+        bool offsetB; // whether the second operand moves too
+    };
+    const Row rows[] = {
+        { kOpMul, { 0.3, -1.2 }, { -0.7, 0.4 }, 0, true },
+        { kOpDiv, { 0.3, -1.2 }, { -0.7, 0.4 }, 0, true },
+        { kBatchOpPowWhole, { 0.6, 0.5 }, { 3, 0 }, 3, false },
+        { kBatchOpPowWhole, { 0.6, 0.5 }, { -2, 0 }, -2, false },
+        { kOpPow, { 0.6, 0.5 }, { 2, 0 }, 0, false },
+        { kOpPow, { 0.6, 0.5 }, { 2.5, 0 }, 0, false },
+        { kOpPow, { 0.6, 0.5 }, { 1, 0.5 }, 0, true },
+        { kOpExp, { 0.4, 2.0 }, {}, 0, false },
+        { kOpLog, { -0.4, 2.0 }, {}, 0, false },
+        { kOpLog10, { 0.4, -2.0 }, {}, 0, false },
+        { kOpSqrt, { -0.4, 2.0 }, {}, 0, false },
+        { kOpSin, { 0.4, 0.3 }, {}, 0, false },
+        { kOpCos, { 0.4, 0.3 }, {}, 0, false },
+        { kOpTan, { 0.4, 0.3 }, {}, 0, false },
+        { kOpSinh, { 0.4, 0.3 }, {}, 0, false },
+        { kOpCosh, { 0.4, 0.3 }, {}, 0, false },
+        { kOpTanh, { 0.4, 0.3 }, {}, 0, false },
+        { kOpAbs, { 0.4, -0.3 }, {}, 0, false },
+        { kOpNorm, { 0.4, -0.3 }, {}, 0, false },
+        { kOpArg, { -0.4, 0.3 }, {}, 0, false },
+    };
+    const double offsets[] = { 1e-3, 1e-10, 1e-50, 1e-150, 1e-250 };
+    const long tinyExponents[] = { -1400, -3400 }; // about 1e-420 and 1e-1000
+    const CDeltaProgram program;
+    for (const Row& row : rows) {
+        BatchInstruction in;
+        in.opcode = row.opcode;
+        in.a = 0;
+        in.b = (row.opcode >= kOpAbs && row.opcode <= kOpTanh) ? -1 : 1;
+        in.exponent = row.exponent;
+        BigComplex referenceResult(row.A, kBits);
+        PreciseOperation(row.opcode, referenceResult, BigComplex(row.B, kBits), row.exponent);
+        const Complex R = referenceResult.ToComplex();
+        const auto check = [&](const ExComplex& a, const ExComplex& b, bool doubles, const char* what) {
+            BigComplex pixel(kBits);
+            mpc_add(pixel.get(), BigComplex(row.A, kBits).get(), Exact(a).get(), MPC_RNDNN);
+            BigComplex pixelB(kBits);
+            mpc_add(pixelB.get(), BigComplex(row.B, kBits).get(), Exact(b).get(), MPC_RNDNN);
+            PreciseOperation(row.opcode, pixel, pixelB, row.exponent);
+            BigComplex difference(kBits);
+            mpc_sub(difference.get(), pixel.get(), referenceResult.get(), MPC_RNDNN);
+            const ExComplex expected = ExOf(difference);
+            const ExComplex got = doubles
+                ? ex::From(program.Delta(in, row.A, row.B, R, ex::ToComplex(a), ex::ToComplex(b)))
+                : program.Delta(in, row.A, row.B, R, a, b);
+            EXPECT_TRUE(Close(got, expected, 1e-9))
+                << kOpSpellings[row.opcode < kOpCount ? row.opcode : kOpPow] << " at " << what << ": got "
+                << got.re << "," << got.im << " e" << got.e << " expected " << expected.re << "," << expected.im
+                << " e" << expected.e;
+        };
+        for (const double s : offsets) {
+            const ExComplex a = ex::From({ 0.61 * s, -0.37 * s });
+            const ExComplex b = row.offsetB ? ex::From({ -0.23 * s, 0.52 * s }) : ExComplex {};
+            check(a, b, true, "doubles");
+            check(a, b, false, "wide exponents");
+        }
+        for (const long e : tinyExponents) {
+            const ExComplex a = ex::Normalised(0.61, -0.37, e);
+            const ExComplex b = row.offsetB ? ex::Normalised(-0.23, 0.52, e) : ExComplex {};
+            check(a, b, false, "below the doubles");
+        }
+    }
+}
+
+// A jump across a branch cut is the whole difference: no cancellation, no lost 2 pi i.
+TEST(DeltaForms, BranchCutsJump)
+{
+    const CDeltaProgram program;
+    for (const int opcode : { kOpLog, kOpArg, kOpSqrt }) {
+        BatchInstruction in;
+        in.opcode = opcode;
+        const Complex A { -1.0, 1e-20 };
+        const Complex a { 0.0, -3e-20 }; // to -1 - 2e-20 i, across the negative real axis
+        BigComplex reference(A, kBits);
+        PreciseOperation(opcode, reference, reference, 0);
+        BigComplex pixel(Complex { -1.0, -2e-20 }, kBits);
+        PreciseOperation(opcode, pixel, pixel, 0);
+        const Complex expected = Sub(pixel.ToComplex(), reference.ToComplex());
+        const Complex got = program.Delta(in, A, A, reference.ToComplex(), a, a);
+        EXPECT_NEAR(got.re, expected.re, 1e-12) << kOpSpellings[opcode];
+        EXPECT_NEAR(got.im, expected.im, 1e-12) << kOpSpellings[opcode];
+        EXPECT_GT(std::fabs(expected.re) + std::fabs(expected.im), 1.0) << kOpSpellings[opcode];
+    }
+}

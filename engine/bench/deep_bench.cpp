@@ -1,0 +1,75 @@
+// The deep zoom's goals: the 480 x 480 preview (the coarse picture and 36 fine passes, as the preview
+// worker renders them) of z * z + C around a point of the Julia set at plane widths of 1e-300 and
+// 1e-1000, against the same preview of the same formula at a shallow width. Reference orbits are
+// computed afresh every time, as after a wheel turn.
+#include "deeprender.h"
+#include "exactview.h"
+#include "fractalscript.h"
+#include "precise.h"
+#include "renderer.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+constexpr int kSide = 480;
+constexpr int kCell = 6;
+
+void MeasureDeepPreview(benchmark::State& state, const char* width)
+{
+    CFractalScript script;
+    script.SetDefaults();
+    std::string error;
+    script.SetFormulas("z = z * z + C;", "norm(z) > 100;", error);
+    script.SetCurrentConstant({ -0.78, -0.15 });
+    script.SetMaxIter(5000);
+    script.SetImageSize(kSide, kSide);
+    script.LoadPalette(QString());
+    Picture picture = script.TakeSnapshot();
+    bool ok = false;
+    const mpfr_prec_t bits = BitsFor(BigFloat::Parse(width, 64, &ok).Exponent() - 20, 4, 96);
+    // The repelling fixed point (1 + sqrt(1 - 4C)) / 2: on the Julia set, structure at every depth.
+    BigComplex beta(bits);
+    mpc_set_d_d(beta.get(), -0.78, -0.15, MPC_RNDNN);
+    mpc_mul_si(beta.get(), beta.get(), -4, MPC_RNDNN);
+    mpc_add_ui(beta.get(), beta.get(), 1, MPC_RNDNN);
+    mpc_sqrt(beta.get(), beta.get(), MPC_RNDNN);
+    mpc_add_ui(beta.get(), beta.get(), 1, MPC_RNDNN);
+    mpc_div_ui(beta.get(), beta.get(), 2, MPC_RNDNN);
+    BigFloat cx(bits);
+    BigFloat cy(bits);
+    mpfr_set(cx.get(), beta.Re(), MPFR_RNDN);
+    mpfr_set(cy.get(), beta.Im(), MPFR_RNDN);
+    SetViewOf(picture, ViewAroundCentre(cx, cy, BigFloat::Parse(width, bits, &ok) / kSide, kSide, kSide));
+
+    QImage image(kSide, kSide, QImage::Format_RGB32);
+    const Raster raster { image.width(), image.height(), static_cast<int>(image.bytesPerLine()), 32, image.bits() };
+    std::atomic<int> stage { 0 };
+    std::atomic<bool> stop { false };
+    std::atomic<double> progress { 0.0 };
+    for (auto _ : state) {
+        ForgetDeepReferences();
+        const int coarse = kSide / kCell;
+        RenderPicture(picture, raster, { 0, 0, coarse, coarse, 1, 1, 1, 1 }, { stage, 0, stop, progress });
+        for (int dy = 0; dy < kCell; ++dy) {
+            for (int dx = 0; dx < kCell; ++dx) {
+                RenderPicture(picture, raster, { dx, dy, kSide + dx, kSide + dy, kCell, kCell, kCell, kCell },
+                    { stage, 0, stop, progress });
+            }
+        }
+    }
+    const DeepRenderState deep = LastDeepRender();
+    state.counters["deep"] = deep.active ? 1 : 0;
+    state.counters["references"] = deep.references;
+    state.counters["skipped"] = deep.skipRuns;
+    state.counters["precise"] = deep.precisePixels;
+}
+
+void BM_PreviewShallow(benchmark::State& state) { MeasureDeepPreview(state, "0.01"); }
+void BM_PreviewDeep1e300(benchmark::State& state) { MeasureDeepPreview(state, "1e-300"); }
+void BM_PreviewDeep1e1000(benchmark::State& state) { MeasureDeepPreview(state, "1e-1000"); }
+BENCHMARK(BM_PreviewShallow)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_PreviewDeep1e300)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_PreviewDeep1e1000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+} // namespace

@@ -1,0 +1,392 @@
+#include "deeprender.h"
+
+#include "exactview.h"
+#include "oracle.h"
+#include "reference.h"
+#include "renderpool.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The references of one deep view: kept between the passes of a preview and for the export of the
+// same view, so that each is computed once.
+struct DeepSession {
+    std::string key;
+    mpfr_prec_t bits { 128 };
+    CDeltaProgram program;
+    std::vector<std::shared_ptr<const Reference>> references;
+};
+
+std::mutex g_sessionMutex;
+std::shared_ptr<DeepSession> g_session; // guarded by g_sessionMutex
+
+std::atomic<bool> g_active { false };
+std::atomic<int> g_references { 0 };
+std::atomic<int> g_skipRuns { 0 };
+std::atomic<int> g_precise { 0 };
+std::atomic<int> g_bits { 0 };
+
+// A real BigFloat as an ExComplex (its exponent is not limited to the doubles' range).
+ExComplex ExOf(const BigFloat& value)
+{
+    long exponent = 0;
+    const double mantissa = mpfr_get_d_2exp(&exponent, value.get(), MPFR_RNDN);
+    return ex::Normalised(mantissa, 0.0, exponent);
+}
+
+ExComplex ExOf(const BigFloat& re, const BigFloat& im) { return ex::Add(ExOf(re), ex::Swap(ExOf(im))); }
+
+void AppendSlots(std::string& key, const CBatchFormula& program)
+{
+    key += program.Dump();
+    key += '|';
+    for (int s = 0; s < program.SlotCount(); ++s) {
+        const Complex v = program.Initial(s);
+        char bits[40];
+        uint64_t re = 0;
+        uint64_t im = 0;
+        std::memcpy(&re, &v.re, sizeof re);
+        std::memcpy(&im, &v.im, sizeof im);
+        std::snprintf(bits, sizeof bits, "%llx,%llx;", static_cast<unsigned long long>(re),
+            static_cast<unsigned long long>(im));
+        key += bits;
+    }
+    key += '|';
+}
+
+// The largest distance from point to a corner of the view: every pixel's offset is within it.
+ExComplex Radius(const PreciseView& view, const Picture& picture, const BigComplex& point, mpfr_prec_t bits)
+{
+    BigFloat px(bits);
+    BigFloat py(bits);
+    mpfr_set(px.get(), point.Re(), MPFR_RNDN);
+    mpfr_set(py.get(), point.Im(), MPFR_RNDN);
+    const BigFloat width = view.ratio * static_cast<double>(picture.imageWidth);
+    const BigFloat height = view.ratio * static_cast<double>(picture.imageHeight);
+    ExComplex largest = ex::FromReal(0.0);
+    for (const bool right : { false, true }) {
+        for (const bool bottom : { false, true }) {
+            const BigFloat cx = right ? view.offsetX + width : view.offsetX;
+            const BigFloat cy = bottom ? view.offsetY + height : view.offsetY;
+            const ExComplex d = ex::Abs(ExOf(cx - px, cy - py));
+            if (ex::IsZero(largest) || ex::Sub(d, largest).re > 0.0) {
+                largest = d;
+            }
+        }
+    }
+    return ex::Scale(largest, 1.01);
+}
+
+// The lattice of this render in high precision: the first point and the steps between lattice lines.
+struct DeepLattice {
+    BigFloat x0, y0, dx, dy;
+};
+
+TerminationTest MakeTermination(const Picture& picture, const RenderBindings& v)
+{
+    TerminationTest test { picture.termFormula, v.termZ, v.termN, v.termZ0, {} };
+    test.start.assign(picture.termFormula.GetSlots(), picture.termFormula.GetSlots() + picture.termFormula.GetVariableCount());
+    return test;
+}
+
+} // namespace
+
+DeepRenderState LastDeepRender()
+{
+    return { g_active.load(), g_references.load(), g_skipRuns.load(), g_precise.load(), g_bits.load() };
+}
+
+void NoteShallowRender() { g_active.store(false); }
+
+void ForgetDeepReferences()
+{
+    std::lock_guard lock(g_sessionMutex);
+    g_session.reset();
+}
+
+int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& area, RenderControl control,
+    const RenderPlan& plan, RenderStats* stats)
+{
+    CleanVectorState();
+    // The precision: the lattice step told apart at the view's magnitude, with guard bits.
+    const PreciseView rough = PreciseViewOf(picture, 64);
+    const long stepExponent = rough.ratio.Exponent() - 12;
+    const long magnitude = std::max({ rough.offsetX.Exponent(), rough.offsetY.Exponent(), 4L });
+    const mpfr_prec_t bits = BitsFor(stepExponent, magnitude, 96);
+    const PreciseView view = PreciseViewOf(picture, bits);
+
+    DeepLattice lattice { BigFloat(bits), BigFloat(bits), BigFloat(bits), BigFloat(bits) };
+    lattice.dx = view.ratio * (static_cast<double>(picture.imageWidth) * area.scaleX / (area.right - area.left));
+    lattice.dy = view.ratio * (static_cast<double>(picture.imageHeight) * area.scaleY / (area.bottom - area.top));
+    lattice.x0 = lattice.dx * ((area.left + 0.5) / area.scaleX) + view.offsetX;
+    lattice.y0 = lattice.dy * ((area.top + 0.5) / area.scaleY) + view.offsetY;
+    BigFloat centreX(bits);
+    BigFloat centreY(bits);
+    centreX = view.offsetX + view.ratio * (picture.imageWidth / 2.0);
+    centreY = view.offsetY + view.ratio * (picture.imageHeight / 2.0);
+
+    const CBatchFormula iterProgram(picture.iterFormula);
+    const int iterZ = iterProgram.Slot(plan.v.iterZ);
+    const int iterZ0 = iterProgram.Slot(plan.v.iterZ0);
+    const int maxIter = picture.maxIter;
+    const auto cancelled = [&control] { return Aborted(control); };
+
+    // The session: this view's references, or a new one with the main reference at the centre.
+    std::string key = std::to_string(bits) + "|" + std::to_string(maxIter) + "|" + centreX.ToString() + ","
+        + centreY.ToString() + "," + view.ratio.ToString() + "," + std::to_string(picture.imageWidth) + "x"
+        + std::to_string(picture.imageHeight) + "|";
+    AppendSlots(key, iterProgram);
+    AppendSlots(key, CBatchFormula(picture.termFormula));
+    std::shared_ptr<DeepSession> session;
+    {
+        std::lock_guard lock(g_sessionMutex);
+        if (g_session && g_session->key == key) {
+            session = g_session;
+        }
+    }
+    if (!session) {
+        session = std::make_shared<DeepSession>();
+        session->key = key;
+        session->bits = bits;
+        session->program = CDeltaProgram(iterProgram, iterZ, iterZ0);
+        auto reference = std::make_shared<Reference>();
+        const BigComplex centre(centreX, centreY);
+        if (!BuildReference(session->program, centre, bits, MakeTermination(picture, plan.v), maxIter, *reference,
+                cancelled)) {
+            return kRenderAborted;
+        }
+        session->program.PlanSkip(reference->orbit, Radius(view, picture, centre, bits), maxIter);
+        session->references.push_back(reference);
+        std::lock_guard lock(g_sessionMutex);
+        g_session = session;
+    }
+    g_active.store(true);
+    g_bits.store(static_cast<int>(bits));
+
+    // The lattice lines inside the target.
+    std::vector<int> rows;
+    std::vector<int> columns;
+    for (size_t j = 0; j < plan.ys.size(); ++j) {
+        if (const long long row = plan.Row(area, j); row >= 0 && row < target.height) {
+            rows.push_back(static_cast<int>(j));
+        }
+    }
+    for (size_t i = 0; i < plan.xs.size(); ++i) {
+        if (const long long column = plan.Column(area, i); column >= 0 && column < target.width) {
+            columns.push_back(static_cast<int>(i));
+        }
+    }
+    if (columns.empty()) {
+        rows.clear();
+    }
+    const size_t pixels = rows.size() * columns.size();
+    // Per pixel of this render: 0 = to do, 1 = done.
+    std::vector<uint8_t> done(pixels, 0);
+
+    CRenderPool& pool = CRenderPool::Instance();
+    const int threads = std::clamp(static_cast<int>(rows.size()), 1, pool.Threads());
+    std::atomic<std::int64_t> iterations { 0 };
+    std::atomic<bool> aborted { false };
+
+    // Each pixel of `todo` tries the references from `firstReference` on, in order; a pixel none can
+    // take stays to do. Deterministic: a pixel's outcome depends only on the references offered.
+    const auto pass = [&](const std::vector<size_t>& todo,
+                          const std::vector<std::shared_ptr<const Reference>>& references, double progressFrom,
+                          double progressTo) {
+        // Per reference: the offset of the lattice's first point and the steps, as ExComplex.
+        struct Frame {
+            ExComplex x0, y0, dx, dy;
+        };
+        std::vector<Frame> frames;
+        for (const auto& reference : references) {
+            BigFloat rx(bits);
+            BigFloat ry(bits);
+            mpfr_set(rx.get(), reference->point.Re(), MPFR_RNDN);
+            mpfr_set(ry.get(), reference->point.Im(), MPFR_RNDN);
+            frames.push_back({ ExOf(lattice.x0 - rx), ExOf(lattice.y0 - ry), ExOf(lattice.dx), ExOf(lattice.dy) });
+        }
+        std::atomic<size_t> next { 0 };
+        constexpr size_t kClaim = 64;
+        pool.Run(threads, [&](int) {
+            CleanVectorState();
+            TerminationTest term = MakeTermination(picture, plan.v);
+            CFormula color = picture.colorFormula;
+            const std::vector<Complex> colorStart(color.GetSlots(), color.GetSlots() + color.GetVariableCount());
+            std::vector<Complex> scratchD;
+            std::vector<ExComplex> scratchX;
+            std::int64_t runs = 0;
+            for (;;) {
+                const size_t from = next.fetch_add(kClaim);
+                if (from >= todo.size() || aborted.load(std::memory_order_relaxed)) {
+                    break;
+                }
+                if (Aborted(control)) {
+                    aborted.store(true);
+                    break;
+                }
+                const size_t to = std::min(todo.size(), from + kClaim);
+                for (size_t t = from; t < to; ++t) {
+                    const size_t index = todo[t];
+                    const size_t j = index / columns.size();
+                    const size_t i = index % columns.size();
+                    const int lj = rows[j];
+                    const int li = columns[i];
+                    for (size_t r = 0; r < references.size(); ++r) {
+                        const Frame& f = frames[r];
+                        const ExComplex offset = ex::Add(ex::Add(f.x0, ex::Scale(f.dx, li)),
+                            ex::Swap(ex::Add(f.y0, ex::Scale(f.dy, lj))));
+                        const Complex point = Add(references[r]->point.ToComplex(), ex::ToComplex(offset));
+                        term.BeginPixel(point);
+                        const DeltaPixel result = session->program.Iterate(
+                            references[r]->orbit, offset, term, maxIter, scratchD, scratchX);
+                        runs += result.runs;
+                        if (result.glitched) {
+                            continue;
+                        }
+                        color.ResetVariables(colorStart.data());
+                        color.SetVariable(plan.v.colorZ0, point);
+                        color.SetVariable(plan.v.colorN, { static_cast<double>(result.count), 0.0 });
+                        color.SetVariable(plan.v.colorZ, result.last);
+                        const PalettePoint at = MapColour(picture.mapping, color.Run(), plan.paletteWidth, plan.paletteHeight);
+                        const long long row = plan.Row(area, static_cast<size_t>(lj));
+                        const long long column = plan.Column(area, static_cast<size_t>(li));
+                        std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
+                            plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel,
+                            static_cast<size_t>(plan.bytesPerPixel));
+                        done[index] = 1;
+                        break;
+                    }
+                }
+                const double share = static_cast<double>(to) / static_cast<double>(todo.size());
+                double seen = control.progress.load(std::memory_order_relaxed);
+                const double value = progressFrom + (progressTo - progressFrom) * share;
+                while (seen < value && !control.progress.compare_exchange_weak(seen, value)) { }
+            }
+            iterations += runs;
+        });
+    };
+
+    std::vector<size_t> todo(pixels);
+    for (size_t k = 0; k < pixels; ++k) {
+        todo[k] = k;
+    }
+    std::vector<std::shared_ptr<const Reference>> offered;
+    {
+        std::lock_guard lock(g_sessionMutex);
+        offered = session->references;
+    }
+    g_skipRuns.store(offered.front()->orbit.skipRuns);
+    pass(todo, offered, 0.0, 0.8);
+    const auto remaining = [&] {
+        std::vector<size_t> left;
+        for (const size_t k : todo) {
+            if (!done[k]) {
+                left.push_back(k);
+            }
+        }
+        return left;
+    };
+    todo = remaining();
+    // Glitched pixels: another reference at the glitched pixel nearest their centre, until none is
+    // left or the references run out.
+    int referenceCount = static_cast<int>(offered.size());
+    while (!todo.empty() && !aborted.load() && referenceCount < kMaxDeepReferences) {
+        double sumX = 0;
+        double sumY = 0;
+        for (const size_t k : todo) {
+            sumX += static_cast<double>(columns[k % columns.size()]);
+            sumY += static_cast<double>(rows[k / columns.size()]);
+        }
+        const double meanX = sumX / static_cast<double>(todo.size());
+        const double meanY = sumY / static_cast<double>(todo.size());
+        size_t best = todo.front();
+        double bestDistance = INFINITY;
+        for (const size_t k : todo) {
+            const double ex = columns[k % columns.size()] - meanX;
+            const double ey = rows[k / columns.size()] - meanY;
+            if (ex * ex + ey * ey < bestDistance) {
+                bestDistance = ex * ex + ey * ey;
+                best = k;
+            }
+        }
+        const BigFloat px = lattice.x0 + lattice.dx * static_cast<double>(columns[best % columns.size()]);
+        const BigFloat py = lattice.y0 + lattice.dy * static_cast<double>(rows[best / columns.size()]);
+        auto reference = std::make_shared<Reference>();
+        const BigComplex point(px, py);
+        if (!BuildReference(session->program, point, bits, MakeTermination(picture, plan.v), maxIter, *reference,
+                cancelled)) {
+            aborted.store(true);
+            break;
+        }
+        session->program.PlanSkip(reference->orbit, ex::Scale(Radius(view, picture, point, bits), 1.0), maxIter);
+        {
+            std::lock_guard lock(g_sessionMutex);
+            session->references.push_back(reference);
+        }
+        ++referenceCount;
+        pass(todo, { reference }, 0.8, 0.9);
+        const size_t before = todo.size();
+        todo = remaining();
+        if (todo.size() == before) {
+            break; // the new reference took none of them: arbitrary precision for the rest
+        }
+    }
+    g_references.store(referenceCount);
+    // What no reference could take: arbitrary precision per pixel.
+    if (!todo.empty() && !aborted.load()) {
+        const OracleBindings bindings = BindOracle(picture.iterFormula, iterProgram, picture.termFormula);
+        std::atomic<size_t> next { 0 };
+        pool.Run(threads, [&](int) {
+            CPreciseProgram precise(iterProgram, bits);
+            CFormula term = picture.termFormula;
+            CFormula color = picture.colorFormula;
+            const std::vector<Complex> colorStart(color.GetSlots(), color.GetSlots() + color.GetVariableCount());
+            std::int64_t runs = 0;
+            for (;;) {
+                const size_t t = next.fetch_add(1);
+                if (t >= todo.size() || aborted.load(std::memory_order_relaxed)) {
+                    break;
+                }
+                if (Aborted(control)) {
+                    aborted.store(true);
+                    break;
+                }
+                const size_t index = todo[t];
+                const int lj = rows[index / columns.size()];
+                const int li = columns[index % columns.size()];
+                const BigComplex point(lattice.x0 + lattice.dx * static_cast<double>(li),
+                    lattice.y0 + lattice.dy * static_cast<double>(lj));
+                const OraclePixel result = PreciseIterate(precise, term, bindings, point, maxIter);
+                runs += RunsOfIteration(result.count, maxIter);
+                color.ResetVariables(colorStart.data());
+                color.SetVariable(plan.v.colorZ0, point.ToComplex());
+                color.SetVariable(plan.v.colorN, { static_cast<double>(result.count), 0.0 });
+                color.SetVariable(plan.v.colorZ, result.last);
+                const PalettePoint at = MapColour(picture.mapping, color.Run(), plan.paletteWidth, plan.paletteHeight);
+                const long long row = plan.Row(area, static_cast<size_t>(lj));
+                const long long column = plan.Column(area, static_cast<size_t>(li));
+                std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
+                    plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel,
+                    static_cast<size_t>(plan.bytesPerPixel));
+            }
+            iterations += runs;
+        });
+    }
+    g_precise.store(static_cast<int>(todo.size()));
+    if (stats) {
+        *stats = { iterations.load(), threads };
+    }
+    if (aborted.load()) {
+        return kRenderAborted;
+    }
+    control.progress.store(1.0, std::memory_order_relaxed);
+    return kRenderDone;
+}
