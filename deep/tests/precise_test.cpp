@@ -181,25 +181,22 @@ TEST(PreciseOperation, UnaryCodesAgreeWithDoubles)
     }
 }
 
-// The language's own special values, and the operand that is the destination itself.
+// The language's own special values (saturated exponents beyond the table above), and the operand
+// that is the destination itself.
 TEST(PreciseOperation, SpecialValuesAndAliasing)
 {
     struct Row {
         int op;
         Complex a, b, want;
     };
-    const double pi = 3.141592653589793;
     const Row rows[] = {
         { kOpDiv, { 1, 0 }, { 0, 0 }, kNaNResult },
         { kOpDiv, { 0, 0 }, { 0, 0 }, kNaNResult },
         { kOpDiv, { 1, 1 }, { 0, kNaN }, kNaNResult },
-        { kOpDiv, { 1, 1 }, { 0, 2 }, { 0.5, -0.5 } },
-        { kOpPow, { 2, 0 }, { 10, 0 }, { 1024, 0 } },
         { kOpPow, { 0, 0 }, { 0, 0 }, { 1, 0 } },
         { kOpPow, { kNaN, 0 }, { 0, 0 }, { 1, 0 } },
         { kOpPow, { 0, 0 }, { -1, 0 }, kNaNResult },
         { kOpPow, { 0, 0 }, { 2.5, 0 }, { 0, 0 } },
-        { kOpPow, { -8, 0 }, { 2, 0 }, { 64, 0 } },
         { kOpPow, { 0.5, 0 }, { 1e10, 0 }, { 0, 0 } },
         { kOpPow, { -1, 0 }, { 1e10, 0 }, { 1, 0 } },
         { kOpPow, { -1, 0 }, { 3000000001.0, 0 }, { -1, 0 } },
@@ -208,21 +205,12 @@ TEST(PreciseOperation, SpecialValuesAndAliasing)
         { kOpPow, { 0, 1 }, { -2147483647.0, 0 }, { 0, 1 } },
         { kOpPow, { -1, 0 }, { 0.5, 0 }, { 6.123233995736766e-17, 1 } },
         { kOpPow, { 0, 1 }, { 0, 1 }, { 0.20787957635076193, 0 } },
-        { kOpSqrt, { -4, 0 }, {}, { 0, 2 } },
         { kOpSqrt, { -4, -1e-300 }, {}, { 2.5e-301, -2 } },
-        { kOpArg, { -1, 0 }, {}, { pi, 0 } },
-        { kOpArg, { -1, -0.0 }, {}, { -pi, 0 } },
-        { kOpArg, { 0, 0 }, {}, { 0, 0 } },
-        { kOpLog, { -1, 0 }, {}, { 0, pi } },
+        { kOpArg, { -1, -0.0 }, {}, { -3.141592653589793, 0 } },
         { kOpLog, { 0, 0 }, {}, { -kInf, 0 } },
-        { kOpImag, { 1, 2 }, {}, { 2, 1 } },
-        { kOpNorm, { 3, 4 }, {}, { 25, 0 } },
-        { kOpAbs, { 1e300, 1e300 }, {}, { 1.4142135623730951e300, 0 } },
         { kOpLt, { kNaN, 1 }, { 2, 3 }, { 0, 1 } },
-        { kOpGe, { 2, 2 }, { 2, 3 }, { 1, 0 } },
         { kOpEq, { kNaN, 0 }, { kNaN, 0 }, { 0, 0 } },
         { kOpNe, { kNaN, 0 }, { kNaN, 0 }, { 1, 0 } },
-        { kOpEq, { 1, 5 }, { 1, 5 }, { 1, 0 } },
     };
     for (const Row& row : rows) {
         const Complex got = Precise(row.op, row.a, row.b);
