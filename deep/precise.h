@@ -34,7 +34,9 @@ public:
     // Rounded to the nearest doubles: beyond the double range a part becomes an infinity, below it
     // a subnormal or zero, and a NaN part becomes the language's NaN.
     Complex ToComplex() const;
+    // The value only, rounded to this precision (assignment takes the other's precision as well).
     void Set(Complex value);
+    void Set(const BigComplex& value) { mpc_set(m_value, value.m_value, MPC_RNDNN); }
     // Changes the precision, rounding the value to it.
     void SetPrecision(mpfr_prec_t bits);
     mpfr_prec_t Precision() const { return mpfr_get_prec(mpc_realref(m_value)); }
