@@ -9,6 +9,10 @@
 #include <memory>
 #include <vector>
 
+// The precisions a BigComplex takes; a request outside gets the nearest (2^24 bits is about five
+// million decimal digits, far beyond any view a double's exponent could describe).
+constexpr mpfr_prec_t kMaxPreciseBits = mpfr_prec_t { 1 } << 24;
+
 // A complex number of any precision, as a value (MPC underneath): the slots of the reference orbits
 // and of the per-pixel arbitrary-precision renderer. Both parts always have the same precision.
 class BigComplex {

@@ -135,6 +135,9 @@ TEST(BigComplex, RoundsToTheNearestDoubles)
     mpfr_neg(nan.Re(), nan.Re(), MPFR_RNDN);
     const double re = nan.ToComplex().re;
     EXPECT_EQ(std::memcmp(&re, &kNaN, sizeof re), 0) << "the language's NaN has no sign";
+    // A precision MPFR cannot take becomes the nearest it can.
+    EXPECT_EQ(BigComplex(mpfr_prec_t { 0 }).Precision(), MPFR_PREC_MIN);
+    EXPECT_EQ(BigComplex({ 1, 2 }, kMaxPreciseBits * 2).Precision(), kMaxPreciseBits);
 }
 
 TEST(PreciseOperation, BinaryOperatorsAgreeWithDoubles)
