@@ -151,7 +151,8 @@ private:
     static constexpr int kReals = 6;
     static constexpr int kComplexes = 5;
     mpfr_prec_t m_nBits { 64 };
-    mpfr_t m_t[kReals];    // real temporaries of the leaf functions (Mul, Div, Log, Exp, Sqrt, Tanh)
+    mpfr_t
+        m_t[kReals]; // real temporaries: 0-3 for the leaf functions (Div, Exp, Sqrt, Tanh...), 4-5 for Apply
     mpc_t m_w[kComplexes]; // complex temporaries of the composite ones (powers, tan)
     mpc_t m_result;        // what is swapped into the destination
     mpfr_t m_log10e;       // log10(e) at m_nBits
