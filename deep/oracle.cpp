@@ -21,7 +21,7 @@ OraclePixel PreciseIterate(
     iter.Reset();
     for (const int slot : { b.iterZ, b.iterZ0 }) {
         if (slot >= 0) {
-            mpc_set(iter.Slot(slot).get(), point.get(), MPC_RNDNN);
+            iter.Slot(slot).Set(point);
         }
     }
     term.SetVariable(b.termZ0, point.ToComplex());

@@ -8,15 +8,26 @@
 
 // BigComplex ----------------------------------------------------------------------------------
 
+namespace {
+
+// MPFR aborts the process on a precision outside its range, and memory runs out long before its
+// largest one: a bad request gets the nearest precision of this range.
+mpfr_prec_t ValidBits(mpfr_prec_t bits)
+{
+    return std::clamp<mpfr_prec_t>(bits, MPFR_PREC_MIN, kMaxPreciseBits);
+}
+
+} // namespace
+
 BigComplex::BigComplex(mpfr_prec_t bits)
 {
-    mpc_init2(m_value, bits);
+    mpc_init2(m_value, ValidBits(bits));
     mpc_set_ui(m_value, 0, MPC_RNDNN);
 }
 
 BigComplex::BigComplex(Complex value, mpfr_prec_t bits)
 {
-    mpc_init2(m_value, bits);
+    mpc_init2(m_value, ValidBits(bits));
     Set(value);
 }
 
@@ -78,8 +89,8 @@ void BigComplex::Set(Complex value)
 
 void BigComplex::SetPrecision(mpfr_prec_t bits)
 {
-    mpfr_prec_round(Re(), bits, MPFR_RNDN);
-    mpfr_prec_round(Im(), bits, MPFR_RNDN);
+    mpfr_prec_round(Re(), ValidBits(bits), MPFR_RNDN);
+    mpfr_prec_round(Im(), ValidBits(bits), MPFR_RNDN);
 }
 
 // The operations ----------------------------------------------------------------------------------
@@ -140,7 +151,8 @@ private:
     static constexpr int kReals = 6;
     static constexpr int kComplexes = 5;
     mpfr_prec_t m_nBits { 64 };
-    mpfr_t m_t[kReals];    // real temporaries of the leaf functions (Mul, Div, Log, Exp, Sqrt, Tanh)
+    mpfr_t
+        m_t[kReals]; // real temporaries: 0-3 for the leaf functions (Div, Exp, Sqrt, Tanh...), 4-5 for Apply
     mpc_t m_w[kComplexes]; // complex temporaries of the composite ones (powers, tan)
     mpc_t m_result;        // what is swapped into the destination
     mpfr_t m_log10e;       // log10(e) at m_nBits
@@ -615,14 +627,14 @@ CPreciseProgram::CPreciseProgram(const CBatchFormula& program, mpfr_prec_t bits)
     : m_code(program.Code())
     , m_nResult(program.ResultSlot())
     , m_nResetSlot(program.ResetSlot())
-    , m_nBits(bits)
+    , m_nBits(ValidBits(bits))
     , m_kernel(std::make_unique<CPreciseKernel>())
 {
     m_initial.reserve(static_cast<size_t>(program.SlotCount()));
     m_slots.reserve(static_cast<size_t>(program.SlotCount()));
     for (int s = 0; s < program.SlotCount(); ++s) {
         m_initial.push_back(program.Initial(s));
-        m_slots.emplace_back(program.Initial(s), bits);
+        m_slots.emplace_back(program.Initial(s), m_nBits);
     }
 }
 

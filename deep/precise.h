@@ -9,6 +9,10 @@
 #include <memory>
 #include <vector>
 
+// The precisions a BigComplex takes; a request outside gets the nearest (2^24 bits is about five
+// million decimal digits, far beyond any view a double's exponent could describe).
+constexpr mpfr_prec_t kMaxPreciseBits = mpfr_prec_t { 1 } << 24;
+
 // A complex number of any precision, as a value (MPC underneath): the slots of the reference orbits
 // and of the per-pixel arbitrary-precision renderer. Both parts always have the same precision.
 class BigComplex {
@@ -34,7 +38,9 @@ public:
     // Rounded to the nearest doubles: beyond the double range a part becomes an infinity, below it
     // a subnormal or zero, and a NaN part becomes the language's NaN.
     Complex ToComplex() const;
+    // The value only, rounded to this precision (assignment takes the other's precision as well).
     void Set(Complex value);
+    void Set(const BigComplex& value) { mpc_set(m_value, value.m_value, MPC_RNDNN); }
     // Changes the precision, rounding the value to it.
     void SetPrecision(mpfr_prec_t bits);
     mpfr_prec_t Precision() const { return mpfr_get_prec(mpc_realref(m_value)); }

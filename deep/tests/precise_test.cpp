@@ -116,6 +116,30 @@ const std::vector<Complex> kOperands = { { 0.0, 0.0 }, { -0.0, -0.0 }, { 1.0, 0.
     { -1.0, -0.0 }, { 0.0, 1.0 }, { 2.0, -3.0 }, { -0.75, 0.5 }, { 0.3, 1e-5 }, { -4.0, -1e-300 },
     { kInf, 0.0 }, { 1.0, -kInf }, { kNaN, 1.0 }, { 0.0, kNaN } };
 
+TEST(BigComplex, RoundsToTheNearestDoubles)
+{
+    struct Row {
+        const char* text;
+        double want;
+    };
+    const Row rows[] = { { "1e400", kInf }, { "-1e400", -kInf }, { "-1e-400", -0.0 }, { "1e-320", 1e-320 },
+        { "2.4e-324", 0.0 }, { "-2.5e-324", -4.9406564584124654e-324 }, { "0.1", 0.1 } };
+    for (const Row& row : rows) {
+        bool ok = false;
+        const BigFloat part = BigFloat::Parse(row.text, 4000, &ok);
+        const Complex z = BigComplex(part, part).ToComplex();
+        EXPECT_TRUE(SameBits(z.re, row.want) && SameBits(z.im, row.want)) << row.text << ": " << Text(z);
+    }
+    BigComplex nan(kBits);
+    mpfr_set_nan(nan.Re());
+    mpfr_neg(nan.Re(), nan.Re(), MPFR_RNDN);
+    const double re = nan.ToComplex().re;
+    EXPECT_EQ(std::memcmp(&re, &kNaN, sizeof re), 0) << "the language's NaN has no sign";
+    // A precision MPFR cannot take becomes the nearest it can.
+    EXPECT_EQ(BigComplex(mpfr_prec_t { 0 }).Precision(), MPFR_PREC_MIN);
+    EXPECT_EQ(BigComplex({ 1, 2 }, kMaxPreciseBits * 2).Precision(), kMaxPreciseBits);
+}
+
 TEST(PreciseOperation, BinaryOperatorsAgreeWithDoubles)
 {
     const std::vector<Complex> exponents = { { 0.5, 0.0 }, { -2.5, 0.0 }, { 2.0, 0.0 }, { -1.0, 0.0 },
@@ -160,25 +184,22 @@ TEST(PreciseOperation, UnaryCodesAgreeWithDoubles)
     }
 }
 
-// The language's own special values, and the operand that is the destination itself.
+// The language's own special values (saturated exponents beyond the table above), and the operand
+// that is the destination itself.
 TEST(PreciseOperation, SpecialValuesAndAliasing)
 {
     struct Row {
         int op;
         Complex a, b, want;
     };
-    const double pi = 3.141592653589793;
     const Row rows[] = {
         { kOpDiv, { 1, 0 }, { 0, 0 }, kNaNResult },
         { kOpDiv, { 0, 0 }, { 0, 0 }, kNaNResult },
         { kOpDiv, { 1, 1 }, { 0, kNaN }, kNaNResult },
-        { kOpDiv, { 1, 1 }, { 0, 2 }, { 0.5, -0.5 } },
-        { kOpPow, { 2, 0 }, { 10, 0 }, { 1024, 0 } },
         { kOpPow, { 0, 0 }, { 0, 0 }, { 1, 0 } },
         { kOpPow, { kNaN, 0 }, { 0, 0 }, { 1, 0 } },
         { kOpPow, { 0, 0 }, { -1, 0 }, kNaNResult },
         { kOpPow, { 0, 0 }, { 2.5, 0 }, { 0, 0 } },
-        { kOpPow, { -8, 0 }, { 2, 0 }, { 64, 0 } },
         { kOpPow, { 0.5, 0 }, { 1e10, 0 }, { 0, 0 } },
         { kOpPow, { -1, 0 }, { 1e10, 0 }, { 1, 0 } },
         { kOpPow, { -1, 0 }, { 3000000001.0, 0 }, { -1, 0 } },
@@ -187,21 +208,12 @@ TEST(PreciseOperation, SpecialValuesAndAliasing)
         { kOpPow, { 0, 1 }, { -2147483647.0, 0 }, { 0, 1 } },
         { kOpPow, { -1, 0 }, { 0.5, 0 }, { 6.123233995736766e-17, 1 } },
         { kOpPow, { 0, 1 }, { 0, 1 }, { 0.20787957635076193, 0 } },
-        { kOpSqrt, { -4, 0 }, {}, { 0, 2 } },
         { kOpSqrt, { -4, -1e-300 }, {}, { 2.5e-301, -2 } },
-        { kOpArg, { -1, 0 }, {}, { pi, 0 } },
-        { kOpArg, { -1, -0.0 }, {}, { -pi, 0 } },
-        { kOpArg, { 0, 0 }, {}, { 0, 0 } },
-        { kOpLog, { -1, 0 }, {}, { 0, pi } },
+        { kOpArg, { -1, -0.0 }, {}, { -3.141592653589793, 0 } },
         { kOpLog, { 0, 0 }, {}, { -kInf, 0 } },
-        { kOpImag, { 1, 2 }, {}, { 2, 1 } },
-        { kOpNorm, { 3, 4 }, {}, { 25, 0 } },
-        { kOpAbs, { 1e300, 1e300 }, {}, { 1.4142135623730951e300, 0 } },
         { kOpLt, { kNaN, 1 }, { 2, 3 }, { 0, 1 } },
-        { kOpGe, { 2, 2 }, { 2, 3 }, { 1, 0 } },
         { kOpEq, { kNaN, 0 }, { kNaN, 0 }, { 0, 0 } },
         { kOpNe, { kNaN, 0 }, { kNaN, 0 }, { 1, 0 } },
-        { kOpEq, { 1, 5 }, { 1, 5 }, { 1, 0 } },
     };
     for (const Row& row : rows) {
         const Complex got = Precise(row.op, row.a, row.b);
@@ -371,17 +383,20 @@ TEST(PreciseIterate, CountsAsTheDoubleRenderer)
         { "z = z * z + C;", "norm(z) > 100;", 40 },
         { "z = z * z + z0;", "V_iter_n > 6;", 20 },
         { "z = z * z + z0;", "(real(z0) > 0) + (V_iter_n >= V_iter_max - 3);", 12 },
+        // Variables carried from run to run start again at every pixel, in both formulas.
+        { "V = V + 0.01; z = z * z + z0 + V;", "V = V + 1; (norm(z) > 4) + (V > 9);", 30 },
     };
     for (const Row& row : rows) {
         CFormula iter = Compiled(row.iter, { -0.78, -0.15 });
         CFormula term = Compiled(row.term);
+        CFormula termOfDoubles = term; // its own copy: a variable left over must not reach the other
         const CBatchFormula batch(iter);
         CPreciseProgram precise(batch, kBits);
         const OracleBindings bindings = BindOracle(iter, batch, term);
         for (int j = 0; j < 16; ++j) {
             for (int i = 0; i < 16; ++i) {
                 const Complex p { -2.0 + (i + 0.5) * 2.5 / 16, -1.25 + (j + 0.5) * 2.5 / 16 };
-                const int want = DoublePixel(iter, term, p, row.maxIter);
+                const int want = DoublePixel(iter, termOfDoubles, p, row.maxIter);
                 const OraclePixel got
                     = PreciseIterate(precise, term, bindings, BigComplex(p, kBits), row.maxIter);
                 ASSERT_EQ(got.count, want) << row.iter << " / " << row.term << " at " << Text(p);
