@@ -214,7 +214,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
             frames.push_back({ ExOf(lattice.x0 - rx), ExOf(lattice.y0 - ry), ExOf(lattice.dx), ExOf(lattice.dy) });
         }
         std::atomic<size_t> next { 0 };
-        constexpr size_t kClaim = 64;
+        constexpr size_t kClaim = kLanes;
         pool.Run(threads, [&](int) {
             CleanVectorState();
             TerminationTest term = MakeTermination(picture, plan.v);
@@ -223,6 +223,35 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
             std::vector<Complex> scratchD;
             std::vector<ExComplex> scratchX;
             std::int64_t runs = 0;
+            TerminationLanes lanes { CBatchFormula(picture.termFormula, CBatchFormula::ValueParts::RealOnly), -1, -1, -1 };
+            lanes.z = lanes.program.Slot(plan.v.termZ);
+            lanes.n = lanes.program.Slot(plan.v.termN);
+            lanes.z0 = lanes.program.Slot(plan.v.termZ0);
+            DeltaLanes laneScratch;
+            ExComplex offsets[kLanes];
+            Complex points[kLanes];
+            DeltaPixel results[kLanes];
+            const auto offsetOf = [&](size_t r, size_t index) {
+                const Frame& f = frames[r];
+                const int li = columns[index % columns.size()];
+                const int lj = rows[index / columns.size()];
+                return ex::Add(ex::Add(f.x0, ex::Scale(f.dx, li)), ex::Swap(ex::Add(f.y0, ex::Scale(f.dy, lj))));
+            };
+            const auto paint = [&](size_t index, Complex point, const DeltaPixel& result) {
+                const int li = columns[index % columns.size()];
+                const int lj = rows[index / columns.size()];
+                color.ResetVariables(colorStart.data());
+                color.SetVariable(plan.v.colorZ0, point);
+                color.SetVariable(plan.v.colorN, { static_cast<double>(result.count), 0.0 });
+                color.SetVariable(plan.v.colorZ, result.last);
+                const PalettePoint at = MapColour(picture.mapping, color.Run(), plan.paletteWidth, plan.paletteHeight);
+                const long long row = plan.Row(area, static_cast<size_t>(lj));
+                const long long column = plan.Column(area, static_cast<size_t>(li));
+                std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
+                    plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel,
+                    static_cast<size_t>(plan.bytesPerPixel));
+                done[index] = 1;
+            };
             for (;;) {
                 const size_t from = next.fetch_add(kClaim);
                 if (from >= todo.size() || aborted.load(std::memory_order_relaxed)) {
@@ -233,36 +262,35 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                     break;
                 }
                 const size_t to = std::min(todo.size(), from + kClaim);
-                for (size_t t = from; t < to; ++t) {
-                    const size_t index = todo[t];
-                    const size_t j = index / columns.size();
-                    const size_t i = index % columns.size();
-                    const int lj = rows[j];
-                    const int li = columns[i];
-                    for (size_t r = 0; r < references.size(); ++r) {
-                        const Frame& f = frames[r];
-                        const ExComplex offset = ex::Add(ex::Add(f.x0, ex::Scale(f.dx, li)),
-                            ex::Swap(ex::Add(f.y0, ex::Scale(f.dy, lj))));
+                // The first reference takes the claim's pixels side by side; a pixel it cannot take
+                // tries the others one by one.
+                const int count = static_cast<int>(to - from);
+                for (int l = 0; l < count; ++l) {
+                    offsets[l] = offsetOf(0, todo[from + static_cast<size_t>(l)]);
+                    points[l] = Add(references[0]->point.ToComplex(), ex::ToComplex(offsets[l]));
+                }
+                const bool side = session->program.IterateLanes(
+                    references[0]->orbit, offsets, points, count, lanes, maxIter, laneScratch, results);
+                for (int l = 0; l < count; ++l) {
+                    const size_t index = todo[from + static_cast<size_t>(l)];
+                    if (side) {
+                        runs += results[l].runs;
+                        if (!results[l].glitched) {
+                            paint(index, points[l], results[l]);
+                            continue;
+                        }
+                    }
+                    for (size_t r = side ? 1 : 0; r < references.size(); ++r) {
+                        const ExComplex offset = offsetOf(r, index);
                         const Complex point = Add(references[r]->point.ToComplex(), ex::ToComplex(offset));
                         term.BeginPixel(point);
                         const DeltaPixel result = session->program.Iterate(
                             references[r]->orbit, offset, term, maxIter, scratchD, scratchX);
                         runs += result.runs;
-                        if (result.glitched) {
-                            continue;
+                        if (!result.glitched) {
+                            paint(index, point, result);
+                            break;
                         }
-                        color.ResetVariables(colorStart.data());
-                        color.SetVariable(plan.v.colorZ0, point);
-                        color.SetVariable(plan.v.colorN, { static_cast<double>(result.count), 0.0 });
-                        color.SetVariable(plan.v.colorZ, result.last);
-                        const PalettePoint at = MapColour(picture.mapping, color.Run(), plan.paletteWidth, plan.paletteHeight);
-                        const long long row = plan.Row(area, static_cast<size_t>(lj));
-                        const long long column = plan.Column(area, static_cast<size_t>(li));
-                        std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
-                            plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel,
-                            static_cast<size_t>(plan.bytesPerPixel));
-                        done[index] = 1;
-                        break;
                     }
                 }
                 const double share = static_cast<double>(to) / static_cast<double>(todo.size());

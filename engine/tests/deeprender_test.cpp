@@ -3,6 +3,7 @@
 #include "fractalscript.h"
 #include "oracle.h"
 #include "renderer.h"
+#include "renderpool.h"
 #include "scenes.h"
 #include "testutil.h"
 
@@ -162,3 +163,43 @@ TEST_P(DeepRender, AgreesWithArbitraryPrecision)
 }
 
 INSTANTIATE_TEST_SUITE_P(Formulas, DeepRender, testing::ValuesIn(kDeepPictures));
+
+// The same deep picture on one thread and on two: references are chosen between passes, in raster
+// order, so no thread's timing reaches a pixel.
+TEST(DeepRenderThreads, SamePictureOnEveryThreadCount)
+{
+    CFractalScript script;
+    script.SetDefaults();
+    std::string error;
+    ASSERT_TRUE(script.SetFormulas("z = z * z + C;", "norm(z) > 100;", error)) << error;
+    script.SetCurrentConstant({ -0.78, -0.15 });
+    script.SetMaxIter(3000);
+    ASSERT_TRUE(CountEscapes(script));
+    const DeepCase scene { "z * z + C", "", { -0.78, -0.15 }, Centre::Beta, 3000 };
+    std::vector<QImage> pictures;
+    for (const int threads : { 1, 2 }) {
+        Picture picture = script.TakeSnapshot();
+        const mpfr_prec_t bits = 1200;
+        const BigComplex centre = CentreOf(scene, bits);
+        BigFloat cx(bits);
+        BigFloat cy(bits);
+        mpfr_set(cx.get(), centre.Re(), MPFR_RNDN);
+        mpfr_set(cy.get(), centre.Im(), MPFR_RNDN);
+        bool ok = false;
+        SetViewOf(picture,
+            ViewAroundCentre(cx, cy, BigFloat::Parse("1e-300", bits, &ok) / picture.imageWidth, picture.imageWidth,
+                picture.imageHeight));
+        ForgetDeepReferences();
+        CRenderPool::Instance().SetThreads(threads);
+        QImage image(48, 48, QImage::Format_RGB32);
+        std::atomic<int> stage { 0 };
+        std::atomic<bool> stop { false };
+        std::atomic<double> progress { 0.0 };
+        EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, 48, 48, 1, 1, 1, 1 }, { stage, 0, stop, progress }),
+            kRenderDone);
+        EXPECT_GT(LastDeepRender().references, 1) << "the picture should need more than one reference";
+        pictures.push_back(image);
+    }
+    CRenderPool::Instance().SetThreads(0);
+    EXPECT_TRUE(pictures[0] == pictures[1]);
+}
