@@ -557,12 +557,12 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         }
     }
     pixel.runs = run;
-    // Offsets below 2^-600 run in ExComplex; from there on doubles hold them and every product of two.
-    bool doubles = true;
+    // Offsets below 2^-600 run in ExComplex; once the largest carried one is past it, doubles hold it
+    // and every product of two, and what they round to zero is negligible beside it.
+    bool doubles = ex::IsZero(offset);
     for (const int32_t slot : m_carried) {
-        doubles = doubles && !ex::Below(x[slot], 600);
+        doubles = doubles || !ex::Below(x[slot], 600);
     }
-    doubles = doubles || ex::IsZero(offset);
     Complex* d = nullptr;
     const auto toDoubles = [&] {
         scratchD.resize(static_cast<size_t>(m_nSlots));
@@ -594,9 +594,9 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
                 return pixel;
             }
             delta = ex::ToComplex(x[m_nResult]);
-            bool large = true;
+            bool large = false;
             for (const int32_t slot : m_carried) {
-                large = large && !ex::Below(x[slot], 600);
+                large = large || !ex::Below(x[slot], 600);
             }
             if (large) {
                 doubles = true;
@@ -630,17 +630,19 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
     double* re = scratch.re.data();
     double* im = scratch.im.data();
     const auto at = [lanes](int slot) { return static_cast<size_t>(slot) * lanes; };
-    // The carried offsets at the start, all in the doubles' range, or the scalar path takes them.
+    // The carried offsets at the start: the largest in the doubles' range, or the scalar path takes them.
     for (int l = 0; l < count; ++l) {
+        bool large = false;
         for (size_t j = 0; j < m_carried.size(); ++j) {
             const ExComplex x = skip > 0 ? ex::Mul(orbit.skipJ[j], offsets[l])
                 : (m_carried[j] == m_iterZ || m_carried[j] == m_iterZ0 ? offsets[l] : ExComplex {});
-            if (!ex::IsZero(x) && ex::Below(x, 600)) {
-                return false;
-            }
+            large = large || !ex::Below(x, 600) || ex::IsZero(offsets[l]);
             const Complex v = ex::ToComplex(x);
             re[at(m_carried[j]) + static_cast<size_t>(l)] = v.re;
             im[at(m_carried[j]) + static_cast<size_t>(l)] = v.im;
+        }
+        if (!large) {
+            return false;
         }
     }
     for (int l = 0; l < kLanes; ++l) {
@@ -797,13 +799,14 @@ void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int
             }
             jets[static_cast<size_t>(in.dest)] = out;
         }
-        // Valid while the second-order term is below double precision of the first for every pixel,
+        // Valid while the second-order term is below 2^-40 of the first for every pixel (a relative
+        // error that moves no pixel by a measurable part of its width),
         // and every pixel stays within 1e-8 of the reference (so that no termination test tells them apart).
         for (size_t j = 0; j < carried; ++j) {
             const Jet& jet = jets[static_cast<size_t>(m_carried[j])];
             const ExComplex first = ex::Mul(ex::Abs(jet.d1), radius);
             const ExComplex second = ex::Mul(ex::Mul(ex::Abs(jet.d2), radius), radius);
-            const ExComplex bound = ex::Scale(first, 0x1p-56);
+            const ExComplex bound = ex::Scale(first, 0x1p-40);
             if (!ex::IsFinite(first) || !ex::IsFinite(second)
                 || (!ex::IsZero(second) && (ex::IsZero(first) || ex::Sub(bound, second).re < 0.0))) {
                 return;
