@@ -228,6 +228,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
             lanes.n = lanes.program.Slot(plan.v.termN);
             lanes.z0 = lanes.program.Slot(plan.v.termZ0);
             DeltaLanes laneScratch;
+            std::vector<size_t> pendingScratch;
             ExComplex offsets[kLanes];
             Complex points[kLanes];
             DeltaPixel results[kLanes];
@@ -262,36 +263,37 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                     break;
                 }
                 const size_t to = std::min(todo.size(), from + kClaim);
-                // The first reference takes the claim's pixels side by side; a pixel it cannot take
-                // tries the others one by one.
-                const int count = static_cast<int>(to - from);
-                for (int l = 0; l < count; ++l) {
-                    offsets[l] = offsetOf(0, todo[from + static_cast<size_t>(l)]);
-                    points[l] = Add(references[0]->point.ToComplex(), ex::ToComplex(offsets[l]));
-                }
-                const bool side = session->program.IterateLanes(
-                    references[0]->orbit, offsets, points, count, lanes, maxIter, laneScratch, results);
-                for (int l = 0; l < count; ++l) {
-                    const size_t index = todo[from + static_cast<size_t>(l)];
-                    if (side) {
+                // Each reference in turn takes the claim's pixels that none before it could, side by
+                // side; offsets below the doubles' range, and a few pixels, go one by one.
+                std::vector<size_t>& pending = pendingScratch;
+                pending.assign(todo.begin() + static_cast<std::ptrdiff_t>(from), todo.begin() + static_cast<std::ptrdiff_t>(to));
+                for (size_t r = 0; r < references.size() && !pending.empty(); ++r) {
+                    const int count = static_cast<int>(pending.size());
+                    for (int l = 0; l < count; ++l) {
+                        offsets[l] = offsetOf(r, pending[static_cast<size_t>(l)]);
+                        points[l] = Add(references[r]->point.ToComplex(), ex::ToComplex(offsets[l]));
+                    }
+                    // A few pixels go faster one by one than in 64 lanes.
+                    constexpr int kFewestSideBySide = 16;
+                    if (count < kFewestSideBySide
+                        || !session->program.IterateLanes(
+                            references[r]->orbit, offsets, points, count, lanes, maxIter, laneScratch, results)) {
+                        for (int l = 0; l < count; ++l) {
+                            term.BeginPixel(points[l]);
+                            results[l] = session->program.Iterate(
+                                references[r]->orbit, offsets[l], term, maxIter, scratchD, scratchX);
+                        }
+                    }
+                    size_t kept = 0;
+                    for (int l = 0; l < count; ++l) {
                         runs += results[l].runs;
-                        if (!results[l].glitched) {
-                            paint(index, points[l], results[l]);
-                            continue;
+                        if (results[l].glitched) {
+                            pending[kept++] = pending[static_cast<size_t>(l)];
+                        } else {
+                            paint(pending[static_cast<size_t>(l)], points[l], results[l]);
                         }
                     }
-                    for (size_t r = side ? 1 : 0; r < references.size(); ++r) {
-                        const ExComplex offset = offsetOf(r, index);
-                        const Complex point = Add(references[r]->point.ToComplex(), ex::ToComplex(offset));
-                        term.BeginPixel(point);
-                        const DeltaPixel result = session->program.Iterate(
-                            references[r]->orbit, offset, term, maxIter, scratchD, scratchX);
-                        runs += result.runs;
-                        if (!result.glitched) {
-                            paint(index, point, result);
-                            break;
-                        }
-                    }
+                    pending.resize(kept);
                 }
                 const double share = static_cast<double>(to) / static_cast<double>(todo.size());
                 double seen = control.progress.load(std::memory_order_relaxed);
