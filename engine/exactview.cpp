@@ -54,7 +54,11 @@ PlaneView Operate(const PlaneView& view, int imageWidth, int imageHeight, int wi
         }
     }
     const mpfr_prec_t bits = ViewBits(view);
-    return StoredView(precise(PreciseViewOf(view, bits), bits), width, height);
+    const PreciseView result = precise(PreciseViewOf(view, bits), bits);
+    if (result.ratio.Exponent() < kDeepestRatioExponent) {
+        return view; // as deep as a view goes
+    }
+    return StoredView(result, width, height);
 }
 
 // The precision a view of these values takes (see ViewBits).
@@ -176,6 +180,23 @@ PlaneView StoredView(const PreciseView& view, int imageWidth, int imageHeight)
     };
     stored.exact = { text(view.offsetX), text(view.offsetY), text(view.ratio) };
     return stored;
+}
+
+std::optional<PlaneView> ViewFromExact(const ExactView& texts, int imageWidth, int imageHeight)
+{
+    bool ok[3] = {};
+    BigFloat::Parse(texts.offsetX, kProbeBits, &ok[0]);
+    BigFloat::Parse(texts.offsetY, kProbeBits, &ok[1]);
+    const BigFloat ratio = BigFloat::Parse(texts.ratio, kProbeBits, &ok[2]);
+    if (!ok[0] || !ok[1] || !ok[2] || mpfr_sgn(ratio.get()) <= 0 || ratio.Exponent() < kDeepestRatioExponent) {
+        return std::nullopt;
+    }
+    const PlaneView given { 0.0, 0.0, 1.0, texts };
+    const PlaneView view = StoredView(PreciseViewOf(given, ViewBits(given)), imageWidth, imageHeight);
+    if (!std::isfinite(view.offsetX) || !std::isfinite(view.offsetY) || !std::isfinite(view.ratio)) {
+        return std::nullopt;
+    }
+    return view;
 }
 
 PlaneView ViewAroundCentre(

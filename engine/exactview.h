@@ -2,9 +2,14 @@
 
 #include "bignum.h"
 
+#include <optional>
 #include <string>
 
 struct Picture;
+
+// The deepest ratio a view takes, as a binary exponent (about 1e-315000): the precision of its
+// arithmetic has a bound (BitsFor), and a file or a command line must not make every step take seconds.
+inline constexpr long kDeepestRatioExponent = -(1L << 20) + 256;
 
 // The view's exact decimal values when doubles do not hold it; empty strings otherwise.
 struct ExactView {
@@ -45,6 +50,9 @@ mpfr_prec_t ViewBits(const PlaneView& view);
 // The view of precise values on an imageWidth x imageHeight target: exact strings (the shortest that
 // read back) and the doubles nearest them while it is deep, the nearest doubles alone otherwise.
 PlaneView StoredView(const PreciseView& view, int imageWidth, int imageHeight);
+// The view of exact texts as a file or the tool gives them: nothing when they are not three decimals
+// with a ratio above 0 whose nearest doubles are finite.
+std::optional<PlaneView> ViewFromExact(const ExactView& texts, int imageWidth, int imageHeight);
 // The view whose centre is (centreX, centreY) with ratio plane units per pixel.
 PlaneView ViewAroundCentre(
     const BigFloat& centreX, const BigFloat& centreY, const BigFloat& ratio, int imageWidth, int imageHeight);
