@@ -57,7 +57,8 @@ std::optional<PlaneView> ViewFromExact(const ExactView& texts, int imageWidth, i
 PlaneView ViewAroundCentre(
     const BigFloat& centreX, const BigFloat& centreY, const BigFloat& ratio, int imageWidth, int imageHeight);
 // The plane point at the centre of the imageWidth x imageHeight target, at `bits` precision.
-void CentreOf(const PlaneView& view, int imageWidth, int imageHeight, mpfr_prec_t bits, BigFloat& x, BigFloat& y);
+void CentreOf(
+    const PlaneView& view, int imageWidth, int imageHeight, mpfr_prec_t bits, BigFloat& x, BigFloat& y);
 
 // The view operations of View (view.h) for views of any depth. While neither the view nor the result
 // is deep they are View's own double arithmetic, to the last bit, and the result has no exact values;
@@ -68,8 +69,8 @@ enum class Zoom { In, Out };
 PlaneView ZoomedAbout(const PlaneView& view, double x, double y, Zoom zoom, double factor, int imageWidth,
     int imageHeight, int shownWidth, int shownHeight);
 // A drag of (dx, dy) pixels.
-PlaneView Panned(const PlaneView& view, int dx, int dy, int imageWidth, int imageHeight, int shownWidth,
-    int shownHeight);
+PlaneView Panned(
+    const PlaneView& view, int dx, int dy, int imageWidth, int imageHeight, int shownWidth, int shownHeight);
 // A width x height picture of the target's view keeping the top-left corner and the plane's width.
 PlaneView AtWidth(const PlaneView& view, int imageWidth, int imageHeight, int width, int height);
 // The same keeping the centre and all of the plane the target shows.
