@@ -11,7 +11,7 @@
 #include "renderpool.h"
 #include "signalcleanup.h"
 #include "surface.h"
-#include "view.h"
+#include "exactview.h"
 #include "watermarkfile.h"
 
 #include <QDir>

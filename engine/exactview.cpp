@@ -302,11 +302,9 @@ PlaneView WithRatioOf(const PlaneView& offsets, const PlaneView& ratioFrom)
     return view;
 }
 
-void ShowAtSize(Picture& picture, int width, int height, bool fit)
+void ShowAtSize(Picture& picture, int width, int height)
 {
-    const PlaneView view = ViewOf(picture);
-    const PlaneView shown = fit ? Fitted(view, picture.imageWidth, picture.imageHeight, width, height)
-                                : AtWidth(view, picture.imageWidth, picture.imageHeight, width, height);
+    const PlaneView shown = AtWidth(ViewOf(picture), picture.imageWidth, picture.imageHeight, width, height);
     picture.imageWidth = width;
     picture.imageHeight = height;
     SetViewOf(picture, shown);

@@ -7,8 +7,8 @@
 
 struct Picture;
 
-// The deepest ratio a view takes, as a binary exponent (about 1e-315000): the precision of its
-// arithmetic has a bound (BitsFor), and a file or a command line must not make every step take seconds.
+// The deepest ratio a view takes, as a binary exponent (about 1e-315000): below it a view would need
+// more precision than BitsFor gives, and every step would take seconds.
 inline constexpr long kDeepestRatioExponent = -(1L << 20) + 256;
 
 // The view's exact decimal values when doubles do not hold it; empty strings otherwise.
@@ -78,9 +78,8 @@ PlaneView Fitted(const PlaneView& view, int imageWidth, int imageHeight, int wid
 // The offsets of `offsets` with the ratio of `ratioFrom` (a drag whose ratio a wheel turn changed).
 PlaneView WithRatioOf(const PlaneView& offsets, const PlaneView& ratioFrom);
 
-// The picture shown at width x height by AtWidth (fit false) or Fitted (fit true): its target size
-// and view change together.
-void ShowAtSize(Picture& picture, int width, int height, bool fit = false);
+// The picture shown at width x height as AtWidth shows it: its target size and view change together.
+void ShowAtSize(Picture& picture, int width, int height);
 
 // The shortest decimal text that reads back to value at its precision.
 std::string ShortestText(const BigFloat& value);

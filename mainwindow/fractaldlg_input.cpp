@@ -4,7 +4,7 @@
 #include "clientarea.h"
 #include "fractaldlg.h"
 #include "layout.h"
-#include "view.h"
+#include "exactview.h"
 
 #include <cmath>
 
