@@ -201,9 +201,9 @@ void ReadExactView(const QString& text, Picture& picture)
     if (parts.size() != 3) {
         return;
     }
-    const std::optional<PlaneView> view = ViewFromExact(
-        { Utf8(parts[0].trimmed()), Utf8(parts[1].trimmed()), Utf8(parts[2].trimmed()) }, picture.imageWidth,
-        picture.imageHeight);
+    const std::optional<PlaneView> view
+        = ViewFromExact({ Utf8(parts[0].trimmed()), Utf8(parts[1].trimmed()), Utf8(parts[2].trimmed()) },
+            picture.imageWidth, picture.imageHeight);
     if (view) {
         SetViewOf(picture, *view);
     }

@@ -42,7 +42,8 @@ QString DeepCoordinate(const BigFloat& offset, const BigFloat& ratio, int i, int
     const BigFloat step = ratio * static_cast<double>(side) / pixels;
     const BigFloat value = offset + step * (i + 0.5);
     const long digits = std::max(value.Exponent(), step.Exponent()) - step.Exponent();
-    return QString::fromStdString(value.ToString(static_cast<int>(std::clamp(digits * 0.30103 + 3, 6.0, 24.0))));
+    return QString::fromStdString(
+        value.ToString(static_cast<int>(std::clamp(digits * 0.30103 + 3, 6.0, 24.0))));
 }
 
 } // namespace

@@ -186,7 +186,8 @@ TEST(AnimateInterpolation, DeepKeys)
         return picture;
     };
     const Picture a = key("-0.75", "1e-300");
-    const Picture b = key("-0.75000000000000000000000000000000000000000000000000000000000000000002", "1e-1000");
+    const Picture b
+        = key("-0.75000000000000000000000000000000000000000000000000000000000000000002", "1e-1000");
     const Picture m = FramePicture({ a, b }, 1, 3, Ease::Linear);
     ASSERT_FALSE(m.exact.Empty());
     BigFloat x(bits), y(bits);

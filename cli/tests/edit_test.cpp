@@ -109,10 +109,13 @@ TEST_F(Edit, DeepView)
 
     const std::string centre = "-0.7436438870371587047521915061,0.131825904205311970495252226";
     ASSERT_EQ(Cli({ "set", Path("b.gsc"), "--center", centre, "--width", "3.5e-30" }).code, 0);
-    EXPECT_NE(Cli({ "dump", Path("b.gsc") }).out.find("center: " + centre + "\nwidth: 3.5e-30\n"), std::string::npos);
+    EXPECT_NE(Cli({ "dump", Path("b.gsc") }).out.find("center: " + centre + "\nwidth: 3.5e-30\n"),
+        std::string::npos);
     // A picture carries the exact view in its script, whatever size it is rendered at.
-    ASSERT_EQ(Cli({ "render", Path("b.gsc"), "-o", Path("b.png"), "--size", "32x16", "--fit", "--quiet" }).code, 0);
-    EXPECT_NE(Cli({ "dump", Path("b.png") }).out.find("center: " + centre + "\nwidth: 3.5e-30\n"), std::string::npos);
+    ASSERT_EQ(
+        Cli({ "render", Path("b.gsc"), "-o", Path("b.png"), "--size", "32x16", "--fit", "--quiet" }).code, 0);
+    EXPECT_NE(Cli({ "dump", Path("b.png") }).out.find("center: " + centre + "\nwidth: 3.5e-30\n"),
+        std::string::npos);
 
     // JSON carries the exact texts: new --from-json writes the same file.
     const Outcome json = Cli({ "dump", Path("b.gsc"), "--json" });
