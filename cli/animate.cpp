@@ -5,6 +5,7 @@
 #include "renderreport.h"
 
 #include "antialias.h"
+#include "exactview.h"
 #include "exportworker.h"
 #include "fixedlimits.h"
 #include "fractalscript.h"
@@ -12,7 +13,6 @@
 #include "renderpool.h"
 #include "signalcleanup.h"
 #include "surface.h"
-#include "view.h"
 #include "watermarkfile.h"
 
 #include <QDir>

@@ -165,8 +165,11 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
     if (const std::optional<std::string> value = options.Value(QStringLiteral("width"))) {
         double width = 0.0;
         // Any width above 0, also below the doubles (1e-1000): the view then keeps it exactly.
-        if (!ParseDecimal(*value, width, overrides.widthText) || !(width >= 0.0)
-            || mpfr_sgn(BigFloat::Parse(overrides.widthText, 64, nullptr).get()) <= 0) {
+        const auto positive = [](const std::string& text) {
+            const BigFloat number = BigFloat::Parse(text, 64, nullptr);
+            return mpfr_sgn(number.get()) > 0 && number.Exponent() > kDeepestRatioExponent + 16;
+        };
+        if (!ParseDecimal(*value, width, overrides.widthText) || !(width >= 0.0) || !positive(overrides.widthText)) {
             return fail("'--width' needs a positive number, not '" + *value + "'");
         }
         overrides.width = width;

@@ -4,6 +4,7 @@
 #include "overrides.h"
 #include "renderreport.h"
 
+#include "exactview.h"
 #include "fixedlimits.h"
 #include "fractalscript.h"
 #include "language.h"
@@ -11,7 +12,6 @@
 #include "renderpool.h"
 #include "signalcleanup.h"
 #include "surface.h"
-#include "view.h"
 #include "watermarkfile.h"
 
 #include <QDir>

@@ -58,6 +58,18 @@ Complex Center(const CFractalScript& s)
         s.GetOffsetY() + s.GetImageHeight() * s.GetRatio() / 2 };
 }
 
+// The exact centre and width of a deep view, as decimal texts.
+void ExactCentre(const CFractalScript& s, std::string& x, std::string& y, std::string& width)
+{
+    const PlaneView view = s.GetView();
+    const mpfr_prec_t bits = ViewBits(view);
+    BigFloat cx(bits), cy(bits);
+    CentreOf(view, s.GetImageWidth(), s.GetImageHeight(), bits, cx, cy);
+    x = ShortestText(cx);
+    y = ShortestText(cy);
+    width = ShortestText(PreciseViewOf(view, bits).ratio * static_cast<double>(s.GetImageWidth()));
+}
+
 // Reading: every failure names the key it is about.
 class CJsonReader {
 public:
@@ -156,12 +168,24 @@ std::string ScriptText(const CFractalScript& s)
         + FormatShortest(m.dy) + "," + FormatShortest(m.sin) + "," + FormatShortest(m.cos) + ","
         + FormatShortest(m.stretch) + "\n";
     const Complex center = Center(s);
-    text += "center: " + FormatShortest(center.re) + "," + FormatShortest(center.im) + "\n";
-    text += "width: " + FormatShortest(s.GetImageWidth() * s.GetRatio()) + "\n";
+    const ExactView& exact = s.GetExactView();
+    if (exact.Empty()) {
+        text += "center: " + FormatShortest(center.re) + "," + FormatShortest(center.im) + "\n";
+        text += "width: " + FormatShortest(s.GetImageWidth() * s.GetRatio()) + "\n";
+    } else {
+        // Deeper than doubles: the exact values, as --center and --width take them.
+        std::string x, y, width;
+        ExactCentre(s, x, y, width);
+        text += "center: " + x + "," + y + "\n";
+        text += "width: " + width + "\n";
+    }
     text += "size: " + std::to_string(s.GetImageWidth()) + "x" + std::to_string(s.GetImageHeight()) + "\n";
     text += "offset: " + FormatShortest(s.GetOffsetX()) + "," + FormatShortest(s.GetOffsetY()) + "\n";
     text += "ratio: " + FormatShortest(s.GetRatio()) + "\n";
     text += "antialias: " + std::to_string(s.GetAntialias()) + "\n";
+    if (!exact.Empty()) {
+        text += "exact: " + exact.offsetX + "," + exact.offsetY + "," + exact.ratio + "\n";
+    }
     return text;
 }
 
@@ -187,7 +211,13 @@ std::string ScriptJson(const CFractalScript& s)
     json += "  \"ratio\": " + JsonNumber(s.GetRatio()) + ",\n";
     json += "  \"size\": [" + std::to_string(s.GetImageWidth()) + ", " + std::to_string(s.GetImageHeight())
         + "],\n";
-    json += "  \"antialias\": " + std::to_string(s.GetAntialias()) + "\n}\n";
+    json += "  \"antialias\": " + std::to_string(s.GetAntialias());
+    if (const ExactView& e = s.GetExactView(); !e.Empty()) {
+        // A deep view's exact offset and ratio, as texts: JSON numbers are doubles to most readers.
+        json += ",\n  \"exact\": [" + JsonString(e.offsetX) + ", " + JsonString(e.offsetY) + ", "
+            + JsonString(e.ratio) + "]";
+    }
+    json += "\n}\n";
     return json;
 }
 
@@ -206,7 +236,8 @@ bool ScriptFromJson(const QByteArray& bytes, CFractalScript& script, QString& pa
     if (!read.Object(QString(), document.isObject() ? QJsonValue(document.object()) : QJsonValue(),
             { QStringLiteral("formulas"), QStringLiteral("constants"), QStringLiteral("iterations"),
                 QStringLiteral("palette"), QStringLiteral("mapping"), QStringLiteral("offset"),
-                QStringLiteral("ratio"), QStringLiteral("size"), QStringLiteral("antialias") },
+                QStringLiteral("ratio"), QStringLiteral("size"), QStringLiteral("antialias"),
+                QStringLiteral("exact") },
             top)) {
         return false;
     }
@@ -340,5 +371,20 @@ bool ScriptFromJson(const QByteArray& bytes, CFractalScript& script, QString& pa
         return false;
     }
     script.SetView(offset[0], offset[1], ratio);
+    if (const QJsonValue value = top.value(QStringLiteral("exact")); !value.isUndefined()) {
+        const QJsonArray parts = value.toArray();
+        std::optional<PlaneView> view;
+        if (value.isArray() && parts.size() == 3 && parts[0].isString() && parts[1].isString()
+            && parts[2].isString()) {
+            view = ViewFromExact({ parts[0].toString().toStdString(), parts[1].toString().toStdString(),
+                                     parts[2].toString().toStdString() },
+                script.GetImageWidth(), script.GetImageHeight());
+        }
+        if (!view) {
+            return read.Fail(
+                QStringLiteral("exact"), "needs three decimal texts: offset x, offset y and a ratio above 0");
+        }
+        script.SetView(*view);
+    }
     return true;
 }

@@ -54,7 +54,11 @@ PlaneView Operate(const PlaneView& view, int imageWidth, int imageHeight, int wi
         }
     }
     const mpfr_prec_t bits = ViewBits(view);
-    return StoredView(precise(PreciseViewOf(view, bits), bits), width, height);
+    const PreciseView result = precise(PreciseViewOf(view, bits), bits);
+    if (result.ratio.Exponent() < kDeepestRatioExponent) {
+        return view; // as deep as a view goes
+    }
+    return StoredView(result, width, height);
 }
 
 // The precision a view of these values takes (see ViewBits).
@@ -87,7 +91,10 @@ void SetViewOf(Picture& picture, const PlaneView& view)
     picture.exact = view.exact;
 }
 
-PreciseView PreciseViewOf(const Picture& picture, mpfr_prec_t bits) { return PreciseViewOf(ViewOf(picture), bits); }
+PreciseView PreciseViewOf(const Picture& picture, mpfr_prec_t bits)
+{
+    return PreciseViewOf(ViewOf(picture), bits);
+}
 
 PreciseView PreciseViewOf(const PlaneView& view, mpfr_prec_t bits)
 {
@@ -96,7 +103,8 @@ PreciseView PreciseViewOf(const PlaneView& view, mpfr_prec_t bits)
         bool okY = false;
         bool okRatio = false;
         PreciseView p { BigFloat::Parse(view.exact.offsetX, bits, &okX),
-            BigFloat::Parse(view.exact.offsetY, bits, &okY), BigFloat::Parse(view.exact.ratio, bits, &okRatio) };
+            BigFloat::Parse(view.exact.offsetY, bits, &okY),
+            BigFloat::Parse(view.exact.ratio, bits, &okRatio) };
         if (okX && okY && okRatio) {
             return p;
         }
@@ -136,12 +144,27 @@ std::string ShortestText(const BigFloat& value)
         const BigFloat back = BigFloat::Parse(value.ToString(digits), bits, &ok);
         return ok && mpfr_equal_p(back.get(), value.get());
     };
-    // ToString's digits always read back; the shortest lies at or below them.
+    // ToString's digits always read back; the shortest lies at or below them. Typed values are short
+    // and computed ones need nearly all their digits: look at both ends before halving, since at deep
+    // views every conversion has thousands of digits.
     int high = static_cast<int>(bits * 0.30103) + 2;
     if (!readsBack(high)) {
         return value.ToString();
     }
+    constexpr int kShort = 17;
     int low = 1;
+    if (high > kShort && readsBack(kShort)) {
+        high = kShort;
+    } else {
+        low = high > kShort ? kShort + 1 : 1;
+        for (int gap = 1; high - gap > low; gap *= 2) {
+            if (!readsBack(high - gap)) {
+                low = high - gap + 1;
+                break;
+            }
+            high -= gap;
+        }
+    }
     while (low < high) {
         const int middle = low + (high - low) / 2;
         if (readsBack(middle)) {
@@ -178,6 +201,24 @@ PlaneView StoredView(const PreciseView& view, int imageWidth, int imageHeight)
     return stored;
 }
 
+std::optional<PlaneView> ViewFromExact(const ExactView& texts, int imageWidth, int imageHeight)
+{
+    bool ok[3] = {};
+    BigFloat::Parse(texts.offsetX, kProbeBits, &ok[0]);
+    BigFloat::Parse(texts.offsetY, kProbeBits, &ok[1]);
+    const BigFloat ratio = BigFloat::Parse(texts.ratio, kProbeBits, &ok[2]);
+    if (!ok[0] || !ok[1] || !ok[2] || mpfr_sgn(ratio.get()) <= 0
+        || ratio.Exponent() < kDeepestRatioExponent) {
+        return std::nullopt;
+    }
+    const PlaneView given { 0.0, 0.0, 1.0, texts };
+    const PlaneView view = StoredView(PreciseViewOf(given, ViewBits(given)), imageWidth, imageHeight);
+    if (!std::isfinite(view.offsetX) || !std::isfinite(view.offsetY) || !std::isfinite(view.ratio)) {
+        return std::nullopt;
+    }
+    return view;
+}
+
 PlaneView ViewAroundCentre(
     const BigFloat& centreX, const BigFloat& centreY, const BigFloat& ratio, int imageWidth, int imageHeight)
 {
@@ -185,7 +226,8 @@ PlaneView ViewAroundCentre(
         imageWidth, imageHeight);
 }
 
-void CentreOf(const PlaneView& view, int imageWidth, int imageHeight, mpfr_prec_t bits, BigFloat& x, BigFloat& y)
+void CentreOf(
+    const PlaneView& view, int imageWidth, int imageHeight, mpfr_prec_t bits, BigFloat& x, BigFloat& y)
 {
     const PreciseView p = PreciseViewOf(view, bits);
     x = p.offsetX + p.ratio * (imageWidth / 2.0);
@@ -210,8 +252,8 @@ PlaneView ZoomedAbout(const PlaneView& view, double x, double y, Zoom zoom, doub
         });
 }
 
-PlaneView Panned(const PlaneView& view, int dx, int dy, int imageWidth, int imageHeight, int shownWidth,
-    int shownHeight)
+PlaneView Panned(
+    const PlaneView& view, int dx, int dy, int imageWidth, int imageHeight, int shownWidth, int shownHeight)
 {
     return Operate(
         view, imageWidth, imageHeight, imageWidth, imageHeight,
@@ -225,7 +267,8 @@ PlaneView Panned(const PlaneView& view, int dx, int dy, int imageWidth, int imag
 PlaneView AtWidth(const PlaneView& view, int imageWidth, int imageHeight, int width, int height)
 {
     return Operate(
-        view, imageWidth, imageHeight, width, height, [&](const View& d) { return d.AtWidth(imageWidth, width); },
+        view, imageWidth, imageHeight, width, height,
+        [&](const View& d) { return d.AtWidth(imageWidth, width); },
         [&](const PreciseView& p, mpfr_prec_t) {
             return PreciseView { p.offsetX, p.offsetY, p.ratio * static_cast<double>(imageWidth) / width };
         });
@@ -259,11 +302,9 @@ PlaneView WithRatioOf(const PlaneView& offsets, const PlaneView& ratioFrom)
     return view;
 }
 
-void ShowAtSize(Picture& picture, int width, int height, bool fit)
+void ShowAtSize(Picture& picture, int width, int height)
 {
-    const PlaneView view = ViewOf(picture);
-    const PlaneView shown = fit ? Fitted(view, picture.imageWidth, picture.imageHeight, width, height)
-                                : AtWidth(view, picture.imageWidth, picture.imageHeight, width, height);
+    const PlaneView shown = AtWidth(ViewOf(picture), picture.imageWidth, picture.imageHeight, width, height);
     picture.imageWidth = width;
     picture.imageHeight = height;
     SetViewOf(picture, shown);

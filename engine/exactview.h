@@ -2,9 +2,14 @@
 
 #include "bignum.h"
 
+#include <optional>
 #include <string>
 
 struct Picture;
+
+// The deepest ratio a view takes, as a binary exponent (about 1e-315000): below it a view would need
+// more precision than BitsFor gives, and every step would take seconds.
+inline constexpr long kDeepestRatioExponent = -(1L << 20) + 256;
 
 // The view's exact decimal values when doubles do not hold it; empty strings otherwise.
 struct ExactView {
@@ -45,11 +50,15 @@ mpfr_prec_t ViewBits(const PlaneView& view);
 // The view of precise values on an imageWidth x imageHeight target: exact strings (the shortest that
 // read back) and the doubles nearest them while it is deep, the nearest doubles alone otherwise.
 PlaneView StoredView(const PreciseView& view, int imageWidth, int imageHeight);
+// The view of exact texts as a file or the tool gives them: nothing when they are not three decimals
+// with a ratio above 0 whose nearest doubles are finite.
+std::optional<PlaneView> ViewFromExact(const ExactView& texts, int imageWidth, int imageHeight);
 // The view whose centre is (centreX, centreY) with ratio plane units per pixel.
 PlaneView ViewAroundCentre(
     const BigFloat& centreX, const BigFloat& centreY, const BigFloat& ratio, int imageWidth, int imageHeight);
 // The plane point at the centre of the imageWidth x imageHeight target, at `bits` precision.
-void CentreOf(const PlaneView& view, int imageWidth, int imageHeight, mpfr_prec_t bits, BigFloat& x, BigFloat& y);
+void CentreOf(
+    const PlaneView& view, int imageWidth, int imageHeight, mpfr_prec_t bits, BigFloat& x, BigFloat& y);
 
 // The view operations of View (view.h) for views of any depth. While neither the view nor the result
 // is deep they are View's own double arithmetic, to the last bit, and the result has no exact values;
@@ -60,8 +69,8 @@ enum class Zoom { In, Out };
 PlaneView ZoomedAbout(const PlaneView& view, double x, double y, Zoom zoom, double factor, int imageWidth,
     int imageHeight, int shownWidth, int shownHeight);
 // A drag of (dx, dy) pixels.
-PlaneView Panned(const PlaneView& view, int dx, int dy, int imageWidth, int imageHeight, int shownWidth,
-    int shownHeight);
+PlaneView Panned(
+    const PlaneView& view, int dx, int dy, int imageWidth, int imageHeight, int shownWidth, int shownHeight);
 // A width x height picture of the target's view keeping the top-left corner and the plane's width.
 PlaneView AtWidth(const PlaneView& view, int imageWidth, int imageHeight, int width, int height);
 // The same keeping the centre and all of the plane the target shows.
@@ -69,9 +78,8 @@ PlaneView Fitted(const PlaneView& view, int imageWidth, int imageHeight, int wid
 // The offsets of `offsets` with the ratio of `ratioFrom` (a drag whose ratio a wheel turn changed).
 PlaneView WithRatioOf(const PlaneView& offsets, const PlaneView& ratioFrom);
 
-// The picture shown at width x height by AtWidth (fit false) or Fitted (fit true): its target size
-// and view change together.
-void ShowAtSize(Picture& picture, int width, int height, bool fit = false);
+// The picture shown at width x height as AtWidth shows it: its target size and view change together.
+void ShowAtSize(Picture& picture, int width, int height);
 
 // The shortest decimal text that reads back to value at its precision.
 std::string ShortestText(const BigFloat& value);

@@ -201,19 +201,11 @@ void ReadExactView(const QString& text, Picture& picture)
     if (parts.size() != 3) {
         return;
     }
-    ExactView exact { Utf8(parts[0].trimmed()), Utf8(parts[1].trimmed()), Utf8(parts[2].trimmed()) };
-    bool ok[3] = {};
-    const BigFloat ratio = BigFloat::Parse(exact.ratio, 64, &ok[2]);
-    BigFloat::Parse(exact.offsetX, 64, &ok[0]);
-    BigFloat::Parse(exact.offsetY, 64, &ok[1]);
-    if (!ok[0] || !ok[1] || !ok[2] || mpfr_sgn(ratio.get()) <= 0) {
-        return;
-    }
-    const PlaneView view { picture.offsetX, picture.offsetY, picture.ratio, std::move(exact) };
-    const PlaneView stored = StoredView(PreciseViewOf(view, ViewBits(view)), picture.imageWidth, picture.imageHeight);
-    // Offsets beyond the doubles would give a view that shallow code cannot hold.
-    if (std::isfinite(stored.offsetX) && std::isfinite(stored.offsetY) && std::isfinite(stored.ratio)) {
-        SetViewOf(picture, stored);
+    const std::optional<PlaneView> view
+        = ViewFromExact({ Utf8(parts[0].trimmed()), Utf8(parts[1].trimmed()), Utf8(parts[2].trimmed()) },
+            picture.imageWidth, picture.imageHeight);
+    if (view) {
+        SetViewOf(picture, *view);
     }
 }
 

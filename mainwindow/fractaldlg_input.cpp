@@ -2,9 +2,9 @@
 // constant, R resets the palette mapping; the wheel zooms about the cursor, dragging pans, and the handles
 // reshape the mapping.
 #include "clientarea.h"
+#include "exactview.h"
 #include "fractaldlg.h"
 #include "layout.h"
-#include "view.h"
 
 #include <cmath>
 
@@ -117,8 +117,8 @@ void CFractalDlg::OnKeysTimer()
 void CFractalDlg::ZoomStep(bool forward, double px, double py)
 {
     // The plane point under the cursor keeps its place, at any depth.
-    const PlaneView view = ZoomedAbout(m_script.GetView(), px, py, forward ? Zoom::In : Zoom::Out, kZoomFactor,
-        m_script.GetImageWidth(), m_script.GetImageHeight(), kPreviewSide, kPreviewSide);
+    const PlaneView view = ZoomedAbout(m_script.GetView(), px, py, forward ? Zoom::In : Zoom::Out,
+        kZoomFactor, m_script.GetImageWidth(), m_script.GetImageHeight(), kPreviewSide, kPreviewSide);
     m_nShownStage = 0;
     if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY) && std::isfinite(view.ratio)) {
         m_script.SetView(view);
@@ -217,9 +217,9 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
         switch (m_nDragMode) {
         case DragPan: {
             // The offsets at the press with the scale of now (a wheel turn may come during a drag).
-            const PlaneView view = Panned(WithRatioOf(m_viewAtDragStart, m_script.GetView()), dx, dy,
-                m_script.GetImageWidth(), m_script.GetImageHeight(), m_script.GetPreviewWidth(),
-                m_script.GetPreviewHeight());
+            const PlaneView view
+                = Panned(WithRatioOf(m_viewAtDragStart, m_script.GetView()), dx, dy, m_script.GetImageWidth(),
+                    m_script.GetImageHeight(), m_script.GetPreviewWidth(), m_script.GetPreviewHeight());
             if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY)) {
                 Record(
                     EditKind::Pan, EditValues::ViewPart, [&] { m_script.SetView(view); }, m_nGesture);

@@ -34,6 +34,18 @@ bool AxisTooDeep(double offset, double width, double step)
     return step < ulp;
 }
 
+// The same for a view past doubles: the coordinate of a pixel centre, i + 0.5 pixels of `pixels`
+// showing `side` target pixels from the offset. At most 24 digits: a status line has no room for the
+// thousand that tell pixels apart at 1e-1000.
+QString DeepCoordinate(const BigFloat& offset, const BigFloat& ratio, int i, int pixels, int side)
+{
+    const BigFloat step = ratio * static_cast<double>(side) / pixels;
+    const BigFloat value = offset + step * (i + 0.5);
+    const long digits = std::max(value.Exponent(), step.Exponent()) - step.Exponent();
+    return QString::fromStdString(
+        value.ToString(static_cast<int>(std::clamp(digits * 0.30103 + 3, 6.0, 24.0))));
+}
+
 } // namespace
 
 void CFractalDlg::BuildStatusLine()
@@ -90,6 +102,17 @@ QString CFractalDlg::StatusCoordinate() const
     if (!PlanePointAt(m_ptMouse, x, y)) {
         return {};
     }
+    if (!m_script.GetExactView().Empty()) {
+        const PlaneView view = m_script.GetView();
+        const PreciseView p = PreciseViewOf(view, ViewBits(view));
+        const int pw = m_script.GetPreviewWidth();
+        const int ph = m_script.GetPreviewHeight();
+        const int i = m_ptMouse.x() - kPreviewLeft - (kPreviewSide - pw) / 2;
+        const int j = m_ptMouse.y() - kPreviewTop - (kPreviewSide - ph) / 2;
+        return tr("坐标 %1, %2")
+            .arg(DeepCoordinate(p.offsetX, p.ratio, i, pw, m_script.GetImageWidth()),
+                DeepCoordinate(p.offsetY, p.ratio, j, ph, m_script.GetImageHeight()));
+    }
     const double ratio = m_script.GetRatio();
     const double stepX = m_script.GetImageWidth() * ratio / m_script.GetPreviewWidth();
     const double stepY = m_script.GetImageHeight() * ratio / m_script.GetPreviewHeight();
@@ -98,6 +121,10 @@ QString CFractalDlg::StatusCoordinate() const
 
 QString CFractalDlg::StatusZoom() const
 {
+    if (const ExactView& exact = m_script.GetExactView(); !exact.Empty()) {
+        const BigFloat ratio = BigFloat::Parse(exact.ratio, 64, nullptr);
+        return tr("宽度 %1").arg(QString::fromStdString((ratio * m_script.GetImageWidth()).ToString(6)));
+    }
     return tr("宽度 %1").arg(QString::number(m_script.GetImageWidth() * m_script.GetRatio(), 'g', 6));
 }
 

@@ -234,28 +234,6 @@ be written, 2 on a usage error.
 </translation>
     </message>
     <message>
-        <source>Changes to the script (applied in this order, each through the script&apos;s own setter):
-  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour
-  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)
-  --palette FILE        use the palette image FILE (resets the mapping, as in the window)
-  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH
-                        set the seven numbers of the palette mapping
-  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)
-  --center RE,IM        move the view&apos;s centre to this plane point
-  --width W             show W plane units across, keeping the centre and the proportions
-</source>
-        <translation>对脚本的修改（按此顺序应用，每项都通过脚本自身的设置函数）：
-  --formula KIND=TEXT   替换一个公式；KIND 为 iteration、termination 或 colour
-  --const NAME=RE[,IM]  设置迭代公式的一个命名常量（可重复）
-  --palette FILE        使用调色板图像 FILE（与窗口中一样，会重置映射）
-  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH
-                        设置调色板映射的七个数
-  --iterations N        设置迭代次数上限（限制在 1 到 10000 之内，并给出警告）
-  --center RE,IM        把视图中心移到复平面上的这一点
-  --width W             横向显示 W 个复平面单位，保持中心和长宽比例
-</translation>
-    </message>
-    <message>
         <source>Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
                              [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]
        glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
@@ -428,6 +406,32 @@ Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.
   -V, --version   显示版本并退出
 
 退出状态：成功为 0，脚本无法载入为 1，用法错误为 2。
+</translation>
+    </message>
+    <message>
+        <source>Changes to the script (applied in this order, each through the script&apos;s own setter):
+  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour
+  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)
+  --palette FILE        use the palette image FILE (resets the mapping, as in the window)
+  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH
+                        set the seven numbers of the palette mapping
+  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)
+  --center RE,IM        move the view&apos;s centre to this plane point
+  --width W             show W plane units across, keeping the centre and the proportions
+                        (RE, IM and W: decimals of any length and exponent, such as 1e-1000;
+                        a view deeper than doubles hold keeps them exactly)
+</source>
+        <translation>对脚本的修改（按此顺序应用，每项都通过脚本自身的设置函数）：
+  --formula KIND=TEXT   替换一个公式；KIND 为 iteration、termination 或 colour
+  --const NAME=RE[,IM]  设置迭代公式的一个命名常量（可重复）
+  --palette FILE        使用调色板图像 FILE（与窗口中一样，会重置映射）
+  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH
+                        设置调色板映射的七个数
+  --iterations N        设置迭代次数上限（限制在 1 到 10000 之内，并给出警告）
+  --center RE,IM        把视图中心移到复平面上的这一点
+  --width W             横向显示 W 个复平面单位，保持中心和长宽比例
+                        （RE、IM 和 W 可为任意长度、任意指数的十进制数，例如 1e-1000；
+                        比双精度数所能表示的更深的视图会精确保存它们）
 </translation>
     </message>
 </context>

@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cfloat>
+
 #include <cmath>
 #include <cstdlib>
 #include <map>
@@ -169,6 +171,37 @@ TEST(AnimateInterpolation, Midpoint)
     }
     EXPECT_EQ(KeyFrame(1, 3, 10), 5); // 4.5 rounds up
     EXPECT_EQ(KeyFrame(2, 3, 10), 9);
+}
+
+// Between keys deeper than doubles: the same rule in MPFR, widths from 1e-300 to 1e-1000 and a centre
+// that moves by less than a double can tell.
+TEST(AnimateInterpolation, DeepKeys)
+{
+    constexpr mpfr_prec_t bits = 4000;
+    const auto key = [](const char* x, const char* width) {
+        Picture picture = KeyPicture({ 0, 0 }, 100, 0, 0, 1, { 0, 0, 1, 1, 0, 1, 1 });
+        SetViewOf(picture,
+            ViewAroundCentre(BigFloat::Parse(x, bits, nullptr), BigFloat::Parse("0.25", bits, nullptr),
+                BigFloat::Parse(width, bits, nullptr) / 200, 200, 100));
+        return picture;
+    };
+    const Picture a = key("-0.75", "1e-300");
+    const Picture b
+        = key("-0.75000000000000000000000000000000000000000000000000000000000000000002", "1e-1000");
+    const Picture m = FramePicture({ a, b }, 1, 3, Ease::Linear);
+    ASSERT_FALSE(m.exact.Empty());
+    BigFloat x(bits), y(bits);
+    CentreOf(ViewOf(m), 200, 100, bits, x, y);
+    const BigFloat width = PreciseViewOf(m, bits).ratio * 200.0;
+    const auto near = [](const BigFloat& got, const char* want, double relative) {
+        const BigFloat w = BigFloat::Parse(want, bits, nullptr);
+        return std::fabs(((got - w) / w).ToDouble()) < relative;
+    };
+    EXPECT_TRUE(near(width, "1e-650", 1e-12)) << width.ToString(20) << ": geometric, past doubles";
+    EXPECT_TRUE(near(x, "-0.75000000000000000000000000000000000000000000000000000000000000000001", 1e-75))
+        << x.ToString(80);
+    EXPECT_TRUE(near(y, "0.25", 1e-300)) << y.ToString(20);
+    EXPECT_EQ(m.ratio, DBL_MIN);
 }
 
 TEST_F(Animate, KeysThatCannotBeAnimatedAndBadArguments)

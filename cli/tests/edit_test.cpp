@@ -2,6 +2,8 @@
 #include "cli.h"
 #include "clirun.h"
 
+#include "scriptfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -91,6 +93,44 @@ TEST_F(Edit, EachChangeAndItsError)
         const Outcome render = Cli(args);
         EXPECT_EQ(render.code, 0) << where << "\n" << render.err;
         EXPECT_NE(render.err.find(row.err), std::string::npos) << where << "\n" << render.err;
+    }
+}
+
+// --center and --width past doubles: the exact view line, dump's exact centre and width, JSON's
+// texts, and back to doubles when the view is shallow again.
+TEST_F(Edit, DeepView)
+{
+    ASSERT_EQ(Cli({ "set", Path("a.gsc"), "-o", Path("b.gsc"), "--width", "1e-1000" }).code, 0);
+    const QString text = DecodeScriptText(Bytes(Path("b.gsc")));
+    EXPECT_TRUE(text.contains(u"\n精确视图:{-5e-1001, -5e-1001, 9.765625e-1004}\n"_qs)) << text.toStdString();
+    EXPECT_TRUE(text.contains(u"比率:{2.2250738585072014e-308}"_qs)) << text.toStdString();
+    const Outcome dump = Cli({ "dump", Path("b.gsc") });
+    EXPECT_NE(dump.out.find("center: 0,0\nwidth: 1e-1000\n"), std::string::npos) << dump.out;
+
+    const std::string centre = "-0.7436438870371587047521915061,0.131825904205311970495252226";
+    ASSERT_EQ(Cli({ "set", Path("b.gsc"), "--center", centre, "--width", "3.5e-30" }).code, 0);
+    EXPECT_NE(Cli({ "dump", Path("b.gsc") }).out.find("center: " + centre + "\nwidth: 3.5e-30\n"),
+        std::string::npos);
+    // A picture carries the exact view in its script, whatever size it is rendered at.
+    ASSERT_EQ(
+        Cli({ "render", Path("b.gsc"), "-o", Path("b.png"), "--size", "32x16", "--fit", "--quiet" }).code, 0);
+    EXPECT_NE(Cli({ "dump", Path("b.png") }).out.find("center: " + centre + "\nwidth: 3.5e-30\n"),
+        std::string::npos);
+
+    // JSON carries the exact texts: new --from-json writes the same file.
+    const Outcome json = Cli({ "dump", Path("b.gsc"), "--json" });
+    EXPECT_NE(json.out.find("\"exact\": [\""), std::string::npos) << json.out;
+    QFile file(QString::fromStdString(Path("b.json")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(json.out.data(), static_cast<qint64>(json.out.size()));
+    file.close();
+    ASSERT_EQ(Cli({ "new", "--from-json", Path("b.json"), "-o", Path("c.gsc") }).code, 0);
+    EXPECT_EQ(Bytes(Path("c.gsc")), Bytes(Path("b.gsc")));
+
+    ASSERT_EQ(Cli({ "set", Path("b.gsc"), "--width", "0.5" }).code, 0);
+    EXPECT_FALSE(DecodeScriptText(Bytes(Path("b.gsc"))).contains(u"精确视图"_qs));
+    for (const char* width : { "-1e-1000", "0e5", "1e-400000", "1e400" }) {
+        EXPECT_EQ(Cli({ "set", Path("b.gsc"), "--width", width }).code, 2) << width;
     }
 }
 

@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cfloat>
 
 namespace {
@@ -24,8 +25,8 @@ double Apart(const BigFloat& a, const BigFloat& b, const BigFloat& unit)
 // A view of the given plane width (over 1024 pixels) about a centre with many digits.
 PlaneView DeepView(const std::string& width)
 {
-    return ViewAroundCentre(Big("-0.74364388703715870475219150611477"), Big("0.13182590420531197049525222649"),
-        Big(width) / 1024, 1024, 1024);
+    return ViewAroundCentre(Big("-0.74364388703715870475219150611477"),
+        Big("0.13182590420531197049525222649"), Big(width) / 1024, 1024, 1024);
 }
 
 TEST(ExactView, ShallowOperationsAreViewsOwn)
@@ -34,7 +35,8 @@ TEST(ExactView, ShallowOperationsAreViewsOwn)
     for (const View& v : views) {
         const PlaneView p { v.offsetX, v.offsetY, v.ratio, {} };
         const auto same = [&](const PlaneView& got, const View& want, const char* what) {
-            EXPECT_EQ(got, (PlaneView { want.offsetX, want.offsetY, want.ratio, {} })) << what << " " << v.ratio;
+            EXPECT_EQ(got, (PlaneView { want.offsetX, want.offsetY, want.ratio, {} }))
+                << what << " " << v.ratio;
         };
         same(ZoomedAbout(p, 123, 321, Zoom::In, 1.2, 1024, 768, 480, 360),
             v.ZoomedAbout(123, 321, v.ratio / 1.2, 1024, 768, 480, 360), "wheel in");
@@ -47,6 +49,41 @@ TEST(ExactView, ShallowOperationsAreViewsOwn)
     }
 }
 
+TEST(ExactView, ShortestText)
+{
+    const struct {
+        BigFloat value;
+        const char* text; // nullptr: only that it reads back and one digit less does not
+    } rows[] = {
+        { BigFloat(0.1, 53), "0.1" },
+        { BigFloat(1.0 / 3, 53), "0.3333333333333333" },
+        { BigFloat::Parse("1e-1000", 4000, nullptr), "1e-1000" },
+        { BigFloat::Parse("-2.5e400", 200, nullptr), "-2.5e400" },
+        { BigFloat(0.0, 100), "0" },
+        { BigFloat::Parse("1", 200, nullptr) / BigFloat::Parse("3", 200, nullptr), nullptr },
+        { BigFloat::Parse("-7", 5000, nullptr) / BigFloat::Parse("1e1234", 5000, nullptr) / 3.0, nullptr },
+    };
+    for (const auto& row : rows) {
+        const std::string text = ShortestText(row.value);
+        if (row.text) {
+            EXPECT_EQ(text, row.text);
+            continue;
+        }
+        bool ok = false;
+        EXPECT_TRUE(mpfr_equal_p(BigFloat::Parse(text, row.value.Precision(), &ok).get(), row.value.get()))
+            << text;
+        // Its significant digits: those of the mantissa after any leading zeros.
+        const std::string mantissa = text.substr(0, text.find('e'));
+        const size_t first = mantissa.find_first_of("123456789");
+        const int digits = static_cast<int>(std::count_if(mantissa.begin() + static_cast<long>(first),
+            mantissa.end(), [](char c) { return c >= '0' && c <= '9'; }));
+        const std::string shorter = row.value.ToString(digits - 1);
+        EXPECT_FALSE(
+            mpfr_equal_p(BigFloat::Parse(shorter, row.value.Precision(), &ok).get(), row.value.get()))
+            << shorter;
+    }
+}
+
 TEST(ExactView, Depth)
 {
     const struct {
@@ -54,15 +91,16 @@ TEST(ExactView, Depth)
         bool deep;
     } rows[] = {
         { { -1.0, -1.0, 0.001953125, {} }, false },
-        { { 0.0, 0.0, 2e-12, {} }, false },     // at the centre 1e-9: still 1e-12 of 1
-        { { 0.0, 0.0, 0.5e-12, {} }, true },    // below 1e-12 of 1
-        { { 1e4, 0.0, 2e-9, {} }, true },       // below 1e-12 of the centre's 1e4
-        { { 0.0, 0.0, 0.0, {} }, false },       // no view a deep render serves
+        { { 0.0, 0.0, 2e-12, {} }, false },  // at the centre 1e-9: still 1e-12 of 1
+        { { 0.0, 0.0, 0.5e-12, {} }, true }, // below 1e-12 of 1
+        { { 1e4, 0.0, 2e-9, {} }, true },    // below 1e-12 of the centre's 1e4
+        { { 0.0, 0.0, 0.0, {} }, false },    // no view a deep render serves
         { { 0.0, 0.0, DBL_MIN, { "0", "0", "1e-1000" } }, true },
         { { 0.0, 0.0, 0.25, { "0", "0", "0.25" } }, false },
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(IsDeepView(row.view, 1024, 1024), row.deep) << row.view.ratio << " " << row.view.exact.ratio;
+        EXPECT_EQ(IsDeepView(row.view, 1024, 1024), row.deep)
+            << row.view.ratio << " " << row.view.exact.ratio;
     }
 }
 
@@ -165,7 +203,8 @@ TEST(ExactView, ScriptFileRoundTrip)
     ASSERT_TRUE(script.Save(path));
     const QString text = DecodeScriptText(ReadAll(path));
     EXPECT_EQ(text.count(u"精确视图:{"_qs), 1);
-    EXPECT_TRUE(text.contains(u"比率:{2.2250738585072014e-308}"_qs)) << "older readers see the nearest double";
+    EXPECT_TRUE(text.contains(u"比率:{2.2250738585072014e-308}"_qs))
+        << "older readers see the nearest double";
 
     CFractalScript loaded;
     ASSERT_TRUE(loaded.Load(path)) << loaded.GetLastError();

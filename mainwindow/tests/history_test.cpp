@@ -301,4 +301,15 @@ TEST(History, StatusLine)
     EXPECT_TRUE(h.window.StatusState().contains(QStringLiteral(u"双精度")));
     h.window.Script().SetView(0.5, 0.5, 1e-15);
     EXPECT_FALSE(h.window.TooDeep());
+
+    // Past doubles the status line shows the exact width and coordinates with the digits they need.
+    h.window.Script().SetView(
+        ViewAroundCentre(BigFloat::Parse("0.25", 4000, nullptr), BigFloat::Parse("-0.5", 4000, nullptr),
+            BigFloat::Parse("2e-1000", 4000, nullptr) / 1024, 1024, 1024));
+    EXPECT_EQ(h.window.StatusZoom(), QStringLiteral(u"宽度 2e-1000"));
+    EXPECT_EQ(h.window.StatusCoordinate(), QStringLiteral(u"坐标 0.25, -0.5"));
+    h.window.Script().SetView(ViewAroundCentre(BigFloat::Parse("0", 4000, nullptr),
+        BigFloat::Parse("0", 4000, nullptr), BigFloat::Parse("2e-1000", 4000, nullptr) / 1024, 1024, 1024));
+    EXPECT_EQ(h.window.StatusCoordinate(), QStringLiteral(u"坐标 2.08333e-1003, 2.08333e-1003"))
+        << "half a pixel right of and below the centre";
 }

@@ -261,6 +261,51 @@ TEST(Interaction, WheelRefusesAnInfiniteScale)
     EXPECT_TRUE(std::isfinite(w.Script().GetOffsetY()));
 }
 
+// Far past doubles the wheel still keeps the point under the cursor, a drag moves the plane by its
+// pixels, and undo and redo put the exact view back as it was.
+TEST(Interaction, DeepWheelDragAndUndo)
+{
+    IdleWindow w;
+    constexpr mpfr_prec_t bits = 6000;
+    const auto big = [](const char* text) { return BigFloat::Parse(text, bits, nullptr); };
+    w.Script().SetView(ViewAroundCentre(big("-0.743643887037158704752191506114774"),
+        big("0.131825904205311970495252226"), big("1e-1000") / 1024, 1024, 1024));
+    const QPoint at(300, 150);
+    const auto under = [&](BigFloat& x, BigFloat& y) {
+        const PreciseView p = PreciseViewOf(w.Script().GetView(), bits);
+        x = p.offsetX + p.ratio * 1024.0 * (at.x() - 6) / 480;
+        y = p.offsetY + p.ratio * 1024.0 * (at.y() - 20) / 480;
+    };
+    BigFloat x0(bits), y0(bits), x(bits), y(bits);
+    under(x0, y0);
+    for (int step = 0; step < 50; ++step) {
+        w.window.OnWheel(step % 5 == 4 ? -120 : 120, at);
+    }
+    under(x, y);
+    const PreciseView zoomed = PreciseViewOf(w.Script().GetView(), bits);
+    const BigFloat pixel = zoomed.ratio * (1024.0 / 480);
+    EXPECT_LT(std::fabs(((x - x0) / pixel).ToDouble()), 1e-6);
+    EXPECT_LT(std::fabs(((y - y0) / pixel).ToDouble()), 1e-6);
+    EXPECT_LT(zoomed.ratio.Exponent(), -3300) << "30 steps in: 1e-1000 / 1024 / 1.2^30";
+
+    const PlaneView before = w.Script().GetView();
+    w.window.OnLeftButtonDown(QPoint(200, 200));
+    w.window.OnMouseMove(QPoint(260, 210), true);
+    w.window.OnLeftButtonUp(QPoint(260, 210));
+    const PlaneView after = w.Script().GetView();
+    const PreciseView moved = PreciseViewOf(after, bits);
+    const double pw = w.Script().GetPreviewWidth();
+    EXPECT_NEAR(((zoomed.offsetX - moved.offsetX) / zoomed.ratio).ToDouble(), 60 * 1024 / pw, 1e-9);
+    EXPECT_NEAR(((zoomed.offsetY - moved.offsetY) / zoomed.ratio).ToDouble(), 10 * 1024 / pw, 1e-9);
+    w.window.OnUndo();
+    EXPECT_EQ(w.Script().GetView(), before);
+    w.window.OnRedo();
+    EXPECT_EQ(w.Script().GetView(), after);
+    // The menu's reset goes back to doubles.
+    w.window.OnResetView();
+    EXPECT_TRUE(w.Script().GetExactView().Empty());
+}
+
 // Hit-testing: the press tests P1, the stretch handle, P2, the parallelogram, the preview, the
 // palette box in this order; the hover has the stretch handle after P2 and no parallelogram test.
 TEST(Interaction, HitTesting)
