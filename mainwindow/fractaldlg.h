@@ -109,8 +109,8 @@ public:
     QString StatusState() const;
     // The plane point of a client pixel over the preview picture; false off the picture.
     bool PlanePointAt(QPoint position, double& x, double& y) const;
-    // Neighbouring preview pixels fall on the same double: the picture turns blocky.
-    bool TooDeep() const;
+    // The view is past what doubles tell apart: the deep path renders it.
+    bool DeepView() const;
     // What a press at position would do, as the mouse cursor shows it and a tooltip says it.
     static Qt::CursorShape CursorFor(DragMode mode);
     QString ToolTipFor(DragMode mode) const;

@@ -1,6 +1,7 @@
 // The status line under the client area (the plane point under the mouse, the plane width the preview
 // shows, the preview's state or the too-deep warning), and the cursors and tooltips over the client.
 #include "clientarea.h"
+#include "deeprender.h"
 #include "fractaldlg.h"
 #include "layout.h"
 
@@ -25,18 +26,9 @@ QString Coordinate(double value, double step)
     return QString::number(value, 'g', precision);
 }
 
-// The plane distance between neighbouring pixels is below one unit in the last place of a coordinate
-// somewhere on the axis: some neighbours fall on the same double.
-bool AxisTooDeep(double offset, double width, double step)
-{
-    const double far = std::max(std::abs(offset), std::abs(offset + width));
-    const double ulp = std::nextafter(far, INFINITY) - far;
-    return step < ulp;
-}
-
-// The same for a view past doubles: the coordinate of a pixel centre, i + 0.5 pixels of `pixels`
-// showing `side` target pixels from the offset. At most 24 digits: a status line has no room for the
-// thousand that tell pixels apart at 1e-1000.
+// The coordinate of a pixel centre of a view past doubles, i + 0.5 pixels of `pixels` showing `side`
+// target pixels from the offset. At most 24 digits: a status line has no room for the thousand that
+// tell pixels apart at 1e-1000.
 QString DeepCoordinate(const BigFloat& offset, const BigFloat& ratio, int i, int pixels, int side)
 {
     const BigFloat step = ratio * static_cast<double>(side) / pixels;
@@ -82,17 +74,9 @@ bool CFractalDlg::PlanePointAt(QPoint position, double& x, double& y) const
     return true;
 }
 
-bool CFractalDlg::TooDeep() const
+bool CFractalDlg::DeepView() const
 {
-    const int pw = m_script.GetPreviewWidth();
-    const int ph = m_script.GetPreviewHeight();
-    if (pw <= 0 || ph <= 0) {
-        return false;
-    }
-    const double width = m_script.GetImageWidth() * m_script.GetRatio();
-    const double height = m_script.GetImageHeight() * m_script.GetRatio();
-    return AxisTooDeep(m_script.GetOffsetX(), width, width / pw)
-        || AxisTooDeep(m_script.GetOffsetY(), height, height / ph);
+    return IsDeepView(m_script.GetView(), m_script.GetImageWidth(), m_script.GetImageHeight());
 }
 
 QString CFractalDlg::StatusCoordinate() const
@@ -130,17 +114,30 @@ QString CFractalDlg::StatusZoom() const
 
 QString CFractalDlg::StatusState() const
 {
-    if (TooDeep()) {
-        return tr("已到双精度极限：相邻像素坐标相同，图像呈块状");
-    }
+    QString state;
     if (m_dShownPreviewProgress < 1.0) {
         const long passes = std::lround(m_dShownPreviewProgress * kPreviewPasses);
-        return tr("渲染中 %1/%2").arg(passes).arg(kPreviewPasses);
+        state = tr("渲染中 %1/%2").arg(passes).arg(kPreviewPasses);
+    } else if (m_nLastPreviewMs >= 0) {
+        state = tr("预览用时 %1 秒").arg(QString::number(m_nLastPreviewMs / 1000.0, 'f', 2));
     }
-    if (m_nLastPreviewMs >= 0) {
-        return tr("预览用时 %1 秒").arg(QString::number(m_nLastPreviewMs / 1000.0, 'f', 2));
+    if (!DeepView()) {
+        return state;
     }
-    return {};
+    // Past what doubles tell apart the preview is perturbed around reference orbits: say so, and how far
+    // the last render got with them.
+    const DeepRenderState deep = LastDeepRender();
+    QString path = tr("深度缩放");
+    if (deep.active) {
+        path = tr("深度缩放：%1 条参考轨道（%2 位），跳过 %3 次迭代")
+                   .arg(deep.references)
+                   .arg(deep.referenceBits)
+                   .arg(deep.skipRuns);
+        if (deep.precisePixels > 0) {
+            path += tr("，%1 个像素逐点高精度计算").arg(deep.precisePixels);
+        }
+    }
+    return state.isEmpty() ? path : state + QStringLiteral("  ") + path;
 }
 
 void CFractalDlg::UpdateStatusLine()

@@ -250,10 +250,6 @@
         <translation>Width %1</translation>
     </message>
     <message>
-        <source>已到双精度极限：相邻像素坐标相同，图像呈块状</source>
-        <translation>At the limit of double precision: neighbouring pixels share a coordinate, the picture turns blocky</translation>
-    </message>
-    <message>
         <source>渲染中 %1/%2</source>
         <translation>Rendering %1/%2</translation>
     </message>
@@ -272,6 +268,18 @@
     <message>
         <source>拖动：拉伸调色板映射</source>
         <translation>Drag: stretch the palette mapping</translation>
+    </message>
+    <message>
+        <source>深度缩放</source>
+        <translation>Deep zoom</translation>
+    </message>
+    <message>
+        <source>深度缩放：%1 条参考轨道（%2 位），跳过 %3 次迭代</source>
+        <translation>Deep zoom: %1 reference orbits (%2 bits), %3 iterations skipped</translation>
+    </message>
+    <message>
+        <source>，%1 个像素逐点高精度计算</source>
+        <translation>, %1 pixels in arbitrary precision</translation>
     </message>
 </context>
 <context>

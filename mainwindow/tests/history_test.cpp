@@ -1,5 +1,6 @@
 // Undo and redo across every kind of edit, the saved state and the title's mark, the Ctrl+Z / Z
 // interplay, the status line and the palettes a long history keeps.
+#include "renderer.h"
 #include "clientarea.h"
 #include "outportsetdlg.h"
 #include "settingdlg.h"
@@ -294,13 +295,24 @@ TEST(History, StatusLine)
     h.window.OnMouseMove(QPoint(246, 260), false);
     EXPECT_EQ(h.window.StatusCoordinate(), QStringLiteral(u"坐标 0.00208333, 0.00208333"));
     EXPECT_EQ(h.window.StatusZoom(), QStringLiteral(u"宽度 2"));
-    EXPECT_FALSE(h.window.TooDeep());
+    EXPECT_FALSE(h.window.DeepView());
+    EXPECT_FALSE(h.window.StatusState().contains(QStringLiteral(u"深度缩放")));
 
+    // Past doubles the deep path renders the view, and the status line says how.
     h.window.Script().SetView(0.5, 0.5, 1e-18);
-    EXPECT_TRUE(h.window.TooDeep());
-    EXPECT_TRUE(h.window.StatusState().contains(QStringLiteral(u"双精度")));
-    h.window.Script().SetView(0.5, 0.5, 1e-15);
-    EXPECT_FALSE(h.window.TooDeep());
+    EXPECT_TRUE(h.window.DeepView());
+    {
+        Picture picture = h.window.Script().TakeSnapshot();
+        QImage image(24, 24, QImage::Format_RGB32);
+        std::atomic<int> stage { 0 };
+        std::atomic<bool> stop { false };
+        std::atomic<double> progress { 0.0 };
+        const Raster raster { 24, 24, static_cast<int>(image.bytesPerLine()), 32, image.bits() };
+        ASSERT_EQ(RenderPicture(picture, raster, { 0, 0, 24, 24, 1, 1, 1, 1 }, { stage, 0, stop, progress }), 0);
+    }
+    EXPECT_TRUE(h.window.StatusState().contains(QStringLiteral(u"条参考轨道"))) << h.window.StatusState().toStdString();
+    h.window.Script().SetView(0.5, 0.5, 1e-11);
+    EXPECT_FALSE(h.window.DeepView());
 
     // Past doubles the status line shows the exact width and coordinates with the digits they need.
     h.window.Script().SetView(
