@@ -4,6 +4,7 @@
 #include "floatexp.h"
 #include "formula.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -11,6 +12,11 @@
 // from that orbit, in doubles (or in ExComplex while the offset is below the doubles' range). Every
 // instruction of the batch program has a delta form that gives f(A + a) - f(A) from the reference's
 // operands A and the pixel's offsets a without cancellation.
+
+// Terms of the power series in the pixel's plane offset that carry every pixel over the runs all of
+// them share (the skip): six take an orbit of z * z + C to within 1e-3 of its reference before the
+// seventh would matter, where one (the first-order skip) stops near 1e-12.
+constexpr int kSkipTerms = 6;
 
 // One reference orbit: for every run n of the iteration program and every instruction k, the
 // reference values (rounded to doubles) of the operands and of the result. Runs stop at the limit,
@@ -22,10 +28,10 @@ struct ReferenceOrbit {
     std::vector<Complex> a, b, r;  // [run * instructions + k]
     std::vector<Complex> last;     // the program's value after each run
     std::vector<Complex> carried;  // [run * carried + j]: every carried slot after each run
-    // The linear skip (PlanSkip): every pixel within the radius starts at run skipRuns with the
-    // offsets skipJ[j] * a of the carried slots.
+    // The skip (PlanSkip): every pixel within the radius starts at run skipRuns with the offsets
+    // SkipStart(skipSeries[j], a) of the carried slots.
     int skipRuns { 0 };
-    std::vector<ExComplex> skipJ;
+    std::vector<std::array<ExComplex, kSkipTerms>> skipSeries;
 
     size_t Bytes() const
     {
@@ -73,6 +79,9 @@ struct DeltaLanes {
     std::vector<uint8_t> glitched;
 };
 
+// A carried slot's offset after the skip: the series at the pixel's plane offset.
+ExComplex SkipStart(const std::array<ExComplex, kSkipTerms>& series, const ExComplex& offset);
+
 class CDeltaProgram {
 public:
     CDeltaProgram() = default;
@@ -85,8 +94,8 @@ public:
     // The slots whose values carry from one run to the next: the variables and z and z0.
     const std::vector<int32_t>& Carried() const { return m_carried; }
 
-    // Plans the linear skip for offsets up to `radius` (a real ExComplex): the runs over which every
-    // such pixel's offsets stay the first-order image of its plane offset to double precision.
+    // Plans the skip for offsets up to `radius` (a real ExComplex): the runs over which every such
+    // pixel's offsets stay a power series of kSkipTerms terms in its plane offset.
     // Formulas with operations that are not complex-differentiable on varying values skip nothing.
     void PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const;
 

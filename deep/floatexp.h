@@ -2,6 +2,7 @@
 
 #include "complex.h"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -17,15 +18,31 @@ struct ExComplex {
 
 namespace ex {
 
+// 2^k for -1022 <= k <= 1023, built from its bits: ldexp's checks cost more than the whole operation
+// it serves.
+inline double PowerOfTwo(int k)
+{
+    return std::bit_cast<double>(static_cast<uint64_t>(k + 1023) << 52);
+}
+
 inline ExComplex Normalised(double re, double im, int64_t e)
 {
-    const double big = std::fmax(std::fabs(re), std::fabs(im));
-    if (big == 0.0 || !std::isfinite(big)) {
-        return { re, im, big == 0.0 ? 0 : e };
+    const double big = std::fabs(re) > std::fabs(im) ? std::fabs(re) : std::fabs(im);
+    const uint64_t bits = std::bit_cast<uint64_t>(big);
+    const int biased = static_cast<int>(bits >> 52);
+    if (biased == 0 || biased == 0x7ff) {
+        // Zero, a subnormal, an infinity or a NaN: the slow and careful way.
+        if (big == 0.0 || !std::isfinite(big)) {
+            return { re, im, big == 0.0 ? 0 : e };
+        }
+        int shift = 0;
+        std::frexp(big, &shift);
+        return { std::ldexp(re, -shift), std::ldexp(im, -shift), e + shift };
     }
-    int shift = 0;
-    std::frexp(big, &shift);
-    return { std::ldexp(re, -shift), std::ldexp(im, -shift), e + shift };
+    // big = m 2^(biased - 1023), m in [1, 2): scale by 2^-(biased - 1022) into [0.5, 1).
+    const int shift = biased - 1022;
+    const double scale = PowerOfTwo(-shift);
+    return { re * scale, im * scale, e + shift };
 }
 
 inline ExComplex From(Complex c) { return Normalised(c.re, c.im, 0); }
@@ -34,6 +51,10 @@ inline ExComplex FromReal(double x) { return Normalised(x, 0.0, 0); }
 // The nearest doubles: 0 below their range, infinity above it.
 inline Complex ToComplex(const ExComplex& x)
 {
+    if (x.e >= -1000 && x.e <= 1000) {
+        const double scale = PowerOfTwo(static_cast<int>(x.e));
+        return { x.re * scale, x.im * scale };
+    }
     const int64_t e = x.e < -4000 ? -4000 : (x.e > 4000 ? 4000 : x.e);
     return { std::ldexp(x.re, static_cast<int>(e)), std::ldexp(x.im, static_cast<int>(e)) };
 }
@@ -66,11 +87,11 @@ inline ExComplex Add(const ExComplex& a, const ExComplex& b)
         return b;
     }
     if (d >= 0) {
-        const int s = static_cast<int>(-d);
-        return Normalised(a.re + std::ldexp(b.re, s), a.im + std::ldexp(b.im, s), a.e);
+        const double scale = PowerOfTwo(static_cast<int>(-d));
+        return Normalised(a.re + b.re * scale, a.im + b.im * scale, a.e);
     }
-    const int s = static_cast<int>(d);
-    return Normalised(std::ldexp(a.re, s) + b.re, std::ldexp(a.im, s) + b.im, b.e);
+    const double scale = PowerOfTwo(static_cast<int>(d));
+    return Normalised(a.re * scale + b.re, a.im * scale + b.im, b.e);
 }
 
 inline ExComplex Sub(const ExComplex& a, const ExComplex& b) { return Add(a, Neg(b)); }

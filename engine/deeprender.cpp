@@ -228,7 +228,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
             lanes.n = lanes.program.Slot(plan.v.termN);
             lanes.z0 = lanes.program.Slot(plan.v.termZ0);
             DeltaLanes laneScratch;
-            std::vector<size_t> pendingScratch;
+            std::vector<std::pair<ExComplex, size_t>> nearest; // references by distance from a pixel
             ExComplex offsets[kLanes];
             Complex points[kLanes];
             DeltaPixel results[kLanes];
@@ -263,37 +263,46 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                     break;
                 }
                 const size_t to = std::min(todo.size(), from + kClaim);
-                // Each reference in turn takes the claim's pixels that none before it could, side by
-                // side; offsets below the doubles' range, and a few pixels, go one by one.
-                std::vector<size_t>& pending = pendingScratch;
-                pending.assign(todo.begin() + static_cast<std::ptrdiff_t>(from), todo.begin() + static_cast<std::ptrdiff_t>(to));
-                for (size_t r = 0; r < references.size() && !pending.empty(); ++r) {
-                    const int count = static_cast<int>(pending.size());
+                // The first reference takes the claim's pixels side by side (offsets below the doubles'
+                // range go one by one); a pixel it cannot take tries the others nearest first.
+                const int count = static_cast<int>(to - from);
+                for (int l = 0; l < count; ++l) {
+                    offsets[l] = offsetOf(0, todo[from + static_cast<size_t>(l)]);
+                    points[l] = Add(references[0]->point.ToComplex(), ex::ToComplex(offsets[l]));
+                }
+                if (!session->program.IterateLanes(
+                        references[0]->orbit, offsets, points, count, lanes, maxIter, laneScratch, results)) {
                     for (int l = 0; l < count; ++l) {
-                        offsets[l] = offsetOf(r, pending[static_cast<size_t>(l)]);
-                        points[l] = Add(references[r]->point.ToComplex(), ex::ToComplex(offsets[l]));
+                        term.BeginPixel(points[l]);
+                        results[l] = session->program.Iterate(
+                            references[0]->orbit, offsets[l], term, maxIter, scratchD, scratchX);
                     }
-                    // A few pixels go faster one by one than in 64 lanes.
-                    constexpr int kFewestSideBySide = 16;
-                    if (count < kFewestSideBySide
-                        || !session->program.IterateLanes(
-                            references[r]->orbit, offsets, points, count, lanes, maxIter, laneScratch, results)) {
-                        for (int l = 0; l < count; ++l) {
-                            term.BeginPixel(points[l]);
-                            results[l] = session->program.Iterate(
-                                references[r]->orbit, offsets[l], term, maxIter, scratchD, scratchX);
+                }
+                for (int l = 0; l < count; ++l) {
+                    const size_t index = todo[from + static_cast<size_t>(l)];
+                    runs += results[l].runs;
+                    if (!results[l].glitched) {
+                        paint(index, points[l], results[l]);
+                        continue;
+                    }
+                    nearest.clear();
+                    for (size_t r = 1; r < references.size(); ++r) {
+                        nearest.push_back({ ex::Abs(offsetOf(r, index)), r });
+                    }
+                    std::sort(nearest.begin(), nearest.end(),
+                        [](const auto& a, const auto& b) { return ex::Sub(a.first, b.first).re < 0.0; });
+                    for (const auto& [distance, r] : nearest) {
+                        const ExComplex offset = offsetOf(r, index);
+                        const Complex point = Add(references[r]->point.ToComplex(), ex::ToComplex(offset));
+                        term.BeginPixel(point);
+                        const DeltaPixel result
+                            = session->program.Iterate(references[r]->orbit, offset, term, maxIter, scratchD, scratchX);
+                        runs += result.runs;
+                        if (!result.glitched) {
+                            paint(index, point, result);
+                            break;
                         }
                     }
-                    size_t kept = 0;
-                    for (int l = 0; l < count; ++l) {
-                        runs += results[l].runs;
-                        if (results[l].glitched) {
-                            pending[kept++] = pending[static_cast<size_t>(l)];
-                        } else {
-                            paint(pending[static_cast<size_t>(l)], points[l], results[l]);
-                        }
-                    }
-                    pending.resize(kept);
                 }
                 const double share = static_cast<double>(to) / static_cast<double>(todo.size());
                 double seen = control.progress.load(std::memory_order_relaxed);

@@ -1,7 +1,7 @@
 // The deep zoom's goals: the 480 x 480 preview (the coarse picture and 36 fine passes, as the preview
 // worker renders them) of z * z + C around a point of the Julia set at plane widths of 1e-300 and
-// 1e-1000, against the same preview of the same formula at a shallow width. Reference orbits are
-// computed afresh every time, as after a wheel turn.
+// 1e-1000, against the same preview of the same formula at a shallow width around the same point,
+// and at the default view. Reference orbits are computed afresh every time, as after a wheel turn.
 #include "deeprender.h"
 #include "exactview.h"
 #include "fractalscript.h"
@@ -15,7 +15,7 @@ namespace {
 constexpr int kSide = 480;
 constexpr int kCell = 6;
 
-void MeasureDeepPreview(benchmark::State& state, const char* width)
+void MeasureDeepPreview(benchmark::State& state, const char* width, bool atDefaultView = false)
 {
     CFractalScript script;
     script.SetDefaults();
@@ -40,6 +40,10 @@ void MeasureDeepPreview(benchmark::State& state, const char* width)
     BigFloat cy(bits);
     mpfr_set(cx.get(), beta.Re(), MPFR_RNDN);
     mpfr_set(cy.get(), beta.Im(), MPFR_RNDN);
+    if (atDefaultView) {
+        mpfr_set_zero(cx.get(), 1);
+        mpfr_set_zero(cy.get(), 1);
+    }
     SetViewOf(picture, ViewAroundCentre(cx, cy, BigFloat::Parse(width, bits, &ok) / kSide, kSide, kSide));
 
     QImage image(kSide, kSide, QImage::Format_RGB32);
@@ -66,9 +70,13 @@ void MeasureDeepPreview(benchmark::State& state, const char* width)
 }
 
 void BM_PreviewShallow(benchmark::State& state) { MeasureDeepPreview(state, "0.01"); }
+// The default view (the plane from -1 to 1 around 0) at the same limit: the whole Julia set, whose
+// inside runs every pixel to the limit.
+void BM_PreviewDefaultView(benchmark::State& state) { MeasureDeepPreview(state, "2", true); }
 void BM_PreviewDeep1e300(benchmark::State& state) { MeasureDeepPreview(state, "1e-300"); }
 void BM_PreviewDeep1e1000(benchmark::State& state) { MeasureDeepPreview(state, "1e-1000"); }
 BENCHMARK(BM_PreviewShallow)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_PreviewDefaultView)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PreviewDeep1e300)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_PreviewDeep1e1000)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
