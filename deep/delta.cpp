@@ -828,9 +828,10 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
                 for (size_t l = 0; l < lanes; ++l) {
                     const double xr = ar[l], xi = ai[l], yr = br[l], yi = bi[l];
                     const double fr = A.re + xr, fi = A.im + xi, gr = B.re + yr, gi = B.im + yi;
-                    const bool dropped = ((yr != 0.0 || yi != 0.0) && fr * fr + fi * fi < limit * normA)
-                        || ((xr != 0.0 || xi != 0.0) && gr * gr + gi * gi < limit * normB);
-                    scratch.glitched[l] |= dropped ? 1 : 0;
+                    // Written without branches, so that the loop runs over vectors.
+                    const bool dropped = ((yr != 0.0) | (yi != 0.0)) & (fr * fr + fi * fi < limit * normA);
+                    const bool droppedB = ((xr != 0.0) | (xi != 0.0)) & (gr * gr + gi * gi < limit * normB);
+                    scratch.glitched[l] |= static_cast<uint8_t>(dropped | droppedB);
                     const double pr = (A.re * yr - A.im * yi) + (xr * B.re - xi * B.im) + (xr * yr - xi * yi);
                     const double pi = (A.im * yr + A.re * yi) + (xi * B.re + xr * B.im) + (xi * yr + xr * yi);
                     dr[l] = pr;
