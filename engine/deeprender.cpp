@@ -23,7 +23,12 @@ struct DeepSession {
     mpfr_prec_t bits { 128 };
     CDeltaProgram program;
     std::vector<std::shared_ptr<const Reference>> references;
+    size_t bytes { 0 }; // what the references' records take together
 };
+
+// What the references of one view may take together: the main one up to kMaxReferenceBytes, the
+// others what is left (a long orbit of a long formula gets fewer, shorter references, not gigabytes).
+constexpr size_t kMaxSessionBytes = size_t { 1 } << 30;
 
 std::mutex g_sessionMutex;
 std::shared_ptr<DeepSession> g_session; // guarded by g_sessionMutex
@@ -165,6 +170,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         }
         session->program.PlanSkip(reference->orbit, Radius(view, picture, centre, bits), maxIter);
         session->references.push_back(reference);
+        session->bytes = reference->orbit.Bytes();
         std::lock_guard lock(g_sessionMutex);
         g_session = session;
     }
@@ -360,8 +366,16 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         const BigFloat py = lattice.y0 + lattice.dy * static_cast<double>(rows[best / columns.size()]);
         auto reference = std::make_shared<Reference>();
         const BigComplex point(px, py);
+        size_t budget = 0;
+        {
+            std::lock_guard lock(g_sessionMutex);
+            budget = std::min(kMaxReferenceBytes, kMaxSessionBytes - std::min(kMaxSessionBytes, session->bytes));
+        }
+        if (budget < kMaxReferenceBytes / 64) {
+            break; // the references have used their memory: arbitrary precision for the rest
+        }
         if (!BuildReference(session->program, point, bits, MakeTermination(picture, plan.v), maxIter, *reference,
-                cancelled)) {
+                cancelled, budget)) {
             aborted.store(true);
             break;
         }
@@ -369,6 +383,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         {
             std::lock_guard lock(g_sessionMutex);
             session->references.push_back(reference);
+            session->bytes += reference->orbit.Bytes();
         }
         ++referenceCount;
         pass(todo, { reference }, 0.8, 0.9);

@@ -1,6 +1,7 @@
 #include "delta.h"
 #include "opcodes.h"
 #include "precise.h"
+#include "reference.h"
 
 #include <gtest/gtest.h>
 
@@ -136,4 +137,37 @@ TEST(DeltaForms, BranchCutsJump)
         EXPECT_NEAR(got.im, expected.im, 1e-12) << kOpSpellings[opcode];
         EXPECT_GT(std::fabs(expected.re) + std::fabs(expected.im), 1.0) << kOpSpellings[opcode];
     }
+}
+
+// A reference's record stops at its memory bound (the pixels past it take other references), and
+// the reference's own termination is marked where the double renderer's would be.
+TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
+{
+    CFormula iter;
+    CFormula term;
+    std::string error;
+    ASSERT_EQ(iter.Compile("z = z * z + C;", error), 0) << error;
+    ASSERT_EQ(term.Compile("norm(z) > 100;", error), 0) << error;
+    iter.SetConstant(iter.FindConstant("C"), { -0.78, -0.15 });
+    const CBatchFormula program(iter);
+    const CDeltaProgram delta(program, program.Slot(iter.FindVariable("z")), program.Slot(iter.FindVariable("z0")));
+    TerminationTest test { term, term.FindVariable("z"), term.FindVariable("V_iter_n"), term.FindVariable("z0"), {} };
+    test.start.assign(term.GetSlots(), term.GetSlots() + term.GetVariableCount());
+
+    Reference escaping;
+    ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 0.5, 0.5 }, 256), 256, test, 1000, escaping, {}));
+    // The double renderer's count for the same point.
+    Complex z { 0.5, 0.5 };
+    int count = 0;
+    while (z.re * z.re + z.im * z.im <= 100) {
+        z = Add(Mul(z, z), Complex { -0.78, -0.15 });
+        ++count;
+    }
+    EXPECT_EQ(escaping.orbit.terminatedAt, count - 1);
+
+    Reference bounded;
+    const size_t perRun = escaping.orbit.Bytes() / static_cast<size_t>(escaping.orbit.runs);
+    ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 0.0, 0.0 }, 256), 256, test, 1000, bounded, {}, 3 * perRun));
+    EXPECT_EQ(bounded.orbit.runs, 3);
+    EXPECT_LE(bounded.orbit.Bytes(), 3 * perRun);
 }
