@@ -102,6 +102,47 @@ TerminationTest MakeTermination(const Picture& picture, const RenderBindings& v)
     return test;
 }
 
+// One thread's colour formula for the deep path: runs it on a pixel's count and value, from the
+// formula's start values, and paints the palette pixel it selects.
+class CDeepColour {
+public:
+    CDeepColour(const Picture& picture, const RenderPlan& plan, const RenderArea& area, const Raster& target,
+        const std::vector<int>& rows, const std::vector<int>& columns)
+        : m_picture(picture)
+        , m_plan(plan)
+        , m_area(area)
+        , m_target(target)
+        , m_rows(rows)
+        , m_columns(columns)
+        , m_color(picture.colorFormula)
+        , m_start(m_color.GetSlots(), m_color.GetSlots() + m_color.GetVariableCount())
+    {
+    }
+
+    // index: the pixel's place in the render's lattice (row-major over the lines inside the target).
+    void operator()(size_t index, Complex point, int count, Complex last)
+    {
+        m_color.ResetVariables(m_start.data());
+        m_color.SetVariable(m_plan.v.colorZ0, point);
+        m_color.SetVariable(m_plan.v.colorN, { static_cast<double>(count), 0.0 });
+        m_color.SetVariable(m_plan.v.colorZ, last);
+        const size_t lj = static_cast<size_t>(m_rows[index / m_columns.size()]);
+        const size_t li = static_cast<size_t>(m_columns[index % m_columns.size()]);
+        PaintColour(m_plan, m_picture.mapping, m_target, m_plan.Row(m_area, lj), m_plan.Column(m_area, li),
+            m_color.Run());
+    }
+
+private:
+    const Picture& m_picture;
+    const RenderPlan& m_plan;
+    const RenderArea& m_area;
+    const Raster& m_target;
+    const std::vector<int>& m_rows;
+    const std::vector<int>& m_columns;
+    CFormula m_color;
+    std::vector<Complex> m_start;
+};
+
 } // namespace
 
 DeepRenderState LastDeepRender()
@@ -224,8 +265,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         pool.Run(threads, [&](int) {
             CleanVectorState();
             TerminationTest term = MakeTermination(picture, plan.v);
-            CFormula color = picture.colorFormula;
-            const std::vector<Complex> colorStart(color.GetSlots(), color.GetSlots() + color.GetVariableCount());
+            CDeepColour colour(picture, plan, area, target, rows, columns);
             std::vector<Complex> scratchD;
             std::vector<ExComplex> scratchX;
             std::int64_t runs = 0;
@@ -245,18 +285,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                 return ex::Add(ex::Add(f.x0, ex::Scale(f.dx, li)), ex::Swap(ex::Add(f.y0, ex::Scale(f.dy, lj))));
             };
             const auto paint = [&](size_t index, Complex point, const DeltaPixel& result) {
-                const int li = columns[index % columns.size()];
-                const int lj = rows[index / columns.size()];
-                color.ResetVariables(colorStart.data());
-                color.SetVariable(plan.v.colorZ0, point);
-                color.SetVariable(plan.v.colorN, { static_cast<double>(result.count), 0.0 });
-                color.SetVariable(plan.v.colorZ, result.last);
-                const PalettePoint at = MapColour(picture.mapping, color.Run(), plan.paletteWidth, plan.paletteHeight);
-                const long long row = plan.Row(area, static_cast<size_t>(lj));
-                const long long column = plan.Column(area, static_cast<size_t>(li));
-                std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
-                    plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel,
-                    static_cast<size_t>(plan.bytesPerPixel));
+                colour(index, point, result.count, result.last);
                 done[index] = 1;
             };
             for (;;) {
@@ -401,8 +430,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         pool.Run(threads, [&](int) {
             CPreciseProgram precise(iterProgram, bits);
             CFormula term = picture.termFormula;
-            CFormula color = picture.colorFormula;
-            const std::vector<Complex> colorStart(color.GetSlots(), color.GetSlots() + color.GetVariableCount());
+            CDeepColour colour(picture, plan, area, target, rows, columns);
             std::int64_t runs = 0;
             for (;;) {
                 const size_t t = next.fetch_add(1);
@@ -420,16 +448,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                     lattice.y0 + lattice.dy * static_cast<double>(lj));
                 const OraclePixel result = PreciseIterate(precise, term, bindings, point, maxIter);
                 runs += RunsOfIteration(result.count, maxIter);
-                color.ResetVariables(colorStart.data());
-                color.SetVariable(plan.v.colorZ0, point.ToComplex());
-                color.SetVariable(plan.v.colorN, { static_cast<double>(result.count), 0.0 });
-                color.SetVariable(plan.v.colorZ, result.last);
-                const PalettePoint at = MapColour(picture.mapping, color.Run(), plan.paletteWidth, plan.paletteHeight);
-                const long long row = plan.Row(area, static_cast<size_t>(lj));
-                const long long column = plan.Column(area, static_cast<size_t>(li));
-                std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
-                    plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel,
-                    static_cast<size_t>(plan.bytesPerPixel));
+                colour(index, point.ToComplex(), result.count, result.last);
             }
             iterations += runs;
         });

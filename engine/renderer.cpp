@@ -16,15 +16,6 @@ RenderBindings Bind(const Picture& p)
         p.colorFormula.FindVariable("V_iter_max"), p.colorFormula.FindVariable("z0") };
 }
 
-// Copies the palette pixel that a colour value selects into the target.
-inline void Paint(const RenderPlan& plan, const PaletteMapping& mapping, const Raster& target, long long row,
-    long long column, Complex colour)
-{
-    const PalettePoint at = MapColour(mapping, colour, plan.paletteWidth, plan.paletteHeight);
-    std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
-        plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel, plan.bytesPerPixel);
-}
-
 } // namespace
 
 RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& area)
@@ -123,7 +114,7 @@ int RenderPictureScalar(Picture& picture, const Raster& target, const RenderArea
                 iterations += RunsOfIteration(n, maxIter);
                 color.SetVariable(v.colorN, { static_cast<double>(n), 0.0 });
                 color.SetVariable(v.colorZ, last);
-                Paint(plan, picture.mapping, target, row, column, color.Run());
+                PaintColour(plan, picture.mapping, target, row, column, color.Run());
             }
         }
         progress += plan.progressStep;

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 // The variables a formula may read from the renderer, bound by name once per render.
@@ -41,6 +42,16 @@ struct RenderPlan {
         return area.top + static_cast<long long>(k) * stepY - area.targetTop;
     }
 };
+
+// Copies the palette pixel that a colour value selects into the target.
+inline void PaintColour(const RenderPlan& plan, const PaletteMapping& mapping, const Raster& target, long long row,
+    long long column, Complex colour)
+{
+    const PalettePoint at = MapColour(mapping, colour, plan.paletteWidth, plan.paletteHeight);
+    std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,
+        plan.paletteBits + at.y * plan.paletteStride + at.x * plan.bytesPerPixel,
+        static_cast<size_t>(plan.bytesPerPixel));
+}
 
 // Checks the picture against the target and binds its variables; the result says what is wrong.
 RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& area);
