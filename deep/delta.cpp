@@ -743,11 +743,12 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
     const size_t lanes = static_cast<size_t>(kLanes);
     scratch.re.assign(static_cast<size_t>(m_nSlots) * lanes, 0.0);
     scratch.im.assign(static_cast<size_t>(m_nSlots) * lanes, 0.0);
-    scratch.glitched.assign(lanes, 0);
+    scratch.glitched.assign(lanes, 0.0);
     scratch.lastRe.assign(lanes, 0.0);
     scratch.lastIm.assign(lanes, 0.0);
     double* re = scratch.re.data();
     double* im = scratch.im.data();
+    double* glitched = scratch.glitched.data();
     const auto at = [lanes](int slot) { return static_cast<size_t>(slot) * lanes; };
     // The carried offsets at the start: the largest in the doubles' range, or the scalar path takes them.
     for (int l = 0; l < count; ++l) {
@@ -831,7 +832,7 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
                     // Written without branches, so that the loop runs over vectors.
                     const bool dropped = ((yr != 0.0) | (yi != 0.0)) & (fr * fr + fi * fi < limit * normA);
                     const bool droppedB = ((xr != 0.0) | (xi != 0.0)) & (gr * gr + gi * gi < limit * normB);
-                    scratch.glitched[l] |= static_cast<uint8_t>(dropped | droppedB);
+                    glitched[l] = (dropped | droppedB) ? 1.0 : glitched[l];
                     const double pr = (A.re * yr - A.im * yi) + (xr * B.re - xi * B.im) + (xr * yr - xi * yi);
                     const double pi = (A.im * yr + A.re * yi) + (xi * B.re + xr * B.im) + (xi * yr + xr * yi);
                     dr[l] = pr;
@@ -848,7 +849,7 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
                     const Complex v = DeltaOf<Complex>(in, A, B, R, { ar[l], ai[l] }, { br[l], bi[l] }, glitch);
                     dr[l] = v.re;
                     di[l] = v.im;
-                    scratch.glitched[static_cast<size_t>(l)] |= glitch ? 1 : 0;
+                    glitched[l] = glitch ? 1.0 : glitched[l];
                 }
                 break;
             }
@@ -875,7 +876,7 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
                 continue;
             }
             DeltaPixel& pixel = out[l];
-            if (scratch.glitched[static_cast<size_t>(l)]) {
+            if (glitched[l] != 0.0) {
                 pixel.glitched = true;
                 active &= ~(uint64_t { 1 } << l);
                 continue;

@@ -76,7 +76,7 @@ struct TerminationLanes {
 struct DeltaLanes {
     std::vector<double> re, im; // slots x kLanes
     std::vector<double> lastRe, lastIm;
-    std::vector<uint8_t> glitched;
+    std::vector<double> glitched; // 1 where the lane's pixel left the reference's precision (a double: the lane loops run over vectors)
 };
 
 // A carried slot's offset after the skip: the series at the pixel's plane offset.
