@@ -5,8 +5,24 @@
 #include <cstdlib>
 #include <utility>
 
+namespace {
+
+// Registered once, by the first number of the process.
+void ReleaseProcessCaches() { mpfr_free_cache2(static_cast<mpfr_free_cache_t>(MPFR_FREE_LOCAL_CACHE | MPFR_FREE_GLOBAL_CACHE)); }
+
+void RegisterCacheRelease()
+{
+    static const bool registered = std::atexit(ReleaseProcessCaches) == 0;
+    (void)registered;
+}
+
+} // namespace
+
+void ReleasePrecisionCaches() { mpfr_free_cache2(MPFR_FREE_LOCAL_CACHE); }
+
 BigFloat::BigFloat(mpfr_prec_t bits)
 {
+    RegisterCacheRelease();
     mpfr_init2(m_value, bits);
     mpfr_set_zero(m_value, 1);
 }

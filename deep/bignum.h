@@ -49,6 +49,11 @@ private:
     mpfr_t m_value;
 };
 
+// MPFR keeps constants (pi, log 2) and scratch in caches per thread and per process. A thread that
+// used it frees its own before it ends or waits long (the render threads, after a deep render); the
+// process's are freed at exit.
+void ReleasePrecisionCaches();
+
 // Bits enough to tell apart points `step` apart at a magnitude up to 2^magnitudeExponent, with
 // `guard` bits to spare.
 mpfr_prec_t BitsFor(long stepExponent, long magnitudeExponent, int guard = 64);

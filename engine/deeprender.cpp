@@ -162,6 +162,10 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
     const RenderPlan& plan, RenderStats* stats)
 {
     CleanVectorState();
+    // Whatever way the render ends, this thread's number caches go with it (it may be a worker that ends).
+    struct CacheRelease {
+        ~CacheRelease() { ReleasePrecisionCaches(); }
+    } release;
     // The precision: the lattice step told apart at the view's magnitude, with guard bits.
     const PreciseView rough = PreciseViewOf(picture, 64);
     const long stepExponent = rough.ratio.Exponent() - 12;
@@ -451,6 +455,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                 colour(index, point.ToComplex(), result.count, result.last);
             }
             iterations += runs;
+            ReleasePrecisionCaches();
         });
     }
     g_precise.store(static_cast<int>(todo.size()));
