@@ -374,8 +374,12 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
     };
     todo = remaining();
     // Glitched pixels: another reference at the glitched pixel nearest their centre, until none is
-    // left or the references run out.
+    // left or the references run out. A reference that takes none of them (its own orbit may end at
+    // once, at a pole) is followed by one at a pixel a third and two thirds along the left-over ones
+    // before the rest goes to arbitrary precision.
+    constexpr int kFruitlessTries = 3;
     int referenceCount = static_cast<int>(offered.size());
+    int fruitless = 0;
     while (!todo.empty() && !aborted.load() && referenceCount < kMaxDeepReferences) {
         double sumX = 0;
         double sumY = 0;
@@ -394,6 +398,9 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                 bestDistance = ex * ex + ey * ey;
                 best = k;
             }
+        }
+        if (fruitless > 0) {
+            best = todo[todo.size() * static_cast<size_t>(fruitless) / kFruitlessTries];
         }
         const BigFloat px = lattice.x0 + lattice.dx * static_cast<double>(columns[best % columns.size()]);
         const BigFloat py = lattice.y0 + lattice.dy * static_cast<double>(rows[best / columns.size()]);
@@ -422,8 +429,9 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         pass(todo, { reference }, 0.8, 0.9);
         const size_t before = todo.size();
         todo = remaining();
-        if (todo.size() == before) {
-            break; // the new reference took none of them: arbitrary precision for the rest
+        fruitless = todo.size() == before ? fruitless + 1 : 0;
+        if (fruitless == kFruitlessTries) {
+            break; // arbitrary precision for the rest
         }
     }
     g_references.store(referenceCount);
