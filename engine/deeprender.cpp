@@ -249,23 +249,19 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
 
     // Each pixel of `todo` tries the references from `firstReference` on, in order; a pixel none can
     // take stays to do. Deterministic: a pixel's outcome depends only on the references offered.
-    const auto pass = [&](const std::vector<size_t>& todo,
-                          const std::vector<std::shared_ptr<const Reference>>& references, double progressFrom,
-                          double progressTo) {
-        // Per reference: the offset of the lattice's first point and the steps, as ExComplex.
-        struct Frame {
-            ExComplex x0, y0, dx, dy;
-        };
-        std::vector<Frame> frames;
-        for (const auto& reference : references) {
-            BigFloat rx(bits);
-            BigFloat ry(bits);
-            mpfr_set(rx.get(), reference->point.Re(), MPFR_RNDN);
-            mpfr_set(ry.get(), reference->point.Im(), MPFR_RNDN);
-            frames.push_back({ ExOf(lattice.x0 - rx), ExOf(lattice.y0 - ry), ExOf(lattice.dx), ExOf(lattice.dy) });
-        }
+    // Runs batches of pixels, each with one reference: side by side in lanes (a few pixels, or offsets
+    // below the doubles' range, one by one). Paints what a reference takes; returns the rest, in order.
+    struct Batch {
+        size_t reference;
+        size_t from, to; // into the batches' pixel list
+    };
+    const auto runBatches = [&](const std::vector<std::shared_ptr<const Reference>>& references,
+                                const std::vector<ExComplex>& frameX0, const std::vector<ExComplex>& frameY0,
+                                const ExComplex& stepX, const ExComplex& stepY, const std::vector<size_t>& list,
+                                const std::vector<Batch>& batches, double progressFrom, double progressTo) {
+        std::vector<size_t> failed;
+        std::mutex failedMutex;
         std::atomic<size_t> next { 0 };
-        constexpr size_t kClaim = kLanes;
         pool.Run(threads, [&](int) {
             CleanVectorState();
             TerminationTest term = MakeTermination(picture, plan.v);
@@ -278,78 +274,138 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
             lanes.n = lanes.program.Slot(plan.v.termN);
             lanes.z0 = lanes.program.Slot(plan.v.termZ0);
             DeltaLanes laneScratch;
-            std::vector<std::pair<ExComplex, size_t>> nearest; // references by distance from a pixel
+            std::vector<size_t> mine; // what this thread's references could not take
             ExComplex offsets[kLanes];
             Complex points[kLanes];
             DeltaPixel results[kLanes];
-            const auto offsetOf = [&](size_t r, size_t index) {
-                const Frame& f = frames[r];
-                const int li = columns[index % columns.size()];
-                const int lj = rows[index / columns.size()];
-                return ex::Add(ex::Add(f.x0, ex::Scale(f.dx, li)), ex::Swap(ex::Add(f.y0, ex::Scale(f.dy, lj))));
-            };
-            const auto paint = [&](size_t index, Complex point, const DeltaPixel& result) {
-                colour(index, point, result.count, result.last);
-                done[index] = 1;
-            };
+            // A few pixels go faster one by one than in 64 lanes.
+            constexpr int kFewestSideBySide = 16;
             for (;;) {
-                const size_t from = next.fetch_add(kClaim);
-                if (from >= todo.size() || aborted.load(std::memory_order_relaxed)) {
+                const size_t b = next.fetch_add(1);
+                if (b >= batches.size() || aborted.load(std::memory_order_relaxed)) {
                     break;
                 }
                 if (Aborted(control)) {
                     aborted.store(true);
                     break;
                 }
-                const size_t to = std::min(todo.size(), from + kClaim);
-                // The first reference takes the claim's pixels side by side (offsets below the doubles'
-                // range go one by one); a pixel it cannot take tries the others nearest first.
-                const int count = static_cast<int>(to - from);
+                const Batch& batch = batches[b];
+                const Reference& reference = *references[batch.reference];
+                const int count = static_cast<int>(batch.to - batch.from);
                 for (int l = 0; l < count; ++l) {
-                    offsets[l] = offsetOf(0, todo[from + static_cast<size_t>(l)]);
-                    points[l] = Add(references[0]->point.ToComplex(), ex::ToComplex(offsets[l]));
+                    const size_t index = list[batch.from + static_cast<size_t>(l)];
+                    const int li = columns[index % columns.size()];
+                    const int lj = rows[index / columns.size()];
+                    offsets[l] = ex::Add(ex::Add(frameX0[batch.reference], ex::Scale(stepX, li)),
+                        ex::Swap(ex::Add(frameY0[batch.reference], ex::Scale(stepY, lj))));
+                    points[l] = Add(reference.point.ToComplex(), ex::ToComplex(offsets[l]));
                 }
-                if (!session->program.IterateLanes(
-                        references[0]->orbit, offsets, points, count, lanes, maxIter, laneScratch, results)) {
+                if (count < kFewestSideBySide
+                    || !session->program.IterateLanes(
+                        reference.orbit, offsets, points, count, lanes, maxIter, laneScratch, results)) {
                     for (int l = 0; l < count; ++l) {
                         term.BeginPixel(points[l]);
-                        results[l] = session->program.Iterate(
-                            references[0]->orbit, offsets[l], term, maxIter, scratchD, scratchX);
+                        results[l] = session->program.Iterate(reference.orbit, offsets[l], term, maxIter, scratchD, scratchX);
                     }
                 }
                 for (int l = 0; l < count; ++l) {
-                    const size_t index = todo[from + static_cast<size_t>(l)];
+                    const size_t index = list[batch.from + static_cast<size_t>(l)];
                     runs += results[l].runs;
-                    if (!results[l].glitched) {
-                        paint(index, points[l], results[l]);
-                        continue;
-                    }
-                    nearest.clear();
-                    for (size_t r = 1; r < references.size(); ++r) {
-                        nearest.push_back({ ex::Abs(offsetOf(r, index)), r });
-                    }
-                    std::sort(nearest.begin(), nearest.end(),
-                        [](const auto& a, const auto& b) { return ex::Sub(a.first, b.first).re < 0.0; });
-                    for (const auto& [distance, r] : nearest) {
-                        const ExComplex offset = offsetOf(r, index);
-                        const Complex point = Add(references[r]->point.ToComplex(), ex::ToComplex(offset));
-                        term.BeginPixel(point);
-                        const DeltaPixel result
-                            = session->program.Iterate(references[r]->orbit, offset, term, maxIter, scratchD, scratchX);
-                        runs += result.runs;
-                        if (!result.glitched) {
-                            paint(index, point, result);
-                            break;
-                        }
+                    if (results[l].glitched) {
+                        mine.push_back(index);
+                    } else {
+                        colour(index, points[l], results[l].count, results[l].last);
+                        done[index] = 1;
                     }
                 }
-                const double share = static_cast<double>(to) / static_cast<double>(todo.size());
+                const double share = static_cast<double>(b + 1) / static_cast<double>(batches.size());
                 double seen = control.progress.load(std::memory_order_relaxed);
                 const double value = progressFrom + (progressTo - progressFrom) * share;
                 while (seen < value && !control.progress.compare_exchange_weak(seen, value)) { }
             }
             iterations += runs;
+            std::lock_guard lock(failedMutex);
+            failed.insert(failed.end(), mine.begin(), mine.end());
         });
+        std::sort(failed.begin(), failed.end());
+        return failed;
+    };
+
+    // The first reference takes every pixel, 64 at a time; a pixel it cannot take tries the others,
+    // nearest first, batched by reference round after round.
+    const auto pass = [&](const std::vector<size_t>& todo,
+                          const std::vector<std::shared_ptr<const Reference>>& references, double progressFrom,
+                          double progressTo) {
+        std::vector<ExComplex> frameX0;
+        std::vector<ExComplex> frameY0;
+        for (const auto& reference : references) {
+            BigFloat rx(bits);
+            BigFloat ry(bits);
+            mpfr_set(rx.get(), reference->point.Re(), MPFR_RNDN);
+            mpfr_set(ry.get(), reference->point.Im(), MPFR_RNDN);
+            frameX0.push_back(ExOf(lattice.x0 - rx));
+            frameY0.push_back(ExOf(lattice.y0 - ry));
+        }
+        const ExComplex stepX = ExOf(lattice.dx);
+        const ExComplex stepY = ExOf(lattice.dy);
+        std::vector<Batch> batches;
+        for (size_t from = 0; from < todo.size(); from += kLanes) {
+            batches.push_back({ 0, from, std::min(todo.size(), from + kLanes) });
+        }
+        std::vector<size_t> failed
+            = runBatches(references, frameX0, frameY0, stepX, stepY, todo, batches, progressFrom, progressTo);
+        if (references.size() < 2 || failed.empty() || aborted.load()) {
+            return;
+        }
+        // Every other reference by distance, for each pixel the first could not take.
+        struct Retry {
+            size_t index;
+            std::vector<uint8_t> order;
+            size_t next { 0 };
+        };
+        std::vector<Retry> retries;
+        for (const size_t index : failed) {
+            const int li = columns[index % columns.size()];
+            const int lj = rows[index / columns.size()];
+            std::vector<std::pair<ExComplex, uint8_t>> distances;
+            for (size_t r = 1; r < references.size(); ++r) {
+                const ExComplex offset = ex::Add(ex::Add(frameX0[r], ex::Scale(stepX, li)),
+                    ex::Swap(ex::Add(frameY0[r], ex::Scale(stepY, lj))));
+                distances.push_back({ ex::Abs(offset), static_cast<uint8_t>(r) });
+            }
+            std::sort(distances.begin(), distances.end(),
+                [](const auto& a, const auto& b) { return ex::Sub(a.first, b.first).re < 0.0; });
+            Retry retry { index, {} };
+            for (const auto& d : distances) {
+                retry.order.push_back(d.second);
+            }
+            retries.push_back(std::move(retry));
+        }
+        while (!retries.empty() && !aborted.load()) {
+            // Group this round's pixels by the reference each tries next, in lattice order.
+            std::vector<std::vector<size_t>> groups(references.size());
+            for (const Retry& retry : retries) {
+                groups[retry.order[retry.next]].push_back(retry.index);
+            }
+            std::vector<size_t> list;
+            batches.clear();
+            for (size_t r = 1; r < groups.size(); ++r) {
+                for (size_t from = 0; from < groups[r].size(); from += kLanes) {
+                    const size_t to = std::min(groups[r].size(), from + kLanes);
+                    batches.push_back({ r, list.size(), list.size() + (to - from) });
+                    list.insert(list.end(), groups[r].begin() + static_cast<std::ptrdiff_t>(from),
+                        groups[r].begin() + static_cast<std::ptrdiff_t>(to));
+                }
+            }
+            runBatches(references, frameX0, frameY0, stepX, stepY, list, batches, progressTo, progressTo);
+            std::vector<Retry> left;
+            for (Retry& retry : retries) {
+                if (!done[retry.index] && ++retry.next < retry.order.size()) {
+                    left.push_back(std::move(retry));
+                }
+            }
+            retries = std::move(left);
+        }
     };
 
     std::vector<size_t> todo(pixels);
