@@ -3,6 +3,7 @@
 #include "opcodes.h"
 
 #include <algorithm>
+#include <bit>
 #include <array>
 #include <cmath>
 #include <numbers>
@@ -741,8 +742,9 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
 {
     const int skip = orbit.skipRuns;
     const size_t lanes = static_cast<size_t>(kLanes);
-    scratch.re.assign(static_cast<size_t>(m_nSlots) * lanes, 0.0);
-    scratch.im.assign(static_cast<size_t>(m_nSlots) * lanes, 0.0);
+    const size_t slots = static_cast<size_t>(m_nSlots);
+    scratch.re.assign(slots * lanes, 0.0);
+    scratch.im.assign(slots * lanes, 0.0);
     scratch.glitched.assign(lanes, 0.0);
     scratch.lastRe.assign(lanes, 0.0);
     scratch.lastIm.assign(lanes, 0.0);
@@ -750,58 +752,87 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
     double* im = scratch.im.data();
     double* glitched = scratch.glitched.data();
     const auto at = [lanes](int slot) { return static_cast<size_t>(slot) * lanes; };
-    // The carried offsets at the start: the largest in the doubles' range, or the scalar path takes them.
-    for (int l = 0; l < count; ++l) {
-        bool large = false;
-        for (size_t j = 0; j < m_carried.size(); ++j) {
-            const ExComplex x = skip > 0 ? SkipStart(orbit.skipSeries[j], offsets[l])
-                : (m_carried[j] == m_iterZ || m_carried[j] == m_iterZ0 ? offsets[l] : ExComplex {});
-            large = large || !ex::Below(x, 600) || ex::IsZero(offsets[l]);
-            const Complex v = ex::ToComplex(x);
-            re[at(m_carried[j]) + static_cast<size_t>(l)] = v.re;
-            im[at(m_carried[j]) + static_cast<size_t>(l)] = v.im;
+    // Each lane runs at its own run of the reference, and takes the next pixel when its pixel ends, so
+    // that one slow pixel does not hold 63 idle lanes.
+    int laneRun[kLanes];
+    int lanePixel[kLanes];
+    uint64_t active = 0;
+    int nextPixel = 0;
+    std::vector<Complex> start(m_carried.size());
+    // Puts the next pixel whose offsets the doubles hold into the lane; a pixel whose largest carried
+    // offset is below their range is left to the caller (deferred).
+    const auto fill = [&](int l) {
+        while (nextPixel < count) {
+            const int p = nextPixel++;
+            out[p] = {};
+            out[p].runs = skip;
+            bool large = ex::IsZero(offsets[p]);
+            for (size_t j = 0; j < m_carried.size(); ++j) {
+                const ExComplex x = skip > 0 ? SkipStart(orbit.skipSeries[j], offsets[p])
+                    : (m_carried[j] == m_iterZ || m_carried[j] == m_iterZ0 ? offsets[p] : ExComplex {});
+                large = large || !ex::Below(x, 600);
+                start[j] = ex::ToComplex(x);
+            }
+            if (!large) {
+                out[p].deferred = true;
+                continue;
+            }
+            for (size_t s = 0; s < slots; ++s) {
+                re[s * lanes + static_cast<size_t>(l)] = 0.0;
+                im[s * lanes + static_cast<size_t>(l)] = 0.0;
+            }
+            for (size_t j = 0; j < m_carried.size(); ++j) {
+                re[at(m_carried[j]) + static_cast<size_t>(l)] = start[j].re;
+                im[at(m_carried[j]) + static_cast<size_t>(l)] = start[j].im;
+            }
+            term.program.ResetLane(l);
+            if (term.z0 >= 0) {
+                term.program.Set(term.z0, l, points[p]);
+            }
+            glitched[l] = 0.0;
+            laneRun[l] = skip;
+            lanePixel[l] = p;
+            active |= uint64_t { 1 } << l;
+            return;
         }
-        if (!large) {
-            return false;
-        }
-    }
+    };
     for (int l = 0; l < kLanes; ++l) {
-        term.program.ResetLane(l);
-        if (term.z0 >= 0) {
-            term.program.Set(term.z0, l, points[std::min(l, count - 1)]);
-        }
-    }
-    uint64_t active = count >= 64 ? ~uint64_t { 0 } : (uint64_t { 1 } << count) - 1;
-    for (int l = 0; l < count; ++l) {
-        out[l] = {};
-        out[l].runs = skip;
+        laneRun[l] = skip;
+        lanePixel[l] = -1;
+        fill(l);
     }
     const int instructions = static_cast<int>(m_code.size());
-    for (int n = skip; active != 0; ++n) {
-        if (n >= orbit.runs) {
-            for (int l = 0; l < count; ++l) {
-                if (active >> l & 1u) {
-                    out[l].glitched = true; // the reference ended before these pixels did
-                }
+    const size_t stride = static_cast<size_t>(orbit.instructions);
+    // Idle lanes read run `skip`'s values; what they compute is never read.
+    while (active != 0) {
+        // A lane whose reference has ended leaves its pixel glitched.
+        for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
+            const int l = std::countr_zero(bits);
+            if (laneRun[l] >= orbit.runs) {
+                out[lanePixel[l]].glitched = true;
+                active &= ~(uint64_t { 1 } << l);
+                laneRun[l] = skip;
+                fill(l);
             }
+        }
+        if (active == 0) {
             break;
         }
         if (m_nReset >= 0) {
             std::fill_n(re + at(m_nReset), lanes, 0.0);
             std::fill_n(im + at(m_nReset), lanes, 0.0);
         }
-        const size_t base = static_cast<size_t>(n) * static_cast<size_t>(orbit.instructions);
         for (int k = 0; k < instructions; ++k) {
             const BatchInstruction& in = m_code[static_cast<size_t>(k)];
-            const Complex A = orbit.a[base + static_cast<size_t>(k)];
-            const Complex B = orbit.b[base + static_cast<size_t>(k)];
-            const Complex R = orbit.r[base + static_cast<size_t>(k)];
             const double* ar = re + at(in.a);
             const double* ai = im + at(in.a);
             const double* br = re + at(in.b >= 0 ? in.b : in.a);
             const double* bi = im + at(in.b >= 0 ? in.b : in.a);
             double* dr = re + at(in.dest);
             double* di = im + at(in.dest);
+            const Complex* refA = orbit.a.data() + k;
+            const Complex* refB = orbit.b.data() + k;
+            const Complex* refR = orbit.r.data() + k;
             switch (in.opcode) {
             case kOpAdd:
                 for (size_t l = 0; l < lanes; ++l) {
@@ -824,29 +855,29 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
             case kOpMul: {
                 // A b + a B + a b, with the glitch test of the scalar form.
                 const double limit = kGlitchShare * kGlitchShare;
-                const double normA = A.re * A.re + A.im * A.im;
-                const double normB = B.re * B.re + B.im * B.im;
                 for (size_t l = 0; l < lanes; ++l) {
+                    const size_t run = static_cast<size_t>(laneRun[l]) * stride;
+                    const Complex A = refA[run];
+                    const Complex B = refB[run];
                     const double xr = ar[l], xi = ai[l], yr = br[l], yi = bi[l];
                     const double fr = A.re + xr, fi = A.im + xi, gr = B.re + yr, gi = B.im + yi;
-                    // Written without branches, so that the loop runs over vectors.
-                    const bool dropped = ((yr != 0.0) | (yi != 0.0)) & (fr * fr + fi * fi < limit * normA);
-                    const bool droppedB = ((xr != 0.0) | (xi != 0.0)) & (gr * gr + gi * gi < limit * normB);
+                    const bool dropped = ((yr != 0.0) | (yi != 0.0))
+                        & (fr * fr + fi * fi < limit * (A.re * A.re + A.im * A.im));
+                    const bool droppedB = ((xr != 0.0) | (xi != 0.0))
+                        & (gr * gr + gi * gi < limit * (B.re * B.re + B.im * B.im));
                     glitched[l] = (dropped | droppedB) ? 1.0 : glitched[l];
-                    const double pr = (A.re * yr - A.im * yi) + (xr * B.re - xi * B.im) + (xr * yr - xi * yi);
-                    const double pi = (A.im * yr + A.re * yi) + (xi * B.re + xr * B.im) + (xi * yr + xr * yi);
-                    dr[l] = pr;
-                    di[l] = pi;
+                    dr[l] = (A.re * yr - A.im * yi) + (xr * B.re - xi * B.im) + (xr * yr - xi * yi);
+                    di[l] = (A.im * yr + A.re * yi) + (xi * B.re + xr * B.im) + (xi * yr + xr * yi);
                 }
                 break;
             }
             default:
-                for (int l = 0; l < count; ++l) {
-                    if (!(active >> l & 1u)) {
-                        continue;
-                    }
+                for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
+                    const int l = std::countr_zero(bits);
+                    const size_t run = static_cast<size_t>(laneRun[l]) * stride;
                     bool glitch = false;
-                    const Complex v = DeltaOf<Complex>(in, A, B, R, { ar[l], ai[l] }, { br[l], bi[l] }, glitch);
+                    const Complex v = DeltaOf<Complex>(
+                        in, refA[run], refB[run], refR[run], { ar[l], ai[l] }, { br[l], bi[l] }, glitch);
                     dr[l] = v.re;
                     di[l] = v.im;
                     glitched[l] = glitch ? 1.0 : glitched[l];
@@ -854,39 +885,48 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
                 break;
             }
         }
-        const Complex last = orbit.last[static_cast<size_t>(n)];
         double* tz = term.z >= 0 ? term.program.Re(term.z) : nullptr;
         double* tzi = term.z >= 0 ? term.program.Im(term.z) : nullptr;
+        double* tn = term.n >= 0 ? term.program.Re(term.n) : nullptr;
+        double* tni = term.n >= 0 ? term.program.Im(term.n) : nullptr;
         for (size_t l = 0; l < lanes; ++l) {
+            const Complex last = orbit.last[static_cast<size_t>(laneRun[l])];
             scratch.lastRe[l] = last.re + re[at(m_nResult) + l];
             scratch.lastIm[l] = last.im + im[at(m_nResult) + l];
             if (tz) {
                 tz[l] = scratch.lastRe[l];
                 tzi[l] = scratch.lastIm[l];
             }
-        }
-        if (term.n >= 0) {
-            std::fill_n(term.program.Re(term.n), lanes, static_cast<double>(n));
-            std::fill_n(term.program.Im(term.n), lanes, 0.0);
+            if (tn) {
+                tn[l] = static_cast<double>(laneRun[l]);
+                tni[l] = 0.0;
+            }
         }
         term.program.Run();
         const double* held = term.program.Re(term.program.ResultSlot());
-        for (int l = 0; l < count; ++l) {
-            if (!(active >> l & 1u)) {
-                continue;
-            }
-            DeltaPixel& pixel = out[l];
+        for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
+            const int l = std::countr_zero(bits);
+            DeltaPixel& pixel = out[lanePixel[l]];
+            const int n = laneRun[l];
+            bool ends = false;
             if (glitched[l] != 0.0) {
                 pixel.glitched = true;
-                active &= ~(uint64_t { 1 } << l);
-                continue;
+                ends = true;
+            } else {
+                ++pixel.runs;
+                const bool stops = held[l] > 0.0;
+                if (stops || n + 1 >= maxIter) {
+                    pixel.count = stops ? n : maxIter;
+                    pixel.last = { scratch.lastRe[static_cast<size_t>(l)], scratch.lastIm[static_cast<size_t>(l)] };
+                    ends = true;
+                }
             }
-            ++pixel.runs;
-            const bool stops = held[l] > 0.0;
-            if (stops || n + 1 >= maxIter) {
-                pixel.count = stops ? n : maxIter;
-                pixel.last = { scratch.lastRe[static_cast<size_t>(l)], scratch.lastIm[static_cast<size_t>(l)] };
+            if (ends) {
                 active &= ~(uint64_t { 1 } << l);
+                laneRun[l] = skip;
+                fill(l);
+            } else {
+                ++laneRun[l];
             }
         }
     }

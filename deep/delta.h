@@ -63,6 +63,7 @@ struct DeltaPixel {
     int count { 0 };
     Complex last {};
     bool glitched { false }; // the pixel left its reference's precision: needs another reference
+    bool deferred { false }; // IterateLanes only: offsets below the doubles' range, for Iterate
     std::int64_t runs { 0 };
 };
 
@@ -103,10 +104,10 @@ public:
     DeltaPixel Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, TerminationTest& term,
         int maxIter, std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX) const;
 
-    // Iterates count (at most kLanes) pixels side by side in doubles from the skip's run, with the
-    // reference's values shared by all lanes; points are the pixels' plane points rounded to doubles
-    // (their z0 for the termination formula). False when some offset is below the doubles' range
-    // (then nothing is written and the caller iterates those pixels one by one).
+    // Iterates count pixels side by side in doubles from the skip's run, kLanes at a time: each lane
+    // runs at its own run of the reference and takes the next pixel when its own ends. points are the
+    // pixels' plane points rounded to doubles (their z0 for the termination formula). A pixel whose
+    // offsets lie below the doubles' range is marked deferred and left for Iterate. Always true.
     bool IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, const Complex* points, int count,
         TerminationLanes& term, int maxIter, DeltaLanes& scratch, DeltaPixel* out) const;
 

@@ -255,6 +255,8 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         size_t reference;
         size_t from, to; // into the batches' pixel list
     };
+    // Pixels a thread claims at once: enough that the lanes stay full until the last few.
+    constexpr size_t kPixelsPerBatch = 4 * kLanes;
     const auto runBatches = [&](const std::vector<std::shared_ptr<const Reference>>& references,
                                 const std::vector<ExComplex>& frameX0, const std::vector<ExComplex>& frameY0,
                                 const ExComplex& stepX, const ExComplex& stepY, const std::vector<size_t>& list,
@@ -275,9 +277,9 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
             lanes.z0 = lanes.program.Slot(plan.v.termZ0);
             DeltaLanes laneScratch;
             std::vector<size_t> mine; // what this thread's references could not take
-            ExComplex offsets[kLanes];
-            Complex points[kLanes];
-            DeltaPixel results[kLanes];
+            std::vector<ExComplex> offsets;
+            std::vector<Complex> points;
+            std::vector<DeltaPixel> results;
             // A few pixels go faster one by one than in 64 lanes.
             constexpr int kFewestSideBySide = 16;
             for (;;) {
@@ -292,6 +294,9 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                 const Batch& batch = batches[b];
                 const Reference& reference = *references[batch.reference];
                 const int count = static_cast<int>(batch.to - batch.from);
+                offsets.resize(static_cast<size_t>(count));
+                points.resize(static_cast<size_t>(count));
+                results.resize(static_cast<size_t>(count));
                 for (int l = 0; l < count; ++l) {
                     const size_t index = list[batch.from + static_cast<size_t>(l)];
                     const int li = columns[index % columns.size()];
@@ -300,10 +305,13 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                         ex::Swap(ex::Add(frameY0[batch.reference], ex::Scale(stepY, lj))));
                     points[l] = Add(reference.point.ToComplex(), ex::ToComplex(offsets[l]));
                 }
-                if (count < kFewestSideBySide
-                    || !session->program.IterateLanes(
-                        reference.orbit, offsets, points, count, lanes, maxIter, laneScratch, results)) {
-                    for (int l = 0; l < count; ++l) {
+                const bool side = count >= kFewestSideBySide;
+                if (side) {
+                    session->program.IterateLanes(reference.orbit, offsets.data(), points.data(), count, lanes,
+                        maxIter, laneScratch, results.data());
+                }
+                for (int l = 0; l < count; ++l) {
+                    if (!side || results[l].deferred) {
                         term.BeginPixel(points[l]);
                         results[l] = session->program.Iterate(reference.orbit, offsets[l], term, maxIter, scratchD, scratchX);
                     }
@@ -349,8 +357,8 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         const ExComplex stepX = ExOf(lattice.dx);
         const ExComplex stepY = ExOf(lattice.dy);
         std::vector<Batch> batches;
-        for (size_t from = 0; from < todo.size(); from += kLanes) {
-            batches.push_back({ 0, from, std::min(todo.size(), from + kLanes) });
+        for (size_t from = 0; from < todo.size(); from += kPixelsPerBatch) {
+            batches.push_back({ 0, from, std::min(todo.size(), from + kPixelsPerBatch) });
         }
         std::vector<size_t> failed
             = runBatches(references, frameX0, frameY0, stepX, stepY, todo, batches, progressFrom, progressTo);
@@ -390,8 +398,8 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
             std::vector<size_t> list;
             batches.clear();
             for (size_t r = 1; r < groups.size(); ++r) {
-                for (size_t from = 0; from < groups[r].size(); from += kLanes) {
-                    const size_t to = std::min(groups[r].size(), from + kLanes);
+                for (size_t from = 0; from < groups[r].size(); from += kPixelsPerBatch) {
+                    const size_t to = std::min(groups[r].size(), from + kPixelsPerBatch);
                     batches.push_back({ r, list.size(), list.size() + (to - from) });
                     list.insert(list.end(), groups[r].begin() + static_cast<std::ptrdiff_t>(from),
                         groups[r].begin() + static_cast<std::ptrdiff_t>(to));
