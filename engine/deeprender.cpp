@@ -143,6 +143,22 @@ private:
     std::vector<Complex> m_start;
 };
 
+// Takes the next of count work items for a render thread; false when none is left or the render is
+// to stop (a stop seen here is passed on to the other threads through aborted).
+bool Claim(std::atomic<size_t>& next, size_t count, std::atomic<bool>& aborted, const RenderControl& control,
+    size_t& item)
+{
+    item = next.fetch_add(1);
+    if (item >= count || aborted.load(std::memory_order_relaxed)) {
+        return false;
+    }
+    if (Aborted(control)) {
+        aborted.store(true);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 DeepRenderState LastDeepRender()
@@ -282,15 +298,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
             std::vector<DeltaPixel> results;
             // A few pixels go faster one by one than in 64 lanes.
             constexpr int kFewestSideBySide = 16;
-            for (;;) {
-                const size_t b = next.fetch_add(1);
-                if (b >= batches.size() || aborted.load(std::memory_order_relaxed)) {
-                    break;
-                }
-                if (Aborted(control)) {
-                    aborted.store(true);
-                    break;
-                }
+            for (size_t b = 0; Claim(next, batches.size(), aborted, control, b);) {
                 const Batch& batch = batches[b];
                 const Reference& reference = *references[batch.reference];
                 const int count = static_cast<int>(batch.to - batch.from);
@@ -508,15 +516,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
             CFormula term = picture.termFormula;
             CDeepColour colour(picture, plan, area, target, rows, columns);
             std::int64_t runs = 0;
-            for (;;) {
-                const size_t t = next.fetch_add(1);
-                if (t >= todo.size() || aborted.load(std::memory_order_relaxed)) {
-                    break;
-                }
-                if (Aborted(control)) {
-                    aborted.store(true);
-                    break;
-                }
+            for (size_t t = 0; Claim(next, todo.size(), aborted, control, t);) {
                 const size_t index = todo[t];
                 const int lj = rows[index / columns.size()];
                 const int li = columns[index % columns.size()];
