@@ -7,8 +7,11 @@
 #include "fractalscript.h"
 #include "precise.h"
 #include "renderer.h"
+#include "renderpool.h"
 
 #include <benchmark/benchmark.h>
+
+#include <cstdlib>
 
 namespace {
 
@@ -17,6 +20,10 @@ constexpr int kCell = 6;
 
 void MeasureDeepPreview(benchmark::State& state, const char* width, bool atDefaultView = false)
 {
+    // GLIMMERSET_BENCH_THREADS=1 measures one thread, whose CPU time a busy machine disturbs least.
+    if (const char* threads = std::getenv("GLIMMERSET_BENCH_THREADS")) {
+        CRenderPool::Instance().SetThreads(std::atoi(threads));
+    }
     CFractalScript script;
     script.SetDefaults();
     std::string error;
