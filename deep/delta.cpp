@@ -1,10 +1,12 @@
 #include "delta.h"
 
+#include "deltakernels.h"
+
 #include "opcodes.h"
 
 #include <algorithm>
-#include <bit>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -17,11 +19,9 @@ constexpr double kLog10E = 0.4342944819032518;
 constexpr double kGlitchShare = 1e-3;
 
 // The same operations over doubles and over ExComplex, so that one delta form serves both.
-template <class N>
-struct Arith;
+template <class N> struct Arith;
 
-template <>
-struct Arith<Complex> {
+template <> struct Arith<Complex> {
     static Complex From(Complex c) { return c; }
     static Complex ToC(Complex c) { return c; }
     static Complex Add(Complex a, Complex b) { return ::Add(a, b); }
@@ -43,8 +43,7 @@ struct Arith<Complex> {
     static Complex Abs(Complex a) { return { std::hypot(a.re, a.im), 0.0 }; }
 };
 
-template <>
-struct Arith<ExComplex> {
+template <> struct Arith<ExComplex> {
     static ExComplex From(Complex c) { return ex::From(c); }
     static Complex ToC(const ExComplex& c) { return ex::ToComplex(c); }
     static ExComplex Add(const ExComplex& a, const ExComplex& b) { return ex::Add(a, b); }
@@ -82,8 +81,7 @@ Complex Log1p(Complex w)
 Complex SinOf(Complex w) { return Sin(w); }
 Complex SinhOf(Complex w) { return Sinh(w); }
 
-template <class N, Complex (*F)(Complex)>
-N Small(const N& w)
+template <class N, Complex (*F)(Complex)> N Small(const N& w)
 {
     using A = Arith<N>;
     if (A::Tiny(w)) {
@@ -103,8 +101,7 @@ bool Dropped(Complex full, Complex reference)
 // below this share of the jump: then the pixel takes another reference.
 constexpr double kJumpShare = 1e-9;
 
-template <class N>
-bool OffsetBelow(const N& offset, double size)
+template <class N> bool OffsetBelow(const N& offset, double size)
 {
     const Complex d = Arith<N>::ToC(offset);
     return std::hypot(d.re, d.im) < size;
@@ -113,8 +110,7 @@ bool OffsetBelow(const N& offset, double size)
 // The jump of the principal argument (-2 pi, 0 or 2 pi) between the reference's value A and the pixel's
 // A + a: the pixel crosses the negative real axis when the signs of the imaginary parts differ there.
 // Decided from signs, not from the arguments' sum, which rounds to pi either side of the axis.
-template <class N>
-double CutJump(Complex A, const N& a)
+template <class N> double CutJump(Complex A, const N& a)
 {
     using Ar = Arith<N>;
     const N pixel = Ar::Add(Ar::From(A), a);
@@ -138,25 +134,18 @@ N DeltaOf(const BatchInstruction& in, Complex A, Complex B, Complex R, const N& 
     constexpr bool kDoubles = std::is_same_v<N, Complex>;
     const auto full = [](Complex ref, const N& d) { return ::Add(ref, Ar::ToC(d)); };
     switch (in.opcode) {
-    case kOpNeg:
-        return Ar::Neg(da);
-    case kOpAdd:
-        return Ar::Add(da, db);
-    case kOpSub:
-        return Ar::Sub(da, db);
-    case kOpCopy:
-        return da;
-    case kOpImag:
-        return Ar::Swap(da);
-    case kOpConj:
-        return Ar::Conj(da);
-    case kOpReal:
-        return Ar::Re(da);
-    case kOpImagFn:
-        return Ar::Im(da);
+    case kOpNeg: return Ar::Neg(da);
+    case kOpAdd: return Ar::Add(da, db);
+    case kOpSub: return Ar::Sub(da, db);
+    case kOpCopy: return da;
+    case kOpImag: return Ar::Swap(da);
+    case kOpConj: return Ar::Conj(da);
+    case kOpReal: return Ar::Re(da);
+    case kOpImagFn: return Ar::Im(da);
     case kOpMul: {
         if constexpr (kDoubles) {
-            glitch |= (!Ar::IsZero(db) && Dropped(full(A, da), A)) || (!Ar::IsZero(da) && Dropped(full(B, db), B));
+            glitch |= (!Ar::IsZero(db) && Dropped(full(A, da), A))
+                || (!Ar::IsZero(da) && Dropped(full(B, db), B));
         }
         return Ar::Add(Ar::Add(Ar::Mul(Ar::From(A), db), Ar::Mul(da, Ar::From(B))), Ar::Mul(da, db));
     }
@@ -208,13 +197,15 @@ N DeltaOf(const BatchInstruction& in, Complex A, Complex B, Complex R, const N& 
             unsigned m = n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
             for (;;) {
                 if (m & 1u) {
-                    dr = Ar::Add(Ar::Add(Ar::Mul(Ar::From(r), dbase), Ar::Mul(dr, Ar::From(base))), Ar::Mul(dr, dbase));
+                    dr = Ar::Add(Ar::Add(Ar::Mul(Ar::From(r), dbase), Ar::Mul(dr, Ar::From(base))),
+                        Ar::Mul(dr, dbase));
                     r = Mul(r, base);
                 }
                 if (m < 2) {
                     break;
                 }
-                dbase = Ar::Add(Ar::Mul(Ar::From(Ar::ToC(Ar::Scale(Ar::From(base), 2.0))), dbase), Ar::Mul(dbase, dbase));
+                dbase = Ar::Add(
+                    Ar::Mul(Ar::From(Ar::ToC(Ar::Scale(Ar::From(base), 2.0))), dbase), Ar::Mul(dbase, dbase));
                 base = Mul(base, base);
                 m /= 2;
             }
@@ -246,14 +237,14 @@ N DeltaOf(const BatchInstruction& in, Complex A, Complex B, Complex R, const N& 
         // (|A + a|^2 - |A|^2) / (|A + a| + |A|)
         const N cross = Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0);
         const N numerator = Ar::Add(cross, Ar::Norm(da));
-        const N denominator = Ar::Add(Ar::Abs(Ar::Add(Ar::From(A), da)), Ar::From({ std::hypot(A.re, A.im), 0.0 }));
+        const N denominator
+            = Ar::Add(Ar::Abs(Ar::Add(Ar::From(A), da)), Ar::From({ std::hypot(A.re, A.im), 0.0 }));
         if (Ar::IsZero(denominator)) {
             return Ar::From({});
         }
         return Ar::Re(Ar::Div(numerator, denominator));
     }
-    case kOpNorm:
-        return Ar::Add(Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0), Ar::Norm(da));
+    case kOpNorm: return Ar::Add(Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0), Ar::Norm(da));
     case kOpArg: {
         if (Ar::IsZero(da)) {
             return Ar::From({});
@@ -327,10 +318,22 @@ N DeltaOf(const BatchInstruction& in, Complex A, Complex B, Complex R, const N& 
         Complex factor;
         N small;
         switch (in.opcode) {
-        case kOpSin: factor = Cos(middle); small = Small<N, SinOf>(half); break;
-        case kOpCos: factor = Negate(Sin(middle)); small = Small<N, SinOf>(half); break;
-        case kOpSinh: factor = Cosh(middle); small = Small<N, SinhOf>(half); break;
-        default: factor = Sinh(middle); small = Small<N, SinhOf>(half); break;
+        case kOpSin:
+            factor = Cos(middle);
+            small = Small<N, SinOf>(half);
+            break;
+        case kOpCos:
+            factor = Negate(Sin(middle));
+            small = Small<N, SinOf>(half);
+            break;
+        case kOpSinh:
+            factor = Cosh(middle);
+            small = Small<N, SinhOf>(half);
+            break;
+        default:
+            factor = Sinh(middle);
+            small = Small<N, SinhOf>(half);
+            break;
         }
         if constexpr (kDoubles) {
             if (!Ar::IsZero(da)) {
@@ -358,8 +361,7 @@ N DeltaOf(const BatchInstruction& in, Complex A, Complex B, Complex R, const N& 
         }
         return Ar::Div(small, Ar::From(denominator));
     }
-    default:
-        return Ar::From({});
+    default: return Ar::From({});
     }
 }
 
@@ -524,7 +526,8 @@ bool SeriesOf(const BatchInstruction& in, Complex A, Complex B, Complex R, const
             return true;
         }
         // (A + s)^B - A^B = R sum binom(B, m) (s / A)^m.
-        const Complex exponent = in.opcode == kBatchOpPowWhole ? Complex { static_cast<double>(in.exponent), 0.0 } : B;
+        const Complex exponent
+            = in.opcode == kBatchOpPowWhole ? Complex { static_cast<double>(in.exponent), 0.0 } : B;
         const Complex overA = Div({ 1.0, 0.0 }, A);
         Complex binomial { 1.0, 0.0 };
         Complex power { 1.0, 0.0 };
@@ -577,9 +580,10 @@ bool SeriesOf(const BatchInstruction& in, Complex A, Complex B, Complex R, const
         // The derivatives cycle through the function and its partner.
         const bool trig = in.opcode == kOpSin || in.opcode == kOpCos;
         const Complex self = R;
-        const Complex partner = in.opcode == kOpSin ? Cos(A) : in.opcode == kOpCos ? Sin(A)
-            : in.opcode == kOpSinh                    ? Cosh(A)
-                                                      : Sinh(A);
+        const Complex partner = in.opcode == kOpSin ? Cos(A)
+            : in.opcode == kOpCos                   ? Sin(A)
+            : in.opcode == kOpSinh                  ? Cosh(A)
+                                                    : Sinh(A);
         for (int m = 0; m < kSkipTerms; ++m) {
             const int order = m + 1;
             Complex d = order % 2 == 1 ? partner : self;
@@ -626,7 +630,8 @@ CDeltaProgram::CDeltaProgram(const CBatchFormula& program, int iterZ, int iterZ0
     std::sort(m_carried.begin(), m_carried.end());
 }
 
-Complex CDeltaProgram::Delta(const BatchInstruction& in, Complex A, Complex B, Complex R, Complex a, Complex b) const
+Complex CDeltaProgram::Delta(
+    const BatchInstruction& in, Complex A, Complex B, Complex R, Complex a, Complex b) const
 {
     bool glitch = false;
     return DeltaOf<Complex>(in, A, B, R, a, b, glitch);
@@ -639,8 +644,7 @@ ExComplex CDeltaProgram::Delta(
     return DeltaOf<ExComplex>(in, A, B, R, a, b, glitch);
 }
 
-template <class N>
-bool CDeltaProgram::RunOnce(const ReferenceOrbit& orbit, int run, N* d) const
+template <class N> bool CDeltaProgram::RunOnce(const ReferenceOrbit& orbit, int run, N* d) const
 {
     bool glitch = false;
     if (m_nReset >= 0) {
@@ -759,6 +763,7 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
     uint64_t active = 0;
     int nextPixel = 0;
     std::vector<Complex> start(m_carried.size());
+    const bool scaled = skip > 0 && !orbit.skipScaled.empty();
     // Puts the next pixel whose offsets the doubles hold into the lane; a pixel whose largest carried
     // offset is below their range is left to the caller (deferred).
     const auto fill = [&](int l) {
@@ -767,11 +772,20 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
             out[p] = {};
             out[p].runs = skip;
             bool large = ex::IsZero(offsets[p]);
-            for (size_t j = 0; j < m_carried.size(); ++j) {
-                const ExComplex x = skip > 0 ? SkipStart(orbit.skipSeries[j], offsets[p])
-                    : (m_carried[j] == m_iterZ || m_carried[j] == m_iterZ0 ? offsets[p] : ExComplex {});
-                large = large || !ex::Below(x, 600);
-                start[j] = ex::ToComplex(x);
+            if (scaled) {
+                const Complex unit = ex::ToComplex(ex::Mul(offsets[p], orbit.skipUnit));
+                for (size_t j = 0; j < m_carried.size(); ++j) {
+                    start[j] = SkipStart(orbit.skipScaled[j], unit);
+                    large = large || std::fmax(std::fabs(start[j].re), std::fabs(start[j].im)) >= 0x1p-600;
+                }
+            } else {
+                for (size_t j = 0; j < m_carried.size(); ++j) {
+                    const ExComplex x = skip > 0
+                        ? SkipStart(orbit.skipSeries[j], offsets[p])
+                        : (m_carried[j] == m_iterZ || m_carried[j] == m_iterZ0 ? offsets[p] : ExComplex {});
+                    large = large || !ex::Below(x, 600);
+                    start[j] = ex::ToComplex(x);
+                }
             }
             if (!large) {
                 out[p].deferred = true;
@@ -803,6 +817,8 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
     }
     const int instructions = static_cast<int>(m_code.size());
     const size_t stride = static_cast<size_t>(orbit.instructions);
+    const DeltaKernels& kernels = ActiveDeltaKernels();
+    alignas(64) size_t runAt[kLanes]; // each lane's run as an index into the orbit's records
     // Idle lanes read run `skip`'s values; what they compute is never read.
     while (active != 0) {
         // A lane whose reference has ended leaves its pixel glitched.
@@ -822,6 +838,9 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
             std::fill_n(re + at(m_nReset), lanes, 0.0);
             std::fill_n(im + at(m_nReset), lanes, 0.0);
         }
+        for (int l = 0; l < kLanes; ++l) {
+            runAt[l] = static_cast<size_t>(laneRun[l]) * stride;
+        }
         for (int k = 0; k < instructions; ++k) {
             const BatchInstruction& in = m_code[static_cast<size_t>(k)];
             const double* ar = re + at(in.a);
@@ -834,47 +853,20 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
             const Complex* refB = orbit.b.data() + k;
             const Complex* refR = orbit.r.data() + k;
             switch (in.opcode) {
-            case kOpAdd:
-                for (size_t l = 0; l < lanes; ++l) {
-                    dr[l] = ar[l] + br[l];
-                    di[l] = ai[l] + bi[l];
-                }
-                break;
-            case kOpSub:
-                for (size_t l = 0; l < lanes; ++l) {
-                    dr[l] = ar[l] - br[l];
-                    di[l] = ai[l] - bi[l];
-                }
-                break;
+            case kOpAdd: kernels.add(ar, ai, br, bi, dr, di); break;
+            case kOpSub: kernels.sub(ar, ai, br, bi, dr, di); break;
             case kOpCopy:
-                for (size_t l = 0; l < lanes; ++l) {
-                    dr[l] = ar[l];
-                    di[l] = ai[l];
-                }
+                std::copy_n(ar, lanes, dr);
+                std::copy_n(ai, lanes, di);
                 break;
-            case kOpMul: {
+            case kOpMul:
                 // A b + a B + a b, with the glitch test of the scalar form.
-                const double limit = kGlitchShare * kGlitchShare;
-                for (size_t l = 0; l < lanes; ++l) {
-                    const size_t run = static_cast<size_t>(laneRun[l]) * stride;
-                    const Complex A = refA[run];
-                    const Complex B = refB[run];
-                    const double xr = ar[l], xi = ai[l], yr = br[l], yi = bi[l];
-                    const double fr = A.re + xr, fi = A.im + xi, gr = B.re + yr, gi = B.im + yi;
-                    const bool dropped = ((yr != 0.0) | (yi != 0.0))
-                        & (fr * fr + fi * fi < limit * (A.re * A.re + A.im * A.im));
-                    const bool droppedB = ((xr != 0.0) | (xi != 0.0))
-                        & (gr * gr + gi * gi < limit * (B.re * B.re + B.im * B.im));
-                    glitched[l] = (dropped | droppedB) ? 1.0 : glitched[l];
-                    dr[l] = (A.re * yr - A.im * yi) + (xr * B.re - xi * B.im) + (xr * yr - xi * yi);
-                    di[l] = (A.im * yr + A.re * yi) + (xi * B.re + xr * B.im) + (xi * yr + xr * yi);
-                }
+                kernels.mul(refA, refB, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
                 break;
-            }
             default:
                 for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
                     const int l = std::countr_zero(bits);
-                    const size_t run = static_cast<size_t>(laneRun[l]) * stride;
+                    const size_t run = runAt[l];
                     bool glitch = false;
                     const Complex v = DeltaOf<Complex>(
                         in, refA[run], refB[run], refR[run], { ar[l], ai[l] }, { br[l], bi[l] }, glitch);
@@ -889,15 +881,14 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
         double* tzi = term.z >= 0 ? term.program.Im(term.z) : nullptr;
         double* tn = term.n >= 0 ? term.program.Re(term.n) : nullptr;
         double* tni = term.n >= 0 ? term.program.Im(term.n) : nullptr;
-        for (size_t l = 0; l < lanes; ++l) {
-            const Complex last = orbit.last[static_cast<size_t>(laneRun[l])];
-            scratch.lastRe[l] = last.re + re[at(m_nResult) + l];
-            scratch.lastIm[l] = last.im + im[at(m_nResult) + l];
-            if (tz) {
-                tz[l] = scratch.lastRe[l];
-                tzi[l] = scratch.lastIm[l];
-            }
-            if (tn) {
+        kernels.value(orbit.last.data(), laneRun, re + at(m_nResult), im + at(m_nResult),
+            scratch.lastRe.data(), scratch.lastIm.data());
+        if (tz) {
+            std::copy_n(scratch.lastRe.data(), lanes, tz);
+            std::copy_n(scratch.lastIm.data(), lanes, tzi);
+        }
+        if (tn) {
+            for (size_t l = 0; l < lanes; ++l) {
                 tn[l] = static_cast<double>(laneRun[l]);
                 tni[l] = 0.0;
             }
@@ -917,7 +908,8 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
                 const bool stops = held[l] > 0.0;
                 if (stops || n + 1 >= maxIter) {
                     pixel.count = stops ? n : maxIter;
-                    pixel.last = { scratch.lastRe[static_cast<size_t>(l)], scratch.lastIm[static_cast<size_t>(l)] };
+                    pixel.last
+                        = { scratch.lastRe[static_cast<size_t>(l)], scratch.lastIm[static_cast<size_t>(l)] };
                     ends = true;
                 }
             }
@@ -936,6 +928,7 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
 void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const
 {
     orbit.skipRuns = 0;
+    orbit.skipScaled.clear();
     orbit.skipSeries.assign(m_carried.size(), Series {});
     std::vector<Series> series(static_cast<size_t>(m_nSlots));
     for (const int slot : { m_iterZ, m_iterZ0 }) {
@@ -944,55 +937,75 @@ void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int
         }
     }
     // Never the reference's own last runs: a pixel near it may stop a run or two earlier.
-    const int limit = std::min(
-        { orbit.runs, maxIter - 1, orbit.terminatedAt < 0 ? orbit.runs : orbit.terminatedAt - 2 });
+    const int limit
+        = std::min({ orbit.runs, maxIter - 1, orbit.terminatedAt < 0 ? orbit.runs : orbit.terminatedAt - 2 });
     const size_t carried = m_carried.size();
     std::array<ExComplex, kSkipTerms> reach; // radius^(k+1)
     reach[0] = radius;
     for (int k = 1; k < kSkipTerms; ++k) {
         reach[k] = ex::Mul(reach[k - 1], radius);
     }
-    for (int n = 0; n < limit; ++n) {
-        if (m_nReset >= 0) {
-            series[static_cast<size_t>(m_nReset)] = {};
+    const auto plan = [&] {
+        for (int n = 0; n < limit; ++n) {
+            if (m_nReset >= 0) {
+                series[static_cast<size_t>(m_nReset)] = {};
+            }
+            const size_t base = static_cast<size_t>(n) * static_cast<size_t>(orbit.instructions);
+            for (size_t k = 0; k < m_code.size(); ++k) {
+                const BatchInstruction& in = m_code[k];
+                const Series& a = series[static_cast<size_t>(in.a)];
+                const Series& b = in.b >= 0 ? series[static_cast<size_t>(in.b)] : a;
+                Series out {};
+                if (!SeriesOf(
+                        in, orbit.a[base + k], orbit.b[base + k], orbit.r[base + k], a, b, radius, out)) {
+                    return;
+                }
+                series[static_cast<size_t>(in.dest)] = out;
+            }
+            // Valid while the last term is below 2^-40 of the first for every pixel (the terms beyond it are
+            // smaller still: a relative error that moves no pixel by a measurable part of its width), and
+            // every pixel stays within 1e-3 of the reference's value (or of 1 near zero, where termination
+            // tests compare with constants), so that the runs skipped end no pixel.
+            for (size_t j = 0; j < carried; ++j) {
+                const Series& c = series[static_cast<size_t>(m_carried[j])];
+                const ExComplex first = ex::Mul(ex::Abs(c[0]), radius);
+                const ExComplex last = ex::Mul(ex::Abs(c[kSkipTerms - 1]), reach[kSkipTerms - 1]);
+                if (!ex::IsFinite(first) || !ex::IsFinite(last)
+                    || (!ex::IsZero(last)
+                        && (ex::IsZero(first) || ex::Sub(ex::Scale(first, 0x1p-40), last).re < 0.0))) {
+                    return;
+                }
+                ExComplex whole = ex::FromReal(0.0);
+                for (int k = 0; k < kSkipTerms; ++k) {
+                    whole = ex::Add(whole, ex::Mul(ex::Abs(c[k]), reach[k]));
+                }
+                const Complex value = orbit.carried[static_cast<size_t>(n) * carried + j];
+                const double size = std::fmax(std::hypot(value.re, value.im), 1.0);
+                if (ex::Sub(ex::FromReal(1e-3 * size), whole).re < 0.0) {
+                    return;
+                }
+            }
+            orbit.skipRuns = n + 1;
+            for (size_t j = 0; j < carried; ++j) {
+                orbit.skipSeries[j] = series[static_cast<size_t>(m_carried[j])];
+            }
         }
-        const size_t base = static_cast<size_t>(n) * static_cast<size_t>(orbit.instructions);
-        for (size_t k = 0; k < m_code.size(); ++k) {
-            const BatchInstruction& in = m_code[k];
-            const Series& a = series[static_cast<size_t>(in.a)];
-            const Series& b = in.b >= 0 ? series[static_cast<size_t>(in.b)] : a;
-            Series out {};
-            if (!SeriesOf(in, orbit.a[base + k], orbit.b[base + k], orbit.r[base + k], a, b, radius, out)) {
+    };
+    plan();
+    if (orbit.skipRuns == 0) {
+        return;
+    }
+    orbit.skipUnit = ex::Div(ex::FromReal(1.0), radius);
+    for (const auto& c : orbit.skipSeries) {
+        std::array<Complex, kSkipTerms> scaled;
+        for (int k = 0; k < kSkipTerms; ++k) {
+            scaled[k] = ex::ToComplex(ex::Mul(c[k], reach[k]));
+            if (!std::isfinite(scaled[k].re) || !std::isfinite(scaled[k].im)) {
+                orbit.skipScaled.clear();
                 return;
             }
-            series[static_cast<size_t>(in.dest)] = out;
         }
-        // Valid while the last term is below 2^-40 of the first for every pixel (the terms beyond it are
-        // smaller still: a relative error that moves no pixel by a measurable part of its width), and
-        // every pixel stays within 1e-3 of the reference's value (or of 1 near zero, where termination
-        // tests compare with constants), so that the runs skipped end no pixel.
-        for (size_t j = 0; j < carried; ++j) {
-            const Series& c = series[static_cast<size_t>(m_carried[j])];
-            const ExComplex first = ex::Mul(ex::Abs(c[0]), radius);
-            const ExComplex last = ex::Mul(ex::Abs(c[kSkipTerms - 1]), reach[kSkipTerms - 1]);
-            if (!ex::IsFinite(first) || !ex::IsFinite(last)
-                || (!ex::IsZero(last) && (ex::IsZero(first) || ex::Sub(ex::Scale(first, 0x1p-40), last).re < 0.0))) {
-                return;
-            }
-            ExComplex whole = ex::FromReal(0.0);
-            for (int k = 0; k < kSkipTerms; ++k) {
-                whole = ex::Add(whole, ex::Mul(ex::Abs(c[k]), reach[k]));
-            }
-            const Complex value = orbit.carried[static_cast<size_t>(n) * carried + j];
-            const double size = std::fmax(std::hypot(value.re, value.im), 1.0);
-            if (ex::Sub(ex::FromReal(1e-3 * size), whole).re < 0.0) {
-                return;
-            }
-        }
-        orbit.skipRuns = n + 1;
-        for (size_t j = 0; j < carried; ++j) {
-            orbit.skipSeries[j] = series[static_cast<size_t>(m_carried[j])];
-        }
+        orbit.skipScaled.push_back(scaled);
     }
 }
 
@@ -1004,4 +1017,13 @@ ExComplex SkipStart(const std::array<ExComplex, kSkipTerms>& c, const ExComplex&
         sum = ex::Add(ex::Mul(sum, offset), c[k]);
     }
     return ex::Mul(sum, offset);
+}
+
+Complex SkipStart(const std::array<Complex, kSkipTerms>& scaled, Complex unitOffset)
+{
+    Complex sum = scaled[kSkipTerms - 1];
+    for (int k = kSkipTerms - 2; k >= 0; --k) {
+        sum = Add(Mul(sum, unitOffset), scaled[k]);
+    }
+    return Mul(sum, unitOffset);
 }

@@ -32,6 +32,11 @@ struct ReferenceOrbit {
     // SkipStart(skipSeries[j], a) of the carried slots.
     int skipRuns { 0 };
     std::vector<std::array<ExComplex, kSkipTerms>> skipSeries;
+    // The same series in doubles, for pixels whose offsets the doubles hold: term k scaled by
+    // radius^(k+1), taken at the offset divided by the radius (skipUnit = 1 / radius). Empty when a
+    // scaled term is past the doubles' range.
+    ExComplex skipUnit {};
+    std::vector<std::array<Complex, kSkipTerms>> skipScaled;
 
     size_t Bytes() const
     {
@@ -82,6 +87,8 @@ struct DeltaLanes {
 
 // A carried slot's offset after the skip: the series at the pixel's plane offset.
 ExComplex SkipStart(const std::array<ExComplex, kSkipTerms>& series, const ExComplex& offset);
+// The same from the scaled series, at the offset over the radius.
+Complex SkipStart(const std::array<Complex, kSkipTerms>& scaled, Complex unitOffset);
 
 class CDeltaProgram {
 public:

@@ -1,0 +1,27 @@
+#pragma once
+// The lane loops of the perturbed programs, built once per instruction set and chosen at run time
+// (as the batch kernels are): every lane runs the same operation on its own offsets, each at its own
+// run of the reference.
+#include "complex.h"
+
+#include <cstddef>
+
+struct DeltaKernels {
+    // d = A b + a B + a b for every lane, A and B the reference's operands at the lane's run (runAt:
+    // its index into the orbit's records). A lane whose operand drops below limit^(1/2) of the
+    // reference's, while the other operand's offset is not zero, is marked glitched (1.0).
+    void (*mul)(const Complex* refA, const Complex* refB, const size_t* runAt, const double* ar,
+        const double* ai, const double* br, const double* bi, double* dr, double* di, double* glitched,
+        double limit);
+    void (*add)(
+        const double* ar, const double* ai, const double* br, const double* bi, double* dr, double* di);
+    void (*sub)(
+        const double* ar, const double* ai, const double* br, const double* bi, double* dr, double* di);
+    // The pixels' values: the reference's value at each lane's run plus the lane's offset.
+    void (*value)(const Complex* refLast, const int* laneRun, const double* dre, const double* dim,
+        double* re, double* im);
+    const char* name;
+};
+
+// The widest set this processor has.
+const DeltaKernels& ActiveDeltaKernels();
