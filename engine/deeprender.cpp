@@ -98,38 +98,72 @@ struct DeepLattice {
 TerminationTest MakeTermination(const Picture& picture, const RenderBindings& v)
 {
     TerminationTest test { picture.termFormula, v.termZ, v.termN, v.termZ0, {} };
-    test.start.assign(picture.termFormula.GetSlots(), picture.termFormula.GetSlots() + picture.termFormula.GetVariableCount());
+    test.start.assign(picture.termFormula.GetSlots(),
+        picture.termFormula.GetSlots() + picture.termFormula.GetVariableCount());
     return test;
 }
 
-// One thread's colour formula for the deep path: runs it on a pixel's count and value, from the
-// formula's start values, and paints the palette pixel it selects.
+// One thread's colour formula for the deep path: runs it on finished pixels' counts and values, a
+// lane each, kLanes at a time, and paints the palette pixels they select.
 class CDeepColour {
 public:
     CDeepColour(const Picture& picture, const RenderPlan& plan, const RenderArea& area, const Raster& target,
-        const std::vector<int>& rows, const std::vector<int>& columns)
+        const std::vector<int>& rows, const std::vector<int>& columns, const CBatchFormula& color)
         : m_picture(picture)
         , m_plan(plan)
         , m_area(area)
         , m_target(target)
         , m_rows(rows)
         , m_columns(columns)
-        , m_color(picture.colorFormula)
-        , m_start(m_color.GetSlots(), m_color.GetSlots() + m_color.GetVariableCount())
+        , m_color(color)
+        , m_z(m_color.Slot(plan.v.colorZ))
+        , m_n(m_color.Slot(plan.v.colorN))
+        , m_z0(m_color.Slot(plan.v.colorZ0))
     {
+        for (const int slot : { m_z, m_n, m_z0 }) {
+            m_color.SetByCaller(slot);
+        }
     }
+    CDeepColour(const CDeepColour&) = delete;
+    CDeepColour& operator=(const CDeepColour&) = delete;
+    ~CDeepColour() { Flush(); }
 
     // index: the pixel's place in the render's lattice (row-major over the lines inside the target).
     void operator()(size_t index, Complex point, int count, Complex last)
     {
-        m_color.ResetVariables(m_start.data());
-        m_color.SetVariable(m_plan.v.colorZ0, point);
-        m_color.SetVariable(m_plan.v.colorN, { static_cast<double>(count), 0.0 });
-        m_color.SetVariable(m_plan.v.colorZ, last);
-        const size_t lj = static_cast<size_t>(m_rows[index / m_columns.size()]);
-        const size_t li = static_cast<size_t>(m_columns[index % m_columns.size()]);
-        PaintColour(m_plan, m_picture.mapping, m_target, m_plan.Row(m_area, lj), m_plan.Column(m_area, li),
-            m_color.Run());
+        const int lane = m_nPending++;
+        m_color.ResetLane(lane);
+        if (m_z0 >= 0) {
+            m_color.Set(m_z0, lane, point);
+        }
+        if (m_n >= 0) {
+            m_color.Set(m_n, lane, { static_cast<double>(count), 0.0 });
+        }
+        if (m_z >= 0) {
+            m_color.Set(m_z, lane, last);
+        }
+        m_index[lane] = index;
+        if (m_nPending == kLanes) {
+            Flush();
+        }
+    }
+
+    void Flush()
+    {
+        if (m_nPending == 0) {
+            return;
+        }
+        m_color.Run();
+        const double* re = m_color.Re(m_color.ResultSlot());
+        const double* im = m_color.Im(m_color.ResultSlot());
+        for (int lane = 0; lane < m_nPending; ++lane) {
+            const size_t index = m_index[lane];
+            const size_t lj = static_cast<size_t>(m_rows[index / m_columns.size()]);
+            const size_t li = static_cast<size_t>(m_columns[index % m_columns.size()]);
+            PaintColour(m_plan, m_picture.mapping, m_target, m_plan.Row(m_area, lj),
+                m_plan.Column(m_area, li), { re[lane], im[lane] });
+        }
+        m_nPending = 0;
     }
 
 private:
@@ -139,8 +173,10 @@ private:
     const Raster& m_target;
     const std::vector<int>& m_rows;
     const std::vector<int>& m_columns;
-    CFormula m_color;
-    std::vector<Complex> m_start;
+    CBatchFormula m_color;
+    const int m_z, m_n, m_z0;
+    int m_nPending { 0 };
+    size_t m_index[kLanes] {};
 };
 
 // Takes the next of count work items for a render thread; false when none is left or the render is
@@ -190,8 +226,10 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
     const PreciseView view = PreciseViewOf(picture, bits);
 
     DeepLattice lattice { BigFloat(bits), BigFloat(bits), BigFloat(bits), BigFloat(bits) };
-    lattice.dx = view.ratio * (static_cast<double>(picture.imageWidth) * area.scaleX / (area.right - area.left));
-    lattice.dy = view.ratio * (static_cast<double>(picture.imageHeight) * area.scaleY / (area.bottom - area.top));
+    lattice.dx
+        = view.ratio * (static_cast<double>(picture.imageWidth) * area.scaleX / (area.right - area.left));
+    lattice.dy
+        = view.ratio * (static_cast<double>(picture.imageHeight) * area.scaleY / (area.bottom - area.top));
     lattice.x0 = lattice.dx * ((area.left + 0.5) / area.scaleX) + view.offsetX;
     lattice.y0 = lattice.dy * ((area.top + 0.5) / area.scaleY) + view.offsetY;
     BigFloat centreX(bits);
@@ -200,6 +238,8 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
     centreY = view.offsetY + view.ratio * (picture.imageHeight / 2.0);
 
     const CBatchFormula iterProgram(picture.iterFormula);
+    const CBatchFormula termProgram(picture.termFormula, CBatchFormula::ValueParts::RealOnly);
+    const CBatchFormula colorProgram(picture.colorFormula);
     const int iterZ = iterProgram.Slot(plan.v.iterZ);
     const int iterZ0 = iterProgram.Slot(plan.v.iterZ0);
     const int maxIter = picture.maxIter;
@@ -225,8 +265,8 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         session->program = CDeltaProgram(iterProgram, iterZ, iterZ0);
         auto reference = std::make_shared<Reference>();
         const BigComplex centre(centreX, centreY);
-        if (!BuildReference(session->program, centre, bits, MakeTermination(picture, plan.v), maxIter, *reference,
-                cancelled)) {
+        if (!BuildReference(session->program, centre, bits, MakeTermination(picture, plan.v), maxIter,
+                *reference, cancelled)) {
             return kRenderAborted;
         }
         session->program.PlanSkip(reference->orbit, Radius(view, picture, centre, bits), maxIter);
@@ -273,103 +313,115 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
     };
     // Pixels a thread claims at once: enough that the lanes stay full until the last few.
     constexpr size_t kPixelsPerBatch = 4 * kLanes;
-    const auto runBatches = [&](const std::vector<std::shared_ptr<const Reference>>& references,
-                                const std::vector<ExComplex>& frameX0, const std::vector<ExComplex>& frameY0,
-                                const ExComplex& stepX, const ExComplex& stepY, const std::vector<size_t>& list,
-                                const std::vector<Batch>& batches, double progressFrom, double progressTo) {
-        std::vector<size_t> failed;
-        std::mutex failedMutex;
-        std::atomic<size_t> next { 0 };
-        pool.Run(threads, [&](int) {
-            CleanVectorState();
-            TerminationTest term = MakeTermination(picture, plan.v);
-            CDeepColour colour(picture, plan, area, target, rows, columns);
-            std::vector<Complex> scratchD;
-            std::vector<ExComplex> scratchX;
-            std::int64_t runs = 0;
-            TerminationLanes lanes { CBatchFormula(picture.termFormula, CBatchFormula::ValueParts::RealOnly), -1, -1, -1 };
-            lanes.z = lanes.program.Slot(plan.v.termZ);
-            lanes.n = lanes.program.Slot(plan.v.termN);
-            lanes.z0 = lanes.program.Slot(plan.v.termZ0);
-            DeltaLanes laneScratch;
-            std::vector<size_t> mine; // what this thread's references could not take
-            std::vector<ExComplex> offsets;
-            std::vector<Complex> points;
-            std::vector<DeltaPixel> results;
-            // A few pixels go faster one by one than in 64 lanes.
-            constexpr int kFewestSideBySide = 16;
-            for (size_t b = 0; Claim(next, batches.size(), aborted, control, b);) {
-                const Batch& batch = batches[b];
-                const Reference& reference = *references[batch.reference];
-                const int count = static_cast<int>(batch.to - batch.from);
-                offsets.resize(static_cast<size_t>(count));
-                points.resize(static_cast<size_t>(count));
-                results.resize(static_cast<size_t>(count));
-                for (int l = 0; l < count; ++l) {
-                    const size_t index = list[batch.from + static_cast<size_t>(l)];
-                    const int li = columns[index % columns.size()];
-                    const int lj = rows[index / columns.size()];
-                    offsets[l] = ex::Add(ex::Add(frameX0[batch.reference], ex::Scale(stepX, li)),
-                        ex::Swap(ex::Add(frameY0[batch.reference], ex::Scale(stepY, lj))));
-                    points[l] = Add(reference.point.ToComplex(), ex::ToComplex(offsets[l]));
-                }
-                const bool side = count >= kFewestSideBySide;
-                if (side) {
-                    session->program.IterateLanes(reference.orbit, offsets.data(), points.data(), count, lanes,
-                        maxIter, laneScratch, results.data());
-                }
-                for (int l = 0; l < count; ++l) {
-                    if (!side || results[l].deferred) {
-                        term.BeginPixel(points[l]);
-                        results[l] = session->program.Iterate(reference.orbit, offsets[l], term, maxIter, scratchD, scratchX);
-                    }
-                }
-                for (int l = 0; l < count; ++l) {
-                    const size_t index = list[batch.from + static_cast<size_t>(l)];
-                    runs += results[l].runs;
-                    if (results[l].glitched) {
-                        mine.push_back(index);
-                    } else {
-                        colour(index, points[l], results[l].count, results[l].last);
-                        done[index] = 1;
-                    }
-                }
-                const double share = static_cast<double>(b + 1) / static_cast<double>(batches.size());
-                double seen = control.progress.load(std::memory_order_relaxed);
-                const double value = progressFrom + (progressTo - progressFrom) * share;
-                while (seen < value && !control.progress.compare_exchange_weak(seen, value)) { }
-            }
-            iterations += runs;
-            std::lock_guard lock(failedMutex);
-            failed.insert(failed.end(), mine.begin(), mine.end());
-        });
-        std::sort(failed.begin(), failed.end());
-        return failed;
-    };
+    const auto runBatches
+        = [&](const std::vector<std::shared_ptr<const Reference>>& references,
+              const std::vector<std::vector<ExComplex>>& columnOffsets,
+              const std::vector<std::vector<ExComplex>>& rowOffsets, const std::vector<size_t>& list,
+              const std::vector<Batch>& batches, double progressFrom, double progressTo) {
+              std::vector<size_t> failed;
+              std::mutex failedMutex;
+              std::atomic<size_t> next { 0 };
+              pool.Run(threads, [&](int) {
+                  CleanVectorState();
+                  TerminationTest term = MakeTermination(picture, plan.v);
+                  CDeepColour colour(picture, plan, area, target, rows, columns, colorProgram);
+                  std::vector<Complex> scratchD;
+                  std::vector<ExComplex> scratchX;
+                  std::int64_t runs = 0;
+                  TerminationLanes lanes { termProgram, -1, -1, -1 };
+                  lanes.z = lanes.program.Slot(plan.v.termZ);
+                  lanes.n = lanes.program.Slot(plan.v.termN);
+                  lanes.z0 = lanes.program.Slot(plan.v.termZ0);
+                  DeltaLanes laneScratch;
+                  std::vector<size_t> mine; // what this thread's references could not take
+                  std::vector<ExComplex> offsets;
+                  std::vector<Complex> points;
+                  std::vector<DeltaPixel> results;
+                  // A few pixels go faster one by one than in 64 lanes.
+                  constexpr int kFewestSideBySide = 16;
+                  for (size_t b = 0; Claim(next, batches.size(), aborted, control, b);) {
+                      const Batch& batch = batches[b];
+                      const Reference& reference = *references[batch.reference];
+                      const Complex referencePoint = reference.point.ToComplex();
+                      const std::vector<ExComplex>& columnOffset = columnOffsets[batch.reference];
+                      const std::vector<ExComplex>& rowOffset = rowOffsets[batch.reference];
+                      const int count = static_cast<int>(batch.to - batch.from);
+                      offsets.resize(static_cast<size_t>(count));
+                      points.resize(static_cast<size_t>(count));
+                      results.resize(static_cast<size_t>(count));
+                      for (int l = 0; l < count; ++l) {
+                          const size_t index = list[batch.from + static_cast<size_t>(l)];
+                          offsets[l] = ex::Add(columnOffset[index % columns.size()],
+                              ex::Swap(rowOffset[index / columns.size()]));
+                          points[l] = Add(referencePoint, ex::ToComplex(offsets[l]));
+                      }
+                      const bool side = count >= kFewestSideBySide;
+                      if (side) {
+                          session->program.IterateLanes(reference.orbit, offsets.data(), points.data(), count,
+                              lanes, maxIter, laneScratch, results.data());
+                      }
+                      for (int l = 0; l < count; ++l) {
+                          if (!side || results[l].deferred) {
+                              term.BeginPixel(points[l]);
+                              results[l] = session->program.Iterate(
+                                  reference.orbit, offsets[l], term, maxIter, scratchD, scratchX);
+                          }
+                      }
+                      for (int l = 0; l < count; ++l) {
+                          const size_t index = list[batch.from + static_cast<size_t>(l)];
+                          runs += results[l].runs;
+                          if (results[l].glitched) {
+                              mine.push_back(index);
+                          } else {
+                              colour(index, points[l], results[l].count, results[l].last);
+                              done[index] = 1;
+                          }
+                      }
+                      const double share = static_cast<double>(b + 1) / static_cast<double>(batches.size());
+                      double seen = control.progress.load(std::memory_order_relaxed);
+                      const double value = progressFrom + (progressTo - progressFrom) * share;
+                      while (seen < value && !control.progress.compare_exchange_weak(seen, value)) { }
+                  }
+                  iterations += runs;
+                  std::lock_guard lock(failedMutex);
+                  failed.insert(failed.end(), mine.begin(), mine.end());
+              });
+              std::sort(failed.begin(), failed.end());
+              return failed;
+          };
 
     // The first reference takes every pixel, 64 at a time; a pixel it cannot take tries the others,
     // nearest first, batched by reference round after round.
     const auto pass = [&](const std::vector<size_t>& todo,
-                          const std::vector<std::shared_ptr<const Reference>>& references, double progressFrom,
-                          double progressTo) {
-        std::vector<ExComplex> frameX0;
-        std::vector<ExComplex> frameY0;
+                          const std::vector<std::shared_ptr<const Reference>>& references,
+                          double progressFrom, double progressTo) {
+        // Each lattice column's and row's offset from each reference (a pixel's offset is the sum).
+        std::vector<std::vector<ExComplex>> columnOffsets;
+        std::vector<std::vector<ExComplex>> rowOffsets;
+        const ExComplex stepX = ExOf(lattice.dx);
+        const ExComplex stepY = ExOf(lattice.dy);
         for (const auto& reference : references) {
             BigFloat rx(bits);
             BigFloat ry(bits);
             mpfr_set(rx.get(), reference->point.Re(), MPFR_RNDN);
             mpfr_set(ry.get(), reference->point.Im(), MPFR_RNDN);
-            frameX0.push_back(ExOf(lattice.x0 - rx));
-            frameY0.push_back(ExOf(lattice.y0 - ry));
+            const ExComplex frameX0 = ExOf(lattice.x0 - rx);
+            const ExComplex frameY0 = ExOf(lattice.y0 - ry);
+            std::vector<ExComplex>& across = columnOffsets.emplace_back();
+            for (const int li : columns) {
+                across.push_back(ex::Add(frameX0, ex::Scale(stepX, li)));
+            }
+            std::vector<ExComplex>& down = rowOffsets.emplace_back();
+            for (const int lj : rows) {
+                down.push_back(ex::Add(frameY0, ex::Scale(stepY, lj)));
+            }
         }
-        const ExComplex stepX = ExOf(lattice.dx);
-        const ExComplex stepY = ExOf(lattice.dy);
         std::vector<Batch> batches;
         for (size_t from = 0; from < todo.size(); from += kPixelsPerBatch) {
             batches.push_back({ 0, from, std::min(todo.size(), from + kPixelsPerBatch) });
         }
         std::vector<size_t> failed
-            = runBatches(references, frameX0, frameY0, stepX, stepY, todo, batches, progressFrom, progressTo);
+            = runBatches(references, columnOffsets, rowOffsets, todo, batches, progressFrom, progressTo);
         if (references.size() < 2 || failed.empty() || aborted.load()) {
             return;
         }
@@ -381,12 +433,10 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         };
         std::vector<Retry> retries;
         for (const size_t index : failed) {
-            const int li = columns[index % columns.size()];
-            const int lj = rows[index / columns.size()];
             std::vector<std::pair<ExComplex, uint8_t>> distances;
             for (size_t r = 1; r < references.size(); ++r) {
-                const ExComplex offset = ex::Add(ex::Add(frameX0[r], ex::Scale(stepX, li)),
-                    ex::Swap(ex::Add(frameY0[r], ex::Scale(stepY, lj))));
+                const ExComplex offset = ex::Add(columnOffsets[r][index % columns.size()],
+                    ex::Swap(rowOffsets[r][index / columns.size()]));
                 distances.push_back({ ex::Abs(offset), static_cast<uint8_t>(r) });
             }
             std::sort(distances.begin(), distances.end(),
@@ -413,7 +463,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                         groups[r].begin() + static_cast<std::ptrdiff_t>(to));
                 }
             }
-            runBatches(references, frameX0, frameY0, stepX, stepY, list, batches, progressTo, progressTo);
+            runBatches(references, columnOffsets, rowOffsets, list, batches, progressTo, progressTo);
             std::vector<Retry> left;
             for (Retry& retry : retries) {
                 if (!done[retry.index] && ++retry.next < retry.order.size()) {
@@ -481,17 +531,19 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         size_t budget = 0;
         {
             std::lock_guard lock(g_sessionMutex);
-            budget = std::min(kMaxReferenceBytes, kMaxSessionBytes - std::min(kMaxSessionBytes, session->bytes));
+            budget
+                = std::min(kMaxReferenceBytes, kMaxSessionBytes - std::min(kMaxSessionBytes, session->bytes));
         }
         if (budget < kMaxReferenceBytes / 64) {
             break; // the references have used their memory: arbitrary precision for the rest
         }
-        if (!BuildReference(session->program, point, bits, MakeTermination(picture, plan.v), maxIter, *reference,
-                cancelled, budget)) {
+        if (!BuildReference(session->program, point, bits, MakeTermination(picture, plan.v), maxIter,
+                *reference, cancelled, budget)) {
             aborted.store(true);
             break;
         }
-        session->program.PlanSkip(reference->orbit, ex::Scale(Radius(view, picture, point, bits), 1.0), maxIter);
+        session->program.PlanSkip(
+            reference->orbit, ex::Scale(Radius(view, picture, point, bits), 1.0), maxIter);
         {
             std::lock_guard lock(g_sessionMutex);
             session->references.push_back(reference);
@@ -514,7 +566,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         pool.Run(threads, [&](int) {
             CPreciseProgram precise(iterProgram, bits);
             CFormula term = picture.termFormula;
-            CDeepColour colour(picture, plan, area, target, rows, columns);
+            CDeepColour colour(picture, plan, area, target, rows, columns, colorProgram);
             std::int64_t runs = 0;
             for (size_t t = 0; Claim(next, todo.size(), aborted, control, t);) {
                 const size_t index = todo[t];
