@@ -661,6 +661,11 @@ template <class N> bool CDeltaProgram::RunOnce(const ReferenceOrbit& orbit, int 
     return glitch;
 }
 
+void CDeltaProgram::Probe(const ReferenceOrbit& orbit, int run, ExComplex* d) const
+{
+    RunOnce<ExComplex>(orbit, run, d);
+}
+
 DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, TerminationTest& term,
     int maxIter, std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX) const
 {

@@ -124,6 +124,10 @@ public:
     ExComplex Delta(
         const BatchInstruction& in, Complex A, Complex B, Complex R, const ExComplex& a, const ExComplex& b) const;
 
+    // One run of the delta program on the offsets d (every slot), at run `run` of the orbit: how a
+    // small change of the start moves each value. The glitch tests are not applied.
+    void Probe(const ReferenceOrbit& orbit, int run, ExComplex* d) const;
+
 private:
     template <class N>
     bool RunOnce(const ReferenceOrbit& orbit, int run, N* d) const;

@@ -2,6 +2,7 @@
 // (about 3500 bits for a plane width of 1e-1000), ten thousand runs along an orbit that stays bounded
 // and nonzero, so that every run works on full mantissas.
 #include "precise.h"
+#include "reference.h"
 
 #include <benchmark/benchmark.h>
 
@@ -40,6 +41,44 @@ BENCHMARK_CAPTURE(BM_ReferenceOrbit, whole_power, "z = z ^ 2 + C;", kInside)
 BENCHMARK_CAPTURE(BM_ReferenceOrbit, sine, "z = C * sin(z);", Complex { 1.5, 0.2 })
     ->Arg(3500)
     ->Unit(benchmark::kMillisecond);
+
+// A deep view's reference orbit as the renderer builds it: z * z + C (C = -0.78 - 0.15i) from the
+// repelling fixed point, at the precision of a plane width of 10^-range(0), to the limit of 5000.
+void BM_BuildReference(benchmark::State& state)
+{
+    CFormula iter;
+    CFormula term;
+    std::string error;
+    iter.Compile("z = z * z + C;", error);
+    term.Compile("norm(z) > 100;", error);
+    iter.SetConstant(iter.FindConstant("C"), { -0.78, -0.15 });
+    const CBatchFormula program(iter);
+    const CDeltaProgram delta(program, program.Slot(iter.FindVariable("z")), program.Slot(iter.FindVariable("z0")));
+    TerminationTest test { term, term.FindVariable("z"), term.FindVariable("V_iter_n"), term.FindVariable("z0"), {} };
+    test.start.assign(term.GetSlots(), term.GetSlots() + term.GetVariableCount());
+    const auto bits = static_cast<mpfr_prec_t>(state.range(0) * 3.33 + 120);
+    BigComplex beta(bits);
+    mpc_set_d_d(beta.get(), -0.78, -0.15, MPC_RNDNN);
+    mpc_mul_si(beta.get(), beta.get(), -4, MPC_RNDNN);
+    mpc_add_ui(beta.get(), beta.get(), 1, MPC_RNDNN);
+    mpc_sqrt(beta.get(), beta.get(), MPC_RNDNN);
+    mpc_add_ui(beta.get(), beta.get(), 1, MPC_RNDNN);
+    mpc_div_ui(beta.get(), beta.get(), 2, MPC_RNDNN);
+    // A point a few hundred steps off the fixed point, so that the orbit escapes as the pixels' do.
+    mpfr_t nudge;
+    mpfr_init2(nudge, bits);
+    mpfr_set_ui_2exp(nudge, 1, -static_cast<long>(bits) + 130, MPFR_RNDN);
+    mpfr_add(mpc_realref(beta.get()), mpc_realref(beta.get()), nudge, MPFR_RNDN);
+    mpfr_clear(nudge);
+    int runs = 0;
+    for (auto _ : state) {
+        Reference reference;
+        BuildReference(delta, beta, bits, test, 5000, reference, {});
+        runs = reference.orbit.runs;
+    }
+    state.counters["runs"] = runs;
+}
+BENCHMARK(BM_BuildReference)->Arg(300)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
