@@ -764,6 +764,8 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
     // Each lane runs at its own run of the reference, and takes the next pixel when its pixel ends, so
     // that one slow pixel does not hold 63 idle lanes.
     int laneRun[kLanes];
+    const size_t stride = static_cast<size_t>(orbit.instructions);
+    alignas(64) size_t runAt[kLanes]; // each lane's run as an index into the orbit's records
     int lanePixel[kLanes];
     uint64_t active = 0;
     int nextPixel = 0;
@@ -772,10 +774,16 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
     // Puts the next pixel whose offsets the doubles hold into the lane; a pixel whose largest carried
     // offset is below their range is left to the caller (deferred).
     const auto fill = [&](int l) {
+        laneRun[l] = skip;
+        runAt[l] = static_cast<size_t>(skip) * stride;
         while (nextPixel < count) {
             const int p = nextPixel++;
             out[p] = {};
             out[p].runs = skip;
+            if (skip >= orbit.runs) {
+                out[p].glitched = true; // the reference ends before the pixel's first run
+                continue;
+            }
             bool large = ex::IsZero(offsets[p]);
             if (scaled) {
                 const Complex unit = ex::ToComplex(ex::Mul(offsets[p], orbit.skipUnit));
@@ -809,42 +817,22 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
                 term.program.Set(term.z0, l, points[p]);
             }
             glitched[l] = 0.0;
-            laneRun[l] = skip;
             lanePixel[l] = p;
             active |= uint64_t { 1 } << l;
             return;
         }
     };
     for (int l = 0; l < kLanes; ++l) {
-        laneRun[l] = skip;
         lanePixel[l] = -1;
         fill(l);
     }
     const int instructions = static_cast<int>(m_code.size());
-    const size_t stride = static_cast<size_t>(orbit.instructions);
     const DeltaKernels& kernels = ActiveDeltaKernels();
-    alignas(64) size_t runAt[kLanes]; // each lane's run as an index into the orbit's records
     // Idle lanes read run `skip`'s values; what they compute is never read.
     while (active != 0) {
-        // A lane whose reference has ended leaves its pixel glitched.
-        for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
-            const int l = std::countr_zero(bits);
-            if (laneRun[l] >= orbit.runs) {
-                out[lanePixel[l]].glitched = true;
-                active &= ~(uint64_t { 1 } << l);
-                laneRun[l] = skip;
-                fill(l);
-            }
-        }
-        if (active == 0) {
-            break;
-        }
         if (m_nReset >= 0) {
             std::fill_n(re + at(m_nReset), lanes, 0.0);
             std::fill_n(im + at(m_nReset), lanes, 0.0);
-        }
-        for (int l = 0; l < kLanes; ++l) {
-            runAt[l] = static_cast<size_t>(laneRun[l]) * stride;
         }
         for (int k = 0; k < instructions; ++k) {
             const BatchInstruction& in = m_code[static_cast<size_t>(k)];
@@ -904,26 +892,28 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
             const int l = std::countr_zero(bits);
             DeltaPixel& pixel = out[lanePixel[l]];
             const int n = laneRun[l];
-            bool ends = false;
+            // The runs a pixel made are counted when it ends: the skip's and n + 1 from its lane.
+            bool ends = true;
             if (glitched[l] != 0.0) {
                 pixel.glitched = true;
-                ends = true;
+                pixel.runs = n;
+            } else if (held[l] > 0.0 || n + 1 >= maxIter) {
+                pixel.count = held[l] > 0.0 ? n : maxIter;
+                pixel.last
+                    = { scratch.lastRe[static_cast<size_t>(l)], scratch.lastIm[static_cast<size_t>(l)] };
+                pixel.runs = n + 1;
+            } else if (n + 1 >= orbit.runs) {
+                pixel.glitched = true; // its reference ends here
+                pixel.runs = n + 1;
             } else {
-                ++pixel.runs;
-                const bool stops = held[l] > 0.0;
-                if (stops || n + 1 >= maxIter) {
-                    pixel.count = stops ? n : maxIter;
-                    pixel.last
-                        = { scratch.lastRe[static_cast<size_t>(l)], scratch.lastIm[static_cast<size_t>(l)] };
-                    ends = true;
-                }
+                ends = false;
             }
             if (ends) {
                 active &= ~(uint64_t { 1 } << l);
-                laneRun[l] = skip;
                 fill(l);
             } else {
-                ++laneRun[l];
+                laneRun[l] = n + 1;
+                runAt[l] += stride;
             }
         }
     }
