@@ -69,10 +69,8 @@ private:
 };
 
 // Writes all the bytes to fd; 0, or the error code of the write that failed.
-int WriteAll(int fd, const QByteArray& bytes)
+int WriteAll(int fd, const char* data, qint64 left)
 {
-    const char* data = bytes.constData();
-    qint64 left = bytes.size();
     while (left > 0) {
         const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
         if (written < 0 && errno == EINTR) {
@@ -90,6 +88,12 @@ int WriteAll(int fd, const QByteArray& bytes)
 } // namespace
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+{
+    return WriteFileAtomically(
+        path, [&bytes](const FileWrite& write) { return write(bytes.constData(), bytes.size()); }, error);
+}
+
+bool WriteFileAtomically(const QString& path, const std::function<bool(const FileWrite&)>& produce, QString* error)
 {
     const auto fail = [error](const QString& reason) {
         if (error) {
@@ -145,8 +149,15 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         ::umask(mask);
         ::fchmod(fd, 0666 & ~mask);
     }
-    if (const int code = WriteAll(fd, bytes); code != 0) {
-        return abandon(code);
+    int writeError = 0;
+    const FileWrite write = [fd, &writeError](const char* data, qsizetype size) {
+        if (writeError == 0) {
+            writeError = WriteAll(fd, data, size);
+        }
+        return writeError == 0;
+    };
+    if (!produce(write) || writeError != 0) {
+        return abandon(writeError != 0 ? writeError : ECANCELED);
     }
     if (::fsync(fd) != 0) {
         return abandon(errno);
