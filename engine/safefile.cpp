@@ -93,7 +93,8 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         path, [&bytes](const FileWrite& write) { return write(bytes.constData(), bytes.size()); }, error);
 }
 
-bool WriteFileAtomically(const QString& path, const std::function<bool(const FileWrite&)>& produce, QString* error)
+bool WriteFileAtomically(
+    const QString& path, const std::function<bool(const FileWrite&)>& produce, QString* error)
 {
     const auto fail = [error](const QString& reason) {
         if (error) {
