@@ -64,6 +64,7 @@ TEST(BmpFile, SameBytesAsQtsWriter)
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.format << ' ' << row.width << 'x' << row.height);
         QImage image = Pattern(row.width, row.height, row.format);
+        image.setText(QStringLiteral("script"), QStringLiteral("an export's script")); // BMP drops it
         if (row.dotsPerMetre != 0) {
             image.setDotsPerMeterX(row.dotsPerMetre);
             image.setDotsPerMeterY(row.dotsPerMetre + 1);
