@@ -68,11 +68,12 @@ private:
     sigset_t m_old {};
 };
 
+// How much of a file is written before the disk is asked to start on it.
+constexpr qint64 kWritebackStretch = qint64 { 4 } << 20;
+
 // Writes all the bytes to fd; 0, or the error code of the write that failed.
-int WriteAll(int fd, const QByteArray& bytes)
+int WriteAll(int fd, const char* data, qint64 left)
 {
-    const char* data = bytes.constData();
-    qint64 left = bytes.size();
     while (left > 0) {
         const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
         if (written < 0 && errno == EINTR) {
@@ -90,6 +91,13 @@ int WriteAll(int fd, const QByteArray& bytes)
 } // namespace
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+{
+    return WriteFileAtomically(
+        path, [&bytes](const FileWrite& write) { return write(bytes.constData(), bytes.size()); }, error);
+}
+
+bool WriteFileAtomically(
+    const QString& path, const std::function<bool(const FileWrite&)>& produce, QString* error)
 {
     const auto fail = [error](const QString& reason) {
         if (error) {
@@ -145,8 +153,24 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
         ::umask(mask);
         ::fchmod(fd, 0666 & ~mask);
     }
-    if (const int code = WriteAll(fd, bytes); code != 0) {
-        return abandon(code);
+    int writeError = 0;
+    qint64 written = 0;
+    qint64 handedToDisk = 0;
+    const FileWrite write = [&](const char* data, qsizetype size) {
+        if (writeError == 0) {
+            writeError = WriteAll(fd, data, size);
+            written += size;
+        }
+        // The disk starts on each finished stretch while the next is made, so that the flush at the
+        // end only waits for the last one. Only a head start: the flush below still checks it all.
+        if (writeError == 0 && written - handedToDisk >= kWritebackStretch) {
+            ::sync_file_range(fd, handedToDisk, written - handedToDisk, SYNC_FILE_RANGE_WRITE);
+            handedToDisk = written;
+        }
+        return writeError == 0;
+    };
+    if (!produce(write) || writeError != 0) {
+        return abandon(writeError != 0 ? writeError : ECANCELED);
     }
     if (::fsync(fd) != 0) {
         return abandon(errno);

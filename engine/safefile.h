@@ -5,6 +5,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
+
 // Writes a whole file or nothing: the bytes go to a new file beside the target, every write is
 // checked to its last byte and flushed to the disk, and only then does the new file take the
 // target's place. A failure at any point (no room, a size limit, no such folder) leaves the old
@@ -19,6 +21,14 @@ inline constexpr char kTemporaryFilePattern[] = ".glimmerset-XXXXXX.tmp";
 inline constexpr int kTemporaryFileSuffixLength = 4;
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error = nullptr);
+
+// The same with the bytes handed over in pieces: produce calls write for each piece in order, and
+// returns false to give up, which abandons the file as a failed write does. write returns false
+// once a write has failed. A large picture goes to the disk as it is encoded instead of being held
+// whole in memory first.
+using FileWrite = std::function<bool(const char* data, qsizetype size)>;
+bool WriteFileAtomically(
+    const QString& path, const std::function<bool(const FileWrite&)>& produce, QString* error = nullptr);
 
 // Opens a file for reading only if it is a regular file, and returns its descriptor (non-blocking,
 // close-on-exec) and size, or -1 with the reason. A name that comes from a script, a dialog or the

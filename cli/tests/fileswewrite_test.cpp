@@ -185,6 +185,8 @@ TEST_F(FilesWeWrite, EachCase)
             false },
         { "file-size limit", [&] { WriteAll(P("big.png"), old); }, "render", P("big.png"), { false, 1024 },
             EFBIG, P("big.png"), true },
+        { "file-size limit, BMP", [&] { WriteAll(P("big.bmp"), old); }, "render", P("big.bmp"),
+            { false, 1024 }, EFBIG, P("big.bmp"), true },
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
