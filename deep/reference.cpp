@@ -1,5 +1,7 @@
 #include "reference.h"
 
+#include "opcodes.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -12,6 +14,30 @@ bool Usable(Complex v)
 {
     return std::isfinite(v.re) && std::isfinite(v.im) && std::fabs(v.re) < kLargestReferenceValue
         && std::fabs(v.im) < kLargestReferenceValue;
+}
+
+bool Holomorphic(int opcode)
+{
+    switch (opcode) {
+    case kOpNeg:
+    case kOpAdd:
+    case kOpSub:
+    case kOpMul:
+    case kOpDiv:
+    case kOpCopy:
+    case kOpPow:
+    case kOpExp:
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh: return true;
+    default: return false;
+    }
 }
 
 // The precision an orbit needs falls as it goes: an error in a value matters only against how far the
@@ -41,6 +67,7 @@ public:
             }
         }
         for (int k = 0; k < run.InstructionCount(); ++k) {
+            m_bBothProbes = m_bBothProbes || !Holomorphic(run.Instruction(k).opcode);
             const int dest = run.Dest(k);
             if (dest != program.IterZ0()
                 && std::find(m_reducible.begin(), m_reducible.end(), dest) == m_reducible.end()) {
@@ -61,12 +88,15 @@ public:
             return;
         }
         m_program.Probe(orbit, n, m_probeRe.data());
-        m_program.Probe(orbit, n, m_probeIm.data());
+        if (m_bBothProbes) {
+            m_program.Probe(orbit, n, m_probeIm.data());
+        }
         int64_t spread = INT64_MAX; // log2 of the derivative, rounded down
         int magnitude = 0;          // log2 of the largest carried value, rounded up
         for (const int32_t slot : m_watched) {
             const ExComplex& re = m_probeRe[static_cast<size_t>(slot)];
-            const ExComplex& im = m_probeIm[static_cast<size_t>(slot)];
+            // Complex-differentiable: every direction of the start moves a value alike.
+            const ExComplex& im = m_bBothProbes ? m_probeIm[static_cast<size_t>(slot)] : re;
             if (ex::IsZero(re) || ex::IsZero(im) || !ex::IsFinite(re) || !ex::IsFinite(im)) {
                 // A value the start does not move (a counter), or a probe lost: the full precision from here.
                 m_bFollowing = false;
@@ -113,6 +143,7 @@ private:
     const mpfr_prec_t m_nFull;
     mpfr_prec_t m_nWorking;
     bool m_bFollowing { true };
+    bool m_bBothProbes { false }; // the program has operations that are not complex-differentiable
     std::vector<ExComplex> m_probeRe, m_probeIm;
     std::vector<int> m_reducible; // slots the program writes, z0 aside
     std::vector<int> m_watched;   // carried slots, z0 aside
@@ -146,6 +177,14 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
     }
     const int reset = program.Program().ResetSlot();
     CPrecisionPlan precision(program, run, bits);
+    // Room for the runs of a typical orbit at once: growing the records copies them, and touches
+    // fresh pages each time.
+    const size_t reserved = std::min({ static_cast<size_t>(maxIter), maxBytes / perRun, size_t { 4096 } });
+    orbit.a.reserve(reserved * static_cast<size_t>(count));
+    orbit.b.reserve(reserved * static_cast<size_t>(count));
+    orbit.r.reserve(reserved * static_cast<size_t>(count));
+    orbit.last.reserve(reserved);
+    orbit.carried.reserve(reserved * carried.size());
     for (int n = 0; n < maxIter; ++n) {
         if ((n & 63) == 0 && cancelled && cancelled()) {
             return false;
