@@ -55,6 +55,11 @@ inline Complex ToComplex(const ExComplex& x)
         const double scale = PowerOfTwo(static_cast<int>(x.e));
         return { x.re * scale, x.im * scale };
     }
+    if (x.e < -1100 && std::isfinite(x.re) && std::isfinite(x.im)) {
+        // Far below the smallest subnormal (the mantissa is below 1): zero of the same sign, which
+        // is what ldexp gives, without its cost.
+        return { std::copysign(0.0, x.re), std::copysign(0.0, x.im) };
+    }
     const int64_t e = x.e < -4000 ? -4000 : (x.e > 4000 ? 4000 : x.e);
     return { std::ldexp(x.re, static_cast<int>(e)), std::ldexp(x.im, static_cast<int>(e)) };
 }
