@@ -1,6 +1,7 @@
 // How long a reference orbit takes: the default iteration formula run in the precision of a deep view
 // (about 3500 bits for a plane width of 1e-1000), ten thousand runs along an orbit that stays bounded
 // and nonzero, so that every run works on full mantissas.
+#include "fixedpoint.h"
 #include "precise.h"
 #include "reference.h"
 
@@ -53,17 +54,13 @@ void BM_BuildReference(benchmark::State& state)
     term.Compile("norm(z) > 100;", error);
     iter.SetConstant(iter.FindConstant("C"), { -0.78, -0.15 });
     const CBatchFormula program(iter);
-    const CDeltaProgram delta(program, program.Slot(iter.FindVariable("z")), program.Slot(iter.FindVariable("z0")));
-    TerminationTest test { term, term.FindVariable("z"), term.FindVariable("V_iter_n"), term.FindVariable("z0"), {} };
+    const CDeltaProgram delta(
+        program, program.Slot(iter.FindVariable("z")), program.Slot(iter.FindVariable("z0")));
+    TerminationTest test { term, term.FindVariable("z"), term.FindVariable("V_iter_n"),
+        term.FindVariable("z0"), {} };
     test.start.assign(term.GetSlots(), term.GetSlots() + term.GetVariableCount());
     const auto bits = static_cast<mpfr_prec_t>(state.range(0) * 3.33 + 120);
-    BigComplex beta(bits);
-    mpc_set_d_d(beta.get(), -0.78, -0.15, MPC_RNDNN);
-    mpc_mul_si(beta.get(), beta.get(), -4, MPC_RNDNN);
-    mpc_add_ui(beta.get(), beta.get(), 1, MPC_RNDNN);
-    mpc_sqrt(beta.get(), beta.get(), MPC_RNDNN);
-    mpc_add_ui(beta.get(), beta.get(), 1, MPC_RNDNN);
-    mpc_div_ui(beta.get(), beta.get(), 2, MPC_RNDNN);
+    BigComplex beta = RepellingFixedPoint({ -0.78, -0.15 }, bits);
     // A point a few hundred steps off the fixed point, so that the orbit escapes as the pixels' do.
     mpfr_t nudge;
     mpfr_init2(nudge, bits);

@@ -4,6 +4,7 @@
 // and at the default view. Reference orbits are computed afresh every time, as after a wheel turn.
 #include "deeprender.h"
 #include "exactview.h"
+#include "fixedpoint.h"
 #include "fractalscript.h"
 #include "precise.h"
 #include "renderer.h"
@@ -35,14 +36,7 @@ void MeasureDeepPreview(benchmark::State& state, const char* width, bool atDefau
     Picture picture = script.TakeSnapshot();
     bool ok = false;
     const mpfr_prec_t bits = BitsFor(BigFloat::Parse(width, 64, &ok).Exponent() - 20, 4, 96);
-    // The repelling fixed point (1 + sqrt(1 - 4C)) / 2: on the Julia set, structure at every depth.
-    BigComplex beta(bits);
-    mpc_set_d_d(beta.get(), -0.78, -0.15, MPC_RNDNN);
-    mpc_mul_si(beta.get(), beta.get(), -4, MPC_RNDNN);
-    mpc_add_ui(beta.get(), beta.get(), 1, MPC_RNDNN);
-    mpc_sqrt(beta.get(), beta.get(), MPC_RNDNN);
-    mpc_add_ui(beta.get(), beta.get(), 1, MPC_RNDNN);
-    mpc_div_ui(beta.get(), beta.get(), 2, MPC_RNDNN);
+    const BigComplex beta = RepellingFixedPoint({ -0.78, -0.15 }, bits);
     BigFloat cx(bits);
     BigFloat cy(bits);
     mpfr_set(cx.get(), beta.Re(), MPFR_RNDN);
@@ -54,7 +48,8 @@ void MeasureDeepPreview(benchmark::State& state, const char* width, bool atDefau
     SetViewOf(picture, ViewAroundCentre(cx, cy, BigFloat::Parse(width, bits, &ok) / kSide, kSide, kSide));
 
     QImage image(kSide, kSide, QImage::Format_RGB32);
-    const Raster raster { image.width(), image.height(), static_cast<int>(image.bytesPerLine()), 32, image.bits() };
+    const Raster raster { image.width(), image.height(), static_cast<int>(image.bytesPerLine()), 32,
+        image.bits() };
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
