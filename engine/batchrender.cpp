@@ -1,6 +1,7 @@
 #include "renderplan.h"
 
 #include "batchformula.h"
+#include "batchlanes.h"
 #include "deeprender.h"
 #include "exactview.h"
 #include "renderpool.h"
@@ -18,6 +19,16 @@ namespace {
 constexpr int kIterationsPerRefill = 4;
 // Generated code runs on past kIterationsPerRefill until a lane stops; this bounds a block where none does.
 constexpr int kLongestGeneratedBlock = 64;
+
+// The lowest count lanes of a mask.
+uint64_t LowestLanes(uint64_t lanes, int count)
+{
+    uint64_t lowest = 0;
+    for (; count > 0; --count, lanes &= lanes - 1) {
+        lowest |= lanes & (~lanes + 1);
+    }
+    return lowest;
+}
 
 // Raises the published progress to value, never lowering it: rows finish out of order.
 void Publish(std::atomic<double>& progress, double value)
@@ -103,6 +114,10 @@ public:
         // Where the start of a pixel is written (the slots' lanes stay where they are from here on).
         m_startRe = m_iter.Re(m_iterZ);
         m_startIm = m_iter.Im(m_iterZ);
+        m_lanes = { m_startRe, m_startIm, m_laneRow, m_laneColumn, m_laneCount, m_laneActive,
+            m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr };
+        m_batch = { m_colourRow, m_colourColumn, m_colourCount, m_bKeepLast ? m_colourLastRe : nullptr,
+            m_bKeepLast ? m_colourLastIm : nullptr };
         BuildCode(pixels);
     }
 
@@ -132,6 +147,10 @@ private:
     bool m_bCopyColourZ { false };
     double* m_startRe { nullptr }; // the iteration's z lanes
     double* m_startIm { nullptr };
+    // Whether the lanes move in AVX-512 (with the AVX-512 code), and what they move.
+    bool m_bWideLanes { false };
+    IterationLanes m_lanes {};
+    ColourBatch m_batch {};
     // The block of iterations as generated code, or null: the batched interpreter runs it.
     std::unique_ptr<CBatchJit> m_pCode;
     std::int64_t m_nIterations { 0 }; // this thread's alone; summed once the render has ended
@@ -155,13 +174,15 @@ private:
     alignas(64) double m_zeros[kLanes] {}; // the imaginary part of V_iter_n
     uint64_t m_occupied { 0 };
 
-    // Finished pixels whose colours are computed together, and the colour formula's inputs for them.
+    // Finished pixels whose colours are computed together, and the colour formula's inputs for them
+    // (with room for the whole vectors the AVX-512 moves store past the last).
+    static constexpr int kBatchRoom = kLanes + 16;
     int m_nColours { 0 };
-    int m_colourRow[kLanes] {};
-    int m_colourColumn[kLanes] {};
-    alignas(64) double m_colourCount[kLanes] {};
-    alignas(64) double m_colourLastRe[kLanes] {};
-    alignas(64) double m_colourLastIm[kLanes] {};
+    int m_colourRow[kBatchRoom] {};
+    int m_colourColumn[kBatchRoom] {};
+    alignas(64) double m_colourCount[kBatchRoom] {};
+    alignas(64) double m_colourLastRe[kBatchRoom] {};
+    alignas(64) double m_colourLastIm[kBatchRoom] {};
     alignas(64) double m_colourZ0Re[kLanes] {};
     alignas(64) double m_colourZ0Im[kLanes] {};
     // Where each colour lands in the palette.
@@ -199,6 +220,11 @@ inline void CBandWorker::StartLanes(const SharedRender& shared, uint64_t lanes, 
     m_term.ResetLanes(lanes);
     const double y = shared.rowY[row];
     const double* const x = shared.columnX.data() + column;
+    if (m_bWideLanes) {
+        m_occupied |= lanes;
+        StartLanesAvx512(m_lanes, lanes, x, y, row, column);
+        return;
+    }
     double* const z0Re = m_iterZ0 >= 0 ? m_iter.Re(m_iterZ0) : nullptr;
     double* const z0Im = m_iterZ0 >= 0 ? m_iter.Im(m_iterZ0) : nullptr;
     double* const termZ0Re = m_termZ0 >= 0 ? m_term.Re(m_termZ0) : nullptr;
@@ -234,13 +260,7 @@ void CBandWorker::Refill(SharedRender& shared)
         // NextPixel handed out column; the run takes as many more of the row as there are free lanes.
         const int count = std::min(std::popcount(free), columns - column);
         m_nColumn = column + count;
-        uint64_t lanes = free;
-        if (count < std::popcount(free)) {
-            lanes = 0;
-            for (uint64_t rest = free; std::popcount(lanes) < count; rest &= rest - 1) {
-                lanes |= rest & (~rest + 1);
-            }
-        }
+        const uint64_t lanes = count < std::popcount(free) ? LowestLanes(free, count) : free;
         StartLanes(shared, lanes, row, column);
         free &= ~lanes;
     }
@@ -250,19 +270,34 @@ void CBandWorker::Refill(SharedRender& shared)
 inline void CBandWorker::Finish(SharedRender& shared, uint64_t lanes)
 {
     m_occupied &= ~lanes;
+    if (m_bWideLanes) {
+        while (lanes != 0) {
+            const int room = kLanes - m_nColours;
+            const uint64_t now = std::popcount(lanes) > room ? LowestLanes(lanes, room) : lanes;
+            const int first = m_nColours;
+            m_nColours = GatherLanesAvx512(m_lanes, now, m_batch, first);
+            if (m_colorZ0 >= 0) {
+                for (int k = first; k < m_nColours; ++k) {
+                    m_colourZ0Re[k] = shared.columnX[m_colourColumn[k]];
+                    m_colourZ0Im[k] = shared.rowY[m_colourRow[k]];
+                }
+            }
+            lanes &= ~now;
+            if (m_nColours == kLanes) {
+                FlushColours(shared);
+            }
+        }
+        return;
+    }
     for (; lanes != 0; lanes &= lanes - 1) {
         const int lane = std::countr_zero(lanes);
-        const int count = static_cast<int>(m_laneCount[lane]);
-        m_nIterations += RunsOfIteration(count, m_picture.maxIter);
         const int k = m_nColours++;
         const int row = m_laneRow[lane];
         const int column = m_laneColumn[lane];
         m_colourRow[k] = row;
         m_colourColumn[k] = column;
+        m_colourCount[k] = m_laneCount[lane];
         // Only what the colour formula reads.
-        if (m_colorN >= 0) {
-            m_colourCount[k] = m_laneCount[lane];
-        }
         if (m_colorZ >= 0) {
             m_colourLastRe[k] = m_lastRe[lane];
             m_colourLastIm[k] = m_lastIm[lane];
@@ -298,10 +333,13 @@ void CBandWorker::FlushColours(SharedRender& shared)
     if (m_bCopyColourZ) {
         copyIn(m_color.Re(m_colorZ), m_color.Im(m_colorZ), m_colourLastRe, m_colourLastIm);
     }
+    for (int k = 0; k < n; ++k) {
+        m_nIterations += RunsOfIteration(static_cast<int>(m_colourCount[k]), m_picture.maxIter);
+    }
     m_color.Run();
     const int result = m_color.ResultSlot();
-    MapColours(m_picture.mapping, m_color.Re(result), m_color.Im(result), n, m_plan.paletteWidth,
-        m_plan.paletteHeight, m_paletteX, m_paletteY);
+    (m_bWideLanes ? MapColoursAvx512 : MapColours)(m_picture.mapping, m_color.Re(result), m_color.Im(result), n,
+        m_plan.paletteWidth, m_plan.paletteHeight, m_paletteX, m_paletteY);
     const Raster& target = shared.target;
     const int bytesPerPixel = m_plan.bytesPerPixel;
     for (int k = 0; k < n; ++k) {
@@ -337,6 +375,8 @@ void CBandWorker::BuildCode(size_t pixels)
         m_laneCount, m_laneActive, m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr,
         static_cast<double>(m_picture.maxIter) };
     m_pCode = CBatchJit::Build(programs, advance, kIterationsPerRefill, kLongestGeneratedBlock, isa);
+    // The AVX-512 lane moves go with the AVX-512 code (tested together); they start z only.
+    m_bWideLanes = m_pCode && isa == JitIsa::Avx512 && m_iterZ0 < 0 && m_termZ0 < 0;
 }
 
 // kIterationsPerRefill iterations of every lane; returns the lanes that stopped.

@@ -1,4 +1,5 @@
 #include "batchjit.h"
+#include "batchlanes.h"
 #include "fractalscript.h"
 #include "mapping.h"
 #include "renderer.h"
@@ -6,6 +7,7 @@
 #include "scenes.h"
 #include "testutil.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cmath>
 #include <limits>
@@ -207,16 +209,23 @@ TEST(BatchedRender, BatchMappingMatchesMapColour)
             im.push_back(b);
         }
     }
-    const int n = static_cast<int>(re.size());
+    const int n = static_cast<int>(re.size()); // not a whole number of vectors
+    std::vector<decltype(&MapColours)> maps { MapColours };
+    const std::vector<JitIsa> isas = CBatchJit::AvailableIsas();
+    if (std::find(isas.begin(), isas.end(), JitIsa::Avx512) != isas.end()) {
+        maps.push_back(MapColoursAvx512);
+    }
     std::vector<int> xs(re.size());
     std::vector<int> ys(re.size());
     for (const PaletteMapping& mapping : mappings) {
         for (const auto& size : sizes) {
-            MapColours(mapping, re.data(), im.data(), n, size[0], size[1], xs.data(), ys.data());
-            for (int k = 0; k < n; ++k) {
-                const PalettePoint at = MapColour(mapping, { re[k], im[k] }, size[0], size[1]);
-                ASSERT_EQ(xs[k], at.x) << re[k] << ", " << im[k] << " in " << size[0] << " x " << size[1];
-                ASSERT_EQ(ys[k], at.y) << re[k] << ", " << im[k] << " in " << size[0] << " x " << size[1];
+            for (const auto map : maps) {
+                map(mapping, re.data(), im.data(), n, size[0], size[1], xs.data(), ys.data());
+                for (int k = 0; k < n; ++k) {
+                    const PalettePoint at = MapColour(mapping, { re[k], im[k] }, size[0], size[1]);
+                    ASSERT_EQ(xs[k], at.x) << re[k] << ", " << im[k] << " in " << size[0] << " x " << size[1];
+                    ASSERT_EQ(ys[k], at.y) << re[k] << ", " << im[k] << " in " << size[0] << " x " << size[1];
+                }
             }
         }
     }
