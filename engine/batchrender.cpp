@@ -17,7 +17,10 @@ namespace {
 // Lane blocks run this many iterations between refills: a finished pixel waits at most this long
 // for its lane to take the next one, and the stage and stop flags are read this often.
 constexpr int kIterationsPerRefill = 4;
-// Generated code runs on past kIterationsPerRefill until a lane stops; this bounds a block where none does.
+// Generated code runs at least kShortestGeneratedBlock iterations, then on until a lane stops; the
+// longest bounds a block where none does. Its iterations are cheap next to a refill (the lane moves,
+// the colour batch), so its blocks are longer than the interpreter's.
+constexpr int kShortestGeneratedBlock = 8;
 constexpr int kLongestGeneratedBlock = 64;
 
 // The lowest count lanes of a mask.
@@ -374,7 +377,7 @@ void CBandWorker::BuildCode(size_t pixels)
     const JitAdvance advance { m_term.Re(m_term.ResultSlot()), m_iter.Re(iterResult), m_iter.Im(iterResult),
         m_laneCount, m_laneActive, m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr,
         static_cast<double>(m_picture.maxIter) };
-    m_pCode = CBatchJit::Build(programs, advance, kIterationsPerRefill, kLongestGeneratedBlock, isa);
+    m_pCode = CBatchJit::Build(programs, advance, kShortestGeneratedBlock, kLongestGeneratedBlock, isa);
     // The AVX-512 lane moves go with the AVX-512 code (tested together); they start z only.
     m_bWideLanes = m_pCode && isa == JitIsa::Avx512 && m_iterZ0 < 0 && m_termZ0 < 0;
 }
