@@ -33,12 +33,13 @@ struct ColourBatch {
 
 // Starts pixels row, column + k (k = 0, 1, ...) in the lanes of the mask, lowest lane first: the
 // start of z is (x[k], y), the count 0, the lane active.
-void StartLanesAvx512(const IterationLanes& lanes, uint64_t mask, const double* x, double y, int row, int column);
+void StartLanesAvx512(
+    const IterationLanes& lanes, uint64_t mask, const double* x, double y, int row, int column);
 
 // Appends the lanes of the mask to the batch from entry first on, in lane order; returns the entry
 // after the last.
 int GatherLanesAvx512(const IterationLanes& lanes, uint64_t mask, const ColourBatch& batch, int first);
 
 // MapColours, eight colours at a time.
-void MapColoursAvx512(const PaletteMapping& m, const double* re, const double* im, int n, int width, int height,
-    int* xs, int* ys);
+void MapColoursAvx512(const PaletteMapping& m, const double* re, const double* im, int n, int width,
+    int height, int* xs, int* ys);

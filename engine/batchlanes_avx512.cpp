@@ -6,7 +6,8 @@
 // Compiled for AVX-512: this file uses no inline function of a header (the linker could keep this
 // file's copy for every caller), only intrinsics and builtins.
 
-void StartLanesAvx512(const IterationLanes& lanes, uint64_t mask, const double* x, double y, int row, int column)
+void StartLanesAvx512(
+    const IterationLanes& lanes, uint64_t mask, const double* x, double y, int row, int column)
 {
     const __m512d ys = _mm512_set1_pd(y);
     const __m512d zero = _mm512_setzero_pd();
@@ -40,8 +41,10 @@ int GatherLanesAvx512(const IterationLanes& lanes, uint64_t mask, const ColourBa
         const __mmask8 m = static_cast<__mmask8>(mask >> l);
         _mm512_storeu_pd(batch.count + k, _mm512_maskz_compress_pd(m, _mm512_loadu_pd(lanes.count + l)));
         if (batch.lastRe) {
-            _mm512_storeu_pd(batch.lastRe + k, _mm512_maskz_compress_pd(m, _mm512_loadu_pd(lanes.lastRe + l)));
-            _mm512_storeu_pd(batch.lastIm + k, _mm512_maskz_compress_pd(m, _mm512_loadu_pd(lanes.lastIm + l)));
+            _mm512_storeu_pd(
+                batch.lastRe + k, _mm512_maskz_compress_pd(m, _mm512_loadu_pd(lanes.lastRe + l)));
+            _mm512_storeu_pd(
+                batch.lastIm + k, _mm512_maskz_compress_pd(m, _mm512_loadu_pd(lanes.lastIm + l)));
         }
         k += __builtin_popcount(m);
     }
@@ -49,7 +52,8 @@ int GatherLanesAvx512(const IterationLanes& lanes, uint64_t mask, const ColourBa
     for (int l = 0; l < 64; l += 16) {
         const __mmask16 m = static_cast<__mmask16>(mask >> l);
         _mm512_storeu_si512(batch.row + k, _mm512_maskz_compress_epi32(m, _mm512_loadu_si512(lanes.row + l)));
-        _mm512_storeu_si512(batch.column + k, _mm512_maskz_compress_epi32(m, _mm512_loadu_si512(lanes.column + l)));
+        _mm512_storeu_si512(
+            batch.column + k, _mm512_maskz_compress_epi32(m, _mm512_loadu_si512(lanes.column + l)));
         k += __builtin_popcount(m);
     }
     return k;
@@ -58,8 +62,8 @@ int GatherLanesAvx512(const IterationLanes& lanes, uint64_t mask, const ColourBa
 // MapColour's operations in its order, none fused (the build forbids contraction); PaletteIndex as
 // selections: the coordinate where it lies inside [0, size), size - 1 where it is finite beyond,
 // 0 for the rest (below 0, infinite, not a number), then truncated.
-void MapColoursAvx512(const PaletteMapping& m, const double* re, const double* im, int n, int width, int height,
-    int* xs, int* ys)
+void MapColoursAvx512(const PaletteMapping& m, const double* re, const double* im, int n, int width,
+    int height, int* xs, int* ys)
 {
     const __m512d dx = _mm512_set1_pd(m.dx);
     const __m512d dy = _mm512_set1_pd(m.dy);

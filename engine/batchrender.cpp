@@ -341,8 +341,8 @@ void CBandWorker::FlushColours(SharedRender& shared)
     }
     m_color.Run();
     const int result = m_color.ResultSlot();
-    (m_bWideLanes ? MapColoursAvx512 : MapColours)(m_picture.mapping, m_color.Re(result), m_color.Im(result), n,
-        m_plan.paletteWidth, m_plan.paletteHeight, m_paletteX, m_paletteY);
+    (m_bWideLanes ? MapColoursAvx512 : MapColours)(m_picture.mapping, m_color.Re(result), m_color.Im(result),
+        n, m_plan.paletteWidth, m_plan.paletteHeight, m_paletteX, m_paletteY);
     const Raster& target = shared.target;
     const int bytesPerPixel = m_plan.bytesPerPixel;
     for (int k = 0; k < n; ++k) {

@@ -168,9 +168,12 @@ TEST(BatchedRender, StopsAndReportsProgress)
 // variable, must still see each pixel's own values, as the one-pixel renderer gives them.
 TEST(BatchedRender, ColourFormulasThatAssignTheirInputs)
 {
-    const char* const formulas[] = { "z = z * 2; V_iter_n = V_iter_n + 1; z0 = z0 * 3; z0 + z / 10 + V_iter_n / V_iter_max",
-        "V_c = V_c + z + 1; V_c / 4 + V_iter_n / V_iter_max", "V_iter_n = V_iter_n * 2; V_iter_n / V_iter_max",
-        "real(z0) + imag(z) * 0.1" };
+    const char* const formulas[] = {
+        "z = z * 2; V_iter_n = V_iter_n + 1; z0 = z0 * 3; z0 + z / 10 + V_iter_n / V_iter_max",
+        "V_c = V_c + z + 1; V_c / 4 + V_iter_n / V_iter_max",
+        "V_iter_n = V_iter_n * 2; V_iter_n / V_iter_max",
+        "real(z0) + imag(z) * 0.1",
+    };
     for (const char* formula : formulas) {
         CFractalScript script;
         ASSERT_TRUE(Apply(script, kScenes[3], 96, 72));
@@ -195,9 +198,9 @@ TEST(BatchedRender, BatchMappingMatchesMapColour)
 {
     constexpr double inf = std::numeric_limits<double>::infinity();
     constexpr double big = std::numeric_limits<double>::max();
-    const double values[] = { std::nan(""), -std::nan(""), inf, -inf, big, -big, 0.0, -0.0, 4.9e-324, -4.9e-324,
-        0.5, 1.0, std::nextafter(1.0, 0.0), std::nextafter(1.0, 2.0), 0.999, 0.001, -0.001, 2147483648.0,
-        -2147483649.0, 1e300, 3.0 / 7.0 };
+    const double values[] = { std::nan(""), -std::nan(""), inf, -inf, big, -big, 0.0, -0.0, 4.9e-324,
+        -4.9e-324, 0.5, 1.0, std::nextafter(1.0, 0.0), std::nextafter(1.0, 2.0), 0.999, 0.001, -0.001,
+        2147483648.0, -2147483649.0, 1e300, 3.0 / 7.0 };
     const PaletteMapping mappings[] = { IdentityMapping(1.0), { 0.25, -0.5, 2.0, 0.5, 0.6, 0.8, 1.5 },
         { 0.0, 0.0, 1e-300, -1e300, 1.0, 0.0, 3.0 }, { 0.1, 0.2, 1.0, 1.0, std::nan(""), 1.0, 1.0 } };
     const int sizes[][2] = { { 1, 1 }, { 1000, 1 }, { 7, 3 }, { 256, 256 } };
