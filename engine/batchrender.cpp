@@ -1,6 +1,7 @@
 #include "renderplan.h"
 
 #include "batchformula.h"
+#include "batchlanes.h"
 #include "deeprender.h"
 #include "exactview.h"
 #include "renderpool.h"
@@ -16,8 +17,21 @@ namespace {
 // Lane blocks run this many iterations between refills: a finished pixel waits at most this long
 // for its lane to take the next one, and the stage and stop flags are read this often.
 constexpr int kIterationsPerRefill = 4;
-// Generated code runs on past kIterationsPerRefill until a lane stops; this bounds a block where none does.
+// Generated code runs at least kShortestGeneratedBlock iterations, then on until a lane stops; the
+// longest bounds a block where none does. Its iterations are cheap next to a refill (the lane moves,
+// the colour batch), so its blocks are longer than the interpreter's.
+constexpr int kShortestGeneratedBlock = 8;
 constexpr int kLongestGeneratedBlock = 64;
+
+// The lowest count lanes of a mask.
+uint64_t LowestLanes(uint64_t lanes, int count)
+{
+    uint64_t lowest = 0;
+    for (; count > 0; --count, lanes &= lanes - 1) {
+        lowest |= lanes & (~lanes + 1);
+    }
+    return lowest;
+}
 
 // Raises the published progress to value, never lowering it: rows finish out of order.
 void Publish(std::atomic<double>& progress, double value)
@@ -84,7 +98,29 @@ public:
         for (const int slot : { m_colorZ, m_colorN, m_colorZ0 }) {
             m_color.SetByCaller(slot);
         }
+        // The colour formula reads its inputs straight from the finished pixels' lanes, unless it
+        // assigns them; then they are copied in before every run.
+        const auto colourInput = [this](int slot, double* re, double* im) {
+            if (slot < 0) {
+                return false;
+            }
+            if (m_color.Writes(slot)) {
+                return true;
+            }
+            m_color.ReadFrom(slot, re, im);
+            return false;
+        };
+        m_bCopyColourZ0 = colourInput(m_colorZ0, m_colourZ0Re, m_colourZ0Im);
+        m_bCopyColourN = colourInput(m_colorN, m_colourCount, m_zeros);
+        m_bCopyColourZ = colourInput(m_colorZ, m_colourLastRe, m_colourLastIm);
         m_bKeepLast = m_colorZ >= 0;
+        // Where the start of a pixel is written (the slots' lanes stay where they are from here on).
+        m_startRe = m_iter.Re(m_iterZ);
+        m_startIm = m_iter.Im(m_iterZ);
+        m_lanes = { m_startRe, m_startIm, m_laneRow, m_laneColumn, m_laneCount, m_laneActive,
+            m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr };
+        m_batch = { m_colourRow, m_colourColumn, m_colourCount, m_bKeepLast ? m_colourLastRe : nullptr,
+            m_bKeepLast ? m_colourLastIm : nullptr };
         BuildCode(pixels);
     }
 
@@ -95,12 +131,9 @@ private:
     void BuildCode(size_t pixels);
     uint64_t RunBlock();
     bool NextPixel(SharedRender& shared, int& row, int& column);
-    static Complex Point(const SharedRender& shared, int row, int column)
-    {
-        return { shared.columnX[column], shared.rowY[row] };
-    }
-    void StartLane(const SharedRender& shared, int lane, int row, int column);
-    void Finish(SharedRender& shared, int row, int column, int count, Complex last);
+    void StartLanes(const SharedRender& shared, uint64_t lanes, int row, int column);
+    void Refill(SharedRender& shared);
+    void Finish(SharedRender& shared, uint64_t lanes);
     void FlushColours(SharedRender& shared);
 
     const Picture& m_picture;
@@ -112,6 +145,15 @@ private:
     bool m_bCopyZ { false };
     bool m_bCopyN { false };
     bool m_bKeepLast { true }; // whether the colour formula reads the last z
+    bool m_bCopyColourZ0 { false };
+    bool m_bCopyColourN { false };
+    bool m_bCopyColourZ { false };
+    double* m_startRe { nullptr }; // the iteration's z lanes
+    double* m_startIm { nullptr };
+    // Whether the lanes move in AVX-512 (with the AVX-512 code), and what they move.
+    bool m_bWideLanes { false };
+    IterationLanes m_lanes {};
+    ColourBatch m_batch {};
     // The block of iterations as generated code, or null: the batched interpreter runs it.
     std::unique_ptr<CBatchJit> m_pCode;
     std::int64_t m_nIterations { 0 }; // this thread's alone; summed once the render has ended
@@ -135,10 +177,20 @@ private:
     alignas(64) double m_zeros[kLanes] {}; // the imaginary part of V_iter_n
     uint64_t m_occupied { 0 };
 
-    // Finished pixels whose colours are computed together.
+    // Finished pixels whose colours are computed together, and the colour formula's inputs for them
+    // (with room for the whole vectors the AVX-512 moves store past the last).
+    static constexpr int kBatchRoom = kLanes + 16;
     int m_nColours { 0 };
-    int m_colourRow[kLanes] {};
-    int m_colourColumn[kLanes] {};
+    int m_colourRow[kBatchRoom] {};
+    int m_colourColumn[kBatchRoom] {};
+    alignas(64) double m_colourCount[kBatchRoom] {};
+    alignas(64) double m_colourLastRe[kBatchRoom] {};
+    alignas(64) double m_colourLastIm[kBatchRoom] {};
+    alignas(64) double m_colourZ0Re[kLanes] {};
+    alignas(64) double m_colourZ0Im[kLanes] {};
+    // Where each colour lands in the palette.
+    alignas(64) int m_paletteX[kLanes] {};
+    alignas(64) int m_paletteY[kLanes] {};
 };
 
 inline bool CBandWorker::NextPixel(SharedRender& shared, int& row, int& column)
@@ -164,65 +216,141 @@ inline bool CBandWorker::NextPixel(SharedRender& shared, int& row, int& column)
     return true;
 }
 
-inline void CBandWorker::StartLane(const SharedRender& shared, int lane, int row, int column)
+// Starts the pixels of row from column on, one in each of lanes (lowest lane first).
+inline void CBandWorker::StartLanes(const SharedRender& shared, uint64_t lanes, int row, int column)
 {
-    const Complex p = Point(shared, row, column);
-    m_iter.ResetLane(lane);
-    m_term.ResetLane(lane);
-    m_iter.Set(m_iterZ, lane, p);
-    if (m_iterZ0 >= 0) {
-        m_iter.Set(m_iterZ0, lane, p);
+    m_iter.ResetLanes(lanes);
+    m_term.ResetLanes(lanes);
+    const double y = shared.rowY[row];
+    const double* const x = shared.columnX.data() + column;
+    if (m_bWideLanes) {
+        m_occupied |= lanes;
+        StartLanesAvx512(m_lanes, lanes, x, y, row, column);
+        return;
     }
-    if (m_termZ0 >= 0) {
-        m_term.Set(m_termZ0, lane, p);
+    double* const z0Re = m_iterZ0 >= 0 ? m_iter.Re(m_iterZ0) : nullptr;
+    double* const z0Im = m_iterZ0 >= 0 ? m_iter.Im(m_iterZ0) : nullptr;
+    double* const termZ0Re = m_termZ0 >= 0 ? m_term.Re(m_termZ0) : nullptr;
+    double* const termZ0Im = m_termZ0 >= 0 ? m_term.Im(m_termZ0) : nullptr;
+    m_occupied |= lanes;
+    for (int k = 0; lanes != 0; lanes &= lanes - 1, ++k) {
+        const int lane = std::countr_zero(lanes);
+        m_startRe[lane] = x[k];
+        m_startIm[lane] = y;
+        if (z0Re) {
+            z0Re[lane] = x[k];
+            z0Im[lane] = y;
+        }
+        if (termZ0Re) {
+            termZ0Re[lane] = x[k];
+            termZ0Im[lane] = y;
+        }
+        m_laneRow[lane] = row;
+        m_laneColumn[lane] = column + k;
+        m_laneCount[lane] = 0.0;
+        m_laneActive[lane] = 1.0;
     }
-    m_laneRow[lane] = row;
-    m_laneColumn[lane] = column;
-    m_laneCount[lane] = 0.0;
-    m_laneActive[lane] = 1.0;
-    m_occupied |= uint64_t { 1 } << lane;
 }
 
-inline void CBandWorker::Finish(SharedRender& shared, int row, int column, int count, Complex last)
+// Gives every free lane the next pixel of the thread's rows, a run of one row's columns at a time.
+void CBandWorker::Refill(SharedRender& shared)
 {
-    m_nIterations += RunsOfIteration(count, m_picture.maxIter);
-    const int lane = m_nColours++;
-    m_color.ResetLane(lane);
-    if (m_colorZ0 >= 0) {
-        m_color.Set(m_colorZ0, lane, Point(shared, row, column));
+    const int columns = static_cast<int>(shared.columns.size());
+    uint64_t free = ~m_occupied;
+    int row = 0;
+    int column = 0;
+    while (free != 0 && NextPixel(shared, row, column)) {
+        // NextPixel handed out column; the run takes as many more of the row as there are free lanes.
+        const int count = std::min(std::popcount(free), columns - column);
+        m_nColumn = column + count;
+        const uint64_t lanes = count < std::popcount(free) ? LowestLanes(free, count) : free;
+        StartLanes(shared, lanes, row, column);
+        free &= ~lanes;
     }
-    if (m_colorN >= 0) {
-        m_color.Set(m_colorN, lane, { static_cast<double>(count), 0.0 });
+}
+
+// Hands the stopped lanes' pixels to the colour formula, in lane order.
+inline void CBandWorker::Finish(SharedRender& shared, uint64_t lanes)
+{
+    m_occupied &= ~lanes;
+    if (m_bWideLanes) {
+        while (lanes != 0) {
+            const int room = kLanes - m_nColours;
+            const uint64_t now = std::popcount(lanes) > room ? LowestLanes(lanes, room) : lanes;
+            const int first = m_nColours;
+            m_nColours = GatherLanesAvx512(m_lanes, now, m_batch, first);
+            if (m_colorZ0 >= 0) {
+                for (int k = first; k < m_nColours; ++k) {
+                    m_colourZ0Re[k] = shared.columnX[m_colourColumn[k]];
+                    m_colourZ0Im[k] = shared.rowY[m_colourRow[k]];
+                }
+            }
+            lanes &= ~now;
+            if (m_nColours == kLanes) {
+                FlushColours(shared);
+            }
+        }
+        return;
     }
-    if (m_colorZ >= 0) {
-        m_color.Set(m_colorZ, lane, last);
-    }
-    m_colourRow[lane] = row;
-    m_colourColumn[lane] = column;
-    if (m_nColours == kLanes) {
-        FlushColours(shared);
+    for (; lanes != 0; lanes &= lanes - 1) {
+        const int lane = std::countr_zero(lanes);
+        const int k = m_nColours++;
+        const int row = m_laneRow[lane];
+        const int column = m_laneColumn[lane];
+        m_colourRow[k] = row;
+        m_colourColumn[k] = column;
+        m_colourCount[k] = m_laneCount[lane];
+        // Only what the colour formula reads.
+        if (m_colorZ >= 0) {
+            m_colourLastRe[k] = m_lastRe[lane];
+            m_colourLastIm[k] = m_lastIm[lane];
+        }
+        if (m_colorZ0 >= 0) {
+            m_colourZ0Re[k] = shared.columnX[column];
+            m_colourZ0Im[k] = shared.rowY[row];
+        }
+        if (m_nColours == kLanes) {
+            FlushColours(shared);
+        }
     }
 }
 
 void CBandWorker::FlushColours(SharedRender& shared)
 {
-    if (m_nColours == 0) {
+    const int n = m_nColours;
+    if (n == 0) {
         return;
+    }
+    m_nColours = 0;
+    m_color.ResetLanes(n == kLanes ? ~uint64_t { 0 } : (uint64_t { 1 } << n) - 1);
+    const auto copyIn = [n](double* toRe, double* toIm, const double* re, const double* im) {
+        std::memcpy(toRe, re, sizeof(double) * static_cast<size_t>(n));
+        std::memcpy(toIm, im, sizeof(double) * static_cast<size_t>(n));
+    };
+    if (m_bCopyColourZ0) {
+        copyIn(m_color.Re(m_colorZ0), m_color.Im(m_colorZ0), m_colourZ0Re, m_colourZ0Im);
+    }
+    if (m_bCopyColourN) {
+        copyIn(m_color.Re(m_colorN), m_color.Im(m_colorN), m_colourCount, m_zeros);
+    }
+    if (m_bCopyColourZ) {
+        copyIn(m_color.Re(m_colorZ), m_color.Im(m_colorZ), m_colourLastRe, m_colourLastIm);
+    }
+    for (int k = 0; k < n; ++k) {
+        m_nIterations += RunsOfIteration(static_cast<int>(m_colourCount[k]), m_picture.maxIter);
     }
     m_color.Run();
     const int result = m_color.ResultSlot();
-    const double* colourRe = m_color.Re(result);
-    const double* colourIm = m_color.Im(result);
-    const PaletteMapping& mapping = m_picture.mapping;
+    (m_bWideLanes ? MapColoursAvx512 : MapColours)(m_picture.mapping, m_color.Re(result), m_color.Im(result),
+        n, m_plan.paletteWidth, m_plan.paletteHeight, m_paletteX, m_paletteY);
     const Raster& target = shared.target;
     const int bytesPerPixel = m_plan.bytesPerPixel;
-    for (int lane = 0; lane < m_nColours; ++lane) {
-        const int row = m_colourRow[lane];
-        const PalettePoint at = MapColour(
-            mapping, { colourRe[lane], colourIm[lane] }, m_plan.paletteWidth, m_plan.paletteHeight);
+    for (int k = 0; k < n; ++k) {
+        const int row = m_colourRow[k];
         uint8_t* const to = target.pixels + static_cast<ptrdiff_t>(shared.rowPixel[row]) * target.bytesPerRow
-            + static_cast<ptrdiff_t>(shared.columnPixel[m_colourColumn[lane]]) * bytesPerPixel;
-        const uint8_t* const from = m_plan.paletteBits + at.y * m_plan.paletteStride + at.x * bytesPerPixel;
+            + static_cast<ptrdiff_t>(shared.columnPixel[m_colourColumn[k]]) * bytesPerPixel;
+        const uint8_t* const from
+            = m_plan.paletteBits + m_paletteY[k] * m_plan.paletteStride + m_paletteX[k] * bytesPerPixel;
         if (bytesPerPixel == 4) {
             std::memcpy(to, from, 4);
         } else {
@@ -233,7 +361,6 @@ void CBandWorker::FlushColours(SharedRender& shared)
             Publish(shared.control.progress, (done + shared.rowsOutside) * m_plan.progressStep);
         }
     }
-    m_nColours = 0;
 }
 
 // Generated code for the block, on the instruction set chosen, where it pays; the interpreter runs
@@ -250,7 +377,9 @@ void CBandWorker::BuildCode(size_t pixels)
     const JitAdvance advance { m_term.Re(m_term.ResultSlot()), m_iter.Re(iterResult), m_iter.Im(iterResult),
         m_laneCount, m_laneActive, m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr,
         static_cast<double>(m_picture.maxIter) };
-    m_pCode = CBatchJit::Build(programs, advance, kIterationsPerRefill, kLongestGeneratedBlock, isa);
+    m_pCode = CBatchJit::Build(programs, advance, kShortestGeneratedBlock, kLongestGeneratedBlock, isa);
+    // The AVX-512 lane moves go with the AVX-512 code (tested together); they start z only.
+    m_bWideLanes = m_pCode && isa == JitIsa::Avx512 && m_iterZ0 < 0 && m_termZ0 < 0;
 }
 
 // kIterationsPerRefill iterations of every lane; returns the lanes that stopped.
@@ -287,12 +416,7 @@ uint64_t CBandWorker::RunBlock()
 void CBandWorker::Run(SharedRender& shared)
 {
     CleanVectorState();
-    int row = 0;
-    int column = 0;
-    for (int lane = 0; lane < kLanes && NextPixel(shared, row, column); ++lane) {
-        StartLane(shared, lane, row, column);
-    }
-    constexpr uint64_t kAllLanes = ~uint64_t { 0 };
+    Refill(shared);
     while (m_occupied != 0) {
         // The stage and stop checks: a render ends within a few iterations of a change.
         if (shared.aborted.load(std::memory_order_relaxed) || Aborted(shared.control)) {
@@ -301,17 +425,8 @@ void CBandWorker::Run(SharedRender& shared)
         }
         // A lane that stops keeps its count and value; it runs on to the end of the block with
         // values that nothing reads, and takes its next pixel then.
-        uint64_t stopped = RunBlock();
-        for (; stopped != 0; stopped &= stopped - 1) {
-            const int lane = std::countr_zero(stopped);
-            m_occupied &= ~(uint64_t { 1 } << lane);
-            Finish(shared, m_laneRow[lane], m_laneColumn[lane], static_cast<int>(m_laneCount[lane]),
-                { m_lastRe[lane], m_lastIm[lane] });
-        }
-        for (uint64_t free = ~m_occupied & kAllLanes; free != 0 && NextPixel(shared, row, column);
-             free &= free - 1) {
-            StartLane(shared, std::countr_zero(free), row, column);
-        }
+        Finish(shared, RunBlock());
+        Refill(shared);
     }
     FlushColours(shared);
 }

@@ -3,6 +3,7 @@
 #include "complex.h"
 
 #include <cmath>
+#include <limits>
 
 // The palette mapping: the colour formula's complex result, scaled per axis and by the stretch,
 // rotated by an angle given as its sine and cosine and shifted by the origin; the unit square of that
@@ -47,4 +48,25 @@ inline PalettePoint MapColour(const PaletteMapping& m, Complex c, int width, int
     const double v = c.im * m.dy * m.stretch;
     return { PaletteIndex((u * m.cos + m.x0 - v * m.sin) * width, width),
         PaletteIndex((v * m.cos + u * m.sin + m.y0) * height, height) };
+}
+
+// MapColour over n colours at once, into the palette points' columns xs and rows ys: the same
+// arithmetic in the same order, with PaletteIndex's tests as selections so that the loop vectorises.
+inline void MapColours(const PaletteMapping& m, const double* re, const double* im, int n, int width,
+    int height, int* xs, int* ys)
+{
+    const double w = width;
+    const double h = height;
+    const auto index = [](double coordinate, double size, int last) {
+        const bool inside = (coordinate >= 0.0) & (coordinate < size); // false for a NaN
+        const bool beyond = (coordinate >= size) & (coordinate <= std::numeric_limits<double>::max());
+        const int truncated = static_cast<int>(inside ? coordinate : 0.0);
+        return beyond ? last : truncated;
+    };
+    for (int k = 0; k < n; ++k) {
+        const double u = re[k] * m.dx * m.stretch;
+        const double v = im[k] * m.dy * m.stretch;
+        xs[k] = index((u * m.cos + m.x0 - v * m.sin) * w, w, width - 1);
+        ys[k] = index((v * m.cos + u * m.sin + m.y0) * h, h, height - 1);
+    }
 }

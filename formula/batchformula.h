@@ -4,6 +4,7 @@
 #include "batchtypes.h"
 #include "formula.h"
 
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -62,6 +63,20 @@ public:
     {
         for (const int32_t s : m_variables) {
             Set(s, lane, m_initial[s]);
+        }
+    }
+    // ResetLane for every lane of a mask (a bit each).
+    void ResetLanes(uint64_t lanes)
+    {
+        for (const int32_t s : m_variables) {
+            double* const re = Re(s);
+            double* const im = Im(s);
+            const Complex value = m_initial[s];
+            for (uint64_t rest = lanes; rest != 0; rest &= rest - 1) {
+                const int lane = std::countr_zero(rest);
+                re[lane] = value.re;
+                im[lane] = value.im;
+            }
         }
     }
     // A variable that the caller sets itself at the start of every pixel: ResetLane leaves it alone.

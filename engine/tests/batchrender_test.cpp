@@ -1,11 +1,16 @@
 #include "batchjit.h"
+#include "batchlanes.h"
 #include "fractalscript.h"
+#include "mapping.h"
 #include "renderer.h"
 #include "renderpool.h"
 #include "scenes.h"
 #include "testutil.h"
 
+#include <algorithm>
 #include <cinttypes>
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -157,6 +162,76 @@ TEST(BatchedRender, StopsAndReportsProgress)
                   picture, RasterOf(image), { -50, -50, 250, 250, 1, 1, 1, 1 }, { stage, 3, stop, progress }),
         0);
     EXPECT_EQ(progress.load(), 1.0);
+}
+
+// The colour formula's inputs are handed over in batches: a formula that assigns them, or carries a
+// variable, must still see each pixel's own values, as the one-pixel renderer gives them.
+TEST(BatchedRender, ColourFormulasThatAssignTheirInputs)
+{
+    const char* const formulas[] = {
+        "z = z * 2; V_iter_n = V_iter_n + 1; z0 = z0 * 3; z0 + z / 10 + V_iter_n / V_iter_max",
+        "V_c = V_c + z + 1; V_c / 4 + V_iter_n / V_iter_max",
+        "V_iter_n = V_iter_n * 2; V_iter_n / V_iter_max",
+        "real(z0) + imag(z) * 0.1",
+    };
+    for (const char* formula : formulas) {
+        CFractalScript script;
+        ASSERT_TRUE(Apply(script, kScenes[3], 96, 72));
+        std::string error;
+        ASSERT_TRUE(script.SetColorFormula(formula, error)) << formula << ": " << error;
+        const RenderArea area { 0, 0, 96, 72, 1, 1, 1, 1 };
+        QImage reference(96, 72, QImage::Format_RGB32);
+        ASSERT_EQ(RenderWith(Way::Scalar, script, reference, area), 0);
+        for (const JitUse use : BatchedWays()) {
+            const BatchedWay way(use);
+            const ThreadCount threads(2);
+            QImage batched(96, 72, QImage::Format_RGB32);
+            ASSERT_EQ(RenderWith(Way::Batched, script, batched, area), 0);
+            EXPECT_TRUE(batched == reference) << formula << ", way " << static_cast<int>(use);
+        }
+    }
+}
+
+// The mapping of a batch of colours lands every value where the one-colour mapping does: not a
+// number, infinities, the edges of the palette and of the int range.
+TEST(BatchedRender, BatchMappingMatchesMapColour)
+{
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    constexpr double big = std::numeric_limits<double>::max();
+    const double values[] = { std::nan(""), -std::nan(""), inf, -inf, big, -big, 0.0, -0.0, 4.9e-324,
+        -4.9e-324, 0.5, 1.0, std::nextafter(1.0, 0.0), std::nextafter(1.0, 2.0), 0.999, 0.001, -0.001,
+        2147483648.0, -2147483649.0, 1e300, 3.0 / 7.0 };
+    const PaletteMapping mappings[] = { IdentityMapping(1.0), { 0.25, -0.5, 2.0, 0.5, 0.6, 0.8, 1.5 },
+        { 0.0, 0.0, 1e-300, -1e300, 1.0, 0.0, 3.0 }, { 0.1, 0.2, 1.0, 1.0, std::nan(""), 1.0, 1.0 } };
+    const int sizes[][2] = { { 1, 1 }, { 1000, 1 }, { 7, 3 }, { 256, 256 } };
+    std::vector<double> re;
+    std::vector<double> im;
+    for (const double a : values) {
+        for (const double b : values) {
+            re.push_back(a);
+            im.push_back(b);
+        }
+    }
+    const int n = static_cast<int>(re.size()); // not a whole number of vectors
+    std::vector<decltype(&MapColours)> maps { MapColours };
+    const std::vector<JitIsa> isas = CBatchJit::AvailableIsas();
+    if (std::find(isas.begin(), isas.end(), JitIsa::Avx512) != isas.end()) {
+        maps.push_back(MapColoursAvx512);
+    }
+    std::vector<int> xs(re.size());
+    std::vector<int> ys(re.size());
+    for (const PaletteMapping& mapping : mappings) {
+        for (const auto& size : sizes) {
+            for (const auto map : maps) {
+                map(mapping, re.data(), im.data(), n, size[0], size[1], xs.data(), ys.data());
+                for (int k = 0; k < n; ++k) {
+                    const PalettePoint at = MapColour(mapping, { re[k], im[k] }, size[0], size[1]);
+                    ASSERT_EQ(xs[k], at.x) << re[k] << ", " << im[k] << " in " << size[0] << " x " << size[1];
+                    ASSERT_EQ(ys[k], at.y) << re[k] << ", " << im[k] << " in " << size[0] << " x " << size[1];
+                }
+            }
+        }
+    }
 }
 
 } // namespace
