@@ -750,7 +750,7 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
     int count, TerminationLanes& term, int maxIter, DeltaLanes& scratch, DeltaPixel* out) const
 {
     const int skip = orbit.skipRuns;
-    const size_t lanes = static_cast<size_t>(kLanes);
+    constexpr size_t lanes = static_cast<size_t>(kLanes);
     const size_t slots = static_cast<size_t>(m_nSlots);
     scratch.re.assign(slots * lanes, 0.0);
     scratch.im.assign(slots * lanes, 0.0);
@@ -760,7 +760,7 @@ bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* o
     double* re = scratch.re.data();
     double* im = scratch.im.data();
     double* glitched = scratch.glitched.data();
-    const auto at = [lanes](int slot) { return static_cast<size_t>(slot) * lanes; };
+    const auto at = [](int slot) { return static_cast<size_t>(slot) * lanes; };
     // Each lane runs at its own run of the reference, and takes the next pixel when its pixel ends, so
     // that one slow pixel does not hold 63 idle lanes.
     int laneRun[kLanes];
