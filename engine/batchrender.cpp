@@ -113,7 +113,7 @@ public:
         m_bCopyColourZ0 = colourInput(m_colorZ0, m_colourZ0Re, m_colourZ0Im);
         m_bCopyColourN = colourInput(m_colorN, m_colourCount, m_zeros);
         m_bCopyColourZ = colourInput(m_colorZ, m_colourLastRe, m_colourLastIm);
-        m_bKeepLast = m_colorZ >= 0;
+        m_bKeepLast = m_colorZ >= 0 || plan.data != nullptr;
         // Where the start of a pixel is written (the slots' lanes stay where they are from here on).
         m_startRe = m_iter.Re(m_iterZ);
         m_startIm = m_iter.Im(m_iterZ);
@@ -300,8 +300,8 @@ inline void CBandWorker::Finish(SharedRender& shared, uint64_t lanes)
         m_colourRow[k] = row;
         m_colourColumn[k] = column;
         m_colourCount[k] = m_laneCount[lane];
-        // Only what the colour formula reads.
-        if (m_colorZ >= 0) {
+        // Only what the colour formula (or the caller's data) reads.
+        if (m_bKeepLast) {
             m_colourLastRe[k] = m_lastRe[lane];
             m_colourLastIm[k] = m_lastIm[lane];
         }
@@ -345,6 +345,12 @@ void CBandWorker::FlushColours(SharedRender& shared)
         n, m_plan.paletteWidth, m_plan.paletteHeight, m_paletteX, m_paletteY);
     const Raster& target = shared.target;
     const int bytesPerPixel = m_plan.bytesPerPixel;
+    if (const PixelData* data = m_plan.data) {
+        for (int k = 0; k < n; ++k) {
+            data->Put(shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]],
+                static_cast<std::int64_t>(m_colourCount[k]), { m_colourLastRe[k], m_colourLastIm[k] });
+        }
+    }
     for (int k = 0; k < n; ++k) {
         const int row = m_colourRow[k];
         uint8_t* const to = target.pixels + static_cast<ptrdiff_t>(shared.rowPixel[row]) * target.bytesPerRow
@@ -433,8 +439,8 @@ void CBandWorker::Run(SharedRender& shared)
 
 } // namespace
 
-int RenderPicture(Picture& picture, const Raster& target, const RenderArea& area, RenderControl control,
-    RenderStats* stats)
+int RenderPicture(
+    Picture& picture, const Raster& target, const RenderArea& area, RenderControl control, RenderStats* stats)
 {
     control.progress.store(0.0, std::memory_order_relaxed);
     const RenderPlan plan = Prepare(picture, target, area);
@@ -474,7 +480,8 @@ int RenderPicture(Picture& picture, const Raster& target, const RenderArea& area
     const size_t pixelsPerThread = rows.size() * columns.size() / static_cast<size_t>(threads);
     std::vector<std::unique_ptr<CBandWorker>> workers;
     for (int t = 0; t < threads; ++t) {
-        workers.push_back(std::make_unique<CBandWorker>(picture, plan, iter, term, color, rows.size(), pixelsPerThread));
+        workers.push_back(
+            std::make_unique<CBandWorker>(picture, plan, iter, term, color, rows.size(), pixelsPerThread));
     }
     SharedRender shared { area, target, control, rows, columns, {}, {}, {}, {} };
     for (const int j : rows) {

@@ -143,6 +143,8 @@ public:
             m_color.Set(m_z, lane, last);
         }
         m_index[lane] = index;
+        m_count[lane] = count;
+        m_last[lane] = last;
         if (m_nPending == kLanes) {
             Flush();
         }
@@ -160,6 +162,10 @@ public:
             const size_t index = m_index[lane];
             const size_t lj = static_cast<size_t>(m_rows[index / m_columns.size()]);
             const size_t li = static_cast<size_t>(m_columns[index % m_columns.size()]);
+            if (m_plan.data) {
+                m_plan.data->Put(
+                    m_plan.Row(m_area, lj), m_plan.Column(m_area, li), m_count[lane], m_last[lane]);
+            }
             PaintColour(m_plan, m_picture.mapping, m_target, m_plan.Row(m_area, lj),
                 m_plan.Column(m_area, li), { re[lane], im[lane] });
         }
@@ -177,6 +183,8 @@ private:
     const int m_z, m_n, m_z0;
     int m_nPending { 0 };
     size_t m_index[kLanes] {};
+    int m_count[kLanes] {};
+    Complex m_last[kLanes] {};
 };
 
 // Takes the next of count work items for a render thread; false when none is left or the render is

@@ -53,11 +53,12 @@ RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& are
     plan.paletteStride = palette.bytesPerRow;
     plan.paletteWidth = palette.width;
     plan.paletteHeight = palette.height;
+    plan.data = area.data;
     return plan;
 }
 
-int RenderPictureScalar(Picture& picture, const Raster& target, const RenderArea& area,
-    RenderControl control, RenderStats* stats)
+int RenderPictureScalar(
+    Picture& picture, const Raster& target, const RenderArea& area, RenderControl control, RenderStats* stats)
 {
     CleanVectorState();
     control.progress.store(0.0, std::memory_order_relaxed);
@@ -114,6 +115,9 @@ int RenderPictureScalar(Picture& picture, const Raster& target, const RenderArea
                 iterations += RunsOfIteration(n, maxIter);
                 color.SetVariable(v.colorN, { static_cast<double>(n), 0.0 });
                 color.SetVariable(v.colorZ, last);
+                if (area.data) {
+                    area.data->Put(row, column, n, last);
+                }
                 PaintColour(plan, picture.mapping, target, row, column, color.Run());
             }
         }
@@ -126,4 +130,3 @@ int RenderPictureScalar(Picture& picture, const Raster& target, const RenderArea
     }
     return kRenderDone;
 }
-

@@ -4,7 +4,25 @@
 #include "raster.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+
+// The numbers behind a render's pixels, for the tool's --data and probe and for the tests: the count
+// (V_iter_n) and the final z of every target pixel a render paints, at [row * stride + column]. The
+// caller sizes the arrays to the target; a render writes only the pixels it paints.
+struct PixelData {
+    std::int64_t* count { nullptr };
+    Complex* last { nullptr };
+    std::ptrdiff_t stride { 0 };
+
+    void Put(long long row, long long column, std::int64_t n, Complex z) const
+    {
+        const std::ptrdiff_t at
+            = static_cast<std::ptrdiff_t>(row) * stride + static_cast<std::ptrdiff_t>(column);
+        count[at] = n;
+        last[at] = z;
+    }
+};
 
 // The lattice of a render: columns left, left + stepX, ... below right and rows top, top + stepY, ...
 // below bottom; scaleX and scaleY relate the lattice to the plane (see Render).
@@ -20,6 +38,8 @@ struct RenderArea {
     // The lattice row that lands on the target's first row: a band of a larger lattice rendered into
     // a raster of its own (the anti-aliased render) keeps every plane point of the whole.
     int targetTop { 0 };
+    // Where the render also writes each painted pixel's count and final z; null when not wanted.
+    const PixelData* data { nullptr };
 };
 
 // The cross-thread words a render polls and writes.
@@ -57,5 +77,5 @@ enum RenderResult : int {
 // Both fill stats, when given, once the render has ended.
 int RenderPicture(Picture& picture, const Raster& target, const RenderArea& area, RenderControl control,
     RenderStats* stats = nullptr);
-int RenderPictureScalar(Picture& picture, const Raster& target, const RenderArea& area,
-    RenderControl control, RenderStats* stats = nullptr);
+int RenderPictureScalar(Picture& picture, const Raster& target, const RenderArea& area, RenderControl control,
+    RenderStats* stats = nullptr);

@@ -31,6 +31,7 @@ struct RenderPlan {
     std::ptrdiff_t paletteStride { 0 };
     int paletteWidth { 0 };
     int paletteHeight { 0 };
+    const PixelData* data { nullptr }; // the area's, where the render also writes counts and values
 
     // The row (or column) of lattice line k.
     long long Column(const RenderArea& area, size_t k) const
@@ -44,8 +45,8 @@ struct RenderPlan {
 };
 
 // Copies the palette pixel that a colour value selects into the target.
-inline void PaintColour(const RenderPlan& plan, const PaletteMapping& mapping, const Raster& target, long long row,
-    long long column, Complex colour)
+inline void PaintColour(const RenderPlan& plan, const PaletteMapping& mapping, const Raster& target,
+    long long row, long long column, Complex colour)
 {
     const PalettePoint at = MapColour(mapping, colour, plan.paletteWidth, plan.paletteHeight);
     std::memcpy(target.pixels + row * target.bytesPerRow + column * plan.bytesPerPixel,

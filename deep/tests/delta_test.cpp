@@ -101,8 +101,8 @@ TEST(DeltaForms, AgreeWithHighPrecisionDifferences)
                 : program.Delta(in, row.A, row.B, R, a, b);
             EXPECT_TRUE(Close(got, expected, 1e-9))
                 << kOpSpellings[row.opcode < kOpCount ? row.opcode : kOpPow] << " at " << what << ": got "
-                << got.re << "," << got.im << " e" << got.e << " expected " << expected.re << "," << expected.im
-                << " e" << expected.e;
+                << got.re << "," << got.im << " e" << got.e << " expected " << expected.re << ","
+                << expected.im << " e" << expected.e;
         };
         for (const double s : offsets) {
             const ExComplex a = ex::From({ 0.61 * s, -0.37 * s });
@@ -139,6 +139,53 @@ TEST(DeltaForms, BranchCutsJump)
     }
 }
 
+// Offsets as large as the reference's value or larger, where the pixel's path to its value may pass
+// either side of the origin: each operation keeps the principal branch of its pixel, as the language
+// computes it (the jump is 2 pi i only across the negative real axis).
+TEST(DeltaForms, LargeOffsetsKeepThePixelsBranch)
+{
+    struct Row {
+        int opcode;
+        Complex A, B;
+        Complex a;
+    };
+    const Row rows[] = {
+        // Through the upper half plane past the positive real axis: no jump.
+        { kOpPow, { 1.26, -0.118 }, { 2.5, 0 }, { -1.415, 1.241 } },
+        { kOpLog, { 1.26, -0.118 }, {}, { -1.415, 1.241 } },
+        { kOpLog10, { 1.26, -0.118 }, {}, { -1.415, 1.241 } },
+        { kOpArg, { 1.26, -0.118 }, {}, { -1.415, 1.241 } },
+        { kOpSqrt, { 1.26, -0.118 }, {}, { -1.415, 1.241 } },
+        // Across the negative real axis with an offset larger than the value: the jump.
+        { kOpPow, { -0.2, 0.1 }, { 2.5, 0 }, { -0.3, -0.4 } },
+        { kOpLog, { -0.2, 0.1 }, {}, { -0.3, -0.4 } },
+        { kOpArg, { -0.2, 0.1 }, {}, { -0.3, -0.4 } },
+        // Through the origin's other side, from the left half plane to the right.
+        { kOpPow, { -0.1, 0.5 }, { 1.5, 0 }, { 1.1, -0.9 } },
+        { kOpLog, { -0.1, 0.5 }, {}, { 1.1, -0.9 } },
+    };
+    const CDeltaProgram program;
+    for (const Row& row : rows) {
+        BatchInstruction in;
+        in.opcode = row.opcode;
+        in.b = row.opcode == kOpPow ? 1 : -1;
+        BigComplex reference(row.A, kBits);
+        PreciseOperation(row.opcode, reference, BigComplex(row.B, kBits), 0);
+        BigComplex pixel(Add(row.A, row.a), kBits);
+        PreciseOperation(row.opcode, pixel, BigComplex(row.B, kBits), 0);
+        const Complex expected = Sub(pixel.ToComplex(), reference.ToComplex());
+        const Complex got = program.Delta(in, row.A, row.B, reference.ToComplex(), row.a, {});
+        const ExComplex wide
+            = program.Delta(in, row.A, row.B, reference.ToComplex(), ex::From(row.a), ExComplex {});
+        for (const Complex value : { got, ex::ToComplex(wide) }) {
+            EXPECT_NEAR(value.re, expected.re, 1e-12 * (1 + std::fabs(expected.re)))
+                << kOpSpellings[row.opcode];
+            EXPECT_NEAR(value.im, expected.im, 1e-12 * (1 + std::fabs(expected.im)))
+                << kOpSpellings[row.opcode];
+        }
+    }
+}
+
 // A reference's record stops at its memory bound (the pixels past it take other references), and
 // the reference's own termination is marked where the double renderer's would be.
 TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
@@ -150,8 +197,10 @@ TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
     ASSERT_EQ(term.Compile("norm(z) > 100;", error), 0) << error;
     iter.SetConstant(iter.FindConstant("C"), { -0.78, -0.15 });
     const CBatchFormula program(iter);
-    const CDeltaProgram delta(program, program.Slot(iter.FindVariable("z")), program.Slot(iter.FindVariable("z0")));
-    TerminationTest test { term, term.FindVariable("z"), term.FindVariable("V_iter_n"), term.FindVariable("z0"), {} };
+    const CDeltaProgram delta(
+        program, program.Slot(iter.FindVariable("z")), program.Slot(iter.FindVariable("z0")));
+    TerminationTest test { term, term.FindVariable("z"), term.FindVariable("V_iter_n"),
+        term.FindVariable("z0"), {} };
     test.start.assign(term.GetSlots(), term.GetSlots() + term.GetVariableCount());
 
     Reference escaping;
@@ -167,7 +216,8 @@ TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
 
     Reference bounded;
     const size_t perRun = escaping.orbit.Bytes() / static_cast<size_t>(escaping.orbit.runs);
-    ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 0.0, 0.0 }, 256), 256, test, 1000, bounded, {}, 3 * perRun));
+    ASSERT_TRUE(BuildReference(
+        delta, BigComplex(Complex { 0.0, 0.0 }, 256), 256, test, 1000, bounded, {}, 3 * perRun));
     EXPECT_EQ(bounded.orbit.runs, 3);
     EXPECT_LE(bounded.orbit.Bytes(), 3 * perRun);
 }

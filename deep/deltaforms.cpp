@@ -1,0 +1,327 @@
+#include "deltaforms.h"
+
+#include "arith.h"
+#include "opcodes.h"
+
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr double kPi = std::numbers::pi;
+constexpr double kLog10E = 0.4342944819032518;
+// A jump across a branch cut is exact, but the offset that made it is lost beside it while the offset is
+// below this share of the jump: then the pixel takes another reference.
+constexpr double kJumpShare = 1e-9;
+
+bool Dropped(Complex full, Complex reference)
+{
+    const double f = full.re * full.re + full.im * full.im;
+    const double r = reference.re * reference.re + reference.im * reference.im;
+    return f < kGlitchShare * kGlitchShare * r;
+}
+
+template <class N> Complex Full(Complex reference, const N& offset)
+{
+    return Add(reference, Arith<N>::ToC(offset));
+}
+
+template <class N> bool OffsetBelow(const N& offset, double size)
+{
+    const Complex d = Arith<N>::ToC(offset);
+    return std::hypot(d.re, d.im) < size;
+}
+
+// The jump of the principal argument (-2 pi, 0 or 2 pi) between the reference's value A and the pixel's
+// A + a, for |a| < |A|: the segment between them then misses the origin, and it crosses the negative real
+// axis exactly when the signs of the imaginary parts differ and a real part is negative. Decided from
+// signs, not from the arguments' sum, which rounds to pi either side of the axis.
+template <class N> double CutJump(Complex A, const N& a)
+{
+    using Ar = Arith<N>;
+    const N pixel = Ar::Add(Ar::From(A), a);
+    if (!(A.re < 0.0 || Ar::SignRe(pixel) < 0.0)) {
+        return 0.0;
+    }
+    const bool upper = !std::signbit(A.im);
+    const bool pixelUpper = !std::signbit(Ar::SignIm(pixel));
+    if (upper == pixelUpper) {
+        return 0.0;
+    }
+    return upper ? -2 * kPi : 2 * kPi;
+}
+
+// log(A + a) - log A, each on its principal branch (A != 0).
+template <class N> N LogRatio(Complex A, const N& a, bool& glitch)
+{
+    using Ar = Arith<N>;
+    const Complex d = Ar::ToC(a);
+    // From half the value's size on, the pixel's value may lie either side of the origin from the
+    // reference's, and the sign rule above no longer tells the jump. The difference of the principal
+    // logarithms has no cancellation there: it is at least log 1.5 in size.
+    if (d.re * d.re + d.im * d.im >= 0.25 * (A.re * A.re + A.im * A.im)) {
+        return Ar::From(Sub(Log(Add(A, d)), Log(A)));
+    }
+    N L = Small<N, Log1p>(Ar::Div(a, Ar::From(A)));
+    const double jump = CutJump(A, a);
+    if (jump != 0.0) {
+        glitch |= OffsetBelow(L, kJumpShare * 2 * kPi);
+        L = Ar::Add(L, Ar::From({ 0.0, jump }));
+    }
+    return L;
+}
+
+template <class N> N Product(Complex A, Complex B, const N& da, const N& db, bool& glitch)
+{
+    using Ar = Arith<N>;
+    if constexpr (std::is_same_v<N, Complex>) {
+        glitch
+            |= (!Ar::IsZero(db) && Dropped(Full(A, da), A)) || (!Ar::IsZero(da) && Dropped(Full(B, db), B));
+    }
+    return Ar::Add(Ar::Add(Ar::Mul(Ar::From(A), db), Ar::Mul(da, Ar::From(B))), Ar::Mul(da, db));
+}
+
+template <class N> N Quotient(Complex B, Complex R, const N& da, const N& db, bool& glitch)
+{
+    using Ar = Arith<N>;
+    const N divisor = Ar::Add(Ar::From(B), db);
+    if constexpr (std::is_same_v<N, Complex>) {
+        glitch |= !Ar::IsZero(db) && Dropped(divisor, B);
+    }
+    return Ar::Div(Ar::Sub(da, Ar::Mul(Ar::From(R), db)), divisor);
+}
+
+// A comparison's change: the sign of (A + a) - (B + b) per part decides; A - B is the reference's
+// difference.
+template <class N> N Comparison(int opcode, Complex A, Complex B, Complex R, const N& da, const N& db)
+{
+    using Ar = Arith<N>;
+    if (Ar::IsZero(da) && Ar::IsZero(db)) {
+        return Ar::From({});
+    }
+    const N diff = Ar::Add(Ar::From(::Sub(A, B)), Ar::Sub(da, db));
+    const double x = Ar::SignRe(diff);
+    const double y = Ar::SignIm(diff);
+    Complex pixel;
+    switch (opcode) {
+    case kOpEq: pixel = { Truth(x == 0.0 && y == 0.0), 0.0 }; break;
+    case kOpNe: pixel = { Truth(x != 0.0 || y != 0.0), 0.0 }; break;
+    case kOpLt: pixel = { Truth(x < 0.0), Truth(y < 0.0) }; break;
+    case kOpLe: pixel = { Truth(x <= 0.0), Truth(y <= 0.0) }; break;
+    case kOpGt: pixel = { Truth(x > 0.0), Truth(y > 0.0) }; break;
+    default: pixel = { Truth(x >= 0.0), Truth(y >= 0.0) }; break;
+    }
+    return Ar::From(::Sub(pixel, R));
+}
+
+// (A + a)^n - A^n by binary powering over (reference, offset) pairs.
+template <class N> N WholePower(Complex A, const N& da, int n, bool& glitch)
+{
+    using Ar = Arith<N>;
+    if constexpr (std::is_same_v<N, Complex>) {
+        glitch |= (n >= 2 || n < 0) && !Ar::IsZero(da) && Dropped(Full(A, da), A);
+    }
+    Complex r { 1.0, 0.0 };
+    N dr = Ar::From({});
+    Complex base = A;
+    N dbase = da;
+    unsigned m = n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
+    for (;;) {
+        if (m & 1u) {
+            dr = Ar::Add(
+                Ar::Add(Ar::Mul(Ar::From(r), dbase), Ar::Mul(dr, Ar::From(base))), Ar::Mul(dr, dbase));
+            r = Mul(r, base);
+        }
+        if (m < 2) {
+            break;
+        }
+        dbase = Ar::Add(
+            Ar::Mul(Ar::From(Ar::ToC(Ar::Scale(Ar::From(base), 2.0))), dbase), Ar::Mul(dbase, dbase));
+        base = Mul(base, base);
+        m /= 2;
+    }
+    if (n < 0) {
+        // 1 / (r + dr) - 1 / r = -dr / (r (r + dr))
+        return Ar::Neg(Ar::Div(dr, Ar::Mul(Ar::From(r), Ar::Add(Ar::From(r), dr))));
+    }
+    return dr;
+}
+
+template <class N>
+N Power(const BatchInstruction& in, Complex A, Complex B, Complex R, const N& da, const N& db, bool& glitch)
+{
+    using Ar = Arith<N>;
+    const bool whole = in.opcode == kBatchOpPowWhole
+        || (Ar::IsZero(db) && B.im == 0.0 && std::floor(B.re) == B.re && std::fabs(B.re) < 2147483647.0);
+    if (whole) {
+        return WholePower(
+            A, da, in.opcode == kBatchOpPowWhole ? in.exponent : static_cast<int>(B.re), glitch);
+    }
+    // (A + a)^(B + b) = R exp(B L + b (log A + L)), L = log(A + a) - log A.
+    if (A.re == 0.0 && A.im == 0.0) {
+        glitch = true;
+        return Ar::From({});
+    }
+    const N L = LogRatio(A, da, glitch);
+    if constexpr (std::is_same_v<N, Complex>) {
+        glitch |= !Ar::IsZero(da) && Dropped(Full(A, da), A);
+    }
+    const N w = Ar::Add(Ar::Mul(Ar::From(B), L), Ar::Mul(db, Ar::Add(Ar::From(Log(A)), L)));
+    return Ar::Mul(Ar::From(R), Small<N, Expm1>(w));
+}
+
+// (|A + a|^2 - |A|^2) / (|A + a| + |A|)
+template <class N> N Modulus(Complex A, const N& da)
+{
+    using Ar = Arith<N>;
+    const N cross = Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0);
+    const N numerator = Ar::Add(cross, Ar::Norm(da));
+    const N denominator
+        = Ar::Add(Ar::Abs(Ar::Add(Ar::From(A), da)), Ar::From({ std::hypot(A.re, A.im), 0.0 }));
+    if (Ar::IsZero(denominator)) {
+        return Ar::From({});
+    }
+    return Ar::Re(Ar::Div(numerator, denominator));
+}
+
+template <class N> N Argument(Complex A, Complex R, const N& da, bool& glitch)
+{
+    using Ar = Arith<N>;
+    if (Ar::IsZero(da)) {
+        return Ar::From({});
+    }
+    if (A.re == 0.0 && A.im == 0.0) {
+        return Ar::From(::Sub(Arg(Full(A, da)), R));
+    }
+    return Ar::Im(LogRatio(A, da, glitch));
+}
+
+template <class N> N Logarithm(int opcode, Complex A, const N& da, bool& glitch)
+{
+    using Ar = Arith<N>;
+    if (A.re == 0.0 && A.im == 0.0) {
+        glitch = true;
+        return Ar::From({});
+    }
+    const N L = LogRatio(A, da, glitch);
+    if constexpr (std::is_same_v<N, Complex>) {
+        // The derivative 1 / z shrinks as the pixel's value grows away from the reference's.
+        glitch |= Dropped(A, Full(A, da));
+    }
+    return opcode == kOpLog ? L : Ar::Scale(L, kLog10E);
+}
+
+template <class N> N SquareRoot(Complex A, Complex R, const N& da, bool& glitch)
+{
+    using Ar = Arith<N>;
+    const Complex pixelRoot = Sqrt(Full(A, da));
+    if (pixelRoot.re * R.re + pixelRoot.im * R.im < 0.0) {
+        // Across the branch cut: a jump, no cancellation, unless the offset is lost beside it.
+        glitch |= OffsetBelow(da, kJumpShare * std::hypot(A.re, A.im));
+        return Ar::From(::Sub(pixelRoot, R));
+    }
+    const Complex sum = ::Add(pixelRoot, R);
+    if (sum.re == 0.0 && sum.im == 0.0) {
+        glitch = true;
+        return Ar::From({});
+    }
+    if constexpr (std::is_same_v<N, Complex>) {
+        glitch |= !Ar::IsZero(da) && Dropped(pixelRoot, R);
+    }
+    return Ar::Div(da, Ar::From(sum));
+}
+
+// sin(A + a) - sin A = 2 cos(A + a/2) sin(a/2), and kin.
+template <class N> N Periodic(int opcode, Complex A, const N& da, bool& glitch)
+{
+    using Ar = Arith<N>;
+    const N half = Ar::Scale(da, 0.5);
+    const Complex middle = Full(A, half);
+    const bool trig = opcode == kOpSin || opcode == kOpCos;
+    const N small = trig ? Small<N, SinOf>(half) : Small<N, SinhOf>(half);
+    const Complex factor = opcode == kOpSin ? Cos(middle)
+        : opcode == kOpCos                  ? Negate(Sin(middle))
+        : opcode == kOpSinh                 ? Cosh(middle)
+                                            : Sinh(middle);
+    if constexpr (std::is_same_v<N, Complex>) {
+        if (!Ar::IsZero(da)) {
+            // The derivative at the pixel against the reference's.
+            const Complex p = Full(A, da);
+            const auto derivative = [opcode](Complex x) {
+                return opcode == kOpSin ? Cos(x)
+                    : opcode == kOpCos  ? Sin(x)
+                    : opcode == kOpSinh ? Cosh(x)
+                                        : Sinh(x);
+            };
+            glitch |= Dropped(derivative(p), derivative(A));
+        }
+    }
+    return Ar::Mul(Ar::From({ 2 * factor.re, 2 * factor.im }), small);
+}
+
+// tan(A + a) - tan A = sin a / (cos A cos(A + a)), and tanh likewise.
+template <class N> N Tangent(int opcode, Complex A, const N& da, bool& glitch)
+{
+    using Ar = Arith<N>;
+    const Complex p = Full(A, da);
+    const bool tan = opcode == kOpTan;
+    const Complex denominator = tan ? Mul(Cos(A), Cos(p)) : Mul(Cosh(A), Cosh(p));
+    const N small = tan ? Small<N, SinOf>(da) : Small<N, SinhOf>(da);
+    if constexpr (std::is_same_v<N, Complex>) {
+        // The derivative 1 / cos^2 shrinks where cos grows.
+        glitch |= !Ar::IsZero(da) && (tan ? Dropped(Cos(A), Cos(p)) : Dropped(Cosh(A), Cosh(p)));
+    }
+    return Ar::Div(small, Ar::From(denominator));
+}
+
+} // namespace
+
+template <class N>
+N DeltaForm(
+    const BatchInstruction& in, Complex A, Complex B, Complex R, const N& da, const N& db, bool& glitch)
+{
+    using Ar = Arith<N>;
+    switch (in.opcode) {
+    case kOpNeg: return Ar::Neg(da);
+    case kOpAdd: return Ar::Add(da, db);
+    case kOpSub: return Ar::Sub(da, db);
+    case kOpCopy: return da;
+    case kOpImag: return Ar::Swap(da);
+    case kOpConj: return Ar::Conj(da);
+    case kOpReal: return Ar::Re(da);
+    case kOpImagFn: return Ar::Im(da);
+    case kOpMul: return Product(A, B, da, db, glitch);
+    case kOpDiv: return Quotient(B, R, da, db, glitch);
+    case kOpEq:
+    case kOpNe:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe: return Comparison(in.opcode, A, B, R, da, db);
+    case kBatchOpPowWhole:
+    case kOpPow: return Power(in, A, B, R, da, db, glitch);
+    case kOpAbs: return Modulus(A, da);
+    case kOpNorm: return Ar::Add(Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0), Ar::Norm(da));
+    case kOpArg: return Argument(A, R, da, glitch);
+    case kOpExp:
+        if constexpr (std::is_same_v<N, Complex>) {
+            glitch |= da.re < -6.9;
+        }
+        return Ar::Mul(Ar::From(R), Small<N, Expm1>(da));
+    case kOpLog:
+    case kOpLog10: return Logarithm(in.opcode, A, da, glitch);
+    case kOpSqrt: return SquareRoot(A, R, da, glitch);
+    case kOpSin:
+    case kOpCos:
+    case kOpSinh:
+    case kOpCosh: return Periodic(in.opcode, A, da, glitch);
+    case kOpTan:
+    case kOpTanh: return Tangent(in.opcode, A, da, glitch);
+    default: return Ar::From({});
+    }
+}
+
+template Complex DeltaForm<Complex>(
+    const BatchInstruction&, Complex, Complex, Complex, const Complex&, const Complex&, bool&);
+template ExComplex DeltaForm<ExComplex>(
+    const BatchInstruction&, Complex, Complex, Complex, const ExComplex&, const ExComplex&, bool&);

@@ -1,0 +1,23 @@
+#pragma once
+
+// The delta form of every instruction of a batch program: f(A + a, B + b) - f(A, B) from the
+// reference's operands A, B and result R (rounded to doubles) and the pixel's offsets a, b, computed
+// without the cancellation of the plain difference. Over doubles (Complex) and ExComplex.
+
+#include "batchformula.h"
+#include "floatexp.h"
+
+// A nonlinear operation whose operand (or derivative) at the pixel is below this share of the
+// reference's has lost the digits the offset needs: the pixel takes another reference.
+constexpr double kGlitchShare = 1e-3;
+
+// glitch is set when the pixel has left the reference's precision (checked in doubles only: an offset
+// below their range cannot have).
+template <class N>
+N DeltaForm(
+    const BatchInstruction& in, Complex A, Complex B, Complex R, const N& a, const N& b, bool& glitch);
+
+extern template Complex DeltaForm<Complex>(
+    const BatchInstruction&, Complex, Complex, Complex, const Complex&, const Complex&, bool&);
+extern template ExComplex DeltaForm<ExComplex>(
+    const BatchInstruction&, Complex, Complex, Complex, const ExComplex&, const ExComplex&, bool&);
