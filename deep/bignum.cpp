@@ -8,7 +8,10 @@
 namespace {
 
 // Registered once, by the first number of the process.
-void ReleaseProcessCaches() { mpfr_free_cache2(static_cast<mpfr_free_cache_t>(MPFR_FREE_LOCAL_CACHE | MPFR_FREE_GLOBAL_CACHE)); }
+void ReleaseProcessCaches()
+{
+    mpfr_free_cache2(static_cast<mpfr_free_cache_t>(MPFR_FREE_LOCAL_CACHE | MPFR_FREE_GLOBAL_CACHE));
+}
 
 void RegisterCacheRelease()
 {
@@ -71,7 +74,8 @@ BigFloat BigFloat::Parse(std::string_view text, mpfr_prec_t bits, bool* ok)
     BigFloat value(bits);
     // mpfr_set_str reads more than decimals (hex, "@inf@", "nan"); hold the text to the plain form.
     size_t i = 0;
-    const auto digit = [&](size_t k) { return k < text.size() && std::isdigit(static_cast<unsigned char>(text[k])); };
+    const auto digit
+        = [&](size_t k) { return k < text.size() && std::isdigit(static_cast<unsigned char>(text[k])); };
     if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
         ++i;
     }
@@ -126,7 +130,8 @@ std::string BigFloat::ToString(int digits) const
         return mpfr_nan_p(m_value) ? "nan" : (mpfr_signbit(m_value) ? "-inf" : "inf");
     }
     mpfr_exp_t exponent = 0;
-    char* raw = mpfr_get_str(nullptr, &exponent, 10, static_cast<size_t>(std::max(digits, 1)), m_value, MPFR_RNDN);
+    char* raw
+        = mpfr_get_str(nullptr, &exponent, 10, static_cast<size_t>(std::max(digits, 1)), m_value, MPFR_RNDN);
     std::string mantissa(raw);
     mpfr_free_str(raw);
     std::string sign;
@@ -146,7 +151,8 @@ std::string BigFloat::ToString(int digits) const
         if (static_cast<size_t>(e) >= mantissa.size()) {
             return sign + mantissa + std::string(static_cast<size_t>(e) - mantissa.size(), '0');
         }
-        return sign + mantissa.substr(0, static_cast<size_t>(e)) + "." + mantissa.substr(static_cast<size_t>(e));
+        return sign + mantissa.substr(0, static_cast<size_t>(e)) + "."
+            + mantissa.substr(static_cast<size_t>(e));
     }
     std::string out = sign;
     out += mantissa[0];

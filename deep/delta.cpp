@@ -2,24 +2,137 @@
 
 #include "deltaforms.h"
 
-#include <algorithm>
+#include "opcodes.h"
 
-CDeltaProgram::CDeltaProgram(const CBatchFormula& program, int iterZ, int iterZ0)
+#include <algorithm>
+#include <cmath>
+
+bool IsComparison(int opcode)
+{
+    return opcode == kOpEq || opcode == kOpNe || opcode == kOpLt || opcode == kOpLe || opcode == kOpGt
+        || opcode == kOpGe;
+}
+
+namespace {
+
+// Operations whose result jumps where their operand crosses a line: comparisons and branch cuts.
+bool Decides(const BatchInstruction& in)
+{
+    switch (in.opcode) {
+    case kOpArg:
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpPow: return true;
+    default: return IsComparison(in.opcode);
+    }
+}
+
+// Whether a deciding operation reads z0 within one run: z0 taints what it flows into, and a carried
+// value starts every run untainted (its offset from the other slots keeps it above the doubles' range).
+bool PlaneDecides(const std::vector<BatchInstruction>& code, int z0, int slots)
+{
+    if (z0 < 0) {
+        return false;
+    }
+    std::vector<uint8_t> tainted(static_cast<size_t>(slots), 0);
+    tainted[static_cast<size_t>(z0)] = 1;
+    for (const BatchInstruction& in : code) {
+        const bool reads
+            = tainted[static_cast<size_t>(in.a)] || (in.b >= 0 && tainted[static_cast<size_t>(in.b)]);
+        if (reads && Decides(in)) {
+            return true;
+        }
+        tainted[static_cast<size_t>(in.dest)] = reads;
+    }
+    return false;
+}
+
+bool OffsetsBelow(const ExComplex* x, const std::vector<int32_t>& slots, int bits)
+{
+    return std::all_of(slots.begin(), slots.end(), [&](int32_t s) { return ex::Below(x[s], bits); });
+}
+
+bool OffsetsBelowD(const Complex* d, const std::vector<int32_t>& slots, int bits)
+{
+    const double limit = std::ldexp(1.0, -bits);
+    return std::all_of(slots.begin(), slots.end(),
+        [&](int32_t s) { return std::fmax(std::fabs(d[s].re), std::fabs(d[s].im)) < limit; });
+}
+
+} // namespace
+
+CDeltaCode::CDeltaCode(const CBatchFormula& program, int z, int z0)
     : m_program(program)
     , m_code(program.Code())
-    , m_iterZ(iterZ)
-    , m_iterZ0(iterZ0)
+    , m_z(z)
+    , m_z0(z0)
     , m_nSlots(program.SlotCount())
     , m_nReset(program.ResetSlot())
     , m_nResult(program.ResultSlot())
 {
     m_carried = program.Variables();
-    for (const int slot : { iterZ, iterZ0 }) {
+    for (const int slot : { z, z0 }) {
         if (slot >= 0 && std::find(m_carried.begin(), m_carried.end(), slot) == m_carried.end()) {
             m_carried.push_back(slot);
         }
     }
     std::sort(m_carried.begin(), m_carried.end());
+    for (const BatchInstruction& in : m_code) {
+        m_comparison.push_back(IsComparison(in.opcode) ? m_nComparisons++ : -1);
+    }
+    m_bPlaneDecides = PlaneDecides(m_code, z0, m_nSlots);
+}
+
+template <class N> bool CDeltaCode::Run(const ProgramRecord& record, int run, N* d) const
+{
+    bool glitch = false;
+    if (m_nReset >= 0) {
+        d[m_nReset] = N {};
+    }
+    const size_t base = static_cast<size_t>(run) * static_cast<size_t>(record.instructions);
+    const int count = static_cast<int>(m_code.size());
+    for (int k = 0; k < count; ++k) {
+        const BatchInstruction& in = m_code[static_cast<size_t>(k)];
+        const size_t at = base + static_cast<size_t>(k);
+        const N& db = in.b >= 0 ? d[in.b] : d[in.a];
+        if constexpr (std::is_same_v<N, ExComplex>) {
+            // The wide difference: an exact one below the doubles' range still decides.
+            if (const int j = m_comparison[static_cast<size_t>(k)]; j >= 0) {
+                const size_t w = static_cast<size_t>(run) * static_cast<size_t>(record.comparisons)
+                    + static_cast<size_t>(j);
+                d[in.dest] = ComparisonDelta(in.opcode, record.wide[w], record.r[at], d[in.a], db);
+                continue;
+            }
+            // Reference values below the doubles' range, with their own exponents.
+            if (const ProgramRecord::Tiny* tiny = record.TinyAt(run, at)) {
+                d[in.dest] = DeltaFormWide(in, tiny->a, tiny->b, tiny->r, d[in.a], db, glitch);
+                continue;
+            }
+        }
+        d[in.dest] = DeltaForm<N>(in, record.a[at], record.b[at], record.r[at], d[in.a], db, glitch);
+    }
+    return glitch;
+}
+
+template bool CDeltaCode::Run<Complex>(const ProgramRecord&, int, Complex*) const;
+template bool CDeltaCode::Run<ExComplex>(const ProgramRecord&, int, ExComplex*) const;
+
+CDeltaProgram::CDeltaProgram(const CBatchFormula& iteration, int iterZ, int iterZ0,
+    const CBatchFormula& termination, int termZ, int termN, int termZ0)
+    : m_iter(iteration, iterZ, iterZ0)
+    , m_term(termination, termZ, termZ0)
+    , m_termN(termN)
+{
+}
+
+CDeltaProgram DeltaProgramOf(const CFormula& iteration, const CFormula& termination)
+{
+    const CBatchFormula iter(iteration);
+    const CBatchFormula term(termination);
+    return CDeltaProgram(iter, iter.Slot(iteration.FindVariable("z")),
+        iter.Slot(iteration.FindVariable("z0")), term, term.Slot(termination.FindVariable("z")),
+        term.Slot(termination.FindVariable("V_iter_n")), term.Slot(termination.FindVariable("z0")));
 }
 
 Complex CDeltaProgram::Delta(
@@ -36,59 +149,80 @@ ExComplex CDeltaProgram::Delta(
     return DeltaForm<ExComplex>(in, A, B, R, a, b, glitch);
 }
 
-template <class N> bool CDeltaProgram::RunOnce(const ReferenceOrbit& orbit, int run, N* d) const
-{
-    bool glitch = false;
-    if (m_nReset >= 0) {
-        d[m_nReset] = N {};
-    }
-    const size_t base = static_cast<size_t>(run) * static_cast<size_t>(orbit.instructions);
-    const int count = static_cast<int>(m_code.size());
-    for (int k = 0; k < count; ++k) {
-        const BatchInstruction& in = m_code[static_cast<size_t>(k)];
-        const size_t at = base + static_cast<size_t>(k);
-        const N& db = in.b >= 0 ? d[in.b] : d[in.a];
-        d[in.dest] = DeltaForm<N>(in, orbit.a[at], orbit.b[at], orbit.r[at], d[in.a], db, glitch);
-    }
-    return glitch;
-}
-
 void CDeltaProgram::Probe(const ReferenceOrbit& orbit, int run, ExComplex* d) const
 {
-    RunOnce<ExComplex>(orbit, run, d);
+    m_iter.Run(orbit.iteration, run, d);
 }
 
-DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, TerminationTest& term,
-    int maxIter, std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX) const
+template <class N>
+bool CDeltaProgram::Holds(
+    const ReferenceOrbit& orbit, int n, const N* d, const N& z0, N* t, bool& glitch) const
+{
+    if (m_term.Z() >= 0) {
+        t[m_term.Z()] = d[m_iter.Result()];
+    }
+    if (m_term.Z0() >= 0) {
+        t[m_term.Z0()] = z0;
+    }
+    if (m_termN >= 0) {
+        t[m_termN] = N {};
+    }
+    glitch |= m_term.Run(orbit.termination, n, t);
+    const N& v = t[m_term.Result()];
+    double sum = 0.0;
+    if constexpr (std::is_same_v<N, Complex>) {
+        sum = orbit.heldD[static_cast<size_t>(n)] + v.re;
+    } else {
+        sum = ex::Add(orbit.held[static_cast<size_t>(n)], ex::RealOf(v)).re;
+    }
+    // The reference's value, or the pixel's, is not a number: a reference of its own decides.
+    glitch |= std::isnan(sum);
+    return sum > 0.0;
+}
+
+DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, int maxIter,
+    std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX, const DeltaPixel* resumed,
+    const Complex* resume) const
 {
     DeltaPixel pixel;
-    scratchX.assign(static_cast<size_t>(m_nSlots), ExComplex {});
+    const size_t slots = static_cast<size_t>(m_iter.Slots());
+    const size_t termSlots = static_cast<size_t>(m_term.Slots());
+    scratchX.assign(slots + termSlots, ExComplex {});
     ExComplex* x = scratchX.data();
+    ExComplex* tx = x + slots;
+    const std::vector<int32_t>& carried = m_iter.Carried();
     int run = 0;
-    if (orbit.skipRuns > 0) {
-        for (size_t j = 0; j < m_carried.size(); ++j) {
-            x[m_carried[j]] = SkipStart(orbit.skipSeries[j], offset);
+    if (resumed && resumed->resumeRun >= 0) {
+        for (size_t s = 0; s < slots + termSlots; ++s) {
+            x[s] = ex::From(resume[s]);
+        }
+        run = resumed->resumeRun;
+    } else if (orbit.skipRuns > 0) {
+        for (size_t j = 0; j < carried.size(); ++j) {
+            x[carried[j]] = SkipStart(orbit.skipSeries[j], offset);
         }
         run = orbit.skipRuns;
     } else {
-        for (const int slot : { m_iterZ, m_iterZ0 }) {
+        for (const int slot : { m_iter.Z(), m_iter.Z0() }) {
             if (slot >= 0) {
                 x[slot] = offset;
             }
         }
     }
-    pixel.runs = run;
+    pixel.runs = resumed && resumed->resumeRun >= 0 ? resumed->runs : run;
     // Offsets below 2^-600 run in ExComplex; once the largest carried one is past it, doubles hold it
-    // and every product of two, and what they round to zero is negligible beside it.
-    bool doubles = ex::IsZero(offset);
-    for (const int32_t slot : m_carried) {
-        doubles = doubles || !ex::Below(x[slot], 600);
-    }
+    // and every product of two, and what they round to zero is negligible beside it. Not while a
+    // comparison or a cut reads a plane offset the doubles lose.
+    const bool keepWide = DecidesOnPlanePoint() && ex::Below(offset, 1000) && !ex::IsZero(offset);
+    bool doubles = (ex::IsZero(offset) && run == 0) || (!keepWide && !OffsetsBelow(x, carried, 600));
     Complex* d = nullptr;
+    Complex* td = nullptr;
+    const Complex z0 = ex::ToComplex(offset);
     const auto toDoubles = [&] {
-        scratchD.resize(static_cast<size_t>(m_nSlots));
+        scratchD.resize(slots + termSlots);
         d = scratchD.data();
-        for (int s = 0; s < m_nSlots; ++s) {
+        td = d + slots;
+        for (size_t s = 0; s < slots + termSlots; ++s) {
             d[s] = ex::ToComplex(x[s]);
         }
     };
@@ -102,31 +236,37 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;
         }
+        bool glitch = false;
+        bool holds = false;
         Complex delta;
+        if (doubles && orbit.TinyRun(n) && OffsetsBelowD(d, carried, kTinyRunBits)) {
+            // The reference passes closer to 0 than the doubles hold, and the pixel's offsets are too
+            // small for their products to hold: this run in ExComplex.
+            for (size_t s = 0; s < slots + termSlots; ++s) {
+                x[s] = ex::From(d[s]);
+            }
+            doubles = false;
+        }
         if (doubles) {
-            if (RunOnce<Complex>(orbit, n, d)) {
-                pixel.glitched = true;
-                return pixel;
-            }
-            delta = d[m_nResult];
+            glitch = m_iter.Run(orbit.iteration, n, d);
+            holds = Holds(orbit, n, d, z0, td, glitch);
+            delta = d[m_iter.Result()];
         } else {
-            if (RunOnce<ExComplex>(orbit, n, x)) {
-                pixel.glitched = true;
-                return pixel;
-            }
-            delta = ex::ToComplex(x[m_nResult]);
-            bool large = false;
-            for (const int32_t slot : m_carried) {
-                large = large || !ex::Below(x[slot], 600);
-            }
-            if (large) {
+            glitch = m_iter.Run(orbit.iteration, n, x);
+            holds = Holds(orbit, n, x, offset, tx, glitch);
+            delta = ex::ToComplex(x[m_iter.Result()]);
+            if (!keepWide && !OffsetsBelow(x, carried, 600)) {
                 doubles = true;
                 toDoubles();
             }
         }
+        if (glitch) {
+            pixel.glitched = true;
+            return pixel;
+        }
         ++pixel.runs;
         last = Add(orbit.last[static_cast<size_t>(n)], delta);
-        if (term.Holds(last, n)) {
+        if (holds) {
             break;
         }
         if (++n >= maxIter) {

@@ -2,7 +2,6 @@
 
 #include "batchformula.h"
 #include "floatexp.h"
-#include "formula.h"
 
 #include <array>
 #include <cstdint>
@@ -10,24 +9,73 @@
 
 // Perturbation: a pixel near a reference orbit computed in high precision iterates only its offset
 // from that orbit, in doubles (or in ExComplex while the offset is below the doubles' range). Every
-// instruction of the batch program has a delta form that gives f(A + a) - f(A) from the reference's
-// operands A and the pixel's offsets a without cancellation.
+// instruction of the iteration and termination programs has a delta form that gives f(A + a) - f(A)
+// from the reference's operands A and the pixel's offsets a without cancellation, and every
+// comparison is decided on the exact difference of the reference's operands plus the pixel's.
 
 // Terms of the power series in the pixel's plane offset that carry every pixel over the runs all of
-// them share (the skip): six take an orbit of z * z + C to within 1e-3 of its reference before the
-// seventh would matter, where one (the first-order skip) stops near 1e-12.
+// them share (the skip).
 constexpr int kSkipTerms = 6;
 
-// One reference orbit: for every run n of the iteration program and every instruction k, the
-// reference values (rounded to doubles) of the operands and of the result. Runs stop at the limit,
-// or where a value leaves the doubles' range.
-struct ReferenceOrbit {
+// At a run where a reference value lies below the doubles' normal range, doubles hold a pixel only while
+// its largest carried offset is above 2^-kTinyRunBits: its square then stays in their range and
+// outweighs all that the lost digits of the reference's value would add; below, the run is taken in
+// ExComplex.
+constexpr int kTinyRunBits = 480;
+
+// One program's instructions along a reference orbit: for every run n and instruction k the operands
+// and the result, rounded to doubles, at [n * instructions + k]. A comparison records instead the
+// exact difference of its operands in a (rounded, with its sign kept as the smallest double where the
+// doubles lose it) and 0 in b, and the same difference with its own exponent in wide.
+//
+// A value whose exact part is not 0 but below the doubles' normal range (a reference passing close to
+// 0, as at a minibrot's nucleus) has lost digits there; every instruction with such an operand or
+// result keeps all three with their own exponents in tiny, which the wide arithmetic and the skip read.
+struct ProgramRecord {
+    struct Tiny {
+        size_t at; // n * instructions + k
+        ExComplex a, b, r;
+    };
     int instructions { 0 };
+    int comparisons { 0 };
+    std::vector<Complex> a, b, r;
+    std::vector<ExComplex> wide;    // [n * comparisons + j]
+    std::vector<Tiny> tiny;         // in order of at
+    std::vector<int32_t> firstTiny; // per run: its first entry in tiny, or -1; empty while tiny is
+
+    // The entry of instruction `at`, or null.
+    const Tiny* TinyAt(int run, size_t at) const
+    {
+        if (firstTiny.empty() || firstTiny[static_cast<size_t>(run)] < 0) {
+            return nullptr;
+        }
+        for (size_t t = static_cast<size_t>(firstTiny[static_cast<size_t>(run)]);
+             t < tiny.size() && tiny[t].at <= at; ++t) {
+            if (tiny[t].at == at) {
+                return &tiny[t];
+            }
+        }
+        return nullptr;
+    }
+    size_t Bytes() const
+    {
+        return (a.size() + b.size() + r.size()) * sizeof(Complex) + wide.size() * sizeof(ExComplex)
+            + tiny.size() * sizeof(Tiny) + firstTiny.size() * sizeof(int32_t);
+    }
+};
+
+// One reference orbit: the iteration's and the termination's records, and what the renderer reads
+// of each run. Runs stop at the limit, or where a value leaves the doubles' range.
+struct ReferenceOrbit {
     int runs { 0 };
-    int terminatedAt { -1 };       // the run after which the reference's own termination held, or -1
-    std::vector<Complex> a, b, r;  // [run * instructions + k]
-    std::vector<Complex> last;     // the program's value after each run
-    std::vector<Complex> carried;  // [run * carried + j]: every carried slot after each run
+    int terminatedAt { -1 }; // the run after which the reference's own termination held, or -1
+    ProgramRecord iteration, termination;
+    std::vector<Complex> last;    // the iteration's value after each run
+    std::vector<Complex> carried; // [run * carried + j]: every carried slot after each run
+    // The termination's value after each run, its real part exact: a pixel's termination holds when
+    // it plus the pixel's offset is above 0 (heldD: rounded with its sign kept, for the doubles).
+    std::vector<ExComplex> held;
+    std::vector<double> heldD;
     // The skip (PlanSkip): every pixel within the radius starts at run skipRuns with the offsets
     // SkipStart(skipSeries[j], a) of the carried slots.
     int skipRuns { 0 };
@@ -38,28 +86,19 @@ struct ReferenceOrbit {
     ExComplex skipUnit {};
     std::vector<std::array<Complex, kSkipTerms>> skipScaled;
 
+    // Whether a reference value of run n lies below the doubles' normal range (see ProgramRecord).
+    bool TinyRun(int n) const
+    {
+        const auto tiny = [n](const ProgramRecord& r) {
+            return !r.firstTiny.empty() && r.firstTiny[static_cast<size_t>(n)] >= 0;
+        };
+        return tiny(iteration) || tiny(termination);
+    }
+
     size_t Bytes() const
     {
-        return (a.size() + b.size() + r.size() + last.size() + carried.size()) * sizeof(Complex);
-    }
-};
-
-// The termination formula of a pixel, run in doubles on the full value as the renderer runs it.
-struct TerminationTest {
-    CFormula formula;
-    int z { -1 }, n { -1 }, z0 { -1 };
-    std::vector<Complex> start; // every variable as the render began
-
-    bool Holds(Complex last, int run)
-    {
-        formula.SetVariable(z, last);
-        formula.SetVariable(n, { static_cast<double>(run), 0.0 });
-        return formula.Run().re > 0.0;
-    }
-    void BeginPixel(Complex point)
-    {
-        formula.ResetVariables(start.data());
-        formula.SetVariable(z0, point);
+        return iteration.Bytes() + termination.Bytes() + (last.size() + carried.size()) * sizeof(Complex)
+            + held.size() * (sizeof(ExComplex) + sizeof(double));
     }
 };
 
@@ -69,20 +108,23 @@ struct DeltaPixel {
     Complex last {};
     bool glitched { false }; // the pixel left its reference's precision: needs another reference
     bool deferred { false }; // IterateLanes only: offsets below the doubles' range, for Iterate
+    int resumeRun {
+        -1
+    }; // a deferred pixel's run to go on from, with its offsets in DeltaLanes::resume; -1: from the start
     std::int64_t runs { 0 };
 };
 
-// The termination formula over kLanes pixels at once (the lane-batched path).
-struct TerminationLanes {
-    CBatchFormula program;
-    int z { -1 }, n { -1 }, z0 { -1 }; // batch slots, -1 when unused
-};
-
-// The offsets of kLanes pixels of the lane-batched path, one per lane, in doubles.
+// The offsets of kLanes pixels of the lane-batched path, one per lane, in doubles: the iteration's
+// slots and the termination's.
 struct DeltaLanes {
-    std::vector<double> re, im; // slots x kLanes
+    std::vector<double> re, im;         // iteration slots x kLanes
+    std::vector<double> termRe, termIm; // termination slots x kLanes
     std::vector<double> lastRe, lastIm;
-    std::vector<double> glitched; // 1 where the lane's pixel left the reference's precision (a double: the lane loops run over vectors)
+    std::vector<double> glitched; // 1 where the lane's pixel left the reference's precision (a double: the
+                                  // lane loops run over vectors)
+    // The offsets of the deferred pixels that go on from a run of their own (every slot of the
+    // iteration, then of the termination), a row per pixel of the call.
+    std::vector<Complex> resume;
 };
 
 // A carried slot's offset after the skip: the series at the pixel's plane offset.
@@ -90,54 +132,116 @@ ExComplex SkipStart(const std::array<ExComplex, kSkipTerms>& series, const ExCom
 // The same from the scaled series, at the offset over the radius.
 Complex SkipStart(const std::array<Complex, kSkipTerms>& scaled, Complex unitOffset);
 
+// One batch program, perturbed: its delta forms over a program record.
+class CDeltaCode {
+public:
+    CDeltaCode() = default;
+    // z and z0 are batch slots of the program (-1 when unused); both are carried from run to run with
+    // the program's variables.
+    CDeltaCode(const CBatchFormula& program, int z, int z0);
+
+    const CBatchFormula& Program() const { return m_program; }
+    const std::vector<BatchInstruction>& Code() const { return m_code; }
+    int Z() const { return m_z; }
+    int Z0() const { return m_z0; }
+    int Slots() const { return m_nSlots; }
+    int Result() const { return m_nResult; }
+    int ResetSlot() const { return m_nReset; }
+    const std::vector<int32_t>& Carried() const { return m_carried; }
+    // For every instruction, its place among the comparisons (the record's wide values), or -1.
+    const std::vector<int>& ComparisonIndex() const { return m_comparison; }
+    int Comparisons() const { return m_nComparisons; }
+    // Whether a comparison or a branch cut of the program reads the plane point within a run (not
+    // through a carried value): then an offset of z0 that the doubles lose decides a pixel.
+    bool DecidesOnPlanePoint() const { return m_bPlaneDecides; }
+
+    // One run on the offsets d (every slot) at run `run` of the record; true when the pixel left the
+    // reference's precision.
+    template <class N> bool Run(const ProgramRecord& record, int run, N* d) const;
+
+private:
+    CBatchFormula m_program;
+    std::vector<BatchInstruction> m_code;
+    std::vector<int32_t> m_carried;
+    std::vector<int> m_comparison;
+    int m_nComparisons { 0 };
+    int m_z { -1 };
+    int m_z0 { -1 };
+    int m_nSlots { 0 };
+    int m_nReset { -1 };
+    int m_nResult { 0 };
+    bool m_bPlaneDecides { false };
+};
+
+class CDeltaProgram;
+// The perturbed programs of an iteration and a termination formula, bound by name: "z" and "z0" of
+// both, "V_iter_n" of the termination (whose "V_iter_max" the caller has set).
+CDeltaProgram DeltaProgramOf(const CFormula& iteration, const CFormula& termination);
+
+// Whether an opcode compares (its delta is the change of a 0/1 truth).
+bool IsComparison(int opcode);
+
+// The iteration and termination programs of a picture, perturbed. The termination runs after every
+// run of the iteration with z = the iteration's value, V_iter_n = the run (the same for every pixel)
+// and z0 = the plane point.
 class CDeltaProgram {
 public:
     CDeltaProgram() = default;
-    // iterZ and iterZ0 are batch slots of the program (iterZ0 may be -1).
-    CDeltaProgram(const CBatchFormula& program, int iterZ, int iterZ0);
+    // The slots are batch slots of their programs (-1 where a name is unused).
+    CDeltaProgram(const CBatchFormula& iteration, int iterZ, int iterZ0, const CBatchFormula& termination,
+        int termZ, int termN, int termZ0);
 
-    const CBatchFormula& Program() const { return m_program; }
-    int IterZ() const { return m_iterZ; }
-    int IterZ0() const { return m_iterZ0; }
-    // The slots whose values carry from one run to the next: the variables and z and z0.
-    const std::vector<int32_t>& Carried() const { return m_carried; }
+    const CDeltaCode& Iteration() const { return m_iter; }
+    const CDeltaCode& Termination() const { return m_term; }
+    int TermN() const { return m_termN; }
+    const CBatchFormula& Program() const { return m_iter.Program(); }
+    int IterZ() const { return m_iter.Z(); }
+    int IterZ0() const { return m_iter.Z0(); }
+    const std::vector<int32_t>& Carried() const { return m_iter.Carried(); }
+    bool DecidesOnPlanePoint() const { return m_iter.DecidesOnPlanePoint() || m_term.DecidesOnPlanePoint(); }
 
     // Plans the skip for offsets up to `radius` (a real ExComplex): the runs over which every such
     // pixel's offsets stay a power series of kSkipTerms terms in its plane offset.
     // Formulas with operations that are not complex-differentiable on varying values skip nothing.
     void PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const;
 
-    // Iterates one pixel at `offset` from the reference's plane point. scratch holds 2 x slots values.
-    DeltaPixel Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, TerminationTest& term,
-        int maxIter, std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX) const;
+    // Iterates one pixel at `offset` from the reference's plane point. The scratch vectors hold its
+    // slots. A pixel that IterateLanes deferred at a run of its own goes on from there (resume: its row
+    // of DeltaLanes::resume).
+    DeltaPixel Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, int maxIter,
+        std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX, const DeltaPixel* resumed = nullptr,
+        const Complex* resume = nullptr) const;
 
     // Iterates count pixels side by side in doubles from the skip's run, kLanes at a time: each lane
-    // runs at its own run of the reference and takes the next pixel when its own ends. points are the
-    // pixels' plane points rounded to doubles (their z0 for the termination formula). A pixel whose
-    // offsets lie below the doubles' range is marked deferred and left for Iterate. Always true.
-    bool IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, const Complex* points, int count,
-        TerminationLanes& term, int maxIter, DeltaLanes& scratch, DeltaPixel* out) const;
+    // runs at its own run of the reference and takes the next pixel when its own ends. A pixel whose
+    // offsets lie below the doubles' range is marked deferred and left for Iterate, from its start or,
+    // at a run where the reference passes closer to 0 than the doubles hold, from that run.
+    void IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, int count, int maxIter,
+        DeltaLanes& scratch, DeltaPixel* out) const;
 
     // The delta of one instruction, for tests: f(A + a, B + b) - f(A, B) given the reference operands
     // A, B, its result R and the offsets, in doubles and in ExComplex.
     Complex Delta(const BatchInstruction& in, Complex A, Complex B, Complex R, Complex a, Complex b) const;
-    ExComplex Delta(
-        const BatchInstruction& in, Complex A, Complex B, Complex R, const ExComplex& a, const ExComplex& b) const;
+    ExComplex Delta(const BatchInstruction& in, Complex A, Complex B, Complex R, const ExComplex& a,
+        const ExComplex& b) const;
 
-    // One run of the delta program on the offsets d (every slot), at run `run` of the orbit: how a
-    // small change of the start moves each value. The glitch tests are not applied.
+    // One run of the iteration's delta program on the offsets d (every slot), at run `run` of the orbit:
+    // how a small change of the start moves each value. The glitch tests are not applied.
     void Probe(const ReferenceOrbit& orbit, int run, ExComplex* d) const;
 
 private:
+    // One run of the skip's models of the iteration (false where they no longer hold every pixel), and
+    // of the bounds of the termination's offsets (false where some pixel's termination may hold).
+    bool ModelRun(const ReferenceOrbit& orbit, int n, const class CModelDisc& disc,
+        std::vector<struct TaylorModel>& models) const;
+    bool TerminationStays(const ReferenceOrbit& orbit, int n, const class CModelDisc& disc,
+        const std::vector<struct TaylorModel>& models, std::vector<ExComplex>& bounds) const;
+    // Whether the pixel's termination holds after run n, its iteration offsets at d, its plane offset
+    // z0; t holds the termination's offsets (carried from run to run). glitch is set as Run sets it.
     template <class N>
-    bool RunOnce(const ReferenceOrbit& orbit, int run, N* d) const;
+    bool Holds(const ReferenceOrbit& orbit, int n, const N* d, const N& z0, N* t, bool& glitch) const;
 
-    CBatchFormula m_program;
-    std::vector<BatchInstruction> m_code;
-    std::vector<int32_t> m_carried;
-    int m_iterZ { -1 };
-    int m_iterZ0 { -1 };
-    int m_nSlots { 0 };
-    int m_nReset { -1 };
-    int m_nResult { 0 };
+    CDeltaCode m_iter;
+    CDeltaCode m_term;
+    int m_termN { -1 };
 };

@@ -91,8 +91,21 @@ template <class N> N Quotient(Complex B, Complex R, const N& da, const N& db, bo
     return Ar::Div(Ar::Sub(da, Ar::Mul(Ar::From(R), db)), divisor);
 }
 
-// A comparison's change: the sign of (A + a) - (B + b) per part decides; A - B is the reference's
-// difference.
+// The truth of a comparison whose operands differ by (x, y) per part.
+Complex Verdict(int opcode, double x, double y)
+{
+    switch (opcode) {
+    case kOpEq: return { Truth(x == 0.0 && y == 0.0), 0.0 };
+    case kOpNe: return { Truth(x != 0.0 || y != 0.0), 0.0 };
+    case kOpLt: return { Truth(x < 0.0), Truth(y < 0.0) };
+    case kOpLe: return { Truth(x <= 0.0), Truth(y <= 0.0) };
+    case kOpGt: return { Truth(x > 0.0), Truth(y > 0.0) };
+    default: return { Truth(x >= 0.0), Truth(y >= 0.0) };
+    }
+}
+
+// A comparison's change: the sign of (A + a) - (B + b) per part decides. The record holds the exact
+// difference of the reference's operands as A (and 0 as B).
 template <class N> N Comparison(int opcode, Complex A, Complex B, Complex R, const N& da, const N& db)
 {
     using Ar = Arith<N>;
@@ -100,18 +113,7 @@ template <class N> N Comparison(int opcode, Complex A, Complex B, Complex R, con
         return Ar::From({});
     }
     const N diff = Ar::Add(Ar::From(::Sub(A, B)), Ar::Sub(da, db));
-    const double x = Ar::SignRe(diff);
-    const double y = Ar::SignIm(diff);
-    Complex pixel;
-    switch (opcode) {
-    case kOpEq: pixel = { Truth(x == 0.0 && y == 0.0), 0.0 }; break;
-    case kOpNe: pixel = { Truth(x != 0.0 || y != 0.0), 0.0 }; break;
-    case kOpLt: pixel = { Truth(x < 0.0), Truth(y < 0.0) }; break;
-    case kOpLe: pixel = { Truth(x <= 0.0), Truth(y <= 0.0) }; break;
-    case kOpGt: pixel = { Truth(x > 0.0), Truth(y > 0.0) }; break;
-    default: pixel = { Truth(x >= 0.0), Truth(y >= 0.0) }; break;
-    }
-    return Ar::From(::Sub(pixel, R));
+    return Ar::From(::Sub(Verdict(opcode, Ar::SignRe(diff), Ar::SignIm(diff)), R));
 }
 
 // (A + a)^n - A^n by binary powering over (reference, offset) pairs.
@@ -318,6 +320,75 @@ N DeltaForm(
     case kOpTan:
     case kOpTanh: return Tangent(in.opcode, A, da, glitch);
     default: return Ar::From({});
+    }
+}
+
+ExComplex ComparisonDelta(
+    int opcode, const ExComplex& diff, Complex R, const ExComplex& a, const ExComplex& b)
+{
+    if (ex::IsZero(a) && ex::IsZero(b)) {
+        return {};
+    }
+    const ExComplex sum = ex::Add(diff, ex::Sub(a, b));
+    return ex::From(::Sub(Verdict(opcode, sum.re, sum.im), R));
+}
+
+namespace {
+
+ExComplex WideWholePower(const ExComplex& A, const ExComplex& da, int n)
+{
+    ExComplex r = ex::FromReal(1.0);
+    ExComplex dr {};
+    ExComplex base = A;
+    ExComplex dbase = da;
+    unsigned m = n < 0 ? 0u - static_cast<unsigned>(n) : static_cast<unsigned>(n);
+    for (;;) {
+        if (m & 1u) {
+            dr = ex::Add(ex::Add(ex::Mul(r, dbase), ex::Mul(dr, base)), ex::Mul(dr, dbase));
+            r = ex::Mul(r, base);
+        }
+        if (m < 2) {
+            break;
+        }
+        dbase = ex::Add(ex::Mul(ex::Scale(base, 2.0), dbase), ex::Mul(dbase, dbase));
+        base = ex::Mul(base, base);
+        m /= 2;
+    }
+    if (n < 0) {
+        return ex::Neg(ex::Div(dr, ex::Mul(r, ex::Add(r, dr))));
+    }
+    return dr;
+}
+
+} // namespace
+
+ExComplex DeltaFormWide(const BatchInstruction& in, const ExComplex& A, const ExComplex& B,
+    const ExComplex& R, const ExComplex& da, const ExComplex& db, bool& glitch)
+{
+    switch (in.opcode) {
+    case kOpMul: return ex::Add(ex::Add(ex::Mul(A, db), ex::Mul(da, B)), ex::Mul(da, db));
+    case kOpDiv: return ex::Div(ex::Sub(da, ex::Mul(R, db)), ex::Add(B, db));
+    case kOpNorm: return ex::Add(ex::Scale(ex::RealOf(ex::Mul(ex::Conj(A), da)), 2.0), ex::Norm(da));
+    case kOpAbs: {
+        const ExComplex numerator
+            = ex::Add(ex::Scale(ex::RealOf(ex::Mul(ex::Conj(A), da)), 2.0), ex::Norm(da));
+        const ExComplex denominator = ex::Add(ex::Abs(ex::Add(A, da)), ex::Abs(A));
+        return ex::IsZero(denominator) ? ExComplex {} : ex::RealOf(ex::Div(numerator, denominator));
+    }
+    case kOpExp: return ex::Mul(R, Small<ExComplex, Expm1>(da));
+    case kBatchOpPowWhole: return WideWholePower(A, da, in.exponent);
+    case kOpPow:
+        if (ex::IsZero(db) && B.im == 0.0 && std::floor(ex::ToComplex(B).re) == ex::ToComplex(B).re) {
+            return WideWholePower(A, da, static_cast<int>(ex::ToComplex(B).re));
+        }
+        glitch = true;
+        return {};
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpArg: glitch = true; return {};
+    default:
+        return DeltaForm<ExComplex>(in, ex::ToComplex(A), ex::ToComplex(B), ex::ToComplex(R), da, db, glitch);
     }
 }
 

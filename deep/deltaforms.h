@@ -17,6 +17,18 @@ template <class N>
 N DeltaForm(
     const BatchInstruction& in, Complex A, Complex B, Complex R, const N& a, const N& b, bool& glitch);
 
+// A comparison's change from the exact difference of the reference's operands, with its own
+// exponent: the sign of diff + (a - b) per part decides against the reference's truth R.
+ExComplex ComparisonDelta(
+    int opcode, const ExComplex& diff, Complex R, const ExComplex& a, const ExComplex& b);
+
+// The delta form with the reference's operands and result taken with their own exponents, for the
+// instructions whose reference values lie below the doubles' normal range. Operations whose delta
+// needs such an operand beyond a product or a quotient (logarithms, roots, arguments, powers that
+// are not whole) set glitch.
+ExComplex DeltaFormWide(const BatchInstruction& in, const ExComplex& A, const ExComplex& B,
+    const ExComplex& R, const ExComplex& a, const ExComplex& b, bool& glitch);
+
 extern template Complex DeltaForm<Complex>(
     const BatchInstruction&, Complex, Complex, Complex, const Complex&, const Complex&, bool&);
 extern template ExComplex DeltaForm<ExComplex>(

@@ -20,10 +20,7 @@ namespace ex {
 
 // 2^k for -1022 <= k <= 1023, built from its bits: ldexp's checks cost more than the whole operation
 // it serves.
-inline double PowerOfTwo(int k)
-{
-    return std::bit_cast<double>(static_cast<uint64_t>(k + 1023) << 52);
-}
+inline double PowerOfTwo(int k) { return std::bit_cast<double>(static_cast<uint64_t>(k + 1023) << 52); }
 
 inline ExComplex Normalised(double re, double im, int64_t e)
 {

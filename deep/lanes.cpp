@@ -7,179 +7,331 @@
 
 #include <algorithm>
 #include <bit>
+#include <cmath>
 
-// Pixels side by side: kLanes offsets at a time, each lane at its own run of the reference.
+// Pixels side by side: kLanes offsets at a time, each lane at its own run of the reference, so that
+// one slow pixel does not hold 63 idle lanes. Idle lanes read the skip's run; what they compute is
+// never read.
 
-bool CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, const Complex* points,
-    int count, TerminationLanes& term, int maxIter, DeltaLanes& scratch, DeltaPixel* out) const
+namespace {
+
+constexpr size_t kLaneCount = static_cast<size_t>(kLanes);
+
+size_t At(int slot) { return static_cast<size_t>(slot) * kLaneCount; }
+
+// One run of a perturbed program over the lanes: the common operations as loops over every lane,
+// the others by their delta form lane by lane for the active ones.
+void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t* runAt, uint64_t active,
+    double* re, double* im, double* glitched, const DeltaKernels& kernels)
 {
-    const int skip = orbit.skipRuns;
-    constexpr size_t lanes = static_cast<size_t>(kLanes);
-    const size_t slots = static_cast<size_t>(m_nSlots);
-    scratch.re.assign(slots * lanes, 0.0);
-    scratch.im.assign(slots * lanes, 0.0);
-    scratch.glitched.assign(lanes, 0.0);
-    scratch.lastRe.assign(lanes, 0.0);
-    scratch.lastIm.assign(lanes, 0.0);
-    double* re = scratch.re.data();
-    double* im = scratch.im.data();
-    double* glitched = scratch.glitched.data();
-    const auto at = [](int slot) { return static_cast<size_t>(slot) * lanes; };
-    // Each lane runs at its own run of the reference, and takes the next pixel when its pixel ends, so
-    // that one slow pixel does not hold 63 idle lanes.
-    int laneRun[kLanes];
-    const size_t stride = static_cast<size_t>(orbit.instructions);
-    alignas(64) size_t runAt[kLanes]; // each lane's run as an index into the orbit's records
-    int lanePixel[kLanes];
-    uint64_t active = 0;
-    int nextPixel = 0;
-    std::vector<Complex> start(m_carried.size());
-    const bool scaled = skip > 0 && !orbit.skipScaled.empty();
-    // Puts the next pixel whose offsets the doubles hold into the lane; a pixel whose largest carried
-    // offset is below their range is left to the caller (deferred).
-    const auto fill = [&](int l) {
-        laneRun[l] = skip;
-        runAt[l] = static_cast<size_t>(skip) * stride;
-        while (nextPixel < count) {
-            const int p = nextPixel++;
-            out[p] = {};
-            out[p].runs = skip;
-            if (skip >= orbit.runs) {
-                out[p].glitched = true; // the reference ends before the pixel's first run
-                continue;
-            }
-            bool large = ex::IsZero(offsets[p]);
-            if (scaled) {
-                const Complex unit = ex::ToComplex(ex::Mul(offsets[p], orbit.skipUnit));
-                for (size_t j = 0; j < m_carried.size(); ++j) {
-                    start[j] = SkipStart(orbit.skipScaled[j], unit);
-                    large = large || std::fmax(std::fabs(start[j].re), std::fabs(start[j].im)) >= 0x1p-600;
-                }
-            } else {
-                for (size_t j = 0; j < m_carried.size(); ++j) {
-                    const ExComplex x = skip > 0
-                        ? SkipStart(orbit.skipSeries[j], offsets[p])
-                        : (m_carried[j] == m_iterZ || m_carried[j] == m_iterZ0 ? offsets[p] : ExComplex {});
-                    large = large || !ex::Below(x, 600);
-                    start[j] = ex::ToComplex(x);
-                }
-            }
-            if (!large) {
-                out[p].deferred = true;
-                continue;
-            }
-            for (size_t s = 0; s < slots; ++s) {
-                re[s * lanes + static_cast<size_t>(l)] = 0.0;
-                im[s * lanes + static_cast<size_t>(l)] = 0.0;
-            }
-            for (size_t j = 0; j < m_carried.size(); ++j) {
-                re[at(m_carried[j]) + static_cast<size_t>(l)] = start[j].re;
-                im[at(m_carried[j]) + static_cast<size_t>(l)] = start[j].im;
-            }
-            term.program.ResetLane(l);
-            if (term.z0 >= 0) {
-                term.program.Set(term.z0, l, points[p]);
-            }
-            glitched[l] = 0.0;
-            lanePixel[l] = p;
-            active |= uint64_t { 1 } << l;
-            return;
-        }
-    };
-    for (int l = 0; l < kLanes; ++l) {
-        lanePixel[l] = -1;
-        fill(l);
+    if (code.ResetSlot() >= 0) {
+        std::fill_n(re + At(code.ResetSlot()), kLaneCount, 0.0);
+        std::fill_n(im + At(code.ResetSlot()), kLaneCount, 0.0);
     }
-    const int instructions = static_cast<int>(m_code.size());
-    const DeltaKernels& kernels = ActiveDeltaKernels();
-    // Idle lanes read run `skip`'s values; what they compute is never read.
-    while (active != 0) {
-        if (m_nReset >= 0) {
-            std::fill_n(re + at(m_nReset), lanes, 0.0);
-            std::fill_n(im + at(m_nReset), lanes, 0.0);
+    const int instructions = static_cast<int>(code.Code().size());
+    for (int k = 0; k < instructions; ++k) {
+        const BatchInstruction& in = code.Code()[static_cast<size_t>(k)];
+        const double* ar = re + At(in.a);
+        const double* ai = im + At(in.a);
+        const double* br = re + At(in.b >= 0 ? in.b : in.a);
+        const double* bi = im + At(in.b >= 0 ? in.b : in.a);
+        double* dr = re + At(in.dest);
+        double* di = im + At(in.dest);
+        const Complex* refA = record.a.data() + k;
+        const Complex* refB = record.b.data() + k;
+        const Complex* refR = record.r.data() + k;
+        switch (in.opcode) {
+        case kOpAdd: kernels.add(ar, ai, br, bi, dr, di); break;
+        case kOpSub: kernels.sub(ar, ai, br, bi, dr, di); break;
+        case kOpCopy:
+            std::copy_n(ar, kLaneCount, dr);
+            std::copy_n(ai, kLaneCount, di);
+            break;
+        case kOpMul:
+            // A b + a B + a b, with the glitch test of the scalar form.
+            kernels.mul(refA, refB, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
+            break;
+        case kOpNorm: kernels.norm(refA, runAt, ar, ai, dr, di); break;
+        case kOpEq:
+        case kOpNe:
+        case kOpLt:
+        case kOpLe:
+        case kOpGt:
+        case kOpGe: kernels.compare(in.opcode, refA, refR, runAt, ar, ai, br, bi, dr, di); break;
+        default:
+            for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
+                const int l = std::countr_zero(bits);
+                const size_t run = runAt[l];
+                bool glitch = false;
+                const Complex v = DeltaForm<Complex>(
+                    in, refA[run], refB[run], refR[run], { ar[l], ai[l] }, { br[l], bi[l] }, glitch);
+                dr[l] = v.re;
+                di[l] = v.im;
+                glitched[l] = glitch ? 1.0 : glitched[l];
+            }
+            break;
         }
-        for (int k = 0; k < instructions; ++k) {
-            const BatchInstruction& in = m_code[static_cast<size_t>(k)];
-            const double* ar = re + at(in.a);
-            const double* ai = im + at(in.a);
-            const double* br = re + at(in.b >= 0 ? in.b : in.a);
-            const double* bi = im + at(in.b >= 0 ? in.b : in.a);
-            double* dr = re + at(in.dest);
-            double* di = im + at(in.dest);
-            const Complex* refA = orbit.a.data() + k;
-            const Complex* refB = orbit.b.data() + k;
-            const Complex* refR = orbit.r.data() + k;
-            switch (in.opcode) {
-            case kOpAdd: kernels.add(ar, ai, br, bi, dr, di); break;
-            case kOpSub: kernels.sub(ar, ai, br, bi, dr, di); break;
-            case kOpCopy:
-                std::copy_n(ar, lanes, dr);
-                std::copy_n(ai, lanes, di);
-                break;
-            case kOpMul:
-                // A b + a B + a b, with the glitch test of the scalar form.
-                kernels.mul(refA, refB, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
-                break;
-            default:
-                for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
-                    const int l = std::countr_zero(bits);
-                    const size_t run = runAt[l];
-                    bool glitch = false;
-                    const Complex v = DeltaForm<Complex>(
-                        in, refA[run], refB[run], refR[run], { ar[l], ai[l] }, { br[l], bi[l] }, glitch);
-                    dr[l] = v.re;
-                    di[l] = v.im;
-                    glitched[l] = glitch ? 1.0 : glitched[l];
-                }
-                break;
+    }
+}
+
+// The lanes of one IterateLanes call and the pixels flowing through them.
+class CLaneRun {
+public:
+    CLaneRun(const CDeltaProgram& program, const ReferenceOrbit& orbit, const ExComplex* offsets, int count,
+        int maxIter, DeltaLanes& scratch, DeltaPixel* out)
+        : m_program(program)
+        , m_iter(program.Iteration())
+        , m_term(program.Termination())
+        , m_orbit(orbit)
+        , m_offsets(offsets)
+        , m_nCount(count)
+        , m_nMaxIter(maxIter)
+        , m_scratch(scratch)
+        , m_out(out)
+        , m_start(m_iter.Carried().size())
+        , m_kernels(ActiveDeltaKernels())
+    {
+        const size_t slots = static_cast<size_t>(m_iter.Slots());
+        const size_t termSlots = static_cast<size_t>(m_term.Slots());
+        scratch.re.assign(slots * kLaneCount, 0.0);
+        scratch.im.assign(slots * kLaneCount, 0.0);
+        scratch.termRe.assign(termSlots * kLaneCount, 0.0);
+        scratch.termIm.assign(termSlots * kLaneCount, 0.0);
+        scratch.glitched.assign(kLaneCount, 0.0);
+        scratch.lastRe.assign(kLaneCount, 0.0);
+        scratch.lastIm.assign(kLaneCount, 0.0);
+        m_bScaled = orbit.skipRuns > 0 && !orbit.skipScaled.empty();
+        m_bTiny = !orbit.iteration.firstTiny.empty() || !orbit.termination.firstTiny.empty();
+        if (m_bTiny) {
+            scratch.resume.assign(static_cast<size_t>(count) * (slots + termSlots), Complex {});
+        }
+        m_bKeepWide = program.DecidesOnPlanePoint();
+        for (int l = 0; l < kLanes; ++l) {
+            m_lanePixel[l] = -1;
+            Fill(l);
+        }
+    }
+
+    void Run()
+    {
+        while (m_active != 0) {
+            if (m_bTiny) {
+                DeferAtTinyRuns();
+            }
+            Step();
+        }
+    }
+
+private:
+    bool Start(int p);
+    void Fill(int l);
+    void Step();
+    void DeferAtTinyRuns();
+    bool Defers(int l) const;
+
+    const CDeltaProgram& m_program;
+    const CDeltaCode& m_iter;
+    const CDeltaCode& m_term;
+    const ReferenceOrbit& m_orbit;
+    const ExComplex* const m_offsets;
+    const int m_nCount;
+    const int m_nMaxIter;
+    DeltaLanes& m_scratch;
+    DeltaPixel* const m_out;
+    std::vector<Complex> m_start; // the carried offsets of the pixel being started
+    const DeltaKernels& m_kernels;
+    bool m_bScaled { false };
+    bool m_bKeepWide { false }; // a plane offset the doubles lose would decide a comparison
+    bool m_bTiny { false };     // the reference passes closer to 0 than the doubles hold
+    uint64_t m_active { 0 };
+    int m_nNext { 0 };
+    int m_laneRun[kLanes] {};
+    int m_lanePixel[kLanes] {};
+    alignas(64) size_t m_runAt[kLanes] {};     // each lane's run as an index into the iteration's records
+    alignas(64) size_t m_termRunAt[kLanes] {}; // and into the termination's
+    alignas(64) double m_z0Re[kLanes] {};      // each lane's plane offset
+    alignas(64) double m_z0Im[kLanes] {};
+};
+
+// The carried offsets of pixel p after the skip; false (deferred) when the doubles do not hold them.
+bool CLaneRun::Start(int p)
+{
+    const ExComplex& offset = m_offsets[p];
+    const std::vector<int32_t>& carried = m_iter.Carried();
+    const int skip = m_orbit.skipRuns;
+    bool large = ex::IsZero(offset);
+    if (m_bScaled) {
+        const Complex unit = ex::ToComplex(ex::Mul(offset, m_orbit.skipUnit));
+        for (size_t j = 0; j < carried.size(); ++j) {
+            m_start[j] = SkipStart(m_orbit.skipScaled[j], unit);
+            large = large || std::fmax(std::fabs(m_start[j].re), std::fabs(m_start[j].im)) >= 0x1p-600;
+        }
+    } else {
+        for (size_t j = 0; j < carried.size(); ++j) {
+            const bool start = carried[j] == m_iter.Z() || carried[j] == m_iter.Z0();
+            const ExComplex x
+                = skip > 0 ? SkipStart(m_orbit.skipSeries[j], offset) : (start ? offset : ExComplex {});
+            large = large || !ex::Below(x, 600);
+            m_start[j] = ex::ToComplex(x);
+        }
+    }
+    if (m_bKeepWide && !ex::IsZero(offset) && ex::Below(offset, 1000)) {
+        return false;
+    }
+    return large;
+}
+
+// Puts the next pixel whose offsets the doubles hold into lane l; a pixel whose largest carried
+// offset is below their range is left to the caller (deferred).
+void CLaneRun::Fill(int l)
+{
+    const int skip = m_orbit.skipRuns;
+    m_laneRun[l] = skip;
+    m_runAt[l] = static_cast<size_t>(skip) * static_cast<size_t>(m_orbit.iteration.instructions);
+    m_termRunAt[l] = static_cast<size_t>(skip) * static_cast<size_t>(m_orbit.termination.instructions);
+    while (m_nNext < m_nCount) {
+        const int p = m_nNext++;
+        m_out[p] = {};
+        m_out[p].runs = skip;
+        if (skip >= m_orbit.runs) {
+            m_out[p].glitched = true; // the reference ends before the pixel's first run
+            continue;
+        }
+        if (!Start(p)) {
+            m_out[p].deferred = true;
+            continue;
+        }
+        for (double* lanes : { m_scratch.re.data(), m_scratch.im.data() }) {
+            for (int s = 0; s < m_iter.Slots(); ++s) {
+                lanes[At(s) + static_cast<size_t>(l)] = 0.0;
             }
         }
-        double* tz = term.z >= 0 ? term.program.Re(term.z) : nullptr;
-        double* tzi = term.z >= 0 ? term.program.Im(term.z) : nullptr;
-        double* tn = term.n >= 0 ? term.program.Re(term.n) : nullptr;
-        double* tni = term.n >= 0 ? term.program.Im(term.n) : nullptr;
-        kernels.value(orbit.last.data(), laneRun, re + at(m_nResult), im + at(m_nResult),
-            scratch.lastRe.data(), scratch.lastIm.data());
-        if (tz) {
-            std::copy_n(scratch.lastRe.data(), lanes, tz);
-            std::copy_n(scratch.lastIm.data(), lanes, tzi);
-        }
-        if (tn) {
-            for (size_t l = 0; l < lanes; ++l) {
-                tn[l] = static_cast<double>(laneRun[l]);
-                tni[l] = 0.0;
+        for (double* lanes : { m_scratch.termRe.data(), m_scratch.termIm.data() }) {
+            for (int s = 0; s < m_term.Slots(); ++s) {
+                lanes[At(s) + static_cast<size_t>(l)] = 0.0;
             }
         }
-        term.program.Run();
-        const double* held = term.program.Re(term.program.ResultSlot());
-        for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
-            const int l = std::countr_zero(bits);
-            DeltaPixel& pixel = out[lanePixel[l]];
-            const int n = laneRun[l];
-            // The runs a pixel made are counted when it ends: the skip's and n + 1 from its lane.
-            bool ends = true;
-            if (glitched[l] != 0.0) {
-                pixel.glitched = true;
-                pixel.runs = n;
-            } else if (held[l] > 0.0 || n + 1 >= maxIter) {
-                pixel.count = held[l] > 0.0 ? n : maxIter;
-                pixel.last
-                    = { scratch.lastRe[static_cast<size_t>(l)], scratch.lastIm[static_cast<size_t>(l)] };
-                pixel.runs = n + 1;
-            } else if (n + 1 >= orbit.runs) {
-                pixel.glitched = true; // its reference ends here
-                pixel.runs = n + 1;
-            } else {
-                ends = false;
-            }
-            if (ends) {
-                active &= ~(uint64_t { 1 } << l);
-                fill(l);
-            } else {
-                laneRun[l] = n + 1;
-                runAt[l] += stride;
-            }
+        const std::vector<int32_t>& carried = m_iter.Carried();
+        for (size_t j = 0; j < carried.size(); ++j) {
+            m_scratch.re[At(carried[j]) + static_cast<size_t>(l)] = m_start[j].re;
+            m_scratch.im[At(carried[j]) + static_cast<size_t>(l)] = m_start[j].im;
+        }
+        const Complex z0 = ex::ToComplex(m_offsets[p]);
+        m_z0Re[l] = z0.re;
+        m_z0Im[l] = z0.im;
+        m_scratch.glitched[static_cast<size_t>(l)] = 0.0;
+        m_lanePixel[l] = p;
+        m_active |= uint64_t { 1 } << l;
+        return;
+    }
+}
+
+// Whether lane l's pixel is at a run where the reference lies closer to 0 than the doubles hold while
+// its own offsets are too small for their products to hold.
+bool CLaneRun::Defers(int l) const
+{
+    if (!m_orbit.TinyRun(m_laneRun[l])) {
+        return false;
+    }
+    const double limit = std::ldexp(1.0, -kTinyRunBits);
+    for (const int32_t slot : m_iter.Carried()) {
+        const size_t at = At(slot) + static_cast<size_t>(l);
+        if (std::fmax(std::fabs(m_scratch.re[at]), std::fabs(m_scratch.im[at])) >= limit) {
+            return false;
         }
     }
     return true;
+}
+
+// Hands such pixels to Iterate with their offsets, to go on from their run in ExComplex.
+void CLaneRun::DeferAtTinyRuns()
+{
+    const size_t slots = static_cast<size_t>(m_iter.Slots());
+    const size_t termSlots = static_cast<size_t>(m_term.Slots());
+    for (uint64_t bits = m_active; bits != 0; bits &= bits - 1) {
+        const int l = std::countr_zero(bits);
+        while ((m_active >> l & 1u) != 0 && Defers(l)) {
+            const int p = m_lanePixel[l];
+            Complex* row = m_scratch.resume.data() + static_cast<size_t>(p) * (slots + termSlots);
+            for (size_t s = 0; s < slots; ++s) {
+                row[s] = { m_scratch.re[s * kLaneCount + static_cast<size_t>(l)],
+                    m_scratch.im[s * kLaneCount + static_cast<size_t>(l)] };
+            }
+            for (size_t s = 0; s < termSlots; ++s) {
+                row[slots + s] = { m_scratch.termRe[s * kLaneCount + static_cast<size_t>(l)],
+                    m_scratch.termIm[s * kLaneCount + static_cast<size_t>(l)] };
+            }
+            m_out[p].deferred = true;
+            m_out[p].resumeRun = m_laneRun[l];
+            m_out[p].runs = m_laneRun[l];
+            m_active &= ~(uint64_t { 1 } << l);
+            Fill(l);
+        }
+    }
+}
+
+// One run of every lane: the iteration, the termination on its value, then each lane's pixel ends or
+// goes on to its next run.
+void CLaneRun::Step()
+{
+    double* re = m_scratch.re.data();
+    double* im = m_scratch.im.data();
+    double* tre = m_scratch.termRe.data();
+    double* tim = m_scratch.termIm.data();
+    double* glitched = m_scratch.glitched.data();
+    RunLanes(m_iter, m_orbit.iteration, m_runAt, m_active, re, im, glitched, m_kernels);
+    if (m_term.Z() >= 0) {
+        std::copy_n(re + At(m_iter.Result()), kLaneCount, tre + At(m_term.Z()));
+        std::copy_n(im + At(m_iter.Result()), kLaneCount, tim + At(m_term.Z()));
+    }
+    if (m_term.Z0() >= 0) {
+        std::copy_n(m_z0Re, kLaneCount, tre + At(m_term.Z0()));
+        std::copy_n(m_z0Im, kLaneCount, tim + At(m_term.Z0()));
+    }
+    if (m_program.TermN() >= 0) {
+        std::fill_n(tre + At(m_program.TermN()), kLaneCount, 0.0);
+        std::fill_n(tim + At(m_program.TermN()), kLaneCount, 0.0);
+    }
+    RunLanes(m_term, m_orbit.termination, m_termRunAt, m_active, tre, tim, glitched, m_kernels);
+    m_kernels.value(m_orbit.last.data(), m_laneRun, re + At(m_iter.Result()), im + At(m_iter.Result()),
+        m_scratch.lastRe.data(), m_scratch.lastIm.data());
+    const double* held = tre + At(m_term.Result());
+    for (uint64_t bits = m_active; bits != 0; bits &= bits - 1) {
+        const int l = std::countr_zero(bits);
+        DeltaPixel& pixel = m_out[m_lanePixel[l]];
+        const int n = m_laneRun[l];
+        const double sum = m_orbit.heldD[static_cast<size_t>(n)] + held[l];
+        // The runs a pixel made are counted when it ends: the skip's and n + 1 from its lane.
+        bool ends = true;
+        if (glitched[l] != 0.0 || std::isnan(sum)) {
+            pixel.glitched = true;
+            pixel.runs = n;
+        } else if (sum > 0.0 || n + 1 >= m_nMaxIter) {
+            pixel.count = sum > 0.0 ? n : m_nMaxIter;
+            pixel.last
+                = { m_scratch.lastRe[static_cast<size_t>(l)], m_scratch.lastIm[static_cast<size_t>(l)] };
+            pixel.runs = n + 1;
+        } else if (n + 1 >= m_orbit.runs) {
+            pixel.glitched = true; // its reference ends here
+            pixel.runs = n + 1;
+        } else {
+            ends = false;
+        }
+        if (ends) {
+            m_active &= ~(uint64_t { 1 } << l);
+            Fill(l);
+        } else {
+            m_laneRun[l] = n + 1;
+            m_runAt[l] += static_cast<size_t>(m_orbit.iteration.instructions);
+            m_termRunAt[l] += static_cast<size_t>(m_orbit.termination.instructions);
+        }
+    }
+}
+
+} // namespace
+
+void CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, int count,
+    int maxIter, DeltaLanes& scratch, DeltaPixel* out) const
+{
+    CLaneRun(*this, orbit, offsets, count, maxIter, scratch, out).Run();
 }

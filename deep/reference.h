@@ -19,9 +19,14 @@ struct Reference {
 // other references or the precise path.
 constexpr size_t kMaxReferenceBytes = size_t { 256 } << 20;
 
-// Runs the delta program's formula from point at `bits` precision until the limit, until a value
-// leaves the doubles' range, or until the record would pass maxBytes; the termination test marks
-// where the reference itself would stop. False when cancelled (then the orbit is incomplete).
-bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits,
-    TerminationTest term, int maxIter, Reference& out, const std::function<bool()>& cancelled,
-    size_t maxBytes = kMaxReferenceBytes);
+// Runs the iteration program from point at `bits` precision until the limit, until a value leaves
+// the doubles' range, or until the record would pass maxBytes, and the termination program after
+// every run on its exact value (z = its value, V_iter_n = the run, z0 = point), which also marks where
+// the reference itself would stop. False when cancelled (then the orbit is incomplete).
+bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
+    Reference& out, const std::function<bool()>& cancelled, size_t maxBytes = kMaxReferenceBytes);
+
+// The parts of v rounded to doubles, each keeping its sign as the smallest double where it is not 0
+// but rounds to 0; and v with an exponent of its own.
+Complex SignKept(const BigComplex& v);
+ExComplex WideOf(const BigComplex& v);

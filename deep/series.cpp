@@ -1,84 +1,40 @@
-#include "delta.h"
+#include "series.h"
+
+#include "smoothness.h"
 
 #include "opcodes.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
-
-// The skip: every pixel's offsets as power series in its plane offset, carried through the runs all
-// pixels of a view share.
 
 namespace {
 
 constexpr double kLog10E = 0.4342944819032518;
+// Every operation on the coefficients rounds them by at most this share of their size: the models
+// carry it as part of their rest, so that the proof covers the arithmetic too.
+constexpr double kRounding = 0x1p-52;
 
-// A slot's offset as a power series in the pixel's plane offset a: c[0] a + c[1] a^2 + ... (no
-// constant term: the reference itself has offset 0).
-using Series = std::array<ExComplex, kSkipTerms>;
+ExComplex Real(double x) { return ex::FromReal(x); }
+bool Less(const ExComplex& a, const ExComplex& b) { return ex::Sub(a, b).re < 0.0; }
+double Size(Complex a) { return std::hypot(a.re, a.im); }
 
-bool SeriesZero(const Series& s)
+bool IsZero(const TaylorModel& m)
 {
-    return std::all_of(s.begin(), s.end(), [](const ExComplex& c) { return ex::IsZero(c); });
+    return ex::IsZero(m.err)
+        && std::all_of(m.c.begin(), m.c.end(), [](const ExComplex& c) { return ex::IsZero(c); });
 }
 
-Series SeriesAdd(const Series& a, const Series& b)
+// The Taylor coefficients of f at A: g[m] = f^(m+1)(A) / (m+1)!.
+double Factorial(int m)
 {
-    Series r;
-    for (int k = 0; k < kSkipTerms; ++k) {
-        r[k] = ex::Add(a[k], b[k]);
+    double f = 1.0;
+    for (int i = 2; i <= m; ++i) {
+        f *= i;
     }
-    return r;
+    return f;
 }
 
-Series SeriesScale(const Series& a, Complex f)
-{
-    const ExComplex e = ex::From(f);
-    Series r;
-    for (int k = 0; k < kSkipTerms; ++k) {
-        r[k] = ex::Mul(a[k], e);
-    }
-    return r;
-}
-
-Series SeriesNeg(const Series& a) { return SeriesScale(a, { -1.0, 0.0 }); }
-
-// The product of two offset series, truncated (both lack a constant term).
-Series SeriesMul(const Series& a, const Series& b)
-{
-    Series r {};
-    for (int i = 0; i < kSkipTerms; ++i) {
-        if (ex::IsZero(a[i])) {
-            continue;
-        }
-        for (int j = 0; i + j + 1 < kSkipTerms; ++j) {
-            r[i + j + 1] = ex::Add(r[i + j + 1], ex::Mul(a[i], b[j]));
-        }
-    }
-    return r;
-}
-
-// (A + a)(B + b) - A B as a series.
-Series SeriesProduct(Complex A, const Series& a, Complex B, const Series& b)
-{
-    return SeriesAdd(SeriesAdd(SeriesScale(b, A), SeriesScale(a, B)), SeriesMul(a, b));
-}
-
-// f(A + s) - f(A) from the Taylor coefficients g[m] = f^(m+1)(A) / (m+1)!.
-Series SeriesCompose(const std::array<Complex, kSkipTerms>& g, const Series& s)
-{
-    Series result {};
-    Series power = s;
-    for (int m = 0; m < kSkipTerms; ++m) {
-        result = SeriesAdd(result, SeriesScale(power, g[m]));
-        if (m + 1 < kSkipTerms) {
-            power = SeriesMul(power, s);
-        }
-    }
-    return result;
-}
-
-// The Taylor coefficients of t(x) = f(A + x) for t' = 1 + sign t^2 (tan: +1, tanh: -1), t(0) = R.
+// Of t(x) = f(A + x) for t' = 1 + sign t^2 (tan: +1, tanh: -1), t(0) = R.
 std::array<Complex, kSkipTerms> TangentCoefficients(Complex R, double sign)
 {
     std::array<Complex, kSkipTerms + 1> t {};
@@ -99,266 +55,355 @@ std::array<Complex, kSkipTerms> TangentCoefficients(Complex R, double sign)
     return g;
 }
 
-// The offset series of one instruction; false when the operation is not complex-differentiable on a
-// varying value, or some pixel's value may lie across a branch cut from the reference's, which ends
-// the skip.
-bool SeriesOf(const BatchInstruction& in, Complex A, Complex B, Complex R, const Series& a, const Series& b,
-    const ExComplex& radius, Series& out)
+// (A + s)^B - A^B = R sum binom(B, m + 1) (s / A)^(m + 1).
+std::array<Complex, kSkipTerms> BinomialCoefficients(Complex A, Complex R, Complex exponent)
 {
-    // Whether some pixel's value may lie across the negative real axis from the reference's.
-    const auto nearCut = [&](Complex value) {
-        if (value.re > 0.0) {
-            return false;
-        }
-        const ExComplex reach = ex::Scale(ex::Mul(ex::Abs(a[0]), radius), 4.0);
-        return ex::Sub(ex::FromReal(std::fabs(value.im)), reach).re <= 0.0;
-    };
-    switch (in.opcode) {
-    case kOpNeg: out = SeriesNeg(a); return true;
-    case kOpAdd: out = SeriesAdd(a, b); return true;
-    case kOpSub: out = SeriesAdd(a, SeriesNeg(b)); return true;
-    case kOpCopy: out = a; return true;
-    case kOpMul: out = SeriesProduct(A, a, B, b); return true;
-    case kOpDiv: {
-        if (B.re == 0.0 && B.im == 0.0) {
-            return false;
-        }
-        // (a - R b) / (B + b): q_k = (n_k - sum of q_i b_(k-1-i)) / B, both without constant terms.
-        const Series numerator = SeriesAdd(a, SeriesNeg(SeriesScale(b, R)));
-        const ExComplex inverse = ex::From(Div({ 1.0, 0.0 }, B));
-        for (int k = 0; k < kSkipTerms; ++k) {
-            ExComplex sum = numerator[k];
-            for (int i = 0; i < k; ++i) {
-                sum = ex::Sub(sum, ex::Mul(out[i], b[k - 1 - i]));
-            }
-            out[k] = ex::Mul(sum, inverse);
-        }
-        return true;
+    std::array<Complex, kSkipTerms> g;
+    const Complex overA = Div({ 1.0, 0.0 }, A);
+    Complex binomial { 1.0, 0.0 };
+    Complex power { 1.0, 0.0 };
+    for (int m = 0; m < kSkipTerms; ++m) {
+        binomial = Mul(binomial, Complex { (exponent.re - m) / (m + 1), exponent.im / (m + 1) });
+        power = Mul(power, overA);
+        g[m] = Mul(Mul(R, binomial), power);
     }
-    default: break;
+    return g;
+}
+
+std::array<Complex, kSkipTerms> PeriodicCoefficients(int opcode, Complex A, Complex R)
+{
+    // The derivatives cycle through the function and its partner.
+    const bool trig = opcode == kOpSin || opcode == kOpCos;
+    const Complex partner = opcode == kOpSin ? Cos(A)
+        : opcode == kOpCos                   ? Sin(A)
+        : opcode == kOpSinh                  ? Cosh(A)
+                                             : Sinh(A);
+    std::array<Complex, kSkipTerms> g;
+    for (int m = 0; m < kSkipTerms; ++m) {
+        const int order = m + 1;
+        const Complex d = order % 2 == 1 ? partner : R;
+        double sign = 1.0;
+        if (trig) {
+            // sin: cos, -sin, -cos, sin; cos: -sin, -cos, sin, cos.
+            const int phase = order % 4;
+            sign = opcode == kOpSin ? ((phase == 2 || phase == 3) ? -1.0 : 1.0)
+                                    : ((phase == 1 || phase == 2) ? -1.0 : 1.0);
+        }
+        const double f = sign / Factorial(order);
+        g[m] = { d.re * f, d.im * f };
     }
-    if (SeriesZero(a) && (in.b < 0 || SeriesZero(b) || in.opcode == kBatchOpPowWhole)) {
-        out = {};
-        return true;
-    }
+    return g;
+}
+
+std::array<Complex, kSkipTerms> TaylorOf(const Operation& op)
+{
     std::array<Complex, kSkipTerms> g {};
-    const auto factorial = [](int m) {
-        double f = 1.0;
-        for (int i = 2; i <= m; ++i) {
-            f *= i;
-        }
-        return f;
-    };
-    switch (in.opcode) {
-    case kBatchOpPowWhole:
-    case kOpPow: {
-        if (in.opcode == kOpPow && !SeriesZero(b)) {
-            return false;
-        }
-        const bool whole = in.opcode == kBatchOpPowWhole
-            || (B.im == 0.0 && std::floor(B.re) == B.re && std::fabs(B.re) < 1e9);
-        if (!whole && ((A.re == 0.0 && A.im == 0.0) || nearCut(A))) {
-            return false;
-        }
-        if (A.re == 0.0 && A.im == 0.0) {
-            // A whole power of an offset from 0: binary powering of the series.
-            const int n = in.opcode == kBatchOpPowWhole ? in.exponent : static_cast<int>(B.re);
-            if (n < 1) {
-                return false;
-            }
-            Series result = a;
-            for (int i = 1; i < n; ++i) {
-                result = SeriesMul(result, a);
-            }
-            out = result;
-            return true;
-        }
-        // (A + s)^B - A^B = R sum binom(B, m) (s / A)^m.
-        const Complex exponent
-            = in.opcode == kBatchOpPowWhole ? Complex { static_cast<double>(in.exponent), 0.0 } : B;
-        const Complex overA = Div({ 1.0, 0.0 }, A);
-        Complex binomial { 1.0, 0.0 };
-        Complex power { 1.0, 0.0 };
-        for (int m = 0; m < kSkipTerms; ++m) {
-            binomial = Mul(binomial, Complex { (exponent.re - m) / (m + 1), exponent.im / (m + 1) });
-            power = Mul(power, overA);
-            g[m] = Mul(Mul(R, binomial), power);
-        }
-        break;
-    }
+    switch (op.opcode) {
     case kOpExp:
         for (int m = 0; m < kSkipTerms; ++m) {
-            g[m] = { R.re / factorial(m + 1), R.im / factorial(m + 1) };
+            g[m] = { op.R.re / Factorial(m + 1), op.R.im / Factorial(m + 1) };
         }
-        break;
+        return g;
     case kOpLog:
     case kOpLog10: {
-        if ((A.re == 0.0 && A.im == 0.0) || nearCut(A)) {
-            return false;
-        }
         // log(A + s) - log A = sum (-1)^m (s / A)^(m+1) / (m + 1).
-        const double k = in.opcode == kOpLog ? 1.0 : kLog10E;
-        const Complex overA = Div({ 1.0, 0.0 }, A);
+        const double k = op.opcode == kOpLog ? 1.0 : kLog10E;
+        const Complex overA = Div({ 1.0, 0.0 }, op.A);
         Complex power { 1.0, 0.0 };
         for (int m = 0; m < kSkipTerms; ++m) {
             power = Mul(power, overA);
             const double f = (m % 2 == 0 ? k : -k) / (m + 1);
             g[m] = { power.re * f, power.im * f };
         }
-        break;
+        return g;
     }
-    case kOpSqrt: {
-        if ((R.re == 0.0 && R.im == 0.0) || nearCut(A)) {
-            return false;
-        }
-        const Complex overA = Div({ 1.0, 0.0 }, A);
-        Complex binomial { 1.0, 0.0 };
-        Complex power { 1.0, 0.0 };
-        for (int m = 0; m < kSkipTerms; ++m) {
-            binomial = Mul(binomial, Complex { (0.5 - m) / (m + 1), 0.0 });
-            power = Mul(power, overA);
-            g[m] = Mul(Mul(R, binomial), power);
-        }
-        break;
+    case kOpSqrt: return BinomialCoefficients(op.A, op.R, { 0.5, 0.0 });
+    case kOpPow: return BinomialCoefficients(op.A, op.R, op.B);
+    case kOpTan: return TangentCoefficients(op.R, 1.0);
+    case kOpTanh: return TangentCoefficients(op.R, -1.0);
+    default: return PeriodicCoefficients(op.opcode, op.A, op.R);
     }
-    case kOpSin:
-    case kOpCos:
-    case kOpSinh:
-    case kOpCosh: {
-        // The derivatives cycle through the function and its partner.
-        const bool trig = in.opcode == kOpSin || in.opcode == kOpCos;
-        const Complex self = R;
-        const Complex partner = in.opcode == kOpSin ? Cos(A)
-            : in.opcode == kOpCos                   ? Sin(A)
-            : in.opcode == kOpSinh                  ? Cosh(A)
-                                                    : Sinh(A);
-        for (int m = 0; m < kSkipTerms; ++m) {
-            const int order = m + 1;
-            Complex d = order % 2 == 1 ? partner : self;
-            double sign = 1.0;
-            if (trig) {
-                // sin: cos, -sin, -cos, sin; cos: -sin, -cos, sin, cos.
-                const int phase = order % 4;
-                if (in.opcode == kOpSin) {
-                    sign = (phase == 2 || phase == 3) ? -1.0 : 1.0;
-                } else {
-                    sign = (phase == 1 || phase == 2) ? -1.0 : 1.0;
-                }
-            }
-            const double f = sign / factorial(order);
-            g[m] = { d.re * f, d.im * f };
-        }
-        break;
-    }
-    case kOpTan: g = TangentCoefficients(R, 1.0); break;
-    case kOpTanh: g = TangentCoefficients(R, -1.0); break;
-    default: return false;
-    }
-    out = SeriesCompose(g, a);
-    return true;
 }
 
 } // namespace
 
-void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const
+CModelDisc::CModelDisc(const ExComplex& radius)
 {
-    orbit.skipRuns = 0;
-    orbit.skipScaled.clear();
-    orbit.skipSeries.assign(m_carried.size(), Series {});
-    std::vector<Series> series(static_cast<size_t>(m_nSlots));
-    for (const int slot : { m_iterZ, m_iterZ0 }) {
-        if (slot >= 0) {
-            series[static_cast<size_t>(slot)][0] = ex::FromReal(1.0);
-        }
-    }
-    // Never the reference's own last runs: a pixel near it may stop a run or two earlier.
-    const int limit
-        = std::min({ orbit.runs, maxIter - 1, orbit.terminatedAt < 0 ? orbit.runs : orbit.terminatedAt - 2 });
-    const size_t carried = m_carried.size();
-    std::array<ExComplex, kSkipTerms> reach; // radius^(k+1)
-    reach[0] = radius;
+    m_reach[0] = radius;
     for (int k = 1; k < kSkipTerms; ++k) {
-        reach[k] = ex::Mul(reach[k - 1], radius);
+        m_reach[k] = ex::Mul(m_reach[k - 1], radius);
     }
-    const auto plan = [&] {
-        for (int n = 0; n < limit; ++n) {
-            if (m_nReset >= 0) {
-                series[static_cast<size_t>(m_nReset)] = {};
-            }
-            const size_t base = static_cast<size_t>(n) * static_cast<size_t>(orbit.instructions);
-            for (size_t k = 0; k < m_code.size(); ++k) {
-                const BatchInstruction& in = m_code[k];
-                const Series& a = series[static_cast<size_t>(in.a)];
-                const Series& b = in.b >= 0 ? series[static_cast<size_t>(in.b)] : a;
-                Series out {};
-                if (!SeriesOf(
-                        in, orbit.a[base + k], orbit.b[base + k], orbit.r[base + k], a, b, radius, out)) {
-                    return;
-                }
-                series[static_cast<size_t>(in.dest)] = out;
-            }
-            // Valid while the last term is below 2^-40 of the first for every pixel (the terms beyond it are
-            // smaller still: a relative error that moves no pixel by a measurable part of its width), and
-            // every pixel stays within 1e-3 of the reference's value (or of 1 near zero, where termination
-            // tests compare with constants), so that the runs skipped end no pixel.
-            for (size_t j = 0; j < carried; ++j) {
-                const Series& c = series[static_cast<size_t>(m_carried[j])];
-                const ExComplex first = ex::Mul(ex::Abs(c[0]), radius);
-                const ExComplex last = ex::Mul(ex::Abs(c[kSkipTerms - 1]), reach[kSkipTerms - 1]);
-                if (!ex::IsFinite(first) || !ex::IsFinite(last)
-                    || (!ex::IsZero(last)
-                        && (ex::IsZero(first) || ex::Sub(ex::Scale(first, 0x1p-40), last).re < 0.0))) {
-                    return;
-                }
-                ExComplex whole = ex::FromReal(0.0);
-                for (int k = 0; k < kSkipTerms; ++k) {
-                    whole = ex::Add(whole, ex::Mul(ex::Abs(c[k]), reach[k]));
-                }
-                const Complex value = orbit.carried[static_cast<size_t>(n) * carried + j];
-                const double size = std::fmax(std::hypot(value.re, value.im), 1.0);
-                if (ex::Sub(ex::FromReal(1e-3 * size), whole).re < 0.0) {
-                    return;
-                }
-            }
-            orbit.skipRuns = n + 1;
-            for (size_t j = 0; j < carried; ++j) {
-                orbit.skipSeries[j] = series[static_cast<size_t>(m_carried[j])];
+}
+
+ExComplex CModelDisc::PolynomialBound(const TaylorModel& m) const
+{
+    ExComplex sum {};
+    for (int k = 0; k < kSkipTerms; ++k) {
+        sum = ex::Add(sum, ex::Mul(ex::Abs(m.c[k]), m_reach[k]));
+    }
+    return sum;
+}
+
+ExComplex CModelDisc::Lead(const TaylorModel& m) const
+{
+    for (int k = 0; k < kSkipTerms; ++k) {
+        if (!ex::IsZero(m.c[k])) {
+            return ex::Mul(ex::Abs(m.c[k]), m_reach[k]);
+        }
+    }
+    return {};
+}
+
+TaylorModel CModelDisc::Sum(const TaylorModel& a, const TaylorModel& b, double sign) const
+{
+    TaylorModel r;
+    for (int k = 0; k < kSkipTerms; ++k) {
+        r.c[k] = ex::Add(a.c[k], ex::Scale(b.c[k], sign));
+    }
+    r.err = ex::Add(ex::Add(a.err, b.err), ex::Scale(PolynomialBound(r), kRounding));
+    return r;
+}
+
+TaylorModel CModelDisc::Scaled(const TaylorModel& a, Complex f) const
+{
+    const ExComplex e = ex::From(f);
+    TaylorModel r;
+    for (int k = 0; k < kSkipTerms; ++k) {
+        r.c[k] = ex::Mul(a.c[k], e);
+    }
+    r.err = ex::Add(ex::Scale(a.err, Size(f)), ex::Scale(PolynomialBound(r), kRounding));
+    return r;
+}
+
+Coefficients CModelDisc::Truncated(const Coefficients& a, const Coefficients& b, ExComplex& dropped) const
+{
+    Coefficients r {};
+    dropped = {};
+    for (int i = 0; i < kSkipTerms; ++i) {
+        if (ex::IsZero(a[i])) {
+            continue;
+        }
+        for (int j = 0; j < kSkipTerms; ++j) {
+            // a_i a^(i+1) times b_j a^(j+1) lands on the term of a^(i+j+2), index i + j + 1.
+            const ExComplex term = ex::Mul(a[i], b[j]);
+            if (i + j + 1 < kSkipTerms) {
+                r[i + j + 1] = ex::Add(r[i + j + 1], term);
+            } else {
+                // Beyond the last term kept: at most |term| r^(i+j+2) on the disc.
+                dropped = ex::Add(dropped, ex::Mul(ex::Mul(ex::Abs(term), m_reach[i]), m_reach[j]));
             }
         }
-    };
-    plan();
-    if (orbit.skipRuns == 0) {
-        return;
     }
-    orbit.skipUnit = ex::Div(ex::FromReal(1.0), radius);
-    for (const auto& c : orbit.skipSeries) {
-        std::array<Complex, kSkipTerms> scaled;
+    return r;
+}
+
+TaylorModel CModelDisc::Product(
+    const ExComplex& eA, const TaylorModel& a, const ExComplex& eB, const TaylorModel& b) const
+{
+    ExComplex dropped;
+    const Coefficients ab = Truncated(a.c, b.c, dropped);
+    TaylorModel r;
+    for (int k = 0; k < kSkipTerms; ++k) {
+        r.c[k] = ex::Add(ex::Add(ex::Mul(eA, b.c[k]), ex::Mul(a.c[k], eB)), ab[k]);
+    }
+    // A eb + B ea + the dropped terms + |a| eb + |b| ea + ea eb.
+    ExComplex err = ex::Add(ex::Mul(b.err, ex::Abs(eA)), ex::Mul(a.err, ex::Abs(eB)));
+    err = ex::Add(err, dropped);
+    err = ex::Add(err, ex::Mul(PolynomialBound(a), b.err));
+    err = ex::Add(err, ex::Mul(PolynomialBound(b), a.err));
+    err = ex::Add(err, ex::Mul(a.err, b.err));
+    r.err = ex::Add(err, ex::Scale(PolynomialBound(r), kRounding));
+    return r;
+}
+
+TaylorModel CModelDisc::Composed(const std::array<Complex, kSkipTerms>& g, const TaylorModel& s, double rho,
+    double lipschitzRho, double slopeNear) const
+{
+    TaylorModel r;
+    Coefficients power = s.c;
+    const ExComplex polynomial = PolynomialBound(s);
+    ExComplex dropped {};
+    ExComplex powerDropped {}; // what truncation took from this power of s's polynomial
+    for (int m = 0; m < kSkipTerms; ++m) {
+        const ExComplex e = ex::From(g[m]);
         for (int k = 0; k < kSkipTerms; ++k) {
-            scaled[k] = ex::ToComplex(ex::Mul(c[k], reach[k]));
-            if (!std::isfinite(scaled[k].re) || !std::isfinite(scaled[k].im)) {
-                orbit.skipScaled.clear();
-                return;
-            }
+            r.c[k] = ex::Add(r.c[k], ex::Mul(power[k], e));
         }
-        orbit.skipScaled.push_back(scaled);
+        dropped = ex::Add(dropped, ex::Scale(powerDropped, Size(g[m])));
+        if (m + 1 < kSkipTerms) {
+            // The next power: what this one dropped, times s, is dropped too.
+            ExComplex now;
+            power = Truncated(power, s.c, now);
+            powerDropped = ex::Add(now, ex::Mul(powerDropped, polynomial));
+        }
+    }
+    // The terms of f beyond the sixth: |g_m| <= M / rho^(m+1) with M = lipschitz(rho) rho, so at most
+    // M (S / rho)^7 / (1 - S / rho) over |s| <= S.
+    const ExComplex share = ex::Scale(ex::Add(polynomial, s.err), 1.0 / rho); // S / rho, below 1
+    ExComplex tail = Real(lipschitzRho * rho / (1.0 - ex::ToComplex(share).re));
+    for (int k = 0; k <= kSkipTerms; ++k) {
+        tail = ex::Mul(tail, share);
+    }
+    ExComplex err = ex::Add(dropped, ex::Scale(s.err, slopeNear));
+    err = ex::Add(err, tail);
+    r.err = ex::Add(err, ex::Scale(PolynomialBound(r), kRounding));
+    return r;
+}
+
+namespace {
+
+// Whether a comparison gives every pixel the reference's truth: each part's exact difference lies
+// farther from 0 than the operands' offsets reach.
+bool Decided(const ExComplex& diff, const ExComplex& reach)
+{
+    const ExComplex re = ex::Abs(ex::RealOf(diff));
+    const ExComplex im = ex::Abs(ex::ImagOf(diff));
+    if (ex::IsZero(reach)) {
+        return true;
+    }
+    return !std::isnan(diff.re) && !std::isnan(diff.im) && Less(reach, re) && Less(reach, im);
+}
+
+// f(A + s) - f(A) for a function or a power with a shared exponent; false where some pixel's operand
+// may reach a singularity or a branch cut.
+bool Function(const CModelDisc& disc, const Operation& op, const TaylorModel& s, TaylorModel& out)
+{
+    const double reach = ex::ToComplex(disc.Bound(s)).re;
+    // Room to spare on both sides, so that the estimates below stay finite.
+    if (!(reach < 0.5 * BranchRadius(op)) || !(reach < 0.25 * AnalyticRadius(op))) {
+        return false;
+    }
+    const double rho = std::min(1.0, 0.5 * AnalyticRadius(op));
+    const double near = Lipschitz(op, reach);
+    const double far = Lipschitz(op, rho);
+    if (!std::isfinite(near) || !std::isfinite(far)) {
+        return false;
+    }
+    out = disc.Composed(TaylorOf(op), s, rho, far, near);
+    return true;
+}
+
+// A whole power by binary powering of models: (A + s)^n - A^n, n >= 1.
+TaylorModel WholePower(const CModelDisc& disc, const ExComplex& A, const TaylorModel& s, int n)
+{
+    ExComplex r = ex::FromReal(1.0);
+    TaylorModel dr {};
+    ExComplex base = A;
+    TaylorModel dbase = s;
+    unsigned m = static_cast<unsigned>(n);
+    for (;;) {
+        if (m & 1u) {
+            dr = disc.Product(r, dr, base, dbase);
+            r = ex::Mul(r, base);
+        }
+        if (m < 2) {
+            return dr;
+        }
+        dbase = disc.Product(base, dbase, base, dbase);
+        base = ex::Mul(base, base);
+        m /= 2;
     }
 }
 
-ExComplex SkipStart(const std::array<ExComplex, kSkipTerms>& c, const ExComplex& offset)
+bool Power(const CModelDisc& disc, const BatchInstruction& in, const ReferenceOperands& ref,
+    const TaylorModel& a, const TaylorModel& b, TaylorModel& out)
 {
-    // Horner: ((c5 a + c4) a + ... + c0) a.
-    ExComplex sum = c[kSkipTerms - 1];
-    for (int k = kSkipTerms - 2; k >= 0; --k) {
-        sum = ex::Add(ex::Mul(sum, offset), c[k]);
+    const Complex A = ref.A;
+    const Complex B = ref.B;
+    const Complex R = ref.R;
+    if (in.opcode == kOpPow && !IsZero(b)) {
+        return false; // an exponent that moves: not complex-differentiable in the pixel alone
     }
-    return ex::Mul(sum, offset);
+    const Operation op { in.opcode, A, R, B, in.exponent };
+    const bool whole
+        = in.opcode == kBatchOpPowWhole || (B.im == 0.0 && std::floor(B.re) == B.re && std::fabs(B.re) < 1e9);
+    if (!whole) {
+        return Function(disc, op, a, out);
+    }
+    const int n = in.opcode == kBatchOpPowWhole ? in.exponent : static_cast<int>(B.re);
+    if (n == 0) {
+        out = {};
+        return true;
+    }
+    const TaylorModel positive = WholePower(disc, ref.wideA, a, n < 0 ? -n : n);
+    if (n > 0) {
+        out = positive;
+        return true;
+    }
+    // 1 / (P + p) - 1 / P with P = A^|n|.
+    const Complex P = R.re == 0.0 && R.im == 0.0 ? Complex {} : Div({ 1.0, 0.0 }, R);
+    const Operation reciprocal { kBatchOpPowWhole, P, R, { -1.0, 0.0 }, -1 };
+    return Function(disc, reciprocal, positive, out);
 }
 
-Complex SkipStart(const std::array<Complex, kSkipTerms>& scaled, Complex unitOffset)
+} // namespace
+
+bool ModelOf(const CModelDisc& disc, const BatchInstruction& in, const ReferenceOperands& ref,
+    const TaylorModel& a, const TaylorModel& b, TaylorModel& out)
 {
-    Complex sum = scaled[kSkipTerms - 1];
-    for (int k = kSkipTerms - 2; k >= 0; --k) {
-        sum = Add(Mul(sum, unitOffset), scaled[k]);
+    const Complex A = ref.A;
+    const Complex B = ref.B;
+    const Complex R = ref.R;
+    switch (in.opcode) {
+    case kOpNeg: out = disc.Scaled(a, { -1.0, 0.0 }); return true;
+    case kOpAdd: out = disc.Sum(a, b, 1.0); return true;
+    case kOpSub: out = disc.Sum(a, b, -1.0); return true;
+    case kOpCopy: out = a; return true;
+    case kOpMul: out = disc.Product(ref.wideA, a, ref.wideB, b); return true;
+    case kOpDiv: {
+        // (A + a) / (B + b) - A / B = (A + a)(1 / B + h) - A / B, h = 1 / (B + b) - 1 / B.
+        const Complex inverse = Div({ 1.0, 0.0 }, B);
+        TaylorModel h;
+        if (!Function(disc, { kBatchOpPowWhole, B, inverse, { -1.0, 0.0 }, -1 }, b, h)) {
+            return false;
+        }
+        out = disc.Product(ref.wideA, a, ex::From(inverse), h);
+        return true;
     }
-    return Mul(sum, unitOffset);
+    case kBatchOpPowWhole:
+    case kOpPow: return Power(disc, in, ref, a, b, out);
+    default: break;
+    }
+    if (IsComparison(in.opcode)) {
+        out = {};
+        return Decided(ref.diff, ex::Add(disc.Bound(a), disc.Bound(b)));
+    }
+    if (IsZero(a)) {
+        out = {}; // a function of a value every pixel shares
+        return true;
+    }
+    switch (in.opcode) {
+    case kOpExp:
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh: return Function(disc, { in.opcode, A, R, B, 0 }, a, out);
+    default: return false; // not complex-differentiable on a varying value
+    }
+}
+
+ReferenceOperands OperandsAt(
+    const ProgramRecord& record, const std::vector<int>& comparisonIndex, int n, size_t k)
+{
+    const size_t at = static_cast<size_t>(n) * static_cast<size_t>(record.instructions) + k;
+    ReferenceOperands ref { record.a[at], record.b[at], record.r[at], {}, {}, {}, {} };
+    if (const ProgramRecord::Tiny* tiny = record.TinyAt(n, at)) {
+        ref.wideA = tiny->a;
+        ref.wideB = tiny->b;
+        ref.wideR = tiny->r;
+    } else {
+        ref.wideA = ex::From(ref.A);
+        ref.wideB = ex::From(ref.B);
+        ref.wideR = ex::From(ref.R);
+    }
+    if (const int j = comparisonIndex[k]; j >= 0) {
+        ref.diff = record.wide[static_cast<size_t>(n) * static_cast<size_t>(record.comparisons)
+            + static_cast<size_t>(j)];
+    }
+    return ref;
 }

@@ -95,14 +95,6 @@ struct DeepLattice {
     BigFloat x0, y0, dx, dy;
 };
 
-TerminationTest MakeTermination(const Picture& picture, const RenderBindings& v)
-{
-    TerminationTest test { picture.termFormula, v.termZ, v.termN, v.termZ0, {} };
-    test.start.assign(picture.termFormula.GetSlots(),
-        picture.termFormula.GetSlots() + picture.termFormula.GetVariableCount());
-    return test;
-}
-
 // One thread's colour formula for the deep path: runs it on finished pixels' counts and values, a
 // lane each, kLanes at a time, and paints the palette pixels they select.
 class CDeepColour {
@@ -246,10 +238,8 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
     centreY = view.offsetY + view.ratio * (picture.imageHeight / 2.0);
 
     const CBatchFormula iterProgram(picture.iterFormula);
-    const CBatchFormula termProgram(picture.termFormula, CBatchFormula::ValueParts::RealOnly);
+    const CBatchFormula termProgram(picture.termFormula);
     const CBatchFormula colorProgram(picture.colorFormula);
-    const int iterZ = iterProgram.Slot(plan.v.iterZ);
-    const int iterZ0 = iterProgram.Slot(plan.v.iterZ0);
     const int maxIter = picture.maxIter;
     const auto cancelled = [&control] { return Aborted(control); };
 
@@ -270,11 +260,10 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         session = std::make_shared<DeepSession>();
         session->key = key;
         session->bits = bits;
-        session->program = CDeltaProgram(iterProgram, iterZ, iterZ0);
+        session->program = DeltaProgramOf(picture.iterFormula, picture.termFormula);
         auto reference = std::make_shared<Reference>();
         const BigComplex centre(centreX, centreY);
-        if (!BuildReference(session->program, centre, bits, MakeTermination(picture, plan.v), maxIter,
-                *reference, cancelled)) {
+        if (!BuildReference(session->program, centre, bits, maxIter, *reference, cancelled)) {
             return kRenderAborted;
         }
         session->program.PlanSkip(reference->orbit, Radius(view, picture, centre, bits), maxIter);
@@ -321,82 +310,81 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
     };
     // Pixels a thread claims at once: enough that the lanes stay full until the last few.
     constexpr size_t kPixelsPerBatch = 4 * kLanes;
-    const auto runBatches
-        = [&](const std::vector<std::shared_ptr<const Reference>>& references,
-              const std::vector<std::vector<ExComplex>>& columnOffsets,
-              const std::vector<std::vector<ExComplex>>& rowOffsets, const std::vector<size_t>& list,
-              const std::vector<Batch>& batches, double progressFrom, double progressTo) {
-              std::vector<size_t> failed;
-              std::mutex failedMutex;
-              std::atomic<size_t> next { 0 };
-              pool.Run(threads, [&](int) {
-                  CleanVectorState();
-                  TerminationTest term = MakeTermination(picture, plan.v);
-                  CDeepColour colour(picture, plan, area, target, rows, columns, colorProgram);
-                  std::vector<Complex> scratchD;
-                  std::vector<ExComplex> scratchX;
-                  std::int64_t runs = 0;
-                  TerminationLanes lanes { termProgram, -1, -1, -1 };
-                  lanes.z = lanes.program.Slot(plan.v.termZ);
-                  lanes.n = lanes.program.Slot(plan.v.termN);
-                  lanes.z0 = lanes.program.Slot(plan.v.termZ0);
-                  DeltaLanes laneScratch;
-                  std::vector<size_t> mine; // what this thread's references could not take
-                  std::vector<ExComplex> offsets;
-                  std::vector<Complex> points;
-                  std::vector<DeltaPixel> results;
-                  // A few pixels go faster one by one than in 64 lanes.
-                  constexpr int kFewestSideBySide = 16;
-                  for (size_t b = 0; Claim(next, batches.size(), aborted, control, b);) {
-                      const Batch& batch = batches[b];
-                      const Reference& reference = *references[batch.reference];
-                      const Complex referencePoint = reference.point.ToComplex();
-                      const std::vector<ExComplex>& columnOffset = columnOffsets[batch.reference];
-                      const std::vector<ExComplex>& rowOffset = rowOffsets[batch.reference];
-                      const int count = static_cast<int>(batch.to - batch.from);
-                      offsets.resize(static_cast<size_t>(count));
-                      points.resize(static_cast<size_t>(count));
-                      results.resize(static_cast<size_t>(count));
-                      for (int l = 0; l < count; ++l) {
-                          const size_t index = list[batch.from + static_cast<size_t>(l)];
-                          offsets[l] = ex::Add(columnOffset[index % columns.size()],
-                              ex::Swap(rowOffset[index / columns.size()]));
-                          points[l] = Add(referencePoint, ex::ToComplex(offsets[l]));
-                      }
-                      const bool side = count >= kFewestSideBySide;
-                      if (side) {
-                          session->program.IterateLanes(reference.orbit, offsets.data(), points.data(), count,
-                              lanes, maxIter, laneScratch, results.data());
-                      }
-                      for (int l = 0; l < count; ++l) {
-                          if (!side || results[l].deferred) {
-                              term.BeginPixel(points[l]);
-                              results[l] = session->program.Iterate(
-                                  reference.orbit, offsets[l], term, maxIter, scratchD, scratchX);
-                          }
-                      }
-                      for (int l = 0; l < count; ++l) {
-                          const size_t index = list[batch.from + static_cast<size_t>(l)];
-                          runs += results[l].runs;
-                          if (results[l].glitched) {
-                              mine.push_back(index);
-                          } else {
-                              colour(index, points[l], results[l].count, results[l].last);
-                              done[index] = 1;
-                          }
-                      }
-                      const double share = static_cast<double>(b + 1) / static_cast<double>(batches.size());
-                      double seen = control.progress.load(std::memory_order_relaxed);
-                      const double value = progressFrom + (progressTo - progressFrom) * share;
-                      while (seen < value && !control.progress.compare_exchange_weak(seen, value)) { }
-                  }
-                  iterations += runs;
-                  std::lock_guard lock(failedMutex);
-                  failed.insert(failed.end(), mine.begin(), mine.end());
-              });
-              std::sort(failed.begin(), failed.end());
-              return failed;
-          };
+    const auto runBatches = [&](const std::vector<std::shared_ptr<const Reference>>& references,
+                                const std::vector<std::vector<ExComplex>>& columnOffsets,
+                                const std::vector<std::vector<ExComplex>>& rowOffsets,
+                                const std::vector<size_t>& list, const std::vector<Batch>& batches,
+                                double progressFrom, double progressTo) {
+        std::vector<size_t> failed;
+        std::mutex failedMutex;
+        std::atomic<size_t> next { 0 };
+        pool.Run(threads, [&](int) {
+            CleanVectorState();
+            CDeepColour colour(picture, plan, area, target, rows, columns, colorProgram);
+            std::vector<Complex> scratchD;
+            std::vector<ExComplex> scratchX;
+            std::int64_t runs = 0;
+            DeltaLanes laneScratch;
+            std::vector<size_t> mine; // what this thread's references could not take
+            std::vector<ExComplex> offsets;
+            std::vector<Complex> points;
+            std::vector<DeltaPixel> results;
+            // A few pixels go faster one by one than in 64 lanes.
+            constexpr int kFewestSideBySide = 16;
+            for (size_t b = 0; Claim(next, batches.size(), aborted, control, b);) {
+                const Batch& batch = batches[b];
+                const Reference& reference = *references[batch.reference];
+                const Complex referencePoint = reference.point.ToComplex();
+                const std::vector<ExComplex>& columnOffset = columnOffsets[batch.reference];
+                const std::vector<ExComplex>& rowOffset = rowOffsets[batch.reference];
+                const int count = static_cast<int>(batch.to - batch.from);
+                offsets.resize(static_cast<size_t>(count));
+                points.resize(static_cast<size_t>(count));
+                results.resize(static_cast<size_t>(count));
+                for (int l = 0; l < count; ++l) {
+                    const size_t index = list[batch.from + static_cast<size_t>(l)];
+                    offsets[l] = ex::Add(
+                        columnOffset[index % columns.size()], ex::Swap(rowOffset[index / columns.size()]));
+                    points[l] = Add(referencePoint, ex::ToComplex(offsets[l]));
+                }
+                const bool side = count >= kFewestSideBySide;
+                if (side) {
+                    session->program.IterateLanes(
+                        reference.orbit, offsets.data(), count, maxIter, laneScratch, results.data());
+                }
+                for (int l = 0; l < count; ++l) {
+                    if (!side || results[l].deferred) {
+                        const DeltaPixel resumed = results[l];
+                        const Complex* resume = side && resumed.resumeRun >= 0 ? laneScratch.resume.data()
+                                + static_cast<size_t>(l) * laneScratch.resume.size()
+                                    / static_cast<size_t>(count)
+                                                                               : nullptr;
+                        results[l] = session->program.Iterate(reference.orbit, offsets[l], maxIter, scratchD,
+                            scratchX, side ? &resumed : nullptr, resume);
+                    }
+                }
+                for (int l = 0; l < count; ++l) {
+                    const size_t index = list[batch.from + static_cast<size_t>(l)];
+                    runs += results[l].runs;
+                    if (results[l].glitched) {
+                        mine.push_back(index);
+                    } else {
+                        colour(index, points[l], results[l].count, results[l].last);
+                        done[index] = 1;
+                    }
+                }
+                const double share = static_cast<double>(b + 1) / static_cast<double>(batches.size());
+                double seen = control.progress.load(std::memory_order_relaxed);
+                const double value = progressFrom + (progressTo - progressFrom) * share;
+                while (seen < value && !control.progress.compare_exchange_weak(seen, value)) { }
+            }
+            iterations += runs;
+            std::lock_guard lock(failedMutex);
+            failed.insert(failed.end(), mine.begin(), mine.end());
+        });
+        std::sort(failed.begin(), failed.end());
+        return failed;
+    };
 
     // The first reference takes every pixel, 64 at a time; a pixel it cannot take tries the others,
     // nearest first, batched by reference round after round.
@@ -545,8 +533,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         if (budget < kMaxReferenceBytes / 64) {
             break; // the references have used their memory: arbitrary precision for the rest
         }
-        if (!BuildReference(session->program, point, bits, MakeTermination(picture, plan.v), maxIter,
-                *reference, cancelled, budget)) {
+        if (!BuildReference(session->program, point, bits, maxIter, *reference, cancelled, budget)) {
             aborted.store(true);
             break;
         }
@@ -569,11 +556,12 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
     g_references.store(referenceCount);
     // What no reference could take: arbitrary precision per pixel.
     if (!todo.empty() && !aborted.load()) {
-        const OracleBindings bindings = BindOracle(picture.iterFormula, iterProgram, picture.termFormula);
+        const OracleBindings bindings
+            = BindOracle(picture.iterFormula, iterProgram, picture.termFormula, termProgram);
         std::atomic<size_t> next { 0 };
         pool.Run(threads, [&](int) {
             CPreciseProgram precise(iterProgram, bits);
-            CFormula term = picture.termFormula;
+            CPreciseProgram term(termProgram, bits);
             CDeepColour colour(picture, plan, area, target, rows, columns, colorProgram);
             std::int64_t runs = 0;
             for (size_t t = 0; Claim(next, todo.size(), aborted, control, t);) {
@@ -582,7 +570,11 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
                 const int li = columns[index % columns.size()];
                 const BigComplex point(lattice.x0 + lattice.dx * static_cast<double>(li),
                     lattice.y0 + lattice.dy * static_cast<double>(lj));
-                const OraclePixel result = PreciseIterate(precise, term, bindings, point, maxIter);
+                const OraclePixel result = PreciseIterate(precise, term, bindings, point, maxIter, cancelled);
+                if (result.cancelled) {
+                    aborted.store(true);
+                    break;
+                }
                 runs += RunsOfIteration(result.count, maxIter);
                 colour(index, point.ToComplex(), result.count, result.last);
             }

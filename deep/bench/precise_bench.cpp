@@ -53,12 +53,7 @@ void BM_BuildReference(benchmark::State& state)
     iter.Compile("z = z * z + C;", error);
     term.Compile("norm(z) > 100;", error);
     iter.SetConstant(iter.FindConstant("C"), { -0.78, -0.15 });
-    const CBatchFormula program(iter);
-    const CDeltaProgram delta(
-        program, program.Slot(iter.FindVariable("z")), program.Slot(iter.FindVariable("z0")));
-    TerminationTest test { term, term.FindVariable("z"), term.FindVariable("V_iter_n"),
-        term.FindVariable("z0"), {} };
-    test.start.assign(term.GetSlots(), term.GetSlots() + term.GetVariableCount());
+    const CDeltaProgram delta = DeltaProgramOf(iter, term);
     const auto bits = static_cast<mpfr_prec_t>(state.range(0) * 3.33 + 120);
     BigComplex beta = RepellingFixedPoint({ -0.78, -0.15 }, bits);
     // A point a few hundred steps off the fixed point, so that the orbit escapes as the pixels' do.
@@ -70,7 +65,7 @@ void BM_BuildReference(benchmark::State& state)
     int runs = 0;
     for (auto _ : state) {
         Reference reference;
-        BuildReference(delta, beta, bits, test, 5000, reference, {});
+        BuildReference(delta, beta, bits, 5000, reference, {});
         runs = reference.orbit.runs;
     }
     state.counters["runs"] = runs;

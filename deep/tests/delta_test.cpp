@@ -196,15 +196,10 @@ TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
     ASSERT_EQ(iter.Compile("z = z * z + C;", error), 0) << error;
     ASSERT_EQ(term.Compile("norm(z) > 100;", error), 0) << error;
     iter.SetConstant(iter.FindConstant("C"), { -0.78, -0.15 });
-    const CBatchFormula program(iter);
-    const CDeltaProgram delta(
-        program, program.Slot(iter.FindVariable("z")), program.Slot(iter.FindVariable("z0")));
-    TerminationTest test { term, term.FindVariable("z"), term.FindVariable("V_iter_n"),
-        term.FindVariable("z0"), {} };
-    test.start.assign(term.GetSlots(), term.GetSlots() + term.GetVariableCount());
+    const CDeltaProgram delta = DeltaProgramOf(iter, term);
 
     Reference escaping;
-    ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 0.5, 0.5 }, 256), 256, test, 1000, escaping, {}));
+    ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 0.5, 0.5 }, 256), 256, 1000, escaping, {}));
     // The double renderer's count for the same point.
     Complex z { 0.5, 0.5 };
     int count = 0;
@@ -216,8 +211,8 @@ TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
 
     Reference bounded;
     const size_t perRun = escaping.orbit.Bytes() / static_cast<size_t>(escaping.orbit.runs);
-    ASSERT_TRUE(BuildReference(
-        delta, BigComplex(Complex { 0.0, 0.0 }, 256), 256, test, 1000, bounded, {}, 3 * perRun));
+    ASSERT_TRUE(
+        BuildReference(delta, BigComplex(Complex { 0.0, 0.0 }, 256), 256, 1000, bounded, {}, 3 * perRun));
     EXPECT_EQ(bounded.orbit.runs, 3);
     EXPECT_LE(bounded.orbit.Bytes(), 3 * perRun);
 }

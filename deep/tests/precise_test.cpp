@@ -391,14 +391,16 @@ TEST(PreciseIterate, CountsAsTheDoubleRenderer)
         CFormula term = Compiled(row.term);
         CFormula termOfDoubles = term; // its own copy: a variable left over must not reach the other
         const CBatchFormula batch(iter);
+        const CBatchFormula termBatch(term);
         CPreciseProgram precise(batch, kBits);
-        const OracleBindings bindings = BindOracle(iter, batch, term);
+        CPreciseProgram preciseTerm(termBatch, kBits);
+        const OracleBindings bindings = BindOracle(iter, batch, term, termBatch);
         for (int j = 0; j < 16; ++j) {
             for (int i = 0; i < 16; ++i) {
                 const Complex p { -2.0 + (i + 0.5) * 2.5 / 16, -1.25 + (j + 0.5) * 2.5 / 16 };
                 const int want = DoublePixel(iter, termOfDoubles, p, row.maxIter);
                 const OraclePixel got
-                    = PreciseIterate(precise, term, bindings, BigComplex(p, kBits), row.maxIter);
+                    = PreciseIterate(precise, preciseTerm, bindings, BigComplex(p, kBits), row.maxIter);
                 ASSERT_EQ(got.count, want) << row.iter << " / " << row.term << " at " << Text(p);
             }
         }

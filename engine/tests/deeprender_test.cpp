@@ -84,14 +84,17 @@ Outcome Compare(const DeepCase& scene, const char* width, int side)
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
-    EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, side, side, 1, 1, 1, 1 }, { stage, 0, stop, progress }),
+    EXPECT_EQ(RenderPicture(
+                  picture, RasterOf(image), { 0, 0, side, side, 1, 1, 1, 1 }, { stage, 0, stop, progress }),
         kRenderDone);
     EXPECT_TRUE(LastDeepRender().active);
 
     const CBatchFormula program(picture.iterFormula);
+    const CBatchFormula termProgram(picture.termFormula);
     CPreciseProgram precise(program, bits);
-    CFormula term = picture.termFormula;
-    const OracleBindings bindings = BindOracle(picture.iterFormula, program, term);
+    CPreciseProgram term(termProgram, bits);
+    const OracleBindings bindings
+        = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
     const PreciseView view = PreciseViewOf(picture, bits);
     const BigFloat step = view.ratio * (static_cast<double>(imageSide) / side);
     int reported = 0;
@@ -108,12 +111,13 @@ Outcome Compare(const DeepCase& scene, const char* width, int side)
             }
             // Only a pixel that disagrees needs the second look (it is as slow as the first).
             const int moved
-                = PreciseIterate(precise, term, bindings, BigComplex(x + step * 1e-6, y), scene.maxIter).count;
+                = PreciseIterate(precise, term, bindings, BigComplex(x + step * 1e-6, y), scene.maxIter)
+                      .count;
             if (count != moved) {
                 ++outcome.excused;
             } else if (reported++ < 3) {
-                ADD_FAILURE() << scene.name << " at " << width << ": pixel " << i << "," << j << " got " << got
-                              << ", oracle " << count;
+                ADD_FAILURE() << scene.name << " at " << width << ": pixel " << i << "," << j << " got "
+                              << got << ", oracle " << count;
             }
         }
     }
@@ -159,7 +163,8 @@ TEST_P(DeepRender, AgreesWithArbitraryPrecision)
     const DeepPicture& picture = GetParam();
     const Outcome outcome = Compare(picture.scene, picture.width, 16);
     EXPECT_LT(outcome.excused * 20, outcome.pixels) << picture.scene.name << " at " << picture.width;
-    EXPECT_EQ(outcome.agree + outcome.excused, outcome.pixels) << picture.scene.name << " at " << picture.width;
+    EXPECT_EQ(outcome.agree + outcome.excused, outcome.pixels)
+        << picture.scene.name << " at " << picture.width;
 }
 
 INSTANTIATE_TEST_SUITE_P(Formulas, DeepRender, testing::ValuesIn(kDeepPictures));
@@ -187,15 +192,16 @@ TEST(DeepRenderThreads, SamePictureOnEveryThreadCount)
         mpfr_set(cy.get(), centre.Im(), MPFR_RNDN);
         bool ok = false;
         SetViewOf(picture,
-            ViewAroundCentre(cx, cy, BigFloat::Parse("1e-300", bits, &ok) / picture.imageWidth, picture.imageWidth,
-                picture.imageHeight));
+            ViewAroundCentre(cx, cy, BigFloat::Parse("1e-300", bits, &ok) / picture.imageWidth,
+                picture.imageWidth, picture.imageHeight));
         ForgetDeepReferences();
         CRenderPool::Instance().SetThreads(threads);
         QImage image(48, 48, QImage::Format_RGB32);
         std::atomic<int> stage { 0 };
         std::atomic<bool> stop { false };
         std::atomic<double> progress { 0.0 };
-        EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, 48, 48, 1, 1, 1, 1 }, { stage, 0, stop, progress }),
+        EXPECT_EQ(RenderPicture(
+                      picture, RasterOf(image), { 0, 0, 48, 48, 1, 1, 1, 1 }, { stage, 0, stop, progress }),
             kRenderDone);
         EXPECT_GT(LastDeepRender().references, 1) << "the picture should need more than one reference";
         pictures.push_back(image);

@@ -116,12 +116,14 @@ SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
     // The oracle, side by side on oracleThreads threads, rows interleaved.
     const Lattice lattice = LatticeOf(picture, side, bits);
     const CBatchFormula program(picture.iterFormula);
+    const CBatchFormula termProgram(picture.termFormula);
     std::vector<std::int64_t> truth(counts.size());
     std::vector<std::int64_t> moved(counts.size(), -2);
     const auto oracle = [&](int first) {
         CPreciseProgram precise(program, bits);
-        CFormula term = picture.termFormula;
-        const OracleBindings bindings = BindOracle(picture.iterFormula, program, term);
+        CPreciseProgram term(termProgram, bits);
+        const OracleBindings bindings
+            = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
         for (int j = first; j < side; j += oracleThreads) {
             for (int i = 0; i < side; ++i) {
                 const BigFloat x = lattice.x0 + lattice.step * static_cast<double>(i);
@@ -188,41 +190,56 @@ void TraceView(const SweepView& view, int column, int row, int runs)
     const CBatchFormula program(picture.iterFormula);
     const int z = program.Slot(picture.iterFormula.FindVariable("z"));
     const int z0 = program.Slot(picture.iterFormula.FindVariable("z0"));
-    const CDeltaProgram delta(program, z, z0);
-    TerminationTest term { picture.termFormula, picture.termFormula.FindVariable("z"),
-        picture.termFormula.FindVariable("V_iter_n"), picture.termFormula.FindVariable("z0"), {} };
-    term.start.assign(picture.termFormula.GetSlots(),
-        picture.termFormula.GetSlots() + picture.termFormula.GetVariableCount());
+    picture.termFormula.SetVariable(
+        picture.termFormula.FindVariable("V_iter_max"), { static_cast<double>(picture.maxIter), 0.0 });
+    const CDeltaProgram delta = DeltaProgramOf(picture.iterFormula, picture.termFormula);
     Reference reference;
-    BuildReference(delta, centre, bits, term, std::min(runs, picture.maxIter), reference, nullptr);
+    BuildReference(delta, centre, bits, std::min(runs, picture.maxIter), reference, nullptr);
     std::vector<ExComplex> d(static_cast<size_t>(program.SlotCount()));
     BigComplex offset(bits);
     mpc_sub(offset.get(), pixel.get(), centre.get(), MPC_RNDNN);
-    const ExComplex start = ex::Add(ex::From({ mpfr_get_d(offset.Re(), MPFR_RNDN), 0 }),
-        ex::From({ 0, mpfr_get_d(offset.Im(), MPFR_RNDN) }));
+    const ExComplex start = WideOf(offset);
     for (const int slot : { z, z0 }) {
         if (slot >= 0) {
             d[static_cast<size_t>(slot)] = start;
         }
     }
     CPreciseProgram precise(program, bits);
+    CPreciseProgram centred(program, bits);
     precise.Reset();
+    centred.Reset();
     for (const int slot : { z, z0 }) {
         if (slot >= 0) {
             precise.Slot(slot).Set(pixel);
+            centred.Slot(slot).Set(centre);
         }
+    }
+    const auto text = [](const ExComplex& x) {
+        char buffer[96];
+        std::snprintf(buffer, sizeof buffer, "(%.6f, %.6f)e%lld", x.re, x.im, static_cast<long long>(x.e));
+        return std::string(buffer);
+    };
+    {
+        std::vector<Complex> sd;
+        std::vector<ExComplex> sx;
+        const DeltaPixel got = delta.Iterate(reference.orbit, start, picture.maxIter, sd, sx);
+        std::printf("Iterate: count %d glitched %d runs %lld\n", got.count, got.glitched,
+            static_cast<long long>(got.runs));
+        std::printf("program %s result %d\n", program.Dump().c_str(), program.ResultSlot());
     }
     for (int n = 0; n < reference.orbit.runs; ++n) {
         delta.Probe(reference.orbit, n, d.data());
         precise.Run();
-        // The true offset from the reference, and the delta program's.
+        centred.Run();
         BigComplex truth(bits);
-        mpc_set(truth.get(), precise.Slot(program.ResultSlot()).get(), MPC_RNDNN);
-        const Complex full = truth.ToComplex();
+        mpc_sub(truth.get(), precise.Slot(program.ResultSlot()).get(),
+            centred.Slot(program.ResultSlot()).get(), MPC_RNDNN);
+        const ExComplex want = WideOf(truth);
+        const ExComplex got = d[static_cast<size_t>(program.ResultSlot())];
+        const ExComplex error = ex::Abs(ex::Sub(got, want));
+        const double share = ex::IsZero(want) ? 0.0 : ex::ToComplex(ex::Div(error, ex::Abs(want))).re;
         const Complex ref = reference.orbit.last[static_cast<size_t>(n)];
-        const Complex got = ex::ToComplex(d[static_cast<size_t>(program.ResultSlot())]);
-        const Complex trueDelta = Sub(full, ref);
-        std::printf("%4d ref (%.6g, %.6g) pixel (%.6g, %.6g) delta (%.6g, %.6g) true (%.6g, %.6g)\n", n,
-            ref.re, ref.im, full.re, full.im, got.re, got.im, trueDelta.re, trueDelta.im);
+        std::printf("%4d ref (%.6g, %.6g) delta %s true %s error %.3g\n", n, ref.re, ref.im,
+            text(got).c_str(), text(want).c_str(), share);
     }
 }

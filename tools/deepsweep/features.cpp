@@ -80,11 +80,12 @@ int OracleCount(const SweepView& view, const BigComplex& point, mpfr_prec_t bits
 {
     Program p = ProgramOf(view);
     CPreciseProgram precise(p.batch, bits);
-    p.term.SetVariable(p.term.FindVariable("V_iter_max"), { static_cast<double>(view.maxIter), 0.0 });
-    const OracleBindings bindings = BindOracle(p.iter, p.batch, p.term);
+    const CBatchFormula termBatch(p.term);
+    CPreciseProgram term(termBatch, bits);
+    const OracleBindings bindings = BindOracle(p.iter, p.batch, p.term, termBatch);
     BigComplex at(bits);
     at.Set(point);
-    return PreciseIterate(precise, p.term, bindings, at, view.maxIter).count;
+    return PreciseIterate(precise, term, bindings, at, view.maxIter).count;
 }
 
 FoundPoint NewtonPeriodic(const SweepView& view, const BigComplex& start, int period, mpfr_prec_t bits)

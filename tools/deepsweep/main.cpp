@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <string>
 
 namespace {
@@ -98,6 +99,18 @@ void Report(const SweepView& view, const SweepOutcome& o)
         view.iteration.c_str(), view.width.c_str(), o.pixels, o.agree, o.chaotic, o.wrong.size(),
         100.0 * o.agree / std::max(1, o.pixels - o.chaotic), o.references, o.precisePixels, o.skipRuns,
         o.renderSeconds, o.oracleSeconds);
+    std::map<std::int64_t, int> histogram;
+    for (const std::int64_t c : o.counts) {
+        ++histogram[c];
+    }
+    std::printf("  counts:");
+    int shown = 0;
+    for (const auto& [count, pixels] : histogram) {
+        if (shown++ < 8) {
+            std::printf(" %lld x%d", static_cast<long long>(count), pixels);
+        }
+    }
+    std::printf("%s\n", histogram.size() > 8 ? " ..." : "");
     for (size_t k = 0; k < o.wrong.size() && k < 8; ++k) {
         std::printf("  (%d, %d): got %lld, truth %lld\n", o.wrong[k].column, o.wrong[k].row,
             static_cast<long long>(o.wrong[k].got), static_cast<long long>(o.wrong[k].truth));
@@ -207,6 +220,20 @@ int main(int argc, char** argv)
         std::printf("%d\n",
             NearPeriod(view, PointOf(args.Get("center", "0,0"), bits), radius,
                 std::stoi(args.Get("limit", "10000"))));
+        return 0;
+    }
+    if (command == "edge") {
+        const SweepView view = ViewFrom(args);
+        const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
+        BigComplex edge(bits);
+        if (!BandEdge(view, PointOf(args.Get("from"), bits), PointOf(args.Get("to"), bits), bits, edge)) {
+            std::printf("same count at both ends\n");
+            return 1;
+        }
+        BigFloat re(bits), im(bits);
+        mpfr_set(re.get(), edge.Re(), MPFR_RNDN);
+        mpfr_set(im.get(), edge.Im(), MPFR_RNDN);
+        std::printf("%s,%s\n", re.ToString().c_str(), im.ToString().c_str());
         return 0;
     }
     if (command == "trace") {

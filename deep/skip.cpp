@@ -1,0 +1,228 @@
+#include "series.h"
+
+#include "smoothness.h"
+
+#include "opcodes.h"
+
+#include <algorithm>
+#include <cmath>
+
+// The skip: the runs over which every pixel of the view follows its Taylor model to within a share of
+// its offset that moves no pixel measurably, and over which no pixel's termination can hold.
+
+namespace {
+
+// The rest a carried slot's model may have, against the size of its lowest term at the edge of the
+// disc: a pixel's start is then off by at most this share of its offset, far below what moves it by a
+// millionth of a pixel, and far above the rounding the coefficients accumulate over thousands of runs.
+constexpr double kSkipAccuracy = 0x1p-36;
+
+bool Less(const ExComplex& a, const ExComplex& b) { return ex::Sub(a, b).re < 0.0; }
+
+// A bound on the modulus of an offset whose parts are bounded by b's parts.
+ExComplex Modulus(const ExComplex& b) { return ex::Normalised(b.re + b.im, 0.0, b.e); }
+ExComplex Both(const ExComplex& modulus) { return ex::Normalised(modulus.re, modulus.re, modulus.e); }
+
+bool ComparisonDecided(int opcode, const ExComplex& diff, const ExComplex& reach)
+{
+    if (std::isnan(diff.re) || std::isnan(diff.im)) {
+        return false;
+    }
+    // Compare at one exponent: the parts of diff against those of reach.
+    const ExComplex scaledDiff = diff;
+    const ExComplex gap
+        = ex::Sub(ex::Normalised(std::fabs(scaledDiff.re), std::fabs(scaledDiff.im), scaledDiff.e), reach);
+    const bool re = reach.re == 0.0 || gap.re > 0.0;
+    const bool im = reach.im == 0.0 || gap.im > 0.0;
+    if (opcode == kOpEq || opcode == kOpNe) {
+        // Unequal for every pixel as soon as one part stays away from 0.
+        return (re && im) || (re && diff.re != 0.0) || (im && diff.im != 0.0);
+    }
+    return re && im;
+}
+
+} // namespace
+
+bool BoundOf(const BatchInstruction& in, const ReferenceOperands& ref, const ExComplex& ba,
+    const ExComplex& bb, ExComplex& out)
+{
+    const ExComplex ma = Modulus(ba);
+    const ExComplex sizeA = ex::Abs(ref.wideA);
+    const ExComplex sizeB = ex::Abs(ref.wideB);
+    switch (in.opcode) {
+    case kOpNeg:
+    case kOpCopy:
+    case kOpConj: out = ba; return true;
+    case kOpAdd:
+    case kOpSub: out = ex::Add(ba, bb); return true;
+    case kOpImag: out = ex::Swap(ba); return true;
+    case kOpReal: out = ex::RealOf(ba); return true;
+    case kOpImagFn: out = ex::ImagOf(ba); return true;
+    case kOpAbs: out = ma; return true;
+    case kOpNorm: out = ex::Add(ex::Scale(ex::Mul(ma, sizeA), 2.0), ex::Mul(ma, ma)); return true;
+    case kOpMul: {
+        const ExComplex mb = Modulus(bb);
+        out = Both(ex::Add(ex::Add(ex::Mul(mb, sizeA), ex::Mul(ma, sizeB)), ex::Mul(ma, mb)));
+        return true;
+    }
+    case kOpDiv: {
+        // (a - R b) / (B + b), with |b| at most half |B|.
+        const ExComplex mb = Modulus(bb);
+        if (!Less(ex::Scale(mb, 2.0), sizeB)) {
+            return false;
+        }
+        out = Both(ex::Scale(ex::Div(ex::Add(ma, ex::Mul(mb, ex::Abs(ref.wideR))), sizeB), 2.0));
+        return true;
+    }
+    default: break;
+    }
+    if (IsComparison(in.opcode)) {
+        out = {};
+        return ComparisonDecided(in.opcode, ref.diff, ex::Add(ba, bb));
+    }
+    if ((in.opcode == kOpPow || in.opcode == kBatchOpPowWhole) && !ex::IsZero(bb) && in.opcode == kOpPow) {
+        return false; // an exponent that moves
+    }
+    if (ex::IsZero(ma)) {
+        out = {};
+        return true;
+    }
+    const double slope = Lipschitz({ in.opcode, ref.A, ref.R, ref.B, in.exponent }, ex::ToComplex(ma).re);
+    if (!std::isfinite(slope)) {
+        return false;
+    }
+    out = Both(ex::Scale(ma, slope));
+    return true;
+}
+
+void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const
+{
+    const std::vector<int32_t>& carried = m_iter.Carried();
+    orbit.skipRuns = 0;
+    orbit.skipScaled.clear();
+    orbit.skipSeries.assign(carried.size(), Coefficients {});
+    const CModelDisc disc(radius);
+    std::vector<TaylorModel> models(static_cast<size_t>(m_iter.Slots()));
+    for (const int slot : { m_iter.Z(), m_iter.Z0() }) {
+        if (slot >= 0) {
+            models[static_cast<size_t>(slot)].c[0] = ex::FromReal(1.0);
+        }
+    }
+    std::vector<ExComplex> bounds(static_cast<size_t>(m_term.Slots()));
+    const int limit = std::min(orbit.runs, maxIter - 1);
+    for (int n = 0; n < limit; ++n) {
+        if (!ModelRun(orbit, n, disc, models) || !TerminationStays(orbit, n, disc, models, bounds)) {
+            break;
+        }
+        orbit.skipRuns = n + 1;
+        for (size_t j = 0; j < carried.size(); ++j) {
+            orbit.skipSeries[j] = models[static_cast<size_t>(carried[j])].c;
+        }
+    }
+    if (orbit.skipRuns == 0) {
+        return;
+    }
+    orbit.skipUnit = ex::Div(ex::FromReal(1.0), radius);
+    for (const Coefficients& c : orbit.skipSeries) {
+        std::array<Complex, kSkipTerms> scaled;
+        ExComplex reach = radius;
+        for (int k = 0; k < kSkipTerms; ++k) {
+            scaled[k] = ex::ToComplex(ex::Mul(c[k], reach));
+            reach = ex::Mul(reach, radius);
+            if (!std::isfinite(scaled[k].re) || !std::isfinite(scaled[k].im)) {
+                orbit.skipScaled.clear();
+                return;
+            }
+        }
+        orbit.skipScaled.push_back(scaled);
+    }
+}
+
+bool CDeltaProgram::ModelRun(
+    const ReferenceOrbit& orbit, int n, const CModelDisc& disc, std::vector<TaylorModel>& models) const
+{
+    if (m_iter.ResetSlot() >= 0) {
+        models[static_cast<size_t>(m_iter.ResetSlot())] = {};
+    }
+    const ProgramRecord& record = orbit.iteration;
+    for (size_t k = 0; k < m_iter.Code().size(); ++k) {
+        const BatchInstruction& in = m_iter.Code()[k];
+        const TaylorModel& a = models[static_cast<size_t>(in.a)];
+        const TaylorModel& b = in.b >= 0 ? models[static_cast<size_t>(in.b)] : a;
+        TaylorModel out;
+        if (!ModelOf(disc, in, OperandsAt(record, m_iter.ComparisonIndex(), n, k), a, b, out)) {
+            return false;
+        }
+        models[static_cast<size_t>(in.dest)] = out;
+    }
+    // Every pixel's carried offsets follow their models closely enough.
+    for (const int32_t slot : m_iter.Carried()) {
+        const TaylorModel& m = models[static_cast<size_t>(slot)];
+        if (!ex::IsFinite(m.err) || Less(ex::Scale(disc.Lead(m), kSkipAccuracy), m.err)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CDeltaProgram::TerminationStays(const ReferenceOrbit& orbit, int n, const CModelDisc& disc,
+    const std::vector<TaylorModel>& models, std::vector<ExComplex>& bounds) const
+{
+    if (m_term.ResetSlot() >= 0) {
+        bounds[static_cast<size_t>(m_term.ResetSlot())] = {};
+    }
+    if (m_term.Z() >= 0) {
+        bounds[static_cast<size_t>(m_term.Z())]
+            = Both(disc.Bound(models[static_cast<size_t>(m_iter.Result())]));
+    }
+    if (m_term.Z0() >= 0) {
+        bounds[static_cast<size_t>(m_term.Z0())] = Both(disc.Radius());
+    }
+    if (m_termN >= 0) {
+        bounds[static_cast<size_t>(m_termN)] = {};
+    }
+    const ProgramRecord& record = orbit.termination;
+    for (size_t k = 0; k < m_term.Code().size(); ++k) {
+        const BatchInstruction& in = m_term.Code()[k];
+        const ExComplex& ba = bounds[static_cast<size_t>(in.a)];
+        const ExComplex& bb = in.b >= 0 ? bounds[static_cast<size_t>(in.b)] : ba;
+        ExComplex out;
+        if (!BoundOf(in, OperandsAt(record, m_term.ComparisonIndex(), n, k), ba, bb, out)) {
+            return false;
+        }
+        bounds[static_cast<size_t>(in.dest)] = out;
+    }
+    // No pixel's termination holds: the reference's value plus the largest offset stays at or below 0.
+    const ExComplex& held = orbit.held[static_cast<size_t>(n)];
+    const ExComplex reach = ex::RealOf(bounds[static_cast<size_t>(m_term.Result())]);
+    if (std::isnan(held.re) || ex::Add(held, reach).re > 0.0) {
+        return false;
+    }
+    // The pixels start their own runs with the termination's carried values at the reference's.
+    for (const int32_t slot : m_term.Carried()) {
+        if (slot != m_term.Z() && slot != m_term.Z0() && slot != m_termN
+            && !ex::IsZero(bounds[static_cast<size_t>(slot)])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+ExComplex SkipStart(const std::array<ExComplex, kSkipTerms>& c, const ExComplex& offset)
+{
+    // Horner: ((c5 a + c4) a + ... + c0) a.
+    ExComplex sum = c[kSkipTerms - 1];
+    for (int k = kSkipTerms - 2; k >= 0; --k) {
+        sum = ex::Add(ex::Mul(sum, offset), c[k]);
+    }
+    return ex::Mul(sum, offset);
+}
+
+Complex SkipStart(const std::array<Complex, kSkipTerms>& scaled, Complex unitOffset)
+{
+    Complex sum = scaled[kSkipTerms - 1];
+    for (int k = kSkipTerms - 2; k >= 0; --k) {
+        sum = Add(Mul(sum, unitOffset), scaled[k]);
+    }
+    return Mul(sum, unitOffset);
+}
