@@ -62,6 +62,17 @@ bool OffsetsBelowD(const Complex* d, const std::vector<int32_t>& slots, int bits
 
 } // namespace
 
+ExComplex ReferenceOrbit::Held(int n) const
+{
+    const double value = held[static_cast<size_t>(n)];
+    if (!(std::fabs(value) < 0x1p-1000)) {
+        return ex::FromReal(value);
+    }
+    const auto at = std::lower_bound(heldTiny.begin(), heldTiny.end(), n,
+        [](const std::pair<int, ExComplex>& t, int run) { return t.first < run; });
+    return at != heldTiny.end() && at->first == n ? at->second : ex::FromReal(value);
+}
+
 CDeltaCode::CDeltaCode(const CBatchFormula& program, int z, int z0)
     : m_program(program)
     , m_code(program.Code())
@@ -78,9 +89,6 @@ CDeltaCode::CDeltaCode(const CBatchFormula& program, int z, int z0)
         }
     }
     std::sort(m_carried.begin(), m_carried.end());
-    for (const BatchInstruction& in : m_code) {
-        m_comparison.push_back(IsComparison(in.opcode) ? m_nComparisons++ : -1);
-    }
     m_bPlaneDecides = PlaneDecides(m_code, z0, m_nSlots);
 }
 
@@ -97,16 +105,12 @@ template <class N> bool CDeltaCode::Run(const ProgramRecord& record, int run, N*
         const size_t at = base + static_cast<size_t>(k);
         const N& db = in.b >= 0 ? d[in.b] : d[in.a];
         if constexpr (std::is_same_v<N, ExComplex>) {
-            // The wide difference: an exact one below the doubles' range still decides.
-            if (const int j = m_comparison[static_cast<size_t>(k)]; j >= 0) {
-                const size_t w = static_cast<size_t>(run) * static_cast<size_t>(record.comparisons)
-                    + static_cast<size_t>(j);
-                d[in.dest] = ComparisonDelta(in.opcode, record.wide[w], record.r[at], d[in.a], db);
-                continue;
-            }
-            // Reference values below the doubles' range, with their own exponents.
+            // Reference values below the doubles' range, with their own exponents; an exact difference
+            // that small still decides a comparison.
             if (const ProgramRecord::Tiny* tiny = record.TinyAt(run, at)) {
-                d[in.dest] = DeltaFormWide(in, tiny->a, tiny->b, tiny->r, d[in.a], db, glitch);
+                d[in.dest] = IsComparison(in.opcode)
+                    ? ComparisonDelta(in.opcode, tiny->a, record.r[at], d[in.a], db)
+                    : DeltaFormWide(in, tiny->a, tiny->b, tiny->r, d[in.a], db, glitch);
                 continue;
             }
         }
@@ -171,9 +175,9 @@ bool CDeltaProgram::Holds(
     const N& v = t[m_term.Result()];
     double sum = 0.0;
     if constexpr (std::is_same_v<N, Complex>) {
-        sum = orbit.heldD[static_cast<size_t>(n)] + v.re;
+        sum = orbit.held[static_cast<size_t>(n)] + v.re;
     } else {
-        sum = ex::Add(orbit.held[static_cast<size_t>(n)], ex::RealOf(v)).re;
+        sum = ex::Add(orbit.Held(n), ex::RealOf(v)).re;
     }
     // The reference's value, or the pixel's, is not a number: a reference of its own decides.
     glitch |= std::isnan(sum);

@@ -26,11 +26,12 @@ constexpr int kTinyRunBits = 480;
 // One program's instructions along a reference orbit: for every run n and instruction k the operands
 // and the result, rounded to doubles, at [n * instructions + k]. A comparison records instead the
 // exact difference of its operands in a (rounded, with its sign kept as the smallest double where the
-// doubles lose it) and 0 in b, and the same difference with its own exponent in wide.
+// doubles lose it) and 0 in b.
 //
 // A value whose exact part is not 0 but below the doubles' normal range (a reference passing close to
 // 0, as at a minibrot's nucleus) has lost digits there; every instruction with such an operand or
-// result keeps all three with their own exponents in tiny, which the wide arithmetic and the skip read.
+// result keeps all three with their own exponents in tiny (a comparison: its difference as a), which
+// the wide arithmetic and the skip read.
 struct ProgramRecord {
     struct Tiny {
         size_t at; // n * instructions + k
@@ -59,8 +60,8 @@ struct ProgramRecord {
     }
     size_t Bytes() const
     {
-        return (a.size() + b.size() + r.size()) * sizeof(Complex) + wide.size() * sizeof(ExComplex)
-            + tiny.size() * sizeof(Tiny) + firstTiny.size() * sizeof(int32_t);
+        return (a.size() + b.size() + r.size()) * sizeof(Complex) + tiny.size() * sizeof(Tiny)
+            + firstTiny.size() * sizeof(int32_t);
     }
 };
 
@@ -72,10 +73,11 @@ struct ReferenceOrbit {
     ProgramRecord iteration, termination;
     std::vector<Complex> last;    // the iteration's value after each run
     std::vector<Complex> carried; // [run * carried + j]: every carried slot after each run
-    // The termination's value after each run, its real part exact: a pixel's termination holds when
-    // it plus the pixel's offset is above 0 (heldD: rounded with its sign kept, for the doubles).
-    std::vector<ExComplex> held;
-    std::vector<double> heldD;
+    // The real part of the termination's value after each run (rounded, with its sign kept): a pixel's
+    // termination holds when it plus the pixel's offset is above 0. Where the exact value lies below
+    // the doubles' normal range, heldTiny has it with its own exponent.
+    std::vector<double> held;
+    std::vector<std::pair<int, ExComplex>> heldTiny; // in order of run
     // The skip (PlanSkip): every pixel within the radius starts at run skipRuns with the offsets
     // SkipStart(skipSeries[j], a) of the carried slots.
     int skipRuns { 0 };
@@ -98,8 +100,10 @@ struct ReferenceOrbit {
     size_t Bytes() const
     {
         return iteration.Bytes() + termination.Bytes() + (last.size() + carried.size()) * sizeof(Complex)
-            + held.size() * (sizeof(ExComplex) + sizeof(double));
+            + held.size() * sizeof(double) + heldTiny.size() * sizeof(heldTiny[0]);
     }
+    // The termination's value after run n with its own exponent.
+    ExComplex Held(int n) const;
 };
 
 // What iterating one pixel gave.
@@ -148,9 +152,6 @@ public:
     int Result() const { return m_nResult; }
     int ResetSlot() const { return m_nReset; }
     const std::vector<int32_t>& Carried() const { return m_carried; }
-    // For every instruction, its place among the comparisons (the record's wide values), or -1.
-    const std::vector<int>& ComparisonIndex() const { return m_comparison; }
-    int Comparisons() const { return m_nComparisons; }
     // Whether a comparison or a branch cut of the program reads the plane point within a run (not
     // through a carried value): then an offset of z0 that the doubles lose decides a pixel.
     bool DecidesOnPlanePoint() const { return m_bPlaneDecides; }
@@ -163,8 +164,6 @@ private:
     CBatchFormula m_program;
     std::vector<BatchInstruction> m_code;
     std::vector<int32_t> m_carried;
-    std::vector<int> m_comparison;
-    int m_nComparisons { 0 };
     int m_z { -1 };
     int m_z0 { -1 };
     int m_nSlots { 0 };

@@ -300,7 +300,7 @@ void CLaneRun::Step()
         const int l = std::countr_zero(bits);
         DeltaPixel& pixel = m_out[m_lanePixel[l]];
         const int n = m_laneRun[l];
-        const double sum = m_orbit.heldD[static_cast<size_t>(n)] + held[l];
+        const double sum = m_orbit.held[static_cast<size_t>(n)] + held[l];
         // The runs a pixel made are counted when it ends: the skip's and n + 1 from its lane.
         bool ends = true;
         if (glitched[l] != 0.0 || std::isnan(sum)) {

@@ -1,5 +1,7 @@
 #include "reference.h"
 
+#include "recorder.h"
+
 #include "opcodes.h"
 
 #include <algorithm>
@@ -10,12 +12,6 @@ namespace {
 
 // Past this a value's offsets no longer mean anything in doubles; every pixel near it has escaped.
 constexpr double kLargestReferenceValue = 1e150;
-
-bool Usable(Complex v, double largest)
-{
-    return std::isfinite(v.re) && std::isfinite(v.im) && std::fabs(v.re) < largest
-        && std::fabs(v.im) < largest;
-}
 
 bool Holomorphic(int opcode)
 {
@@ -48,11 +44,9 @@ bool Holomorphic(int opcode)
 // the delta program. Slots the program never writes (z0, constants) keep the full precision.
 class CPrecisionPlan {
 public:
-    CPrecisionPlan(
-        const CDeltaProgram& program, CPreciseProgram& run, CPreciseProgram& term, mpfr_prec_t bits)
+    CPrecisionPlan(const CDeltaProgram& program, CPreciseProgram& run, mpfr_prec_t bits)
         : m_program(program)
         , m_run(run)
-        , m_term(term)
         , m_nFull(bits)
         , m_nWorking(bits)
         , m_probeRe(static_cast<size_t>(run.SlotCount()))
@@ -80,12 +74,6 @@ public:
             if (dest != program.IterZ0()
                 && std::find(m_reducible.begin(), m_reducible.end(), dest) == m_reducible.end()) {
                 m_reducible.push_back(dest);
-            }
-        }
-        for (int k = 0; k < term.InstructionCount(); ++k) {
-            const int dest = term.Dest(k);
-            if (std::find(m_termReducible.begin(), m_termReducible.end(), dest) == m_termReducible.end()) {
-                m_termReducible.push_back(dest);
             }
         }
         for (const int32_t slot : program.Carried()) {
@@ -150,159 +138,20 @@ private:
         for (const int slot : m_reducible) {
             m_run.Slot(slot).SetPrecision(bits);
         }
-        for (const int slot : m_termReducible) {
-            m_term.Slot(slot).SetPrecision(bits);
-        }
     }
 
     const CDeltaProgram& m_program;
     CPreciseProgram& m_run;
-    CPreciseProgram& m_term;
     const mpfr_prec_t m_nFull;
     mpfr_prec_t m_nWorking;
     bool m_bFollowing { true };
     bool m_bBothProbes { false }; // the program has operations that are not complex-differentiable
     std::vector<ExComplex> m_probeRe, m_probeIm;
-    std::vector<int> m_reducible;     // slots the program writes, z0 aside
-    std::vector<int> m_termReducible; // slots the termination writes
-    std::vector<int> m_watched;       // carried slots, z0 aside
-};
-
-// Records one program's instructions run by run, each value rounded once as the run writes it.
-class CRecorder {
-public:
-    // Values past largest end the orbit.
-    CRecorder(
-        const CDeltaCode& code, CPreciseProgram& run, ProgramRecord& record, size_t reserved, double largest)
-        : m_code(code)
-        , m_run(run)
-        , m_record(record)
-        , m_rounded(static_cast<size_t>(run.SlotCount()))
-        , m_diff(run.Precision())
-        , m_dLargest(largest)
-    {
-        record.instructions = run.InstructionCount();
-        record.comparisons = code.Comparisons();
-        const size_t count = reserved * static_cast<size_t>(record.instructions);
-        record.a.reserve(count);
-        record.b.reserve(count);
-        record.r.reserve(count);
-        record.wide.reserve(reserved * static_cast<size_t>(record.comparisons));
-        for (int slot = 0; slot < run.SlotCount(); ++slot) {
-            m_rounded[static_cast<size_t>(slot)] = run.Slot(slot).ToComplex();
-        }
-    }
-
-    // A slot the caller set in the precise program.
-    void Refresh(int slot) { m_rounded[static_cast<size_t>(slot)] = m_run.Slot(slot).ToComplex(); }
-    const std::vector<Complex>& Rounded() const { return m_rounded; }
-
-    // Runs and records one run; false when a value left the doubles' range.
-    bool Run()
-    {
-        const size_t tinyBefore = m_record.tiny.size();
-        m_run.BeginRun();
-        if (m_code.ResetSlot() >= 0) {
-            m_rounded[static_cast<size_t>(m_code.ResetSlot())] = {};
-        }
-        bool usable = true;
-        for (int k = 0; k < m_record.instructions; ++k) {
-            const BatchInstruction& in = m_run.Instruction(k);
-            if (m_code.ComparisonIndex()[static_cast<size_t>(k)] >= 0) {
-                // The exact difference decides every pixel's comparison.
-                m_diff.SetPrecision(std::max(m_run.Slot(in.a).Precision(), m_run.Slot(in.b).Precision()));
-                mpc_sub(m_diff.get(), m_run.Slot(in.a).get(), m_run.Slot(in.b).get(), MPC_RNDNN);
-                m_record.a.push_back(SignKept(m_diff));
-                m_record.b.push_back({});
-                m_record.wide.push_back(WideOf(m_diff));
-                m_run.RunInstruction(k);
-                m_rounded[static_cast<size_t>(in.dest)]
-                    = m_record.r.emplace_back(m_run.Slot(in.dest).ToComplex());
-                continue;
-            }
-            const int b = in.b >= 0 ? in.b : in.a;
-            const Complex ra = m_rounded[static_cast<size_t>(in.a)];
-            const Complex rb = m_rounded[static_cast<size_t>(b)];
-            m_record.a.push_back(ra);
-            m_record.b.push_back(rb);
-            const bool tinyOperand = Tiny(ra, m_run.Slot(in.a)) || Tiny(rb, m_run.Slot(b));
-            const ExComplex wa = tinyOperand ? WideOf(m_run.Slot(in.a)) : ExComplex {};
-            const ExComplex wb = tinyOperand ? WideOf(m_run.Slot(b)) : ExComplex {};
-            m_run.RunInstruction(k);
-            const BigComplex& result = m_run.Slot(in.dest);
-            const Complex r = result.ToComplex();
-            m_rounded[static_cast<size_t>(in.dest)] = r;
-            m_record.r.push_back(r);
-            if (tinyOperand || Tiny(r, result)) {
-                const size_t at = m_record.r.size() - 1;
-                m_record.tiny.push_back(
-                    { at, tinyOperand ? wa : ex::From(ra), tinyOperand ? wb : ex::From(rb), WideOf(result) });
-            }
-            usable = usable && Usable(r, m_dLargest);
-        }
-        NoteTiny(tinyBefore);
-        return usable;
-    }
-
-private:
-    // A part that rounds below the doubles' normal range while the exact one is not 0 lost digits.
-    static bool Tiny(Complex rounded, const BigComplex& exact)
-    {
-        const auto lost
-            = [](double part, mpfr_srcptr x) { return std::fabs(part) < 0x1p-1000 && mpfr_regular_p(x); };
-        return lost(rounded.re, exact.Re()) || lost(rounded.im, exact.Im());
-    }
-
-    // The run's first entry among the tiny values, once there are any.
-    void NoteTiny(size_t before)
-    {
-        const bool some = m_record.tiny.size() > before;
-        if (some && m_record.firstTiny.empty()) {
-            m_record.firstTiny.assign(static_cast<size_t>(m_nRun), -1);
-        }
-        if (!m_record.firstTiny.empty()) {
-            m_record.firstTiny.push_back(some ? static_cast<int32_t>(before) : -1);
-        }
-        ++m_nRun;
-    }
-
-    const CDeltaCode& m_code;
-    CPreciseProgram& m_run;
-    ProgramRecord& m_record;
-    std::vector<Complex> m_rounded; // every slot's value rounded to doubles
-    BigComplex m_diff;
-    const double m_dLargest;
-    int m_nRun { 0 };
+    std::vector<int> m_reducible; // slots the program writes, z0 aside
+    std::vector<int> m_watched;   // carried slots, z0 aside
 };
 
 } // namespace
-
-Complex SignKept(const BigComplex& v)
-{
-    Complex c = v.ToComplex();
-    const auto keep = [](double& part, mpfr_srcptr exact) {
-        if (part == 0.0 && mpfr_regular_p(exact)) {
-            part = mpfr_sgn(exact) > 0 ? std::numeric_limits<double>::denorm_min()
-                                       : -std::numeric_limits<double>::denorm_min();
-        }
-    };
-    keep(c.re, v.Re());
-    keep(c.im, v.Im());
-    return c;
-}
-
-ExComplex WideOf(const BigComplex& v)
-{
-    const auto part = [](mpfr_srcptr x) {
-        if (!mpfr_regular_p(x)) {
-            return ex::FromReal(mpfr_nan_p(x) ? kNaN : mpfr_get_d(x, MPFR_RNDN));
-        }
-        long exponent = 0;
-        const double mantissa = mpfr_get_d_2exp(&exponent, x, MPFR_RNDN);
-        return ex::Normalised(mantissa, 0.0, exponent);
-    };
-    return ex::Add(part(v.Re()), ex::Swap(part(v.Im())));
-}
 
 bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
     Reference& out, const std::function<bool()>& cancelled, size_t maxBytes)
@@ -313,34 +162,26 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
     const CDeltaCode& iteration = program.Iteration();
     const CDeltaCode& termination = program.Termination();
     CPreciseProgram run(iteration.Program(), bits);
-    CPreciseProgram term(termination.Program(), bits);
     run.Reset();
-    term.Reset();
     for (const int slot : { iteration.Z(), iteration.Z0() }) {
         if (slot >= 0) {
             run.Slot(slot).Set(point);
         }
     }
-    if (termination.Z0() >= 0) {
-        term.Slot(termination.Z0()).Set(point);
-    }
     const std::vector<int32_t>& carried = iteration.Carried();
     const size_t perRun
         = (3 * static_cast<size_t>(iteration.Code().size() + termination.Code().size()) + 2 + carried.size())
             * sizeof(Complex)
-        + static_cast<size_t>(iteration.Comparisons() + termination.Comparisons() + 1) * sizeof(ExComplex);
+        + sizeof(double);
     // Room for the runs of a typical orbit at once: growing the records copies them, and touches
     // fresh pages each time.
     const size_t reserved = std::min({ static_cast<size_t>(maxIter), maxBytes / perRun, size_t { 4096 } });
     CRecorder iterRecord(iteration, run, orbit.iteration, reserved, kLargestReferenceValue);
-    // The termination's values only have to be numbers: no offset is carried from them.
-    CRecorder termRecord(termination, term, orbit.termination, reserved, std::numeric_limits<double>::max());
+    CTerminationRecorder termRecord(program, orbit, reserved, point, bits);
     orbit.last.reserve(reserved);
     orbit.carried.reserve(reserved * carried.size());
     orbit.held.reserve(reserved);
-    orbit.heldD.reserve(reserved);
-    CPrecisionPlan precision(program, run, term, bits);
-    BigComplex held(bits);
+    CPrecisionPlan precision(program, run, bits);
     for (int n = 0; n < maxIter; ++n) {
         if ((n & 63) == 0 && cancelled && cancelled()) {
             return false;
@@ -348,30 +189,21 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
         if (orbit.Bytes() + perRun > maxBytes) {
             break;
         }
-        bool usable = iterRecord.Run();
+        if (!iterRecord.Run()) {
+            break; // the run is recorded but not offered: its values are beyond the doubles
+        }
         const Complex last = iterRecord.Rounded()[static_cast<size_t>(run.ResultSlot())];
         orbit.last.push_back(last);
         for (const int32_t slot : carried) {
             orbit.carried.push_back(iterRecord.Rounded()[static_cast<size_t>(slot)]);
         }
         // The termination on the exact value.
-        if (termination.Z() >= 0) {
-            term.Slot(termination.Z()).Set(run.Slot(run.ResultSlot()));
-            termRecord.Refresh(termination.Z());
-        }
-        if (program.TermN() >= 0) {
-            term.Slot(program.TermN()).Set(Complex { static_cast<double>(n), 0.0 });
-            termRecord.Refresh(program.TermN());
-        }
-        usable = termRecord.Run() && usable;
-        const BigComplex& value = term.Slot(term.ResultSlot());
-        orbit.held.push_back(WideOf(value));
-        orbit.heldD.push_back(SignKept(value).re);
-        if (!usable) {
-            break; // the run is recorded but not offered: its values are beyond the doubles
+        bool holds = false;
+        if (!termRecord.Run(n, run.Slot(run.ResultSlot()), last, holds)) {
+            break;
         }
         orbit.runs = n + 1;
-        if (orbit.terminatedAt < 0 && mpfr_sgn(value.Re()) > 0 && !mpfr_nan_p(value.Re())) {
+        if (orbit.terminatedAt < 0 && holds) {
             orbit.terminatedAt = n;
         }
         precision.Follow(orbit, n, iterRecord.Rounded());

@@ -387,8 +387,7 @@ bool ModelOf(const CModelDisc& disc, const BatchInstruction& in, const Reference
     }
 }
 
-ReferenceOperands OperandsAt(
-    const ProgramRecord& record, const std::vector<int>& comparisonIndex, int n, size_t k)
+ReferenceOperands OperandsAt(const ProgramRecord& record, int n, size_t k)
 {
     const size_t at = static_cast<size_t>(n) * static_cast<size_t>(record.instructions) + k;
     ReferenceOperands ref { record.a[at], record.b[at], record.r[at], {}, {}, {}, {} };
@@ -401,9 +400,6 @@ ReferenceOperands OperandsAt(
         ref.wideB = ex::From(ref.B);
         ref.wideR = ex::From(ref.R);
     }
-    if (const int j = comparisonIndex[k]; j >= 0) {
-        ref.diff = record.wide[static_cast<size_t>(n) * static_cast<size_t>(record.comparisons)
-            + static_cast<size_t>(j)];
-    }
+    ref.diff = ref.wideA; // a comparison's record: its exact difference
     return ref;
 }

@@ -70,5 +70,4 @@ bool BoundOf(const BatchInstruction& in, const ReferenceOperands& ref, const ExC
     const ExComplex& bb, ExComplex& out);
 
 // The reference values of instruction k at run n of a record.
-ReferenceOperands OperandsAt(
-    const ProgramRecord& record, const std::vector<int>& comparisonIndex, int n, size_t k);
+ReferenceOperands OperandsAt(const ProgramRecord& record, int n, size_t k);

@@ -150,7 +150,7 @@ bool CDeltaProgram::ModelRun(
         const TaylorModel& a = models[static_cast<size_t>(in.a)];
         const TaylorModel& b = in.b >= 0 ? models[static_cast<size_t>(in.b)] : a;
         TaylorModel out;
-        if (!ModelOf(disc, in, OperandsAt(record, m_iter.ComparisonIndex(), n, k), a, b, out)) {
+        if (!ModelOf(disc, in, OperandsAt(record, n, k), a, b, out)) {
             return false;
         }
         models[static_cast<size_t>(in.dest)] = out;
@@ -187,13 +187,13 @@ bool CDeltaProgram::TerminationStays(const ReferenceOrbit& orbit, int n, const C
         const ExComplex& ba = bounds[static_cast<size_t>(in.a)];
         const ExComplex& bb = in.b >= 0 ? bounds[static_cast<size_t>(in.b)] : ba;
         ExComplex out;
-        if (!BoundOf(in, OperandsAt(record, m_term.ComparisonIndex(), n, k), ba, bb, out)) {
+        if (!BoundOf(in, OperandsAt(record, n, k), ba, bb, out)) {
             return false;
         }
         bounds[static_cast<size_t>(in.dest)] = out;
     }
     // No pixel's termination holds: the reference's value plus the largest offset stays at or below 0.
-    const ExComplex& held = orbit.held[static_cast<size_t>(n)];
+    const ExComplex held = orbit.Held(n);
     const ExComplex reach = ex::RealOf(bounds[static_cast<size_t>(m_term.Result())]);
     if (std::isnan(held.re) || ex::Add(held, reach).re > 0.0) {
         return false;
