@@ -217,7 +217,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     // Offsets below 2^-600 run in ExComplex; once the largest carried one is past it, doubles hold it
     // and every product of two, and what they round to zero is negligible beside it. Not while a
     // comparison or a cut reads a plane offset the doubles lose.
-    const bool keepWide = DecidesOnPlanePoint() && ex::Below(offset, 1000) && !ex::IsZero(offset);
+    const bool keepWide = DecidesOnPlanePoint() && ex::Below(offset, kPlaneOffsetBits) && !ex::IsZero(offset);
     bool doubles = (ex::IsZero(offset) && run == 0) || (!keepWide && !OffsetsBelow(x, carried, 600));
     Complex* d = nullptr;
     Complex* td = nullptr;

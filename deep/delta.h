@@ -23,6 +23,10 @@ constexpr int kSkipTerms = 6;
 // ExComplex.
 constexpr int kTinyRunBits = 480;
 
+// Below 2^-kPlaneOffsetBits a pixel's plane offset nears the doubles' subnormals and loses digits there:
+// a formula whose comparisons or cuts read z0 itself keeps such pixels in ExComplex.
+constexpr int kPlaneOffsetBits = 1010;
+
 // One program's instructions along a reference orbit: for every run n and instruction k the operands
 // and the result, rounded to doubles, at [n * instructions + k]. A comparison records instead the
 // exact difference of its operands in a (rounded, with its sign kept as the smallest double where the
@@ -38,11 +42,13 @@ struct ProgramRecord {
         ExComplex a, b, r;
     };
     int instructions { 0 };
-    int comparisons { 0 };
     std::vector<Complex> a, b, r;
-    std::vector<ExComplex> wide;    // [n * comparisons + j]
     std::vector<Tiny> tiny;         // in order of at
     std::vector<int32_t> firstTiny; // per run: its first entry in tiny, or -1; empty while tiny is
+    // Per run: 1 where a value is not a finite number (log 0 on the way to a finite result); empty
+    // while there is none. A pixel whose offsets there are 0 keeps the reference's value; any other
+    // takes another reference.
+    std::vector<uint8_t> singular;
 
     // The entry of instruction `at`, or null.
     const Tiny* TinyAt(int run, size_t at) const
@@ -61,7 +67,7 @@ struct ProgramRecord {
     size_t Bytes() const
     {
         return (a.size() + b.size() + r.size()) * sizeof(Complex) + tiny.size() * sizeof(Tiny)
-            + firstTiny.size() * sizeof(int32_t);
+            + firstTiny.size() * sizeof(int32_t) + singular.size();
     }
 };
 
@@ -95,6 +101,14 @@ struct ReferenceOrbit {
             return !r.firstTiny.empty() && r.firstTiny[static_cast<size_t>(n)] >= 0;
         };
         return tiny(iteration) || tiny(termination);
+    }
+    // Whether a reference value of run n is not a finite number.
+    bool SingularRun(int n) const
+    {
+        const auto singular = [n](const ProgramRecord& r) {
+            return !r.singular.empty() && r.singular[static_cast<size_t>(n)] != 0;
+        };
+        return singular(iteration) || singular(termination);
     }
 
     size_t Bytes() const

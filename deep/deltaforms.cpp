@@ -14,6 +14,8 @@ constexpr double kLog10E = 0.4342944819032518;
 // below this share of the jump: then the pixel takes another reference.
 constexpr double kJumpShare = 1e-9;
 
+bool Finite(Complex a) { return std::isfinite(a.re) && std::isfinite(a.im); }
+
 bool Dropped(Complex full, Complex reference)
 {
     const double f = full.re * full.re + full.im * full.im;
@@ -74,7 +76,7 @@ template <class N> N LogRatio(Complex A, const N& a, bool& glitch)
 template <class N> N Product(Complex A, Complex B, const N& da, const N& db, bool& glitch)
 {
     using Ar = Arith<N>;
-    if constexpr (std::is_same_v<N, Complex>) {
+    {
         glitch
             |= (!Ar::IsZero(db) && Dropped(Full(A, da), A)) || (!Ar::IsZero(da) && Dropped(Full(B, db), B));
     }
@@ -85,8 +87,8 @@ template <class N> N Quotient(Complex B, Complex R, const N& da, const N& db, bo
 {
     using Ar = Arith<N>;
     const N divisor = Ar::Add(Ar::From(B), db);
-    if constexpr (std::is_same_v<N, Complex>) {
-        glitch |= !Ar::IsZero(db) && Dropped(divisor, B);
+    {
+        glitch |= !Ar::IsZero(db) && Dropped(Ar::ToC(divisor), B);
     }
     return Ar::Div(Ar::Sub(da, Ar::Mul(Ar::From(R), db)), divisor);
 }
@@ -120,7 +122,7 @@ template <class N> N Comparison(int opcode, Complex A, Complex B, Complex R, con
 template <class N> N WholePower(Complex A, const N& da, int n, bool& glitch)
 {
     using Ar = Arith<N>;
-    if constexpr (std::is_same_v<N, Complex>) {
+    {
         glitch |= (n >= 2 || n < 0) && !Ar::IsZero(da) && Dropped(Full(A, da), A);
     }
     Complex r { 1.0, 0.0 };
@@ -165,7 +167,7 @@ N Power(const BatchInstruction& in, Complex A, Complex B, Complex R, const N& da
         return Ar::From({});
     }
     const N L = LogRatio(A, da, glitch);
-    if constexpr (std::is_same_v<N, Complex>) {
+    {
         glitch |= !Ar::IsZero(da) && Dropped(Full(A, da), A);
     }
     const N w = Ar::Add(Ar::Mul(Ar::From(B), L), Ar::Mul(db, Ar::Add(Ar::From(Log(A)), L)));
@@ -206,7 +208,7 @@ template <class N> N Logarithm(int opcode, Complex A, const N& da, bool& glitch)
         return Ar::From({});
     }
     const N L = LogRatio(A, da, glitch);
-    if constexpr (std::is_same_v<N, Complex>) {
+    {
         // The derivative 1 / z shrinks as the pixel's value grows away from the reference's.
         glitch |= Dropped(A, Full(A, da));
     }
@@ -227,7 +229,7 @@ template <class N> N SquareRoot(Complex A, Complex R, const N& da, bool& glitch)
         glitch = true;
         return Ar::From({});
     }
-    if constexpr (std::is_same_v<N, Complex>) {
+    {
         glitch |= !Ar::IsZero(da) && Dropped(pixelRoot, R);
     }
     return Ar::Div(da, Ar::From(sum));
@@ -245,7 +247,7 @@ template <class N> N Periodic(int opcode, Complex A, const N& da, bool& glitch)
         : opcode == kOpCos                  ? Negate(Sin(middle))
         : opcode == kOpSinh                 ? Cosh(middle)
                                             : Sinh(middle);
-    if constexpr (std::is_same_v<N, Complex>) {
+    {
         if (!Ar::IsZero(da)) {
             // The derivative at the pixel against the reference's.
             const Complex p = Full(A, da);
@@ -269,7 +271,7 @@ template <class N> N Tangent(int opcode, Complex A, const N& da, bool& glitch)
     const bool tan = opcode == kOpTan;
     const Complex denominator = tan ? Mul(Cos(A), Cos(p)) : Mul(Cosh(A), Cosh(p));
     const N small = tan ? Small<N, SinOf>(da) : Small<N, SinhOf>(da);
-    if constexpr (std::is_same_v<N, Complex>) {
+    {
         // The derivative 1 / cos^2 shrinks where cos grows.
         glitch |= !Ar::IsZero(da) && (tan ? Dropped(Cos(A), Cos(p)) : Dropped(Cosh(A), Cosh(p)));
     }
@@ -283,6 +285,15 @@ N DeltaForm(
     const BatchInstruction& in, Complex A, Complex B, Complex R, const N& da, const N& db, bool& glitch)
 {
     using Ar = Arith<N>;
+    // The pixel's operands are the reference's: so is its value, whatever the operation does there
+    // (log 0 included).
+    if (Ar::IsZero(da) && Ar::IsZero(db)) {
+        return Ar::From({});
+    }
+    if (!Finite(A) || !Finite(B) || !Finite(R)) {
+        glitch = true;
+        return Ar::From({});
+    }
     switch (in.opcode) {
     case kOpNeg: return Ar::Neg(da);
     case kOpAdd: return Ar::Add(da, db);
@@ -302,14 +313,14 @@ N DeltaForm(
     case kOpGe: return Comparison(in.opcode, A, B, R, da, db);
     case kBatchOpPowWhole:
     case kOpPow: return Power(in, A, B, R, da, db, glitch);
-    case kOpAbs: return Modulus(A, da);
-    case kOpNorm: return Ar::Add(Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0), Ar::Norm(da));
+    case kOpAbs: glitch |= Dropped(Full(A, da), A); return Modulus(A, da);
+    case kOpNorm:
+        // A pixel's value far below the reference's: its norm would be the small difference of two large
+        // ones.
+        glitch |= Dropped(Full(A, da), A);
+        return Ar::Add(Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0), Ar::Norm(da));
     case kOpArg: return Argument(A, R, da, glitch);
-    case kOpExp:
-        if constexpr (std::is_same_v<N, Complex>) {
-            glitch |= da.re < -6.9;
-        }
-        return Ar::Mul(Ar::From(R), Small<N, Expm1>(da));
+    case kOpExp: glitch |= Ar::ToC(da).re < -6.9; return Ar::Mul(Ar::From(R), Small<N, Expm1>(da));
     case kOpLog:
     case kOpLog10: return Logarithm(in.opcode, A, da, glitch);
     case kOpSqrt: return SquareRoot(A, R, da, glitch);
@@ -365,6 +376,13 @@ ExComplex WideWholePower(const ExComplex& A, const ExComplex& da, int n)
 ExComplex DeltaFormWide(const BatchInstruction& in, const ExComplex& A, const ExComplex& B,
     const ExComplex& R, const ExComplex& da, const ExComplex& db, bool& glitch)
 {
+    if (ex::IsZero(da) && ex::IsZero(db)) {
+        return {};
+    }
+    if (!ex::IsFinite(A) || !ex::IsFinite(B) || !ex::IsFinite(R)) {
+        glitch = true;
+        return {};
+    }
     switch (in.opcode) {
     case kOpMul: return ex::Add(ex::Add(ex::Mul(A, db), ex::Mul(da, B)), ex::Mul(da, db));
     case kOpDiv: return ex::Div(ex::Sub(da, ex::Mul(R, db)), ex::Add(B, db));

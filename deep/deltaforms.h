@@ -11,8 +11,8 @@
 // reference's has lost the digits the offset needs: the pixel takes another reference.
 constexpr double kGlitchShare = 1e-3;
 
-// glitch is set when the pixel has left the reference's precision (checked in doubles only: an offset
-// below their range cannot have).
+// glitch is set when the pixel has left the reference's precision: its value (or the operation's
+// derivative there) dropped far below the reference's, or a jump across a cut swallowed its offset.
 template <class N>
 N DeltaForm(
     const BatchInstruction& in, Complex A, Complex B, Complex R, const N& a, const N& b, bool& glitch);

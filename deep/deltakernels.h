@@ -17,9 +17,10 @@ struct DeltaKernels {
         const double* ar, const double* ai, const double* br, const double* bi, double* dr, double* di);
     void (*sub)(
         const double* ar, const double* ai, const double* br, const double* bi, double* dr, double* di);
-    // d = 2 Re(conj(A) a) + |a|^2 (the change of norm), A the reference's operand at each lane's run.
-    void (*norm)(
-        const Complex* refA, const size_t* runAt, const double* ar, const double* ai, double* dr, double* di);
+    // d = 2 Re(conj(A) a) + |a|^2 (the change of norm), A the reference's operand at each lane's run; a
+    // lane whose value drops below limit^(1/2) of the reference's is marked glitched.
+    void (*norm)(const Complex* refA, const size_t* runAt, const double* ar, const double* ai, double* dr,
+        double* di, double* glitched, double limit);
     // The change of a comparison's truth: the sign of D + (a - b) per part, D the exact difference of
     // the reference's operands (the record's A), against its truth R; 0 where a and b are both 0.
     void (*compare)(int opcode, const Complex* refDiff, const Complex* refR, const size_t* runAt,

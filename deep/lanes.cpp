@@ -51,7 +51,7 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
             // A b + a B + a b, with the glitch test of the scalar form.
             kernels.mul(refA, refB, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
             break;
-        case kOpNorm: kernels.norm(refA, runAt, ar, ai, dr, di); break;
+        case kOpNorm: kernels.norm(refA, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare); break;
         case kOpEq:
         case kOpNe:
         case kOpLt:
@@ -101,7 +101,8 @@ public:
         scratch.lastRe.assign(kLaneCount, 0.0);
         scratch.lastIm.assign(kLaneCount, 0.0);
         m_bScaled = orbit.skipRuns > 0 && !orbit.skipScaled.empty();
-        m_bTiny = !orbit.iteration.firstTiny.empty() || !orbit.termination.firstTiny.empty();
+        m_bTiny = !orbit.iteration.firstTiny.empty() || !orbit.termination.firstTiny.empty()
+            || !orbit.iteration.singular.empty() || !orbit.termination.singular.empty();
         if (m_bTiny) {
             scratch.resume.assign(static_cast<size_t>(count) * (slots + termSlots), Complex {});
         }
@@ -175,7 +176,7 @@ bool CLaneRun::Start(int p)
             m_start[j] = ex::ToComplex(x);
         }
     }
-    if (m_bKeepWide && !ex::IsZero(offset) && ex::Below(offset, 1000)) {
+    if (m_bKeepWide && !ex::IsZero(offset) && ex::Below(offset, kPlaneOffsetBits)) {
         return false;
     }
     return large;
@@ -230,6 +231,9 @@ void CLaneRun::Fill(int l)
 // its own offsets are too small for their products to hold.
 bool CLaneRun::Defers(int l) const
 {
+    if (m_orbit.SingularRun(m_laneRun[l])) {
+        return true; // a value that is not a number: the lane loops would spread it
+    }
     if (!m_orbit.TinyRun(m_laneRun[l])) {
         return false;
     }

@@ -92,7 +92,7 @@ bool CRecorder::Run()
     if (m_code.ResetSlot() >= 0) {
         m_rounded[static_cast<size_t>(m_code.ResetSlot())] = {};
     }
-    bool usable = true;
+    bool finite = true;
     for (int k = 0; k < m_record.instructions; ++k) {
         const BatchInstruction& in = m_run.Instruction(k);
         if (IsComparison(in.opcode)) {
@@ -128,10 +128,27 @@ bool CRecorder::Run()
             m_record.tiny.push_back(
                 { at, tinyOperand ? wa : ex::From(ra), tinyOperand ? wb : ex::From(rb), WideOf(result) });
         }
-        usable = usable && Usable(r, m_dLargest);
+        finite = finite && std::isfinite(r.re) && std::isfinite(r.im);
     }
     NoteTiny(tinyBefore);
+    NoteSingular(!finite);
+    // What a run carries to the next one, and its value, must mean something in doubles; a value on
+    // the way may not be a number (log 0 on the way to exp(log 0) = 0).
+    bool usable = Usable(m_rounded[static_cast<size_t>(m_run.ResultSlot())], m_dLargest);
+    for (const int32_t slot : m_code.Carried()) {
+        usable = usable && Usable(m_rounded[static_cast<size_t>(slot)], m_dLargest);
+    }
     return usable;
+}
+
+void CRecorder::NoteSingular(bool singular)
+{
+    if (singular && m_record.singular.empty()) {
+        m_record.singular.assign(static_cast<size_t>(m_nRun - 1), 0);
+    }
+    if (!m_record.singular.empty()) {
+        m_record.singular.push_back(singular ? 1 : 0);
+    }
 }
 
 namespace {

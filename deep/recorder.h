@@ -24,14 +24,21 @@ public:
 
     // Runs and records one run; false when a value left the doubles' range.
     bool Run();
-    // Notes a run that the caller recorded itself (with no value below the doubles' range).
-    void RecordedElsewhere() { NoteTiny(m_record.tiny.size()); }
+    // Notes a run that the caller recorded itself (with no value below the doubles' range, and every
+    // value a number).
+    void RecordedElsewhere()
+    {
+        NoteTiny(m_record.tiny.size());
+        NoteSingular(false);
+    }
 
 private:
     // A part that rounds below the doubles' normal range while the exact one is not 0 lost digits.
     static bool Tiny(Complex rounded, const BigComplex& exact);
-    // The run's first entry among the tiny values, once there are any.
+    // The run's first entry among the tiny values, once there are any (counts the run).
     void NoteTiny(size_t before);
+    // Whether the run had a value that is not a number, once there was one (after NoteTiny).
+    void NoteSingular(bool singular);
 
     const CDeltaCode& m_code;
     CPreciseProgram& m_run;

@@ -275,7 +275,7 @@ bool Function(const CModelDisc& disc, const Operation& op, const TaylorModel& s,
     }
     const double rho = std::min(1.0, 0.5 * AnalyticRadius(op));
     const double near = Lipschitz(op, reach);
-    const double far = Lipschitz(op, rho);
+    const double far = Lipschitz(op, rho, Cut::Continued);
     if (!std::isfinite(near) || !std::isfinite(far)) {
         return false;
     }
@@ -344,6 +344,14 @@ bool ModelOf(const CModelDisc& disc, const BatchInstruction& in, const Reference
     const Complex A = ref.A;
     const Complex B = ref.B;
     const Complex R = ref.R;
+    if (IsZero(a) && IsZero(b)) {
+        out = {}; // every pixel's operands are the reference's
+        return true;
+    }
+    const auto finite = [](Complex c) { return std::isfinite(c.re) && std::isfinite(c.im); };
+    if (!finite(A) || !finite(B) || !finite(R)) {
+        return false;
+    }
     switch (in.opcode) {
     case kOpNeg: out = disc.Scaled(a, { -1.0, 0.0 }); return true;
     case kOpAdd: out = disc.Sum(a, b, 1.0); return true;

@@ -46,6 +46,13 @@ bool ComparisonDecided(int opcode, const ExComplex& diff, const ExComplex& reach
 bool BoundOf(const BatchInstruction& in, const ReferenceOperands& ref, const ExComplex& ba,
     const ExComplex& bb, ExComplex& out)
 {
+    if (ex::IsZero(ba) && ex::IsZero(bb)) {
+        out = {}; // every pixel's operands are the reference's
+        return true;
+    }
+    if (!ex::IsFinite(ref.wideA) || !ex::IsFinite(ref.wideB) || !ex::IsFinite(ref.wideR)) {
+        return false;
+    }
     const ExComplex ma = Modulus(ba);
     const ExComplex sizeA = ex::Abs(ref.wideA);
     const ExComplex sizeB = ex::Abs(ref.wideB);

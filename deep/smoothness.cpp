@@ -49,7 +49,7 @@ bool WholeExponent(const Operation& op, int& n)
     return false;
 }
 
-double PowerLipschitz(const Operation& op, double radius)
+double PowerLipschitz(const Operation& op, double radius, Cut cut)
 {
     const double a = Modulus(op.A);
     int n = 0;
@@ -60,7 +60,7 @@ double PowerLipschitz(const Operation& op, double radius)
         return radius < a ? -n * std::pow(a - radius, n - 1) : kUnbounded;
     }
     // |B w^(B - 1)| = |B| |R / A| |1 + t / A|^(B - 1).
-    if (radius >= std::min(a, CutDistance(op.A))) {
+    if (radius >= std::min(a, cut == Cut::Respected ? CutDistance(op.A) : a)) {
         return kUnbounded;
     }
     const double b = Modulus(op.B);
@@ -70,20 +70,20 @@ double PowerLipschitz(const Operation& op, double radius)
 
 } // namespace
 
-double Lipschitz(const Operation& op, double radius)
+double Lipschitz(const Operation& op, double radius, Cut cut)
 {
     const double a = Modulus(op.A);
+    const double reach = cut == Cut::Respected ? CutDistance(op.A) : a;
     switch (op.opcode) {
     case kOpExp:
         return op.A.re - radius < kExpZero && op.A.re + radius >= kExpZero ? kUnbounded
                                                                            : Modulus(op.R) * std::exp(radius);
     case kOpLog:
-    case kOpLog10:
-        return radius < CutDistance(op.A) ? (op.opcode == kOpLog ? 1.0 : kLog10E) / (a - radius) : kUnbounded;
-    case kOpSqrt: return radius < CutDistance(op.A) ? 0.5 / std::sqrt(a - radius) : kUnbounded;
-    case kOpArg: return radius < CutDistance(op.A) ? 1.0 / (a - radius) : kUnbounded;
+    case kOpLog10: return radius < reach ? (op.opcode == kOpLog ? 1.0 : kLog10E) / (a - radius) : kUnbounded;
+    case kOpSqrt: return radius < reach ? 0.5 / std::sqrt(a - radius) : kUnbounded;
+    case kOpArg: return radius < reach ? 1.0 / (a - radius) : kUnbounded;
     case kBatchOpPowWhole:
-    case kOpPow: return PowerLipschitz(op, radius);
+    case kOpPow: return PowerLipschitz(op, radius, cut);
     case kOpSin:
     case kOpCos: return std::cosh(std::fabs(op.A.im) + radius);
     case kOpSinh:

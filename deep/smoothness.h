@@ -22,7 +22,10 @@ struct Operation {
 // The largest |f'| over the disc of operand offsets |t| <= radius around A (for the functions that are
 // not complex-differentiable, the largest change of f per unit of |t|); kUnbounded where the disc
 // reaches a singularity, a branch cut or the line where the language's exp turns to exactly 0.
-double Lipschitz(const Operation& op, double radius);
+// Continuation: f continued across its branch cut (only the singularity at 0 bounds the disc), for
+// Cauchy's estimate of its Taylor coefficients.
+enum class Cut { Respected, Continued };
+double Lipschitz(const Operation& op, double radius, Cut cut = Cut::Respected);
 
 // The radius around A within which f is complex-differentiable (its continuation, branch cuts aside):
 // kUnbounded for entire functions; 0 for the operations that are not complex-differentiable.

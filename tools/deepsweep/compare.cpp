@@ -167,7 +167,7 @@ SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
 
 // Follows one pixel run by run: its value in the oracle's precision against the reference plus the
 // delta program's offset (no skip, no glitch tests), and prints the runs where they part.
-void TraceView(const SweepView& view, int column, int row, int runs)
+void TraceView(const SweepView& view, int column, int row, int runs, const std::string& referenceAt)
 {
     CFractalScript script;
     std::string problem;
@@ -186,7 +186,14 @@ void TraceView(const SweepView& view, int column, int row, int runs)
     const BigFloat x = lattice.x0 + lattice.step * static_cast<double>(column);
     const BigFloat y = lattice.y0 + lattice.step * static_cast<double>(row);
     const BigComplex pixel(x, y);
-    const BigComplex centre(cx, cy);
+    BigComplex centre(cx, cy);
+    if (!referenceAt.empty()) {
+        const std::string& text = referenceAt;
+        const size_t comma = text.find(',');
+        bool parsed = false;
+        centre = BigComplex(BigFloat::Parse(text.substr(0, comma), bits, &parsed),
+            BigFloat::Parse(text.substr(comma + 1), bits, &parsed));
+    }
     const CBatchFormula program(picture.iterFormula);
     const int z = program.Slot(picture.iterFormula.FindVariable("z"));
     const int z0 = program.Slot(picture.iterFormula.FindVariable("z0"));
@@ -227,6 +234,7 @@ void TraceView(const SweepView& view, int column, int row, int runs)
             static_cast<long long>(got.runs));
         std::printf("program %s result %d\n", program.Dump().c_str(), program.ResultSlot());
     }
+    bool escaped = false;
     for (int n = 0; n < reference.orbit.runs; ++n) {
         delta.Probe(reference.orbit, n, d.data());
         precise.Run();
@@ -235,6 +243,11 @@ void TraceView(const SweepView& view, int column, int row, int runs)
         mpc_sub(truth.get(), precise.Slot(program.ResultSlot()).get(),
             centred.Slot(program.ResultSlot()).get(), MPC_RNDNN);
         const ExComplex want = WideOf(truth);
+        if (const Complex p = precise.Slot(program.ResultSlot()).ToComplex();
+            !escaped && p.re * p.re + p.im * p.im > 100) {
+            escaped = true;
+            std::printf("the pixel's norm passes 100 at run %d\n", n);
+        }
         const ExComplex got = d[static_cast<size_t>(program.ResultSlot())];
         const ExComplex error = ex::Abs(ex::Sub(got, want));
         const double share = ex::IsZero(want) ? 0.0 : ex::ToComplex(ex::Div(error, ex::Abs(want))).re;

@@ -238,7 +238,7 @@ int main(int argc, char** argv)
     }
     if (command == "trace") {
         TraceView(ViewFrom(args), std::stoi(args.Get("column", "0")), std::stoi(args.Get("row", "0")),
-            std::stoi(args.Get("runs", "100")));
+            std::stoi(args.Get("runs", "100")), args.Get("reference"));
         return 0;
     }
     if (command == "sweep") {

@@ -45,7 +45,8 @@ struct SweepOutcome {
 SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads);
 
 // Prints one pixel run by run against the reference and the delta program.
-void TraceView(const SweepView& view, int column, int row, int runs);
+// The reference sits at the view's centre, or at referenceAt ("RE,IM") when given.
+void TraceView(const SweepView& view, int column, int row, int runs, const std::string& referenceAt = {});
 
 // The precision that tells the view's pixels apart with ample room.
 mpfr_prec_t OracleBits(const SweepView& view);
