@@ -4,8 +4,10 @@
 
 #include <QStringEncoder>
 
+#include <cerrno>
 #include <clocale>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -151,6 +153,7 @@ TEST_F(ScriptFile, LoadFailures)
     untouched.SetDefaults();
     EXPECT_FALSE(untouched.Load(Path("missing.gsc")));
     EXPECT_EQ(untouched.GetLastError(), "打开文件失败");
+    EXPECT_EQ(untouched.GetLoadReason(), std::strerror(ENOENT));
     EXPECT_EQ(untouched.GetIterFormula().GetText(), "z = z * z + C;");
     EXPECT_FALSE(untouched.IsModified());
 }
