@@ -257,6 +257,50 @@ QString PaletteNameFrom(const QString& name, const QString& fromFolder, const QS
     return QDir(toFolder).relativeFilePath(file);
 }
 
+QString ScriptNameProblem(const QString& name)
+{
+    if (name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\r'))) {
+        return QStringLiteral("it holds a line break");
+    }
+    if (name.contains(kEnd)) {
+        return QStringLiteral("it holds '}', which ends a value");
+    }
+    // Every key ends in "{": a name without one holds none.
+    if (!name.contains(QLatin1Char('{'))) {
+        return {};
+    }
+    static const QString kKeys[] = { kKeyVersion, kKeyIteration, kKeyTermination, kKeyColour, kKeyPalette,
+        kKeyMapping, kKeyOffset, kKeyRatio, kKeyImageSize, kKeyMaxIter, kKeyAntialias, kKeyExactView };
+    for (const QString& key : kKeys) {
+        if (name.contains(key)) {
+            return QStringLiteral("it holds '%1', a key of script files").arg(key);
+        }
+    }
+    for (int number = 0; number < kMaxConstantLines; ++number) {
+        if (name.contains(ConstantKey(number))) {
+            return QStringLiteral("it holds '%1', a key of script files").arg(ConstantKey(number));
+        }
+    }
+    return {};
+}
+
+QString ScriptLineProblem(const Picture& picture, const QString& paletteName)
+{
+    if (const QString problem = ScriptNameProblem(paletteName); !problem.isEmpty()) {
+        return QStringLiteral("the palette name '%1' cannot be written to a script file: %2")
+            .arg(paletteName, problem);
+    }
+    const CFormula& iter = picture.iterFormula;
+    for (int k = 0; k < iter.GetConstantCount(); ++k) {
+        const QString name = QString::fromStdString(iter.GetConstantName(k));
+        if (const QString problem = ScriptNameProblem(name); !problem.isEmpty()) {
+            return QStringLiteral("the constant name '%1' cannot be written to a script file: %2")
+                .arg(name, problem);
+        }
+    }
+    return {};
+}
+
 QString ScriptText(const Picture& picture, const QString& paletteName)
 {
     const PaletteMapping& m = picture.mapping;
@@ -294,6 +338,13 @@ QString ScriptText(const Picture& picture, const QString& paletteName)
 
 bool SaveScript(const QString& path, const Picture& picture, const QString& paletteName, QString* reason)
 {
+    // Written as it is, such a name would be cut short or would bring items of its own.
+    if (const QString problem = ScriptLineProblem(picture, paletteName); !problem.isEmpty()) {
+        if (reason) {
+            *reason = problem;
+        }
+        return false;
+    }
     return WriteFileAtomically(path, EncodeScriptText(ScriptText(picture, paletteName)), reason);
 }
 

@@ -128,19 +128,23 @@ TEST_F(PictureScript, ReadsTheTextWithoutThePixels)
         const char* text; // nullptr: refused, with reason
         const char* reason;
     } rows[] = {
-        { "iTXt before pixels beyond any budget", head + Chunk("iTXt", itxt) + pixels, "a.png", "版本号\n", "" },
-        { "zTXt after the pixels", head + pixels.left(pixels.size() - 12)
+        { "iTXt before pixels beyond any budget", head + Chunk("iTXt", itxt) + pixels, "a.png", "版本号\n",
+            "" },
+        { "zTXt after the pixels",
+            head + pixels.left(pixels.size() - 12)
                 + Chunk("zTXt", key + QByteArray("\0\0", 2) + deflated("\xe9t\xe9")) + Chunk("IEND", {}),
             "b.png", "été", "" },
-        { "compressed iTXt, the last of two", head + Chunk("tEXt", key + '\0' + "old")
+        { "compressed iTXt, the last of two",
+            head + Chunk("tEXt", key + '\0' + "old")
                 + Chunk("iTXt", key + QByteArray("\0\1\0\0\0", 5) + deflated("new")) + pixels,
             "c.png", "new", "" },
-        { "no text of the key", head + Chunk("tEXt", "other" + QByteArray(1, '\0') + "x") + pixels, "d.png", "",
-            "" },
+        { "no text of the key", head + Chunk("tEXt", "other" + QByteArray(1, '\0') + "x") + pixels, "d.png",
+            "", "" },
         { "text over the limit", head + Chunk("tEXt", key + '\0' + QByteArray(kLimit + 1, 'a')) + pixels,
             "e.png", nullptr, "longer than 1 MiB" },
         { "compressed text inflating over the limit",
-            head + Chunk("zTXt", key + QByteArray("\0\0", 2) + deflated(QByteArray(kLimit + 1, 'a'))) + pixels,
+            head + Chunk("zTXt", key + QByteArray("\0\0", 2) + deflated(QByteArray(kLimit + 1, 'a')))
+                + pixels,
             "f.png", nullptr, "longer than 1 MiB" },
         { "damaged text chunk", head + badCrc + pixels, "g.png", nullptr, "damaged PNG text chunk" },
         { "damaged header", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16), "h.png", nullptr,
@@ -154,7 +158,8 @@ TEST_F(PictureScript, ReadsTheTextWithoutThePixels)
         const bool read = ReadPictureText(Path(row.file), key, kLimit, text, reason);
         EXPECT_EQ(read, row.text != nullptr) << row.name << ": " << reason.toStdString();
         EXPECT_EQ(text, QString::fromUtf8(row.text ? row.text : "")) << row.name;
-        EXPECT_TRUE(reason.contains(QString::fromUtf8(row.reason))) << row.name << ": " << reason.toStdString();
+        EXPECT_TRUE(reason.contains(QString::fromUtf8(row.reason)))
+            << row.name << ": " << reason.toStdString();
     }
 }
 

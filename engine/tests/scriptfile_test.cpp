@@ -259,6 +259,41 @@ TEST_F(ScriptFile, PathsFormulasAndLongFiles)
     }
 }
 
+// A palette name the lines cannot hold (a line break, "}", a key's text) is refused where a script is
+// written, by a save and by an export that carries the script, and nothing is written; other names
+// with braces are kept.
+TEST_F(ScriptFile, NamesTheLinesCannotHold)
+{
+    const struct Row {
+        const char* name;
+        const char* problem; // "": the name is kept
+    } rows[] = { { "x\n最大迭代次数:{9999", "line break" }, { "x\r.png", "line break" }, { "a}b.png", "'}'" },
+        { "x最大迭代次数:{9999", "最大迭代次数:{" }, { "x精确视图:{1, 1, 1e-9", "精确视图:{" },
+        { "p常量07{C=5, 5", "常量07{" }, { "{braces.png", "" } };
+    for (const Row& row : rows) {
+        const QString name = QString::fromUtf8(row.name);
+        CFractalScript script;
+        script.SetDefaults();
+        script.SetImageSize(100, 100);
+        ASSERT_TRUE(script.LoadPalette(name)); // missing: the built-in palette, the name kept
+        QString reason;
+        const QString path = Path("named.gsc");
+        QFile::remove(path);
+        EXPECT_EQ(script.Save(path, &reason), !*row.problem) << row.name;
+        EXPECT_EQ(QFile::exists(path), !*row.problem) << row.name;
+        EXPECT_TRUE(!*row.problem || reason.contains(QStringLiteral("palette name"))) << row.name;
+        EXPECT_TRUE(reason.contains(QString::fromUtf8(row.problem))) << reason.toStdString();
+
+        script.StartExport(Path("named.png"), QString());
+        script.JoinExport();
+        EXPECT_EQ(script.GetExportOutcome() == ExportOutcome::Succeeded, !*row.problem) << row.name;
+        EXPECT_EQ(QFile::exists(Path("named.png")), !*row.problem) << row.name;
+        EXPECT_EQ(script.GetLastError().find(row.problem) != std::string::npos, true)
+            << script.GetLastError();
+        QFile::remove(Path("named.png"));
+    }
+}
+
 TEST_F(ScriptFile, ScriptWithoutConstants)
 {
     QStringList lines = DefaultLines();
