@@ -22,52 +22,52 @@
 namespace {
 
 constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-                               "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]\n"
-                               "\n"
-                               "Renders and checks Glimmerset fractal scripts without a display.\n"
-                               "\n"
-                               "Commands:\n"
-                               "  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA\n"
-                               "        compile a formula, print its code and run it\n"
-                               "  new -o FILE.gsc [--from-json JSON]\n"
-                               "        write the default script, or the script JSON describes\n"
-                               "  check SCRIPT\n"
-                               "        load a script and print a summary, or why it does not load\n"
-                               "  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
-                               "         [--format EXT] [--png-level N] [--aa N] [--json | --quiet]\n"
-                               "         [CHANGES]\n"
-                               "        render a script at its target size into an image file\n"
-                               "  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
-                               "        render several scripts into FOLDER/NAME.EXT in one run\n"
-                               "  set SCRIPT [CHANGES] [-o OUT.gsc]\n"
-                               "        write changes into a script file\n"
-                               "  dump SCRIPT [--json]\n"
-                               "        print every member of a script as text or JSON\n"
-                               "  extract PICTURE -o SCRIPT.gsc\n"
-                               "        write the script an exported picture carries\n"
-                               "  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]\n"
-                               "          [--size WxH] [--no-watermark] [--shard K/N] [--skip-existing] [--list]\n"
-                               "          [--video OUT.mp4 --fps F]\n"
-                               "        render the frames of an animation through key scripts\n"
-                               "  help [COMMAND]\n"
-                               "        show this help, or the options of COMMAND\n"
-                               "\n"
-                               "CHANGES (render and set): --formula KIND=TEXT, --const NAME=RE[,IM],\n"
-                               "  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,\n"
-                               "  --center RE,IM, --width W\n"
-                               "\n"
-                               "Options:\n"
-                               "  -h, --help     show this help and exit\n"
-                               "  -V, --version  show the version and exit\n"
-                               "\n"
-                               "A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries\n"
-                               "its script.\n"
-                               "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n"
-                               "Files are written whole or not at all, through symbolic links; a\n"
-                               "write-protected file is refused.\n"
-                               "Messages and help are in the first of the user's languages (LANGUAGE,\n"
-                               "LC_ALL, LC_MESSAGES, LANG) that the tool has, English or Chinese; else\n"
-                               "Chinese.\n");
+    "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]\n"
+    "\n"
+    "Renders and checks Glimmerset fractal scripts without a display.\n"
+    "\n"
+    "Commands:\n"
+    "  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA\n"
+    "        compile a formula, print its code and run it\n"
+    "  new -o FILE.gsc [--from-json JSON]\n"
+    "        write the default script, or the script JSON describes\n"
+    "  check SCRIPT\n"
+    "        load a script and print a summary, or why it does not load\n"
+    "  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
+    "         [--format EXT] [--png-level N] [--aa N] [--json | --quiet]\n"
+    "         [CHANGES]\n"
+    "        render a script at its target size into an image file\n"
+    "  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
+    "        render several scripts into FOLDER/NAME.EXT in one run\n"
+    "  set SCRIPT [CHANGES] [-o OUT.gsc]\n"
+    "        write changes into a script file\n"
+    "  dump SCRIPT [--json]\n"
+    "        print every member of a script as text or JSON\n"
+    "  extract PICTURE -o SCRIPT.gsc\n"
+    "        write the script an exported picture carries\n"
+    "  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]\n"
+    "          [--size WxH] [--no-watermark] [--shard K/N] [--skip-existing] [--list]\n"
+    "          [--video OUT.mp4 --fps F]\n"
+    "        render the frames of an animation through key scripts\n"
+    "  help [COMMAND]\n"
+    "        show this help, or the options of COMMAND\n"
+    "\n"
+    "CHANGES (render and set): --formula KIND=TEXT, --const NAME=RE[,IM],\n"
+    "  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,\n"
+    "  --center RE,IM, --width W\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     show this help and exit\n"
+    "  -V, --version  show the version and exit\n"
+    "\n"
+    "A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries\n"
+    "its script.\n"
+    "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n"
+    "Files are written whole or not at all, through symbolic links; a\n"
+    "write-protected file is refused.\n"
+    "Messages and help are in the first of the user's languages (LANGUAGE,\n"
+    "LC_ALL, LC_MESSAGES, LANG) that the tool has, English or Chinese; else\n"
+    "Chinese.\n");
 
 constexpr const char* kVersion = "glimmerset-cli " GLIMMERSET_VERSION "\n";
 
@@ -79,8 +79,7 @@ Command FindCommand(const std::string& name)
         const char* name;
         Command run;
     } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender },
-        { "set", RunSet }, { "dump", RunDump },
-        { "extract", RunExtract }, { "animate", RunAnimate } };
+        { "set", RunSet }, { "dump", RunDump }, { "extract", RunExtract }, { "animate", RunAnimate } };
     for (const auto& command : kCommands) {
         if (name == command.name) {
             return command.run;
@@ -109,6 +108,25 @@ std::string HelpText(const char* text)
     return QCoreApplication::translate("glimmerset-cli", text).toStdString();
 }
 
+std::string Tr(const char* text, std::initializer_list<std::string_view> args)
+{
+    const std::string shown = QCoreApplication::translate("glimmerset-cli", text).toStdString();
+    // One pass, so that an argument holding "%2" stays as it is.
+    std::string message;
+    for (size_t k = 0; k < shown.size(); ++k) {
+        const size_t number = k + 1 < shown.size() ? static_cast<size_t>(shown[k + 1] - '1') : args.size();
+        if (shown[k] == '%' && number < args.size()) {
+            message += *(args.begin() + number);
+            ++k;
+        } else {
+            message += shown[k];
+        }
+    }
+    return message;
+}
+
+std::string Shown(const std::string& message) { return TranslateMessage(message).toStdString(); }
+
 bool HandleHelpOrVersion(const CCommandOptions& options, const std::string& usage, std::ostream& out)
 {
     if (options.Help()) {
@@ -122,8 +140,8 @@ bool HandleHelpOrVersion(const CCommandOptions& options, const std::string& usag
     return false;
 }
 
-bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir& dir, QString& path,
-    std::ostream& err)
+bool ScriptFile(
+    const char* command, const std::string& argument, QTemporaryDir& dir, QString& path, std::ostream& err)
 {
     if (argument != "-") {
         path = QString::fromStdString(argument);
@@ -134,7 +152,8 @@ bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir&
     char chunk[1 << 16];
     std::cin.clear();
     errno = 0;
-    while (static_cast<qint64>(text.size()) <= kMaxScriptBytes && std::cin.read(chunk, sizeof chunk).gcount() > 0) {
+    while (static_cast<qint64>(text.size()) <= kMaxScriptBytes
+        && std::cin.read(chunk, sizeof chunk).gcount() > 0) {
         text.append(chunk, static_cast<size_t>(std::cin.gcount()));
     }
     const auto fail = [&](const std::string& reason) {

@@ -13,15 +13,15 @@
 namespace {
 
 constexpr const char* kExtractUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli extract PICTURE -o SCRIPT.gsc\n"
-      "\n"
-      "Writes the script an exported picture carries (PNG, JPEG) to SCRIPT.gsc: exactly the bytes\n"
-      "that saving the script there from the window would write. A relative palette name is rewritten\n"
-      "so that it names the same file from SCRIPT's folder. '-o -' writes to standard output, with\n"
-      "the palette name as seen from the working folder; PICTURE '-' reads standard input.\n"
-      "\n"
-      "Exit status: 0 on success, 1 when the picture carries no script that loads or the file cannot\n"
-      "be written, 2 on a usage error.\n");
+    "Usage: glimmerset-cli extract PICTURE -o SCRIPT.gsc\n"
+    "\n"
+    "Writes the script an exported picture carries (PNG, JPEG) to SCRIPT.gsc: exactly the bytes\n"
+    "that saving the script there from the window would write. A relative palette name is rewritten\n"
+    "so that it names the same file from SCRIPT's folder. '-o -' writes to standard output, with\n"
+    "the palette name as seen from the working folder; PICTURE '-' reads standard input.\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the picture carries no script that loads or the file cannot\n"
+    "be written, 2 on a usage error.\n");
 
 } // namespace
 
