@@ -9,6 +9,7 @@
 #include "fixedlimits.h"
 #include "fractalscript.h"
 #include "numbertext.h"
+#include "safefile.h"
 #include "signalcleanup.h"
 #include "surface.h"
 #include "watermarkfile.h"
@@ -18,14 +19,19 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ostream>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -81,13 +87,6 @@ constexpr const char* kKillAfterVariable = "GLIMMERSET_TEST_KILL_AFTER_FRAMES";
 
 int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err, "animate", problem); }
 
-bool ParseSize(std::string_view text, int& width, int& height)
-{
-    const size_t x = text.find_first_of("xX");
-    return x != std::string_view::npos && ParseWhole(text.substr(0, x), width)
-        && ParseWhole(text.substr(x + 1), height);
-}
-
 // What the command line asks animate to do.
 struct AnimateJob {
     std::vector<std::string> keys;
@@ -129,11 +128,11 @@ std::optional<int> ReadAnimateJob(const CCommandOptions& options, AnimateJob& jo
 {
     job.keys = options.Positional();
     if (job.keys.size() < 2) {
-        return Usage(err, "needs at least two key scripts");
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "needs at least two key scripts")));
     }
     const std::optional<std::string> pattern = options.Value(QStringLiteral("o"));
     if (!pattern) {
-        return Usage(err, "missing '-o PATTERN'");
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing '-o PATTERN'")));
     }
     job.pattern = *pattern;
     std::string problem;
@@ -143,28 +142,27 @@ std::optional<int> ReadAnimateJob(const CCommandOptions& options, AnimateJob& jo
     const std::optional<std::string> frames = options.Value(QStringLiteral("frames"));
     long long count = 0;
     if (!frames) {
-        return Usage(err, "missing '--frames N'");
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing '--frames N'")));
     }
     if (!ParseCount(*frames, count) || count < static_cast<long long>(job.keys.size())
         || count > kMaxFrames) {
         return Usage(err,
-            "'--frames' needs a whole number from the number of keys (" + std::to_string(job.keys.size())
-                + ") to " + std::to_string(kMaxFrames) + ", not '" + *frames + "'");
+            Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                   "'--frames' needs a whole number from the number of keys (%1) to %2, not '%3'"),
+                { std::to_string(job.keys.size()), std::to_string(kMaxFrames), *frames }));
     }
     job.frames = static_cast<int>(count);
     if (const std::optional<std::string> ease = options.Value(QStringLiteral("ease"))) {
         if (*ease != "linear" && *ease != "smooth") {
-            return Usage(err, "'--ease' needs linear or smooth, not '" + *ease + "'");
+            return Usage(err,
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--ease' needs linear or smooth, not '%1'"),
+                    { *ease }));
         }
         job.ease = *ease == "smooth" ? Ease::Smooth : Ease::Linear;
     }
     job.size = options.Value(QStringLiteral("size"));
-    if (job.size
-        && (!ParseSize(*job.size, job.width, job.height) || std::min(job.width, job.height) < kMinToolSide
-            || std::max(job.width, job.height) > kMaxToolSide)) {
-        return Usage(err,
-            "'--size' needs WIDTHxHEIGHT, each side from " + std::to_string(kMinToolSide) + " to "
-                + std::to_string(kMaxToolSide) + ", not '" + *job.size + "'");
+    if (job.size && !ReadSize(*job.size, job.width, job.height, problem)) {
+        return Usage(err, problem);
     }
     if (!ReadAntialias(options.Value(QStringLiteral("aa")), job.antialias, problem)) {
         return Usage(err, problem);
@@ -181,14 +179,19 @@ std::optional<int> ReadAnimateJob(const CCommandOptions& options, AnimateJob& jo
     job.video = options.Value(QStringLiteral("video"));
     if (const std::optional<std::string> fps = options.Value(QStringLiteral("fps"))) {
         if (!job.video) {
-            return Usage(err, "'--fps' goes with '--video'");
+            return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--fps' goes with '--video'")));
         }
         if (!ParseDouble(*fps, job.fps) || !(job.fps > 0.0 && job.fps <= 1000.0)) {
-            return Usage(err, "'--fps' needs a number above 0 and at most 1000, not '" + *fps + "'");
+            return Usage(err,
+                Tr(QT_TRANSLATE_NOOP(
+                       "glimmerset-cli", "'--fps' needs a number above 0 and at most 1000, not '%1'"),
+                    { *fps }));
         }
     }
     if (job.video && job.shard.count > 1) {
-        return Usage(err, "'--video' needs every frame: it does not go with a shard");
+        return Usage(err,
+            Tr(QT_TRANSLATE_NOOP(
+                "glimmerset-cli", "'--video' needs every frame: it does not go with a shard")));
     }
     job.watermark = !options.Has(QStringLiteral("no-watermark"));
     job.skipExisting = options.Has(QStringLiteral("skip-existing"));
@@ -225,36 +228,63 @@ bool LoadKeys(const AnimateJob& job, QTemporaryDir& dir, std::vector<Picture>& k
     return true;
 }
 
-// Whether a frame's file is there: frames appear only complete, so a regular file is a finished one.
-bool FrameDone(const QString& path)
-{
-    const QFileInfo file(path);
-    return file.isFile() && file.size() > 0;
-}
+// Whether a frame is done: frames are written whole, so a file that is not a whole picture was cut
+// short or damaged after it was written, and is rendered again.
+bool FrameDone(const QString& path) { return QFileInfo(path).isFile() && IsWholePicture(path); }
 
 // Encodes the frames into a video: ffmpeg reads them as they lie on disk through its image sequence
-// input, which takes the same printf pattern.
+// input, which takes the same printf pattern. The video is complete or not there: ffmpeg writes it
+// under a temporary name beside it (with its extension, by which ffmpeg chooses the container),
+// renamed into its place once ffmpeg has succeeded. Both names go to ffmpeg as absolute paths, which
+// it cannot take for an option ("-v.mp4") or a protocol ("pipe:1").
 int EncodeVideo(const AnimateJob& job, std::ostream& err)
 {
+    const auto fail = [&](const std::string& why) {
+        err << "glimmerset-cli animate: "
+            << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot write '%1': %2"), { *job.video, why }) << '\n';
+        return kExitFailure;
+    };
     const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
     if (ffmpeg.isEmpty()) {
-        err << "glimmerset-cli animate: cannot write '" << *job.video
-            << "': ffmpeg is missing (install it, or encode the frames on disk yourself)\n";
-        return kExitFailure;
+        return fail(Tr(QT_TRANSLATE_NOOP(
+            "glimmerset-cli", "ffmpeg is missing (install it, or encode the frames on disk yourself)")));
     }
+    const QFileInfo target(
+        FollowSymbolicLinks(QFileInfo(QString::fromStdString(*job.video)).absoluteFilePath()));
+    const QString suffix = target.suffix().isEmpty() ? QString() : QLatin1Char('.') + target.suffix();
+    QTemporaryFile temporary(target.absoluteDir().filePath(QStringLiteral(".glimmerset-XXXXXX") + suffix));
+    if (!temporary.open()) {
+        return fail(temporary.errorString().toStdString());
+    }
+    temporary.close();
+    const CRemovedOnSignal cleanup(temporary.fileName(), CRemovedOnSignal::Kind::File);
     QProcess process;
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start(ffmpeg,
         { QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-loglevel"),
             QStringLiteral("error"), QStringLiteral("-framerate"),
             QString::fromStdString(FormatShortest(job.fps)), QStringLiteral("-start_number"),
-            QStringLiteral("0"), QStringLiteral("-i"), QString::fromStdString(job.pattern),
-            QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-vf"),
-            QStringLiteral("pad=ceil(iw/2)*2:ceil(ih/2)*2"), QString::fromStdString(*job.video) });
+            QStringLiteral("0"), QStringLiteral("-i"),
+            QFileInfo(QString::fromStdString(job.pattern)).absoluteFilePath(), QStringLiteral("-pix_fmt"),
+            QStringLiteral("yuv420p"), QStringLiteral("-vf"), QStringLiteral("pad=ceil(iw/2)*2:ceil(ih/2)*2"),
+            temporary.fileName() });
     if (!process.waitForStarted() || !process.waitForFinished(-1)
         || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        err << "glimmerset-cli animate: ffmpeg could not write '" << *job.video << "'\n";
-        return kExitFailure;
+        return fail(
+            Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "ffmpeg failed (exit status %1); nothing was written"),
+                { std::to_string(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1) }));
+    }
+    // ffmpeg's own file would have the usual permissions, and a video it replaces keeps its own.
+    struct stat old { };
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::chmod(QFile::encodeName(temporary.fileName()).constData(),
+        ::stat(QFile::encodeName(target.absoluteFilePath()).constData(), &old) == 0 ? old.st_mode & 07777
+                                                                                    : 0666 & ~mask);
+    if (::rename(QFile::encodeName(temporary.fileName()).constData(),
+            QFile::encodeName(target.absoluteFilePath()).constData())
+        != 0) {
+        return fail(std::strerror(errno));
     }
     return kExitOk;
 }
@@ -276,7 +306,9 @@ int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
         return *exit;
     }
     if (!job.shard.source.empty()) {
-        err << "shard " << job.shard.index << '/' << job.shard.count << " from " << job.shard.source << '\n';
+        err << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "shard %1/%2 from %3"),
+            { std::to_string(job.shard.index), std::to_string(job.shard.count), job.shard.source })
+            << '\n';
     }
     if (job.list) {
         for (int frame = job.shard.index; frame < job.frames; frame += job.shard.count) {
@@ -287,7 +319,9 @@ int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
     const std::vector<ImageCodec> writers = ImageCodecs(CodecUse::Writing);
     const QString firstPath = QString::fromStdString(*FramePath(job.pattern, 0));
     if (WriterForFile(writers, firstPath) == nullptr) {
-        return Usage(err, "no image writer for the extension of '" + job.pattern + "'");
+        return Usage(err,
+            Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "no image writer for the extension of '%1'"),
+                { job.pattern }));
     }
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
@@ -323,7 +357,10 @@ int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
         if (const QString next = QFileInfo(file).absolutePath(); next != folder) {
             folder = next;
             if (!QDir().mkpath(folder)) {
-                err << "glimmerset-cli animate: cannot make the folder '" << folder.toStdString() << "'\n";
+                err << "glimmerset-cli animate: "
+                    << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot make the folder '%1'"),
+                           { folder.toStdString() })
+                    << '\n';
                 return kExitFailure;
             }
         }
@@ -341,7 +378,10 @@ int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
             if (terminal) {
                 ClearProgress();
             }
-            err << "glimmerset-cli animate: frame " << frame << ": " << outcome << '\n';
+            err << "glimmerset-cli animate: "
+                << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "frame %1: %2"),
+                       { std::to_string(frame), Shown(outcome) })
+                << '\n';
             ++failed;
             continue;
         }
@@ -354,15 +394,20 @@ int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     if (failed > 0) {
-        err << "glimmerset-cli animate: " << failed << " of " << share << " frames failed\n";
+        err << "glimmerset-cli animate: "
+            << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 of %2 frames failed"),
+                   { std::to_string(failed), std::to_string(share) })
+            << '\n';
         return kExitFailure;
     }
     if (!job.quiet) {
-        out << written << " frames written, " << skipped << " already there";
-        if (written > 0) {
-            out << " (" << FormatShortest(std::round(written / seconds * 100.0) / 100.0) << " frames/s)";
-        }
-        out << '\n';
+        out << (written > 0
+                ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 frames written, %2 already there (%3 frames/s)"),
+                    { std::to_string(written), std::to_string(skipped),
+                        FormatShortest(std::round(written / seconds * 100.0) / 100.0) })
+                : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 frames written, %2 already there"),
+                    { std::to_string(written), std::to_string(skipped) }))
+            << '\n';
     }
     return job.video ? EncodeVideo(job, err) : kExitOk;
 }

@@ -51,6 +51,10 @@ bool ReadShard(const std::optional<std::string>& shard, const std::optional<std:
 // A whole number in the int range, the whole of text (an optional '-' and digits).
 bool ParseWhole(std::string_view text, int& value);
 
+// --size WxH of render and animate, each side from kMinToolSide to kMaxToolSide. On a usage error
+// returns false with the problem.
+bool ReadSize(const std::string& text, int& width, int& height, std::string& problem);
+
 // --aa N of render and animate: N x N samples per pixel, 1 to 4; nothing when not given. On a usage
 // error returns false with the problem.
 bool ReadAntialias(const std::optional<std::string>& text, std::optional<int>& samples, std::string& problem);

@@ -1,12 +1,17 @@
 // The options animate shares with render: the shard, the anti-aliasing, the threads and the PNG level.
 #include "animate.h"
 
+#include "cli.h"
+
 #include "antialias.h"
 #include "exportworker.h"
+#include "fixedlimits.h"
 #include "numbertext.h"
 #include "renderpool.h"
 
+#include <algorithm>
 #include <charconv>
+#include <limits>
 
 namespace {
 
@@ -20,6 +25,20 @@ bool ParseWhole(std::string_view text, int& value)
     return !text.empty() && result.ec == std::errc() && result.ptr == text.data() + text.size();
 }
 
+bool ReadSize(const std::string& text, int& width, int& height, std::string& problem)
+{
+    const size_t x = text.find_first_of("xX");
+    if (x == std::string::npos || !ParseWhole(std::string_view(text).substr(0, x), width)
+        || !ParseWhole(std::string_view(text).substr(x + 1), height) || std::min(width, height) < kMinToolSide
+        || std::max(width, height) > kMaxToolSide) {
+        problem = Tr(QT_TRANSLATE_NOOP(
+                         "glimmerset-cli", "'--size' needs WIDTHxHEIGHT, each side from %1 to %2, not '%3'"),
+            { std::to_string(kMinToolSide), std::to_string(kMaxToolSide), text });
+        return false;
+    }
+    return true;
+}
+
 bool ReadAntialias(const std::optional<std::string>& text, std::optional<int>& samples, std::string& problem)
 {
     samples.reset();
@@ -28,8 +47,9 @@ bool ReadAntialias(const std::optional<std::string>& text, std::optional<int>& s
     }
     int value = 0;
     if (!ParseWhole(*text, value) || value < kMinAntialias || value > kMaxAntialias) {
-        problem = "'--aa' needs a whole number from " + std::to_string(kMinAntialias) + " to "
-            + std::to_string(kMaxAntialias) + ", not '" + *text + "'";
+        problem
+            = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--aa' needs a whole number from %1 to %2, not '%3'"),
+                { std::to_string(kMinAntialias), std::to_string(kMaxAntialias), *text });
         return false;
     }
     samples = value;
@@ -42,14 +62,17 @@ bool ReadThreadsAndPngLevel(const std::optional<std::string>& threads,
     if (threads) {
         long long count = 0;
         if (!ParseCount(*threads, count) || count < 1 || count > kMaxThreads) {
-            problem = "'--threads' needs a whole number from 1 to " + std::to_string(kMaxThreads) + ", not '"
-                + *threads + "'";
+            problem = Tr(QT_TRANSLATE_NOOP(
+                             "glimmerset-cli", "'--threads' needs a whole number from 1 to %1, not '%2'"),
+                { std::to_string(kMaxThreads), *threads });
             return false;
         }
         CRenderPool::Instance().SetThreads(static_cast<int>(count));
     }
     if (level && (!ParseCount(*level, pngLevel) || pngLevel > kMaxPngLevel)) {
-        problem = "'--png-level' needs a whole number from 0 to 9, not '" + *level + "'";
+        problem = Tr(
+            QT_TRANSLATE_NOOP("glimmerset-cli", "'--png-level' needs a whole number from %1 to %2, not '%3'"),
+            { std::to_string(kMinPngLevel), std::to_string(kMaxPngLevel), *level });
         return false;
     }
     return true;
@@ -61,13 +84,16 @@ bool ReadShard(const std::optional<std::string>& shard, const std::optional<std:
     result = {};
     int count = 0;
     if (shardCount && (!ParseWhole(*shardCount, count) || count < 1)) {
-        problem = "'--shard-count' needs a whole number of at least 1, not '" + *shardCount + "'";
+        problem = Tr(QT_TRANSLATE_NOOP(
+                         "glimmerset-cli", "'--shard-count' needs a whole number of at least 1, not '%1'"),
+            { *shardCount });
         return false;
     }
     const auto check = [&](int index, int total, const std::string& what) {
         if (total < 1 || index < 0 || index >= total) {
-            problem = what + " gives shard " + std::to_string(index) + "/" + std::to_string(total)
-                + ", which is not one of 0/N to (N-1)/N";
+            problem = Tr(QT_TRANSLATE_NOOP(
+                             "glimmerset-cli", "%1 gives shard %2/%3, which is not one of 0/N to (N-1)/N"),
+                { what, std::to_string(index), std::to_string(total) });
             return false;
         }
         result.index = index;
@@ -80,7 +106,8 @@ bool ReadShard(const std::optional<std::string>& shard, const std::optional<std:
         int total = 0;
         if (slash == std::string::npos || !ParseWhole(std::string_view(*shard).substr(0, slash), index)
             || !ParseWhole(std::string_view(*shard).substr(slash + 1), total)) {
-            problem = "'--shard' needs K/N, such as 0/4, not '" + *shard + "'";
+            problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--shard' needs K/N, such as 0/4, not '%1'"),
+                { *shard });
             return false;
         }
         return check(index, total, "'--shard " + *shard + "'");
@@ -90,8 +117,16 @@ bool ReadShard(const std::optional<std::string>& shard, const std::optional<std:
         if (text == nullptr) {
             return false;
         }
-        if (!ParseWhole(text, value)) {
-            problem = std::string(name) + " is '" + text + "', not a whole number";
+        const std::string_view digits(text);
+        const auto read = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (read.ec == std::errc::result_out_of_range && read.ptr == digits.data() + digits.size()) {
+            problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 is '%2', out of range (%3 to %4)"),
+                { name, text, std::to_string(std::numeric_limits<int>::min()),
+                    std::to_string(std::numeric_limits<int>::max()) });
+            value = -1;
+        } else if (!ParseWhole(text, value)) {
+            problem
+                = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 is '%2', not a whole number"), { name, text });
             value = -1;
         }
         return true;
@@ -106,13 +141,19 @@ bool ReadShard(const std::optional<std::string>& shard, const std::optional<std:
         if (!problem.empty()) {
             return false;
         }
-        if (step < 1 || (id - first) % step != 0) {
-            problem = "SLURM_ARRAY_TASK_STEP " + std::to_string(step)
-                + " does not lead from SLURM_ARRAY_TASK_MIN to SLURM_ARRAY_TASK_ID";
+        // In 64 bits: the difference of two ints may be beyond them.
+        const long long span = static_cast<long long>(id) - first;
+        if (step < 1 || span % step != 0) {
+            problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                             "SLURM_ARRAY_TASK_STEP %1 does not lead from SLURM_ARRAY_TASK_MIN to "
+                             "SLURM_ARRAY_TASK_ID"),
+                { std::to_string(step) });
             return false;
         }
         result.source = "SLURM_ARRAY_TASK_ID";
-        return check((id - first) / step, total, "the Slurm array");
+        return check(
+            static_cast<int>(std::clamp<long long>(span / step, -1, std::numeric_limits<int>::max())), total,
+            Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "the Slurm array")));
     }
     if (!problem.empty()) {
         return false;
@@ -131,11 +172,13 @@ bool ReadShard(const std::optional<std::string>& shard, const std::optional<std:
             return true;
         }
         result.source = name;
-        return check(id - base, count, name);
+        return check(
+            static_cast<int>(std::max<long long>(static_cast<long long>(id) - base, -1)), count, name);
     }
     if (shardCount) {
-        problem = "'--shard-count' needs JOB_COMPLETION_INDEX or PARALLEL_SEQ in the environment, or "
-                  "'--shard K/N'";
+        problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+            "'--shard-count' needs JOB_COMPLETION_INDEX or PARALLEL_SEQ in the environment, or '--shard "
+            "K/N'"));
         return false;
     }
     return true;

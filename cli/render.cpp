@@ -83,19 +83,6 @@ std::string RenderUsage()
     return std::string(text.substr(0, at)).append(HelpText(kOverrideHelp)).append(text.substr(at + 2));
 }
 
-bool ParseSize(std::string_view text, int& width, int& height)
-{
-    const size_t x = text.find_first_of("xX");
-    if (x == std::string_view::npos) {
-        return false;
-    }
-    const auto whole = [](std::string_view part, int& value) {
-        const auto result = std::from_chars(part.data(), part.data() + part.size(), value);
-        return !part.empty() && result.ec == std::errc() && result.ptr == part.data() + part.size();
-    };
-    return whole(text.substr(0, x), width) && whole(text.substr(x + 1), height);
-}
-
 // Why the picture could not be written to path, found before the render: no writer for its format,
 // a folder that does not exist or cannot be written, a file that cannot be replaced. Empty when it can.
 std::string OutputProblem(const std::vector<ImageCodec>& writers, const QString& path)
@@ -204,16 +191,9 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
         return Usage(err, "with several scripts '-o' names a folder: end it with '/'");
     }
     job.size = options.Value(QStringLiteral("size"));
-    if (job.size && !ParseSize(*job.size, job.width, job.height)) {
-        return Usage(err, "'--size' needs WIDTHxHEIGHT, not '" + *job.size + "'");
-    }
     // Bringing a size into range quietly would write a picture of a size nobody asked for.
-    if (job.size
-        && (std::min(job.width, job.height) < kMinToolSide
-            || std::max(job.width, job.height) > kMaxToolSide)) {
-        return Usage(err,
-            "'--size' needs each side from " + std::to_string(kMinToolSide) + " to "
-                + std::to_string(kMaxToolSide) + ", not '" + *job.size + "'");
+    if (std::string problem; job.size && !ReadSize(*job.size, job.width, job.height, problem)) {
+        return Usage(err, problem);
     }
     if (std::string problem; !ReadThreadsAndPngLevel(options.Value(QStringLiteral("threads")),
             options.Value(QStringLiteral("png-level")), job.pngLevel, problem)) {

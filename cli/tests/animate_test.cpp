@@ -290,6 +290,22 @@ TEST(AnimateShard, FromTheEnvironment)
     }
 }
 
+// A number beyond an int is named as out of range, and never overflows the shard's arithmetic.
+TEST(AnimateShard, NumbersOutOfRange)
+{
+    const std::map<std::string, std::string> environment { { "SLURM_ARRAY_TASK_ID", "0" },
+        { "SLURM_ARRAY_TASK_MIN", "-9223372036854775808" }, { "SLURM_ARRAY_TASK_COUNT", "4" } };
+    const auto getenv = [&](const char* name) -> const char* {
+        const auto found = environment.find(name);
+        return found == environment.end() ? nullptr : found->second.c_str();
+    };
+    Shard shard;
+    std::string problem;
+    EXPECT_FALSE(ReadShard({}, {}, getenv, shard, problem));
+    EXPECT_NE(problem.find("SLURM_ARRAY_TASK_MIN is '-9223372036854775808', out of range"), std::string::npos)
+        << problem;
+}
+
 // The process reads its own environment and says where the shard came from; --list renders nothing.
 TEST_F(Animate, SlurmArrayListsItsShare)
 {
@@ -489,6 +505,60 @@ TEST_F(Animate, Video)
     const Outcome encoded = Cli(args);
     ASSERT_EQ(encoded.code, 0) << encoded.err;
     EXPECT_TRUE(Bytes(m_dir.filePath(QStringLiteral("v.mp4"))).contains("ftyp"));
+}
+
+// A video is complete or not there: a failing ffmpeg leaves nothing at the output, a name that
+// begins with '-' reaches ffmpeg as a path, and a frame cut short is rendered again by --skip-existing.
+TEST_F(Animate, VideoAndFramesWholeOrNothing)
+{
+    const std::string a = Script(QStringLiteral("a.gsc"), {});
+    const std::string b
+        = Script(QStringLiteral("b.gsc"), { { QStringLiteral(u"常量00"), QStringLiteral("C=0.285, 0.01") } });
+    // A stand-in for ffmpeg: it notes its arguments, writes a part of a video to its last one and
+    // ends with the status it is told.
+    const QString bin = m_dir.filePath(QStringLiteral("bin"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    QFile fake(bin + QStringLiteral("/ffmpeg"));
+    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+    fake.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\nfor last; do :; done\n"
+               "printf partial > \"$last\"\nread code < \"$0.status\"\nexit $code\n");
+    fake.close();
+    fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto status = [&](const char* code) {
+        QFile file(bin + QStringLiteral("/ffmpeg.status"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(code);
+    };
+    const std::string path = std::getenv("PATH");
+    const QString working = QDir::currentPath();
+    ::setenv("PATH", bin.toLocal8Bit().constData(), 1);
+    QDir::setCurrent(m_dir.path());
+    const std::vector<std::string> args { "animate", a, b, "--frames", "3", "--size", "33x24", "--quiet",
+        "-o", "f/%02d.png", "--video", "-v.mp4", "--skip-existing" };
+    status("1");
+    const Outcome failed = Cli(args);
+    const bool leftBehind = QFile::exists(m_dir.filePath(QStringLiteral("-v.mp4")));
+    status("0");
+    const Outcome encoded = Cli(args);
+    const QByteArray given = Bytes(bin + QStringLiteral("/ffmpeg.args"));
+    QFile::resize(m_dir.filePath(QStringLiteral("f/01.png")), 100);
+    const Outcome again = Cli(args);
+    ::setenv("PATH", path.c_str(), 1);
+    QDir::setCurrent(working);
+
+    EXPECT_EQ(failed.code, 1);
+    EXPECT_NE(failed.err.find("ffmpeg failed (exit status 1); nothing was written"), std::string::npos)
+        << failed.err;
+    EXPECT_FALSE(leftBehind);
+    ASSERT_EQ(encoded.code, 0) << encoded.err;
+    EXPECT_EQ(Bytes(m_dir.filePath(QStringLiteral("-v.mp4"))), "partial") << "only ffmpeg's success is kept";
+    EXPECT_TRUE(given.contains("\n" + QFile::encodeName(m_dir.filePath(QStringLiteral("f/%02d.png"))) + "\n"))
+        << given.toStdString();
+    EXPECT_TRUE(given.endsWith(".mp4\n") && given.contains("\n/")) << given.toStdString();
+    EXPECT_EQ(QDir(m_dir.path()).entryList({ QStringLiteral(".glimmerset-*") }, QDir::Hidden | QDir::Files),
+        QStringList());
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(QImage(m_dir.filePath(QStringLiteral("f/01.png"))).size(), QSize(33, 24));
 }
 
 } // namespace
