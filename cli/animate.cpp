@@ -65,9 +65,11 @@ constexpr const char* kAnimateUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "                      reads nothing from the environment\n"
     "  --shard-count N     the N of a shard whose K comes from JOB_COMPLETION_INDEX (Kubernetes\n"
     "                      Indexed Job) or PARALLEL_SEQ - 1 (GNU Parallel)\n"
-    "  --skip-existing     leave frames whose file is already there (a re-run after a failure)\n"
+    "  --skip-existing     leave frames whose file is already a whole picture (a re-run after a\n"
+    "                      failure); a frame cut short is rendered again\n"
     "  --list              print the frame numbers and files this shard would render, and stop\n"
-    "  --video OUT.mp4     then encode the frames into a video with ffmpeg, when it is installed\n"
+    "  --video OUT.mp4     then encode the frames into a video with ffmpeg, when it is installed;\n"
+    "                      the video is written whole or not at all\n"
     "  --fps F             the video's frames per second (default 25)\n"
     "  --quiet             print nothing on success\n"
     "  -h, --help          show this help and exit\n"
@@ -240,8 +242,7 @@ bool FrameDone(const QString& path) { return QFileInfo(path).isFile() && IsWhole
 int EncodeVideo(const AnimateJob& job, std::ostream& err)
 {
     const auto fail = [&](const std::string& why) {
-        err << "glimmerset-cli animate: "
-            << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot write '%1': %2"), { *job.video, why }) << '\n';
+        err << "glimmerset-cli animate: " << CannotWrite(*job.video, why) << '\n';
         return kExitFailure;
     };
     const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));

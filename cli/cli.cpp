@@ -90,7 +90,9 @@ Command FindCommand(const std::string& name)
 
 int Usage(std::ostream& err, const std::string& problem)
 {
-    err << "glimmerset-cli: " << problem << "; try 'glimmerset-cli --help'\n";
+    err << "glimmerset-cli: "
+        << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1; try '%2 --help'"), { problem, "glimmerset-cli" })
+        << '\n';
     return kExitUsage;
 }
 
@@ -98,8 +100,10 @@ int Usage(std::ostream& err, const std::string& problem)
 
 int CommandUsage(std::ostream& err, std::string_view command, std::string_view problem)
 {
-    err << "glimmerset-cli " << command << ": " << problem << "; try 'glimmerset-cli " << command
-        << " --help'\n";
+    err << "glimmerset-cli " << command << ": "
+        << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1; try '%2 --help'"),
+               { problem, "glimmerset-cli " + std::string(command) })
+        << '\n';
     return kExitUsage;
 }
 
@@ -157,43 +161,67 @@ bool ScriptFile(
         text.append(chunk, static_cast<size_t>(std::cin.gcount()));
     }
     const auto fail = [&](const std::string& reason) {
-        err << "glimmerset-cli " << command << ": -: " << TranslateMessage("打开文件失败").toStdString()
-            << " (" << reason << ")\n";
+        err << "glimmerset-cli " << command << ": -: " << Shown("打开文件失败") << " (" << reason << ")\n";
         return false;
     };
     if (static_cast<qint64>(text.size()) > kMaxScriptBytes) {
-        return fail("standard input is longer than the " + std::to_string(kMaxScriptBytes >> 20)
-            + " MiB a script may have");
+        return fail(Tr(
+            QT_TRANSLATE_NOOP("glimmerset-cli", "standard input is longer than the %1 MiB a script may have"),
+            { std::to_string(kMaxScriptBytes >> 20) }));
     }
     if (std::cin.bad()) {
-        return fail(std::string("cannot read standard input: ") + std::strerror(errno ? errno : EIO));
+        return fail(Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot read standard input: %1"),
+            { std::strerror(errno ? errno : EIO) }));
     }
     path = dir.filePath(QStringLiteral("standard-input.gsc"));
     QFile file(path);
     if (!dir.isValid() || !file.open(QIODevice::WriteOnly)
         || file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size())) {
-        err << "glimmerset-cli: cannot keep the script read from standard input\n";
+        err << "glimmerset-cli: "
+            << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot keep the script read from standard input"))
+            << '\n';
         return false;
     }
     return true;
 }
 
+std::string LoadFailure(const CFractalScript& script)
+{
+    const std::string& reason = script.GetLoadReason();
+    return Shown(script.GetLastError()) + (reason.empty() ? std::string() : " (" + reason + ")");
+}
+
 bool LoadScriptArgument(const char* command, const std::string& argument, QTemporaryDir& dir,
-    CFractalScript& script, std::ostream& err)
+    CFractalScript& script, std::ostream& err, std::string* problem)
 {
     QString file;
     if (!ScriptFile(command, argument, dir, file, err)) {
+        if (problem) {
+            *problem = Shown("打开文件失败");
+        }
         return false;
     }
     if (!script.Load(file)) {
-        err << "glimmerset-cli " << command << ": " << argument << ": "
-            << TranslateMessage(script.GetLastError()).toStdString() << '\n';
+        err << "glimmerset-cli " << command << ": " << argument << ": " << LoadFailure(script) << '\n';
+        if (problem) {
+            *problem = LoadFailure(script);
+        }
         return false;
     }
     if (const std::string warning = script.GetPaletteWarning(); !warning.empty()) {
-        err << "glimmerset-cli " << command << ": warning: " << warning << '\n';
+        err << "glimmerset-cli " << command << ": " << Warning(warning) << '\n';
     }
     return true;
+}
+
+std::string CannotWrite(const std::string& path, const std::string& why)
+{
+    return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot write '%1': %2"), { path, why });
+}
+
+std::string Warning(const std::string& warning)
+{
+    return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "warning: %1"), { warning });
 }
 
 bool CopyFileTo(const QString& path, std::ostream& out)
@@ -224,7 +252,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
         // none of them is at fault.
         for (const std::string& arg : args) {
             if (arg != "-h" && arg != "--help" && arg != "-V" && arg != "--version") {
-                return Usage(err, "unknown option '" + arg + "'");
+                return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "unknown option '%1'"), { arg }));
             }
         }
         return Usage(err, parser.errorText().toStdString());
@@ -239,7 +267,7 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
     }
     const QStringList positional = parser.positionalArguments();
     if (positional.isEmpty()) {
-        return Usage(err, "no command given");
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "no command given")));
     }
     const std::string command = positional.front().toStdString();
     std::vector<std::string> rest;
@@ -252,16 +280,16 @@ int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std:
             return kExitOk;
         }
         if (rest.size() > 1) {
-            return Usage(err, "'help' takes one COMMAND");
+            return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'help' takes one COMMAND")));
         }
         // Exactly what the command's own --help prints.
         if (const Command run = FindCommand(rest.front())) {
             return run({ "--help" }, out, err);
         }
-        return Usage(err, "unknown command '" + rest.front() + "'");
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "unknown command '%1'"), { rest.front() }));
     }
     if (const Command run = FindCommand(command)) {
         return run(rest, out, err);
     }
-    return Usage(err, "unknown command '" + command + "'");
+    return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "unknown command '%1'"), { command }));
 }

@@ -50,10 +50,21 @@ bool HandleHelpOrVersion(const CCommandOptions& options, const std::string& usag
 bool ScriptFile(
     const char* command, const std::string& argument, QTemporaryDir& dir, QString& path, std::ostream& err);
 
-// Loads a script argument (through ScriptFile) into script. On failure prints why on err and returns
-// false; a palette warning of a script that loads is printed there too.
+// Loads a script argument (through ScriptFile) into script. On failure prints why on err, gives it
+// in problem when asked (without the command and the argument) and returns false; a palette warning
+// of a script that loads is printed there too.
 bool LoadScriptArgument(const char* command, const std::string& argument, QTemporaryDir& dir,
-    CFractalScript& script, std::ostream& err);
+    CFractalScript& script, std::ostream& err, std::string* problem = nullptr);
+
+// Why the last Load of script failed, in the shown language, with the system's reason when the file
+// could not be read ("打开文件失败 (No such file or directory)").
+std::string LoadFailure(const CFractalScript& script);
+
+// "cannot write 'PATH': WHY" in the shown language.
+std::string CannotWrite(const std::string& path, const std::string& why);
+
+// "warning: TEXT" in the shown language.
+std::string Warning(const std::string& warning);
 
 // Copies a file to a stream (what "-o -" writes to standard output).
 bool CopyFileTo(const QString& path, std::ostream& out);

@@ -87,7 +87,8 @@ std::string ConstantNames(const CFormula& formula)
     for (int k = 0; k < formula.GetConstantCount(); ++k) {
         names += (k ? ", " : "") + formula.GetConstantName(k);
     }
-    return names.empty() ? std::string("it has none") : "its constants: " + names;
+    return names.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "it has none"))
+                         : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "its constants: %1"), { names });
 }
 
 } // namespace
@@ -164,8 +165,9 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
             : kind == "colour"                                         ? &overrides.colourFormula
                                                                        : nullptr;
         if (eq == std::string::npos || target == nullptr) {
-            return fail(
-                "'--formula' needs iteration=TEXT, termination=TEXT or colour=TEXT, not '" + value + "'");
+            return fail(Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                               "'--formula' needs iteration=TEXT, termination=TEXT or colour=TEXT, not '%1'"),
+                { value }));
         }
         *target = value.substr(eq + 1);
     }
@@ -175,14 +177,18 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
         if (eq == 0 || eq == std::string::npos
             || !ParseComplex(std::string_view(value).substr(eq + 1), number) || !std::isfinite(number.re)
             || !std::isfinite(number.im)) {
-            return fail("'--const' needs NAME=RE[,IM] with finite numbers, not '" + value + "'");
+            return fail(Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                               "'--const' needs NAME=RE[,IM] with finite numbers, not '%1'"),
+                { value }));
         }
         overrides.constants.emplace_back(value.substr(0, eq), number);
     }
     if (const std::optional<std::string> value = options.Value(QStringLiteral("iterations"))) {
         long long count = 0;
         if (!ParseWhole(*value, count)) {
-            return fail("'--iterations' needs a whole number, not '" + *value + "'");
+            return fail(
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--iterations' needs a whole number, not '%1'"),
+                    { *value }));
         }
         overrides.iterations = count;
     }
@@ -216,7 +222,9 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
         double m[7];
         if (!ParseNumbers(*value, m, 7)) {
             return fail(
-                "'--mapping' needs seven finite numbers X0,Y0,DX,DY,SIN,COS,STRETCH, not '" + *value + "'");
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                       "'--mapping' needs seven finite numbers X0,Y0,DX,DY,SIN,COS,STRETCH, not '%1'"),
+                    { *value }));
         }
         overrides.mapping = PaletteMapping { m[0], m[1], m[2], m[3], m[4], m[5], m[6] };
     }
@@ -263,8 +271,9 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
         const int k = script.GetIterFormula().FindConstant(name);
         if (k < 0) {
             return fail(OverrideStatus::Usage,
-                "the iteration formula has no constant named '" + name + "' ("
-                    + ConstantNames(script.GetIterFormula()) + ")");
+                Tr(QT_TRANSLATE_NOOP(
+                       "glimmerset-cli", "the iteration formula has no constant named '%1' (%2)"),
+                    { name, ConstantNames(script.GetIterFormula()) }));
         }
         // The window's path: make it the current constant, then set it.
         while (script.GetCurrentConstantIndex() != k) {
@@ -284,7 +293,8 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
         if (!script.SetDecodedPalette(std::move(decoded), PaletteFallback::None)) {
             return fail(OverrideStatus::Failed,
                 "载入调色板失败! (" + overrides.palette->toStdString() + ": "
-                    + (problem.empty() ? std::string("unreadable") : problem) + ")");
+                    + (problem.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "unreadable")) : problem)
+                    + ")");
         }
         script.SetModified();
     }
@@ -340,7 +350,8 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
         }
         if (!std::isfinite(deep.offsetX) || !std::isfinite(deep.offsetY) || !(deep.ratio > 0.0)) {
             return fail(OverrideStatus::Usage,
-                "the view of '--center' and '--width' lies beyond the numbers a script holds");
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                    "the view of '--center' and '--width' lies beyond the numbers a script holds")));
         }
         script.SetView(deep);
     }

@@ -58,7 +58,9 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     const std::optional<std::string> file = options.Value(QStringLiteral("o"));
     if (!file || !options.Positional().empty()) {
-        return CommandUsage(err, "new", !file ? "missing '-o FILE.gsc'" : "too many arguments");
+        return CommandUsage(err, "new",
+            !file ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing '-o FILE.gsc'"))
+                  : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "too many arguments")));
     }
     if (const std::optional<std::string> json = options.Value(QStringLiteral("from-json"))) {
         return RunNewFromJson(*json, *file, out, err);
@@ -72,11 +74,12 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
         = *file == "-" ? dir.filePath(QStringLiteral("new.gsc")) : QString::fromStdString(*file);
     QString reason;
     if (!script.Save(path, &reason)) {
-        err << "glimmerset-cli new: cannot write '" << *file << "': " << reason.toStdString() << '\n';
+        err << "glimmerset-cli new: " << CannotWrite(*file, reason.toStdString()) << '\n';
         return kExitFailure;
     }
     if (*file == "-" && !CopyFileTo(path, out)) {
-        err << "glimmerset-cli new: cannot write '" << *file << "'\n";
+        err << "glimmerset-cli new: "
+            << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot write to standard output")) << '\n';
         return kExitFailure;
     }
     return kExitOk;
@@ -94,7 +97,9 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     const std::vector<std::string> positional = options.Positional();
     if (positional.size() != 1) {
-        return CommandUsage(err, "check", positional.empty() ? "missing SCRIPT" : "too many arguments");
+        return CommandUsage(err, "check",
+            positional.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing SCRIPT"))
+                               : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "too many arguments")));
     }
     const std::string& path = positional.front();
     QTemporaryDir dir;

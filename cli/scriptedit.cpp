@@ -5,6 +5,7 @@
 #include "scriptjson.h"
 
 #include "fractalscript.h"
+#include "safefile.h"
 #include "signalcleanup.h"
 
 #include <QDir>
@@ -72,12 +73,12 @@ bool WriteScript(const char* command, CFractalScript& script, const QString& pal
     QString reason;
     if (!SaveScript(
             path, script.TakeSnapshot(), PaletteNameFrom(paletteName, fromFolder, toFolder), &reason)) {
-        err << "glimmerset-cli " << command << ": cannot write '" << target << "': " << reason.toStdString()
-            << '\n';
+        err << "glimmerset-cli " << command << ": " << CannotWrite(target, reason.toStdString()) << '\n';
         return false;
     }
     if (toOut && !CopyFileTo(path, out)) {
-        err << "glimmerset-cli " << command << ": cannot write the script to standard output\n";
+        err << "glimmerset-cli " << command << ": "
+            << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot write to standard output")) << '\n';
         return false;
     }
     return true;
@@ -98,7 +99,9 @@ int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     const std::vector<std::string> positional = options.Positional();
     if (positional.size() != 1) {
-        return CommandUsage(err, "set", positional.empty() ? "missing SCRIPT" : "too many arguments");
+        return CommandUsage(err, "set",
+            positional.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing SCRIPT"))
+                               : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "too many arguments")));
     }
     ScriptOverrides overrides;
     if (!ReadOverrides(options, overrides, problem)) {
@@ -124,13 +127,13 @@ int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     const OverrideResult applied = ApplyOverrides(overrides, script);
     for (const std::string& warning : applied.warnings) {
-        err << "glimmerset-cli set: warning: " << warning << '\n';
+        err << "glimmerset-cli set: " << Warning(warning) << '\n';
     }
     if (applied.status == OverrideStatus::Usage) {
         return CommandUsage(err, "set", applied.message);
     }
     if (applied.status == OverrideStatus::Failed) {
-        err << "glimmerset-cli set: " << source << ": " << applied.message << '\n';
+        err << "glimmerset-cli set: " << source << ": " << Shown(applied.message) << '\n';
         return kExitFailure;
     }
     const std::string target = options.Value(QStringLiteral("o")).value_or(source);
@@ -151,7 +154,9 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     const std::vector<std::string> positional = options.Positional();
     if (positional.size() != 1) {
-        return CommandUsage(err, "dump", positional.empty() ? "missing SCRIPT" : "too many arguments");
+        return CommandUsage(err, "dump",
+            positional.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing SCRIPT"))
+                               : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "too many arguments")));
     }
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
@@ -171,9 +176,18 @@ int RunNewFromJson(const std::string& source, const std::string& target, std::os
     if (!ScriptFile("new", source, dir, path, err)) {
         return kExitFailure;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxScriptBytes) {
-        err << "glimmerset-cli new: " << source << ": 打开文件失败\n";
+    // Only a regular file of a sane size, as a script: a name may stand for a FIFO or a device.
+    QFile file;
+    qint64 size = 0;
+    QString reason;
+    if (OpenRegularFile(path, file, size, reason) && size > kMaxScriptBytes) {
+        reason = QString::fromStdString(
+            Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "longer than the %1 MiB a JSON file may have"),
+                { std::to_string(kMaxScriptBytes >> 20) }));
+    }
+    if (!reason.isEmpty()) {
+        err << "glimmerset-cli new: " << source << ": " << Shown("打开文件失败") << " ("
+            << reason.toStdString() << ")\n";
         return kExitFailure;
     }
     CFractalScript script;
@@ -182,7 +196,7 @@ int RunNewFromJson(const std::string& source, const std::string& target, std::os
     std::vector<std::string> warnings;
     const bool read = ScriptFromJson(file.readAll(), script, paletteName, problem, warnings);
     for (const std::string& warning : warnings) {
-        err << "glimmerset-cli new: warning: " << warning << '\n';
+        err << "glimmerset-cli new: " << Warning(warning) << '\n';
     }
     if (!read) {
         err << "glimmerset-cli new: " << source << ": " << problem << '\n';

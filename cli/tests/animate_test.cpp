@@ -354,7 +354,7 @@ TEST_F(Animate, ShardsWithGnuParallel)
     // Shard 1 (PARALLEL_SEQ 2) dies after its first frame; the other two finish.
     const auto [code, output] = shell("parallel --will-cite -N0 -j3 '" + cli + " animate " + common + " -o "
             + many + " --shard-count 3' ::: a b c",
-        { QStringLiteral("GLIMMERSET_TEST_KILL_AFTER_FRAMES=1") });
+        { QStringLiteral("GLIMMERSET_TEST_KILL_AFTER_FRAMES=1"), QStringLiteral("LANGUAGE=en") });
     EXPECT_NE(code, 0) << output;
     EXPECT_NE(output.find("shard 2/3 from PARALLEL_SEQ"), std::string::npos) << output;
     int present = 0;

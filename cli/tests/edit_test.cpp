@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -72,7 +74,8 @@ TEST_F(Edit, EachChangeAndItsError)
         { { "--palette", Path("missing.png") }, 1, "", "载入调色板失败!" },
         { { "--palette", Path("a}.png") }, 2, "", "cannot be named in a script file: it holds '}'" },
         { { "--palette", Path("p\n最大迭代次数:{9999.png") }, 2, "", "it holds a line break" },
-        { { "--width", "1e-316000" }, 2, "", "'--width' 1e-316000 is deeper than the deepest view supported" },
+        { { "--width", "1e-316000" }, 2, "",
+            "'--width' 1e-316000 is deeper than the deepest view supported" },
     };
     for (const auto& row : rows) {
         const std::string where = row.changes.front() + " " + row.changes[1];
@@ -225,7 +228,8 @@ TEST_F(Edit, SetWritesBackOnlyIntoScripts)
         const QByteArray before = Bytes(Path(name));
         const Outcome set = Cli({ "set", Path(name), "--iterations", "500" });
         EXPECT_EQ(set.code, 2) << name;
-        EXPECT_NE(set.err.find("is a picture, and set writes back only into a script file: give '-o OUT.gsc'"),
+        EXPECT_NE(
+            set.err.find("is a picture, and set writes back only into a script file: give '-o OUT.gsc'"),
             std::string::npos)
             << set.err;
         EXPECT_EQ(Bytes(Path(name)), before) << name;
@@ -234,6 +238,37 @@ TEST_F(Edit, SetWritesBackOnlyIntoScripts)
     const Outcome input = Cli({ "set", "-", "--iterations", "500" });
     EXPECT_EQ(input.code, 2);
     EXPECT_NE(input.err.find("standard input cannot be written back"), std::string::npos) << input.err;
+}
+
+// With --json every outcome of a render is one JSON line, failures included, on the stream a success's
+// line would take.
+TEST_F(Edit, JsonLineForEveryOutcome)
+{
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        bool onError; // the line on standard error ("-o -")
+        std::string line;
+    } rows[] = {
+        { { "render", Path("a.gsc"), "-o", Path("x.png"), "--formula", "colour=sin(" }, 1, false,
+            "{\"outcome\":\"script-failed\",\"message\":\"取色公式错误:" },
+        { { "render", Path("missing.gsc"), "-o", Path("x.png") }, 1, false,
+            "{\"outcome\":\"script-failed\",\"message\":\"打开文件失败 (" },
+        { { "render", Path("a.gsc"), "-o", Path("x.xyz") }, 1, false,
+            "{\"outcome\":\"save-failed\",\"message\":\"cannot write '" + Path("x.xyz") },
+        { { "render", Path("a.gsc"), "-o", "-", "--const", "D=1" }, 2, true,
+            "{\"outcome\":\"script-failed\",\"message\":\"the iteration formula has no constant named 'D'" },
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), { "--json", "--size", "16x16" });
+        const Outcome outcome = Cli(args);
+        EXPECT_EQ(outcome.code, row.code) << row.line;
+        const std::string& stream = row.onError ? outcome.err : outcome.out;
+        const size_t at = stream.find(row.line);
+        EXPECT_NE(at, std::string::npos) << stream;
+        EXPECT_TRUE(at == std::string::npos || stream.find("}\n", at) != std::string::npos) << stream;
+    }
 }
 
 TEST_F(Edit, RenderIntoFolderPassesOverFailures)
@@ -255,7 +290,10 @@ TEST_F(Edit, RenderIntoFolderPassesOverFailures)
     ASSERT_EQ(json.size(), 3u) << batch.out;
     EXPECT_TRUE(json[0].starts_with("{\"script\":\"" + Path("a.gsc") + "\",\"outcome\":\"success\""))
         << json[0];
-    EXPECT_NE(json[1].find("\"outcome\":\"script-failed\",\"message\":\"打开文件失败\""), std::string::npos)
+    // The reason the file could not be read comes with the message.
+    EXPECT_NE(json[1].find("\"outcome\":\"script-failed\",\"message\":\"打开文件失败 ("
+                  + std::string(std::strerror(ENOENT)) + ")\""),
+        std::string::npos)
         << json[1];
     EXPECT_NE(json[2].find("\"outcome\":\"success\""), std::string::npos) << json[2];
 
