@@ -219,6 +219,12 @@ bool LoadKeys(const AnimateJob& job, QTemporaryDir& dir, std::vector<Picture>& k
                 || picture.imageHeight != keys.front().imageHeight)) {
             ShowAtSize(picture, keys.front().imageWidth, keys.front().imageHeight);
         }
+        // Refused here once, rather than by every frame's export.
+        if (const QString problem = ScriptLineProblem(picture, script.GetPaletteFile());
+            !problem.isEmpty() && PictureKeepsScript(QString::fromStdString(job.pattern))) {
+            err << "glimmerset-cli animate: " << key << ": " << problem.toStdString() << '\n';
+            return false;
+        }
         if (!keys.empty()) {
             if (const std::string difference = KeyDifference(keys.front(), picture); !difference.empty()) {
                 err << "glimmerset-cli animate: " << key << ": " << difference << '\n';
@@ -290,6 +296,86 @@ int EncodeVideo(const AnimateJob& job, std::ostream& err)
     return kExitOk;
 }
 
+// How the frames of this process went.
+struct FrameCounts {
+    int share { 0 }; // the frames of the shard
+    int written { 0 };
+    int skipped { 0 };
+    int failed { 0 };
+};
+
+// Renders the shard's frames one after another, each through the export worker, with the progress
+// bar on a terminal; a frame that fails is reported and passed over. False when a folder of the
+// pattern cannot be made.
+bool RenderFrames(
+    const AnimateJob& job, const std::vector<Picture>& keys, FrameCounts& counts, std::ostream& err)
+{
+    int killAfter = -1;
+    if (const char* kill = std::getenv(kKillAfterVariable)) {
+        killAfter = std::atoi(kill);
+    }
+
+    const CWatermarkFile watermark;
+    Picture current;
+    std::string outcome;
+    CExportWorker worker(
+        [&current] { return current; }, [&outcome](std::string text) { outcome = std::move(text); });
+    const bool terminal = !job.quiet && isatty(STDERR_FILENO) == 1;
+    const auto started = std::chrono::steady_clock::now();
+    counts.share = (job.frames - job.shard.index + job.shard.count - 1) / job.shard.count;
+    int& written = counts.written;
+    int& skipped = counts.skipped;
+    int& failed = counts.failed;
+    QString folder;
+    for (int frame = job.shard.index; frame < job.frames; frame += job.shard.count) {
+        const std::string path = *FramePath(job.pattern, frame);
+        const QString file = QString::fromStdString(path);
+        if (job.skipExisting && FrameDone(file)) {
+            ++skipped;
+            continue;
+        }
+        // The pattern may number folders too ('%03d/frame.png').
+        if (const QString next = QFileInfo(file).absolutePath(); next != folder) {
+            folder = next;
+            if (!QDir().mkpath(folder)) {
+                err << "glimmerset-cli animate: "
+                    << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot make the folder '%1'"),
+                           { folder.toStdString() })
+                    << '\n';
+                return false;
+            }
+        }
+        current = FramePicture(keys, frame, job.frames, job.ease);
+        worker.Begin({ file, job.watermark ? CWatermarkFile::Path() : QString(), std::nullopt,
+            static_cast<int>(job.pngLevel), {}, {}, job.antialias });
+        while (!worker.Wait(terminal ? kProgressInterval : std::chrono::hours(24))) {
+            if (terminal) {
+                ShowProgress((written + skipped + failed + worker.m_dProgress.load()) / counts.share,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+            }
+        }
+        worker.Join();
+        if (worker.Outcome() != ExportOutcome::Succeeded) {
+            if (terminal) {
+                ClearProgress();
+            }
+            err << "glimmerset-cli animate: "
+                << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "frame %1: %2"),
+                       { std::to_string(frame), Shown(outcome) })
+                << '\n';
+            ++failed;
+            continue;
+        }
+        if (++written == killAfter) {
+            std::raise(SIGKILL);
+        }
+    }
+    if (terminal) {
+        ClearProgress();
+    }
+    return true;
+}
+
 } // namespace
 
 int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -330,74 +416,18 @@ int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!LoadKeys(job, dir, keys, err)) {
         return kExitFailure;
     }
-    int killAfter = -1;
-    if (const char* kill = std::getenv(kKillAfterVariable)) {
-        killAfter = std::atoi(kill);
-    }
-
-    const CWatermarkFile watermark;
-    Picture current;
-    std::string outcome;
-    CExportWorker worker(
-        [&current] { return current; }, [&outcome](std::string text) { outcome = std::move(text); });
-    const bool terminal = !job.quiet && isatty(STDERR_FILENO) == 1;
+    FrameCounts counts;
     const auto started = std::chrono::steady_clock::now();
-    const int share = (job.frames - job.shard.index + job.shard.count - 1) / job.shard.count;
-    int written = 0;
-    int skipped = 0;
-    int failed = 0;
-    QString folder;
-    for (int frame = job.shard.index; frame < job.frames; frame += job.shard.count) {
-        const std::string path = *FramePath(job.pattern, frame);
-        const QString file = QString::fromStdString(path);
-        if (job.skipExisting && FrameDone(file)) {
-            ++skipped;
-            continue;
-        }
-        // The pattern may number folders too ('%03d/frame.png').
-        if (const QString next = QFileInfo(file).absolutePath(); next != folder) {
-            folder = next;
-            if (!QDir().mkpath(folder)) {
-                err << "glimmerset-cli animate: "
-                    << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot make the folder '%1'"),
-                           { folder.toStdString() })
-                    << '\n';
-                return kExitFailure;
-            }
-        }
-        current = FramePicture(keys, frame, job.frames, job.ease);
-        worker.Begin({ file, job.watermark ? CWatermarkFile::Path() : QString(), std::nullopt,
-            static_cast<int>(job.pngLevel), {}, {}, job.antialias });
-        while (!worker.Wait(terminal ? kProgressInterval : std::chrono::hours(24))) {
-            if (terminal) {
-                ShowProgress((written + skipped + failed + worker.m_dProgress.load()) / share,
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-            }
-        }
-        worker.Join();
-        if (worker.Outcome() != ExportOutcome::Succeeded) {
-            if (terminal) {
-                ClearProgress();
-            }
-            err << "glimmerset-cli animate: "
-                << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "frame %1: %2"),
-                       { std::to_string(frame), Shown(outcome) })
-                << '\n';
-            ++failed;
-            continue;
-        }
-        if (++written == killAfter) {
-            std::raise(SIGKILL);
-        }
-    }
-    if (terminal) {
-        ClearProgress();
+    if (!RenderFrames(job, keys, counts, err)) {
+        return kExitFailure;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    if (failed > 0) {
+    const int written = counts.written;
+    const int skipped = counts.skipped;
+    if (counts.failed > 0) {
         err << "glimmerset-cli animate: "
             << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 of %2 frames failed"),
-                   { std::to_string(failed), std::to_string(share) })
+                   { std::to_string(counts.failed), std::to_string(counts.share) })
             << '\n';
         return kExitFailure;
     }

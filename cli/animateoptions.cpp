@@ -78,6 +78,99 @@ bool ReadThreadsAndPngLevel(const std::optional<std::string>& threads,
     return true;
 }
 
+namespace {
+
+// Reads a shard from --shard or from the environment, keeping the first problem.
+class CShardReader {
+public:
+    CShardReader(const std::function<const char*(const char*)>& getenv, Shard& result, std::string& problem)
+        : m_getenv(getenv)
+        , m_result(result)
+        , m_problem(problem)
+    {
+    }
+
+    // In 64 bits: the index may come from the difference of two ints.
+    bool Check(long long index, int total, const std::string& what)
+    {
+        if (total < 1 || index < 0 || index >= total) {
+            m_problem = Tr(QT_TRANSLATE_NOOP(
+                               "glimmerset-cli", "%1 gives shard %2/%3, which is not one of 0/N to (N-1)/N"),
+                { what, std::to_string(index), std::to_string(total) });
+            return false;
+        }
+        m_result.index = static_cast<int>(index);
+        m_result.count = total;
+        return true;
+    }
+
+    // Whether the variable is set; when it is not a whole number in the range of an int, value is -1
+    // and the problem says why.
+    bool Number(const char* name, int& value)
+    {
+        const char* text = m_getenv(name);
+        if (text == nullptr) {
+            return false;
+        }
+        const std::string_view digits(text);
+        const auto read = std::from_chars(digits.data(), digits.data() + digits.size(), value);
+        if (read.ec == std::errc::result_out_of_range && read.ptr == digits.data() + digits.size()) {
+            m_problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 is '%2', out of range (%3 to %4)"),
+                { name, text, std::to_string(std::numeric_limits<int>::min()),
+                    std::to_string(std::numeric_limits<int>::max()) });
+            value = -1;
+        } else if (!ParseWhole(text, value)) {
+            m_problem
+                = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 is '%2', not a whole number"), { name, text });
+            value = -1;
+        }
+        return true;
+    }
+
+    bool FromOption(const std::string& shard)
+    {
+        const size_t slash = shard.find('/');
+        int index = 0;
+        int total = 0;
+        if (slash == std::string::npos || !ParseWhole(std::string_view(shard).substr(0, slash), index)
+            || !ParseWhole(std::string_view(shard).substr(slash + 1), total)) {
+            m_problem = Tr(
+                QT_TRANSLATE_NOOP("glimmerset-cli", "'--shard' needs K/N, such as 0/4, not '%1'"), { shard });
+            return false;
+        }
+        return Check(index, total, "'--shard " + shard + "'");
+    }
+
+    // A Slurm job array of which SLURM_ARRAY_TASK_ID and SLURM_ARRAY_TASK_COUNT were read.
+    bool FromSlurm(int id, int total)
+    {
+        int first = 0;
+        int step = 1;
+        Number("SLURM_ARRAY_TASK_MIN", first);
+        Number("SLURM_ARRAY_TASK_STEP", step);
+        if (!m_problem.empty()) {
+            return false;
+        }
+        const long long span = static_cast<long long>(id) - first;
+        if (step < 1 || span % step != 0) {
+            m_problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                               "SLURM_ARRAY_TASK_STEP %1 does not lead from SLURM_ARRAY_TASK_MIN to "
+                               "SLURM_ARRAY_TASK_ID"),
+                { std::to_string(step) });
+            return false;
+        }
+        m_result.source = "SLURM_ARRAY_TASK_ID";
+        return Check(span / step, total, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "the Slurm array")));
+    }
+
+private:
+    const std::function<const char*(const char*)>& m_getenv;
+    Shard& m_result;
+    std::string& m_problem;
+};
+
+} // namespace
+
 bool ReadShard(const std::optional<std::string>& shard, const std::optional<std::string>& shardCount,
     const std::function<const char*(const char*)>& getenv, Shard& result, std::string& problem)
 {
@@ -89,78 +182,21 @@ bool ReadShard(const std::optional<std::string>& shard, const std::optional<std:
             { *shardCount });
         return false;
     }
-    const auto check = [&](int index, int total, const std::string& what) {
-        if (total < 1 || index < 0 || index >= total) {
-            problem = Tr(QT_TRANSLATE_NOOP(
-                             "glimmerset-cli", "%1 gives shard %2/%3, which is not one of 0/N to (N-1)/N"),
-                { what, std::to_string(index), std::to_string(total) });
-            return false;
-        }
-        result.index = index;
-        result.count = total;
-        return true;
-    };
+    CShardReader read(getenv, result, problem);
     if (shard) {
-        const size_t slash = shard->find('/');
-        int index = 0;
-        int total = 0;
-        if (slash == std::string::npos || !ParseWhole(std::string_view(*shard).substr(0, slash), index)
-            || !ParseWhole(std::string_view(*shard).substr(slash + 1), total)) {
-            problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--shard' needs K/N, such as 0/4, not '%1'"),
-                { *shard });
-            return false;
-        }
-        return check(index, total, "'--shard " + *shard + "'");
+        return read.FromOption(*shard);
     }
-    const auto number = [&](const char* name, int& value) {
-        const char* text = getenv(name);
-        if (text == nullptr) {
-            return false;
-        }
-        const std::string_view digits(text);
-        const auto read = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-        if (read.ec == std::errc::result_out_of_range && read.ptr == digits.data() + digits.size()) {
-            problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 is '%2', out of range (%3 to %4)"),
-                { name, text, std::to_string(std::numeric_limits<int>::min()),
-                    std::to_string(std::numeric_limits<int>::max()) });
-            value = -1;
-        } else if (!ParseWhole(text, value)) {
-            problem
-                = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 is '%2', not a whole number"), { name, text });
-            value = -1;
-        }
-        return true;
-    };
     int id = 0;
     int total = 0;
-    if (number("SLURM_ARRAY_TASK_ID", id) && number("SLURM_ARRAY_TASK_COUNT", total)) {
-        int first = 0;
-        int step = 1;
-        number("SLURM_ARRAY_TASK_MIN", first);
-        number("SLURM_ARRAY_TASK_STEP", step);
-        if (!problem.empty()) {
-            return false;
-        }
-        // In 64 bits: the difference of two ints may be beyond them.
-        const long long span = static_cast<long long>(id) - first;
-        if (step < 1 || span % step != 0) {
-            problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
-                             "SLURM_ARRAY_TASK_STEP %1 does not lead from SLURM_ARRAY_TASK_MIN to "
-                             "SLURM_ARRAY_TASK_ID"),
-                { std::to_string(step) });
-            return false;
-        }
-        result.source = "SLURM_ARRAY_TASK_ID";
-        return check(
-            static_cast<int>(std::clamp<long long>(span / step, -1, std::numeric_limits<int>::max())), total,
-            Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "the Slurm array")));
+    if (read.Number("SLURM_ARRAY_TASK_ID", id) && read.Number("SLURM_ARRAY_TASK_COUNT", total)) {
+        return read.FromSlurm(id, total);
     }
     if (!problem.empty()) {
         return false;
     }
     for (const auto& [name, base] :
         { std::pair { "JOB_COMPLETION_INDEX", 0 }, std::pair { "PARALLEL_SEQ", 1 } }) {
-        if (!number(name, id)) {
+        if (!read.Number(name, id)) {
             continue;
         }
         if (!problem.empty()) {
@@ -172,8 +208,7 @@ bool ReadShard(const std::optional<std::string>& shard, const std::optional<std:
             return true;
         }
         result.source = name;
-        return check(
-            static_cast<int>(std::max<long long>(static_cast<long long>(id) - base, -1)), count, name);
+        return read.Check(static_cast<long long>(id) - base, count, name);
     }
     if (shardCount) {
         problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli",

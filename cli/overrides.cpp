@@ -91,6 +91,90 @@ std::string ConstantNames(const CFormula& formula)
                          : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "its constants: %1"), { names });
 }
 
+// --center and --width, each number held to the one check of a view's numbers.
+bool ReadViewOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem)
+{
+    const auto fail = [&problem](std::string text) {
+        problem = std::move(text);
+        return false;
+    };
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("center"))) {
+        const size_t comma = value->find(',');
+        if (comma == std::string::npos) {
+            return fail(
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--center' needs RE,IM, not '%1'"), { *value }));
+        }
+        std::string* const texts[] = { &overrides.centerReText, &overrides.centerImText };
+        double parts[2];
+        for (int k = 0; k < 2; ++k) {
+            const std::string part = k == 0 ? value->substr(0, comma) : value->substr(comma + 1);
+            if (const ViewNumberError error = CheckViewCoordinate(part); error != ViewNumberError::None) {
+                return fail(ViewNumberProblem(error, "'--center'", part));
+            }
+            ParseDecimal(part, parts[k], *texts[k]);
+        }
+        overrides.center = Complex { parts[0], parts[1] };
+    }
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("width"))) {
+        // Any width above 0, also below the doubles (1e-1000): the view then keeps it exactly.
+        if (const ViewNumberError error = CheckViewScale(*value); error != ViewNumberError::None) {
+            return fail(ViewNumberProblem(error, "'--width'", *value));
+        }
+        double width = 0.0;
+        ParseDecimal(*value, width, overrides.widthText);
+        overrides.width = width;
+    }
+    return true;
+}
+
+// The view of --center and --width: doubles while neither the script's view nor the new one is deeper
+// than doubles hold, the typed decimals in MPFR otherwise.
+void ApplyView(const ScriptOverrides& overrides, CFractalScript& script, OverrideResult& result)
+{
+    const auto fail = [&result](std::string message) {
+        result.status = OverrideStatus::Usage;
+        result.message = std::move(message);
+    };
+    const int w = script.GetImageWidth();
+    const int h = script.GetImageHeight();
+    const PlaneView old = script.GetView();
+    const double oldRatio = script.GetRatio();
+    const Complex center = overrides.center.value_or(
+        Complex { script.GetOffsetX() + w * oldRatio / 2, script.GetOffsetY() + h * oldRatio / 2 });
+    const double ratio = overrides.width ? *overrides.width / w : oldRatio;
+    const double offsetX = center.re - w * ratio / 2;
+    const double offsetY = center.im - h * ratio / 2;
+    const bool doubles
+        = ratio > 0.0 && std::isfinite(ratio) && std::isfinite(offsetX) && std::isfinite(offsetY);
+    if (doubles && old.exact.Empty() && !IsDeepView(old, w, h)
+        && !IsDeepView(PlaneView { offsetX, offsetY, ratio, {} }, w, h)) {
+        script.SetView(offsetX, offsetY, ratio);
+        return;
+    }
+    // Deeper than doubles hold: the typed texts and the script's exact view, in MPFR.
+    const auto view = [&](mpfr_prec_t bits) {
+        BigFloat x(bits), y(bits);
+        CentreOf(old, w, h, bits, x, y);
+        if (overrides.center) {
+            x = BigFloat::Parse(overrides.centerReText, bits, nullptr);
+            y = BigFloat::Parse(overrides.centerImText, bits, nullptr);
+        }
+        const BigFloat r = overrides.width ? BigFloat::Parse(overrides.widthText, bits, nullptr) / w
+                                           : PreciseViewOf(old, bits).ratio;
+        return ViewAroundCentre(x, y, r, w, h);
+    };
+    const PlaneView deep = view(std::max(ViewBits(old), ViewBits(view(64))));
+    // The width a script of this size divides into pixels may go below the deepest ratio.
+    if (!deep.exact.Empty() && CheckViewScale(deep.exact.ratio) == ViewNumberError::TooDeep) {
+        return fail(ViewNumberProblem(ViewNumberError::TooDeep, "'--width'", overrides.widthText));
+    }
+    if (!std::isfinite(deep.offsetX) || !std::isfinite(deep.offsetY) || !(deep.ratio > 0.0)) {
+        return fail(Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+            "the view of '--center' and '--width' lies beyond the numbers a script holds")));
+    }
+    script.SetView(deep);
+}
+
 } // namespace
 
 std::string ViewNumberProblem(ViewNumberError error, const std::string& subject, const std::string& value)
@@ -192,31 +276,8 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
         }
         overrides.iterations = count;
     }
-    if (const std::optional<std::string> value = options.Value(QStringLiteral("center"))) {
-        const size_t comma = value->find(',');
-        if (comma == std::string::npos) {
-            return fail(
-                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--center' needs RE,IM, not '%1'"), { *value }));
-        }
-        std::string* const texts[] = { &overrides.centerReText, &overrides.centerImText };
-        double parts[2];
-        for (int k = 0; k < 2; ++k) {
-            const std::string part = k == 0 ? value->substr(0, comma) : value->substr(comma + 1);
-            if (const ViewNumberError error = CheckViewCoordinate(part); error != ViewNumberError::None) {
-                return fail(ViewNumberProblem(error, "'--center'", part));
-            }
-            ParseDecimal(part, parts[k], *texts[k]);
-        }
-        overrides.center = Complex { parts[0], parts[1] };
-    }
-    if (const std::optional<std::string> value = options.Value(QStringLiteral("width"))) {
-        // Any width above 0, also below the doubles (1e-1000): the view then keeps it exactly.
-        if (const ViewNumberError error = CheckViewScale(*value); error != ViewNumberError::None) {
-            return fail(ViewNumberProblem(error, "'--width'", *value));
-        }
-        double width = 0.0;
-        ParseDecimal(*value, width, overrides.widthText);
-        overrides.width = width;
+    if (!ReadViewOverrides(options, overrides, problem)) {
+        return false;
     }
     if (const std::optional<std::string> value = options.Value(QStringLiteral("mapping"))) {
         double m[7];
@@ -314,46 +375,7 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
         script.SetMaxIter(clamped);
     }
     if (overrides.center || overrides.width) {
-        const int w = script.GetImageWidth();
-        const int h = script.GetImageHeight();
-        const PlaneView old = script.GetView();
-        const double oldRatio = script.GetRatio();
-        const Complex center = overrides.center.value_or(
-            Complex { script.GetOffsetX() + w * oldRatio / 2, script.GetOffsetY() + h * oldRatio / 2 });
-        const double ratio = overrides.width ? *overrides.width / w : oldRatio;
-        const double offsetX = center.re - w * ratio / 2;
-        const double offsetY = center.im - h * ratio / 2;
-        const bool doubles
-            = ratio > 0.0 && std::isfinite(ratio) && std::isfinite(offsetX) && std::isfinite(offsetY);
-        if (doubles && old.exact.Empty() && !IsDeepView(old, w, h)
-            && !IsDeepView(PlaneView { offsetX, offsetY, ratio, {} }, w, h)) {
-            script.SetView(offsetX, offsetY, ratio);
-            return result;
-        }
-        // Deeper than doubles hold: the typed texts and the script's exact view, in MPFR.
-        const auto view = [&](mpfr_prec_t bits) {
-            BigFloat x(bits), y(bits);
-            CentreOf(old, w, h, bits, x, y);
-            if (overrides.center) {
-                x = BigFloat::Parse(overrides.centerReText, bits, nullptr);
-                y = BigFloat::Parse(overrides.centerImText, bits, nullptr);
-            }
-            const BigFloat r = overrides.width ? BigFloat::Parse(overrides.widthText, bits, nullptr) / w
-                                               : PreciseViewOf(old, bits).ratio;
-            return ViewAroundCentre(x, y, r, w, h);
-        };
-        const PlaneView deep = view(std::max(ViewBits(old), ViewBits(view(64))));
-        // The width a script of this size divides into pixels may go below the deepest ratio.
-        if (!deep.exact.Empty() && CheckViewScale(deep.exact.ratio) == ViewNumberError::TooDeep) {
-            return fail(OverrideStatus::Usage,
-                ViewNumberProblem(ViewNumberError::TooDeep, "'--width'", overrides.widthText));
-        }
-        if (!std::isfinite(deep.offsetX) || !std::isfinite(deep.offsetY) || !(deep.ratio > 0.0)) {
-            return fail(OverrideStatus::Usage,
-                Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
-                    "the view of '--center' and '--width' lies beyond the numbers a script holds")));
-        }
-        script.SetView(deep);
+        ApplyView(overrides, script, result);
     }
     return result;
 }

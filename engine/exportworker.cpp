@@ -20,16 +20,14 @@ constexpr int kStopTries = 10;
 // The longest JPEG comment ("key: text"), the marker's length field less its own two bytes.
 constexpr qsizetype kMaxJpegComment = 65533;
 
-// Whether the picture's format keeps text (PNG as an iTXt chunk, JPEG as a comment), by the name
-// its writer is chosen by.
-bool KeepsText(const QString& path)
+} // namespace
+
+bool PictureKeepsScript(const QString& path)
 {
     const QString suffix = QFileInfo(path).suffix().toLower();
     return suffix == QLatin1String("png") || suffix == QLatin1String("jpg")
         || suffix == QLatin1String("jpeg");
 }
-
-} // namespace
 
 CExportWorker::CExportWorker(TakePicture takePicture, Announce announce)
     : m_takePicture(std::move(takePicture))
@@ -200,7 +198,7 @@ void CExportWorker::Run()
     // A picture that keeps its script holds the script file's text: a name that text cannot hold is
     // refused before the render, as a save of the script would refuse it.
     if (const QString problem = ScriptLineProblem(picture, m_request.paletteName);
-        !problem.isEmpty() && KeepsText(m_request.path)) {
+        !problem.isEmpty() && PictureKeepsScript(m_request.path)) {
         m_clock.Stop();
         Finish(ExportOutcome::SaveFailed,
             "保存文件失败！用时" + m_clock.FormatElapsed() + " " + m_request.path.toStdString() + ": "
