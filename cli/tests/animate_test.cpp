@@ -211,6 +211,8 @@ TEST_F(Animate, KeysThatCannotBeAnimatedAndBadArguments)
         = Script(QStringLiteral("f.gsc"), { { QStringLiteral(u"迭代公式:"), QStringLiteral("z=z*z+C2") } });
     const std::string colour
         = Script(QStringLiteral("c.gsc"), { { QStringLiteral(u"取色公式:"), QStringLiteral("z") } });
+    const std::string smuggled = Script(QStringLiteral("s.gsc"),
+        { { QStringLiteral(u"调色板文件:"), QStringLiteral(u"x最大迭代次数:{9999") } });
     const std::string out = Path(QStringLiteral("%d.png"));
     const struct {
         std::vector<std::string> args;
@@ -221,6 +223,8 @@ TEST_F(Animate, KeysThatCannotBeAnimatedAndBadArguments)
             "it has the constant C2, which the first key lacks" },
         { { "animate", formula, a, "--frames", "3", "-o", out }, 1, "it has the constant C" },
         { { "animate", a, colour, "--frames", "3", "-o", out }, 1, "its colour formula 'z'" },
+        { { "animate", smuggled, smuggled, "--frames", "3", "-o", out }, 1,
+            "the palette name 'x最大迭代次数:{9999' cannot be written to a script file" },
         { { "animate", a, "--frames", "3", "-o", out }, 2, "at least two key scripts" },
         { { "animate", a, a, a, "--frames", "2", "-o", out }, 2, "'--frames' needs" },
         { { "animate", a, a, "--frames", "3", "-o", Path(QStringLiteral("x.png")) }, 2, "needs one %05d" },
