@@ -40,7 +40,8 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     std::string problem;
     if (!options.Parse(args, problem)) {
         if (options.HadUnknownOption()) {
-            problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 (put '--' before a formula that begins with '-')"),
+            problem = Tr(
+                QT_TRANSLATE_NOOP("glimmerset-cli", "%1 (put '--' before a formula that begins with '-')"),
                 { problem });
         }
         return Usage(err, problem);
