@@ -76,8 +76,7 @@ int Log2(int n)
 
 void NoteOutcome(const uint8_t* file, size_t size, const CFractalScript& script, bool loaded)
 {
-    const QByteArray head(
-        reinterpret_cast<const char*>(file), static_cast<qsizetype>(std::min<size_t>(size, 16)));
+    const QByteArray head(reinterpret_cast<const char*>(file), static_cast<qsizetype>(std::min<size_t>(size, 16)));
     const size_t format = qHash(PaletteFormatOf(head)) % 64;
     Note(format * 2 + (loaded ? 1 : 0));
     if (loaded) {
@@ -113,9 +112,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     CFractalScript script;
     // A shorter deadline than the programs', so that the path that cuts a decode is fuzzed as well;
     // a slow input then costs about the deadline, a tenth of libFuzzer's 1 s, which leaves room for
-    // a loaded machine. A smaller budget too: the decoder touches all of the picture and its buffers once,
-    // and libFuzzer gives an input 1 s, which a picture of the programs' 256 MiB does not fit in under ASan
-    // on a slow machine. The bounds are the same code whatever their values.
+    // a loaded machine. A smaller budget too: the decoder touches all of the picture and its buffers once, and libFuzzer
+    // gives an input 1 s, which a picture of the programs' 256 MiB does not fit in under ASan on a
+    // slow machine. The bounds are the same code whatever their values.
     const bool loaded = script.LoadPalette(
         path, PaletteFallback::None, { std::chrono::milliseconds(100), nullptr, kFuzzMemoryBudget });
     NoteOutcome(data + 1, size - 1, script, loaded);
