@@ -53,7 +53,7 @@ tsan:
 # handing it back to the system every few seconds: a palette decode that frees a large picture while
 # ASan returns its quarantine to the system took over 1 s on a busy machine, a hang of ASan's, not ours.
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS ?= formula script palette batchjit
+FUZZ_TARGETS ?= formula script palette batchjit json exactview
 FUZZ_FLAGS    = -max_total_time=$(FUZZ_SECONDS) -timeout=1 -rss_limit_mb=2048 -malloc_limit_mb=257 -print_final_stats=1
 FUZZ_ENV      = ASAN_OPTIONS=detect_leaks=1:allocator_release_to_os_interval_ms=-1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	QT_LOGGING_RULES='*.warning=false'

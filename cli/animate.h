@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The animation command's parts that need no files: where the keys fall, the picture of a frame, the
@@ -46,6 +47,13 @@ struct Shard {
 // one variable (nullptr when unset). On a usage error returns false with the problem.
 bool ReadShard(const std::optional<std::string>& shard, const std::optional<std::string>& shardCount,
     const std::function<const char*(const char*)>& getenv, Shard& result, std::string& problem);
+
+// A whole number in the int range, the whole of text (an optional '-' and digits).
+bool ParseWhole(std::string_view text, int& value);
+
+// --size WxH of render and animate, each side from kMinToolSide to kMaxToolSide. On a usage error
+// returns false with the problem.
+bool ReadSize(const std::string& text, int& width, int& height, std::string& problem);
 
 // --aa N of render and animate: N x N samples per pixel, 1 to 4; nothing when not given. On a usage
 // error returns false with the problem.

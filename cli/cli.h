@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <iosfwd>
 #include <string>
 #include <string_view>
@@ -30,6 +31,15 @@ int CommandUsage(std::ostream& err, std::string_view command, std::string_view p
 // main() installs that translation when the shown language is Chinese.
 std::string HelpText(const char* text);
 
+// A message of the tool in the shown language: written in English and marked with
+// QT_TRANSLATE_NOOP("glimmerset-cli", ...), like the help; each %1 to %9 in it stands for the
+// argument of that number, which is not translated (a path, a value, the system's words).
+std::string Tr(const char* text, std::initializer_list<std::string_view> args = {});
+
+// A message of the engine (the system's words: "版本不正确", "迭代公式错误:...", an export's outcome)
+// in the shown language, as the window shows it.
+std::string Shown(const std::string& message);
+
 // --help and --version of a command: prints what was asked for (usage: the help as shown, see
 // HelpText) and returns true.
 bool HandleHelpOrVersion(const CCommandOptions& options, const std::string& usage, std::ostream& out);
@@ -37,13 +47,24 @@ bool HandleHelpOrVersion(const CCommandOptions& options, const std::string& usag
 // A script argument as a file: "-" reads standard input into a file in dir, stopping at the size a
 // script file may have. Returns false, with the reason on err, when standard input cannot be read or
 // is longer than that.
-bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir& dir, QString& path,
-    std::ostream& err);
+bool ScriptFile(
+    const char* command, const std::string& argument, QTemporaryDir& dir, QString& path, std::ostream& err);
 
-// Loads a script argument (through ScriptFile) into script. On failure prints why on err and returns
-// false; a palette warning of a script that loads is printed there too.
+// Loads a script argument (through ScriptFile) into script. On failure prints why on err, gives it
+// in problem when asked (without the command and the argument) and returns false; a palette warning
+// of a script that loads is printed there too.
 bool LoadScriptArgument(const char* command, const std::string& argument, QTemporaryDir& dir,
-    CFractalScript& script, std::ostream& err);
+    CFractalScript& script, std::ostream& err, std::string* problem = nullptr);
+
+// Why the last Load of script failed, in the shown language, with the system's reason when the file
+// could not be read ("打开文件失败 (No such file or directory)").
+std::string LoadFailure(const CFractalScript& script);
+
+// "cannot write 'PATH': WHY" in the shown language.
+std::string CannotWrite(const std::string& path, const std::string& why);
+
+// "warning: TEXT" in the shown language.
+std::string Warning(const std::string& warning);
 
 // Copies a file to a stream (what "-o -" writes to standard output).
 bool CopyFileTo(const QString& path, std::ostream& out);
@@ -56,6 +77,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // new --from-json: the script a JSON file (or "-") describes, written to target.
-int RunNewFromJson(const std::string& source, const std::string& target, std::ostream& out, std::ostream& err);
+int RunNewFromJson(
+    const std::string& source, const std::string& target, std::ostream& out, std::ostream& err);
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

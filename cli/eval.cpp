@@ -12,21 +12,21 @@
 namespace {
 
 constexpr const char* kEvalUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--batch] [--] FORMULA\n"
-      "\n"
-      "Compiles FORMULA, stores each --set value into the variable or named constant NAME, runs the\n"
-      "formula N times (default 1) and prints each result as its real and imaginary part.\n"
-      "\n"
-      "Options:\n"
-      "  --set NAME=RE[,IM]  store a value before the first run (may be repeated)\n"
-      "  --runs N            run the formula N times\n"
-      "  --code              first print the compiled instructions, one 'DEST OPCODE SOURCE' a line\n"
-      "  --batch             first print the program the batched renderer runs, on one line\n"
-      "  --                  end of options: the next argument is the formula, even if it begins with '-'\n"
-      "  -h, --help          show this help and exit\n"
-      "  -V, --version       show the version and exit\n"
-      "\n"
-      "Exit status: 0 on success, 1 when the formula does not compile, 2 on a usage error.\n");
+    "Usage: glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--batch] [--] FORMULA\n"
+    "\n"
+    "Compiles FORMULA, stores each --set value into the variable or named constant NAME, runs the\n"
+    "formula N times (default 1) and prints each result as its real and imaginary part.\n"
+    "\n"
+    "Options:\n"
+    "  --set NAME=RE[,IM]  store a value before the first run (may be repeated)\n"
+    "  --runs N            run the formula N times\n"
+    "  --code              first print the compiled instructions, one 'DEST OPCODE SOURCE' a line\n"
+    "  --batch             first print the program the batched renderer runs, on one line\n"
+    "  --                  end of options: the next argument is the formula, even if it begins with '-'\n"
+    "  -h, --help          show this help and exit\n"
+    "  -V, --version       show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the formula does not compile, 2 on a usage error.\n");
 
 int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err, "eval", problem); }
 
@@ -39,8 +39,10 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         Flag({ QStringLiteral("batch") }) });
     std::string problem;
     if (!options.Parse(args, problem)) {
-        if (problem.starts_with("unknown option")) {
-            problem += " (put '--' before a formula that begins with '-')";
+        if (options.HadUnknownOption()) {
+            problem = Tr(
+                QT_TRANSLATE_NOOP("glimmerset-cli", "%1 (put '--' before a formula that begins with '-')"),
+                { problem });
         }
         return Usage(err, problem);
     }
@@ -49,15 +51,17 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     const std::vector<std::string> positional = options.Positional();
     if (positional.empty()) {
-        return Usage(err, "missing FORMULA");
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing FORMULA")));
     }
     if (positional.size() > 1) {
-        return Usage(err, "too many arguments");
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "too many arguments")));
     }
     long long runs = 1;
     if (const std::optional<std::string> value = options.Value(QStringLiteral("runs"));
         value && !ParseCount(*value, runs)) {
-        return Usage(err, "'--runs' needs a whole number of at least 0, not '" + *value + "'");
+        return Usage(err,
+            Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--runs' needs a whole number of at least 0, not '%1'"),
+                { *value }));
     }
     std::vector<std::pair<std::string, Complex>> sets;
     for (const std::string& value : options.Values(QStringLiteral("set"))) {
@@ -65,7 +69,8 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         Complex number;
         if (eq == 0 || eq == std::string::npos
             || !ParseComplex(std::string_view(value).substr(eq + 1), number)) {
-            return Usage(err, "'--set' needs NAME=RE[,IM], not '" + value + "'");
+            return Usage(err,
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--set' needs NAME=RE[,IM], not '%1'"), { value }));
         }
         sets.emplace_back(value.substr(0, eq), number);
     }
@@ -75,7 +80,9 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     CFormula formula;
     std::string message;
     if (const int code = formula.Compile(*formulaText, message); code != kCompileOk) {
-        err << "error " << code << ": " << message << '\n';
+        // "error N:" stays as it is for programs that read the code; the message is shown as the window
+        // shows it.
+        err << "error " << code << ": " << Shown(message) << '\n';
         return kExitFailure;
     }
     if (printCode) {
@@ -90,7 +97,11 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         } else if (const int k = formula.FindConstant(name); k >= 0) {
             formula.SetConstant(k, value);
         } else {
-            err << "glimmerset-cli eval: the formula has no variable or constant named '" << name << "'\n";
+            err << "glimmerset-cli eval: "
+                << Tr(QT_TRANSLATE_NOOP(
+                          "glimmerset-cli", "the formula has no variable or constant named '%1'"),
+                       { name })
+                << '\n';
             return kExitUsage;
         }
     }

@@ -13,15 +13,15 @@
 namespace {
 
 constexpr const char* kExtractUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli extract PICTURE -o SCRIPT.gsc\n"
-      "\n"
-      "Writes the script an exported picture carries (PNG, JPEG) to SCRIPT.gsc: exactly the bytes\n"
-      "that saving the script there from the window would write. A relative palette name is rewritten\n"
-      "so that it names the same file from SCRIPT's folder. '-o -' writes to standard output, with\n"
-      "the palette name as seen from the working folder; PICTURE '-' reads standard input.\n"
-      "\n"
-      "Exit status: 0 on success, 1 when the picture carries no script that loads or the file cannot\n"
-      "be written, 2 on a usage error.\n");
+    "Usage: glimmerset-cli extract PICTURE -o SCRIPT.gsc\n"
+    "\n"
+    "Writes the script an exported picture carries (PNG, JPEG) to SCRIPT.gsc: exactly the bytes\n"
+    "that saving the script there from the window would write. A relative palette name is rewritten\n"
+    "so that it names the same file from SCRIPT's folder. '-o -' writes to standard output, with\n"
+    "the palette name as seen from the working folder; PICTURE '-' reads standard input.\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the picture carries no script that loads or the file cannot\n"
+    "be written, 2 on a usage error.\n");
 
 } // namespace
 
@@ -39,10 +39,13 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
     const std::optional<std::string> file = options.Value(QStringLiteral("o"));
     const std::vector<std::string> positional = options.Positional();
     if (positional.size() != 1) {
-        return CommandUsage(err, "extract", positional.empty() ? "missing PICTURE" : "too many arguments");
+        return CommandUsage(err, "extract",
+            positional.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing PICTURE"))
+                               : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "too many arguments")));
     }
     if (!file) {
-        return CommandUsage(err, "extract", "missing '-o SCRIPT.gsc'");
+        return CommandUsage(
+            err, "extract", Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing '-o SCRIPT.gsc'")));
     }
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
@@ -57,14 +60,15 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
         const QByteArray bytes = EncodeScriptText(ScriptText(script.TakeSnapshot(), name));
         out.write(bytes.constData(), bytes.size());
         if (!out.flush()) {
-            err << "glimmerset-cli extract: cannot write to standard output\n";
+            err << "glimmerset-cli extract: "
+                << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot write to standard output")) << '\n';
             return kExitFailure;
         }
         return kExitOk;
     }
     QString reason;
     if (!script.Save(QString::fromStdString(*file), &reason)) {
-        err << "glimmerset-cli extract: cannot write '" << *file << "': " << reason.toStdString() << '\n';
+        err << "glimmerset-cli extract: " << CannotWrite(*file, reason.toStdString()) << '\n';
         return kExitFailure;
     }
     return kExitOk;

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "cli.h"
+
 #include <QRegularExpression>
 
 namespace {
@@ -65,14 +67,14 @@ std::string CCommandOptions::Problem(const std::vector<std::string>& args) const
             const QString text = QString::fromStdString(arg);
             if (text.startsWith(QStringLiteral("--"))) {
                 if (!Find(text.mid(2).section(QLatin1Char('='), 0, 0))) {
-                    return "unknown option '" + arg + "'";
+                    return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "unknown option '%1'"), { arg });
                 }
             } else if (text.size() > 1 && text.startsWith(QLatin1Char('-'))) {
                 // Compacted short options: letters until one that takes the rest as its value.
                 for (qsizetype k = 1; k < text.size(); ++k) {
                     const QCommandLineOption* option = Find(text.mid(k, 1));
                     if (!option) {
-                        return "unknown option '" + arg + "'";
+                        return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "unknown option '%1'"), { arg });
                     }
                     if (!option->valueName().isEmpty()) {
                         break;
@@ -85,10 +87,10 @@ std::string CCommandOptions::Problem(const std::vector<std::string>& args) const
     const QRegularExpressionMatch quoted = QRegularExpression(QStringLiteral("'([^']*)'")).match(text);
     const std::string name = quoted.captured(1).toStdString();
     if (text.startsWith(QStringLiteral("Missing value"))) {
-        return "option '" + name + "' needs a value";
+        return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "option '%1' needs a value"), { name });
     }
     if (text.startsWith(QStringLiteral("Unexpected value"))) {
-        return "option '" + name + "' takes no value";
+        return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "option '%1' takes no value"), { name });
     }
     return text.toStdString();
 }

@@ -21,6 +21,8 @@ public:
     bool Help() const { return m_parser.isSet(QStringLiteral("help")); }
     bool Version() const { return m_parser.isSet(QStringLiteral("version")); }
     bool Has(const QString& name) const { return m_parser.isSet(name); }
+    // Whether the last Parse failed on an option the command does not have.
+    bool HadUnknownOption() const { return !m_parser.unknownOptionNames().isEmpty(); }
     // The last value given for the option: when one is given twice, the last one counts.
     std::optional<std::string> Value(const QString& name) const;
     // Every value, in command-line order (repeatable options such as --set).

@@ -1,5 +1,6 @@
 #include "overrides.h"
 
+#include "cli.h"
 #include "options.h"
 
 #include "fixedlimits.h"
@@ -16,17 +17,17 @@
 #include <limits>
 
 const char* const kOverrideHelp = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Changes to the script (applied in this order, each through the script's own setter):\n"
-      "  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour\n"
-      "  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)\n"
-      "  --palette FILE        use the palette image FILE (resets the mapping, as in the window)\n"
-      "  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH\n"
-      "                        set the seven numbers of the palette mapping\n"
-      "  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)\n"
-      "  --center RE,IM        move the view's centre to this plane point\n"
-      "  --width W             show W plane units across, keeping the centre and the proportions\n"
-      "                        (RE, IM and W: decimals of any length and exponent, such as 1e-1000;\n"
-      "                        a view deeper than doubles hold keeps them exactly)\n");
+    "Changes to the script (applied in this order, each through the script's own setter):\n"
+    "  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour\n"
+    "  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)\n"
+    "  --palette FILE        use the palette image FILE (resets the mapping, as in the window)\n"
+    "  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH\n"
+    "                        set the seven numbers of the palette mapping\n"
+    "  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)\n"
+    "  --center RE,IM        move the view's centre to this plane point\n"
+    "  --width W             show W plane units across, keeping the centre and the proportions\n"
+    "                        (RE, IM and W: decimals of any length and exponent, such as 1e-1000;\n"
+    "                        a view deeper than doubles hold keeps them exactly)\n");
 
 namespace {
 
@@ -86,10 +87,128 @@ std::string ConstantNames(const CFormula& formula)
     for (int k = 0; k < formula.GetConstantCount(); ++k) {
         names += (k ? ", " : "") + formula.GetConstantName(k);
     }
-    return names.empty() ? std::string("it has none") : "its constants: " + names;
+    return names.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "it has none"))
+                         : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "its constants: %1"), { names });
+}
+
+// --center and --width, each number held to the one check of a view's numbers.
+bool ReadViewOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem)
+{
+    const auto fail = [&problem](std::string text) {
+        problem = std::move(text);
+        return false;
+    };
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("center"))) {
+        const size_t comma = value->find(',');
+        if (comma == std::string::npos) {
+            return fail(
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--center' needs RE,IM, not '%1'"), { *value }));
+        }
+        std::string* const texts[] = { &overrides.centerReText, &overrides.centerImText };
+        double parts[2];
+        for (int k = 0; k < 2; ++k) {
+            const std::string part = k == 0 ? value->substr(0, comma) : value->substr(comma + 1);
+            if (const ViewNumberError error = CheckViewCoordinate(part); error != ViewNumberError::None) {
+                return fail(ViewNumberProblem(error, "'--center'", part));
+            }
+            ParseDecimal(part, parts[k], *texts[k]);
+        }
+        overrides.center = Complex { parts[0], parts[1] };
+    }
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("width"))) {
+        // Any width above 0, also below the doubles (1e-1000): the view then keeps it exactly.
+        if (const ViewNumberError error = CheckViewScale(*value); error != ViewNumberError::None) {
+            return fail(ViewNumberProblem(error, "'--width'", *value));
+        }
+        double width = 0.0;
+        ParseDecimal(*value, width, overrides.widthText);
+        overrides.width = width;
+    }
+    return true;
+}
+
+// The view of --center and --width: doubles while neither the script's view nor the new one is deeper
+// than doubles hold, the typed decimals in MPFR otherwise.
+void ApplyView(const ScriptOverrides& overrides, CFractalScript& script, OverrideResult& result)
+{
+    const auto fail = [&result](std::string message) {
+        result.status = OverrideStatus::Usage;
+        result.message = std::move(message);
+    };
+    const int w = script.GetImageWidth();
+    const int h = script.GetImageHeight();
+    const PlaneView old = script.GetView();
+    const double oldRatio = script.GetRatio();
+    const Complex center = overrides.center.value_or(
+        Complex { script.GetOffsetX() + w * oldRatio / 2, script.GetOffsetY() + h * oldRatio / 2 });
+    const double ratio = overrides.width ? *overrides.width / w : oldRatio;
+    const double offsetX = center.re - w * ratio / 2;
+    const double offsetY = center.im - h * ratio / 2;
+    const bool doubles
+        = ratio > 0.0 && std::isfinite(ratio) && std::isfinite(offsetX) && std::isfinite(offsetY);
+    if (doubles && old.exact.Empty() && !IsDeepView(old, w, h)
+        && !IsDeepView(PlaneView { offsetX, offsetY, ratio, {} }, w, h)) {
+        script.SetView(offsetX, offsetY, ratio);
+        return;
+    }
+    // Deeper than doubles hold: the typed texts and the script's exact view, in MPFR.
+    const auto view = [&](mpfr_prec_t bits) {
+        BigFloat x(bits), y(bits);
+        CentreOf(old, w, h, bits, x, y);
+        if (overrides.center) {
+            x = BigFloat::Parse(overrides.centerReText, bits, nullptr);
+            y = BigFloat::Parse(overrides.centerImText, bits, nullptr);
+        }
+        const BigFloat r = overrides.width ? BigFloat::Parse(overrides.widthText, bits, nullptr) / w
+                                           : PreciseViewOf(old, bits).ratio;
+        return ViewAroundCentre(x, y, r, w, h);
+    };
+    const PlaneView deep = view(std::max(ViewBits(old), ViewBits(view(64))));
+    // The width a script of this size divides into pixels may go below the deepest ratio.
+    if (!deep.exact.Empty() && CheckViewScale(deep.exact.ratio) == ViewNumberError::TooDeep) {
+        return fail(ViewNumberProblem(ViewNumberError::TooDeep, "'--width'", overrides.widthText));
+    }
+    if (!std::isfinite(deep.offsetX) || !std::isfinite(deep.offsetY) || !(deep.ratio > 0.0)) {
+        return fail(Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+            "the view of '--center' and '--width' lies beyond the numbers a script holds")));
+    }
+    script.SetView(deep);
 }
 
 } // namespace
+
+std::string ViewNumberProblem(ViewNumberError error, const std::string& subject, const std::string& value)
+{
+    switch (error) {
+    case ViewNumberError::None: return {};
+    case ViewNumberError::NotANumber:
+        return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 needs a number, not '%2'"), { subject, value });
+    case ViewNumberError::NotPositive:
+        return Tr(
+            QT_TRANSLATE_NOOP("glimmerset-cli", "%1 needs a number above 0, not '%2'"), { subject, value });
+    case ViewNumberError::OutOfRange:
+        return Tr(QT_TRANSLATE_NOOP(
+                      "glimmerset-cli", "%1 %2 is beyond the largest number a script holds (about 1.8e308)"),
+            { subject, value });
+    case ViewNumberError::TooDeep:
+        return Tr(QT_TRANSLATE_NOOP(
+                      "glimmerset-cli", "%1 %2 is deeper than the deepest view supported (about 1e-315000)"),
+            { subject, value });
+    }
+    return {};
+}
+
+std::string SineWarning(double given, double used)
+{
+    return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "the mapping's sine %1 is outside [-1, 1]; %2 is used"),
+        { FormatShortest(given), FormatShortest(used) });
+}
+
+std::string RangeWarning(const std::string& what, long long given, int min, int max, int used)
+{
+    return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 %2 is outside %3 to %4; %5 is used"),
+        { what, std::to_string(given), std::to_string(min), std::to_string(max), std::to_string(used) });
+}
 
 bool ScriptOverrides::Empty() const
 {
@@ -130,8 +249,9 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
             : kind == "colour"                                         ? &overrides.colourFormula
                                                                        : nullptr;
         if (eq == std::string::npos || target == nullptr) {
-            return fail(
-                "'--formula' needs iteration=TEXT, termination=TEXT or colour=TEXT, not '" + value + "'");
+            return fail(Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                               "'--formula' needs iteration=TEXT, termination=TEXT or colour=TEXT, not '%1'"),
+                { value }));
         }
         *target = value.substr(eq + 1);
     }
@@ -141,54 +261,46 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
         if (eq == 0 || eq == std::string::npos
             || !ParseComplex(std::string_view(value).substr(eq + 1), number) || !std::isfinite(number.re)
             || !std::isfinite(number.im)) {
-            return fail("'--const' needs NAME=RE[,IM] with finite numbers, not '" + value + "'");
+            return fail(Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                               "'--const' needs NAME=RE[,IM] with finite numbers, not '%1'"),
+                { value }));
         }
         overrides.constants.emplace_back(value.substr(0, eq), number);
     }
     if (const std::optional<std::string> value = options.Value(QStringLiteral("iterations"))) {
         long long count = 0;
         if (!ParseWhole(*value, count)) {
-            return fail("'--iterations' needs a whole number, not '" + *value + "'");
+            return fail(
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--iterations' needs a whole number, not '%1'"),
+                    { *value }));
         }
         overrides.iterations = count;
     }
-    if (const std::optional<std::string> value = options.Value(QStringLiteral("center"))) {
-        double parts[2];
-        const size_t comma = value->find(',');
-        if (comma == std::string::npos
-            || !ParseDecimal(std::string_view(*value).substr(0, comma), parts[0], overrides.centerReText)
-            || !ParseDecimal(std::string_view(*value).substr(comma + 1), parts[1], overrides.centerImText)) {
-            return fail("'--center' needs RE,IM as two finite numbers, not '" + *value + "'");
-        }
-        overrides.center = Complex { parts[0], parts[1] };
-    }
-    if (const std::optional<std::string> value = options.Value(QStringLiteral("width"))) {
-        double width = 0.0;
-        // Any width above 0, also below the doubles (1e-1000): the view then keeps it exactly.
-        const auto positive = [](const std::string& text) {
-            const BigFloat number = BigFloat::Parse(text, 64, nullptr);
-            return mpfr_sgn(number.get()) > 0 && number.Exponent() > kDeepestRatioExponent + 16;
-        };
-        if (!ParseDecimal(*value, width, overrides.widthText) || !(width >= 0.0) || !positive(overrides.widthText)) {
-            return fail("'--width' needs a positive number, not '" + *value + "'");
-        }
-        overrides.width = width;
+    if (!ReadViewOverrides(options, overrides, problem)) {
+        return false;
     }
     if (const std::optional<std::string> value = options.Value(QStringLiteral("mapping"))) {
         double m[7];
         if (!ParseNumbers(*value, m, 7)) {
             return fail(
-                "'--mapping' needs seven finite numbers X0,Y0,DX,DY,SIN,COS,STRETCH, not '" + *value + "'");
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                       "'--mapping' needs seven finite numbers X0,Y0,DX,DY,SIN,COS,STRETCH, not '%1'"),
+                    { *value }));
         }
         overrides.mapping = PaletteMapping { m[0], m[1], m[2], m[3], m[4], m[5], m[6] };
     }
     if (const std::optional<std::string> value = options.Value(QStringLiteral("palette"))) {
-        // A script file ends the name at "}": the next load would lose the palette, as the window
-        // refuses such names too.
-        if (value->empty() || value->find('}') != std::string::npos) {
-            return fail("'--palette' needs a file whose name has no '}', not '" + *value + "'");
-        }
+        // A name a script file cannot hold would make the script unwritable, as the window refuses
+        // such names too.
         const QString name = QString::fromStdString(*value);
+        if (value->empty()) {
+            return fail(Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--palette' needs a file")));
+        }
+        if (const QString why = ScriptNameProblem(name); !why.isEmpty()) {
+            return fail(
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--palette %1' cannot be named in a script file: %2"),
+                    { *value, why.toStdString() }));
+        }
         overrides.palette = QFileInfo(name).absoluteFilePath();
         overrides.paletteRelative = QDir::isRelativePath(name);
     }
@@ -220,8 +332,9 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
         const int k = script.GetIterFormula().FindConstant(name);
         if (k < 0) {
             return fail(OverrideStatus::Usage,
-                "the iteration formula has no constant named '" + name + "' ("
-                    + ConstantNames(script.GetIterFormula()) + ")");
+                Tr(QT_TRANSLATE_NOOP(
+                       "glimmerset-cli", "the iteration formula has no constant named '%1' (%2)"),
+                    { name, ConstantNames(script.GetIterFormula()) }));
         }
         // The window's path: make it the current constant, then set it.
         while (script.GetCurrentConstantIndex() != k) {
@@ -241,61 +354,28 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
         if (!script.SetDecodedPalette(std::move(decoded), PaletteFallback::None)) {
             return fail(OverrideStatus::Failed,
                 "载入调色板失败! (" + overrides.palette->toStdString() + ": "
-                    + (problem.empty() ? std::string("unreadable") : problem) + ")");
+                    + (problem.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "unreadable")) : problem)
+                    + ")");
         }
         script.SetModified();
     }
     if (const std::optional<PaletteMapping> m = overrides.mapping) {
         script.SetMapping(*m);
         if (script.GetMapping().sin != m->sin) {
-            result.warnings.push_back("the mapping's sine " + FormatShortest(m->sin) + " is outside [-1, 1]; "
-                + FormatShortest(script.GetMapping().sin) + " is used");
+            result.warnings.push_back(SineWarning(m->sin, script.GetMapping().sin));
         }
     }
     if (overrides.iterations) {
         const int clamped
             = static_cast<int>(std::clamp<long long>(*overrides.iterations, kMinIterations, kMaxIterations));
         if (clamped != *overrides.iterations) {
-            result.warnings.push_back("--iterations " + std::to_string(*overrides.iterations) + " is outside "
-                + std::to_string(kMinIterations) + " to " + std::to_string(kMaxIterations) + "; "
-                + std::to_string(clamped) + " is used");
+            result.warnings.push_back(
+                RangeWarning("--iterations", *overrides.iterations, kMinIterations, kMaxIterations, clamped));
         }
         script.SetMaxIter(clamped);
     }
     if (overrides.center || overrides.width) {
-        const int w = script.GetImageWidth();
-        const int h = script.GetImageHeight();
-        const PlaneView old = script.GetView();
-        const double oldRatio = script.GetRatio();
-        const Complex center = overrides.center.value_or(
-            Complex { script.GetOffsetX() + w * oldRatio / 2, script.GetOffsetY() + h * oldRatio / 2 });
-        const double ratio = overrides.width ? *overrides.width / w : oldRatio;
-        const double offsetX = center.re - w * ratio / 2;
-        const double offsetY = center.im - h * ratio / 2;
-        const bool doubles = ratio > 0.0 && std::isfinite(ratio) && std::isfinite(offsetX) && std::isfinite(offsetY);
-        if (doubles && old.exact.Empty() && !IsDeepView(old, w, h)
-            && !IsDeepView(PlaneView { offsetX, offsetY, ratio, {} }, w, h)) {
-            script.SetView(offsetX, offsetY, ratio);
-            return result;
-        }
-        // Deeper than doubles hold: the typed texts and the script's exact view, in MPFR.
-        const auto view = [&](mpfr_prec_t bits) {
-            BigFloat x(bits), y(bits);
-            CentreOf(old, w, h, bits, x, y);
-            if (overrides.center) {
-                x = BigFloat::Parse(overrides.centerReText, bits, nullptr);
-                y = BigFloat::Parse(overrides.centerImText, bits, nullptr);
-            }
-            const BigFloat r = overrides.width ? BigFloat::Parse(overrides.widthText, bits, nullptr) / w
-                                               : PreciseViewOf(old, bits).ratio;
-            return ViewAroundCentre(x, y, r, w, h);
-        };
-        const PlaneView deep = view(std::max(ViewBits(old), ViewBits(view(64))));
-        if (!std::isfinite(deep.offsetX) || !std::isfinite(deep.offsetY) || !(deep.ratio > 0.0)) {
-            return fail(OverrideStatus::Usage,
-                "the view of '--center' and '--width' lies beyond the numbers a script holds");
-        }
-        script.SetView(deep);
+        ApplyView(overrides, script, result);
     }
     return result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "complex.h"
+#include "exactview.h"
 #include "mapping.h"
 
 #include <QCommandLineOption>
@@ -47,6 +48,15 @@ std::vector<QCommandLineOption> WithOverrideOptions(std::vector<QCommandLineOpti
 // The help lines of those options, in the manner of the commands' usage texts (English: shown
 // through HelpText).
 extern const char* const kOverrideHelp;
+
+// Why a number of a view was refused (CheckViewScale, CheckViewCoordinate), as the tool says it for
+// every reader: subject names the option or key ("'--width'"), value is the number as given.
+std::string ViewNumberProblem(ViewNumberError error, const std::string& subject, const std::string& value);
+
+// The warnings of values a script brings into its ranges, worded alike by every reader: what is the
+// option or key ("--iterations").
+std::string SineWarning(double given, double used);
+std::string RangeWarning(const std::string& what, long long given, int min, int max, int used);
 
 // Reads the parsed options; on a value that does not parse returns false with the problem.
 bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem);

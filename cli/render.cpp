@@ -60,7 +60,8 @@ constexpr const char* kRenderUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4\n"
     "                      (default: the script's own setting, 1 unless saved otherwise)\n"
     "  --json              print what was done as one JSON object on one line instead of the\n"
-    "                      outcome (on standard error with '-o -'); one line per picture\n"
+    "                      outcome (on standard error with '-o -'); one line per picture,\n"
+    "                      failures included\n"
     "  --quiet             print nothing on success\n"
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
@@ -83,17 +84,10 @@ std::string RenderUsage()
     return std::string(text.substr(0, at)).append(HelpText(kOverrideHelp)).append(text.substr(at + 2));
 }
 
-bool ParseSize(std::string_view text, int& width, int& height)
+std::string FolderProblem(const QString& folder, int code)
 {
-    const size_t x = text.find_first_of("xX");
-    if (x == std::string_view::npos) {
-        return false;
-    }
-    const auto whole = [](std::string_view part, int& value) {
-        const auto result = std::from_chars(part.data(), part.data() + part.size(), value);
-        return !part.empty() && result.ec == std::errc() && result.ptr == part.data() + part.size();
-    };
-    return whole(text.substr(0, x), width) && whole(text.substr(x + 1), height);
+    return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "folder '%1': %2"),
+        { folder.toStdString(), std::strerror(code) });
 }
 
 // Why the picture could not be written to path, found before the render: no writer for its format,
@@ -103,21 +97,23 @@ std::string OutputProblem(const std::vector<ImageCodec>& writers, const QString&
     if (WriterForFile(writers, path) == nullptr) {
         const QString name = QFileInfo(path).fileName();
         const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        return dot < 0 ? std::string("the name has no extension to choose the image format by")
-                       : "no image writer for the extension '" + name.mid(dot).toStdString() + "'";
+        return dot < 0 ? Tr(QT_TRANSLATE_NOOP(
+                   "glimmerset-cli", "the name has no extension to choose the image format by"))
+                       : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "no image writer for the extension '%1'"),
+                           { name.mid(dot).toStdString() });
     }
     const QFileInfo file(path);
     const QByteArray folder = QFile::encodeName(file.absolutePath());
     struct stat status { };
     if (::stat(folder.constData(), &status) != 0) {
-        return "folder '" + file.absolutePath().toStdString() + "': " + std::strerror(errno);
+        return FolderProblem(file.absolutePath(), errno);
     }
     if (!S_ISDIR(status.st_mode)) {
-        return "folder '" + file.absolutePath().toStdString() + "': " + std::strerror(ENOTDIR);
+        return FolderProblem(file.absolutePath(), ENOTDIR);
     }
     // The picture is written beside the target and renamed into place: the folder must take it.
     if (::access(folder.constData(), W_OK | X_OK) != 0) {
-        return "folder '" + file.absolutePath().toStdString() + "': " + std::strerror(errno);
+        return FolderProblem(file.absolutePath(), errno);
     }
     const QByteArray target = QFile::encodeName(file.absoluteFilePath());
     if (::stat(target.constData(), &status) == 0) {
@@ -189,10 +185,10 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
     const std::optional<std::string> image = options.Value(QStringLiteral("o"));
     job.scripts = options.Positional();
     if (job.scripts.empty()) {
-        return Usage(err, "missing SCRIPT");
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing SCRIPT")));
     }
     if (!image) {
-        return Usage(err, "missing '-o IMAGE'");
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing '-o IMAGE'")));
     }
     job.image = *image;
     // One script into an existing folder stays an error ("Is a directory"): only a '/' asks for a
@@ -201,19 +197,14 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
     if (job.toFolder
         && (job.ToStandardOutput()
             || !(job.image.ends_with('/') || QFileInfo(QString::fromStdString(job.image)).isDir()))) {
-        return Usage(err, "with several scripts '-o' names a folder: end it with '/'");
+        return Usage(err,
+            Tr(QT_TRANSLATE_NOOP(
+                "glimmerset-cli", "with several scripts '-o' names a folder: end it with '/'")));
     }
     job.size = options.Value(QStringLiteral("size"));
-    if (job.size && !ParseSize(*job.size, job.width, job.height)) {
-        return Usage(err, "'--size' needs WIDTHxHEIGHT, not '" + *job.size + "'");
-    }
     // Bringing a size into range quietly would write a picture of a size nobody asked for.
-    if (job.size
-        && (std::min(job.width, job.height) < kMinToolSide
-            || std::max(job.width, job.height) > kMaxToolSide)) {
-        return Usage(err,
-            "'--size' needs each side from " + std::to_string(kMinToolSide) + " to "
-                + std::to_string(kMaxToolSide) + ", not '" + *job.size + "'");
+    if (std::string problem; job.size && !ReadSize(*job.size, job.width, job.height, problem)) {
+        return Usage(err, problem);
     }
     if (std::string problem; !ReadThreadsAndPngLevel(options.Value(QStringLiteral("threads")),
             options.Value(QStringLiteral("png-level")), job.pngLevel, problem)) {
@@ -227,12 +218,15 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
     job.json = options.Has(QStringLiteral("json"));
     job.quiet = options.Has(QStringLiteral("quiet"));
     if (job.json && job.quiet) {
-        return Usage(err, "'--json' and '--quiet' exclude each other");
+        return Usage(
+            err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--json' and '--quiet' exclude each other")));
     }
     job.format = options.Value(QStringLiteral("format"));
     job.extension = job.format ? *job.format : "png";
     if (job.extension.empty() || job.extension.find_first_of("/.") != std::string::npos) {
-        return Usage(err, "'--format' needs an extension such as png, not '" + job.extension + "'");
+        return Usage(err,
+            Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--format' needs an extension such as png, not '%1'"),
+                { job.extension }));
     }
     std::string problem;
     if (!ReadOverrides(options, job.overrides, problem)) {
@@ -279,15 +273,16 @@ int Finish(const CFractalScript& script, const RenderJob& job, const QString& im
 {
     const bool toStandardOutput = job.ToStandardOutput();
     if (succeeded && toStandardOutput && !CopyFileTo(imageFile, out)) {
-        err << "glimmerset-cli render: cannot write the picture to standard output\n";
+        err << "glimmerset-cli render: "
+            << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot write the picture to standard output")) << '\n';
         return kExitFailure;
     }
     // The report goes with the picture's stream only when the picture itself does not.
     std::ostream& report = (job.json ? !toStandardOutput : succeeded && !toStandardOutput) ? out : err;
     if (job.json) {
-        report << JsonReport(script.GetExportReport(), script.GetLastError(), job.image);
+        report << JsonReport(script.GetExportReport(), Shown(script.GetLastError()), job.image);
     } else if (!(job.quiet && succeeded)) {
-        report << TranslateMessage(script.GetLastError()).toStdString() << '\n';
+        report << Shown(script.GetLastError()) << '\n';
     }
     return succeeded ? kExitOk : kExitFailure;
 }
@@ -298,18 +293,17 @@ bool PrepareScript(const RenderJob& job, const std::string& argument, QTemporary
     CFractalScript& script, int& code, std::string& problem, std::ostream& err)
 {
     code = kExitFailure;
-    if (!LoadScriptArgument("render", argument, dir, script, err)) {
-        problem = script.GetLastError();
+    if (!LoadScriptArgument("render", argument, dir, script, err, &problem)) {
         return false;
     }
     const OverrideResult applied = ApplyOverrides(job.overrides, script);
     for (const std::string& warning : applied.warnings) {
-        err << "glimmerset-cli render: warning: " << argument << ": " << warning << '\n';
+        err << "glimmerset-cli render: " << Warning(argument + ": " + warning) << '\n';
     }
     if (applied.status == OverrideStatus::Applied) {
         return true;
     }
-    problem = applied.message;
+    problem = Shown(applied.message);
     if (applied.status == OverrideStatus::Usage && !job.toFolder) {
         code = Usage(err, problem);
     } else {
@@ -323,11 +317,8 @@ bool PrepareScript(const RenderJob& job, const std::string& argument, QTemporary
 std::string BatchJson(const std::string& script, const std::string& path, const std::string* reportLine,
     const std::string& problem)
 {
-    if (reportLine) {
-        return "{\"script\":" + JsonString(script) + "," + reportLine->substr(1);
-    }
-    return "{\"script\":" + JsonString(script) + ",\"outcome\":\"script-failed\",\"message\":"
-        + JsonString(problem) + ",\"path\":" + JsonString(path) + "}\n";
+    const std::string line = reportLine ? *reportLine : JsonFailure("script-failed", problem, path);
+    return "{\"script\":" + JsonString(script) + "," + line.substr(1);
 }
 
 // render SCRIPT... -o FOLDER/: one picture after another on the one render pool, every failure
@@ -339,18 +330,22 @@ int RenderToFolder(RenderJob& job, std::ostream& out, std::ostream& err)
     std::set<std::string> names;
     for (const std::string& script : job.scripts) {
         if (script == "-") {
-            return Usage(err, "standard input cannot be one of several scripts");
+            return Usage(err,
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "standard input cannot be one of several scripts")));
         }
         const std::string name = QFileInfo(QString::fromStdString(script)).completeBaseName().toStdString();
         if (!names.insert(name).second) {
-            return Usage(
-                err, "two scripts are named '" + name + "': both would be written to the same picture");
+            return Usage(err,
+                Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                       "two scripts are named '%1': both would be written to the same picture"),
+                    { name }));
         }
         images.push_back(
             QDir(folder).filePath(QString::fromStdString(name + "." + job.extension)).toStdString());
     }
     if (!QDir().mkpath(folder)) {
-        err << "glimmerset-cli render: cannot make the folder '" << job.image << "'\n";
+        err << "glimmerset-cli render: "
+            << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot make the folder '%1'"), { job.image }) << '\n';
         return kExitFailure;
     }
     const std::vector<ImageCodec> writers = ImageCodecs(CodecUse::Writing);
@@ -365,11 +360,12 @@ int RenderToFolder(RenderJob& job, std::ostream& out, std::ostream& err)
         int code = kExitOk;
         std::string problem = OutputProblem(writers, imageFile);
         if (!problem.empty()) {
-            err << "glimmerset-cli render: cannot write '" << images[k] << "': " << problem << '\n';
+            problem = CannotWrite(images[k], problem);
+            err << "glimmerset-cli render: " << problem << '\n';
         } else if (PrepareScript(job, argument, dir, script, code, problem, err)) {
             const bool succeeded = Export(script, job, imageFile, share);
             allSucceeded = allSucceeded && succeeded;
-            const std::string message = script.GetLastError();
+            const std::string message = Shown(script.GetLastError());
             if (job.json) {
                 const std::string line = JsonReport(script.GetExportReport(), message, images[k]);
                 out << BatchJson(argument, images[k], &line, {});
@@ -414,21 +410,26 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     const QString formatName = QString::fromStdString("picture." + job.extension);
     if (job.format && !job.ToStandardOutput()
         && WriterForFile(writers, formatName) != WriterForFile(writers, QString::fromStdString(job.image))) {
-        return Usage(
-            err, "'--format " + job.extension + "' contradicts the extension of '" + job.image + "'");
+        return Usage(err,
+            Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--format %1' contradicts the extension of '%2'"),
+                { job.extension, job.image }));
     }
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
     const QString imageFile
         = job.ToStandardOutput() ? dir.filePath(formatName) : QString::fromStdString(job.image);
     // Found now rather than after a render that may take minutes.
+    // With --json every outcome is a line, failures included; the line goes where a success's would.
+    std::ostream& report = job.ToStandardOutput() ? err : out;
     if (const std::string why = OutputProblem(writers, imageFile); !why.empty()) {
-        err << "glimmerset-cli render: cannot write '" << job.image << "': " << why << '\n';
+        err << "glimmerset-cli render: " << CannotWrite(job.image, why) << '\n';
+        report << (job.json ? JsonFailure("save-failed", CannotWrite(job.image, why), job.image) : "");
         return kExitFailure;
     }
     CFractalScript script;
     int code = kExitOk;
     if (!PrepareScript(job, job.scripts.front(), dir, script, code, problem, err)) {
+        report << (job.json ? JsonFailure("script-failed", problem, job.image) : "");
         return code;
     }
     const bool succeeded = Export(script, job, imageFile);

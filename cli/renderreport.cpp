@@ -1,5 +1,7 @@
 #include "renderreport.h"
 
+#include "cli.h"
+
 #include "fractalscript.h"
 #include "numbertext.h"
 
@@ -68,13 +70,22 @@ void ShowProgress(double progress, double elapsed)
     const int filled = static_cast<int>(std::clamp(progress, 0.0, 1.0) * kBarWidth);
     std::string bar(filled, '#');
     bar.resize(kBarWidth, ' ');
-    std::string left = progress > 0.0 ? Clock(elapsed * (1.0 - progress) / progress) + " left" : "";
-    std::fprintf(stderr, "\r[%s] %3d%%  %s elapsed  %s   ", bar.c_str(), static_cast<int>(progress * 100.0),
-        Clock(elapsed).c_str(), left.c_str());
+    const std::string left = progress > 0.0
+        ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 left"), { Clock(elapsed * (1.0 - progress) / progress) })
+        : std::string();
+    const std::string spent = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "%1 elapsed"), { Clock(elapsed) });
+    std::fprintf(stderr, "\r[%s] %3d%%  %s  %s   ", bar.c_str(), static_cast<int>(progress * 100.0),
+        spent.c_str(), left.c_str());
     std::fflush(stderr);
 }
 
 void ClearProgress() { std::fprintf(stderr, "\r%*s\r", kBarWidth + 40, ""); }
+
+std::string JsonFailure(const std::string& outcome, const std::string& message, const std::string& path)
+{
+    return "{\"outcome\":" + JsonString(outcome) + ",\"message\":" + JsonString(message)
+        + ",\"path\":" + JsonString(path) + "}\n";
+}
 
 std::string JsonReport(const ExportReport& report, const std::string& message, const std::string& path)
 {

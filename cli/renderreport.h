@@ -14,5 +14,9 @@ void ClearProgress();
 // replaced, so that the line always parses.
 std::string JsonString(const std::string& text);
 
+// --json's line of a picture that was never rendered: outcome ("script-failed", "save-failed"),
+// message and path.
+std::string JsonFailure(const std::string& outcome, const std::string& message, const std::string& path);
+
 // --json's line: the outcome, the message, the path, the size and the timings as one JSON object.
 std::string JsonReport(const ExportReport& report, const std::string& message, const std::string& path);

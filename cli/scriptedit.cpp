@@ -5,6 +5,7 @@
 #include "scriptjson.h"
 
 #include "fractalscript.h"
+#include "safefile.h"
 #include "signalcleanup.h"
 
 #include <QDir>
@@ -17,35 +18,36 @@
 namespace {
 
 constexpr const char* kSetUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]\n"
-      "\n"
-      "Loads SCRIPT (- for standard input), applies the changes and writes the script to OUT.gsc, or\n"
-      "back to SCRIPT without -o (standard output when SCRIPT is -). 'render' takes the same changes\n"
-      "and draws exactly the picture of the script that 'set' writes.\n"
-      "\n"
-      "Options:\n"
-      "  -o, --output OUT.gsc  the script file to write (- for standard output)\n"
-      "%s"
-      "  -h, --help            show this help and exit\n"
-      "  -V, --version         show the version and exit\n"
-      "\n"
-      "Exit status: 0 on success, 1 when the script does not load, a formula does not compile, the\n"
-      "palette cannot be used or the file cannot be written, 2 on a usage error (also a constant the\n"
-      "formula does not have).\n");
+    "Usage: glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]\n"
+    "\n"
+    "Loads SCRIPT (- for standard input), applies the changes and writes the script to OUT.gsc, or\n"
+    "back to SCRIPT without -o. A picture that carries its script, or standard input, needs -o\n"
+    "(- for standard output): set writes back only into a script file. 'render' takes the same\n"
+    "changes and draws exactly the picture of the script that 'set' writes.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output OUT.gsc  the script file to write (- for standard output)\n"
+    "%s"
+    "  -h, --help            show this help and exit\n"
+    "  -V, --version         show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the script does not load, a formula does not compile, the\n"
+    "palette cannot be used or the file cannot be written, 2 on a usage error (also a constant the\n"
+    "formula does not have, and a picture or standard input without -o).\n");
 
 constexpr const char* kDumpUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli dump SCRIPT [--json]\n"
-      "\n"
-      "Prints every member of SCRIPT (- for standard input) in UTF-8: one 'key: value' line each,\n"
-      "values written as render's and set's options take them, or with --json a JSON object that\n"
-      "'glimmerset-cli new --from-json' turns back into the same script file.\n"
-      "\n"
-      "Options:\n"
-      "  --json          print JSON: numbers in their shortest exact form; nan, inf, -0 as strings\n"
-      "  -h, --help      show this help and exit\n"
-      "  -V, --version   show the version and exit\n"
-      "\n"
-      "Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.\n");
+    "Usage: glimmerset-cli dump SCRIPT [--json]\n"
+    "\n"
+    "Prints every member of SCRIPT (- for standard input) in UTF-8: one 'key: value' line each,\n"
+    "values written as render's and set's options take them, or with --json a JSON object that\n"
+    "'glimmerset-cli new --from-json' turns back into the same script file.\n"
+    "\n"
+    "Options:\n"
+    "  --json          print JSON: numbers in their shortest exact form; nan, inf, -0 as strings\n"
+    "  -h, --help      show this help and exit\n"
+    "  -V, --version   show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.\n");
 
 std::string SetUsage()
 {
@@ -71,12 +73,12 @@ bool WriteScript(const char* command, CFractalScript& script, const QString& pal
     QString reason;
     if (!SaveScript(
             path, script.TakeSnapshot(), PaletteNameFrom(paletteName, fromFolder, toFolder), &reason)) {
-        err << "glimmerset-cli " << command << ": cannot write '" << target << "': " << reason.toStdString()
-            << '\n';
+        err << "glimmerset-cli " << command << ": " << CannotWrite(target, reason.toStdString()) << '\n';
         return false;
     }
     if (toOut && !CopyFileTo(path, out)) {
-        err << "glimmerset-cli " << command << ": cannot write the script to standard output\n";
+        err << "glimmerset-cli " << command << ": "
+            << Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "cannot write to standard output")) << '\n';
         return false;
     }
     return true;
@@ -86,8 +88,8 @@ bool WriteScript(const char* command, CFractalScript& script, const QString& pal
 
 int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    CCommandOptions options(
-        WithOverrideOptions({ Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("OUT.gsc")) }));
+    CCommandOptions options(WithOverrideOptions(
+        { Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("OUT.gsc")) }));
     std::string problem;
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "set", problem);
@@ -97,13 +99,26 @@ int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     const std::vector<std::string> positional = options.Positional();
     if (positional.size() != 1) {
-        return CommandUsage(err, "set", positional.empty() ? "missing SCRIPT" : "too many arguments");
+        return CommandUsage(err, "set",
+            positional.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing SCRIPT"))
+                               : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "too many arguments")));
     }
     ScriptOverrides overrides;
     if (!ReadOverrides(options, overrides, problem)) {
         return CommandUsage(err, "set", problem);
     }
     const std::string& source = positional.front();
+    // Written back, a picture would become a script file and its pixels would be gone.
+    if (!options.Has(QStringLiteral("o"))
+        && (source == "-" || IsPictureFile(QString::fromStdString(source)))) {
+        return CommandUsage(err, "set",
+            source == "-" ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                "standard input cannot be written back: give '-o OUT.gsc' ('-o -' for standard output)"))
+                          : Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                                   "'%1' is a picture, and set writes back only into a script file: give '-o "
+                                   "OUT.gsc'"),
+                              { source }));
+    }
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
     CFractalScript script;
@@ -112,13 +127,13 @@ int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     const OverrideResult applied = ApplyOverrides(overrides, script);
     for (const std::string& warning : applied.warnings) {
-        err << "glimmerset-cli set: warning: " << warning << '\n';
+        err << "glimmerset-cli set: " << Warning(warning) << '\n';
     }
     if (applied.status == OverrideStatus::Usage) {
         return CommandUsage(err, "set", applied.message);
     }
     if (applied.status == OverrideStatus::Failed) {
-        err << "glimmerset-cli set: " << source << ": " << applied.message << '\n';
+        err << "glimmerset-cli set: " << source << ": " << Shown(applied.message) << '\n';
         return kExitFailure;
     }
     const std::string target = options.Value(QStringLiteral("o")).value_or(source);
@@ -139,7 +154,9 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     const std::vector<std::string> positional = options.Positional();
     if (positional.size() != 1) {
-        return CommandUsage(err, "dump", positional.empty() ? "missing SCRIPT" : "too many arguments");
+        return CommandUsage(err, "dump",
+            positional.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "missing SCRIPT"))
+                               : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "too many arguments")));
     }
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
@@ -159,9 +176,18 @@ int RunNewFromJson(const std::string& source, const std::string& target, std::os
     if (!ScriptFile("new", source, dir, path, err)) {
         return kExitFailure;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxScriptBytes) {
-        err << "glimmerset-cli new: " << source << ": 打开文件失败\n";
+    // Only a regular file of a sane size, as a script: a name may stand for a FIFO or a device.
+    QFile file;
+    qint64 size = 0;
+    QString reason;
+    if (OpenRegularFile(path, file, size, reason) && size > kMaxScriptBytes) {
+        reason = QString::fromStdString(
+            Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "longer than the %1 MiB a JSON file may have"),
+                { std::to_string(kMaxScriptBytes >> 20) }));
+    }
+    if (!reason.isEmpty()) {
+        err << "glimmerset-cli new: " << source << ": " << Shown("打开文件失败") << " ("
+            << reason.toStdString() << ")\n";
         return kExitFailure;
     }
     CFractalScript script;
@@ -170,7 +196,7 @@ int RunNewFromJson(const std::string& source, const std::string& target, std::os
     std::vector<std::string> warnings;
     const bool read = ScriptFromJson(file.readAll(), script, paletteName, problem, warnings);
     for (const std::string& warning : warnings) {
-        err << "glimmerset-cli new: warning: " << warning << '\n';
+        err << "glimmerset-cli new: " << Warning(warning) << '\n';
     }
     if (!read) {
         err << "glimmerset-cli new: " << source << ": " << problem << '\n';

@@ -201,14 +201,80 @@ PlaneView StoredView(const PreciseView& view, int imageWidth, int imageHeight)
     return stored;
 }
 
+namespace {
+
+// A decimal read as MPFR reads it, and whether it fell below or beyond MPFR's own exponents.
+BigFloat ParseView(std::string_view text, bool& ok, bool& underflow, bool& overflow)
+{
+    mpfr_clear_flags();
+    BigFloat value = BigFloat::Parse(text, kProbeBits, &ok);
+    underflow = mpfr_underflow_p() != 0;
+    overflow = mpfr_overflow_p() != 0;
+    return value;
+}
+
+} // namespace
+
+ViewNumberError CheckViewScale(const BigFloat& value)
+{
+    if (mpfr_nan_p(value.get())) {
+        return ViewNumberError::NotANumber;
+    }
+    if (mpfr_sgn(value.get()) <= 0) {
+        return ViewNumberError::NotPositive;
+    }
+    if (!std::isfinite(value.ToDouble())) {
+        return ViewNumberError::OutOfRange;
+    }
+    return value.Exponent() < kDeepestRatioExponent ? ViewNumberError::TooDeep : ViewNumberError::None;
+}
+
+ViewNumberError CheckViewScale(std::string_view text)
+{
+    bool ok = false, underflow = false, overflow = false;
+    const BigFloat value = ParseView(text, ok, underflow, overflow);
+    if (!ok) {
+        return ViewNumberError::NotANumber;
+    }
+    // Below MPFR's own exponents the value reads as 0: a positive one is far too deep, not 0.
+    if (underflow && !mpfr_signbit(value.get())) {
+        return ViewNumberError::TooDeep;
+    }
+    return overflow && mpfr_sgn(value.get()) > 0 ? ViewNumberError::OutOfRange : CheckViewScale(value);
+}
+
+ViewNumberError CheckViewScale(double value)
+{
+    if (std::isnan(value)) {
+        return ViewNumberError::NotANumber;
+    }
+    return !(value > 0.0)   ? ViewNumberError::NotPositive
+        : std::isinf(value) ? ViewNumberError::OutOfRange
+                            : ViewNumberError::None;
+}
+
+ViewNumberError CheckViewCoordinate(std::string_view text)
+{
+    bool ok = false, underflow = false, overflow = false;
+    const BigFloat value = ParseView(text, ok, underflow, overflow);
+    if (!ok) {
+        return ViewNumberError::NotANumber;
+    }
+    return overflow || !std::isfinite(value.ToDouble()) ? ViewNumberError::OutOfRange : ViewNumberError::None;
+}
+
+ViewNumberError CheckViewCoordinate(double value)
+{
+    return std::isnan(value) ? ViewNumberError::NotANumber
+        : std::isinf(value)  ? ViewNumberError::OutOfRange
+                             : ViewNumberError::None;
+}
+
 std::optional<PlaneView> ViewFromExact(const ExactView& texts, int imageWidth, int imageHeight)
 {
-    bool ok[3] = {};
-    BigFloat::Parse(texts.offsetX, kProbeBits, &ok[0]);
-    BigFloat::Parse(texts.offsetY, kProbeBits, &ok[1]);
-    const BigFloat ratio = BigFloat::Parse(texts.ratio, kProbeBits, &ok[2]);
-    if (!ok[0] || !ok[1] || !ok[2] || mpfr_sgn(ratio.get()) <= 0
-        || ratio.Exponent() < kDeepestRatioExponent) {
+    if (CheckViewCoordinate(texts.offsetX) != ViewNumberError::None
+        || CheckViewCoordinate(texts.offsetY) != ViewNumberError::None
+        || CheckViewScale(texts.ratio) != ViewNumberError::None) {
         return std::nullopt;
     }
     const PlaneView given { 0.0, 0.0, 1.0, texts };

@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct Picture;
 
@@ -50,6 +51,24 @@ mpfr_prec_t ViewBits(const PlaneView& view);
 // The view of precise values on an imageWidth x imageHeight target: exact strings (the shortest that
 // read back) and the doubles nearest them while it is deep, the nearest doubles alone otherwise.
 PlaneView StoredView(const PreciseView& view, int imageWidth, int imageHeight);
+// What is wrong with a number of a view: the one check of every reader of views (the tool's options and
+// its JSON, the exact view line of script files), so that a value gets the same answer everywhere.
+enum class ViewNumberError {
+    None,
+    NotANumber,  // not a decimal (nan among them)
+    OutOfRange,  // its nearest double is infinite
+    NotPositive, // a ratio or width of 0 or below
+    TooDeep,     // a ratio or width below the deepest ratio (kDeepestRatioExponent)
+};
+// A ratio or a plane width: above 0, no deeper than the deepest ratio, its nearest double finite.
+// As a decimal of any length and exponent, at any precision, or as a double.
+ViewNumberError CheckViewScale(std::string_view text);
+ViewNumberError CheckViewScale(const BigFloat& value);
+ViewNumberError CheckViewScale(double value);
+// An offset or a centre coordinate: its nearest double finite.
+ViewNumberError CheckViewCoordinate(std::string_view text);
+ViewNumberError CheckViewCoordinate(double value);
+
 // The view of exact texts as a file or the tool gives them: nothing when they are not three decimals
 // with a ratio above 0 whose nearest doubles are finite.
 std::optional<PlaneView> ViewFromExact(const ExactView& texts, int imageWidth, int imageHeight);

@@ -5,6 +5,8 @@
 #include "scriptfile.h"
 #include "surface.h"
 
+#include <QFileInfo>
+
 #include <algorithm>
 #include <chrono>
 #include <thread>
@@ -19,6 +21,13 @@ constexpr int kStopTries = 10;
 constexpr qsizetype kMaxJpegComment = 65533;
 
 } // namespace
+
+bool PictureKeepsScript(const QString& path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    return suffix == QLatin1String("png") || suffix == QLatin1String("jpg")
+        || suffix == QLatin1String("jpeg");
+}
 
 CExportWorker::CExportWorker(TakePicture takePicture, Announce announce)
     : m_takePicture(std::move(takePicture))
@@ -115,7 +124,8 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
     m_dProgress.store(0.0);
     const int generation = m_nStage.load();
     RenderStats stats;
-    const int samples = std::clamp(m_request.antialias.value_or(picture.antialias), kMinAntialias, kMaxAntialias);
+    const int samples
+        = std::clamp(m_request.antialias.value_or(picture.antialias), kMinAntialias, kMaxAntialias);
     const int code = RenderAntialiased(picture, DescribeRaster(surface), samples,
         { m_nStage, generation, m_bStopRequest, m_dProgress }, &stats);
     renderClock.Stop();
@@ -184,6 +194,16 @@ void CExportWorker::Run()
     {
         std::lock_guard lock(m_mutex);
         m_report = { ExportOutcome::None, picture.imageWidth, picture.imageHeight, 0, 0, 0.0, 0.0, 0.0 };
+    }
+    // A picture that keeps its script holds the script file's text: a name that text cannot hold is
+    // refused before the render, as a save of the script would refuse it.
+    if (const QString problem = ScriptLineProblem(picture, m_request.paletteName);
+        !problem.isEmpty() && PictureKeepsScript(m_request.path)) {
+        m_clock.Stop();
+        Finish(ExportOutcome::SaveFailed,
+            "保存文件失败！用时" + m_clock.FormatElapsed() + " " + m_request.path.toStdString() + ": "
+                + problem.toStdString());
+        return;
     }
     // One surface of the whole picture; a null surface (out of memory) makes the render report code 1.
     // The render writes every pixel, so it is not filled first (0.2 s at 4096 x 4096).

@@ -36,6 +36,10 @@ struct ExportView {
     ExactView exact; // a deep view's exact values (exactview.h); empty for doubles
 };
 
+// Whether a picture written to path carries its script: PNG (an iTXt chunk) and JPEG (a comment),
+// chosen by the extension as the writer is.
+bool PictureKeepsScript(const QString& path);
+
 // What one export is asked to do.
 struct ExportRequest {
     QString path;

@@ -248,6 +248,7 @@ bool CFractalScript::Load(const QString& path, const DecodedPalette* palette)
             = palette != nullptr && palette->name == name ? *palette : DecodeNamedPalette(name, folder);
         return InstallDecoded(std::move(decoded), PaletteFallback::BuiltIn, picture);
     });
+    m_strLoadReason = load.reason;
     if (!load.opened) {
         SetLastError(load.error);
         return false;

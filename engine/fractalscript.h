@@ -150,6 +150,9 @@ public:
     ExportOutcome GetExportOutcome() const { return m_export.Outcome(); }
 
     std::string GetLastError() const;
+    // Why the file of the last Load could not be read (the system's words, as "No such file or
+    // directory"), beside its message "打开文件失败"; empty when the file was read.
+    const std::string& GetLoadReason() const { return m_strLoadReason; }
 
     // Read access for the window, the dialogs and the tests.
     const CFormula& GetIterFormula() const { return m_picture.iterFormula; }
@@ -213,6 +216,7 @@ private:
     bool m_bModified { false };
     int m_nPngLevel { kDefaultPngLevel };
     std::string m_strLastError;
+    std::string m_strLoadReason;
 
     // Declared last: destroyed first, so that no worker outlives what it reads.
     CPreviewWorker m_preview;

@@ -48,6 +48,7 @@ const char* const kFixedTexts[] = {
     QT_TRANSLATE_NOOP("Messages", "导出已经被用户取消！用时"),
     QT_TRANSLATE_NOOP("Messages", "绘制失败！错误代码["),
     QT_TRANSLATE_NOOP("Messages", "]。用时"),
+    QT_TRANSLATE_NOOP("Messages", "载入调色板失败!"),
 };
 
 QString s_strShown = kChinese;

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QImageReader>
+#include <QtEndian>
 
 #include <algorithm>
 #include <limits>
@@ -26,7 +27,7 @@ struct Segment {
 // What the header walk found out before any decoder runs.
 struct Plan {
     std::vector<Segment> segments;
-    qint64 width { -1 };  // -1: ask the reader
+    qint64 width { -1 }; // -1: ask the reader
     qint64 height { -1 };
     qint64 bytesPerPixel { 4 }; // the decoded picture plus the decoder's own buffers
     qint64 screenWidth { 0 };   // GIF: the screen the frame is drawn into, which may be larger
@@ -132,23 +133,10 @@ private:
     bool m_bStopped { false };
 };
 
-// Whether a PNG text chunk (tEXt, zTXt, iTXt) of this length at offset stores textKey: its data
-// starts with the keyword and a NUL byte.
-bool IsTextChunkOf(
-    QFile& file, qint64 offset, qint64 length, const QByteArray& type, const QByteArray& textKey)
-{
-    if (textKey.isEmpty() || (type != "tEXt" && type != "zTXt" && type != "iTXt")
-        || length <= textKey.size()) {
-        return false;
-    }
-    return ReadAt(file, offset + 8, textKey.size() + 1) == textKey + '\0';
-}
-
 // PNG: every chunk must fit in the file (a length beyond it would make the reader reserve or wait for
-// bytes that never come). The reader gets only the chunks that make the pixels, and the text chunk
-// of textKey when one is asked for; other text, colour profiles and the like are compressed data we
-// never use and could inflate without bound.
-bool PlanPng(QFile& file, qint64 size, Plan& plan, QString& reason, const QByteArray& textKey)
+// bytes that never come). The reader gets only the chunks that make the pixels; text, colour profiles
+// and the like are compressed data we never use and could inflate without bound.
+bool PlanPng(QFile& file, qint64 size, Plan& plan, QString& reason)
 {
     static const QByteArray kKept[] = { "IHDR", "PLTE", "tRNS", "IDAT", "IEND" };
     plan.segments.push_back({ 0, 8 });
@@ -183,8 +171,7 @@ bool PlanPng(QFile& file, qint64 size, Plan& plan, QString& reason, const QByteA
             plan.bytesPerPixel = ihdr.at(8) == 16 ? 8 : 4;
             first = false;
         }
-        if (std::find(std::begin(kKept), std::end(kKept), type) != std::end(kKept)
-            || IsTextChunkOf(file, offset, length, type, textKey)) {
+        if (std::find(std::begin(kKept), std::end(kKept), type) != std::end(kKept)) {
             Segment& last = plan.segments.back();
             if (last.offset + last.length == offset) {
                 last.length += 12 + length;
@@ -227,8 +214,7 @@ bool PlanJpeg(QFile& file, qint64 size, Plan& plan, QString& reason)
         if (code == 0xDA || code == 0xD9) {
             break; // image data before any frame header
         }
-        const bool frame
-            = code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
+        const bool frame = code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
         if (frame) {
             const QByteArray sof = ReadAt(file, offset + 4, 6);
             if (sof.size() != 6) {
@@ -245,6 +231,35 @@ bool PlanJpeg(QFile& file, qint64 size, Plan& plan, QString& reason)
     return false;
 }
 
+// BMP: uncompressed pixel rows must all be in the file. Qt's reader returns the rows it found as the
+// whole picture, the rest left as they were allocated. (Compressed rows have no fixed length.)
+bool PlanBmp(QFile& file, qint64 size, Plan& plan, QString& reason)
+{
+    plan.segments.push_back({ 0, size });
+    const QByteArray h = ReadAt(file, 0, 34);
+    const auto u32 = [&h](int at) { return qFromLittleEndian<quint32>(h.constData() + at); };
+    const auto u16 = [&h](int at) { return qFromLittleEndian<quint16>(h.constData() + at); };
+    if (h.size() < 34) {
+        return true; // too short for pixels: the reader finds none
+    }
+    const bool core = u32(14) == 12; // the oldest header, with 16-bit sizes
+    const qint64 width = core ? u16(18) : qint32(u32(18));
+    const qint64 height = std::abs(core ? qint64(u16(20)) : qint64(qint32(u32(22))));
+    const qint64 bits = u16(core ? 24 : 28);
+    const quint32 compression = core ? 0 : u32(30);
+    const bool plain = compression == 0 || compression == 3 || compression == 6; // RGB, bit fields
+    if (!plain || width <= 0 || height <= 0 || bits <= 0) {
+        return true;
+    }
+    const qint64 pixels = u32(10);
+    const qint64 stride = (width * bits + 31) / 32 * 4;
+    if (pixels > size || stride > (size - pixels) / height) {
+        reason = QStringLiteral("BMP pixel data is shorter than its header declares");
+        return false;
+    }
+    return true;
+}
+
 void SetAllocationLimit()
 {
     static std::once_flag once;
@@ -252,14 +267,16 @@ void SetAllocationLimit()
 }
 
 // Walks the headers of a file of this format before any decoder sees it.
-bool PlanFor(const QByteArray& format, QFile& file, qint64 size, Plan& plan, QString& reason,
-    const QByteArray& textKey)
+bool PlanFor(const QByteArray& format, QFile& file, qint64 size, Plan& plan, QString& reason)
 {
     if (format == "png") {
-        return PlanPng(file, size, plan, reason, textKey);
+        return PlanPng(file, size, plan, reason);
     }
     if (format == "jpeg") {
         return PlanJpeg(file, size, plan, reason);
+    }
+    if (format == "bmp") {
+        return PlanBmp(file, size, plan, reason);
     }
     plan.segments.push_back({ 0, size });
     // GIF keeps the whole screen beside the frame it draws into it.
@@ -312,12 +329,13 @@ QImage ReadBounded(QFile& file, const QByteArray& format, Plan& plan, Clock::tim
     // A JPEG decoder that runs out of data takes that for the end of the picture and still builds all
     // of it (every block and row of a picture of the whole budget) before returning. A second frame
     // header is an error, which it stops at.
-    // Qt's PNG reader takes a short read for the whole of what it asked for (it reads again into the
-    // start of its buffer), so PNG is given every byte asked for: libpng asks for at most one chunk,
-    // and for 8 KiB of picture data at a time, so the deadline is still looked at often.
+    // Qt's PNG and BMP readers take a short read for the whole of what they asked for (PNG reads again
+    // into the start of its buffer, BMP leaves the rest of a row as it was), so they are given every
+    // byte asked for: libpng asks for at most one chunk, and for 8 KiB of picture data at a time, the
+    // BMP reader for one row, so the deadline is still looked at often.
     const QByteArray stopBytes = format == "jpeg" ? QByteArray("\xFF\xC0", 2) : QByteArray();
     const qint64 readSize = format == "jpeg" ? 64
-        : format == "png"                    ? std::numeric_limits<qint64>::max()
+        : format == "png" || format == "bmp" ? std::numeric_limits<qint64>::max()
                                              : 4096;
     GuardedDevice device(file, plan.segments, readSize, deadline, limits.cancel, stopBytes);
     device.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
@@ -376,8 +394,7 @@ namespace {
 
 // The one decode of palettes and pictures: the file's own format, its headers walked first, then
 // the reader held to the budget and the deadline. A null image, with the reason, on any failure.
-QImage DecodeGuarded(
-    const QString& path, const QByteArray& textKey, const PaletteDecodeLimits& limits, QString& reason)
+QImage DecodeGuarded(const QString& path, const PaletteDecodeLimits& limits, QString& reason)
 {
     const Clock::time_point deadline = Clock::now() + limits.timeout;
     if (path.isEmpty()) {
@@ -396,7 +413,7 @@ QImage DecodeGuarded(
         return {};
     }
     Plan plan;
-    if (!PlanFor(format, file, size, plan, reason, textKey)) {
+    if (!PlanFor(format, file, size, plan, reason)) {
         return {};
     }
     return ReadBounded(file, format, plan, deadline, limits, reason);
@@ -413,7 +430,7 @@ QImage DecodePalette(const QString& path, QString* error, const PaletteDecodeLim
         return QImage();
     };
     QString reason;
-    const QImage image = DecodeGuarded(path, {}, limits, reason);
+    const QImage image = DecodeGuarded(path, limits, reason);
     if (image.isNull()) {
         return fail(reason);
     }
@@ -430,16 +447,4 @@ bool IsPictureFile(const QString& path)
     qint64 size = 0;
     QString reason;
     return OpenRegularFile(path, file, size, reason) && !PaletteFormatOf(file.read(16)).isEmpty();
-}
-
-bool ReadPictureText(const QString& path, const QString& key, QString& text, QString& reason,
-    const PaletteDecodeLimits& limits)
-{
-    const QImage image = DecodeGuarded(path, key.toLatin1(), limits, reason);
-    if (image.isNull()) {
-        return false;
-    }
-    // Only after reading the image: the reader's own text() collapses white space and line ends.
-    text = image.text(key);
-    return true;
 }

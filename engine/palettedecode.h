@@ -43,9 +43,3 @@ QImage DecodePalette(const QString& path, QString* error = nullptr, const Palett
 
 // Whether path is a regular file that starts as one of the images above (a picture, not a script).
 bool IsPictureFile(const QString& path);
-
-// The text a picture stores under key (a PNG text chunk, a JPEG comment), decoded with the same
-// defences as a palette; only the text chunk of that key is read beside the pixels. False, with the
-// reason, when the picture does not decode; true with an empty text when it holds no such text.
-bool ReadPictureText(const QString& path, const QString& key, QString& text, QString& reason,
-    const PaletteDecodeLimits& limits = {});

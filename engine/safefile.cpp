@@ -90,6 +90,13 @@ int WriteAll(int fd, const char* data, qint64 left)
 
 } // namespace
 
+QString FollowSymbolicLinks(const QString& path)
+{
+    int error = 0;
+    const QByteArray followed = FollowLinks(QFile::encodeName(path), error);
+    return followed.isEmpty() ? path : QFile::decodeName(followed);
+}
+
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
 {
     return WriteFileAtomically(

@@ -30,6 +30,11 @@ using FileWrite = std::function<bool(const char* data, qsizetype size)>;
 bool WriteFileAtomically(
     const QString& path, const std::function<bool(const FileWrite&)>& produce, QString* error = nullptr);
 
+// The file a name finally stands for through any chain of symbolic links (it need not exist), as
+// WriteFileAtomically writes it: a file another program writes whole under a temporary name takes
+// its place there. The name itself when the links cannot be followed.
+QString FollowSymbolicLinks(const QString& path);
+
 // Opens a file for reading only if it is a regular file, and returns its descriptor (non-blocking,
 // close-on-exec) and size, or -1 with the reason. A name that comes from a script, a dialog or the
 // command line may be a FIFO or a terminal (/dev/stdin), which would block the open or the first

@@ -4,6 +4,7 @@
 #include "fixedlimits.h"
 #include "numbertext.h"
 #include "palettedecode.h"
+#include "picturetext.h"
 #include "safefile.h"
 
 #include <QDir>
@@ -51,13 +52,12 @@ std::string Utf8(const QString& text) { return text.toStdString(); }
 // How reading a script's text ended.
 enum class TextRead { Read, Unreadable, PictureWithoutScript };
 
-// The text of a script file, or of the script a picture carries; Unreadable when it is not a regular
-// file of a sane size, or a picture that does not decode.
-TextRead ReadScriptText(const QString& path, QString& text)
+// The text of a script file, or of the script a picture carries; Unreadable, with the reason, when
+// it is not a regular file of a sane size, or a picture whose structure is damaged.
+TextRead ReadScriptText(const QString& path, QString& text, QString& reason)
 {
     if (IsPictureFile(path)) {
-        QString reason;
-        if (!ReadPictureText(path, QString::fromLatin1(kPictureScriptKey), text, reason)) {
+        if (!ReadPictureText(path, kPictureScriptKey, kMaxScriptBytes, text, reason)) {
             return TextRead::Unreadable;
         }
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -65,18 +65,29 @@ TextRead ReadScriptText(const QString& path, QString& text)
     }
     // Only a regular file of a sane size: no script is megabytes long.
     qint64 fileSize = 0;
-    QString reason;
     const int fd = OpenRegularFile(path, fileSize, reason);
     if (fd < 0) {
         return TextRead::Unreadable;
     }
-    QFile file;
-    if (fileSize > kMaxScriptBytes || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    if (fileSize > kMaxScriptBytes) {
         ::close(fd);
+        reason = QStringLiteral("longer than the %1 MiB a script may have").arg(kMaxScriptBytes >> 20);
+        return TextRead::Unreadable;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        reason = file.errorString();
         return TextRead::Unreadable;
     }
     // What is there when it is opened; a file that grows meanwhile is read to that size.
     const QByteArray bytes = file.read(fileSize);
+    if (bytes.size() != fileSize) {
+        reason = file.error() != QFileDevice::NoError
+            ? file.errorString()
+            : QStringLiteral("the file became shorter while it was read");
+        return TextRead::Unreadable;
+    }
     file.close();
     text = DecodeScriptText(bytes);
     return TextRead::Read;
@@ -246,6 +257,50 @@ QString PaletteNameFrom(const QString& name, const QString& fromFolder, const QS
     return QDir(toFolder).relativeFilePath(file);
 }
 
+QString ScriptNameProblem(const QString& name)
+{
+    if (name.contains(QLatin1Char('\n')) || name.contains(QLatin1Char('\r'))) {
+        return QStringLiteral("it holds a line break");
+    }
+    if (name.contains(kEnd)) {
+        return QStringLiteral("it holds '}', which ends a value");
+    }
+    // Every key ends in "{": a name without one holds none.
+    if (!name.contains(QLatin1Char('{'))) {
+        return {};
+    }
+    static const QString kKeys[] = { kKeyVersion, kKeyIteration, kKeyTermination, kKeyColour, kKeyPalette,
+        kKeyMapping, kKeyOffset, kKeyRatio, kKeyImageSize, kKeyMaxIter, kKeyAntialias, kKeyExactView };
+    for (const QString& key : kKeys) {
+        if (name.contains(key)) {
+            return QStringLiteral("it holds '%1', a key of script files").arg(key);
+        }
+    }
+    for (int number = 0; number < kMaxConstantLines; ++number) {
+        if (name.contains(ConstantKey(number))) {
+            return QStringLiteral("it holds '%1', a key of script files").arg(ConstantKey(number));
+        }
+    }
+    return {};
+}
+
+QString ScriptLineProblem(const Picture& picture, const QString& paletteName)
+{
+    if (const QString problem = ScriptNameProblem(paletteName); !problem.isEmpty()) {
+        return QStringLiteral("the palette name '%1' cannot be written to a script file: %2")
+            .arg(paletteName, problem);
+    }
+    const CFormula& iter = picture.iterFormula;
+    for (int k = 0; k < iter.GetConstantCount(); ++k) {
+        const QString name = QString::fromStdString(iter.GetConstantName(k));
+        if (const QString problem = ScriptNameProblem(name); !problem.isEmpty()) {
+            return QStringLiteral("the constant name '%1' cannot be written to a script file: %2")
+                .arg(name, problem);
+        }
+    }
+    return {};
+}
+
 QString ScriptText(const Picture& picture, const QString& paletteName)
 {
     const PaletteMapping& m = picture.mapping;
@@ -283,13 +338,21 @@ QString ScriptText(const Picture& picture, const QString& paletteName)
 
 bool SaveScript(const QString& path, const Picture& picture, const QString& paletteName, QString* reason)
 {
+    // Written as it is, such a name would be cut short or would bring items of its own.
+    if (const QString problem = ScriptLineProblem(picture, paletteName); !problem.isEmpty()) {
+        if (reason) {
+            *reason = problem;
+        }
+        return false;
+    }
     return WriteFileAtomically(path, EncodeScriptText(ScriptText(picture, paletteName)), reason);
 }
 
 bool ReadScriptPaletteName(const QString& path, QString& name)
 {
     QString text;
-    if (ReadScriptText(path, text) != TextRead::Read) {
+    QString reason;
+    if (ReadScriptText(path, text, reason) != TextRead::Read) {
         return false;
     }
     name = ExtractBetween(text, kKeyPalette, kEnd);
@@ -304,9 +367,10 @@ ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPalett
         return load;
     };
     QString text;
-    switch (ReadScriptText(path, text)) {
+    QString reason;
+    switch (ReadScriptText(path, text, reason)) {
     case TextRead::Read: break;
-    case TextRead::Unreadable: return fail("打开文件失败");
+    case TextRead::Unreadable: load.reason = reason.toStdString(); return fail("打开文件失败");
     case TextRead::PictureWithoutScript: return fail(kNoScriptInPicture);
     }
     load.opened = true;

@@ -40,6 +40,7 @@ struct ScriptLoad {
     bool opened { false };       // the file was read: its folder is the script's from now on
     bool formulasRead { false }; // the formulas compiled: the picture has changed
     std::string error;           // the system's words; empty when the whole file was read
+    std::string reason;          // why the file could not be read, when it could not (not translated)
 };
 
 // The key of the text an exported picture carries its script under (a PNG iTXt chunk, UTF-8, line
@@ -54,12 +55,22 @@ inline constexpr char kNoScriptInPicture[] = "图片中没有脚本";
 // order. A failing item leaves the items before it (and the converted part of its own) in the picture.
 ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPaletteFn& installPalette);
 
+// Why name cannot stand as a palette or constant name in a script file: the reader takes a value up
+// to the first "}" and each key where it first finds it, so a name holding "}", a key of the format
+// (or a line break) would be cut short or bring items of its own. A phrase ("it holds a line
+// break"); empty when the name can stand.
+QString ScriptNameProblem(const QString& name);
+// The same for what the script file of picture naming paletteName would hold, naming the field ("the
+// palette name 'x' cannot be written to a script file: ..."); empty when the file can hold it all.
+QString ScriptLineProblem(const Picture& picture, const QString& paletteName);
+
 // The text of the script file of picture naming paletteName, line ends as line feeds: what SaveScript
 // encodes, and what an exported picture carries.
 QString ScriptText(const Picture& picture, const QString& paletteName);
 
 // Writes the picture as a script file naming paletteName; the old file is replaced only once the new
-// one is complete. On failure reason says why.
+// one is complete. On failure reason says why; a name the file cannot hold (ScriptLineProblem) is
+// refused and nothing is written.
 bool SaveScript(const QString& path, const Picture& picture, const QString& paletteName, QString* reason);
 
 // The palette name a script file stores, without loading it; false when it cannot be read.

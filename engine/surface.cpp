@@ -9,6 +9,7 @@
 #include <QImageReader>
 #include <QImageWriter>
 #include <QMimeDatabase>
+#include <QtEndian>
 
 #include <algorithm>
 #include <cstdlib>
@@ -114,8 +115,8 @@ PaletteImage SharePalette(const QImage& surface)
     }
     auto shared = std::make_shared<const QImage>(surface);
     // constBits never detaches: the pixels stay the ones the surface shares.
-    Raster raster { shared->width(), shared->height(), static_cast<int>(shared->bytesPerLine()), shared->depth(),
-        const_cast<uint8_t*>(shared->constBits()) };
+    Raster raster { shared->width(), shared->height(), static_cast<int>(shared->bytesPerLine()),
+        shared->depth(), const_cast<uint8_t*>(shared->constBits()) };
     return { raster, std::move(shared) };
 }
 
@@ -218,6 +219,31 @@ QImage DecodeImage(const QString& path, QString* error)
         *error = reader.errorString();
     }
     return image;
+}
+
+bool IsWholePicture(const QString& path)
+{
+    if (DecodeImage(path).isNull()) {
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return false;
+    }
+    const qint64 size = file.size();
+    const QByteArray head = file.read(6);
+    file.seek(std::max<qint64>(0, size - 12));
+    const QByteArray tail = file.read(12);
+    if (head.startsWith("\x89PNG")) {
+        return tail == QByteArrayView("\0\0\0\0IEND\xAE\x42\x60\x82", 12);
+    }
+    if (head.startsWith("\xFF\xD8")) {
+        return tail.endsWith("\xFF\xD9");
+    }
+    if (head.startsWith("BM") && head.size() == 6) {
+        return size >= qFromLittleEndian<quint32>(head.constData() + 2);
+    }
+    return true;
 }
 
 std::vector<ImageCodec> ImageCodecs(CodecUse use)

@@ -49,6 +49,11 @@ void BlendWatermark(QImage& surface, const QImage& mark, int x, int y);
 // with the reason in *error when given.
 QImage DecodeImage(const QString& path, QString* error = nullptr);
 
+// Whether the file is a whole picture: it decodes, and it ends where its format says a picture ends
+// (PNG's IEND chunk, JPEG's end-of-image marker, a BMP's declared size). Qt's readers return the rows
+// they found of a file cut short as if they were the whole picture.
+bool IsWholePicture(const QString& path);
+
 // One image reader or writer as the file dialogs and the writer choice see it.
 struct ImageCodec {
     QByteArray format;    // Qt's format key, for QImageWriter

@@ -179,10 +179,10 @@ void CFractalDlg::OnImportPalette()
     if (chosen.accepted) {
         EndDrag();
         m_script.StopPreview();
-        // A name with "}" cannot be stored in a script file: the next save would lose the palette.
+        // A name a script file cannot hold ("}", a line break) would make the next save fail.
         // An image that does not decode changes nothing: no silent swap to the built-in palette.
         // A cancelled load changes nothing either, and needs no message.
-        const bool storable = !chosen.path.contains(QLatin1Char('}'));
+        const bool storable = ScriptNameProblem(chosen.path).isEmpty();
         DecodedPalette decoded = storable ? DecodePaletteAside(chosen.path, QString()) : DecodedPalette {};
         const bool cancelled = decoded.problem == QLatin1String("cancelled"); // before decoded moves
         bool installed = false;

@@ -19,6 +19,7 @@ packages=(
     parallel ffmpeg                             # the animation tests: shards, and --video
     libxbyak-dev                                # the run-time code generator of the batch engine (headers only)
     libmpfr-dev libmpc-dev                      # numbers of any precision: the deep zoom
+    zlib1g-dev                                  # compressed text in PNG pictures (their scripts)
 )
 for option in "$@"; do
     case $option in

@@ -4,89 +4,6 @@
 <context>
     <name>glimmerset-cli</name>
     <message>
-        <source>Usage: glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN
-                              [--ease linear|smooth] [--size WxH] [--aa N] [--no-watermark]
-                              [--threads N] [--png-level N] [--shard K/N | --shard-count N]
-                              [--skip-existing] [--list] [--video OUT.mp4 --fps F] [--quiet]
-
-Renders N frames, numbered from 0, through the key scripts in order: frame 0 is the first key,
-frame N-1 the last, and key j of K falls on frame round(j(N-1)/(K-1)) with its own values.
-Between keys the constants and the palette mapping move linearly (its rotation by angle), the
-view&apos;s centre linearly and its width geometrically, and the iteration limit is rounded. The
-formulas and the palette must be the same in every key. Frame k is always the same picture,
-whichever process renders it, and each frame file appears only complete.
-
-Options:
-  --frames N          the number of frames, at least the number of keys
-  -o, --output PATTERN  the frame files: %05d (or %d) stands for the frame number, %% for %;
-                      the extension chooses the image format; missing folders are made
-  --ease linear|smooth  the speed within each pair of keys: even (default), or smoothstep
-  --size WxH          render the frames at this size, 16 to 4096 a side (default: the first
-                      key&apos;s target size); each key keeps its top-left corner and plane width
-  --aa N              anti-alias with N x N samples per pixel, 1 to 4 (default: the keys&apos; own
-                      setting, the earlier key&apos;s between two; 1 unless saved otherwise)
-  --no-watermark      leave the watermark out
-  --threads N         render on N threads (default: every core)
-  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1
-  --shard K/N         render only the frames k with k mod N = K; 0/1 renders all of them and
-                      reads nothing from the environment
-  --shard-count N     the N of a shard whose K comes from JOB_COMPLETION_INDEX (Kubernetes
-                      Indexed Job) or PARALLEL_SEQ - 1 (GNU Parallel)
-  --skip-existing     leave frames whose file is already there (a re-run after a failure)
-  --list              print the frame numbers and files this shard would render, and stop
-  --video OUT.mp4     then encode the frames into a video with ffmpeg, when it is installed
-  --fps F             the video&apos;s frames per second (default 25)
-  --quiet             print nothing on success
-  -h, --help          show this help and exit
-  -V, --version       show the version and exit
-
-Without --shard a Slurm job array shards by itself: K = (SLURM_ARRAY_TASK_ID -
-SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP, N = SLURM_ARRAY_TASK_COUNT. The shard and where
-it came from are shown on standard error.
-Exit status: 0 on success, 1 when a key does not load or a frame fails, 2 on a usage error.
-</source>
-        <translation>用法： glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN
-                              [--ease linear|smooth] [--size WxH] [--aa N] [--no-watermark]
-                              [--threads N] [--png-level N] [--shard K/N | --shard-count N]
-                              [--skip-existing] [--list] [--video OUT.mp4 --fps F] [--quiet]
-
-依次经过各关键脚本绘制 N 帧，从 0 开始编号：第 0 帧是第一个关键脚本，第 N-1 帧是
-最后一个，K 个关键脚本中的第 j 个落在第 round(j(N-1)/(K-1)) 帧，取它自己的值。
-关键脚本之间，常量和调色板映射线性变化（其旋转按角度），视图中心线性变化，宽度按
-几何级数变化，迭代次数上限取整。每个关键脚本的公式和调色板必须相同。无论由哪个
-进程绘制，第 k 帧总是同一张图片，且每个帧文件只以完整的形式出现。
-
-选项：
-  --frames N          帧数，至少为关键脚本的个数
-  -o, --output PATTERN  帧文件：%05d（或 %d）代表帧号，%% 代表 %；
-                      扩展名决定图像格式；缺少的文件夹会被创建
-  --ease linear|smooth  每对关键脚本之间的速度：匀速（默认）或 smoothstep
-  --size WxH          以此大小绘制各帧，每边 16 到 4096（默认：第一个关键脚本的
-                      目标图像大小）；每个关键脚本保持其左上角和复平面宽度
-  --aa N              抗锯齿，每个像素 N x N 个采样，1 到 4（默认：关键脚本自身的
-                      设置，两者之间取前一个的；未另行保存时为 1）
-  --no-watermark      不加水印
-  --threads N         用 N 个线程绘制（默认：每个核心一个）
-  --png-level N       PNG 压缩级别，0（最快）到 9（最小）；默认 1
-  --shard K/N         只绘制满足 k mod N = K 的帧 k；0/1 绘制全部帧，且不从环境中
-                      读取任何内容
-  --shard-count N     分片的 N，其 K 取自 JOB_COMPLETION_INDEX（Kubernetes
-                      Indexed Job）或 PARALLEL_SEQ - 1（GNU Parallel）
-  --skip-existing     跳过文件已存在的帧（用于失败后重新运行）
-  --list              打印本分片将要绘制的帧号和文件，然后停止
-  --video OUT.mp4     然后用 ffmpeg（已安装时）把各帧编码为视频
-  --fps F             视频每秒的帧数（默认 25）
-  --quiet             成功时不打印任何内容
-  -h, --help          显示本帮助并退出
-  -V, --version       显示版本并退出
-
-没有 --shard 时，Slurm 作业数组会自行分片：K = (SLURM_ARRAY_TASK_ID -
-SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP，N = SLURM_ARRAY_TASK_COUNT。分片及其
-来源显示在标准错误上。
-退出状态：成功为 0，关键脚本无法载入或某帧失败为 1，用法错误为 2。
-</translation>
-    </message>
-    <message>
         <source>Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
 
 Renders and checks Glimmerset fractal scripts without a display.
@@ -234,81 +151,6 @@ be written, 2 on a usage error.
 </translation>
     </message>
     <message>
-        <source>Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]
-       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
-
-Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in
-the bottom-right corner. The image format follows IMAGE&apos;s extension (png, bmp, jpg, tiff,
-webp, ppm, ...); &apos;-o -&apos; writes to standard output in the format of --format (default png).
-With several scripts (into an existing folder, or one given with a final &apos;/&apos;), or an IMAGE
-that ends in &apos;/&apos;, each SCRIPT becomes FOLDER/NAME.EXT (NAME: the script&apos;s name without its
-extension, EXT: --format, default png); the folder is made when missing, and a script that
-fails does not stop the others.
-PNG and JPEG pictures carry the script as rendered (without --size and --fit), so that
-&apos;glimmerset-cli extract&apos; and the window&apos;s Open get it back. SCRIPT may be such a picture.
-
-Options:
-  -o, --output IMAGE  the image file (or folder) to write
-  --size WxH          render the same width of the plane at another size, 16 to 4096 a side
-  --fit               with --size: keep the view&apos;s centre and show all of it, widening the
-                      shorter side of the plane to the new proportions
-  --no-watermark      leave the watermark out
-  --threads N         render on N threads (default: every core)
-  --format EXT        the image format for &apos;-o -&apos; (png, bmp, ppm, ...); with a file it must
-                      agree with the file&apos;s extension
-  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1
-  --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4
-                      (default: the script&apos;s own setting, 1 unless saved otherwise)
-  --json              print what was done as one JSON object on one line instead of the
-                      outcome (on standard error with &apos;-o -&apos;); one line per picture
-  --quiet             print nothing on success
-  -h, --help          show this help and exit
-  -V, --version       show the version and exit
-
-%s
-Progress is shown on standard error when it is a terminal (one line for all pictures).
-Exit status: 0 on success, 1 when a script does not load, a change fails or an export fails,
-2 on a usage error (also two scripts of the same name into one folder).
-</source>
-        <translation>用法： glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]
-       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
-
-按 SCRIPT（- 表示标准输入）的目标图像大小将其绘制到 IMAGE，水印位于右下角。
-图像格式由 IMAGE 的扩展名决定（png、bmp、jpg、tiff、webp、ppm 等）；&apos;-o -&apos; 以
---format 指定的格式（默认 png）写到标准输出。
-给出多个脚本时（写入已有的文件夹，或以 &apos;/&apos; 结尾的文件夹），或 IMAGE 以 &apos;/&apos; 结尾时，
-每个 SCRIPT 都成为 FOLDER/NAME.EXT（NAME：脚本名去掉扩展名，EXT：--format，默认
-png）；文件夹不存在时会创建，某个脚本失败不会中止其余脚本。
-PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因此
-&apos;glimmerset-cli extract&apos; 和窗口的“打开”可以取回它。SCRIPT 也可以是这样的图片。
-
-选项：
-  -o, --output IMAGE  要写入的图像文件（或文件夹）
-  --size WxH          以另一大小绘制复平面的同一宽度，每边 16 到 4096
-  --fit               与 --size 一起使用：保持视图中心并显示视图的全部，把复平面
-                      较短的一边加宽到新的比例
-  --no-watermark      不加水印
-  --threads N         用 N 个线程绘制（默认：每个核心一个）
-  --format EXT        &apos;-o -&apos; 的图像格式（png、bmp、ppm 等）；写入文件时必须与文件的
-                      扩展名一致
-  --png-level N       PNG 压缩级别，0（最快）到 9（最小）；默认 1
-  --aa N              抗锯齿：每个像素 N x N 个采样，在线性光中取平均，1 到 4
-                      （默认：脚本自身的设置，未另行保存时为 1）
-  --json              把所做的事以一行中的一个 JSON 对象打印，代替结果信息（使用
-                      &apos;-o -&apos; 时打印到标准错误）；每张图片一行
-  --quiet             成功时不打印任何内容
-  -h, --help          显示本帮助并退出
-  -V, --version       显示版本并退出
-
-%s
-标准错误是终端时，在其上显示进度（所有图片共用一行）。
-退出状态：成功为 0，脚本无法载入、修改失败或导出失败为 1，
-用法错误为 2（两个同名脚本写入同一文件夹时也是）。
-</translation>
-    </message>
-    <message>
         <source>Usage: glimmerset-cli new -o FILE.gsc [--from-json JSON]
 
 Writes the default script (a new Julia set with the built-in palette) to FILE.gsc.
@@ -347,37 +189,6 @@ Exit status: 0 when it loads, 1 when it does not, 2 on a usage error.
 载入 SCRIPT，打印 &quot;ok&quot; 和一行摘要，或打印它无法载入的原因。
 
 退出状态：能载入为 0，不能载入为 1，用法错误为 2。
-</translation>
-    </message>
-    <message>
-        <source>Usage: glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]
-
-Loads SCRIPT (- for standard input), applies the changes and writes the script to OUT.gsc, or
-back to SCRIPT without -o (standard output when SCRIPT is -). &apos;render&apos; takes the same changes
-and draws exactly the picture of the script that &apos;set&apos; writes.
-
-Options:
-  -o, --output OUT.gsc  the script file to write (- for standard output)
-%s  -h, --help            show this help and exit
-  -V, --version         show the version and exit
-
-Exit status: 0 on success, 1 when the script does not load, a formula does not compile, the
-palette cannot be used or the file cannot be written, 2 on a usage error (also a constant the
-formula does not have).
-</source>
-        <translation>用法： glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]
-
-载入 SCRIPT（- 表示标准输入），应用修改，并把脚本写入 OUT.gsc；没有 -o 时写回
-SCRIPT（SCRIPT 为 - 时写到标准输出）。&apos;render&apos; 接受同样的修改，绘制的正是 &apos;set&apos;
-写出的脚本的图像。
-
-选项：
-  -o, --output OUT.gsc  要写入的脚本文件（- 表示标准输出）
-%s  -h, --help            显示本帮助并退出
-  -V, --version         显示版本并退出
-
-退出状态：成功为 0，脚本无法载入、公式无法编译、调色板无法使用或文件无法写入为 1，
-用法错误为 2（公式中没有的常量也是）。
 </translation>
     </message>
     <message>
@@ -432,6 +243,661 @@ Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.
   --width W             横向显示 W 个复平面单位，保持中心和长宽比例
                         （RE、IM 和 W 可为任意长度、任意指数的十进制数，例如 1e-1000；
                         比双精度数所能表示的更深的视图会精确保存它们）
+</translation>
+    </message>
+    <message>
+        <source>needs at least two key scripts</source>
+        <translation>至少需要两个关键脚本</translation>
+    </message>
+    <message>
+        <source>missing &apos;-o PATTERN&apos;</source>
+        <translation>缺少 &apos;-o PATTERN&apos;</translation>
+    </message>
+    <message>
+        <source>missing &apos;--frames N&apos;</source>
+        <translation>缺少 &apos;--frames N&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--frames&apos; needs a whole number from the number of keys (%1) to %2, not &apos;%3&apos;</source>
+        <translation>&apos;--frames&apos; 需要从关键脚本的个数（%1）到 %2 的整数，而不是 &apos;%3&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--ease&apos; needs linear or smooth, not &apos;%1&apos;</source>
+        <translation>&apos;--ease&apos; 需要 linear 或 smooth，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--fps&apos; goes with &apos;--video&apos;</source>
+        <translation>&apos;--fps&apos; 须与 &apos;--video&apos; 一起使用</translation>
+    </message>
+    <message>
+        <source>&apos;--fps&apos; needs a number above 0 and at most 1000, not &apos;%1&apos;</source>
+        <translation>&apos;--fps&apos; 需要大于 0 且不超过 1000 的数，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--video&apos; needs every frame: it does not go with a shard</source>
+        <translation>&apos;--video&apos; 需要所有帧：不能与分片一起使用</translation>
+    </message>
+    <message>
+        <source>ffmpeg is missing (install it, or encode the frames on disk yourself)</source>
+        <translation>没有 ffmpeg（请安装它，或自行对磁盘上的各帧编码）</translation>
+    </message>
+    <message>
+        <source>ffmpeg failed (exit status %1); nothing was written</source>
+        <translation>ffmpeg 失败（退出状态 %1）；没有写入任何内容</translation>
+    </message>
+    <message>
+        <source>shard %1/%2 from %3</source>
+        <translation>分片 %1/%2，来自 %3</translation>
+    </message>
+    <message>
+        <source>no image writer for the extension of &apos;%1&apos;</source>
+        <translation>没有适用于 &apos;%1&apos; 的扩展名的图像写入器</translation>
+    </message>
+    <message>
+        <source>cannot make the folder &apos;%1&apos;</source>
+        <translation>无法创建文件夹 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>frame %1: %2</source>
+        <translation>第 %1 帧：%2</translation>
+    </message>
+    <message>
+        <source>%1 of %2 frames failed</source>
+        <translation>%2 帧中有 %1 帧失败</translation>
+    </message>
+    <message>
+        <source>%1 frames written, %2 already there (%3 frames/s)</source>
+        <translation>已写入 %1 帧，%2 帧原已存在（每秒 %3 帧）</translation>
+    </message>
+    <message>
+        <source>%1 frames written, %2 already there</source>
+        <translation>已写入 %1 帧，%2 帧原已存在</translation>
+    </message>
+    <message>
+        <source>&apos;--size&apos; needs WIDTHxHEIGHT, each side from %1 to %2, not &apos;%3&apos;</source>
+        <translation>&apos;--size&apos; 需要 宽x高，每边 %1 到 %2，而不是 &apos;%3&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--aa&apos; needs a whole number from %1 to %2, not &apos;%3&apos;</source>
+        <translation>&apos;--aa&apos; 需要 %1 到 %2 的整数，而不是 &apos;%3&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--threads&apos; needs a whole number from 1 to %1, not &apos;%2&apos;</source>
+        <translation>&apos;--threads&apos; 需要 1 到 %1 的整数，而不是 &apos;%2&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--png-level&apos; needs a whole number from %1 to %2, not &apos;%3&apos;</source>
+        <translation>&apos;--png-level&apos; 需要 %1 到 %2 的整数，而不是 &apos;%3&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--shard-count&apos; needs a whole number of at least 1, not &apos;%1&apos;</source>
+        <translation>&apos;--shard-count&apos; 需要不小于 1 的整数，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>%1 gives shard %2/%3, which is not one of 0/N to (N-1)/N</source>
+        <translation>%1 给出的分片 %2/%3 不在 0/N 到 (N-1)/N 之中</translation>
+    </message>
+    <message>
+        <source>&apos;--shard&apos; needs K/N, such as 0/4, not &apos;%1&apos;</source>
+        <translation>&apos;--shard&apos; 需要 K/N（例如 0/4），而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>%1 is &apos;%2&apos;, out of range (%3 to %4)</source>
+        <translation>%1 为 &apos;%2&apos;，超出范围（%3 到 %4）</translation>
+    </message>
+    <message>
+        <source>%1 is &apos;%2&apos;, not a whole number</source>
+        <translation>%1 为 &apos;%2&apos;，不是整数</translation>
+    </message>
+    <message>
+        <source>SLURM_ARRAY_TASK_STEP %1 does not lead from SLURM_ARRAY_TASK_MIN to SLURM_ARRAY_TASK_ID</source>
+        <translation>SLURM_ARRAY_TASK_STEP %1 不能从 SLURM_ARRAY_TASK_MIN 到达 SLURM_ARRAY_TASK_ID</translation>
+    </message>
+    <message>
+        <source>the Slurm array</source>
+        <translation>Slurm 作业数组</translation>
+    </message>
+    <message>
+        <source>&apos;--shard-count&apos; needs JOB_COMPLETION_INDEX or PARALLEL_SEQ in the environment, or &apos;--shard K/N&apos;</source>
+        <translation>&apos;--shard-count&apos; 需要环境中有 JOB_COMPLETION_INDEX 或 PARALLEL_SEQ，或者改用 &apos;--shard K/N&apos;</translation>
+    </message>
+    <message>
+        <source>%1; try &apos;%2 --help&apos;</source>
+        <translation>%1；请尝试 &apos;%2 --help&apos;</translation>
+    </message>
+    <message>
+        <source>standard input is longer than the %1 MiB a script may have</source>
+        <translation>标准输入超过了脚本所允许的 %1 MiB</translation>
+    </message>
+    <message>
+        <source>cannot read standard input: %1</source>
+        <translation>无法读取标准输入：%1</translation>
+    </message>
+    <message>
+        <source>cannot keep the script read from standard input</source>
+        <translation>无法保存从标准输入读取的脚本</translation>
+    </message>
+    <message>
+        <source>cannot write &apos;%1&apos;: %2</source>
+        <translation>无法写入 &apos;%1&apos;：%2</translation>
+    </message>
+    <message>
+        <source>warning: %1</source>
+        <translation>警告：%1</translation>
+    </message>
+    <message>
+        <source>unknown option &apos;%1&apos;</source>
+        <translation>未知选项 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>no command given</source>
+        <translation>没有给出命令</translation>
+    </message>
+    <message>
+        <source>&apos;help&apos; takes one COMMAND</source>
+        <translation>&apos;help&apos; 只接受一个 COMMAND</translation>
+    </message>
+    <message>
+        <source>unknown command &apos;%1&apos;</source>
+        <translation>未知命令 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>%1 (put &apos;--&apos; before a formula that begins with &apos;-&apos;)</source>
+        <translation>%1（以 &apos;-&apos; 开头的公式前请加 &apos;--&apos;）</translation>
+    </message>
+    <message>
+        <source>missing FORMULA</source>
+        <translation>缺少 FORMULA</translation>
+    </message>
+    <message>
+        <source>too many arguments</source>
+        <translation>参数过多</translation>
+    </message>
+    <message>
+        <source>&apos;--runs&apos; needs a whole number of at least 0, not &apos;%1&apos;</source>
+        <translation>&apos;--runs&apos; 需要不小于 0 的整数，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--set&apos; needs NAME=RE[,IM], not &apos;%1&apos;</source>
+        <translation>&apos;--set&apos; 需要 NAME=RE[,IM]，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>the formula has no variable or constant named &apos;%1&apos;</source>
+        <translation>公式中没有名为 &apos;%1&apos; 的变量或常量</translation>
+    </message>
+    <message>
+        <source>missing PICTURE</source>
+        <translation>缺少 PICTURE</translation>
+    </message>
+    <message>
+        <source>missing &apos;-o SCRIPT.gsc&apos;</source>
+        <translation>缺少 &apos;-o SCRIPT.gsc&apos;</translation>
+    </message>
+    <message>
+        <source>cannot write to standard output</source>
+        <translation>无法写到标准输出</translation>
+    </message>
+    <message>
+        <source>text after the value</source>
+        <translation>值之后还有文本</translation>
+    </message>
+    <message>
+        <source>the text ends where a value should be</source>
+        <translation>文本在应有值的地方结束</translation>
+    </message>
+    <message>
+        <source>not a JSON value</source>
+        <translation>不是 JSON 值</translation>
+    </message>
+    <message>
+        <source>nested deeper than %1</source>
+        <translation>嵌套超过 %1 层</translation>
+    </message>
+    <message>
+        <source>a key (a string) should be here</source>
+        <translation>此处应为键（字符串）</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is given twice</source>
+        <translation>&apos;%1&apos; 出现了两次</translation>
+    </message>
+    <message>
+        <source>&apos;:&apos; should follow a key</source>
+        <translation>键之后应为 &apos;:&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;,&apos; or &apos;}&apos; should be here</source>
+        <translation>此处应为 &apos;,&apos; 或 &apos;}&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;,&apos; or &apos;]&apos; should be here</source>
+        <translation>此处应为 &apos;,&apos; 或 &apos;]&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;\u&apos; needs four hexadecimal digits</source>
+        <translation>&apos;\u&apos; 需要四位十六进制数字</translation>
+    </message>
+    <message>
+        <source>not a JSON escape</source>
+        <translation>不是 JSON 转义</translation>
+    </message>
+    <message>
+        <source>a lone surrogate \u%1 in a string</source>
+        <translation>字符串中有孤立的代理项 \u%1</translation>
+    </message>
+    <message>
+        <source>not UTF-8</source>
+        <translation>不是 UTF-8</translation>
+    </message>
+    <message>
+        <source>a string that does not end</source>
+        <translation>字符串没有结束</translation>
+    </message>
+    <message>
+        <source>a control character in a string (write it as an escape)</source>
+        <translation>字符串中有控制字符（请写成转义）</translation>
+    </message>
+    <message>
+        <source>the number %1 is beyond what a double holds</source>
+        <translation>数 %1 超出了双精度数所能表示的范围</translation>
+    </message>
+    <message>
+        <source>option &apos;%1&apos; needs a value</source>
+        <translation>选项 &apos;%1&apos; 需要一个值</translation>
+    </message>
+    <message>
+        <source>option &apos;%1&apos; takes no value</source>
+        <translation>选项 &apos;%1&apos; 不接受值</translation>
+    </message>
+    <message>
+        <source>it has none</source>
+        <translation>它没有常量</translation>
+    </message>
+    <message>
+        <source>its constants: %1</source>
+        <translation>它的常量：%1</translation>
+    </message>
+    <message>
+        <source>%1 needs a number, not &apos;%2&apos;</source>
+        <translation>%1 需要一个数，而不是 &apos;%2&apos;</translation>
+    </message>
+    <message>
+        <source>%1 needs a number above 0, not &apos;%2&apos;</source>
+        <translation>%1 需要大于 0 的数，而不是 &apos;%2&apos;</translation>
+    </message>
+    <message>
+        <source>%1 %2 is beyond the largest number a script holds (about 1.8e308)</source>
+        <translation>%1 %2 超出了脚本所能保存的最大的数（约 1.8e308）</translation>
+    </message>
+    <message>
+        <source>%1 %2 is deeper than the deepest view supported (about 1e-315000)</source>
+        <translation>%1 %2 比所支持的最深视图（约 1e-315000）还深</translation>
+    </message>
+    <message>
+        <source>the mapping&apos;s sine %1 is outside [-1, 1]; %2 is used</source>
+        <translation>映射的正弦 %1 不在 [-1, 1] 之内；改用 %2</translation>
+    </message>
+    <message>
+        <source>%1 %2 is outside %3 to %4; %5 is used</source>
+        <translation>%1 %2 不在 %3 到 %4 之内；改用 %5</translation>
+    </message>
+    <message>
+        <source>&apos;--formula&apos; needs iteration=TEXT, termination=TEXT or colour=TEXT, not &apos;%1&apos;</source>
+        <translation>&apos;--formula&apos; 需要 iteration=TEXT、termination=TEXT 或 colour=TEXT，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--const&apos; needs NAME=RE[,IM] with finite numbers, not &apos;%1&apos;</source>
+        <translation>&apos;--const&apos; 需要由有限数构成的 NAME=RE[,IM]，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--iterations&apos; needs a whole number, not &apos;%1&apos;</source>
+        <translation>&apos;--iterations&apos; 需要整数，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--center&apos; needs RE,IM, not &apos;%1&apos;</source>
+        <translation>&apos;--center&apos; 需要 RE,IM，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--mapping&apos; needs seven finite numbers X0,Y0,DX,DY,SIN,COS,STRETCH, not &apos;%1&apos;</source>
+        <translation>&apos;--mapping&apos; 需要七个有限数 X0,Y0,DX,DY,SIN,COS,STRETCH，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>&apos;--palette&apos; needs a file</source>
+        <translation>&apos;--palette&apos; 需要一个文件</translation>
+    </message>
+    <message>
+        <source>&apos;--palette %1&apos; cannot be named in a script file: %2</source>
+        <translation>&apos;--palette %1&apos; 无法写入脚本文件：%2</translation>
+    </message>
+    <message>
+        <source>the iteration formula has no constant named &apos;%1&apos; (%2)</source>
+        <translation>迭代公式中没有名为 &apos;%1&apos; 的常量（%2）</translation>
+    </message>
+    <message>
+        <source>unreadable</source>
+        <translation>无法读取</translation>
+    </message>
+    <message>
+        <source>the view of &apos;--center&apos; and &apos;--width&apos; lies beyond the numbers a script holds</source>
+        <translation>&apos;--center&apos; 和 &apos;--width&apos; 给出的视图超出了脚本所能保存的数</translation>
+    </message>
+    <message>
+        <source>folder &apos;%1&apos;: %2</source>
+        <translation>文件夹 &apos;%1&apos;：%2</translation>
+    </message>
+    <message>
+        <source>the name has no extension to choose the image format by</source>
+        <translation>文件名没有可用来选择图像格式的扩展名</translation>
+    </message>
+    <message>
+        <source>no image writer for the extension &apos;%1&apos;</source>
+        <translation>没有适用于扩展名 &apos;%1&apos; 的图像写入器</translation>
+    </message>
+    <message>
+        <source>missing SCRIPT</source>
+        <translation>缺少 SCRIPT</translation>
+    </message>
+    <message>
+        <source>missing &apos;-o IMAGE&apos;</source>
+        <translation>缺少 &apos;-o IMAGE&apos;</translation>
+    </message>
+    <message>
+        <source>with several scripts &apos;-o&apos; names a folder: end it with &apos;/&apos;</source>
+        <translation>给出多个脚本时 &apos;-o&apos; 指定的是文件夹：请以 &apos;/&apos; 结尾</translation>
+    </message>
+    <message>
+        <source>&apos;--json&apos; and &apos;--quiet&apos; exclude each other</source>
+        <translation>&apos;--json&apos; 和 &apos;--quiet&apos; 不能同时使用</translation>
+    </message>
+    <message>
+        <source>&apos;--format&apos; needs an extension such as png, not &apos;%1&apos;</source>
+        <translation>&apos;--format&apos; 需要 png 这样的扩展名，而不是 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>cannot write the picture to standard output</source>
+        <translation>无法把图片写到标准输出</translation>
+    </message>
+    <message>
+        <source>standard input cannot be one of several scripts</source>
+        <translation>标准输入不能作为多个脚本之一</translation>
+    </message>
+    <message>
+        <source>two scripts are named &apos;%1&apos;: both would be written to the same picture</source>
+        <translation>有两个脚本都名为 &apos;%1&apos;：它们会写入同一张图片</translation>
+    </message>
+    <message>
+        <source>&apos;--format %1&apos; contradicts the extension of &apos;%2&apos;</source>
+        <translation>&apos;--format %1&apos; 与 &apos;%2&apos; 的扩展名不符</translation>
+    </message>
+    <message>
+        <source>%1 left</source>
+        <translation>还剩 %1</translation>
+    </message>
+    <message>
+        <source>%1 elapsed</source>
+        <translation>已用 %1</translation>
+    </message>
+    <message>
+        <source>missing &apos;-o FILE.gsc&apos;</source>
+        <translation>缺少 &apos;-o FILE.gsc&apos;</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]
+
+Loads SCRIPT (- for standard input), applies the changes and writes the script to OUT.gsc, or
+back to SCRIPT without -o. A picture that carries its script, or standard input, needs -o
+(- for standard output): set writes back only into a script file. &apos;render&apos; takes the same
+changes and draws exactly the picture of the script that &apos;set&apos; writes.
+
+Options:
+  -o, --output OUT.gsc  the script file to write (- for standard output)
+%s  -h, --help            show this help and exit
+  -V, --version         show the version and exit
+
+Exit status: 0 on success, 1 when the script does not load, a formula does not compile, the
+palette cannot be used or the file cannot be written, 2 on a usage error (also a constant the
+formula does not have, and a picture or standard input without -o).
+</source>
+        <translation>用法： glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]
+
+载入 SCRIPT（- 表示标准输入），应用修改，并把脚本写入 OUT.gsc；没有 -o 时写回
+SCRIPT。带有脚本的图片或标准输入必须给出 -o（- 表示标准输出）：set 只写回脚本文件。
+&apos;render&apos; 接受同样的修改，绘制的正是 &apos;set&apos; 写出的脚本的图像。
+
+选项：
+  -o, --output OUT.gsc  要写入的脚本文件（- 表示标准输出）
+%s  -h, --help            显示本帮助并退出
+  -V, --version         显示版本并退出
+
+退出状态：成功为 0，脚本无法载入、公式无法编译、调色板无法使用或文件无法写入为 1，
+用法错误为 2（公式中没有的常量，以及没有 -o 的图片或标准输入，也是）。
+</translation>
+    </message>
+    <message>
+        <source>standard input cannot be written back: give &apos;-o OUT.gsc&apos; (&apos;-o -&apos; for standard output)</source>
+        <translation>无法写回标准输入：请给出 &apos;-o OUT.gsc&apos;（&apos;-o -&apos; 表示标准输出）</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; is a picture, and set writes back only into a script file: give &apos;-o OUT.gsc&apos;</source>
+        <translation>&apos;%1&apos; 是图片，而 set 只写回脚本文件：请给出 &apos;-o OUT.gsc&apos;</translation>
+    </message>
+    <message>
+        <source>longer than the %1 MiB a JSON file may have</source>
+        <translation>超过了 JSON 文件所允许的 %1 MiB</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos;: %2</source>
+        <translation>&apos;%1&apos;：%2</translation>
+    </message>
+    <message>
+        <source>needs a number (or &quot;nan&quot;, &quot;inf&quot;, &quot;-inf&quot;, &quot;-0&quot;)</source>
+        <translation>需要一个数（或 &quot;nan&quot;、&quot;inf&quot;、&quot;-inf&quot;、&quot;-0&quot;）</translation>
+    </message>
+    <message>
+        <source>needs a whole number</source>
+        <translation>需要整数</translation>
+    </message>
+    <message>
+        <source>needs an array of %1 numbers</source>
+        <translation>需要由 %1 个数构成的数组</translation>
+    </message>
+    <message>
+        <source>needs an object</source>
+        <translation>需要一个对象</translation>
+    </message>
+    <message>
+        <source>is not a key of a script (%1)</source>
+        <translation>不是脚本的键（%1）</translation>
+    </message>
+    <message>
+        <source>needs a text</source>
+        <translation>需要文本</translation>
+    </message>
+    <message>
+        <source>the iteration formula has no such constant</source>
+        <translation>迭代公式中没有这个常量</translation>
+    </message>
+    <message>
+        <source>cannot be named in a script file: %1</source>
+        <translation>无法写入脚本文件：%1</translation>
+    </message>
+    <message>
+        <source>needs [WIDTH, HEIGHT]</source>
+        <translation>需要 [WIDTH, HEIGHT]</translation>
+    </message>
+    <message>
+        <source>size %1x%2 is outside %3 to %4 a side; %5x%6 is used</source>
+        <translation>大小 %1x%2 不在每边 %3 到 %4 之内；改用 %5x%6</translation>
+    </message>
+    <message>
+        <source>needs three decimal texts: offset x, offset y and a ratio above 0</source>
+        <translation>需要三个十进制数文本：偏移 x、偏移 y 和大于 0 的比率</translation>
+    </message>
+    <message>
+        <source>not JSON: %1 at byte %2</source>
+        <translation>不是 JSON：%1，位于第 %2 字节</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN
+                              [--ease linear|smooth] [--size WxH] [--aa N] [--no-watermark]
+                              [--threads N] [--png-level N] [--shard K/N | --shard-count N]
+                              [--skip-existing] [--list] [--video OUT.mp4 --fps F] [--quiet]
+
+Renders N frames, numbered from 0, through the key scripts in order: frame 0 is the first key,
+frame N-1 the last, and key j of K falls on frame round(j(N-1)/(K-1)) with its own values.
+Between keys the constants and the palette mapping move linearly (its rotation by angle), the
+view&apos;s centre linearly and its width geometrically, and the iteration limit is rounded. The
+formulas and the palette must be the same in every key. Frame k is always the same picture,
+whichever process renders it, and each frame file appears only complete.
+
+Options:
+  --frames N          the number of frames, at least the number of keys
+  -o, --output PATTERN  the frame files: %05d (or %d) stands for the frame number, %% for %;
+                      the extension chooses the image format; missing folders are made
+  --ease linear|smooth  the speed within each pair of keys: even (default), or smoothstep
+  --size WxH          render the frames at this size, 16 to 4096 a side (default: the first
+                      key&apos;s target size); each key keeps its top-left corner and plane width
+  --aa N              anti-alias with N x N samples per pixel, 1 to 4 (default: the keys&apos; own
+                      setting, the earlier key&apos;s between two; 1 unless saved otherwise)
+  --no-watermark      leave the watermark out
+  --threads N         render on N threads (default: every core)
+  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1
+  --shard K/N         render only the frames k with k mod N = K; 0/1 renders all of them and
+                      reads nothing from the environment
+  --shard-count N     the N of a shard whose K comes from JOB_COMPLETION_INDEX (Kubernetes
+                      Indexed Job) or PARALLEL_SEQ - 1 (GNU Parallel)
+  --skip-existing     leave frames whose file is already a whole picture (a re-run after a
+                      failure); a frame cut short is rendered again
+  --list              print the frame numbers and files this shard would render, and stop
+  --video OUT.mp4     then encode the frames into a video with ffmpeg, when it is installed;
+                      the video is written whole or not at all
+  --fps F             the video&apos;s frames per second (default 25)
+  --quiet             print nothing on success
+  -h, --help          show this help and exit
+  -V, --version       show the version and exit
+
+Without --shard a Slurm job array shards by itself: K = (SLURM_ARRAY_TASK_ID -
+SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP, N = SLURM_ARRAY_TASK_COUNT. The shard and where
+it came from are shown on standard error.
+Exit status: 0 on success, 1 when a key does not load or a frame fails, 2 on a usage error.
+</source>
+        <translation>用法： glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN
+                              [--ease linear|smooth] [--size WxH] [--aa N] [--no-watermark]
+                              [--threads N] [--png-level N] [--shard K/N | --shard-count N]
+                              [--skip-existing] [--list] [--video OUT.mp4 --fps F] [--quiet]
+
+依次经过各关键脚本绘制 N 帧，从 0 开始编号：第 0 帧是第一个关键脚本，第 N-1 帧是
+最后一个，K 个关键脚本中的第 j 个落在第 round(j(N-1)/(K-1)) 帧，取它自己的值。
+关键脚本之间，常量和调色板映射线性变化（其旋转按角度），视图中心线性变化，宽度按
+几何级数变化，迭代次数上限取整。每个关键脚本的公式和调色板必须相同。无论由哪个
+进程绘制，第 k 帧总是同一张图片，且每个帧文件只以完整的形式出现。
+
+选项：
+  --frames N          帧数，至少为关键脚本的个数
+  -o, --output PATTERN  帧文件：%05d（或 %d）代表帧号，%% 代表 %；
+                      扩展名决定图像格式；缺少的文件夹会被创建
+  --ease linear|smooth  每对关键脚本之间的速度：匀速（默认）或 smoothstep
+  --size WxH          以此大小绘制各帧，每边 16 到 4096（默认：第一个关键脚本的
+                      目标图像大小）；每个关键脚本保持其左上角和复平面宽度
+  --aa N              抗锯齿，每个像素 N x N 个采样，1 到 4（默认：关键脚本自身的
+                      设置，两者之间取前一个的；未另行保存时为 1）
+  --no-watermark      不加水印
+  --threads N         用 N 个线程绘制（默认：每个核心一个）
+  --png-level N       PNG 压缩级别，0（最快）到 9（最小）；默认 1
+  --shard K/N         只绘制满足 k mod N = K 的帧 k；0/1 绘制全部帧，且不从环境中
+                      读取任何内容
+  --shard-count N     分片的 N，其 K 取自 JOB_COMPLETION_INDEX（Kubernetes
+                      Indexed Job）或 PARALLEL_SEQ - 1（GNU Parallel）
+  --skip-existing     跳过文件已是完整图片的帧（用于失败后重新运行）；不完整的帧会
+                      重新绘制
+  --list              打印本分片将要绘制的帧号和文件，然后停止
+  --video OUT.mp4     然后用 ffmpeg（已安装时）把各帧编码为视频；视频要么完整写入，
+                      要么完全不写
+  --fps F             视频每秒的帧数（默认 25）
+  --quiet             成功时不打印任何内容
+  -h, --help          显示本帮助并退出
+  -V, --version       显示版本并退出
+
+没有 --shard 时，Slurm 作业数组会自行分片：K = (SLURM_ARRAY_TASK_ID -
+SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP，N = SLURM_ARRAY_TASK_COUNT。分片及其
+来源显示在标准错误上。
+退出状态：成功为 0，关键脚本无法载入或某帧失败为 1，用法错误为 2。
+</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
+                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]
+       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
+
+Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in
+the bottom-right corner. The image format follows IMAGE&apos;s extension (png, bmp, jpg, tiff,
+webp, ppm, ...); &apos;-o -&apos; writes to standard output in the format of --format (default png).
+With several scripts (into an existing folder, or one given with a final &apos;/&apos;), or an IMAGE
+that ends in &apos;/&apos;, each SCRIPT becomes FOLDER/NAME.EXT (NAME: the script&apos;s name without its
+extension, EXT: --format, default png); the folder is made when missing, and a script that
+fails does not stop the others.
+PNG and JPEG pictures carry the script as rendered (without --size and --fit), so that
+&apos;glimmerset-cli extract&apos; and the window&apos;s Open get it back. SCRIPT may be such a picture.
+
+Options:
+  -o, --output IMAGE  the image file (or folder) to write
+  --size WxH          render the same width of the plane at another size, 16 to 4096 a side
+  --fit               with --size: keep the view&apos;s centre and show all of it, widening the
+                      shorter side of the plane to the new proportions
+  --no-watermark      leave the watermark out
+  --threads N         render on N threads (default: every core)
+  --format EXT        the image format for &apos;-o -&apos; (png, bmp, ppm, ...); with a file it must
+                      agree with the file&apos;s extension
+  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1
+  --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4
+                      (default: the script&apos;s own setting, 1 unless saved otherwise)
+  --json              print what was done as one JSON object on one line instead of the
+                      outcome (on standard error with &apos;-o -&apos;); one line per picture,
+                      failures included
+  --quiet             print nothing on success
+  -h, --help          show this help and exit
+  -V, --version       show the version and exit
+
+%s
+Progress is shown on standard error when it is a terminal (one line for all pictures).
+Exit status: 0 on success, 1 when a script does not load, a change fails or an export fails,
+2 on a usage error (also two scripts of the same name into one folder).
+</source>
+        <translation>用法： glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
+                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]
+       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
+
+按 SCRIPT（- 表示标准输入）的目标图像大小将其绘制到 IMAGE，水印位于右下角。
+图像格式由 IMAGE 的扩展名决定（png、bmp、jpg、tiff、webp、ppm 等）；&apos;-o -&apos; 以
+--format 指定的格式（默认 png）写到标准输出。
+给出多个脚本时（写入已有的文件夹，或以 &apos;/&apos; 结尾的文件夹），或 IMAGE 以 &apos;/&apos; 结尾时，
+每个 SCRIPT 都成为 FOLDER/NAME.EXT（NAME：脚本名去掉扩展名，EXT：--format，默认
+png）；文件夹不存在时会创建，某个脚本失败不会中止其余脚本。
+PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因此
+&apos;glimmerset-cli extract&apos; 和窗口的“打开”可以取回它。SCRIPT 也可以是这样的图片。
+
+选项：
+  -o, --output IMAGE  要写入的图像文件（或文件夹）
+  --size WxH          以另一大小绘制复平面的同一宽度，每边 16 到 4096
+  --fit               与 --size 一起使用：保持视图中心并显示视图的全部，把复平面
+                      较短的一边加宽到新的比例
+  --no-watermark      不加水印
+  --threads N         用 N 个线程绘制（默认：每个核心一个）
+  --format EXT        &apos;-o -&apos; 的图像格式（png、bmp、ppm 等）；写入文件时必须与文件的
+                      扩展名一致
+  --png-level N       PNG 压缩级别，0（最快）到 9（最小）；默认 1
+  --aa N              抗锯齿：每个像素 N x N 个采样，在线性光中取平均，1 到 4
+                      （默认：脚本自身的设置，未另行保存时为 1）
+  --json              把所做的事以一行中的一个 JSON 对象打印，代替结果信息（使用
+                      &apos;-o -&apos; 时打印到标准错误）；每张图片一行，失败的也是
+  --quiet             成功时不打印任何内容
+  -h, --help          显示本帮助并退出
+  -V, --version       显示版本并退出
+
+%s
+标准错误是终端时，在其上显示进度（所有图片共用一行）。
+退出状态：成功为 0，脚本无法载入、修改失败或导出失败为 1，
+用法错误为 2（两个同名脚本写入同一文件夹时也是）。
 </translation>
     </message>
 </context>

@@ -600,5 +600,9 @@
         <source>]。用时</source>
         <translation>]. Time </translation>
     </message>
+    <message>
+        <source>载入调色板失败!</source>
+        <translation>Cannot load the palette!</translation>
+    </message>
 </context>
 </TS>

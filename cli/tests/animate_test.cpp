@@ -211,6 +211,8 @@ TEST_F(Animate, KeysThatCannotBeAnimatedAndBadArguments)
         = Script(QStringLiteral("f.gsc"), { { QStringLiteral(u"迭代公式:"), QStringLiteral("z=z*z+C2") } });
     const std::string colour
         = Script(QStringLiteral("c.gsc"), { { QStringLiteral(u"取色公式:"), QStringLiteral("z") } });
+    const std::string smuggled = Script(QStringLiteral("s.gsc"),
+        { { QStringLiteral(u"调色板文件:"), QStringLiteral(u"x最大迭代次数:{9999") } });
     const std::string out = Path(QStringLiteral("%d.png"));
     const struct {
         std::vector<std::string> args;
@@ -221,6 +223,8 @@ TEST_F(Animate, KeysThatCannotBeAnimatedAndBadArguments)
             "it has the constant C2, which the first key lacks" },
         { { "animate", formula, a, "--frames", "3", "-o", out }, 1, "it has the constant C" },
         { { "animate", a, colour, "--frames", "3", "-o", out }, 1, "its colour formula 'z'" },
+        { { "animate", smuggled, smuggled, "--frames", "3", "-o", out }, 1,
+            "the palette name 'x最大迭代次数:{9999' cannot be written to a script file" },
         { { "animate", a, "--frames", "3", "-o", out }, 2, "at least two key scripts" },
         { { "animate", a, a, a, "--frames", "2", "-o", out }, 2, "'--frames' needs" },
         { { "animate", a, a, "--frames", "3", "-o", Path(QStringLiteral("x.png")) }, 2, "needs one %05d" },
@@ -290,6 +294,22 @@ TEST(AnimateShard, FromTheEnvironment)
     }
 }
 
+// A number beyond an int is named as out of range, and never overflows the shard's arithmetic.
+TEST(AnimateShard, NumbersOutOfRange)
+{
+    const std::map<std::string, std::string> environment { { "SLURM_ARRAY_TASK_ID", "0" },
+        { "SLURM_ARRAY_TASK_MIN", "-9223372036854775808" }, { "SLURM_ARRAY_TASK_COUNT", "4" } };
+    const auto getenv = [&](const char* name) -> const char* {
+        const auto found = environment.find(name);
+        return found == environment.end() ? nullptr : found->second.c_str();
+    };
+    Shard shard;
+    std::string problem;
+    EXPECT_FALSE(ReadShard({}, {}, getenv, shard, problem));
+    EXPECT_NE(problem.find("SLURM_ARRAY_TASK_MIN is '-9223372036854775808', out of range"), std::string::npos)
+        << problem;
+}
+
 // The process reads its own environment and says where the shard came from; --list renders nothing.
 TEST_F(Animate, SlurmArrayListsItsShare)
 {
@@ -338,7 +358,7 @@ TEST_F(Animate, ShardsWithGnuParallel)
     // Shard 1 (PARALLEL_SEQ 2) dies after its first frame; the other two finish.
     const auto [code, output] = shell("parallel --will-cite -N0 -j3 '" + cli + " animate " + common + " -o "
             + many + " --shard-count 3' ::: a b c",
-        { QStringLiteral("GLIMMERSET_TEST_KILL_AFTER_FRAMES=1") });
+        { QStringLiteral("GLIMMERSET_TEST_KILL_AFTER_FRAMES=1"), QStringLiteral("LANGUAGE=en") });
     EXPECT_NE(code, 0) << output;
     EXPECT_NE(output.find("shard 2/3 from PARALLEL_SEQ"), std::string::npos) << output;
     int present = 0;
@@ -489,6 +509,60 @@ TEST_F(Animate, Video)
     const Outcome encoded = Cli(args);
     ASSERT_EQ(encoded.code, 0) << encoded.err;
     EXPECT_TRUE(Bytes(m_dir.filePath(QStringLiteral("v.mp4"))).contains("ftyp"));
+}
+
+// A video is complete or not there: a failing ffmpeg leaves nothing at the output, a name that
+// begins with '-' reaches ffmpeg as a path, and a frame cut short is rendered again by --skip-existing.
+TEST_F(Animate, VideoAndFramesWholeOrNothing)
+{
+    const std::string a = Script(QStringLiteral("a.gsc"), {});
+    const std::string b
+        = Script(QStringLiteral("b.gsc"), { { QStringLiteral(u"常量00"), QStringLiteral("C=0.285, 0.01") } });
+    // A stand-in for ffmpeg: it notes its arguments, writes a part of a video to its last one and
+    // ends with the status it is told.
+    const QString bin = m_dir.filePath(QStringLiteral("bin"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    QFile fake(bin + QStringLiteral("/ffmpeg"));
+    ASSERT_TRUE(fake.open(QIODevice::WriteOnly));
+    fake.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > \"$0.args\"\nfor last; do :; done\n"
+               "printf partial > \"$last\"\nread code < \"$0.status\"\nexit $code\n");
+    fake.close();
+    fake.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto status = [&](const char* code) {
+        QFile file(bin + QStringLiteral("/ffmpeg.status"));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(code);
+    };
+    const std::string path = std::getenv("PATH");
+    const QString working = QDir::currentPath();
+    ::setenv("PATH", bin.toLocal8Bit().constData(), 1);
+    QDir::setCurrent(m_dir.path());
+    const std::vector<std::string> args { "animate", a, b, "--frames", "3", "--size", "33x24", "--quiet",
+        "-o", "f/%02d.png", "--video", "-v.mp4", "--skip-existing" };
+    status("1");
+    const Outcome failed = Cli(args);
+    const bool leftBehind = QFile::exists(m_dir.filePath(QStringLiteral("-v.mp4")));
+    status("0");
+    const Outcome encoded = Cli(args);
+    const QByteArray given = Bytes(bin + QStringLiteral("/ffmpeg.args"));
+    QFile::resize(m_dir.filePath(QStringLiteral("f/01.png")), 100);
+    const Outcome again = Cli(args);
+    ::setenv("PATH", path.c_str(), 1);
+    QDir::setCurrent(working);
+
+    EXPECT_EQ(failed.code, 1);
+    EXPECT_NE(failed.err.find("ffmpeg failed (exit status 1); nothing was written"), std::string::npos)
+        << failed.err;
+    EXPECT_FALSE(leftBehind);
+    ASSERT_EQ(encoded.code, 0) << encoded.err;
+    EXPECT_EQ(Bytes(m_dir.filePath(QStringLiteral("-v.mp4"))), "partial") << "only ffmpeg's success is kept";
+    EXPECT_TRUE(given.contains("\n" + QFile::encodeName(m_dir.filePath(QStringLiteral("f/%02d.png"))) + "\n"))
+        << given.toStdString();
+    EXPECT_TRUE(given.endsWith(".mp4\n") && given.contains("\n/")) << given.toStdString();
+    EXPECT_EQ(QDir(m_dir.path()).entryList({ QStringLiteral(".glimmerset-*") }, QDir::Hidden | QDir::Files),
+        QStringList());
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(QImage(m_dir.filePath(QStringLiteral("f/01.png"))).size(), QSize(33, 24));
 }
 
 } // namespace

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -36,6 +38,7 @@ TEST_F(Edit, EachChangeAndItsError)
     QImage palette(8, 4, QImage::Format_RGB32);
     palette.fill(Qt::red);
     ASSERT_TRUE(palette.save(QString::fromStdString(Path("pal.png"))));
+    ASSERT_TRUE(palette.save(QString::fromStdString(Path("p\n最大迭代次数:{9999.png")), "png"));
     const struct {
         std::vector<std::string> changes;
         int code;
@@ -60,7 +63,7 @@ TEST_F(Edit, EachChangeAndItsError)
         { { "--center", "0.5,0.25" }, 0, "center: 0.5,0.25\nwidth: 2\n", "" },
         { { "--width", "0.5" }, 0, "center: 0,0\nwidth: 0.5\n", "" },
         { { "--width", "0.5", "--center", "-1,1" }, 0, "offset: -1.25,0.75", "" },
-        { { "--width", "0" }, 2, "", "'--width' needs a positive number" },
+        { { "--width", "0" }, 2, "", "'--width' needs a number above 0" },
         { { "--center", "1" }, 2, "", "'--center' needs RE,IM" },
         { { "--mapping", "0.1,0.2,2,3,0.6,-0.8,4" }, 0, "mapping: 0.1,0.2,2,3,0.6,-0.8,4", "" },
         { { "--mapping", "0,0,1,1,1.5,0,1" }, 0, "mapping: 0,0,1,1,1,0,1",
@@ -69,7 +72,10 @@ TEST_F(Edit, EachChangeAndItsError)
         { { "--palette", Path("pal.png"), "--mapping", "0,0,2,2,0,1,3" }, 0,
             "palette: " + Path("pal.png") + "\nmapping: 0,0,2,2,0,1,3", "" },
         { { "--palette", Path("missing.png") }, 1, "", "载入调色板失败!" },
-        { { "--palette", Path("a}.png") }, 2, "", "whose name has no '}'" },
+        { { "--palette", Path("a}.png") }, 2, "", "cannot be named in a script file: it holds '}'" },
+        { { "--palette", Path("p\n最大迭代次数:{9999.png") }, 2, "", "it holds a line break" },
+        { { "--width", "1e-316000" }, 2, "",
+            "'--width' 1e-316000 is deeper than the deepest view supported" },
     };
     for (const auto& row : rows) {
         const std::string where = row.changes.front() + " " + row.changes[1];
@@ -185,6 +191,21 @@ TEST_F(Edit, SetThenDumpRoundTrip)
         { R"({"formulas": {"iteration": "z = ;"}})", "迭代公式错误:" },
         { R"({"size": [100.5, 100]})", "'size': needs a whole number" },
         { R"({"offset": [1]})", "'offset': needs an array of 2 numbers" },
+        // Views: the answers of --center and --width.
+        { R"({"ratio": "nan"})", "'ratio' needs a number, not 'nan'" },
+        { R"({"ratio": 0})", "'ratio' needs a number above 0, not '0'" },
+        { R"({"ratio": -1})", "'ratio' needs a number above 0" },
+        { R"({"ratio": "inf"})", "'ratio' inf is beyond the largest number" },
+        { R"({"offset": [0, "-inf"]})", "'offset' -inf is beyond the largest number" },
+        { R"({"exact": ["0", "0", "1e-316000"]})", "'exact' 1e-316000 is deeper than the deepest view" },
+        // Names the script file's lines cannot hold, and what a lenient reader would drop or keep.
+        { "{\"palette\": \"x\\n\u6700\u5927\u8fed\u4ee3\u6b21\u6570:{9999\", \"iterations\": 256}",
+            "'palette': cannot be named in a script file: it holds a line break" },
+        { R"({"palette": "x最大迭代次数:{9999"})", "it holds '最大迭代次数:{', a key of script files" },
+        { R"({"palette": "a\uD800"})", "a lone surrogate \\uD800 in a string at byte 14" },
+        { R"({"ratio": 1, "ratio": 2})", "'ratio' is given twice" },
+        { R"({"formulas": {"colour": "z;", "colour": "z;"}})", "'formulas.colour' is given twice" },
+        { "{\"palette\": \"\xff\"}", "not UTF-8" },
     };
     for (const auto& row : bad) {
         file.setFileName(QString::fromStdString(Path("bad.json")));
@@ -195,6 +216,58 @@ TEST_F(Edit, SetThenDumpRoundTrip)
         EXPECT_EQ(outcome.code, 1) << row.json;
         EXPECT_NE(outcome.err.find(row.err), std::string::npos) << row.json << "\n" << outcome.err;
         EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("bad.gsc")))) << row.json;
+    }
+}
+
+// set writes back only into a script file: a picture, or standard input, without -o is a usage error
+// that reads nothing and leaves the picture as it was.
+TEST_F(Edit, SetWritesBackOnlyIntoScripts)
+{
+    for (const char* name : { "p.png", "p.jpg" }) {
+        ASSERT_EQ(Cli({ "render", Path("a.gsc"), "-o", Path(name), "--size", "16x16", "--quiet" }).code, 0);
+        const QByteArray before = Bytes(Path(name));
+        const Outcome set = Cli({ "set", Path(name), "--iterations", "500" });
+        EXPECT_EQ(set.code, 2) << name;
+        EXPECT_NE(
+            set.err.find("is a picture, and set writes back only into a script file: give '-o OUT.gsc'"),
+            std::string::npos)
+            << set.err;
+        EXPECT_EQ(Bytes(Path(name)), before) << name;
+        EXPECT_EQ(Cli({ "set", Path(name), "--iterations", "500", "-o", Path("from-picture.gsc") }).code, 0);
+    }
+    const Outcome input = Cli({ "set", "-", "--iterations", "500" });
+    EXPECT_EQ(input.code, 2);
+    EXPECT_NE(input.err.find("standard input cannot be written back"), std::string::npos) << input.err;
+}
+
+// With --json every outcome of a render is one JSON line, failures included, on the stream a success's
+// line would take.
+TEST_F(Edit, JsonLineForEveryOutcome)
+{
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        bool onError; // the line on standard error ("-o -")
+        std::string line;
+    } rows[] = {
+        { { "render", Path("a.gsc"), "-o", Path("x.png"), "--formula", "colour=sin(" }, 1, false,
+            "{\"outcome\":\"script-failed\",\"message\":\"取色公式错误:" },
+        { { "render", Path("missing.gsc"), "-o", Path("x.png") }, 1, false,
+            "{\"outcome\":\"script-failed\",\"message\":\"打开文件失败 (" },
+        { { "render", Path("a.gsc"), "-o", Path("x.xyz") }, 1, false,
+            "{\"outcome\":\"save-failed\",\"message\":\"cannot write '" + Path("x.xyz") },
+        { { "render", Path("a.gsc"), "-o", "-", "--const", "D=1" }, 2, true,
+            "{\"outcome\":\"script-failed\",\"message\":\"the iteration formula has no constant named 'D'" },
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args = row.args;
+        args.insert(args.end(), { "--json", "--size", "16x16" });
+        const Outcome outcome = Cli(args);
+        EXPECT_EQ(outcome.code, row.code) << row.line;
+        const std::string& stream = row.onError ? outcome.err : outcome.out;
+        const size_t at = stream.find(row.line);
+        EXPECT_NE(at, std::string::npos) << stream;
+        EXPECT_TRUE(at == std::string::npos || stream.find("}\n", at) != std::string::npos) << stream;
     }
 }
 
@@ -217,7 +290,10 @@ TEST_F(Edit, RenderIntoFolderPassesOverFailures)
     ASSERT_EQ(json.size(), 3u) << batch.out;
     EXPECT_TRUE(json[0].starts_with("{\"script\":\"" + Path("a.gsc") + "\",\"outcome\":\"success\""))
         << json[0];
-    EXPECT_NE(json[1].find("\"outcome\":\"script-failed\",\"message\":\"打开文件失败\""), std::string::npos)
+    // The reason the file could not be read comes with the message.
+    EXPECT_NE(json[1].find("\"outcome\":\"script-failed\",\"message\":\"打开文件失败 ("
+                  + std::string(std::strerror(ENOENT)) + ")\""),
+        std::string::npos)
         << json[1];
     EXPECT_NE(json[2].find("\"outcome\":\"success\""), std::string::npos) << json[2];
 

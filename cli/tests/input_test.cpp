@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -47,7 +48,8 @@ TEST(CommandLineInput, RefusedAtOnce)
     ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.png")));
     const QString atLimit = dir.filePath(QStringLiteral("at-limit"));
     const QString overLimit = dir.filePath(QStringLiteral("over-limit"));
-    for (const auto& [path, size] : { std::pair { atLimit, kMaxScriptBytes }, { overLimit, kMaxScriptBytes + 1 } }) {
+    for (const auto& [path, size] :
+        { std::pair { atLimit, kMaxScriptBytes }, { overLimit, kMaxScriptBytes + 1 } }) {
         QFile file(path);
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size)); // sparse: zeros that take no room
     }
@@ -62,10 +64,12 @@ TEST(CommandLineInput, RefusedAtOnce)
         int code;
         std::vector<std::string> errContains;
     } rows[] = {
-        { "standard input over the limit", { "check", "-" }, overLimit, false, 1, { "打开文件失败", "64 MiB" } },
-        { "standard input at the limit", { "check", "-" }, atLimit, false, 1, { "版本不正确" } },
-        { "/dev/zero as standard input", { "render", "-", "-o", folder + "/x.png" }, QStringLiteral("/dev/zero"),
-            false, 1, { "glimmerset-cli render: -: 打开文件失败", "64 MiB" } },
+        { "standard input over the limit", { "check", "-" }, overLimit, false, 1,
+            { "cannot open the file", "64 MiB" } },
+        { "standard input at the limit", { "check", "-" }, atLimit, false, 1, { "wrong version" } },
+        { "/dev/zero as standard input", { "render", "-", "-o", folder + "/x.png" },
+            QStringLiteral("/dev/zero"), false, 1,
+            { "glimmerset-cli render: -: cannot open the file", "64 MiB" } },
         { "missing output folder", { "render", script, "-o", folder + "/missing/x.png" }, {}, false, 1,
             { folder + "/missing/x.png", "No such file or directory" } },
         { "output folder is a file", { "render", script, "-o", script + "/x.png" }, {}, false, 1,
@@ -76,15 +80,20 @@ TEST(CommandLineInput, RefusedAtOnce)
             { "Is a directory" } },
         { "unknown format", { "render", script, "-o", folder + "/x.xyz" }, {}, false, 1,
             { "no image writer for the extension '.xyz'" } },
-        { "unknown format for standard output", { "render", script, "-o", "-", "--format", "xyz" }, {}, false, 1,
-            { "cannot write '-'" } },
-        { "--format contradicting the extension", { "render", script, "-o", folder + "/x.png", "--format", "bmp" },
-            {}, false, 2, { "'--format bmp' contradicts" } },
+        { "unknown format for standard output", { "render", script, "-o", "-", "--format", "xyz" }, {}, false,
+            1, { "cannot write '-'" } },
+        { "--format contradicting the extension",
+            { "render", script, "-o", folder + "/x.png", "--format", "bmp" }, {}, false, 2,
+            { "'--format bmp' contradicts" } },
         { "--png-level out of range", { "render", script, "-o", folder + "/x.png", "--png-level", "10" }, {},
             false, 2, { "'--png-level'" } },
     };
+    // The messages in English, whatever the language of the machine that runs the tests.
+    QProcessEnvironment english = QProcessEnvironment::systemEnvironment();
+    english.insert(QStringLiteral("LANGUAGE"), QStringLiteral("en"));
     for (const auto& row : rows) {
         QProcess process;
+        process.setProcessEnvironment(english);
         QStringList args;
         for (const std::string& arg : row.args) {
             args.append(QString::fromStdString(arg));

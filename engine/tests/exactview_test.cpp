@@ -238,4 +238,31 @@ TEST(ExactView, MalformedExactLineIsPassedOver)
     }
 }
 
+// The one check of a view's numbers, as decimal texts of any exponent and as doubles.
+TEST(ExactView, ViewNumbers)
+{
+    using E = ViewNumberError;
+    const struct Row {
+        const char* text;
+        E scale;
+        E coordinate;
+    } rows[] = { { "1e-300", E::None, E::None }, { "1e-315000", E::None, E::None },
+        { "1e-316000", E::TooDeep, E::None }, { "1e-99999999999999", E::TooDeep, E::None },
+        { "0", E::NotPositive, E::None }, { "-1", E::NotPositive, E::None },
+        { "-1e-316000", E::NotPositive, E::None }, { "1e400", E::OutOfRange, E::OutOfRange },
+        { "-1e400", E::NotPositive, E::OutOfRange }, { "nan", E::NotANumber, E::NotANumber },
+        { "inf", E::NotANumber, E::NotANumber }, { "0x10", E::NotANumber, E::NotANumber } };
+    for (const Row& row : rows) {
+        EXPECT_EQ(CheckViewScale(row.text), row.scale) << row.text;
+        EXPECT_EQ(CheckViewCoordinate(row.text), row.coordinate) << row.text;
+    }
+    const double doubles[] = { 0.5, 0.0, -1.0, INFINITY, NAN };
+    const E scales[] = { E::None, E::NotPositive, E::NotPositive, E::OutOfRange, E::NotANumber };
+    const E coordinates[] = { E::None, E::None, E::None, E::OutOfRange, E::NotANumber };
+    for (size_t k = 0; k < std::size(doubles); ++k) {
+        EXPECT_EQ(CheckViewScale(doubles[k]), scales[k]) << doubles[k];
+        EXPECT_EQ(CheckViewCoordinate(doubles[k]), coordinates[k]) << doubles[k];
+    }
+}
+
 } // namespace

@@ -241,3 +241,27 @@ TEST(Palette, PngWithLargeDataChunksDecodes)
 }
 
 } // namespace
+
+namespace {
+
+// BMP rows come whole however wide they are (a row of 24-bit pixels over 4096 bytes was read in
+// part), and a file cut short of the rows its header declares is refused, not shown in part.
+TEST(Palette, BmpRowsWholeOrRefused)
+{
+    QTemporaryDir dir;
+    const QImage wide = IndexedPalette(10001, 2).convertToFormat(QImage::Format_RGB888);
+    const QString path = dir.filePath(QStringLiteral("wide.bmp"));
+    ASSERT_TRUE(wide.save(path));
+    QString error;
+    const QImage decoded = DecodePalette(path, &error);
+    ASSERT_FALSE(decoded.isNull()) << error.toStdString();
+    EXPECT_EQ(decoded, wide.convertToFormat(QImage::Format_RGB32));
+
+    const QByteArray bytes = ReadAll(path);
+    const QString cut = dir.filePath(QStringLiteral("cut.bmp"));
+    ASSERT_TRUE(WriteAll(cut, bytes.left(bytes.size() - 3)));
+    EXPECT_TRUE(DecodePalette(cut, &error).isNull());
+    EXPECT_TRUE(error.contains(QStringLiteral("shorter than its header declares"))) << error.toStdString();
+}
+
+} // namespace

@@ -1,5 +1,6 @@
 #include "fractalscript.h"
-#include "palettedecode.h"
+#include "hostilepalettes.h"
+#include "picturetext.h"
 #include "scriptfile.h"
 #include "testutil.h"
 
@@ -102,20 +103,64 @@ TEST_F(PictureScript, PicturesWithoutAScript)
     }
 }
 
-// The script is read through the palette decoder's budget: a picture too large for it is refused
-// before any decode, whatever text it carries.
-TEST_F(PictureScript, ReadingKeepsTheDecodeBudget)
+// The script is read from the picture's structure alone: pixels that would not decode, or would not
+// fit the decode budget, do not matter; each text form reads, the last text of the key counts, and a
+// text over the limit or a damaged chunk is refused.
+TEST_F(PictureScript, ReadsTheTextWithoutThePixels)
 {
-    ASSERT_EQ(Export("p.png"), ExportOutcome::Succeeded);
-    QString text;
-    QString reason;
-    PaletteDecodeLimits limits;
-    limits.memoryBudget = 120 * 90 * 4 - 1;
-    EXPECT_FALSE(
-        ReadPictureText(Path("p.png"), QString::fromLatin1(kPictureScriptKey), text, reason, limits));
-    EXPECT_TRUE(reason.startsWith(QStringLiteral("image too large"))) << reason.toStdString();
-    EXPECT_TRUE(ReadPictureText(Path("p.png"), QString::fromLatin1(kPictureScriptKey), text, reason));
-    EXPECT_TRUE(text.startsWith(QStringLiteral(u"版本号:{"))) << text.toStdString();
+    using hostile::Chunk;
+    const QByteArray key(kPictureScriptKey);
+    const QByteArray head = QByteArray("\x89PNG\r\n\x1a\n", 8) + hostile::Ihdr(65535, 65535);
+    const QByteArray pixels = Chunk("IDAT", QByteArray(64, 'x')) + Chunk("IEND", {});
+    const auto deflated = [](const QByteArray& text) { return qCompress(text).mid(4); };
+    const QByteArray itxt = key + QByteArray("\0\0\0en\0\0", 7) + QStringLiteral(u"版本号\n").toUtf8();
+    QByteArray badCrc = Chunk("tEXt", key + '\0' + "a");
+    badCrc[badCrc.size() - 1] = static_cast<char>(badCrc.back() ^ 1);
+    QImage small(4, 4, QImage::Format_RGB32);
+    small.fill(Qt::red);
+    small.setText(QString::fromLatin1(key), QStringLiteral(u"第一行\n第二行"));
+    ASSERT_TRUE(small.save(Path("comment.jpg")));
+    constexpr qint64 kLimit = qint64 { 1 } << 20;
+    const struct Row {
+        const char* name;
+        QByteArray bytes; // empty: the file written above
+        const char* file;
+        const char* text; // nullptr: refused, with reason
+        const char* reason;
+    } rows[] = {
+        { "iTXt before pixels beyond any budget", head + Chunk("iTXt", itxt) + pixels, "a.png", "版本号\n",
+            "" },
+        { "zTXt after the pixels",
+            head + pixels.left(pixels.size() - 12)
+                + Chunk("zTXt", key + QByteArray("\0\0", 2) + deflated("\xe9t\xe9")) + Chunk("IEND", {}),
+            "b.png", "été", "" },
+        { "compressed iTXt, the last of two",
+            head + Chunk("tEXt", key + '\0' + "old")
+                + Chunk("iTXt", key + QByteArray("\0\1\0\0\0", 5) + deflated("new")) + pixels,
+            "c.png", "new", "" },
+        { "no text of the key", head + Chunk("tEXt", "other" + QByteArray(1, '\0') + "x") + pixels, "d.png",
+            "", "" },
+        { "text over the limit", head + Chunk("tEXt", key + '\0' + QByteArray(kLimit + 1, 'a')) + pixels,
+            "e.png", nullptr, "longer than 1 MiB" },
+        { "compressed text inflating over the limit",
+            head + Chunk("zTXt", key + QByteArray("\0\0", 2) + deflated(QByteArray(kLimit + 1, 'a')))
+                + pixels,
+            "f.png", nullptr, "longer than 1 MiB" },
+        { "damaged text chunk", head + badCrc + pixels, "g.png", nullptr, "damaged PNG text chunk" },
+        { "damaged header", QByteArray("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16), "h.png", nullptr,
+            "longer than the rest of the file" },
+        { "JPEG comment", {}, "comment.jpg", "第一行\n第二行", "" },
+    };
+    for (const Row& row : rows) {
+        ASSERT_TRUE(row.bytes.isEmpty() || WriteAll(Path(row.file), row.bytes)) << row.name;
+        QString text;
+        QString reason;
+        const bool read = ReadPictureText(Path(row.file), key, kLimit, text, reason);
+        EXPECT_EQ(read, row.text != nullptr) << row.name << ": " << reason.toStdString();
+        EXPECT_EQ(text, QString::fromUtf8(row.text ? row.text : "")) << row.name;
+        EXPECT_TRUE(reason.contains(QString::fromUtf8(row.reason)))
+            << row.name << ": " << reason.toStdString();
+    }
 }
 
 } // namespace

@@ -4,8 +4,10 @@
 
 #include <QStringEncoder>
 
+#include <cerrno>
 #include <clocale>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -151,6 +153,7 @@ TEST_F(ScriptFile, LoadFailures)
     untouched.SetDefaults();
     EXPECT_FALSE(untouched.Load(Path("missing.gsc")));
     EXPECT_EQ(untouched.GetLastError(), "打开文件失败");
+    EXPECT_EQ(untouched.GetLoadReason(), std::strerror(ENOENT));
     EXPECT_EQ(untouched.GetIterFormula().GetText(), "z = z * z + C;");
     EXPECT_FALSE(untouched.IsModified());
 }
@@ -253,6 +256,41 @@ TEST_F(ScriptFile, PathsFormulasAndLongFiles)
         EXPECT_EQ(script.GetImageWidth(), range.width) << range.size;
         EXPECT_EQ(script.GetImageHeight(), range.height) << range.size;
         EXPECT_EQ(script.GetMaxIter(), range.maxIter) << range.limit;
+    }
+}
+
+// A palette name the lines cannot hold (a line break, "}", a key's text) is refused where a script is
+// written, by a save and by an export that carries the script, and nothing is written; other names
+// with braces are kept.
+TEST_F(ScriptFile, NamesTheLinesCannotHold)
+{
+    const struct Row {
+        const char* name;
+        const char* problem; // "": the name is kept
+    } rows[] = { { "x\n最大迭代次数:{9999", "line break" }, { "x\r.png", "line break" }, { "a}b.png", "'}'" },
+        { "x最大迭代次数:{9999", "最大迭代次数:{" }, { "x精确视图:{1, 1, 1e-9", "精确视图:{" },
+        { "p常量07{C=5, 5", "常量07{" }, { "{braces.png", "" } };
+    for (const Row& row : rows) {
+        const QString name = QString::fromUtf8(row.name);
+        CFractalScript script;
+        script.SetDefaults();
+        script.SetImageSize(100, 100);
+        ASSERT_TRUE(script.LoadPalette(name)); // missing: the built-in palette, the name kept
+        QString reason;
+        const QString path = Path("named.gsc");
+        QFile::remove(path);
+        EXPECT_EQ(script.Save(path, &reason), !*row.problem) << row.name;
+        EXPECT_EQ(QFile::exists(path), !*row.problem) << row.name;
+        EXPECT_TRUE(!*row.problem || reason.contains(QStringLiteral("palette name"))) << row.name;
+        EXPECT_TRUE(reason.contains(QString::fromUtf8(row.problem))) << reason.toStdString();
+
+        script.StartExport(Path("named.png"), QString());
+        script.JoinExport();
+        EXPECT_EQ(script.GetExportOutcome() == ExportOutcome::Succeeded, !*row.problem) << row.name;
+        EXPECT_EQ(QFile::exists(Path("named.png")), !*row.problem) << row.name;
+        EXPECT_EQ(script.GetLastError().find(row.problem) != std::string::npos, true)
+            << script.GetLastError();
+        QFile::remove(Path("named.png"));
     }
 }
 
