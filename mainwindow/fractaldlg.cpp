@@ -256,7 +256,7 @@ void CFractalDlg::changeEvent(QEvent* event)
 {
     // Keys released while another window had the focus never reach us: forget them.
     if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
-        m_heldArrows.clear();
+        m_arrows.Clear();
     }
     QMainWindow::changeEvent(event);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "arrowkeys.h"
 #include "edithistory.h"
 #include "fractalscript.h"
 #include "mapping.h"
@@ -16,7 +17,6 @@
 
 #include <functional>
 #include <memory>
-#include <set>
 
 class CClientArea;
 class QAction;
@@ -84,7 +84,11 @@ public:
 
     // Input in client coordinates, as the client area reports it.
     void OnKeyDown(int key, bool shift);
-    void OnArrowKey(int key, bool pressed);
+    // An arrow key's press or release as the toolkit reports it (timestamp in ms, 0 for none).
+    void OnArrowKey(
+        int key, bool pressed, unsigned long timestamp = 0, bool autoRepeat = false, unsigned scanCode = 0);
+    // Whether a held key is physically down, for releases whose repeat press is late; tests replace it.
+    void SetKeyProbe(CArrowKeys::Probe probe) { m_keyProbe = std::move(probe); }
     void OnWheel(int angleDelta, QPoint position);
     void OnLeftButtonDown(QPoint position);
     void OnMouseMove(QPoint position, bool leftButtonHeld);
@@ -220,8 +224,10 @@ private:
     QImage m_mark;          // the watermark, read once from its file
     QImage m_markScaled;    // ... scaled for the current preview
     std::unique_ptr<CWatermarkFile> m_watermarkFile;
-    std::set<int> m_heldArrows; // arrow keys pressed and not yet released
-    int m_nWheelDelta { 0 };    // wheel movement not yet a whole notch
+    CArrowKeys m_arrows;
+    CArrowKeys::Probe m_keyProbe { PhysicalKeyDown };
+    bool m_bArrowsHeld { false }; // the last keys tick found an arrow held
+    int m_nWheelDelta { 0 };      // wheel movement not yet a whole notch
     bool m_bCloseConfirmed { false };
     CEditHistory m_history;
     std::uint64_t m_nGesture { 0 };      // a new number for every drag, held-arrow spell and wheel burst

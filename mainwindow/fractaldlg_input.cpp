@@ -68,16 +68,17 @@ void CFractalDlg::OnKeyDown(int key, bool shift)
     Repaint();
 }
 
-void CFractalDlg::OnArrowKey(int key, bool pressed)
+void CFractalDlg::OnArrowKey(
+    int key, bool pressed, unsigned long timestamp, bool autoRepeat, unsigned scanCode)
 {
-    // Arrows held together, for as long as one of them is held, are one step of the history.
-    if (pressed && m_heldArrows.empty()) {
-        m_nArrowGesture = ++m_nGesture;
-    }
+    const CArrowKeys::Key arrow = key == Qt::Key_Left ? CArrowKeys::kLeft
+        : key == Qt::Key_Right                        ? CArrowKeys::kRight
+        : key == Qt::Key_Down                         ? CArrowKeys::kDown
+                                                      : CArrowKeys::kUp;
     if (pressed) {
-        m_heldArrows.insert(key);
+        m_arrows.Press(arrow, timestamp, autoRepeat, scanCode);
     } else {
-        m_heldArrows.erase(key);
+        m_arrows.Release(arrow, timestamp, autoRepeat);
     }
 }
 
@@ -87,31 +88,39 @@ void CFractalDlg::OnKeysTimer()
         s_nArrowRepeat = 0;
         return;
     }
-    bool anyHeld = false;
-    const auto tick = [&] {
-        Complex value = m_script.GetCurrentConstant();
-        const std::pair<int, Complex> steps[]
-            = { { Qt::Key_Left, { -m_dEditStep, 0 } }, { Qt::Key_Right, { m_dEditStep, 0 } },
-                  { Qt::Key_Down, { 0, -m_dEditStep } }, { Qt::Key_Up, { 0, m_dEditStep } } };
-        for (const auto& [key, step] : steps) {
-            if (!m_heldArrows.contains(key)) {
-                continue;
-            }
-            anyHeld = true;
-            ++s_nArrowRepeat;
-            if (s_nArrowRepeat == 1 || s_nArrowRepeat > kRepeatDelayTicks) {
-                value = { value.re + step.re, value.im + step.im };
-                m_script.SetCurrentConstant(value);
-                m_nShownStage = 0;
-            }
-        }
-    };
-    if (m_heldArrows.empty()) {
-        tick();
-    } else {
-        Record(EditKind::Constant, EditValues::Constant, tick, m_nArrowGesture);
+    const std::array<bool, CArrowKeys::kCount> held = m_arrows.Tick(m_keyProbe);
+    const bool anyHeld = std::find(held.begin(), held.end(), true) != held.end();
+    // Arrows held together, from the first tick that finds one held to the first that finds none,
+    // are one step of the history.
+    if (anyHeld && !m_bArrowsHeld) {
+        m_nArrowGesture = ++m_nGesture;
     }
-    s_nArrowRepeat = anyHeld ? std::min(s_nArrowRepeat, kRepeatCap) : 0;
+    m_bArrowsHeld = anyHeld;
+    if (!anyHeld) {
+        s_nArrowRepeat = 0;
+        return;
+    }
+    Record(
+        EditKind::Constant, EditValues::Constant,
+        [&] {
+            Complex value = m_script.GetCurrentConstant();
+            // ORDER: Left, Right, Down, Up, as CArrowKeys numbers them.
+            const Complex steps[CArrowKeys::kCount]
+                = { { -m_dEditStep, 0 }, { m_dEditStep, 0 }, { 0, -m_dEditStep }, { 0, m_dEditStep } };
+            for (int k = 0; k < CArrowKeys::kCount; ++k) {
+                if (!held[static_cast<size_t>(k)]) {
+                    continue;
+                }
+                ++s_nArrowRepeat;
+                if (s_nArrowRepeat == 1 || s_nArrowRepeat > kRepeatDelayTicks) {
+                    value = { value.re + steps[k].re, value.im + steps[k].im };
+                    m_script.SetCurrentConstant(value);
+                    m_nShownStage = 0;
+                }
+            }
+        },
+        m_nArrowGesture);
+    s_nArrowRepeat = std::min(s_nArrowRepeat, kRepeatCap);
 }
 
 void CFractalDlg::ZoomStep(bool forward, double px, double py)
