@@ -22,52 +22,52 @@
 namespace {
 
 constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-                               "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]\n"
-                               "\n"
-                               "Renders and checks Glimmerset fractal scripts without a display.\n"
-                               "\n"
-                               "Commands:\n"
-                               "  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA\n"
-                               "        compile a formula, print its code and run it\n"
-                               "  new -o FILE.gsc [--from-json JSON]\n"
-                               "        write the default script, or the script JSON describes\n"
-                               "  check SCRIPT\n"
-                               "        load a script and print a summary, or why it does not load\n"
-                               "  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
-                               "         [--format EXT] [--png-level N] [--aa N] [--json | --quiet]\n"
-                               "         [CHANGES]\n"
-                               "        render a script at its target size into an image file\n"
-                               "  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
-                               "        render several scripts into FOLDER/NAME.EXT in one run\n"
-                               "  set SCRIPT [CHANGES] [-o OUT.gsc]\n"
-                               "        write changes into a script file\n"
-                               "  dump SCRIPT [--json]\n"
-                               "        print every member of a script as text or JSON\n"
-                               "  extract PICTURE -o SCRIPT.gsc\n"
-                               "        write the script an exported picture carries\n"
-                               "  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]\n"
-                               "          [--size WxH] [--no-watermark] [--shard K/N] [--skip-existing] [--list]\n"
-                               "          [--video OUT.mp4 --fps F]\n"
-                               "        render the frames of an animation through key scripts\n"
-                               "  help [COMMAND]\n"
-                               "        show this help, or the options of COMMAND\n"
-                               "\n"
-                               "CHANGES (render and set): --formula KIND=TEXT, --const NAME=RE[,IM],\n"
-                               "  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,\n"
-                               "  --center RE,IM, --width W\n"
-                               "\n"
-                               "Options:\n"
-                               "  -h, --help     show this help and exit\n"
-                               "  -V, --version  show the version and exit\n"
-                               "\n"
-                               "A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries\n"
-                               "its script.\n"
-                               "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n"
-                               "Files are written whole or not at all, through symbolic links; a\n"
-                               "write-protected file is refused.\n"
-                               "Messages and help are in the first of the user's languages (LANGUAGE,\n"
-                               "LC_ALL, LC_MESSAGES, LANG) that the tool has, English or Chinese; else\n"
-                               "Chinese.\n");
+    "Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]\n"
+    "\n"
+    "Renders and checks Glimmerset fractal scripts without a display.\n"
+    "\n"
+    "Commands:\n"
+    "  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA\n"
+    "        compile a formula, print its code and run it\n"
+    "  new -o FILE.gsc [--from-json JSON]\n"
+    "        write the default script, or the script JSON describes\n"
+    "  check SCRIPT\n"
+    "        load a script and print a summary, or why it does not load\n"
+    "  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
+    "         [--format EXT] [--png-level N] [--aa N] [--json | --quiet]\n"
+    "         [CHANGES]\n"
+    "        render a script at its target size into an image file\n"
+    "  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
+    "        render several scripts into FOLDER/NAME.EXT in one run\n"
+    "  set SCRIPT [CHANGES] [-o OUT.gsc]\n"
+    "        write changes into a script file\n"
+    "  dump SCRIPT [--json]\n"
+    "        print every member of a script as text or JSON\n"
+    "  extract PICTURE -o SCRIPT.gsc\n"
+    "        write the script an exported picture carries\n"
+    "  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]\n"
+    "          [--size WxH] [--no-watermark] [--shard K/N] [--skip-existing] [--list]\n"
+    "          [--video OUT.mp4 --fps F]\n"
+    "        render the frames of an animation through key scripts\n"
+    "  help [COMMAND]\n"
+    "        show this help, or the options of COMMAND\n"
+    "\n"
+    "CHANGES (render and set): --formula KIND=TEXT, --const NAME=RE[,IM],\n"
+    "  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,\n"
+    "  --center RE,IM, --width W\n"
+    "\n"
+    "Options:\n"
+    "  -h, --help     show this help and exit\n"
+    "  -V, --version  show the version and exit\n"
+    "\n"
+    "A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries\n"
+    "its script.\n"
+    "Run 'glimmerset-cli COMMAND --help' for the options of a command.\n"
+    "Files are written whole or not at all, through symbolic links; a\n"
+    "write-protected file is refused.\n"
+    "Messages and help are in the first of the user's languages (LANGUAGE,\n"
+    "LC_ALL, LC_MESSAGES, LANG) that the tool has, English or Chinese; else\n"
+    "Chinese.\n");
 
 constexpr const char* kVersion = "glimmerset-cli " GLIMMERSET_VERSION "\n";
 
@@ -79,8 +79,7 @@ Command FindCommand(const std::string& name)
         const char* name;
         Command run;
     } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender },
-        { "set", RunSet }, { "dump", RunDump },
-        { "extract", RunExtract }, { "animate", RunAnimate } };
+        { "set", RunSet }, { "dump", RunDump }, { "extract", RunExtract }, { "animate", RunAnimate } };
     for (const auto& command : kCommands) {
         if (name == command.name) {
             return command.run;
@@ -122,8 +121,8 @@ bool HandleHelpOrVersion(const CCommandOptions& options, const std::string& usag
     return false;
 }
 
-bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir& dir, QString& path,
-    std::ostream& err)
+bool ScriptFile(
+    const char* command, const std::string& argument, QTemporaryDir& dir, QString& path, std::ostream& err)
 {
     if (argument != "-") {
         path = QString::fromStdString(argument);
@@ -134,7 +133,8 @@ bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir&
     char chunk[1 << 16];
     std::cin.clear();
     errno = 0;
-    while (static_cast<qint64>(text.size()) <= kMaxScriptBytes && std::cin.read(chunk, sizeof chunk).gcount() > 0) {
+    while (static_cast<qint64>(text.size()) <= kMaxScriptBytes
+        && std::cin.read(chunk, sizeof chunk).gcount() > 0) {
         text.append(chunk, static_cast<size_t>(std::cin.gcount()));
     }
     const auto fail = [&](const std::string& reason) {
@@ -169,12 +169,24 @@ bool LoadScriptArgument(const char* command, const std::string& argument, QTempo
     if (!script.Load(file)) {
         err << "glimmerset-cli " << command << ": " << argument << ": "
             << TranslateMessage(script.GetLastError()).toStdString() << '\n';
+        PrintFormulaErrorDetail(script.GetLastFormulaError(), err);
         return false;
     }
     if (const std::string warning = script.GetPaletteWarning(); !warning.empty()) {
         err << "glimmerset-cli " << command << ": warning: " << warning << '\n';
     }
     return true;
+}
+
+std::string FormulaErrorLines(const FormulaError& error)
+{
+    const QString detail = FormulaErrorDetail(error);
+    return detail.isEmpty() ? std::string() : detail.toStdString() + '\n' + FormulaErrorExcerpt(error);
+}
+
+void PrintFormulaErrorDetail(const FormulaError& error, std::ostream& err)
+{
+    err << FormulaErrorLines(error);
 }
 
 bool CopyFileTo(const QString& path, std::ostream& out)

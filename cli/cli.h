@@ -37,13 +37,19 @@ bool HandleHelpOrVersion(const CCommandOptions& options, const std::string& usag
 // A script argument as a file: "-" reads standard input into a file in dir, stopping at the size a
 // script file may have. Returns false, with the reason on err, when standard input cannot be read or
 // is longer than that.
-bool ScriptFile(const char* command, const std::string& argument, QTemporaryDir& dir, QString& path,
-    std::ostream& err);
+bool ScriptFile(
+    const char* command, const std::string& argument, QTemporaryDir& dir, QString& path, std::ostream& err);
 
 // Loads a script argument (through ScriptFile) into script. On failure prints why on err and returns
 // false; a palette warning of a script that loads is printed there too.
 bool LoadScriptArgument(const char* command, const std::string& argument, QTemporaryDir& dir,
     CFractalScript& script, std::ostream& err);
+
+// The lines that follow a formula error's message on err: where and what, in the shown language, and
+// the formula's line with the offending text marked; nothing when the compiler found no place.
+struct FormulaError;
+void PrintFormulaErrorDetail(const FormulaError& error, std::ostream& err);
+std::string FormulaErrorLines(const FormulaError& error);
 
 // Copies a file to a stream (what "-o -" writes to standard output).
 bool CopyFileTo(const QString& path, std::ostream& out);
@@ -56,6 +62,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
 int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 // new --from-json: the script a JSON file (or "-") describes, written to target.
-int RunNewFromJson(const std::string& source, const std::string& target, std::ostream& out, std::ostream& err);
+int RunNewFromJson(
+    const std::string& source, const std::string& target, std::ostream& out, std::ostream& err);
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

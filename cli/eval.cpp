@@ -4,6 +4,7 @@
 #include "batchformula.h"
 #include "formula.h"
 #include "numbertext.h"
+#include "picture.h"
 
 #include <ostream>
 #include <string_view>
@@ -12,21 +13,21 @@
 namespace {
 
 constexpr const char* kEvalUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--batch] [--] FORMULA\n"
-      "\n"
-      "Compiles FORMULA, stores each --set value into the variable or named constant NAME, runs the\n"
-      "formula N times (default 1) and prints each result as its real and imaginary part.\n"
-      "\n"
-      "Options:\n"
-      "  --set NAME=RE[,IM]  store a value before the first run (may be repeated)\n"
-      "  --runs N            run the formula N times\n"
-      "  --code              first print the compiled instructions, one 'DEST OPCODE SOURCE' a line\n"
-      "  --batch             first print the program the batched renderer runs, on one line\n"
-      "  --                  end of options: the next argument is the formula, even if it begins with '-'\n"
-      "  -h, --help          show this help and exit\n"
-      "  -V, --version       show the version and exit\n"
-      "\n"
-      "Exit status: 0 on success, 1 when the formula does not compile, 2 on a usage error.\n");
+    "Usage: glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--batch] [--] FORMULA\n"
+    "\n"
+    "Compiles FORMULA, stores each --set value into the variable or named constant NAME, runs the\n"
+    "formula N times (default 1) and prints each result as its real and imaginary part.\n"
+    "\n"
+    "Options:\n"
+    "  --set NAME=RE[,IM]  store a value before the first run (may be repeated)\n"
+    "  --runs N            run the formula N times\n"
+    "  --code              first print the compiled instructions, one 'DEST OPCODE SOURCE' a line\n"
+    "  --batch             first print the program the batched renderer runs, on one line\n"
+    "  --                  end of options: the next argument is the formula, even if it begins with '-'\n"
+    "  -h, --help          show this help and exit\n"
+    "  -V, --version       show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the formula does not compile, 2 on a usage error.\n");
 
 int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err, "eval", problem); }
 
@@ -74,8 +75,10 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     CFormula formula;
     std::string message;
-    if (const int code = formula.Compile(*formulaText, message); code != kCompileOk) {
+    CompileDiagnostic where;
+    if (const int code = formula.Compile(*formulaText, message, &where); code != kCompileOk) {
         err << "error " << code << ": " << message << '\n';
+        PrintFormulaErrorDetail({ FormulaKind::None, message, where, *formulaText }, err);
         return kExitFailure;
     }
     if (printCode) {

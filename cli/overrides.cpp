@@ -1,5 +1,6 @@
 #include "overrides.h"
 
+#include "cli.h"
 #include "options.h"
 
 #include "fixedlimits.h"
@@ -16,17 +17,17 @@
 #include <limits>
 
 const char* const kOverrideHelp = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Changes to the script (applied in this order, each through the script's own setter):\n"
-      "  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour\n"
-      "  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)\n"
-      "  --palette FILE        use the palette image FILE (resets the mapping, as in the window)\n"
-      "  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH\n"
-      "                        set the seven numbers of the palette mapping\n"
-      "  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)\n"
-      "  --center RE,IM        move the view's centre to this plane point\n"
-      "  --width W             show W plane units across, keeping the centre and the proportions\n"
-      "                        (RE, IM and W: decimals of any length and exponent, such as 1e-1000;\n"
-      "                        a view deeper than doubles hold keeps them exactly)\n");
+    "Changes to the script (applied in this order, each through the script's own setter):\n"
+    "  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour\n"
+    "  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)\n"
+    "  --palette FILE        use the palette image FILE (resets the mapping, as in the window)\n"
+    "  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH\n"
+    "                        set the seven numbers of the palette mapping\n"
+    "  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)\n"
+    "  --center RE,IM        move the view's centre to this plane point\n"
+    "  --width W             show W plane units across, keeping the centre and the proportions\n"
+    "                        (RE, IM and W: decimals of any length and exponent, such as 1e-1000;\n"
+    "                        a view deeper than doubles hold keeps them exactly)\n");
 
 namespace {
 
@@ -169,7 +170,8 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
             const BigFloat number = BigFloat::Parse(text, 64, nullptr);
             return mpfr_sgn(number.get()) > 0 && number.Exponent() > kDeepestRatioExponent + 16;
         };
-        if (!ParseDecimal(*value, width, overrides.widthText) || !(width >= 0.0) || !positive(overrides.widthText)) {
+        if (!ParseDecimal(*value, width, overrides.widthText) || !(width >= 0.0)
+            || !positive(overrides.widthText)) {
             return fail("'--width' needs a positive number, not '" + *value + "'");
         }
         overrides.width = width;
@@ -208,11 +210,13 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
             = script.SetFormulas(overrides.iterationFormula.value_or(script.GetIterFormula().GetText()),
                 overrides.terminationFormula.value_or(script.GetTermFormula().GetText()));
         if (error) {
+            result.detail = FormulaErrorLines(error);
             return fail(OverrideStatus::Failed, std::move(error.message));
         }
     }
     if (overrides.colourFormula) {
         if (FormulaError error = script.SetColorFormula(*overrides.colourFormula)) {
+            result.detail = FormulaErrorLines(error);
             return fail(OverrideStatus::Failed, std::move(error.message));
         }
     }
@@ -272,7 +276,8 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
         const double ratio = overrides.width ? *overrides.width / w : oldRatio;
         const double offsetX = center.re - w * ratio / 2;
         const double offsetY = center.im - h * ratio / 2;
-        const bool doubles = ratio > 0.0 && std::isfinite(ratio) && std::isfinite(offsetX) && std::isfinite(offsetY);
+        const bool doubles
+            = ratio > 0.0 && std::isfinite(ratio) && std::isfinite(offsetX) && std::isfinite(offsetY);
         if (doubles && old.exact.Empty() && !IsDeepView(old, w, h)
             && !IsDeepView(PlaneView { offsetX, offsetY, ratio, {} }, w, h)) {
             script.SetView(offsetX, offsetY, ratio);

@@ -313,7 +313,7 @@ bool PrepareScript(const RenderJob& job, const std::string& argument, QTemporary
     if (applied.status == OverrideStatus::Usage && !job.toFolder) {
         code = Usage(err, problem);
     } else {
-        err << "glimmerset-cli render: " << argument << ": " << problem << '\n';
+        err << "glimmerset-cli render: " << argument << ": " << problem << '\n' << applied.detail;
     }
     return false;
 }

@@ -17,35 +17,35 @@
 namespace {
 
 constexpr const char* kSetUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]\n"
-      "\n"
-      "Loads SCRIPT (- for standard input), applies the changes and writes the script to OUT.gsc, or\n"
-      "back to SCRIPT without -o (standard output when SCRIPT is -). 'render' takes the same changes\n"
-      "and draws exactly the picture of the script that 'set' writes.\n"
-      "\n"
-      "Options:\n"
-      "  -o, --output OUT.gsc  the script file to write (- for standard output)\n"
-      "%s"
-      "  -h, --help            show this help and exit\n"
-      "  -V, --version         show the version and exit\n"
-      "\n"
-      "Exit status: 0 on success, 1 when the script does not load, a formula does not compile, the\n"
-      "palette cannot be used or the file cannot be written, 2 on a usage error (also a constant the\n"
-      "formula does not have).\n");
+    "Usage: glimmerset-cli set SCRIPT [CHANGES] [-o OUT.gsc]\n"
+    "\n"
+    "Loads SCRIPT (- for standard input), applies the changes and writes the script to OUT.gsc, or\n"
+    "back to SCRIPT without -o (standard output when SCRIPT is -). 'render' takes the same changes\n"
+    "and draws exactly the picture of the script that 'set' writes.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output OUT.gsc  the script file to write (- for standard output)\n"
+    "%s"
+    "  -h, --help            show this help and exit\n"
+    "  -V, --version         show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the script does not load, a formula does not compile, the\n"
+    "palette cannot be used or the file cannot be written, 2 on a usage error (also a constant the\n"
+    "formula does not have).\n");
 
 constexpr const char* kDumpUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli dump SCRIPT [--json]\n"
-      "\n"
-      "Prints every member of SCRIPT (- for standard input) in UTF-8: one 'key: value' line each,\n"
-      "values written as render's and set's options take them, or with --json a JSON object that\n"
-      "'glimmerset-cli new --from-json' turns back into the same script file.\n"
-      "\n"
-      "Options:\n"
-      "  --json          print JSON: numbers in their shortest exact form; nan, inf, -0 as strings\n"
-      "  -h, --help      show this help and exit\n"
-      "  -V, --version   show the version and exit\n"
-      "\n"
-      "Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.\n");
+    "Usage: glimmerset-cli dump SCRIPT [--json]\n"
+    "\n"
+    "Prints every member of SCRIPT (- for standard input) in UTF-8: one 'key: value' line each,\n"
+    "values written as render's and set's options take them, or with --json a JSON object that\n"
+    "'glimmerset-cli new --from-json' turns back into the same script file.\n"
+    "\n"
+    "Options:\n"
+    "  --json          print JSON: numbers in their shortest exact form; nan, inf, -0 as strings\n"
+    "  -h, --help      show this help and exit\n"
+    "  -V, --version   show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.\n");
 
 std::string SetUsage()
 {
@@ -86,8 +86,8 @@ bool WriteScript(const char* command, CFractalScript& script, const QString& pal
 
 int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    CCommandOptions options(
-        WithOverrideOptions({ Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("OUT.gsc")) }));
+    CCommandOptions options(WithOverrideOptions(
+        { Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("OUT.gsc")) }));
     std::string problem;
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "set", problem);
@@ -118,7 +118,7 @@ int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return CommandUsage(err, "set", applied.message);
     }
     if (applied.status == OverrideStatus::Failed) {
-        err << "glimmerset-cli set: " << source << ": " << applied.message << '\n';
+        err << "glimmerset-cli set: " << source << ": " << applied.message << '\n' << applied.detail;
         return kExitFailure;
     }
     const std::string target = options.Value(QStringLiteral("o")).value_or(source);

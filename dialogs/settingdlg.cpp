@@ -17,6 +17,9 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTabBar>
+#include <QTextCursor>
+
+#include <algorithm>
 
 namespace {
 
@@ -120,6 +123,8 @@ void CSettingDlg::AddFormula(int id, QRect dlu, int page)
     auto* widget = new QPlainTextEdit(this);
     widget->setLineWrapMode(QPlainTextEdit::NoWrap); // both scroll bars
     widget->setTabChangesFocus(true);
+    // A fault's mark goes with the first edit.
+    connect(widget, &QPlainTextEdit::textChanged, widget, [widget] { widget->setExtraSelections({}); });
     Place(id, widget, dlu, page);
 }
 
@@ -180,7 +185,8 @@ bool CSettingDlg::ReadFields()
     const auto text = [this](int id) { return static_cast<QPlainTextEdit*>(ControlById(id)); };
     // ORDER: the fields are read in this order and the first failure stops the read.
     return dx.Text(text(kIterText), m_strIterFormula) && dx.Text(text(kTermText), m_strTermFormula)
-        && dx.Text(text(kColorText), m_strColorFormula) && dx.Integer(line(kMaxIter), m_nMaxIter, kMinIterationsField, kMaxIterationsField)
+        && dx.Text(text(kColorText), m_strColorFormula)
+        && dx.Integer(line(kMaxIter), m_nMaxIter, kMinIterationsField, kMaxIterationsField)
         && dx.Number(line(kEditStep), m_dEditStep) && dx.Number(line(kConstRe), m_dConstRe)
         && dx.Number(line(kConstIm), m_dConstIm) && dx.Number(line(kMapX0), m_dMapX0)
         && dx.Number(line(kMapY0), m_dMapY0) && dx.Number(line(kMapDX), m_dMapDX)
@@ -244,17 +250,60 @@ void CSettingDlg::OnPageChange()
             m_listConstants->clearSelection();
             OnConstantSelection();
         } else {
-            const QString message = TranslateMessage(error.message);
-            m_services.ShowMessage(this, message, tr("错误"), MessageIcon::Error, MessageButtons::Ok);
+            m_services.ShowMessage(
+                this, FormulaErrorText(error), tr("错误"), MessageIcon::Error, MessageButtons::Ok);
             // Back to the page of the formula that failed.
             SelectPageQuietly(error.which == FormulaKind::Iteration ? 0
-                    : error.which == FormulaKind::Termination     ? 1
-                    : error.which == FormulaKind::Colour          ? 2
-                                                                  : page);
+                    : error.which == FormulaKind::Termination       ? 1
+                    : error.which == FormulaKind::Colour            ? 2
+                                                                    : page);
+            m_nCurPage = m_tabPages->currentIndex();
+            ShowPageControls();
+            MarkFault(error);
+            return;
         }
     }
     m_nCurPage = m_tabPages->currentIndex();
     ShowPageControls();
+}
+
+QPlainTextEdit* CSettingDlg::FormulaField(FormulaKind which) const
+{
+    const int id = which == FormulaKind::Iteration ? kIterText
+        : which == FormulaKind::Termination        ? kTermText
+        : which == FormulaKind::Colour             ? kColorText
+                                                   : 0;
+    return static_cast<QPlainTextEdit*>(ControlById(id));
+}
+
+void CSettingDlg::MarkFault(const FormulaError& error)
+{
+    QPlainTextEdit* field = FormulaField(error.which);
+    if (field == nullptr || error.where.line <= 0) {
+        return;
+    }
+    // The compiler counts bytes of the UTF-8 text it was given; the field counts UTF-16 units.
+    const std::string& text = error.text;
+    const auto units = [&text](size_t bytes) {
+        return static_cast<int>(
+            QString::fromUtf8(text.data(), static_cast<qsizetype>(std::min(bytes, text.size()))).size());
+    };
+    const int start = units(error.where.offset);
+    const int end = std::max(units(error.where.offset + error.where.length), start + 1);
+    const int last = field->document()->characterCount() - 1;
+    // The offending text selected with the cursor at its start, and underlined until the text changes.
+    QTextCursor cursor(field->document());
+    cursor.setPosition(std::min(end, last));
+    cursor.setPosition(std::min(start, last), QTextCursor::KeepAnchor);
+    field->setTextCursor(cursor);
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = cursor;
+    mark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+    mark.format.setUnderlineColor(Qt::red);
+    field->setExtraSelections({ mark });
+    if (field->isVisible()) {
+        field->setFocus();
+    }
 }
 
 void CSettingDlg::OnConstantSelection()
@@ -297,7 +346,8 @@ bool CSettingDlg::OnOk()
     FormulaError error;
     if (!CompileInto(error)) {
         m_services.ShowMessage(
-            this, TranslateMessage(error.message), tr("错误"), MessageIcon::Error, MessageButtons::Ok);
+            this, FormulaErrorText(error), tr("错误"), MessageIcon::Error, MessageButtons::Ok);
+        MarkFault(error);
         return false;
     }
     accept();

@@ -30,7 +30,6 @@ struct DecodedPalette {
 DecodedPalette DecodeNamedPalette(
     const QString& name, const QString& scriptFolder, const PaletteDecodeLimits& limits = {});
 
-
 // A picture as the user edits it (a Picture value), with its palette's file, its current constant and
 // its two workers: the preview and the export.
 // Owned by the main window (or the command-line tool); its setters run on that thread. A render
@@ -101,7 +100,10 @@ public:
     // The folder of the file last loaded or saved; relative palette names start there.
     const QString& GetScriptFolder() const { return m_strScriptFolder; }
     // The palette name a script file stores, without loading it; false when it cannot be read.
-    static bool ReadPaletteName(const QString& path, QString& name) { return ReadScriptPaletteName(path, name); }
+    static bool ReadPaletteName(const QString& path, QString& name)
+    {
+        return ReadScriptPaletteName(path, name);
+    }
 
     // Renders the lattice described by the arguments into the target with the preview worker's
     // stage, stop request and render progress (see CPreviewWorker::Render).
@@ -150,6 +152,8 @@ public:
     ExportOutcome GetExportOutcome() const { return m_export.Outcome(); }
 
     std::string GetLastError() const;
+    // When the last Load failed on a formula: which, where and what; empty otherwise.
+    const FormulaError& GetLastFormulaError() const { return m_lastFormulaError; }
 
     // Read access for the window, the dialogs and the tests.
     const CFormula& GetIterFormula() const { return m_picture.iterFormula; }
@@ -213,6 +217,7 @@ private:
     bool m_bModified { false };
     int m_nPngLevel { kDefaultPngLevel };
     std::string m_strLastError;
+    FormulaError m_lastFormulaError; // the window's thread only
 
     // Declared last: destroyed first, so that no worker outlives what it reads.
     CPreviewWorker m_preview;

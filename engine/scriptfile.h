@@ -40,6 +40,7 @@ struct ScriptLoad {
     bool opened { false };       // the file was read: its folder is the script's from now on
     bool formulasRead { false }; // the formulas compiled: the picture has changed
     std::string error;           // the system's words; empty when the whole file was read
+    FormulaError formulaError;   // when a formula failed: which, where and what
 };
 
 // The key of the text an exported picture carries its script under (a PNG iTXt chunk, UTF-8, line

@@ -96,8 +96,7 @@ void CFractalDlg::BuildMenu()
     add(file, tr("另存为...(&A)"), &CFractalDlg::OnFileSaveAs,
         { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) });
     file->addSeparator();
-    add(file, tr("导出文件(&P)"), &CFractalDlg::OnExport,
-        { QKeySequence(Qt::CTRL | Qt::Key_E) });
+    add(file, tr("导出文件(&P)"), &CFractalDlg::OnExport, { QKeySequence(Qt::CTRL | Qt::Key_E) });
     add(file, tr("导出设置(&S)"), &CFractalDlg::OnExportSettings);
     file->addSeparator();
     add(file, tr("退出(&Q)"), &QWidget::close, { QKeySequence(Qt::CTRL | Qt::Key_Q) });
@@ -145,8 +144,9 @@ void CFractalDlg::Initialize(const QString& scriptPath)
             ApplyPreviewSize();
             ShowPaletteWarning();
         } else {
-            ShowError(tr("读取文件[%1]失败！\n %2")
-                          .arg(scriptPath, TranslateMessage(m_script.GetLastError())));
+            const QString detail = FormulaErrorDetail(m_script.GetLastFormulaError());
+            ShowError(tr("读取文件[%1]失败！\n %2").arg(scriptPath, TranslateMessage(m_script.GetLastError()))
+                + (detail.isEmpty() ? QString() : QLatin1Char('\n') + detail));
             // What a failed load leaves is no picture: start from the default one.
             StartNewScript();
         }

@@ -110,7 +110,10 @@ void CFractalDlg::LoadScript(const QString& path)
     const bool picture = IsPictureFile(path);
     if (!m_script.Load(path, named ? &decoded : nullptr)) {
         QString message = tr("读取文件[%1]失败！").arg(path);
-        if (picture) {
+        // A formula that does not compile says which, where and what; so does a picture's reason.
+        if (m_script.GetLastFormulaError()) {
+            message += QLatin1Char('\n') + FormulaErrorText(m_script.GetLastFormulaError());
+        } else if (picture) {
             message += QLatin1Char('\n') + TranslateMessage(m_script.GetLastError());
         }
         ShowError(message);

@@ -600,5 +600,109 @@
         <source>]。用时</source>
         <translation>]. Time </translation>
     </message>
+    <message>
+        <source>未知的名称“%1”：常量名以 C 开头</source>
+        <translation>unknown name &apos;%1&apos;: constant names start with C</translation>
+    </message>
+    <message>
+        <source>未知的名称“%1”：变量名以 z 或 V 开头</source>
+        <translation>unknown name &apos;%1&apos;: variable names start with z or V</translation>
+    </message>
+    <message>
+        <source>未知的函数“%1”</source>
+        <translation>unknown function &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>函数名“%1”后面要紧跟“(”</source>
+        <translation>the function name &apos;%1&apos; must be followed directly by &apos;(&apos;</translation>
+    </message>
+    <message>
+        <source>不能使用的字符“%1”</source>
+        <translation>invalid character &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>“!”后面要跟“=”：不等于写作 !=</source>
+        <translation>&apos;!&apos; must be followed by &apos;=&apos;: not equal is written !=</translation>
+    </message>
+    <message>
+        <source>不完整的数“%1”</source>
+        <translation>incomplete number &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>数后面直接跟着名称：请写作 %2</source>
+        <translation>a number directly followed by a name: write %2</translation>
+    </message>
+    <message>
+        <source>“%1”和“%2”之间缺少运算符</source>
+        <translation>missing operator between &apos;%1&apos; and &apos;%2&apos;</translation>
+    </message>
+    <message>
+        <source>“%1”没有配对的“)”</source>
+        <translation>&apos;%1&apos; is never closed by &apos;)&apos;</translation>
+    </message>
+    <message>
+        <source>“)”前面没有配对的“(”</source>
+        <translation>&apos;)&apos; without a matching &apos;(&apos;</translation>
+    </message>
+    <message>
+        <source>运算符“%1”缺少运算数</source>
+        <translation>the operator &apos;%1&apos; is missing a value</translation>
+    </message>
+    <message>
+        <source>“=”后面缺少值</source>
+        <translation>&apos;=&apos; has no value after it</translation>
+    </message>
+    <message>
+        <source>函数“%1)”缺少参数</source>
+        <translation>the function &apos;%1)&apos; has no argument</translation>
+    </message>
+    <message>
+        <source>不能给常量“%1”赋值：公式只读取常量</source>
+        <translation>the constant &apos;%1&apos; cannot be assigned: formulas only read constants</translation>
+    </message>
+    <message>
+        <source>只能给变量赋值，“%1”不是变量</source>
+        <translation>only a variable can be assigned, and &apos;%1&apos; is not one</translation>
+    </message>
+    <message>
+        <source>表达式中间的“=”：相等比较写作 ==</source>
+        <translation>&apos;=&apos; inside an expression: equality is written ==</translation>
+    </message>
+    <message>
+        <source>比较“%1”在这里要加括号</source>
+        <translation>the comparison &apos;%1&apos; needs parentheses here</translation>
+    </message>
+    <message>
+        <source>这里不能出现“%1”</source>
+        <translation>&apos;%1&apos; cannot stand here</translation>
+    </message>
+    <message>
+        <source>语句留下了不止一个值：缺少运算符</source>
+        <translation>the statement leaves more than one value: an operator is missing</translation>
+    </message>
+    <message>
+        <source>记号超过 1024 个</source>
+        <translation>more than 1024 tokens</translation>
+    </message>
+    <message>
+        <source>数和中间结果超过 1024 个</source>
+        <translation>more than 1024 numbers and intermediate values</translation>
+    </message>
+    <message>
+        <source>变量超过 100 个：“%1”</source>
+        <translation>more than 100 variables: &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>常量超过 100 个：“%1”</source>
+        <translation>more than 100 constants: &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>指令超过 1024 条</source>
+        <translation>more than 1024 instructions</translation>
+    </message>
+    <message>
+        <source>第 %1 行，第 %2 列：%3</source>
+        <translation>line %1, column %2: %3</translation>
+    </message>
 </context>
 </TS>

@@ -1,6 +1,6 @@
+#include "fakeservices.h"
 #include "outportdlg.h"
 #include "outportsetdlg.h"
-#include "fakeservices.h"
 #include "settingdlg.h"
 
 #include <QCheckBox>
@@ -76,31 +76,45 @@ TEST_F(SettingDialog, PageThreeListsTheIterationConstants)
 
 TEST_F(SettingDialog, FormulaErrorsSendTheUserToTheirPage)
 {
+    // The message, then where and what; the cursor at the fault with the offending text selected.
+    const QString missing
+        = QStringLiteral(u"终止条件公式错误:缺少数据\n第 1 行，第 9 列：运算符“>”缺少运算数");
     Text(CSettingDlg::kTermText)->setPlainText(QStringLiteral("norm(z) >"));
     m_dialog.SelectPage(2);
     m_dialog.SelectPage(3);
-    EXPECT_EQ(m_services.Last(), QStringLiteral(u"终止条件公式错误:缺少数据"));
+    EXPECT_EQ(m_services.Last(), missing);
     EXPECT_EQ(m_services.messages.back().icon, MessageIcon::Error);
     EXPECT_EQ(Page(), 1) << "a termination error on entering page 3 switches to page 1";
     EXPECT_EQ(m_dialog.m_nCurPage, 1);
     EXPECT_FALSE(Text(CSettingDlg::kTermText)->isHidden());
+    EXPECT_EQ(Text(CSettingDlg::kTermText)->textCursor().position(), 8);
+    EXPECT_EQ(Text(CSettingDlg::kTermText)->textCursor().selectedText(), QStringLiteral(">"));
+    EXPECT_EQ(Text(CSettingDlg::kTermText)->extraSelections().size(), 1) << "marked";
 
     m_dialog.SelectPage(2);
     m_services.messages.clear();
+    Text(CSettingDlg::kTermText)->setPlainText(QStringLiteral(u"（norm(z) >"));
+    EXPECT_TRUE(Text(CSettingDlg::kTermText)->extraSelections().isEmpty()) << "an edit takes the mark away";
+    Text(CSettingDlg::kTermText)->setPlainText(QStringLiteral(u"z =（norm(z) > 4）;"));
     EXPECT_FALSE(m_dialog.OnOk());
-    EXPECT_EQ(m_services.Last(), QStringLiteral(u"终止条件公式错误:缺少数据"));
+    EXPECT_EQ(m_services.Last(),
+        QStringLiteral(u"终止条件公式错误:非法字符\n第 1 行，第 4 列：不能使用的字符“（”"));
     EXPECT_EQ(Page(), 2) << "on OK the dialog stays where it was";
+    EXPECT_EQ(Text(CSettingDlg::kTermText)->textCursor().selectedText(), QStringLiteral(u"（"))
+        << "positions in characters, not in the bytes the compiler counts";
+    Text(CSettingDlg::kTermText)->setPlainText(QStringLiteral("norm(z) >"));
     EXPECT_NE(m_dialog.result(), QDialog::Accepted);
 
     Text(CSettingDlg::kIterText)->setPlainText(QStringLiteral("z1 = z1;"));
     m_dialog.SelectPage(3);
-    EXPECT_EQ(m_services.Last(), QStringLiteral(u"迭代公式错误:未发现迭代变量"));
+    EXPECT_EQ(m_services.Last(), QStringLiteral(u"迭代公式错误:未发现迭代变量")) << "no place to point at";
     EXPECT_EQ(Page(), 0);
     Text(CSettingDlg::kIterText)->setPlainText(QStringLiteral("z = z * z + C;"));
     Text(CSettingDlg::kTermText)->setPlainText(QStringLiteral("norm(z) > 4;"));
     Text(CSettingDlg::kColorText)->setPlainText(QStringLiteral("x"));
     m_dialog.SelectPage(3);
-    EXPECT_EQ(m_services.Last(), QStringLiteral(u"取色公式错误:非法字符"));
+    EXPECT_EQ(m_services.Last(),
+        QStringLiteral(u"取色公式错误:非法字符\n第 1 行，第 1 列：未知的名称“x”：变量名以 z 或 V 开头"));
     EXPECT_EQ(Page(), 2);
 }
 

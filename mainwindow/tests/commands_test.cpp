@@ -207,19 +207,32 @@ TEST(Commands, OpenFailureLeavesNoFileName)
     w.window.OnFileOpen();
     ASSERT_EQ(Str(w.window.windowTitle()), "Glimmerset - good");
 
+    // A formula that does not compile also says which, where and what.
+    const QString formula = files.Path(QStringLiteral("formula.gsc"));
+    ASSERT_TRUE(WriteScript(formula));
+    QFile file(formula);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray text = file.readAll().replace("z * z + C", "z * z + D");
+    file.seek(0);
+    file.write(text);
+    file.close();
     const struct {
         QString path;
         const char* text;
+        QString more;
     } rows[] = {
-        { bad, "wrong version" },
-        { files.Path(QStringLiteral("missing.gsc")), "no such file" },
+        { bad, "wrong version", {} },
+        { files.Path(QStringLiteral("missing.gsc")), "no such file", {} },
+        { formula, "formula error",
+            QStringLiteral(u"\n迭代公式错误:非法字符\n第 1 行，第 13 列：未知的名称“D”：常量名以 C 开头") },
     };
     for (const auto& row : rows) {
         w.services.messages.clear();
         w.services.ChooseFile(row.path);
         w.window.OnFileOpen();
         ASSERT_EQ(w.services.messages.size(), 1u) << row.text;
-        ExpectError(w.services.messages[0], QStringLiteral(u"读取文件[%1]失败！").arg(row.path), row.text);
+        ExpectError(
+            w.services.messages[0], QStringLiteral(u"读取文件[%1]失败！").arg(row.path) + row.more, row.text);
         EXPECT_EQ(Str(w.window.windowTitle()), Str(kUntitledTitle)) << row.text;
         EXPECT_TRUE(w.window.ScriptPath().isEmpty()) << row.text;
         EXPECT_EQ(w.window.ShownStage(), 0) << row.text;
