@@ -4,6 +4,7 @@
 #include "clientarea.h"
 #include "language.h"
 #include "layout.h"
+#include "statusline.h"
 #include "surface.h"
 
 #include <QCloseEvent>

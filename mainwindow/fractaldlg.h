@@ -19,6 +19,7 @@
 #include <memory>
 
 class CClientArea;
+class CStatusLine;
 class QAction;
 class QLabel;
 class QMimeData;
@@ -106,11 +107,24 @@ public:
     void SetClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
     // A wheel step that follows the previous one within this joins its step of the history.
     static constexpr qint64 kWheelBurstMs = 500;
-    // The status line's texts: the plane point under the mouse (empty off the picture), the plane
-    // width the preview shows, and the preview's state or the too-deep warning.
+    // The status line's texts: the plane point under the mouse (empty off the picture) in full, the
+    // plane width the preview shows, the preview's state, and the deep zoom's summary (empty while the
+    // view is shallow).
     QString StatusCoordinate() const;
     QString StatusZoom() const;
     QString StatusState() const;
+    QString StatusDeepSummary() const;
+    // The width as a number, the scale when the panel prints it as 0 (else empty), and every value of
+    // the view in full.
+    QString StatusWidth() const;
+    QString StatusScale() const;
+    QString StatusViewValues() const;
+    // The plane point at the centre of pixel (i, j) of a pw x ph picture of the target, as decimals with
+    // the digits that tell neighbouring pixels apart; false off the picture.
+    bool PlaneTextsAt(int i, int j, int pw, int ph, QString& x, QString& y) const;
+    // Fills a status line with the texts above and the point (x, y).
+    void FillStatusLine(CStatusLine& line, const QString& x, const QString& y) const;
+    CStatusLine& StatusLine() const { return *m_status; }
     // The plane point of a client pixel over the preview picture; false off the picture.
     bool PlanePointAt(QPoint position, double& x, double& y) const;
     // The view is past what doubles tell apart: the deep path renders it.
@@ -240,9 +254,7 @@ private:
     std::shared_ptr<const std::vector<FormulaValues>> m_currentFormulas;
     QAction* m_undoAction { nullptr };
     QAction* m_redoAction { nullptr };
-    QLabel* m_statusCoordinate { nullptr };
-    QLabel* m_statusZoom { nullptr };
-    QLabel* m_statusState { nullptr };
+    std::unique_ptr<CStatusLine> m_status;
     QPoint m_ptMouse { -1, -1 };     // the last mouse position over the client area
     qint64 m_nPreviewStartMs { -1 }; // when the preview now rendering began; -1 when none is
     qint64 m_nLastPreviewMs { -1 };  // how long the last full preview took

@@ -281,6 +281,10 @@
         <source>，%1 个像素逐点高精度计算</source>
         <translation>, %1 pixels in arbitrary precision</translation>
     </message>
+    <message>
+        <source>已复制：</source>
+        <translation>Copied:</translation>
+    </message>
 </context>
 <context>
     <name>COutportDlg</name>
