@@ -100,6 +100,8 @@ private:
     void Place(int id, QWidget* widget, QRect dlu, int page);
     void AddLabel(const QString& text, QRect dlu);
     void AddEdit(int id, QRect dlu);
+    // A field with its label before it.
+    void AddLabeledEdit(const QString& text, int id, QRect dlu);
     void AddFormula(int id, QRect dlu, int page);
     void ShowPageControls();
     void SelectPageQuietly(int page);

@@ -164,11 +164,22 @@ bool InstallLanguage(const QString& language)
     return true;
 }
 
+QString UserLanguage() { return ChooseLanguage(QLocale::system().uiLanguages(), TranslatedLanguages()); }
+
 QString InstallUserLanguage()
 {
-    const QString language = ChooseLanguage(QLocale::system().uiLanguages(), TranslatedLanguages());
-    InstallLanguage(language);
+    InstallLanguage(UserLanguage());
     return s_strShown;
+}
+
+QString TranslateIn(const QString& language, const char* context, const char* text)
+{
+    QTranslator translator;
+    if (language == kChinese || !translator.load(kPrefix + language, kFolder)) {
+        return QString::fromUtf8(text);
+    }
+    const QString translated = translator.translate(context, text);
+    return translated.isEmpty() ? QString::fromUtf8(text) : translated;
 }
 
 QString ShownLanguage() { return s_strShown; }

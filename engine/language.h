@@ -26,6 +26,12 @@ bool InstallLanguage(const QString& language);
 
 // The language chosen for the user's interface languages, installed. Returns its name.
 QString InstallUserLanguage();
+// The same choice, not installed (no application needs to exist).
+QString UserLanguage();
+// A text of context in language without installing anything: what a program says before it has an
+// application (the window program's --help). Chinese, or a language without a translation, gives the
+// text itself.
+QString TranslateIn(const QString& language, const char* context, const char* text);
 
 // The language installed last ("zh_CN" before any).
 QString ShownLanguage();

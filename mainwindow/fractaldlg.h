@@ -259,4 +259,5 @@ private:
     qint64 m_nPreviewStartMs { -1 }; // when the preview now rendering began; -1 when none is
     qint64 m_nLastPreviewMs { -1 };  // how long the last full preview took
     bool m_bWaitingForExport { false };
+    bool m_bKeepFraming { false }; // Export settings' choice, for the rest of the run
 };

@@ -207,7 +207,8 @@ void CFractalDlg::OnImportPalette()
 
 bool CFractalDlg::WaitForExport()
 {
-    const auto running = [this] { return m_script.ExportWorker().m_bRunning.load(std::memory_order_acquire); };
+    const auto running
+        = [this] { return m_script.ExportWorker().m_bRunning.load(std::memory_order_acquire); };
     // Preview and export never render at once: the preview starts again only after the export.
     // While the window waits, the export's progress is in front of the user, who can cancel it.
     m_bWaitingForExport = true;
@@ -275,16 +276,26 @@ void CFractalDlg::OnExportSettings()
     dialog.m_nHeight = m_script.GetImageHeight();
     dialog.m_nPngLevel = m_script.GetPngLevel();
     dialog.m_nAntialias = m_script.GetAntialias();
+    dialog.m_bKeepFraming = m_bKeepFraming ? 1 : 0;
     const bool accepted = m_services.RunExportSize(dialog);
     if (accepted) {
         m_script.SetPngLevel(dialog.m_nPngLevel);
+        m_bKeepFraming = dialog.m_bKeepFraming != 0;
     }
-    if (accepted
-        && (dialog.m_nWidth != m_script.GetImageWidth() || dialog.m_nHeight != m_script.GetImageHeight()
-            || dialog.m_nAntialias != m_script.GetAntialias())) {
-        Record(EditKind::Single, EditValues::ImageSize, [&] {
+    const int width = m_script.GetImageWidth();
+    const int height = m_script.GetImageHeight();
+    const bool resized = dialog.m_nWidth != width || dialog.m_nHeight != height;
+    if (accepted && (resized || dialog.m_nAntialias != m_script.GetAntialias())) {
+        // Kept framing: the same part of the plane at the new size, its centre where it was (the
+        // document's rule keeps the scale, so that a larger picture shows more of the plane).
+        const bool reframe = resized && m_bKeepFraming;
+        const PlaneView framed = Fitted(m_script.GetView(), width, height, dialog.m_nWidth, dialog.m_nHeight);
+        Record(EditKind::Single, EditValues::ImageSize | (reframe ? EditValues::ViewPart : 0u), [&] {
             m_script.SetImageSize(dialog.m_nWidth, dialog.m_nHeight);
             m_script.SetAntialias(dialog.m_nAntialias);
+            if (reframe && std::isfinite(framed.ratio) && framed.ratio > 0) {
+                m_script.SetView(framed);
+            }
         });
         ApplyPreviewSize();
     }

@@ -20,6 +20,71 @@
     </message>
 </context>
 <context>
+    <name>CFractalApp</name>
+    <message>
+        <source>用法：glimmerset [选项]... [脚本]
+</source>
+        <translation>Usage: glimmerset [OPTION]... [SCRIPT]
+</translation>
+    </message>
+    <message>
+        <source>glimmerset：未知的选项“%1”
+</source>
+        <translation>glimmerset: unknown option &apos;%1&apos;
+</translation>
+    </message>
+    <message>
+        <source>
+探索 Julia 集一族的逃逸时间分形。启动时打开脚本（.gsc 文件），没有脚本时新建一个 Julia 集。
+
+选项：
+  -h, --help     显示本帮助并退出
+  -V, --version  显示版本并退出
+  --             选项到此为止：下一个参数是脚本
+
+也接受 Qt 自己的选项（-platform 名称、-style 名称……）。
+
+窗口中：方向键修改当前常量，A 和 Z 修改其精度，C 选择常量，R 重置调色板映射（保留拉伸），
+Esc 关闭。按住方向键时立即修改一次，十分之一秒后每 10 毫秒修改一次；按住一次是一个撤销步骤。
+Ctrl+Z 撤销，Ctrl+Shift+Z 或 Ctrl+Y 重做；Home 重置视图，+ 和 - 以中心缩放。
+Ctrl+C 把图片和它的脚本复制到剪贴板，Ctrl+V 从剪贴板中的脚本文本或带脚本的图片打开脚本。
+F11 全屏打开大视图（视图 › 大视图）；视图 › 常量图显示当前常量的参数平面，单击或拖动设置常量。
+状态栏显示鼠标下的点、视图的宽度和预览的进度；单击数字复制它的完整值。
+
+脚本也可以是 Glimmerset 导出的 PNG 或 JPEG 图片：打开它携带的脚本，作为新脚本。
+窗口使用用户的语言（LANGUAGE、LC_ALL、LC_MESSAGES、LANG）中第一个它会的，英文或中文；
+都不是时用中文。
+</source>
+        <translation>
+Explores escape-time fractals of the Julia-set family. Opens SCRIPT (a .gsc file) at
+start-up, or a new Julia set without one.
+
+Options:
+  -h, --help     show this help and exit
+  -V, --version  show the version and exit
+  --             end of options: the next argument is the script
+
+Qt&apos;s own options (-platform NAME, -style NAME, ...) are accepted as well.
+
+In the window: the arrow keys change the current constant, A and Z its step, C picks
+the constant, R resets the palette mapping (keeping the stretch), Esc closes. A held
+arrow key acts at once, then every 10 ms after a tenth of a second; one hold is one
+undo step.
+Ctrl+Z undoes an edit, Ctrl+Shift+Z or Ctrl+Y redoes it; Home resets the view, + and -
+zoom about the centre. Ctrl+C copies the picture and its script to the clipboard;
+Ctrl+V opens a script from the clipboard&apos;s text or from a picture that carries one.
+F11 opens the large view full screen (View &gt; Large view); View &gt; Constant map shows
+the parameter plane of the current constant, which a click or a drag sets.
+The status line shows the point under the mouse, the width of the view and the
+preview&apos;s progress; a click on a number copies its full value.
+
+SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it opens the script
+it carries, as a new script. The window speaks the first of the user&apos;s languages
+(LANGUAGE, LC_ALL, LC_MESSAGES, LANG) that it has, English or Chinese; else Chinese.
+</translation>
+    </message>
+</context>
+<context>
     <name>CFractalDlg</name>
     <message>
         <source>未命名</source>
@@ -35,7 +100,7 @@
     </message>
     <message>
         <source>新建</source>
-        <translation>New</translation>
+        <translation>&amp;New</translation>
     </message>
     <message>
         <source>Julia集(&amp;P)</source>
@@ -43,7 +108,7 @@
     </message>
     <message>
         <source>保存(&amp;W)</source>
-        <translation>Save (&amp;W)</translation>
+        <translation>&amp;Save</translation>
     </message>
     <message>
         <source>另存为...(&amp;A)</source>
@@ -67,11 +132,11 @@
     </message>
     <message>
         <source>调色板(&amp;P)</source>
-        <translation>&amp;Palette</translation>
+        <translation>Pa&amp;lette</translation>
     </message>
     <message>
         <source>系统调色板(&amp;X)</source>
-        <translation>Built-in palette (&amp;X)</translation>
+        <translation>&amp;Built-in palette</translation>
     </message>
     <message>
         <source>导入调色板(&amp;I)</source>
@@ -211,7 +276,7 @@
     </message>
     <message>
         <source>导出设置(&amp;S)</source>
-        <translation>Export &amp;settings...</translation>
+        <translation>Export se&amp;ttings...</translation>
     </message>
     <message>
         <source>撤销(&amp;U)</source>
@@ -355,6 +420,10 @@
         <source>抗锯齿(N×N)</source>
         <translation>Anti-aliasing (N×N)</translation>
     </message>
+    <message>
+        <source>新尺寸保持画面范围</source>
+        <translation>Keep the framing at a new size</translation>
+    </message>
 </context>
 <context>
     <name>CQtWindowServices</name>
@@ -443,7 +512,7 @@
     </message>
     <message>
         <source>角度sin值</source>
-        <translation>sin(angle)</translation>
+        <translation>sin θ</translation>
     </message>
     <message>
         <source>反角</source>
@@ -480,6 +549,14 @@
     <message>
         <source>错误</source>
         <translation>Error</translation>
+    </message>
+    <message>
+        <source>实部</source>
+        <translation>Re</translation>
+    </message>
+    <message>
+        <source>虚部</source>
+        <translation>Im</translation>
     </message>
 </context>
 <context>

@@ -1,9 +1,11 @@
 #include "fakeservices.h"
+#include "language.h"
 #include "outportdlg.h"
 #include "outportsetdlg.h"
 #include "settingdlg.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -228,45 +230,79 @@ TEST_F(SettingDialog, FieldsShowTheirFirstCharacters)
     EXPECT_EQ(Line(CSettingDlg::kConstRe)->cursorPosition(), 0);
 }
 
-// No label or check box of any dialog is clipped in the CJK font the set-up installs.
+// No label or check box of any dialog is clipped, overlaps a field or leaves its group, in either
+// language; every field shows a number of 15 significant digits whole, and the export settings' fields
+// stand in one column.
 TEST(Dialogs, EveryTextFits)
 {
-    CFakeServices services;
-    CSettingDlg settings(services);
-    COutportDlg progress;
-    COutportSetDlg exportSize(services);
-    settings.SelectPage(3); // the page of the labels and the check box
-    for (QDialog* dialog : std::initializer_list<QDialog*> { &settings, &progress, &exportSize }) {
-        dialog->show();
-        // Fields and buttons a grown text could slide under.
-        std::vector<QWidget*> controls;
-        for (QWidget* control : dialog->findChildren<QWidget*>()) {
-            if ((qobject_cast<QLineEdit*>(control) || qobject_cast<QPushButton*>(control))
-                && control->isVisibleTo(dialog)) {
-                controls.push_back(control);
+    for (const char* language : { "zh_CN", "en" }) {
+        ASSERT_TRUE(InstallLanguage(QString::fromLatin1(language)));
+        CFakeServices services;
+        CSettingDlg settings(services);
+        COutportDlg progress;
+        COutportSetDlg exportSize(services);
+        settings.m_dMapY0 = settings.m_dMapSin = settings.m_dEditStep = -0.243902439024390;
+        settings.m_dMapX0 = settings.m_dMapStretch = 12345.6789012345;
+        settings.m_nMaxIter = 4096;
+        settings.InitDialog();
+        settings.SelectPage(3); // the page of the labels and the check box
+        static_cast<QLineEdit*>(settings.ControlById(CSettingDlg::kConstRe))
+            ->setText(QStringLiteral("-0.780000000000001"));
+        static_cast<QLineEdit*>(settings.ControlById(CSettingDlg::kConstIm))
+            ->setText(QStringLiteral("-0.150000000000001"));
+        for (QDialog* dialog : std::initializer_list<QDialog*> { &settings, &progress, &exportSize }) {
+            dialog->show();
+            // Fields and buttons a grown text could slide under.
+            std::vector<QWidget*> controls;
+            for (QWidget* control : dialog->findChildren<QWidget*>()) {
+                if ((qobject_cast<QLineEdit*>(control) || qobject_cast<QPushButton*>(control))
+                    && control->isVisibleTo(dialog)) {
+                    controls.push_back(control);
+                }
             }
-        }
-        std::vector<QWidget*> texts;
-        for (QLabel* label : dialog->findChildren<QLabel*>()) {
-            texts.push_back(label);
-        }
-        for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) {
-            texts.push_back(box);
-        }
-        ASSERT_FALSE(texts.empty());
-        for (QWidget* text : texts) {
-            const QString name = text->property("text").toString();
-            const QSize hint = text->sizeHint();
-            EXPECT_GE(text->width(), hint.width()) << name.toStdString();
-            EXPECT_GE(text->height(), hint.height()) << name.toStdString();
-            EXPECT_TRUE(dialog->rect().contains(text->geometry())) << name.toStdString();
+            std::vector<QWidget*> texts;
+            for (QLabel* label : dialog->findChildren<QLabel*>()) {
+                texts.push_back(label);
+            }
+            for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) {
+                texts.push_back(box);
+            }
+            ASSERT_FALSE(texts.empty());
+            const QList<QGroupBox*> groups = dialog->findChildren<QGroupBox*>();
+            for (QWidget* text : texts) {
+                const std::string name
+                    = language + std::string(": ") + text->property("text").toString().toStdString();
+                const QSize hint = text->sizeHint();
+                EXPECT_GE(text->width(), hint.width()) << name;
+                EXPECT_GE(text->height(), hint.height()) << name;
+                EXPECT_TRUE(dialog->rect().contains(text->geometry())) << name;
+                for (QWidget* control : controls) {
+                    EXPECT_FALSE(
+                        text->isVisibleTo(dialog) && text->geometry().intersects(control->geometry()))
+                        << name << " under " << control->metaObject()->className();
+                }
+                for (const QGroupBox* group : groups) {
+                    const QRect inside = group->geometry().marginsRemoved(QMargins(2, 2, 2, 2));
+                    EXPECT_TRUE(!text->isVisibleTo(dialog) || !group->geometry().intersects(text->geometry())
+                        || inside.contains(text->geometry()))
+                        << name << " crosses the border of " << group->title().toStdString();
+                }
+            }
             for (QWidget* control : controls) {
-                EXPECT_FALSE(text->isVisibleTo(dialog) && text->geometry().intersects(control->geometry()))
-                    << name.toStdString() << " under " << control->metaObject()->className();
+                if (const auto* field = qobject_cast<QLineEdit*>(control)) {
+                    EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()) + 8, field->width())
+                        << language << ": " << field->text().toStdString();
+                }
             }
+            dialog->hide();
         }
-        dialog->hide();
+        for (QLineEdit* field :
+            { exportSize.HeightField(), exportSize.PngLevelField(), exportSize.AntialiasField() }) {
+            EXPECT_EQ(field->x(), exportSize.WidthField()->x()) << language;
+            EXPECT_EQ(field->width(), exportSize.WidthField()->width()) << language;
+        }
     }
+    ASSERT_TRUE(InstallLanguage(QStringLiteral("zh_CN")));
 }
 
 } // namespace

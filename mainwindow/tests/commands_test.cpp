@@ -626,7 +626,8 @@ TEST(Commands, DroppingAScriptOpensIt)
 
 namespace {
 
-// What the window program does with its command line, before any display is needed.
+// What the window program does with its command line, before any display is needed: its help and
+// usage errors in the user's language.
 TEST(StartUp, Arguments)
 {
     const struct {
@@ -636,16 +637,20 @@ TEST(StartUp, Arguments)
         const char* out; // the start of standard output
         const char* err; // the start of standard error
         const char* script;
+        const char* language = "en";
     } rows[] = {
         { {}, false, 0, "", "", "" },
         { { "a.gsc" }, false, 0, "", "", "a.gsc" },
         { { "a.gsc", "b.gsc" }, false, 0, "", "", "" }, // more than one: none is opened
-        { { "--help" }, true, 0, "Usage: glimmerset [OPTION]... [SCRIPT]\n", "", "" },
+        { { "--help" }, true, 0, "Usage: glimmerset [OPTION]... [SCRIPT]\n\nExplores", "", "" },
+        { { "--help" }, true, 0, "用法：glimmerset [选项]... [脚本]\n\n探索", "", "", "zh_CN" },
         { { "a.gsc", "-h" }, true, 0, "Usage: glimmerset", "", "" },
         { { "--version" }, true, 0, "glimmerset 0.01\n", "", "" },
-        { { "-V" }, true, 0, "glimmerset 0.01\n", "", "" },
+        { { "-V" }, true, 0, "glimmerset 0.01\n", "", "", "zh_CN" },
         { { "--frobnicate" }, true, 2, "", "glimmerset: unknown option '--frobnicate'\nUsage: glimmerset",
             "" },
+        { { "--frobnicate" }, true, 2, "", "glimmerset：未知的选项“--frobnicate”\n用法：glimmerset", "",
+            "zh_CN" },
         { { "-x", "a.gsc" }, true, 2, "", "glimmerset: unknown option '-x'", "" },
         { { "--", "--help" }, false, 0, "", "", "--help" },
         { { "-platform", "offscreen", "a.gsc" }, false, 0, "", "", "a.gsc" }, // Qt's own options pass
@@ -653,8 +658,8 @@ TEST(StartUp, Arguments)
         { { "-" }, false, 0, "", "", "-" },
     };
     for (const auto& row : rows) {
-        const std::string text = row.args.join(QLatin1Char(' ')).toStdString();
-        const StartRequest request = CFractalApp::ParseArguments(row.args);
+        const std::string text = row.args.join(QLatin1Char(' ')).toStdString() + " in " + row.language;
+        const StartRequest request = CFractalApp::ParseArguments(row.args, QString::fromLatin1(row.language));
         EXPECT_EQ(request.exit, row.exit) << text;
         EXPECT_EQ(request.exitCode, row.exitCode) << text;
         EXPECT_TRUE(Str(request.out).starts_with(row.out)) << text << ": " << Str(request.out);

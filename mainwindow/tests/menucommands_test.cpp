@@ -522,4 +522,45 @@ TEST_F(MenuCommands, ExportSize)
     EXPECT_EQ(Script().GetPreviewHeight(), 240);
 }
 
+// Export settings with the framing kept: the same part of the plane at the new size, centred, and one
+// undo step back to the old size and view. Off, the scale stays and a larger picture shows more.
+TEST_F(MenuCommands, ExportSizeKeepingTheFraming)
+{
+    const struct {
+        bool keep;
+        int width, height;
+        double offsetX, offsetY, ratio;
+    } rows[] = {
+        { true, 2048, 2048, -1, -1, 1.0 / 1024 },
+        { true, 2048, 1024, -2, -1, 2.0 / 1024 }, // wider: the square stays whole, centred
+        { false, 2048, 2048, -1, -1, 2.0 / 1024 },
+    };
+    for (const auto& row : rows) {
+        m_window.OnFileNew();
+        m_services.exportSize = [&row](COutportSetDlg& dialog) {
+            dialog.m_nWidth = row.width;
+            dialog.m_nHeight = row.height;
+            dialog.m_bKeepFraming = row.keep ? 1 : 0;
+            dialog.InitDialog();
+            return dialog.OnOk();
+        };
+        m_window.OnExportSettings();
+        EXPECT_EQ(Script().GetImageWidth(), row.width);
+        EXPECT_DOUBLE_EQ(Script().GetOffsetX(), row.offsetX) << row.keep << " " << row.height;
+        EXPECT_DOUBLE_EQ(Script().GetOffsetY(), row.offsetY) << row.keep << " " << row.height;
+        EXPECT_DOUBLE_EQ(Script().GetRatio(), row.ratio) << row.keep << " " << row.height;
+        m_window.OnUndo();
+        EXPECT_EQ(Script().GetImageWidth(), 1024);
+        EXPECT_EQ(Script().GetRatio(), 2.0 / 1024);
+        EXPECT_EQ(Script().GetOffsetX(), -1.0);
+        EXPECT_FALSE(Script().IsModified());
+    }
+    // The choice stays for the rest of the run.
+    m_services.exportSize = [](COutportSetDlg& dialog) {
+        EXPECT_EQ(dialog.m_bKeepFraming, 0);
+        return false;
+    };
+    m_window.OnExportSettings();
+}
+
 } // namespace
