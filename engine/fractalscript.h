@@ -97,8 +97,10 @@ public:
     bool Load(const QString& path, const DecodedPalette* palette = nullptr);
     // Save rewrites a relative palette name that would name another file from the new folder.
     bool Save(const QString& path, QString* reason = nullptr);
-    // The folder of the file last loaded or saved; relative palette names start there.
+    // The folder of the file last loaded or saved; relative palette names start there. A script read
+    // from somewhere else than its folder (a pasted one) takes the folder its names are meant from.
     const QString& GetScriptFolder() const { return m_strScriptFolder; }
+    void SetScriptFolder(const QString& folder) { m_strScriptFolder = folder; }
     // The palette name a script file stores, without loading it; false when it cannot be read.
     static bool ReadPaletteName(const QString& path, QString& name)
     {

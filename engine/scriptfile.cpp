@@ -120,6 +120,8 @@ QByteArray EncodeScriptText(const QString& text)
     return gb18030(crlf);
 }
 
+bool LooksLikeScriptText(const QString& text) { return text.contains(kKeyVersion); }
+
 QString ExtractBetween(const QString& text, const QString& startKey, const QString& endKey)
 {
     qsizetype start = 0;

@@ -26,6 +26,9 @@ QString DecodeScriptText(const QByteArray& bytes);
 
 // The bytes of a script file: GB18030, each line feed written as carriage return plus line feed.
 QByteArray EncodeScriptText(const QString& text);
+// Whether a text (the clipboard's) is meant as a script: it carries the version key every script starts
+// with. The reader alone decides whether it reads.
+bool LooksLikeScriptText(const QString& text);
 
 // The reader's one parsing routine: the text after the first startKey up to the first endKey after
 // it. An empty startKey starts at 0, an empty endKey runs to the end; a key not found gives "".

@@ -81,7 +81,7 @@ CFractalDlg::~CFractalDlg()
 void CFractalDlg::BuildMenu()
 {
     // The document's items and texts; added are the shortcuts, the Alt letters of "打开" and "导出设置"
-    // (the visible text is the same), Undo, Redo and the View menu.
+    // (the visible text is the same), Undo, Redo, Copy, Paste and the View menu.
     const auto add = [this](QMenu* menu, const QString& text, auto slot, QList<QKeySequence> keys = {}) {
         QAction* action = menu->addAction(text);
         action->setShortcuts(keys);
@@ -110,6 +110,9 @@ void CFractalDlg::BuildMenu()
     m_redoAction->setEnabled(false);
     connect(&m_history.Stack(), &QUndoStack::canUndoChanged, m_undoAction, &QAction::setEnabled);
     connect(&m_history.Stack(), &QUndoStack::canRedoChanged, m_redoAction, &QAction::setEnabled);
+    edit->addSeparator();
+    add(edit, tr("复制(&C)"), &CFractalDlg::OnCopy, { QKeySequence::Copy });
+    add(edit, tr("粘贴(&V)"), &CFractalDlg::OnPaste, { QKeySequence::Paste });
     edit->addSeparator();
     add(edit, tr("参数设置(&S)"), &CFractalDlg::OnSettings);
     QMenu* palette = edit->addMenu(tr("调色板(&P)"));

@@ -76,6 +76,15 @@ public:
     // Drags over the client area: accepted when they carry a script and no command is busy.
     bool AcceptsDrop(const QMimeData* data) const;
     void OnDrop(const QMimeData* data);
+    // Edit > Copy: the picture the preview shows and its script, as an image carrying it and as text.
+    // Edit > Paste: a script from the clipboard's text, a picture that carries one, or a copied file,
+    // opened as a new script with Open's save-changes question.
+    void OnCopy();
+    void OnPaste();
+    // The script text a clipboard holds, or an empty text.
+    static QString PastedScriptText(const QMimeData* data);
+    // The text Copy puts on the clipboard: the script as Save writes it, its palette by absolute name.
+    QString ClipboardScriptText() const;
     // The close query (Escape, the close box, File > Exit): true when the window may close.
     bool CloseQuery();
 
@@ -188,8 +197,11 @@ private:
     // successful save). Called paused; leaves the window paused when it returns true.
     bool SaveChangesQuery();
     void UpdateTitle();
-    // Reads a script into the window (Open and drop): the title, the preview size, a new picture.
-    void LoadScript(const QString& path);
+    // Reads a script into the window (Open, drop and paste): the title, the preview size, a new picture.
+    // A script from the clipboard has no file: it opens untitled, its palettes named from the working
+    // folder.
+    enum class ScriptSource { File, Clipboard };
+    void LoadScript(const QString& path, ScriptSource source = ScriptSource::File);
     void ShowError(const QString& text);
     // Puts a file type list into request; false, after telling the user and starting the timers
     // again, when the image codecs offer none.

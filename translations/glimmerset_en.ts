@@ -350,6 +350,22 @@ it carries, as a new script. The window speaks the first of the user&apos;s lang
         <source>已复制：</source>
         <translation>Copied:</translation>
     </message>
+    <message>
+        <source>复制(&amp;C)</source>
+        <translation>&amp;Copy</translation>
+    </message>
+    <message>
+        <source>粘贴(&amp;V)</source>
+        <translation>&amp;Paste</translation>
+    </message>
+    <message>
+        <source>剪贴板中没有脚本</source>
+        <translation>The clipboard holds no script.</translation>
+    </message>
+    <message>
+        <source>无法读取剪贴板中的脚本！</source>
+        <translation>Cannot read the script on the clipboard!</translation>
+    </message>
 </context>
 <context>
     <name>COutportDlg</name>

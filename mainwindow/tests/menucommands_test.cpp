@@ -18,6 +18,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -561,6 +565,78 @@ TEST_F(MenuCommands, ExportSizeKeepingTheFraming)
         return false;
     };
     m_window.OnExportSettings();
+}
+
+// Copy puts the picture and its script on the clipboard; Paste opens a script from a text or from a
+// picture that carries one, as a new script after the save-changes question, and says when there is none.
+TEST_F(MenuCommands, CopyAndPaste)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    Script().SetMaxIter(77);
+    m_window.OnCopy();
+    const QString text = clipboard->text();
+    const QImage picture = clipboard->image();
+    EXPECT_TRUE(text.contains(QStringLiteral(u"z = z * z + C;"))) << text.toStdString();
+    EXPECT_EQ(picture.size(), QSize(Script().GetPreviewWidth(), Script().GetPreviewHeight()));
+    EXPECT_EQ(picture.text(QStringLiteral("glimmerset-script")), text);
+
+    QImage carrier(8, 8, QImage::Format_RGB32);
+    carrier.setText(QStringLiteral("glimmerset-script"), text);
+    QString broken = text;
+    broken.replace(QStringLiteral("z * z + C"), QStringLiteral("z * z + D"));
+    const struct {
+        const char* name;
+        std::function<QMimeData*()> data;
+        QString message; // empty: the script opens
+    } rows[] = {
+        { "text",
+            [&] {
+                auto* d = new QMimeData;
+                d->setText(text);
+                return d;
+            },
+            {} },
+        { "a picture carrying it",
+            [&] {
+                auto* d = new QMimeData;
+                d->setImageData(carrier);
+                return d;
+            },
+            {} },
+        { "no script",
+            [] {
+                auto* d = new QMimeData;
+                d->setText(QStringLiteral("z = z * z + C;"));
+                return d;
+            },
+            QStringLiteral(u"剪贴板中没有脚本") },
+        { "a formula that does not compile",
+            [&] {
+                auto* d = new QMimeData;
+                d->setText(broken);
+                return d;
+            },
+            QStringLiteral(u"无法读取剪贴板中的脚本！\n迭代公式错误:非法字符\n第 1 行，第 13 "
+                           u"列：未知的名称“D”：常量名以 C 开头") },
+    };
+    for (const auto& row : rows) {
+        m_window.OnFileNew();
+        m_services.messages.clear();
+        Script().SetMaxIter(5); // an edit: Paste asks first
+        m_services.answers = { MessageAnswer::No };
+        clipboard->setMimeData(row.data());
+        m_window.OnPaste();
+        if (row.message.isEmpty()) {
+            ASSERT_EQ(m_services.messages.size(), 1u) << row.name << ": " << m_services.Last().toStdString();
+            EXPECT_EQ(m_services.messages[0].buttons, MessageButtons::YesNoCancel) << row.name;
+            EXPECT_EQ(Script().GetMaxIter(), 77) << row.name;
+            EXPECT_FALSE(Script().IsModified()) << row.name;
+        } else {
+            EXPECT_EQ(m_services.Last().toStdString(), row.message.toStdString()) << row.name;
+        }
+        EXPECT_TRUE(m_window.ScriptPath().isEmpty()) << row.name << ": a pasted script has no file";
+        EXPECT_TRUE(m_window.TimersRunning()) << row.name;
+    }
 }
 
 } // namespace
