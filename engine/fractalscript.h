@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 // Whether LoadPalette falls back to the built-in palette when the named image cannot be decoded.
 enum class PaletteFallback { BuiltIn, None };
@@ -119,6 +120,10 @@ public:
 
     // The progressive preview (see CPreviewWorker).
     CPreviewWorker& PreviewWorker() { return m_preview; }
+    // Another worker's stage that every edit resets like the preview's (a second view of the picture);
+    // the window's thread adds and removes it, and removes it before the worker goes.
+    void AddStageFollower(std::atomic<int>& stage) { m_stageFollowers.push_back(&stage); }
+    void RemoveStageFollower(std::atomic<int>& stage) { std::erase(m_stageFollowers, &stage); }
     void CreatePreview(int cellsX, int cellsY, int cellWidth, int cellHeight)
     {
         m_preview.Create(cellsX, cellsY, cellWidth, cellHeight);
@@ -195,6 +200,9 @@ private:
             }
         }
         m_preview.m_nStage.store(0);
+        for (std::atomic<int>* stage : m_stageFollowers) {
+            stage->store(0);
+        }
         m_bModified = true;
         return true;
     }
@@ -219,7 +227,8 @@ private:
     bool m_bModified { false };
     int m_nPngLevel { kDefaultPngLevel };
     std::string m_strLastError;
-    FormulaError m_lastFormulaError; // the window's thread only
+    FormulaError m_lastFormulaError;                 // the window's thread only
+    std::vector<std::atomic<int>*> m_stageFollowers; // the window's thread only
 
     // Declared last: destroyed first, so that no worker outlives what it reads.
     CPreviewWorker m_preview;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -133,3 +134,8 @@ private:
     std::vector<Instruction> m_instructions;
     int m_nInstructionCount { 0 };
 };
+
+// The text with each variable or named constant called renames[k].first renamed renames[k].second,
+// names read as the compiler reads them; everything else as it was. Nothing when the text does not lex.
+std::optional<std::string> RenameFormulaNames(
+    std::string_view text, const std::vector<std::pair<std::string, std::string>>& renames);

@@ -2,7 +2,9 @@
 #include "fractaldlg.h"
 
 #include "clientarea.h"
+#include "constantmapwindow.h"
 #include "language.h"
+#include "largeview.h"
 #include "layout.h"
 #include "statusline.h"
 #include "surface.h"
@@ -74,7 +76,10 @@ CFractalDlg::CFractalDlg(CWindowServices& services, QWidget* parent)
 CFractalDlg::~CFractalDlg()
 {
     StopTimers();
-    // The script's destructor stops its workers; the watermark file goes with its folder.
+    // The side views first: their workers read the script. The script's destructor stops its own
+    // workers; the watermark file goes with its folder.
+    m_constantMap.reset();
+    m_largeView.reset();
     m_script.StopPreview();
 }
 
@@ -86,6 +91,9 @@ void CFractalDlg::BuildMenu()
         QAction* action = menu->addAction(text);
         action->setShortcuts(keys);
         connect(action, &QAction::triggered, this, slot);
+        if (!keys.isEmpty()) {
+            m_shortcutActions.append(action);
+        }
         return action;
     };
     QMenu* file = menuBar()->addMenu(tr("文件(&F)"));
@@ -130,8 +138,16 @@ void CFractalDlg::BuildMenu()
     QAction* zoomOut = view->addAction(tr("缩小(&O)"));
     zoomOut->setShortcut(QKeySequence(Qt::Key_Minus));
     connect(zoomOut, &QAction::triggered, this, [this] { OnZoom(false); });
+    m_shortcutActions.append({ zoomIn, zoomOut });
     view->addSeparator();
     add(view, tr("重置调色板映射(&M)"), &CFractalDlg::OnResetPaletteMapping);
+    view->addSeparator();
+    add(view, tr("大视图(&L)"), &CFractalDlg::OnLargeView);
+    // F11 belongs to the large view, which toggles full screen with it; here it only opens the view.
+    QAction* fullScreen = view->addAction(tr("全屏大视图(&F)"));
+    fullScreen->setShortcut(QKeySequence(Qt::Key_F11));
+    connect(fullScreen, &QAction::triggered, this, &CFractalDlg::OnLargeViewFullScreen);
+    add(view, tr("常量图(&C)"), &CFractalDlg::OnConstantMap);
 
     QMenu* help = menuBar()->addMenu(tr("帮助(&H)"));
     add(help, tr("关于(&A)"), &CFractalDlg::OnAbout, { QKeySequence(Qt::Key_F1) });
@@ -209,12 +225,14 @@ void CFractalDlg::Pause()
 {
     StopTimers();
     EndDrag();
+    StopSideViews();
     m_script.StopPreview();
 }
 
 void CFractalDlg::Resume()
 {
     m_script.StartPreview();
+    StartSideViews();
     StartTimers();
 }
 

@@ -19,6 +19,8 @@
 #include <memory>
 
 class CClientArea;
+class CConstantMapWindow;
+class CLargeView;
 class CStatusLine;
 class QAction;
 class QLabel;
@@ -88,6 +90,34 @@ public:
     // The close query (Escape, the close box, File > Exit): true when the window may close.
     bool CloseQuery();
 
+    // View > Large view: the picture in a resizable window of its own; F11 opens it full screen. View >
+    // Constant map: the parameter plane of the current constant, which a click or a drag sets.
+    void OnLargeView();
+    void OnLargeViewFullScreen();
+    void OnConstantMap();
+    CLargeView* LargeView() const { return m_largeView.get(); }
+    CConstantMapWindow* ConstantMap() const { return m_constantMap.get(); }
+
+    // Input from the other views. A wheel step about (px, py) of a picture shown at shownWidth x
+    // shownHeight, in the preview's bursts and steps; a pan begun at a press and moved by (dx, dy).
+    void ZoomAt(int angleDelta, double px, double py, int shownWidth, int shownHeight);
+    void BeginPan();
+    void PanBy(int dx, int dy, int shownWidth, int shownHeight);
+    // A gesture of its own (a drag on the constant map); the current constant set as one step of it.
+    std::uint64_t NewGesture() { return ++m_nGesture; }
+    void SetConstantInGesture(Complex value, std::uint64_t gesture);
+    // Whether the main window or the large view has the keyboard; held keys forgotten when neither has.
+    bool InputActive() const;
+    void ForgetHeldKeys() { m_arrows.Clear(); }
+    // The commands with keys, for the other views to offer the same keys.
+    const QList<QAction*>& ShortcutActions() const { return m_shortcutActions; }
+    const QImage& Watermark() const { return m_mark; }
+    // Composes a preview frame into canvas with its top-left corner at, and the watermark over its
+    // bottom-right corner at the size it has in an exported imageWidth x imageHeight picture
+    // (markScaled keeps it scaled).
+    static void ComposeFrame(QImage& canvas, QPoint at, const QImage& frame, const QImage& mark,
+        QImage& markScaled, int imageWidth, int imageHeight);
+
     // The two timers' work: 0 takes preview frames and repaints, 1 polls the held arrow keys.
     void OnPreviewTimer();
     void OnKeysTimer();
@@ -131,8 +161,11 @@ public:
     // The plane point at the centre of pixel (i, j) of a pw x ph picture of the target, as decimals with
     // the digits that tell neighbouring pixels apart; false off the picture.
     bool PlaneTextsAt(int i, int j, int pw, int ph, QString& x, QString& y) const;
-    // Fills a status line with the texts above and the point (x, y).
-    void FillStatusLine(CStatusLine& line, const QString& x, const QString& y) const;
+    // Fills a status line with the texts above, the point (x, y) and a preview's state.
+    void FillStatusLine(CStatusLine& line, const QString& x, const QString& y, const QString& state) const;
+    // A preview's state: its passes while they come in, then how long the last full one took (lastMs,
+    // when not below 0).
+    static QString RenderStateText(double progress, qint64 lastMs);
     CStatusLine& StatusLine() const { return *m_status; }
     // The plane point of a client pixel over the preview picture; false off the picture.
     bool PlanePointAt(QPoint position, double& x, double& y) const;
@@ -186,8 +219,11 @@ private:
     void SyncModified();
     // A fresh history after New and Open.
     void ResetHistory();
-    // One wheel step about (px, py) of the preview area.
-    void ZoomStep(bool forward, double px, double py);
+    // One wheel step about (px, py) of a picture shown at shownWidth x shownHeight.
+    void ZoomStep(bool forward, double px, double py, int shownWidth, int shownHeight);
+    // The side views' workers stop with the preview's and start again with it.
+    void StopSideViews();
+    void StartSideViews();
     void Pause();
     void Resume();
     void StopTimers();
@@ -267,9 +303,13 @@ private:
     QAction* m_undoAction { nullptr };
     QAction* m_redoAction { nullptr };
     std::unique_ptr<CStatusLine> m_status;
+    QList<QAction*> m_shortcutActions;
     QPoint m_ptMouse { -1, -1 };     // the last mouse position over the client area
     qint64 m_nPreviewStartMs { -1 }; // when the preview now rendering began; -1 when none is
     qint64 m_nLastPreviewMs { -1 };  // how long the last full preview took
     bool m_bWaitingForExport { false };
     bool m_bKeepFraming { false }; // Export settings' choice, for the rest of the run
+    // Declared last: they go first, while the script they read is still there.
+    std::unique_ptr<CLargeView> m_largeView;
+    std::unique_ptr<CConstantMapWindow> m_constantMap;
 };

@@ -1,7 +1,9 @@
 // The main window's other menu commands: settings, palettes, export and About.
 #include "fractaldlg.h"
 
+#include "constantmapwindow.h"
 #include "language.h"
+#include "largeview.h"
 #include "outportdlg.h"
 #include "outportsetdlg.h"
 #include "settingdlg.h"
@@ -239,6 +241,7 @@ void CFractalDlg::OnExport()
     if (!TakeFilters(request, ExportFilters())) {
         return;
     }
+    StopSideViews();
     m_script.StopPreview();
     request.title = tr("导出图像");
     request.defaultSuffix = QStringLiteral(".bmp");
@@ -263,6 +266,7 @@ void CFractalDlg::OnExport()
         m_nShownStage = 0;
         m_script.StartPreview();
     }
+    StartSideViews();
     StartTimers();
 }
 
@@ -270,6 +274,7 @@ void CFractalDlg::OnExportSettings()
 {
     StopTimers();
     EndDrag();
+    StopSideViews();
     m_script.StopPreview();
     COutportSetDlg dialog(m_services, this);
     dialog.m_nWidth = m_script.GetImageWidth();
@@ -301,6 +306,7 @@ void CFractalDlg::OnExportSettings()
     }
     m_nShownStage = 0;
     m_script.StartPreview();
+    StartSideViews();
     StartTimers();
 }
 
@@ -315,3 +321,49 @@ void CFractalDlg::OnResetPaletteMapping()
 }
 
 void CFractalDlg::OnAbout() { m_services.ShowAbout(this); }
+
+void CFractalDlg::StopSideViews()
+{
+    if (m_largeView) {
+        m_largeView->StopRendering();
+    }
+    if (m_constantMap) {
+        m_constantMap->StopRendering();
+    }
+}
+
+void CFractalDlg::StartSideViews()
+{
+    if (m_largeView) {
+        m_largeView->StartRendering();
+    }
+    if (m_constantMap) {
+        m_constantMap->StartRendering();
+    }
+}
+
+void CFractalDlg::OnLargeView()
+{
+    if (!m_largeView) {
+        m_largeView = std::make_unique<CLargeView>(*this, m_script);
+    }
+    m_largeView->showNormal();
+    m_largeView->raise();
+    m_largeView->activateWindow();
+}
+
+void CFractalDlg::OnLargeViewFullScreen()
+{
+    OnLargeView();
+    m_largeView->showFullScreen();
+}
+
+void CFractalDlg::OnConstantMap()
+{
+    if (!m_constantMap) {
+        m_constantMap = std::make_unique<CConstantMapWindow>(*this, m_script);
+    }
+    m_constantMap->show();
+    m_constantMap->raise();
+    m_constantMap->activateWindow();
+}

@@ -149,12 +149,17 @@ QString CFractalDlg::StatusViewValues() const
 
 QString CFractalDlg::StatusState() const
 {
-    if (m_dShownPreviewProgress < 1.0) {
-        const long passes = std::lround(m_dShownPreviewProgress * kPreviewPasses);
+    return RenderStateText(m_dShownPreviewProgress, m_nLastPreviewMs);
+}
+
+QString CFractalDlg::RenderStateText(double progress, qint64 lastMs)
+{
+    if (progress < 1.0) {
+        const long passes = std::lround(progress * kPreviewPasses);
         return tr("渲染中 %1/%2").arg(passes).arg(kPreviewPasses);
     }
-    if (m_nLastPreviewMs >= 0) {
-        return tr("预览用时 %1 秒").arg(QString::number(m_nLastPreviewMs / 1000.0, 'f', 2));
+    if (lastMs >= 0) {
+        return tr("预览用时 %1 秒").arg(QString::number(lastMs / 1000.0, 'f', 2));
     }
     return {};
 }
@@ -195,14 +200,15 @@ void CFractalDlg::UpdateStatusLine()
     QString y;
     PlaneTextsAt(m_ptMouse.x() - kPreviewLeft - (kPreviewSide - pw) / 2,
         m_ptMouse.y() - kPreviewTop - (kPreviewSide - ph) / 2, pw, ph, x, y);
-    FillStatusLine(*m_status, x, y);
+    FillStatusLine(*m_status, x, y, StatusState());
 }
 
-void CFractalDlg::FillStatusLine(CStatusLine& line, const QString& x, const QString& y) const
+void CFractalDlg::FillStatusLine(
+    CStatusLine& line, const QString& x, const QString& y, const QString& state) const
 {
     line.SetCoordinate(x, y);
     line.SetWidth(StatusWidth(), StatusScale(), StatusViewValues());
-    line.SetState(StatusState());
+    line.SetState(state);
     line.SetDeepSummary(StatusDeepSummary());
 }
 

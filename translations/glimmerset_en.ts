@@ -9,6 +9,33 @@
     </message>
 </context>
 <context>
+    <name>CConstantMapWindow</name>
+    <message>
+        <source>常量图</source>
+        <translation>Constant map</translation>
+    </message>
+    <message>
+        <source>起点 z</source>
+        <translation>Start z</translation>
+    </message>
+    <message>
+        <source>实部</source>
+        <translation>Re</translation>
+    </message>
+    <message>
+        <source>虚部</source>
+        <translation>Im</translation>
+    </message>
+    <message>
+        <source>迭代公式没有常量</source>
+        <translation>The iteration formula has no constant.</translation>
+    </message>
+    <message>
+        <source>无法画出常量%1的参数平面</source>
+        <translation>Cannot draw the parameter plane of the constant %1.</translation>
+    </message>
+</context>
+<context>
     <name>CContactButton</name>
     <message>
         <source>联系我们（在浏览器中打开）</source>
@@ -365,6 +392,25 @@ it carries, as a new script. The window speaks the first of the user&apos;s lang
     <message>
         <source>无法读取剪贴板中的脚本！</source>
         <translation>Cannot read the script on the clipboard!</translation>
+    </message>
+    <message>
+        <source>大视图(&amp;L)</source>
+        <translation>&amp;Large view</translation>
+    </message>
+    <message>
+        <source>全屏大视图(&amp;F)</source>
+        <translation>Large view, &amp;full screen</translation>
+    </message>
+    <message>
+        <source>常量图(&amp;C)</source>
+        <translation>&amp;Constant map</translation>
+    </message>
+</context>
+<context>
+    <name>CLargeView</name>
+    <message>
+        <source>Glimmerset - 大视图</source>
+        <translation>Glimmerset - Large view</translation>
     </message>
 </context>
 <context>

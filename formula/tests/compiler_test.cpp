@@ -145,6 +145,25 @@ TEST(Compiler, Diagnostics)
     EXPECT_EQ(empty.line, 0) << "an empty formula has no place";
 }
 
+// Renaming reads names as the compiler does: not inside function names, numbers or longer names.
+TEST(Compiler, RenameNames)
+{
+    const std::vector<std::pair<std::string, std::string>> renames { { "z", "zq" }, { "C", "z" },
+        { "z0", "zq0" } };
+    const struct {
+        const char* text;
+        const char* renamed;
+    } rows[] = {
+        { "z = z * z + C;", "zq = zq * zq + z;" },
+        { "z = sinh(z) * C1 + C + z0 + z1;", "zq = sinh(zq) * C1 + z + zq0 + z1;" },
+        { "z = 2z + exp(z)^e;", "zq = 2zq + exp(zq)^e;" },
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(RenameFormulaNames(row.text, renames).value_or("(none)"), row.renamed) << row.text;
+    }
+    EXPECT_FALSE(RenameFormulaNames("z = D;", renames).has_value());
+}
+
 TEST(Compiler, Capacities)
 {
     std::string error;
