@@ -71,6 +71,12 @@ constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
 
 constexpr const char* kVersion = "glimmerset-cli " GLIMMERSET_VERSION "\n";
 
+// Under the help of the commands that compile formulas (eval, check, set, render).
+constexpr const char* kFormulaErrorHelp = QT_TRANSLATE_NOOP("glimmerset-cli",
+    "\n"
+    "A formula that does not compile is named by its message, then by where it fails (line and\n"
+    "column) and what is wrong there, above the formula's line with the offending text marked.\n");
+
 using Command = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
 
 Command FindCommand(const std::string& name)
@@ -177,6 +183,8 @@ bool LoadScriptArgument(const char* command, const std::string& argument, QTempo
     }
     return true;
 }
+
+std::string FormulaErrorHelp() { return HelpText(kFormulaErrorHelp); }
 
 std::string FormulaErrorLines(const FormulaError& error)
 {

@@ -49,6 +49,8 @@ bool LoadScriptArgument(const char* command, const std::string& argument, QTempo
 // the formula's line with the offending text marked; nothing when the compiler found no place.
 struct FormulaError;
 void PrintFormulaErrorDetail(const FormulaError& error, std::ostream& err);
+// What the help of those commands says about it, in the shown language.
+std::string FormulaErrorHelp();
 std::string FormulaErrorLines(const FormulaError& error);
 
 // Copies a file to a stream (what "-o -" writes to standard output).

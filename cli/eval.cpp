@@ -45,7 +45,7 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         return Usage(err, problem);
     }
-    if (HandleHelpOrVersion(options, HelpText(kEvalUsage), out)) {
+    if (HandleHelpOrVersion(options, HelpText(kEvalUsage) + FormulaErrorHelp(), out)) {
         return kExitOk;
     }
     const std::vector<std::string> positional = options.Positional();

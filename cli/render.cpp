@@ -80,7 +80,10 @@ std::string RenderUsage()
 {
     const std::string text = HelpText(kRenderUsage);
     const size_t at = text.find("%s");
-    return std::string(text.substr(0, at)).append(HelpText(kOverrideHelp)).append(text.substr(at + 2));
+    return std::string(text.substr(0, at))
+        .append(HelpText(kOverrideHelp))
+        .append(text.substr(at + 2))
+        .append(FormulaErrorHelp());
 }
 
 bool ParseSize(std::string_view text, int& width, int& height)

@@ -12,25 +12,25 @@
 namespace {
 
 constexpr const char* kNewUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli new -o FILE.gsc [--from-json JSON]\n"
-      "\n"
-      "Writes the default script (a new Julia set with the built-in palette) to FILE.gsc.\n"
-      "\n"
-      "Options:\n"
-      "  -o, --output FILE.gsc  the script file to write (- for standard output)\n"
-      "  --from-json JSON       write the script that JSON (- for standard input) describes, in the\n"
-      "                         form 'glimmerset-cli dump --json' prints; a key left out keeps the\n"
-      "                         default script's value\n"
-      "\n"
-      "Exit status: 0 on success, 1 when the file cannot be written or the JSON does not describe a\n"
-      "script, 2 on a usage error.\n");
+    "Usage: glimmerset-cli new -o FILE.gsc [--from-json JSON]\n"
+    "\n"
+    "Writes the default script (a new Julia set with the built-in palette) to FILE.gsc.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output FILE.gsc  the script file to write (- for standard output)\n"
+    "  --from-json JSON       write the script that JSON (- for standard input) describes, in the\n"
+    "                         form 'glimmerset-cli dump --json' prints; a key left out keeps the\n"
+    "                         default script's value\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the file cannot be written or the JSON does not describe a\n"
+    "script, 2 on a usage error.\n");
 
 constexpr const char* kCheckUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-      "Usage: glimmerset-cli check SCRIPT\n"
-      "\n"
-      "Loads SCRIPT and prints \"ok\" with a one-line summary, or the reason it does not load.\n"
-      "\n"
-      "Exit status: 0 when it loads, 1 when it does not, 2 on a usage error.\n");
+    "Usage: glimmerset-cli check SCRIPT\n"
+    "\n"
+    "Loads SCRIPT and prints \"ok\" with a one-line summary, or the reason it does not load.\n"
+    "\n"
+    "Exit status: 0 when it loads, 1 when it does not, 2 on a usage error.\n");
 
 std::string ComplexText(Complex value)
 {
@@ -46,8 +46,9 @@ std::string ComplexText(Complex value)
 
 int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    CCommandOptions options({ Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("FILE")),
-        Valued({ QStringLiteral("from-json") }, QStringLiteral("JSON")) });
+    CCommandOptions options(
+        { Valued({ QStringLiteral("o"), QStringLiteral("output") }, QStringLiteral("FILE")),
+            Valued({ QStringLiteral("from-json") }, QStringLiteral("JSON")) });
     std::string problem;
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "new", problem);
@@ -88,7 +89,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "check", problem);
     }
-    if (HandleHelpOrVersion(options, HelpText(kCheckUsage), out)) {
+    if (HandleHelpOrVersion(options, HelpText(kCheckUsage) + FormulaErrorHelp(), out)) {
         return kExitOk;
     }
     const std::vector<std::string> positional = options.Positional();

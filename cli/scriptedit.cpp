@@ -55,7 +55,8 @@ std::string SetUsage()
     const std::string options = HelpText(kOverrideHelp);
     return std::string(text.substr(0, at))
         .append(options.substr(options.find('\n') + 1))
-        .append(text.substr(at + 2));
+        .append(text.substr(at + 2))
+        .append(FormulaErrorHelp());
 }
 
 // Writes the picture of script to target ("-": standard output), its palette named as seen from

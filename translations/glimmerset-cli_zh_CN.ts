@@ -434,5 +434,15 @@ Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.
                         比双精度数所能表示的更深的视图会精确保存它们）
 </translation>
     </message>
+    <message>
+        <source>
+A formula that does not compile is named by its message, then by where it fails (line and
+column) and what is wrong there, above the formula&apos;s line with the offending text marked.
+</source>
+        <translation>
+不能编译的公式先给出它的消息，再给出出错的位置（行和列）和那里错在什么地方，
+下面是公式的那一行，有问题的文字标在下方。
+</translation>
+    </message>
 </context>
 </TS>
