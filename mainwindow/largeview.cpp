@@ -126,6 +126,7 @@ void CLargeView::StartRendering()
 void CLargeView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    m_area->setFocus(); // the keys go to the picture at once
     StartRendering();
 }
 
