@@ -71,6 +71,12 @@ constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
 
 constexpr const char* kVersion = "glimmerset-cli " GLIMMERSET_VERSION "\n";
 
+// Under the help of the commands that compile formulas (eval, check, set, render).
+constexpr const char* kFormulaErrorHelp = QT_TRANSLATE_NOOP("glimmerset-cli",
+    "\n"
+    "A formula that does not compile is named by its message, then by where it fails (line and\n"
+    "column) and what is wrong there, above the formula's line with the offending text marked.\n");
+
 using Command = int (*)(const std::vector<std::string>&, std::ostream&, std::ostream&);
 
 Command FindCommand(const std::string& name)
@@ -203,6 +209,7 @@ bool LoadScriptArgument(const char* command, const std::string& argument, QTempo
     }
     if (!script.Load(file)) {
         err << "glimmerset-cli " << command << ": " << argument << ": " << LoadFailure(script) << '\n';
+        PrintFormulaErrorDetail(script.GetLastFormulaError(), err);
         if (problem) {
             *problem = LoadFailure(script);
         }
@@ -222,6 +229,19 @@ std::string CannotWrite(const std::string& path, const std::string& why)
 std::string Warning(const std::string& warning)
 {
     return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "warning: %1"), { warning });
+}
+
+std::string FormulaErrorHelp() { return HelpText(kFormulaErrorHelp); }
+
+std::string FormulaErrorLines(const FormulaError& error)
+{
+    const QString detail = FormulaErrorDetail(error);
+    return detail.isEmpty() ? std::string() : detail.toStdString() + '\n' + FormulaErrorExcerpt(error);
+}
+
+void PrintFormulaErrorDetail(const FormulaError& error, std::ostream& err)
+{
+    err << FormulaErrorLines(error);
 }
 
 bool CopyFileTo(const QString& path, std::ostream& out)

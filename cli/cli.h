@@ -66,6 +66,14 @@ std::string CannotWrite(const std::string& path, const std::string& why);
 // "warning: TEXT" in the shown language.
 std::string Warning(const std::string& warning);
 
+// The lines that follow a formula error's message on err: where and what, in the shown language, and
+// the formula's line with the offending text marked; nothing when the compiler found no place.
+struct FormulaError;
+void PrintFormulaErrorDetail(const FormulaError& error, std::ostream& err);
+// What the help of those commands says about it, in the shown language.
+std::string FormulaErrorHelp();
+std::string FormulaErrorLines(const FormulaError& error);
+
 // Copies a file to a stream (what "-o -" writes to standard output).
 bool CopyFileTo(const QString& path, std::ostream& out);
 

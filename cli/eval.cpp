@@ -4,6 +4,7 @@
 #include "batchformula.h"
 #include "formula.h"
 #include "numbertext.h"
+#include "picture.h"
 
 #include <ostream>
 #include <string_view>
@@ -46,7 +47,7 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         return Usage(err, problem);
     }
-    if (HandleHelpOrVersion(options, HelpText(kEvalUsage), out)) {
+    if (HandleHelpOrVersion(options, HelpText(kEvalUsage) + FormulaErrorHelp(), out)) {
         return kExitOk;
     }
     const std::vector<std::string> positional = options.Positional();
@@ -79,10 +80,12 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     CFormula formula;
     std::string message;
-    if (const int code = formula.Compile(*formulaText, message); code != kCompileOk) {
+    CompileDiagnostic where;
+    if (const int code = formula.Compile(*formulaText, message, &where); code != kCompileOk) {
         // "error N:" stays as it is for programs that read the code; the message is shown as the window
         // shows it.
         err << "error " << code << ": " << Shown(message) << '\n';
+        PrintFormulaErrorDetail({ FormulaKind::None, message, where, *formulaText }, err);
         return kExitFailure;
     }
     if (printCode) {

@@ -320,11 +320,13 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
             = script.SetFormulas(overrides.iterationFormula.value_or(script.GetIterFormula().GetText()),
                 overrides.terminationFormula.value_or(script.GetTermFormula().GetText()));
         if (error) {
+            result.detail = FormulaErrorLines(error);
             return fail(OverrideStatus::Failed, std::move(error.message));
         }
     }
     if (overrides.colourFormula) {
         if (FormulaError error = script.SetColorFormula(*overrides.colourFormula)) {
+            result.detail = FormulaErrorLines(error);
             return fail(OverrideStatus::Failed, std::move(error.message));
         }
     }

@@ -71,6 +71,7 @@ enum class OverrideStatus {
 struct OverrideResult {
     OverrideStatus status { OverrideStatus::Applied };
     std::string message;
+    std::string detail;                // a formula's failure: where and what, lines to follow the message
     std::vector<std::string> warnings; // values brought into the script's ranges
 };
 

@@ -81,7 +81,10 @@ std::string RenderUsage()
 {
     const std::string text = HelpText(kRenderUsage);
     const size_t at = text.find("%s");
-    return std::string(text.substr(0, at)).append(HelpText(kOverrideHelp)).append(text.substr(at + 2));
+    return std::string(text.substr(0, at))
+        .append(HelpText(kOverrideHelp))
+        .append(text.substr(at + 2))
+        .append(FormulaErrorHelp());
 }
 
 std::string FolderProblem(const QString& folder, int code)
@@ -307,7 +310,7 @@ bool PrepareScript(const RenderJob& job, const std::string& argument, QTemporary
     if (applied.status == OverrideStatus::Usage && !job.toFolder) {
         code = Usage(err, problem);
     } else {
-        err << "glimmerset-cli render: " << argument << ": " << problem << '\n';
+        err << "glimmerset-cli render: " << argument << ": " << problem << '\n' << applied.detail;
     }
     return false;
 }

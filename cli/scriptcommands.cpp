@@ -92,7 +92,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (!options.Parse(args, problem)) {
         return CommandUsage(err, "check", problem);
     }
-    if (HandleHelpOrVersion(options, HelpText(kCheckUsage), out)) {
+    if (HandleHelpOrVersion(options, HelpText(kCheckUsage) + FormulaErrorHelp(), out)) {
         return kExitOk;
     }
     const std::vector<std::string> positional = options.Positional();

@@ -57,7 +57,8 @@ std::string SetUsage()
     const std::string options = HelpText(kOverrideHelp);
     return std::string(text.substr(0, at))
         .append(options.substr(options.find('\n') + 1))
-        .append(text.substr(at + 2));
+        .append(text.substr(at + 2))
+        .append(FormulaErrorHelp());
 }
 
 // Writes the picture of script to target ("-": standard output), its palette named as seen from
@@ -133,7 +134,7 @@ int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return CommandUsage(err, "set", applied.message);
     }
     if (applied.status == OverrideStatus::Failed) {
-        err << "glimmerset-cli set: " << source << ": " << Shown(applied.message) << '\n';
+        err << "glimmerset-cli set: " << source << ": " << Shown(applied.message) << '\n' << applied.detail;
         return kExitFailure;
     }
     const std::string target = options.Value(QStringLiteral("o")).value_or(source);

@@ -12,11 +12,14 @@
 namespace {
 
 // A field shows its text from the first character: setText leaves the cursor, and so the visible
-// part of a long number, at the end.
+// part of a long number, at the end. A text wider than its field is whole in the tooltip.
 void ShowText(QLineEdit* field, const QString& text)
 {
+    constexpr int kTextMargins = 8; // the frame and the edit's own margins
     field->setText(text);
     field->setCursorPosition(0);
+    const bool fits = field->fontMetrics().horizontalAdvance(text) + kTextMargins <= field->width();
+    field->setToolTip(fits ? QString() : text);
 }
 
 QString FieldText(double value) { return QString::fromStdString(FormatFieldNumber(value)); }
@@ -97,8 +100,8 @@ bool CFieldExchange::Number(QLineEdit* field, double& value, double minimum, dou
         return Fail(field, QString::fromLatin1(kEnterNumber));
     }
     if (!(parsed >= minimum && parsed <= maximum)) {
-        return Fail(field,
-            QString::fromLatin1(kEnterNumberBetween).arg(FieldText(minimum), FieldText(maximum)));
+        return Fail(
+            field, QString::fromLatin1(kEnterNumberBetween).arg(FieldText(minimum), FieldText(maximum)));
     }
     value = parsed;
     return true;

@@ -4,10 +4,12 @@
 #include <QDialog>
 
 class CWindowServices;
+class QCheckBox;
 class QLineEdit;
 
 // The export size dialog: width and height of the target image, 100 to 4096 each, the PNG
-// compression level of exported pictures, 0 to 9, and the samples per pixel a side, 1 to 4.
+// compression level of exported pictures, 0 to 9, the samples per pixel a side, 1 to 4, and whether a
+// new size keeps the framing (the same part of the plane) instead of the scale.
 class COutportSetDlg : public QDialog {
     Q_DECLARE_TR_FUNCTIONS(COutportSetDlg)
 
@@ -18,6 +20,7 @@ public:
     int m_nHeight { 0 };
     int m_nPngLevel { 0 };
     int m_nAntialias { 1 };
+    int m_bKeepFraming { 0 }; // check box state, 0 or 1
 
     void InitDialog();
     int exec() override;
@@ -27,6 +30,7 @@ public:
     QLineEdit* HeightField() const { return m_height; }
     QLineEdit* PngLevelField() const { return m_pngLevel; }
     QLineEdit* AntialiasField() const { return m_antialias; }
+    QCheckBox* KeepFramingBox() const { return m_keepFraming; }
 
 private:
     CWindowServices& m_services;
@@ -34,4 +38,5 @@ private:
     QLineEdit* m_height { nullptr };
     QLineEdit* m_pngLevel { nullptr };
     QLineEdit* m_antialias { nullptr };
+    QCheckBox* m_keepFraming { nullptr };
 };

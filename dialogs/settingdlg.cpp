@@ -17,6 +17,9 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QTabBar>
+#include <QTextCursor>
+
+#include <algorithm>
 
 namespace {
 
@@ -25,6 +28,8 @@ constexpr int kAllPages = -1;
 constexpr const char* kPageProperty = "settingsPage";
 // The tab control's tab row, in dialog units; the page frame lies below it.
 constexpr int kTabRowHeight = 14;
+// Between a label and its field, in pixels.
+constexpr int kLabelGap = 4;
 
 } // namespace
 
@@ -53,32 +58,29 @@ CSettingDlg::CSettingDlg(CWindowServices& services, QWidget* parent)
     auto* mappingGroup = new QGroupBox(tr("调色板映射"), this);
     Place(0, mappingGroup, { 146, 40, 134, 138 }, kOtherPage);
 
+    // Page 3 in the template's groups and order, with fields wide enough for the 15 digits they are
+    // written with and a label before each: the constants' list above their two parts, the mapping's
+    // labels right-aligned in a column before its fields, the reverse-angle box under the sine.
     AddLabel(tr("最大迭代次数"), { 15, 26, 49, 8 });
     AddEdit(kMaxIter, { 71, 24, 40, 12 });
     AddLabel(tr("修改精度"), { 148, 26, 33, 8 });
-    AddEdit(kEditStep, { 185, 24, 40, 12 });
+    AddEdit(kEditStep, { 185, 24, 95, 12 });
     m_listConstants = new QListWidget(this);
     m_listConstants->setSelectionMode(QAbstractItemView::SingleSelection);
     m_listConstants->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Place(kConstants, m_listConstants, { 25, 51, 57, 119 }, kOtherPage);
-    AddEdit(kConstRe, { 88, 64, 40, 12 });
-    AddEdit(kConstIm, { 88, 80, 40, 12 });
+    Place(kConstants, m_listConstants, { 25, 51, 108, 58 }, kOtherPage);
+    AddLabeledEdit(tr("实部"), kConstRe, { 40, 115, 93, 12 });
+    AddLabeledEdit(tr("虚部"), kConstIm, { 40, 132, 93, 12 });
     auto* saveConstant = new QPushButton(tr("保存"), this);
     saveConstant->setAutoDefault(false);
-    Place(kSaveConstant, saveConstant, { 89, 100, 40, 14 }, kOtherPage);
-    AddLabel(QStringLiteral("x0"), { 183, 57, 9, 8 });
-    AddEdit(kMapX0, { 202, 55, 40, 12 });
-    AddLabel(QStringLiteral("y0"), { 183, 77, 9, 8 });
-    AddEdit(kMapY0, { 202, 75, 40, 12 });
-    AddLabel(QStringLiteral("dx"), { 183, 97, 9, 8 });
-    AddEdit(kMapDX, { 202, 95, 40, 12 });
-    AddLabel(QStringLiteral("dy"), { 183, 117, 9, 8 });
-    AddEdit(kMapDY, { 202, 115, 40, 12 });
-    AddLabel(tr("角度sin值"), { 157, 137, 34, 8 });
-    AddEdit(kMapSin, { 202, 135, 40, 12 });
-    Place(kReverseAngle, new QCheckBox(tr("反角"), this), { 245, 136, 28, 10 }, kOtherPage);
-    AddLabel(tr("拉伸"), { 175, 157, 17, 8 });
-    AddEdit(kMapStretch, { 202, 155, 40, 12 });
+    Place(kSaveConstant, saveConstant, { 89, 153, 40, 14 }, kOtherPage);
+    AddLabeledEdit(QStringLiteral("x0"), kMapX0, { 188, 53, 90, 12 });
+    AddLabeledEdit(QStringLiteral("y0"), kMapY0, { 188, 70, 90, 12 });
+    AddLabeledEdit(QStringLiteral("dx"), kMapDX, { 188, 87, 90, 12 });
+    AddLabeledEdit(QStringLiteral("dy"), kMapDY, { 188, 104, 90, 12 });
+    AddLabeledEdit(tr("角度sin值"), kMapSin, { 188, 121, 90, 12 });
+    Place(kReverseAngle, new QCheckBox(tr("反角"), this), { 188, 137, 90, 10 }, kOtherPage);
+    AddLabeledEdit(tr("拉伸"), kMapStretch, { 188, 152, 90, 12 });
 
     auto* ok = new QPushButton(tr("确定"), this);
     ok->setDefault(true);
@@ -115,11 +117,26 @@ void CSettingDlg::AddLabel(const QString& text, QRect dlu)
 
 void CSettingDlg::AddEdit(int id, QRect dlu) { Place(id, new QLineEdit(this), dlu, kOtherPage); }
 
+void CSettingDlg::AddLabeledEdit(const QString& text, int id, QRect dlu)
+{
+    AddEdit(id, dlu);
+    // Right-aligned against its field, as wide as its text needs in the font at hand.
+    auto* label = new QLabel(text, this);
+    const QRect field = Dlu(dlu);
+    const int width = label->sizeHint().width();
+    label->setGeometry(field.left() - kLabelGap - width, field.top(), width, field.height());
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    label->setBuddy(ControlById(id));
+    label->setProperty(kPageProperty, kOtherPage);
+}
+
 void CSettingDlg::AddFormula(int id, QRect dlu, int page)
 {
     auto* widget = new QPlainTextEdit(this);
     widget->setLineWrapMode(QPlainTextEdit::NoWrap); // both scroll bars
     widget->setTabChangesFocus(true);
+    // A fault's mark goes with the first edit.
+    connect(widget, &QPlainTextEdit::textChanged, widget, [widget] { widget->setExtraSelections({}); });
     Place(id, widget, dlu, page);
 }
 
@@ -180,7 +197,8 @@ bool CSettingDlg::ReadFields()
     const auto text = [this](int id) { return static_cast<QPlainTextEdit*>(ControlById(id)); };
     // ORDER: the fields are read in this order and the first failure stops the read.
     return dx.Text(text(kIterText), m_strIterFormula) && dx.Text(text(kTermText), m_strTermFormula)
-        && dx.Text(text(kColorText), m_strColorFormula) && dx.Integer(line(kMaxIter), m_nMaxIter, kMinIterationsField, kMaxIterationsField)
+        && dx.Text(text(kColorText), m_strColorFormula)
+        && dx.Integer(line(kMaxIter), m_nMaxIter, kMinIterationsField, kMaxIterationsField)
         && dx.Number(line(kEditStep), m_dEditStep) && dx.Number(line(kConstRe), m_dConstRe)
         && dx.Number(line(kConstIm), m_dConstIm) && dx.Number(line(kMapX0), m_dMapX0)
         && dx.Number(line(kMapY0), m_dMapY0) && dx.Number(line(kMapDX), m_dMapDX)
@@ -244,17 +262,60 @@ void CSettingDlg::OnPageChange()
             m_listConstants->clearSelection();
             OnConstantSelection();
         } else {
-            const QString message = TranslateMessage(error.message);
-            m_services.ShowMessage(this, message, tr("错误"), MessageIcon::Error, MessageButtons::Ok);
+            m_services.ShowMessage(
+                this, FormulaErrorText(error), tr("错误"), MessageIcon::Error, MessageButtons::Ok);
             // Back to the page of the formula that failed.
             SelectPageQuietly(error.which == FormulaKind::Iteration ? 0
-                    : error.which == FormulaKind::Termination     ? 1
-                    : error.which == FormulaKind::Colour          ? 2
-                                                                  : page);
+                    : error.which == FormulaKind::Termination       ? 1
+                    : error.which == FormulaKind::Colour            ? 2
+                                                                    : page);
+            m_nCurPage = m_tabPages->currentIndex();
+            ShowPageControls();
+            MarkFault(error);
+            return;
         }
     }
     m_nCurPage = m_tabPages->currentIndex();
     ShowPageControls();
+}
+
+QPlainTextEdit* CSettingDlg::FormulaField(FormulaKind which) const
+{
+    const int id = which == FormulaKind::Iteration ? kIterText
+        : which == FormulaKind::Termination        ? kTermText
+        : which == FormulaKind::Colour             ? kColorText
+                                                   : 0;
+    return static_cast<QPlainTextEdit*>(ControlById(id));
+}
+
+void CSettingDlg::MarkFault(const FormulaError& error)
+{
+    QPlainTextEdit* field = FormulaField(error.which);
+    if (field == nullptr || error.where.line <= 0) {
+        return;
+    }
+    // The compiler counts bytes of the UTF-8 text it was given; the field counts UTF-16 units.
+    const std::string& text = error.text;
+    const auto units = [&text](size_t bytes) {
+        return static_cast<int>(
+            QString::fromUtf8(text.data(), static_cast<qsizetype>(std::min(bytes, text.size()))).size());
+    };
+    const int start = units(error.where.offset);
+    const int end = std::max(units(error.where.offset + error.where.length), start + 1);
+    const int last = field->document()->characterCount() - 1;
+    // The offending text selected with the cursor at its start, and underlined until the text changes.
+    QTextCursor cursor(field->document());
+    cursor.setPosition(std::min(end, last));
+    cursor.setPosition(std::min(start, last), QTextCursor::KeepAnchor);
+    field->setTextCursor(cursor);
+    QTextEdit::ExtraSelection mark;
+    mark.cursor = cursor;
+    mark.format.setUnderlineStyle(QTextCharFormat::WaveUnderline);
+    mark.format.setUnderlineColor(Qt::red);
+    field->setExtraSelections({ mark });
+    if (field->isVisible()) {
+        field->setFocus();
+    }
 }
 
 void CSettingDlg::OnConstantSelection()
@@ -297,7 +358,8 @@ bool CSettingDlg::OnOk()
     FormulaError error;
     if (!CompileInto(error)) {
         m_services.ShowMessage(
-            this, TranslateMessage(error.message), tr("错误"), MessageIcon::Error, MessageButtons::Ok);
+            this, FormulaErrorText(error), tr("错误"), MessageIcon::Error, MessageButtons::Ok);
+        MarkFault(error);
         return false;
     }
     accept();

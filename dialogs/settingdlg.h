@@ -10,7 +10,9 @@
 
 class CWindowServices;
 struct FormulaError;
+enum class FormulaKind;
 class QListWidget;
+class QPlainTextEdit;
 class QTabBar;
 
 // The parameter settings dialog: four pages edit the three formulas, the iteration limit, the edit
@@ -90,15 +92,22 @@ public:
     QListWidget* Constants() const { return m_listConstants; }
     // Selects a page as the user does, with the page change handler.
     void SelectPage(int page);
+    // The text field of a formula.
+    QPlainTextEdit* FormulaField(FormulaKind which) const;
 
 private:
     // Places a control at dlu on a page (kAllPages: every page) and, unless id is 0, keeps it by id.
     void Place(int id, QWidget* widget, QRect dlu, int page);
     void AddLabel(const QString& text, QRect dlu);
     void AddEdit(int id, QRect dlu);
+    // A field with its label before it.
+    void AddLabeledEdit(const QString& text, int id, QRect dlu);
     void AddFormula(int id, QRect dlu, int page);
     void ShowPageControls();
     void SelectPageQuietly(int page);
+    // Selects and underlines the text a compile failed on, with the cursor at its start, and gives
+    // the field the focus when it is shown.
+    void MarkFault(const FormulaError& error);
 
     CWindowServices& m_services;
     QTabBar* m_tabPages { nullptr };

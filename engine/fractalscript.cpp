@@ -242,6 +242,7 @@ bool CFractalScript::Load(const QString& path, const DecodedPalette* palette)
 {
     const QString folder = QFileInfo(path).absolutePath();
     Picture loaded = TakeSnapshot();
+    m_lastFormulaError = {};
     const ScriptLoad load = LoadScript(path, loaded, [&](const QString& name, Picture& picture) {
         m_strScriptFolder = folder;
         DecodedPalette decoded
@@ -260,6 +261,7 @@ bool CFractalScript::Load(const QString& path, const DecodedPalette* palette)
     Edit([&] { m_picture = std::move(loaded); });
     if (!load.error.empty()) {
         m_bModified = load.formulasRead || wasModified;
+        m_lastFormulaError = load.formulaError;
         SetLastError(load.error);
         return false;
     }

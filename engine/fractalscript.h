@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 // Whether LoadPalette falls back to the built-in palette when the named image cannot be decoded.
 enum class PaletteFallback { BuiltIn, None };
@@ -29,7 +30,6 @@ struct DecodedPalette {
 // The palette named by a script in scriptFolder, decoded (an empty name decodes nothing).
 DecodedPalette DecodeNamedPalette(
     const QString& name, const QString& scriptFolder, const PaletteDecodeLimits& limits = {});
-
 
 // A picture as the user edits it (a Picture value), with its palette's file, its current constant and
 // its two workers: the preview and the export.
@@ -98,10 +98,15 @@ public:
     bool Load(const QString& path, const DecodedPalette* palette = nullptr);
     // Save rewrites a relative palette name that would name another file from the new folder.
     bool Save(const QString& path, QString* reason = nullptr);
-    // The folder of the file last loaded or saved; relative palette names start there.
+    // The folder of the file last loaded or saved; relative palette names start there. A script read
+    // from somewhere else than its folder (a pasted one) takes the folder its names are meant from.
     const QString& GetScriptFolder() const { return m_strScriptFolder; }
+    void SetScriptFolder(const QString& folder) { m_strScriptFolder = folder; }
     // The palette name a script file stores, without loading it; false when it cannot be read.
-    static bool ReadPaletteName(const QString& path, QString& name) { return ReadScriptPaletteName(path, name); }
+    static bool ReadPaletteName(const QString& path, QString& name)
+    {
+        return ReadScriptPaletteName(path, name);
+    }
 
     // Renders the lattice described by the arguments into the target with the preview worker's
     // stage, stop request and render progress (see CPreviewWorker::Render).
@@ -115,6 +120,10 @@ public:
 
     // The progressive preview (see CPreviewWorker).
     CPreviewWorker& PreviewWorker() { return m_preview; }
+    // Another worker's stage that every edit resets like the preview's (a second view of the picture);
+    // the window's thread adds and removes it, and removes it before the worker goes.
+    void AddStageFollower(std::atomic<int>& stage) { m_stageFollowers.push_back(&stage); }
+    void RemoveStageFollower(std::atomic<int>& stage) { std::erase(m_stageFollowers, &stage); }
     void CreatePreview(int cellsX, int cellsY, int cellWidth, int cellHeight)
     {
         m_preview.Create(cellsX, cellsY, cellWidth, cellHeight);
@@ -153,6 +162,8 @@ public:
     // Why the file of the last Load could not be read (the system's words, as "No such file or
     // directory"), beside its message "打开文件失败"; empty when the file was read.
     const std::string& GetLoadReason() const { return m_strLoadReason; }
+    // When the last Load failed on a formula: which, where and what; empty otherwise.
+    const FormulaError& GetLastFormulaError() const { return m_lastFormulaError; }
 
     // Read access for the window, the dialogs and the tests.
     const CFormula& GetIterFormula() const { return m_picture.iterFormula; }
@@ -192,6 +203,9 @@ private:
             }
         }
         m_preview.m_nStage.store(0);
+        for (std::atomic<int>* stage : m_stageFollowers) {
+            stage->store(0);
+        }
         m_bModified = true;
         return true;
     }
@@ -217,6 +231,8 @@ private:
     int m_nPngLevel { kDefaultPngLevel };
     std::string m_strLastError;
     std::string m_strLoadReason;
+    FormulaError m_lastFormulaError;                 // the window's thread only
+    std::vector<std::atomic<int>*> m_stageFollowers; // the window's thread only
 
     // Declared last: destroyed first, so that no worker outlives what it reads.
     CPreviewWorker m_preview;

@@ -6,6 +6,7 @@
 #include <QTranslator>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 
 namespace {
@@ -50,6 +51,55 @@ const char* const kFixedTexts[] = {
     QT_TRANSLATE_NOOP("Messages", "]。用时"),
     QT_TRANSLATE_NOOP("Messages", "载入调色板失败!"),
 };
+
+// The compiler's words for what is wrong (ProblemMessage), the same texts as its table: the engine's
+// language test checks that every one of them is here.
+const char* const kProblemTexts[] = {
+    QT_TRANSLATE_NOOP("Messages", "未知的名称“%1”：常量名以 C 开头"),
+    QT_TRANSLATE_NOOP("Messages", "未知的名称“%1”：变量名以 z 或 V 开头"),
+    QT_TRANSLATE_NOOP("Messages", "未知的函数“%1”"),
+    QT_TRANSLATE_NOOP("Messages", "函数名“%1”后面要紧跟“(”"),
+    QT_TRANSLATE_NOOP("Messages", "不能使用的字符“%1”"),
+    QT_TRANSLATE_NOOP("Messages", "“!”后面要跟“=”：不等于写作 !="),
+    QT_TRANSLATE_NOOP("Messages", "不完整的数“%1”"),
+    QT_TRANSLATE_NOOP("Messages", "数后面直接跟着名称：请写作 %2"),
+    QT_TRANSLATE_NOOP("Messages", "“%1”和“%2”之间缺少运算符"),
+    QT_TRANSLATE_NOOP("Messages", "“%1”没有配对的“)”"),
+    QT_TRANSLATE_NOOP("Messages", "“)”前面没有配对的“(”"),
+    QT_TRANSLATE_NOOP("Messages", "运算符“%1”缺少运算数"),
+    QT_TRANSLATE_NOOP("Messages", "“=”后面缺少值"),
+    QT_TRANSLATE_NOOP("Messages", "函数“%1)”缺少参数"),
+    QT_TRANSLATE_NOOP("Messages", "不能给常量“%1”赋值：公式只读取常量"),
+    QT_TRANSLATE_NOOP("Messages", "只能给变量赋值，“%1”不是变量"),
+    QT_TRANSLATE_NOOP("Messages", "表达式中间的“=”：相等比较写作 =="),
+    QT_TRANSLATE_NOOP("Messages", "比较“%1”在这里要加括号"),
+    QT_TRANSLATE_NOOP("Messages", "这里不能出现“%1”"),
+    QT_TRANSLATE_NOOP("Messages", "语句留下了不止一个值：缺少运算符"),
+    QT_TRANSLATE_NOOP("Messages", "记号超过 1024 个"),
+    QT_TRANSLATE_NOOP("Messages", "数和中间结果超过 1024 个"),
+    QT_TRANSLATE_NOOP("Messages", "变量超过 100 个：“%1”"),
+    QT_TRANSLATE_NOOP("Messages", "常量超过 100 个：“%1”"),
+    QT_TRANSLATE_NOOP("Messages", "指令超过 1024 条"),
+};
+// Where a formula error lies, before what is wrong there.
+const char* const kWhereText = QT_TRANSLATE_NOOP("Messages", "第 %1 行，第 %2 列：%3");
+static_assert(std::size(kProblemTexts) == static_cast<size_t>(FormulaProblem::kCount) - 1);
+
+// %1 and %2 replaced in one pass, so that a quoted text holding "%1" stays as it is.
+QString Filled(const QString& pattern, const QString& one, const QString& two)
+{
+    QString out;
+    for (qsizetype k = 0; k < pattern.size(); ++k) {
+        if (pattern.at(k) == QLatin1Char('%') && k + 1 < pattern.size()
+            && (pattern.at(k + 1) == QLatin1Char('1') || pattern.at(k + 1) == QLatin1Char('2'))) {
+            out += pattern.at(k + 1) == QLatin1Char('1') ? one : two;
+            ++k;
+        } else {
+            out += pattern.at(k);
+        }
+    }
+    return out;
+}
 
 QString s_strShown = kChinese;
 
@@ -115,11 +165,22 @@ bool InstallLanguage(const QString& language)
     return true;
 }
 
+QString UserLanguage() { return ChooseLanguage(QLocale::system().uiLanguages(), TranslatedLanguages()); }
+
 QString InstallUserLanguage()
 {
-    const QString language = ChooseLanguage(QLocale::system().uiLanguages(), TranslatedLanguages());
-    InstallLanguage(language);
+    InstallLanguage(UserLanguage());
     return s_strShown;
+}
+
+QString TranslateIn(const QString& language, const char* context, const char* text)
+{
+    QTranslator translator;
+    if (language == kChinese || !translator.load(kPrefix + language, kFolder)) {
+        return QString::fromUtf8(text);
+    }
+    const QString translated = translator.translate(context, text);
+    return translated.isEmpty() ? QString::fromUtf8(text) : translated;
 }
 
 QString ShownLanguage() { return s_strShown; }
@@ -150,4 +211,52 @@ QString TranslateMessage(const std::string& message)
         shown += rest.left(digits) + QCoreApplication::translate(kMessageContext, longest);
         rest = rest.mid(digits + length);
     }
+}
+
+QString FormulaErrorDetail(const FormulaError& error)
+{
+    const CompileDiagnostic& where = error.where;
+    if (where.line <= 0) {
+        return {};
+    }
+    const QString what = Filled(QCoreApplication::translate(kMessageContext, ProblemMessage(where.problem)),
+        QString::fromStdString(where.text), QString::fromStdString(where.other));
+    return QCoreApplication::translate(kMessageContext, kWhereText)
+        .arg(where.line)
+        .arg(where.column)
+        .arg(what);
+}
+
+QString FormulaErrorText(const FormulaError& error)
+{
+    const QString detail = FormulaErrorDetail(error);
+    return TranslateMessage(error.message) + (detail.isEmpty() ? QString() : QLatin1Char('\n') + detail);
+}
+
+std::string FormulaErrorExcerpt(const FormulaError& error)
+{
+    const CompileDiagnostic& where = error.where;
+    if (where.line <= 0 || where.offset > error.text.size()) {
+        return {};
+    }
+    const std::string_view text = error.text;
+    const size_t start = text.rfind('\n', where.offset == 0 ? 0 : where.offset - 1);
+    const size_t from = start == std::string_view::npos || where.offset == 0 ? 0 : start + 1;
+    size_t to = text.find('\n', where.offset);
+    to = to == std::string_view::npos ? text.size() : to;
+    std::string line(text.substr(from, to - from));
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) {
+        line.pop_back();
+    }
+    std::replace(line.begin(), line.end(), '\t', ' '); // one character, one column: the mark stays under it
+    // The mark: "^" under the first character, "~" under the rest of the marked text on this line.
+    const auto characters = [](std::string_view part) {
+        return static_cast<size_t>(std::count_if(
+            part.begin(), part.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xc0) != 0x80; }));
+    };
+    const size_t marked = characters(text.substr(where.offset, std::min(where.length, to - where.offset)));
+    std::string mark(static_cast<size_t>(where.column - 1), ' ');
+    mark += '^';
+    mark.append(marked > 1 ? marked - 1 : 0, '~');
+    return "  " + line + "\n  " + mark + "\n";
 }

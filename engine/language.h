@@ -1,5 +1,7 @@
 #pragma once
 
+#include "picture.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -24,6 +26,12 @@ bool InstallLanguage(const QString& language);
 
 // The language chosen for the user's interface languages, installed. Returns its name.
 QString InstallUserLanguage();
+// The same choice, not installed (no application needs to exist).
+QString UserLanguage();
+// A text of context in language without installing anything: what a program says before it has an
+// application (the window program's --help). Chinese, or a language without a translation, gives the
+// text itself.
+QString TranslateIn(const QString& language, const char* context, const char* text);
 
 // The language installed last ("zh_CN" before any).
 QString ShownLanguage();
@@ -32,3 +40,12 @@ QString ShownLanguage();
 // "非法字符", paths and numbers) in the shown language: each fixed text the message starts with is
 // translated, the rest (a file name, a time, a code) is kept as it is.
 QString TranslateMessage(const std::string& message);
+
+// The line that follows a formula error's message: where and what ("第 1 行，第 13 列：未知的名称“D”：
+// 常量名以 C 开头"), in the shown language; empty when the compiler could not point at a place.
+QString FormulaErrorDetail(const FormulaError& error);
+// The message and that line, as the window shows a formula error.
+QString FormulaErrorText(const FormulaError& error);
+// For a terminal: the formula's line with the offending text marked under it, each line indented by
+// two blanks; empty without a place.
+std::string FormulaErrorExcerpt(const FormulaError& error);

@@ -1,25 +1,38 @@
 #include "picture.h"
 
-FormulaError CompileFormulas(Picture& picture, std::string_view iterText, std::string_view termText)
+namespace {
+
+// Compiles text into formula; on failure the error of kind, its message after prefix.
+bool Compiled(
+    CFormula& formula, std::string_view text, FormulaKind kind, const char* prefix, FormulaError& error)
 {
     std::string message;
-    if (picture.iterFormula.Compile(iterText, message) != kCompileOk) {
-        return { FormulaKind::Iteration, "迭代公式错误:" + message };
+    CompileDiagnostic where;
+    if (formula.Compile(text, message, &where) == kCompileOk) {
+        return true;
+    }
+    error = { kind, prefix + message, std::move(where), std::string(text) };
+    return false;
+}
+
+} // namespace
+
+FormulaError CompileFormulas(Picture& picture, std::string_view iterText, std::string_view termText)
+{
+    FormulaError error;
+    if (!Compiled(picture.iterFormula, iterText, FormulaKind::Iteration, "迭代公式错误:", error)) {
+        return error;
     }
     if (picture.iterFormula.FindVariable("z") < 0) {
-        return { FormulaKind::Iteration, "迭代公式错误:未发现迭代变量" };
+        return { FormulaKind::Iteration, "迭代公式错误:未发现迭代变量", {}, std::string(iterText) };
     }
-    if (picture.termFormula.Compile(termText, message) != kCompileOk) {
-        return { FormulaKind::Termination, "终止条件公式错误:" + message };
-    }
-    return {};
+    Compiled(picture.termFormula, termText, FormulaKind::Termination, "终止条件公式错误:", error);
+    return error;
 }
 
 FormulaError CompileColorFormula(Picture& picture, std::string_view text)
 {
-    std::string message;
-    if (picture.colorFormula.Compile(text, message) != kCompileOk) {
-        return { FormulaKind::Colour, "取色公式错误:" + message };
-    }
-    return {};
+    FormulaError error;
+    Compiled(picture.colorFormula, text, FormulaKind::Colour, "取色公式错误:", error);
+    return error;
 }

@@ -19,7 +19,7 @@ struct Picture {
     double offsetX { 0.0 }; // the plane point of the top-left corner
     double offsetY { 0.0 };
     double ratio { 1.0 }; // plane units per pixel of the target size
-    ExactView exact; // the view's exact values while doubles cannot hold it (see exactview.h)
+    ExactView exact;      // the view's exact values while doubles cannot hold it (see exactview.h)
     int imageWidth { 1024 };
     int imageHeight { 1024 };
     PaletteMapping mapping;
@@ -27,11 +27,14 @@ struct Picture {
     int antialias { 1 }; // n x n samples per pixel of an export, 1 to 4 (see RenderAntialiased)
 };
 
-// Which formula a failed compile refused, and the message that says why.
+// Which formula a failed compile refused, and the message that says why; where and what in the text
+// that failed, when the compiler could point at it (where.line is 0 otherwise).
 enum class FormulaKind { None, Iteration, Termination, Colour };
 struct FormulaError {
     FormulaKind which { FormulaKind::None };
     std::string message;
+    CompileDiagnostic where;
+    std::string text; // the formula text that failed
 
     explicit operator bool() const { return which != FormulaKind::None; }
 };

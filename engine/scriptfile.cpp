@@ -131,6 +131,8 @@ QByteArray EncodeScriptText(const QString& text)
     return gb18030(crlf);
 }
 
+bool LooksLikeScriptText(const QString& text) { return text.contains(kKeyVersion); }
+
 QString ExtractBetween(const QString& text, const QString& startKey, const QString& endKey)
 {
     qsizetype start = 0;
@@ -380,10 +382,12 @@ ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPalett
     FormulaError error = CompileFormulas(picture, Utf8(ExtractBetween(text, kKeyIteration, kEnd)),
         Utf8(ExtractBetween(text, kKeyTermination, kEnd)));
     if (error) {
+        load.formulaError = error;
         return fail(std::move(error.message));
     }
     load.formulasRead = true;
     if ((error = CompileColorFormula(picture, Utf8(ExtractBetween(text, kKeyColour, kEnd))))) {
+        load.formulaError = error;
         return fail(std::move(error.message));
     }
     // Loading the palette resets the mapping, which the next step reads.

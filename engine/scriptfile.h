@@ -26,6 +26,9 @@ QString DecodeScriptText(const QByteArray& bytes);
 
 // The bytes of a script file: GB18030, each line feed written as carriage return plus line feed.
 QByteArray EncodeScriptText(const QString& text);
+// Whether a text (the clipboard's) is meant as a script: it carries the version key every script starts
+// with. The reader alone decides whether it reads.
+bool LooksLikeScriptText(const QString& text);
 
 // The reader's one parsing routine: the text after the first startKey up to the first endKey after
 // it. An empty startKey starts at 0, an empty endKey runs to the end; a key not found gives "".
@@ -41,6 +44,7 @@ struct ScriptLoad {
     bool formulasRead { false }; // the formulas compiled: the picture has changed
     std::string error;           // the system's words; empty when the whole file was read
     std::string reason;          // why the file could not be read, when it could not (not translated)
+    FormulaError formulaError;   // when a formula failed: which, where and what
 };
 
 // The key of the text an exported picture carries its script under (a PNG iTXt chunk, UTF-8, line

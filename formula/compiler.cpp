@@ -50,7 +50,7 @@ constexpr int32_t kAssign = OperatorToken(kOpCopy);
 
 } // namespace
 
-int CFormula::Compile(std::string_view text, std::string& errorMessage)
+int CFormula::Compile(std::string_view text, std::string& errorMessage, CompileDiagnostic* diagnostic)
 {
     // Named constants keep their values across a successful recompilation when their names remain.
     std::vector<std::pair<std::string, Complex>> saved;
@@ -70,7 +70,10 @@ int CFormula::Compile(std::string_view text, std::string& errorMessage)
 
     std::vector<int32_t> tokens;
     tokens.reserve(kMaxTokens);
-    int result = CLexer(text, *this).Lex(tokens, errorMessage);
+    CLexer lexer(text, *this);
+    int result = lexer.Lex(tokens, errorMessage);
+    CompileDiagnostic found = lexer.Diagnostic();
+    std::vector<TokenSpan> spans = lexer.Spans();
     if (result == kCompileOk && tokens.empty()) {
         result = kErrEmpty;
         errorMessage = CompileMessage(result);
@@ -79,14 +82,30 @@ int CFormula::Compile(std::string_view text, std::string& errorMessage)
         if (tokens.size() >= kMaxTokens) {
             result = kErrTempOverflow;
             errorMessage = CompileMessage(result);
+            found = {};
+            found.problem = FormulaProblem::kTooManyTokens;
+            found.offset = spans.back().offset;
+            found.length = spans.back().length;
+            found.text.assign(text.substr(found.offset, found.length));
         } else {
             tokens.push_back(kSemicolon);
+            spans.push_back({ text.size(), 0 });
         }
     }
     if (result == kCompileOk) {
-        result = Parse(tokens, m_nScratchCount, errorMessage);
+        ParseFailure failure;
+        result = Parse(tokens, m_nScratchCount, errorMessage, failure);
+        if (result != kCompileOk && diagnostic != nullptr) {
+            found = DiagnoseParse(result, text, tokens, spans, failure, m_names);
+        }
     }
     if (result != kCompileOk) {
+        if (diagnostic != nullptr) {
+            *diagnostic = std::move(found);
+            if (diagnostic->problem != FormulaProblem::kNone) {
+                LineAndColumn(text, diagnostic->offset, diagnostic->line, diagnostic->column);
+            }
+        }
         m_strText.clear();
         return result;
     }
@@ -108,27 +127,32 @@ bool CFormula::Emit(int32_t destination, int32_t opcode, int32_t source)
 
 // Operator-precedence parse generating three-address code directly; temporaries form a stack in the
 // scratch area above the literals.
-int CFormula::Parse(const std::vector<int32_t>& tokens, int literalCount, std::string& errorMessage)
+int CFormula::Parse(
+    const std::vector<int32_t>& tokens, int literalCount, std::string& errorMessage, ParseFailure& failure)
 {
-    std::vector<int> operators;
+    std::vector<StackedOperator> operators;
     operators.reserve(tokens.size());
     const int count = static_cast<int>(tokens.size());
 
     int i = 0;
     int result = kCompileOk;
     while (i < count && result == kCompileOk) {
+        failure.statementStart = i;
         // Statement start: "variable =" makes the variable the target.
         int32_t target = m_nResultSlot;
         if (i + 1 < count && tokens[i + 1] == kAssign) {
             if (tokens[i] < 0 || tokens[i] >= kVariableCapacity) {
                 result = kErrAssignment;
+                failure.token = i;
                 break;
             }
             target = tokens[i];
         }
-        result = ParseStatement(tokens, i, target, operators, literalCount);
+        result = ParseStatement(tokens, i, target, operators, literalCount, failure);
         if (result == kCompileOk) {
             result = EndStatement(target, literalCount);
+            failure.token = i - 1; // the statement's ";"
+            failure.reducing = true;
         }
     }
     if (result != kCompileOk) {
@@ -138,14 +162,20 @@ int CFormula::Parse(const std::vector<int32_t>& tokens, int literalCount, std::s
 }
 
 // One statement up to and including its ";": i moves past it.
-int CFormula::ParseStatement(
-    const std::vector<int32_t>& tokens, int& i, int32_t target, std::vector<int>& operators, int literalCount)
+int CFormula::ParseStatement(const std::vector<int32_t>& tokens, int& i, int32_t target,
+    std::vector<StackedOperator>& operators, int literalCount, ParseFailure& failure)
 {
+    const auto fail = [&](int result, int operatorToken, bool reducing) {
+        failure.token = i;
+        failure.operatorToken = operatorToken;
+        failure.reducing = reducing;
+        return result;
+    };
     while (true) {
         const int32_t token = tokens[i];
         if (token >= 0) {
             if (const int result = PushOperand(tokens, i); result != kCompileOk) {
-                return result;
+                return fail(result, -1, false);
             }
             ++i;
             continue;
@@ -153,26 +183,27 @@ int CFormula::ParseStatement(
 
         const int code = OperatorCode(token);
         if (operators.empty()) {
-            ++i;
             if (code == kOpEnd) {
+                ++i;
                 return kCompileOk;
             }
-            operators.push_back(code);
+            operators.push_back({ code, i });
+            ++i;
             continue;
         }
 
-        const int top = operators.back();
-        switch (kRelations[top][code]) {
+        const StackedOperator top = operators.back();
+        switch (kRelations[top.code][code]) {
         case '<':
-            operators.push_back(code);
+            operators.push_back({ code, i });
             ++i;
             break;
         case '=':
             // A ")" closes its group; a function's group yields the function of its value.
             operators.pop_back();
-            if (IsFunction(top)) {
-                if (const int result = ReduceUnary(top, literalCount); result != kCompileOk) {
-                    return result;
+            if (IsFunction(top.code)) {
+                if (const int result = ReduceUnary(top.code, literalCount); result != kCompileOk) {
+                    return fail(result, top.token, true);
                 }
             }
             ++i;
@@ -180,12 +211,12 @@ int CFormula::ParseStatement(
         case '>':
             // Reduce the top operator; the same incoming token is examined again.
             operators.pop_back();
-            if (const int result = Reduce(top, target, literalCount); result != kCompileOk) {
-                return result;
+            if (const int result = Reduce(top.code, target, literalCount); result != kCompileOk) {
+                return fail(result, top.token, true);
             }
             break;
-        case 'E': return kErrSyntax;
-        default: return kErrInternal;
+        case 'E': return fail(kErrSyntax, top.token, false);
+        default: return fail(kErrInternal, top.token, false);
         }
     }
 }

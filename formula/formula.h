@@ -1,9 +1,11 @@
 #pragma once
 
 #include "complex.h"
+#include "diagnostic.h"
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,8 +58,9 @@ public:
     CFormula();
 
     // Rebuilds the formula from text; 0 on success, else a code 1 to 10 with its message in
-    // errorMessage (untouched on success). Named constants that survive keep their values.
-    int Compile(std::string_view text, std::string& errorMessage);
+    // errorMessage (untouched on success). Named constants that survive keep their values. On failure
+    // diagnostic, when given, says where and what; the code and the message are the same without it.
+    int Compile(std::string_view text, std::string& errorMessage, CompileDiagnostic* diagnostic = nullptr);
 
     // Executes the program once and returns V_LAST_RESULT. The inner loop of every render.
     Complex Run();
@@ -102,10 +105,16 @@ private:
     int AddLiteral(std::string_view name, Complex value);
     int AddEntry(int firstSlot, int capacity, int& count, std::string_view name, Complex value);
 
-    int Parse(const std::vector<int32_t>& tokens, int literalCount, std::string& errorMessage);
-    // Parse's steps return 0 or an error code; Parse alone turns the code into the message.
+    int Parse(const std::vector<int32_t>& tokens, int literalCount, std::string& errorMessage,
+        ParseFailure& failure);
+    // Parse's steps return 0 or an error code; Parse alone turns the code into the message. The
+    // operators' stack keeps each operator's token beside it, for the failure's place.
+    struct StackedOperator {
+        int code;
+        int token;
+    };
     int ParseStatement(const std::vector<int32_t>& tokens, int& i, int32_t target,
-        std::vector<int>& operators, int literalCount);
+        std::vector<StackedOperator>& operators, int literalCount, ParseFailure& failure);
     int PushOperand(const std::vector<int32_t>& tokens, int i);
     int Reduce(int op, int32_t target, int literalCount);
     int ReduceUnary(int op, int literalCount);
@@ -125,3 +134,8 @@ private:
     std::vector<Instruction> m_instructions;
     int m_nInstructionCount { 0 };
 };
+
+// The text with each variable or named constant called renames[k].first renamed renames[k].second,
+// names read as the compiler reads them; everything else as it was. Nothing when the text does not lex.
+std::optional<std::string> RenameFormulaNames(
+    std::string_view text, const std::vector<std::pair<std::string, std::string>>& renames);

@@ -2,6 +2,8 @@
 
 #include "opcodes.h"
 
+#include <algorithm>
+#include <cctype>
 #include <numbers>
 
 namespace {
@@ -91,25 +93,71 @@ struct NumberValue {
 
 } // namespace
 
-int CLexer::Append(std::vector<int32_t>& tokens, int32_t token)
+int CLexer::Fail(int code, FormulaProblem problem, size_t offset, size_t length)
+{
+    m_diagnostic.problem = problem;
+    m_diagnostic.offset = std::min(offset, m_text.size());
+    m_diagnostic.length = std::min(length, m_text.size() - m_diagnostic.offset);
+    m_diagnostic.text.assign(m_text.substr(m_diagnostic.offset, m_diagnostic.length));
+    return code;
+}
+
+int CLexer::Append(std::vector<int32_t>& tokens, int32_t token, size_t offset, size_t length)
 {
     if (tokens.size() >= kMaxTokens) {
-        return kErrTempOverflow;
+        return Fail(kErrTempOverflow, FormulaProblem::kTooManyTokens, offset, length);
     }
     tokens.push_back(token);
+    m_spans.push_back({ offset, length });
     return kCompileOk;
 }
 
-int CLexer::AppendLiteral(std::vector<int32_t>& tokens, std::string_view name, Complex value)
+int CLexer::AppendLiteral(
+    std::vector<int32_t>& tokens, std::string_view name, Complex value, size_t offset, size_t length)
 {
     if (tokens.size() >= kMaxTokens) {
-        return kErrTempOverflow;
+        return Fail(kErrTempOverflow, FormulaProblem::kTooManyTokens, offset, length);
     }
     const int slot = m_formula.AddLiteral(name, value);
     if (slot < 0) {
-        return kErrTempOverflow;
+        return Fail(kErrTempOverflow, FormulaProblem::kTooManyValues, offset, length);
     }
-    return Append(tokens, kFirstScratchSlot + slot);
+    return Append(tokens, kFirstScratchSlot + slot, offset, length);
+}
+
+int CLexer::UnknownWord(size_t pos)
+{
+    const auto isLetter = [](char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; };
+    const char c = m_text[pos];
+    if (kIdentifierAlphabet.find(c) == std::string_view::npos) {
+        // One character, the whole of it when it is a UTF-8 sequence ("（" is three bytes).
+        size_t end = pos + 1;
+        while (end < m_text.size() && (static_cast<unsigned char>(m_text[end]) & 0xc0) == 0x80) {
+            ++end;
+        }
+        return Fail(kErrIllegalChar, FormulaProblem::kUnexpectedCharacter, pos, end - pos);
+    }
+    // The whole word, letters before pos included: "exp2" fails at its "x", after "e" was taken.
+    size_t start = pos;
+    while (start > 0 && isLetter(m_text[start - 1])) {
+        --start;
+    }
+    size_t end = m_text.find_first_not_of(kIdentifierAlphabet, pos);
+    end = end == std::string_view::npos ? m_text.size() : end;
+    const std::string_view word = m_text.substr(start, end - start);
+    for (int code = kFirstFunction; code <= kLastFunction; ++code) {
+        if (kOpSpellings[code].substr(0, kOpSpellings[code].size() - 1) == word) {
+            return Fail(kErrIllegalChar, FormulaProblem::kFunctionWithoutParen, start, end - start);
+        }
+    }
+    const size_t next = m_text.find_first_not_of(" \t", end);
+    if (next != std::string_view::npos && m_text[next] == '(') {
+        return Fail(kErrIllegalChar, FormulaProblem::kUnknownFunction, start, end - start);
+    }
+    const bool upper = std::isupper(static_cast<unsigned char>(word.front()));
+    return Fail(kErrIllegalChar,
+        upper ? FormulaProblem::kUnknownConstantName : FormulaProblem::kUnknownVariableName, start,
+        end - start);
 }
 
 // A character outside the set of state A starts a name, a function, "e" or "pi"; pos moves past it.
@@ -121,42 +169,46 @@ int CLexer::ReadWord(std::vector<int32_t>& tokens, size_t& pos)
         if (end == std::string_view::npos) {
             end = m_text.size();
         }
+        const size_t start = pos;
         const std::string_view name = m_text.substr(pos, end - pos);
         pos = end;
         if (c == 'C') {
             const int k = m_formula.AddConstant(name, {});
             m_bConstantOverflow = k < 0;
-            return k < 0 ? kErrTableOverflow : Append(tokens, kFirstConstantSlot + k);
+            return k < 0 ? Fail(kErrTableOverflow, FormulaProblem::kTooManyConstants, start, name.size())
+                         : Append(tokens, kFirstConstantSlot + k, start, name.size());
         }
         const int slot = m_formula.AddVariable(name, {});
-        return slot < 0 ? kErrTableOverflow : Append(tokens, slot);
+        return slot < 0 ? Fail(kErrTableOverflow, FormulaProblem::kTooManyVariables, start, name.size())
+                        : Append(tokens, slot, start, name.size());
     }
     if (const int code = MatchFunction(m_text, pos)) {
         pos += kOpSpellings[code].size();
-        return Append(tokens, OperatorToken(code));
+        return Append(
+            tokens, OperatorToken(code), pos - kOpSpellings[code].size(), kOpSpellings[code].size());
     }
     if (c == 'e') {
         pos += 1;
-        return AppendLiteral(tokens, "e", { std::numbers::e, 0.0 });
+        return AppendLiteral(tokens, "e", { std::numbers::e, 0.0 }, pos - 1, 1);
     }
     if (m_text.substr(pos).starts_with("pi")) {
         pos += 2;
-        return AppendLiteral(tokens, "pi", { std::numbers::pi, 0.0 });
+        return AppendLiteral(tokens, "pi", { std::numbers::pi, 0.0 }, pos - 2, 2);
     }
-    return kErrIllegalChar;
+    return UnknownWord(pos);
 }
 
-// State H: op is the operator character just read, next the character after it.
-int CLexer::ReadOperator(std::vector<int32_t>& tokens, char op, char next, bool& consumedNext)
+// State H: op is the operator character just read (at offset at), next the character after it.
+int CLexer::ReadOperator(std::vector<int32_t>& tokens, size_t at, char op, char next, bool& consumedNext)
 {
     consumedNext = false;
     if (op == '!') {
         // A "!" that does not start "!=" is no operator at all.
         if (next != '=') {
-            return kErrIllegalChar;
+            return Fail(kErrIllegalChar, FormulaProblem::kLoneExclamation, at, 1);
         }
         consumedNext = true;
-        return Append(tokens, OperatorToken(kOpNe));
+        return Append(tokens, OperatorToken(kOpNe), at, 2);
     }
     int code = 0;
     while (kOpSpellings[code].size() != 1 || kOpSpellings[code][0] != op) {
@@ -166,12 +218,12 @@ int CLexer::ReadOperator(std::vector<int32_t>& tokens, char op, char next, bool&
     if (code == kOpNeg && afterOperand) {
         code = kOpSub;
     } else if (code == kOpImag && !afterOperand) {
-        return AppendLiteral(tokens, "i", { 0.0, 1.0 });
+        return AppendLiteral(tokens, "i", { 0.0, 1.0 }, at, 1);
     } else if (next == '=' && (code == kOpCopy || code == kOpLt || code == kOpGt)) {
         code = code == kOpCopy ? kOpEq : code == kOpLt ? kOpLe : kOpGe;
         consumedNext = true;
     }
-    return Append(tokens, OperatorToken(code));
+    return Append(tokens, OperatorToken(code), at, consumedNext ? 2 : 1);
 }
 
 int CLexer::Lex(std::vector<int32_t>& tokens, std::string& errorMessage)
@@ -198,7 +250,7 @@ int CLexer::Lex(std::vector<int32_t>& tokens, std::string& errorMessage)
             if (InSetA(c)) {
                 number = {};
                 if (const int code = MatchFunction(m_text, pos)) { // only "imag(" can start here
-                    result = Append(tokens, OperatorToken(code));
+                    result = Append(tokens, OperatorToken(code), pos, kOpSpellings[code].size());
                     pos += kOpSpellings[code].size();
                     advance = false;
                 }
@@ -217,16 +269,17 @@ int CLexer::Lex(std::vector<int32_t>& tokens, std::string& errorMessage)
             // A literal ends when the next state is A: enter it under its source text, then look at c
             // again as the first character of the next token.
             if (n == 'A') {
+                const size_t start = pos - tokenText.size();
                 result = NumberValue::CanEnd(state)
-                    ? AppendLiteral(tokens, tokenText, { number.Value(state), 0.0 })
-                    : kErrIllegalChar;
+                    ? AppendLiteral(tokens, tokenText, { number.Value(state), 0.0 }, start, tokenText.size())
+                    : Fail(kErrIllegalChar, FormulaProblem::kIncompleteNumber, start, tokenText.size());
                 state = 'A';
                 advance = false;
             }
             break;
         case 'H': {
             bool consumedNext = false;
-            result = ReadOperator(tokens, prev, c, consumedNext);
+            result = ReadOperator(tokens, pos - 1, prev, c, consumedNext);
             state = 'A';
             advance = consumedNext;
             if (consumedNext) {

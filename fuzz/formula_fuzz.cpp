@@ -99,9 +99,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const char* const kUntouched = "untouched";
     CFormula formula;
     std::string message = kUntouched;
-    const int code = formula.Compile(text, message);
+    CompileDiagnostic where;
+    const int code = formula.Compile(text, message, &where);
     CheckCompileResult(code, message, kUntouched);
     Require(formula.Verify(), "Verify() fails after Compile");
+    // A failure's place lies inside the text.
+    Require(code == kCompileOk || (where.offset <= text.size() && where.length <= text.size() - where.offset),
+        "a diagnostic points outside the text");
+    Require(code == kCompileOk || where.problem == FormulaProblem::kNone || where.line >= 1,
+        "a diagnostic with a problem has no line");
     std::string dump = formula.Dump();
 
     // A formula compiled over an earlier one must get the same program; its surviving named constant

@@ -40,9 +40,8 @@ bool IsArrow(int key)
 void CClientArea::keyPressEvent(QKeyEvent* event)
 {
     if (IsArrow(event->key())) {
-        if (!event->isAutoRepeat()) {
-            m_window.OnArrowKey(event->key(), true);
-        }
+        m_window.OnArrowKey(
+            event->key(), true, event->timestamp(), event->isAutoRepeat(), event->nativeScanCode());
         return;
     }
     // Ctrl+Z is Undo, never also the Z key: a letter with Ctrl, Alt or Meta is not a key of the window.
@@ -55,8 +54,8 @@ void CClientArea::keyPressEvent(QKeyEvent* event)
 
 void CClientArea::keyReleaseEvent(QKeyEvent* event)
 {
-    if (IsArrow(event->key()) && !event->isAutoRepeat()) {
-        m_window.OnArrowKey(event->key(), false);
+    if (IsArrow(event->key())) {
+        m_window.OnArrowKey(event->key(), false, event->timestamp(), event->isAutoRepeat());
     }
 }
 

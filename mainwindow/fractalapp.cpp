@@ -10,29 +10,36 @@
 namespace {
 
 const QString kVersion = QStringLiteral("0.01");
-const QString kUsageLine = QStringLiteral("Usage: glimmerset [OPTION]... [SCRIPT]\n");
-const QString kHelp = kUsageLine
-    + QStringLiteral("\n"
-                     "Explores escape-time fractals of the Julia-set family. Opens SCRIPT (a .gsc file) at\n"
-                     "start-up, or a new Julia set without one.\n"
-                     "\n"
-                     "Options:\n"
-                     "  -h, --help     show this help and exit\n"
-                     "  -V, --version  show the version and exit\n"
-                     "  --             end of options: the next argument is the script\n"
-                     "\n"
-                     "Qt's own options (-platform NAME, -style NAME, ...) are accepted as well.\n"
-                     "\n"
-                     "In the window: the arrow keys change the current constant, A and Z its step, C picks\n"
-                     "the constant, R resets the palette mapping (keeping the stretch), Esc closes.\n"
-                     "\n"
-                     "SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it opens the script\n"
-                     "it carries, as a new script. The window speaks the first of the user's languages\n"
-                     "(LANGUAGE, LC_ALL, LC_MESSAGES, LANG) that it has, English or Chinese; else Chinese.\n"
+// The texts of the command line, written in Chinese like the window's and shown in the user's language
+// (translated before any application exists).
+const char* const kUsageLine = QT_TRANSLATE_NOOP("CFractalApp", "用法：glimmerset [选项]... [脚本]\n");
+const char* const kUnknownOption = QT_TRANSLATE_NOOP("CFractalApp", "glimmerset：未知的选项“%1”\n");
+const char* const kHelp = QT_TRANSLATE_NOOP("CFractalApp",
+    "\n"
+    "探索 Julia 集一族的逃逸时间分形。启动时打开脚本（.gsc 文件），没有脚本时新建一个 Julia 集。\n"
+    "\n"
+    "选项：\n"
+    "  -h, --help     显示本帮助并退出\n"
+    "  -V, --version  显示版本并退出\n"
+    "  --             选项到此为止：下一个参数是脚本\n"
+    "\n"
+    "也接受 Qt 自己的选项（-platform 名称、-style 名称……）。\n"
+    "\n"
+    "窗口中：方向键修改当前常量，A 和 Z 修改其精度，C 选择常量，R 重置调色板映射（保留拉伸），\n"
+    "Esc 关闭。按住方向键时立即修改一次，十分之一秒后每 10 毫秒修改一次；按住一次是一个撤销步骤。\n"
+    "Ctrl+Z 撤销，Ctrl+Shift+Z 或 Ctrl+Y 重做；Home 重置视图，+ 和 - 以中心缩放。\n"
+    "Ctrl+C 把图片和它的脚本复制到剪贴板，Ctrl+V 从剪贴板中的脚本文本或带脚本的图片打开脚本。\n"
+    "F11 全屏打开大视图（视图 › 大视图）；视图 › 常量图显示当前常量的参数平面，单击或拖动设置常量。\n"
+    "状态栏显示鼠标下的点、视图的宽度和预览的进度；单击数字复制它的完整值。\n"
+    "\n"
+    "脚本也可以是 Glimmerset 导出的 PNG 或 JPEG 图片：打开它携带的脚本，作为新脚本。\n"
+    "窗口使用用户的语言（LANGUAGE、LC_ALL、LC_MESSAGES、LANG）中第一个它会的，英文或中文；\n"
+    "都不是时用中文。\n");
 
-                     "Ctrl+Z undoes an edit, Ctrl+Shift+Z or Ctrl+Y redoes it; Home resets the view, + and -\n"
-                     "zoom about the centre. The status line shows the point under the mouse, the width\n"
-                     "of the view and the preview's progress.\n");
+QString StartText(const QString& language, const char* text)
+{
+    return TranslateIn(language, "CFractalApp", text);
+}
 
 // Qt's options that QApplication reads itself: those followed by a value, and the flags.
 const QStringList kQtValueOptions { QStringLiteral("platform"), QStringLiteral("platformpluginpath"),
@@ -73,7 +80,7 @@ std::unique_ptr<QTranslator> CFractalApp::LoadQtTranslation(const QString& langu
     return translator;
 }
 
-StartRequest CFractalApp::ParseArguments(const QStringList& args)
+StartRequest CFractalApp::ParseArguments(const QStringList& args, const QString& language)
 {
     StartRequest request;
     QStringList scripts;
@@ -89,7 +96,7 @@ StartRequest CFractalApp::ParseArguments(const QStringList& args)
             continue;
         }
         if (arg == QStringLiteral("-h") || arg == QStringLiteral("--help")) {
-            return { true, 0, kHelp, {}, {} };
+            return { true, 0, StartText(language, kUsageLine) + StartText(language, kHelp), {}, {} };
         }
         if (arg == QStringLiteral("-V") || arg == QStringLiteral("--version")) {
             return { true, 0, QStringLiteral("glimmerset %1\n").arg(kVersion), {}, {} };
@@ -108,7 +115,7 @@ StartRequest CFractalApp::ParseArguments(const QStringList& args)
         }
         request.exit = true;
         request.exitCode = 2;
-        request.err = QStringLiteral("glimmerset: unknown option '%1'\n").arg(arg) + kUsageLine;
+        request.err = StartText(language, kUnknownOption).arg(arg) + StartText(language, kUsageLine);
         return request;
     }
     // Exactly one script is opened; with more, none of them.

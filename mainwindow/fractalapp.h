@@ -1,5 +1,7 @@
 #pragma once
 
+#include "language.h"
+
 #include <QApplication>
 #include <QString>
 #include <QStringList>
@@ -24,8 +26,9 @@ public:
     int Run(const QString& scriptPath);
 
     // Reads the arguments after the program's name: --help and --version, Qt's own options (which
-    // QApplication takes), "--" before a script whose name starts with '-', and the script.
-    static StartRequest ParseArguments(const QStringList& args);
+    // QApplication takes), "--" before a script whose name starts with '-', and the script. Help and
+    // usage errors are in language ("zh_CN", "en"), by default the user's.
+    static StartRequest ParseArguments(const QStringList& args, const QString& language = UserLanguage());
     // Qt's own texts (standard buttons, file dialogs) in the window's language ("zh_CN", "en"); null
     // when the translation is not installed.
     static std::unique_ptr<QTranslator> LoadQtTranslation(const QString& language);

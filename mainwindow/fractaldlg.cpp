@@ -2,8 +2,11 @@
 #include "fractaldlg.h"
 
 #include "clientarea.h"
+#include "constantmapwindow.h"
 #include "language.h"
+#include "largeview.h"
 #include "layout.h"
+#include "statusline.h"
 #include "surface.h"
 
 #include <QCloseEvent>
@@ -73,18 +76,24 @@ CFractalDlg::CFractalDlg(CWindowServices& services, QWidget* parent)
 CFractalDlg::~CFractalDlg()
 {
     StopTimers();
-    // The script's destructor stops its workers; the watermark file goes with its folder.
+    // The side views first: their workers read the script. The script's destructor stops its own
+    // workers; the watermark file goes with its folder.
+    m_constantMap.reset();
+    m_largeView.reset();
     m_script.StopPreview();
 }
 
 void CFractalDlg::BuildMenu()
 {
     // The document's items and texts; added are the shortcuts, the Alt letters of "打开" and "导出设置"
-    // (the visible text is the same), Undo, Redo and the View menu.
+    // (the visible text is the same), Undo, Redo, Copy, Paste and the View menu.
     const auto add = [this](QMenu* menu, const QString& text, auto slot, QList<QKeySequence> keys = {}) {
         QAction* action = menu->addAction(text);
         action->setShortcuts(keys);
         connect(action, &QAction::triggered, this, slot);
+        if (!keys.isEmpty()) {
+            m_shortcutActions.append(action);
+        }
         return action;
     };
     QMenu* file = menuBar()->addMenu(tr("文件(&F)"));
@@ -96,8 +105,7 @@ void CFractalDlg::BuildMenu()
     add(file, tr("另存为...(&A)"), &CFractalDlg::OnFileSaveAs,
         { QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S) });
     file->addSeparator();
-    add(file, tr("导出文件(&P)"), &CFractalDlg::OnExport,
-        { QKeySequence(Qt::CTRL | Qt::Key_E) });
+    add(file, tr("导出文件(&P)"), &CFractalDlg::OnExport, { QKeySequence(Qt::CTRL | Qt::Key_E) });
     add(file, tr("导出设置(&S)"), &CFractalDlg::OnExportSettings);
     file->addSeparator();
     add(file, tr("退出(&Q)"), &QWidget::close, { QKeySequence(Qt::CTRL | Qt::Key_Q) });
@@ -110,6 +118,9 @@ void CFractalDlg::BuildMenu()
     m_redoAction->setEnabled(false);
     connect(&m_history.Stack(), &QUndoStack::canUndoChanged, m_undoAction, &QAction::setEnabled);
     connect(&m_history.Stack(), &QUndoStack::canRedoChanged, m_redoAction, &QAction::setEnabled);
+    edit->addSeparator();
+    add(edit, tr("复制(&C)"), &CFractalDlg::OnCopy, { QKeySequence::Copy });
+    add(edit, tr("粘贴(&V)"), &CFractalDlg::OnPaste, { QKeySequence::Paste });
     edit->addSeparator();
     add(edit, tr("参数设置(&S)"), &CFractalDlg::OnSettings);
     QMenu* palette = edit->addMenu(tr("调色板(&P)"));
@@ -127,8 +138,16 @@ void CFractalDlg::BuildMenu()
     QAction* zoomOut = view->addAction(tr("缩小(&O)"));
     zoomOut->setShortcut(QKeySequence(Qt::Key_Minus));
     connect(zoomOut, &QAction::triggered, this, [this] { OnZoom(false); });
+    m_shortcutActions.append({ zoomIn, zoomOut });
     view->addSeparator();
     add(view, tr("重置调色板映射(&M)"), &CFractalDlg::OnResetPaletteMapping);
+    view->addSeparator();
+    add(view, tr("大视图(&L)"), &CFractalDlg::OnLargeView);
+    // F11 belongs to the large view, which toggles full screen with it; here it only opens the view.
+    QAction* fullScreen = view->addAction(tr("全屏大视图(&F)"));
+    fullScreen->setShortcut(QKeySequence(Qt::Key_F11));
+    connect(fullScreen, &QAction::triggered, this, &CFractalDlg::OnLargeViewFullScreen);
+    add(view, tr("常量图(&C)"), &CFractalDlg::OnConstantMap);
 
     QMenu* help = menuBar()->addMenu(tr("帮助(&H)"));
     add(help, tr("关于(&A)"), &CFractalDlg::OnAbout, { QKeySequence(Qt::Key_F1) });
@@ -145,8 +164,9 @@ void CFractalDlg::Initialize(const QString& scriptPath)
             ApplyPreviewSize();
             ShowPaletteWarning();
         } else {
-            ShowError(tr("读取文件[%1]失败！\n %2")
-                          .arg(scriptPath, TranslateMessage(m_script.GetLastError())));
+            const QString detail = FormulaErrorDetail(m_script.GetLastFormulaError());
+            ShowError(tr("读取文件[%1]失败！\n %2").arg(scriptPath, TranslateMessage(m_script.GetLastError()))
+                + (detail.isEmpty() ? QString() : QLatin1Char('\n') + detail));
             // What a failed load leaves is no picture: start from the default one.
             StartNewScript();
         }
@@ -205,12 +225,14 @@ void CFractalDlg::Pause()
 {
     StopTimers();
     EndDrag();
+    StopSideViews();
     m_script.StopPreview();
 }
 
 void CFractalDlg::Resume()
 {
     m_script.StartPreview();
+    StartSideViews();
     StartTimers();
 }
 
@@ -256,7 +278,7 @@ void CFractalDlg::changeEvent(QEvent* event)
 {
     // Keys released while another window had the focus never reach us: forget them.
     if (event->type() == QEvent::ActivationChange && !isActiveWindow()) {
-        m_heldArrows.clear();
+        m_arrows.Clear();
     }
     QMainWindow::changeEvent(event);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "arrowkeys.h"
 #include "edithistory.h"
 #include "fractalscript.h"
 #include "mapping.h"
@@ -16,9 +17,11 @@
 
 #include <functional>
 #include <memory>
-#include <set>
 
 class CClientArea;
+class CConstantMapWindow;
+class CLargeView;
+class CStatusLine;
 class QAction;
 class QLabel;
 class QMimeData;
@@ -75,8 +78,45 @@ public:
     // Drags over the client area: accepted when they carry a script and no command is busy.
     bool AcceptsDrop(const QMimeData* data) const;
     void OnDrop(const QMimeData* data);
+    // Edit > Copy: the picture the preview shows and its script, as an image carrying it and as text.
+    // Edit > Paste: a script from the clipboard's text, a picture that carries one, or a copied file,
+    // opened as a new script with Open's save-changes question.
+    void OnCopy();
+    void OnPaste();
+    // The script text a clipboard holds, or an empty text.
+    static QString PastedScriptText(const QMimeData* data);
+    // The text Copy puts on the clipboard: the script as Save writes it, its palette by absolute name.
+    QString ClipboardScriptText() const;
     // The close query (Escape, the close box, File > Exit): true when the window may close.
     bool CloseQuery();
+
+    // View > Large view: the picture in a resizable window of its own; F11 opens it full screen. View >
+    // Constant map: the parameter plane of the current constant, which a click or a drag sets.
+    void OnLargeView();
+    void OnLargeViewFullScreen();
+    void OnConstantMap();
+    CLargeView* LargeView() const { return m_largeView.get(); }
+    CConstantMapWindow* ConstantMap() const { return m_constantMap.get(); }
+
+    // Input from the other views. A wheel step about (px, py) of a picture shown at shownWidth x
+    // shownHeight, in the preview's bursts and steps; a pan begun at a press and moved by (dx, dy).
+    void ZoomAt(int angleDelta, double px, double py, int shownWidth, int shownHeight);
+    void BeginPan();
+    void PanBy(int dx, int dy, int shownWidth, int shownHeight);
+    // A gesture of its own (a drag on the constant map); the current constant set as one step of it.
+    std::uint64_t NewGesture() { return ++m_nGesture; }
+    void SetConstantInGesture(Complex value, std::uint64_t gesture);
+    // Whether the main window or the large view has the keyboard; held keys forgotten when neither has.
+    bool InputActive() const;
+    void ForgetHeldKeys() { m_arrows.Clear(); }
+    // The commands with keys, for the other views to offer the same keys.
+    const QList<QAction*>& ShortcutActions() const { return m_shortcutActions; }
+    const QImage& Watermark() const { return m_mark; }
+    // Composes a preview frame into canvas with its top-left corner at, and the watermark over its
+    // bottom-right corner at the size it has in an exported imageWidth x imageHeight picture
+    // (markScaled keeps it scaled).
+    static void ComposeFrame(QImage& canvas, QPoint at, const QImage& frame, const QImage& mark,
+        QImage& markScaled, int imageWidth, int imageHeight);
 
     // The two timers' work: 0 takes preview frames and repaints, 1 polls the held arrow keys.
     void OnPreviewTimer();
@@ -84,7 +124,11 @@ public:
 
     // Input in client coordinates, as the client area reports it.
     void OnKeyDown(int key, bool shift);
-    void OnArrowKey(int key, bool pressed);
+    // An arrow key's press or release as the toolkit reports it (timestamp in ms, 0 for none).
+    void OnArrowKey(
+        int key, bool pressed, unsigned long timestamp = 0, bool autoRepeat = false, unsigned scanCode = 0);
+    // Whether a held key is physically down, for releases whose repeat press is late; tests replace it.
+    void SetKeyProbe(CArrowKeys::Probe probe) { m_keyProbe = std::move(probe); }
     void OnWheel(int angleDelta, QPoint position);
     void OnLeftButtonDown(QPoint position);
     void OnMouseMove(QPoint position, bool leftButtonHeld);
@@ -102,11 +146,27 @@ public:
     void SetClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
     // A wheel step that follows the previous one within this joins its step of the history.
     static constexpr qint64 kWheelBurstMs = 500;
-    // The status line's texts: the plane point under the mouse (empty off the picture), the plane
-    // width the preview shows, and the preview's state or the too-deep warning.
+    // The status line's texts: the plane point under the mouse (empty off the picture) in full, the
+    // plane width the preview shows, the preview's state, and the deep zoom's summary (empty while the
+    // view is shallow).
     QString StatusCoordinate() const;
     QString StatusZoom() const;
     QString StatusState() const;
+    QString StatusDeepSummary() const;
+    // The width as a number, the scale when the panel prints it as 0 (else empty), and every value of
+    // the view in full.
+    QString StatusWidth() const;
+    QString StatusScale() const;
+    QString StatusViewValues() const;
+    // The plane point at the centre of pixel (i, j) of a pw x ph picture of the target, as decimals with
+    // the digits that tell neighbouring pixels apart; false off the picture.
+    bool PlaneTextsAt(int i, int j, int pw, int ph, QString& x, QString& y) const;
+    // Fills a status line with the texts above, the point (x, y) and a preview's state.
+    void FillStatusLine(CStatusLine& line, const QString& x, const QString& y, const QString& state) const;
+    // A preview's state: its passes while they come in, then how long the last full one took (lastMs,
+    // when not below 0).
+    static QString RenderStateText(double progress, qint64 lastMs);
+    CStatusLine& StatusLine() const { return *m_status; }
     // The plane point of a client pixel over the preview picture; false off the picture.
     bool PlanePointAt(QPoint position, double& x, double& y) const;
     // The view is past what doubles tell apart: the deep path renders it.
@@ -159,8 +219,11 @@ private:
     void SyncModified();
     // A fresh history after New and Open.
     void ResetHistory();
-    // One wheel step about (px, py) of the preview area.
-    void ZoomStep(bool forward, double px, double py);
+    // One wheel step about (px, py) of a picture shown at shownWidth x shownHeight.
+    void ZoomStep(bool forward, double px, double py, int shownWidth, int shownHeight);
+    // The side views' workers stop with the preview's and start again with it.
+    void StopSideViews();
+    void StartSideViews();
     void Pause();
     void Resume();
     void StopTimers();
@@ -170,8 +233,11 @@ private:
     // successful save). Called paused; leaves the window paused when it returns true.
     bool SaveChangesQuery();
     void UpdateTitle();
-    // Reads a script into the window (Open and drop): the title, the preview size, a new picture.
-    void LoadScript(const QString& path);
+    // Reads a script into the window (Open, drop and paste): the title, the preview size, a new picture.
+    // A script from the clipboard has no file: it opens untitled, its palettes named from the working
+    // folder.
+    enum class ScriptSource { File, Clipboard };
+    void LoadScript(const QString& path, ScriptSource source = ScriptSource::File);
     void ShowError(const QString& text);
     // Puts a file type list into request; false, after telling the user and starting the timers
     // again, when the image codecs offer none.
@@ -220,8 +286,10 @@ private:
     QImage m_mark;          // the watermark, read once from its file
     QImage m_markScaled;    // ... scaled for the current preview
     std::unique_ptr<CWatermarkFile> m_watermarkFile;
-    std::set<int> m_heldArrows; // arrow keys pressed and not yet released
-    int m_nWheelDelta { 0 };    // wheel movement not yet a whole notch
+    CArrowKeys m_arrows;
+    CArrowKeys::Probe m_keyProbe { PhysicalKeyDown };
+    bool m_bArrowsHeld { false }; // the last keys tick found an arrow held
+    int m_nWheelDelta { 0 };      // wheel movement not yet a whole notch
     bool m_bCloseConfirmed { false };
     CEditHistory m_history;
     std::uint64_t m_nGesture { 0 };      // a new number for every drag, held-arrow spell and wheel burst
@@ -234,11 +302,14 @@ private:
     std::shared_ptr<const std::vector<FormulaValues>> m_currentFormulas;
     QAction* m_undoAction { nullptr };
     QAction* m_redoAction { nullptr };
-    QLabel* m_statusCoordinate { nullptr };
-    QLabel* m_statusZoom { nullptr };
-    QLabel* m_statusState { nullptr };
+    std::unique_ptr<CStatusLine> m_status;
+    QList<QAction*> m_shortcutActions;
     QPoint m_ptMouse { -1, -1 };     // the last mouse position over the client area
     qint64 m_nPreviewStartMs { -1 }; // when the preview now rendering began; -1 when none is
     qint64 m_nLastPreviewMs { -1 };  // how long the last full preview took
     bool m_bWaitingForExport { false };
+    bool m_bKeepFraming { false }; // Export settings' choice, for the rest of the run
+    // Declared last: they go first, while the script they read is still there.
+    std::unique_ptr<CLargeView> m_largeView;
+    std::unique_ptr<CConstantMapWindow> m_constantMap;
 };

@@ -1,7 +1,9 @@
 // The main window's other menu commands: settings, palettes, export and About.
 #include "fractaldlg.h"
 
+#include "constantmapwindow.h"
 #include "language.h"
+#include "largeview.h"
 #include "outportdlg.h"
 #include "outportsetdlg.h"
 #include "settingdlg.h"
@@ -207,7 +209,8 @@ void CFractalDlg::OnImportPalette()
 
 bool CFractalDlg::WaitForExport()
 {
-    const auto running = [this] { return m_script.ExportWorker().m_bRunning.load(std::memory_order_acquire); };
+    const auto running
+        = [this] { return m_script.ExportWorker().m_bRunning.load(std::memory_order_acquire); };
     // Preview and export never render at once: the preview starts again only after the export.
     // While the window waits, the export's progress is in front of the user, who can cancel it.
     m_bWaitingForExport = true;
@@ -238,6 +241,7 @@ void CFractalDlg::OnExport()
     if (!TakeFilters(request, ExportFilters())) {
         return;
     }
+    StopSideViews();
     m_script.StopPreview();
     request.title = tr("导出图像");
     request.defaultSuffix = QStringLiteral(".bmp");
@@ -262,6 +266,7 @@ void CFractalDlg::OnExport()
         m_nShownStage = 0;
         m_script.StartPreview();
     }
+    StartSideViews();
     StartTimers();
 }
 
@@ -269,27 +274,39 @@ void CFractalDlg::OnExportSettings()
 {
     StopTimers();
     EndDrag();
+    StopSideViews();
     m_script.StopPreview();
     COutportSetDlg dialog(m_services, this);
     dialog.m_nWidth = m_script.GetImageWidth();
     dialog.m_nHeight = m_script.GetImageHeight();
     dialog.m_nPngLevel = m_script.GetPngLevel();
     dialog.m_nAntialias = m_script.GetAntialias();
+    dialog.m_bKeepFraming = m_bKeepFraming ? 1 : 0;
     const bool accepted = m_services.RunExportSize(dialog);
     if (accepted) {
         m_script.SetPngLevel(dialog.m_nPngLevel);
+        m_bKeepFraming = dialog.m_bKeepFraming != 0;
     }
-    if (accepted
-        && (dialog.m_nWidth != m_script.GetImageWidth() || dialog.m_nHeight != m_script.GetImageHeight()
-            || dialog.m_nAntialias != m_script.GetAntialias())) {
-        Record(EditKind::Single, EditValues::ImageSize, [&] {
+    const int width = m_script.GetImageWidth();
+    const int height = m_script.GetImageHeight();
+    const bool resized = dialog.m_nWidth != width || dialog.m_nHeight != height;
+    if (accepted && (resized || dialog.m_nAntialias != m_script.GetAntialias())) {
+        // Kept framing: the same part of the plane at the new size, its centre where it was (the
+        // document's rule keeps the scale, so that a larger picture shows more of the plane).
+        const bool reframe = resized && m_bKeepFraming;
+        const PlaneView framed = Fitted(m_script.GetView(), width, height, dialog.m_nWidth, dialog.m_nHeight);
+        Record(EditKind::Single, EditValues::ImageSize | (reframe ? EditValues::ViewPart : 0u), [&] {
             m_script.SetImageSize(dialog.m_nWidth, dialog.m_nHeight);
             m_script.SetAntialias(dialog.m_nAntialias);
+            if (reframe && std::isfinite(framed.ratio) && framed.ratio > 0) {
+                m_script.SetView(framed);
+            }
         });
         ApplyPreviewSize();
     }
     m_nShownStage = 0;
     m_script.StartPreview();
+    StartSideViews();
     StartTimers();
 }
 
@@ -304,3 +321,49 @@ void CFractalDlg::OnResetPaletteMapping()
 }
 
 void CFractalDlg::OnAbout() { m_services.ShowAbout(this); }
+
+void CFractalDlg::StopSideViews()
+{
+    if (m_largeView) {
+        m_largeView->StopRendering();
+    }
+    if (m_constantMap) {
+        m_constantMap->StopRendering();
+    }
+}
+
+void CFractalDlg::StartSideViews()
+{
+    if (m_largeView) {
+        m_largeView->StartRendering();
+    }
+    if (m_constantMap) {
+        m_constantMap->StartRendering();
+    }
+}
+
+void CFractalDlg::OnLargeView()
+{
+    if (!m_largeView) {
+        m_largeView = std::make_unique<CLargeView>(*this, m_script);
+    }
+    m_largeView->showNormal();
+    m_largeView->raise();
+    m_largeView->activateWindow();
+}
+
+void CFractalDlg::OnLargeViewFullScreen()
+{
+    OnLargeView();
+    m_largeView->showFullScreen();
+}
+
+void CFractalDlg::OnConstantMap()
+{
+    if (!m_constantMap) {
+        m_constantMap = std::make_unique<CConstantMapWindow>(*this, m_script);
+    }
+    m_constantMap->show();
+    m_constantMap->raise();
+    m_constantMap->activateWindow();
+}

@@ -4,6 +4,7 @@
 #include "language.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QMimeData>
 #include <QUrl>
@@ -97,7 +98,7 @@ void CFractalDlg::OnFileOpen()
     Resume();
 }
 
-void CFractalDlg::LoadScript(const QString& path)
+void CFractalDlg::LoadScript(const QString& path, ScriptSource source)
 {
     m_strScriptPath = path;
     QString paletteName;
@@ -108,9 +109,13 @@ void CFractalDlg::LoadScript(const QString& path)
     }
     // A picture opens its script as a new one: Save must never write a script over the picture.
     const bool picture = IsPictureFile(path);
+    const bool clipboard = source == ScriptSource::Clipboard;
     if (!m_script.Load(path, named ? &decoded : nullptr)) {
-        QString message = tr("读取文件[%1]失败！").arg(path);
-        if (picture) {
+        QString message = clipboard ? tr("无法读取剪贴板中的脚本！") : tr("读取文件[%1]失败！").arg(path);
+        // A formula that does not compile says which, where and what; so does a picture's reason.
+        if (m_script.GetLastFormulaError()) {
+            message += QLatin1Char('\n') + FormulaErrorText(m_script.GetLastFormulaError());
+        } else if (picture || clipboard) {
             message += QLatin1Char('\n') + TranslateMessage(m_script.GetLastError());
         }
         ShowError(message);
@@ -118,8 +123,11 @@ void CFractalDlg::LoadScript(const QString& path)
     } else {
         ShowPaletteWarning();
     }
-    if (picture) {
+    if (picture || clipboard) {
         m_strScriptPath.clear();
+    }
+    if (clipboard) {
+        m_script.SetScriptFolder(QDir::currentPath());
     }
     ApplyPreviewSize();
     UpdateTitle();

@@ -206,7 +206,9 @@ void CFractalDlg::OnResetView()
 void CFractalDlg::OnZoom(bool in)
 {
     EndDrag();
-    Record(EditKind::Single, EditValues::ViewPart,
-        [&] { ZoomStep(in, Layout::kPreviewSide / 2.0, Layout::kPreviewSide / 2.0); });
+    Record(EditKind::Single, EditValues::ViewPart, [&] {
+        ZoomStep(in, Layout::kPreviewSide / 2.0, Layout::kPreviewSide / 2.0, Layout::kPreviewSide,
+            Layout::kPreviewSide);
+    });
     Repaint();
 }

@@ -4,6 +4,7 @@
 #include "clientarea.h"
 #include "exactview.h"
 #include "fractaldlg.h"
+#include "largeview.h"
 #include "layout.h"
 
 #include <cmath>
@@ -68,57 +69,71 @@ void CFractalDlg::OnKeyDown(int key, bool shift)
     Repaint();
 }
 
-void CFractalDlg::OnArrowKey(int key, bool pressed)
+void CFractalDlg::OnArrowKey(
+    int key, bool pressed, unsigned long timestamp, bool autoRepeat, unsigned scanCode)
 {
-    // Arrows held together, for as long as one of them is held, are one step of the history.
-    if (pressed && m_heldArrows.empty()) {
-        m_nArrowGesture = ++m_nGesture;
-    }
+    const CArrowKeys::Key arrow = key == Qt::Key_Left ? CArrowKeys::kLeft
+        : key == Qt::Key_Right                        ? CArrowKeys::kRight
+        : key == Qt::Key_Down                         ? CArrowKeys::kDown
+                                                      : CArrowKeys::kUp;
     if (pressed) {
-        m_heldArrows.insert(key);
+        m_arrows.Press(arrow, timestamp, autoRepeat, scanCode);
     } else {
-        m_heldArrows.erase(key);
+        m_arrows.Release(arrow, timestamp, autoRepeat);
     }
+}
+
+bool CFractalDlg::InputActive() const
+{
+    return isActiveWindow() || (m_largeView && m_largeView->isActiveWindow());
 }
 
 void CFractalDlg::OnKeysTimer()
 {
-    if (!isActiveWindow()) {
+    if (!InputActive()) {
         s_nArrowRepeat = 0;
         return;
     }
-    bool anyHeld = false;
-    const auto tick = [&] {
-        Complex value = m_script.GetCurrentConstant();
-        const std::pair<int, Complex> steps[]
-            = { { Qt::Key_Left, { -m_dEditStep, 0 } }, { Qt::Key_Right, { m_dEditStep, 0 } },
-                  { Qt::Key_Down, { 0, -m_dEditStep } }, { Qt::Key_Up, { 0, m_dEditStep } } };
-        for (const auto& [key, step] : steps) {
-            if (!m_heldArrows.contains(key)) {
-                continue;
-            }
-            anyHeld = true;
-            ++s_nArrowRepeat;
-            if (s_nArrowRepeat == 1 || s_nArrowRepeat > kRepeatDelayTicks) {
-                value = { value.re + step.re, value.im + step.im };
-                m_script.SetCurrentConstant(value);
-                m_nShownStage = 0;
-            }
-        }
-    };
-    if (m_heldArrows.empty()) {
-        tick();
-    } else {
-        Record(EditKind::Constant, EditValues::Constant, tick, m_nArrowGesture);
+    const std::array<bool, CArrowKeys::kCount> held = m_arrows.Tick(m_keyProbe);
+    const bool anyHeld = std::find(held.begin(), held.end(), true) != held.end();
+    // Arrows held together, from the first tick that finds one held to the first that finds none,
+    // are one step of the history.
+    if (anyHeld && !m_bArrowsHeld) {
+        m_nArrowGesture = ++m_nGesture;
     }
-    s_nArrowRepeat = anyHeld ? std::min(s_nArrowRepeat, kRepeatCap) : 0;
+    m_bArrowsHeld = anyHeld;
+    if (!anyHeld) {
+        s_nArrowRepeat = 0;
+        return;
+    }
+    Record(
+        EditKind::Constant, EditValues::Constant,
+        [&] {
+            Complex value = m_script.GetCurrentConstant();
+            // ORDER: Left, Right, Down, Up, as CArrowKeys numbers them.
+            const Complex steps[CArrowKeys::kCount]
+                = { { -m_dEditStep, 0 }, { m_dEditStep, 0 }, { 0, -m_dEditStep }, { 0, m_dEditStep } };
+            for (int k = 0; k < CArrowKeys::kCount; ++k) {
+                if (!held[static_cast<size_t>(k)]) {
+                    continue;
+                }
+                ++s_nArrowRepeat;
+                if (s_nArrowRepeat == 1 || s_nArrowRepeat > kRepeatDelayTicks) {
+                    value = { value.re + steps[k].re, value.im + steps[k].im };
+                    m_script.SetCurrentConstant(value);
+                    m_nShownStage = 0;
+                }
+            }
+        },
+        m_nArrowGesture);
+    s_nArrowRepeat = std::min(s_nArrowRepeat, kRepeatCap);
 }
 
-void CFractalDlg::ZoomStep(bool forward, double px, double py)
+void CFractalDlg::ZoomStep(bool forward, double px, double py, int shownWidth, int shownHeight)
 {
     // The plane point under the cursor keeps its place, at any depth.
     const PlaneView view = ZoomedAbout(m_script.GetView(), px, py, forward ? Zoom::In : Zoom::Out,
-        kZoomFactor, m_script.GetImageWidth(), m_script.GetImageHeight(), kPreviewSide, kPreviewSide);
+        kZoomFactor, m_script.GetImageWidth(), m_script.GetImageHeight(), shownWidth, shownHeight);
     m_nShownStage = 0;
     if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY) && std::isfinite(view.ratio)) {
         m_script.SetView(view);
@@ -127,6 +142,15 @@ void CFractalDlg::ZoomStep(bool forward, double px, double py)
 
 void CFractalDlg::OnWheel(int angleDelta, QPoint position)
 {
+    // About the point's offset from the preview area's corner, over the area's side: the document's rule.
+    ZoomAt(angleDelta, position.x() - kPreviewLeft, position.y() - kPreviewTop, kPreviewSide, kPreviewSide);
+}
+
+void CFractalDlg::ZoomAt(int angleDelta, double px, double py, int shownWidth, int shownHeight)
+{
+    if (shownWidth <= 0 || shownHeight <= 0) {
+        return;
+    }
     // Whole notches only: gather the small deltas of touchpads until one has come together.
     m_nWheelDelta += angleDelta;
     while (std::abs(m_nWheelDelta) >= kWheelNotch) {
@@ -141,9 +165,37 @@ void CFractalDlg::OnWheel(int angleDelta, QPoint position)
         m_nLastWheelMs = now;
         Record(
             EditKind::Wheel, EditValues::ViewPart,
-            [&] { ZoomStep(forward, position.x() - kPreviewLeft, position.y() - kPreviewTop); },
-            m_nWheelGesture);
+            [&] { ZoomStep(forward, px, py, shownWidth, shownHeight); }, m_nWheelGesture);
     }
+}
+
+void CFractalDlg::BeginPan()
+{
+    ++m_nGesture; // one drag, one step
+    m_viewAtDragStart = m_script.GetView();
+}
+
+void CFractalDlg::PanBy(int dx, int dy, int shownWidth, int shownHeight)
+{
+    // The offsets at the press with the scale of now (a wheel turn may come during a drag).
+    const PlaneView view = Panned(WithRatioOf(m_viewAtDragStart, m_script.GetView()), dx, dy,
+        m_script.GetImageWidth(), m_script.GetImageHeight(), shownWidth, shownHeight);
+    if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY)) {
+        Record(
+            EditKind::Pan, EditValues::ViewPart, [&] { m_script.SetView(view); }, m_nGesture);
+        m_nShownStage = 0;
+    }
+}
+
+void CFractalDlg::SetConstantInGesture(Complex value, std::uint64_t gesture)
+{
+    Record(
+        EditKind::Constant, EditValues::Constant,
+        [&] {
+            m_script.SetCurrentConstant(value);
+            m_nShownStage = 0;
+        },
+        gesture);
 }
 
 void CFractalDlg::OnLeftButtonDown(QPoint position)
@@ -215,18 +267,7 @@ void CFractalDlg::OnMouseMove(QPoint position, bool leftButtonHeld)
         const int dx = position.x() - m_ptDragStart.x();
         const int dy = position.y() - m_ptDragStart.y();
         switch (m_nDragMode) {
-        case DragPan: {
-            // The offsets at the press with the scale of now (a wheel turn may come during a drag).
-            const PlaneView view
-                = Panned(WithRatioOf(m_viewAtDragStart, m_script.GetView()), dx, dy, m_script.GetImageWidth(),
-                    m_script.GetImageHeight(), m_script.GetPreviewWidth(), m_script.GetPreviewHeight());
-            if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY)) {
-                Record(
-                    EditKind::Pan, EditValues::ViewPart, [&] { m_script.SetView(view); }, m_nGesture);
-                m_nShownStage = 0;
-            }
-            break;
-        }
+        case DragPan: PanBy(dx, dy, m_script.GetPreviewWidth(), m_script.GetPreviewHeight()); break;
         case DragAngle: {
             if (!p.p0) {
                 break;

@@ -147,8 +147,8 @@ void CFractalDlg::PaintPanels(QPainter& painter)
 
     Cell(painter, kOffsetCell);
     Text(painter, kOffsetCell.text, QStringLiteral(" x0 %1").arg(PanelText(m_script.GetOffsetX())));
-    Text(painter, kOffsetCell.text + nextLine,
-        QStringLiteral(" y0 %1").arg(PanelText(m_script.GetOffsetY())));
+    Text(
+        painter, kOffsetCell.text + nextLine, QStringLiteral(" y0 %1").arg(PanelText(m_script.GetOffsetY())));
 
     Cell(painter, kViewCell);
     Text(painter, kViewCell.text, tr("缩放 %1").arg(PanelText(m_script.GetRatio())));
@@ -247,21 +247,27 @@ void CFractalDlg::ComposePreview()
     m_dcPreview.fill(Qt::black);
     const int pw = m_script.GetPreviewWidth();
     const int ph = m_script.GetPreviewHeight();
-    const QPoint at((Layout::kPreviewSide - pw) / 2, (Layout::kPreviewSide - ph) / 2);
+    ComposeFrame(m_dcPreview, QPoint((Layout::kPreviewSide - pw) / 2, (Layout::kPreviewSide - ph) / 2),
+        m_frame, m_mark, m_markScaled, m_script.GetImageWidth(), m_script.GetImageHeight());
+}
+
+void CFractalDlg::ComposeFrame(QImage& canvas, QPoint at, const QImage& frame, const QImage& mark,
+    QImage& markScaled, int imageWidth, int imageHeight)
+{
     {
-        QPainter painter(&m_dcPreview);
-        painter.drawImage(at, m_frame);
+        QPainter painter(&canvas);
+        painter.drawImage(at, frame);
     }
     // The watermark at the same relative size as in an exported image, its corner on the picture's.
-    const int w = static_cast<int>(
-        static_cast<long long>(pw) * m_mark.width() / std::max(1, m_script.GetImageWidth()));
-    const int h = static_cast<int>(
-        static_cast<long long>(m_mark.height()) * ph / std::max(1, m_script.GetImageHeight()));
-    if (m_mark.isNull() || w <= 0 || h <= 0) {
+    const int pw = frame.width();
+    const int ph = frame.height();
+    const int w = static_cast<int>(static_cast<long long>(pw) * mark.width() / std::max(1, imageWidth));
+    const int h = static_cast<int>(static_cast<long long>(mark.height()) * ph / std::max(1, imageHeight));
+    if (mark.isNull() || w <= 0 || h <= 0) {
         return;
     }
-    if (m_markScaled.size() != QSize(w, h)) {
-        m_markScaled = SmoothScale(m_mark, w, h);
+    if (markScaled.size() != QSize(w, h)) {
+        markScaled = SmoothScale(mark, w, h);
     }
-    BlendWatermark(m_dcPreview, m_markScaled, at.x() + pw - w, at.y() + ph - h);
+    BlendWatermark(canvas, markScaled, at.x() + pw - w, at.y() + ph - h);
 }

@@ -1,9 +1,11 @@
-// The status line under the client area (the plane point under the mouse, the plane width the preview
-// shows, the preview's state or the too-deep warning), and the cursors and tooltips over the client.
+// The status line's texts (the plane point under the mouse, the plane width the preview shows, the
+// preview's state, the deep zoom's summary), and the cursors and tooltips over the client.
 #include "clientarea.h"
 #include "deeprender.h"
 #include "fractaldlg.h"
 #include "layout.h"
+#include "numbertext.h"
+#include "statusline.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -27,15 +29,20 @@ QString Coordinate(double value, double step)
 }
 
 // The coordinate of a pixel centre of a view past doubles, i + 0.5 pixels of `pixels` showing `side`
-// target pixels from the offset. At most 24 digits: a status line has no room for the thousand that
-// tell pixels apart at 1e-1000.
+// target pixels from the offset, with the digits that tell neighbouring pixels apart (about a thousand
+// at 1e-1000: the status line shows the first of them, its tooltip all).
 QString DeepCoordinate(const BigFloat& offset, const BigFloat& ratio, int i, int pixels, int side)
 {
     const BigFloat step = ratio * static_cast<double>(side) / pixels;
     const BigFloat value = offset + step * (i + 0.5);
     const long digits = std::max(value.Exponent(), step.Exponent()) - step.Exponent();
-    return QString::fromStdString(
-        value.ToString(static_cast<int>(std::clamp(digits * 0.30103 + 3, 6.0, 24.0))));
+    return QString::fromStdString(value.ToString(static_cast<int>(std::max(digits * 0.30103 + 3, 6.0))));
+}
+
+// A view value in full: the exact decimal of a deep view, else the double's shortest text.
+QString ViewValue(const std::string& exact, double value)
+{
+    return exact.empty() ? QString::number(value, 'g', 17) : QString::fromStdString(exact);
 }
 
 } // namespace
@@ -44,15 +51,29 @@ void CFractalDlg::BuildStatusLine()
 {
     QStatusBar* line = statusBar();
     line->setSizeGripEnabled(false); // the window has a fixed size
-    m_statusCoordinate = new QLabel(line);
-    m_statusZoom = new QLabel(line);
-    m_statusState = new QLabel(line);
-    m_statusCoordinate->setMinimumWidth(300);
-    m_statusZoom->setMinimumWidth(150);
-    line->addWidget(m_statusCoordinate);
-    line->addWidget(m_statusZoom);
-    line->addWidget(m_statusState, 1);
-    line->setMinimumHeight(16);
+    m_status = std::make_unique<CStatusLine>(line, kClientWidth);
+}
+
+bool CFractalDlg::PlaneTextsAt(int i, int j, int pw, int ph, QString& x, QString& y) const
+{
+    if (pw <= 0 || ph <= 0 || i < 0 || j < 0 || i >= pw || j >= ph) {
+        return false;
+    }
+    const int width = m_script.GetImageWidth();
+    const int height = m_script.GetImageHeight();
+    if (!m_script.GetExactView().Empty()) {
+        const PlaneView view = m_script.GetView();
+        const PreciseView p = PreciseViewOf(view, ViewBits(view));
+        x = DeepCoordinate(p.offsetX, p.ratio, i, pw, width);
+        y = DeepCoordinate(p.offsetY, p.ratio, j, ph, height);
+        return true;
+    }
+    const double ratio = m_script.GetRatio();
+    const double stepX = width * ratio / pw;
+    const double stepY = height * ratio / ph;
+    x = Coordinate(m_script.GetOffsetX() + (i + 0.5) * stepX, stepX);
+    y = Coordinate(m_script.GetOffsetY() + (j + 0.5) * stepY, stepY);
+    return true;
 }
 
 bool CFractalDlg::PlanePointAt(QPoint position, double& x, double& y) const
@@ -81,48 +102,72 @@ bool CFractalDlg::DeepView() const
 
 QString CFractalDlg::StatusCoordinate() const
 {
-    double x = 0;
-    double y = 0;
-    if (!PlanePointAt(m_ptMouse, x, y)) {
+    const int pw = m_script.GetPreviewWidth();
+    const int ph = m_script.GetPreviewHeight();
+    QString x;
+    QString y;
+    if (!PlaneTextsAt(m_ptMouse.x() - kPreviewLeft - (kPreviewSide - pw) / 2,
+            m_ptMouse.y() - kPreviewTop - (kPreviewSide - ph) / 2, pw, ph, x, y)) {
         return {};
     }
-    if (!m_script.GetExactView().Empty()) {
-        const PlaneView view = m_script.GetView();
-        const PreciseView p = PreciseViewOf(view, ViewBits(view));
-        const int pw = m_script.GetPreviewWidth();
-        const int ph = m_script.GetPreviewHeight();
-        const int i = m_ptMouse.x() - kPreviewLeft - (kPreviewSide - pw) / 2;
-        const int j = m_ptMouse.y() - kPreviewTop - (kPreviewSide - ph) / 2;
-        return tr("坐标 %1, %2")
-            .arg(DeepCoordinate(p.offsetX, p.ratio, i, pw, m_script.GetImageWidth()),
-                DeepCoordinate(p.offsetY, p.ratio, j, ph, m_script.GetImageHeight()));
-    }
-    const double ratio = m_script.GetRatio();
-    const double stepX = m_script.GetImageWidth() * ratio / m_script.GetPreviewWidth();
-    const double stepY = m_script.GetImageHeight() * ratio / m_script.GetPreviewHeight();
-    return tr("坐标 %1, %2").arg(Coordinate(x, stepX), Coordinate(y, stepY));
+    return tr("坐标 %1, %2").arg(x, y);
 }
 
-QString CFractalDlg::StatusZoom() const
+QString CFractalDlg::StatusWidth() const
 {
     if (const ExactView& exact = m_script.GetExactView(); !exact.Empty()) {
         const BigFloat ratio = BigFloat::Parse(exact.ratio, 64, nullptr);
-        return tr("宽度 %1").arg(QString::fromStdString((ratio * m_script.GetImageWidth()).ToString(6)));
+        return QString::fromStdString((ratio * m_script.GetImageWidth()).ToString(6));
     }
-    return tr("宽度 %1").arg(QString::number(m_script.GetImageWidth() * m_script.GetRatio(), 'g', 6));
+    return QString::number(m_script.GetImageWidth() * m_script.GetRatio(), 'g', 6);
+}
+
+QString CFractalDlg::StatusZoom() const { return tr("宽度 %1").arg(StatusWidth()); }
+
+QString CFractalDlg::StatusScale() const
+{
+    // The panel prints scales below 1e-200 as 0 (and a ratio below the doubles' range is held as the
+    // least double): there the status line gives the scale itself.
+    const ExactView& exact = m_script.GetExactView();
+    const double ratio = m_script.GetRatio();
+    if (FormatPanelNumber(ratio) != "0" || (ratio == 0.0 && exact.Empty())) {
+        return {};
+    }
+    return exact.Empty() ? QString::number(ratio, 'g', 6)
+                         : QString::fromStdString(BigFloat::Parse(exact.ratio, 64, nullptr).ToString(6));
+}
+
+QString CFractalDlg::StatusViewValues() const
+{
+    const ExactView& exact = m_script.GetExactView();
+    return tr("宽度 %1").arg(StatusWidth()) + QLatin1Char('\n')
+        + tr("缩放 %1").arg(ViewValue(exact.ratio, m_script.GetRatio())) + QLatin1Char('\n')
+        + QStringLiteral(" x0 %1\n y0 %2")
+              .arg(ViewValue(exact.offsetX, m_script.GetOffsetX()),
+                  ViewValue(exact.offsetY, m_script.GetOffsetY()));
 }
 
 QString CFractalDlg::StatusState() const
 {
-    QString state;
-    if (m_dShownPreviewProgress < 1.0) {
-        const long passes = std::lround(m_dShownPreviewProgress * kPreviewPasses);
-        state = tr("渲染中 %1/%2").arg(passes).arg(kPreviewPasses);
-    } else if (m_nLastPreviewMs >= 0) {
-        state = tr("预览用时 %1 秒").arg(QString::number(m_nLastPreviewMs / 1000.0, 'f', 2));
+    return RenderStateText(m_dShownPreviewProgress, m_nLastPreviewMs);
+}
+
+QString CFractalDlg::RenderStateText(double progress, qint64 lastMs)
+{
+    if (progress < 1.0) {
+        const long passes = std::lround(progress * kPreviewPasses);
+        return tr("渲染中 %1/%2").arg(passes).arg(kPreviewPasses);
     }
+    if (lastMs >= 0) {
+        return tr("预览用时 %1 秒").arg(QString::number(lastMs / 1000.0, 'f', 2));
+    }
+    return {};
+}
+
+QString CFractalDlg::StatusDeepSummary() const
+{
     if (!DeepView()) {
-        return state;
+        return {};
     }
     // Past what doubles tell apart the preview is perturbed around reference orbits: say so, and how far
     // the last render got with them.
@@ -137,7 +182,7 @@ QString CFractalDlg::StatusState() const
             path += tr("，%1 个像素逐点高精度计算").arg(deep.precisePixels);
         }
     }
-    return state.isEmpty() ? path : state + QStringLiteral("  ") + path;
+    return path;
 }
 
 void CFractalDlg::UpdateStatusLine()
@@ -149,14 +194,22 @@ void CFractalDlg::UpdateStatusLine()
         m_nLastPreviewMs = m_clock() - m_nPreviewStartMs;
         m_nPreviewStartMs = -1;
     }
-    const auto set = [](QLabel* label, const QString& text) {
-        if (label->text() != text) {
-            label->setText(text);
-        }
-    };
-    set(m_statusCoordinate, StatusCoordinate());
-    set(m_statusZoom, StatusZoom());
-    set(m_statusState, StatusState());
+    const int pw = m_script.GetPreviewWidth();
+    const int ph = m_script.GetPreviewHeight();
+    QString x;
+    QString y;
+    PlaneTextsAt(m_ptMouse.x() - kPreviewLeft - (kPreviewSide - pw) / 2,
+        m_ptMouse.y() - kPreviewTop - (kPreviewSide - ph) / 2, pw, ph, x, y);
+    FillStatusLine(*m_status, x, y, StatusState());
+}
+
+void CFractalDlg::FillStatusLine(
+    CStatusLine& line, const QString& x, const QString& y, const QString& state) const
+{
+    line.SetCoordinate(x, y);
+    line.SetWidth(StatusWidth(), StatusScale(), StatusViewValues());
+    line.SetState(state);
+    line.SetDeepSummary(StatusDeepSummary());
 }
 
 Qt::CursorShape CFractalDlg::CursorFor(DragMode mode)

@@ -11,6 +11,7 @@ packages=(
     make g++ cmake ninja-build pkg-config       # the build
     libgtest-dev libgmock-dev libbenchmark-dev  # tests and benchmarks
     qt6-base-dev qt6-base-dev-tools libgl-dev   # Qt 6 (QtGui, QtWidgets) and its development files
+    libxcb1-dev                                 # the X server's key state (held arrow keys)
     qt6-image-formats-plugins qt6-qpa-plugins   # image readers and writers, the offscreen platform
     fonts-arphic-uming                          # a Song-style CJK font for the window's texts
     qt6-translations-l10n                       # Qt's own dialog texts (qtbase_zh_CN.qm, qtbase_en.qm)

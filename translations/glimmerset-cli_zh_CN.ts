@@ -900,5 +900,15 @@ PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因�
 用法错误为 2（两个同名脚本写入同一文件夹时也是）。
 </translation>
     </message>
+    <message>
+        <source>
+A formula that does not compile is named by its message, then by where it fails (line and
+column) and what is wrong there, above the formula&apos;s line with the offending text marked.
+</source>
+        <translation>
+不能编译的公式先给出它的消息，再给出出错的位置（行和列）和那里错在什么地方，
+下面是公式的那一行，有问题的文字标在下方。
+</translation>
+    </message>
 </context>
 </TS>

@@ -9,6 +9,33 @@
     </message>
 </context>
 <context>
+    <name>CConstantMapWindow</name>
+    <message>
+        <source>常量图</source>
+        <translation>Constant map</translation>
+    </message>
+    <message>
+        <source>起点 z</source>
+        <translation>Start z</translation>
+    </message>
+    <message>
+        <source>实部</source>
+        <translation>Re</translation>
+    </message>
+    <message>
+        <source>虚部</source>
+        <translation>Im</translation>
+    </message>
+    <message>
+        <source>迭代公式没有常量</source>
+        <translation>The iteration formula has no constant.</translation>
+    </message>
+    <message>
+        <source>无法画出常量%1的参数平面</source>
+        <translation>Cannot draw the parameter plane of the constant %1.</translation>
+    </message>
+</context>
+<context>
     <name>CContactButton</name>
     <message>
         <source>联系我们（在浏览器中打开）</source>
@@ -17,6 +44,71 @@
     <message>
         <source>联系我们</source>
         <translation>Contact us</translation>
+    </message>
+</context>
+<context>
+    <name>CFractalApp</name>
+    <message>
+        <source>用法：glimmerset [选项]... [脚本]
+</source>
+        <translation>Usage: glimmerset [OPTION]... [SCRIPT]
+</translation>
+    </message>
+    <message>
+        <source>glimmerset：未知的选项“%1”
+</source>
+        <translation>glimmerset: unknown option &apos;%1&apos;
+</translation>
+    </message>
+    <message>
+        <source>
+探索 Julia 集一族的逃逸时间分形。启动时打开脚本（.gsc 文件），没有脚本时新建一个 Julia 集。
+
+选项：
+  -h, --help     显示本帮助并退出
+  -V, --version  显示版本并退出
+  --             选项到此为止：下一个参数是脚本
+
+也接受 Qt 自己的选项（-platform 名称、-style 名称……）。
+
+窗口中：方向键修改当前常量，A 和 Z 修改其精度，C 选择常量，R 重置调色板映射（保留拉伸），
+Esc 关闭。按住方向键时立即修改一次，十分之一秒后每 10 毫秒修改一次；按住一次是一个撤销步骤。
+Ctrl+Z 撤销，Ctrl+Shift+Z 或 Ctrl+Y 重做；Home 重置视图，+ 和 - 以中心缩放。
+Ctrl+C 把图片和它的脚本复制到剪贴板，Ctrl+V 从剪贴板中的脚本文本或带脚本的图片打开脚本。
+F11 全屏打开大视图（视图 › 大视图）；视图 › 常量图显示当前常量的参数平面，单击或拖动设置常量。
+状态栏显示鼠标下的点、视图的宽度和预览的进度；单击数字复制它的完整值。
+
+脚本也可以是 Glimmerset 导出的 PNG 或 JPEG 图片：打开它携带的脚本，作为新脚本。
+窗口使用用户的语言（LANGUAGE、LC_ALL、LC_MESSAGES、LANG）中第一个它会的，英文或中文；
+都不是时用中文。
+</source>
+        <translation>
+Explores escape-time fractals of the Julia-set family. Opens SCRIPT (a .gsc file) at
+start-up, or a new Julia set without one.
+
+Options:
+  -h, --help     show this help and exit
+  -V, --version  show the version and exit
+  --             end of options: the next argument is the script
+
+Qt&apos;s own options (-platform NAME, -style NAME, ...) are accepted as well.
+
+In the window: the arrow keys change the current constant, A and Z its step, C picks
+the constant, R resets the palette mapping (keeping the stretch), Esc closes. A held
+arrow key acts at once, then every 10 ms after a tenth of a second; one hold is one
+undo step.
+Ctrl+Z undoes an edit, Ctrl+Shift+Z or Ctrl+Y redoes it; Home resets the view, + and -
+zoom about the centre. Ctrl+C copies the picture and its script to the clipboard;
+Ctrl+V opens a script from the clipboard&apos;s text or from a picture that carries one.
+F11 opens the large view full screen (View &gt; Large view); View &gt; Constant map shows
+the parameter plane of the current constant, which a click or a drag sets.
+The status line shows the point under the mouse, the width of the view and the
+preview&apos;s progress; a click on a number copies its full value.
+
+SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it opens the script
+it carries, as a new script. The window speaks the first of the user&apos;s languages
+(LANGUAGE, LC_ALL, LC_MESSAGES, LANG) that it has, English or Chinese; else Chinese.
+</translation>
     </message>
 </context>
 <context>
@@ -35,7 +127,7 @@
     </message>
     <message>
         <source>新建</source>
-        <translation>New</translation>
+        <translation>&amp;New</translation>
     </message>
     <message>
         <source>Julia集(&amp;P)</source>
@@ -43,7 +135,7 @@
     </message>
     <message>
         <source>保存(&amp;W)</source>
-        <translation>Save (&amp;W)</translation>
+        <translation>&amp;Save</translation>
     </message>
     <message>
         <source>另存为...(&amp;A)</source>
@@ -67,11 +159,11 @@
     </message>
     <message>
         <source>调色板(&amp;P)</source>
-        <translation>&amp;Palette</translation>
+        <translation>Pa&amp;lette</translation>
     </message>
     <message>
         <source>系统调色板(&amp;X)</source>
-        <translation>Built-in palette (&amp;X)</translation>
+        <translation>&amp;Built-in palette</translation>
     </message>
     <message>
         <source>导入调色板(&amp;I)</source>
@@ -211,7 +303,7 @@
     </message>
     <message>
         <source>导出设置(&amp;S)</source>
-        <translation>Export &amp;settings...</translation>
+        <translation>Export se&amp;ttings...</translation>
     </message>
     <message>
         <source>撤销(&amp;U)</source>
@@ -280,6 +372,45 @@
     <message>
         <source>，%1 个像素逐点高精度计算</source>
         <translation>, %1 pixels in arbitrary precision</translation>
+    </message>
+    <message>
+        <source>复制(&amp;C)</source>
+        <translation>&amp;Copy</translation>
+    </message>
+    <message>
+        <source>粘贴(&amp;V)</source>
+        <translation>&amp;Paste</translation>
+    </message>
+    <message>
+        <source>大视图(&amp;L)</source>
+        <translation>&amp;Large view</translation>
+    </message>
+    <message>
+        <source>全屏大视图(&amp;F)</source>
+        <translation>Large view, &amp;full screen</translation>
+    </message>
+    <message>
+        <source>常量图(&amp;C)</source>
+        <translation>&amp;Constant map</translation>
+    </message>
+    <message>
+        <source>剪贴板中没有脚本</source>
+        <translation>The clipboard holds no script.</translation>
+    </message>
+    <message>
+        <source>无法读取剪贴板中的脚本！</source>
+        <translation>Cannot read the script on the clipboard!</translation>
+    </message>
+    <message>
+        <source>已复制：</source>
+        <translation>Copied:</translation>
+    </message>
+</context>
+<context>
+    <name>CLargeView</name>
+    <message>
+        <source>Glimmerset - 大视图</source>
+        <translation>Glimmerset - Large view</translation>
     </message>
 </context>
 <context>
@@ -350,6 +481,10 @@
     <message>
         <source>抗锯齿(N×N)</source>
         <translation>Anti-aliasing (N×N)</translation>
+    </message>
+    <message>
+        <source>新尺寸保持画面范围</source>
+        <translation>Keep the framing at a new size</translation>
     </message>
 </context>
 <context>
@@ -439,7 +574,7 @@
     </message>
     <message>
         <source>角度sin值</source>
-        <translation>sin(angle)</translation>
+        <translation>sin θ</translation>
     </message>
     <message>
         <source>反角</source>
@@ -476,6 +611,14 @@
     <message>
         <source>错误</source>
         <translation>Error</translation>
+    </message>
+    <message>
+        <source>实部</source>
+        <translation>Re</translation>
+    </message>
+    <message>
+        <source>虚部</source>
+        <translation>Im</translation>
     </message>
 </context>
 <context>
@@ -603,6 +746,110 @@
     <message>
         <source>载入调色板失败!</source>
         <translation>Cannot load the palette!</translation>
+    </message>
+    <message>
+        <source>未知的名称“%1”：常量名以 C 开头</source>
+        <translation>unknown name &apos;%1&apos;: constant names start with C</translation>
+    </message>
+    <message>
+        <source>未知的名称“%1”：变量名以 z 或 V 开头</source>
+        <translation>unknown name &apos;%1&apos;: variable names start with z or V</translation>
+    </message>
+    <message>
+        <source>未知的函数“%1”</source>
+        <translation>unknown function &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>函数名“%1”后面要紧跟“(”</source>
+        <translation>the function name &apos;%1&apos; must be followed directly by &apos;(&apos;</translation>
+    </message>
+    <message>
+        <source>不能使用的字符“%1”</source>
+        <translation>invalid character &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>“!”后面要跟“=”：不等于写作 !=</source>
+        <translation>&apos;!&apos; must be followed by &apos;=&apos;: not equal is written !=</translation>
+    </message>
+    <message>
+        <source>不完整的数“%1”</source>
+        <translation>incomplete number &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>数后面直接跟着名称：请写作 %2</source>
+        <translation>a number directly followed by a name: write %2</translation>
+    </message>
+    <message>
+        <source>“%1”和“%2”之间缺少运算符</source>
+        <translation>missing operator between &apos;%1&apos; and &apos;%2&apos;</translation>
+    </message>
+    <message>
+        <source>“%1”没有配对的“)”</source>
+        <translation>&apos;%1&apos; is never closed by &apos;)&apos;</translation>
+    </message>
+    <message>
+        <source>“)”前面没有配对的“(”</source>
+        <translation>&apos;)&apos; without a matching &apos;(&apos;</translation>
+    </message>
+    <message>
+        <source>运算符“%1”缺少运算数</source>
+        <translation>the operator &apos;%1&apos; is missing a value</translation>
+    </message>
+    <message>
+        <source>“=”后面缺少值</source>
+        <translation>&apos;=&apos; has no value after it</translation>
+    </message>
+    <message>
+        <source>函数“%1)”缺少参数</source>
+        <translation>the function &apos;%1)&apos; has no argument</translation>
+    </message>
+    <message>
+        <source>不能给常量“%1”赋值：公式只读取常量</source>
+        <translation>the constant &apos;%1&apos; cannot be assigned: formulas only read constants</translation>
+    </message>
+    <message>
+        <source>只能给变量赋值，“%1”不是变量</source>
+        <translation>only a variable can be assigned, and &apos;%1&apos; is not one</translation>
+    </message>
+    <message>
+        <source>表达式中间的“=”：相等比较写作 ==</source>
+        <translation>&apos;=&apos; inside an expression: equality is written ==</translation>
+    </message>
+    <message>
+        <source>比较“%1”在这里要加括号</source>
+        <translation>the comparison &apos;%1&apos; needs parentheses here</translation>
+    </message>
+    <message>
+        <source>这里不能出现“%1”</source>
+        <translation>&apos;%1&apos; cannot stand here</translation>
+    </message>
+    <message>
+        <source>语句留下了不止一个值：缺少运算符</source>
+        <translation>the statement leaves more than one value: an operator is missing</translation>
+    </message>
+    <message>
+        <source>记号超过 1024 个</source>
+        <translation>more than 1024 tokens</translation>
+    </message>
+    <message>
+        <source>数和中间结果超过 1024 个</source>
+        <translation>more than 1024 numbers and intermediate values</translation>
+    </message>
+    <message>
+        <source>变量超过 100 个：“%1”</source>
+        <translation>more than 100 variables: &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>常量超过 100 个：“%1”</source>
+        <translation>more than 100 constants: &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>指令超过 1024 条</source>
+        <translation>more than 1024 instructions</translation>
+    </message>
+    <message>
+        <source>第 %1 行，第 %2 列：%3</source>
+        <translation>line %1, column %2: %3</translation>
     </message>
 </context>
 </TS>

@@ -100,6 +100,39 @@ TEST_F(Commands, Render)
     }
 }
 
+// A formula that does not compile: the system's message first, then where and what, and the formula's
+// line with the offending text marked, from every command that compiles one.
+TEST_F(Commands, FormulaErrorsPoint)
+{
+    ASSERT_EQ(Cli({ "new", "-o", Path("a.gsc") }).code, 0);
+    QFile good(QString::fromStdString(Path("a.gsc")));
+    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
+    QFile bad(QString::fromStdString(Path("bad.gsc")));
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write(good.readAll().replace("z * z + C", "z * z + D"));
+    bad.close();
+    const std::string formula = "iteration=z = z * z + D;";
+    const std::string detail
+        = "第 1 行，第 13 列：未知的名称“D”：常量名以 C 开头\n  z = z * z + D;\n              ^\n";
+    const struct Row {
+        std::vector<std::string> args;
+        std::string first;
+    } rows[] = {
+        { { "eval", "z = z * z + D;" }, "error 2: 非法字符\n" },
+        { { "check", Path("bad.gsc") },
+            "glimmerset-cli check: " + Path("bad.gsc") + ": 迭代公式错误:非法字符\n" },
+        { { "set", Path("a.gsc"), "--formula", formula },
+            "glimmerset-cli set: " + Path("a.gsc") + ": 迭代公式错误:非法字符\n" },
+        { { "render", Path("a.gsc"), "-o", Path("a.png"), "--formula", formula },
+            "glimmerset-cli render: " + Path("a.gsc") + ": 迭代公式错误:非法字符\n" },
+    };
+    for (const Row& row : rows) {
+        const Outcome outcome = Cli(row.args);
+        EXPECT_EQ(outcome.code, 1) << row.args.front();
+        EXPECT_EQ(outcome.err, row.first + detail) << row.args.front();
+    }
+}
+
 TEST_F(Commands, HelpForEveryCommand)
 {
     for (const char* command : { "eval", "new", "check", "render", "set", "dump", "extract", "animate" }) {

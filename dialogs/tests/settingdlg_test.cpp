@@ -1,9 +1,11 @@
+#include "fakeservices.h"
+#include "language.h"
 #include "outportdlg.h"
 #include "outportsetdlg.h"
-#include "fakeservices.h"
 #include "settingdlg.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -76,31 +78,45 @@ TEST_F(SettingDialog, PageThreeListsTheIterationConstants)
 
 TEST_F(SettingDialog, FormulaErrorsSendTheUserToTheirPage)
 {
+    // The message, then where and what; the cursor at the fault with the offending text selected.
+    const QString missing
+        = QStringLiteral(u"终止条件公式错误:缺少数据\n第 1 行，第 9 列：运算符“>”缺少运算数");
     Text(CSettingDlg::kTermText)->setPlainText(QStringLiteral("norm(z) >"));
     m_dialog.SelectPage(2);
     m_dialog.SelectPage(3);
-    EXPECT_EQ(m_services.Last(), QStringLiteral(u"终止条件公式错误:缺少数据"));
+    EXPECT_EQ(m_services.Last(), missing);
     EXPECT_EQ(m_services.messages.back().icon, MessageIcon::Error);
     EXPECT_EQ(Page(), 1) << "a termination error on entering page 3 switches to page 1";
     EXPECT_EQ(m_dialog.m_nCurPage, 1);
     EXPECT_FALSE(Text(CSettingDlg::kTermText)->isHidden());
+    EXPECT_EQ(Text(CSettingDlg::kTermText)->textCursor().position(), 8);
+    EXPECT_EQ(Text(CSettingDlg::kTermText)->textCursor().selectedText(), QStringLiteral(">"));
+    EXPECT_EQ(Text(CSettingDlg::kTermText)->extraSelections().size(), 1) << "marked";
 
     m_dialog.SelectPage(2);
     m_services.messages.clear();
+    Text(CSettingDlg::kTermText)->setPlainText(QStringLiteral(u"（norm(z) >"));
+    EXPECT_TRUE(Text(CSettingDlg::kTermText)->extraSelections().isEmpty()) << "an edit takes the mark away";
+    Text(CSettingDlg::kTermText)->setPlainText(QStringLiteral(u"z =（norm(z) > 4）;"));
     EXPECT_FALSE(m_dialog.OnOk());
-    EXPECT_EQ(m_services.Last(), QStringLiteral(u"终止条件公式错误:缺少数据"));
+    EXPECT_EQ(m_services.Last(),
+        QStringLiteral(u"终止条件公式错误:非法字符\n第 1 行，第 4 列：不能使用的字符“（”"));
     EXPECT_EQ(Page(), 2) << "on OK the dialog stays where it was";
+    EXPECT_EQ(Text(CSettingDlg::kTermText)->textCursor().selectedText(), QStringLiteral(u"（"))
+        << "positions in characters, not in the bytes the compiler counts";
+    Text(CSettingDlg::kTermText)->setPlainText(QStringLiteral("norm(z) >"));
     EXPECT_NE(m_dialog.result(), QDialog::Accepted);
 
     Text(CSettingDlg::kIterText)->setPlainText(QStringLiteral("z1 = z1;"));
     m_dialog.SelectPage(3);
-    EXPECT_EQ(m_services.Last(), QStringLiteral(u"迭代公式错误:未发现迭代变量"));
+    EXPECT_EQ(m_services.Last(), QStringLiteral(u"迭代公式错误:未发现迭代变量")) << "no place to point at";
     EXPECT_EQ(Page(), 0);
     Text(CSettingDlg::kIterText)->setPlainText(QStringLiteral("z = z * z + C;"));
     Text(CSettingDlg::kTermText)->setPlainText(QStringLiteral("norm(z) > 4;"));
     Text(CSettingDlg::kColorText)->setPlainText(QStringLiteral("x"));
     m_dialog.SelectPage(3);
-    EXPECT_EQ(m_services.Last(), QStringLiteral(u"取色公式错误:非法字符"));
+    EXPECT_EQ(m_services.Last(),
+        QStringLiteral(u"取色公式错误:非法字符\n第 1 行，第 1 列：未知的名称“x”：变量名以 z 或 V 开头"));
     EXPECT_EQ(Page(), 2);
 }
 
@@ -214,45 +230,79 @@ TEST_F(SettingDialog, FieldsShowTheirFirstCharacters)
     EXPECT_EQ(Line(CSettingDlg::kConstRe)->cursorPosition(), 0);
 }
 
-// No label or check box of any dialog is clipped in the CJK font the set-up installs.
+// No label or check box of any dialog is clipped, overlaps a field or leaves its group, in either
+// language; every field shows a number of 15 significant digits whole, and the export settings' fields
+// stand in one column.
 TEST(Dialogs, EveryTextFits)
 {
-    CFakeServices services;
-    CSettingDlg settings(services);
-    COutportDlg progress;
-    COutportSetDlg exportSize(services);
-    settings.SelectPage(3); // the page of the labels and the check box
-    for (QDialog* dialog : std::initializer_list<QDialog*> { &settings, &progress, &exportSize }) {
-        dialog->show();
-        // Fields and buttons a grown text could slide under.
-        std::vector<QWidget*> controls;
-        for (QWidget* control : dialog->findChildren<QWidget*>()) {
-            if ((qobject_cast<QLineEdit*>(control) || qobject_cast<QPushButton*>(control))
-                && control->isVisibleTo(dialog)) {
-                controls.push_back(control);
+    for (const char* language : { "zh_CN", "en" }) {
+        ASSERT_TRUE(InstallLanguage(QString::fromLatin1(language)));
+        CFakeServices services;
+        CSettingDlg settings(services);
+        COutportDlg progress;
+        COutportSetDlg exportSize(services);
+        settings.m_dMapY0 = settings.m_dMapSin = settings.m_dEditStep = -0.243902439024390;
+        settings.m_dMapX0 = settings.m_dMapStretch = 12345.6789012345;
+        settings.m_nMaxIter = 4096;
+        settings.InitDialog();
+        settings.SelectPage(3); // the page of the labels and the check box
+        static_cast<QLineEdit*>(settings.ControlById(CSettingDlg::kConstRe))
+            ->setText(QStringLiteral("-0.780000000000001"));
+        static_cast<QLineEdit*>(settings.ControlById(CSettingDlg::kConstIm))
+            ->setText(QStringLiteral("-0.150000000000001"));
+        for (QDialog* dialog : std::initializer_list<QDialog*> { &settings, &progress, &exportSize }) {
+            dialog->show();
+            // Fields and buttons a grown text could slide under.
+            std::vector<QWidget*> controls;
+            for (QWidget* control : dialog->findChildren<QWidget*>()) {
+                if ((qobject_cast<QLineEdit*>(control) || qobject_cast<QPushButton*>(control))
+                    && control->isVisibleTo(dialog)) {
+                    controls.push_back(control);
+                }
             }
-        }
-        std::vector<QWidget*> texts;
-        for (QLabel* label : dialog->findChildren<QLabel*>()) {
-            texts.push_back(label);
-        }
-        for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) {
-            texts.push_back(box);
-        }
-        ASSERT_FALSE(texts.empty());
-        for (QWidget* text : texts) {
-            const QString name = text->property("text").toString();
-            const QSize hint = text->sizeHint();
-            EXPECT_GE(text->width(), hint.width()) << name.toStdString();
-            EXPECT_GE(text->height(), hint.height()) << name.toStdString();
-            EXPECT_TRUE(dialog->rect().contains(text->geometry())) << name.toStdString();
+            std::vector<QWidget*> texts;
+            for (QLabel* label : dialog->findChildren<QLabel*>()) {
+                texts.push_back(label);
+            }
+            for (QCheckBox* box : dialog->findChildren<QCheckBox*>()) {
+                texts.push_back(box);
+            }
+            ASSERT_FALSE(texts.empty());
+            const QList<QGroupBox*> groups = dialog->findChildren<QGroupBox*>();
+            for (QWidget* text : texts) {
+                const std::string name
+                    = language + std::string(": ") + text->property("text").toString().toStdString();
+                const QSize hint = text->sizeHint();
+                EXPECT_GE(text->width(), hint.width()) << name;
+                EXPECT_GE(text->height(), hint.height()) << name;
+                EXPECT_TRUE(dialog->rect().contains(text->geometry())) << name;
+                for (QWidget* control : controls) {
+                    EXPECT_FALSE(
+                        text->isVisibleTo(dialog) && text->geometry().intersects(control->geometry()))
+                        << name << " under " << control->metaObject()->className();
+                }
+                for (const QGroupBox* group : groups) {
+                    const QRect inside = group->geometry().marginsRemoved(QMargins(2, 2, 2, 2));
+                    EXPECT_TRUE(!text->isVisibleTo(dialog) || !group->geometry().intersects(text->geometry())
+                        || inside.contains(text->geometry()))
+                        << name << " crosses the border of " << group->title().toStdString();
+                }
+            }
             for (QWidget* control : controls) {
-                EXPECT_FALSE(text->isVisibleTo(dialog) && text->geometry().intersects(control->geometry()))
-                    << name.toStdString() << " under " << control->metaObject()->className();
+                if (const auto* field = qobject_cast<QLineEdit*>(control)) {
+                    EXPECT_LE(field->fontMetrics().horizontalAdvance(field->text()) + 8, field->width())
+                        << language << ": " << field->text().toStdString();
+                }
             }
+            dialog->hide();
         }
-        dialog->hide();
+        for (QLineEdit* field :
+            { exportSize.HeightField(), exportSize.PngLevelField(), exportSize.AntialiasField() }) {
+            EXPECT_EQ(field->x(), exportSize.WidthField()->x()) << language;
+            EXPECT_EQ(field->width(), exportSize.WidthField()->width()) << language;
+        }
     }
+    ASSERT_TRUE(InstallLanguage(QStringLiteral("zh_CN")));
 }
 
 } // namespace

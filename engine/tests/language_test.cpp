@@ -1,5 +1,7 @@
 #include "language.h"
 
+#include <QCoreApplication>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -52,6 +54,28 @@ TEST(Language, TranslatesEngineMessages)
     ASSERT_TRUE(InstallLanguage(QStringLiteral("zh_CN")));
     EXPECT_EQ(TranslateMessage(rows[0].message).toStdString(), rows[0].message);
     EXPECT_FALSE(InstallLanguage(QStringLiteral("de")));
+}
+
+// A formula error's message stays the first line; where and what follow in the shown language, every
+// word of the compiler's translated.
+TEST(Language, FormulaErrorsSayWhereAndWhat)
+{
+    Picture picture;
+    const FormulaError unknown = CompileFormulas(picture, "z = foo(z) + C;", "norm(z) > 100;");
+    const FormulaError noZ = CompileFormulas(picture, "V = 1;", "norm(z) > 100;");
+    ASSERT_TRUE(InstallLanguage(QStringLiteral("en")));
+    for (int p = 1; p < static_cast<int>(FormulaProblem::kCount); ++p) {
+        const char* source = ProblemMessage(static_cast<FormulaProblem>(p));
+        EXPECT_NE(QCoreApplication::translate("Messages", source), QString::fromUtf8(source)) << source;
+    }
+    EXPECT_EQ(FormulaErrorText(unknown).toStdString(),
+        "iteration formula error: invalid character\nline 1, column 5: unknown function 'foo'");
+    ASSERT_TRUE(InstallLanguage(QStringLiteral("zh_CN")));
+    EXPECT_EQ(
+        FormulaErrorText(unknown).toStdString(), "迭代公式错误:非法字符\n第 1 行，第 5 列：未知的函数“foo”");
+    EXPECT_EQ(FormulaErrorText(noZ).toStdString(), "迭代公式错误:未发现迭代变量")
+        << "no place, no second line";
+    EXPECT_EQ(FormulaErrorExcerpt(unknown), "  z = foo(z) + C;\n      ^~~\n");
 }
 
 } // namespace

@@ -88,6 +88,82 @@ TEST(Compiler, Errors)
     }
 }
 
+// Where a failed compile points and what it says: line and column of the marked text, and the words.
+TEST(Compiler, Diagnostics)
+{
+    struct Row {
+        const char* text;
+        int line, column;
+        const char* marked;
+        const char* words;
+    };
+    const Row rows[] = {
+        { "z = z * z + D;", 1, 13, "D", "未知的名称“D”：常量名以 C 开头" },
+        { "z = foo(z) + C;", 1, 5, "foo", "未知的函数“foo”" },
+        { "z = 2z + C;", 1, 5, "2z", "数后面直接跟着名称：请写作 2 * z" },
+        { "z = z * z\n  + x1;", 2, 5, "x1", "未知的名称“x1”：变量名以 z 或 V 开头" },
+        { "z = exp2(z);", 1, 5, "exp2", "未知的函数“exp2”" },
+        { "z = sin z;", 1, 5, "sin", "函数名“sin”后面要紧跟“(”" },
+        { "z = z（1）;", 1, 6, "（", "不能使用的字符“（”" },
+        { "é = 1; z = z # 1;", 1, 1, "é", "不能使用的字符“é”" },
+        { "z ! 1", 1, 3, "!", "“!”后面要跟“=”：不等于写作 !=" },
+        { "2e+5", 1, 1, "2e", "不完整的数“2e”" },
+        { "z = z C;", 1, 5, "z C", "“z”和“C”之间缺少运算符" },
+        { "(z)(z)", 1, 3, ")(", "“)”和“(”之间缺少运算符" },
+        { "z = (z + 1;", 1, 5, "(", "“(”没有配对的“)”" },
+        { "z = sin(z;", 1, 5, "sin(", "“sin(”没有配对的“)”" },
+        { "z)", 1, 2, ")", "“)”前面没有配对的“(”" },
+        { "z +;", 1, 3, "+", "运算符“+”缺少运算数" },
+        { "z =;", 1, 3, "=", "“=”后面缺少值" },
+        { "sin()", 1, 1, "sin(", "函数“sin()”缺少参数" },
+        { "C = 1;", 1, 1, "C", "不能给常量“C”赋值：公式只读取常量" },
+        { "z = 1;\n2 = z;", 2, 1, "2", "只能给变量赋值，“2”不是变量" },
+        { "z = V1 = 2;", 1, 8, "=", "表达式中间的“=”：相等比较写作 ==" },
+        { "z = z > 1;", 1, 7, ">", "比较“>”在这里要加括号" },
+        { "sin(z < 1)", 1, 7, "<", "比较“<”在这里要加括号" },
+        { "--z", 1, 2, "-", "这里不能出现“-”" },
+    };
+    for (const Row& row : rows) {
+        CFormula formula;
+        std::string message;
+        std::string plain;
+        CompileDiagnostic d;
+        const int code = formula.Compile(row.text, message, &d);
+        EXPECT_NE(code, 0) << row.text;
+        EXPECT_EQ(CFormula().Compile(row.text, plain), code)
+            << row.text << ": the same code without a diagnostic";
+        EXPECT_EQ(plain, message) << row.text;
+        EXPECT_EQ(d.line, row.line) << row.text;
+        EXPECT_EQ(d.column, row.column) << row.text;
+        EXPECT_EQ(std::string_view(row.text).substr(d.offset, d.length), row.marked) << row.text;
+        EXPECT_EQ(DescribeProblem(d), row.words) << row.text;
+    }
+    CompileDiagnostic empty;
+    CFormula formula;
+    std::string message;
+    EXPECT_EQ(formula.Compile(" ", message, &empty), 10);
+    EXPECT_EQ(empty.line, 0) << "an empty formula has no place";
+}
+
+// Renaming reads names as the compiler does: not inside function names, numbers or longer names.
+TEST(Compiler, RenameNames)
+{
+    const std::vector<std::pair<std::string, std::string>> renames { { "z", "zq" }, { "C", "z" },
+        { "z0", "zq0" } };
+    const struct {
+        const char* text;
+        const char* renamed;
+    } rows[] = {
+        { "z = z * z + C;", "zq = zq * zq + z;" },
+        { "z = sinh(z) * C1 + C + z0 + z1;", "zq = sinh(zq) * C1 + z + zq0 + z1;" },
+        { "z = 2z + exp(z)^e;", "zq = 2zq + exp(zq)^e;" },
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(RenameFormulaNames(row.text, renames).value_or("(none)"), row.renamed) << row.text;
+    }
+    EXPECT_FALSE(RenameFormulaNames("z = D;", renames).has_value());
+}
+
 TEST(Compiler, Capacities)
 {
     std::string error;
@@ -101,8 +177,11 @@ TEST(Compiler, Capacities)
     EXPECT_EQ(formula.Compile(full, error), 0);
     EXPECT_EQ(formula.GetInstructionCount(), 1024);
     EXPECT_TRUE(formula.Verify());
-    EXPECT_EQ(formula.Compile(full + "z", error), 1) << "1025 tokens";
+    CompileDiagnostic where;
+    EXPECT_EQ(formula.Compile(full + "z", error, &where), 1) << "1025 tokens";
     EXPECT_EQ(error, "临时变量溢出");
+    EXPECT_EQ(where.column, 1025) << "the token that did not fit";
+    EXPECT_EQ(DescribeProblem(where), "记号超过 1024 个");
 
     // The final ";" counts: it is appended only when there is room.
     std::string sum = "z";

@@ -207,19 +207,32 @@ TEST(Commands, OpenFailureLeavesNoFileName)
     w.window.OnFileOpen();
     ASSERT_EQ(Str(w.window.windowTitle()), "Glimmerset - good");
 
+    // A formula that does not compile also says which, where and what.
+    const QString formula = files.Path(QStringLiteral("formula.gsc"));
+    ASSERT_TRUE(WriteScript(formula));
+    QFile file(formula);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    const QByteArray text = file.readAll().replace("z * z + C", "z * z + D");
+    file.seek(0);
+    file.write(text);
+    file.close();
     const struct {
         QString path;
         const char* text;
+        QString more;
     } rows[] = {
-        { bad, "wrong version" },
-        { files.Path(QStringLiteral("missing.gsc")), "no such file" },
+        { bad, "wrong version", {} },
+        { files.Path(QStringLiteral("missing.gsc")), "no such file", {} },
+        { formula, "formula error",
+            QStringLiteral(u"\n迭代公式错误:非法字符\n第 1 行，第 13 列：未知的名称“D”：常量名以 C 开头") },
     };
     for (const auto& row : rows) {
         w.services.messages.clear();
         w.services.ChooseFile(row.path);
         w.window.OnFileOpen();
         ASSERT_EQ(w.services.messages.size(), 1u) << row.text;
-        ExpectError(w.services.messages[0], QStringLiteral(u"读取文件[%1]失败！").arg(row.path), row.text);
+        ExpectError(
+            w.services.messages[0], QStringLiteral(u"读取文件[%1]失败！").arg(row.path) + row.more, row.text);
         EXPECT_EQ(Str(w.window.windowTitle()), Str(kUntitledTitle)) << row.text;
         EXPECT_TRUE(w.window.ScriptPath().isEmpty()) << row.text;
         EXPECT_EQ(w.window.ShownStage(), 0) << row.text;
@@ -613,7 +626,8 @@ TEST(Commands, DroppingAScriptOpensIt)
 
 namespace {
 
-// What the window program does with its command line, before any display is needed.
+// What the window program does with its command line, before any display is needed: its help and
+// usage errors in the user's language.
 TEST(StartUp, Arguments)
 {
     const struct {
@@ -623,16 +637,20 @@ TEST(StartUp, Arguments)
         const char* out; // the start of standard output
         const char* err; // the start of standard error
         const char* script;
+        const char* language = "en";
     } rows[] = {
         { {}, false, 0, "", "", "" },
         { { "a.gsc" }, false, 0, "", "", "a.gsc" },
         { { "a.gsc", "b.gsc" }, false, 0, "", "", "" }, // more than one: none is opened
-        { { "--help" }, true, 0, "Usage: glimmerset [OPTION]... [SCRIPT]\n", "", "" },
+        { { "--help" }, true, 0, "Usage: glimmerset [OPTION]... [SCRIPT]\n\nExplores", "", "" },
+        { { "--help" }, true, 0, "用法：glimmerset [选项]... [脚本]\n\n探索", "", "", "zh_CN" },
         { { "a.gsc", "-h" }, true, 0, "Usage: glimmerset", "", "" },
         { { "--version" }, true, 0, "glimmerset 0.01\n", "", "" },
-        { { "-V" }, true, 0, "glimmerset 0.01\n", "", "" },
+        { { "-V" }, true, 0, "glimmerset 0.01\n", "", "", "zh_CN" },
         { { "--frobnicate" }, true, 2, "", "glimmerset: unknown option '--frobnicate'\nUsage: glimmerset",
             "" },
+        { { "--frobnicate" }, true, 2, "", "glimmerset：未知的选项“--frobnicate”\n用法：glimmerset", "",
+            "zh_CN" },
         { { "-x", "a.gsc" }, true, 2, "", "glimmerset: unknown option '-x'", "" },
         { { "--", "--help" }, false, 0, "", "", "--help" },
         { { "-platform", "offscreen", "a.gsc" }, false, 0, "", "", "a.gsc" }, // Qt's own options pass
@@ -640,8 +658,8 @@ TEST(StartUp, Arguments)
         { { "-" }, false, 0, "", "", "-" },
     };
     for (const auto& row : rows) {
-        const std::string text = row.args.join(QLatin1Char(' ')).toStdString();
-        const StartRequest request = CFractalApp::ParseArguments(row.args);
+        const std::string text = row.args.join(QLatin1Char(' ')).toStdString() + " in " + row.language;
+        const StartRequest request = CFractalApp::ParseArguments(row.args, QString::fromLatin1(row.language));
         EXPECT_EQ(request.exit, row.exit) << text;
         EXPECT_EQ(request.exitCode, row.exitCode) << text;
         EXPECT_TRUE(Str(request.out).starts_with(row.out)) << text << ": " << Str(request.out);

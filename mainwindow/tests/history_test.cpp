@@ -1,9 +1,10 @@
 // Undo and redo across every kind of edit, the saved state and the title's mark, the Ctrl+Z / Z
 // interplay, the status line and the palettes a long history keeps.
-#include "renderer.h"
 #include "clientarea.h"
 #include "outportsetdlg.h"
+#include "renderer.h"
 #include "settingdlg.h"
+#include "statusline.h"
 #include "testwindow.h"
 
 #include <QMenuBar>
@@ -296,9 +297,9 @@ TEST(History, StatusLine)
     EXPECT_EQ(h.window.StatusCoordinate(), QStringLiteral(u"坐标 0.00208333, 0.00208333"));
     EXPECT_EQ(h.window.StatusZoom(), QStringLiteral(u"宽度 2"));
     EXPECT_FALSE(h.window.DeepView());
-    EXPECT_FALSE(h.window.StatusState().contains(QStringLiteral(u"深度缩放")));
+    EXPECT_TRUE(h.window.StatusDeepSummary().isEmpty());
 
-    // Past doubles the deep path renders the view, and the status line says how.
+    // Past doubles the deep path renders the view, and the status line says how, in a place of its own.
     h.window.Script().SetView(0.5, 0.5, 1e-18);
     EXPECT_TRUE(h.window.DeepView());
     {
@@ -308,20 +309,29 @@ TEST(History, StatusLine)
         std::atomic<bool> stop { false };
         std::atomic<double> progress { 0.0 };
         const Raster raster { 24, 24, static_cast<int>(image.bytesPerLine()), 32, image.bits() };
-        ASSERT_EQ(RenderPicture(picture, raster, { 0, 0, 24, 24, 1, 1, 1, 1 }, { stage, 0, stop, progress }), 0);
+        ASSERT_EQ(
+            RenderPicture(picture, raster, { 0, 0, 24, 24, 1, 1, 1, 1 }, { stage, 0, stop, progress }), 0);
     }
-    EXPECT_TRUE(h.window.StatusState().contains(QStringLiteral(u"条参考轨道"))) << h.window.StatusState().toStdString();
+    EXPECT_TRUE(h.window.StatusDeepSummary().contains(QStringLiteral(u"条参考轨道")))
+        << h.window.StatusDeepSummary().toStdString();
+    EXPECT_FALSE(h.window.StatusState().contains(QStringLiteral(u"深度缩放")));
     h.window.Script().SetView(0.5, 0.5, 1e-11);
     EXPECT_FALSE(h.window.DeepView());
 
-    // Past doubles the status line shows the exact width and coordinates with the digits they need.
+    // Past doubles the status line shows the exact width, and the coordinates with as many digits as
+    // fit; the tooltip has every digit that tells the pixels apart.
     h.window.Script().SetView(
         ViewAroundCentre(BigFloat::Parse("0.25", 4000, nullptr), BigFloat::Parse("-0.5", 4000, nullptr),
             BigFloat::Parse("2e-1000", 4000, nullptr) / 1024, 1024, 1024));
+    h.window.OnMouseMove(QPoint(246, 260), false);
     EXPECT_EQ(h.window.StatusZoom(), QStringLiteral(u"宽度 2e-1000"));
-    EXPECT_EQ(h.window.StatusCoordinate(), QStringLiteral(u"坐标 0.25, -0.5"));
+    EXPECT_EQ(h.window.StatusLine().Coordinate()->text().toStdString(), "坐标 0.25…, -0.4999999999…");
+    const QString full = h.window.StatusLine().Coordinate()->Full();
+    EXPECT_TRUE(full.startsWith(QStringLiteral("0.25000000000000000000"))) << full.left(40).toStdString();
+    EXPECT_GT(full.size(), 2000) << "about a thousand digits each";
     h.window.Script().SetView(ViewAroundCentre(BigFloat::Parse("0", 4000, nullptr),
         BigFloat::Parse("0", 4000, nullptr), BigFloat::Parse("2e-1000", 4000, nullptr) / 1024, 1024, 1024));
+    h.window.OnMouseMove(QPoint(246, 260), false);
     EXPECT_EQ(h.window.StatusCoordinate(), QStringLiteral(u"坐标 2.08333e-1003, 2.08333e-1003"))
         << "half a pixel right of and below the centre";
 }

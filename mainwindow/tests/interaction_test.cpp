@@ -88,6 +88,73 @@ TEST(Interaction, HeldArrowKeysCountUpToTheCap)
     EXPECT_EQ(CFractalDlg::s_nArrowRepeat, 0);
 }
 
+// Key events as an X server sends them for one key, and the tick each comes before: X11 reports a held
+// key's auto-repeat as release/press pairs of one timestamp, without the auto-repeat flag.
+struct KeyEvent {
+    int tick;
+    bool press;
+    unsigned long time;
+};
+
+// Held for 100 ticks under a 660 ms delay and 25 repeats a second: the rule's 91 steps and one
+// undo step, whether a repeat pair lands between two ticks or a tick falls between its halves (the
+// server then still reports the key down). A tap between two ticks is one step, never lost.
+TEST(Interaction, HeldKeysFollowTheRuleWhateverTheRepeat)
+{
+    struct Row {
+        const char* name;
+        bool split; // each repeat's press reaches the window one tick after its release
+        std::vector<KeyEvent> events;
+        int ticks;
+        double steps;
+        int undoSteps;
+    };
+    std::vector<KeyEvent> held { { 1, true, 5000 } };
+    std::vector<KeyEvent> split { { 1, true, 5000 } };
+    for (int tick = 67; tick <= 100; tick += 4) {
+        const unsigned long time = 5000 + static_cast<unsigned long>(tick) * 10;
+        held.push_back({ tick, false, time });
+        held.push_back({ tick, true, time });
+        split.push_back({ tick, false, time });
+        split.push_back({ tick + 1, true, time });
+    }
+    held.push_back({ 101, false, 6010 });
+    split.push_back({ 101, false, 6010 });
+    std::vector<KeyEvent> taps;
+    for (int k = 0; k < 10; ++k) {
+        const unsigned long time = 9000 + static_cast<unsigned long>(k) * 500;
+        taps.push_back({ 1 + k * 50, true, time });
+        taps.push_back({ 1 + k * 50, false, time + 6 });
+    }
+    const Row rows[] = {
+        { "held, repeat pairs between ticks", false, held, 110, 91, 1 },
+        { "held, a tick inside each repeat pair", true, split, 110, 91, 1 },
+        { "ten taps of 6 ms, 0.5 s apart", false, taps, 500, 10, 10 },
+    };
+    for (const Row& row : rows) {
+        IdleWindow w;
+        ASSERT_TRUE(Activate(w.window));
+        // The server's own state: the key is down from the first press to the last release.
+        const unsigned long up = row.events.back().time;
+        bool down = false;
+        w.window.SetKeyProbe([&](unsigned) { return std::optional<bool>(down); });
+        const double start = w.Script().GetCurrentConstant().re;
+        size_t next = 0;
+        for (int tick = 1; tick <= row.ticks; ++tick) {
+            for (; next < row.events.size() && row.events[next].tick <= tick; ++next) {
+                const KeyEvent& e = row.events[next];
+                down = row.split && e.time < up ? true : e.press;
+                w.window.OnArrowKey(Qt::Key_Right, e.press, e.time, false, 114);
+            }
+            w.window.OnKeysTimer();
+        }
+        EXPECT_NEAR((w.Script().GetCurrentConstant().re - start) / w.window.EditStep(), row.steps, 1e-6)
+            << row.name;
+        EXPECT_EQ(w.window.History().Stack().count(), row.undoSteps) << row.name;
+        EXPECT_EQ(CFractalDlg::s_nArrowRepeat, 0) << row.name;
+    }
+}
+
 TEST(Interaction, HeldArrowKeysIgnoredWhileInactive)
 {
     IdleWindow w;

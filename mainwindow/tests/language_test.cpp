@@ -3,6 +3,7 @@
 #include "outportsetdlg.h"
 #include "testwindow.h"
 
+#include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
 
@@ -33,10 +34,14 @@ TEST(WindowLanguage, EnglishScreens)
         const char* exportSettings;
         QString noScript;
     } rows[] = {
-        { "en", { QStringLiteral("&File"), QStringLiteral("&Edit"), QStringLiteral("&View"), QStringLiteral("&Help") },
+        { "en",
+            { QStringLiteral("&File"), QStringLiteral("&Edit"), QStringLiteral("&View"),
+                QStringLiteral("&Help") },
             "Glimmerset - Untitled", "Export settings",
             QStringLiteral("Cannot read the file [%1]!\nthe picture carries no script").arg(plain) },
-        { "zh_CN", { QStringLiteral(u"文件(&F)"), QStringLiteral(u"编辑(&E)"), QStringLiteral(u"视图(&V)"), QStringLiteral(u"帮助(&H)") },
+        { "zh_CN",
+            { QStringLiteral(u"文件(&F)"), QStringLiteral(u"编辑(&E)"), QStringLiteral(u"视图(&V)"),
+                QStringLiteral(u"帮助(&H)") },
             "Glimmerset - 未命名", "导出设置",
             QStringLiteral(u"读取文件[%1]失败！\n图片中没有脚本").arg(plain) },
     };
@@ -54,6 +59,48 @@ TEST(WindowLanguage, EnglishScreens)
     }
 }
 
+// The Alt letter of a menu text: the letter after its single "&", or none.
+QChar Mnemonic(const QString& text)
+{
+    const qsizetype at = text.indexOf(QLatin1Char('&'));
+    return at < 0 || at + 1 >= text.size() ? QChar() : text.at(at + 1).toLower();
+}
+
+// Every menu item has an Alt letter of its own within its menu; in English it is a letter of the item's
+// own words ("&Save", never "Save (&W)").
+void CheckMenu(const QList<QAction*>& actions, bool english, const std::string& where)
+{
+    QList<QChar> seen;
+    for (const QAction* action : actions) {
+        if (action->isSeparator()) {
+            continue;
+        }
+        const QString text = action->text().section(QLatin1Char('\t'), 0, 0);
+        const QChar letter = Mnemonic(text);
+        const std::string name = where + " > " + text.toStdString();
+        if (english) {
+            EXPECT_TRUE(letter.isLetter()) << name;
+            EXPECT_FALSE(text.contains(QStringLiteral("(&"))) << name;
+        }
+        if (!letter.isNull()) {
+            EXPECT_FALSE(seen.contains(letter)) << name << ": its letter is taken";
+            seen.append(letter);
+        }
+        if (action->menu()) {
+            CheckMenu(action->menu()->actions(), english, name);
+        }
+    }
+}
+
+TEST(WindowLanguage, MenuLetters)
+{
+    for (const char* language : { "en", "zh_CN" }) {
+        ASSERT_TRUE(InstallLanguage(QString::fromLatin1(language)));
+        StartedWindow started;
+        CheckMenu(started.window.menuBar()->actions(), std::string(language) == "en", language);
+    }
+}
+
 // A picture opens as a new script: its file is never the one Save writes to.
 TEST(WindowLanguage, PictureOpensAsANewScript)
 {
@@ -61,8 +108,8 @@ TEST(WindowLanguage, PictureOpensAsANewScript)
     StartedWindow first;
     first.Script().SetMaxIter(77);
     const QString picture = dir.filePath(QStringLiteral("p.png"));
-    ASSERT_TRUE(
-        first.Script().BeginExport({ picture, QString(), ExportView { 16, 16, 0.0, 0.0, 0.1, {} }, 1, {}, {}, std::nullopt }));
+    ASSERT_TRUE(first.Script().BeginExport(
+        { picture, QString(), ExportView { 16, 16, 0.0, 0.0, 0.1, {} }, 1, {}, {}, std::nullopt }));
     ASSERT_TRUE(first.Script().WaitExport(std::chrono::seconds(60)));
     first.Script().JoinExport();
     StartedWindow opened(picture);

@@ -18,6 +18,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMimeData>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -520,6 +524,119 @@ TEST_F(MenuCommands, ExportSize)
     EXPECT_FALSE(Script().IsModified());
     EXPECT_EQ(m_window.ShownStage(), 0);
     EXPECT_EQ(Script().GetPreviewHeight(), 240);
+}
+
+// Export settings with the framing kept: the same part of the plane at the new size, centred, and one
+// undo step back to the old size and view. Off, the scale stays and a larger picture shows more.
+TEST_F(MenuCommands, ExportSizeKeepingTheFraming)
+{
+    const struct {
+        bool keep;
+        int width, height;
+        double offsetX, offsetY, ratio;
+    } rows[] = {
+        { true, 2048, 2048, -1, -1, 1.0 / 1024 },
+        { true, 2048, 1024, -2, -1, 2.0 / 1024 }, // wider: the square stays whole, centred
+        { false, 2048, 2048, -1, -1, 2.0 / 1024 },
+    };
+    for (const auto& row : rows) {
+        m_window.OnFileNew();
+        m_services.exportSize = [&row](COutportSetDlg& dialog) {
+            dialog.m_nWidth = row.width;
+            dialog.m_nHeight = row.height;
+            dialog.m_bKeepFraming = row.keep ? 1 : 0;
+            dialog.InitDialog();
+            return dialog.OnOk();
+        };
+        m_window.OnExportSettings();
+        EXPECT_EQ(Script().GetImageWidth(), row.width);
+        EXPECT_DOUBLE_EQ(Script().GetOffsetX(), row.offsetX) << row.keep << " " << row.height;
+        EXPECT_DOUBLE_EQ(Script().GetOffsetY(), row.offsetY) << row.keep << " " << row.height;
+        EXPECT_DOUBLE_EQ(Script().GetRatio(), row.ratio) << row.keep << " " << row.height;
+        m_window.OnUndo();
+        EXPECT_EQ(Script().GetImageWidth(), 1024);
+        EXPECT_EQ(Script().GetRatio(), 2.0 / 1024);
+        EXPECT_EQ(Script().GetOffsetX(), -1.0);
+        EXPECT_FALSE(Script().IsModified());
+    }
+    // The choice stays for the rest of the run.
+    m_services.exportSize = [](COutportSetDlg& dialog) {
+        EXPECT_EQ(dialog.m_bKeepFraming, 0);
+        return false;
+    };
+    m_window.OnExportSettings();
+}
+
+// Copy puts the picture and its script on the clipboard; Paste opens a script from a text or from a
+// picture that carries one, as a new script after the save-changes question, and says when there is none.
+TEST_F(MenuCommands, CopyAndPaste)
+{
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    Script().SetMaxIter(77);
+    m_window.OnCopy();
+    const QString text = clipboard->text();
+    const QImage picture = clipboard->image();
+    EXPECT_TRUE(text.contains(QStringLiteral(u"z = z * z + C;"))) << text.toStdString();
+    EXPECT_EQ(picture.size(), QSize(Script().GetPreviewWidth(), Script().GetPreviewHeight()));
+    EXPECT_EQ(picture.text(QStringLiteral("glimmerset-script")), text);
+
+    QImage carrier(8, 8, QImage::Format_RGB32);
+    carrier.setText(QStringLiteral("glimmerset-script"), text);
+    QString broken = text;
+    broken.replace(QStringLiteral("z * z + C"), QStringLiteral("z * z + D"));
+    const struct {
+        const char* name;
+        std::function<QMimeData*()> data;
+        QString message; // empty: the script opens
+    } rows[] = {
+        { "text",
+            [&] {
+                auto* d = new QMimeData;
+                d->setText(text);
+                return d;
+            },
+            {} },
+        { "a picture carrying it",
+            [&] {
+                auto* d = new QMimeData;
+                d->setImageData(carrier);
+                return d;
+            },
+            {} },
+        { "no script",
+            [] {
+                auto* d = new QMimeData;
+                d->setText(QStringLiteral("z = z * z + C;"));
+                return d;
+            },
+            QStringLiteral(u"剪贴板中没有脚本") },
+        { "a formula that does not compile",
+            [&] {
+                auto* d = new QMimeData;
+                d->setText(broken);
+                return d;
+            },
+            QStringLiteral(u"无法读取剪贴板中的脚本！\n迭代公式错误:非法字符\n第 1 行，第 13 "
+                           u"列：未知的名称“D”：常量名以 C 开头") },
+    };
+    for (const auto& row : rows) {
+        m_window.OnFileNew();
+        m_services.messages.clear();
+        Script().SetMaxIter(5); // an edit: Paste asks first
+        m_services.answers = { MessageAnswer::No };
+        clipboard->setMimeData(row.data());
+        m_window.OnPaste();
+        if (row.message.isEmpty()) {
+            ASSERT_EQ(m_services.messages.size(), 1u) << row.name << ": " << m_services.Last().toStdString();
+            EXPECT_EQ(m_services.messages[0].buttons, MessageButtons::YesNoCancel) << row.name;
+            EXPECT_EQ(Script().GetMaxIter(), 77) << row.name;
+            EXPECT_FALSE(Script().IsModified()) << row.name;
+        } else {
+            EXPECT_EQ(m_services.Last().toStdString(), row.message.toStdString()) << row.name;
+        }
+        EXPECT_TRUE(m_window.ScriptPath().isEmpty()) << row.name << ": a pasted script has no file";
+        EXPECT_TRUE(m_window.TimersRunning()) << row.name;
+    }
 }
 
 } // namespace
