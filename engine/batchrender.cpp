@@ -451,7 +451,9 @@ int RenderPicture(
     if (IsDeepView(picture)) {
         return RenderPictureDeep(picture, target, area, control, plan, stats);
     }
-    NoteShallowRender();
+    if (control.deep) {
+        control.deep->NoteShallow();
+    }
     std::vector<int> rows;
     for (size_t j = 0; j < plan.ys.size(); ++j) {
         if (const long long row = plan.Row(area, j); row >= 0 && row < target.height) {

@@ -127,7 +127,7 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
     const int samples
         = std::clamp(m_request.antialias.value_or(picture.antialias), kMinAntialias, kMaxAntialias);
     const int code = RenderAntialiased(picture, DescribeRaster(surface), samples,
-        { m_nStage, generation, m_bStopRequest, m_dProgress }, &stats);
+        { m_nStage, generation, m_bStopRequest, m_dProgress, m_pDeep }, &stats);
     renderClock.Stop();
     std::lock_guard lock(m_mutex);
     m_report.iterations = stats.iterations;

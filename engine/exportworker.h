@@ -4,6 +4,8 @@
 #include "stopwatch.h"
 #include "workergate.h"
 
+class CDeepSession;
+
 #include <QImage>
 #include <QString>
 
@@ -102,7 +104,11 @@ public:
     // Tests only: passed after the render, before the export's last cancel check and its file.
     CWorkerGate m_renderedGate;
 
+    // Where deep views keep their references (the owner's, shared with its preview; set before Begin).
+    void SetDeepSession(CDeepSession* session) { m_pDeep = session; }
+
 private:
+    CDeepSession* m_pDeep { nullptr };
     void Run();
     // Renders the picture into surface; returns the render's result.
     int RenderInto(Picture& picture, QImage& surface);

@@ -23,6 +23,8 @@ CFractalScript::CFractalScript()
     : m_preview([this] { return TakeSnapshot(); })
     , m_export([this] { return TakeSnapshot(); }, [this](std::string text) { SetLastError(std::move(text)); })
 {
+    m_preview.SetDeepSession(&m_deep);
+    m_export.SetDeepSession(&m_deep);
 }
 
 // The workers are members: each stops and joins its thread before the picture goes.

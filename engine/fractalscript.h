@@ -1,5 +1,6 @@
 #pragma once
 
+#include "deepsession.h"
 #include "exportworker.h"
 #include "palettedecode.h"
 #include "picture.h"
@@ -120,6 +121,9 @@ public:
 
     // The progressive preview (see CPreviewWorker).
     CPreviewWorker& PreviewWorker() { return m_preview; }
+    // What the last deep render of the preview or the export did (the status line).
+    DeepRenderState GetDeepRenderState() const { return m_deep.Last(); }
+    CDeepSession& DeepSession() { return m_deep; }
     // Another worker's stage that every edit resets like the preview's (a second view of the picture);
     // the window's thread adds and removes it, and removes it before the worker goes.
     void AddStageFollower(std::atomic<int>& stage) { m_stageFollowers.push_back(&stage); }
@@ -235,6 +239,9 @@ private:
     std::vector<std::atomic<int>*> m_stageFollowers; // the window's thread only
 
     // Declared last: destroyed first, so that no worker outlives what it reads.
+    // The deep views' references, shared by the two workers (never rendering at once): declared first,
+    // so that it outlives them.
+    CDeepSession m_deep;
     CPreviewWorker m_preview;
     CExportWorker m_export;
 };

@@ -120,7 +120,7 @@ int CPreviewWorker::Render(const Raster& target, int left, int top, int right, i
     const int generation = m_nStage.load();
     Picture picture = m_takePicture();
     return RenderPicture(picture, target, { left, top, right, bottom, scaleX, scaleY, stepX, stepY },
-        { m_nStage, generation, m_bStopRequest, m_dRenderProgress });
+        { m_nStage, generation, m_bStopRequest, m_dRenderProgress, m_pDeep });
 }
 
 bool CPreviewWorker::CopyOut(QImage& frame)

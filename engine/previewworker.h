@@ -3,6 +3,8 @@
 #include "picture.h"
 #include "raster.h"
 
+class CDeepSession;
+
 #include <QImage>
 
 #include <atomic>
@@ -52,7 +54,12 @@ public:
     std::atomic<double> m_dRenderProgress { 0.0 }; // worker -> window: share of the current render
     bool AdvanceStage(int from) { return m_nStage.compare_exchange_strong(from, from + 1); }
 
+    // Where deep views keep their references between the passes (the owner's, set before Start; null:
+    // each render keeps its own).
+    void SetDeepSession(CDeepSession* session) { m_pDeep = session; }
+
 private:
+    CDeepSession* m_pDeep { nullptr };
     // The worker's body; the running flag is already set by Start.
     void Run();
     // The coarse picture at stage 0, smoothed into the preview surface; returns the render's result.

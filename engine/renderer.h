@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+class CDeepSession;
+
 // The numbers behind a render's pixels, for the tool's --data and probe and for the tests: the count
 // (V_iter_n) and the final z of every target pixel a render paints, at [row * stride + column]. The
 // caller sizes the arrays to the target; a render writes only the pixels it paints.
@@ -48,6 +50,9 @@ struct RenderControl {
     int generation;                // the stage when the render started
     const std::atomic<bool>& stop; // window -> render: abort
     std::atomic<double>& progress; // render -> window: share of rows done
+    // Where a deep view's references are kept between renders, and what the last one did; null: the
+    // render keeps them for itself alone.
+    CDeepSession* deep { nullptr };
 };
 
 // What a render did: the threads it ran on and the runs of the iteration formula over all its pixels.

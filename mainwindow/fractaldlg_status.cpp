@@ -171,7 +171,7 @@ QString CFractalDlg::StatusDeepSummary() const
     }
     // Past what doubles tell apart the preview is perturbed around reference orbits: say so, and how far
     // the last render got with them.
-    const DeepRenderState deep = LastDeepRender();
+    const DeepRenderState deep = m_script.GetDeepRenderState();
     QString path = tr("深度缩放");
     if (deep.active) {
         path = tr("深度缩放：%1 条参考轨道（%2 位），跳过 %3 次迭代")

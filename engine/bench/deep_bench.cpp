@@ -53,18 +53,20 @@ void MeasureDeepPreview(benchmark::State& state, const char* width, bool atDefau
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
+    CDeepSession session;
     for (auto _ : state) {
-        ForgetDeepReferences();
+        session.Forget(); // every preview computes its references afresh, as after a wheel turn
         const int coarse = kSide / kCell;
-        RenderPicture(picture, raster, { 0, 0, coarse, coarse, 1, 1, 1, 1 }, { stage, 0, stop, progress });
+        RenderPicture(
+            picture, raster, { 0, 0, coarse, coarse, 1, 1, 1, 1 }, { stage, 0, stop, progress, &session });
         for (int dy = 0; dy < kCell; ++dy) {
             for (int dx = 0; dx < kCell; ++dx) {
                 RenderPicture(picture, raster, { dx, dy, kSide + dx, kSide + dy, kCell, kCell, kCell, kCell },
-                    { stage, 0, stop, progress });
+                    { stage, 0, stop, progress, &session });
             }
         }
     }
-    const DeepRenderState deep = LastDeepRender();
+    const DeepRenderState deep = session.Last();
     state.counters["deep"] = deep.active ? 1 : 0;
     state.counters["references"] = deep.references;
     state.counters["skipped"] = deep.skipRuns;

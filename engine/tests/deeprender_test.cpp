@@ -84,10 +84,11 @@ Outcome Compare(const DeepCase& scene, const char* width, int side)
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
-    EXPECT_EQ(RenderPicture(
-                  picture, RasterOf(image), { 0, 0, side, side, 1, 1, 1, 1 }, { stage, 0, stop, progress }),
+    CDeepSession session;
+    EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, side, side, 1, 1, 1, 1 },
+                  { stage, 0, stop, progress, &session }),
         kRenderDone);
-    EXPECT_TRUE(LastDeepRender().active);
+    EXPECT_TRUE(session.Last().active);
 
     const CBatchFormula program(picture.iterFormula);
     const CBatchFormula termProgram(picture.termFormula);
@@ -194,16 +195,16 @@ TEST(DeepRenderThreads, SamePictureOnEveryThreadCount)
         SetViewOf(picture,
             ViewAroundCentre(cx, cy, BigFloat::Parse("1e-300", bits, &ok) / picture.imageWidth,
                 picture.imageWidth, picture.imageHeight));
-        ForgetDeepReferences();
+        CDeepSession session;
         CRenderPool::Instance().SetThreads(threads);
         QImage image(48, 48, QImage::Format_RGB32);
         std::atomic<int> stage { 0 };
         std::atomic<bool> stop { false };
         std::atomic<double> progress { 0.0 };
-        EXPECT_EQ(RenderPicture(
-                      picture, RasterOf(image), { 0, 0, 48, 48, 1, 1, 1, 1 }, { stage, 0, stop, progress }),
+        EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, 48, 48, 1, 1, 1, 1 },
+                      { stage, 0, stop, progress, &session }),
             kRenderDone);
-        EXPECT_GT(LastDeepRender().references, 1) << "the picture should need more than one reference";
+        EXPECT_GT(session.Last().references, 1) << "the picture should need more than one reference";
         pictures.push_back(image);
     }
     CRenderPool::Instance().SetThreads(0);

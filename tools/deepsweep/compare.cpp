@@ -97,17 +97,17 @@ SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
-    ForgetDeepReferences();
+    CDeepSession session;
     CRenderPool::Instance().SetThreads(threads);
     const auto started = Clock::now();
-    const int result = RenderPicture(picture, RasterOf(image), area, { stage, 0, stop, progress });
+    const int result = RenderPicture(picture, RasterOf(image), area, { stage, 0, stop, progress, &session });
     outcome.renderSeconds = Since(started);
     if (result != kRenderDone) {
         outcome.problem = "render result " + std::to_string(result);
         return outcome;
     }
     outcome.rendered = true;
-    const DeepRenderState deep = LastDeepRender();
+    const DeepRenderState deep = session.Last();
     outcome.references = deep.active ? deep.references : 0;
     outcome.precisePixels = deep.active ? deep.precisePixels : 0;
     outcome.skipRuns = deep.active ? deep.skipRuns : 0;

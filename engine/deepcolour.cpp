@@ -1,0 +1,62 @@
+#include "deepcolour.h"
+
+CDeepColour::CDeepColour(const Picture& picture, const RenderPlan& plan, const RenderArea& area,
+    const Raster& target, const std::vector<int>& rows, const std::vector<int>& columns,
+    const CBatchFormula& color)
+    : m_picture(picture)
+    , m_plan(plan)
+    , m_area(area)
+    , m_target(target)
+    , m_rows(rows)
+    , m_columns(columns)
+    , m_color(color)
+    , m_z(m_color.Slot(plan.v.colorZ))
+    , m_n(m_color.Slot(plan.v.colorN))
+    , m_z0(m_color.Slot(plan.v.colorZ0))
+{
+    for (const int slot : { m_z, m_n, m_z0 }) {
+        m_color.SetByCaller(slot);
+    }
+}
+
+void CDeepColour::operator()(size_t index, Complex point, int count, Complex last)
+{
+    const int lane = m_nPending++;
+    m_color.ResetLane(lane);
+    if (m_z0 >= 0) {
+        m_color.Set(m_z0, lane, point);
+    }
+    if (m_n >= 0) {
+        m_color.Set(m_n, lane, { static_cast<double>(count), 0.0 });
+    }
+    if (m_z >= 0) {
+        m_color.Set(m_z, lane, last);
+    }
+    m_index[lane] = index;
+    m_count[lane] = count;
+    m_last[lane] = last;
+    if (m_nPending == kLanes) {
+        Flush();
+    }
+}
+
+void CDeepColour::Flush()
+{
+    if (m_nPending == 0) {
+        return;
+    }
+    m_color.Run();
+    const double* re = m_color.Re(m_color.ResultSlot());
+    const double* im = m_color.Im(m_color.ResultSlot());
+    for (int lane = 0; lane < m_nPending; ++lane) {
+        const size_t index = m_index[lane];
+        const size_t lj = static_cast<size_t>(m_rows[index / m_columns.size()]);
+        const size_t li = static_cast<size_t>(m_columns[index % m_columns.size()]);
+        if (m_plan.data) {
+            m_plan.data->Put(m_plan.Row(m_area, lj), m_plan.Column(m_area, li), m_count[lane], m_last[lane]);
+        }
+        PaintColour(m_plan, m_picture.mapping, m_target, m_plan.Row(m_area, lj), m_plan.Column(m_area, li),
+            { re[lane], im[lane] });
+    }
+    m_nPending = 0;
+}

@@ -1,0 +1,224 @@
+#include "deepcolour.h"
+#include "deeprenderer.h"
+
+#include "renderpool.h"
+
+#include <algorithm>
+#include <mutex>
+
+// The passes of a deep render: pixels through references, side by side in lanes, each pixel trying
+// the references offered in an order that depends only on the pixel, so that no thread's timing
+// reaches a picture.
+
+namespace {
+
+// Pixels a thread claims at once: enough that the lanes stay full until the last few.
+constexpr size_t kPixelsPerBatch = 4 * kLanes;
+// A few pixels go faster one by one than in 64 lanes.
+constexpr int kFewestSideBySide = 16;
+
+// Raises the published progress to value, never lowering it: batches finish out of order.
+void Publish(std::atomic<double>& progress, double value)
+{
+    double seen = progress.load(std::memory_order_relaxed);
+    while (seen < value && !progress.compare_exchange_weak(seen, value)) { }
+}
+
+} // namespace
+
+// Takes the next of count work items for a render thread; false when none is left or the render is to
+// stop (a stop seen here is passed on to the other threads).
+bool CDeepRender::Claim(std::atomic<size_t>& next, size_t count, size_t& item)
+{
+    item = next.fetch_add(1);
+    if (item >= count || m_bAborted.load(std::memory_order_relaxed)) {
+        return false;
+    }
+    if (Aborted(m_control)) {
+        m_bAborted.store(true);
+        return false;
+    }
+    return true;
+}
+
+CDeepRender::Offsets CDeepRender::OffsetsOf(const References& references) const
+{
+    Offsets offsets;
+    const ExComplex stepX = ExOf(m_dx);
+    const ExComplex stepY = ExOf(m_dy);
+    for (const auto& reference : references) {
+        BigFloat rx(m_nBits);
+        BigFloat ry(m_nBits);
+        mpfr_set(rx.get(), reference->point.Re(), MPFR_RNDN);
+        mpfr_set(ry.get(), reference->point.Im(), MPFR_RNDN);
+        const ExComplex frameX0 = ExOf(m_x0 - rx);
+        const ExComplex frameY0 = ExOf(m_y0 - ry);
+        std::vector<ExComplex>& across = offsets.columns.emplace_back();
+        for (const int li : m_columns) {
+            across.push_back(ex::Add(frameX0, ex::Scale(stepX, li)));
+        }
+        std::vector<ExComplex>& down = offsets.rows.emplace_back();
+        for (const int lj : m_rows) {
+            down.push_back(ex::Add(frameY0, ex::Scale(stepY, lj)));
+        }
+    }
+    return offsets;
+}
+
+std::vector<size_t> CDeepRender::Remaining(const std::vector<size_t>& todo) const
+{
+    std::vector<size_t> left;
+    for (const size_t k : todo) {
+        if (!m_done[k]) {
+            left.push_back(k);
+        }
+    }
+    return left;
+}
+
+// The first reference takes every pixel, 64 at a time; a pixel it cannot take tries the others,
+// nearest first, batched by reference round after round.
+void CDeepRender::Pass(
+    const std::vector<size_t>& todo, const References& references, double progressFrom, double progressTo)
+{
+    const Offsets offsets = OffsetsOf(references);
+    std::vector<Batch> batches;
+    for (size_t from = 0; from < todo.size(); from += kPixelsPerBatch) {
+        batches.push_back({ 0, from, std::min(todo.size(), from + kPixelsPerBatch) });
+    }
+    const std::vector<size_t> failed
+        = RunBatches(references, offsets, todo, batches, progressFrom, progressTo);
+    if (references.size() >= 2 && !failed.empty() && !m_bAborted.load()) {
+        Retry(failed, references, offsets, progressTo);
+    }
+}
+
+// Every other reference by distance, for each pixel the first could not take.
+void CDeepRender::Retry(
+    const std::vector<size_t>& failed, const References& references, const Offsets& offsets, double progress)
+{
+    struct Retrying {
+        size_t index;
+        std::vector<uint8_t> order;
+        size_t next { 0 };
+    };
+    std::vector<Retrying> retries;
+    for (const size_t index : failed) {
+        std::vector<std::pair<ExComplex, uint8_t>> distances;
+        for (size_t r = 1; r < references.size(); ++r) {
+            const ExComplex offset = ex::Add(offsets.columns[r][index % m_columns.size()],
+                ex::Swap(offsets.rows[r][index / m_columns.size()]));
+            distances.push_back({ ex::Abs(offset), static_cast<uint8_t>(r) });
+        }
+        std::sort(distances.begin(), distances.end(),
+            [](const auto& a, const auto& b) { return ex::Sub(a.first, b.first).re < 0.0; });
+        Retrying retry { index, {} };
+        for (const auto& d : distances) {
+            retry.order.push_back(d.second);
+        }
+        retries.push_back(std::move(retry));
+    }
+    while (!retries.empty() && !m_bAborted.load()) {
+        // Group this round's pixels by the reference each tries next, in lattice order.
+        std::vector<std::vector<size_t>> groups(references.size());
+        for (const Retrying& retry : retries) {
+            groups[retry.order[retry.next]].push_back(retry.index);
+        }
+        std::vector<size_t> list;
+        std::vector<Batch> batches;
+        for (size_t r = 1; r < groups.size(); ++r) {
+            for (size_t from = 0; from < groups[r].size(); from += kPixelsPerBatch) {
+                const size_t to = std::min(groups[r].size(), from + kPixelsPerBatch);
+                batches.push_back({ r, list.size(), list.size() + (to - from) });
+                list.insert(list.end(), groups[r].begin() + static_cast<std::ptrdiff_t>(from),
+                    groups[r].begin() + static_cast<std::ptrdiff_t>(to));
+            }
+        }
+        RunBatches(references, offsets, list, batches, progress, progress);
+        std::vector<Retrying> left;
+        for (Retrying& retry : retries) {
+            if (!m_done[retry.index] && ++retry.next < retry.order.size()) {
+                left.push_back(std::move(retry));
+            }
+        }
+        retries = std::move(left);
+    }
+}
+
+// Runs the batches on the render's threads: paints what each batch's reference takes and returns the
+// rest, in lattice order.
+std::vector<size_t> CDeepRender::RunBatches(const References& references, const Offsets& offsets,
+    const std::vector<size_t>& list, const std::vector<Batch>& batches, double progressFrom,
+    double progressTo)
+{
+    std::vector<size_t> failed;
+    std::mutex failedMutex;
+    std::atomic<size_t> next { 0 };
+    m_pool.Run(m_nThreads, [&](int) {
+        std::vector<size_t> mine;
+        RunThread(references, offsets, list, batches, next, mine, progressFrom, progressTo);
+        std::lock_guard lock(failedMutex);
+        failed.insert(failed.end(), mine.begin(), mine.end());
+    });
+    std::sort(failed.begin(), failed.end());
+    return failed;
+}
+
+void CDeepRender::RunThread(const References& references, const Offsets& offsets,
+    const std::vector<size_t>& list, const std::vector<Batch>& batches, std::atomic<size_t>& next,
+    std::vector<size_t>& failed, double progressFrom, double progressTo)
+{
+    CleanVectorState();
+    CDeepColour colour(m_picture, m_plan, m_area, m_target, m_rows, m_columns, m_color);
+    const CDeltaProgram& program = m_deep->program;
+    std::vector<Complex> scratchD;
+    std::vector<ExComplex> scratchX;
+    std::int64_t runs = 0;
+    DeltaLanes lanes;
+    std::vector<ExComplex> offset;
+    std::vector<DeltaPixel> results;
+    for (size_t b = 0; Claim(next, batches.size(), b);) {
+        const Batch& batch = batches[b];
+        const Reference& reference = *references[batch.reference];
+        const int count = static_cast<int>(batch.to - batch.from);
+        offset.resize(static_cast<size_t>(count));
+        results.resize(static_cast<size_t>(count));
+        for (int l = 0; l < count; ++l) {
+            const size_t index = list[batch.from + static_cast<size_t>(l)];
+            offset[l] = ex::Add(offsets.columns[batch.reference][index % m_columns.size()],
+                ex::Swap(offsets.rows[batch.reference][index / m_columns.size()]));
+        }
+        const bool side = count >= kFewestSideBySide;
+        if (side) {
+            program.IterateLanes(reference.orbit, offset.data(), count, m_nMaxIter, lanes, results.data());
+        }
+        const size_t row = side && count > 0 ? lanes.resume.size() / static_cast<size_t>(count) : 0;
+        for (int l = 0; l < count; ++l) {
+            if (!side || results[l].deferred) {
+                const DeltaPixel resumed = results[l];
+                const Complex* resume = side && resumed.resumeRun >= 0
+                    ? lanes.resume.data() + static_cast<size_t>(l) * row
+                    : nullptr;
+                results[l] = program.Iterate(reference.orbit, offset[l], m_nMaxIter, scratchD, scratchX,
+                    side ? &resumed : nullptr, resume);
+            }
+        }
+        const Complex referencePoint = reference.point.ToComplex();
+        for (int l = 0; l < count; ++l) {
+            const size_t index = list[batch.from + static_cast<size_t>(l)];
+            runs += results[l].runs;
+            if (results[l].glitched) {
+                failed.push_back(index);
+            } else {
+                colour(
+                    index, Add(referencePoint, ex::ToComplex(offset[l])), results[l].count, results[l].last);
+                m_done[index] = 1;
+            }
+        }
+        Publish(m_control.progress,
+            progressFrom
+                + (progressTo - progressFrom) * static_cast<double>(b + 1)
+                    / static_cast<double>(batches.size()));
+    }
+    m_nIterations += runs;
+}
