@@ -184,84 +184,81 @@ bool CDeltaProgram::Holds(
     return sum > 0.0;
 }
 
+// The offsets a pixel starts from and the run it starts at: its plane offset in z and z0, the skip's
+// series at it, or the offsets IterateLanes left it with.
+int CDeltaProgram::StartPixel(const ReferenceOrbit& orbit, const ExComplex& offset, const DeltaPixel* resumed,
+    const Complex* resume, ExComplex* x) const
+{
+    const size_t all = static_cast<size_t>(m_iter.Slots() + m_term.Slots());
+    const std::vector<int32_t>& carried = m_iter.Carried();
+    if (resumed && resumed->resumeRun >= 0) {
+        for (size_t s = 0; s < all; ++s) {
+            x[s] = ex::From(resume[s]);
+        }
+        return resumed->resumeRun;
+    }
+    if (orbit.skipRuns > 0) {
+        for (size_t j = 0; j < carried.size(); ++j) {
+            x[carried[j]] = SkipStart(orbit.skipSeries[j], offset);
+        }
+        return orbit.skipRuns;
+    }
+    for (const int slot : { m_iter.Z(), m_iter.Z0() }) {
+        if (slot >= 0) {
+            x[slot] = offset;
+        }
+    }
+    return 0;
+}
+
 DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, int maxIter,
     std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX, const DeltaPixel* resumed,
     const Complex* resume) const
 {
     DeltaPixel pixel;
     const size_t slots = static_cast<size_t>(m_iter.Slots());
-    const size_t termSlots = static_cast<size_t>(m_term.Slots());
-    scratchX.assign(slots + termSlots, ExComplex {});
+    const size_t all = slots + static_cast<size_t>(m_term.Slots());
+    scratchX.assign(all, ExComplex {});
+    scratchD.resize(all);
     ExComplex* x = scratchX.data();
-    ExComplex* tx = x + slots;
+    Complex* d = scratchD.data();
     const std::vector<int32_t>& carried = m_iter.Carried();
-    int run = 0;
-    if (resumed && resumed->resumeRun >= 0) {
-        for (size_t s = 0; s < slots + termSlots; ++s) {
-            x[s] = ex::From(resume[s]);
-        }
-        run = resumed->resumeRun;
-    } else if (orbit.skipRuns > 0) {
-        for (size_t j = 0; j < carried.size(); ++j) {
-            x[carried[j]] = SkipStart(orbit.skipSeries[j], offset);
-        }
-        run = orbit.skipRuns;
-    } else {
-        for (const int slot : { m_iter.Z(), m_iter.Z0() }) {
-            if (slot >= 0) {
-                x[slot] = offset;
-            }
-        }
-    }
-    pixel.runs = resumed && resumed->resumeRun >= 0 ? resumed->runs : run;
+    int n = StartPixel(orbit, offset, resumed, resume, x);
+    pixel.runs = resumed && resumed->resumeRun >= 0 ? resumed->runs : n;
     // Offsets below 2^-600 run in ExComplex; once the largest carried one is past it, doubles hold it
     // and every product of two, and what they round to zero is negligible beside it. Not while a
     // comparison or a cut reads a plane offset the doubles lose.
     const bool keepWide = DecidesOnPlanePoint() && ex::Below(offset, kPlaneOffsetBits) && !ex::IsZero(offset);
-    bool doubles = (ex::IsZero(offset) && run == 0) || (!keepWide && !OffsetsBelow(x, carried, 600));
-    Complex* d = nullptr;
-    Complex* td = nullptr;
+    bool doubles = (ex::IsZero(offset) && n == 0) || (!keepWide && !OffsetsBelow(x, carried, 600));
     const Complex z0 = ex::ToComplex(offset);
-    const auto toDoubles = [&] {
-        scratchD.resize(slots + termSlots);
-        d = scratchD.data();
-        td = d + slots;
-        for (size_t s = 0; s < slots + termSlots; ++s) {
-            d[s] = ex::ToComplex(x[s]);
-        }
-    };
     if (doubles) {
-        toDoubles();
+        std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
     }
-    Complex last {};
-    int n = run;
-    for (;;) {
+    for (;; ++n) {
         if (n >= orbit.runs) {
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;
         }
-        bool glitch = false;
-        bool holds = false;
-        Complex delta;
         if (doubles && orbit.TinyRun(n) && OffsetsBelowD(d, carried, kTinyRunBits)) {
             // The reference passes closer to 0 than the doubles hold, and the pixel's offsets are too
             // small for their products to hold: this run in ExComplex.
-            for (size_t s = 0; s < slots + termSlots; ++s) {
-                x[s] = ex::From(d[s]);
-            }
+            std::transform(d, d + all, x, [](Complex v) { return ex::From(v); });
             doubles = false;
         }
+        bool glitch = false;
+        bool holds = false;
+        Complex delta;
         if (doubles) {
             glitch = m_iter.Run(orbit.iteration, n, d);
-            holds = Holds(orbit, n, d, z0, td, glitch);
+            holds = Holds(orbit, n, d, z0, d + slots, glitch);
             delta = d[m_iter.Result()];
         } else {
             glitch = m_iter.Run(orbit.iteration, n, x);
-            holds = Holds(orbit, n, x, offset, tx, glitch);
+            holds = Holds(orbit, n, x, offset, x + slots, glitch);
             delta = ex::ToComplex(x[m_iter.Result()]);
             if (!keepWide && !OffsetsBelow(x, carried, 600)) {
                 doubles = true;
-                toDoubles();
+                std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
             }
         }
         if (glitch) {
@@ -269,15 +266,10 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             return pixel;
         }
         ++pixel.runs;
-        last = Add(orbit.last[static_cast<size_t>(n)], delta);
-        if (holds) {
-            break;
-        }
-        if (++n >= maxIter) {
-            break;
+        pixel.last = Add(orbit.last[static_cast<size_t>(n)], delta);
+        if (holds || n + 1 >= maxIter) {
+            pixel.count = holds ? n : maxIter;
+            return pixel;
         }
     }
-    pixel.count = n;
-    pixel.last = last;
-    return pixel;
 }

@@ -249,6 +249,8 @@ private:
         std::vector<struct TaylorModel>& models) const;
     bool TerminationStays(const ReferenceOrbit& orbit, int n, const class CModelDisc& disc,
         const std::vector<struct TaylorModel>& models, std::vector<ExComplex>& bounds) const;
+    int StartPixel(const ReferenceOrbit& orbit, const ExComplex& offset, const DeltaPixel* resumed,
+        const Complex* resume, ExComplex* x) const;
     // Whether the pixel's termination holds after run n, its iteration offsets at d, its plane offset
     // z0; t holds the termination's offsets (carried from run to run). glitch is set as Run sets it.
     template <class N>
