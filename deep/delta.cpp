@@ -28,15 +28,21 @@ bool Decides(const BatchInstruction& in)
     }
 }
 
-// Whether a deciding operation reads z0 within one run: z0 taints what it flows into, and a carried
-// value starts every run untainted (its offset from the other slots keeps it above the doubles' range).
-bool PlaneDecides(const std::vector<BatchInstruction>& code, int z0, int slots)
+// Whether a deciding operation reads one of the starting slots within one run: they taint what they
+// flow into, and a carried value starts every run untainted.
+bool TaintDecides(const std::vector<BatchInstruction>& code, std::initializer_list<int> from, int slots)
 {
-    if (z0 < 0) {
+    std::vector<uint8_t> tainted(static_cast<size_t>(slots), 0);
+    bool any = false;
+    for (const int slot : from) {
+        if (slot >= 0) {
+            tainted[static_cast<size_t>(slot)] = 1;
+            any = true;
+        }
+    }
+    if (!any) {
         return false;
     }
-    std::vector<uint8_t> tainted(static_cast<size_t>(slots), 0);
-    tainted[static_cast<size_t>(z0)] = 1;
     for (const BatchInstruction& in : code) {
         const bool reads
             = tainted[static_cast<size_t>(in.a)] || (in.b >= 0 && tainted[static_cast<size_t>(in.b)]);
@@ -89,7 +95,9 @@ CDeltaCode::CDeltaCode(const CBatchFormula& program, int z, int z0)
         }
     }
     std::sort(m_carried.begin(), m_carried.end());
-    m_bPlaneDecides = PlaneDecides(m_code, z0, m_nSlots);
+    // z0's offset keeps a carried value above the doubles' range; a plane offset alone does not.
+    m_bPlaneDecides = TaintDecides(m_code, { z0 }, m_nSlots);
+    m_bValueDecides = TaintDecides(m_code, { z, z0 }, m_nSlots);
 }
 
 template <class N> bool CDeltaCode::Run(const ProgramRecord& record, int run, N* d) const
@@ -130,13 +138,51 @@ CDeltaProgram::CDeltaProgram(const CBatchFormula& iteration, int iterZ, int iter
 {
 }
 
-CDeltaProgram DeltaProgramOf(const CFormula& iteration, const CFormula& termination)
+CDeltaProgram DeltaProgramOf(const CFormula& iteration, const CFormula& termination, const CFormula* colour)
 {
     const CBatchFormula iter(iteration);
     const CBatchFormula term(termination);
-    return CDeltaProgram(iter, iter.Slot(iteration.FindVariable("z")),
+    CDeltaProgram program(iter, iter.Slot(iteration.FindVariable("z")),
         iter.Slot(iteration.FindVariable("z0")), term, term.Slot(termination.FindVariable("z")),
         term.Slot(termination.FindVariable("V_iter_n")), term.Slot(termination.FindVariable("z0")));
+    if (colour) {
+        const CBatchFormula paint(*colour);
+        program.SetColour(paint, paint.Slot(colour->FindVariable("z")),
+            paint.Slot(colour->FindVariable("V_iter_n")), paint.Slot(colour->FindVariable("z0")));
+    }
+    return program;
+}
+
+void CDeltaProgram::SetColour(const CBatchFormula& colour, int z, int n, int z0)
+{
+    m_colour = CDeltaCode(colour, z, z0);
+    m_colourN = n;
+    // A colour formula whose variables a run could leave changed is left to the rounded values: its
+    // records along the orbit would each need the variables as they start a pixel.
+    const bool fresh = std::all_of(m_colour.Carried().begin(), m_colour.Carried().end(),
+        [&](int32_t slot) { return slot == z || slot == z0 || slot == n; });
+    m_bColour = m_colour.DecidesOnValues() && fresh;
+}
+
+bool CDeltaProgram::Colour(const ReferenceOrbit& orbit, int run, const ExComplex& z, const ExComplex& z0,
+    double n, std::vector<ExComplex>& scratch, Complex& colour) const
+{
+    scratch.assign(static_cast<size_t>(m_colour.Slots()), ExComplex {});
+    if (m_colour.Z() >= 0) {
+        scratch[static_cast<size_t>(m_colour.Z())] = z;
+    }
+    if (m_colour.Z0() >= 0) {
+        scratch[static_cast<size_t>(m_colour.Z0())] = z0;
+    }
+    if (m_colourN >= 0) {
+        scratch[static_cast<size_t>(m_colourN)] = ex::FromReal(n);
+    }
+    if (m_colour.Run(orbit.colour, run, scratch.data())) {
+        return false;
+    }
+    const Complex delta = ex::ToComplex(scratch[static_cast<size_t>(m_colour.Result())]);
+    colour = Add(orbit.colourValue[static_cast<size_t>(run)], delta);
+    return std::isfinite(colour.re) && std::isfinite(colour.im);
 }
 
 Complex CDeltaProgram::Delta(
@@ -267,6 +313,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         }
         ++pixel.runs;
         pixel.last = Add(orbit.last[static_cast<size_t>(n)], delta);
+        pixel.lastOffset = doubles ? ex::From(d[m_iter.Result()]) : x[m_iter.Result()];
         if (holds || n + 1 >= maxIter) {
             pixel.count = holds ? n : maxIter;
             return pixel;

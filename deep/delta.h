@@ -84,6 +84,9 @@ struct ReferenceOrbit {
     // the doubles' normal range, heldTiny has it with its own exponent.
     std::vector<double> held;
     std::vector<std::pair<int, ExComplex>> heldTiny; // in order of run
+    // The colour formula's records and value after each run (V_iter_n = the run), when it is perturbed.
+    ProgramRecord colour;
+    std::vector<Complex> colourValue;
     // The skip (PlanSkip): every pixel within the radius starts at run skipRuns with the offsets
     // SkipStart(skipSeries[j], a) of the carried slots.
     int skipRuns { 0 };
@@ -113,7 +116,8 @@ struct ReferenceOrbit {
 
     size_t Bytes() const
     {
-        return iteration.Bytes() + termination.Bytes() + (last.size() + carried.size()) * sizeof(Complex)
+        return iteration.Bytes() + termination.Bytes() + colour.Bytes()
+            + (last.size() + carried.size() + colourValue.size()) * sizeof(Complex)
             + held.size() * sizeof(double) + heldTiny.size() * sizeof(heldTiny[0]);
     }
     // The termination's value after run n with its own exponent.
@@ -126,9 +130,9 @@ struct DeltaPixel {
     Complex last {};
     bool glitched { false }; // the pixel left its reference's precision: needs another reference
     bool deferred { false }; // IterateLanes only: offsets below the doubles' range, for Iterate
-    int resumeRun {
-        -1
-    }; // a deferred pixel's run to go on from, with its offsets in DeltaLanes::resume; -1: from the start
+    // A deferred pixel's run to go on from, with its offsets in DeltaLanes::resume; -1: from the start.
+    int resumeRun { -1 };
+    ExComplex lastOffset {}; // the offset of the iteration's value at the pixel's last run
     std::int64_t runs { 0 };
 };
 
@@ -169,6 +173,8 @@ public:
     // Whether a comparison or a branch cut of the program reads the plane point within a run (not
     // through a carried value): then an offset of z0 that the doubles lose decides a pixel.
     bool DecidesOnPlanePoint() const { return m_bPlaneDecides; }
+    // Whether a comparison or a branch cut reads z or z0 (directly or through what they flow into).
+    bool DecidesOnValues() const { return m_bValueDecides; }
 
     // One run on the offsets d (every slot) at run `run` of the record; true when the pixel left the
     // reference's precision.
@@ -184,12 +190,15 @@ private:
     int m_nReset { -1 };
     int m_nResult { 0 };
     bool m_bPlaneDecides { false };
+    bool m_bValueDecides { false };
 };
 
 class CDeltaProgram;
-// The perturbed programs of an iteration and a termination formula, bound by name: "z" and "z0" of
-// both, "V_iter_n" of the termination (whose "V_iter_max" the caller has set).
-CDeltaProgram DeltaProgramOf(const CFormula& iteration, const CFormula& termination);
+// The perturbed programs of an iteration, a termination and a colour formula, bound by name: "z" and
+// "z0" of each, "V_iter_n" of the termination and the colour (whose "V_iter_max" the caller has set).
+// Without a colour formula, or with one that decides nothing on z or z0, the colour is not perturbed.
+CDeltaProgram DeltaProgramOf(
+    const CFormula& iteration, const CFormula& termination, const CFormula* colour = nullptr);
 
 // Whether an opcode compares (its delta is the change of a 0/1 truth).
 bool IsComparison(int opcode);
@@ -207,6 +216,17 @@ public:
     const CDeltaCode& Iteration() const { return m_iter; }
     const CDeltaCode& Termination() const { return m_term; }
     int TermN() const { return m_termN; }
+    // The colour formula perturbed, when a comparison or a cut of it reads z or z0: its decisions are
+    // then taken on the exact values (see Colour).
+    void SetColour(const CBatchFormula& colour, int z, int n, int z0);
+    bool ExactColour() const { return m_bColour; }
+    const CDeltaCode& ColourCode() const { return m_colour; }
+    int ColourN() const { return m_colourN; }
+    // The colour of a pixel that ended at run `run` of the orbit with the offset z of its value, z0 of
+    // its plane point, and count - run in n (0, or 1 at the limit); false where the delta glitched
+    // (the caller then colours the rounded value). scratch holds the colour's slots.
+    bool Colour(const ReferenceOrbit& orbit, int run, const ExComplex& z, const ExComplex& z0, double n,
+        std::vector<ExComplex>& scratch, Complex& colour) const;
     const CBatchFormula& Program() const { return m_iter.Program(); }
     int IterZ() const { return m_iter.Z(); }
     int IterZ0() const { return m_iter.Z0(); }
@@ -258,5 +278,8 @@ private:
 
     CDeltaCode m_iter;
     CDeltaCode m_term;
+    CDeltaCode m_colour;
+    int m_colourN { -1 };
+    bool m_bColour { false };
     int m_termN { -1 };
 };

@@ -314,6 +314,8 @@ void CLaneRun::Step()
             pixel.count = sum > 0.0 ? n : m_nMaxIter;
             pixel.last
                 = { m_scratch.lastRe[static_cast<size_t>(l)], m_scratch.lastIm[static_cast<size_t>(l)] };
+            pixel.lastOffset = ex::From({ re[At(m_iter.Result()) + static_cast<size_t>(l)],
+                im[At(m_iter.Result()) + static_cast<size_t>(l)] });
             pixel.runs = n + 1;
         } else if (n + 1 >= m_orbit.runs) {
             pixel.glitched = true; // its reference ends here

@@ -251,18 +251,18 @@ bool Representable(Complex v, Complex e)
 
 } // namespace
 
-CTerminationRecorder::CTerminationRecorder(const CDeltaProgram& program, ReferenceOrbit& orbit,
-    size_t reserved, const BigComplex& point, mpfr_prec_t bits)
-    : m_code(program.Termination())
-    , m_nN(program.TermN())
-    , m_orbit(orbit)
+CFollowerRecorder::CFollowerRecorder(const CDeltaCode& code, int nSlot, ProgramRecord& record,
+    size_t reserved, const BigComplex& point, mpfr_prec_t bits, bool signDecides)
+    : m_code(code)
+    , m_nN(nSlot)
+    , m_record(record)
     , m_exactPoint(point)
     , m_nBits(bits)
+    , m_bSignDecides(signDecides)
     , m_point(point.ToComplex())
     , m_value(static_cast<size_t>(m_code.Slots()))
     , m_error(static_cast<size_t>(m_code.Slots()))
 {
-    ProgramRecord& record = orbit.termination;
     record.instructions = static_cast<int>(m_code.Code().size());
     record.a.reserve(reserved * m_code.Code().size());
     record.b.reserve(reserved * m_code.Code().size());
@@ -276,29 +276,31 @@ CTerminationRecorder::CTerminationRecorder(const CDeltaProgram& program, Referen
     }
 }
 
-CTerminationRecorder::~CTerminationRecorder() = default;
+CFollowerRecorder::~CFollowerRecorder() = default;
 
-bool CTerminationRecorder::Run(int n, const BigComplex& value, Complex rounded, bool& holds)
+bool CFollowerRecorder::Run(
+    int n, const BigComplex& value, Complex rounded, Complex& result, ExComplex& exactRe)
 {
-    if (!m_bCarries && RunInDoubles(n, rounded, holds)) {
-        if (m_precise) {
-            m_precise->RecordedElsewhere();
+    if (!m_bCarries && RunInDoubles(n, rounded, result)) {
+        exactRe = ex::FromReal(result.re);
+        if (m_recorder) {
+            m_recorder->RecordedElsewhere();
         }
         return true;
     }
-    if (!m_precise) {
-        m_term = std::make_unique<CPreciseProgram>(m_code.Program(), m_nBits);
-        m_term->Reset();
+    if (!m_recorder) {
+        m_precise = std::make_unique<CPreciseProgram>(m_code.Program(), m_nBits);
+        m_precise->Reset();
         if (m_code.Z0() >= 0) {
-            m_term->Slot(m_code.Z0()).Set(m_exactPoint);
+            m_precise->Slot(m_code.Z0()).Set(m_exactPoint);
         }
-        m_precise = std::make_unique<CRecorder>(
-            m_code, *m_term, m_orbit.termination, 0, std::numeric_limits<double>::max(), n);
+        m_recorder = std::make_unique<CRecorder>(
+            m_code, *m_precise, m_record, 0, std::numeric_limits<double>::max(), n);
     }
-    return RunPrecisely(n, value, holds);
+    return RunPrecisely(n, value, result, exactRe);
 }
 
-bool CTerminationRecorder::RunInDoubles(int n, Complex z, bool& holds)
+bool CFollowerRecorder::RunInDoubles(int n, Complex z, Complex& result)
 {
     // Inputs; the constants keep their exact compiled values with no error, and every other slot is
     // written before it is read.
@@ -319,7 +321,7 @@ bool CTerminationRecorder::RunInDoubles(int n, Complex z, bool& holds)
         value[m_code.ResetSlot()] = {};
         error[m_code.ResetSlot()] = {};
     }
-    ProgramRecord& record = m_orbit.termination;
+    ProgramRecord& record = m_record;
     const size_t mark = record.a.size();
     bool clear = true;
     for (const BatchInstruction& in : m_code.Code()) {
@@ -342,36 +344,30 @@ bool CTerminationRecorder::RunInDoubles(int n, Complex z, bool& holds)
         record.r.push_back(r);
         value[in.dest] = r;
     }
-    const double result = value[m_code.Result()].re;
-    if (!clear || !Clear(result, error[m_code.Result()].re)) {
+    result = value[m_code.Result()];
+    if (!clear || (m_bSignDecides && !Clear(result.re, error[m_code.Result()].re))) {
         // Not decided by doubles: this run again in the reference's precision.
         record.a.resize(mark);
         record.b.resize(mark);
         record.r.resize(mark);
         return false;
     }
-    m_orbit.held.push_back(result);
-    holds = result > 0.0;
     return true;
 }
 
-bool CTerminationRecorder::RunPrecisely(int n, const BigComplex& value, bool& holds)
+bool CFollowerRecorder::RunPrecisely(int n, const BigComplex& value, Complex& result, ExComplex& exactRe)
 {
     if (m_code.Z() >= 0) {
-        m_term->Slot(m_code.Z()).Set(value);
-        m_precise->Refresh(m_code.Z());
+        m_precise->Slot(m_code.Z()).Set(value);
+        m_recorder->Refresh(m_code.Z());
     }
     if (m_nN >= 0) {
-        m_term->Slot(m_nN).Set(Complex { static_cast<double>(n), 0.0 });
-        m_precise->Refresh(m_nN);
+        m_precise->Slot(m_nN).Set(Complex { static_cast<double>(n), 0.0 });
+        m_recorder->Refresh(m_nN);
     }
-    const bool usable = m_precise->Run();
-    const BigComplex& result = m_term->Slot(m_term->ResultSlot());
-    const double rounded = SignKept(result).re;
-    m_orbit.held.push_back(rounded);
-    if (std::fabs(rounded) < kSmallest && mpfr_regular_p(result.Re())) {
-        m_orbit.heldTiny.push_back({ n, WideOf(result) });
-    }
-    holds = mpfr_sgn(result.Re()) > 0 && !mpfr_nan_p(result.Re());
+    const bool usable = m_recorder->Run();
+    const BigComplex& exact = m_precise->Slot(m_precise->ResultSlot());
+    result = SignKept(exact);
+    exactRe = ex::RealOf(WideOf(exact));
     return usable;
 }

@@ -49,35 +49,41 @@ private:
     int m_nRun { 0 };
 };
 
-// Records the termination program after every run of the iteration. A termination that carries no
-// value of its own from run to run is run in doubles on the reference's rounded value, each value with
-// a bound on its distance from the exact one; only where those bounds leave a comparison or the final
-// sign to less than 2^12 times their size (near a level curve, or below the doubles' range) is the
-// run taken in the reference's precision.
-class CTerminationRecorder {
+// Records a program that runs after every run of the iteration on its value (z = the value,
+// V_iter_n = the run, z0 = the plane point): the termination, and a colour formula that decides on
+// exact values. A program that carries no value of its own from run to run is run in doubles on the
+// reference's rounded value, each value with a bound on its distance from the exact one; only where
+// those bounds leave a comparison (or, for the termination, the final sign) to less than 2^12 times
+// their size, or where a value falls below the doubles' range, is the run taken in the reference's
+// precision.
+class CFollowerRecorder {
 public:
-    CTerminationRecorder(const CDeltaProgram& program, ReferenceOrbit& orbit, size_t reserved,
-        const BigComplex& point, mpfr_prec_t bits);
-    ~CTerminationRecorder();
+    // signDecides: the real part of the program's value decides (the termination), so it too must be
+    // clear of 0.
+    CFollowerRecorder(const CDeltaCode& code, int nSlot, ProgramRecord& record, size_t reserved,
+        const BigComplex& point, mpfr_prec_t bits, bool signDecides);
+    ~CFollowerRecorder();
 
     // Records run n from the iteration's exact value (and that rounded); false when a value is not a
-    // number. holds: the termination holds for the reference.
-    bool Run(int n, const BigComplex& value, Complex rounded, bool& holds);
+    // number. value: the program's value after the run, rounded with each part's sign kept; exactRe:
+    // its real part with its own exponent.
+    bool Run(int n, const BigComplex& value, Complex rounded, Complex& result, ExComplex& exactRe);
 
 private:
-    bool RunInDoubles(int n, Complex z, bool& holds);
-    bool RunPrecisely(int n, const BigComplex& value, bool& holds);
+    bool RunInDoubles(int n, Complex z, Complex& result);
+    bool RunPrecisely(int n, const BigComplex& value, Complex& result, ExComplex& exactRe);
 
     const CDeltaCode& m_code;
     const int m_nN;
-    ReferenceOrbit& m_orbit;
+    ProgramRecord& m_record;
     const BigComplex& m_exactPoint;
     const mpfr_prec_t m_nBits;
-    // The termination in the reference's precision, made when a run first needs it (its kernel costs
-    // as much to set up as hundreds of runs in doubles).
-    std::unique_ptr<CPreciseProgram> m_term;
-    std::unique_ptr<CRecorder> m_precise;
-    bool m_bCarries { false }; // the termination carries values of its own from run to run
+    const bool m_bSignDecides;
+    // The program in the reference's precision, made when a run first needs it (its kernel costs as
+    // much to set up as hundreds of runs in doubles).
+    std::unique_ptr<CPreciseProgram> m_precise;
+    std::unique_ptr<CRecorder> m_recorder;
+    bool m_bCarries { false }; // the program carries values of its own from run to run
     Complex m_point;
     Complex m_pointError;
     std::vector<Complex> m_value, m_error; // every slot in doubles, and a bound on each part's error

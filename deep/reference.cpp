@@ -177,7 +177,13 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
     // fresh pages each time.
     const size_t reserved = std::min({ static_cast<size_t>(maxIter), maxBytes / perRun, size_t { 4096 } });
     CRecorder iterRecord(iteration, run, orbit.iteration, reserved, kLargestReferenceValue);
-    CTerminationRecorder termRecord(program, orbit, reserved, point, bits);
+    CFollowerRecorder termRecord(
+        program.Termination(), program.TermN(), orbit.termination, reserved, point, bits, true);
+    std::unique_ptr<CFollowerRecorder> colourRecord;
+    if (program.ExactColour()) {
+        colourRecord = std::make_unique<CFollowerRecorder>(
+            program.ColourCode(), program.ColourN(), orbit.colour, reserved, point, bits, false);
+    }
     orbit.last.reserve(reserved);
     orbit.carried.reserve(reserved * carried.size());
     orbit.held.reserve(reserved);
@@ -198,9 +204,21 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
             orbit.carried.push_back(iterRecord.Rounded()[static_cast<size_t>(slot)]);
         }
         // The termination on the exact value.
-        bool holds = false;
-        if (!termRecord.Run(n, run.Slot(run.ResultSlot()), last, holds)) {
+        Complex held;
+        ExComplex exactHeld;
+        if (!termRecord.Run(n, run.Slot(run.ResultSlot()), last, held, exactHeld)) {
             break;
+        }
+        orbit.held.push_back(held.re);
+        if (std::fabs(held.re) < 0x1p-1000 && !ex::IsZero(exactHeld)) {
+            orbit.heldTiny.push_back({ n, exactHeld });
+        }
+        const bool holds = exactHeld.re > 0.0;
+        if (colourRecord) {
+            Complex colour;
+            ExComplex ignored;
+            colourRecord->Run(n, run.Slot(run.ResultSlot()), last, colour, ignored);
+            orbit.colourValue.push_back(colour);
         }
         orbit.runs = n + 1;
         if (orbit.terminatedAt < 0 && holds) {

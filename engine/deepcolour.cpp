@@ -40,6 +40,17 @@ void CDeepColour::operator()(size_t index, Complex point, int count, Complex las
     }
 }
 
+void CDeepColour::Paint(size_t index, int count, Complex last, Complex colour)
+{
+    const size_t lj = static_cast<size_t>(m_rows[index / m_columns.size()]);
+    const size_t li = static_cast<size_t>(m_columns[index % m_columns.size()]);
+    if (m_plan.data) {
+        m_plan.data->Put(m_plan.Row(m_area, lj), m_plan.Column(m_area, li), count, last);
+    }
+    PaintColour(
+        m_plan, m_picture.mapping, m_target, m_plan.Row(m_area, lj), m_plan.Column(m_area, li), colour);
+}
+
 void CDeepColour::Flush()
 {
     if (m_nPending == 0) {

@@ -18,6 +18,8 @@ public:
 
     // index: the pixel's place in the render's lattice (row-major over the lines inside the target).
     void operator()(size_t index, Complex point, int count, Complex last);
+    // A pixel whose colour formula's value the caller computed (decided on the exact values).
+    void Paint(size_t index, int count, Complex last, Complex colour);
     void Flush();
 
 private:

@@ -177,6 +177,7 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
     DeltaLanes lanes;
     std::vector<ExComplex> offset;
     std::vector<DeltaPixel> results;
+    std::vector<ExComplex> colourScratch;
     for (size_t b = 0; Claim(next, batches.size(), b);) {
         const Batch& batch = batches[b];
         const Reference& reference = *references[batch.reference];
@@ -207,12 +208,21 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
         for (int l = 0; l < count; ++l) {
             const size_t index = list[batch.from + static_cast<size_t>(l)];
             runs += results[l].runs;
-            if (results[l].glitched) {
+            const DeltaPixel& pixel = results[l];
+            if (pixel.glitched) {
                 failed.push_back(index);
+                continue;
+            }
+            m_done[index] = 1;
+            // The colour decided on the exact values where it decides on z or z0 at all.
+            const int last = std::min(pixel.count, m_nMaxIter - 1);
+            Complex exact;
+            if (program.ExactColour()
+                && program.Colour(reference.orbit, last, pixel.lastOffset, offset[l], pixel.count - last,
+                    colourScratch, exact)) {
+                colour.Paint(index, pixel.count, pixel.last, exact);
             } else {
-                colour(
-                    index, Add(referencePoint, ex::ToComplex(offset[l])), results[l].count, results[l].last);
-                m_done[index] = 1;
+                colour(index, Add(referencePoint, ex::ToComplex(offset[l])), pixel.count, pixel.last);
             }
         }
         Publish(m_control.progress,

@@ -103,6 +103,11 @@ std::string CDeepRender::Key() const
         + std::to_string(m_picture.imageWidth) + "x" + std::to_string(m_picture.imageHeight) + "|";
     AppendSlots(key, m_iter);
     AppendSlots(key, m_term);
+    // A colour formula that decides on exact values has records of its own along the orbits.
+    if (CDeltaCode(m_color, m_color.Slot(m_plan.v.colorZ), m_color.Slot(m_plan.v.colorZ0))
+            .DecidesOnValues()) {
+        AppendSlots(key, m_color);
+    }
     return key;
 }
 
@@ -159,7 +164,7 @@ bool CDeepRender::OpenView()
     auto view = std::make_shared<DeepView>();
     view->key = key;
     view->bits = m_nBits;
-    view->program = DeltaProgramOf(m_picture.iterFormula, m_picture.termFormula);
+    view->program = DeltaProgramOf(m_picture.iterFormula, m_picture.termFormula, &m_picture.colorFormula);
     m_deep = view;
     std::shared_ptr<Reference> main;
     if (!MakeReference(BigComplex(m_centreX, m_centreY), kMaxReferenceBytes, main)) {
@@ -222,6 +227,25 @@ void CDeepRender::AddReferences(std::vector<size_t>& todo, int& references)
     }
 }
 
+// The colour formula on a pixel's exact value (iter holds it after PreciseIterate).
+Complex CDeepRender::PreciseColour(
+    CPreciseProgram& paint, const CPreciseProgram& iter, const BigComplex& point, int count) const
+{
+    const CDeltaProgram& program = m_deep->program;
+    paint.Reset();
+    if (program.ColourCode().Z() >= 0) {
+        paint.Slot(program.ColourCode().Z()).Set(iter.Slot(iter.ResultSlot()));
+    }
+    if (program.ColourCode().Z0() >= 0) {
+        paint.Slot(program.ColourCode().Z0()).Set(point);
+    }
+    if (program.ColourN() >= 0) {
+        paint.Slot(program.ColourN()).Set(Complex { static_cast<double>(count), 0.0 });
+    }
+    paint.Run();
+    return paint.Slot(paint.ResultSlot()).ToComplex();
+}
+
 // What no reference could take: arbitrary precision per pixel.
 void CDeepRender::PrecisePixels(const std::vector<size_t>& todo)
 {
@@ -231,6 +255,7 @@ void CDeepRender::PrecisePixels(const std::vector<size_t>& todo)
     m_pool.Run(m_nThreads, [&](int) {
         CPreciseProgram precise(m_iter, m_nBits);
         CPreciseProgram term(m_term, m_nBits);
+        CPreciseProgram paint(m_color, m_nBits);
         CDeepColour colour(m_picture, m_plan, m_area, m_target, m_rows, m_columns, m_color);
         std::int64_t runs = 0;
         for (size_t t = 0; Claim(next, todo.size(), t);) {
@@ -241,7 +266,12 @@ void CDeepRender::PrecisePixels(const std::vector<size_t>& todo)
                 break;
             }
             runs += RunsOfIteration(result.count, m_nMaxIter);
-            colour(todo[t], point.ToComplex(), result.count, result.last);
+            if (m_deep->program.ExactColour()) {
+                colour.Paint(
+                    todo[t], result.count, result.last, PreciseColour(paint, precise, point, result.count));
+            } else {
+                colour(todo[t], point.ToComplex(), result.count, result.last);
+            }
         }
         m_nIterations += runs;
         ReleasePrecisionCaches();

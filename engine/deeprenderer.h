@@ -42,6 +42,8 @@ private:
     bool MakeReference(const BigComplex& point, size_t budget, std::shared_ptr<Reference>& out) const;
     void AddReferences(std::vector<size_t>& todo, int& references);
     void PrecisePixels(const std::vector<size_t>& todo);
+    Complex PreciseColour(
+        CPreciseProgram& paint, const CPreciseProgram& iter, const BigComplex& point, int count) const;
 
     // deeppass.cpp: the pixels through the references.
     Offsets OffsetsOf(const References& references) const;

@@ -210,3 +210,36 @@ TEST(DeepRenderThreads, SamePictureOnEveryThreadCount)
     CRenderPool::Instance().SetThreads(0);
     EXPECT_TRUE(pictures[0] == pictures[1]);
 }
+
+// A colour formula that compares the plane point: at 1e-300 around the very double it compares with,
+// the rounded points are all that double, while the exact ones lie half on each side.
+TEST(DeepRenderColour, DecidesOnTheExactValues)
+{
+    CFractalScript script;
+    script.SetDefaults();
+    ASSERT_TRUE(CountEscapes(script));
+    std::string error;
+    ASSERT_TRUE(script.SetColorFormula("(real(z0) > 0.25) * 0.5 + 0.25;", error)) << error;
+    script.SetImageSize(1024, 1024);
+    Picture picture = script.TakeSnapshot();
+    const mpfr_prec_t bits = 1200;
+    BigFloat cx(0.25, bits); // the number the formula compares with, exactly
+    BigFloat cy(0.1, bits);
+    bool ok = false;
+    SetViewOf(picture, ViewAroundCentre(cx, cy, BigFloat::Parse("1e-300", bits, &ok) / 1024, 1024, 1024));
+    QImage image(16, 16, QImage::Format_RGB32);
+    std::atomic<int> stage { 0 };
+    std::atomic<bool> stop { false };
+    std::atomic<double> progress { 0.0 };
+    CDeepSession session;
+    ASSERT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, 16, 16, 1, 1, 1, 1 },
+                  { stage, 0, stop, progress, &session }),
+        kRenderDone);
+    ASSERT_TRUE(session.Last().active);
+    for (int y = 0; y < 16; ++y) {
+        for (int x = 0; x < 16; ++x) {
+            EXPECT_EQ(image.pixel(x, y), image.pixel(x < 8 ? 0 : 15, 0)) << x << "," << y;
+        }
+    }
+    EXPECT_NE(image.pixel(0, 0), image.pixel(15, 0));
+}
