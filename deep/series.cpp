@@ -119,6 +119,7 @@ std::array<Complex, kSkipTerms> TaylorOf(const Operation& op)
     }
     case kOpSqrt: return BinomialCoefficients(op.A, op.R, { 0.5, 0.0 });
     case kOpPow: return BinomialCoefficients(op.A, op.R, op.B);
+    case kBatchOpPowWhole: return BinomialCoefficients(op.A, op.R, { static_cast<double>(op.exponent), 0.0 });
     case kOpTan: return TangentCoefficients(op.R, 1.0);
     case kOpTanh: return TangentCoefficients(op.R, -1.0);
     default: return PeriodicCoefficients(op.opcode, op.A, op.R);

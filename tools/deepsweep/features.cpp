@@ -57,6 +57,16 @@ BigComplex Minus(const BigComplex& a, const BigComplex& b)
     return r;
 }
 
+// z after preperiod + period runs from x, less z after preperiod runs.
+BigComplex Gap(const Program& p, CPreciseProgram& run, const BigComplex& x, int preperiod, int period)
+{
+    const BigComplex before = Orbit(p, run, x, preperiod);
+    for (int n = 0; n < period; ++n) {
+        run.Run();
+    }
+    return Minus(run.Slot(p.z), before);
+}
+
 double Log2Of(const BigFloat& v)
 {
     if (v.IsZero()) {
@@ -88,7 +98,8 @@ int OracleCount(const SweepView& view, const BigComplex& point, mpfr_prec_t bits
     return PreciseIterate(precise, term, bindings, at, view.maxIter).count;
 }
 
-FoundPoint NewtonPeriodic(const SweepView& view, const BigComplex& start, int period, mpfr_prec_t bits)
+FoundPoint NewtonPeriodic(
+    const SweepView& view, const BigComplex& start, int period, mpfr_prec_t bits, int preperiod)
 {
     const Program p = ProgramOf(view);
     const mpfr_prec_t work = 2 * bits + 64;
@@ -105,14 +116,14 @@ FoundPoint NewtonPeriodic(const SweepView& view, const BigComplex& start, int pe
     int steady = 0;
     for (int step = 0; step < 200; ++step) {
         // G(x) = z_period(x) - x and its real Jacobian by differences of 2^-bits.
-        const BigComplex g = Minus(Orbit(p, run, x, period), x);
+        const BigComplex g = Gap(p, run, x, preperiod, period);
         BigFloat h(work);
         mpfr_set_ui_2exp(h.get(), 1, -static_cast<long>(bits), MPFR_RNDN);
         BigComplex xr(x), xi(x);
         mpfr_add(xr.Re(), xr.Re(), h.get(), MPFR_RNDN);
         mpfr_add(xi.Im(), xi.Im(), h.get(), MPFR_RNDN);
-        BigComplex gr = Minus(Minus(Orbit(p, run, xr, period), xr), g);
-        BigComplex gi = Minus(Minus(Orbit(p, run, xi, period), xi), g);
+        BigComplex gr = Minus(Gap(p, run, xr, preperiod, period), g);
+        BigComplex gi = Minus(Gap(p, run, xi, preperiod, period), g);
         mpc_div_fr(gr.get(), gr.get(), h.get(), MPC_RNDNN);
         mpc_div_fr(gi.get(), gi.get(), h.get(), MPC_RNDNN);
         // Solve [gr gi] (dx, dy) = -g as a 2 x 2 real system.
@@ -217,7 +228,8 @@ bool BandEdge(
     if (countA == OracleCount(view, b, bits)) {
         return false;
     }
-    for (mpfr_prec_t k = 0; k < bits; ++k) {
+    // To well below the view's pixels: the caller's precision has 200 bits beyond what the view needs.
+    for (mpfr_prec_t k = 0; k + 200 < bits; ++k) {
         BigComplex mid(bits);
         mpc_add(mid.get(), a.get(), b.get(), MPC_RNDNN);
         mpc_div_2ui(mid.get(), mid.get(), 1, MPC_RNDNN);
@@ -229,4 +241,37 @@ bool BandEdge(
     }
     edge = a;
     return true;
+}
+
+bool CutCrossing(const SweepView& view, const BigComplex& start, mpfr_prec_t bits, BigComplex& point)
+{
+    const Program p = ProgramOf(view);
+    CPreciseProgram run(p.batch, bits);
+    const auto first = [&](const BigComplex& x) { return Orbit(p, run, x, 1).ToComplex(); };
+    for (double span = 1e-3; span < 1.0; span *= 4) {
+        BigComplex a(bits), b(bits);
+        a.Set(start);
+        b.Set(start);
+        BigFloat shift(span, 64);
+        mpfr_sub(a.Im(), a.Im(), shift.get(), MPFR_RNDN);
+        mpfr_add(b.Im(), b.Im(), shift.get(), MPFR_RNDN);
+        const Complex fa = first(a);
+        const Complex fb = first(b);
+        if (!(fa.re < 0 && fb.re < 0) || std::signbit(fa.im) == std::signbit(fb.im)) {
+            continue;
+        }
+        for (mpfr_prec_t k = 0; k + 200 < bits; ++k) {
+            BigComplex mid(bits);
+            mpc_add(mid.get(), a.get(), b.get(), MPC_RNDNN);
+            mpc_div_2ui(mid.get(), mid.get(), 1, MPC_RNDNN);
+            if (std::signbit(first(mid).im) == std::signbit(fa.im)) {
+                a = mid;
+            } else {
+                b = mid;
+            }
+        }
+        point = a;
+        return true;
+    }
+    return false;
 }

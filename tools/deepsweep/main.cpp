@@ -172,8 +172,6 @@ int QuadraticBallPeriod(const BigComplex& c, const BigFloat& radius, int limit)
 
 } // namespace
 
-int RunSweep(const Args& args);
-
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
@@ -222,6 +220,12 @@ int main(int argc, char** argv)
                 std::stoi(args.Get("limit", "10000"))));
         return 0;
     }
+    if (command == "count") {
+        const SweepView view = ViewFrom(args);
+        const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
+        std::printf("%d\n", OracleCount(view, PointOf(args.Get("at"), bits), bits));
+        return 0;
+    }
     if (command == "edge") {
         const SweepView view = ViewFrom(args);
         const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
@@ -242,10 +246,13 @@ int main(int argc, char** argv)
         return 0;
     }
     if (command == "sweep") {
-        return RunSweep(args);
+        const SweepTotals t = RunSweep(std::stod(args.Get("minutes", "5")),
+            std::stoull(args.Get("seed", "1")), std::stoi(args.Get("side", "16")),
+            std::stoi(args.Get("threads", "1")), args.Get("log", "deepsweep.log"));
+        std::printf("%d formulas, %d views, %lld pixels, %lld chaotic, %lld disagree in %d views\n",
+            t.formulas, t.views, t.pixels, t.chaotic, t.wrong, t.wrongViews);
+        return t.wrong == 0 ? 0 : 1;
     }
     std::fprintf(stderr, "unknown command %s\n", command.c_str());
     return 2;
 }
-
-int RunSweep(const Args&) { return 2; }

@@ -8,6 +8,7 @@
 #include "precise.h"
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -59,9 +60,13 @@ struct FoundPoint {
     int period { 0 };
     double derivative { 0 }; // log2 of |d z_period / d point| at the point
 };
-// The point x near `start` where `period` runs bring z back to x (a nucleus of a formula that reads
-// z0, a periodic point of one that does not), by Newton's method at `bits`.
-FoundPoint NewtonPeriodic(const SweepView& view, const BigComplex& start, int period, mpfr_prec_t bits);
+// The point x near `start` where `period` runs after the first `preperiod` bring z back to where it
+// was (preperiod 0: back to x itself, a nucleus of a formula that reads z0 or a periodic point of one
+// that does not; preperiod 1 or more: a pre-periodic point), by Newton's method at `bits`.
+FoundPoint NewtonPeriodic(
+    const SweepView& view, const BigComplex& start, int period, mpfr_prec_t bits, int preperiod = 0);
+// A point near start where the first run's value lies on the negative real axis (a branch cut).
+bool CutCrossing(const SweepView& view, const BigComplex& start, mpfr_prec_t bits, BigComplex& point);
 // The lowest period of a cycle whose point lies within radius of centre, by how near the orbit of
 // centre comes back to its start (0 when none up to the limit).
 int NearPeriod(const SweepView& view, const BigComplex& centre, const BigFloat& radius, int limit);
@@ -70,3 +75,24 @@ bool BandEdge(
     const SweepView& view, const BigComplex& a, const BigComplex& b, mpfr_prec_t bits, BigComplex& edge);
 // The count of the oracle at a point.
 int OracleCount(const SweepView& view, const BigComplex& point, mpfr_prec_t bits);
+
+// Random formulas of the language and views of them (generate.cpp).
+struct FormulaSpec {
+    std::string iteration;
+    std::string termination { "norm(z) > 100;" };
+    std::vector<Complex> constants;
+    int maxIter { 1000 };
+    bool readsZ0 { false };
+    bool cut { false }; // has a branch cut on a varying value
+};
+FormulaSpec RandomFormula(std::mt19937_64& rng);
+
+// What a sweep found.
+struct SweepTotals {
+    int formulas { 0 }, views { 0 }, wrongViews { 0 };
+    long long pixels { 0 }, chaotic { 0 }, wrong { 0 };
+};
+// Sweeps random formulas and their views for `minutes`, writing the views that disagree to logPath
+// (sweeprun.cpp).
+SweepTotals RunSweep(double minutes, std::uint64_t seed, int side, int threads, const std::string& logPath);
+std::vector<SweepView> ViewsFor(const FormulaSpec& formula, std::mt19937_64& rng, int side, int count);
