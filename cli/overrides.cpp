@@ -23,7 +23,9 @@ const char* const kOverrideHelp = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  --palette FILE        use the palette image FILE (resets the mapping, as in the window)\n"
     "  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH\n"
     "                        set the seven numbers of the palette mapping\n"
-    "  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)\n"
+    "  --iterations N        set the iteration limit, 1 to 1000000000 (brought into that range,\n"
+    "                        with a warning); above 10000 the script file keeps 10000 on its\n"
+    "                        usual line and N on a line of its own\n"
     "  --center RE,IM        move the view's centre to this plane point\n"
     "  --width W             show W plane units across, keeping the centre and the proportions\n"
     "                        (RE, IM and W: decimals of any length and exponent, such as 1e-1000;\n"
@@ -235,6 +237,30 @@ std::vector<QCommandLineOption> WithOverrideOptions(std::vector<QCommandLineOpti
     return options;
 }
 
+bool ReadIterationsOption(
+    const CCommandOptions& options, std::optional<long long>& iterations, std::string& problem)
+{
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("iterations"))) {
+        long long count = 0;
+        if (!ParseWhole(*value, count)) {
+            problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--iterations' needs a whole number, not '%1'"),
+                { *value });
+            return false;
+        }
+        iterations = count;
+    }
+    return true;
+}
+
+int ExtendedLimitOf(long long given, std::string& warning)
+{
+    const int limit = static_cast<int>(std::clamp<long long>(given, kMinIterations, kMaxExtendedIterations));
+    warning = limit == given
+        ? std::string()
+        : RangeWarning("--iterations", given, kMinIterations, kMaxExtendedIterations, limit);
+    return limit;
+}
+
 bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem)
 {
     const auto fail = [&problem](std::string text) {
@@ -267,14 +293,8 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
         }
         overrides.constants.emplace_back(value.substr(0, eq), number);
     }
-    if (const std::optional<std::string> value = options.Value(QStringLiteral("iterations"))) {
-        long long count = 0;
-        if (!ParseWhole(*value, count)) {
-            return fail(
-                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--iterations' needs a whole number, not '%1'"),
-                    { *value }));
-        }
-        overrides.iterations = count;
+    if (!ReadIterationsOption(options, overrides.iterations, problem)) {
+        return false;
     }
     if (!ReadViewOverrides(options, overrides, problem)) {
         return false;
@@ -368,13 +388,11 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
         }
     }
     if (overrides.iterations) {
-        const int clamped
-            = static_cast<int>(std::clamp<long long>(*overrides.iterations, kMinIterations, kMaxIterations));
-        if (clamped != *overrides.iterations) {
-            result.warnings.push_back(
-                RangeWarning("--iterations", *overrides.iterations, kMinIterations, kMaxIterations, clamped));
+        std::string warning;
+        script.SetExtendedMaxIter(ExtendedLimitOf(*overrides.iterations, warning));
+        if (!warning.empty()) {
+            result.warnings.push_back(std::move(warning));
         }
-        script.SetMaxIter(clamped);
     }
     if (overrides.center || overrides.width) {
         ApplyView(overrides, script, result);

@@ -58,6 +58,13 @@ std::string ViewNumberProblem(ViewNumberError error, const std::string& subject,
 std::string SineWarning(double given, double used);
 std::string RangeWarning(const std::string& what, long long given, int min, int max, int used);
 
+// --iterations N of render, set and animate: the whole number as given (saturated), for the script to
+// bring into 1 to 1000000000. On a value that is not a whole number returns false with the problem.
+bool ReadIterationsOption(
+    const CCommandOptions& options, std::optional<long long>& iterations, std::string& problem);
+// The limit such a number gives, and the warning when it had to be brought into range (else empty).
+int ExtendedLimitOf(long long given, std::string& warning);
+
 // Reads the parsed options; on a value that does not parse returns false with the problem.
 bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem);
 

@@ -225,9 +225,10 @@ bool ReadCounts(CJsonReader& read, const QJsonObject& top, CFractalScript& scrip
         if (!read.Whole(QStringLiteral("iterations"), value, count)) {
             return false;
         }
-        script.SetMaxIter(count);
+        script.SetExtendedMaxIter(count);
         if (script.GetMaxIter() != count) {
-            read.Warn(RangeWarning("iterations", count, kMinIterations, kMaxIterations, script.GetMaxIter()));
+            read.Warn(RangeWarning(
+                "iterations", count, kMinIterations, kMaxExtendedIterations, script.GetMaxIter()));
         }
     }
     if (const QJsonValue value = top.value(QStringLiteral("size")); !value.isUndefined()) {

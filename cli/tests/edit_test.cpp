@@ -46,7 +46,10 @@ TEST_F(Edit, EachChangeAndItsError)
         std::string err;      // part of standard error; empty: nothing printed
     } rows[] = {
         { { "--iterations", "500" }, 0, "iterations: 500", "" },
-        { { "--iterations", "20000" }, 0, "iterations: 10000", "outside 1 to 10000; 10000 is used" },
+        { { "--iterations", "20000" }, 0, "iterations: 20000", "" },
+        // A termination that holds at once: the render of the largest limit stays instant.
+        { { "--iterations", "99999999999", "--formula", "termination=1;" }, 0, "iterations: 1000000000",
+            "outside 1 to 1000000000; 1000000000 is used" },
         { { "--iterations", "-3" }, 0, "iterations: 1", "; 1 is used" },
         { { "--iterations", "2.5" }, 2, "", "'--iterations' needs a whole number" },
         { { "--const", "C=0.3,-0.5" }, 0, "const C: 0.3,-0.5", "" },
@@ -143,11 +146,12 @@ TEST_F(Edit, DeepView)
 TEST_F(Edit, SetThenDumpRoundTrip)
 {
     // A render with changes is the picture of set with the same changes, then render.
-    const std::vector<std::string> changes { "--const", "C=0.285,0.01", "--iterations", "64", "--width",
+    const std::vector<std::string> changes { "--const", "C=0.285,0.01", "--iterations", "20000", "--width",
         "1.7", "--center", "0.1,-0.2", "--mapping", "0.1,0,1.5,1,0.28,0.96,2" };
     std::vector<std::string> set { "set", Path("a.gsc"), "-o", Path("b.gsc") };
     set.insert(set.end(), changes.begin(), changes.end());
     ASSERT_EQ(Cli(set).code, 0);
+    EXPECT_NE(Cli({ "dump", Path("b.gsc") }).out.find("iterations: 20000\n"), std::string::npos);
     std::vector<std::string> direct { "render", Path("a.gsc"), "-o", Path("direct.png"), "--size", "48x40",
         "--quiet" };
     direct.insert(direct.end(), changes.begin(), changes.end());
