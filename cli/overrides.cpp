@@ -101,21 +101,12 @@ bool ReadViewOverrides(const CCommandOptions& options, ScriptOverrides& override
         return false;
     };
     if (const std::optional<std::string> value = options.Value(QStringLiteral("center"))) {
-        const size_t comma = value->find(',');
-        if (comma == std::string::npos) {
-            return fail(
-                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--center' needs RE,IM, not '%1'"), { *value }));
+        Complex center;
+        if (!ReadPlanePoint(
+                *value, "--center", center, overrides.centerReText, overrides.centerImText, problem)) {
+            return false;
         }
-        std::string* const texts[] = { &overrides.centerReText, &overrides.centerImText };
-        double parts[2];
-        for (int k = 0; k < 2; ++k) {
-            const std::string part = k == 0 ? value->substr(0, comma) : value->substr(comma + 1);
-            if (const ViewNumberError error = CheckViewCoordinate(part); error != ViewNumberError::None) {
-                return fail(ViewNumberProblem(error, "'--center'", part));
-            }
-            ParseDecimal(part, parts[k], *texts[k]);
-        }
-        overrides.center = Complex { parts[0], parts[1] };
+        overrides.center = center;
     }
     if (const std::optional<std::string> value = options.Value(QStringLiteral("width"))) {
         // Any width above 0, also below the doubles (1e-1000): the view then keeps it exactly.
@@ -178,6 +169,27 @@ void ApplyView(const ScriptOverrides& overrides, CFractalScript& script, Overrid
 }
 
 } // namespace
+
+bool ReadPlanePoint(const std::string& value, const std::string& option, Complex& point, std::string& reText,
+    std::string& imText, std::string& problem)
+{
+    const size_t comma = value.find(',');
+    if (comma == std::string::npos) {
+        problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'%1' needs RE,IM, not '%2'"), { option, value });
+        return false;
+    }
+    std::string* const texts[] = { &reText, &imText };
+    double* const parts[] = { &point.re, &point.im };
+    for (int k = 0; k < 2; ++k) {
+        const std::string part = k == 0 ? value.substr(0, comma) : value.substr(comma + 1);
+        if (const ViewNumberError error = CheckViewCoordinate(part); error != ViewNumberError::None) {
+            problem = ViewNumberProblem(error, "'" + option + "'", part);
+            return false;
+        }
+        ParseDecimal(part, *parts[k], *texts[k]);
+    }
+    return true;
+}
 
 std::string ViewNumberProblem(ViewNumberError error, const std::string& subject, const std::string& value)
 {

@@ -53,6 +53,12 @@ extern const char* const kOverrideHelp;
 // every reader: subject names the option or key ("'--width'"), value is the number as given.
 std::string ViewNumberProblem(ViewNumberError error, const std::string& subject, const std::string& value);
 
+// A plane point "RE,IM" of an option (--center, probe's --at): the doubles, and the decimals as typed
+// (any length and exponent), each held to the one check of a view's numbers. On a value that does not
+// read returns false with the problem.
+bool ReadPlanePoint(const std::string& value, const std::string& option, Complex& point, std::string& reText,
+    std::string& imText, std::string& problem);
+
 // The warnings of values a script brings into its ranges, worded alike by every reader: what is the
 // option or key ("--iterations").
 std::string SineWarning(double given, double used);

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -195,7 +196,97 @@ bool Claim(std::atomic<size_t>& next, size_t count, std::atomic<bool>& aborted, 
     return true;
 }
 
+// The session of the view: this view's references, or a new one with the main reference at the
+// centre (kept for the view's next render). Null when cancelled.
+std::shared_ptr<DeepSession> SessionFor(const Picture& picture, const PreciseView& view, mpfr_prec_t bits,
+    const CBatchFormula& iterProgram, const std::function<bool()>& cancelled)
+{
+    const int maxIter = picture.maxIter;
+    BigFloat centreX(bits);
+    BigFloat centreY(bits);
+    centreX = view.offsetX + view.ratio * (picture.imageWidth / 2.0);
+    centreY = view.offsetY + view.ratio * (picture.imageHeight / 2.0);
+    std::string key = std::to_string(bits) + "|" + std::to_string(maxIter) + "|" + centreX.ToString() + ","
+        + centreY.ToString() + "," + view.ratio.ToString() + "," + std::to_string(picture.imageWidth) + "x"
+        + std::to_string(picture.imageHeight) + "|";
+    AppendSlots(key, iterProgram);
+    AppendSlots(key, CBatchFormula(picture.termFormula));
+    {
+        std::lock_guard lock(g_sessionMutex);
+        if (g_session && g_session->key == key) {
+            return g_session;
+        }
+    }
+    auto session = std::make_shared<DeepSession>();
+    session->key = key;
+    session->bits = bits;
+    session->program = DeltaProgramOf(picture.iterFormula, picture.termFormula);
+    auto reference = std::make_shared<Reference>();
+    const BigComplex centre(centreX, centreY);
+    if (!BuildReference(session->program, centre, bits, maxIter, *reference, cancelled)) {
+        return nullptr;
+    }
+    session->program.PlanSkip(reference->orbit, Radius(view, picture, centre, bits), maxIter);
+    session->references.push_back(reference);
+    session->bytes = reference->orbit.Bytes();
+    std::lock_guard lock(g_sessionMutex);
+    g_session = session;
+    return session;
+}
+
 } // namespace
+
+mpfr_prec_t DeepBits(const Picture& picture)
+{
+    // The lattice step told apart at the view's magnitude, with guard bits.
+    const PreciseView rough = PreciseViewOf(picture, 64);
+    const long stepExponent = rough.ratio.Exponent() - 12;
+    const long magnitude = std::max({ rough.offsetX.Exponent(), rough.offsetY.Exponent(), 4L });
+    return BitsFor(stepExponent, magnitude, 96);
+}
+
+DeepProbe ProbeDeep(Picture& picture, const BigComplex& point, const std::function<bool()>& cancelled)
+{
+    CleanVectorState();
+    struct CacheRelease {
+        ~CacheRelease() { ReleasePrecisionCaches(); }
+    } release;
+    DeepProbe probe;
+    const mpfr_prec_t bits = DeepBits(picture);
+    const PreciseView view = PreciseViewOf(picture, bits);
+    const CBatchFormula iterProgram(picture.iterFormula);
+    const std::shared_ptr<DeepSession> session = SessionFor(picture, view, bits, iterProgram, cancelled);
+    if (!session) {
+        probe.cancelled = true;
+        return probe;
+    }
+    // The pixel's offset from the main reference, as the render forms it: real and imaginary apart.
+    const Reference& reference = *session->references.front();
+    BigFloat dx(bits), dy(bits);
+    mpfr_sub(dx.get(), point.Re(), reference.point.Re(), MPFR_RNDN);
+    mpfr_sub(dy.get(), point.Im(), reference.point.Im(), MPFR_RNDN);
+    std::vector<Complex> scratchD;
+    std::vector<ExComplex> scratchX;
+    const DeltaPixel pixel = session->program.Iterate(
+        reference.orbit, ex::Add(ExOf(dx), ex::Swap(ExOf(dy))), picture.maxIter, scratchD, scratchX);
+    if (!pixel.glitched) {
+        probe.count = pixel.count;
+        probe.last = pixel.last;
+        return probe;
+    }
+    // What the main reference cannot take: arbitrary precision, the render's last resort.
+    const CBatchFormula termProgram(picture.termFormula);
+    CPreciseProgram precise(iterProgram, bits);
+    CPreciseProgram term(termProgram, bits);
+    const OracleBindings bindings
+        = BindOracle(picture.iterFormula, iterProgram, picture.termFormula, termProgram);
+    const OraclePixel result = PreciseIterate(precise, term, bindings, point, picture.maxIter, cancelled);
+    probe.count = result.count;
+    probe.last = result.last;
+    probe.precise = true;
+    probe.cancelled = result.cancelled;
+    return probe;
+}
 
 DeepRenderState LastDeepRender()
 {
@@ -218,11 +309,7 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
     struct CacheRelease {
         ~CacheRelease() { ReleasePrecisionCaches(); }
     } release;
-    // The precision: the lattice step told apart at the view's magnitude, with guard bits.
-    const PreciseView rough = PreciseViewOf(picture, 64);
-    const long stepExponent = rough.ratio.Exponent() - 12;
-    const long magnitude = std::max({ rough.offsetX.Exponent(), rough.offsetY.Exponent(), 4L });
-    const mpfr_prec_t bits = BitsFor(stepExponent, magnitude, 96);
+    const mpfr_prec_t bits = DeepBits(picture);
     const PreciseView view = PreciseViewOf(picture, bits);
 
     DeepLattice lattice { BigFloat(bits), BigFloat(bits), BigFloat(bits), BigFloat(bits) };
@@ -232,45 +319,14 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
         = view.ratio * (static_cast<double>(picture.imageHeight) * area.scaleY / (area.bottom - area.top));
     lattice.x0 = lattice.dx * ((area.left + 0.5) / area.scaleX) + view.offsetX;
     lattice.y0 = lattice.dy * ((area.top + 0.5) / area.scaleY) + view.offsetY;
-    BigFloat centreX(bits);
-    BigFloat centreY(bits);
-    centreX = view.offsetX + view.ratio * (picture.imageWidth / 2.0);
-    centreY = view.offsetY + view.ratio * (picture.imageHeight / 2.0);
-
     const CBatchFormula iterProgram(picture.iterFormula);
     const CBatchFormula termProgram(picture.termFormula);
     const CBatchFormula colorProgram(picture.colorFormula);
     const int maxIter = picture.maxIter;
     const auto cancelled = [&control] { return Aborted(control); };
-
-    // The session: this view's references, or a new one with the main reference at the centre.
-    std::string key = std::to_string(bits) + "|" + std::to_string(maxIter) + "|" + centreX.ToString() + ","
-        + centreY.ToString() + "," + view.ratio.ToString() + "," + std::to_string(picture.imageWidth) + "x"
-        + std::to_string(picture.imageHeight) + "|";
-    AppendSlots(key, iterProgram);
-    AppendSlots(key, CBatchFormula(picture.termFormula));
-    std::shared_ptr<DeepSession> session;
-    {
-        std::lock_guard lock(g_sessionMutex);
-        if (g_session && g_session->key == key) {
-            session = g_session;
-        }
-    }
+    const std::shared_ptr<DeepSession> session = SessionFor(picture, view, bits, iterProgram, cancelled);
     if (!session) {
-        session = std::make_shared<DeepSession>();
-        session->key = key;
-        session->bits = bits;
-        session->program = DeltaProgramOf(picture.iterFormula, picture.termFormula);
-        auto reference = std::make_shared<Reference>();
-        const BigComplex centre(centreX, centreY);
-        if (!BuildReference(session->program, centre, bits, maxIter, *reference, cancelled)) {
-            return kRenderAborted;
-        }
-        session->program.PlanSkip(reference->orbit, Radius(view, picture, centre, bits), maxIter);
-        session->references.push_back(reference);
-        session->bytes = reference->orbit.Bytes();
-        std::lock_guard lock(g_sessionMutex);
-        g_session = session;
+        return kRenderAborted;
     }
     g_active.store(true);
     g_bits.store(static_cast<int>(bits));
