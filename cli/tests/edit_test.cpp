@@ -174,13 +174,20 @@ TEST_F(Edit, SetThenDumpRoundTrip)
     EXPECT_EQ(Bytes(Path("c.gsc")), Bytes(Path("b.gsc")));
 
     // Values the writer keeps exactly and JSON numbers cannot hold: strings of their own.
-    const char* edge = R"({"constants": {"C": ["nan", "-0"]}, "mapping": {"sin": "-inf"}, "ratio": 1e-300})";
+    // A limit beyond the largest is brought to it, with a warning that names the number given.
+    const char* edge = R"({"constants": {"C": ["nan", "-0"]}, "mapping": {"sin": "-inf"}, "ratio": 1e-300,
+        "iterations": 5e9})";
     file.setFileName(QString::fromStdString(Path("edge.json")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(edge);
     file.close();
-    ASSERT_EQ(Cli({ "new", "--from-json", Path("edge.json"), "-o", Path("edge.gsc") }).code, 0);
+    const Outcome edged = Cli({ "new", "--from-json", Path("edge.json"), "-o", Path("edge.gsc") });
+    ASSERT_EQ(edged.code, 0) << edged.err;
+    EXPECT_NE(edged.err.find("iterations 5000000000 is outside 1 to 1000000000; 1000000000 is used"),
+        std::string::npos)
+        << edged.err;
     const std::string again = Cli({ "dump", "--json", Path("edge.gsc") }).out;
+    EXPECT_NE(again.find(R"("iterations": 1000000000,)"), std::string::npos) << again;
     EXPECT_NE(again.find(R"("C": ["nan", "-0"])"), std::string::npos) << again;
     EXPECT_NE(again.find(R"("sin": -1,)"), std::string::npos) << again;
     EXPECT_NE(again.find(R"("ratio": 1e-300)"), std::string::npos) << again;
