@@ -192,6 +192,12 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
     if (job.data && job.toFolder) {
         return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--data' goes with one script")));
     }
+    if (job.data
+        && QFileInfo(QString::fromStdString(*job.data)).absoluteFilePath()
+            == QFileInfo(QString::fromStdString(job.image)).absoluteFilePath()) {
+        return Usage(
+            err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--data' needs another file than the picture")));
+    }
     std::string problem;
     if (!ReadOverrides(options, job.overrides, problem)) {
         return Usage(err, problem);
@@ -385,16 +391,16 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     // Found now rather than after a render that may take minutes.
     // With --json every outcome is a line, failures included; the line goes where a success's would.
     std::ostream& report = job.ToStandardOutput() ? err : out;
-    for (const auto& [file, shown] :
-        { std::pair { imageFile, job.image }, std::pair { DataFile(job), job.data.value_or("") } }) {
-        const std::string why = file.isEmpty() ? std::string()
-            : file == imageFile                ? OutputProblem(writers, file)
-                                               : FileProblem(file);
-        if (!why.empty()) {
-            err << "glimmerset-cli render: " << CannotWrite(shown, why) << '\n';
-            report << (job.json ? JsonFailure("save-failed", CannotWrite(shown, why), shown) : "");
-            return kExitFailure;
-        }
+    std::string shown = job.image;
+    std::string why = OutputProblem(writers, imageFile);
+    if (why.empty() && job.data) {
+        shown = *job.data;
+        why = FileProblem(DataFile(job));
+    }
+    if (!why.empty()) {
+        err << "glimmerset-cli render: " << CannotWrite(shown, why) << '\n';
+        report << (job.json ? JsonFailure("save-failed", CannotWrite(shown, why), shown) : "");
+        return kExitFailure;
     }
     CFractalScript script;
     int code = kExitOk;

@@ -1011,5 +1011,9 @@ PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因�
         <source>&apos;--data&apos; goes with one script</source>
         <translation>&apos;--data&apos; 只能用于一个脚本</translation>
     </message>
+    <message>
+        <source>&apos;--data&apos; needs another file than the picture</source>
+        <translation>&apos;--data&apos; 需要一个与图片不同的文件</translation>
+    </message>
 </context>
 </TS>

@@ -182,6 +182,8 @@ TEST_F(Numbers, UsageErrors)
         { { "render", Path("a.gsc"), Path("a.gsc"), "-o", Path("out/"), "--data", Path("x.npy") }, 2,
             "'--data' goes with one script" },
         { { "render", Path("a.gsc"), "-o", Path("a.png"), "--data", "-" }, 2, "'--data' needs a file name" },
+        { { "render", Path("a.gsc"), "-o", Path("a.png"), "--data", Path("a.png") }, 2,
+            "'--data' needs another file than the picture" },
         { { "render", Path("a.gsc"), "-o", Path("a.png"), "--data", Path("no/x.npy") }, 1, "cannot write" },
         { { "probe", Path("a.gsc") }, 2, "missing '--at RE,IM'" },
         { { "probe", Path("a.gsc"), "--at", "1" }, 2, "'--at' needs RE,IM, not '1'" },
