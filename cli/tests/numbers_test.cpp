@@ -72,8 +72,8 @@ protected:
 } // namespace
 
 // The file NumPy reads: its header, shape and dtype; row 0 the top row; every pixel's numbers those of
-// the scalar renderer (an independent route) for the same picture; --aa keeps the one-sample numbers.
-// probe at a pixel's centre prints the same numbers, to the bit.
+// the scalar renderer (an independent route) for the same picture. probe at a pixel's centre prints
+// the same numbers, to the bit.
 TEST_F(Numbers, DataFileAndProbeOfShallowPixels)
 {
     ASSERT_EQ(Cli({ "new", "-o", Path("a.gsc") }).code, 0);
@@ -114,14 +114,6 @@ TEST_F(Numbers, DataFileAndProbeOfShallowPixels)
     EXPECT_EQ(npy.n, table.counts);
     EXPECT_EQ(std::memcmp(npy.z.data(), table.lasts.data(), npy.z.size() * sizeof(Complex)), 0);
     EXPECT_EQ(*std::max_element(npy.n.begin(), npy.n.end()), 20000) << "counts above 10000 survive";
-
-    ASSERT_EQ(Cli({ "render", Path("b.gsc"), "-o", Path("b2.png"), "--size", "40x30", "--aa", "2", "--data",
-                      Path("b2.npy"), "--quiet" })
-                  .code,
-        0);
-    NpyFile antialiased;
-    ASSERT_TRUE(ReadNpy(Path("b2.npy"), antialiased));
-    EXPECT_EQ(antialiased.n, npy.n);
 
     const View view { picture.offsetX, picture.offsetY, picture.ratio };
     const std::vector<double> xs = View::LatticeLine(0, 40, 1, 1.0, view.Step(40, 1.0, 40), view.offsetX);
