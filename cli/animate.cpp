@@ -2,6 +2,7 @@
 
 #include "cli.h"
 #include "options.h"
+#include "overrides.h"
 #include "renderreport.h"
 
 #include "exactview.h"
@@ -9,20 +10,15 @@
 #include "fixedlimits.h"
 #include "fractalscript.h"
 #include "numbertext.h"
-#include "safefile.h"
 #include "signalcleanup.h"
 #include "surface.h"
 #include "watermarkfile.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTemporaryFile>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -31,7 +27,6 @@
 #include <cstring>
 #include <ostream>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -39,7 +34,8 @@ namespace {
 constexpr const char* kAnimateUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "Usage: glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN\n"
     "                              [--ease linear|smooth] [--size WxH] [--aa N] [--no-watermark]\n"
-    "                              [--threads N] [--png-level N] [--shard K/N | --shard-count N]\n"
+    "                              [--threads N] [--png-level N] [--iterations N]\n"
+    "                              [--shard K/N | --shard-count N]\n"
     "                              [--skip-existing] [--list] [--video OUT.mp4 --fps F] [--quiet]\n"
     "\n"
     "Renders N frames, numbered from 0, through the key scripts in order: frame 0 is the first key,\n"
@@ -61,6 +57,8 @@ constexpr const char* kAnimateUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  --no-watermark      leave the watermark out\n"
     "  --threads N         render on N threads (default: every core)\n"
     "  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1\n"
+    "  --iterations N      give every key the iteration limit N, 1 to 1000000000 (brought into\n"
+    "                      that range, with a warning)\n"
     "  --shard K/N         render only the frames k with k mod N = K; 0/1 renders all of them and\n"
     "                      reads nothing from the environment\n"
     "  --shard-count N     the N of a shard whose K comes from JOB_COMPLETION_INDEX (Kubernetes\n"
@@ -99,6 +97,7 @@ struct AnimateJob {
     int width { 0 };
     int height { 0 };
     std::optional<int> antialias;
+    std::optional<int> iterations; // --iterations, brought into its range
     bool watermark { true };
     long long pngLevel { kDefaultPngLevel };
     Shard shard;
@@ -119,11 +118,41 @@ CCommandOptions AnimateOptions()
             Flag({ QStringLiteral("no-watermark") }), Valued({ QStringLiteral("aa") }, QStringLiteral("N")),
             Valued({ QStringLiteral("threads") }, QStringLiteral("N")),
             Valued({ QStringLiteral("png-level") }, QStringLiteral("N")),
+            Valued({ QStringLiteral("iterations") }, QStringLiteral("N")),
             Valued({ QStringLiteral("shard") }, QStringLiteral("K/N")),
             Valued({ QStringLiteral("shard-count") }, QStringLiteral("N")),
             Flag({ QStringLiteral("skip-existing") }), Flag({ QStringLiteral("list") }),
             Valued({ QStringLiteral("video") }, QStringLiteral("OUT")),
             Valued({ QStringLiteral("fps") }, QStringLiteral("F")), Flag({ QStringLiteral("quiet") }) });
+}
+
+// The options of how each frame is rendered: size, anti-aliasing, threads, PNG level, limit.
+std::optional<int> ReadFrameOptions(const CCommandOptions& options, AnimateJob& job, std::ostream& err)
+{
+    std::string problem;
+    job.size = options.Value(QStringLiteral("size"));
+    if (job.size && !ReadSize(*job.size, job.width, job.height, problem)) {
+        return Usage(err, problem);
+    }
+    if (!ReadAntialias(options.Value(QStringLiteral("aa")), job.antialias, problem)) {
+        return Usage(err, problem);
+    }
+    if (!ReadThreadsAndPngLevel(options.Value(QStringLiteral("threads")),
+            options.Value(QStringLiteral("png-level")), job.pngLevel, problem)) {
+        return Usage(err, problem);
+    }
+    std::optional<long long> iterations;
+    if (!ReadIterationsOption(options, iterations, problem)) {
+        return Usage(err, problem);
+    }
+    if (iterations) {
+        std::string warning;
+        job.iterations = ExtendedLimitOf(*iterations, warning);
+        if (!warning.empty()) {
+            err << "glimmerset-cli animate: " << Warning(warning) << '\n';
+        }
+    }
+    return std::nullopt;
 }
 
 std::optional<int> ReadAnimateJob(const CCommandOptions& options, AnimateJob& job, std::ostream& err)
@@ -162,16 +191,8 @@ std::optional<int> ReadAnimateJob(const CCommandOptions& options, AnimateJob& jo
         }
         job.ease = *ease == "smooth" ? Ease::Smooth : Ease::Linear;
     }
-    job.size = options.Value(QStringLiteral("size"));
-    if (job.size && !ReadSize(*job.size, job.width, job.height, problem)) {
-        return Usage(err, problem);
-    }
-    if (!ReadAntialias(options.Value(QStringLiteral("aa")), job.antialias, problem)) {
-        return Usage(err, problem);
-    }
-    if (!ReadThreadsAndPngLevel(options.Value(QStringLiteral("threads")),
-            options.Value(QStringLiteral("png-level")), job.pngLevel, problem)) {
-        return Usage(err, problem);
+    if (const std::optional<int> exit = ReadFrameOptions(options, job, err)) {
+        return exit;
     }
     if (!ReadShard(
             options.Value(QStringLiteral("shard")), options.Value(QStringLiteral("shard-count")),
@@ -212,6 +233,7 @@ bool LoadKeys(const AnimateJob& job, QTemporaryDir& dir, std::vector<Picture>& k
             return false;
         }
         Picture picture = script.TakeSnapshot();
+        picture.maxIter = job.iterations.value_or(picture.maxIter);
         if (job.size) {
             ShowAtSize(picture, job.width, job.height);
         } else if (!keys.empty()
@@ -239,62 +261,6 @@ bool LoadKeys(const AnimateJob& job, QTemporaryDir& dir, std::vector<Picture>& k
 // Whether a frame is done: frames are written whole, so a file that is not a whole picture was cut
 // short or damaged after it was written, and is rendered again.
 bool FrameDone(const QString& path) { return QFileInfo(path).isFile() && IsWholePicture(path); }
-
-// Encodes the frames into a video: ffmpeg reads them as they lie on disk through its image sequence
-// input, which takes the same printf pattern. The video is complete or not there: ffmpeg writes it
-// under a temporary name beside it (with its extension, by which ffmpeg chooses the container),
-// renamed into its place once ffmpeg has succeeded. Both names go to ffmpeg as absolute paths, which
-// it cannot take for an option ("-v.mp4") or a protocol ("pipe:1").
-int EncodeVideo(const AnimateJob& job, std::ostream& err)
-{
-    const auto fail = [&](const std::string& why) {
-        err << "glimmerset-cli animate: " << CannotWrite(*job.video, why) << '\n';
-        return kExitFailure;
-    };
-    const QString ffmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
-    if (ffmpeg.isEmpty()) {
-        return fail(Tr(QT_TRANSLATE_NOOP(
-            "glimmerset-cli", "ffmpeg is missing (install it, or encode the frames on disk yourself)")));
-    }
-    const QFileInfo target(
-        FollowSymbolicLinks(QFileInfo(QString::fromStdString(*job.video)).absoluteFilePath()));
-    const QString suffix = target.suffix().isEmpty() ? QString() : QLatin1Char('.') + target.suffix();
-    QTemporaryFile temporary(target.absoluteDir().filePath(QStringLiteral(".glimmerset-XXXXXX") + suffix));
-    if (!temporary.open()) {
-        return fail(temporary.errorString().toStdString());
-    }
-    temporary.close();
-    const CRemovedOnSignal cleanup(temporary.fileName(), CRemovedOnSignal::Kind::File);
-    QProcess process;
-    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    process.start(ffmpeg,
-        { QStringLiteral("-nostdin"), QStringLiteral("-y"), QStringLiteral("-loglevel"),
-            QStringLiteral("error"), QStringLiteral("-framerate"),
-            QString::fromStdString(FormatShortest(job.fps)), QStringLiteral("-start_number"),
-            QStringLiteral("0"), QStringLiteral("-i"),
-            QFileInfo(QString::fromStdString(job.pattern)).absoluteFilePath(), QStringLiteral("-pix_fmt"),
-            QStringLiteral("yuv420p"), QStringLiteral("-vf"), QStringLiteral("pad=ceil(iw/2)*2:ceil(ih/2)*2"),
-            temporary.fileName() });
-    if (!process.waitForStarted() || !process.waitForFinished(-1)
-        || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        return fail(
-            Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "ffmpeg failed (exit status %1); nothing was written"),
-                { std::to_string(process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1) }));
-    }
-    // ffmpeg's own file would have the usual permissions, and a video it replaces keeps its own.
-    struct stat old { };
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::chmod(QFile::encodeName(temporary.fileName()).constData(),
-        ::stat(QFile::encodeName(target.absoluteFilePath()).constData(), &old) == 0 ? old.st_mode & 07777
-                                                                                    : 0666 & ~mask);
-    if (::rename(QFile::encodeName(temporary.fileName()).constData(),
-            QFile::encodeName(target.absoluteFilePath()).constData())
-        != 0) {
-        return fail(std::strerror(errno));
-    }
-    return kExitOk;
-}
 
 // How the frames of this process went.
 struct FrameCounts {
@@ -440,5 +406,5 @@ int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ost
                     { std::to_string(written), std::to_string(skipped) }))
             << '\n';
     }
-    return job.video ? EncodeVideo(job, err) : kExitOk;
+    return job.video ? EncodeVideo(*job.video, job.fps, job.pattern, err) : kExitOk;
 }

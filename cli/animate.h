@@ -3,6 +3,7 @@
 #include "picture.h"
 
 #include <functional>
+#include <iosfwd>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,3 +64,7 @@ bool ReadAntialias(const std::optional<std::string>& text, std::optional<int>& s
 // value when the option is not given. On a usage error returns false with the problem.
 bool ReadThreadsAndPngLevel(const std::optional<std::string>& threads,
     const std::optional<std::string>& level, long long& pngLevel, std::string& problem);
+
+// Encodes the frames of pattern on disk into video at fps frames per second with ffmpeg, written whole
+// or not at all. Returns the exit code, with the reason on err when it fails.
+int EncodeVideo(const std::string& video, double fps, const std::string& pattern, std::ostream& err);

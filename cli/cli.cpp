@@ -34,11 +34,13 @@ constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  check SCRIPT\n"
     "        load a script and print a summary, or why it does not load\n"
     "  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
-    "         [--format EXT] [--png-level N] [--aa N] [--json | --quiet]\n"
-    "         [CHANGES]\n"
+    "         [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]\n"
+    "         [--json | --quiet] [CHANGES]\n"
     "        render a script at its target size into an image file\n"
     "  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
     "        render several scripts into FOLDER/NAME.EXT in one run\n"
+    "  probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]\n"
+    "        print the count and final z of a plane point as one JSON line\n"
     "  set SCRIPT [CHANGES] [-o OUT.gsc]\n"
     "        write changes into a script file\n"
     "  dump SCRIPT [--json]\n"
@@ -46,13 +48,14 @@ constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  extract PICTURE -o SCRIPT.gsc\n"
     "        write the script an exported picture carries\n"
     "  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]\n"
-    "          [--size WxH] [--no-watermark] [--shard K/N] [--skip-existing] [--list]\n"
+    "          [--size WxH] [--iterations N] [--no-watermark] [--shard K/N]\n"
+    "          [--skip-existing] [--list]\n"
     "          [--video OUT.mp4 --fps F]\n"
     "        render the frames of an animation through key scripts\n"
     "  help [COMMAND]\n"
     "        show this help, or the options of COMMAND\n"
     "\n"
-    "CHANGES (render and set): --formula KIND=TEXT, --const NAME=RE[,IM],\n"
+    "CHANGES (render, set and probe): --formula KIND=TEXT, --const NAME=RE[,IM],\n"
     "  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,\n"
     "  --center RE,IM, --width W\n"
     "\n"
@@ -85,7 +88,8 @@ Command FindCommand(const std::string& name)
         const char* name;
         Command run;
     } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender },
-        { "set", RunSet }, { "dump", RunDump }, { "extract", RunExtract }, { "animate", RunAnimate } };
+        { "set", RunSet }, { "dump", RunDump }, { "extract", RunExtract }, { "animate", RunAnimate },
+        { "probe", RunProbe } };
     for (const auto& command : kCommands) {
         if (name == command.name) {
             return command.run;

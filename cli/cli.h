@@ -89,3 +89,4 @@ int RunNewFromJson(
     const std::string& source, const std::string& target, std::ostream& out, std::ostream& err);
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunProbe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

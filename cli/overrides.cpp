@@ -23,7 +23,9 @@ const char* const kOverrideHelp = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  --palette FILE        use the palette image FILE (resets the mapping, as in the window)\n"
     "  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH\n"
     "                        set the seven numbers of the palette mapping\n"
-    "  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)\n"
+    "  --iterations N        set the iteration limit, 1 to 1000000000 (brought into that range,\n"
+    "                        with a warning); above 10000 the script file keeps 10000 on its\n"
+    "                        usual line and N on a line of its own\n"
     "  --center RE,IM        move the view's centre to this plane point\n"
     "  --width W             show W plane units across, keeping the centre and the proportions\n"
     "                        (RE, IM and W: decimals of any length and exponent, such as 1e-1000;\n"
@@ -99,21 +101,12 @@ bool ReadViewOverrides(const CCommandOptions& options, ScriptOverrides& override
         return false;
     };
     if (const std::optional<std::string> value = options.Value(QStringLiteral("center"))) {
-        const size_t comma = value->find(',');
-        if (comma == std::string::npos) {
-            return fail(
-                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--center' needs RE,IM, not '%1'"), { *value }));
+        Complex center;
+        if (!ReadPlanePoint(
+                *value, "--center", center, overrides.centerReText, overrides.centerImText, problem)) {
+            return false;
         }
-        std::string* const texts[] = { &overrides.centerReText, &overrides.centerImText };
-        double parts[2];
-        for (int k = 0; k < 2; ++k) {
-            const std::string part = k == 0 ? value->substr(0, comma) : value->substr(comma + 1);
-            if (const ViewNumberError error = CheckViewCoordinate(part); error != ViewNumberError::None) {
-                return fail(ViewNumberProblem(error, "'--center'", part));
-            }
-            ParseDecimal(part, parts[k], *texts[k]);
-        }
-        overrides.center = Complex { parts[0], parts[1] };
+        overrides.center = center;
     }
     if (const std::optional<std::string> value = options.Value(QStringLiteral("width"))) {
         // Any width above 0, also below the doubles (1e-1000): the view then keeps it exactly.
@@ -177,6 +170,27 @@ void ApplyView(const ScriptOverrides& overrides, CFractalScript& script, Overrid
 
 } // namespace
 
+bool ReadPlanePoint(const std::string& value, const std::string& option, Complex& point, std::string& reText,
+    std::string& imText, std::string& problem)
+{
+    const size_t comma = value.find(',');
+    if (comma == std::string::npos) {
+        problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'%1' needs RE,IM, not '%2'"), { option, value });
+        return false;
+    }
+    std::string* const texts[] = { &reText, &imText };
+    double* const parts[] = { &point.re, &point.im };
+    for (int k = 0; k < 2; ++k) {
+        const std::string part = k == 0 ? value.substr(0, comma) : value.substr(comma + 1);
+        if (const ViewNumberError error = CheckViewCoordinate(part); error != ViewNumberError::None) {
+            problem = ViewNumberProblem(error, "'" + option + "'", part);
+            return false;
+        }
+        ParseDecimal(part, *parts[k], *texts[k]);
+    }
+    return true;
+}
+
 std::string ViewNumberProblem(ViewNumberError error, const std::string& subject, const std::string& value)
 {
     switch (error) {
@@ -235,6 +249,30 @@ std::vector<QCommandLineOption> WithOverrideOptions(std::vector<QCommandLineOpti
     return options;
 }
 
+bool ReadIterationsOption(
+    const CCommandOptions& options, std::optional<long long>& iterations, std::string& problem)
+{
+    if (const std::optional<std::string> value = options.Value(QStringLiteral("iterations"))) {
+        long long count = 0;
+        if (!ParseWhole(*value, count)) {
+            problem = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--iterations' needs a whole number, not '%1'"),
+                { *value });
+            return false;
+        }
+        iterations = count;
+    }
+    return true;
+}
+
+int ExtendedLimitOf(long long given, std::string& warning)
+{
+    const int limit = static_cast<int>(std::clamp<long long>(given, kMinIterations, kMaxExtendedIterations));
+    warning = limit == given
+        ? std::string()
+        : RangeWarning("--iterations", given, kMinIterations, kMaxExtendedIterations, limit);
+    return limit;
+}
+
 bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem)
 {
     const auto fail = [&problem](std::string text) {
@@ -267,14 +305,8 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
         }
         overrides.constants.emplace_back(value.substr(0, eq), number);
     }
-    if (const std::optional<std::string> value = options.Value(QStringLiteral("iterations"))) {
-        long long count = 0;
-        if (!ParseWhole(*value, count)) {
-            return fail(
-                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--iterations' needs a whole number, not '%1'"),
-                    { *value }));
-        }
-        overrides.iterations = count;
+    if (!ReadIterationsOption(options, overrides.iterations, problem)) {
+        return false;
     }
     if (!ReadViewOverrides(options, overrides, problem)) {
         return false;
@@ -368,13 +400,11 @@ OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& 
         }
     }
     if (overrides.iterations) {
-        const int clamped
-            = static_cast<int>(std::clamp<long long>(*overrides.iterations, kMinIterations, kMaxIterations));
-        if (clamped != *overrides.iterations) {
-            result.warnings.push_back(
-                RangeWarning("--iterations", *overrides.iterations, kMinIterations, kMaxIterations, clamped));
+        std::string warning;
+        script.SetExtendedMaxIter(ExtendedLimitOf(*overrides.iterations, warning));
+        if (!warning.empty()) {
+            result.warnings.push_back(std::move(warning));
         }
-        script.SetMaxIter(clamped);
     }
     if (overrides.center || overrides.width) {
         ApplyView(overrides, script, result);

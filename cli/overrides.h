@@ -53,10 +53,23 @@ extern const char* const kOverrideHelp;
 // every reader: subject names the option or key ("'--width'"), value is the number as given.
 std::string ViewNumberProblem(ViewNumberError error, const std::string& subject, const std::string& value);
 
+// A plane point "RE,IM" of an option (--center, probe's --at): the doubles, and the decimals as typed
+// (any length and exponent), each held to the one check of a view's numbers. On a value that does not
+// read returns false with the problem.
+bool ReadPlanePoint(const std::string& value, const std::string& option, Complex& point, std::string& reText,
+    std::string& imText, std::string& problem);
+
 // The warnings of values a script brings into its ranges, worded alike by every reader: what is the
 // option or key ("--iterations").
 std::string SineWarning(double given, double used);
 std::string RangeWarning(const std::string& what, long long given, int min, int max, int used);
+
+// --iterations N of render, set and animate: the whole number as given (saturated), for the script to
+// bring into 1 to 1000000000. On a value that is not a whole number returns false with the problem.
+bool ReadIterationsOption(
+    const CCommandOptions& options, std::optional<long long>& iterations, std::string& problem);
+// The limit such a number gives, and the warning when it had to be brought into range (else empty).
+int ExtendedLimitOf(long long given, std::string& warning);
 
 // Reads the parsed options; on a value that does not parse returns false with the problem.
 bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem);

@@ -1,7 +1,9 @@
 #include "animate.h"
 #include "cli.h"
+#include "npyfile.h"
 #include "options.h"
 #include "overrides.h"
+#include "renderoutput.h"
 #include "renderreport.h"
 
 #include "exactview.h"
@@ -19,22 +21,20 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <chrono>
-#include <cstring>
 #include <optional>
 #include <ostream>
 #include <set>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr const char* kRenderUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
-    "                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]\n"
+    "                             [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]\n"
+    "                             [--json | --quiet] [CHANGES]\n"
     "       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
     "\n"
     "Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in\n"
@@ -59,6 +59,10 @@ constexpr const char* kRenderUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1\n"
     "  --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4\n"
     "                      (default: the script's own setting, 1 unless saved otherwise)\n"
+    "  --data FILE.npy     also write every pixel's count and final z as a NumPy file (format\n"
+    "                      1.0): shape (height, width), row 0 the picture's top row, fields n\n"
+    "                      ('<i8', the final V_iter_n) and z ('<c16', the final z); with --aa above\n"
+    "                      1 those of the picture at one sample per pixel, at each pixel's centre\n"
     "  --json              print what was done as one JSON object on one line instead of the\n"
     "                      outcome (on standard error with '-o -'); one line per picture,\n"
     "                      failures included\n"
@@ -87,61 +91,6 @@ std::string RenderUsage()
         .append(FormulaErrorHelp());
 }
 
-std::string FolderProblem(const QString& folder, int code)
-{
-    return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "folder '%1': %2"),
-        { folder.toStdString(), std::strerror(code) });
-}
-
-// Why the picture could not be written to path, found before the render: no writer for its format,
-// a folder that does not exist or cannot be written, a file that cannot be replaced. Empty when it can.
-std::string OutputProblem(const std::vector<ImageCodec>& writers, const QString& path)
-{
-    if (WriterForFile(writers, path) == nullptr) {
-        const QString name = QFileInfo(path).fileName();
-        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-        return dot < 0 ? Tr(QT_TRANSLATE_NOOP(
-                   "glimmerset-cli", "the name has no extension to choose the image format by"))
-                       : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "no image writer for the extension '%1'"),
-                           { name.mid(dot).toStdString() });
-    }
-    const QFileInfo file(path);
-    const QByteArray folder = QFile::encodeName(file.absolutePath());
-    struct stat status { };
-    if (::stat(folder.constData(), &status) != 0) {
-        return FolderProblem(file.absolutePath(), errno);
-    }
-    if (!S_ISDIR(status.st_mode)) {
-        return FolderProblem(file.absolutePath(), ENOTDIR);
-    }
-    // The picture is written beside the target and renamed into place: the folder must take it.
-    if (::access(folder.constData(), W_OK | X_OK) != 0) {
-        return FolderProblem(file.absolutePath(), errno);
-    }
-    const QByteArray target = QFile::encodeName(file.absoluteFilePath());
-    if (::stat(target.constData(), &status) == 0) {
-        if (S_ISDIR(status.st_mode)) {
-            return std::strerror(EISDIR);
-        }
-        if (::access(target.constData(), W_OK) != 0) {
-            return std::strerror(errno);
-        }
-    }
-    return {};
-}
-
-// The size and view of a render at another size than the script's target. The document's rule keeps
-// the top-left corner and the width of the plane; fit keeps the centre and widens the plane on the
-// side that the new proportions make longer, so that everything the script shows stays in sight.
-ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool fit)
-{
-    const PlaneView view = script.GetView();
-    const PlaneView shown = fit
-        ? Fitted(view, script.GetImageWidth(), script.GetImageHeight(), width, height)
-        : AtWidth(view, script.GetImageWidth(), script.GetImageHeight(), width, height);
-    return { width, height, shown.offsetX, shown.offsetY, shown.ratio, shown.exact };
-}
-
 // What the command line asks render to do.
 struct RenderJob {
     std::vector<std::string> scripts; // SCRIPT..., "-" for standard input
@@ -158,10 +107,14 @@ struct RenderJob {
     bool json { false };
     bool quiet { false };
     ScriptOverrides overrides;
-    std::optional<int> antialias; // --aa
+    std::optional<int> antialias;    // --aa
+    std::optional<std::string> data; // --data FILE.npy
 
     bool ToStandardOutput() const { return image == "-"; }
 };
+
+// The --data file, or an empty name.
+QString DataFile(const RenderJob& job) { return job.data ? QString::fromStdString(*job.data) : QString(); }
 
 // Where a render's progress bar stands: picture done of count, all under one line.
 struct ProgressShare {
@@ -178,7 +131,8 @@ CCommandOptions RenderOptions()
         Flag({ QStringLiteral("no-watermark") }), Valued({ QStringLiteral("threads") }, QStringLiteral("N")),
         Valued({ QStringLiteral("format") }, QStringLiteral("EXT")),
         Valued({ QStringLiteral("png-level") }, QStringLiteral("N")), Flag({ QStringLiteral("json") }),
-        Flag({ QStringLiteral("quiet") }), Valued({ QStringLiteral("aa") }, QStringLiteral("N")) }));
+        Flag({ QStringLiteral("quiet") }), Valued({ QStringLiteral("aa") }, QStringLiteral("N")),
+        Valued({ QStringLiteral("data") }, QStringLiteral("FILE")) }));
 }
 
 // The values of the parsed options, checked one by one; --threads takes effect at once. Returns the
@@ -231,6 +185,19 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
             Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--format' needs an extension such as png, not '%1'"),
                 { job.extension }));
     }
+    job.data = options.Value(QStringLiteral("data"));
+    if (job.data && (job.data->empty() || *job.data == "-")) {
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--data' needs a file name")));
+    }
+    if (job.data && job.toFolder) {
+        return Usage(err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--data' goes with one script")));
+    }
+    if (job.data
+        && QFileInfo(QString::fromStdString(*job.data)).absoluteFilePath()
+            == QFileInfo(QString::fromStdString(job.image)).absoluteFilePath()) {
+        return Usage(
+            err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--data' needs another file than the picture")));
+    }
     std::string problem;
     if (!ReadOverrides(options, job.overrides, problem)) {
         return Usage(err, problem);
@@ -246,7 +213,7 @@ bool Export(
     const bool terminal = !job.quiet && isatty(STDERR_FILENO) == 1;
     const auto started = share.started;
     ExportRequest request { imageFile, job.watermark ? CWatermarkFile::Path() : QString(), std::nullopt,
-        static_cast<int>(job.pngLevel), {}, {}, job.antialias };
+        static_cast<int>(job.pngLevel), {}, {}, job.antialias, job.data.has_value() };
     if (job.size) {
         request.view = ViewAtSize(script, job.width, job.height, job.fit);
     }
@@ -424,9 +391,15 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     // Found now rather than after a render that may take minutes.
     // With --json every outcome is a line, failures included; the line goes where a success's would.
     std::ostream& report = job.ToStandardOutput() ? err : out;
-    if (const std::string why = OutputProblem(writers, imageFile); !why.empty()) {
-        err << "glimmerset-cli render: " << CannotWrite(job.image, why) << '\n';
-        report << (job.json ? JsonFailure("save-failed", CannotWrite(job.image, why), job.image) : "");
+    std::string shown = job.image;
+    std::string why = OutputProblem(writers, imageFile);
+    if (why.empty() && job.data) {
+        shown = *job.data;
+        why = FileProblem(DataFile(job));
+    }
+    if (!why.empty()) {
+        err << "glimmerset-cli render: " << CannotWrite(shown, why) << '\n';
+        report << (job.json ? JsonFailure("save-failed", CannotWrite(shown, why), shown) : "");
         return kExitFailure;
     }
     CFractalScript script;
@@ -436,5 +409,12 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return code;
     }
     const bool succeeded = Export(script, job, imageFile);
+    if (QString why;
+        succeeded && job.data && !WriteNpy(DataFile(job), script.ExportWorker().TakeData(), &why)) {
+        err << "glimmerset-cli render: " << CannotWrite(*job.data, why.toStdString()) << '\n';
+        report << (job.json ? JsonFailure("save-failed", CannotWrite(*job.data, why.toStdString()), *job.data)
+                            : "");
+        return kExitFailure;
+    }
     return Finish(script, job, imageFile, succeeded, out, err);
 }

@@ -56,13 +56,23 @@ public:
                 "glimmerset-cli", "needs a number (or \"nan\", \"inf\", \"-inf\", \"-0\")")));
     }
 
-    bool Whole(const QString& key, const QJsonValue& value, int& number)
+    bool Whole(const QString& key, const QJsonValue& value, long long& number)
     {
         const double d = value.toDouble();
         if (!value.isDouble() || d != std::floor(d)) {
             return Fail(key, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "needs a whole number")));
         }
-        number = static_cast<int>(std::clamp(d, -2e9, 2e9));
+        // Saturated: a warning then names a number as large as the one given.
+        number = static_cast<long long>(std::clamp(d, -9e18, 9e18));
+        return true;
+    }
+    bool Whole(const QString& key, const QJsonValue& value, int& number)
+    {
+        long long whole = 0;
+        if (!Whole(key, value, whole)) {
+            return false;
+        }
+        number = static_cast<int>(std::clamp<long long>(whole, -2'000'000'000, 2'000'000'000));
         return true;
     }
 
@@ -221,13 +231,14 @@ bool ReadPaletteAndMapping(
 bool ReadCounts(CJsonReader& read, const QJsonObject& top, CFractalScript& script)
 {
     if (const QJsonValue value = top.value(QStringLiteral("iterations")); !value.isUndefined()) {
-        int count = 0;
+        long long count = 0;
         if (!read.Whole(QStringLiteral("iterations"), value, count)) {
             return false;
         }
-        script.SetMaxIter(count);
+        script.SetExtendedMaxIter(count);
         if (script.GetMaxIter() != count) {
-            read.Warn(RangeWarning("iterations", count, kMinIterations, kMaxIterations, script.GetMaxIter()));
+            read.Warn(RangeWarning(
+                "iterations", count, kMinIterations, kMaxExtendedIterations, script.GetMaxIter()));
         }
     }
     if (const QJsonValue value = top.value(QStringLiteral("size")); !value.isUndefined()) {

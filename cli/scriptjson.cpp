@@ -10,10 +10,6 @@
 #include <algorithm>
 #include <cmath>
 
-namespace {
-
-// A number as JSON. A JSON reader takes -0 for the integer 0 (Qt's too), losing the sign the file
-// keeps: it is a string, like the numbers JSON has no syntax for.
 std::string JsonNumber(double value)
 {
     if (std::isnan(value)) {
@@ -27,6 +23,8 @@ std::string JsonNumber(double value)
     }
     return FormatShortest(value);
 }
+
+namespace {
 
 std::string Pair(double a, double b)
 {

@@ -8,6 +8,10 @@
 
 class CFractalScript;
 
+// A number as JSON: the shortest round-trip form; "nan", "inf", "-inf" and "-0" as strings (a JSON
+// reader takes -0 for the integer 0, losing the sign).
+std::string JsonNumber(double value);
+
 // A script's members as text that ordinary tools read, diff and generate (dump, new --from-json).
 
 // One "key: value" line per member, values as the override options take them; a formula's further

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QInputDialog>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -125,9 +126,8 @@ void CQtWindowServices::ShowAbout(QWidget* parent)
 void CQtWindowServices::OpenUrl(QWidget* parent, const QUrl& url)
 {
     if (!QDesktopServices::openUrl(url)) {
-        ShowMessage(parent,
-            tr("无法打开网页：%1").arg(url.toString()),
-            tr("错误"), MessageIcon::Error, MessageButtons::Ok);
+        ShowMessage(parent, tr("无法打开网页：%1").arg(url.toString()), tr("错误"), MessageIcon::Error,
+            MessageButtons::Ok);
     }
 }
 
@@ -136,3 +136,14 @@ bool CQtWindowServices::RunSettings(CSettingDlg& dialog) { return dialog.exec() 
 bool CQtWindowServices::RunExportSize(COutportSetDlg& dialog) { return dialog.exec() == QDialog::Accepted; }
 
 void CQtWindowServices::RunExportProgress(COutportDlg& dialog) { dialog.exec(); }
+
+bool CQtWindowServices::AskWholeNumber(
+    QWidget* parent, const QString& title, const QString& label, int min, int max, int& value)
+{
+    bool accepted = false;
+    const int answer = QInputDialog::getInt(parent, title, label, value, min, max, 1, &accepted);
+    if (accepted) {
+        value = answer;
+    }
+    return accepted;
+}

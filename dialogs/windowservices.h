@@ -56,6 +56,13 @@ public:
     virtual bool RunSettings(CSettingDlg&) { return false; }
     virtual bool RunExportSize(COutportSetDlg&) { return false; }
     virtual void RunExportProgress(COutportDlg&) { }
+    // Asks for a whole number from min to max, starting at value (the extended iteration limit); true,
+    // with the answer in value, when the user accepts. Unless a service says otherwise it is declined.
+    virtual bool AskWholeNumber(QWidget*, const QString& /*title*/, const QString& /*label*/, int /*min*/,
+        int /*max*/, int& /*value*/)
+    {
+        return false;
+    }
 };
 
 // The real services: QMessageBox, QFileDialog and the program's dialogs.
@@ -72,6 +79,8 @@ public:
     bool RunSettings(CSettingDlg& dialog) override;
     bool RunExportSize(COutportSetDlg& dialog) override;
     void RunExportProgress(COutportDlg& dialog) override;
+    bool AskWholeNumber(
+        QWidget* parent, const QString& title, const QString& label, int min, int max, int& value) override;
 };
 
 // A filter entry in Qt's syntax: the description, then its patterns in parentheses unless the

@@ -50,16 +50,29 @@ std::uint8_t LinearToSrgb(std::uint32_t linear)
 }
 
 int RenderAntialiased(Picture& picture, const Raster& target, int n, RenderControl control,
-    RenderStats* stats, long long bandSamples)
+    RenderStats* stats, long long bandSamples, const PixelData* data)
 {
     const int width = picture.imageWidth;
     const int height = picture.imageHeight;
+    RenderArea whole { 0, 0, width, height, 1.0, 1.0, 1, 1 };
+    whole.data = data;
     if (n <= 1) {
-        return RenderPicture(picture, target, { 0, 0, width, height, 1.0, 1.0, 1, 1 }, control, stats);
+        return RenderPicture(picture, target, whole, control, stats);
     }
     if (target.pixels == nullptr || target.width < width || target.height < height
         || target.bitsPerPixel != 32) {
         return kRenderNoTarget;
+    }
+    RenderStats total;
+    if (data) {
+        // The numbers at the pixels' centres, as the picture at one sample per pixel has them; its
+        // progress is not shown (a share of 1 / (n * n) of the whole).
+        std::atomic<double> dataProgress { 0.0 };
+        if (const int code = RenderPicture(picture, target, whole,
+                { control.stage, control.generation, control.stop, dataProgress, control.deep }, &total);
+            code != kRenderDone) {
+            return code;
+        }
     }
     // The samples are the pixels of the picture at n times the size, the view kept as --size keeps it.
     Picture fine = picture;
@@ -70,7 +83,6 @@ int RenderAntialiased(Picture& picture, const Raster& target, int n, RenderContr
     std::vector<std::uint8_t> samples(static_cast<size_t>(bandBytesPerRow) * n * bandRows);
     const std::uint32_t count = static_cast<std::uint32_t>(n * n);
     std::atomic<double> bandProgress { 0.0 };
-    RenderStats total;
     control.progress.store(0.0, std::memory_order_relaxed);
     for (int top = 0; top < height; top += bandRows) {
         const int rows = std::min(bandRows, height - top);

@@ -20,6 +20,10 @@ std::uint8_t LinearToSrgb(std::uint32_t linear);
 // a band of rows at a time, so that the samples of the whole picture are never held at once. The
 // unused byte of every pixel is 0xFF. n = 1 is RenderPicture itself. Returns RenderPicture's codes.
 // bandSamples bounds the samples held at once (tests make it small to cut many bands).
+// data, when given (sized to the picture), receives every pixel's count and final z at the pixel's
+// centre: those of the picture at one sample per pixel, which for n > 1 is a render of its own, made
+// first into target (the samples then replace it).
 inline constexpr long long kAntialiasBandSamples = 1LL << 22; // 16 MiB of 32-bit samples
 int RenderAntialiased(Picture& picture, const Raster& target, int n, RenderControl control,
-    RenderStats* stats = nullptr, long long bandSamples = kAntialiasBandSamples);
+    RenderStats* stats = nullptr, long long bandSamples = kAntialiasBandSamples,
+    const PixelData* data = nullptr);

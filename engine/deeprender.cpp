@@ -2,6 +2,7 @@
 
 #include "deepcolour.h"
 #include "deeprenderer.h"
+#include "deepviewer.h"
 
 #include "oracle.h"
 #include "renderpool.h"
@@ -9,46 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-
-namespace {
-
-void AppendSlots(std::string& key, const CBatchFormula& program)
-{
-    key += program.Dump();
-    key += '|';
-    for (int s = 0; s < program.SlotCount(); ++s) {
-        const Complex v = program.Initial(s);
-        char bits[40];
-        uint64_t re = 0;
-        uint64_t im = 0;
-        std::memcpy(&re, &v.re, sizeof re);
-        std::memcpy(&im, &v.im, sizeof im);
-        std::snprintf(bits, sizeof bits, "%llx,%llx;", static_cast<unsigned long long>(re),
-            static_cast<unsigned long long>(im));
-        key += bits;
-    }
-    key += '|';
-}
-
-// The precision of a deep view: the lattice step told apart at the view's magnitude, with guard bits.
-mpfr_prec_t DeepBits(const Picture& picture)
-{
-    const PreciseView rough = PreciseViewOf(picture, 64);
-    const long stepExponent = rough.ratio.Exponent() - 12;
-    const long magnitude = std::max({ rough.offsetX.Exponent(), rough.offsetY.Exponent(), 4L });
-    return BitsFor(stepExponent, magnitude, 96);
-}
-
-} // namespace
-
-ExComplex ExOf(const BigFloat& value)
-{
-    long exponent = 0;
-    const double mantissa = mpfr_get_d_2exp(&exponent, value.get(), MPFR_RNDN);
-    return ex::Normalised(mantissa, 0.0, exponent);
-}
-
-ExComplex ExOf(const BigFloat& re, const BigFloat& im) { return ex::Add(ExOf(re), ex::Swap(ExOf(im))); }
 
 CDeepRender::CDeepRender(Picture& picture, const Raster& target, const RenderArea& area,
     RenderControl control, const RenderPlan& plan, CDeepSession& session)
@@ -59,25 +20,22 @@ CDeepRender::CDeepRender(Picture& picture, const Raster& target, const RenderAre
     , m_plan(plan)
     , m_session(session)
     , m_pool(CRenderPool::Instance())
-    , m_nBits(DeepBits(picture))
-    , m_view(PreciseViewOf(picture, m_nBits))
+    , m_viewer(picture)
+    , m_nBits(m_viewer.Bits())
     , m_x0(m_nBits)
     , m_y0(m_nBits)
     , m_dx(m_nBits)
     , m_dy(m_nBits)
-    , m_centreX(m_nBits)
-    , m_centreY(m_nBits)
     , m_iter(picture.iterFormula)
     , m_term(picture.termFormula)
     , m_color(picture.colorFormula)
     , m_nMaxIter(picture.maxIter)
 {
-    m_dx = m_view.ratio * (static_cast<double>(picture.imageWidth) * area.scaleX / (area.right - area.left));
-    m_dy = m_view.ratio * (static_cast<double>(picture.imageHeight) * area.scaleY / (area.bottom - area.top));
-    m_x0 = m_dx * ((area.left + 0.5) / area.scaleX) + m_view.offsetX;
-    m_y0 = m_dy * ((area.top + 0.5) / area.scaleY) + m_view.offsetY;
-    m_centreX = m_view.offsetX + m_view.ratio * (picture.imageWidth / 2.0);
-    m_centreY = m_view.offsetY + m_view.ratio * (picture.imageHeight / 2.0);
+    const PreciseView& view = m_viewer.View();
+    m_dx = view.ratio * (static_cast<double>(picture.imageWidth) * area.scaleX / (area.right - area.left));
+    m_dy = view.ratio * (static_cast<double>(picture.imageHeight) * area.scaleY / (area.bottom - area.top));
+    m_x0 = m_dx * ((area.left + 0.5) / area.scaleX) + view.offsetX;
+    m_y0 = m_dy * ((area.top + 0.5) / area.scaleY) + view.offsetY;
     for (size_t j = 0; j < plan.ys.size(); ++j) {
         if (const long long row = plan.Row(area, j); row >= 0 && row < target.height) {
             m_rows.push_back(static_cast<int>(j));
@@ -95,85 +53,10 @@ CDeepRender::CDeepRender(Picture& picture, const Raster& target, const RenderAre
     m_nThreads = std::clamp(static_cast<int>(m_rows.size()), 1, m_pool.Threads());
 }
 
-// What tells this view's references from any other's: precision, limit, view, size and programs.
-std::string CDeepRender::Key() const
-{
-    std::string key = std::to_string(m_nBits) + "|" + std::to_string(m_nMaxIter) + "|" + m_centreX.ToString()
-        + "," + m_centreY.ToString() + "," + m_view.ratio.ToString() + ","
-        + std::to_string(m_picture.imageWidth) + "x" + std::to_string(m_picture.imageHeight) + "|";
-    AppendSlots(key, m_iter);
-    AppendSlots(key, m_term);
-    // A colour formula that decides on exact values has records of its own along the orbits.
-    if (CDeltaCode(m_color, m_color.Slot(m_plan.v.colorZ), m_color.Slot(m_plan.v.colorZ0))
-            .DecidesOnValues()) {
-        AppendSlots(key, m_color);
-    }
-    return key;
-}
-
-// The largest distance from point to a corner of the view: every pixel's offset is within it.
-ExComplex CDeepRender::Radius(const BigComplex& point) const
-{
-    BigFloat px(m_nBits);
-    BigFloat py(m_nBits);
-    mpfr_set(px.get(), point.Re(), MPFR_RNDN);
-    mpfr_set(py.get(), point.Im(), MPFR_RNDN);
-    const BigFloat width = m_view.ratio * static_cast<double>(m_picture.imageWidth);
-    const BigFloat height = m_view.ratio * static_cast<double>(m_picture.imageHeight);
-    ExComplex largest = ex::FromReal(0.0);
-    for (const bool right : { false, true }) {
-        for (const bool bottom : { false, true }) {
-            const BigFloat cx = right ? m_view.offsetX + width : m_view.offsetX;
-            const BigFloat cy = bottom ? m_view.offsetY + height : m_view.offsetY;
-            const ExComplex d = ex::Abs(ExOf(cx - px, cy - py));
-            if (ex::IsZero(largest) || ex::Sub(d, largest).re > 0.0) {
-                largest = d;
-            }
-        }
-    }
-    return ex::Scale(largest, 1.01);
-}
-
 BigComplex CDeepRender::PixelPoint(size_t index) const
 {
     return BigComplex(m_x0 + m_dx * static_cast<double>(m_columns[index % m_columns.size()]),
         m_y0 + m_dy * static_cast<double>(m_rows[index / m_columns.size()]));
-}
-
-// A reference at point with its skip; false when the render is cancelled.
-bool CDeepRender::MakeReference(const BigComplex& point, size_t budget, std::shared_ptr<Reference>& out) const
-{
-    out = std::make_shared<Reference>();
-    if (!BuildReference(
-            m_deep->program, point, m_nBits, m_nMaxIter, *out, [this] { return Aborted(m_control); },
-            budget)) {
-        return false;
-    }
-    m_deep->program.PlanSkip(out->orbit, Radius(point), m_nMaxIter);
-    return true;
-}
-
-// The session's references of this view, or a new view with its main reference at the centre.
-bool CDeepRender::OpenView()
-{
-    const std::string key = Key();
-    m_deep = m_session.Find(key);
-    if (m_deep) {
-        return true;
-    }
-    auto view = std::make_shared<DeepView>();
-    view->key = key;
-    view->bits = m_nBits;
-    view->program = DeltaProgramOf(m_picture.iterFormula, m_picture.termFormula, &m_picture.colorFormula);
-    m_deep = view;
-    std::shared_ptr<Reference> main;
-    if (!MakeReference(BigComplex(m_centreX, m_centreY), kMaxReferenceBytes, main)) {
-        return false;
-    }
-    view->references.push_back(main);
-    view->bytes = main->orbit.Bytes();
-    m_session.Keep(view);
-    return true;
 }
 
 // Glitched pixels: another reference at the glitched pixel nearest their centre, until none is left
@@ -211,7 +94,8 @@ void CDeepRender::AddReferences(std::vector<size_t>& todo, int& references)
             break; // the references have used their memory: arbitrary precision for the rest
         }
         std::shared_ptr<Reference> reference;
-        if (!MakeReference(PixelPoint(best), budget, reference)) {
+        if (!m_viewer.MakeReference(
+                *m_deep, PixelPoint(best), budget, [this] { return Aborted(m_control); }, reference)) {
             m_bAborted.store(true);
             break;
         }
@@ -280,7 +164,8 @@ void CDeepRender::PrecisePixels(const std::vector<size_t>& todo)
 
 int CDeepRender::Run(RenderStats* stats)
 {
-    if (!OpenView()) {
+    m_deep = m_viewer.Open(m_session, [this] { return Aborted(m_control); });
+    if (!m_deep) {
         return kRenderAborted;
     }
     DeepRenderState state { true, 0, 0, 0, static_cast<int>(m_nBits) };
@@ -323,4 +208,49 @@ int RenderPictureDeep(Picture& picture, const Raster& target, const RenderArea& 
     CDeepSession own;
     CDeepSession& session = control.deep ? *control.deep : own;
     return CDeepRender(picture, target, area, control, plan, session).Run(stats);
+}
+
+DeepProbe ProbeDeep(
+    Picture& picture, const BigComplex& point, const std::function<bool()>& cancelled, CDeepSession* kept)
+{
+    CleanVectorState();
+    struct CacheRelease {
+        ~CacheRelease() { ReleasePrecisionCaches(); }
+    } release;
+    DeepProbe probe;
+    CDeepSession own;
+    const CDeepViewer viewer(picture);
+    const std::shared_ptr<DeepView> view = viewer.Open(kept ? *kept : own, cancelled);
+    if (!view) {
+        probe.cancelled = true;
+        return probe;
+    }
+    // The pixel's offset from the main reference, as the render forms it: real and imaginary apart.
+    const Reference& reference = *view->references.front();
+    const mpfr_prec_t bits = viewer.Bits();
+    BigFloat dx(bits), dy(bits);
+    mpfr_sub(dx.get(), point.Re(), reference.point.Re(), MPFR_RNDN);
+    mpfr_sub(dy.get(), point.Im(), reference.point.Im(), MPFR_RNDN);
+    std::vector<Complex> scratchD;
+    std::vector<ExComplex> scratchX;
+    const DeltaPixel pixel
+        = view->program.Iterate(reference.orbit, ExOf(dx, dy), picture.maxIter, scratchD, scratchX);
+    if (!pixel.glitched) {
+        probe.count = pixel.count;
+        probe.last = pixel.last;
+        return probe;
+    }
+    // What the main reference cannot take: arbitrary precision, the render's last resort.
+    const CBatchFormula iterProgram(picture.iterFormula);
+    const CBatchFormula termProgram(picture.termFormula);
+    CPreciseProgram precise(iterProgram, bits);
+    CPreciseProgram term(termProgram, bits);
+    const OracleBindings bindings
+        = BindOracle(picture.iterFormula, iterProgram, picture.termFormula, termProgram);
+    const OraclePixel result = PreciseIterate(precise, term, bindings, point, picture.maxIter, cancelled);
+    probe.count = result.count;
+    probe.last = result.last;
+    probe.precise = true;
+    probe.cancelled = result.cancelled;
+    return probe;
 }

@@ -5,6 +5,7 @@
 // the pixels.
 
 #include "deepsession.h"
+#include "deepviewer.h"
 #include "renderplan.h"
 
 #include "exactview.h"
@@ -35,11 +36,7 @@ private:
     };
 
     // deeprender.cpp: the course of the render.
-    std::string Key() const;
-    bool OpenView();
-    ExComplex Radius(const BigComplex& point) const;
     BigComplex PixelPoint(size_t index) const;
-    bool MakeReference(const BigComplex& point, size_t budget, std::shared_ptr<Reference>& out) const;
     void AddReferences(std::vector<size_t>& todo, int& references);
     void PrecisePixels(const std::vector<size_t>& todo);
     Complex PreciseColour(
@@ -67,11 +64,10 @@ private:
     const RenderPlan& m_plan;
     CDeepSession& m_session;
     CRenderPool& m_pool;
+    CDeepViewer m_viewer;
     mpfr_prec_t m_nBits { 128 };
-    PreciseView m_view;
     // The lattice of this render: the first point and the steps between lattice lines.
     BigFloat m_x0, m_y0, m_dx, m_dy;
-    BigFloat m_centreX, m_centreY;
     CBatchFormula m_iter, m_term, m_color;
     int m_nMaxIter { 0 };
     std::vector<int> m_rows, m_columns; // the lattice lines inside the target
@@ -81,7 +77,3 @@ private:
     std::atomic<std::int64_t> m_nIterations { 0 };
     std::atomic<bool> m_bAborted { false };
 };
-
-// A real BigFloat, and a complex of two, as an ExComplex (its exponent is not limited to the doubles').
-ExComplex ExOf(const BigFloat& value);
-ExComplex ExOf(const BigFloat& re, const BigFloat& im);

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <new>
 #include <thread>
 
 namespace {
@@ -126,8 +127,19 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
     RenderStats stats;
     const int samples
         = std::clamp(m_request.antialias.value_or(picture.antialias), kMinAntialias, kMaxAntialias);
+    m_data = {};
+    PixelData sink;
+    if (m_request.keepData && !surface.isNull()) {
+        try {
+            m_data.Resize(picture.imageWidth, picture.imageHeight);
+        } catch (const std::bad_alloc&) {
+            return kRenderNoTarget; // as a surface that memory cannot hold
+        }
+        sink = m_data.Sink();
+    }
     const int code = RenderAntialiased(picture, DescribeRaster(surface), samples,
-        { m_nStage, generation, m_bStopRequest, m_dProgress, m_pDeep }, &stats);
+        { m_nStage, generation, m_bStopRequest, m_dProgress, m_pDeep }, &stats, kAntialiasBandSamples,
+        m_request.keepData ? &sink : nullptr);
     renderClock.Stop();
     std::lock_guard lock(m_mutex);
     m_report.iterations = stats.iterations;

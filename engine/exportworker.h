@@ -1,6 +1,7 @@
 #pragma once
 
 #include "picture.h"
+#include "renderer.h"
 #include "stopwatch.h"
 #include "workergate.h"
 
@@ -54,6 +55,8 @@ struct ExportRequest {
     // "-o -"); empty: the picture's own folder.
     QString scriptFolder;
     std::optional<int> antialias; // samples per pixel a side (1 to 4); empty: the picture's own
+    // Keep every pixel's count and final z, at its centre (see RenderAntialiased), for TakeData.
+    bool keepData { false };
 };
 
 // What the last export did, for reports and measurements.
@@ -92,6 +95,9 @@ public:
     void Join();
     ExportReport Report() const;
     ExportOutcome Outcome() const;
+    // The numbers of the last export that kept them (ExportRequest::keepData), handed over once; read
+    // only after the export has ended.
+    PixelTable TakeData() { return std::move(m_data); }
 
     // Shared with the worker thread. Every access is a plain atomic load or store.
     std::atomic<int> m_nStage { 0 };            // the render's generation: a change aborts it
@@ -118,6 +124,7 @@ private:
     TakePicture m_takePicture;
     Announce m_announce;
     ExportRequest m_request;    // the worker's alone while it runs
+    PixelTable m_data;          // the worker's alone while it runs
     mutable std::mutex m_mutex; // guards the report and the outcome
     ExportReport m_report;
     ExportOutcome m_outcome { ExportOutcome::None };

@@ -13,9 +13,13 @@ inline constexpr int kMaxImageSide = 4096;
 inline constexpr int kMinToolSide = 16;
 inline constexpr int kMaxToolSide = kMaxImageSide;
 
-// A script's iteration limit.
+// A script's iteration limit: what the settings command and the file's usual line hold.
 inline constexpr int kMinIterations = 1;
 inline constexpr int kMaxIterations = 10000;
+// The extended limit, beyond that range, for deep views whose minibrots need millions of runs: the
+// tool's --iterations, its JSON, the window's item of its own and a line of the script file that
+// older readers pass over. A count up to it fits every int that holds one.
+inline constexpr int kMaxExtendedIterations = 1'000'000'000;
 
 // The settings dialog's iteration field accepts less than the script does: 0 (applied as 1) to
 // 4096.

@@ -144,11 +144,17 @@ void CFractalScript::SetView(const PlaneView& view)
 
 void CFractalScript::SetMaxIter(int maxIter)
 {
-    maxIter = std::clamp(maxIter, kMinIterations, kMaxIterations);
-    if (maxIter == m_picture.maxIter) {
+    SetExtendedMaxIter(std::clamp(maxIter, kMinIterations, kMaxIterations));
+}
+
+void CFractalScript::SetExtendedMaxIter(long long maxIter)
+{
+    const int limit
+        = static_cast<int>(std::clamp<long long>(maxIter, kMinIterations, kMaxExtendedIterations));
+    if (limit == m_picture.maxIter) {
         return;
     }
-    Edit([&] { m_picture.maxIter = maxIter; });
+    Edit([&] { m_picture.maxIter = limit; });
 }
 
 void CFractalScript::SetAntialias(int samples)

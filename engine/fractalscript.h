@@ -69,6 +69,9 @@ public:
     void SetView(const PlaneView& view);
     // The iteration limit, clamped into [1, 10000]; marks the script only when it changes.
     void SetMaxIter(int maxIter);
+    // The same with the extended range, [1, 1000000000] (fixedlimits.h): the tool, the window's
+    // extended limit and undo, which puts back whatever limit the script held.
+    void SetExtendedMaxIter(long long maxIter);
     // The samples per pixel a side of exports, clamped into [1, 4]; marks the script only when it
     // changes. The preview never anti-aliases.
     void SetAntialias(int samples);

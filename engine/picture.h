@@ -15,7 +15,7 @@ struct Picture {
     CFormula iterFormula;
     CFormula termFormula;
     CFormula colorFormula;
-    int maxIter { 100 };
+    int maxIter { 100 };    // 1 to kMaxExtendedIterations (fixedlimits.h)
     double offsetX { 0.0 }; // the plane point of the top-left corner
     double offsetY { 0.0 };
     double ratio { 1.0 }; // plane units per pixel of the target size

@@ -5,18 +5,67 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-RenderBindings Bind(const Picture& p)
+RenderBindings BindRender(Picture& p)
 {
-    return { p.iterFormula.FindVariable("z"), p.iterFormula.FindVariable("z0"),
+    const RenderBindings v { p.iterFormula.FindVariable("z"), p.iterFormula.FindVariable("z0"),
         p.termFormula.FindVariable("z"), p.termFormula.FindVariable("V_iter_n"),
         p.termFormula.FindVariable("z0"), p.termFormula.FindVariable("V_iter_max"),
         p.colorFormula.FindVariable("z"), p.colorFormula.FindVariable("V_iter_n"),
         p.colorFormula.FindVariable("V_iter_max"), p.colorFormula.FindVariable("z0") };
+    const double maxIter = p.maxIter;
+    p.termFormula.SetVariable(v.termMax, { maxIter, 0.0 });
+    p.colorFormula.SetVariable(v.colorMax, { maxIter, 0.0 });
+    return v;
 }
 
-} // namespace
+CScalarPixel::CScalarPixel(Picture& picture, const RenderBindings& v)
+    : m_picture(picture)
+    , m_v(v)
+    , m_iterStart(picture.iterFormula.GetSlots(),
+          picture.iterFormula.GetSlots() + picture.iterFormula.GetVariableCount())
+    , m_termStart(picture.termFormula.GetSlots(),
+          picture.termFormula.GetSlots() + picture.termFormula.GetVariableCount())
+    , m_colorStart(picture.colorFormula.GetSlots(),
+          picture.colorFormula.GetSlots() + picture.colorFormula.GetVariableCount())
+{
+}
+
+int CScalarPixel::Iterate(Complex p, Complex& last)
+{
+    CFormula& iter = m_picture.iterFormula;
+    CFormula& term = m_picture.termFormula;
+    CFormula& color = m_picture.colorFormula;
+    iter.ResetVariables(m_iterStart.data());
+    term.ResetVariables(m_termStart.data());
+    color.ResetVariables(m_colorStart.data());
+    iter.SetVariable(m_v.iterZ, p);
+    iter.SetVariable(m_v.iterZ0, p);
+    term.SetVariable(m_v.termZ0, p);
+    color.SetVariable(m_v.colorZ0, p);
+    const int maxIter = m_picture.maxIter;
+    int n = 0;
+    // The limit is at least 1 (the setters clamp it): every pixel runs the formula once.
+    for (;;) {
+        last = iter.Run();
+        term.SetVariable(m_v.termZ, last);
+        term.SetVariable(m_v.termN, { static_cast<double>(n), 0.0 });
+        if (term.Run().re > 0.0) {
+            break;
+        }
+        if (++n >= maxIter) {
+            break;
+        }
+    }
+    return n;
+}
+
+Complex CScalarPixel::Colour(int count, Complex last)
+{
+    CFormula& color = m_picture.colorFormula;
+    color.SetVariable(m_v.colorN, { static_cast<double>(count), 0.0 });
+    color.SetVariable(m_v.colorZ, last);
+    return color.Run();
+}
 
 RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& area)
 {
@@ -29,7 +78,7 @@ RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& are
     } else if (picture.palette.IsNull() || palette.width <= 0 || palette.height <= 0) {
         plan.result = kRenderNoPalette;
     } else {
-        plan.v = Bind(picture);
+        plan.v = BindRender(picture);
         if (plan.v.iterZ < 0) {
             plan.result = kRenderNoIterationVariable;
         }
@@ -37,9 +86,6 @@ RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& are
     if (plan.result != kRenderDone) {
         return plan;
     }
-    const double maxIter = picture.maxIter;
-    picture.termFormula.SetVariable(plan.v.termMax, { maxIter, 0.0 });
-    picture.colorFormula.SetVariable(plan.v.colorMax, { maxIter, 0.0 });
     plan.stepX = std::max(1, area.stepX);
     plan.stepY = std::max(1, area.stepY);
     const View view { picture.offsetX, picture.offsetY, picture.ratio };
@@ -66,15 +112,8 @@ int RenderPictureScalar(
     if (plan.result != kRenderDone) {
         return plan.result;
     }
-    CFormula& iter = picture.iterFormula;
-    CFormula& term = picture.termFormula;
-    CFormula& color = picture.colorFormula;
-    const RenderBindings& v = plan.v;
+    CScalarPixel pixel(picture, plan.v);
     const int maxIter = picture.maxIter;
-    // Every pixel starts from these: nothing one pixel assigns reaches the next.
-    const std::vector<Complex> iterStart(iter.GetSlots(), iter.GetSlots() + iter.GetVariableCount());
-    const std::vector<Complex> termStart(term.GetSlots(), term.GetSlots() + term.GetVariableCount());
-    const std::vector<Complex> colorStart(color.GetSlots(), color.GetSlots() + color.GetVariableCount());
     double progress = 0.0;
     std::int64_t iterations = 0;
 
@@ -89,36 +128,13 @@ int RenderPictureScalar(
                 if (column < 0 || column >= target.width) {
                     continue;
                 }
-                const Complex p { plan.xs[i], plan.ys[j] };
-                iter.ResetVariables(iterStart.data());
-                term.ResetVariables(termStart.data());
-                color.ResetVariables(colorStart.data());
-                iter.SetVariable(v.iterZ, p);
-                iter.SetVariable(v.iterZ0, p);
-                term.SetVariable(v.termZ0, p);
-                color.SetVariable(v.colorZ0, p);
-
-                int n = 0;
                 Complex last {};
-                // The limit is at least 1 (the setters clamp it): every pixel runs the formula once.
-                for (;;) {
-                    last = iter.Run();
-                    term.SetVariable(v.termZ, last);
-                    term.SetVariable(v.termN, { static_cast<double>(n), 0.0 });
-                    if (term.Run().re > 0.0) {
-                        break;
-                    }
-                    if (++n >= maxIter) {
-                        break;
-                    }
-                }
+                const int n = pixel.Iterate({ plan.xs[i], plan.ys[j] }, last);
                 iterations += RunsOfIteration(n, maxIter);
-                color.SetVariable(v.colorN, { static_cast<double>(n), 0.0 });
-                color.SetVariable(v.colorZ, last);
                 if (area.data) {
                     area.data->Put(row, column, n, last);
                 }
-                PaintColour(plan, picture.mapping, target, row, column, color.Run());
+                PaintColour(plan, picture.mapping, target, row, column, pixel.Colour(n, last));
             }
         }
         progress += plan.progressStep;

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 class CDeepSession;
 
@@ -24,6 +25,26 @@ struct PixelData {
         count[at] = n;
         last[at] = z;
     }
+};
+
+// The numbers of a whole picture, width x height pixels row by row from the top, and the sink that a
+// render fills them through.
+struct PixelTable {
+    int width { 0 };
+    int height { 0 };
+    std::vector<std::int64_t> counts;
+    std::vector<Complex> lasts;
+
+    // Sized for a picture of width x height (std::bad_alloc when memory is short).
+    void Resize(int w, int h)
+    {
+        const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
+        counts.assign(pixels, 0);
+        lasts.assign(pixels, Complex {});
+        width = w;
+        height = h;
+    }
+    PixelData Sink() { return { counts.data(), lasts.data(), width }; }
 };
 
 // The lattice of a render: columns left, left + stepX, ... below right and rows top, top + stepY, ...

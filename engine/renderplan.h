@@ -57,6 +57,27 @@ inline void PaintColour(const RenderPlan& plan, const PaletteMapping& mapping, c
 // Checks the picture against the target and binds its variables; the result says what is wrong.
 RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& area);
 
+// The variables of the picture's formulas bound by name, with V_iter_max set to the limit.
+RenderBindings BindRender(Picture& picture);
+
+// The scalar renderer's pixel: the three formulas, every variable back at its compiled value, run from
+// one plane point. RenderPictureScalar and the probe share it, so that both give the same bits.
+class CScalarPixel {
+public:
+    CScalarPixel(Picture& picture, const RenderBindings& v);
+    // Iterates from p until the termination formula holds or the limit is reached: the count, and the
+    // iteration's last value in last.
+    int Iterate(Complex p, Complex& last);
+    // The colour formula's value for the pixel Iterate ran last, which ended at count with last.
+    Complex Colour(int count, Complex last);
+
+private:
+    Picture& m_picture;
+    RenderBindings m_v;
+    // Every pixel starts from these: nothing one pixel assigns reaches the next.
+    std::vector<Complex> m_iterStart, m_termStart, m_colorStart;
+};
+
 // Code built with 256- and 512-bit vectors (Qt's image routines, the C library) may leave the upper
 // halves of the vector registers dirty; every later SSE instruction then pays for them, which was
 // measured to slow the interpreter's pixel loop down more than tenfold. Each render thread starts clean.

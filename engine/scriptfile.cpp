@@ -39,6 +39,9 @@ const QString kKeyAntialias = QStringLiteral(u"抗锯齿采样:{");
 // last, only for such views; the offset and ratio lines keep the nearest doubles, which is all that
 // readers without this line see. Like the line above it contains no other key and no key contains it.
 const QString kKeyExactView = QStringLiteral(u"精确视图:{");
+// An iteration limit above the usual line's 10000: written last, only for such limits, while the usual
+// line keeps 10000, all that readers without this line see. No other key contains it or is in it.
+const QString kKeyExtendedLimit = QStringLiteral(u"扩展迭代上限:{");
 const QString kEnd = QStringLiteral("}");
 
 constexpr int kMaxConstantLines = 100;
@@ -222,6 +225,18 @@ void ReadExactView(const QString& text, Picture& picture)
     }
 }
 
+// The extended limit line, when there is one that reads a number above 10000 beside a usual line of
+// 10000, as the writer writes them; anything else is passed over (a usual line edited by hand stands).
+void ReadExtendedLimit(const QString& text, Picture& picture)
+{
+    int limit = 0;
+    if (picture.maxIter == kMaxIterations
+        && ScanIntegers(Utf8(ExtractBetween(text, kKeyExtendedLimit, kEnd)), &limit, 1) == 1
+        && limit > kMaxIterations) {
+        picture.maxIter = std::min(limit, kMaxExtendedIterations);
+    }
+}
+
 // The constant lines, 常量00 on, up to the first that is missing.
 std::string ReadConstants(const QString& text, CFormula& iter)
 {
@@ -271,8 +286,9 @@ QString ScriptNameProblem(const QString& name)
     if (!name.contains(QLatin1Char('{'))) {
         return {};
     }
-    static const QString kKeys[] = { kKeyVersion, kKeyIteration, kKeyTermination, kKeyColour, kKeyPalette,
-        kKeyMapping, kKeyOffset, kKeyRatio, kKeyImageSize, kKeyMaxIter, kKeyAntialias, kKeyExactView };
+    static const QString kKeys[]
+        = { kKeyVersion, kKeyIteration, kKeyTermination, kKeyColour, kKeyPalette, kKeyMapping, kKeyOffset,
+              kKeyRatio, kKeyImageSize, kKeyMaxIter, kKeyAntialias, kKeyExactView, kKeyExtendedLimit };
     for (const QString& key : kKeys) {
         if (name.contains(key)) {
             return QStringLiteral("it holds '%1', a key of script files").arg(key);
@@ -319,7 +335,7 @@ QString ScriptText(const Picture& picture, const QString& paletteName)
     text += Line(kKeyRatio, Number(picture.ratio));
     text += Line(
         kKeyImageSize, QString::number(picture.imageWidth) + ", " + QString::number(picture.imageHeight));
-    text += Line(kKeyMaxIter, QString::number(picture.maxIter));
+    text += Line(kKeyMaxIter, QString::number(std::min(picture.maxIter, kMaxIterations)));
     for (int k = 0; k < iter.GetConstantCount(); ++k) {
         const Complex value = iter.GetConstant(k);
         text += Line(ConstantKey(k),
@@ -334,6 +350,9 @@ QString ScriptText(const Picture& picture, const QString& paletteName)
         text += Line(kKeyExactView,
             QString::fromStdString(e.offsetX) + ", " + QString::fromStdString(e.offsetY) + ", "
                 + QString::fromStdString(e.ratio));
+    }
+    if (picture.maxIter > kMaxIterations) {
+        text += Line(kKeyExtendedLimit, QString::number(picture.maxIter));
     }
     return text;
 }
@@ -404,6 +423,7 @@ ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPalett
         ScanIntegers(Utf8(ExtractBetween(text, kKeyAntialias, kEnd)), &samples, 1);
         picture.antialias = std::clamp(samples, kMinAntialias, kMaxAntialias);
         ReadExactView(text, picture);
+        ReadExtendedLimit(text, picture);
     }
     return fail(std::move(message));
 }

@@ -86,7 +86,7 @@ CFractalDlg::~CFractalDlg()
 void CFractalDlg::BuildMenu()
 {
     // The document's items and texts; added are the shortcuts, the Alt letters of "打开" and "导出设置"
-    // (the visible text is the same), Undo, Redo, Copy, Paste and the View menu.
+    // (the visible text is the same), Undo, Redo, Copy, Paste, the extended limit and the View menu.
     const auto add = [this](QMenu* menu, const QString& text, auto slot, QList<QKeySequence> keys = {}) {
         QAction* action = menu->addAction(text);
         action->setShortcuts(keys);
@@ -123,6 +123,7 @@ void CFractalDlg::BuildMenu()
     add(edit, tr("粘贴(&V)"), &CFractalDlg::OnPaste, { QKeySequence::Paste });
     edit->addSeparator();
     add(edit, tr("参数设置(&S)"), &CFractalDlg::OnSettings);
+    add(edit, tr("扩展迭代上限...(&L)"), &CFractalDlg::OnExtendedLimit);
     QMenu* palette = edit->addMenu(tr("调色板(&P)"));
     add(palette, tr("系统调色板(&X)"), &CFractalDlg::OnSystemPalette);
     add(palette, tr("导入调色板(&I)"), &CFractalDlg::OnImportPalette);

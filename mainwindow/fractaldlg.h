@@ -58,6 +58,8 @@ public:
     bool OnFileSaveAs();
     void OnAbout();
     void OnSettings();
+    // Edit > the extended iteration limit: beyond the Settings dialog's field, up to 1000000000.
+    void OnExtendedLimit();
     void OnSystemPalette();
     void OnImportPalette();
     // Edit > Palette > Reset mapping and the R key: the identity mapping, the stretch kept.

@@ -2,6 +2,7 @@
 #include "fractaldlg.h"
 
 #include "constantmapwindow.h"
+#include "fixedlimits.h"
 #include "language.h"
 #include "largeview.h"
 #include "outportdlg.h"
@@ -102,6 +103,21 @@ void CFractalDlg::OnSettings()
                 m_dEditStep = dialog.m_dEditStep;
             });
         m_mapAtDragStart = m_script.GetMapping();
+    }
+    Resume();
+}
+
+void CFractalDlg::OnExtendedLimit()
+{
+    Pause();
+    int limit = m_script.GetMaxIter();
+    if (m_services.AskWholeNumber(this, tr("扩展迭代上限"),
+            tr("最大迭代次数（%1 到 %2）：").arg(kMinIterations).arg(kMaxExtendedIterations), kMinIterations,
+            kMaxExtendedIterations, limit)
+        && limit != m_script.GetMaxIter()) {
+        EndDrag();
+        Record(EditKind::Single, EditValues::MaxIter, [&] { m_script.SetExtendedMaxIter(limit); });
+        m_nShownStage = 0;
     }
     Resume();
 }

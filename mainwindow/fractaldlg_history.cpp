@@ -147,7 +147,7 @@ void CFractalDlg::ApplyValues(const EditValues& v)
         m_currentFormulas = v.formulas;
     }
     if (v.parts & EditValues::MaxIter) {
-        m_script.SetMaxIter(v.maxIter);
+        m_script.SetExtendedMaxIter(v.maxIter); // whatever limit the script held, extended too
     }
     if (v.parts & EditValues::ImageSize) {
         m_script.SetImageSize(v.imageWidth, v.imageHeight);

@@ -4,99 +4,6 @@
 <context>
     <name>glimmerset-cli</name>
     <message>
-        <source>Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
-
-Renders and checks Glimmerset fractal scripts without a display.
-
-Commands:
-  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA
-        compile a formula, print its code and run it
-  new -o FILE.gsc [--from-json JSON]
-        write the default script, or the script JSON describes
-  check SCRIPT
-        load a script and print a summary, or why it does not load
-  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-         [--format EXT] [--png-level N] [--aa N] [--json | --quiet]
-         [CHANGES]
-        render a script at its target size into an image file
-  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
-        render several scripts into FOLDER/NAME.EXT in one run
-  set SCRIPT [CHANGES] [-o OUT.gsc]
-        write changes into a script file
-  dump SCRIPT [--json]
-        print every member of a script as text or JSON
-  extract PICTURE -o SCRIPT.gsc
-        write the script an exported picture carries
-  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]
-          [--size WxH] [--no-watermark] [--shard K/N] [--skip-existing] [--list]
-          [--video OUT.mp4 --fps F]
-        render the frames of an animation through key scripts
-  help [COMMAND]
-        show this help, or the options of COMMAND
-
-CHANGES (render and set): --formula KIND=TEXT, --const NAME=RE[,IM],
-  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
-  --center RE,IM, --width W
-
-Options:
-  -h, --help     show this help and exit
-  -V, --version  show the version and exit
-
-A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries
-its script.
-Run &apos;glimmerset-cli COMMAND --help&apos; for the options of a command.
-Files are written whole or not at all, through symbolic links; a
-write-protected file is refused.
-Messages and help are in the first of the user&apos;s languages (LANGUAGE,
-LC_ALL, LC_MESSAGES, LANG) that the tool has, English or Chinese; else
-Chinese.
-</source>
-        <translation>用法： glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
-
-无需显示器，绘制和检查 Glimmerset 分形脚本。
-
-命令：
-  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA
-        编译公式，打印其代码并运行它
-  new -o FILE.gsc [--from-json JSON]
-        写出默认脚本，或 JSON 所描述的脚本
-  check SCRIPT
-        载入脚本并打印摘要，或打印它无法载入的原因
-  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-         [--format EXT] [--png-level N] [--aa N] [--json | --quiet]
-         [CHANGES]
-        按脚本的目标图像大小将其绘制到图像文件
-  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
-        一次运行把多个脚本绘制为 FOLDER/NAME.EXT
-  set SCRIPT [CHANGES] [-o OUT.gsc]
-        把修改写入脚本文件
-  dump SCRIPT [--json]
-        以文本或 JSON 打印脚本的每个成员
-  extract PICTURE -o SCRIPT.gsc
-        写出导出的图片所携带的脚本
-  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]
-          [--size WxH] [--no-watermark] [--shard K/N] [--skip-existing] [--list]
-          [--video OUT.mp4 --fps F]
-        绘制依次经过各关键脚本的动画的各帧
-  help [COMMAND]
-        显示本帮助，或 COMMAND 的选项
-
-CHANGES（render 和 set）： --formula KIND=TEXT, --const NAME=RE[,IM],
-  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
-  --center RE,IM, --width W
-
-选项：
-  -h, --help     显示本帮助并退出
-  -V, --version  显示版本并退出
-
-SCRIPT 也可以是 Glimmerset 导出的 PNG 或 JPEG 图片：图片带有它的脚本。
-运行 &apos;glimmerset-cli COMMAND --help&apos; 查看某个命令的选项。
-文件要么完整写入，要么完全不写，并会沿符号链接写入；写保护的文件会被拒绝。
-消息和帮助使用用户的语言（LANGUAGE、LC_ALL、LC_MESSAGES、LANG）中本工具具备的
-第一种，即英文或中文；都没有时使用中文。
-</translation>
-    </message>
-    <message>
         <source>Usage: glimmerset-cli eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--batch] [--] FORMULA
 
 Compiles FORMULA, stores each --set value into the variable or named constant NAME, runs the
@@ -217,32 +124,6 @@ Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.
   -V, --version   显示版本并退出
 
 退出状态：成功为 0，脚本无法载入为 1，用法错误为 2。
-</translation>
-    </message>
-    <message>
-        <source>Changes to the script (applied in this order, each through the script&apos;s own setter):
-  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour
-  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)
-  --palette FILE        use the palette image FILE (resets the mapping, as in the window)
-  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH
-                        set the seven numbers of the palette mapping
-  --iterations N        set the iteration limit (brought into 1 to 10000, with a warning)
-  --center RE,IM        move the view&apos;s centre to this plane point
-  --width W             show W plane units across, keeping the centre and the proportions
-                        (RE, IM and W: decimals of any length and exponent, such as 1e-1000;
-                        a view deeper than doubles hold keeps them exactly)
-</source>
-        <translation>对脚本的修改（按此顺序应用，每项都通过脚本自身的设置函数）：
-  --formula KIND=TEXT   替换一个公式；KIND 为 iteration、termination 或 colour
-  --const NAME=RE[,IM]  设置迭代公式的一个命名常量（可重复）
-  --palette FILE        使用调色板图像 FILE（与窗口中一样，会重置映射）
-  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH
-                        设置调色板映射的七个数
-  --iterations N        设置迭代次数上限（限制在 1 到 10000 之内，并给出警告）
-  --center RE,IM        把视图中心移到复平面上的这一点
-  --width W             横向显示 W 个复平面单位，保持中心和长宽比例
-                        （RE、IM 和 W 可为任意长度、任意指数的十进制数，例如 1e-1000；
-                        比双精度数所能表示的更深的视图会精确保存它们）
 </translation>
     </message>
     <message>
@@ -554,10 +435,6 @@ Exit status: 0 on success, 1 when the script does not load, 2 on a usage error.
         <translation>&apos;--iterations&apos; 需要整数，而不是 &apos;%1&apos;</translation>
     </message>
     <message>
-        <source>&apos;--center&apos; needs RE,IM, not &apos;%1&apos;</source>
-        <translation>&apos;--center&apos; 需要 RE,IM，而不是 &apos;%1&apos;</translation>
-    </message>
-    <message>
         <source>&apos;--mapping&apos; needs seven finite numbers X0,Y0,DX,DY,SIN,COS,STRETCH, not &apos;%1&apos;</source>
         <translation>&apos;--mapping&apos; 需要七个有限数 X0,Y0,DX,DY,SIN,COS,STRETCH，而不是 &apos;%1&apos;</translation>
     </message>
@@ -738,9 +615,20 @@ SCRIPT。带有脚本的图片或标准输入必须给出 -o（- 表示标准输
         <translation>不是 JSON：%1，位于第 %2 字节</translation>
     </message>
     <message>
+        <source>
+A formula that does not compile is named by its message, then by where it fails (line and
+column) and what is wrong there, above the formula&apos;s line with the offending text marked.
+</source>
+        <translation>
+不能编译的公式先给出它的消息，再给出出错的位置（行和列）和那里错在什么地方，
+下面是公式的那一行，有问题的文字标在下方。
+</translation>
+    </message>
+    <message>
         <source>Usage: glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN
                               [--ease linear|smooth] [--size WxH] [--aa N] [--no-watermark]
-                              [--threads N] [--png-level N] [--shard K/N | --shard-count N]
+                              [--threads N] [--png-level N] [--iterations N]
+                              [--shard K/N | --shard-count N]
                               [--skip-existing] [--list] [--video OUT.mp4 --fps F] [--quiet]
 
 Renders N frames, numbered from 0, through the key scripts in order: frame 0 is the first key,
@@ -762,6 +650,8 @@ Options:
   --no-watermark      leave the watermark out
   --threads N         render on N threads (default: every core)
   --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1
+  --iterations N      give every key the iteration limit N, 1 to 1000000000 (brought into
+                      that range, with a warning)
   --shard K/N         render only the frames k with k mod N = K; 0/1 renders all of them and
                       reads nothing from the environment
   --shard-count N     the N of a shard whose K comes from JOB_COMPLETION_INDEX (Kubernetes
@@ -783,7 +673,8 @@ Exit status: 0 on success, 1 when a key does not load or a frame fails, 2 on a u
 </source>
         <translation>用法： glimmerset-cli animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN
                               [--ease linear|smooth] [--size WxH] [--aa N] [--no-watermark]
-                              [--threads N] [--png-level N] [--shard K/N | --shard-count N]
+                              [--threads N] [--png-level N] [--iterations N]
+                              [--shard K/N | --shard-count N]
                               [--skip-existing] [--list] [--video OUT.mp4 --fps F] [--quiet]
 
 依次经过各关键脚本绘制 N 帧，从 0 开始编号：第 0 帧是第一个关键脚本，第 N-1 帧是
@@ -804,6 +695,8 @@ Exit status: 0 on success, 1 when a key does not load or a frame fails, 2 on a u
   --no-watermark      不加水印
   --threads N         用 N 个线程绘制（默认：每个核心一个）
   --png-level N       PNG 压缩级别，0（最快）到 9（最小）；默认 1
+  --iterations N      给每个关键脚本迭代次数上限 N，1 到 1000000000（超出时限制在
+                      此范围之内，并给出警告）
   --shard K/N         只绘制满足 k mod N = K 的帧 k；0/1 绘制全部帧，且不从环境中
                       读取任何内容
   --shard-count N     分片的 N，其 K 取自 JOB_COMPLETION_INDEX（Kubernetes
@@ -825,8 +718,209 @@ SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP，N = SLURM_ARRAY_TASK_COUNT。分
 </translation>
     </message>
     <message>
+        <source>Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
+
+Renders and checks Glimmerset fractal scripts without a display.
+
+Commands:
+  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA
+        compile a formula, print its code and run it
+  new -o FILE.gsc [--from-json JSON]
+        write the default script, or the script JSON describes
+  check SCRIPT
+        load a script and print a summary, or why it does not load
+  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
+         [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
+         [--json | --quiet] [CHANGES]
+        render a script at its target size into an image file
+  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
+        render several scripts into FOLDER/NAME.EXT in one run
+  probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]
+        print the count and final z of a plane point as one JSON line
+  set SCRIPT [CHANGES] [-o OUT.gsc]
+        write changes into a script file
+  dump SCRIPT [--json]
+        print every member of a script as text or JSON
+  extract PICTURE -o SCRIPT.gsc
+        write the script an exported picture carries
+  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]
+          [--size WxH] [--iterations N] [--no-watermark] [--shard K/N]
+          [--skip-existing] [--list]
+          [--video OUT.mp4 --fps F]
+        render the frames of an animation through key scripts
+  help [COMMAND]
+        show this help, or the options of COMMAND
+
+CHANGES (render, set and probe): --formula KIND=TEXT, --const NAME=RE[,IM],
+  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
+  --center RE,IM, --width W
+
+Options:
+  -h, --help     show this help and exit
+  -V, --version  show the version and exit
+
+A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries
+its script.
+Run &apos;glimmerset-cli COMMAND --help&apos; for the options of a command.
+Files are written whole or not at all, through symbolic links; a
+write-protected file is refused.
+Messages and help are in the first of the user&apos;s languages (LANGUAGE,
+LC_ALL, LC_MESSAGES, LANG) that the tool has, English or Chinese; else
+Chinese.
+</source>
+        <translation>用法： glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
+
+无需显示器，绘制和检查 Glimmerset 分形脚本。
+
+命令：
+  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA
+        编译公式，打印其代码并运行它
+  new -o FILE.gsc [--from-json JSON]
+        写出默认脚本，或 JSON 所描述的脚本
+  check SCRIPT
+        载入脚本并打印摘要，或打印它无法载入的原因
+  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
+         [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
+         [--json | --quiet] [CHANGES]
+        按脚本的目标图像大小将其绘制到图像文件
+  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
+        一次运行把多个脚本绘制为 FOLDER/NAME.EXT
+  probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]
+        以一行 JSON 打印复平面上一点的计数和最终的 z
+  set SCRIPT [CHANGES] [-o OUT.gsc]
+        把修改写入脚本文件
+  dump SCRIPT [--json]
+        以文本或 JSON 打印脚本的每个成员
+  extract PICTURE -o SCRIPT.gsc
+        写出导出的图片所携带的脚本
+  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]
+          [--size WxH] [--iterations N] [--no-watermark] [--shard K/N]
+          [--skip-existing] [--list]
+          [--video OUT.mp4 --fps F]
+        绘制依次经过各关键脚本的动画的各帧
+  help [COMMAND]
+        显示本帮助，或 COMMAND 的选项
+
+CHANGES（render、set 和 probe）： --formula KIND=TEXT, --const NAME=RE[,IM],
+  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
+  --center RE,IM, --width W
+
+选项：
+  -h, --help     显示本帮助并退出
+  -V, --version  显示版本并退出
+
+SCRIPT 也可以是 Glimmerset 导出的 PNG 或 JPEG 图片：图片带有它的脚本。
+运行 &apos;glimmerset-cli COMMAND --help&apos; 查看某个命令的选项。
+文件要么完整写入，要么完全不写，并会沿符号链接写入；写保护的文件会被拒绝。
+消息和帮助使用用户的语言（LANGUAGE、LC_ALL、LC_MESSAGES、LANG）中本工具具备的
+第一种，即英文或中文；都没有时使用中文。
+</translation>
+    </message>
+    <message>
+        <source>Changes to the script (applied in this order, each through the script&apos;s own setter):
+  --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour
+  --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)
+  --palette FILE        use the palette image FILE (resets the mapping, as in the window)
+  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH
+                        set the seven numbers of the palette mapping
+  --iterations N        set the iteration limit, 1 to 1000000000 (brought into that range,
+                        with a warning); above 10000 the script file keeps 10000 on its
+                        usual line and N on a line of its own
+  --center RE,IM        move the view&apos;s centre to this plane point
+  --width W             show W plane units across, keeping the centre and the proportions
+                        (RE, IM and W: decimals of any length and exponent, such as 1e-1000;
+                        a view deeper than doubles hold keeps them exactly)
+</source>
+        <translation>对脚本的修改（按此顺序应用，每项都通过脚本自身的设置函数）：
+  --formula KIND=TEXT   替换一个公式；KIND 为 iteration、termination 或 colour
+  --const NAME=RE[,IM]  设置迭代公式的一个命名常量（可重复）
+  --palette FILE        使用调色板图像 FILE（与窗口中一样，会重置映射）
+  --mapping X0,Y0,DX,DY,SIN,COS,STRETCH
+                        设置调色板映射的七个数
+  --iterations N        设置迭代次数上限，1 到 1000000000（超出时限制在此范围之内，
+                        并给出警告）；超过 10000 时，脚本文件在通常的那一行保存
+                        10000，在单独的一行保存 N
+  --center RE,IM        把视图中心移到复平面上的这一点
+  --width W             横向显示 W 个复平面单位，保持中心和长宽比例
+                        （RE、IM 和 W 可为任意长度、任意指数的十进制数，例如 1e-1000；
+                        比双精度数所能表示的更深的视图会精确保存它们）
+</translation>
+    </message>
+    <message>
+        <source>&apos;%1&apos; needs RE,IM, not &apos;%2&apos;</source>
+        <translation>&apos;%1&apos; 需要 RE,IM，而不是 &apos;%2&apos;</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]
+
+Prints, as one JSON object on one line, the count and the final z of the plane point RE,IM
+(decimals of any length and exponent, as --center takes them) as a render of SCRIPT (- for
+standard input) computes the pixel there: for a view that doubles hold, the double renderer&apos;s
+bits at the nearest double; for a deep view, the deep renderer&apos;s perturbation against the
+view&apos;s main reference at its centre, or arbitrary precision where that reference cannot take
+the point. At a pixel&apos;s centre it gives what render --data writes for that pixel.
+
+  {&quot;re&quot;: &quot;0.1&quot;, &quot;im&quot;: &quot;-0.2&quot;, &quot;n&quot;: 43, &quot;z&quot;: [-43.29538398629965, -39.51419511698013],
+   &quot;limit&quot;: 256, &quot;path&quot;: &quot;doubles&quot;}
+
+Keys:
+  re, im   the point as computed, as texts: the nearest double&apos;s shortest form, or for a
+           deep view the decimal at the render&apos;s precision
+  n        the final V_iter_n (the count; the limit where the termination never held)
+  z        the final z, [real, imaginary]; &quot;nan&quot;, &quot;inf&quot;, &quot;-inf&quot; and &quot;-0&quot; as texts
+  limit    the iteration limit, V_iter_max
+  path     &quot;doubles&quot;, &quot;perturbation&quot; or &quot;precise&quot;: how it was computed
+
+Options:
+  --at RE,IM          the plane point
+  --size WxH          the view of a render at this size (its reference, for a deep view, lies
+                      at that view&apos;s centre), 16 to 4096 a side
+  --fit               with --size: the view of render --fit
+  -h, --help          show this help and exit
+  -V, --version       show the version and exit
+
+%s
+Exit status: 0 on success, 1 when the script does not load or a change fails, 2 on a usage error.
+</source>
+        <translation>用法： glimmerset-cli probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]
+
+以一行中的一个 JSON 对象打印复平面上的点 RE,IM（任意长度、任意指数的十进制数，与
+--center 的写法相同）的计数和最终的 z，与绘制 SCRIPT（- 表示标准输入）时该处像素的
+计算方式相同：对双精度数能表示的视图，为双精度绘制器在最近的双精度数处得到的各位；
+对深度视图，为深度绘制器相对于视图中心的主参考轨道的微扰，或在该参考轨道无法处理
+此点时的任意精度计算。在像素中心，它给出 render --data 为该像素写出的值。
+
+  {&quot;re&quot;: &quot;0.1&quot;, &quot;im&quot;: &quot;-0.2&quot;, &quot;n&quot;: 43, &quot;z&quot;: [-43.29538398629965, -39.51419511698013],
+   &quot;limit&quot;: 256, &quot;path&quot;: &quot;doubles&quot;}
+
+键：
+  re, im   实际计算的点，为字符串：最近的双精度数的最短形式，深度视图时为绘制精度下
+           的十进制数
+  n        最终的 V_iter_n（计数；终止条件从未成立时为上限）
+  z        最终的 z，[实部, 虚部]；&quot;nan&quot;、&quot;inf&quot;、&quot;-inf&quot; 和 &quot;-0&quot; 为字符串
+  limit    迭代次数上限，V_iter_max
+  path     &quot;doubles&quot;、&quot;perturbation&quot; 或 &quot;precise&quot;：计算方式
+
+选项：
+  --at RE,IM          复平面上的点
+  --size WxH          以此大小绘制时的视图（深度视图的参考轨道位于该视图的中心），
+                      每边 16 到 4096
+  --fit               与 --size 一起使用：render --fit 的视图
+  -h, --help          显示本帮助并退出
+  -V, --version       显示版本并退出
+
+%s
+退出状态：成功为 0，脚本无法载入或修改失败为 1，用法错误为 2。
+</translation>
+    </message>
+    <message>
+        <source>missing &apos;--at RE,IM&apos;</source>
+        <translation>缺少 &apos;--at RE,IM&apos;</translation>
+    </message>
+    <message>
         <source>Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]
+                             [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
+                             [--json | --quiet] [CHANGES]
        glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
 
 Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in
@@ -851,6 +945,10 @@ Options:
   --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1
   --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4
                       (default: the script&apos;s own setting, 1 unless saved otherwise)
+  --data FILE.npy     also write every pixel&apos;s count and final z as a NumPy file (format
+                      1.0): shape (height, width), row 0 the picture&apos;s top row, fields n
+                      (&apos;&lt;i8&apos;, the final V_iter_n) and z (&apos;&lt;c16&apos;, the final z); with --aa above
+                      1 those of the picture at one sample per pixel, at each pixel&apos;s centre
   --json              print what was done as one JSON object on one line instead of the
                       outcome (on standard error with &apos;-o -&apos;); one line per picture,
                       failures included
@@ -864,7 +962,8 @@ Exit status: 0 on success, 1 when a script does not load, a change fails or an e
 2 on a usage error (also two scripts of the same name into one folder).
 </source>
         <translation>用法： glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-                             [--format EXT] [--png-level N] [--aa N] [--json | --quiet] [CHANGES]
+                             [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
+                             [--json | --quiet] [CHANGES]
        glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
 
 按 SCRIPT（- 表示标准输入）的目标图像大小将其绘制到 IMAGE，水印位于右下角。
@@ -888,6 +987,10 @@ PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因�
   --png-level N       PNG 压缩级别，0（最快）到 9（最小）；默认 1
   --aa N              抗锯齿：每个像素 N x N 个采样，在线性光中取平均，1 到 4
                       （默认：脚本自身的设置，未另行保存时为 1）
+  --data FILE.npy     另外把每个像素的计数和最终的 z 写成 NumPy 文件（格式 1.0）：
+                      形状为 (高度, 宽度)，第 0 行是图片的顶行，字段 n（&apos;&lt;i8&apos;，最终的
+                      V_iter_n）和 z（&apos;&lt;c16&apos;，最终的 z）；--aa 大于 1 时为每个像素
+                      一个采样时图片在各像素中心的值
   --json              把所做的事以一行中的一个 JSON 对象打印，代替结果信息（使用
                       &apos;-o -&apos; 时打印到标准错误）；每张图片一行，失败的也是
   --quiet             成功时不打印任何内容
@@ -901,14 +1004,16 @@ PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因�
 </translation>
     </message>
     <message>
-        <source>
-A formula that does not compile is named by its message, then by where it fails (line and
-column) and what is wrong there, above the formula&apos;s line with the offending text marked.
-</source>
-        <translation>
-不能编译的公式先给出它的消息，再给出出错的位置（行和列）和那里错在什么地方，
-下面是公式的那一行，有问题的文字标在下方。
-</translation>
+        <source>&apos;--data&apos; needs a file name</source>
+        <translation>&apos;--data&apos; 需要一个文件名</translation>
+    </message>
+    <message>
+        <source>&apos;--data&apos; goes with one script</source>
+        <translation>&apos;--data&apos; 只能用于一个脚本</translation>
+    </message>
+    <message>
+        <source>&apos;--data&apos; needs another file than the picture</source>
+        <translation>&apos;--data&apos; 需要一个与图片不同的文件</translation>
     </message>
 </context>
 </TS>

@@ -405,6 +405,18 @@ it carries, as a new script. The window speaks the first of the user&apos;s lang
         <source>已复制：</source>
         <translation>Copied:</translation>
     </message>
+    <message>
+        <source>扩展迭代上限...(&amp;L)</source>
+        <translation>&amp;Extended iteration limit...</translation>
+    </message>
+    <message>
+        <source>扩展迭代上限</source>
+        <translation>Extended iteration limit</translation>
+    </message>
+    <message>
+        <source>最大迭代次数（%1 到 %2）：</source>
+        <translation>Maximum iterations (%1 to %2):</translation>
+    </message>
 </context>
 <context>
     <name>CLargeView</name>

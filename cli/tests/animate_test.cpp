@@ -70,6 +70,29 @@ protected:
     QTemporaryDir m_dir;
 };
 
+// --iterations gives every key (so every frame) that limit, above 10000 too: a frame on a key is the
+// picture render makes with the same option, and carries the limit in its script.
+TEST_F(Animate, IterationsForEveryKey)
+{
+    const std::vector<std::string> keys = Keys();
+    const std::string pattern = Path(QStringLiteral("i%d.png"));
+    const Outcome made = Cli({ "animate", keys[0], keys[1], "--frames", "3", "--size", "24x24",
+        "--iterations", "20000", "-o", pattern, "--quiet" });
+    ASSERT_EQ(made.code, 0) << made.err;
+    for (int frame = 0; frame < 3; ++frame) {
+        const std::string dump = Cli({ "dump", Path(QStringLiteral("i%1.png").arg(frame)) }).out;
+        EXPECT_NE(dump.find("iterations: 20000\n"), std::string::npos) << frame << "\n" << dump;
+    }
+    ASSERT_EQ(Cli({ "render", keys[1], "-o", Path(QStringLiteral("b.png")), "--size", "24x24", "--iterations",
+                      "20000", "--quiet" })
+                  .code,
+        0);
+    EXPECT_EQ(QImage(QString::fromStdString(Path(QStringLiteral("b.png")))),
+        QImage(QString::fromStdString(Path(QStringLiteral("i2.png")))));
+    EXPECT_EQ(
+        Cli({ "animate", keys[0], keys[1], "--frames", "3", "--iterations", "many", "-o", pattern }).code, 2);
+}
+
 // Frames on the keys are the pictures render makes of the key scripts, pixel for pixel, with and
 // without --size.
 TEST_F(Animate, FramesOnKeysAreTheKeyScriptsRendered)

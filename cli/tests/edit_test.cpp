@@ -46,7 +46,10 @@ TEST_F(Edit, EachChangeAndItsError)
         std::string err;      // part of standard error; empty: nothing printed
     } rows[] = {
         { { "--iterations", "500" }, 0, "iterations: 500", "" },
-        { { "--iterations", "20000" }, 0, "iterations: 10000", "outside 1 to 10000; 10000 is used" },
+        { { "--iterations", "20000" }, 0, "iterations: 20000", "" },
+        // A termination that holds at once: the render of the largest limit stays instant.
+        { { "--iterations", "99999999999", "--formula", "termination=1;" }, 0, "iterations: 1000000000",
+            "outside 1 to 1000000000; 1000000000 is used" },
         { { "--iterations", "-3" }, 0, "iterations: 1", "; 1 is used" },
         { { "--iterations", "2.5" }, 2, "", "'--iterations' needs a whole number" },
         { { "--const", "C=0.3,-0.5" }, 0, "const C: 0.3,-0.5", "" },
@@ -143,11 +146,12 @@ TEST_F(Edit, DeepView)
 TEST_F(Edit, SetThenDumpRoundTrip)
 {
     // A render with changes is the picture of set with the same changes, then render.
-    const std::vector<std::string> changes { "--const", "C=0.285,0.01", "--iterations", "64", "--width",
+    const std::vector<std::string> changes { "--const", "C=0.285,0.01", "--iterations", "20000", "--width",
         "1.7", "--center", "0.1,-0.2", "--mapping", "0.1,0,1.5,1,0.28,0.96,2" };
     std::vector<std::string> set { "set", Path("a.gsc"), "-o", Path("b.gsc") };
     set.insert(set.end(), changes.begin(), changes.end());
     ASSERT_EQ(Cli(set).code, 0);
+    EXPECT_NE(Cli({ "dump", Path("b.gsc") }).out.find("iterations: 20000\n"), std::string::npos);
     std::vector<std::string> direct { "render", Path("a.gsc"), "-o", Path("direct.png"), "--size", "48x40",
         "--quiet" };
     direct.insert(direct.end(), changes.begin(), changes.end());
@@ -170,13 +174,20 @@ TEST_F(Edit, SetThenDumpRoundTrip)
     EXPECT_EQ(Bytes(Path("c.gsc")), Bytes(Path("b.gsc")));
 
     // Values the writer keeps exactly and JSON numbers cannot hold: strings of their own.
-    const char* edge = R"({"constants": {"C": ["nan", "-0"]}, "mapping": {"sin": "-inf"}, "ratio": 1e-300})";
+    // A limit beyond the largest is brought to it, with a warning that names the number given.
+    const char* edge = R"({"constants": {"C": ["nan", "-0"]}, "mapping": {"sin": "-inf"}, "ratio": 1e-300,
+        "iterations": 5e9})";
     file.setFileName(QString::fromStdString(Path("edge.json")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write(edge);
     file.close();
-    ASSERT_EQ(Cli({ "new", "--from-json", Path("edge.json"), "-o", Path("edge.gsc") }).code, 0);
+    const Outcome edged = Cli({ "new", "--from-json", Path("edge.json"), "-o", Path("edge.gsc") });
+    ASSERT_EQ(edged.code, 0) << edged.err;
+    EXPECT_NE(edged.err.find("iterations 5000000000 is outside 1 to 1000000000; 1000000000 is used"),
+        std::string::npos)
+        << edged.err;
     const std::string again = Cli({ "dump", "--json", Path("edge.gsc") }).out;
+    EXPECT_NE(again.find(R"("iterations": 1000000000,)"), std::string::npos) << again;
     EXPECT_NE(again.find(R"("C": ["nan", "-0"])"), std::string::npos) << again;
     EXPECT_NE(again.find(R"("sin": -1,)"), std::string::npos) << again;
     EXPECT_NE(again.find(R"("ratio": 1e-300)"), std::string::npos) << again;

@@ -46,6 +46,23 @@ public:
 
     void OpenUrl(QWidget*, const QUrl& url) override { opened.push_back(url); }
 
+    // Answers from numbers (declined when it is empty); records the range and the value offered.
+    bool AskWholeNumber(QWidget*, const QString&, const QString&, int min, int max, int& value) override
+    {
+        asked.push_back({ min, max, value });
+        if (numbers.empty()) {
+            return false;
+        }
+        value = numbers.front();
+        numbers.pop_front();
+        return true;
+    }
+    struct NumberRequest {
+        int min, max, offered;
+    };
+    std::deque<int> numbers;
+    std::vector<NumberRequest> asked;
+
     enum class FileDialogKind { Open, Save };
     struct FileRequest {
         FileDialogKind kind;

@@ -157,6 +157,12 @@ TEST(FractalScript, Setters)
     EXPECT_EQ(script.GetMaxIter(), 1);
     script.SetMaxIter(20000);
     EXPECT_EQ(script.GetMaxIter(), 10000);
+    script.SetExtendedMaxIter(20000);
+    EXPECT_EQ(script.GetMaxIter(), 20000);
+    script.SetExtendedMaxIter(5'000'000'000LL);
+    EXPECT_EQ(script.GetMaxIter(), 1'000'000'000);
+    script.SetExtendedMaxIter(-5);
+    EXPECT_EQ(script.GetMaxIter(), 1);
 
     script.SetDefaults();
     script.SetView(0.5, -0.25, 1e-9);

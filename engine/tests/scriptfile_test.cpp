@@ -259,6 +259,37 @@ TEST_F(ScriptFile, PathsFormulasAndLongFiles)
     }
 }
 
+// A limit above 10000 keeps 10000 on its usual line, for older readers, and itself on a line of its
+// own; that line counts only beside a usual line of 10000, as the writer writes them.
+TEST_F(ScriptFile, ExtendedLimit)
+{
+    CFractalScript script;
+    script.SetDefaults();
+    script.SetExtendedMaxIter(2'500'000);
+    ASSERT_TRUE(script.Save(Path("extended.gsc")));
+    QStringList lines = DefaultLines();
+    lines[9] = u"最大迭代次数:{10000}"_qs;
+    lines.append(u"扩展迭代上限:{2500000}"_qs);
+    EXPECT_EQ(ReadAll(Path("extended.gsc")), Gb18030Crlf(lines));
+    CFractalScript loaded;
+    ASSERT_TRUE(loaded.Load(Path("extended.gsc")));
+    EXPECT_EQ(loaded.GetMaxIter(), 2'500'000);
+
+    const struct {
+        const char* usual;
+        const char* extended;
+        int maxIter;
+    } rows[] = { { "10000", "50000", 50000 }, { "2000", "50000", 2000 }, { "10000", "5000", 10000 },
+        { "10000", "many", 10000 }, { "10000", "99999999999", 1'000'000'000 }, { "20000", "30000", 30000 } };
+    for (const auto& row : rows) {
+        lines = DefaultLines();
+        lines[9] = u"最大迭代次数:{"_qs + QString::fromUtf8(row.usual) + u'}';
+        lines.append(u"扩展迭代上限:{"_qs + QString::fromUtf8(row.extended) + u'}');
+        ASSERT_TRUE(LoadLines(lines, loaded)) << row.extended;
+        EXPECT_EQ(loaded.GetMaxIter(), row.maxIter) << row.usual << " " << row.extended;
+    }
+}
+
 // A palette name the lines cannot hold (a line break, "}", a key's text) is refused where a script is
 // written, by a save and by an export that carries the script, and nothing is written; other names
 // with braces are kept.
@@ -269,7 +300,8 @@ TEST_F(ScriptFile, NamesTheLinesCannotHold)
         const char* problem; // "": the name is kept
     } rows[] = { { "x\n最大迭代次数:{9999", "line break" }, { "x\r.png", "line break" }, { "a}b.png", "'}'" },
         { "x最大迭代次数:{9999", "最大迭代次数:{" }, { "x精确视图:{1, 1, 1e-9", "精确视图:{" },
-        { "p常量07{C=5, 5", "常量07{" }, { "{braces.png", "" } };
+        { "x扩展迭代上限:{50000", "扩展迭代上限:{" }, { "p常量07{C=5, 5", "常量07{" },
+        { "{braces.png", "" } };
     for (const Row& row : rows) {
         const QString name = QString::fromUtf8(row.name);
         CFractalScript script;

@@ -142,6 +142,38 @@ TEST_F(MenuCommands, SettingsApplyMappingLimitAndStep)
     EXPECT_EQ(reverse, 0);
 }
 
+// Edit > the extended limit asks for 1 to 1000000000 and is one undo step; undoing the Settings
+// command's limit puts the extended one back, which the Settings dialog's range cannot hold.
+TEST_F(MenuCommands, ExtendedLimitIsOneUndoStep)
+{
+    m_window.OnExtendedLimit(); // declined: nothing changes
+    EXPECT_FALSE(Script().IsModified());
+    m_services.numbers = { 2'500'000 };
+    m_window.OnExtendedLimit();
+    ASSERT_EQ(m_services.asked.size(), 2u);
+    EXPECT_EQ(m_services.asked[1].min, 1);
+    EXPECT_EQ(m_services.asked[1].max, 1'000'000'000);
+    EXPECT_EQ(m_services.asked[1].offered, 256);
+    EXPECT_EQ(Script().GetMaxIter(), 2'500'000);
+    EXPECT_TRUE(Script().IsModified());
+    EXPECT_TRUE(m_window.TimersRunning());
+
+    m_services.settings = [](CSettingDlg& dialog) {
+        dialog.m_nMaxIter = 4000;
+        dialog.WriteFields();
+        return dialog.OnOk();
+    };
+    m_window.OnSettings();
+    EXPECT_EQ(Script().GetMaxIter(), 4000);
+    m_window.OnUndo();
+    EXPECT_EQ(Script().GetMaxIter(), 2'500'000);
+    m_window.OnUndo();
+    EXPECT_EQ(Script().GetMaxIter(), 256);
+    EXPECT_FALSE(Script().IsModified());
+    m_window.OnRedo();
+    EXPECT_EQ(Script().GetMaxIter(), 2'500'000);
+}
+
 TEST_F(MenuCommands, SettingsReplaceTheFormulas)
 {
     m_services.settings = [](CSettingDlg& dialog) {

@@ -1,0 +1,74 @@
+#include "renderoutput.h"
+
+#include "cli.h"
+
+#include "exactview.h"
+#include "fractalscript.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+std::string FolderProblem(const QString& folder, int code)
+{
+    return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "folder '%1': %2"),
+        { folder.toStdString(), std::strerror(code) });
+}
+
+} // namespace
+
+std::string OutputProblem(const std::vector<ImageCodec>& writers, const QString& path)
+{
+    if (WriterForFile(writers, path) == nullptr) {
+        const QString name = QFileInfo(path).fileName();
+        const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+        return dot < 0 ? Tr(QT_TRANSLATE_NOOP(
+                   "glimmerset-cli", "the name has no extension to choose the image format by"))
+                       : Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "no image writer for the extension '%1'"),
+                           { name.mid(dot).toStdString() });
+    }
+    return FileProblem(path);
+}
+
+std::string FileProblem(const QString& path)
+{
+    const QFileInfo file(path);
+    const QByteArray folder = QFile::encodeName(file.absolutePath());
+    struct stat status { };
+    if (::stat(folder.constData(), &status) != 0) {
+        return FolderProblem(file.absolutePath(), errno);
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        return FolderProblem(file.absolutePath(), ENOTDIR);
+    }
+    // The file is written beside the target and renamed into place: the folder must take it.
+    if (::access(folder.constData(), W_OK | X_OK) != 0) {
+        return FolderProblem(file.absolutePath(), errno);
+    }
+    const QByteArray target = QFile::encodeName(file.absoluteFilePath());
+    if (::stat(target.constData(), &status) == 0) {
+        if (S_ISDIR(status.st_mode)) {
+            return std::strerror(EISDIR);
+        }
+        if (::access(target.constData(), W_OK) != 0) {
+            return std::strerror(errno);
+        }
+    }
+    return {};
+}
+
+ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool fit)
+{
+    const PlaneView view = script.GetView();
+    const PlaneView shown = fit
+        ? Fitted(view, script.GetImageWidth(), script.GetImageHeight(), width, height)
+        : AtWidth(view, script.GetImageWidth(), script.GetImageHeight(), width, height);
+    return { width, height, shown.offsetX, shown.offsetY, shown.ratio, shown.exact };
+}
