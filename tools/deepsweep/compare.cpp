@@ -1,6 +1,7 @@
 #include "sweep.h"
 
 #include "deeprender.h"
+#include "deepviewer.h"
 #include "exactview.h"
 #include "fractalscript.h"
 #include "oracle.h"
@@ -72,8 +73,40 @@ mpfr_prec_t OracleBits(const SweepView& view)
     return BitsFor(width.Exponent() - 30, magnitude, 160);
 }
 
-SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
+namespace {
+
+// What each reference of the render makes of one pixel: which took it, which glitched.
+void ExplainPixel(const Picture& picture, const CDeepSession& session, int column, int row, int side)
 {
+    const std::shared_ptr<DeepView> view = session.Current();
+    if (!view) {
+        return;
+    }
+    const mpfr_prec_t bits = DeepBits(picture);
+    const Lattice lattice = LatticeOf(picture, side, bits);
+    const BigFloat x = lattice.x0 + lattice.step * static_cast<double>(column);
+    const BigFloat y = lattice.y0 + lattice.step * static_cast<double>(row);
+    std::vector<Complex> scratchD;
+    std::vector<ExComplex> scratchX;
+    for (size_t r = 0; r < view->references.size(); ++r) {
+        const Reference& reference = *view->references[r];
+        BigFloat rx(bits), ry(bits);
+        mpfr_set(rx.get(), reference.point.Re(), MPFR_RNDN);
+        mpfr_set(ry.get(), reference.point.Im(), MPFR_RNDN);
+        const DeltaPixel pixel = view->program.Iterate(
+            reference.orbit, ExOf(x - rx, y - ry), picture.maxIter, scratchD, scratchX);
+        mpfr_printf("reference %zu at %.40Rg,%.40Rg (runs %d, skip %d): count %d glitched %d runs %lld\n", r,
+            reference.point.Re(), reference.point.Im(), reference.orbit.runs, reference.orbit.skipRuns,
+            pixel.count, pixel.glitched, static_cast<long long>(pixel.runs));
+    }
+}
+
+} // namespace
+
+SweepOutcome CheckView(
+    const SweepView& view, int threads, int oracleThreads, int explainColumn, int explainRow)
+{
+    const bool explain = explainColumn >= 0;
     SweepOutcome outcome;
     CFractalScript script;
     if (!Prepare(view, script, outcome.problem)) {
@@ -112,6 +145,9 @@ SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
     outcome.precisePixels = deep.active ? deep.precisePixels : 0;
     outcome.skipRuns = deep.active ? deep.skipRuns : 0;
     outcome.counts = counts;
+    if (explain) {
+        ExplainPixel(picture, session, explainColumn, explainRow, side);
+    }
 
     // The oracle, side by side on oracleThreads threads, rows interleaved.
     const Lattice lattice = LatticeOf(picture, side, bits);
@@ -119,6 +155,30 @@ SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
     const CBatchFormula termProgram(picture.termFormula);
     std::vector<std::int64_t> truth(counts.size());
     std::vector<std::int64_t> moved(counts.size(), -2);
+    // Chaotic: the oracle's count is not the same everywhere within a millionth of a pixel (moves of
+    // 1e-6, 1e-9 and 1e-12 of a pixel across and down, and the oracle at twice its precision): then the
+    // count depends on more than the view holds.
+    const auto Chaotic = [&](const BigFloat& x, const BigFloat& y, std::int64_t count) {
+        struct Move {
+            double dx, dy;
+            int precision; // times the oracle's
+        };
+        const Move moves[] = { { 1e-6, 0, 1 }, { -1e-6, 0, 1 }, { 0, 1e-6, 1 }, { 0, -1e-6, 1 },
+            { 1e-9, 1e-9, 1 }, { -1e-12, 1e-12, 1 }, { 0, 0, 2 } };
+        for (const Move& m : moves) {
+            const mpfr_prec_t b = bits * m.precision;
+            CPreciseProgram precise(program, b);
+            CPreciseProgram term(termProgram, b);
+            const OracleBindings bindings
+                = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
+            BigComplex point(x + lattice.step * m.dx, y + lattice.step * m.dy);
+            point.SetPrecision(b);
+            if (PreciseIterate(precise, term, bindings, point, picture.maxIter).count != count) {
+                return true;
+            }
+        }
+        return false;
+    };
     const auto oracle = [&](int first) {
         CPreciseProgram precise(program, bits);
         CPreciseProgram term(termProgram, bits);
@@ -131,10 +191,7 @@ SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
                 const size_t at = static_cast<size_t>(j * side + i);
                 truth[at] = PreciseIterate(precise, term, bindings, BigComplex(x, y), picture.maxIter).count;
                 if (truth[at] != counts[at]) {
-                    // Chaotic: a move by a millionth of a pixel changes the oracle's count.
-                    const BigFloat x2 = x + lattice.step * 1e-6;
-                    moved[at]
-                        = PreciseIterate(precise, term, bindings, BigComplex(x2, y), picture.maxIter).count;
+                    moved[at] = Chaotic(x, y, truth[at]) ? truth[at] + 1 : truth[at];
                 }
             }
         }
