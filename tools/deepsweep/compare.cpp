@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <thread>
 
 namespace {
@@ -54,6 +55,44 @@ struct Lattice {
     BigFloat x0, y0, step;
 };
 
+// Whether the oracle's count at point changes when each run's value moves by up to 2^-53 of its
+// distance from the centre's orbit (or of its size, past the centre's end) in each part, at random as
+// roundings are: four tries, each with its own fixed seed.
+bool Nudged(const CBatchFormula& program, const CBatchFormula& termProgram, const Picture& picture,
+    mpfr_prec_t bits, const BigComplex& point, const std::vector<BigComplex>& centre, std::int64_t count)
+{
+    const OracleBindings bindings
+        = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
+    BigComplex difference(bits);
+    BigFloat step(64);
+    for (const unsigned seed : { 1u, 2u, 3u, 4u }) {
+        std::mt19937 random(seed);
+        std::uniform_real_distribution<double> share(-1.0, 1.0);
+        CPreciseProgram precise(program, bits);
+        CPreciseProgram term(termProgram, bits);
+        const auto nudge = [&](int run, BigComplex& value) {
+            if (static_cast<size_t>(run) < centre.size()) {
+                mpc_sub(difference.get(), value.get(), centre[static_cast<size_t>(run)].get(), MPC_RNDNN);
+                mpc_abs(step.get(), difference.get(), MPFR_RNDN);
+            } else {
+                mpc_abs(step.get(), value.get(), MPFR_RNDN);
+            }
+            mpfr_mul_2si(step.get(), step.get(), -53, MPFR_RNDN);
+            for (mpfr_ptr part : { value.Re(), value.Im() }) {
+                BigFloat moved(64);
+                mpfr_mul_d(moved.get(), step.get(), share(random), MPFR_RNDN);
+                mpfr_add(part, part, moved.get(), MPFR_RNDN);
+            }
+        };
+        BigComplex start(point);
+        start.SetPrecision(bits);
+        if (PreciseIterate(precise, term, bindings, start, picture.maxIter, {}, nudge).count != count) {
+            return true;
+        }
+    }
+    return false;
+}
+
 Lattice LatticeOf(const Picture& picture, int side, mpfr_prec_t bits)
 {
     const PreciseView view = PreciseViewOf(picture, bits);
@@ -86,6 +125,7 @@ void ExplainPixel(const Picture& picture, const CDeepSession& session, int colum
     const Lattice lattice = LatticeOf(picture, side, bits);
     const BigFloat x = lattice.x0 + lattice.step * static_cast<double>(column);
     const BigFloat y = lattice.y0 + lattice.step * static_cast<double>(row);
+    mpfr_printf("pixel at %.60Rg,%.60Rg\n", x.get(), y.get());
     std::vector<Complex> scratchD;
     std::vector<ExComplex> scratchX;
     for (size_t r = 0; r < view->references.size(); ++r) {
@@ -95,7 +135,7 @@ void ExplainPixel(const Picture& picture, const CDeepSession& session, int colum
         mpfr_set(ry.get(), reference.point.Im(), MPFR_RNDN);
         const DeltaPixel pixel = view->program.Iterate(
             reference.orbit, ExOf(x - rx, y - ry), picture.maxIter, scratchD, scratchX);
-        mpfr_printf("reference %zu at %.40Rg,%.40Rg (runs %d, skip %d): count %d glitched %d runs %lld\n", r,
+        mpfr_printf("reference %zu at %.80Rg,%.80Rg (runs %d, skip %d): count %d glitched %d runs %lld\n", r,
             reference.point.Re(), reference.point.Im(), reference.orbit.runs, reference.orbit.skipRuns,
             pixel.count, pixel.glitched, static_cast<long long>(pixel.runs));
     }
@@ -155,10 +195,25 @@ SweepOutcome CheckView(
     const CBatchFormula termProgram(picture.termFormula);
     std::vector<std::int64_t> truth(counts.size());
     std::vector<std::int64_t> moved(counts.size(), -2);
+    // The centre's orbit, for the nudges below.
+    std::vector<BigComplex> centre;
+    {
+        CPreciseProgram precise(program, bits);
+        CPreciseProgram term(termProgram, bits);
+        const OracleBindings bindings
+            = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
+        PreciseIterate(precise, term, bindings, BigComplex(cx, cy), picture.maxIter, {},
+            [&](int, BigComplex& value) { centre.push_back(value); });
+    }
     // Chaotic: the oracle's count is not the same everywhere within a millionth of a pixel (moves of
-    // 1e-6, 1e-9 and 1e-12 of a pixel across and down, and the oracle at twice its precision): then the
-    // count depends on more than the view holds.
+    // 1e-6, 1e-9 and 1e-12 of a pixel across and down, and the oracle at twice its precision), or it
+    // changes when every run's value is nudged by what the doubles round in the pixel's distance from
+    // the centre's orbit (the error of a perturbation that carries that distance in doubles, once the
+    // pixel has left the reference): then the count depends on more than the view and the doubles hold.
     const auto Chaotic = [&](const BigFloat& x, const BigFloat& y, std::int64_t count) {
+        if (Nudged(program, termProgram, picture, bits, BigComplex(x, y), centre, count)) {
+            return true;
+        }
         struct Move {
             double dx, dy;
             int precision; // times the oracle's

@@ -129,6 +129,36 @@ SweepView Misiurewicz()
     return v;
 }
 
+// A burning-ship form at a pre-periodic point on the real axis, whose reference stays on the axis
+// that abs() folds: a pixel's imaginary offset is all of its imaginary part, and its square lies
+// below the doubles.
+SweepView FoldedAxis()
+{
+    SweepView v = ViewOf("z = (abs(real(z)) + abs(imag(z)) * 1i) ^ 2 + z0;");
+    v.maxIter = 3000;
+    v.width = "1e-300";
+    v.side = 10;
+    const FoundPoint p = NewtonPeriodic(v, Point("-1.5437", "0", 1200), 1, 1200, 2);
+    EXPECT_TRUE(p.ok);
+    CentreAt(v, p.point);
+    return v;
+}
+
+// exp(z) + C at a periodic point, where a reference passes close to 0 (exp of a large negative value)
+// beside pixels of some size: exp(offset) alone would overflow.
+SweepView ExpNearZero()
+{
+    SweepView v = ViewOf("z = exp(z) + C;", "real(z) > 50;");
+    v.constants = { { 0.14248973513336025, 0.2622573211293171 } };
+    v.maxIter = 3000;
+    v.width = "1e-50";
+    v.side = 9;
+    const FoundPoint p = NewtonPeriodic(v, Point("0.2213654956", "1.5075412479", 300), 3, 300);
+    EXPECT_TRUE(p.ok);
+    CentreAt(v, p.point);
+    return v;
+}
+
 class Views : public testing::TestWithParam<Case> { };
 
 TEST_P(Views, AgreeWithTheOracle)
@@ -145,7 +175,7 @@ TEST_P(Views, AgreeWithTheOracle)
 
 const Case kCases[] = { { "minibrot", Minibrot }, { "power", Power }, { "band edge", BandEdge },
     { "exp band edge", ExpEdge }, { "singular on the way", SingularOnTheWay }, { "rational", Rational },
-    { "Misiurewicz", Misiurewicz } };
+    { "Misiurewicz", Misiurewicz }, { "folded axis", FoldedAxis }, { "exp near 0", ExpNearZero } };
 
 INSTANTIATE_TEST_SUITE_P(
     Deep, Views, testing::ValuesIn(kCases), [](const testing::TestParamInfo<Case>& info) {
