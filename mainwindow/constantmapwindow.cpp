@@ -127,6 +127,12 @@ CConstantMapWindow::CConstantMapWindow(CFractalDlg& window, CFractalScript& scri
 
 CConstantMapWindow::~CConstantMapWindow()
 {
+    // Closing a visible window in QWidget's destructor hands focus around: a start field would finish
+    // its editing into members already gone. Unhooked and hidden while this is whole.
+    for (QLineEdit* field : { m_startRe, m_startIm }) {
+        field->disconnect(this);
+    }
+    hide();
     m_timer.stop();
     m_worker.Stop();
 }

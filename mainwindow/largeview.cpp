@@ -102,6 +102,7 @@ CLargeView::CLargeView(CFractalDlg& window, CFractalScript& script)
 
 CLargeView::~CLargeView()
 {
+    hide(); // while this is whole, as the constant map does
     m_timer.stop();
     m_worker.Stop();
     m_script.RemoveStageFollower(m_worker.m_nStage);
