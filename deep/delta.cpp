@@ -1,5 +1,6 @@
 #include "delta.h"
 
+#include "arith.h"
 #include "deltaforms.h"
 
 #include "opcodes.h"
@@ -130,12 +131,36 @@ template <class N> bool CDeltaCode::Run(const ProgramRecord& record, int run, N*
 template bool CDeltaCode::Run<Complex>(const ProgramRecord&, int, Complex*) const;
 template bool CDeltaCode::Run<ExComplex>(const ProgramRecord&, int, ExComplex*) const;
 
+namespace {
+
+// Whether the termination program is norm(z) > K or norm(z) >= K for a constant K > 0.
+bool IsNormEscape(const CDeltaCode& term, double& bound)
+{
+    const std::vector<BatchInstruction>& code = term.Code();
+    if (code.size() != 2 || term.Z() < 0 || term.ResetSlot() >= 0) {
+        return false;
+    }
+    const BatchInstruction& norm = code[0];
+    const BatchInstruction& test = code[1];
+    if (norm.opcode != kOpNorm || norm.a != term.Z() || (test.opcode != kOpGt && test.opcode != kOpGe)
+        || test.a != norm.dest || test.b < 0 || test.dest != term.Result() || test.b == term.Z()
+        || test.b == term.Z0() || term.Program().Writes(test.b)) {
+        return false;
+    }
+    const Complex k = term.Program().Initial(test.b);
+    bound = k.re;
+    return std::isfinite(k.re) && k.re > 0.0 && k.im == 0.0;
+}
+
+} // namespace
+
 CDeltaProgram::CDeltaProgram(const CBatchFormula& iteration, int iterZ, int iterZ0,
     const CBatchFormula& termination, int termZ, int termN, int termZ0)
     : m_iter(iteration, iterZ, iterZ0)
     , m_term(termination, termZ, termZ0)
     , m_termN(termN)
 {
+    m_bNormEscape = IsNormEscape(m_term, m_nEscape);
 }
 
 CDeltaProgram DeltaProgramOf(const CFormula& iteration, const CFormula& termination, const CFormula* colour)
@@ -213,6 +238,13 @@ bool CDeltaProgram::Holds(
     }
     if (m_term.Z0() >= 0) {
         t[m_term.Z0()] = z0;
+    }
+    if (m_bNormEscape) {
+        const Complex offset = Arith<N>::ToC(d[m_iter.Result()]);
+        if (const double decided = NormDecision(Add(orbit.last[static_cast<size_t>(n)], offset), offset);
+            decided != 0.0) {
+            return decided > 0.0;
+        }
     }
     if (m_termN >= 0) {
         t[m_termN] = N {};

@@ -232,6 +232,21 @@ public:
     int IterZ0() const { return m_iter.Z0(); }
     const std::vector<int32_t>& Carried() const { return m_iter.Carried(); }
     bool DecidesOnPlanePoint() const { return m_iter.DecidesOnPlanePoint() || m_term.DecidesOnPlanePoint(); }
+    // Whether the termination is norm(z) > K (or >= K) for a constant K > 0. Then NormDecision decides
+    // it on a pixel's value and its offset from the reference's (1 holds, -1 does not) where they lie
+    // clearly off the level curve, and returns 0 elsewhere (or for a value that is not a number):
+    // the rounding errors of that value's norm, and the exact decision's, are below 2^-48 of the norms
+    // involved (the pixel's, K's and the reference value's, at most twice the pixel's and the
+    // offset's together), so that outside 2^-40 of them both decide alike, without the exact
+    // decision's glitch tests sending such pixels to other references.
+    bool NormEscape() const { return m_bNormEscape; }
+    double NormDecision(Complex value, Complex offset) const
+    {
+        const double n = value.re * value.re + value.im * value.im;
+        const double margin
+            = 0x1p-40 * (3.0 * n + m_nEscape + 2.0 * (offset.re * offset.re + offset.im * offset.im));
+        return n - m_nEscape > margin ? 1.0 : (m_nEscape - n > margin ? -1.0 : 0.0);
+    }
 
     // Plans the skip for offsets up to `radius` (a real ExComplex): the runs over which every such
     // pixel's offsets stay a power series of kSkipTerms terms in its plane offset.
@@ -282,4 +297,6 @@ private:
     int m_colourN { -1 };
     bool m_bColour { false };
     int m_termN { -1 };
+    bool m_bNormEscape { false };
+    double m_nEscape { 0.0 };
 };

@@ -129,6 +129,8 @@ private:
     void Step();
     void DeferAtTinyRuns();
     bool Defers(int l) const;
+    bool DecideByNorm();
+    void RunTermination();
 
     const CDeltaProgram& m_program;
     const CDeltaCode& m_iter;
@@ -144,6 +146,8 @@ private:
     bool m_bScaled { false };
     bool m_bKeepWide { false }; // a plane offset the doubles lose would decide a comparison
     bool m_bTiny { false };     // the reference passes closer to 0 than the doubles hold
+    // Where the termination is norm(z) > K: 1 holds, -1 does not (see CDeltaProgram::NormDecision).
+    alignas(64) double m_decision[kLanes] {};
     uint64_t m_active { 0 };
     int m_nNext { 0 };
     int m_laneRun[kLanes] {};
@@ -153,6 +157,24 @@ private:
     alignas(64) double m_z0Re[kLanes] {};      // each lane's plane offset
     alignas(64) double m_z0Im[kLanes] {};
 };
+
+// The norm termination decided on each active lane's value (lastRe, lastIm) and offset; false when
+// some lane needs the exact decision.
+bool CLaneRun::DecideByNorm()
+{
+    const double* re = m_scratch.lastRe.data();
+    const double* im = m_scratch.lastIm.data();
+    const double* dre = m_scratch.re.data() + At(m_iter.Result());
+    const double* dim = m_scratch.im.data() + At(m_iter.Result());
+    for (uint64_t bits = m_active; bits != 0; bits &= bits - 1) {
+        const int l = std::countr_zero(bits);
+        m_decision[l] = m_program.NormDecision({ re[l], im[l] }, { dre[l], dim[l] });
+        if (m_decision[l] == 0.0) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // The carried offsets of pixel p after the skip; false (deferred) when the doubles do not hold them.
 bool CLaneRun::Start(int p)
@@ -274,19 +296,14 @@ void CLaneRun::DeferAtTinyRuns()
     }
 }
 
-// One run of every lane: the iteration, the termination on its value, then each lane's pixel ends or
-// goes on to its next run.
-void CLaneRun::Step()
+// The termination's delta program on every lane, after the iteration's run.
+void CLaneRun::RunTermination()
 {
-    double* re = m_scratch.re.data();
-    double* im = m_scratch.im.data();
     double* tre = m_scratch.termRe.data();
     double* tim = m_scratch.termIm.data();
-    double* glitched = m_scratch.glitched.data();
-    RunLanes(m_iter, m_orbit.iteration, m_runAt, m_active, re, im, glitched, m_kernels);
     if (m_term.Z() >= 0) {
-        std::copy_n(re + At(m_iter.Result()), kLaneCount, tre + At(m_term.Z()));
-        std::copy_n(im + At(m_iter.Result()), kLaneCount, tim + At(m_term.Z()));
+        std::copy_n(m_scratch.re.data() + At(m_iter.Result()), kLaneCount, tre + At(m_term.Z()));
+        std::copy_n(m_scratch.im.data() + At(m_iter.Result()), kLaneCount, tim + At(m_term.Z()));
     }
     if (m_term.Z0() >= 0) {
         std::copy_n(m_z0Re, kLaneCount, tre + At(m_term.Z0()));
@@ -296,15 +313,31 @@ void CLaneRun::Step()
         std::fill_n(tre + At(m_program.TermN()), kLaneCount, 0.0);
         std::fill_n(tim + At(m_program.TermN()), kLaneCount, 0.0);
     }
-    RunLanes(m_term, m_orbit.termination, m_termRunAt, m_active, tre, tim, glitched, m_kernels);
+    RunLanes(
+        m_term, m_orbit.termination, m_termRunAt, m_active, tre, tim, m_scratch.glitched.data(), m_kernels);
+}
+
+// One run of every lane: the iteration, the termination on its value, then each lane's pixel ends or
+// goes on to its next run.
+void CLaneRun::Step()
+{
+    double* re = m_scratch.re.data();
+    double* im = m_scratch.im.data();
+    double* tre = m_scratch.termRe.data();
+    double* glitched = m_scratch.glitched.data();
+    RunLanes(m_iter, m_orbit.iteration, m_runAt, m_active, re, im, glitched, m_kernels);
     m_kernels.value(m_orbit.last.data(), m_laneRun, re + At(m_iter.Result()), im + At(m_iter.Result()),
         m_scratch.lastRe.data(), m_scratch.lastIm.data());
+    const bool exact = !m_program.NormEscape() || !DecideByNorm();
+    if (exact) {
+        RunTermination();
+    }
     const double* held = tre + At(m_term.Result());
     for (uint64_t bits = m_active; bits != 0; bits &= bits - 1) {
         const int l = std::countr_zero(bits);
         DeltaPixel& pixel = m_out[m_lanePixel[l]];
         const int n = m_laneRun[l];
-        const double sum = m_orbit.held[static_cast<size_t>(n)] + held[l];
+        const double sum = exact ? m_orbit.held[static_cast<size_t>(n)] + held[l] : m_decision[l];
         // The runs a pixel made are counted when it ends: the skip's and n + 1 from its lane.
         bool ends = true;
         if (glitched[l] != 0.0 || std::isnan(sum)) {
