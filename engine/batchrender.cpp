@@ -63,9 +63,10 @@ struct SharedRender {
 class CBandWorker {
 public:
     CBandWorker(const Picture& picture, const RenderPlan& plan, const CBatchFormula& iter,
-        const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels)
+        const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels, JitUse jitUse)
         : m_picture(picture)
         , m_plan(plan)
+        , m_jitUse(jitUse)
         , m_iter(iter)
         , m_term(term)
         , m_color(color)
@@ -138,6 +139,7 @@ private:
 
     const Picture& m_picture;
     const RenderPlan& m_plan;
+    const JitUse m_jitUse;
     CBatchFormula m_iter;
     CBatchFormula m_term;
     CBatchFormula m_color;
@@ -376,7 +378,7 @@ void CBandWorker::BuildCode(size_t pixels)
 {
     const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
     JitIsa isa;
-    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, pixels, isa)) {
+    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa)) {
         return;
     }
     const int iterResult = m_iter.ResultSlot();
@@ -477,13 +479,13 @@ int RenderPicture(
     const CBatchFormula iter(picture.iterFormula);
     const CBatchFormula term(picture.termFormula, CBatchFormula::ValueParts::RealOnly);
     const CBatchFormula color(picture.colorFormula);
-    CRenderPool& pool = CRenderPool::Instance();
+    CRenderPool& pool = control.pool;
     const int threads = std::clamp(static_cast<int>(rows.size()), 1, pool.Threads());
     const size_t pixelsPerThread = rows.size() * columns.size() / static_cast<size_t>(threads);
     std::vector<std::unique_ptr<CBandWorker>> workers;
     for (int t = 0; t < threads; ++t) {
-        workers.push_back(
-            std::make_unique<CBandWorker>(picture, plan, iter, term, color, rows.size(), pixelsPerThread));
+        workers.push_back(std::make_unique<CBandWorker>(
+            picture, plan, iter, term, color, rows.size(), pixelsPerThread, pool.GetJitUse()));
     }
     SharedRender shared { area, target, control, rows, columns, {}, {}, {}, {} };
     for (const int j : rows) {

@@ -5,6 +5,7 @@
 #include "palettedecode.h"
 #include "picture.h"
 #include "previewworker.h"
+#include "renderpool.h"
 #include "scriptfile.h"
 
 #include <QImage>
@@ -127,6 +128,8 @@ public:
     // What the last deep render of the preview or the export did (the status line).
     DeepRenderState GetDeepRenderState() const { return m_deep.Last(); }
     CDeepSession& DeepSession() { return m_deep; }
+    // The threads renders of this picture run on (the side views' workers share them).
+    CRenderPool& RenderPool() { return m_pool; }
     // Another worker's stage that every edit resets like the preview's (a second view of the picture);
     // the window's thread adds and removes it, and removes it before the worker goes.
     void AddStageFollower(std::atomic<int>& stage) { m_stageFollowers.push_back(&stage); }
@@ -245,6 +248,7 @@ private:
     // The deep views' references, shared by the two workers (never rendering at once): declared first,
     // so that it outlives them.
     CDeepSession m_deep;
+    CRenderPool m_pool; // the threads of every render of this script and the views that follow it
     CPreviewWorker m_preview;
     CExportWorker m_export;
 };

@@ -4,7 +4,6 @@
 #include "opcodes.h"
 
 #include <algorithm>
-#include <atomic>
 #include <bit>
 #include <limits>
 #include <map>
@@ -107,8 +106,6 @@ constexpr int kLimit = 192;
 constexpr int kAbs = 256; // every bit but the sign
 constexpr int kNaNs = 320;
 
-std::atomic<int> s_nJitUse { static_cast<int>(JitUse::Default) }; // tests and benchmarks -> renders
-
 } // namespace
 
 // Generating code costs a thread about as much as this many pixels save (the mapping, the writing,
@@ -152,11 +149,11 @@ std::vector<JitIsa> CBatchJit::AvailableIsas()
     return isas;
 }
 
-bool CBatchJit::Chosen(const std::vector<JitProgram>& programs, size_t pixels, JitIsa& isa)
+bool CBatchJit::Chosen(const std::vector<JitProgram>& programs, size_t pixels, JitUse use, JitIsa& isa)
 {
     static const std::vector<JitIsa> isas = AvailableIsas();
     const auto has = [&](JitIsa wanted) { return std::find(isas.begin(), isas.end(), wanted) != isas.end(); };
-    switch (static_cast<JitUse>(s_nJitUse.load(std::memory_order_relaxed))) {
+    switch (use) {
     case JitUse::Off: return false;
     case JitUse::Default:
         // AVX2's sixteen registers hold too few slots: its code was measured slower than the
@@ -183,8 +180,6 @@ bool CBatchJit::Pays(const std::vector<JitProgram>& programs, JitIsa isa)
     }
     return true;
 }
-
-void UseBatchJit(JitUse use) { s_nJitUse.store(static_cast<int>(use), std::memory_order_relaxed); }
 
 namespace {
 

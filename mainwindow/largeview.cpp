@@ -79,7 +79,7 @@ CLargeView::CLargeView(CFractalDlg& window, CFractalScript& script)
     : QWidget(&window, Qt::Window)
     , m_window(window)
     , m_script(script)
-    , m_worker([&script] { return script.TakeSnapshot(); })
+    , m_worker([&script] { return script.TakeSnapshot(); }, script.RenderPool())
 {
     setWindowTitle(tr("Glimmerset - 大视图"));
     setMinimumSize(kLeastSize);
