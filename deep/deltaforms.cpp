@@ -174,10 +174,35 @@ N Power(const BatchInstruction& in, Complex A, Complex B, Complex R, const N& da
     return Ar::Mul(Ar::From(R), Small<N, Expm1>(w));
 }
 
+// An offset whose e^offset has no cancellation to avoid beside 1 (and may overflow on its own).
+bool Large(Complex d) { return std::fabs(d.re) >= 1.0 || std::fabs(d.im) >= 1.0; }
+
+// exp(A + a) - exp(A) = exp(A) expm1(a); for a large offset exp(A + a) - exp(A) as it stands, whose
+// terms stay in range where the product's would not (a reference value near 0 beside a pixel's of
+// some size).
+template <class N> N Exponential(Complex A, Complex R, const N& da, bool& glitch)
+{
+    using Ar = Arith<N>;
+    const Complex d = Ar::ToC(da);
+    // A pixel's value far below the reference's: their difference holds little of the pixel's.
+    glitch |= d.re < -6.9;
+    if (Large(d)) {
+        return Ar::From(Sub(Exp(Add(A, d)), R));
+    }
+    return Ar::Mul(Ar::From(R), Small<N, Expm1>(da));
+}
+
 // (|A + a|^2 - |A|^2) / (|A + a| + |A|)
 template <class N> N Modulus(Complex A, const N& da)
 {
     using Ar = Arith<N>;
+    // An offset about as large as the value, or larger (a reference exactly on an axis that abs()
+    // folds), has no cancellation to avoid, and its square would underflow the doubles beside a value
+    // of 0: |A + a| - |A| as it stands.
+    const Complex d = Ar::ToC(da);
+    if (std::max(std::fabs(d.re), std::fabs(d.im)) >= 0.5 * std::max(std::fabs(A.re), std::fabs(A.im))) {
+        return Ar::Sub(Ar::Abs(Ar::Add(Ar::From(A), da)), Ar::From({ std::hypot(A.re, A.im), 0.0 }));
+    }
     const N cross = Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0);
     const N numerator = Ar::Add(cross, Ar::Norm(da));
     const N denominator
@@ -320,7 +345,7 @@ N DeltaForm(
         glitch |= Dropped(Full(A, da), A);
         return Ar::Add(Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0), Ar::Norm(da));
     case kOpArg: return Argument(A, R, da, glitch);
-    case kOpExp: glitch |= Ar::ToC(da).re < -6.9; return Ar::Mul(Ar::From(R), Small<N, Expm1>(da));
+    case kOpExp: return Exponential(A, R, da, glitch);
     case kOpLog:
     case kOpLog10: return Logarithm(in.opcode, A, da, glitch);
     case kOpSqrt: return SquareRoot(A, R, da, glitch);
@@ -393,7 +418,11 @@ ExComplex DeltaFormWide(const BatchInstruction& in, const ExComplex& A, const Ex
         const ExComplex denominator = ex::Add(ex::Abs(ex::Add(A, da)), ex::Abs(A));
         return ex::IsZero(denominator) ? ExComplex {} : ex::RealOf(ex::Div(numerator, denominator));
     }
-    case kOpExp: return ex::Mul(R, Small<ExComplex, Expm1>(da));
+    case kOpExp:
+        if (const Complex d = ex::ToComplex(da); Large(d)) {
+            return ex::Sub(ex::From(Exp(Add(ex::ToComplex(A), d))), R);
+        }
+        return ex::Mul(R, Small<ExComplex, Expm1>(da));
     case kBatchOpPowWhole: return WideWholePower(A, da, in.exponent);
     case kOpPow:
         if (ex::IsZero(db) && B.im == 0.0 && std::floor(ex::ToComplex(B).re) == ex::ToComplex(B).re) {

@@ -14,7 +14,8 @@ OracleBindings BindOracle(const CFormula& iterFormula, const CBatchFormula& iter
 }
 
 OraclePixel PreciseIterate(CPreciseProgram& iter, CPreciseProgram& term, const OracleBindings& b,
-    const BigComplex& point, int maxIter, const std::function<bool()>& cancelled)
+    const BigComplex& point, int maxIter, const std::function<bool()>& cancelled,
+    const std::function<void(int run, BigComplex& value)>& afterRun)
 {
     // Runs between looks at the cancel request: a few milliseconds at the deepest precisions.
     constexpr int kRunsPerLook = 256;
@@ -38,7 +39,10 @@ OraclePixel PreciseIterate(CPreciseProgram& iter, CPreciseProgram& term, const O
             break;
         }
         iter.Run();
-        const BigComplex& value = iter.Slot(iter.ResultSlot());
+        BigComplex& value = iter.Slot(iter.ResultSlot());
+        if (afterRun) {
+            afterRun(pixel.count, value);
+        }
         pixel.last = value.ToComplex();
         if (b.termZ >= 0) {
             term.Slot(b.termZ).Set(value);

@@ -30,6 +30,8 @@ struct OraclePixel {
 // z0 = point, V_iter_max = maxIter) and stops the pixel when its real part is greater than 0 (NaN
 // does not stop it). The count is the renderer's: the n of the run that stopped, or maxIter. Slow: the
 // tests' oracle, and the last resort for pixels nothing faster can take. cancelled, when given, is
-// asked every few hundred runs; when it says so the pixel ends at once, marked cancelled.
+// asked every few hundred runs; when it says so the pixel ends at once, marked cancelled. afterRun,
+// when given, sees (and may change) each run's result before the termination program reads it.
 OraclePixel PreciseIterate(CPreciseProgram& iter, CPreciseProgram& term, const OracleBindings& b,
-    const BigComplex& point, int maxIter, const std::function<bool()>& cancelled = {});
+    const BigComplex& point, int maxIter, const std::function<bool()>& cancelled = {},
+    const std::function<void(int run, BigComplex& value)>& afterRun = {});

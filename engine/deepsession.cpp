@@ -14,6 +14,12 @@ void CDeepSession::Keep(std::shared_ptr<DeepView> view)
     m_view = std::move(view);
 }
 
+std::shared_ptr<DeepView> CDeepSession::Current() const
+{
+    std::lock_guard lock(m_mutex);
+    return m_view;
+}
+
 void CDeepSession::Forget()
 {
     std::lock_guard lock(m_mutex);

@@ -39,6 +39,8 @@ public:
     // Keeps view in place of the one before.
     void Keep(std::shared_ptr<DeepView> view);
     void Forget();
+    // The view kept last, or null (for tools that look into a render).
+    std::shared_ptr<DeepView> Current() const;
 
     std::vector<std::shared_ptr<const Reference>> References(const DeepView& view) const;
     // What another reference of the view may take (0 when the view's references used their memory).

@@ -408,3 +408,22 @@ TEST(PreciseIterate, CountsAsTheDoubleRenderer)
 }
 
 } // namespace
+
+// The arbitrary-precision path asks for cancel every few hundred runs and ends there: a pixel that
+// never escapes at a limit of a billion does not hold a render that is asked to stop.
+TEST(PreciseIterate, EndsWhenCancelled)
+{
+    const CFormula iter = Compiled("z = z * z + C;", { -0.5, 0.0 });
+    const CFormula term = Compiled("norm(z) > 100;");
+    const CBatchFormula batch(iter);
+    const CBatchFormula termBatch(term);
+    CPreciseProgram precise(batch, 1200);
+    CPreciseProgram preciseTerm(termBatch, 1200);
+    const OracleBindings bindings = BindOracle(iter, batch, term, termBatch);
+    int asked = 0;
+    const OraclePixel pixel = PreciseIterate(precise, preciseTerm, bindings,
+        BigComplex(Complex { 0.1, 0.0 }, 1200), 1000000000, [&asked] { return ++asked == 3; });
+    EXPECT_TRUE(pixel.cancelled);
+    EXPECT_EQ(asked, 3);
+    EXPECT_LT(pixel.count, 1000);
+}

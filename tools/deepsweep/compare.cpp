@@ -1,6 +1,7 @@
 #include "sweep.h"
 
 #include "deeprender.h"
+#include "deepviewer.h"
 #include "exactview.h"
 #include "fractalscript.h"
 #include "oracle.h"
@@ -12,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <thread>
 
 namespace {
@@ -53,6 +55,44 @@ struct Lattice {
     BigFloat x0, y0, step;
 };
 
+// Whether the oracle's count at point changes when each run's value moves by up to 2^-53 of its
+// distance from the centre's orbit (or of its size, past the centre's end) in each part, at random as
+// roundings are: four tries, each with its own fixed seed.
+bool Nudged(const CBatchFormula& program, const CBatchFormula& termProgram, const Picture& picture,
+    mpfr_prec_t bits, const BigComplex& point, const std::vector<BigComplex>& centre, std::int64_t count)
+{
+    const OracleBindings bindings
+        = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
+    BigComplex difference(bits);
+    BigFloat step(64);
+    for (const unsigned seed : { 1u, 2u, 3u, 4u }) {
+        std::mt19937 random(seed);
+        std::uniform_real_distribution<double> share(-1.0, 1.0);
+        CPreciseProgram precise(program, bits);
+        CPreciseProgram term(termProgram, bits);
+        const auto nudge = [&](int run, BigComplex& value) {
+            if (static_cast<size_t>(run) < centre.size()) {
+                mpc_sub(difference.get(), value.get(), centre[static_cast<size_t>(run)].get(), MPC_RNDNN);
+                mpc_abs(step.get(), difference.get(), MPFR_RNDN);
+            } else {
+                mpc_abs(step.get(), value.get(), MPFR_RNDN);
+            }
+            mpfr_mul_2si(step.get(), step.get(), -53, MPFR_RNDN);
+            for (mpfr_ptr part : { value.Re(), value.Im() }) {
+                BigFloat moved(64);
+                mpfr_mul_d(moved.get(), step.get(), share(random), MPFR_RNDN);
+                mpfr_add(part, part, moved.get(), MPFR_RNDN);
+            }
+        };
+        BigComplex start(point);
+        start.SetPrecision(bits);
+        if (PreciseIterate(precise, term, bindings, start, picture.maxIter, {}, nudge).count != count) {
+            return true;
+        }
+    }
+    return false;
+}
+
 Lattice LatticeOf(const Picture& picture, int side, mpfr_prec_t bits)
 {
     const PreciseView view = PreciseViewOf(picture, bits);
@@ -72,8 +112,41 @@ mpfr_prec_t OracleBits(const SweepView& view)
     return BitsFor(width.Exponent() - 30, magnitude, 160);
 }
 
-SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
+namespace {
+
+// What each reference of the render makes of one pixel: which took it, which glitched.
+void ExplainPixel(const Picture& picture, const CDeepSession& session, int column, int row, int side)
 {
+    const std::shared_ptr<DeepView> view = session.Current();
+    if (!view) {
+        return;
+    }
+    const mpfr_prec_t bits = DeepBits(picture);
+    const Lattice lattice = LatticeOf(picture, side, bits);
+    const BigFloat x = lattice.x0 + lattice.step * static_cast<double>(column);
+    const BigFloat y = lattice.y0 + lattice.step * static_cast<double>(row);
+    mpfr_printf("pixel at %.60Rg,%.60Rg\n", x.get(), y.get());
+    std::vector<Complex> scratchD;
+    std::vector<ExComplex> scratchX;
+    for (size_t r = 0; r < view->references.size(); ++r) {
+        const Reference& reference = *view->references[r];
+        BigFloat rx(bits), ry(bits);
+        mpfr_set(rx.get(), reference.point.Re(), MPFR_RNDN);
+        mpfr_set(ry.get(), reference.point.Im(), MPFR_RNDN);
+        const DeltaPixel pixel = view->program.Iterate(
+            reference.orbit, ExOf(x - rx, y - ry), picture.maxIter, scratchD, scratchX);
+        mpfr_printf("reference %zu at %.80Rg,%.80Rg (runs %d, skip %d): count %d glitched %d runs %lld\n", r,
+            reference.point.Re(), reference.point.Im(), reference.orbit.runs, reference.orbit.skipRuns,
+            pixel.count, pixel.glitched, static_cast<long long>(pixel.runs));
+    }
+}
+
+} // namespace
+
+SweepOutcome CheckView(
+    const SweepView& view, int threads, int oracleThreads, int explainColumn, int explainRow)
+{
+    const bool explain = explainColumn >= 0;
     SweepOutcome outcome;
     CFractalScript script;
     if (!Prepare(view, script, outcome.problem)) {
@@ -114,6 +187,9 @@ SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
     outcome.precisePixels = deep.active ? deep.precisePixels : 0;
     outcome.skipRuns = deep.active ? deep.skipRuns : 0;
     outcome.counts = counts;
+    if (explain) {
+        ExplainPixel(picture, session, explainColumn, explainRow, side);
+    }
 
     // The oracle, side by side on oracleThreads threads, rows interleaved.
     const Lattice lattice = LatticeOf(picture, side, bits);
@@ -121,6 +197,45 @@ SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
     const CBatchFormula termProgram(picture.termFormula);
     std::vector<std::int64_t> truth(counts.size());
     std::vector<std::int64_t> moved(counts.size(), -2);
+    // The centre's orbit, for the nudges below.
+    std::vector<BigComplex> centre;
+    {
+        CPreciseProgram precise(program, bits);
+        CPreciseProgram term(termProgram, bits);
+        const OracleBindings bindings
+            = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
+        PreciseIterate(precise, term, bindings, BigComplex(cx, cy), picture.maxIter, {},
+            [&](int, BigComplex& value) { centre.push_back(value); });
+    }
+    // Chaotic: the oracle's count is not the same everywhere within a millionth of a pixel (moves of
+    // 1e-6, 1e-9 and 1e-12 of a pixel across and down, and the oracle at twice its precision), or it
+    // changes when every run's value is nudged by what the doubles round in the pixel's distance from
+    // the centre's orbit (the error of a perturbation that carries that distance in doubles, once the
+    // pixel has left the reference): then the count depends on more than the view and the doubles hold.
+    const auto Chaotic = [&](const BigFloat& x, const BigFloat& y, std::int64_t count) {
+        if (Nudged(program, termProgram, picture, bits, BigComplex(x, y), centre, count)) {
+            return true;
+        }
+        struct Move {
+            double dx, dy;
+            int precision; // times the oracle's
+        };
+        const Move moves[] = { { 1e-6, 0, 1 }, { -1e-6, 0, 1 }, { 0, 1e-6, 1 }, { 0, -1e-6, 1 },
+            { 1e-9, 1e-9, 1 }, { -1e-12, 1e-12, 1 }, { 0, 0, 2 } };
+        for (const Move& m : moves) {
+            const mpfr_prec_t b = bits * m.precision;
+            CPreciseProgram precise(program, b);
+            CPreciseProgram term(termProgram, b);
+            const OracleBindings bindings
+                = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
+            BigComplex point(x + lattice.step * m.dx, y + lattice.step * m.dy);
+            point.SetPrecision(b);
+            if (PreciseIterate(precise, term, bindings, point, picture.maxIter).count != count) {
+                return true;
+            }
+        }
+        return false;
+    };
     const auto oracle = [&](int first) {
         CPreciseProgram precise(program, bits);
         CPreciseProgram term(termProgram, bits);
@@ -133,10 +248,7 @@ SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads)
                 const size_t at = static_cast<size_t>(j * side + i);
                 truth[at] = PreciseIterate(precise, term, bindings, BigComplex(x, y), picture.maxIter).count;
                 if (truth[at] != counts[at]) {
-                    // Chaotic: a move by a millionth of a pixel changes the oracle's count.
-                    const BigFloat x2 = x + lattice.step * 1e-6;
-                    moved[at]
-                        = PreciseIterate(precise, term, bindings, BigComplex(x2, y), picture.maxIter).count;
+                    moved[at] = Chaotic(x, y, truth[at]) ? truth[at] + 1 : truth[at];
                 }
             }
         }

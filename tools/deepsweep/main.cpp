@@ -183,8 +183,10 @@ int main(int argc, char** argv)
     const Args args = Parse(argc, argv);
     if (command == "view") {
         const SweepView view = ViewFrom(args);
-        const SweepOutcome o = CheckView(
-            view, std::stoi(args.Get("threads", "1")), std::stoi(args.Get("oracle-threads", "2")));
+        std::string ec, er;
+        Split(args.Get("explain", "-1,-1"), ec, er);
+        const SweepOutcome o = CheckView(view, std::stoi(args.Get("threads", "1")),
+            std::stoi(args.Get("oracle-threads", "2")), std::stoi(ec), std::stoi(er));
         Report(view, o);
         return o.rendered && o.wrong.empty() ? 0 : 1;
     }

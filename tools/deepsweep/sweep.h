@@ -43,7 +43,9 @@ struct SweepOutcome {
 };
 
 // Renders the view on `threads` threads and compares. oracleThreads run the oracle side by side.
-SweepOutcome CheckView(const SweepView& view, int threads, int oracleThreads);
+// With explainColumn >= 0, prints what each reference makes of that pixel.
+SweepOutcome CheckView(
+    const SweepView& view, int threads, int oracleThreads, int explainColumn = -1, int explainRow = -1);
 
 // Prints one pixel run by run against the reference and the delta program.
 // The reference sits at the view's centre, or at referenceAt ("RE,IM") when given.
