@@ -44,7 +44,7 @@ using LaneFunction = void (*)(const double*, const double*, const double*, const
 
 template <int N> LaneFunction LanesOf(int opcode)
 {
-    switch (opcode) {
+    switch (static_cast<Op>(opcode)) {
     case kOpDiv: return BinaryLanes<DivOf, N>;
     case kOpPow: return BinaryLanes<Pow, N>;
     case kOpAbs: return UnaryLanes<Abs, N>;
@@ -59,34 +59,42 @@ template <int N> LaneFunction LanesOf(int opcode)
     case kOpSinh: return UnaryLanes<Sinh, N>;
     case kOpCosh: return UnaryLanes<Cosh, N>;
     case kOpTanh: return UnaryLanes<Tanh, N>;
-    default: return nullptr;
+    // Written inline by the generator (JitForm::Inline), or never executed.
+    case kOpNeg:
+    case kOpAdd:
+    case kOpSub:
+    case kOpMul:
+    case kOpCopy:
+    case kOpEq:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe:
+    case kOpNe:
+    case kOpImag:
+    case kOpOpen:
+    case kOpClose:
+    case kOpConj:
+    case kOpReal:
+    case kOpImagFn:
+    case kOpNorm:
+    case kOpEnd:
+    case kOpCount: break;
     }
+    return nullptr; // the batch compiler's own codes
 }
 
 // The operations whose real part the interpreter computes alone when only it is read (RunRealOnly).
 bool HasRealOnlyForm(int opcode)
 {
-    switch (opcode) {
-    case kOpNeg:
-    case kOpAdd:
-    case kOpSub:
-    case kOpCopy:
-    case kOpLt:
-    case kOpLe:
-    case kOpGt:
-    case kOpGe:
-    case kOpConj:
-    case kOpReal:
-    case kOpImagFn:
-    case kOpNorm: return true;
-    default: return false;
-    }
+    const OpTraits* traits = TraitsOf(opcode);
+    return traits != nullptr && traits->realOnlyRun;
 }
 
 bool Known(int opcode)
 {
-    return (opcode >= kOpNeg && opcode <= kOpImag) || (opcode >= kOpAbs && opcode <= kOpTanh)
-        || opcode == kBatchOpPowWhole;
+    const OpTraits* traits = TraitsOf(opcode);
+    return (traits != nullptr && traits->jit != JitForm::None) || opcode == kBatchOpPowWhole;
 }
 
 // Comparison predicates of vcmppd, as the compiler emits them for the interpreter's operators. The
@@ -446,7 +454,7 @@ bool CGenerator::Instruction(const BatchInstruction& in, const BatchLanes* slots
     const auto y = [&] { return Read(aIm, 1); };
     const auto w = [&] { return Read(bIm, 3); };
     bool imaginary = !realOnly; // whether i is written to the destination
-    switch (op) {
+    switch (static_cast<Op>(op)) {
     case kOpNeg:
         m_g.vxorpd(r, x, Const(kSign));
         if (imaginary) {
@@ -548,7 +556,25 @@ bool CGenerator::Instruction(const BatchInstruction& in, const BatchLanes* slots
             m_g.vmovupd(i, Const(kZero));
         }
         break;
-    default: return false;
+    // Called above (JitForm::Call), or never executed.
+    case kOpDiv:
+    case kOpPow:
+    case kOpOpen:
+    case kOpClose:
+    case kOpAbs:
+    case kOpArg:
+    case kOpExp:
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh:
+    case kOpEnd:
+    case kOpCount: return false;
     }
     Write(dRe, r);
     if (imaginary) {
