@@ -45,6 +45,10 @@ public:
     int Render(const Raster& target, int left, int top, int right, int bottom, double scaleX, double scaleY,
         int stepX, int stepY);
 
+    // Starts the passes again from the coarse picture and aborts any render in flight: the window's
+    // thread, once an edit of the picture is written.
+    void Restart() { m_nStage.store(0); }
+
     // Shared with the worker thread. Compare-and-swap for the worker's stage advances, so that a reset
     // by the window is never lost; every other access is a plain atomic load or store.
     std::atomic<int> m_nStage { 0 };               // window: store 0; worker: advance, restart

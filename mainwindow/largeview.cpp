@@ -95,7 +95,7 @@ CLargeView::CLargeView(CFractalDlg& window, CFractalScript& script)
     layout->addWidget(m_bar);
     // The main window's commands and their keys (undo, redo, reset view, zoom, copy, ...) work here too.
     addActions(window.ShortcutActions());
-    m_script.AddStageFollower(m_worker.m_nStage);
+    m_script.AddStageFollower(m_worker);
     m_timer.setInterval(CFractalDlg::kTimerPeriodMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
 }
@@ -104,7 +104,7 @@ CLargeView::~CLargeView()
 {
     m_timer.stop();
     m_worker.Stop();
-    m_script.RemoveStageFollower(m_worker.m_nStage);
+    m_script.RemoveStageFollower(m_worker);
 }
 
 void CLargeView::StopRendering()
