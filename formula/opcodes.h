@@ -117,6 +117,22 @@ inline constexpr OpTraits kOpTraits[kOpCount] = {
 } // namespace opTraits
 using opTraits::kOpTraits;
 
+// What a row must agree with: an executed code has a generated form and a function one operand; a
+// cheaper real-only form needs a real part that does not read both parts whole.
+consteval bool RowsAgree()
+{
+    for (int code = 0; code < kOpCount; ++code) {
+        const OpTraits& row = kOpTraits[code];
+        const bool function = code >= kFirstFunction && code <= kLastFunction;
+        if ((row.operands > 0) != (row.jit != JitForm::None) || (function && row.operands != 1)
+            || (row.realOnlyRun && row.realForm == RealForm::Whole)) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(RowsAgree(), "a row of kOpTraits contradicts itself");
+
 // The row of a code; codes outside the table (the batch compiler's own) are not operations of it.
 constexpr const OpTraits* TraitsOf(int code)
 {
