@@ -10,6 +10,7 @@
 #include "fixedlimits.h"
 #include "fractalscript.h"
 #include "numbertext.h"
+#include "renderpool.h"
 #include "signalcleanup.h"
 #include "surface.h"
 #include "watermarkfile.h"
@@ -99,6 +100,7 @@ struct AnimateJob {
     std::optional<int> antialias;
     std::optional<int> iterations; // --iterations, brought into its range
     bool watermark { true };
+    int threads { 0 }; // --threads; 0: every core
     long long pngLevel { kDefaultPngLevel };
     Shard shard;
     bool skipExisting { false };
@@ -138,7 +140,7 @@ std::optional<int> ReadFrameOptions(const CCommandOptions& options, AnimateJob& 
         return Usage(err, problem);
     }
     if (!ReadThreadsAndPngLevel(options.Value(QStringLiteral("threads")),
-            options.Value(QStringLiteral("png-level")), job.pngLevel, problem)) {
+            options.Value(QStringLiteral("png-level")), job.threads, job.pngLevel, problem)) {
         return Usage(err, problem);
     }
     std::optional<long long> iterations;
@@ -284,8 +286,10 @@ bool RenderFrames(
     const CWatermarkFile watermark;
     Picture current;
     std::string outcome;
+    CRenderPool pool;
+    pool.SetThreads(job.threads);
     CExportWorker worker(
-        [&current] { return current; }, [&outcome](std::string text) { outcome = std::move(text); });
+        [&current] { return current; }, [&outcome](std::string text) { outcome = std::move(text); }, pool);
     const bool terminal = !job.quiet && isatty(STDERR_FILENO) == 1;
     const auto started = std::chrono::steady_clock::now();
     counts.share = (job.frames - job.shard.index + job.shard.count - 1) / job.shard.count;

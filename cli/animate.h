@@ -60,10 +60,10 @@ bool ReadSize(const std::string& text, int& width, int& height, std::string& pro
 // error returns false with the problem.
 bool ReadAntialias(const std::optional<std::string>& text, std::optional<int>& samples, std::string& problem);
 
-// --threads N (given to the render pool) and --png-level N of render and animate; pngLevel keeps its
-// value when the option is not given. On a usage error returns false with the problem.
+// --threads N (for the render pool) and --png-level N of render and animate; threadCount and pngLevel
+// keep their values when the option is not given. On a usage error returns false with the problem.
 bool ReadThreadsAndPngLevel(const std::optional<std::string>& threads,
-    const std::optional<std::string>& level, long long& pngLevel, std::string& problem);
+    const std::optional<std::string>& level, int& threadCount, long long& pngLevel, std::string& problem);
 
 // Encodes the frames of pattern on disk into video at fps frames per second with ffmpeg, written whole
 // or not at all. Returns the exit code, with the reason on err when it fails.

@@ -7,7 +7,6 @@
 #include "exportworker.h"
 #include "fixedlimits.h"
 #include "numbertext.h"
-#include "renderpool.h"
 
 #include <algorithm>
 #include <charconv>
@@ -57,7 +56,7 @@ bool ReadAntialias(const std::optional<std::string>& text, std::optional<int>& s
 }
 
 bool ReadThreadsAndPngLevel(const std::optional<std::string>& threads,
-    const std::optional<std::string>& level, long long& pngLevel, std::string& problem)
+    const std::optional<std::string>& level, int& threadCount, long long& pngLevel, std::string& problem)
 {
     if (threads) {
         long long count = 0;
@@ -67,7 +66,7 @@ bool ReadThreadsAndPngLevel(const std::optional<std::string>& threads,
                 { std::to_string(kMaxThreads), *threads });
             return false;
         }
-        CRenderPool::Instance().SetThreads(static_cast<int>(count));
+        threadCount = static_cast<int>(count);
     }
     if (level && (!ParseCount(*level, pngLevel) || pngLevel > kMaxPngLevel)) {
         problem = Tr(

@@ -31,6 +31,24 @@ constexpr const char* kEvalUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
 
 int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err, "eval", problem); }
 
+// The values of --set NAME=RE[,IM], in the order given; false with the problem when one is malformed.
+bool ReadSets(const std::vector<std::string>& values, std::vector<std::pair<std::string, Complex>>& sets,
+    std::string& problem)
+{
+    for (const std::string& value : values) {
+        const size_t eq = value.find('=');
+        Complex number;
+        if (eq == 0 || eq == std::string::npos
+            || !ParseComplex(std::string_view(value).substr(eq + 1), number)) {
+            problem
+                = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--set' needs NAME=RE[,IM], not '%1'"), { value });
+            return false;
+        }
+        sets.emplace_back(value.substr(0, eq), number);
+    }
+    return true;
+}
+
 } // namespace
 
 int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
@@ -65,15 +83,8 @@ int RunEval(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                 { *value }));
     }
     std::vector<std::pair<std::string, Complex>> sets;
-    for (const std::string& value : options.Values(QStringLiteral("set"))) {
-        const size_t eq = value.find('=');
-        Complex number;
-        if (eq == 0 || eq == std::string::npos
-            || !ParseComplex(std::string_view(value).substr(eq + 1), number)) {
-            return Usage(err,
-                Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--set' needs NAME=RE[,IM], not '%1'"), { value }));
-        }
-        sets.emplace_back(value.substr(0, eq), number);
+    if (!ReadSets(options.Values(QStringLiteral("set")), sets, problem)) {
+        return Usage(err, problem);
     }
     const bool printCode = options.Has(QStringLiteral("code"));
     const std::string* formulaText = &positional.front();

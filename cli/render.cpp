@@ -103,6 +103,7 @@ struct RenderJob {
     bool watermark { true };
     std::optional<std::string> format; // --format as given
     std::string extension { "png" };   // the format of "-o -"
+    int threads { 0 };                 // --threads; 0: every core
     long long pngLevel { kDefaultPngLevel };
     bool json { false };
     bool quiet { false };
@@ -164,7 +165,7 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
         return Usage(err, problem);
     }
     if (std::string problem; !ReadThreadsAndPngLevel(options.Value(QStringLiteral("threads")),
-            options.Value(QStringLiteral("png-level")), job.pngLevel, problem)) {
+            options.Value(QStringLiteral("png-level")), job.threads, job.pngLevel, problem)) {
         return Usage(err, problem);
     }
     if (std::string problem; !ReadAntialias(options.Value(QStringLiteral("aa")), job.antialias, problem)) {
@@ -327,6 +328,7 @@ int RenderToFolder(RenderJob& job, std::ostream& out, std::ostream& err)
         QTemporaryDir dir;
         const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
         CFractalScript script;
+        script.RenderPool().SetThreads(job.threads);
         int code = kExitOk;
         std::string problem = OutputProblem(writers, imageFile);
         if (!problem.empty()) {
@@ -403,6 +405,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
         return kExitFailure;
     }
     CFractalScript script;
+    script.RenderPool().SetThreads(job.threads);
     int code = kExitOk;
     if (!PrepareScript(job, job.scripts.front(), dir, script, code, problem, err)) {
         report << (job.json ? JsonFailure("script-failed", problem, job.image) : "");

@@ -11,8 +11,6 @@
 
 #include <cmath>
 
-qint64 COutportDlg::s_tLastShownElapsed = 0;
-
 namespace {
 
 constexpr int kTimerPeriodMs = 10;
@@ -119,10 +117,10 @@ void COutportDlg::OnTimer()
     if (running) {
         const qint64 elapsed = QDateTime::currentSecsSinceEpoch() - m_tStart;
         // The text changes at most once a second.
-        if (elapsed == s_tLastShownElapsed) {
+        if (elapsed == m_tLastShownElapsed) {
             return;
         }
-        s_tLastShownElapsed = elapsed;
+        m_tLastShownElapsed = elapsed;
         m_status->setText(StatusText(elapsed, p));
         return;
     }

@@ -20,7 +20,7 @@ public:
 
     CFractalScript* m_pScript { nullptr }; // whose export is watched; not owned
     qint64 m_tStart { 0 };                 // wall-clock seconds at initialisation
-    static qint64 s_tLastShownElapsed;     // the elapsed seconds the status text was last made for
+    qint64 m_tLastShownElapsed { -1 };     // the elapsed seconds the status text was last made for
 
     void InitDialog();
     int exec() override;

@@ -68,8 +68,8 @@ int RenderAntialiased(Picture& picture, const Raster& target, int n, RenderContr
         // The numbers at the pixels' centres, as the picture at one sample per pixel has them; its
         // progress is not shown (a share of 1 / (n * n) of the whole).
         std::atomic<double> dataProgress { 0.0 };
-        if (const int code = RenderPicture(picture, target, whole,
-                { control.stage, control.generation, control.stop, dataProgress, control.deep }, &total);
+        if (const int code
+            = RenderPicture(picture, target, whole, control.WithProgress(dataProgress), &total);
             code != kRenderDone) {
             return code;
         }
@@ -92,7 +92,7 @@ int RenderAntialiased(Picture& picture, const Raster& target, int n, RenderContr
         RenderStats bandStats;
         const int code
             = RenderPicture(fine, band, { 0, 0, fine.imageWidth, fine.imageHeight, 1.0, 1.0, 1, 1, n * top },
-                { control.stage, control.generation, control.stop, bandProgress }, &bandStats);
+                { control.stage, control.generation, control.stop, bandProgress, control.pool }, &bandStats);
         if (code != kRenderDone) {
             return code;
         }

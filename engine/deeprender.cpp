@@ -19,7 +19,7 @@ CDeepRender::CDeepRender(Picture& picture, const Raster& target, const RenderAre
     , m_control(control)
     , m_plan(plan)
     , m_session(session)
-    , m_pool(CRenderPool::Instance())
+    , m_pool(control.pool)
     , m_viewer(picture)
     , m_nBits(m_viewer.Bits())
     , m_x0(m_nBits)

@@ -30,9 +30,10 @@ bool PictureKeepsScript(const QString& path)
         || suffix == QLatin1String("jpeg");
 }
 
-CExportWorker::CExportWorker(TakePicture takePicture, Announce announce)
+CExportWorker::CExportWorker(TakePicture takePicture, Announce announce, CRenderPool& pool)
     : m_takePicture(std::move(takePicture))
     , m_announce(std::move(announce))
+    , m_pool(pool)
 {
 }
 
@@ -138,7 +139,7 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
         sink = m_data.Sink();
     }
     const int code = RenderAntialiased(picture, DescribeRaster(surface), samples,
-        { m_nStage, generation, m_bStopRequest, m_dProgress, m_pDeep }, &stats, kAntialiasBandSamples,
+        { m_nStage, generation, m_bStopRequest, m_dProgress, m_pool, m_pDeep }, &stats, kAntialiasBandSamples,
         m_request.keepData ? &sink : nullptr);
     renderClock.Stop();
     std::lock_guard lock(m_mutex);

@@ -6,6 +6,7 @@
 #include "workergate.h"
 
 class CDeepSession;
+class CRenderPool;
 
 #include <QImage>
 #include <QString>
@@ -73,14 +74,14 @@ struct ExportReport {
 
 // The export: renders a copy of the picture at its target size on a thread of its own, stamps the
 // watermark and writes the file chosen by the extension, carrying the script's text where the format
-// keeps text (PNG, JPEG). Started and stopped from one thread (the
+// keeps text (PNG, JPEG), on the pool's threads. Started and stopped from one thread (the
 // window's or the tool's); the outcome text goes to whoever started it through announce, before the
 // running flag clears.
 class CExportWorker {
 public:
     using TakePicture = std::function<Picture()>;
     using Announce = std::function<void(std::string)>;
-    CExportWorker(TakePicture takePicture, Announce announce);
+    CExportWorker(TakePicture takePicture, Announce announce, CRenderPool& pool);
     ~CExportWorker();
     CExportWorker(const CExportWorker&) = delete;
     CExportWorker& operator=(const CExportWorker&) = delete;
@@ -123,6 +124,7 @@ private:
 
     TakePicture m_takePicture;
     Announce m_announce;
+    CRenderPool& m_pool;
     ExportRequest m_request;    // the worker's alone while it runs
     PixelTable m_data;          // the worker's alone while it runs
     mutable std::mutex m_mutex; // guards the report and the outcome

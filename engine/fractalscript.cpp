@@ -20,8 +20,9 @@ int StepAround(int current, int step, int count) { return ((current + step) % co
 } // namespace
 
 CFractalScript::CFractalScript()
-    : m_preview([this] { return TakeSnapshot(); })
-    , m_export([this] { return TakeSnapshot(); }, [this](std::string text) { SetLastError(std::move(text)); })
+    : m_preview([this] { return TakeSnapshot(); }, m_pool)
+    , m_export([this] { return TakeSnapshot(); }, [this](std::string text) { SetLastError(std::move(text)); },
+          m_pool)
 {
     m_preview.SetDeepSession(&m_deep);
     m_export.SetDeepSession(&m_deep);

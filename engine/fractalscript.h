@@ -5,6 +5,7 @@
 #include "palettedecode.h"
 #include "picture.h"
 #include "previewworker.h"
+#include "renderpool.h"
 #include "scriptfile.h"
 
 #include <QImage>
@@ -127,10 +128,12 @@ public:
     // What the last deep render of the preview or the export did (the status line).
     DeepRenderState GetDeepRenderState() const { return m_deep.Last(); }
     CDeepSession& DeepSession() { return m_deep; }
-    // Another worker's stage that every edit resets like the preview's (a second view of the picture);
-    // the window's thread adds and removes it, and removes it before the worker goes.
-    void AddStageFollower(std::atomic<int>& stage) { m_stageFollowers.push_back(&stage); }
-    void RemoveStageFollower(std::atomic<int>& stage) { std::erase(m_stageFollowers, &stage); }
+    // The threads renders of this picture run on (the side views' workers share them).
+    CRenderPool& RenderPool() { return m_pool; }
+    // Another worker that every edit restarts like the preview (a second view of the picture); the
+    // window's thread adds and removes it, and removes it before the worker goes.
+    void AddStageFollower(CPreviewWorker& worker) { m_stageFollowers.push_back(&worker); }
+    void RemoveStageFollower(CPreviewWorker& worker) { std::erase(m_stageFollowers, &worker); }
     void CreatePreview(int cellsX, int cellsY, int cellWidth, int cellHeight)
     {
         m_preview.Create(cellsX, cellsY, cellWidth, cellHeight);
@@ -209,9 +212,9 @@ private:
                 return false;
             }
         }
-        m_preview.m_nStage.store(0);
-        for (std::atomic<int>* stage : m_stageFollowers) {
-            stage->store(0);
+        m_preview.Restart();
+        for (CPreviewWorker* follower : m_stageFollowers) {
+            follower->Restart();
         }
         m_bModified = true;
         return true;
@@ -238,13 +241,14 @@ private:
     int m_nPngLevel { kDefaultPngLevel };
     std::string m_strLastError;
     std::string m_strLoadReason;
-    FormulaError m_lastFormulaError;                 // the window's thread only
-    std::vector<std::atomic<int>*> m_stageFollowers; // the window's thread only
+    FormulaError m_lastFormulaError;               // the window's thread only
+    std::vector<CPreviewWorker*> m_stageFollowers; // the window's thread only
 
     // Declared last: destroyed first, so that no worker outlives what it reads.
     // The deep views' references, shared by the two workers (never rendering at once): declared first,
     // so that it outlives them.
     CDeepSession m_deep;
+    CRenderPool m_pool; // the threads of every render of this script and the views that follow it
     CPreviewWorker m_preview;
     CExportWorker m_export;
 };

@@ -38,8 +38,9 @@ std::vector<std::pair<int, int>> ShuffledOffsets(int kx, int ky)
 
 } // namespace
 
-CPreviewWorker::CPreviewWorker(TakePicture takePicture)
+CPreviewWorker::CPreviewWorker(TakePicture takePicture, CRenderPool& pool)
     : m_takePicture(std::move(takePicture))
+    , m_pool(pool)
 {
 }
 
@@ -120,7 +121,7 @@ int CPreviewWorker::Render(const Raster& target, int left, int top, int right, i
     const int generation = m_nStage.load();
     Picture picture = m_takePicture();
     return RenderPicture(picture, target, { left, top, right, bottom, scaleX, scaleY, stepX, stepY },
-        { m_nStage, generation, m_bStopRequest, m_dRenderProgress, m_pDeep });
+        { m_nStage, generation, m_bStopRequest, m_dRenderProgress, m_pool, m_pDeep });
 }
 
 bool CPreviewWorker::CopyOut(QImage& frame)

@@ -4,6 +4,7 @@
 #include "raster.h"
 
 class CDeepSession;
+class CRenderPool;
 
 #include <QImage>
 
@@ -14,11 +15,11 @@ class CDeepSession;
 
 // The progressive preview: a coarse picture at one sixth of the resolution, then 36 fine passes in
 // random order, on a thread of its own. Started, stopped and polled from one thread (the window's);
-// every render takes a fresh copy of the picture through takePicture.
+// every render takes a fresh copy of the picture through takePicture and runs on the pool's threads.
 class CPreviewWorker {
 public:
     using TakePicture = std::function<Picture()>;
-    explicit CPreviewWorker(TakePicture takePicture);
+    CPreviewWorker(TakePicture takePicture, CRenderPool& pool);
     ~CPreviewWorker();
     CPreviewWorker(const CPreviewWorker&) = delete;
     CPreviewWorker& operator=(const CPreviewWorker&) = delete;
@@ -44,6 +45,10 @@ public:
     int Render(const Raster& target, int left, int top, int right, int bottom, double scaleX, double scaleY,
         int stepX, int stepY);
 
+    // Starts the passes again from the coarse picture and aborts any render in flight: the window's
+    // thread, once an edit of the picture is written.
+    void Restart() { m_nStage.store(0); }
+
     // Shared with the worker thread. Compare-and-swap for the worker's stage advances, so that a reset
     // by the window is never lost; every other access is a plain atomic load or store.
     std::atomic<int> m_nStage { 0 };               // window: store 0; worker: advance, restart
@@ -67,6 +72,7 @@ private:
     bool CopyOut(QImage& frame);
 
     TakePicture m_takePicture;
+    CRenderPool& m_pool;
     int m_nCellsX { 0 };
     int m_nCellsY { 0 };
     int m_nWidth { 0 };

@@ -1,4 +1,8 @@
 #include "renderplan.h"
+
+#include "deeprender.h"
+#include "deepsession.h"
+#include "exactview.h"
 #include "view.h"
 
 #include <algorithm>
@@ -145,4 +149,22 @@ int RenderPictureScalar(
         *stats = { iterations, 1 };
     }
     return kRenderDone;
+}
+
+int RenderPicture(
+    Picture& picture, const Raster& target, const RenderArea& area, RenderControl control, RenderStats* stats)
+{
+    control.progress.store(0.0, std::memory_order_relaxed);
+    const RenderPlan plan = Prepare(picture, target, area);
+    if (plan.result != kRenderDone) {
+        return plan.result;
+    }
+    // Past what doubles tell apart, perturbation takes over; above it, nothing changes.
+    if (IsDeepView(picture)) {
+        return RenderPictureDeep(picture, target, area, control, plan, stats);
+    }
+    if (control.deep) {
+        control.deep->NoteShallow();
+    }
+    return RenderPictureBatched(picture, target, area, control, plan, stats);
 }

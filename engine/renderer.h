@@ -9,6 +9,7 @@
 #include <vector>
 
 class CDeepSession;
+class CRenderPool;
 
 // The numbers behind a render's pixels, for the tool's --data and probe and for the tests: the count
 // (V_iter_n) and the final z of every target pixel a render paints, at [row * stride + column]. The
@@ -65,15 +66,23 @@ struct RenderArea {
     const PixelData* data { nullptr };
 };
 
-// The cross-thread words a render polls and writes.
+// What a render works with beside the picture: the cross-thread words it polls and writes, the
+// threads it runs on and where a deep view keeps its references.
 struct RenderControl {
     const std::atomic<int>& stage; // window -> render: a change from the generation aborts
     int generation;                // the stage when the render started
     const std::atomic<bool>& stop; // window -> render: abort
     std::atomic<double>& progress; // render -> window: share of rows done
+    CRenderPool& pool;             // the threads, and the code they run
     // Where a deep view's references are kept between renders, and what the last one did; null: the
     // render keeps them for itself alone.
     CDeepSession* deep { nullptr };
+
+    // The same render's words with a progress of its own (a part whose progress is not shown).
+    RenderControl WithProgress(std::atomic<double>& other) const
+    {
+        return { stage, generation, stop, other, pool, deep };
+    }
 };
 
 // What a render did: the threads it ran on and the runs of the iteration formula over all its pixels.

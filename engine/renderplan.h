@@ -57,6 +57,11 @@ inline void PaintColour(const RenderPlan& plan, const PaletteMapping& mapping, c
 // Checks the picture against the target and binds its variables; the result says what is wrong.
 RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& area);
 
+// RenderPicture of a view that doubles render, once the plan is made: batches of pixels on every
+// thread of the pool (batchrender.cpp and bandworker.cpp).
+int RenderPictureBatched(Picture& picture, const Raster& target, const RenderArea& area,
+    RenderControl control, const RenderPlan& plan, RenderStats* stats);
+
 // The variables of the picture's formulas bound by name, with V_iter_max set to the limit.
 RenderBindings BindRender(Picture& picture);
 

@@ -2,12 +2,6 @@
 
 #include <algorithm>
 
-CRenderPool& CRenderPool::Instance()
-{
-    static CRenderPool pool;
-    return pool;
-}
-
 CRenderPool::~CRenderPool()
 {
     {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "batchjit.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -8,16 +10,21 @@
 #include <thread>
 #include <vector>
 
-// The threads that share every render of the process: a render's bands run on the pool's threads
+// The threads that renders share, and the code they run: a render's bands run on the pool's threads
 // and on the thread that asked for the render. One render at a time (the preview and the export
-// never render at once anyway). Threads start on first use and end with the process.
+// never render at once anyway). Owned by whoever renders (the window's workers, a command of the
+// tool, a test) and passed to every render in its RenderControl; threads start on first use and end
+// with the pool.
 class CRenderPool {
 public:
-    static CRenderPool& Instance();
+    CRenderPool() = default;
 
     // Threads per render, the asking thread included; 0 or less means every core.
     void SetThreads(int threads);
     int Threads() const;
+    // Which code the batched renderer runs (see JitUse): tests and benchmarks choose another.
+    void SetJitUse(JitUse use) { m_nJitUse.store(static_cast<int>(use)); }
+    JitUse GetJitUse() const { return static_cast<JitUse>(m_nJitUse.load()); }
 
     // Runs job(0), ..., job(count - 1), each once, job(0) on the calling thread; returns when all
     // have returned.
@@ -28,7 +35,6 @@ public:
     CRenderPool& operator=(const CRenderPool&) = delete;
 
 private:
-    CRenderPool() = default;
     void Work(int index);
 
     std::mutex m_runMutex; // one render at a time
@@ -42,4 +48,5 @@ private:
     uint64_t m_nGeneration { 0 };
     bool m_bStop { false };
     std::atomic<int> m_nThreads { 0 }; // window or tool -> renders
+    std::atomic<int> m_nJitUse { static_cast<int>(JitUse::Default) }; // tests and benchmarks -> renders
 };

@@ -88,6 +88,49 @@ int WriteAll(int fd, const char* data, qint64 left)
     return 0;
 }
 
+// The file a save replaces, links followed, and what is there now.
+struct SaveTarget {
+    QByteArray path;
+    struct stat old { };
+    bool exists { false };
+};
+
+// Fills target for path; the reason when the save must be refused.
+std::optional<QString> CheckTarget(const QString& path, SaveTarget& target)
+{
+    if (path.isEmpty() || path.contains(QChar(u'\0'))) {
+        return QStringLiteral("invalid file name");
+    }
+    // Saving through a link writes the file it names, and leaves the link a link.
+    int linkError = 0;
+    target.path = FollowLinks(QFile::encodeName(path), linkError);
+    if (target.path.isEmpty()) {
+        return Reason(linkError);
+    }
+    target.exists = ::stat(target.path.constData(), &target.old) == 0;
+    if (target.exists && !S_ISREG(target.old.st_mode)) {
+        return QStringLiteral("not a regular file");
+    }
+    // Replacing a file only needs its folder to be writable; a write-protected file is refused all
+    // the same, as the shell's redirection refuses it.
+    if (target.exists && ::faccessat(AT_FDCWD, target.path.constData(), W_OK, AT_EACCESS) != 0) {
+        return Reason(errno);
+    }
+    return std::nullopt;
+}
+
+// The new file gets the old one's permissions, or those a new file would get.
+void GiveMode(int fd, const SaveTarget& target)
+{
+    if (target.exists) {
+        ::fchmod(fd, target.old.st_mode & 07777);
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+    }
+}
+
 } // namespace
 
 QString FollowSymbolicLinks(const QString& path)
@@ -112,29 +155,14 @@ bool WriteFileAtomically(
         }
         return false;
     };
-    if (path.isEmpty() || path.contains(QChar(u'\0'))) {
-        return fail(QStringLiteral("invalid file name"));
-    }
-    // Saving through a link writes the file it names, and leaves the link a link.
-    int linkError = 0;
-    const QByteArray target = FollowLinks(QFile::encodeName(path), linkError);
-    if (target.isEmpty()) {
-        return fail(Reason(linkError));
-    }
-    struct stat old { };
-    const bool exists = ::stat(target.constData(), &old) == 0;
-    if (exists && !S_ISREG(old.st_mode)) {
-        return fail(QStringLiteral("not a regular file"));
-    }
-    // Replacing a file only needs its folder to be writable; a write-protected file is refused all
-    // the same, as the shell's redirection refuses it.
-    if (exists && ::faccessat(AT_FDCWD, target.constData(), W_OK, AT_EACCESS) != 0) {
-        return fail(Reason(errno));
+    SaveTarget target;
+    if (const std::optional<QString> problem = CheckTarget(path, target)) {
+        return fail(*problem);
     }
     // A short fixed name beside the target, so that every name the file system accepts can be saved
     // and strays are easy to find.
-    const qsizetype slash = target.lastIndexOf('/');
-    QByteArray temporary = (slash < 0 ? QByteArray() : target.left(slash + 1)) + kTemporaryFilePattern;
+    const qsizetype slash = target.path.lastIndexOf('/');
+    QByteArray temporary = (slash < 0 ? QByteArray() : target.path.left(slash + 1)) + kTemporaryFilePattern;
     std::optional<CRemovedOnSignal> cleanup;
     int fd = -1;
     {
@@ -152,14 +180,7 @@ bool WriteFileAtomically(
         ::unlink(temporary.constData());
         return fail(Reason(code));
     };
-    // The new file gets the old one's permissions, or those a new file would get.
-    if (exists) {
-        ::fchmod(fd, old.st_mode & 07777);
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-    }
+    GiveMode(fd, target);
     int writeError = 0;
     qint64 written = 0;
     qint64 handedToDisk = 0;
@@ -187,7 +208,7 @@ bool WriteFileAtomically(
         ::unlink(temporary.constData());
         return fail(Reason(code));
     }
-    if (::rename(temporary.constData(), target.constData()) != 0) {
+    if (::rename(temporary.constData(), target.path.constData()) != 0) {
         const int code = errno;
         ::unlink(temporary.constData());
         return fail(Reason(code));

@@ -167,26 +167,9 @@ void MarkRealOnly(
         const bool needIm = liveIm[x->dest];
         // The real part of these needs only the real parts (or, for imag, the imaginary part) of
         // the operands, or their imaginary part is a constant 0.
-        bool perPart = false;      // re from re, im from im
-        bool realFromBoth = false; // re needs both parts, im is 0
-        switch (x->opcode) {
-        case kOpNeg:
-        case kOpAdd:
-        case kOpSub:
-        case kOpCopy:
-        case kOpLt:
-        case kOpLe:
-        case kOpGt:
-        case kOpGe:
-        case kOpConj: perPart = true; break;
-        case kOpEq:
-        case kOpNe:
-        case kOpNorm:
-        case kOpAbs:
-        case kOpArg: realFromBoth = true; break;
-        default: break;
-        }
-        const bool realResult = perPart || realFromBoth || x->opcode == kOpReal || x->opcode == kOpImagFn;
+        const RealForm part = kOpTraits[x->opcode].realForm;
+        const bool perPart = part == RealForm::PerPart; // re from re, im from im
+        const bool realResult = part != RealForm::Whole && part != RealForm::Swapped;
         x->realOnly = (!needIm && realResult) ? 1 : 0;
         // What this instruction writes is dead above it; what it reads is live.
         liveRe[x->dest] = 0;
@@ -205,11 +188,11 @@ void MarkRealOnly(
         if (perPart) {
             use(x->a, needRe, needIm && !x->realOnly);
             use(x->b, needRe, needIm && !x->realOnly);
-        } else if (x->opcode == kOpReal) {
+        } else if (part == RealForm::FromRe) {
             use(x->a, true, false);
-        } else if (x->opcode == kOpImagFn) {
+        } else if (part == RealForm::FromIm) {
             use(x->a, false, true);
-        } else if (x->opcode == kOpImag) {
+        } else if (part == RealForm::Swapped) {
             use(x->a, needIm, needRe);
         } else {
             use(x->a, true, true);

@@ -38,6 +38,11 @@ struct JitAdvance {
 
 enum class JitIsa { Avx2, Avx512 };
 
+// Which code the renderer runs: the batched interpreter (Off), generated code where it pays (the
+// default: AVX-512 only, see Chosen), or generated code for a given set whenever this processor has
+// it (else the interpreter). Tests and benchmarks choose through the render pool.
+enum class JitUse { Off, Default, Avx2, Avx512 };
+
 class CBatchJit {
 public:
     ~CBatchJit();
@@ -66,9 +71,9 @@ public:
     // Every instruction set the generator can use on this processor, widest last.
     static std::vector<JitIsa> AvailableIsas();
     // The set the renderer generates code for these programs for, on a thread that will compute
-    // pixels lanes (see UseBatchJit); false: it runs the interpreter. By default AVX-512 alone, only
-    // where it Pays and for enough pixels to repay the generation.
-    static bool Chosen(const std::vector<JitProgram>& programs, size_t pixels, JitIsa& isa);
+    // pixels lanes, as use asks (see JitUse); false: it runs the interpreter. By default AVX-512
+    // alone, only where it Pays and for enough pixels to repay the generation.
+    static bool Chosen(const std::vector<JitProgram>& programs, size_t pixels, JitUse use, JitIsa& isa);
 
 private:
     CBatchJit() = default;
@@ -87,9 +92,3 @@ private:
     alignas(64) double m_count[kLanes] {}; // BuildSingle's bookkeeping, which nothing reads
     alignas(64) double m_active[kLanes] {};
 };
-
-// Which code the renderer runs: the batched interpreter (Off), generated code where it pays (the
-// default: AVX-512 only, see Chosen), or generated code for a given set whenever this processor has
-// it (else the interpreter). For tests and benchmarks.
-enum class JitUse { Off, Default, Avx2, Avx512 };
-void UseBatchJit(JitUse use);

@@ -42,7 +42,7 @@ Complex CFormula::Run()
     v[m_nResultSlot] = Complex {};
     for (; in != end; ++in) {
         Complex& d = v[in->destination];
-        switch (in->opcode) {
+        switch (static_cast<Op>(in->opcode)) {
         case kOpNeg: d = Negate(d); break;
         case kOpAdd: d = Add(d, v[in->source]); break;
         case kOpSub: d = Sub(d, v[in->source]); break;
@@ -73,7 +73,10 @@ Complex CFormula::Run()
         case kOpSinh: d = Sinh(d); break;
         case kOpCosh: d = Cosh(d); break;
         case kOpTanh: d = Tanh(d); break;
-        default: break; // Grouping, the separator and unknown codes do nothing.
+        case kOpOpen:
+        case kOpClose:
+        case kOpEnd:
+        case kOpCount: break; // grouping and the separator do nothing
         }
     }
     return v[m_nResultSlot];

@@ -40,7 +40,7 @@ const QTemporaryDir& Folder()
 // Qt and the codecs are not instrumented, so libFuzzer sees nothing of what a decoder did. These
 // counters (which libFuzzer reads as features) tell it a little: which reader claims the file, the
 // pixel format it announces, how the load ended and the rough shape of the palette.
-__attribute__((section("__libfuzzer_extra_counters"))) uint8_t g_outcomes[4096];
+__attribute__((section("__libfuzzer_extra_counters"))) uint8_t s_outcomes[4096];
 
 // The extensions of the Import palette dialog and of every image reader Qt has here, and none.
 const QStringList& Extensions()
@@ -62,7 +62,7 @@ const QStringList& Extensions()
     return extensions;
 }
 
-void Note(size_t feature) { ++g_outcomes[feature % sizeof g_outcomes]; }
+void Note(size_t feature) { ++s_outcomes[feature % sizeof s_outcomes]; }
 
 int Log2(int n)
 {

@@ -95,10 +95,12 @@ CConstantMapWindow::CConstantMapWindow(CFractalDlg& window, CFractalScript& scri
     : QWidget(&window, Qt::Window)
     , m_window(window)
     , m_script(script)
-    , m_worker([this] {
-        std::lock_guard lock(m_mutex);
-        return m_picture;
-    })
+    , m_worker(
+          [this] {
+              std::lock_guard lock(m_mutex);
+              return m_picture;
+          },
+          script.RenderPool())
 {
     setWindowTitle(tr("常量图"));
     setMinimumSize(kLeastSize);

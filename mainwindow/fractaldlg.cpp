@@ -15,8 +15,6 @@
 #include <QLayout>
 #include <QMenuBar>
 
-int CFractalDlg::s_nArrowRepeat = 0;
-
 namespace {
 
 // The window's fixed texts, translated when they are shown.

@@ -191,8 +191,9 @@ public:
     // The period of both timers, and the tick of the window's waits for its workers.
     static constexpr int kTimerPeriodMs = 10;
 
-    static int s_nArrowRepeat;       // timer ticks while arrow keys are held
-    static int s_nExportFilterIndex; // the file type last chosen for an export, for this run
+    // Timer ticks while arrow keys are held: a member under its long-standing name, so that every
+    // window counts its own.
+    int s_nArrowRepeat { 0 };
 
     // The file-type lists of Import palette and Export, from the image codecs Qt has here.
     static std::vector<FileFilter> PaletteFilters();
@@ -200,7 +201,7 @@ public:
 
     // The decode that palette loads run off the window thread; the tests put a gate in its place.
     using PaletteDecoder = std::function<QImage(const QString&, QString*, const PaletteDecodeLimits&)>;
-    static PaletteDecoder s_decodePalette;
+    void SetPaletteDecoder(PaletteDecoder decoder) { m_decodePalette = std::move(decoder); }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -311,6 +312,8 @@ private:
     qint64 m_nLastPreviewMs { -1 };  // how long the last full preview took
     bool m_bWaitingForExport { false };
     bool m_bKeepFraming { false }; // Export settings' choice, for the rest of the run
+    int m_nExportFilterIndex { 0 }; // the file type last chosen for an export, for the rest of the run
+    PaletteDecoder m_decodePalette { DecodePalette };
     // Declared last: they go first, while the script they read is still there.
     std::unique_ptr<CLargeView> m_largeView;
     std::unique_ptr<CConstantMapWindow> m_constantMap;

@@ -18,9 +18,6 @@
 #include <cmath>
 #include <thread>
 
-int CFractalDlg::s_nExportFilterIndex = 0;
-CFractalDlg::PaletteDecoder CFractalDlg::s_decodePalette = DecodePalette;
-
 namespace {
 
 // "GetExporterFilter failed" carries the failure code of the codec list in hexadecimal.
@@ -147,7 +144,7 @@ DecodedPalette CFractalDlg::DecodePaletteAside(const QString& name, const QStrin
     std::atomic<bool> cancel { false };
     std::atomic<bool> done { false };
     const QString path = ResolvePalettePath(name, scriptFolder);
-    const PaletteDecoder decode = s_decodePalette;
+    const PaletteDecoder decode = m_decodePalette;
     std::thread worker([&] {
         decoded.image = decode(path, &decoded.problem, { kPaletteDecodeTimeout, &cancel });
         done.store(true, std::memory_order_release);
@@ -261,7 +258,7 @@ void CFractalDlg::OnExport()
     m_script.StopPreview();
     request.title = tr("导出图像");
     request.defaultSuffix = QStringLiteral(".bmp");
-    request.selectedFilter = s_nExportFilterIndex;
+    request.selectedFilter = m_nExportFilterIndex;
     request.overwritePrompt = true;
     const FileDialogResult chosen = m_services.ChooseFileToSave(this, request);
     if (chosen.accepted) {
@@ -271,7 +268,7 @@ void CFractalDlg::OnExport()
         QApplication::restoreOverrideCursor();
         // Every export ends with its outcome in front of the user: the progress window opens even
         // when the worker has already ended, and shows the outcome at once.
-        s_nExportFilterIndex = chosen.selectedFilter;
+        m_nExportFilterIndex = chosen.selectedFilter;
         const bool endedUnseen = WaitForExport();
         const ExportOutcome outcome = m_script.GetExportOutcome();
         if (endedUnseen && (outcome == ExportOutcome::RenderFailed || outcome == ExportOutcome::SaveFailed)) {

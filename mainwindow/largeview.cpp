@@ -79,7 +79,7 @@ CLargeView::CLargeView(CFractalDlg& window, CFractalScript& script)
     : QWidget(&window, Qt::Window)
     , m_window(window)
     , m_script(script)
-    , m_worker([&script] { return script.TakeSnapshot(); })
+    , m_worker([&script] { return script.TakeSnapshot(); }, script.RenderPool())
 {
     setWindowTitle(tr("Glimmerset - 大视图"));
     setMinimumSize(kLeastSize);
@@ -95,7 +95,7 @@ CLargeView::CLargeView(CFractalDlg& window, CFractalScript& script)
     layout->addWidget(m_bar);
     // The main window's commands and their keys (undo, redo, reset view, zoom, copy, ...) work here too.
     addActions(window.ShortcutActions());
-    m_script.AddStageFollower(m_worker.m_nStage);
+    m_script.AddStageFollower(m_worker);
     m_timer.setInterval(CFractalDlg::kTimerPeriodMs);
     connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
 }
@@ -105,7 +105,7 @@ CLargeView::~CLargeView()
     hide(); // while this is whole, as the constant map does
     m_timer.stop();
     m_worker.Stop();
-    m_script.RemoveStageFollower(m_worker.m_nStage);
+    m_script.RemoveStageFollower(m_worker);
 }
 
 void CLargeView::StopRendering()

@@ -477,12 +477,13 @@ TEST_F(Animate, AntialiasedRender)
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
+    CRenderPool pool;
     QImage whole(120, 100, QImage::Format_RGB32);
     QImage banded(120, 100, QImage::Format_RGB32);
     for (QImage* image : { &whole, &banded }) {
         Picture picture = loaded.TakeSnapshot();
         const Raster raster { 120, 100, static_cast<int>(image->bytesPerLine()), 32, image->bits() };
-        ASSERT_EQ(RenderAntialiased(picture, raster, 3, { stage, 0, stop, progress }, nullptr,
+        ASSERT_EQ(RenderAntialiased(picture, raster, 3, { stage, 0, stop, progress, pool }, nullptr,
                       image == &banded ? 1 : kAntialiasBandSamples),
             kRenderDone);
     }

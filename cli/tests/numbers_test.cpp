@@ -107,9 +107,10 @@ TEST_F(Numbers, DataFileAndProbeOfShallowPixels)
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
+    CRenderPool pool;
     ASSERT_EQ(
         RenderPictureScalar(picture, { 40, 30, static_cast<int>(image.bytesPerLine()), 32, image.bits() },
-            area, { stage, 0, stop, progress }),
+            area, { stage, 0, stop, progress, pool }),
         kRenderDone);
     EXPECT_EQ(npy.n, table.counts);
     EXPECT_EQ(std::memcmp(npy.z.data(), table.lasts.data(), npy.z.size() * sizeof(Complex)), 0);

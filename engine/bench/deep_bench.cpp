@@ -2,6 +2,8 @@
 // worker renders them) of z * z + C around a point of the Julia set at plane widths of 1e-300 and
 // 1e-1000, against the same preview of the same formula at a shallow width around the same point,
 // and at the default view. Reference orbits are computed afresh every time, as after a wheel turn.
+#include "bench.h"
+
 #include "deeprender.h"
 #include "exactview.h"
 #include "fixedpoint.h"
@@ -22,10 +24,11 @@ constexpr int kCell = 6;
 void MeasureDeepPreview(benchmark::State& state, const char* width, bool atDefaultView = false)
 {
     // GLIMMERSET_BENCH_THREADS=1 measures one thread, whose CPU time a busy machine disturbs least.
-    if (const char* threads = std::getenv("GLIMMERSET_BENCH_THREADS")) {
-        CRenderPool::Instance().SetThreads(std::atoi(threads));
-    }
     CFractalScript script;
+    UseBenchCode(script.RenderPool());
+    if (const char* threads = std::getenv("GLIMMERSET_BENCH_THREADS")) {
+        script.RenderPool().SetThreads(std::atoi(threads));
+    }
     script.SetDefaults();
     std::string error;
     script.SetFormulas("z = z * z + C;", "norm(z) > 100;", error);
@@ -57,12 +60,12 @@ void MeasureDeepPreview(benchmark::State& state, const char* width, bool atDefau
     for (auto _ : state) {
         session.Forget(); // every preview computes its references afresh, as after a wheel turn
         const int coarse = kSide / kCell;
-        RenderPicture(
-            picture, raster, { 0, 0, coarse, coarse, 1, 1, 1, 1 }, { stage, 0, stop, progress, &session });
+        RenderPicture(picture, raster, { 0, 0, coarse, coarse, 1, 1, 1, 1 },
+            { stage, 0, stop, progress, script.RenderPool(), &session });
         for (int dy = 0; dy < kCell; ++dy) {
             for (int dx = 0; dx < kCell; ++dx) {
                 RenderPicture(picture, raster, { dx, dy, kSide + dx, kSide + dy, kCell, kCell, kCell, kCell },
-                    { stage, 0, stop, progress, &session });
+                    { stage, 0, stop, progress, script.RenderPool(), &session });
             }
         }
     }

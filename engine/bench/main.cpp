@@ -1,6 +1,7 @@
 #include "bench.h"
 
 #include "batchformula.h"
+#include "renderpool.h"
 
 #include <QCoreApplication>
 
@@ -59,6 +60,17 @@ void PrintSummary()
 
 } // namespace
 
+void UseBenchCode(CRenderPool& pool)
+{
+    if (const char* wanted = std::getenv("GLIMMERSET_JIT")) {
+        const std::string text(wanted);
+        pool.SetJitUse(text == "off" ? JitUse::Off
+                : text == "avx2"     ? JitUse::Avx2
+                : text == "avx512"   ? JitUse::Avx512
+                                     : JitUse::Default);
+    }
+}
+
 void RecordRate(const std::string& scene, const std::string& way, double rate)
 {
     Rates()[scene][way].push_back(rate);
@@ -74,15 +86,6 @@ int main(int argc, char** argv)
                 UseBatchKernels(*kernels);
             }
         }
-    }
-    // GLIMMERSET_JIT=off measures the batched interpreter, avx2 or avx512 the code generated for that
-    // set for every formula.
-    if (const char* wanted = std::getenv("GLIMMERSET_JIT")) {
-        const std::string text(wanted);
-        UseBatchJit(text == "off" ? JitUse::Off
-                : text == "avx2"  ? JitUse::Avx2
-                : text == "avx512" ? JitUse::Avx512
-                                   : JitUse::Default);
     }
     std::printf("batch kernels: %s, generated code: %s\n", ActiveBatchKernels().name,
         std::getenv("GLIMMERSET_JIT") ? std::getenv("GLIMMERSET_JIT") : "default");

@@ -1,5 +1,7 @@
 // The preview's answer to an edit: from a constant change to the first coarse frame handed over, and
 // to the finished 480 x 480 picture (the half-second hold excluded), for the default script.
+#include "bench.h"
+
 #include "fractalscript.h"
 
 #include <benchmark/benchmark.h>
@@ -16,6 +18,7 @@ constexpr int kLastStage = 38; // the coarse picture and 36 fine passes done
 void MeasurePreview(benchmark::State& state, Until until)
 {
     CFractalScript script;
+    UseBenchCode(script.RenderPool());
     script.SetDefaults();
     script.LoadPalette(QString());
     script.SetPreviewHoldTicks(0);

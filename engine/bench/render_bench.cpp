@@ -1,4 +1,6 @@
 // The default script rendered and exported at 1024 x 1024, as million formula iterations per second.
+#include "bench.h"
+
 #include "fractalscript.h"
 #include "surface.h"
 
@@ -45,6 +47,7 @@ void BM_RenderDefault1024(benchmark::State& state)
 {
     static const long long runs = DefaultPictureRuns();
     CFractalScript script;
+    UseBenchCode(script.RenderPool());
     script.SetDefaults();
     script.LoadPalette(QString());
     QImage surface = CreateSurface(kSide, kSide);
@@ -63,6 +66,7 @@ void BM_ExportDefault1024(benchmark::State& state)
     static const long long runs = DefaultPictureRuns();
     QTemporaryDir dir;
     CFractalScript script;
+    UseBenchCode(script.RenderPool());
     script.SetDefaults();
     script.LoadPalette(QString());
     for (auto _ : state) {

@@ -65,6 +65,7 @@ long long SceneRuns(int scene)
     static long long runs[std::size(kScenes)] = {};
     if (runs[scene] == 0) {
         CFractalScript script;
+        UseBenchCode(script.RenderPool());
         Apply(script, kScenes[scene], kSides[scene], kSides[scene]);
         QImage counts = CreateSurface(kSides[scene], kSides[scene]);
         script.Render(DescribeRaster(counts), 0, 0, kSides[scene], kSides[scene], 1, 1, 1, 1);
@@ -77,7 +78,8 @@ long long SceneRuns(int scene)
 double MeasureOnce(int scene, Way way, CFractalScript& script, QImage& surface, std::vector<uint32_t>& counts)
 {
     const int side = kSides[scene];
-    CRenderPool::Instance().SetThreads(way == Way::BatchedOneThread ? 1 : 0);
+    CRenderPool& pool = script.RenderPool();
+    pool.SetThreads(way == Way::BatchedOneThread ? 1 : 0);
     const auto start = std::chrono::steady_clock::now();
     if (way == Way::PlainLoop) {
         benchmark::DoNotOptimize(PlainLoop(side, counts.data()));
@@ -87,7 +89,7 @@ double MeasureOnce(int scene, Way way, CFractalScript& script, QImage& surface, 
         std::atomic<bool> stop { false };
         std::atomic<double> progress { 0.0 };
         const RenderArea area { 0, 0, side, side, 1, 1, 1, 1 };
-        const RenderControl control { stage, 0, stop, progress };
+        const RenderControl control { stage, 0, stop, progress, pool };
         if (way == Way::Interpreter) {
             RenderPictureScalar(picture, DescribeRaster(surface), area, control);
         } else {
@@ -95,7 +97,7 @@ double MeasureOnce(int scene, Way way, CFractalScript& script, QImage& surface, 
         }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    CRenderPool::Instance().SetThreads(0);
+    pool.SetThreads(0);
     return seconds;
 }
 
@@ -110,6 +112,7 @@ void RunSpeedTable()
         const int side = kSides[scene];
         const long long runs = SceneRuns(scene);
         CFractalScript script;
+        UseBenchCode(script.RenderPool());
         Apply(script, kScenes[scene], side, side);
         QImage surface = CreateSurface(side, side);
         std::vector<uint32_t> counts(static_cast<size_t>(side) * side);
@@ -138,6 +141,7 @@ void BM_Speed(benchmark::State& state)
     const int side = kSides[scene];
     const long long runs = SceneRuns(scene);
     CFractalScript script;
+    UseBenchCode(script.RenderPool());
     Apply(script, kScenes[scene], side, side);
     QImage surface = CreateSurface(side, side);
     std::vector<uint32_t> counts(static_cast<size_t>(side) * side);

@@ -24,7 +24,7 @@ int RenderWith(Way way, CFractalScript& script, QImage& target, const RenderArea
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
-    const RenderControl control { stage, 0, stop, progress };
+    const RenderControl control { stage, 0, stop, progress, script.RenderPool() };
     const Raster raster = RasterOf(target);
     const int result = way == Way::Scalar ? RenderPictureScalar(picture, raster, area, control, stats)
                                           : RenderPicture(picture, raster, area, control, stats);
@@ -58,18 +58,12 @@ std::vector<JitUse> BatchedWays()
     return ways;
 }
 
-// Renders run on one way while this lives.
-class BatchedWay {
-public:
-    explicit BatchedWay(JitUse use) { UseBatchJit(use); }
-    ~BatchedWay() { UseBatchJit(JitUse::Default); }
-};
-
-class ThreadCount {
-public:
-    explicit ThreadCount(int threads) { CRenderPool::Instance().SetThreads(threads); }
-    ~ThreadCount() { CRenderPool::Instance().SetThreads(0); }
-};
+// The script's renders run on one way, on so many threads.
+void RenderOn(CFractalScript& script, JitUse use, int threads)
+{
+    script.RenderPool().SetJitUse(use);
+    script.RenderPool().SetThreads(threads);
+}
 
 // Every way of computing gives the same picture: one pixel at a time, or in batches on any number
 // of threads, for the whole picture and for a fine pass of the preview.
@@ -84,9 +78,8 @@ TEST(BatchedRender, SamePictureEveryWay)
             reference.fill(Qt::black);
             ASSERT_EQ(RenderWith(Way::Scalar, script, reference, area), 0) << scene.name;
             for (const JitUse use : BatchedWays()) {
-                const BatchedWay way(use);
                 for (const int threads : { 1, 2, 3, 7 }) {
-                    const ThreadCount count(threads);
+                    RenderOn(script, use, threads);
                     QImage batched(96, 72, QImage::Format_RGB32);
                     batched.fill(Qt::black);
                     ASSERT_EQ(RenderWith(Way::Batched, script, batched, area), 0) << scene.name;
@@ -112,12 +105,11 @@ TEST(BatchedRender, PinnedEscapeCounts)
     } rows[] = { { 0, 1024, 0x1193e293a9793df3ull, 20'611'394 }, { 1, 256, 0x4f703b746e300a77ull, 0 },
         { 2, 128, 0xf31e4817da5e637dull, 0 } };
     for (const JitUse use : BatchedWays()) {
-        const BatchedWay way(use);
         for (const auto& row : rows) {
             CFractalScript script;
             ASSERT_TRUE(Apply(script, kScenes[row.scene], row.side, row.side));
             QImage image(row.side, row.side, QImage::Format_RGB32);
-            const ThreadCount threads(3);
+            RenderOn(script, use, 3);
             RenderStats stats;
             ASSERT_EQ(RenderWith(Way::Batched, script, image, { 0, 0, row.side, row.side, 1, 1, 1, 1 }, &stats), 0);
             const uint64_t hash = CountHash(image);
@@ -147,19 +139,19 @@ TEST(BatchedRender, StopsAndReportsProgress)
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.5 };
     // A stage that differs from the generation: nothing is drawn.
-    EXPECT_EQ(
-        RenderPicture(picture, RasterOf(image), { 0, 0, 200, 200, 1, 1, 1, 1 }, { stage, 2, stop, progress }),
+    EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, 200, 200, 1, 1, 1, 1 },
+                  { stage, 2, stop, progress, script.RenderPool() }),
         5);
     EXPECT_EQ(progress.load(), 0.0);
     EXPECT_EQ(image.pixel(100, 100), qRgb(0, 0, 0));
     stop.store(true);
-    EXPECT_EQ(
-        RenderPicture(picture, RasterOf(image), { 0, 0, 200, 200, 1, 1, 1, 1 }, { stage, 3, stop, progress }),
+    EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, 200, 200, 1, 1, 1, 1 },
+                  { stage, 3, stop, progress, script.RenderPool() }),
         5);
     // Rows and columns outside the target are stepped over; the progress still ends at 1.
     stop.store(false);
-    EXPECT_EQ(RenderPicture(
-                  picture, RasterOf(image), { -50, -50, 250, 250, 1, 1, 1, 1 }, { stage, 3, stop, progress }),
+    EXPECT_EQ(RenderPicture(picture, RasterOf(image), { -50, -50, 250, 250, 1, 1, 1, 1 },
+                  { stage, 3, stop, progress, script.RenderPool() }),
         0);
     EXPECT_EQ(progress.load(), 1.0);
 }
@@ -183,8 +175,7 @@ TEST(BatchedRender, ColourFormulasThatAssignTheirInputs)
         QImage reference(96, 72, QImage::Format_RGB32);
         ASSERT_EQ(RenderWith(Way::Scalar, script, reference, area), 0);
         for (const JitUse use : BatchedWays()) {
-            const BatchedWay way(use);
-            const ThreadCount threads(2);
+            RenderOn(script, use, 2);
             QImage batched(96, 72, QImage::Format_RGB32);
             ASSERT_EQ(RenderWith(Way::Batched, script, batched, area), 0);
             EXPECT_TRUE(batched == reference) << formula << ", way " << static_cast<int>(use);

@@ -1,5 +1,6 @@
 #include "constantmap.h"
 #include "renderer.h"
+#include "renderpool.h"
 #include "testutil.h"
 
 #include <atomic>
@@ -54,8 +55,9 @@ TEST(ConstantMap, EachPointIteratesItsConstantFromTheStart)
         std::atomic<int> stage { 0 };
         std::atomic<bool> stop { false };
         std::atomic<double> progress { 0.0 };
-        ASSERT_EQ(
-            RenderPicture(map, RasterOf(image), { 0, 0, 24, 16, 1, 1, 1, 1 }, { stage, 0, stop, progress }),
+        CRenderPool pool;
+        ASSERT_EQ(RenderPicture(
+                      map, RasterOf(image), { 0, 0, 24, 16, 1, 1, 1, 1 }, { stage, 0, stop, progress, pool }),
             0);
         for (const auto& [i, j] :
             { std::pair(0, 0), std::pair(7, 9), std::pair(12, 8), std::pair(23, 15), std::pair(18, 3) }) {

@@ -84,9 +84,10 @@ Outcome Compare(const DeepCase& scene, const char* width, int side)
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
+    CRenderPool pool;
     CDeepSession session;
     EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, side, side, 1, 1, 1, 1 },
-                  { stage, 0, stop, progress, &session }),
+                  { stage, 0, stop, progress, pool, &session }),
         kRenderDone);
     EXPECT_TRUE(session.Last().active);
 
@@ -196,18 +197,18 @@ TEST(DeepRenderThreads, SamePictureOnEveryThreadCount)
             ViewAroundCentre(cx, cy, BigFloat::Parse("1e-300", bits, &ok) / picture.imageWidth,
                 picture.imageWidth, picture.imageHeight));
         CDeepSession session;
-        CRenderPool::Instance().SetThreads(threads);
+        CRenderPool pool;
+        pool.SetThreads(threads);
         QImage image(48, 48, QImage::Format_RGB32);
         std::atomic<int> stage { 0 };
         std::atomic<bool> stop { false };
         std::atomic<double> progress { 0.0 };
         EXPECT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, 48, 48, 1, 1, 1, 1 },
-                      { stage, 0, stop, progress, &session }),
+                      { stage, 0, stop, progress, pool, &session }),
             kRenderDone);
         EXPECT_GT(session.Last().references, 1) << "the picture should need more than one reference";
         pictures.push_back(image);
     }
-    CRenderPool::Instance().SetThreads(0);
     EXPECT_TRUE(pictures[0] == pictures[1]);
 }
 
@@ -231,9 +232,10 @@ TEST(DeepRenderColour, DecidesOnTheExactValues)
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
+    CRenderPool pool;
     CDeepSession session;
     ASSERT_EQ(RenderPicture(picture, RasterOf(image), { 0, 0, 16, 16, 1, 1, 1, 1 },
-                  { stage, 0, stop, progress, &session }),
+                  { stage, 0, stop, progress, pool, &session }),
         kRenderDone);
     ASSERT_TRUE(session.Last().active);
     for (int y = 0; y < 16; ++y) {

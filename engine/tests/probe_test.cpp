@@ -5,6 +5,7 @@
 #include "exactview.h"
 #include "numbertext.h"
 #include "probe.h"
+#include "renderpool.h"
 #include "scenes.h"
 #include "testutil.h"
 #include "view.h"
@@ -24,8 +25,9 @@ PixelTable RenderNumbers(Picture& picture, int antialias = 1)
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
-    EXPECT_EQ(RenderAntialiased(picture, RasterOf(image), antialias, { stage, 0, stop, progress }, nullptr,
-                  kAntialiasBandSamples, &sink),
+    CRenderPool pool;
+    EXPECT_EQ(RenderAntialiased(picture, RasterOf(image), antialias, { stage, 0, stop, progress, pool },
+                  nullptr, kAntialiasBandSamples, &sink),
         kRenderDone);
     return table;
 }

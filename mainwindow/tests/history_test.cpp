@@ -310,7 +310,8 @@ TEST(History, StatusLine)
         std::atomic<double> progress { 0.0 };
         const Raster raster { 24, 24, static_cast<int>(image.bytesPerLine()), 32, image.bits() };
         ASSERT_EQ(RenderPicture(picture, raster, { 0, 0, 24, 24, 1, 1, 1, 1 },
-                      { stage, 0, stop, progress, &h.window.Script().DeepSession() }),
+                      { stage, 0, stop, progress, h.window.Script().RenderPool(),
+                          &h.window.Script().DeepSession() }),
             0);
     }
     EXPECT_TRUE(h.window.StatusDeepSummary().contains(QStringLiteral(u"条参考轨道")))

@@ -54,14 +54,14 @@ TEST(Interaction, HeldArrowKeysRepeat)
             const auto [re, im] = change();
             EXPECT_NEAR(re, row.re * 0.01 * steps, 1e-12) << name << " tick " << tick;
             EXPECT_NEAR(im, row.im * 0.01 * steps, 1e-12) << name << " tick " << tick;
-            EXPECT_EQ(CFractalDlg::s_nArrowRepeat, tick) << name << " tick " << tick;
+            EXPECT_EQ(w.window.s_nArrowRepeat, tick) << name << " tick " << tick;
         }
         EXPECT_NEAR(std::hypot(change().first, change().second), 0.11, 1e-12) << name;
 
         // Released: the count resets, and the next press acts on its first tick again.
         w.window.OnArrowKey(row.key, false);
         w.window.OnKeysTimer();
-        EXPECT_EQ(CFractalDlg::s_nArrowRepeat, 0) << name;
+        EXPECT_EQ(w.window.s_nArrowRepeat, 0) << name;
         EXPECT_NEAR(std::hypot(change().first, change().second), 0.11, 1e-12) << name << " released";
         w.window.OnArrowKey(row.key, true);
         w.window.OnKeysTimer();
@@ -80,12 +80,12 @@ TEST(Interaction, HeldArrowKeysCountUpToTheCap)
     for (int tick = 0; tick < 1100; ++tick) {
         w.window.OnKeysTimer();
     }
-    EXPECT_EQ(CFractalDlg::s_nArrowRepeat, 1024);
+    EXPECT_EQ(w.window.s_nArrowRepeat, 1024);
     w.window.OnKeysTimer();
-    EXPECT_EQ(CFractalDlg::s_nArrowRepeat, 1024) << "still repeating at the cap";
+    EXPECT_EQ(w.window.s_nArrowRepeat, 1024) << "still repeating at the cap";
     w.window.OnArrowKey(Qt::Key_Right, false);
     w.window.OnKeysTimer();
-    EXPECT_EQ(CFractalDlg::s_nArrowRepeat, 0);
+    EXPECT_EQ(w.window.s_nArrowRepeat, 0);
 }
 
 // Key events as an X server sends them for one key, and the tick each comes before: X11 reports a held
@@ -151,7 +151,7 @@ TEST(Interaction, HeldKeysFollowTheRuleWhateverTheRepeat)
         EXPECT_NEAR((w.Script().GetCurrentConstant().re - start) / w.window.EditStep(), row.steps, 1e-6)
             << row.name;
         EXPECT_EQ(w.window.History().Stack().count(), row.undoSteps) << row.name;
-        EXPECT_EQ(CFractalDlg::s_nArrowRepeat, 0) << row.name;
+        EXPECT_EQ(w.window.s_nArrowRepeat, 0) << row.name;
     }
 }
 
@@ -170,7 +170,7 @@ TEST(Interaction, HeldArrowKeysIgnoredWhileInactive)
     w.window.OnArrowKey(Qt::Key_Up, true);
     for (int tick = 0; tick < 15; ++tick) {
         w.window.OnKeysTimer();
-        EXPECT_EQ(CFractalDlg::s_nArrowRepeat, 0) << "tick " << tick;
+        EXPECT_EQ(w.window.s_nArrowRepeat, 0) << "tick " << tick;
     }
     const Complex now = w.Script().GetCurrentConstant();
     EXPECT_EQ(now.re, start.re);

@@ -316,12 +316,7 @@ TEST_F(MenuCommands, ImportDecodesOffTheWindowThread)
     image.fill(qRgb(200, 20, 90));
     ASSERT_TRUE(image.save(Path("red.png")));
     GatedDecoder gate;
-    const CFractalDlg::PaletteDecoder saved = CFractalDlg::s_decodePalette;
-    CFractalDlg::s_decodePalette = gate.Decoder();
-    struct Restore {
-        CFractalDlg::PaletteDecoder decoder;
-        ~Restore() { CFractalDlg::s_decodePalette = decoder; }
-    } restore { saved };
+    m_window.SetPaletteDecoder(gate.Decoder());
     m_window.show();
     PaintCounter counter(m_window);
     Script().SetMapping(0.25, 0, 1, 1, 0, 1, 2);

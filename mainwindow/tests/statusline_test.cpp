@@ -43,8 +43,8 @@ void RenderDeep(CFractalScript& script)
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
     const Raster raster { 24, 24, static_cast<int>(image.bytesPerLine()), 32, image.bits() };
-    RenderPicture(
-        picture, raster, { 0, 0, 24, 24, 1, 1, 1, 1 }, { stage, 0, stop, progress, &script.DeepSession() });
+    RenderPicture(picture, raster, { 0, 0, 24, 24, 1, 1, 1, 1 },
+        { stage, 0, stop, progress, script.RenderPool(), &script.DeepSession() });
 }
 
 TEST(StatusLine, FitsAtAnyDepth)

@@ -170,10 +170,12 @@ SweepOutcome CheckView(
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
+    CRenderPool pool;
     CDeepSession session;
-    CRenderPool::Instance().SetThreads(threads);
+    pool.SetThreads(threads);
     const auto started = Clock::now();
-    const int result = RenderPicture(picture, RasterOf(image), area, { stage, 0, stop, progress, &session });
+    const int result
+        = RenderPicture(picture, RasterOf(image), area, { stage, 0, stop, progress, pool, &session });
     outcome.renderSeconds = Since(started);
     if (result != kRenderDone) {
         outcome.problem = "render result " + std::to_string(result);

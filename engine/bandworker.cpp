@@ -1,0 +1,342 @@
+#include "bandworker.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace {
+
+// Lane blocks run this many iterations between refills: a finished pixel waits at most this long
+// for its lane to take the next one, and the stage and stop flags are read this often.
+constexpr int kIterationsPerRefill = 4;
+// Generated code runs at least kShortestGeneratedBlock iterations, then on until a lane stops; the
+// longest bounds a block where none does. Its iterations are cheap next to a refill (the lane moves,
+// the colour batch), so its blocks are longer than the interpreter's.
+constexpr int kShortestGeneratedBlock = 8;
+constexpr int kLongestGeneratedBlock = 64;
+
+// The lowest count lanes of a mask.
+uint64_t LowestLanes(uint64_t lanes, int count)
+{
+    uint64_t lowest = 0;
+    for (; count > 0; --count, lanes &= lanes - 1) {
+        lowest |= lanes & (~lanes + 1);
+    }
+    return lowest;
+}
+
+// Raises the published progress to value, never lowering it: rows finish out of order.
+void Publish(std::atomic<double>& progress, double value)
+{
+    double seen = progress.load(std::memory_order_relaxed);
+    while (seen < value && !progress.compare_exchange_weak(seen, value, std::memory_order_relaxed)) { }
+}
+
+} // namespace
+
+CBandWorker::CBandWorker(const Picture& picture, const RenderPlan& plan, const CBatchFormula& iter,
+    const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels, JitUse jitUse)
+    : m_picture(picture)
+    , m_plan(plan)
+    , m_jitUse(jitUse)
+    , m_iter(iter)
+    , m_term(term)
+    , m_color(color)
+    , m_iterZ(m_iter.Slot(plan.v.iterZ))
+    , m_iterZ0(m_iter.Slot(plan.v.iterZ0))
+    , m_termZ(m_term.Slot(plan.v.termZ))
+    , m_termN(m_term.Slot(plan.v.termN))
+    , m_termZ0(m_term.Slot(plan.v.termZ0))
+    , m_colorZ(m_color.Slot(plan.v.colorZ))
+    , m_colorN(m_color.Slot(plan.v.colorN))
+    , m_colorZ0(m_color.Slot(plan.v.colorZ0))
+    , m_remaining(rows, 0)
+{
+    // The termination formula reads z straight from the iteration's result and V_iter_n from
+    // the counters, unless it assigns them itself; then they are copied in before every run.
+    const int iterResult = m_iter.ResultSlot();
+    m_bCopyZ = m_termZ >= 0 && m_term.Writes(m_termZ);
+    m_bCopyN = m_termN >= 0 && m_term.Writes(m_termN);
+    if (m_termZ >= 0 && !m_bCopyZ) {
+        m_term.ReadFrom(m_termZ, m_iter.Re(iterResult), m_iter.Im(iterResult));
+    }
+    if (m_termN >= 0 && !m_bCopyN) {
+        m_term.ReadFrom(m_termN, m_laneCount, m_zeros);
+    }
+    // What the renderer stores at the start of every pixel needs no reset before.
+    for (const int slot : { m_iterZ, m_iterZ0 }) {
+        m_iter.SetByCaller(slot);
+    }
+    m_term.SetByCaller(m_termZ0);
+    for (const int slot : { m_colorZ, m_colorN, m_colorZ0 }) {
+        m_color.SetByCaller(slot);
+    }
+    // The colour formula reads its inputs straight from the finished pixels' lanes, unless it
+    // assigns them; then they are copied in before every run.
+    const auto colourInput = [this](int slot, double* re, double* im) {
+        if (slot < 0) {
+            return false;
+        }
+        if (m_color.Writes(slot)) {
+            return true;
+        }
+        m_color.ReadFrom(slot, re, im);
+        return false;
+    };
+    m_bCopyColourZ0 = colourInput(m_colorZ0, m_colourZ0Re, m_colourZ0Im);
+    m_bCopyColourN = colourInput(m_colorN, m_colourCount, m_zeros);
+    m_bCopyColourZ = colourInput(m_colorZ, m_colourLastRe, m_colourLastIm);
+    m_bKeepLast = m_colorZ >= 0 || plan.data != nullptr;
+    // Where the start of a pixel is written (the slots' lanes stay where they are from here on).
+    m_startRe = m_iter.Re(m_iterZ);
+    m_startIm = m_iter.Im(m_iterZ);
+    m_lanes = { m_startRe, m_startIm, m_laneRow, m_laneColumn, m_laneCount, m_laneActive,
+        m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr };
+    m_batch = { m_colourRow, m_colourColumn, m_colourCount, m_bKeepLast ? m_colourLastRe : nullptr,
+        m_bKeepLast ? m_colourLastIm : nullptr };
+    BuildCode(pixels);
+}
+
+inline bool CBandWorker::NextPixel(SharedRender& shared, int& row, int& column)
+{
+    const int columns = static_cast<int>(shared.columns.size());
+    if (m_nColumn >= columns) {
+        m_nColumn = 0;
+        ++m_nRow;
+    }
+    if (m_nRow >= m_nClaimEnd) {
+        m_nRow = shared.nextRow.fetch_add(shared.rowsPerClaim, std::memory_order_relaxed);
+        m_nClaimEnd = std::min(m_nRow + shared.rowsPerClaim, static_cast<int>(shared.rows.size()));
+        m_nColumn = 0;
+        if (m_nRow >= m_nClaimEnd) {
+            return false;
+        }
+        for (int r = m_nRow; r < m_nClaimEnd; ++r) {
+            m_remaining[r] = columns;
+        }
+    }
+    row = m_nRow;
+    column = m_nColumn++;
+    return true;
+}
+
+// Starts the pixels of row from column on, one in each of lanes (lowest lane first).
+inline void CBandWorker::StartLanes(const SharedRender& shared, uint64_t lanes, int row, int column)
+{
+    m_iter.ResetLanes(lanes);
+    m_term.ResetLanes(lanes);
+    const double y = shared.rowY[row];
+    const double* const x = shared.columnX.data() + column;
+    if (m_bWideLanes) {
+        m_occupied |= lanes;
+        StartLanesAvx512(m_lanes, lanes, x, y, row, column);
+        return;
+    }
+    double* const z0Re = m_iterZ0 >= 0 ? m_iter.Re(m_iterZ0) : nullptr;
+    double* const z0Im = m_iterZ0 >= 0 ? m_iter.Im(m_iterZ0) : nullptr;
+    double* const termZ0Re = m_termZ0 >= 0 ? m_term.Re(m_termZ0) : nullptr;
+    double* const termZ0Im = m_termZ0 >= 0 ? m_term.Im(m_termZ0) : nullptr;
+    m_occupied |= lanes;
+    for (int k = 0; lanes != 0; lanes &= lanes - 1, ++k) {
+        const int lane = std::countr_zero(lanes);
+        m_startRe[lane] = x[k];
+        m_startIm[lane] = y;
+        if (z0Re) {
+            z0Re[lane] = x[k];
+            z0Im[lane] = y;
+        }
+        if (termZ0Re) {
+            termZ0Re[lane] = x[k];
+            termZ0Im[lane] = y;
+        }
+        m_laneRow[lane] = row;
+        m_laneColumn[lane] = column + k;
+        m_laneCount[lane] = 0.0;
+        m_laneActive[lane] = 1.0;
+    }
+}
+
+// Gives every free lane the next pixel of the thread's rows, a run of one row's columns at a time.
+void CBandWorker::Refill(SharedRender& shared)
+{
+    const int columns = static_cast<int>(shared.columns.size());
+    uint64_t free = ~m_occupied;
+    int row = 0;
+    int column = 0;
+    while (free != 0 && NextPixel(shared, row, column)) {
+        // NextPixel handed out column; the run takes as many more of the row as there are free lanes.
+        const int count = std::min(std::popcount(free), columns - column);
+        m_nColumn = column + count;
+        const uint64_t lanes = count < std::popcount(free) ? LowestLanes(free, count) : free;
+        StartLanes(shared, lanes, row, column);
+        free &= ~lanes;
+    }
+}
+
+// Hands the stopped lanes' pixels to the colour formula, in lane order.
+inline void CBandWorker::Finish(SharedRender& shared, uint64_t lanes)
+{
+    m_occupied &= ~lanes;
+    if (m_bWideLanes) {
+        while (lanes != 0) {
+            const int room = kLanes - m_nColours;
+            const uint64_t now = std::popcount(lanes) > room ? LowestLanes(lanes, room) : lanes;
+            const int first = m_nColours;
+            m_nColours = GatherLanesAvx512(m_lanes, now, m_batch, first);
+            if (m_colorZ0 >= 0) {
+                for (int k = first; k < m_nColours; ++k) {
+                    m_colourZ0Re[k] = shared.columnX[m_colourColumn[k]];
+                    m_colourZ0Im[k] = shared.rowY[m_colourRow[k]];
+                }
+            }
+            lanes &= ~now;
+            if (m_nColours == kLanes) {
+                FlushColours(shared);
+            }
+        }
+        return;
+    }
+    for (; lanes != 0; lanes &= lanes - 1) {
+        const int lane = std::countr_zero(lanes);
+        const int k = m_nColours++;
+        const int row = m_laneRow[lane];
+        const int column = m_laneColumn[lane];
+        m_colourRow[k] = row;
+        m_colourColumn[k] = column;
+        m_colourCount[k] = m_laneCount[lane];
+        // Only what the colour formula (or the caller's data) reads.
+        if (m_bKeepLast) {
+            m_colourLastRe[k] = m_lastRe[lane];
+            m_colourLastIm[k] = m_lastIm[lane];
+        }
+        if (m_colorZ0 >= 0) {
+            m_colourZ0Re[k] = shared.columnX[column];
+            m_colourZ0Im[k] = shared.rowY[row];
+        }
+        if (m_nColours == kLanes) {
+            FlushColours(shared);
+        }
+    }
+}
+
+void CBandWorker::FlushColours(SharedRender& shared)
+{
+    const int n = m_nColours;
+    if (n == 0) {
+        return;
+    }
+    m_nColours = 0;
+    m_color.ResetLanes(n == kLanes ? ~uint64_t { 0 } : (uint64_t { 1 } << n) - 1);
+    const auto copyIn = [n](double* toRe, double* toIm, const double* re, const double* im) {
+        std::memcpy(toRe, re, sizeof(double) * static_cast<size_t>(n));
+        std::memcpy(toIm, im, sizeof(double) * static_cast<size_t>(n));
+    };
+    if (m_bCopyColourZ0) {
+        copyIn(m_color.Re(m_colorZ0), m_color.Im(m_colorZ0), m_colourZ0Re, m_colourZ0Im);
+    }
+    if (m_bCopyColourN) {
+        copyIn(m_color.Re(m_colorN), m_color.Im(m_colorN), m_colourCount, m_zeros);
+    }
+    if (m_bCopyColourZ) {
+        copyIn(m_color.Re(m_colorZ), m_color.Im(m_colorZ), m_colourLastRe, m_colourLastIm);
+    }
+    for (int k = 0; k < n; ++k) {
+        m_nIterations += RunsOfIteration(static_cast<int>(m_colourCount[k]), m_picture.maxIter);
+    }
+    m_color.Run();
+    const int result = m_color.ResultSlot();
+    (m_bWideLanes ? MapColoursAvx512 : MapColours)(m_picture.mapping, m_color.Re(result), m_color.Im(result),
+        n, m_plan.paletteWidth, m_plan.paletteHeight, m_paletteX, m_paletteY);
+    const Raster& target = shared.target;
+    const int bytesPerPixel = m_plan.bytesPerPixel;
+    if (const PixelData* data = m_plan.data) {
+        for (int k = 0; k < n; ++k) {
+            data->Put(shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]],
+                static_cast<std::int64_t>(m_colourCount[k]), { m_colourLastRe[k], m_colourLastIm[k] });
+        }
+    }
+    for (int k = 0; k < n; ++k) {
+        const int row = m_colourRow[k];
+        uint8_t* const to = target.pixels + static_cast<ptrdiff_t>(shared.rowPixel[row]) * target.bytesPerRow
+            + static_cast<ptrdiff_t>(shared.columnPixel[m_colourColumn[k]]) * bytesPerPixel;
+        const uint8_t* const from
+            = m_plan.paletteBits + m_paletteY[k] * m_plan.paletteStride + m_paletteX[k] * bytesPerPixel;
+        if (bytesPerPixel == 4) {
+            std::memcpy(to, from, 4);
+        } else {
+            std::memcpy(to, from, bytesPerPixel);
+        }
+        if (--m_remaining[row] == 0) {
+            const int done = shared.finishedRows.fetch_add(1, std::memory_order_relaxed) + 1;
+            Publish(shared.control.progress, (done + shared.rowsOutside) * m_plan.progressStep);
+        }
+    }
+}
+
+// Generated code for the block, on the instruction set chosen, where it pays; the interpreter runs
+// a termination formula that assigns z or V_iter_n (they are copied in before every run), and
+// whatever the generator declines.
+void CBandWorker::BuildCode(size_t pixels)
+{
+    const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
+    JitIsa isa;
+    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa)) {
+        return;
+    }
+    const int iterResult = m_iter.ResultSlot();
+    const JitAdvance advance { m_term.Re(m_term.ResultSlot()), m_iter.Re(iterResult), m_iter.Im(iterResult),
+        m_laneCount, m_laneActive, m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr,
+        static_cast<double>(m_picture.maxIter) };
+    m_pCode = CBatchJit::Build(programs, advance, kShortestGeneratedBlock, kLongestGeneratedBlock, isa);
+    // The AVX-512 lane moves go with the AVX-512 code (tested together); they start z only.
+    m_bWideLanes = m_pCode && isa == JitIsa::Avx512 && m_iterZ0 < 0 && m_termZ0 < 0;
+}
+
+// kIterationsPerRefill iterations of every lane; returns the lanes that stopped.
+uint64_t CBandWorker::RunBlock()
+{
+    if (m_pCode) {
+        return m_pCode->Run();
+    }
+    const int iterResult = m_iter.ResultSlot();
+    const int termResult = m_term.ResultSlot();
+    const double limit = m_picture.maxIter;
+    double* const keptRe = m_bKeepLast ? m_lastRe : nullptr;
+    double* const keptIm = m_bKeepLast ? m_lastIm : nullptr;
+    uint64_t stopped = 0;
+    for (int k = 0; k < kIterationsPerRefill; ++k) {
+        m_iter.Run();
+        const double* lastRe = m_iter.Re(iterResult);
+        const double* lastIm = m_iter.Im(iterResult);
+        if (m_bCopyZ) {
+            std::memcpy(m_term.Re(m_termZ), lastRe, sizeof(double) * kLanes);
+            std::memcpy(m_term.Im(m_termZ), lastIm, sizeof(double) * kLanes);
+        }
+        if (m_bCopyN) {
+            std::memcpy(m_term.Re(m_termN), m_laneCount, sizeof(double) * kLanes);
+            std::memset(m_term.Im(m_termN), 0, sizeof(double) * kLanes);
+        }
+        m_term.Run();
+        stopped |= AdvanceLanes(
+            m_term.Re(termResult), lastRe, lastIm, m_laneCount, m_laneActive, keptRe, keptIm, limit);
+    }
+    return stopped;
+}
+
+void CBandWorker::Run(SharedRender& shared)
+{
+    CleanVectorState();
+    Refill(shared);
+    while (m_occupied != 0) {
+        // The stage and stop checks: a render ends within a few iterations of a change.
+        if (shared.aborted.load(std::memory_order_relaxed) || Aborted(shared.control)) {
+            shared.aborted.store(true, std::memory_order_relaxed);
+            return;
+        }
+        // A lane that stops keeps its count and value; it runs on to the end of the block with
+        // values that nothing reads, and takes its next pixel then.
+        Finish(shared, RunBlock());
+        Refill(shared);
+    }
+    FlushColours(shared);
+}
