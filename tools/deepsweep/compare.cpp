@@ -55,44 +55,6 @@ struct Lattice {
     BigFloat x0, y0, step;
 };
 
-// Whether the oracle's count at point changes when each run's value moves by up to 2^-53 of its
-// distance from the centre's orbit (or of its size, past the centre's end) in each part, at random as
-// roundings are: four tries, each with its own fixed seed.
-bool Nudged(const CBatchFormula& program, const CBatchFormula& termProgram, const Picture& picture,
-    mpfr_prec_t bits, const BigComplex& point, const std::vector<BigComplex>& centre, std::int64_t count)
-{
-    const OracleBindings bindings
-        = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
-    BigComplex difference(bits);
-    BigFloat step(64);
-    for (const unsigned seed : { 1u, 2u, 3u, 4u }) {
-        std::mt19937 random(seed);
-        std::uniform_real_distribution<double> share(-1.0, 1.0);
-        CPreciseProgram precise(program, bits);
-        CPreciseProgram term(termProgram, bits);
-        const auto nudge = [&](int run, BigComplex& value) {
-            if (static_cast<size_t>(run) < centre.size()) {
-                mpc_sub(difference.get(), value.get(), centre[static_cast<size_t>(run)].get(), MPC_RNDNN);
-                mpc_abs(step.get(), difference.get(), MPFR_RNDN);
-            } else {
-                mpc_abs(step.get(), value.get(), MPFR_RNDN);
-            }
-            mpfr_mul_2si(step.get(), step.get(), -53, MPFR_RNDN);
-            for (mpfr_ptr part : { value.Re(), value.Im() }) {
-                BigFloat moved(64);
-                mpfr_mul_d(moved.get(), step.get(), share(random), MPFR_RNDN);
-                mpfr_add(part, part, moved.get(), MPFR_RNDN);
-            }
-        };
-        BigComplex start(point);
-        start.SetPrecision(bits);
-        if (PreciseIterate(precise, term, bindings, start, picture.maxIter, {}, nudge).count != count) {
-            return true;
-        }
-    }
-    return false;
-}
-
 Lattice LatticeOf(const Picture& picture, int side, mpfr_prec_t bits)
 {
     const PreciseView view = PreciseViewOf(picture, bits);
@@ -143,24 +105,45 @@ void ExplainPixel(const Picture& picture, const CDeepSession& session, int colum
 
 } // namespace
 
-SweepOutcome CheckView(
-    const SweepView& view, int threads, int oracleThreads, int explainColumn, int explainRow)
-{
-    const bool explain = explainColumn >= 0;
-    SweepOutcome outcome;
-    CFractalScript script;
-    if (!Prepare(view, script, outcome.problem)) {
-        return outcome;
-    }
-    Picture picture = script.TakeSnapshot();
-    const mpfr_prec_t bits = OracleBits(view);
-    bool ok = false;
-    const BigFloat cx = BigFloat::Parse(view.centreRe, bits, &ok);
-    const BigFloat cy = BigFloat::Parse(view.centreIm, bits, &ok);
-    const BigFloat ratio = BigFloat::Parse(view.width, bits, &ok) / static_cast<double>(picture.imageWidth);
-    SetViewOf(picture, ViewAroundCentre(cx, cy, ratio, picture.imageWidth, picture.imageHeight));
+namespace {
 
-    const int side = view.side;
+// The view's picture, framed as the oracle frames it: its centre, width and the oracle's precision.
+struct Framed {
+    Picture picture;
+    mpfr_prec_t bits { 0 };
+    BigFloat cx, cy;
+};
+
+bool Frame(const SweepView& view, Framed& framed, std::string& problem)
+{
+    CFractalScript script;
+    if (!Prepare(view, script, problem)) {
+        return false;
+    }
+    framed.picture = script.TakeSnapshot();
+    framed.bits = OracleBits(view);
+    bool ok = false;
+    framed.cx = BigFloat::Parse(view.centreRe, framed.bits, &ok);
+    framed.cy = BigFloat::Parse(view.centreIm, framed.bits, &ok);
+    const BigFloat ratio
+        = BigFloat::Parse(view.width, framed.bits, &ok) / static_cast<double>(framed.picture.imageWidth);
+    SetViewOf(framed.picture,
+        ViewAroundCentre(framed.cx, framed.cy, ratio, framed.picture.imageWidth, framed.picture.imageHeight));
+    return true;
+}
+
+// "RE,IM" at bits.
+BigComplex ParsePoint(const std::string& text, mpfr_prec_t bits)
+{
+    const size_t comma = text.find(',');
+    bool parsed = false;
+    return BigComplex(BigFloat::Parse(text.substr(0, comma), bits, &parsed),
+        BigFloat::Parse(text.substr(comma + 1), bits, &parsed));
+}
+
+// Renders the whole target at side x side on `threads` threads: the counts and the deep path's figures.
+bool RenderCounts(Picture& picture, int side, int threads, CDeepSession& session, SweepOutcome& outcome)
+{
     QImage image(side, side, QImage::Format_RGB32);
     std::vector<std::int64_t> counts(static_cast<size_t>(side * side), -1);
     std::vector<Complex> lasts(counts.size());
@@ -171,7 +154,6 @@ SweepOutcome CheckView(
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
     CRenderPool pool;
-    CDeepSession session;
     pool.SetThreads(threads);
     const auto started = Clock::now();
     const int result
@@ -179,41 +161,60 @@ SweepOutcome CheckView(
     outcome.renderSeconds = Since(started);
     if (result != kRenderDone) {
         outcome.problem = "render result " + std::to_string(result);
-        return outcome;
+        return false;
     }
     outcome.rendered = true;
     const DeepRenderState deep = session.Last();
     outcome.references = deep.active ? deep.references : 0;
     outcome.precisePixels = deep.active ? deep.precisePixels : 0;
     outcome.skipRuns = deep.active ? deep.skipRuns : 0;
-    outcome.counts = counts;
-    if (explain) {
-        ExplainPixel(picture, session, explainColumn, explainRow, side);
+    outcome.counts = std::move(counts);
+    return true;
+}
+
+// The arbitrary-precision oracle of a framed view, and its test of chaos.
+class COracle {
+public:
+    COracle(const Framed& framed, int side)
+        : m_picture(framed.picture)
+        , m_bits(framed.bits)
+        , m_lattice(LatticeOf(framed.picture, side, framed.bits))
+        , m_program(framed.picture.iterFormula)
+        , m_termProgram(framed.picture.termFormula)
+    {
+        m_bindings = BindOracle(m_picture.iterFormula, m_program, m_picture.termFormula, m_termProgram);
+        // The centre's orbit, for the nudges.
+        CPreciseProgram precise(m_program, m_bits);
+        CPreciseProgram term(m_termProgram, m_bits);
+        PreciseIterate(precise, term, m_bindings, BigComplex(framed.cx, framed.cy), m_picture.maxIter, {},
+            [&](int, BigComplex& value) { m_centre.push_back(value); });
     }
 
-    // The oracle, side by side on oracleThreads threads, rows interleaved.
-    const Lattice lattice = LatticeOf(picture, side, bits);
-    const CBatchFormula program(picture.iterFormula);
-    const CBatchFormula termProgram(picture.termFormula);
-    std::vector<std::int64_t> truth(counts.size());
-    std::vector<std::int64_t> moved(counts.size(), -2);
-    // The centre's orbit, for the nudges below.
-    std::vector<BigComplex> centre;
+    BigComplex Point(int column, int row) const
     {
-        CPreciseProgram precise(program, bits);
-        CPreciseProgram term(termProgram, bits);
-        const OracleBindings bindings
-            = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
-        PreciseIterate(precise, term, bindings, BigComplex(cx, cy), picture.maxIter, {},
-            [&](int, BigComplex& value) { centre.push_back(value); });
+        return BigComplex(m_lattice.x0 + m_lattice.step * static_cast<double>(column),
+            m_lattice.y0 + m_lattice.step * static_cast<double>(row));
     }
+
+    int Count(const BigComplex& point, mpfr_prec_t bits,
+        const std::function<void(int, BigComplex&)>& afterRun = {}) const
+    {
+        CPreciseProgram precise(m_program, bits);
+        CPreciseProgram term(m_termProgram, bits);
+        BigComplex start(point);
+        start.SetPrecision(bits);
+        return PreciseIterate(precise, term, m_bindings, start, m_picture.maxIter, {}, afterRun).count;
+    }
+
     // Chaotic: the oracle's count is not the same everywhere within a millionth of a pixel (moves of
     // 1e-6, 1e-9 and 1e-12 of a pixel across and down, and the oracle at twice its precision), or it
     // changes when every run's value is nudged by what the doubles round in the pixel's distance from
     // the centre's orbit (the error of a perturbation that carries that distance in doubles, once the
     // pixel has left the reference): then the count depends on more than the view and the doubles hold.
-    const auto Chaotic = [&](const BigFloat& x, const BigFloat& y, std::int64_t count) {
-        if (Nudged(program, termProgram, picture, bits, BigComplex(x, y), centre, count)) {
+    bool Chaotic(int column, int row, std::int64_t count) const
+    {
+        const BigComplex point = Point(column, row);
+        if (Nudged(point, count)) {
             return true;
         }
         struct Move {
@@ -222,33 +223,87 @@ SweepOutcome CheckView(
         };
         const Move moves[] = { { 1e-6, 0, 1 }, { -1e-6, 0, 1 }, { 0, 1e-6, 1 }, { 0, -1e-6, 1 },
             { 1e-9, 1e-9, 1 }, { -1e-12, 1e-12, 1 }, { 0, 0, 2 } };
-        for (const Move& m : moves) {
-            const mpfr_prec_t b = bits * m.precision;
-            CPreciseProgram precise(program, b);
-            CPreciseProgram term(termProgram, b);
-            const OracleBindings bindings
-                = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
-            BigComplex point(x + lattice.step * m.dx, y + lattice.step * m.dy);
-            point.SetPrecision(b);
-            if (PreciseIterate(precise, term, bindings, point, picture.maxIter).count != count) {
-                return true;
+        BigFloat x(m_bits), y(m_bits);
+        mpfr_set(x.get(), point.Re(), MPFR_RNDN);
+        mpfr_set(y.get(), point.Im(), MPFR_RNDN);
+        return std::any_of(std::begin(moves), std::end(moves), [&](const Move& m) {
+            const BigComplex moved(x + m_lattice.step * m.dx, y + m_lattice.step * m.dy);
+            return Count(moved, m_bits * m.precision) != count;
+        });
+    }
+
+private:
+    bool Nudged(const BigComplex& point, std::int64_t count) const;
+
+    const Picture& m_picture;
+    const mpfr_prec_t m_bits;
+    const Lattice m_lattice;
+    const CBatchFormula m_program;
+    const CBatchFormula m_termProgram;
+    OracleBindings m_bindings;
+    std::vector<BigComplex> m_centre;
+};
+
+// Whether the oracle's count at point changes when each run's value moves by up to 2^-53 of its
+// distance from the centre's orbit (or of its size, past the centre's end) in each part, at random as
+// roundings are: four tries, each with its own fixed seed.
+bool COracle::Nudged(const BigComplex& point, std::int64_t count) const
+{
+    BigComplex difference(m_bits);
+    BigFloat step(64);
+    for (const unsigned seed : { 1u, 2u, 3u, 4u }) {
+        std::mt19937 random(seed);
+        std::uniform_real_distribution<double> share(-1.0, 1.0);
+        const auto nudge = [&](int run, BigComplex& value) {
+            if (static_cast<size_t>(run) < m_centre.size()) {
+                mpc_sub(difference.get(), value.get(), m_centre[static_cast<size_t>(run)].get(), MPC_RNDNN);
+                mpc_abs(step.get(), difference.get(), MPFR_RNDN);
+            } else {
+                mpc_abs(step.get(), value.get(), MPFR_RNDN);
             }
+            mpfr_mul_2si(step.get(), step.get(), -53, MPFR_RNDN);
+            for (mpfr_ptr part : { value.Re(), value.Im() }) {
+                BigFloat moved(64);
+                mpfr_mul_d(moved.get(), step.get(), share(random), MPFR_RNDN);
+                mpfr_add(part, part, moved.get(), MPFR_RNDN);
+            }
+        };
+        if (Count(point, m_bits, nudge) != count) {
+            return true;
         }
-        return false;
-    };
-    const auto oracle = [&](int first) {
-        CPreciseProgram precise(program, bits);
-        CPreciseProgram term(termProgram, bits);
-        const OracleBindings bindings
-            = BindOracle(picture.iterFormula, program, picture.termFormula, termProgram);
+    }
+    return false;
+}
+
+} // namespace
+
+SweepOutcome CheckView(
+    const SweepView& view, int threads, int oracleThreads, int explainColumn, int explainRow)
+{
+    SweepOutcome outcome;
+    Framed framed;
+    CDeepSession session;
+    if (!Frame(view, framed, outcome.problem)
+        || !RenderCounts(framed.picture, view.side, threads, session, outcome)) {
+        return outcome;
+    }
+    if (explainColumn >= 0) {
+        ExplainPixel(framed.picture, session, explainColumn, explainRow, view.side);
+    }
+    // The oracle, side by side on oracleThreads threads, rows interleaved; a pixel that disagrees is
+    // tested for chaos (moved differs from truth).
+    const int side = view.side;
+    const std::vector<std::int64_t>& counts = outcome.counts;
+    const COracle oracle(framed, side);
+    std::vector<std::int64_t> truth(counts.size());
+    std::vector<std::int64_t> moved(counts.size(), -2);
+    const auto rows = [&](int first) {
         for (int j = first; j < side; j += oracleThreads) {
             for (int i = 0; i < side; ++i) {
-                const BigFloat x = lattice.x0 + lattice.step * static_cast<double>(i);
-                const BigFloat y = lattice.y0 + lattice.step * static_cast<double>(j);
                 const size_t at = static_cast<size_t>(j * side + i);
-                truth[at] = PreciseIterate(precise, term, bindings, BigComplex(x, y), picture.maxIter).count;
+                truth[at] = oracle.Count(oracle.Point(i, j), framed.bits);
                 if (truth[at] != counts[at]) {
-                    moved[at] = Chaotic(x, y, truth[at]) ? truth[at] + 1 : truth[at];
+                    moved[at] = oracle.Chaotic(i, j, truth[at]) ? truth[at] + 1 : truth[at];
                 }
             }
         }
@@ -257,23 +312,21 @@ SweepOutcome CheckView(
     const auto oracleStarted = Clock::now();
     std::vector<std::thread> workers;
     for (int t = 0; t < oracleThreads; ++t) {
-        workers.emplace_back(oracle, t);
+        workers.emplace_back(rows, t);
     }
     for (std::thread& worker : workers) {
         worker.join();
     }
     outcome.oracleSeconds = Since(oracleStarted);
-    for (int j = 0; j < side; ++j) {
-        for (int i = 0; i < side; ++i) {
-            const size_t at = static_cast<size_t>(j * side + i);
-            ++outcome.pixels;
-            if (truth[at] == counts[at]) {
-                ++outcome.agree;
-            } else if (moved[at] != truth[at]) {
-                ++outcome.chaotic;
-            } else {
-                outcome.wrong.push_back({ i, j, counts[at], truth[at] });
-            }
+    for (size_t at = 0; at < counts.size(); ++at) {
+        ++outcome.pixels;
+        if (truth[at] == counts[at]) {
+            ++outcome.agree;
+        } else if (moved[at] != truth[at]) {
+            ++outcome.chaotic;
+        } else {
+            outcome.wrong.push_back(
+                { static_cast<int>(at) % side, static_cast<int>(at) / side, counts[at], truth[at] });
         }
     }
     return outcome;
@@ -283,31 +336,19 @@ SweepOutcome CheckView(
 // delta program's offset (no skip, no glitch tests), and prints the runs where they part.
 void TraceView(const SweepView& view, int column, int row, int runs, const std::string& referenceAt)
 {
-    CFractalScript script;
+    Framed framed;
     std::string problem;
-    if (!Prepare(view, script, problem)) {
+    if (!Frame(view, framed, problem)) {
         std::printf("%s\n", problem.c_str());
         return;
     }
-    Picture picture = script.TakeSnapshot();
-    const mpfr_prec_t bits = OracleBits(view);
-    bool ok = false;
-    const BigFloat cx = BigFloat::Parse(view.centreRe, bits, &ok);
-    const BigFloat cy = BigFloat::Parse(view.centreIm, bits, &ok);
-    const BigFloat ratio = BigFloat::Parse(view.width, bits, &ok) / static_cast<double>(picture.imageWidth);
-    SetViewOf(picture, ViewAroundCentre(cx, cy, ratio, picture.imageWidth, picture.imageHeight));
+    Picture& picture = framed.picture;
+    const mpfr_prec_t bits = framed.bits;
     const Lattice lattice = LatticeOf(picture, view.side, bits);
-    const BigFloat x = lattice.x0 + lattice.step * static_cast<double>(column);
-    const BigFloat y = lattice.y0 + lattice.step * static_cast<double>(row);
-    const BigComplex pixel(x, y);
-    BigComplex centre(cx, cy);
-    if (!referenceAt.empty()) {
-        const std::string& text = referenceAt;
-        const size_t comma = text.find(',');
-        bool parsed = false;
-        centre = BigComplex(BigFloat::Parse(text.substr(0, comma), bits, &parsed),
-            BigFloat::Parse(text.substr(comma + 1), bits, &parsed));
-    }
+    const BigComplex pixel(lattice.x0 + lattice.step * static_cast<double>(column),
+        lattice.y0 + lattice.step * static_cast<double>(row));
+    const BigComplex centre
+        = referenceAt.empty() ? BigComplex(framed.cx, framed.cy) : ParsePoint(referenceAt, bits);
     const CBatchFormula program(picture.iterFormula);
     const int z = program.Slot(picture.iterFormula.FindVariable("z"));
     const int z0 = program.Slot(picture.iterFormula.FindVariable("z0"));

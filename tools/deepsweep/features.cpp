@@ -98,6 +98,45 @@ int OracleCount(const SweepView& view, const BigComplex& point, mpfr_prec_t bits
     return PreciseIterate(precise, term, bindings, at, view.maxIter).count;
 }
 
+namespace {
+
+// One Newton step for G(x) = z_period(x) - x (after preperiod runs), with its real Jacobian by
+// differences of 2^-bits: the step (dx, dy) to subtract and the Jacobian's determinant; false where it
+// is singular.
+bool NewtonStep(const Program& p, CPreciseProgram& run, const BigComplex& x, int preperiod, int period,
+    mpfr_prec_t bits, BigFloat& dx, BigFloat& dy, BigFloat& det)
+{
+    const mpfr_prec_t work = dx.Precision();
+    const BigComplex g = Gap(p, run, x, preperiod, period);
+    BigFloat h(work);
+    mpfr_set_ui_2exp(h.get(), 1, -static_cast<long>(bits), MPFR_RNDN);
+    BigComplex xr(x), xi(x);
+    mpfr_add(xr.Re(), xr.Re(), h.get(), MPFR_RNDN);
+    mpfr_add(xi.Im(), xi.Im(), h.get(), MPFR_RNDN);
+    BigComplex gr = Minus(Gap(p, run, xr, preperiod, period), g);
+    BigComplex gi = Minus(Gap(p, run, xi, preperiod, period), g);
+    mpc_div_fr(gr.get(), gr.get(), h.get(), MPC_RNDNN);
+    mpc_div_fr(gi.get(), gi.get(), h.get(), MPC_RNDNN);
+    // Solve [gr gi] (dx, dy) = -g as a 2 x 2 real system.
+    BigFloat j11(work), j12(work), j21(work), j22(work);
+    mpfr_set(j11.get(), gr.Re(), MPFR_RNDN);
+    mpfr_set(j21.get(), gr.Im(), MPFR_RNDN);
+    mpfr_set(j12.get(), gi.Re(), MPFR_RNDN);
+    mpfr_set(j22.get(), gi.Im(), MPFR_RNDN);
+    det = j11 * j22 - j12 * j21;
+    if (det.IsZero()) {
+        return false;
+    }
+    BigFloat gx(work), gy(work);
+    mpfr_set(gx.get(), g.Re(), MPFR_RNDN);
+    mpfr_set(gy.get(), g.Im(), MPFR_RNDN);
+    dx = (j22 * gx - j12 * gy) / det;
+    dy = (j11 * gy - j21 * gx) / det;
+    return true;
+}
+
+} // namespace
+
 FoundPoint NewtonPeriodic(
     const SweepView& view, const BigComplex& start, int period, mpfr_prec_t bits, int preperiod)
 {
@@ -115,32 +154,10 @@ FoundPoint NewtonPeriodic(
     double lastShrink = 0.0;
     int steady = 0;
     for (int step = 0; step < 200; ++step) {
-        // G(x) = z_period(x) - x and its real Jacobian by differences of 2^-bits.
-        const BigComplex g = Gap(p, run, x, preperiod, period);
-        BigFloat h(work);
-        mpfr_set_ui_2exp(h.get(), 1, -static_cast<long>(bits), MPFR_RNDN);
-        BigComplex xr(x), xi(x);
-        mpfr_add(xr.Re(), xr.Re(), h.get(), MPFR_RNDN);
-        mpfr_add(xi.Im(), xi.Im(), h.get(), MPFR_RNDN);
-        BigComplex gr = Minus(Gap(p, run, xr, preperiod, period), g);
-        BigComplex gi = Minus(Gap(p, run, xi, preperiod, period), g);
-        mpc_div_fr(gr.get(), gr.get(), h.get(), MPC_RNDNN);
-        mpc_div_fr(gi.get(), gi.get(), h.get(), MPC_RNDNN);
-        // Solve [gr gi] (dx, dy) = -g as a 2 x 2 real system.
-        BigFloat j11(work), j12(work), j21(work), j22(work), det(work), t(work), dx(work), dy(work);
-        mpfr_set(j11.get(), gr.Re(), MPFR_RNDN);
-        mpfr_set(j21.get(), gr.Im(), MPFR_RNDN);
-        mpfr_set(j12.get(), gi.Re(), MPFR_RNDN);
-        mpfr_set(j22.get(), gi.Im(), MPFR_RNDN);
-        det = j11 * j22 - j12 * j21;
-        if (det.IsZero()) {
+        BigFloat dx(work), dy(work), det(work);
+        if (!NewtonStep(p, run, x, preperiod, period, bits, dx, dy, det)) {
             return found;
         }
-        BigFloat gx(work), gy(work);
-        mpfr_set(gx.get(), g.Re(), MPFR_RNDN);
-        mpfr_set(gy.get(), g.Im(), MPFR_RNDN);
-        dx = (j22 * gx - j12 * gy) / det;
-        dy = (j11 * gy - j21 * gx) / det;
         {
             BigComplex d(work);
             mpfr_set(d.Re(), dx.get(), MPFR_RNDN);
@@ -159,9 +176,6 @@ FoundPoint NewtonPeriodic(
         }
         mpfr_sub(x.Re(), x.Re(), dx.get(), MPFR_RNDN);
         mpfr_sub(x.Im(), x.Im(), dy.get(), MPFR_RNDN);
-        if (std::getenv("SWEEP_DEBUG")) {
-            std::fprintf(stderr, "step %d: log2 g %.1f\n", step, Log2Abs(g));
-        }
         found.derivative = 0.5 * Log2Of(det);
         if (!mpfr_number_p(x.Re()) || !mpfr_number_p(x.Im())) {
             return found;

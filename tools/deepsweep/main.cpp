@@ -170,90 +170,112 @@ int QuadraticBallPeriod(const BigComplex& c, const BigFloat& radius, int limit)
     return 0;
 }
 
+int CommandView(const Args& args)
+{
+    const SweepView view = ViewFrom(args);
+    std::string ec, er;
+    Split(args.Get("explain", "-1,-1"), ec, er);
+    const SweepOutcome o = CheckView(view, std::stoi(args.Get("threads", "1")),
+        std::stoi(args.Get("oracle-threads", "2")), std::stoi(ec), std::stoi(er));
+    Report(view, o);
+    return o.rendered && o.wrong.empty() ? 0 : 1;
+}
+
+int CommandNucleus(const Args& args)
+{
+    const SweepView view = ViewFrom(args);
+    const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
+    const FoundPoint f
+        = NewtonPeriodic(view, PointOf(args.Get("near"), bits), std::stoi(args.Get("period", "1")), bits);
+    if (!f.ok) {
+        std::printf("no convergence\n");
+        return 1;
+    }
+    BigFloat re(bits), im(bits);
+    mpfr_set(re.get(), f.point.Re(), MPFR_RNDN);
+    mpfr_set(im.get(), f.point.Im(), MPFR_RNDN);
+    std::printf("%s,%s\n", re.ToString().c_str(), im.ToString().c_str());
+    std::printf("size (as for z * z + z0): %s\n", QuadraticSize(f.point, f.period).c_str());
+    return 0;
+}
+
+int CommandPeriod(const Args& args)
+{
+    const SweepView view = ViewFrom(args);
+    bool ok = false;
+    const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
+    const BigFloat radius = BigFloat::Parse(args.Get("radius", "1e-10"), 64, &ok);
+    if (!args.Get("quadratic").empty()) {
+        std::printf("%d\n",
+            QuadraticBallPeriod(
+                PointOf(args.Get("center", "0,0"), bits), radius, std::stoi(args.Get("limit", "10000"))));
+        return 0;
+    }
+    std::printf("%d\n",
+        NearPeriod(
+            view, PointOf(args.Get("center", "0,0"), bits), radius, std::stoi(args.Get("limit", "10000"))));
+    return 0;
+}
+
+int CommandCount(const Args& args)
+{
+    const SweepView view = ViewFrom(args);
+    const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
+    std::printf("%d\n", OracleCount(view, PointOf(args.Get("at"), bits), bits));
+    return 0;
+}
+
+int CommandEdge(const Args& args)
+{
+    const SweepView view = ViewFrom(args);
+    const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
+    BigComplex edge(bits);
+    if (!BandEdge(view, PointOf(args.Get("from"), bits), PointOf(args.Get("to"), bits), bits, edge)) {
+        std::printf("same count at both ends\n");
+        return 1;
+    }
+    BigFloat re(bits), im(bits);
+    mpfr_set(re.get(), edge.Re(), MPFR_RNDN);
+    mpfr_set(im.get(), edge.Im(), MPFR_RNDN);
+    std::printf("%s,%s\n", re.ToString().c_str(), im.ToString().c_str());
+    return 0;
+}
+
+int CommandTrace(const Args& args)
+{
+    TraceView(ViewFrom(args), std::stoi(args.Get("column", "0")), std::stoi(args.Get("row", "0")),
+        std::stoi(args.Get("runs", "100")), args.Get("reference"));
+    return 0;
+}
+
+int CommandSweep(const Args& args)
+{
+    const SweepTotals t = RunSweep(std::stod(args.Get("minutes", "5")), std::stoull(args.Get("seed", "1")),
+        std::stoi(args.Get("side", "16")), std::stoi(args.Get("threads", "1")),
+        args.Get("log", "deepsweep.log"));
+    std::printf("%d formulas, %d views, %lld pixels, %lld chaotic, %lld disagree in %d views\n", t.formulas,
+        t.views, t.pixels, t.chaotic, t.wrong, t.wrongViews);
+    return t.wrong == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: glimmerset-deepsweep view|nucleus|period|sweep ...\n");
+        std::fprintf(stderr, "usage: glimmerset-deepsweep view|nucleus|period|count|edge|trace|sweep ...\n");
         return 2;
     }
     const std::string command = argv[1];
     const Args args = Parse(argc, argv);
-    if (command == "view") {
-        const SweepView view = ViewFrom(args);
-        std::string ec, er;
-        Split(args.Get("explain", "-1,-1"), ec, er);
-        const SweepOutcome o = CheckView(view, std::stoi(args.Get("threads", "1")),
-            std::stoi(args.Get("oracle-threads", "2")), std::stoi(ec), std::stoi(er));
-        Report(view, o);
-        return o.rendered && o.wrong.empty() ? 0 : 1;
-    }
-    if (command == "nucleus") {
-        const SweepView view = ViewFrom(args);
-        const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
-        const FoundPoint f
-            = NewtonPeriodic(view, PointOf(args.Get("near"), bits), std::stoi(args.Get("period", "1")), bits);
-        if (!f.ok) {
-            std::printf("no convergence\n");
-            return 1;
+    const std::pair<const char*, int (*)(const Args&)> commands[] = { { "view", CommandView },
+        { "nucleus", CommandNucleus }, { "period", CommandPeriod }, { "count", CommandCount },
+        { "edge", CommandEdge }, { "trace", CommandTrace }, { "sweep", CommandSweep } };
+    for (const auto& [name, run] : commands) {
+        if (command == name) {
+            return run(args);
         }
-        BigFloat re(bits), im(bits);
-        mpfr_set(re.get(), f.point.Re(), MPFR_RNDN);
-        mpfr_set(im.get(), f.point.Im(), MPFR_RNDN);
-        std::printf("%s,%s\n", re.ToString().c_str(), im.ToString().c_str());
-        std::printf("size (as for z * z + z0): %s\n", QuadraticSize(f.point, f.period).c_str());
-        return 0;
-    }
-    if (command == "period") {
-        const SweepView view = ViewFrom(args);
-        bool ok = false;
-        const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
-        const BigFloat radius = BigFloat::Parse(args.Get("radius", "1e-10"), 64, &ok);
-        if (!args.Get("quadratic").empty()) {
-            std::printf("%d\n",
-                QuadraticBallPeriod(
-                    PointOf(args.Get("center", "0,0"), bits), radius, std::stoi(args.Get("limit", "10000"))));
-            return 0;
-        }
-        std::printf("%d\n",
-            NearPeriod(view, PointOf(args.Get("center", "0,0"), bits), radius,
-                std::stoi(args.Get("limit", "10000"))));
-        return 0;
-    }
-    if (command == "count") {
-        const SweepView view = ViewFrom(args);
-        const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
-        std::printf("%d\n", OracleCount(view, PointOf(args.Get("at"), bits), bits));
-        return 0;
-    }
-    if (command == "edge") {
-        const SweepView view = ViewFrom(args);
-        const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
-        BigComplex edge(bits);
-        if (!BandEdge(view, PointOf(args.Get("from"), bits), PointOf(args.Get("to"), bits), bits, edge)) {
-            std::printf("same count at both ends\n");
-            return 1;
-        }
-        BigFloat re(bits), im(bits);
-        mpfr_set(re.get(), edge.Re(), MPFR_RNDN);
-        mpfr_set(im.get(), edge.Im(), MPFR_RNDN);
-        std::printf("%s,%s\n", re.ToString().c_str(), im.ToString().c_str());
-        return 0;
-    }
-    if (command == "trace") {
-        TraceView(ViewFrom(args), std::stoi(args.Get("column", "0")), std::stoi(args.Get("row", "0")),
-            std::stoi(args.Get("runs", "100")), args.Get("reference"));
-        return 0;
-    }
-    if (command == "sweep") {
-        const SweepTotals t = RunSweep(std::stod(args.Get("minutes", "5")),
-            std::stoull(args.Get("seed", "1")), std::stoi(args.Get("side", "16")),
-            std::stoi(args.Get("threads", "1")), args.Get("log", "deepsweep.log"));
-        std::printf("%d formulas, %d views, %lld pixels, %lld chaotic, %lld disagree in %d views\n",
-            t.formulas, t.views, t.pixels, t.chaotic, t.wrong, t.wrongViews);
-        return t.wrong == 0 ? 0 : 1;
     }
     std::fprintf(stderr, "unknown command %s\n", command.c_str());
     return 2;
