@@ -207,7 +207,7 @@ public:
     }
 
     // Chaotic: the oracle's count is not the same everywhere within a millionth of a pixel (moves of
-    // 1e-6, 1e-9 and 1e-12 of a pixel across and down, and the oracle at twice its precision), or it
+    // 1e-6, 1e-9, 1e-12 and 1e-15 of a pixel across and down, and the oracle at twice its precision), or it
     // changes when every run's value is nudged by what the doubles round in the pixel's distance from
     // the centre's orbit (the error of a perturbation that carries that distance in doubles, once the
     // pixel has left the reference): then the count depends on more than the view and the doubles hold.
@@ -222,7 +222,7 @@ public:
             int precision; // times the oracle's
         };
         const Move moves[] = { { 1e-6, 0, 1 }, { -1e-6, 0, 1 }, { 0, 1e-6, 1 }, { 0, -1e-6, 1 },
-            { 1e-9, 1e-9, 1 }, { -1e-12, 1e-12, 1 }, { 0, 0, 2 } };
+            { 1e-9, 1e-9, 1 }, { -1e-12, 1e-12, 1 }, { 1e-15, -1e-15, 1 }, { 0, 0, 2 } };
         BigFloat x(m_bits), y(m_bits);
         mpfr_set(x.get(), point.Re(), MPFR_RNDN);
         mpfr_set(y.get(), point.Im(), MPFR_RNDN);
