@@ -109,7 +109,7 @@ qsizetype TextStart(const QByteArray& type, const QByteArray& head, qsizetype ke
 
 // The text of the chunk at offset, whose keyword is key, read and decoded a piece at a time, so
 // that no more than the text itself is held: tEXt is Latin-1, zTXt compressed Latin-1, iTXt UTF-8
-// (compressed when its flag says so), as the PNG specification has them.
+// (compressed when its flag says so), as the PNG format lays them out.
 bool ReadPngText(
     QFile& file, qint64 offset, const QByteArray& key, qint64 maxBytes, QString& text, QString& reason)
 {
