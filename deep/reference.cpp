@@ -13,28 +13,11 @@ namespace {
 // Past this a value's offsets no longer mean anything in doubles; every pixel near it has escaped.
 constexpr double kLargestReferenceValue = 1e150;
 
+// The batch compiler's own codes (a whole power) count as not: the probes then take both directions.
 bool Holomorphic(int opcode)
 {
-    switch (opcode) {
-    case kOpNeg:
-    case kOpAdd:
-    case kOpSub:
-    case kOpMul:
-    case kOpDiv:
-    case kOpCopy:
-    case kOpPow:
-    case kOpExp:
-    case kOpLog:
-    case kOpLog10:
-    case kOpSqrt:
-    case kOpSin:
-    case kOpCos:
-    case kOpTan:
-    case kOpSinh:
-    case kOpCosh:
-    case kOpTanh: return true;
-    default: return false;
-    }
+    const OpTraits* traits = TraitsOf(opcode);
+    return traits && traits->holomorphic;
 }
 
 // The precision an orbit needs falls as it goes: an error in a value matters only against how far the

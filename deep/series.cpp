@@ -390,19 +390,11 @@ bool ModelOf(const CModelDisc& disc, const BatchInstruction& in, const Reference
         out = {}; // a function of a value every pixel shares
         return true;
     }
-    switch (in.opcode) {
-    case kOpExp:
-    case kOpLog:
-    case kOpLog10:
-    case kOpSqrt:
-    case kOpSin:
-    case kOpCos:
-    case kOpTan:
-    case kOpSinh:
-    case kOpCosh:
-    case kOpTanh: return Function(disc, { in.opcode, A, R, B, 0 }, a, out);
-    default: return false; // not complex-differentiable on a varying value
+    // Only the complex-differentiable functions: abs, arg, conj, real, imag and norm are not.
+    if (in.opcode >= kFirstFunction && in.opcode <= kLastFunction && kOpTraits[in.opcode].holomorphic) {
+        return Function(disc, { in.opcode, A, R, B, 0 }, a, out);
     }
+    return false;
 }
 
 ReferenceOperands OperandsAt(const ProgramRecord& record, int n, size_t k)
