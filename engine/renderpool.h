@@ -46,7 +46,10 @@ private:
     int m_nCount { 0 };
     int m_nPending { 0 };
     uint64_t m_nGeneration { 0 };
-    bool m_bStop { false };
+    // Set under m_mutex, and atomic as well: ThreadSanitizer paired a worker's read with the store of
+    // an earlier pool's destructor in the same stack frame (a pool that never ran, then one started
+    // from another thread).
+    std::atomic<bool> m_bStop { false };
     std::atomic<int> m_nThreads { 0 }; // window or tool -> renders
     std::atomic<int> m_nJitUse { static_cast<int>(JitUse::Default) }; // tests and benchmarks -> renders
 };
