@@ -87,6 +87,22 @@ std::string JsonFailure(const std::string& outcome, const std::string& message, 
         + ",\"path\":" + JsonString(path) + "}\n";
 }
 
+namespace {
+
+// A deep view's figures, present only when the deep path rendered the picture.
+std::string DeepKeys(const ExportReport& report)
+{
+    if (!report.deep) {
+        return {};
+    }
+    return ",\"deep_references\":" + std::to_string(report.deepReferences)
+        + ",\"deep_skipped_iterations\":" + std::to_string(report.deepSkipped)
+        + ",\"deep_precise_pixels\":" + std::to_string(report.deepPrecisePixels)
+        + ",\"deep_reference_bits\":" + std::to_string(report.deepReferenceBits);
+}
+
+} // namespace
+
 std::string JsonReport(const ExportReport& report, const std::string& message, const std::string& path)
 {
     return "{\"outcome\":\"" + std::string(OutcomeName(report.outcome))
@@ -95,5 +111,5 @@ std::string JsonReport(const ExportReport& report, const std::string& message, c
         + ",\"iterations\":" + std::to_string(report.iterations) + ",\"threads\":"
         + std::to_string(report.threads) + ",\"render_seconds\":" + FormatShortest(report.renderSeconds)
         + ",\"encode_seconds\":" + FormatShortest(report.encodeSeconds)
-        + ",\"total_seconds\":" + FormatShortest(report.totalSeconds) + "}\n";
+        + ",\"total_seconds\":" + FormatShortest(report.totalSeconds) + DeepKeys(report) + "}\n";
 }

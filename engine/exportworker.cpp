@@ -1,6 +1,8 @@
 #include "exportworker.h"
 
 #include "antialias.h"
+#include "deepsession.h"
+#include "exactview.h"
 #include "renderer.h"
 #include "scriptfile.h"
 #include "surface.h"
@@ -146,6 +148,14 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
     m_report.iterations = stats.iterations;
     m_report.threads = stats.threads;
     m_report.renderSeconds = renderClock.Elapsed();
+    if (const DeepRenderState deep = m_pDeep ? m_pDeep->Last() : DeepRenderState {};
+        deep.active && IsDeepView(picture)) {
+        m_report.deep = true;
+        m_report.deepReferences = deep.references;
+        m_report.deepSkipped = deep.skipRuns;
+        m_report.deepPrecisePixels = deep.precisePixels;
+        m_report.deepReferenceBits = deep.referenceBits;
+    }
     return code;
 }
 

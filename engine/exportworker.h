@@ -70,6 +70,13 @@ struct ExportReport {
     double renderSeconds { 0.0 };
     double encodeSeconds { 0.0 }; // encoding and writing the file
     double totalSeconds { 0.0 };  // the whole export, as its outcome text gives it
+    // A deep view's figures (see DeepRenderState): references in use, runs every pixel skipped, pixels
+    // in arbitrary precision, the references' precision; deep is false for a view doubles render.
+    bool deep { false };
+    int deepReferences { 0 };
+    int deepSkipped { 0 };
+    int deepPrecisePixels { 0 };
+    int deepReferenceBits { 0 };
 };
 
 // The export: renders a copy of the picture at its target size on a thread of its own, stamps the

@@ -203,6 +203,18 @@ TEST_F(Commands, JsonReport)
              std::string("\"encode_seconds\":"), std::string("\"total_seconds\":") }) {
         EXPECT_NE(file.out.find(part), std::string::npos) << part << " in " << file.out;
     }
+    EXPECT_EQ(file.out.find("deep_"), std::string::npos) << "a shallow picture has no deep figures";
+    // A deep view adds the deep path's figures.
+    ASSERT_EQ(
+        Cli({ "set", Path("a.gsc"), "--center", "0,1", "--width", "1e-30", "-o", Path("deep.gsc") }).code, 0);
+    const Outcome deep
+        = Cli({ "render", Path("deep.gsc"), "-o", Path("deep.png"), "--size", "16x16", "--json" });
+    ASSERT_EQ(deep.code, 0) << deep.err;
+    for (const char* key : { ",\"deep_references\":", ",\"deep_skipped_iterations\":",
+             ",\"deep_precise_pixels\":0,", ",\"deep_reference_bits\":" }) {
+        EXPECT_NE(deep.out.find(key), std::string::npos) << key << " in " << deep.out;
+    }
+    EXPECT_EQ(deep.out.find("\"deep_references\":0,"), std::string::npos) << deep.out;
     // With the picture on standard output the report goes to standard error.
     const Outcome piped = Cli({ "render", Path("a.gsc"), "-o", "-", "--size", "16x16", "--json" });
     ASSERT_EQ(piped.code, 0);
