@@ -7,6 +7,7 @@
 #include "renderreport.h"
 #include "scriptjson.h"
 
+#include "exactview.h"
 #include "fractalscript.h"
 #include "probe.h"
 #include "signalcleanup.h"
@@ -139,10 +140,7 @@ bool ProbedPicture(const ProbeJob& job, QTemporaryDir& dir, Picture& picture, in
         const ExportView view = ViewAtSize(script, job.width, job.height, job.fit);
         picture.imageWidth = view.width;
         picture.imageHeight = view.height;
-        picture.offsetX = view.offsetX;
-        picture.offsetY = view.offsetY;
-        picture.ratio = view.ratio;
-        picture.exact = view.exact;
+        SetViewOf(picture, { view.offsetX, view.offsetY, view.ratio, view.exact });
     }
     return true;
 }
