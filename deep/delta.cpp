@@ -8,25 +8,15 @@
 #include <algorithm>
 #include <cmath>
 
-bool IsComparison(int opcode)
-{
-    return opcode == kOpEq || opcode == kOpNe || opcode == kOpLt || opcode == kOpLe || opcode == kOpGt
-        || opcode == kOpGe;
-}
+bool IsComparison(int opcode) { return CompareKindOf(opcode).has_value(); }
 
 namespace {
 
-// Operations whose result jumps where their operand crosses a line: comparisons and branch cuts.
+// Operations whose result jumps where their operand crosses a line: comparisons and branch cuts (a
+// whole power has none).
 bool Decides(const BatchInstruction& in)
 {
-    switch (in.opcode) {
-    case kOpArg:
-    case kOpLog:
-    case kOpLog10:
-    case kOpSqrt:
-    case kOpPow: return true;
-    default: return IsComparison(in.opcode);
-    }
+    return in.opcode != kBatchOpPowWhole && kOpTraits[in.opcode].decides;
 }
 
 // Whether a deciding operation reads one of the starting slots within one run: they taint what they
@@ -117,9 +107,9 @@ template <class N> bool CDeltaCode::Run(const ProgramRecord& record, int run, N*
             // Reference values below the doubles' range, with their own exponents; an exact difference
             // that small still decides a comparison.
             if (const ProgramRecord::Tiny* tiny = record.TinyAt(run, at)) {
-                d[in.dest] = IsComparison(in.opcode)
-                    ? ComparisonDelta(in.opcode, tiny->a, record.r[at], d[in.a], db)
-                    : DeltaFormWide(in, tiny->a, tiny->b, tiny->r, d[in.a], db, glitch);
+                const std::optional<CompareKind> kind = CompareKindOf(in.opcode);
+                d[in.dest] = kind ? ComparisonDelta(*kind, tiny->a, record.r[at], d[in.a], db)
+                                  : DeltaFormWide(in, tiny->a, tiny->b, tiny->r, d[in.a], db, glitch);
                 continue;
             }
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batchformula.h"
+#include "comparekind.h"
 #include "floatexp.h"
 
 #include <array>

@@ -94,28 +94,29 @@ template <class N> N Quotient(Complex B, Complex R, const N& da, const N& db, bo
 }
 
 // The truth of a comparison whose operands differ by (x, y) per part.
-Complex Verdict(int opcode, double x, double y)
+Complex Verdict(CompareKind kind, double x, double y)
 {
-    switch (opcode) {
-    case kOpEq: return { Truth(x == 0.0 && y == 0.0), 0.0 };
-    case kOpNe: return { Truth(x != 0.0 || y != 0.0), 0.0 };
-    case kOpLt: return { Truth(x < 0.0), Truth(y < 0.0) };
-    case kOpLe: return { Truth(x <= 0.0), Truth(y <= 0.0) };
-    case kOpGt: return { Truth(x > 0.0), Truth(y > 0.0) };
-    default: return { Truth(x >= 0.0), Truth(y >= 0.0) };
+    switch (kind) {
+    case CompareKind::Eq: return { Truth(x == 0.0 && y == 0.0), 0.0 };
+    case CompareKind::Ne: return { Truth(x != 0.0 || y != 0.0), 0.0 };
+    case CompareKind::Lt: return { Truth(x < 0.0), Truth(y < 0.0) };
+    case CompareKind::Le: return { Truth(x <= 0.0), Truth(y <= 0.0) };
+    case CompareKind::Gt: return { Truth(x > 0.0), Truth(y > 0.0) };
+    case CompareKind::Ge: return { Truth(x >= 0.0), Truth(y >= 0.0) };
     }
+    return {};
 }
 
 // A comparison's change: the sign of (A + a) - (B + b) per part decides. The record holds the exact
 // difference of the reference's operands as A (and 0 as B).
-template <class N> N Comparison(int opcode, Complex A, Complex B, Complex R, const N& da, const N& db)
+template <class N> N Comparison(CompareKind kind, Complex A, Complex B, Complex R, const N& da, const N& db)
 {
     using Ar = Arith<N>;
     if (Ar::IsZero(da) && Ar::IsZero(db)) {
         return Ar::From({});
     }
     const N diff = Ar::Add(Ar::From(::Sub(A, B)), Ar::Sub(da, db));
-    return Ar::From(::Sub(Verdict(opcode, Ar::SignRe(diff), Ar::SignIm(diff)), R));
+    return Ar::From(::Sub(Verdict(kind, Ar::SignRe(diff), Ar::SignIm(diff)), R));
 }
 
 // (A + a)^n - A^n by binary powering over (reference, offset) pairs.
@@ -319,7 +320,10 @@ N DeltaForm(
         glitch = true;
         return Ar::From({});
     }
-    switch (in.opcode) {
+    if (in.opcode == kBatchOpPowWhole) {
+        return Power(in, A, B, R, da, db, glitch);
+    }
+    switch (static_cast<Op>(in.opcode)) {
     case kOpNeg: return Ar::Neg(da);
     case kOpAdd: return Ar::Add(da, db);
     case kOpSub: return Ar::Sub(da, db);
@@ -335,8 +339,7 @@ N DeltaForm(
     case kOpLt:
     case kOpLe:
     case kOpGt:
-    case kOpGe: return Comparison(in.opcode, A, B, R, da, db);
-    case kBatchOpPowWhole:
+    case kOpGe: return Comparison(*CompareKindOf(in.opcode), A, B, R, da, db);
     case kOpPow: return Power(in, A, B, R, da, db, glitch);
     case kOpAbs: glitch |= Dropped(Full(A, da), A); return Modulus(A, da);
     case kOpNorm:
@@ -355,18 +358,22 @@ N DeltaForm(
     case kOpCosh: return Periodic(in.opcode, A, da, glitch);
     case kOpTan:
     case kOpTanh: return Tangent(in.opcode, A, da, glitch);
-    default: return Ar::From({});
+    case kOpOpen:
+    case kOpClose:
+    case kOpEnd:
+    case kOpCount: break; // never executed
     }
+    return Ar::From({});
 }
 
 ExComplex ComparisonDelta(
-    int opcode, const ExComplex& diff, Complex R, const ExComplex& a, const ExComplex& b)
+    CompareKind kind, const ExComplex& diff, Complex R, const ExComplex& a, const ExComplex& b)
 {
     if (ex::IsZero(a) && ex::IsZero(b)) {
         return {};
     }
     const ExComplex sum = ex::Add(diff, ex::Sub(a, b));
-    return ex::From(::Sub(Verdict(opcode, sum.re, sum.im), R));
+    return ex::From(::Sub(Verdict(kind, sum.re, sum.im), R));
 }
 
 namespace {
@@ -408,7 +415,10 @@ ExComplex DeltaFormWide(const BatchInstruction& in, const ExComplex& A, const Ex
         glitch = true;
         return {};
     }
-    switch (in.opcode) {
+    if (in.opcode == kBatchOpPowWhole) {
+        return WideWholePower(A, da, in.exponent);
+    }
+    switch (static_cast<Op>(in.opcode)) {
     case kOpMul: return ex::Add(ex::Add(ex::Mul(A, db), ex::Mul(da, B)), ex::Mul(da, db));
     case kOpDiv: return ex::Div(ex::Sub(da, ex::Mul(R, db)), ex::Add(B, db));
     case kOpNorm: return ex::Add(ex::Scale(ex::RealOf(ex::Mul(ex::Conj(A), da)), 2.0), ex::Norm(da));
@@ -423,7 +433,6 @@ ExComplex DeltaFormWide(const BatchInstruction& in, const ExComplex& A, const Ex
             return ex::Sub(ex::From(Exp(Add(ex::ToComplex(A), d))), R);
         }
         return ex::Mul(R, Small<ExComplex, Expm1>(da));
-    case kBatchOpPowWhole: return WideWholePower(A, da, in.exponent);
     case kOpPow:
         if (ex::IsZero(db) && B.im == 0.0 && std::floor(ex::ToComplex(B).re) == ex::ToComplex(B).re) {
             return WideWholePower(A, da, static_cast<int>(ex::ToComplex(B).re));
@@ -434,9 +443,32 @@ ExComplex DeltaFormWide(const BatchInstruction& in, const ExComplex& A, const Ex
     case kOpLog10:
     case kOpSqrt:
     case kOpArg: glitch = true; return {};
-    default:
-        return DeltaForm<ExComplex>(in, ex::ToComplex(A), ex::ToComplex(B), ex::ToComplex(R), da, db, glitch);
+    case kOpNeg:
+    case kOpAdd:
+    case kOpSub:
+    case kOpCopy:
+    case kOpEq:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe:
+    case kOpNe:
+    case kOpImag:
+    case kOpOpen:
+    case kOpClose:
+    case kOpConj:
+    case kOpReal:
+    case kOpImagFn:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh:
+    case kOpEnd:
+    case kOpCount: break; // the double forms, on the reference rounded to doubles
     }
+    return DeltaForm<ExComplex>(in, ex::ToComplex(A), ex::ToComplex(B), ex::ToComplex(R), da, db, glitch);
 }
 
 template Complex DeltaForm<Complex>(

@@ -5,6 +5,7 @@
 // without the cancellation of the plain difference. Over doubles (Complex) and ExComplex.
 
 #include "batchformula.h"
+#include "comparekind.h"
 #include "floatexp.h"
 
 // A nonlinear operation whose operand (or derivative) at the pixel is below this share of the
@@ -20,7 +21,7 @@ N DeltaForm(
 // A comparison's change from the exact difference of the reference's operands, with its own
 // exponent: the sign of diff + (a - b) per part decides against the reference's truth R.
 ExComplex ComparisonDelta(
-    int opcode, const ExComplex& diff, Complex R, const ExComplex& a, const ExComplex& b);
+    CompareKind kind, const ExComplex& diff, Complex R, const ExComplex& a, const ExComplex& b);
 
 // The delta form with the reference's operands and result taken with their own exponents, for the
 // instructions whose reference values lie below the doubles' normal range. Operations whose delta

@@ -2,6 +2,7 @@
 // The lane loops of the perturbed programs, built once per instruction set and chosen at run time
 // (as the batch kernels are): every lane runs the same operation on its own offsets, each at its own
 // run of the reference.
+#include "comparekind.h"
 #include "complex.h"
 
 #include <cstddef>
@@ -23,7 +24,7 @@ struct DeltaKernels {
         double* di, double* glitched, double limit);
     // The change of a comparison's truth: the sign of D + (a - b) per part, D the exact difference of
     // the reference's operands (the record's A), against its truth R; 0 where a and b are both 0.
-    void (*compare)(int opcode, const Complex* refDiff, const Complex* refR, const size_t* runAt,
+    void (*compare)(CompareKind kind, const Complex* refDiff, const Complex* refR, const size_t* runAt,
         const double* ar, const double* ai, const double* br, const double* bi, double* dr, double* di);
     // The pixels' values: the reference's value at each lane's run plus the lane's offset.
     void (*value)(const Complex* refLast, const int* laneRun, const double* dre, const double* dim,

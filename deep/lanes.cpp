@@ -40,7 +40,9 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         const Complex* refA = record.a.data() + k;
         const Complex* refB = record.b.data() + k;
         const Complex* refR = record.r.data() + k;
-        switch (in.opcode) {
+        // The batch compiler's whole power is not an Op: it takes the lane-by-lane form.
+        const Op op = in.opcode == kBatchOpPowWhole ? kOpPow : static_cast<Op>(in.opcode);
+        switch (op) {
         case kOpAdd: kernels.add(ar, ai, br, bi, dr, di); break;
         case kOpSub: kernels.sub(ar, ai, br, bi, dr, di); break;
         case kOpCopy:
@@ -57,8 +59,32 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         case kOpLt:
         case kOpLe:
         case kOpGt:
-        case kOpGe: kernels.compare(in.opcode, refA, refR, runAt, ar, ai, br, bi, dr, di); break;
-        default:
+        case kOpGe:
+            kernels.compare(*CompareKindOf(in.opcode), refA, refR, runAt, ar, ai, br, bi, dr, di);
+            break;
+        case kOpNeg:
+        case kOpDiv:
+        case kOpPow:
+        case kOpImag:
+        case kOpOpen:
+        case kOpClose:
+        case kOpAbs:
+        case kOpArg:
+        case kOpConj:
+        case kOpReal:
+        case kOpImagFn:
+        case kOpExp:
+        case kOpLog:
+        case kOpLog10:
+        case kOpSqrt:
+        case kOpSin:
+        case kOpCos:
+        case kOpTan:
+        case kOpSinh:
+        case kOpCosh:
+        case kOpTanh:
+        case kOpEnd:
+        case kOpCount:
             for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
                 const int l = std::countr_zero(bits);
                 const size_t run = runAt[l];

@@ -168,7 +168,10 @@ Complex Both(double e) { return { e, e }; }
 // One operation in doubles as the language computes it.
 Complex Operate(const BatchInstruction& in, Complex a, Complex b)
 {
-    switch (in.opcode) {
+    if (in.opcode == kBatchOpPowWhole) {
+        return Pow(a, { static_cast<double>(in.exponent), 0.0 });
+    }
+    switch (static_cast<Op>(in.opcode)) {
     case kOpNeg: return Negate(a);
     case kOpAdd: return Add(a, b);
     case kOpSub: return Sub(a, b);
@@ -182,7 +185,6 @@ Complex Operate(const BatchInstruction& in, Complex a, Complex b)
     case kOpGe: return GreaterEqual(a, b);
     case kOpNe: return NotEqual(a, b);
     case kOpPow: return Pow(a, b);
-    case kBatchOpPowWhole: return Pow(a, { static_cast<double>(in.exponent), 0.0 });
     case kOpImag: return SwapParts(a);
     case kOpAbs: return Abs(a);
     case kOpArg: return Arg(a);
@@ -199,8 +201,13 @@ Complex Operate(const BatchInstruction& in, Complex a, Complex b)
     case kOpTan: return Tan(a);
     case kOpSinh: return Sinh(a);
     case kOpCosh: return Cosh(a);
-    default: return Tanh(a);
+    case kOpTanh: return Tanh(a);
+    case kOpOpen:
+    case kOpClose:
+    case kOpEnd:
+    case kOpCount: break; // never executed
     }
+    return {};
 }
 
 // A bound on each part's error of r = op(a, b) from its operands' error bounds ea, eb; infinite where
@@ -210,7 +217,9 @@ Complex ErrorOf(const BatchInstruction& in, Complex a, Complex b, Complex r, Com
     const double ma = Larger(ea) * 2.0; // |error of a|, both parts together
     const double mb = Larger(eb) * 2.0;
     const double rounding = 8.0 * kUnit * Size(r);
-    switch (in.opcode) {
+    // The batch compiler's whole power is not an Op; it takes the slope below, as a power does.
+    const Op op = in.opcode == kBatchOpPowWhole ? kOpPow : static_cast<Op>(in.opcode);
+    switch (op) {
     case kOpNeg:
     case kOpCopy:
     case kOpConj: return ea;
@@ -224,7 +233,28 @@ Complex ErrorOf(const BatchInstruction& in, Complex a, Complex b, Complex r, Com
         return mb < 0.5 * Size(b) ? Both(2.0 * (ma + Size(r) * mb) / Size(b) + rounding) : Both(kUnbounded);
     case kOpNorm: return { 2.0 * Size(a) * ma + ma * ma + rounding, 0.0 };
     case kOpAbs: return { ma + rounding, 0.0 };
-    default: break;
+    case kOpEq:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe:
+    case kOpNe:
+    case kOpPow:
+    case kOpOpen:
+    case kOpClose:
+    case kOpArg:
+    case kOpExp:
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh:
+    case kOpEnd:
+    case kOpCount: break; // by the operation's slope
     }
     if (in.opcode == kOpPow && mb > 0.0) {
         return Both(kUnbounded); // an exponent that is not exact

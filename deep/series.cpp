@@ -106,7 +106,10 @@ std::array<Complex, kSkipTerms> PeriodicCoefficients(int opcode, Complex A, Comp
 std::array<Complex, kSkipTerms> TaylorOf(const Operation& op)
 {
     std::array<Complex, kSkipTerms> g {};
-    switch (op.opcode) {
+    if (op.opcode == kBatchOpPowWhole) {
+        return BinomialCoefficients(op.A, op.R, { static_cast<double>(op.exponent), 0.0 });
+    }
+    switch (static_cast<Op>(op.opcode)) {
     case kOpExp:
         for (int m = 0; m < kSkipTerms; ++m) {
             g[m] = { op.R.re / Factorial(m + 1), op.R.im / Factorial(m + 1) };
@@ -127,11 +130,37 @@ std::array<Complex, kSkipTerms> TaylorOf(const Operation& op)
     }
     case kOpSqrt: return BinomialCoefficients(op.A, op.R, { 0.5, 0.0 });
     case kOpPow: return BinomialCoefficients(op.A, op.R, op.B);
-    case kBatchOpPowWhole: return BinomialCoefficients(op.A, op.R, { static_cast<double>(op.exponent), 0.0 });
     case kOpTan: return TangentCoefficients(op.R, 1.0);
     case kOpTanh: return TangentCoefficients(op.R, -1.0);
-    default: return PeriodicCoefficients(op.opcode, op.A, op.R);
+    case kOpSin:
+    case kOpCos:
+    case kOpSinh:
+    case kOpCosh: return PeriodicCoefficients(op.opcode, op.A, op.R);
+    case kOpNeg:
+    case kOpAdd:
+    case kOpSub:
+    case kOpMul:
+    case kOpDiv:
+    case kOpCopy:
+    case kOpEq:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe:
+    case kOpNe:
+    case kOpImag:
+    case kOpOpen:
+    case kOpClose:
+    case kOpAbs:
+    case kOpArg:
+    case kOpConj:
+    case kOpReal:
+    case kOpImagFn:
+    case kOpNorm:
+    case kOpEnd:
+    case kOpCount: break; // not functions with a series (the skip stops before them)
     }
+    return g;
 }
 
 } // namespace
@@ -362,7 +391,10 @@ bool ModelOf(const CModelDisc& disc, const BatchInstruction& in, const Reference
     if (!finite(A) || !finite(B) || !finite(R)) {
         return false;
     }
-    switch (in.opcode) {
+    if (in.opcode == kBatchOpPowWhole) {
+        return Power(disc, in, ref, a, b, out);
+    }
+    switch (static_cast<Op>(in.opcode)) {
     case kOpNeg: out = disc.Scaled(a, { -1.0, 0.0 }); return true;
     case kOpAdd: out = disc.Sum(a, b, 1.0); return true;
     case kOpSub: out = disc.Sum(a, b, -1.0); return true;
@@ -378,13 +410,34 @@ bool ModelOf(const CModelDisc& disc, const BatchInstruction& in, const Reference
         out = disc.Product(ref.wideA, a, ex::From(inverse), h);
         return true;
     }
-    case kBatchOpPowWhole:
     case kOpPow: return Power(disc, in, ref, a, b, out);
-    default: break;
-    }
-    if (IsComparison(in.opcode)) {
-        out = {};
-        return Decided(ref.diff, ex::Add(disc.Bound(a), disc.Bound(b)));
+    case kOpEq:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe:
+    case kOpNe: out = {}; return Decided(ref.diff, ex::Add(disc.Bound(a), disc.Bound(b)));
+    case kOpImag:
+    case kOpOpen:
+    case kOpClose:
+    case kOpAbs:
+    case kOpArg:
+    case kOpConj:
+    case kOpReal:
+    case kOpImagFn:
+    case kOpNorm:
+    case kOpExp:
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh:
+    case kOpEnd:
+    case kOpCount: break;
     }
     if (IsZero(a)) {
         out = {}; // a function of a value every pixel shares

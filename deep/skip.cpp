@@ -23,7 +23,7 @@ bool Less(const ExComplex& a, const ExComplex& b) { return ex::Sub(a, b).re < 0.
 ExComplex Modulus(const ExComplex& b) { return ex::Normalised(b.re + b.im, 0.0, b.e); }
 ExComplex Both(const ExComplex& modulus) { return ex::Normalised(modulus.re, modulus.re, modulus.e); }
 
-bool ComparisonDecided(int opcode, const ExComplex& diff, const ExComplex& reach)
+bool ComparisonDecided(CompareKind kind, const ExComplex& diff, const ExComplex& reach)
 {
     if (std::isnan(diff.re) || std::isnan(diff.im)) {
         return false;
@@ -34,7 +34,7 @@ bool ComparisonDecided(int opcode, const ExComplex& diff, const ExComplex& reach
         = ex::Sub(ex::Normalised(std::fabs(scaledDiff.re), std::fabs(scaledDiff.im), scaledDiff.e), reach);
     const bool re = reach.re == 0.0 || gap.re > 0.0;
     const bool im = reach.im == 0.0 || gap.im > 0.0;
-    if (opcode == kOpEq || opcode == kOpNe) {
+    if (kind == CompareKind::Eq || kind == CompareKind::Ne) {
         // Unequal for every pixel as soon as one part stays away from 0.
         return (re && im) || (re && diff.re != 0.0) || (im && diff.im != 0.0);
     }
@@ -56,7 +56,9 @@ bool BoundOf(const BatchInstruction& in, const ReferenceOperands& ref, const ExC
     const ExComplex ma = Modulus(ba);
     const ExComplex sizeA = ex::Abs(ref.wideA);
     const ExComplex sizeB = ex::Abs(ref.wideB);
-    switch (in.opcode) {
+    // The batch compiler's whole power is not an Op; it is bounded by its slope, as a power is.
+    const Op op = in.opcode == kBatchOpPowWhole ? kOpPow : static_cast<Op>(in.opcode);
+    switch (op) {
     case kOpNeg:
     case kOpCopy:
     case kOpConj: out = ba; return true;
@@ -81,13 +83,30 @@ bool BoundOf(const BatchInstruction& in, const ReferenceOperands& ref, const ExC
         out = Both(ex::Scale(ex::Div(ex::Add(ma, ex::Mul(mb, ex::Abs(ref.wideR))), sizeB), 2.0));
         return true;
     }
-    default: break;
+    case kOpEq:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe:
+    case kOpNe: out = {}; return ComparisonDecided(*CompareKindOf(in.opcode), ref.diff, ex::Add(ba, bb));
+    case kOpPow:
+    case kOpOpen:
+    case kOpClose:
+    case kOpArg:
+    case kOpExp:
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh:
+    case kOpEnd:
+    case kOpCount: break; // by the operation's slope
     }
-    if (IsComparison(in.opcode)) {
-        out = {};
-        return ComparisonDecided(in.opcode, ref.diff, ex::Add(ba, bb));
-    }
-    if ((in.opcode == kOpPow || in.opcode == kBatchOpPowWhole) && !ex::IsZero(bb) && in.opcode == kOpPow) {
+    if (in.opcode == kOpPow && !ex::IsZero(bb)) {
         return false; // an exponent that moves
     }
     if (ex::IsZero(ma)) {

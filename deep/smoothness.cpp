@@ -68,13 +68,16 @@ double PowerLipschitz(const Operation& op, double radius, Cut cut)
     return b * Modulus(op.R) / a * PowerGrowth(radius / a, p);
 }
 
+// The batch compiler's whole power is not an Op: it is a power here.
+Op OpOf(const Operation& op) { return op.opcode == kBatchOpPowWhole ? kOpPow : static_cast<Op>(op.opcode); }
+
 } // namespace
 
 double Lipschitz(const Operation& op, double radius, Cut cut)
 {
     const double a = Modulus(op.A);
     const double reach = cut == Cut::Respected ? CutDistance(op.A) : a;
-    switch (op.opcode) {
+    switch (OpOf(op)) {
     case kOpExp:
         return op.A.re - radius < kExpZero && op.A.re + radius >= kExpZero ? kUnbounded
                                                                            : Modulus(op.R) * std::exp(radius);
@@ -82,7 +85,6 @@ double Lipschitz(const Operation& op, double radius, Cut cut)
     case kOpLog10: return radius < reach ? (op.opcode == kOpLog ? 1.0 : kLog10E) / (a - radius) : kUnbounded;
     case kOpSqrt: return radius < reach ? 0.5 / std::sqrt(a - radius) : kUnbounded;
     case kOpArg: return radius < reach ? 1.0 / (a - radius) : kUnbounded;
-    case kBatchOpPowWhole:
     case kOpPow: return PowerLipschitz(op, radius, cut);
     case kOpSin:
     case kOpCos: return std::cosh(std::fabs(op.A.im) + radius);
@@ -100,14 +102,30 @@ double Lipschitz(const Operation& op, double radius, Cut cut)
     case kOpConj:
     case kOpImag: return 1.0;
     case kOpNorm: return 2.0 * a + radius;
-    default: return kUnbounded;
+    case kOpNeg:
+    case kOpAdd:
+    case kOpSub:
+    case kOpMul:
+    case kOpDiv:
+    case kOpCopy:
+    case kOpEq:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe:
+    case kOpNe:
+    case kOpOpen:
+    case kOpClose:
+    case kOpEnd:
+    case kOpCount: return kUnbounded;
     }
+    return kUnbounded; // a code outside the table
 }
 
 double AnalyticRadius(const Operation& op)
 {
     int n = 0;
-    switch (op.opcode) {
+    switch (OpOf(op)) {
     case kOpExp:
     case kOpSin:
     case kOpCos:
@@ -118,23 +136,72 @@ double AnalyticRadius(const Operation& op)
     case kOpSqrt: return Modulus(op.A);
     case kOpTan:
     case kOpTanh: return TangentPoles(op);
-    case kBatchOpPowWhole:
     case kOpPow: return WholeExponent(op, n) && n >= 0 ? kUnbounded : Modulus(op.A);
-    default: return 0.0;
+    case kOpNeg:
+    case kOpAdd:
+    case kOpSub:
+    case kOpMul:
+    case kOpDiv:
+    case kOpCopy:
+    case kOpEq:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe:
+    case kOpNe:
+    case kOpImag:
+    case kOpOpen:
+    case kOpClose:
+    case kOpAbs:
+    case kOpArg:
+    case kOpConj:
+    case kOpReal:
+    case kOpImagFn:
+    case kOpNorm:
+    case kOpEnd:
+    case kOpCount: return 0.0;
     }
+    return 0.0; // a code outside the table
 }
 
 double BranchRadius(const Operation& op)
 {
     int n = 0;
-    switch (op.opcode) {
+    switch (OpOf(op)) {
     case kOpExp: return op.A.re >= kExpZero ? op.A.re - kExpZero : kExpZero - op.A.re;
     case kOpLog:
     case kOpLog10:
     case kOpSqrt:
     case kOpArg: return CutDistance(op.A);
-    case kBatchOpPowWhole:
     case kOpPow: return WholeExponent(op, n) ? kUnbounded : CutDistance(op.A);
-    default: return kUnbounded;
+    case kOpNeg:
+    case kOpAdd:
+    case kOpSub:
+    case kOpMul:
+    case kOpDiv:
+    case kOpCopy:
+    case kOpEq:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe:
+    case kOpNe:
+    case kOpImag:
+    case kOpOpen:
+    case kOpClose:
+    case kOpAbs:
+    case kOpConj:
+    case kOpReal:
+    case kOpImagFn:
+    case kOpNorm:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh:
+    case kOpEnd:
+    case kOpCount: return kUnbounded;
     }
+    return kUnbounded; // a code outside the table
 }
