@@ -20,9 +20,7 @@ namespace {
 
 QString TestData(const char* name)
 {
-    return QFileInfo(QString::fromUtf8(__FILE__))
-        .dir()
-        .filePath(QStringLiteral("data/") + QString::fromUtf8(name));
+    return QDir(QString::fromUtf8(ENGINE_TEST_DATA)).filePath(QString::fromUtf8(name));
 }
 
 TEST(Hostile, Formulas)
