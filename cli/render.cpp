@@ -32,9 +32,9 @@
 namespace {
 
 constexpr const char* kRenderUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
-    "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
-    "                             [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]\n"
-    "                             [--json | --quiet] [CHANGES]\n"
+    "Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--scale K] [--no-watermark]\n"
+    "                             [--threads N] [--format EXT] [--png-level N] [--aa N]\n"
+    "                             [--data FILE.npy] [--json | --quiet] [CHANGES]\n"
     "       glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"
     "\n"
     "Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in\n"
@@ -52,11 +52,15 @@ constexpr const char* kRenderUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  --size WxH          render the same width of the plane at another size, 16 to 4096 a side\n"
     "  --fit               with --size: keep the view's centre and show all of it, widening the\n"
     "                      shorter side of the plane to the new proportions\n"
+    "  --scale K           the same framing at K times the size each way (K = 1 to 16, up to\n"
+    "                      65536 a side), for print; PNG and BMP only, written a band of rows at a\n"
+    "                      time (a BMP file holds at most 2 GiB); not with --data\n"
     "  --no-watermark      leave the watermark out\n"
     "  --threads N         render on N threads (default: every core)\n"
     "  --format EXT        the image format for '-o -' (png, bmp, ppm, ...); with a file it must\n"
     "                      agree with the file's extension\n"
-    "  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1\n"
+    "  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1, the\n"
+    "                      fast one\n"
     "  --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4\n"
     "                      (default: the script's own setting, 1 unless saved otherwise)\n"
     "  --data FILE.npy     also write every pixel's count and final z as a NumPy file (format\n"
@@ -101,6 +105,7 @@ struct RenderJob {
     int width { 0 };                  // the --size, when given
     int height { 0 };
     bool fit { false };
+    int scale { 1 }; // --scale
     bool watermark { true };
     std::optional<std::string> format; // --format as given
     std::string extension { "png" };   // the format of "-o -"
@@ -130,7 +135,8 @@ CCommandOptions RenderOptions()
     return CCommandOptions(WithOverrideOptions({ Valued({ QStringLiteral("o"), QStringLiteral("output") },
                                                      QStringLiteral("IMAGE")),
         Valued({ QStringLiteral("size") }, QStringLiteral("WxH")), Flag({ QStringLiteral("fit") }),
-        Flag({ QStringLiteral("no-watermark") }), Valued({ QStringLiteral("threads") }, QStringLiteral("N")),
+        Valued({ QStringLiteral("scale") }, QStringLiteral("K")), Flag({ QStringLiteral("no-watermark") }),
+        Valued({ QStringLiteral("threads") }, QStringLiteral("N")),
         Valued({ QStringLiteral("format") }, QStringLiteral("EXT")),
         Valued({ QStringLiteral("png-level") }, QStringLiteral("N")), Flag({ QStringLiteral("json") }),
         Flag({ QStringLiteral("quiet") }), Valued({ QStringLiteral("aa") }, QStringLiteral("N")),
@@ -200,6 +206,12 @@ std::optional<int> ReadRenderJob(const CCommandOptions& options, RenderJob& job,
         return Usage(
             err, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--data' needs another file than the picture")));
     }
+    const std::string named = job.toFolder || job.ToStandardOutput() ? "picture." + job.extension : job.image;
+    if (std::string problem = ReadScale(options.Value(QStringLiteral("scale")), QString::fromStdString(named),
+            job.data.has_value(), job.scale);
+        !problem.empty()) {
+        return Usage(err, problem);
+    }
     std::string problem;
     if (!ReadOverrides(options, job.overrides, problem)) {
         return Usage(err, problem);
@@ -218,6 +230,9 @@ bool Export(
         static_cast<int>(job.pngLevel), {}, {}, job.antialias, job.data.has_value() };
     if (job.size) {
         request.view = ViewAtSize(script, job.width, job.height, job.fit);
+    }
+    if (job.scale > 1) {
+        request.view = ScaledView(script, request.view, job.scale);
     }
     // A picture for standard output is written in a scratch folder first: its script names the
     // palette as seen from the working folder.
@@ -261,8 +276,8 @@ int Finish(const CFractalScript& script, const RenderJob& job, const QString& im
 
 // Loads a script and applies the changes: false when it cannot be rendered, with the reason on err
 // and the exit code in code.
-bool PrepareScript(const RenderJob& job, const std::string& argument, QTemporaryDir& dir,
-    CFractalScript& script, int& code, std::string& problem, std::ostream& err)
+bool PrepareScript(const RenderJob& job, const std::string& argument, const QString& imageFile,
+    QTemporaryDir& dir, CFractalScript& script, int& code, std::string& problem, std::ostream& err)
 {
     code = kExitFailure;
     if (!LoadScriptArgument("render", argument, dir, script, err, &problem)) {
@@ -271,6 +286,15 @@ bool PrepareScript(const RenderJob& job, const std::string& argument, QTemporary
     const OverrideResult applied = ApplyOverrides(job.overrides, script);
     for (const std::string& warning : applied.warnings) {
         err << "glimmerset-cli render: " << Warning(argument + ": " + warning) << '\n';
+    }
+    if (applied.status == OverrideStatus::Applied && job.scale > 1) {
+        const std::optional<ExportView> base
+            = job.size ? std::optional(ViewAtSize(script, job.width, job.height, job.fit)) : std::nullopt;
+        problem = ScaledSizeProblem(imageFile, ScaledView(script, base, job.scale));
+        if (!problem.empty()) {
+            err << "glimmerset-cli render: " << CannotWrite(imageFile.toStdString(), problem) << '\n';
+            return false;
+        }
     }
     if (applied.status == OverrideStatus::Applied) {
         return true;
@@ -282,15 +306,6 @@ bool PrepareScript(const RenderJob& job, const std::string& argument, QTemporary
         err << "glimmerset-cli render: " << argument << ": " << problem << '\n' << applied.detail;
     }
     return false;
-}
-
-// A picture of a render into a folder, as a JSON line: JsonReport's with the script named, or the
-// reason the script was never rendered.
-std::string BatchJson(const std::string& script, const std::string& path, const std::string* reportLine,
-    const std::string& problem)
-{
-    const std::string line = reportLine ? *reportLine : JsonFailure("script-failed", problem, path);
-    return "{\"script\":" + JsonString(script) + "," + line.substr(1);
 }
 
 // render SCRIPT... -o FOLDER/: one picture after another on the one render pool, every failure
@@ -335,7 +350,7 @@ int RenderToFolder(RenderJob& job, std::ostream& out, std::ostream& err)
         if (!problem.empty()) {
             problem = CannotWrite(images[k], problem);
             err << "glimmerset-cli render: " << problem << '\n';
-        } else if (PrepareScript(job, argument, dir, script, code, problem, err)) {
+        } else if (PrepareScript(job, argument, imageFile, dir, script, code, problem, err)) {
             const bool succeeded = Export(script, job, imageFile, share);
             allSucceeded = allSucceeded && succeeded;
             const std::string message = Shown(script.GetLastError());
@@ -408,7 +423,7 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
     CFractalScript script;
     script.RenderPool().SetThreads(job.threads);
     int code = kExitOk;
-    if (!PrepareScript(job, job.scripts.front(), dir, script, code, problem, err)) {
+    if (!PrepareScript(job, job.scripts.front(), imageFile, dir, script, code, problem, err)) {
         report << (job.json ? JsonFailure("script-failed", problem, job.image) : "");
         return code;
     }

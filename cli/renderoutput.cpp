@@ -1,6 +1,9 @@
 #include "renderoutput.h"
 
+#include "animate.h"
 #include "cli.h"
+
+#include "bandexport.h"
 
 #include "exactview.h"
 #include "fractalscript.h"
@@ -71,4 +74,48 @@ ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool 
         ? Fitted(view, script.GetImageWidth(), script.GetImageHeight(), width, height)
         : AtWidth(view, script.GetImageWidth(), script.GetImageHeight(), width, height);
     return { width, height, shown.offsetX, shown.offsetY, shown.ratio, shown.exact };
+}
+
+std::string ReadScale(const std::optional<std::string>& text, const QString& path, bool data, int& scale)
+{
+    scale = kMinScale;
+    if (!text) {
+        return {};
+    }
+    if (!ParseWhole(*text, scale) || scale < kMinScale || scale > kMaxScale) {
+        return Tr(
+            QT_TRANSLATE_NOOP("glimmerset-cli", "'--scale' needs a whole number from %1 to %2, not '%3'"),
+            { std::to_string(kMinScale), std::to_string(kMaxScale), *text });
+    }
+    if (scale > 1 && data) {
+        return Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "'--data' goes with '--scale 1' only"));
+    }
+    if (scale > 1 && BandFormatOf(path) == BandFormat::None) {
+        return Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                      "'--scale' above 1 writes PNG or BMP only (pictures written a band of rows at a "
+                      "time), not '%1'"),
+            { QFileInfo(path).suffix().toStdString() });
+    }
+    return {};
+}
+
+ExportView ScaledView(const CFractalScript& script, const std::optional<ExportView>& base, int scale)
+{
+    const PlaneView view
+        = base ? PlaneView { base->offsetX, base->offsetY, base->ratio, base->exact } : script.GetView();
+    const int width = base ? base->width : script.GetImageWidth();
+    const int height = base ? base->height : script.GetImageHeight();
+    const PlaneView shown = AtWidth(view, width, height, scale * width, scale * height);
+    return { scale * width, scale * height, shown.offsetX, shown.offsetY, shown.ratio, shown.exact };
+}
+
+std::string ScaledSizeProblem(const QString& path, const ExportView& view)
+{
+    const BandFormat format = BandFormatOf(path);
+    if (format == BandFormat::None || BandFormatFits(format, view.width, view.height)) {
+        return {};
+    }
+    return Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
+                  "a BMP file holds at most 2 GiB, too little for %1 x %2 pixels: write PNG"),
+        { std::to_string(view.width), std::to_string(view.height) });
 }

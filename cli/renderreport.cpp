@@ -113,3 +113,10 @@ std::string JsonReport(const ExportReport& report, const std::string& message, c
         + ",\"encode_seconds\":" + FormatShortest(report.encodeSeconds)
         + ",\"total_seconds\":" + FormatShortest(report.totalSeconds) + DeepKeys(report) + "}\n";
 }
+
+std::string BatchJson(const std::string& script, const std::string& path, const std::string* reportLine,
+    const std::string& problem)
+{
+    const std::string line = reportLine ? *reportLine : JsonFailure("script-failed", problem, path);
+    return "{\"script\":" + JsonString(script) + "," + line.substr(1);
+}

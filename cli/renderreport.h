@@ -20,3 +20,8 @@ std::string JsonFailure(const std::string& outcome, const std::string& message, 
 
 // --json's line: the outcome, the message, the path, the size and the timings as one JSON object.
 std::string JsonReport(const ExportReport& report, const std::string& message, const std::string& path);
+
+// A picture of a render into a folder, as a JSON line: JsonReport's with the script named, or the
+// reason the script was never rendered.
+std::string BatchJson(const std::string& script, const std::string& path, const std::string* reportLine,
+    const std::string& problem);

@@ -49,6 +49,86 @@ std::uint8_t LinearToSrgb(std::uint32_t linear)
         std::upper_bound(thresholds.begin(), thresholds.end(), linear) - thresholds.begin());
 }
 
+namespace {
+
+// Averages n x n samples per pixel of rows sample rows (n per pixel row) into the target's rows.
+void AverageSamples(const std::uint8_t* samples, int sampleBytesPerRow, std::uint8_t* target,
+    int targetBytesPerRow, int width, int rows, int n)
+{
+    const std::uint32_t count = static_cast<std::uint32_t>(n * n);
+    for (int y = 0; y < rows; ++y) {
+        std::uint8_t* out = target + static_cast<std::ptrdiff_t>(y) * targetBytesPerRow;
+        const std::uint8_t* first = samples + static_cast<std::ptrdiff_t>(y) * n * sampleBytesPerRow;
+        for (int x = 0; x < width; ++x, out += 4) {
+            for (int channel = 0; channel < 3; ++channel) {
+                std::uint32_t sum = 0;
+                for (int sy = 0; sy < n; ++sy) {
+                    const std::uint8_t* sample = first + static_cast<std::ptrdiff_t>(sy) * sampleBytesPerRow
+                        + static_cast<std::ptrdiff_t>(x) * n * 4 + channel;
+                    for (int sx = 0; sx < n; ++sx) {
+                        sum += kSrgbToLinear[sample[sx * 4]];
+                    }
+                }
+                out[channel] = LinearToSrgb((sum + count / 2) / count);
+            }
+            out[3] = 0xFF;
+        }
+    }
+}
+
+} // namespace
+
+int RenderRows(Picture& picture, const Raster& target, int top, int n, RenderControl control,
+    RenderStats* stats, std::vector<std::uint8_t>& samples, long long bandSamples)
+{
+    const int width = picture.imageWidth;
+    if (target.pixels == nullptr || target.width < width || top < 0
+        || target.height > picture.imageHeight - top) {
+        return kRenderNoTarget;
+    }
+    if (n <= 1) {
+        // The whole lattice, of which only the target's rows land in it: every pixel has the plane
+        // point it has in the whole picture, to the last bit.
+        RenderArea rows { 0, 0, width, picture.imageHeight, 1.0, 1.0, 1, 1, top };
+        return RenderPicture(picture, target, rows, control, stats);
+    }
+    if (target.bitsPerPixel != 32) {
+        return kRenderNoTarget;
+    }
+    // The samples are the pixels of the picture at n times the size, the view kept as --size keeps it.
+    Picture fine = picture;
+    ShowAtSize(fine, n * width, n * picture.imageHeight);
+    const int height = target.height;
+    const int bandRows = static_cast<int>(
+        std::clamp<long long>(bandSamples / (static_cast<long long>(n) * n * width), 1, height));
+    const int bandBytesPerRow = fine.imageWidth * 4;
+    samples.resize(static_cast<size_t>(bandBytesPerRow) * n * bandRows);
+    RenderStats total;
+    std::atomic<double> bandProgress { 0.0 };
+    for (int y = 0; y < height; y += bandRows) {
+        const int rows = std::min(bandRows, height - y);
+        const Raster band { fine.imageWidth, n * rows, bandBytesPerRow, 32, samples.data() };
+        // The whole fine lattice, of which only the band's rows land in the band's raster.
+        RenderStats bandStats;
+        const int code = RenderPicture(fine, band,
+            { 0, 0, fine.imageWidth, fine.imageHeight, 1.0, 1.0, 1, 1, n * (top + y) },
+            { control.stage, control.generation, control.stop, bandProgress, control.pool }, &bandStats);
+        if (code != kRenderDone) {
+            return code;
+        }
+        total.iterations += bandStats.iterations;
+        total.threads = bandStats.threads;
+        AverageSamples(samples.data(), bandBytesPerRow,
+            target.pixels + static_cast<std::ptrdiff_t>(y) * target.bytesPerRow, target.bytesPerRow, width,
+            rows, n);
+        control.progress.store(static_cast<double>(y + rows) / height, std::memory_order_relaxed);
+    }
+    if (stats) {
+        *stats = total;
+    }
+    return kRenderDone;
+}
+
 int RenderAntialiased(Picture& picture, const Raster& target, int n, RenderControl control,
     RenderStats* stats, long long bandSamples, const PixelData* data)
 {
@@ -63,63 +143,23 @@ int RenderAntialiased(Picture& picture, const Raster& target, int n, RenderContr
         || target.bitsPerPixel != 32) {
         return kRenderNoTarget;
     }
-    RenderStats total;
+    RenderStats first;
     if (data) {
         // The numbers at the pixels' centres, as the picture at one sample per pixel has them; its
         // progress is not shown (a share of 1 / (n * n) of the whole).
         std::atomic<double> dataProgress { 0.0 };
         if (const int code
-            = RenderPicture(picture, target, whole, control.WithProgress(dataProgress), &total);
+            = RenderPicture(picture, target, whole, control.WithProgress(dataProgress), &first);
             code != kRenderDone) {
             return code;
         }
     }
-    // The samples are the pixels of the picture at n times the size, the view kept as --size keeps it.
-    Picture fine = picture;
-    ShowAtSize(fine, n * width, n * height);
-    const int bandRows = static_cast<int>(
-        std::clamp<long long>(bandSamples / (static_cast<long long>(n) * n * width), 1, height));
-    const int bandBytesPerRow = fine.imageWidth * 4;
-    std::vector<std::uint8_t> samples(static_cast<size_t>(bandBytesPerRow) * n * bandRows);
-    const std::uint32_t count = static_cast<std::uint32_t>(n * n);
-    std::atomic<double> bandProgress { 0.0 };
     control.progress.store(0.0, std::memory_order_relaxed);
-    for (int top = 0; top < height; top += bandRows) {
-        const int rows = std::min(bandRows, height - top);
-        const Raster band { fine.imageWidth, n * rows, bandBytesPerRow, 32, samples.data() };
-        // The whole fine lattice, of which only the band's rows land in the band's raster: every
-        // sample has the plane point it has in the whole picture, to the last bit.
-        RenderStats bandStats;
-        const int code
-            = RenderPicture(fine, band, { 0, 0, fine.imageWidth, fine.imageHeight, 1.0, 1.0, 1, 1, n * top },
-                { control.stage, control.generation, control.stop, bandProgress, control.pool }, &bandStats);
-        if (code != kRenderDone) {
-            return code;
-        }
-        total.iterations += bandStats.iterations;
-        total.threads = bandStats.threads;
-        for (int y = 0; y < rows; ++y) {
-            std::uint8_t* out = target.pixels + static_cast<std::ptrdiff_t>(top + y) * target.bytesPerRow;
-            const std::uint8_t* first = samples.data() + static_cast<std::ptrdiff_t>(y) * n * bandBytesPerRow;
-            for (int x = 0; x < width; ++x, out += 4) {
-                for (int channel = 0; channel < 3; ++channel) {
-                    std::uint32_t sum = 0;
-                    for (int sy = 0; sy < n; ++sy) {
-                        const std::uint8_t* sample = first + static_cast<std::ptrdiff_t>(sy) * bandBytesPerRow
-                            + static_cast<std::ptrdiff_t>(x) * n * 4 + channel;
-                        for (int sx = 0; sx < n; ++sx) {
-                            sum += kSrgbToLinear[sample[sx * 4]];
-                        }
-                    }
-                    out[channel] = LinearToSrgb((sum + count / 2) / count);
-                }
-                out[3] = 0xFF;
-            }
-        }
-        control.progress.store(static_cast<double>(top + rows) / height, std::memory_order_relaxed);
-    }
+    std::vector<std::uint8_t> samples;
+    const Raster rows { width, height, target.bytesPerRow, 32, target.pixels };
+    const int code = RenderRows(picture, rows, 0, n, control, stats, samples, bandSamples);
     if (stats) {
-        *stats = total;
+        stats->iterations += first.iterations;
     }
-    return kRenderDone;
+    return code;
 }

@@ -3,6 +3,7 @@
 #include "renderer.h"
 
 #include <cstdint>
+#include <vector>
 
 // Anti-aliased pictures: n x n samples per pixel on a lattice n times as fine over the same view,
 // each coloured through the palette, averaged per channel in linear light.
@@ -27,3 +28,11 @@ inline constexpr long long kAntialiasBandSamples = 1LL << 22; // 16 MiB of 32-bi
 int RenderAntialiased(Picture& picture, const Raster& target, int n, RenderControl control,
     RenderStats* stats = nullptr, long long bandSamples = kAntialiasBandSamples,
     const PixelData* data = nullptr);
+
+// Rows top to top + target.height - 1 of the picture (its size and view as they are) into target,
+// whose first row is the picture's row top, with n x n samples per pixel as RenderAntialiased makes
+// them: the same pixels, to the last bit, as those rows of the whole picture. samples is the
+// caller's, kept between calls so that a picture made a band at a time reuses its memory.
+// Returns RenderPicture's codes; a target that is no such band of the picture is kRenderNoTarget.
+int RenderRows(Picture& picture, const Raster& target, int top, int n, RenderControl control,
+    RenderStats* stats, std::vector<std::uint8_t>& samples, long long bandSamples = kAntialiasBandSamples);

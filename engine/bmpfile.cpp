@@ -16,16 +16,12 @@
 
 namespace {
 
-constexpr int kHeaderSize = 14 + 40; // file header, info header; no colour table
+constexpr int kHeaderSize = kBmpHeaderBytes; // file header, 40-byte info header; no colour table
 // Qt's writer puts this in for an image that has no resolution (72 dots per inch).
 constexpr int kDefaultDotsPerMetre = 2834;
 // Pieces handed to the disk: large enough that a write call costs nothing per byte, small enough
 // to stay in the cache between the conversion and the copy into the file.
 constexpr qint64 kPieceBytes = qint64 { 1 } << 20;
-
-qint64 RowBytes(int width) { return (static_cast<qint64>(width) * 24 + 31) / 32 * 4; }
-
-qint64 FileBytes(const QImage& image) { return kHeaderSize + RowBytes(image.width()) * image.height(); }
 
 void Put16(char*& out, int value)
 {
@@ -41,24 +37,7 @@ void Put32(char*& out, qint64 value)
 
 void WriteHeader(const QImage& image, char* out)
 {
-    const qint64 pixelBytes = RowBytes(image.width()) * image.height();
-    const auto resolution = [](int dots) { return dots != 0 ? dots : kDefaultDotsPerMetre; };
-    *out++ = 'B';
-    *out++ = 'M';
-    Put32(out, kHeaderSize + pixelBytes); // file size
-    Put32(out, 0);                        // reserved
-    Put32(out, kHeaderSize);              // where the pixels start
-    Put32(out, 40);                       // info header size
-    Put32(out, image.width());
-    Put32(out, image.height()); // positive: the bottom row comes first
-    Put16(out, 1);              // planes
-    Put16(out, 24);             // bits per pixel
-    Put32(out, 0);              // no compression
-    Put32(out, pixelBytes);
-    Put32(out, resolution(image.dotsPerMeterX()));
-    Put32(out, resolution(image.dotsPerMeterY()));
-    Put32(out, 0); // colours used
-    Put32(out, 0); // colours important
+    WriteBmpHeader(image.width(), image.height(), image.dotsPerMeterX(), image.dotsPerMeterY(), out);
 }
 
 #if defined(__x86_64__)
@@ -114,22 +93,62 @@ void ConvertRow(const QRgb* in, int width, char* out, qint64 rowBytes)
 // Rows of the file from fileRow on (file row 0 is the image's bottom row), count of them.
 void ConvertRows(const QImage& image, int fileRow, int count, char* out)
 {
-    const qint64 rowBytes = RowBytes(image.width());
-    for (int i = 0; i < count; ++i) {
-        const int y = image.height() - 1 - (fileRow + i);
-        ConvertRow(reinterpret_cast<const QRgb*>(image.constScanLine(y)), image.width(), out, rowBytes);
-        out += rowBytes;
-    }
+    const int top = image.height() - fileRow - count;
+    const Raster rows { image.width(), count, static_cast<int>(image.bytesPerLine()), 32,
+        const_cast<uint8_t*>(image.constScanLine(top)) };
+    ConvertBmpRows(rows, out);
 }
 
 } // namespace
 
-bool CanEncodeBmp(const QImage& image)
+qint64 BmpRowBytes(int width) { return (static_cast<qint64>(width) * 24 + 31) / 32 * 4; }
+
+qint64 BmpFileBytes(int width, int height) { return kHeaderSize + BmpRowBytes(width) * height; }
+
+bool BmpFits(int width, int height)
 {
     // Qt's writer gives up on files whose size does not fit the header's signed 32-bit field.
+    return width > 0 && height > 0 && BmpFileBytes(width, height) <= std::numeric_limits<qint32>::max();
+}
+
+void WriteBmpHeader(int width, int height, int dotsPerMetreX, int dotsPerMetreY, char* out)
+{
+    const qint64 pixelBytes = BmpRowBytes(width) * height;
+    const auto resolution = [](int dots) { return dots != 0 ? dots : kDefaultDotsPerMetre; };
+    *out++ = 'B';
+    *out++ = 'M';
+    Put32(out, kHeaderSize + pixelBytes); // file size
+    Put32(out, 0);                        // reserved
+    Put32(out, kHeaderSize);              // where the pixels start
+    Put32(out, 40);                       // info header size
+    Put32(out, width);
+    Put32(out, height); // positive: the bottom row comes first
+    Put16(out, 1);      // planes
+    Put16(out, 24);     // bits per pixel
+    Put32(out, 0);      // no compression
+    Put32(out, pixelBytes);
+    Put32(out, resolution(dotsPerMetreX));
+    Put32(out, resolution(dotsPerMetreY));
+    Put32(out, 0); // colours used
+    Put32(out, 0); // colours important
+}
+
+void ConvertBmpRows(const Raster& rows, char* out)
+{
+    const qint64 rowBytes = BmpRowBytes(rows.width);
+    for (int y = rows.height - 1; y >= 0; --y) {
+        ConvertRow(
+            reinterpret_cast<const QRgb*>(rows.pixels + static_cast<std::ptrdiff_t>(y) * rows.bytesPerRow),
+            rows.width, out, rowBytes);
+        out += rowBytes;
+    }
+}
+
+bool CanEncodeBmp(const QImage& image)
+{
     return !image.isNull()
         && (image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32)
-        && FileBytes(image) <= std::numeric_limits<qint32>::max();
+        && BmpFits(image.width(), image.height());
 }
 
 QByteArray EncodeBmp(const QImage& image)
@@ -137,7 +156,7 @@ QByteArray EncodeBmp(const QImage& image)
     if (!CanEncodeBmp(image)) {
         return {};
     }
-    QByteArray bytes(FileBytes(image), Qt::Uninitialized);
+    QByteArray bytes(BmpFileBytes(image.width(), image.height()), Qt::Uninitialized);
     WriteHeader(image, bytes.data());
     ConvertRows(image, 0, image.height(), bytes.data() + kHeaderSize);
     return bytes;
@@ -151,7 +170,7 @@ bool SaveBmp(const QImage& image, const QString& path, QString* error)
         }
         return false;
     }
-    const qint64 rowBytes = RowBytes(image.width());
+    const qint64 rowBytes = BmpRowBytes(image.width());
     const int rowsPerPiece = static_cast<int>(std::clamp<qint64>(kPieceBytes / rowBytes, 1, image.height()));
     const auto piece = std::make_unique_for_overwrite<char[]>(static_cast<size_t>(rowsPerPiece * rowBytes));
     const auto produce = [&](const FileWrite& write) {

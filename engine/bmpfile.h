@@ -1,5 +1,7 @@
 #pragma once
 
+#include "raster.h"
+
 #include <QByteArray>
 #include <QImage>
 #include <QString>
@@ -23,3 +25,14 @@ QByteArray EncodeBmp(const QImage& image);
 // Writes the image as a BMP file, whole or not at all (see WriteFileAtomically); the image must
 // pass CanEncodeBmp. On failure error holds the system's reason.
 bool SaveBmp(const QImage& image, const QString& path, QString* error = nullptr);
+
+// The pieces of the same file for a picture that is never held whole (an export made in bands):
+// the size of a row in the file and of the whole file, whether its header can describe it, the
+// 54-byte header, and rows of 32-bit pixels as file rows, the raster's bottom row first (the file
+// begins with the picture's bottom row), rows.height times BmpRowBytes(rows.width) bytes.
+inline constexpr int kBmpHeaderBytes = 54;
+qint64 BmpRowBytes(int width);
+qint64 BmpFileBytes(int width, int height);
+bool BmpFits(int width, int height);
+void WriteBmpHeader(int width, int height, int dotsPerMetreX, int dotsPerMetreY, char* out);
+void ConvertBmpRows(const Raster& rows, char* out);

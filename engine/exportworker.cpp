@@ -144,10 +144,16 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
         { m_nStage, generation, m_bStopRequest, m_dProgress, m_pool, m_pDeep }, &stats, kAntialiasBandSamples,
         m_request.keepData ? &sink : nullptr);
     renderClock.Stop();
+    NoteRender(picture, stats, renderClock.Elapsed());
+    return code;
+}
+
+void CExportWorker::NoteRender(const Picture& picture, const RenderStats& stats, double seconds)
+{
     std::lock_guard lock(m_mutex);
     m_report.iterations = stats.iterations;
     m_report.threads = stats.threads;
-    m_report.renderSeconds = renderClock.Elapsed();
+    m_report.renderSeconds = seconds;
     if (const DeepRenderState deep = m_pDeep ? m_pDeep->Last() : DeepRenderState {};
         deep.active && IsDeepView(picture)) {
         m_report.deep = true;
@@ -156,7 +162,71 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
         m_report.deepPrecisePixels = deep.precisePixels;
         m_report.deepReferenceBits = deep.referenceBits;
     }
-    return code;
+}
+
+BandFormat CExportWorker::BandsFor(const Picture& picture) const
+{
+    // The numbers of every pixel are kept for the whole picture anyway. A deep view's references are
+    // chosen from the pixels of each render, so bands could give last bits other than the whole
+    // picture's: up to the largest picture the window makes it is rendered whole, as the window
+    // shows it; beyond that (the tool's --scale) there is no whole to agree with, and bands it is.
+    constexpr long long kLargestWholePicture = 4096LL * 4096;
+    if (m_request.keepData
+        || (IsDeepView(picture)
+            && static_cast<long long>(picture.imageWidth) * picture.imageHeight <= kLargestWholePicture)) {
+        return BandFormat::None;
+    }
+    const BandFormat format = BandFormatOf(m_request.path);
+    return BandFormatFits(format, picture.imageWidth, picture.imageHeight) ? format : BandFormat::None;
+}
+
+void CExportWorker::RunInBands(Picture& picture, const QString& scriptText, BandFormat format)
+{
+    BandJob job { m_request.path, format, m_request.pngLevel, {}, {},
+        std::clamp(m_request.antialias.value_or(picture.antialias), kMinAntialias, kMaxAntialias),
+        m_request.bandRows };
+    if (format == BandFormat::Png) {
+        job.texts.append({ QByteArray(kPictureScriptKey), scriptText });
+    }
+    // A missing or unreadable watermark leaves the picture without it.
+    if (!m_request.watermarkPath.isEmpty()) {
+        job.watermark = DecodeImage(m_request.watermarkPath);
+    }
+    m_startGate.Pass(m_bStopRequest);
+    m_dProgress.store(0.0);
+    const int generation = m_nStage.load();
+    const BandOutcome done = ExportInBands(
+        picture, job, { m_nStage, generation, m_bStopRequest, m_dProgress, m_pool, m_pDeep }, m_renderedGate);
+    NoteRender(picture, done.stats, done.renderSeconds);
+    {
+        std::lock_guard lock(m_mutex);
+        m_report.encodeSeconds = done.encodeSeconds;
+    }
+    if (done.code != kRenderDone || m_bStopRequest.load()) {
+        EndAfterRender(done.code);
+        return;
+    }
+    m_clock.Stop();
+    const std::string elapsed = m_clock.FormatElapsed();
+    if (done.saved) {
+        Finish(ExportOutcome::Succeeded, "导出成功！用时" + elapsed);
+    } else {
+        Finish(ExportOutcome::SaveFailed,
+            "保存文件失败！用时" + elapsed + " " + m_request.path.toStdString() + ": "
+                + done.reason.toStdString());
+    }
+}
+
+void CExportWorker::EndAfterRender(int code)
+{
+    m_clock.Stop();
+    const std::string elapsed = m_clock.FormatElapsed();
+    if (m_bStopRequest.load()) {
+        Finish(ExportOutcome::Cancelled, "导出已经被用户取消！用时" + elapsed);
+    } else {
+        Finish(
+            ExportOutcome::RenderFailed, "绘制失败！错误代码[" + std::to_string(code) + "]。用时" + elapsed);
+    }
 }
 
 void CExportWorker::WriteFile(QImage& surface, const QString& scriptText)
@@ -228,6 +298,11 @@ void CExportWorker::Run()
                 + problem.toStdString());
         return;
     }
+    // PNG and BMP are made a band at a time; the other formats need the whole picture at once.
+    if (const BandFormat format = BandsFor(picture); format != BandFormat::None) {
+        RunInBands(picture, scriptText, format);
+        return;
+    }
     // One surface of the whole picture; a null surface (out of memory) makes the render report code 1.
     // The render writes every pixel, so it is not filled first (0.2 s at 4096 x 4096).
     QImage surface = CreateSurface(picture.imageWidth, picture.imageHeight, SurfaceFill::Unfilled);
@@ -238,12 +313,5 @@ void CExportWorker::Run()
         WriteFile(surface, scriptText);
         return;
     }
-    m_clock.Stop();
-    const std::string elapsed = m_clock.FormatElapsed();
-    if (m_bStopRequest.load()) {
-        Finish(ExportOutcome::Cancelled, "导出已经被用户取消！用时" + elapsed);
-    } else {
-        Finish(
-            ExportOutcome::RenderFailed, "绘制失败！错误代码[" + std::to_string(code) + "]。用时" + elapsed);
-    }
+    EndAfterRender(code);
 }

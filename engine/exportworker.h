@@ -1,5 +1,6 @@
 #pragma once
 
+#include "bandexport.h"
 #include "picture.h"
 #include "renderer.h"
 #include "stopwatch.h"
@@ -57,7 +58,10 @@ struct ExportRequest {
     QString scriptFolder;
     std::optional<int> antialias; // samples per pixel a side (1 to 4); empty: the picture's own
     // Keep every pixel's count and final z, at its centre (see RenderAntialiased), for TakeData.
+    // Such an export renders the picture whole.
     bool keepData { false };
+    // Rows per band of an export made in bands (see bandexport.h); 0 leaves it to the export.
+    int bandRows { 0 };
 };
 
 // What the last export did, for reports and measurements.
@@ -68,7 +72,7 @@ struct ExportReport {
     std::int64_t iterations { 0 }; // runs of the iteration formula over all pixels
     int threads { 0 };
     double renderSeconds { 0.0 };
-    double encodeSeconds { 0.0 }; // encoding and writing the file
+    double encodeSeconds { 0.0 }; // encoding and writing the file (beside the render, in bands)
     double totalSeconds { 0.0 };  // the whole export, as its outcome text gives it
     // A deep view's figures (see DeepRenderState): references in use, runs every pixel skipped, pixels
     // in arbitrary precision, the references' precision; deep is false for a view doubles render.
@@ -127,6 +131,12 @@ private:
     // Renders the picture into surface; returns the render's result.
     int RenderInto(Picture& picture, QImage& surface);
     void WriteFile(QImage& surface, const QString& scriptText);
+    // Whether and how this export is made in bands (bandexport.h).
+    BandFormat BandsFor(const Picture& picture) const;
+    void RunInBands(Picture& picture, const QString& scriptText, BandFormat format);
+    // The render's figures in the report, a deep view's included.
+    void NoteRender(const Picture& picture, const RenderStats& stats, double seconds);
+    void EndAfterRender(int code);
     void Finish(ExportOutcome outcome, std::string text);
 
     TakePicture m_takePicture;

@@ -1,6 +1,7 @@
 #include "surface.h"
 
 #include "bmpfile.h"
+#include "pngfile.h"
 #include "safefile.h"
 
 #include <QBuffer>
@@ -325,6 +326,12 @@ bool SaveImage(const QImage& surface, const QString& path, QString* error, int p
     // The common export of a large picture, many times faster than Qt's writer and the same bytes.
     if (writer->format.compare("bmp", Qt::CaseInsensitive) == 0 && CanEncodeBmp(surface)) {
         return SaveBmp(surface, path, error);
+    }
+    // An opaque picture as PNG: our own writer, row by row, with filters and deflate chosen for
+    // speed at the default level (pngfile.h); the level without a choice is zlib's default.
+    constexpr int kZlibDefaultLevel = 6;
+    if (writer->format.compare("png", Qt::CaseInsensitive) == 0 && CanEncodePng(surface)) {
+        return SavePng(surface, path, pngLevel >= 0 ? pngLevel : kZlibDefaultLevel, error);
     }
     // Encoded in memory first, then written whole or not at all: a failed or cancelled export never
     // leaves a broken picture, nor destroys the one it would have replaced.

@@ -918,9 +918,21 @@ Exit status: 0 on success, 1 when the script does not load or a change fails, 2 
         <translation>缺少 &apos;--at RE,IM&apos;</translation>
     </message>
     <message>
-        <source>Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-                             [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
-                             [--json | --quiet] [CHANGES]
+        <source>&apos;--data&apos; needs a file name</source>
+        <translation>&apos;--data&apos; 需要一个文件名</translation>
+    </message>
+    <message>
+        <source>&apos;--data&apos; goes with one script</source>
+        <translation>&apos;--data&apos; 只能用于一个脚本</translation>
+    </message>
+    <message>
+        <source>&apos;--data&apos; needs another file than the picture</source>
+        <translation>&apos;--data&apos; 需要一个与图片不同的文件</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--scale K] [--no-watermark]
+                             [--threads N] [--format EXT] [--png-level N] [--aa N]
+                             [--data FILE.npy] [--json | --quiet] [CHANGES]
        glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
 
 Renders SCRIPT (- for standard input) at its target size into IMAGE, with the watermark in
@@ -938,11 +950,15 @@ Options:
   --size WxH          render the same width of the plane at another size, 16 to 4096 a side
   --fit               with --size: keep the view&apos;s centre and show all of it, widening the
                       shorter side of the plane to the new proportions
+  --scale K           the same framing at K times the size each way (K = 1 to 16, up to
+                      65536 a side), for print; PNG and BMP only, written a band of rows at a
+                      time (a BMP file holds at most 2 GiB); not with --data
   --no-watermark      leave the watermark out
   --threads N         render on N threads (default: every core)
   --format EXT        the image format for &apos;-o -&apos; (png, bmp, ppm, ...); with a file it must
                       agree with the file&apos;s extension
-  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1
+  --png-level N       PNG compression level, 0 (fastest) to 9 (smallest); default 1, the
+                      fast one
   --aa N              anti-alias: N x N samples per pixel, averaged in linear light, 1 to 4
                       (default: the script&apos;s own setting, 1 unless saved otherwise)
   --data FILE.npy     also write every pixel&apos;s count and final z as a NumPy file (format
@@ -962,9 +978,9 @@ Progress is shown on standard error when it is a terminal (one line for all pict
 Exit status: 0 on success, 1 when a script does not load, a change fails or an export fails,
 2 on a usage error (also two scripts of the same name into one folder).
 </source>
-        <translation>用法： glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-                             [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
-                             [--json | --quiet] [CHANGES]
+        <translation>用法： glimmerset-cli render SCRIPT -o IMAGE [--size WxH] [--fit] [--scale K] [--no-watermark]
+                             [--threads N] [--format EXT] [--png-level N] [--aa N]
+                             [--data FILE.npy] [--json | --quiet] [CHANGES]
        glimmerset-cli render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
 
 按 SCRIPT（- 表示标准输入）的目标图像大小将其绘制到 IMAGE，水印位于右下角。
@@ -981,11 +997,14 @@ PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因�
   --size WxH          以另一大小绘制复平面的同一宽度，每边 16 到 4096
   --fit               与 --size 一起使用：保持视图中心并显示视图的全部，把复平面
                       较短的一边加宽到新的比例
+  --scale K           以每边 K 倍的大小绘制同一取景（K 为 1 到 16，每边最多 65536），
+                      用于印刷；仅限 PNG 和 BMP，逐条带写入（BMP 文件最多 2 GiB）；
+                      不能与 --data 同用
   --no-watermark      不加水印
   --threads N         用 N 个线程绘制（默认：每个核心一个）
   --format EXT        &apos;-o -&apos; 的图像格式（png、bmp、ppm 等）；写入文件时必须与文件的
                       扩展名一致
-  --png-level N       PNG 压缩级别，0（最快）到 9（最小）；默认 1
+  --png-level N       PNG 压缩级别，0（最快）到 9（最小）；默认 1，即快速的级别
   --aa N              抗锯齿：每个像素 N x N 个采样，在线性光中取平均，1 到 4
                       （默认：脚本自身的设置，未另行保存时为 1）
   --data FILE.npy     另外把每个像素的计数和最终的 z 写成 NumPy 文件（格式 1.0）：
@@ -1007,16 +1026,20 @@ PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因�
 </translation>
     </message>
     <message>
-        <source>&apos;--data&apos; needs a file name</source>
-        <translation>&apos;--data&apos; 需要一个文件名</translation>
+        <source>&apos;--scale&apos; needs a whole number from %1 to %2, not &apos;%3&apos;</source>
+        <translation>&apos;--scale&apos; 需要 %1 到 %2 的整数，而不是 &apos;%3&apos;</translation>
     </message>
     <message>
-        <source>&apos;--data&apos; goes with one script</source>
-        <translation>&apos;--data&apos; 只能用于一个脚本</translation>
+        <source>&apos;--data&apos; goes with &apos;--scale 1&apos; only</source>
+        <translation>&apos;--data&apos; 只能与 &apos;--scale 1&apos; 同用</translation>
     </message>
     <message>
-        <source>&apos;--data&apos; needs another file than the picture</source>
-        <translation>&apos;--data&apos; 需要一个与图片不同的文件</translation>
+        <source>&apos;--scale&apos; above 1 writes PNG or BMP only (pictures written a band of rows at a time), not &apos;%1&apos;</source>
+        <translation>&apos;--scale&apos; 大于 1 时只写 PNG 或 BMP（逐条带写入的图片），不写 &apos;%1&apos;</translation>
+    </message>
+    <message>
+        <source>a BMP file holds at most 2 GiB, too little for %1 x %2 pixels: write PNG</source>
+        <translation>BMP 文件最多 2 GiB，容不下 %1 x %2 像素：请写成 PNG</translation>
     </message>
 </context>
 </TS>

@@ -191,6 +191,40 @@ TEST_F(Commands, FitKeepsTheWholeViewCentred)
     EXPECT_EQ(tall.copy(0, 0, 120, 120), square);
 }
 
+// --scale K is the same framing at K times the size: with sizes whose ratios are exact, the very
+// pixels of --size at K times the size. What cannot be written a band at a time is refused first.
+TEST_F(Commands, ScaleRendersTheSameFramingLarger)
+{
+    ASSERT_EQ(Cli({ "new", "-o", Path("a.gsc") }).code, 0);
+    ASSERT_EQ(
+        Cli({ "render", Path("a.gsc"), "-o", Path("scaled.png"), "--size", "64x32", "--scale", "4" }).code,
+        0);
+    ASSERT_EQ(Cli({ "render", Path("a.gsc"), "-o", Path("sized.bmp"), "--size", "256x128" }).code, 0);
+    const QImage scaled(QString::fromStdString(Path("scaled.png")));
+    EXPECT_EQ(scaled.size(), QSize(256, 128));
+    EXPECT_EQ(scaled.convertToFormat(QImage::Format_RGB32),
+        QImage(QString::fromStdString(Path("sized.bmp"))).convertToFormat(QImage::Format_RGB32));
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        const char* errContains;
+    } rows[] = {
+        { { "--scale", "17" }, 2, "from 1 to 16" },
+        { { "--scale", "0" }, 2, "from 1 to 16" },
+        { { "--scale", "2", "-o", Path("x.jpg") }, 2, "PNG or BMP only" },
+        { { "--scale", "2", "--data", Path("x.npy") }, 2, "'--scale 1'" },
+        { { "--scale", "16", "--size", "4096x4096", "-o", Path("x.bmp") }, 1, "2 GiB" },
+    };
+    for (const auto& row : rows) {
+        std::vector<std::string> args { "render", Path("a.gsc"), "-o", Path("x.png") };
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        const Outcome outcome = Cli(args);
+        EXPECT_EQ(outcome.code, row.code) << row.errContains;
+        EXPECT_NE(outcome.err.find(row.errContains), std::string::npos) << outcome.err;
+    }
+    EXPECT_FALSE(QFile::exists(QString::fromStdString(Path("x.bmp"))));
+}
+
 TEST_F(Commands, JsonReport)
 {
     ASSERT_EQ(Cli({ "new", "-o", Path("a.gsc") }).code, 0);
