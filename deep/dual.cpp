@@ -179,7 +179,8 @@ void CDualProgram::Factors(const BatchInstruction& in)
 
 // The derivative of dest along one direction, from the operands' derivatives before the instruction.
 // A slot's derivative is read only while it varies: the others may hold an earlier run's.
-void CDualProgram::Derive(const BatchInstruction& in, std::vector<BigComplex>& along, bool aVaries, bool bVaries)
+void CDualProgram::Derive(
+    const BatchInstruction& in, std::vector<BigComplex>& along, bool aVaries, bool bVaries)
 {
     const BigComplex& da = along[static_cast<size_t>(in.a)];
     if (DeriveSpecial(in, da)) {
@@ -224,12 +225,18 @@ bool CDualProgram::DeriveSpecial(const BatchInstruction& in, const BigComplex& d
             Dot(re, a, da.get());
             mpc_abs(mpc_realref(m_t.get()), a, MPFR_RNDN);
         } else { // (re dim - im dre) / |a|^2
-            mpfr_fmms(re, mpc_realref(a), mpc_imagref(da.get()), mpc_imagref(a), mpc_realref(da.get()),
-                MPFR_RNDN);
+            mpfr_fmms(
+                re, mpc_realref(a), mpc_imagref(da.get()), mpc_imagref(a), mpc_realref(da.get()), MPFR_RNDN);
             mpc_norm(mpc_realref(m_t.get()), a, MPFR_RNDN);
         }
         if (mpfr_zero_p(mpc_realref(m_t.get()))) {
-            mpfr_set_zero(re, 1); // a corner: take the derivative as 0
+            // The corner of abs: the derivative on the side the direction moves to, |da| (a point
+            // on a fold keeps a Jacobian there); arg has none, taken as 0.
+            if (in.opcode == kOpAbs) {
+                mpc_abs(re, da.get(), MPFR_RNDN);
+            } else {
+                mpfr_set_zero(re, 1);
+            }
         } else {
             mpfr_div(re, re, mpc_realref(m_t.get()), MPFR_RNDN);
         }

@@ -19,6 +19,9 @@ constexpr long kFoundBelow = 48;
 constexpr long kSameRootSlack = 16;
 // How often a scan asks whether it was cancelled.
 constexpr int kCancelEvery = 16;
+// The Newton runs a scan spends on periods that lead out of the view before it gives up: an orbit
+// that settles on an attracting cycle far from its start passes the first test at every period.
+constexpr int kMaxFailedAttempts = 48;
 
 long MagnitudeExponent(const BigComplex& x)
 {
@@ -85,13 +88,16 @@ void ExactPeriod(const FeatureProgram& p, const BigComplex& x, double tolerance,
     const std::vector<Jet> orbit = OrbitJets(p, x, preperiod + period);
     const double slack = tolerance + kSameRootSlack;
     for (int d = 1; d < period; ++d) {
-        if (period % d == 0 && StepBelow(orbit[static_cast<size_t>(preperiod + d)], orbit[static_cast<size_t>(preperiod)], slack)) {
+        if (period % d == 0
+            && StepBelow(
+                orbit[static_cast<size_t>(preperiod + d)], orbit[static_cast<size_t>(preperiod)], slack)) {
             period = d;
             break;
         }
     }
     while (preperiod > 1
-        && StepBelow(orbit[static_cast<size_t>(preperiod - 1 + period)], orbit[static_cast<size_t>(preperiod - 1)], slack)) {
+        && StepBelow(orbit[static_cast<size_t>(preperiod - 1 + period)],
+            orbit[static_cast<size_t>(preperiod - 1)], slack)) {
         --preperiod;
     }
 }
@@ -103,8 +109,12 @@ bool Attempt(const FeatureProgram& p, const BigComplex& centre, int period, int 
 {
     const bool multiple = p.ReadsZ0() && preperiod == 0;
     long tolerance = search.width.Exponent() - kFoundBelow;
-    NewtonResult r
-        = FeatureNewton(p, centre, period, preperiod, WorkBits(tolerance, centre, multiple), tolerance, cancelled);
+    // A run that leaves the view's surroundings is heading for another feature: stop it early.
+    FeatureSearch around = search;
+    around.width = search.width * 3.0;
+    const auto within = [&around](const BigComplex& x) { return InView(x, around); };
+    NewtonResult r = FeatureNewton(
+        p, centre, period, preperiod, WorkBits(tolerance, centre, multiple), tolerance, cancelled, within);
     if (!r.ok || !InView(r.point, search)) {
         return false;
     }
@@ -144,7 +154,8 @@ Feature ScanPeriodic(const FeatureProgram& p, const BigComplex& x, const Feature
     dual.Start(x, StartSlots(p), StartSlots(p));
     Jet start(x.Precision()), z(x.Precision());
     PointJet(x, start);
-    for (int n = 1; n <= search.maxPeriod; ++n) {
+    int failures = 0;
+    for (int n = 1; n <= search.maxPeriod && failures < kMaxFailedAttempts; ++n) {
         if (cancelled && n % kCancelEvery == 0 && cancelled()) {
             found.outcome = FeatureOutcome::Cancelled;
             return found;
@@ -154,8 +165,11 @@ Feature ScanPeriodic(const FeatureProgram& p, const BigComplex& x, const Feature
         if (Escaped(z.value)) {
             break;
         }
-        if (StepBelow(z, start, radius) && Attempt(p, x, n, 0, search, cancelled, found)) {
-            return found;
+        if (StepBelow(z, start, radius)) {
+            if (Attempt(p, x, n, 0, search, cancelled, found)) {
+                return found;
+            }
+            ++failures;
         }
     }
     if (cancelled && cancelled()) {
@@ -175,7 +189,8 @@ Feature ScanMisiurewicz(const FeatureProgram& p, const BigComplex& x, const Feat
     std::vector<Jet> orbit;
     orbit.emplace_back(x.Precision());
     PointJet(x, orbit.back());
-    for (int n = 1; n <= search.maxPeriod; ++n) {
+    int failures = 0;
+    for (int n = 1; n <= search.maxPeriod && failures < kMaxFailedAttempts; ++n) {
         dual.Run();
         orbit.emplace_back(x.Precision());
         TakeZ(dual, p.z, orbit.back());
@@ -187,9 +202,11 @@ Feature ScanMisiurewicz(const FeatureProgram& p, const BigComplex& x, const Feat
                 found.outcome = FeatureOutcome::Cancelled;
                 return found;
             }
-            if (StepBelow(orbit.back(), orbit[static_cast<size_t>(q)], radius)
-                && Attempt(p, x, n - q, q, search, cancelled, found)) {
-                return found;
+            if (StepBelow(orbit.back(), orbit[static_cast<size_t>(q)], radius)) {
+                if (Attempt(p, x, n - q, q, search, cancelled, found)) {
+                    return found;
+                }
+                ++failures;
             }
         }
     }
@@ -206,7 +223,8 @@ FeatureProgram FeatureProgramOf(const CFormula& iteration)
     return p;
 }
 
-Feature FindFeature(const CFormula& iteration, const FeatureSearch& search, const std::function<bool()>& cancelled)
+Feature FindFeature(
+    const CFormula& iteration, const FeatureSearch& search, const std::function<bool()>& cancelled)
 {
     const FeatureProgram p = FeatureProgramOf(iteration);
     if (!p.Valid()) {

@@ -33,8 +33,10 @@ struct NewtonResult {
 // The root of G(x) = z_(q+p)(x) - z_q(x) (z_0 = x) near start, at `bits` precision, until a step is
 // below 2^tolerance. A nucleus is a multiple root (for z * z + z0, z_p - z0 = z_(p-1)^2), where a plain
 // Newton step only halves the error: each step takes the best of one, two and three times the step.
+// Gives up (not ok) when cancelled, or as soon as a point leaves where `within` holds, when given.
 NewtonResult FeatureNewton(const FeatureProgram& p, const BigComplex& start, int period, int preperiod,
-    mpfr_prec_t bits, long tolerance, const std::function<bool()>& cancelled = {});
+    mpfr_prec_t bits, long tolerance, const std::function<bool()>& cancelled = {},
+    const std::function<bool(const BigComplex&)>& within = {});
 
 // The size estimate of a found point, as a number to frame it by (about the radius of what lies
 // there): for a nucleus 1 / |d z_(p-1) / dx| |d z_(p-1) / d z| (the renormalised copy's scale, with
@@ -61,9 +63,9 @@ struct Feature {
     FeatureOutcome outcome { FeatureOutcome::NotFound };
     int period { 0 };
     int preperiod { 0 };
-    BigComplex point;           // at the precision that resolves the size
-    BigFloat size;              // FeatureSize
-    mpfr_prec_t bits { 0 };     // the precision the point means
+    BigComplex point;       // at the precision that resolves the size
+    BigFloat size;          // FeatureSize
+    mpfr_prec_t bits { 0 }; // the precision the point means
 };
 
 // The feature of lowest period in the view (or with FeatureKind::Misiurewicz the Misiurewicz point

@@ -130,7 +130,8 @@ BigComplex Stepped(const BigComplex& x, const BigComplex& step, double factor)
 } // namespace
 
 NewtonResult FeatureNewton(const FeatureProgram& p, const BigComplex& start, int period, int preperiod,
-    mpfr_prec_t bits, long tolerance, const std::function<bool()>& cancelled)
+    mpfr_prec_t bits, long tolerance, const std::function<bool()>& cancelled,
+    const std::function<bool(const BigComplex&)>& within)
 {
     NewtonResult result;
     CDualProgram dual(p.program, bits);
@@ -153,7 +154,8 @@ NewtonResult FeatureNewton(const FeatureProgram& p, const BigComplex& start, int
             if (!EvaluateGap(dual, p, Stepped(x, step, factor), period, preperiod, trial, cancelled)) {
                 return result;
             }
-            if (Badness(trial) < bestBadness || (factor == 1 && bestFactor == 0 && Badness(trial) == bestBadness)) {
+            if (Badness(trial) < bestBadness
+                || (factor == 1 && bestFactor == 0 && Badness(trial) == bestBadness)) {
                 bestBadness = Badness(trial);
                 bestFactor = factor;
                 std::swap(best, trial);
@@ -175,6 +177,9 @@ NewtonResult FeatureNewton(const FeatureProgram& p, const BigComplex& start, int
         }
         x = Stepped(x, step, bestFactor);
         std::swap(gap, best);
+        if (within && !within(x)) {
+            return result;
+        }
         if (Log2Abs(step) + std::log2(bestFactor) < static_cast<double>(tolerance)) {
             result.ok = true;
             break;
