@@ -14,6 +14,8 @@ constexpr long kEscapeExponent = 4096;
 // of the size) to which a point is found.
 constexpr long kScanGuard = 24;
 constexpr long kFoundBelow = 48;
+// The grid a found point's parts are rounded to, in binary orders below that tolerance.
+constexpr long kGridBelow = 32;
 // A pair (preperiod, period) holds at a found point when Newton's step for it is within this many
 // binary orders of the tolerance the point was found to.
 constexpr long kSameRootSlack = 16;
@@ -133,8 +135,14 @@ bool Attempt(const FeatureProgram& p, const BigComplex& centre, int period, int 
     out.outcome = FeatureOutcome::Found;
     out.period = period;
     out.preperiod = preperiod;
-    out.bits = WorkBits(tolerance, r.point, false);
+    out.bits = WorkBits(tolerance - kGridBelow, r.point, false);
     out.point = r.point;
+    // Digits far below the tolerance are the rounding of the last step, not the point: to a grid.
+    for (mpfr_ptr part : { out.point.Re(), out.point.Im() }) {
+        mpfr_mul_2si(part, part, kGridBelow - tolerance, MPFR_RNDN);
+        mpfr_rint(part, part, MPFR_RNDN);
+        mpfr_mul_2si(part, part, tolerance - kGridBelow, MPFR_RNDN);
+    }
     out.point.SetPrecision(out.bits);
     out.size = size;
     return true;
