@@ -1038,10 +1038,10 @@ Prints the period, the position to the precision it was found to, a size estimat
 radius of what lies there) and a --center and --width pair that frames it:
 
   period 3
-  re -1.754877666246692760049508896
+  re -1.75487766624669276004950889924666721
   im 0
   size 0.0190355
-  --center -1.754877666246692760049508896,0 --width 0.09518
+  --center -1.75487766624669276004950889924666721,0 --width 0.09518
 
 A Misiurewicz point adds a line &quot;preperiod Q&quot; (runs before its orbit enters the cycle).
 
@@ -1073,10 +1073,10 @@ arg、conj、real、imag、norm、后缀 i），牛顿法使用 2 x 2 实雅可�
 --center 和 --width：
 
   period 3
-  re -1.754877666246692760049508896
+  re -1.75487766624669276004950889924666721
   im 0
   size 0.0190355
-  --center -1.754877666246692760049508896,0 --width 0.09518
+  --center -1.75487766624669276004950889924666721,0 --width 0.09518
 
 Misiurewicz 点另有一行 &quot;preperiod Q&quot;（其轨道进入循环之前的运行次数）。
 
