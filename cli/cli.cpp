@@ -41,6 +41,8 @@ constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "        render several scripts into FOLDER/NAME.EXT in one run\n"
     "  probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]\n"
     "        print the count and final z of a plane point as one JSON line\n"
+    "  find SCRIPT [--near RE,IM] [--width W] [--misiurewicz] [--max-period N] [--json]\n"
+    "        find the nucleus, periodic or Misiurewicz point of lowest period in a view\n"
     "  set SCRIPT [CHANGES] [-o OUT.gsc]\n"
     "        write changes into a script file\n"
     "  dump SCRIPT [--json]\n"
@@ -89,7 +91,7 @@ Command FindCommand(const std::string& name)
         Command run;
     } kCommands[] = { { "eval", RunEval }, { "new", RunNew }, { "check", RunCheck }, { "render", RunRender },
         { "set", RunSet }, { "dump", RunDump }, { "extract", RunExtract }, { "animate", RunAnimate },
-        { "probe", RunProbe } };
+        { "probe", RunProbe }, { "find", RunFind } };
     for (const auto& command : kCommands) {
         if (name == command.name) {
             return command.run;

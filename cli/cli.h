@@ -90,3 +90,4 @@ int RunNewFromJson(
 int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunAnimate(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunProbe(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+int RunFind(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -3,6 +3,7 @@
 #include "fractaldlg.h"
 #include "layout.h"
 
+#include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -82,6 +83,12 @@ void CClientArea::mouseReleaseEvent(QMouseEvent* event)
     if (event->button() == Qt::LeftButton) {
         m_window.OnLeftButtonUp(event->position().toPoint());
     }
+}
+
+void CClientArea::contextMenuEvent(QContextMenuEvent* event)
+{
+    m_window.OnContextMenu(event->pos(), event->globalPos());
+    event->accept();
 }
 
 void CClientArea::dragEnterEvent(QDragEnterEvent* event)

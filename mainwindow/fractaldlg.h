@@ -2,6 +2,7 @@
 
 #include "arrowkeys.h"
 #include "edithistory.h"
+#include "featuresearch.h"
 #include "fractalscript.h"
 #include "mapping.h"
 #include "watermarkfile.h"
@@ -24,6 +25,7 @@ class CLargeView;
 class CStatusLine;
 class QAction;
 class QLabel;
+class QMenu;
 class QMimeData;
 
 // What is under the mouse, or being dragged.
@@ -203,6 +205,17 @@ public:
     using PaletteDecoder = std::function<QImage(const QString&, QString*, const PaletteDecodeLimits&)>;
     void SetPaletteDecoder(PaletteDecoder decoder) { m_decodePalette = std::move(decoder); }
 
+    // The client area's context menu at a position of it, and its "zoom to the nearest feature": the
+    // view that frames the feature of lowest period in the view around the point under position, one
+    // step of the history (see fractaldlg_feature.cpp).
+    void OnContextMenu(QPoint position, QPoint global);
+    void BuildContextMenu(QMenu& menu, QPoint position);
+    void OnZoomToFeature(QPoint position);
+    // The search that runs off the window thread; the tests put a gate in its place.
+    using FeatureFinder
+        = std::function<FeatureAnswer(const CFormula&, const FeatureRequest&, const std::function<bool()>&)>;
+    void SetFeatureFinder(FeatureFinder finder) { m_findFeature = std::move(finder); }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -248,6 +261,10 @@ private:
     // Decodes a palette on a thread of its own while the window goes on painting, under a window that
     // says so and offers to cancel; cancel stops the decode, and the thread has ended on return.
     DecodedPalette DecodePaletteAside(const QString& name, const QString& scriptFolder);
+    // The search of the view around the pixel under position; false off the picture.
+    bool FeatureRequestAt(QPoint position, FeatureRequest& request) const;
+    // Runs the feature finder as DecodePaletteAside runs a decode; Cancelled when the user cancelled.
+    FeatureAnswer FindFeatureAside(const FeatureRequest& request);
     // Tells once that the palette a script named gave way to the built-in one.
     void ShowPaletteWarning();
     // The default picture, as New leaves it: defaults, preview size, built-in palette, no file.
@@ -311,9 +328,10 @@ private:
     qint64 m_nPreviewStartMs { -1 }; // when the preview now rendering began; -1 when none is
     qint64 m_nLastPreviewMs { -1 };  // how long the last full preview took
     bool m_bWaitingForExport { false };
-    bool m_bKeepFraming { false }; // Export settings' choice, for the rest of the run
+    bool m_bKeepFraming { false };  // Export settings' choice, for the rest of the run
     int m_nExportFilterIndex { 0 }; // the file type last chosen for an export, for the rest of the run
     PaletteDecoder m_decodePalette { DecodePalette };
+    FeatureFinder m_findFeature { FindViewFeature };
     // Declared last: they go first, while the script they read is still there.
     std::unique_ptr<CLargeView> m_largeView;
     std::unique_ptr<CConstantMapWindow> m_constantMap;

@@ -718,105 +718,6 @@ SLURM_ARRAY_TASK_MIN) / SLURM_ARRAY_TASK_STEP，N = SLURM_ARRAY_TASK_COUNT。分
 </translation>
     </message>
     <message>
-        <source>Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
-
-Renders and checks Glimmerset fractal scripts without a display.
-
-Commands:
-  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA
-        compile a formula, print its code and run it
-  new -o FILE.gsc [--from-json JSON]
-        write the default script, or the script JSON describes
-  check SCRIPT
-        load a script and print a summary, or why it does not load
-  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-         [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
-         [--json | --quiet] [CHANGES]
-        render a script at its target size into an image file
-  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
-        render several scripts into FOLDER/NAME.EXT in one run
-  probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]
-        print the count and final z of a plane point as one JSON line
-  set SCRIPT [CHANGES] [-o OUT.gsc]
-        write changes into a script file
-  dump SCRIPT [--json]
-        print every member of a script as text or JSON
-  extract PICTURE -o SCRIPT.gsc
-        write the script an exported picture carries
-  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]
-          [--size WxH] [--iterations N] [--no-watermark] [--shard K/N]
-          [--skip-existing] [--list]
-          [--video OUT.mp4 --fps F]
-        render the frames of an animation through key scripts
-  help [COMMAND]
-        show this help, or the options of COMMAND
-
-CHANGES (render, set and probe): --formula KIND=TEXT, --const NAME=RE[,IM],
-  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
-  --center RE,IM, --width W
-
-Options:
-  -h, --help     show this help and exit
-  -V, --version  show the version and exit
-
-A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries
-its script.
-Run &apos;glimmerset-cli COMMAND --help&apos; for the options of a command.
-Files are written whole or not at all, through symbolic links; a
-write-protected file is refused.
-Messages and help are in the first of the user&apos;s languages (LANGUAGE,
-LC_ALL, LC_MESSAGES, LANG) that the tool has, English or Chinese; else
-Chinese.
-</source>
-        <translation>用法： glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
-
-无需显示器，绘制和检查 Glimmerset 分形脚本。
-
-命令：
-  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA
-        编译公式，打印其代码并运行它
-  new -o FILE.gsc [--from-json JSON]
-        写出默认脚本，或 JSON 所描述的脚本
-  check SCRIPT
-        载入脚本并打印摘要，或打印它无法载入的原因
-  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-         [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
-         [--json | --quiet] [CHANGES]
-        按脚本的目标图像大小将其绘制到图像文件
-  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
-        一次运行把多个脚本绘制为 FOLDER/NAME.EXT
-  probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]
-        以一行 JSON 打印复平面上一点的计数和最终的 z
-  set SCRIPT [CHANGES] [-o OUT.gsc]
-        把修改写入脚本文件
-  dump SCRIPT [--json]
-        以文本或 JSON 打印脚本的每个成员
-  extract PICTURE -o SCRIPT.gsc
-        写出导出的图片所携带的脚本
-  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]
-          [--size WxH] [--iterations N] [--no-watermark] [--shard K/N]
-          [--skip-existing] [--list]
-          [--video OUT.mp4 --fps F]
-        绘制依次经过各关键脚本的动画的各帧
-  help [COMMAND]
-        显示本帮助，或 COMMAND 的选项
-
-CHANGES（render、set 和 probe）： --formula KIND=TEXT, --const NAME=RE[,IM],
-  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
-  --center RE,IM, --width W
-
-选项：
-  -h, --help     显示本帮助并退出
-  -V, --version  显示版本并退出
-
-SCRIPT 也可以是 Glimmerset 导出的 PNG 或 JPEG 图片：图片带有它的脚本。
-运行 &apos;glimmerset-cli COMMAND --help&apos; 查看某个命令的选项。
-文件要么完整写入，要么完全不写，并会沿符号链接写入；写保护的文件会被拒绝。
-消息和帮助使用用户的语言（LANGUAGE、LC_ALL、LC_MESSAGES、LANG）中本工具具备的
-第一种，即英文或中文；都没有时使用中文。
-</translation>
-    </message>
-    <message>
         <source>Changes to the script (applied in this order, each through the script&apos;s own setter):
   --formula KIND=TEXT   replace a formula; KIND is iteration, termination or colour
   --const NAME=RE[,IM]  set a named constant of the iteration formula (may be repeated)
@@ -1040,6 +941,191 @@ PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因�
     <message>
         <source>a BMP file holds at most 2 GiB, too little for %1 x %2 pixels: write PNG</source>
         <translation>BMP 文件最多 2 GiB，容不下 %1 x %2 像素：请写成 PNG</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
+
+Renders and checks Glimmerset fractal scripts without a display.
+
+Commands:
+  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA
+        compile a formula, print its code and run it
+  new -o FILE.gsc [--from-json JSON]
+        write the default script, or the script JSON describes
+  check SCRIPT
+        load a script and print a summary, or why it does not load
+  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
+         [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
+         [--json | --quiet] [CHANGES]
+        render a script at its target size into an image file
+  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
+        render several scripts into FOLDER/NAME.EXT in one run
+  probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]
+        print the count and final z of a plane point as one JSON line
+  find SCRIPT [--near RE,IM] [--width W] [--misiurewicz] [--max-period N] [--json]
+        find the nucleus, periodic or Misiurewicz point of lowest period in a view
+  set SCRIPT [CHANGES] [-o OUT.gsc]
+        write changes into a script file
+  dump SCRIPT [--json]
+        print every member of a script as text or JSON
+  extract PICTURE -o SCRIPT.gsc
+        write the script an exported picture carries
+  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]
+          [--size WxH] [--iterations N] [--no-watermark] [--shard K/N]
+          [--skip-existing] [--list]
+          [--video OUT.mp4 --fps F]
+        render the frames of an animation through key scripts
+  help [COMMAND]
+        show this help, or the options of COMMAND
+
+CHANGES (render, set and probe): --formula KIND=TEXT, --const NAME=RE[,IM],
+  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
+  --center RE,IM, --width W
+
+Options:
+  -h, --help     show this help and exit
+  -V, --version  show the version and exit
+
+A SCRIPT may also be a PNG or JPEG picture exported by Glimmerset: it carries
+its script.
+Run &apos;glimmerset-cli COMMAND --help&apos; for the options of a command.
+Files are written whole or not at all, through symbolic links; a
+write-protected file is refused.
+Messages and help are in the first of the user&apos;s languages (LANGUAGE,
+LC_ALL, LC_MESSAGES, LANG) that the tool has, English or Chinese; else
+Chinese.
+</source>
+        <translation>用法： glimmerset-cli COMMAND [OPTIONS] [ARGUMENTS]
+
+无需显示器，绘制和检查 Glimmerset 分形脚本。
+
+命令：
+  eval [--set NAME=RE[,IM]]... [--runs N] [--code] [--] FORMULA
+        编译公式，打印其代码并运行它
+  new -o FILE.gsc [--from-json JSON]
+        写出默认脚本，或 JSON 所描述的脚本
+  check SCRIPT
+        载入脚本并打印摘要，或打印它无法载入的原因
+  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
+         [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
+         [--json | --quiet] [CHANGES]
+        按脚本的目标图像大小将其绘制到图像文件
+  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
+        一次运行把多个脚本绘制为 FOLDER/NAME.EXT
+  probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]
+        以一行 JSON 打印复平面上一点的计数和最终的 z
+  find SCRIPT [--near RE,IM] [--width W] [--misiurewicz] [--max-period N] [--json]
+        寻找视图中周期最低的中心点、周期点或 Misiurewicz 点
+  set SCRIPT [CHANGES] [-o OUT.gsc]
+        把修改写入脚本文件
+  dump SCRIPT [--json]
+        以文本或 JSON 打印脚本的每个成员
+  extract PICTURE -o SCRIPT.gsc
+        写出导出的图片所携带的脚本
+  animate FROM.gsc TO.gsc [MORE.gsc ...] --frames N -o PATTERN [--ease E]
+          [--size WxH] [--iterations N] [--no-watermark] [--shard K/N]
+          [--skip-existing] [--list]
+          [--video OUT.mp4 --fps F]
+        绘制依次经过各关键脚本的动画的各帧
+  help [COMMAND]
+        显示本帮助，或 COMMAND 的选项
+
+CHANGES（render、set 和 probe）： --formula KIND=TEXT, --const NAME=RE[,IM],
+  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
+  --center RE,IM, --width W
+
+选项：
+  -h, --help     显示本帮助并退出
+  -V, --version  显示版本并退出
+
+SCRIPT 也可以是 Glimmerset 导出的 PNG 或 JPEG 图片：图片带有它的脚本。
+运行 &apos;glimmerset-cli COMMAND --help&apos; 查看某个命令的选项。
+文件要么完整写入，要么完全不写，并会沿符号链接写入；写保护的文件会被拒绝。
+消息和帮助使用用户的语言（LANGUAGE、LC_ALL、LC_MESSAGES、LANG）中本工具具备的
+第一种，即英文或中文；都没有时使用中文。
+</translation>
+    </message>
+    <message>
+        <source>Usage: glimmerset-cli find SCRIPT [--near RE,IM] [--width W] [--misiurewicz]
+                           [--max-period N] [--json]
+
+Finds, by Newton&apos;s method in the precision the view needs, the feature of lowest period in the
+square view of side W around RE,IM (by default the view of SCRIPT, - for standard input: its
+centre and its plane width): for an iteration formula that reads z0 the nucleus (a point whose
+orbit, started as a pixel&apos;s with z = z0 = the point, comes back to it), for one that does not a
+periodic point, or with --misiurewicz the Misiurewicz point of lowest preperiod + period (z after
+preperiod + period runs equals z after preperiod runs). The derivatives come from the formula
+itself, so any formula works; where it is not complex-differentiable (abs, arg, conj, real,
+imag, norm, the suffix i) Newton&apos;s method uses the real 2 x 2 Jacobian.
+Prints the period, the position to the precision it was found to, a size estimate (about the
+radius of what lies there) and a --center and --width pair that frames it:
+
+  period 3
+  re -1.75487766624669276004950889924666721
+  im 0
+  size 0.0190355
+  --center -1.75487766624669276004950889924666721,0 --width 0.09518
+
+A Misiurewicz point adds a line &quot;preperiod Q&quot; (runs before its orbit enters the cycle).
+
+Options:
+  --near RE,IM        the middle of the view searched (decimals of any length and exponent)
+  --width W           the side of the view searched
+  --misiurewicz       find a Misiurewicz point
+  --max-period N      the longest period (preperiod + period) tried, 1 to 1000000; by default
+                      10000, with --misiurewicz 1000
+  --json              print one JSON line: {&quot;period&quot;: P, &quot;re&quot;: &quot;...&quot;, &quot;im&quot;: &quot;...&quot;,
+                      &quot;size&quot;: &quot;...&quot;, &quot;center&quot;: &quot;RE,IM&quot;, &quot;width&quot;: &quot;...&quot;}, decimals as
+                      texts, with &quot;preperiod&quot;: Q for a Misiurewicz point
+  -h, --help          show this help and exit
+  -V, --version       show the version and exit
+
+Exit status: 0 when a feature was found, 1 when none was (up to the longest period, or the
+orbit of the view&apos;s centre escaped first) or the script does not load, 2 on a usage error.
+</source>
+        <translation>用法： glimmerset-cli find SCRIPT [--near RE,IM] [--width W] [--misiurewicz]
+                           [--max-period N] [--json]
+
+用视图所需的精度，以牛顿法在 RE,IM 周围边长为 W 的正方形视图中（默认为 SCRIPT 的视图，
+- 表示标准输入：其中心和复平面宽度）寻找周期最低的特征：迭代公式读取 z0 时为中心点
+（其轨道以像素的方式 z = z0 = 该点开始，又回到该点的点），不读取时为周期点，使用
+--misiurewicz 时为前周期与周期之和最低的 Misiurewicz 点（运行前周期 + 周期次后的 z 等于
+运行前周期次后的 z）。导数取自公式本身，因此任何公式都可以；公式不是复可微的地方（abs、
+arg、conj、real、imag、norm、后缀 i），牛顿法使用 2 x 2 实雅可比矩阵。
+打印周期、求得精度下的位置、大小估计（约为该处结构的半径），以及框住它的一对
+--center 和 --width：
+
+  period 3
+  re -1.75487766624669276004950889924666721
+  im 0
+  size 0.0190355
+  --center -1.75487766624669276004950889924666721,0 --width 0.09518
+
+Misiurewicz 点另有一行 &quot;preperiod Q&quot;（其轨道进入循环之前的运行次数）。
+
+选项：
+  --near RE,IM        所搜索视图的中心（任意长度、任意指数的十进制数）
+  --width W           所搜索视图的边长
+  --misiurewicz       寻找 Misiurewicz 点
+  --max-period N      尝试的最长周期（前周期 + 周期），1 到 1000000；默认 10000，
+                      使用 --misiurewicz 时为 1000
+  --json              打印一行 JSON：{&quot;period&quot;: P, &quot;re&quot;: &quot;...&quot;, &quot;im&quot;: &quot;...&quot;,
+                      &quot;size&quot;: &quot;...&quot;, &quot;center&quot;: &quot;RE,IM&quot;, &quot;width&quot;: &quot;...&quot;}，十进制数为
+                      字符串，Misiurewicz 点另有 &quot;preperiod&quot;: Q
+  -h, --help          显示本帮助并退出
+  -V, --version       显示版本并退出
+
+退出状态：找到特征为 0，没有找到（直到最长周期，或视图中心的轨道先逃逸了）或脚本无法载入
+为 1，用法错误为 2。
+</translation>
+    </message>
+    <message>
+        <source>&apos;--max-period&apos; needs a whole number from 1 to %1, not &apos;%2&apos;</source>
+        <translation>&apos;--max-period&apos; 需要 1 到 %1 的整数，而不是 &apos;%2&apos;</translation>
+    </message>
+    <message>
+        <source>%1: no feature of period up to %2 in the view</source>
+        <translation>%1：视图中没有周期不超过 %2 的特征</translation>
     </message>
 </context>
 </TS>

@@ -417,6 +417,28 @@ it carries, as a new script. The window speaks the first of the user&apos;s lang
         <source>最大迭代次数（%1 到 %2）：</source>
         <translation>Maximum iterations (%1 to %2):</translation>
     </message>
+    <message>
+        <source>缩放到最近的特征</source>
+        <translation>Zoom to the nearest feature</translation>
+    </message>
+    <message>
+        <source>正在寻找最近的特征...</source>
+        <translation>Looking for the nearest feature...</translation>
+    </message>
+    <message>
+        <source>迭代公式中没有变量 z，无法寻找特征。</source>
+        <translation>The iteration formula has no variable z: there is no feature to look for.</translation>
+    </message>
+    <message>
+        <source>视图中没有找到周期不超过 %1 的特征。</source>
+        <translation>No feature of period up to %1 in the view.</translation>
+    </message>
+    <message>
+        <source>找到周期 %1 的特征，但它太小，无法显示：
+%2, %3</source>
+        <translation>Found a feature of period %1, but it is too small to show:
+%2, %3</translation>
+    </message>
 </context>
 <context>
     <name>CLargeView</name>

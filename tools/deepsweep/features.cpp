@@ -1,5 +1,6 @@
 #include "sweep.h"
 
+#include "featurefinder.h"
 #include "fractalscript.h"
 #include "oracle.h"
 
@@ -57,16 +58,6 @@ BigComplex Minus(const BigComplex& a, const BigComplex& b)
     return r;
 }
 
-// z after preperiod + period runs from x, less z after preperiod runs.
-BigComplex Gap(const Program& p, CPreciseProgram& run, const BigComplex& x, int preperiod, int period)
-{
-    const BigComplex before = Orbit(p, run, x, preperiod);
-    for (int n = 0; n < period; ++n) {
-        run.Run();
-    }
-    return Minus(run.Slot(p.z), before);
-}
-
 double Log2Of(const BigFloat& v)
 {
     if (v.IsZero()) {
@@ -98,99 +89,21 @@ int OracleCount(const SweepView& view, const BigComplex& point, mpfr_prec_t bits
     return PreciseIterate(precise, term, bindings, at, view.maxIter).count;
 }
 
-namespace {
-
-// One Newton step for G(x) = z_period(x) - x (after preperiod runs), with its real Jacobian by
-// differences of 2^-bits: the step (dx, dy) to subtract and the Jacobian's determinant; false where it
-// is singular.
-bool NewtonStep(const Program& p, CPreciseProgram& run, const BigComplex& x, int preperiod, int period,
-    mpfr_prec_t bits, BigFloat& dx, BigFloat& dy, BigFloat& det)
-{
-    const mpfr_prec_t work = dx.Precision();
-    const BigComplex g = Gap(p, run, x, preperiod, period);
-    BigFloat h(work);
-    mpfr_set_ui_2exp(h.get(), 1, -static_cast<long>(bits), MPFR_RNDN);
-    BigComplex xr(x), xi(x);
-    mpfr_add(xr.Re(), xr.Re(), h.get(), MPFR_RNDN);
-    mpfr_add(xi.Im(), xi.Im(), h.get(), MPFR_RNDN);
-    BigComplex gr = Minus(Gap(p, run, xr, preperiod, period), g);
-    BigComplex gi = Minus(Gap(p, run, xi, preperiod, period), g);
-    mpc_div_fr(gr.get(), gr.get(), h.get(), MPC_RNDNN);
-    mpc_div_fr(gi.get(), gi.get(), h.get(), MPC_RNDNN);
-    // Solve [gr gi] (dx, dy) = -g as a 2 x 2 real system.
-    BigFloat j11(work), j12(work), j21(work), j22(work);
-    mpfr_set(j11.get(), gr.Re(), MPFR_RNDN);
-    mpfr_set(j21.get(), gr.Im(), MPFR_RNDN);
-    mpfr_set(j12.get(), gi.Re(), MPFR_RNDN);
-    mpfr_set(j22.get(), gi.Im(), MPFR_RNDN);
-    det = j11 * j22 - j12 * j21;
-    if (det.IsZero()) {
-        return false;
-    }
-    BigFloat gx(work), gy(work);
-    mpfr_set(gx.get(), g.Re(), MPFR_RNDN);
-    mpfr_set(gy.get(), g.Im(), MPFR_RNDN);
-    dx = (j22 * gx - j12 * gy) / det;
-    dy = (j11 * gy - j21 * gx) / det;
-    return true;
-}
-
-} // namespace
-
 FoundPoint NewtonPeriodic(
     const SweepView& view, const BigComplex& start, int period, mpfr_prec_t bits, int preperiod)
 {
     const Program p = ProgramOf(view);
-    const mpfr_prec_t work = 2 * bits + 64;
-    CPreciseProgram run(p.batch, work);
+    const FeatureProgram program = FeatureProgramOf(p.iter);
     FoundPoint found;
     found.period = period;
-    BigComplex x(work);
+    // Twice the bits: a nucleus is a double root, found to half the bits its gap is computed to.
+    BigComplex x(bits);
     x.Set(start);
-    // A cycle through a critical point is a multiple root (z * z + z0: z_p - z0 = z_(p-1)^2): Newton
-    // then shrinks the error by 1 - 1/m a step, and m times its step converges fast again.
-    double multiplicity = 1.0;
-    double lastStep = 0.0;
-    double lastShrink = 0.0;
-    int steady = 0;
-    for (int step = 0; step < 200; ++step) {
-        BigFloat dx(work), dy(work), det(work);
-        if (!NewtonStep(p, run, x, preperiod, period, bits, dx, dy, det)) {
-            return found;
-        }
-        {
-            BigComplex d(work);
-            mpfr_set(d.Re(), dx.get(), MPFR_RNDN);
-            mpfr_set(d.Im(), dy.get(), MPFR_RNDN);
-            const double size = Log2Abs(d);
-            const double shrink = std::exp2(size - lastStep);
-            // Only once the shrink has settled (far from the root the steps wander).
-            steady = step > 0 && std::fabs(shrink - lastShrink) < 0.02 * shrink ? steady + 1 : 0;
-            if (steady >= 3 && shrink > 0.3 && shrink < 0.95 && multiplicity == 1.0) {
-                multiplicity = std::round(1.0 / (1.0 - shrink));
-            }
-            lastShrink = shrink;
-            lastStep = size;
-            dx = dx * multiplicity;
-            dy = dy * multiplicity;
-        }
-        mpfr_sub(x.Re(), x.Re(), dx.get(), MPFR_RNDN);
-        mpfr_sub(x.Im(), x.Im(), dy.get(), MPFR_RNDN);
-        found.derivative = 0.5 * Log2Of(det);
-        if (!mpfr_number_p(x.Re()) || !mpfr_number_p(x.Im())) {
-            return found;
-        }
-        // Converged when the step is below the precision asked for.
-        BigComplex d(work);
-        mpfr_set(d.Re(), dx.get(), MPFR_RNDN);
-        mpfr_set(d.Im(), dy.get(), MPFR_RNDN);
-        if (Log2Abs(d) < -static_cast<double>(bits) + std::max(0.0, Log2Abs(x))) {
-            found.ok = true;
-            break;
-        }
-    }
+    const long tolerance = -static_cast<long>(bits) + static_cast<long>(std::max(0.0, Log2Abs(x)));
+    const NewtonResult r = FeatureNewton(program, start, period, preperiod, 2 * bits + 64, tolerance);
+    found.ok = r.ok;
     found.point = BigComplex(bits);
-    found.point.Set(x);
+    found.point.Set(r.point);
     return found;
 }
 

@@ -60,11 +60,11 @@ struct FoundPoint {
     bool ok { false };
     BigComplex point;
     int period { 0 };
-    double derivative { 0 }; // log2 of |d z_period / d point| at the point
 };
 // The point x near `start` where `period` runs after the first `preperiod` bring z back to where it
 // was (preperiod 0: back to x itself, a nucleus of a formula that reads z0 or a periodic point of one
-// that does not; preperiod 1 or more: a pre-periodic point), by Newton's method at `bits`.
+// that does not; preperiod 1 or more: a pre-periodic point), by the deep layer's Newton's method
+// (FeatureNewton) to `bits`.
 FoundPoint NewtonPeriodic(
     const SweepView& view, const BigComplex& start, int period, mpfr_prec_t bits, int preperiod = 0);
 // A point near start where the first run's value lies on the negative real axis (a branch cut).
