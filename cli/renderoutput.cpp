@@ -70,5 +70,5 @@ ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool 
     const PlaneView shown = fit
         ? Fitted(view, script.GetImageWidth(), script.GetImageHeight(), width, height)
         : AtWidth(view, script.GetImageWidth(), script.GetImageHeight(), width, height);
-    return { width, height, shown.offsetX, shown.offsetY, shown.ratio, shown.exact };
+    return { width, height, shown };
 }
