@@ -17,8 +17,8 @@ double Lerp(double a, double b, double t) { return a + (b - a) * t; }
 // shallow views (centre evenly, width by a constant factor), in MPFR at the deeper key's precision.
 PlaneView DeepFrameView(const Picture& a, const Picture& b, double t, int width, int height)
 {
-    const PlaneView va = ViewOf(a);
-    const PlaneView vb = ViewOf(b);
+    const PlaneView va = a.view;
+    const PlaneView vb = b.view;
     const mpfr_prec_t bits = std::max(ViewBits(va), ViewBits(vb));
     BigFloat ax(bits), ay(bits), bx(bits), by(bits);
     CentreOf(va, width, height, bits, ax, ay);
@@ -200,22 +200,25 @@ Picture FramePicture(const std::vector<Picture>& keys, int frame, int frames, Ea
         p.mapping.sin = length * sine;
         p.mapping.cos = length * cosine;
     }
-    if (!a.exact.Empty() || !b.exact.Empty()) {
-        SetViewOf(p, DeepFrameView(a, b, t, p.imageWidth, p.imageHeight));
+    if (!a.view.exact.Empty() || !b.view.exact.Empty()) {
+        p.view = DeepFrameView(a, b, t, p.imageWidth, p.imageHeight);
         return p;
     }
     // The centre moves evenly and the width by a constant factor per frame: a zoom at even speed.
     const double halfWidth = p.imageWidth / 2.0;
     const double halfHeight = p.imageHeight / 2.0;
-    const double centreX = Lerp(a.offsetX + halfWidth * a.ratio, b.offsetX + halfWidth * b.ratio, t);
-    const double centreY = Lerp(a.offsetY + halfHeight * a.ratio, b.offsetY + halfHeight * b.ratio, t);
+    const double centreX
+        = Lerp(a.view.offsetX + halfWidth * a.view.ratio, b.view.offsetX + halfWidth * b.view.ratio, t);
+    const double centreY
+        = Lerp(a.view.offsetY + halfHeight * a.view.ratio, b.view.offsetY + halfHeight * b.view.ratio, t);
     // Geometric for widths that have a logarithm; a script may hold any number, and those move linearly.
-    const bool geometric = a.ratio > 0.0 && b.ratio > 0.0 && std::isfinite(a.ratio) && std::isfinite(b.ratio);
-    p.ratio = a.ratio == b.ratio ? a.ratio
-        : geometric              ? a.ratio * exact::Exp(exact::Log(b.ratio / a.ratio) * t)
-                                 : Lerp(a.ratio, b.ratio, t);
-    p.offsetX = centreX - halfWidth * p.ratio;
-    p.offsetY = centreY - halfHeight * p.ratio;
+    const bool geometric = a.view.ratio > 0.0 && b.view.ratio > 0.0 && std::isfinite(a.view.ratio)
+        && std::isfinite(b.view.ratio);
+    p.view.ratio = a.view.ratio == b.view.ratio ? a.view.ratio
+        : geometric ? a.view.ratio * exact::Exp(exact::Log(b.view.ratio / a.view.ratio) * t)
+                    : Lerp(a.view.ratio, b.view.ratio, t);
+    p.view.offsetX = centreX - halfWidth * p.view.ratio;
+    p.view.offsetY = centreY - halfHeight * p.view.ratio;
     return p;
 }
 

@@ -106,7 +106,7 @@ std::optional<int> ReadFindJob(const CCommandOptions& options, FindJob& job, std
 void FillFromView(const CFractalScript& script, FindJob& job)
 {
     const Picture picture = script.TakeSnapshot();
-    const PlaneView view = ViewOf(picture);
+    const PlaneView view = picture.view;
     const mpfr_prec_t bits = ViewBits(view);
     if (!job.near) {
         BigFloat x(bits), y(bits);

@@ -121,19 +121,17 @@ bool ReadViewOverrides(const CCommandOptions& options, ScriptOverrides& override
 }
 
 // The view of --center and --width: doubles while neither the script's view nor the new one is deeper
-// than doubles hold, the typed decimals in MPFR otherwise.
-void ApplyView(const ScriptOverrides& overrides, CFractalScript& script, OverrideResult& result)
+// than doubles hold, the typed decimals in MPFR otherwise. On a view a script cannot hold returns
+// false with the problem.
+bool OverriddenView(
+    const ScriptOverrides& overrides, const CFractalScript& script, PlaneView& result, std::string& problem)
 {
-    const auto fail = [&result](std::string message) {
-        result.status = OverrideStatus::Usage;
-        result.message = std::move(message);
-    };
     const int w = script.GetImageWidth();
     const int h = script.GetImageHeight();
     const PlaneView old = script.GetView();
-    const double oldRatio = script.GetRatio();
+    const double oldRatio = old.ratio;
     const Complex center = overrides.center.value_or(
-        Complex { script.GetOffsetX() + w * oldRatio / 2, script.GetOffsetY() + h * oldRatio / 2 });
+        Complex { old.offsetX + w * oldRatio / 2, old.offsetY + h * oldRatio / 2 });
     const double ratio = overrides.width ? *overrides.width / w : oldRatio;
     const double offsetX = center.re - w * ratio / 2;
     const double offsetY = center.im - h * ratio / 2;
@@ -141,8 +139,8 @@ void ApplyView(const ScriptOverrides& overrides, CFractalScript& script, Overrid
         = ratio > 0.0 && std::isfinite(ratio) && std::isfinite(offsetX) && std::isfinite(offsetY);
     if (doubles && old.exact.Empty() && !IsDeepView(old, w, h)
         && !IsDeepView(PlaneView { offsetX, offsetY, ratio, {} }, w, h)) {
-        script.SetView(offsetX, offsetY, ratio);
-        return;
+        result = { offsetX, offsetY, ratio, {} };
+        return true;
     }
     // Deeper than doubles hold: the typed texts and the script's exact view, in MPFR.
     const auto view = [&](mpfr_prec_t bits) {
@@ -156,16 +154,39 @@ void ApplyView(const ScriptOverrides& overrides, CFractalScript& script, Overrid
                                            : PreciseViewOf(old, bits).ratio;
         return ViewAroundCentre(x, y, r, w, h);
     };
-    const PlaneView deep = view(std::max(ViewBits(old), ViewBits(view(64))));
+    result = view(std::max(ViewBits(old), ViewBits(view(64))));
     // The width a script of this size divides into pixels may go below the deepest ratio.
-    if (!deep.exact.Empty() && CheckViewScale(deep.exact.ratio) == ViewNumberError::TooDeep) {
-        return fail(ViewNumberProblem(ViewNumberError::TooDeep, "'--width'", overrides.widthText));
+    if (!result.exact.Empty() && CheckViewScale(result.exact.ratio) == ViewNumberError::TooDeep) {
+        problem = ViewNumberProblem(ViewNumberError::TooDeep, "'--width'", overrides.widthText);
+        return false;
     }
-    if (!std::isfinite(deep.offsetX) || !std::isfinite(deep.offsetY) || !(deep.ratio > 0.0)) {
-        return fail(Tr(QT_TRANSLATE_NOOP("glimmerset-cli",
-            "the view of '--center' and '--width' lies beyond the numbers a script holds")));
+    if (!std::isfinite(result.offsetX) || !std::isfinite(result.offsetY) || !(result.ratio > 0.0)) {
+        problem = Tr(QT_TRANSLATE_NOOP(
+            "glimmerset-cli", "the view of '--center' and '--width' lies beyond the numbers a script holds"));
+        return false;
     }
-    script.SetView(deep);
+    return true;
+}
+
+// The constants named on the command line, by their index in the iteration formula the edit leaves
+// (its own when the edit brings none); false with the unknown name when one is not there.
+bool ConstantIndices(
+    const ScriptOverrides& overrides, const CFractalScript& script, PictureEdit& edit, std::string& unknown)
+{
+    CFormula iter = script.GetIterFormula();
+    std::string error;
+    if (edit.iterText && iter.Compile(*edit.iterText, error) != kCompileOk) {
+        return true; // the edit stops at the formula, which says why
+    }
+    for (const auto& [name, value] : overrides.constants) {
+        const int k = iter.FindConstant(name);
+        if (k < 0) {
+            unknown = name;
+            return false;
+        }
+        edit.constants.emplace_back(k, value);
+    }
+    return true;
 }
 
 } // namespace
@@ -266,10 +287,9 @@ bool ReadIterationsOption(
 
 int ExtendedLimitOf(long long given, std::string& warning)
 {
-    const int limit = static_cast<int>(std::clamp<long long>(given, kMinIterations, kMaxExtendedIterations));
-    warning = limit == given
-        ? std::string()
-        : RangeWarning("--iterations", given, kMinIterations, kMaxExtendedIterations, limit);
+    const int limit = ClampToRange(given, kMinIterations, kMaxExtendedIterations);
+    warning = limit == given ? std::string()
+                             : EditWarningText({ EditWarning::Field::Iterations, given, limit, 0.0, 0.0 });
     return limit;
 }
 
@@ -339,75 +359,85 @@ bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, s
     return true;
 }
 
+std::string EditWarningText(const EditWarning& warning)
+{
+    switch (warning.field) {
+    case EditWarning::Field::Sine: return SineWarning(warning.sineGiven, warning.sineUsed);
+    case EditWarning::Field::Iterations:
+        return RangeWarning(
+            "--iterations", warning.given, kMinIterations, kMaxExtendedIterations, warning.used);
+    case EditWarning::Field::ImageWidth:
+    case EditWarning::Field::ImageHeight:
+    case EditWarning::Field::Antialias: break; // no option sets them
+    }
+    return {};
+}
+
 OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& script)
 {
     OverrideResult result;
-    const auto fail = [&result](OverrideStatus status, std::string message) {
-        result.status = status;
-        result.message = std::move(message);
+    PictureEdit edit;
+    edit.iterText = overrides.iterationFormula;
+    edit.termText = overrides.terminationFormula;
+    edit.colorText = overrides.colourFormula;
+    // What comes after a failure is left out, as the script's setters would have stopped there.
+    std::string unknown;
+    std::string viewProblem;
+    if (!ConstantIndices(overrides, script, edit, unknown)) {
+        script.Apply(edit);
+        result.status = OverrideStatus::Usage;
+        result.message
+            = Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "the iteration formula has no constant named '%1' (%2)"),
+                { unknown, ConstantNames(script.GetIterFormula()) });
         return result;
-    };
-    if (overrides.iterationFormula || overrides.terminationFormula) {
-        FormulaError error
-            = script.SetFormulas(overrides.iterationFormula.value_or(script.GetIterFormula().GetText()),
-                overrides.terminationFormula.value_or(script.GetTermFormula().GetText()));
-        if (error) {
-            result.detail = FormulaErrorLines(error);
-            return fail(OverrideStatus::Failed, std::move(error.message));
-        }
     }
-    if (overrides.colourFormula) {
-        if (FormulaError error = script.SetColorFormula(*overrides.colourFormula)) {
-            result.detail = FormulaErrorLines(error);
-            return fail(OverrideStatus::Failed, std::move(error.message));
-        }
-    }
-    for (const auto& [name, value] : overrides.constants) {
-        const int k = script.GetIterFormula().FindConstant(name);
-        if (k < 0) {
-            return fail(OverrideStatus::Usage,
-                Tr(QT_TRANSLATE_NOOP(
-                       "glimmerset-cli", "the iteration formula has no constant named '%1' (%2)"),
-                    { name, ConstantNames(script.GetIterFormula()) }));
-        }
-        // The window's path: make it the current constant, then set it.
-        while (script.GetCurrentConstantIndex() != k) {
-            script.NextConstant();
-        }
-        script.SetCurrentConstant(value);
-    }
+    std::string problem;
     if (overrides.palette) {
         // Stored as the script stores palettes: relative to its own folder when typed relative.
-        const QString name = overrides.paletteRelative
+        DecodedPalette decoded = DecodeNamedPalette(*overrides.palette, QString());
+        problem = decoded.problem.toStdString();
+        decoded.name = overrides.paletteRelative
             ? QDir(script.GetScriptFolder()).relativeFilePath(*overrides.palette)
             : *overrides.palette;
-        DecodedPalette decoded = DecodeNamedPalette(*overrides.palette, QString());
-        const std::string problem = decoded.problem.toStdString();
-        decoded.name = name;
         // As the window's palette import: an image that does not decode changes nothing.
-        if (!script.SetDecodedPalette(std::move(decoded), PaletteFallback::None)) {
-            return fail(OverrideStatus::Failed,
-                "载入调色板失败! (" + overrides.palette->toStdString() + ": "
-                    + (problem.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "unreadable")) : problem)
-                    + ")");
+        edit.palette = ChoosePalette(std::move(decoded), PaletteFallback::None);
+    }
+    edit.mapping = overrides.mapping;
+    edit.maxIter = overrides.iterations;
+    PlaneView view;
+    const bool viewRead
+        = !(overrides.center || overrides.width) || OverriddenView(overrides, script, view, viewProblem);
+    if ((overrides.center || overrides.width) && viewRead) {
+        edit.view = view;
+    }
+    const EditResult applied = script.Apply(edit);
+    if (applied.error) {
+        result.status = OverrideStatus::Failed;
+        result.detail = FormulaErrorLines(applied.error);
+        result.message = applied.error.message;
+        return result;
+    }
+    if (applied.paletteFailed) {
+        result.status = OverrideStatus::Failed;
+        result.message = "载入调色板失败! (" + overrides.palette->toStdString() + ": "
+            + (problem.empty() ? Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "unreadable")) : problem) + ")";
+        return result;
+    }
+    // The window's path for a named constant: the last one named becomes the current one.
+    if (!edit.constants.empty()) {
+        while (script.GetCurrentConstantIndex() != edit.constants.back().first) {
+            script.NextConstant();
         }
+    }
+    if (edit.palette) {
         script.SetModified();
     }
-    if (const std::optional<PaletteMapping> m = overrides.mapping) {
-        script.SetMapping(*m);
-        if (script.GetMapping().sin != m->sin) {
-            result.warnings.push_back(SineWarning(m->sin, script.GetMapping().sin));
-        }
+    for (const EditWarning& warning : applied.warnings) {
+        result.warnings.push_back(EditWarningText(warning));
     }
-    if (overrides.iterations) {
-        std::string warning;
-        script.SetExtendedMaxIter(ExtendedLimitOf(*overrides.iterations, warning));
-        if (!warning.empty()) {
-            result.warnings.push_back(std::move(warning));
-        }
-    }
-    if (overrides.center || overrides.width) {
-        ApplyView(overrides, script, result);
+    if (!viewRead) {
+        result.status = OverrideStatus::Usage;
+        result.message = std::move(viewProblem);
     }
     return result;
 }

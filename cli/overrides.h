@@ -3,6 +3,7 @@
 #include "complex.h"
 #include "exactview.h"
 #include "mapping.h"
+#include "pictureedit.h"
 
 #include <QCommandLineOption>
 #include <QString>
@@ -71,6 +72,9 @@ bool ReadIterationsOption(
 // The limit such a number gives, and the warning when it had to be brought into range (else empty).
 int ExtendedLimitOf(long long given, std::string& warning);
 
+// The tool's words for a value an edit brought into range.
+std::string EditWarningText(const EditWarning& warning);
+
 // Reads the parsed options; on a value that does not parse returns false with the problem.
 bool ReadOverrides(const CCommandOptions& options, ScriptOverrides& overrides, std::string& problem);
 
@@ -88,7 +92,8 @@ struct OverrideResult {
     std::vector<std::string> warnings; // values brought into the script's ranges
 };
 
-// Applies the overrides in a fixed order: formulas (so that --const may name a constant a new
-// formula brings), constants, palette (which resets the mapping), mapping, iteration limit, view.
-// The first failure stops there; the script is then only partly changed.
+// Applies the overrides as one edit of the script (pictureedit.h), in its fixed order: formulas (so
+// that --const may name a constant a new formula brings), constants, palette (which resets the
+// mapping), mapping, iteration limit, view. The first failure stops there; the script is then only
+// partly changed.
 OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& script);

@@ -140,7 +140,7 @@ bool ProbedPicture(const ProbeJob& job, QTemporaryDir& dir, Picture& picture, in
         const ExportView view = ViewAtSize(script, job.width, job.height, job.fit);
         picture.imageWidth = view.width;
         picture.imageHeight = view.height;
-        SetViewOf(picture, { view.offsetX, view.offsetY, view.ratio, view.exact });
+        picture.view = view.view;
     }
     return true;
 }

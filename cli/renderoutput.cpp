@@ -73,7 +73,7 @@ ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool 
     const PlaneView shown = fit
         ? Fitted(view, script.GetImageWidth(), script.GetImageHeight(), width, height)
         : AtWidth(view, script.GetImageWidth(), script.GetImageHeight(), width, height);
-    return { width, height, shown.offsetX, shown.offsetY, shown.ratio, shown.exact };
+    return { width, height, shown };
 }
 
 std::string ReadScale(const std::optional<std::string>& text, const QString& path, bool data, int& scale)
@@ -101,12 +101,11 @@ std::string ReadScale(const std::optional<std::string>& text, const QString& pat
 
 ExportView ScaledView(const CFractalScript& script, const std::optional<ExportView>& base, int scale)
 {
-    const PlaneView view
-        = base ? PlaneView { base->offsetX, base->offsetY, base->ratio, base->exact } : script.GetView();
+    const PlaneView view = base ? base->view : script.GetView();
     const int width = base ? base->width : script.GetImageWidth();
     const int height = base ? base->height : script.GetImageHeight();
     const PlaneView shown = AtWidth(view, width, height, scale * width, scale * height);
-    return { scale * width, scale * height, shown.offsetX, shown.offsetY, shown.ratio, shown.exact };
+    return { scale * width, scale * height, shown };
 }
 
 std::string ScaledSizeProblem(const QString& path, const ExportView& view)

@@ -167,7 +167,8 @@ bool ReadConstants(CJsonReader& read, const QJsonObject& top, CFractalScript& sc
     if (!read.Object(QStringLiteral("constants"), top.value(QStringLiteral("constants")), {}, constants)) {
         return false;
     }
-    CFormula iter = script.GetIterFormula();
+    const CFormula& iter = script.GetIterFormula();
+    PictureEdit edit;
     for (auto it = constants.begin(); it != constants.end(); ++it) {
         const QString key = QStringLiteral("constants.") + it.key();
         double parts[2];
@@ -179,9 +180,9 @@ bool ReadConstants(CJsonReader& read, const QJsonObject& top, CFractalScript& sc
             return read.Fail(
                 key, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "the iteration formula has no such constant")));
         }
-        iter.SetConstant(k, { parts[0], parts[1] });
+        edit.constants.emplace_back(k, Complex { parts[0], parts[1] });
     }
-    script.ReplaceFormulas(iter, script.GetTermFormula(), script.GetColorFormula());
+    script.Apply(edit);
     return true;
 }
 
@@ -230,16 +231,13 @@ bool ReadPaletteAndMapping(
 // warning.
 bool ReadCounts(CJsonReader& read, const QJsonObject& top, CFractalScript& script)
 {
+    PictureEdit edit;
     if (const QJsonValue value = top.value(QStringLiteral("iterations")); !value.isUndefined()) {
         long long count = 0;
         if (!read.Whole(QStringLiteral("iterations"), value, count)) {
             return false;
         }
-        script.SetExtendedMaxIter(count);
-        if (script.GetMaxIter() != count) {
-            read.Warn(RangeWarning(
-                "iterations", count, kMinIterations, kMaxExtendedIterations, script.GetMaxIter()));
-        }
+        edit.maxIter = count;
     }
     if (const QJsonValue value = top.value(QStringLiteral("size")); !value.isUndefined()) {
         const QJsonArray array = value.toArray();
@@ -252,24 +250,30 @@ bool ReadCounts(CJsonReader& read, const QJsonObject& top, CFractalScript& scrip
             || !read.Whole(QStringLiteral("size"), array[1], size[1])) {
             return false;
         }
-        script.SetImageSize(size[0], size[1]);
-        if (script.GetImageWidth() != size[0] || script.GetImageHeight() != size[1]) {
-            read.Warn(Tr(
-                QT_TRANSLATE_NOOP("glimmerset-cli", "size %1x%2 is outside %3 to %4 a side; %5x%6 is used"),
-                { std::to_string(size[0]), std::to_string(size[1]), std::to_string(kMinImageSide),
-                    std::to_string(kMaxImageSide), std::to_string(script.GetImageWidth()),
-                    std::to_string(script.GetImageHeight()) }));
-        }
+        edit.imageSize = std::pair { size[0], size[1] };
     }
     if (const QJsonValue value = top.value(QStringLiteral("antialias")); !value.isUndefined()) {
         int samples = 1;
         if (!read.Whole(QStringLiteral("antialias"), value, samples)) {
             return false;
         }
-        script.SetAntialias(samples);
-        if (script.GetAntialias() != samples) {
-            read.Warn(
-                RangeWarning("antialias", samples, kMinAntialias, kMaxAntialias, script.GetAntialias()));
+        edit.antialias = samples;
+    }
+    bool sizeWarned = false;
+    for (const EditWarning& warning : script.Apply(edit).warnings) {
+        using F = EditWarning::Field;
+        if (warning.field == F::Iterations) {
+            read.Warn(RangeWarning(
+                "iterations", warning.given, kMinIterations, kMaxExtendedIterations, warning.used));
+        } else if (warning.field == F::Antialias) {
+            read.Warn(RangeWarning("antialias", warning.given, kMinAntialias, kMaxAntialias, warning.used));
+        } else if ((warning.field == F::ImageWidth || warning.field == F::ImageHeight) && !sizeWarned) {
+            sizeWarned = true; // one warning for the pair
+            read.Warn(Tr(
+                QT_TRANSLATE_NOOP("glimmerset-cli", "size %1x%2 is outside %3 to %4 a side; %5x%6 is used"),
+                { std::to_string(edit.imageSize->first), std::to_string(edit.imageSize->second),
+                    std::to_string(kMinImageSide), std::to_string(kMaxImageSide),
+                    std::to_string(script.GetImageWidth()), std::to_string(script.GetImageHeight()) }));
         }
     }
     return true;

@@ -230,16 +230,18 @@ void CSettingDlg::WriteFields()
 
 bool CSettingDlg::CompileInto(FormulaError& error)
 {
-    // The scratch script starts from copies, so that constant values survive a recompilation.
-    CFractalScript scratch;
-    scratch.ReplaceFormulas(m_iterFormula, m_termFormula, m_colorFormula);
-    if ((error = scratch.SetFormulas(m_strIterFormula.toStdString(), m_strTermFormula.toStdString()))
-        || (error = scratch.SetColorFormula(m_strColorFormula.toStdString()))) {
+    // The scratch picture starts from copies, so that constant values survive a recompilation.
+    Picture scratch;
+    scratch.iterFormula = m_iterFormula;
+    scratch.termFormula = m_termFormula;
+    scratch.colorFormula = m_colorFormula;
+    if ((error = CompileFormulas(scratch, m_strIterFormula.toStdString(), m_strTermFormula.toStdString()))
+        || (error = CompileColorFormula(scratch, m_strColorFormula.toStdString()))) {
         return false;
     }
-    m_iterFormula = scratch.GetIterFormula();
-    m_termFormula = scratch.GetTermFormula();
-    m_colorFormula = scratch.GetColorFormula();
+    m_iterFormula = std::move(scratch.iterFormula);
+    m_termFormula = std::move(scratch.termFormula);
+    m_colorFormula = std::move(scratch.colorFormula);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fixedlimits.h"
 #include "renderer.h"
 
 #include <cstdint>
@@ -7,9 +8,6 @@
 
 // Anti-aliased pictures: n x n samples per pixel on a lattice n times as fine over the same view,
 // each coloured through the palette, averaged per channel in linear light.
-
-inline constexpr int kMinAntialias = 1;
-inline constexpr int kMaxAntialias = 4;
 
 // sRGB 0..255 as linear light 0..65535, rounded: fixed numbers, so that every machine averages alike.
 extern const std::uint16_t kSrgbToLinear[256];

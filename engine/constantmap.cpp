@@ -103,9 +103,8 @@ bool BuildConstantMap(const Picture& picture, const ConstantMapInputs& in, Pictu
     built.mapping = picture.mapping;
     built.imageWidth = in.width;
     built.imageHeight = in.height;
-    built.ratio = in.view.width / in.width;
-    built.offsetX = in.view.centreX - in.view.width / 2;
-    built.offsetY = in.view.centreY - built.ratio * in.height / 2;
+    const double ratio = in.view.width / in.width;
+    built.view = { in.view.centreX - in.view.width / 2, in.view.centreY - ratio * in.height / 2, ratio, {} };
     map = std::move(built);
     return true;
 }

@@ -47,7 +47,7 @@ PlaneView Operate(const PlaneView& view, int imageWidth, int imageHeight, int wi
     Doubles doubles, Precise precise)
 {
     if (view.exact.Empty() && !IsDeepView(view, imageWidth, imageHeight)) {
-        const View d = doubles(View { view.offsetX, view.offsetY, view.ratio });
+        const View d = doubles(view.Doubles());
         const PlaneView shallow { d.offsetX, d.offsetY, d.ratio, {} };
         if (!IsDeepView(shallow, width, height)) {
             return shallow;
@@ -78,22 +78,9 @@ BigFloat Max(const BigFloat& a, const BigFloat& b) { return a < b ? b : a; }
 
 } // namespace
 
-PlaneView ViewOf(const Picture& picture)
-{
-    return { picture.offsetX, picture.offsetY, picture.ratio, picture.exact };
-}
-
-void SetViewOf(Picture& picture, const PlaneView& view)
-{
-    picture.offsetX = view.offsetX;
-    picture.offsetY = view.offsetY;
-    picture.ratio = view.ratio;
-    picture.exact = view.exact;
-}
-
 PreciseView PreciseViewOf(const Picture& picture, mpfr_prec_t bits)
 {
-    return PreciseViewOf(ViewOf(picture), bits);
+    return PreciseViewOf(picture.view, bits);
 }
 
 PreciseView PreciseViewOf(const PlaneView& view, mpfr_prec_t bits)
@@ -114,7 +101,7 @@ PreciseView PreciseViewOf(const PlaneView& view, mpfr_prec_t bits)
 
 bool IsDeepView(const Picture& picture)
 {
-    return IsDeepView(ViewOf(picture), picture.imageWidth, picture.imageHeight);
+    return IsDeepView(picture.view, picture.imageWidth, picture.imageHeight);
 }
 
 bool IsDeepView(const PlaneView& view, int imageWidth, int imageHeight)
@@ -370,8 +357,8 @@ PlaneView WithRatioOf(const PlaneView& offsets, const PlaneView& ratioFrom)
 
 void ShowAtSize(Picture& picture, int width, int height)
 {
-    const PlaneView shown = AtWidth(ViewOf(picture), picture.imageWidth, picture.imageHeight, width, height);
+    const PlaneView shown = AtWidth(picture.view, picture.imageWidth, picture.imageHeight, width, height);
     picture.imageWidth = width;
     picture.imageHeight = height;
-    SetViewOf(picture, shown);
+    picture.view = shown;
 }

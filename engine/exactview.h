@@ -1,6 +1,7 @@
 #pragma once
 
 #include "bignum.h"
+#include "view.h"
 
 #include <optional>
 #include <string>
@@ -32,10 +33,10 @@ struct PlaneView {
     double ratio { 1.0 };
     ExactView exact;
     bool operator==(const PlaneView&) const = default;
-};
 
-PlaneView ViewOf(const Picture& picture);
-void SetViewOf(Picture& picture, const PlaneView& view);
+    // The doubles alone: what every shallow render and the window's arithmetic read.
+    View Doubles() const { return { offsetX, offsetY, ratio }; }
+};
 
 // The picture's view at `bits` precision: the exact strings when set, otherwise the doubles (exactly).
 PreciseView PreciseViewOf(const Picture& picture, mpfr_prec_t bits);

@@ -129,7 +129,7 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
     const int generation = m_nStage.load();
     RenderStats stats;
     const int samples
-        = std::clamp(m_request.antialias.value_or(picture.antialias), kMinAntialias, kMaxAntialias);
+        = ClampToRange(m_request.antialias.value_or(picture.antialias), kMinAntialias, kMaxAntialias);
     m_data = {};
     PixelData sink;
     if (m_request.keepData && !surface.isNull()) {
@@ -279,10 +279,7 @@ void CExportWorker::Run()
     if (const std::optional<ExportView>& view = m_request.view) {
         picture.imageWidth = view->width;
         picture.imageHeight = view->height;
-        picture.offsetX = view->offsetX;
-        picture.offsetY = view->offsetY;
-        picture.ratio = view->ratio;
-        picture.exact = view->exact;
+        picture.view = view->view;
     }
     {
         std::lock_guard lock(m_mutex);

@@ -35,10 +35,7 @@ inline constexpr int kDefaultPngLevel = 1;
 struct ExportView {
     int width { 0 };
     int height { 0 };
-    double offsetX { 0.0 };
-    double offsetY { 0.0 };
-    double ratio { 1.0 };
-    ExactView exact; // a deep view's exact values (exactview.h); empty for doubles
+    PlaneView view; // a deep view's exact values included
 };
 
 // Whether a picture written to path carries its script: PNG (an iTXt chunk) and JPEG (a comment),

@@ -2,6 +2,7 @@
 
 #include "antialias.h"
 #include "fixedlimits.h"
+#include "pictureedit.h"
 
 #include <QFileInfo>
 
@@ -31,47 +32,61 @@ CFractalScript::CFractalScript()
 // The workers are members: each stops and joins its thread before the picture goes.
 CFractalScript::~CFractalScript() = default;
 
+EditResult CFractalScript::Apply(const PictureEdit& edit)
+{
+    EditResult result;
+    {
+        std::lock_guard lock(m_mutex);
+        result = ApplyEdit({ m_picture, m_palette, m_strPaletteFile, m_strPaletteProblem }, edit);
+    }
+    // After the lock: a render either has the edit in its snapshot or is aborted by the restart.
+    if (result.restart) {
+        RestartRenders();
+    }
+    if (result.modified) {
+        m_bModified = true;
+    }
+    return result;
+}
+
+void CFractalScript::RestartRenders()
+{
+    m_preview.Restart();
+    for (CPreviewWorker* follower : m_stageFollowers) {
+        follower->Restart();
+    }
+}
+
 void CFractalScript::SetDefaults()
 {
-    SetFormulas("z = z * z + C;", "norm(z) > 100;");
-    SetColorFormula("V_iter_n / V_iter_max;");
-    Edit([this] {
-        Picture& p = m_picture;
-        if (p.iterFormula.GetConstantCount() > 0) {
-            p.iterFormula.SetConstant(0, kDefaultConstant);
-        }
-        p.mapping = IdentityMapping(p.mapping.stretch);
-        p.imageWidth = 1024;
-        p.imageHeight = 1024;
-        p.maxIter = 256;
-        p.offsetX = -1.0;
-        p.offsetY = -1.0;
-        p.ratio = 0.001953125; // 2 / 1024: the square from -1 - 1i to 1 + 1i
-        p.exact = {};
-        p.antialias = 1;
-        m_nCurConst = p.iterFormula.GetConstantCount() > 0 ? 0 : -1;
-    });
+    PictureEdit edit;
+    edit.iterText = "z = z * z + C;";
+    edit.termText = "norm(z) > 100;";
+    edit.colorText = "V_iter_n / V_iter_max;";
+    edit.constants = { { 0, kDefaultConstant } }; // written only when the formula has one
+    edit.mapping = IdentityMapping(m_picture.mapping.stretch);
+    edit.maxIter = 256;
+    edit.imageSize = std::pair { 1024, 1024 };
+    edit.antialias = 1;
+    edit.view = PlaneView { -1.0, -1.0, 0.001953125, {} }; // 2 / 1024: the square from -1 - 1i to 1 + 1i
+    Apply(edit);
+    m_nCurConst = m_picture.iterFormula.GetConstantCount() > 0 ? 0 : -1;
     m_bModified = false;
 }
 
 FormulaError CFractalScript::SetFormulas(std::string_view iterText, std::string_view termText)
 {
-    FormulaError error;
-    Edit([&] {
-        error = CompileFormulas(m_picture, iterText, termText);
-        return !error;
-    });
-    return error;
+    PictureEdit edit;
+    edit.iterText = std::string(iterText);
+    edit.termText = std::string(termText);
+    return Apply(edit).error;
 }
 
 FormulaError CFractalScript::SetColorFormula(std::string_view text)
 {
-    FormulaError error;
-    Edit([&] {
-        error = CompileColorFormula(m_picture, text);
-        return !error;
-    });
-    return error;
+    PictureEdit edit;
+    edit.colorText = std::string(text);
+    return Apply(edit).error;
 }
 
 bool CFractalScript::SetFormulas(std::string_view iterText, std::string_view termText, std::string& err)
@@ -92,84 +107,52 @@ bool CFractalScript::SetColorFormula(std::string_view text, std::string& err)
     return !error;
 }
 
-void CFractalScript::ReplaceFormulas(const CFormula& iter, const CFormula& term, const CFormula& color)
-{
-    Edit([&] {
-        m_picture.iterFormula = iter;
-        m_picture.termFormula = term;
-        m_picture.colorFormula = color;
-    });
-}
-
 void CFractalScript::SetMapping(
     double x0, double y0, double dx, double dy, double sinTheta, double cosTheta, double stretch)
 {
-    Edit([&] {
-        const double sin = std::isnan(sinTheta) ? sinTheta : std::clamp(sinTheta, -1.0, 1.0);
-        m_picture.mapping = { x0, y0, dx, dy, sin, cosTheta, stretch };
-    });
+    PictureEdit edit;
+    edit.mapping = PaletteMapping { x0, y0, dx, dy, sinTheta, cosTheta, stretch };
+    Apply(edit);
 }
 
-void CFractalScript::ResetPaletteMapping()
-{
-    Edit([this] { m_picture.mapping = IdentityMapping(m_picture.mapping.stretch); });
-}
+void CFractalScript::ResetPaletteMapping() { SetMapping(IdentityMapping(m_picture.mapping.stretch)); }
 
 void CFractalScript::SetImageSize(int width, int height)
 {
-    width = std::clamp(width, kMinImageSide, kMaxImageSide);
-    height = std::clamp(height, kMinImageSide, kMaxImageSide);
-    if (width == m_picture.imageWidth && height == m_picture.imageHeight) {
-        return;
-    }
-    Edit([&] {
-        m_picture.imageWidth = width;
-        m_picture.imageHeight = height;
-    });
+    PictureEdit edit;
+    edit.imageSize = std::pair { width, height };
+    Apply(edit);
 }
 
 void CFractalScript::SetView(double offsetX, double offsetY, double ratio)
 {
-    Edit([&] {
-        m_picture.offsetX = offsetX;
-        m_picture.offsetY = offsetY;
-        m_picture.ratio = ratio;
-        m_picture.exact = {};
-    });
+    SetView(PlaneView { offsetX, offsetY, ratio, {} });
 }
 
 void CFractalScript::SetView(const PlaneView& view)
 {
-    Edit([&] { SetViewOf(m_picture, view); });
+    PictureEdit edit;
+    edit.view = view;
+    Apply(edit);
 }
 
 void CFractalScript::SetMaxIter(int maxIter)
 {
-    SetExtendedMaxIter(std::clamp(maxIter, kMinIterations, kMaxIterations));
+    SetExtendedMaxIter(ClampToRange(maxIter, kMinIterations, kMaxIterations));
 }
 
 void CFractalScript::SetExtendedMaxIter(long long maxIter)
 {
-    const int limit
-        = static_cast<int>(std::clamp<long long>(maxIter, kMinIterations, kMaxExtendedIterations));
-    if (limit == m_picture.maxIter) {
-        return;
-    }
-    Edit([&] { m_picture.maxIter = limit; });
+    PictureEdit edit;
+    edit.maxIter = maxIter;
+    Apply(edit);
 }
 
 void CFractalScript::SetAntialias(int samples)
 {
-    samples = std::clamp(samples, kMinAntialias, kMaxAntialias);
-    if (samples == m_picture.antialias) {
-        return;
-    }
-    // Not through Edit: the preview does not show it, so it need not start again.
-    {
-        std::lock_guard lock(m_mutex);
-        m_picture.antialias = samples;
-    }
-    m_bModified = true;
+    PictureEdit edit;
+    edit.antialias = samples;
+    Apply(edit);
 }
 
 int CFractalScript::PrevConstant()
@@ -190,19 +173,15 @@ int CFractalScript::NextConstant()
     return m_nCurConst;
 }
 
-bool CFractalScript::SetCurrentConstant(Complex value)
-{
-    // Marked even without a constant to write: the key press was an edit.
-    bool written = false;
-    Edit([&] { written = m_picture.iterFormula.SetConstant(m_nCurConst, value); });
-    return written;
-}
+bool CFractalScript::SetCurrentConstant(Complex value) { return SetConstant(m_nCurConst, value); }
 
 bool CFractalScript::SetConstant(int index, Complex value)
 {
-    bool written = false;
-    Edit([&] { written = m_picture.iterFormula.SetConstant(index, value); });
-    return written;
+    // Marked even without a constant to write: the key press was an edit.
+    PictureEdit edit;
+    edit.constants = { { index, value } };
+    Apply(edit);
+    return index >= 0 && index < m_picture.iterFormula.GetConstantCount();
 }
 
 std::string CFractalScript::GetCurrentConstantName() const
@@ -267,7 +246,12 @@ bool CFractalScript::Load(const QString& path, const DecodedPalette* palette)
     // What was read is kept even when a later item fails, as the window shows it; a file that
     // failed before its formulas changed nothing and marks nothing.
     const bool wasModified = m_bModified;
-    Edit([&] { m_picture = std::move(loaded); });
+    {
+        std::lock_guard lock(m_mutex);
+        m_picture = std::move(loaded);
+    }
+    RestartRenders();
+    m_bModified = true;
     if (!load.error.empty()) {
         m_bModified = load.formulasRead || wasModified;
         m_lastFormulaError = load.formulaError;

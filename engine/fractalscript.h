@@ -4,6 +4,7 @@
 #include "exportworker.h"
 #include "palettedecode.h"
 #include "picture.h"
+#include "pictureedit.h"
 #include "previewworker.h"
 #include "renderpool.h"
 #include "scriptfile.h"
@@ -15,7 +16,6 @@
 #include <mutex>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 // Whether LoadPalette falls back to the built-in palette when the named image cannot be decoded.
@@ -33,6 +33,10 @@ struct DecodedPalette {
 DecodedPalette DecodeNamedPalette(
     const QString& name, const QString& scriptFolder, const PaletteDecodeLimits& limits = {});
 
+// The palette a decode gives, or the built-in one as fallback allows (a null picture when neither):
+// what an edit installs.
+PaletteChoice ChoosePalette(DecodedPalette decoded, PaletteFallback fallback);
+
 // A picture as the user edits it (a Picture value), with its palette's file, its current constant and
 // its two workers: the preview and the export.
 // Owned by the main window (or the command-line tool); its setters run on that thread. A render
@@ -44,6 +48,11 @@ public:
     CFractalScript(const CFractalScript&) = delete;
     CFractalScript& operator=(const CFractalScript&) = delete;
 
+    // The one path of every change of the picture: applied under the lock in the edit's fixed order,
+    // renders restarted once (RestartRenders), the script marked by the setters' rules. Returns the
+    // edit that undoes it, the warnings of values brought into range, and a failure that stopped it.
+    EditResult Apply(const PictureEdit& edit);
+
     // A new Julia set: the default formulas and constant, view, size, limit and identity mapping.
     // Leaves the palette, its file name and the stretch alone.
     void SetDefaults();
@@ -54,8 +63,6 @@ public:
     // The same, with the message alone in err on failure.
     bool SetFormulas(std::string_view iterText, std::string_view termText, std::string& err);
     bool SetColorFormula(std::string_view text, std::string& err);
-    // Replaces all three formulas by compiled copies (the settings command).
-    void ReplaceFormulas(const CFormula& iter, const CFormula& term, const CFormula& color);
 
     void SetMapping(
         double x0, double y0, double dx, double dy, double sinTheta, double cosTheta, double stretch);
@@ -181,11 +188,11 @@ public:
     const CFormula& GetColorFormula() const { return m_picture.colorFormula; }
     int GetMaxIter() const { return m_picture.maxIter; }
     int GetAntialias() const { return m_picture.antialias; }
-    double GetOffsetX() const { return m_picture.offsetX; }
-    double GetOffsetY() const { return m_picture.offsetY; }
-    double GetRatio() const { return m_picture.ratio; }
-    PlaneView GetView() const { return ViewOf(m_picture); }
-    const ExactView& GetExactView() const { return m_picture.exact; }
+    double GetOffsetX() const { return m_picture.view.offsetX; }
+    double GetOffsetY() const { return m_picture.view.offsetY; }
+    double GetRatio() const { return m_picture.view.ratio; }
+    PlaneView GetView() const { return m_picture.view; }
+    const ExactView& GetExactView() const { return m_picture.view.exact; }
     int GetImageWidth() const { return m_picture.imageWidth; }
     int GetImageHeight() const { return m_picture.imageHeight; }
     const QString& GetPaletteFile() const { return m_strPaletteFile; }
@@ -199,31 +206,10 @@ public:
     void SetModified(bool modified) { m_bModified = modified; }
 
 private:
-    // The one path of every edit: written under the lock, then the stage reset, so that a render
-    // either has the edit in its snapshot or is aborted by it; then the script is marked. A write
-    // that returns false changed nothing the picture shows: no reset, no mark.
-    template <typename Write> bool Edit(Write&& write)
-    {
-        {
-            std::lock_guard lock(m_mutex);
-            if constexpr (std::is_void_v<decltype(write())>) {
-                write();
-            } else if (!write()) {
-                return false;
-            }
-        }
-        m_preview.Restart();
-        for (CPreviewWorker* follower : m_stageFollowers) {
-            follower->Restart();
-        }
-        m_bModified = true;
-        return true;
-    }
+    // Every running render of the picture starts over: the preview and the views that follow it.
+    void RestartRenders();
 
     void SetLastError(std::string text);
-    // Installs a palette into picture (the script's own under the lock, or one being loaded): the
-    // surface, its name and the reason it gave way, and the identity mapping, keeping the stretch.
-    void InstallPalette(QImage surface, const QString& name, const QString& problem, Picture& picture);
     // The decoded palette, or the built-in one as fallback allows, installed into picture.
     bool InstallDecoded(DecodedPalette decoded, PaletteFallback fallback, Picture& picture);
 

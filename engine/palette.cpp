@@ -24,53 +24,33 @@ bool CFractalScript::LoadPalette(
     return SetDecodedPalette(DecodeNamedPalette(name, m_strScriptFolder, limits), fallback);
 }
 
-namespace {
-
-// The surface a decoded palette stands for: its own picture, or the built-in one when it has none
-// and may fall back (with the reason in problem); a null surface when neither is there.
-QImage PaletteSurface(DecodedPalette& decoded, PaletteFallback fallback, QString& problem)
+PaletteChoice ChoosePalette(DecodedPalette decoded, PaletteFallback fallback)
 {
-    if (!decoded.image.isNull()) {
-        return std::move(decoded.image);
+    PaletteChoice choice { std::move(decoded.name), std::move(decoded.image), {} };
+    if (!choice.image.isNull() || (!choice.name.isEmpty() && fallback == PaletteFallback::None)) {
+        return choice;
     }
-    if (!decoded.name.isEmpty() && fallback == PaletteFallback::None) {
-        return {};
+    if (!choice.name.isEmpty()) {
+        choice.problem = decoded.problem.isEmpty() ? QStringLiteral("unreadable") : decoded.problem;
     }
-    if (!decoded.name.isEmpty()) {
-        problem = decoded.problem.isEmpty() ? QStringLiteral("unreadable") : decoded.problem;
-    }
-    return ToSurfaceFormat(DecodeImage(kBuiltInPalette));
+    choice.image = ToSurfaceFormat(DecodeImage(kBuiltInPalette));
+    return choice;
 }
-
-} // namespace
 
 bool CFractalScript::SetDecodedPalette(DecodedPalette decoded, PaletteFallback fallback)
 {
-    return InstallDecoded(std::move(decoded), fallback, m_picture);
+    PictureEdit edit;
+    edit.palette = ChoosePalette(std::move(decoded), fallback);
+    return !Apply(edit).Failed();
 }
 
 bool CFractalScript::InstallDecoded(DecodedPalette decoded, PaletteFallback fallback, Picture& picture)
 {
-    // Decode and convert before anything is released, so that a failure changes nothing.
-    QString problem;
-    QImage surface = PaletteSurface(decoded, fallback, problem);
-    if (surface.isNull()) {
-        return false;
-    }
+    // Decoded and converted before the lock, so that a failure changes nothing.
+    PictureEdit edit;
+    edit.palette = ChoosePalette(std::move(decoded), fallback);
     std::lock_guard lock(m_mutex);
-    InstallPalette(std::move(surface), decoded.name, problem, picture);
-    return true;
-}
-
-void CFractalScript::InstallPalette(
-    QImage surface, const QString& name, const QString& problem, Picture& picture)
-{
-    picture.palette = SharePalette(surface);
-    m_palette = std::move(surface);
-    m_strPaletteFile = name;
-    m_strPaletteProblem = problem;
-    // Every palette load puts the mapping back to the identity; the stretch stays.
-    picture.mapping = IdentityMapping(picture.mapping.stretch);
+    return !ApplyEdit({ picture, m_palette, m_strPaletteFile, m_strPaletteProblem }, edit).Failed();
 }
 
 std::string CFractalScript::GetPaletteWarning() const
@@ -85,5 +65,9 @@ std::string CFractalScript::GetPaletteWarning() const
 void CFractalScript::ReleasePalette()
 {
     std::lock_guard lock(m_mutex);
-    InstallPalette(QImage(), QString(), QString(), m_picture);
+    m_picture.palette = SharePalette(QImage());
+    m_palette = QImage();
+    m_strPaletteFile.clear();
+    m_strPaletteProblem.clear();
+    m_picture.mapping = IdentityMapping(m_picture.mapping.stretch);
 }

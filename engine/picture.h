@@ -15,11 +15,10 @@ struct Picture {
     CFormula iterFormula;
     CFormula termFormula;
     CFormula colorFormula;
-    int maxIter { 100 };    // 1 to kMaxExtendedIterations (fixedlimits.h)
-    double offsetX { 0.0 }; // the plane point of the top-left corner
-    double offsetY { 0.0 };
-    double ratio { 1.0 }; // plane units per pixel of the target size
-    ExactView exact;      // the view's exact values while doubles cannot hold it (see exactview.h)
+    int maxIter { 100 }; // 1 to kMaxExtendedIterations (fixedlimits.h)
+    // The plane point of the top-left corner and the plane units per pixel of the target size, with
+    // the exact decimals while doubles cannot hold it: the one view every other form derives from.
+    PlaneView view;
     int imageWidth { 1024 };
     int imageHeight { 1024 };
     PaletteMapping mapping;

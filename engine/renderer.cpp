@@ -92,12 +92,12 @@ RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& are
     }
     plan.stepX = std::max(1, area.stepX);
     plan.stepY = std::max(1, area.stepY);
-    const View view { picture.offsetX, picture.offsetY, picture.ratio };
+    const View view = picture.view.Doubles();
     const double deltaX = view.Step(picture.imageWidth, area.scaleX, area.right - area.left);
     const double deltaY = view.Step(picture.imageHeight, area.scaleY, area.bottom - area.top);
     plan.progressStep = static_cast<double>(plan.stepY) / (area.bottom - area.top);
-    plan.xs = View::LatticeLine(area.left, area.right, plan.stepX, area.scaleX, deltaX, picture.offsetX);
-    plan.ys = View::LatticeLine(area.top, area.bottom, plan.stepY, area.scaleY, deltaY, picture.offsetY);
+    plan.xs = View::LatticeLine(area.left, area.right, plan.stepX, area.scaleX, deltaX, picture.view.offsetX);
+    plan.ys = View::LatticeLine(area.top, area.bottom, plan.stepY, area.scaleY, deltaY, picture.view.offsetY);
     plan.bytesPerPixel = target.bitsPerPixel / 8;
     plan.paletteBits = palette.pixels;
     plan.paletteStride = palette.bytesPerRow;

@@ -182,10 +182,10 @@ std::string ReadNumbers(const QString& text, Picture& picture)
     const int offsets = ScanNumbers(Utf8(ExtractBetween(text, kKeyOffset, kEnd)), offset, 2);
     double ratio = 0.0;
     const int ratios = offsets < 2 ? 0 : ScanNumbers(Utf8(ExtractBetween(text, kKeyRatio, kEnd)), &ratio, 1);
-    picture.offsetX = offsets > 0 ? offset[0] : picture.offsetX;
-    picture.offsetY = offsets > 1 ? offset[1] : picture.offsetY;
-    picture.ratio = ratios > 0 ? ratio : picture.ratio;
-    picture.exact = {}; // until the exact line says otherwise
+    picture.view.offsetX = offsets > 0 ? offset[0] : picture.view.offsetX;
+    picture.view.offsetY = offsets > 1 ? offset[1] : picture.view.offsetY;
+    picture.view.ratio = ratios > 0 ? ratio : picture.view.ratio;
+    picture.view.exact = {}; // until the exact line says otherwise
     if (offsets < 2) {
         return "载入复平面偏移失败";
     }
@@ -200,12 +200,12 @@ std::string ReadNumbers(const QString& text, Picture& picture)
     }
     int maxIter = 0;
     const bool haveMaxIter = ScanIntegers(Utf8(ExtractBetween(text, kKeyMaxIter, kEnd)), &maxIter, 1) == 1;
-    picture.imageWidth = std::clamp(size[0], kMinImageSide, kMaxImageSide);
-    picture.imageHeight = std::clamp(size[1], kMinImageSide, kMaxImageSide);
+    picture.imageWidth = ClampToRange(size[0], kMinImageSide, kMaxImageSide);
+    picture.imageHeight = ClampToRange(size[1], kMinImageSide, kMaxImageSide);
     if (!haveMaxIter) {
         return "载入最大迭代次数失败";
     }
-    picture.maxIter = std::clamp(maxIter, kMinIterations, kMaxIterations);
+    picture.maxIter = ClampToRange(maxIter, kMinIterations, kMaxIterations);
     return {};
 }
 
@@ -221,7 +221,7 @@ void ReadExactView(const QString& text, Picture& picture)
         = ViewFromExact({ Utf8(parts[0].trimmed()), Utf8(parts[1].trimmed()), Utf8(parts[2].trimmed()) },
             picture.imageWidth, picture.imageHeight);
     if (view) {
-        SetViewOf(picture, *view);
+        picture.view = *view;
     }
 }
 
@@ -331,8 +331,8 @@ QString ScriptText(const Picture& picture, const QString& paletteName)
     text += Line(kKeyMapping,
         Number(m.x0) + ", " + Number(m.y0) + ", " + Number(m.dx) + ", " + Number(m.dy) + ", " + Number(m.sin)
             + ", " + Number(m.cos) + ", " + Number(m.stretch));
-    text += Line(kKeyOffset, Number(picture.offsetX) + ", " + Number(picture.offsetY));
-    text += Line(kKeyRatio, Number(picture.ratio));
+    text += Line(kKeyOffset, Number(picture.view.offsetX) + ", " + Number(picture.view.offsetY));
+    text += Line(kKeyRatio, Number(picture.view.ratio));
     text += Line(
         kKeyImageSize, QString::number(picture.imageWidth) + ", " + QString::number(picture.imageHeight));
     text += Line(kKeyMaxIter, QString::number(std::min(picture.maxIter, kMaxIterations)));
@@ -345,8 +345,8 @@ QString ScriptText(const Picture& picture, const QString& paletteName)
     if (picture.antialias > 1) {
         text += Line(kKeyAntialias, QString::number(picture.antialias));
     }
-    if (!picture.exact.Empty()) {
-        const ExactView& e = picture.exact;
+    if (!picture.view.exact.Empty()) {
+        const ExactView& e = picture.view.exact;
         text += Line(kKeyExactView,
             QString::fromStdString(e.offsetX) + ", " + QString::fromStdString(e.offsetY) + ", "
                 + QString::fromStdString(e.ratio));
@@ -421,7 +421,7 @@ ScriptLoad LoadScript(const QString& path, Picture& picture, const InstallPalett
         // Absent, or not a number: 1, as for every file written before the line existed.
         int samples = 1;
         ScanIntegers(Utf8(ExtractBetween(text, kKeyAntialias, kEnd)), &samples, 1);
-        picture.antialias = std::clamp(samples, kMinAntialias, kMaxAntialias);
+        picture.antialias = ClampToRange(samples, kMinAntialias, kMaxAntialias);
         ReadExactView(text, picture);
         ReadExtendedLimit(text, picture);
     }

@@ -4,18 +4,12 @@
 
 namespace {
 
-bool SameMapping(const PaletteMapping& a, const PaletteMapping& b)
-{
-    return a.x0 == b.x0 && a.y0 == b.y0 && a.dx == b.dx && a.dy == b.dy && a.sin == b.sin && a.cos == b.cos
-        && a.stretch == b.stretch;
-}
-
 // A step: the values before and after. The edit is done when the step is made, so the first redo
 // (QUndoStack::push calls it) does nothing.
 class CEditStep : public QUndoCommand {
 public:
-    CEditStep(const CEditHistory::Apply& apply, EditKind kind, std::uint64_t gesture, EditValues before,
-        EditValues after)
+    CEditStep(const CEditHistory::Apply& apply, EditKind kind, std::uint64_t gesture, EditSide before,
+        EditSide after)
         : m_apply(apply)
         , m_kind(kind)
         , m_gesture(gesture)
@@ -51,38 +45,12 @@ private:
     const CEditHistory::Apply& m_apply;
     EditKind m_kind;
     std::uint64_t m_gesture;
-    EditValues m_before;
-    EditValues m_after;
+    EditSide m_before;
+    EditSide m_after;
     bool m_bDone { false };
 };
 
 } // namespace
-
-bool FormulaValues::operator==(const FormulaValues& other) const
-{
-    return text == other.text
-        && std::equal(constants.begin(), constants.end(), other.constants.begin(), other.constants.end(),
-            [](const Complex& a, const Complex& b) { return a.re == b.re && a.im == b.im; });
-}
-
-bool EditValues::SameAs(const EditValues& o) const
-{
-    if (parts != o.parts) {
-        return false;
-    }
-    const auto has = [this](Part part) { return (parts & part) != 0; };
-    return (!has(Constant)
-               || (constantIndex == o.constantIndex && constant.re == o.constant.re
-                   && constant.im == o.constant.im))
-        && (!has(ViewPart)
-            || (view.offsetX == o.view.offsetX && view.offsetY == o.view.offsetY
-                && view.ratio == o.view.ratio && view.exact == o.view.exact))
-        && (!has(Mapping) || SameMapping(mapping, o.mapping))
-        && (!has(Formulas) || formulas == o.formulas || (formulas && o.formulas && *formulas == *o.formulas))
-        && (!has(MaxIter) || maxIter == o.maxIter)
-        && (!has(ImageSize) || (imageWidth == o.imageWidth && imageHeight == o.imageHeight && antialias == o.antialias))
-        && (!has(Palette) || palette == o.palette) && (!has(EditStep) || editStep == o.editStep);
-}
 
 CEditHistory::CEditHistory(Apply apply)
     : m_apply(std::move(apply))
@@ -90,7 +58,7 @@ CEditHistory::CEditHistory(Apply apply)
     m_stack.setUndoLimit(kStepLimit);
 }
 
-void CEditHistory::Push(EditKind kind, std::uint64_t gesture, EditValues before, EditValues after)
+void CEditHistory::Push(EditKind kind, std::uint64_t gesture, EditSide before, EditSide after)
 {
     m_stack.push(new CEditStep(m_apply, kind, gesture, std::move(before), std::move(after)));
 }

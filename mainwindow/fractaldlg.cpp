@@ -37,7 +37,7 @@ CFractalDlg::CFractalDlg(CWindowServices& services, QWidget* parent)
     , m_services(services)
     , m_hAppIcon(AppIcon())
     , m_dcPreview(Layout::kPreviewSide, Layout::kPreviewSide, QImage::Format_RGB32)
-    , m_history([this](const EditValues& values) { ApplyValues(values); })
+    , m_history([this](const EditSide& side) { ApplySide(side); })
 {
     m_clock = [timer = std::make_shared<QElapsedTimer>()] {
         if (!timer->isValid()) {

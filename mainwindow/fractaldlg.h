@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+class CSettingDlg;
 class CClientArea;
 class CConstantMapWindow;
 class CLargeView;
@@ -224,19 +225,24 @@ private:
     void BuildMenu();
     void BuildStatusLine();
     void UpdateStatusLine();
-    // The values of the given parts as they are now.
-    EditValues Capture(unsigned parts);
-    // Runs edit and makes its step of the history from the parts it changes; a step of a gesture
-    // kind joins the step on top when that one has the same kind and gesture.
-    void Record(EditKind kind, unsigned parts, const std::function<void()>& edit, std::uint64_t gesture = 0);
-    // Puts a step's values into the script and the window (undo, redo).
-    void ApplyValues(const EditValues& values);
+    // The history's entry for the script's palette as it is now.
+    std::shared_ptr<PaletteEntry> PaletteNow();
+    // Applies edit (and the window's edit step, when given) and makes its step of the history from the
+    // edit and its inverse; a step of a gesture kind joins the step on top when that one has the same
+    // kind and gesture. An edit that changed nothing leaves no step.
+    EditResult Record(EditKind kind, PictureEdit edit, std::uint64_t gesture = 0,
+        std::optional<double> editStep = std::nullopt);
+    // The edit the settings dialog's values make.
+    PictureEdit SettingsEdit(const CSettingDlg& dialog) const;
+    // Puts one side of a step into the script and the window (undo, redo).
+    void ApplySide(const EditSide& side);
     // The script's modified flag and the title follow the history's saved state.
     void SyncModified();
     // A fresh history after New and Open.
     void ResetHistory();
     // One wheel step about (px, py) of a picture shown at shownWidth x shownHeight.
-    void ZoomStep(bool forward, double px, double py, int shownWidth, int shownHeight);
+    void ZoomStep(bool forward, double px, double py, int shownWidth, int shownHeight, EditKind kind,
+        std::uint64_t gesture);
     // The side views' workers stop with the preview's and start again with it.
     void StopSideViews();
     void StartSideViews();
@@ -319,7 +325,6 @@ private:
     bool m_bWheelSeen { false };
     std::function<qint64()> m_clock;
     std::shared_ptr<PaletteEntry> m_currentPalette;
-    std::shared_ptr<const std::vector<FormulaValues>> m_currentFormulas;
     QAction* m_undoAction { nullptr };
     QAction* m_redoAction { nullptr };
     std::unique_ptr<CStatusLine> m_status;

@@ -68,6 +68,28 @@ bool CFractalDlg::TakeFilters(FileDialogRequest& request, std::vector<FileFilter
     return false;
 }
 
+PictureEdit CFractalDlg::SettingsEdit(const CSettingDlg& dialog) const
+{
+    PictureEdit edit;
+    // A formula whose text the dialog left alone keeps its program (one a failed load left too).
+    const auto changed = [](const CFormula& now, const CFormula& was, std::optional<std::string>& text) {
+        if (now.GetText() != was.GetText()) {
+            text = now.GetText();
+        }
+    };
+    changed(dialog.m_iterFormula, m_script.GetIterFormula(), edit.iterText);
+    changed(dialog.m_termFormula, m_script.GetTermFormula(), edit.termText);
+    changed(dialog.m_colorFormula, m_script.GetColorFormula(), edit.colorText);
+    for (int k = 0; k < dialog.m_iterFormula.GetConstantCount(); ++k) {
+        edit.constants.emplace_back(k, dialog.m_iterFormula.GetConstant(k));
+    }
+    const double sign = dialog.m_bReverseAngle ? -1.0 : 1.0;
+    edit.mapping = PaletteMapping { dialog.m_dMapX0, dialog.m_dMapY0, dialog.m_dMapDX, dialog.m_dMapDY,
+        dialog.m_dMapSin, sign * std::sqrt(1.0 - dialog.m_dMapSin * dialog.m_dMapSin), dialog.m_dMapStretch };
+    edit.maxIter = ClampToRange(dialog.m_nMaxIter, kMinIterations, kMaxIterations);
+    return edit;
+}
+
 void CFractalDlg::OnSettings()
 {
     Pause();
@@ -87,18 +109,9 @@ void CFractalDlg::OnSettings()
     dialog.m_dEditStep = m_dEditStep;
     if (m_services.RunSettings(dialog)) {
         EndDrag();
-        Record(EditKind::Single,
-            EditValues::Formulas | EditValues::Mapping | EditValues::MaxIter | EditValues::EditStep, [&] {
-                // Always marked: OK counts as an edit even when nothing changed.
-                m_script.ReplaceFormulas(dialog.m_iterFormula, dialog.m_termFormula, dialog.m_colorFormula);
-                m_nShownStage = 0;
-                const double sign = dialog.m_bReverseAngle ? -1.0 : 1.0;
-                m_script.SetMapping(dialog.m_dMapX0, dialog.m_dMapY0, dialog.m_dMapDX, dialog.m_dMapDY,
-                    dialog.m_dMapSin, sign * std::sqrt(1.0 - dialog.m_dMapSin * dialog.m_dMapSin),
-                    dialog.m_dMapStretch);
-                m_script.SetMaxIter(dialog.m_nMaxIter);
-                m_dEditStep = dialog.m_dEditStep;
-            });
+        // Always marked: OK counts as an edit even when nothing changed (the mapping is always set).
+        Record(EditKind::Single, SettingsEdit(dialog), 0, dialog.m_dEditStep);
+        m_nShownStage = 0;
         m_mapAtDragStart = m_script.GetMapping();
     }
     Resume();
@@ -113,7 +126,9 @@ void CFractalDlg::OnExtendedLimit()
             kMaxExtendedIterations, limit)
         && limit != m_script.GetMaxIter()) {
         EndDrag();
-        Record(EditKind::Single, EditValues::MaxIter, [&] { m_script.SetExtendedMaxIter(limit); });
+        PictureEdit edit;
+        edit.maxIter = limit;
+        Record(EditKind::Single, std::move(edit));
         m_nShownStage = 0;
     }
     Resume();
@@ -122,13 +137,9 @@ void CFractalDlg::OnExtendedLimit()
 void CFractalDlg::OnSystemPalette()
 {
     Pause();
-    bool loaded = false;
-    Record(EditKind::Single, EditValues::Palette | EditValues::Mapping, [&] {
-        loaded = m_script.LoadPalette(QString());
-        if (loaded) {
-            m_script.SetModified(); // a new palette is an edit like any other
-        }
-    });
+    PictureEdit edit;
+    edit.palette = ChoosePalette(DecodeNamedPalette(QString(), QString()), PaletteFallback::BuiltIn);
+    const bool loaded = !Record(EditKind::Single, std::move(edit)).Failed();
     if (loaded) {
         m_nShownStage = 0;
         m_mapAtDragStart = m_script.GetMapping();
@@ -202,12 +213,9 @@ void CFractalDlg::OnImportPalette()
         const bool cancelled = decoded.problem == QLatin1String("cancelled"); // before decoded moves
         bool installed = false;
         if (storable) {
-            Record(EditKind::Single, EditValues::Palette | EditValues::Mapping, [&] {
-                installed = m_script.SetDecodedPalette(std::move(decoded), PaletteFallback::None);
-                if (installed) {
-                    m_script.SetModified();
-                }
-            });
+            PictureEdit edit;
+            edit.palette = ChoosePalette(std::move(decoded), PaletteFallback::None);
+            installed = !Record(EditKind::Single, std::move(edit)).Failed();
         }
         if (installed) {
             m_nShownStage = 0;
@@ -308,13 +316,13 @@ void CFractalDlg::OnExportSettings()
         // document's rule keeps the scale, so that a larger picture shows more of the plane).
         const bool reframe = resized && m_bKeepFraming;
         const PlaneView framed = Fitted(m_script.GetView(), width, height, dialog.m_nWidth, dialog.m_nHeight);
-        Record(EditKind::Single, EditValues::ImageSize | (reframe ? EditValues::ViewPart : 0u), [&] {
-            m_script.SetImageSize(dialog.m_nWidth, dialog.m_nHeight);
-            m_script.SetAntialias(dialog.m_nAntialias);
-            if (reframe && std::isfinite(framed.ratio) && framed.ratio > 0) {
-                m_script.SetView(framed);
-            }
-        });
+        PictureEdit edit;
+        edit.imageSize = std::pair { dialog.m_nWidth, dialog.m_nHeight };
+        edit.antialias = dialog.m_nAntialias;
+        if (reframe && std::isfinite(framed.ratio) && framed.ratio > 0) {
+            edit.view = framed;
+        }
+        Record(EditKind::Single, std::move(edit));
         ApplyPreviewSize();
     }
     m_nShownStage = 0;
@@ -327,7 +335,9 @@ void CFractalDlg::OnResetPaletteMapping()
 {
     // Where loading a palette puts it: the way back for handles dragged out of reach.
     EndDrag();
-    Record(EditKind::Single, EditValues::Mapping, [this] { m_script.ResetPaletteMapping(); });
+    PictureEdit edit;
+    edit.mapping = IdentityMapping(m_script.GetMapping().stretch);
+    Record(EditKind::Single, std::move(edit));
     m_nShownStage = 0;
     m_mapAtDragStart = m_script.GetMapping();
     Repaint();

@@ -126,7 +126,9 @@ void CFractalDlg::OnZoomToFeature(QPoint position)
             tr("缩放到最近的特征"), MessageIcon::Information, MessageButtons::Ok);
         return;
     }
-    Record(EditKind::Single, EditValues::ViewPart, [&] { m_script.SetView(view); });
+    PictureEdit edit;
+    edit.view = view;
+    Record(EditKind::Single, std::move(edit));
     m_nShownStage = 0;
     Repaint();
 }

@@ -9,98 +9,48 @@
 
 #include <QAction>
 
-namespace {
-
-std::shared_ptr<const std::vector<FormulaValues>> FormulasOf(const CFractalScript& script)
+std::shared_ptr<PaletteEntry> CFractalDlg::PaletteNow()
 {
-    auto values = std::make_shared<std::vector<FormulaValues>>();
-    for (const CFormula* formula :
-        { &script.GetIterFormula(), &script.GetTermFormula(), &script.GetColorFormula() }) {
-        FormulaValues entry { formula->GetText(), {} };
-        for (int k = 0; k < formula->GetConstantCount(); ++k) {
-            entry.constants.push_back(formula->GetConstant(k));
-        }
-        values->push_back(std::move(entry));
+    // Consecutive steps share the entry of the palette they did not change.
+    if (!m_currentPalette || m_currentPalette->image.cacheKey() != m_script.GetPalette().cacheKey()) {
+        m_currentPalette = m_history.Remember(
+            m_script.GetPaletteFile(), m_script.GetScriptFolder(), m_script.GetPalette());
     }
-    return values;
+    return m_currentPalette;
 }
 
-CFormula Compiled(const FormulaValues& values)
+EditResult CFractalDlg::Record(
+    EditKind kind, PictureEdit edit, std::uint64_t gesture, std::optional<double> editStep)
 {
-    CFormula formula;
-    std::string error;
-    formula.Compile(values.text, error); // compiled once already: the same text compiles again
-    for (int k = 0; k < static_cast<int>(values.constants.size()); ++k) {
-        formula.SetConstant(k, values.constants[static_cast<size_t>(k)]);
-    }
-    return formula;
-}
-
-} // namespace
-
-EditValues CFractalDlg::Capture(unsigned parts)
-{
-    EditValues values;
-    values.parts = parts;
-    if (parts & EditValues::Constant) {
-        values.constantIndex = m_script.GetCurrentConstantIndex();
-        values.constant = m_script.GetCurrentConstant();
-    }
-    if (parts & EditValues::ViewPart) {
-        values.view = m_script.GetView();
-    }
-    if (parts & EditValues::Mapping) {
-        values.mapping = m_script.GetMapping();
-    }
-    if (parts & EditValues::Formulas) {
-        // Consecutive steps share the values of the formulas they did not change.
-        auto now = FormulasOf(m_script);
-        if (!m_currentFormulas || !(*m_currentFormulas == *now)) {
-            m_currentFormulas = std::move(now);
-        }
-        values.formulas = m_currentFormulas;
-    }
-    if (parts & EditValues::MaxIter) {
-        values.maxIter = m_script.GetMaxIter();
-    }
-    if (parts & EditValues::ImageSize) {
-        values.imageWidth = m_script.GetImageWidth();
-        values.imageHeight = m_script.GetImageHeight();
-        values.antialias = m_script.GetAntialias();
-    }
-    if (parts & EditValues::Palette) {
-        if (!m_currentPalette || m_currentPalette->image.cacheKey() != m_script.GetPalette().cacheKey()) {
-            m_currentPalette = m_history.Remember(
-                m_script.GetPaletteFile(), m_script.GetScriptFolder(), m_script.GetPalette());
-        }
-        values.palette = m_currentPalette;
-    }
-    if (parts & EditValues::EditStep) {
-        values.editStep = m_dEditStep;
-    }
-    return values;
-}
-
-void CFractalDlg::Record(
-    EditKind kind, unsigned parts, const std::function<void()>& edit, std::uint64_t gesture)
-{
-    // The script's own flag tells whether the edit took place: a setter that refuses its values
-    // leaves it alone.
+    EditSide before { {}, edit.palette ? PaletteNow() : nullptr,
+        editStep ? std::optional(m_dEditStep) : std::nullopt };
     const bool wasModified = m_script.IsModified();
-    EditValues before = Capture(parts);
     m_script.SetModified(false);
-    edit();
-    EditValues after = Capture(parts);
+    EditResult result = m_script.Apply(edit);
+    // A new palette is an edit like any other, though loading one does not mark the script.
+    const bool palette = edit.palette && !result.Failed();
+    if (editStep) {
+        m_dEditStep = *editStep;
+    }
+    before.edit = result.inverse;
+    EditSide after { std::move(edit), palette ? PaletteNow() : nullptr, editStep };
+    // The pictures are the entries' to hold: a step keeps names and values only.
+    for (EditSide* side : { &before, &after }) {
+        if (side->edit.palette) {
+            side->edit.palette->image = QImage();
+        }
+    }
     // A drag's move that puts back what was there is no edit: a drag that ends where it began
     // leaves no step (its later moves join one that does, and go with it when it ends unchanged).
     const bool drag = kind == EditKind::Pan || kind == EditKind::MappingDrag;
-    if (!m_script.IsModified() || (drag && after.SameAs(before))) {
+    if (!(m_script.IsModified() || palette) || (drag && after.SameAs(before))) {
         m_script.SetModified(wasModified);
-        return;
+        return result;
     }
     m_history.Push(
         kind, kind == EditKind::Single ? ++m_nGesture : gesture, std::move(before), std::move(after));
     SyncModified();
+    return result;
 }
 
 void CFractalDlg::SyncModified()
@@ -117,54 +67,44 @@ void CFractalDlg::ResetHistory()
 {
     m_history.Clear();
     m_currentPalette.reset();
-    m_currentFormulas.reset();
     ++m_nGesture;
 }
 
-void CFractalDlg::ApplyValues(const EditValues& v)
+void CFractalDlg::ApplySide(const EditSide& side)
 {
     // Size and palette replace what the preview worker reads beside the picture: it stops first.
-    const bool heavy = (v.parts & (EditValues::ImageSize | EditValues::Palette)) != 0;
+    const bool heavy = side.edit.imageSize || side.palette;
     if (heavy) {
         Pause();
     }
-    if (v.parts & EditValues::Palette) {
-        const bool recalled = m_history.Recall(v.palette, [](const PaletteEntry& entry) {
+    PictureEdit edit = side.edit;
+    if (side.palette) {
+        const bool recalled = m_history.Recall(side.palette, [](const PaletteEntry& entry) {
             return entry.name.isEmpty()
                 ? ToSurfaceFormat(DecodeImage(QStringLiteral(":/glimmerset/palette.png")))
                 : DecodeNamedPalette(entry.name, entry.folder).image;
         });
-        if (recalled
-            && m_script.SetDecodedPalette({ v.palette->name, v.palette->image, {} }, PaletteFallback::None)) {
-            m_currentPalette = v.palette;
+        if (recalled) {
+            edit.palette = PaletteChoice { side.palette->name, side.palette->image, {} };
+            m_currentPalette = side.palette;
         } else {
+            edit.palette.reset();
             ShowError(tr("载入调色板失败!"));
         }
     }
-    if (v.parts & EditValues::Formulas) {
-        const auto& f = *v.formulas;
-        m_script.ReplaceFormulas(Compiled(f[0]), Compiled(f[1]), Compiled(f[2]));
-        m_currentFormulas = v.formulas;
+    // A formula that no longer compiles (one a failed load left) stays as it is; the rest still
+    // comes back.
+    if (m_script.Apply(edit).error) {
+        edit.iterText.reset();
+        edit.termText.reset();
+        edit.colorText.reset();
+        m_script.Apply(edit);
     }
-    if (v.parts & EditValues::MaxIter) {
-        m_script.SetExtendedMaxIter(v.maxIter); // whatever limit the script held, extended too
-    }
-    if (v.parts & EditValues::ImageSize) {
-        m_script.SetImageSize(v.imageWidth, v.imageHeight);
-        m_script.SetAntialias(v.antialias);
+    if (side.edit.imageSize) {
         ApplyPreviewSize();
     }
-    if (v.parts & EditValues::ViewPart) {
-        m_script.SetView(v.view);
-    }
-    if (v.parts & EditValues::Mapping) {
-        m_script.SetMapping(v.mapping);
-    }
-    if (v.parts & EditValues::Constant) {
-        m_script.SetConstant(v.constantIndex, v.constant);
-    }
-    if (v.parts & EditValues::EditStep) {
-        m_dEditStep = v.editStep;
+    if (side.editStep) {
+        m_dEditStep = *side.editStep;
     }
     m_nShownStage = 0;
     m_mapAtDragStart = m_script.GetMapping();
@@ -197,8 +137,9 @@ void CFractalDlg::OnResetView()
     // The square from -1 - 1i to 1 + 1i, centred, in whatever proportions the target has.
     const View view = View { -1.0, -1.0, 2.0 / 1024 }.Fitted(
         1024, 1024, m_script.GetImageWidth(), m_script.GetImageHeight());
-    Record(EditKind::Single, EditValues::ViewPart,
-        [&] { m_script.SetView(view.offsetX, view.offsetY, view.ratio); });
+    PictureEdit edit;
+    edit.view = PlaneView { view.offsetX, view.offsetY, view.ratio, {} };
+    Record(EditKind::Single, std::move(edit));
     m_nShownStage = 0;
     Repaint();
 }
@@ -206,9 +147,7 @@ void CFractalDlg::OnResetView()
 void CFractalDlg::OnZoom(bool in)
 {
     EndDrag();
-    Record(EditKind::Single, EditValues::ViewPart, [&] {
-        ZoomStep(in, Layout::kPreviewSide / 2.0, Layout::kPreviewSide / 2.0, Layout::kPreviewSide,
-            Layout::kPreviewSide);
-    });
+    ZoomStep(in, Layout::kPreviewSide / 2.0, Layout::kPreviewSide / 2.0, Layout::kPreviewSide,
+        Layout::kPreviewSide, EditKind::Single, 0);
     Repaint();
 }

@@ -106,37 +106,38 @@ void CFractalDlg::OnKeysTimer()
         s_nArrowRepeat = 0;
         return;
     }
-    Record(
-        EditKind::Constant, EditValues::Constant,
-        [&] {
-            Complex value = m_script.GetCurrentConstant();
-            // ORDER: Left, Right, Down, Up, as CArrowKeys numbers them.
-            const Complex steps[CArrowKeys::kCount]
-                = { { -m_dEditStep, 0 }, { m_dEditStep, 0 }, { 0, -m_dEditStep }, { 0, m_dEditStep } };
-            for (int k = 0; k < CArrowKeys::kCount; ++k) {
-                if (!held[static_cast<size_t>(k)]) {
-                    continue;
-                }
-                ++s_nArrowRepeat;
-                if (s_nArrowRepeat == 1 || s_nArrowRepeat > kRepeatDelayTicks) {
-                    value = { value.re + steps[k].re, value.im + steps[k].im };
-                    m_script.SetCurrentConstant(value);
-                    m_nShownStage = 0;
-                }
-            }
-        },
-        m_nArrowGesture);
+    Complex value = m_script.GetCurrentConstant();
+    bool stepped = false;
+    // ORDER: Left, Right, Down, Up, as CArrowKeys numbers them.
+    const Complex steps[CArrowKeys::kCount]
+        = { { -m_dEditStep, 0 }, { m_dEditStep, 0 }, { 0, -m_dEditStep }, { 0, m_dEditStep } };
+    for (int k = 0; k < CArrowKeys::kCount; ++k) {
+        if (!held[static_cast<size_t>(k)]) {
+            continue;
+        }
+        ++s_nArrowRepeat;
+        if (s_nArrowRepeat == 1 || s_nArrowRepeat > kRepeatDelayTicks) {
+            value = { value.re + steps[k].re, value.im + steps[k].im };
+            stepped = true;
+        }
+    }
+    if (stepped) {
+        SetConstantInGesture(value, m_nArrowGesture);
+    }
     s_nArrowRepeat = std::min(s_nArrowRepeat, kRepeatCap);
 }
 
-void CFractalDlg::ZoomStep(bool forward, double px, double py, int shownWidth, int shownHeight)
+void CFractalDlg::ZoomStep(
+    bool forward, double px, double py, int shownWidth, int shownHeight, EditKind kind, std::uint64_t gesture)
 {
     // The plane point under the cursor keeps its place, at any depth.
-    const PlaneView view = ZoomedAbout(m_script.GetView(), px, py, forward ? Zoom::In : Zoom::Out,
-        kZoomFactor, m_script.GetImageWidth(), m_script.GetImageHeight(), shownWidth, shownHeight);
+    PictureEdit edit;
+    edit.view = ZoomedAbout(m_script.GetView(), px, py, forward ? Zoom::In : Zoom::Out, kZoomFactor,
+        m_script.GetImageWidth(), m_script.GetImageHeight(), shownWidth, shownHeight);
     m_nShownStage = 0;
-    if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY) && std::isfinite(view.ratio)) {
-        m_script.SetView(view);
+    if (std::isfinite(edit.view->offsetX) && std::isfinite(edit.view->offsetY)
+        && std::isfinite(edit.view->ratio)) {
+        Record(kind, std::move(edit), gesture);
     }
 }
 
@@ -163,9 +164,7 @@ void CFractalDlg::ZoomAt(int angleDelta, double px, double py, int shownWidth, i
         }
         m_bWheelSeen = true;
         m_nLastWheelMs = now;
-        Record(
-            EditKind::Wheel, EditValues::ViewPart,
-            [&] { ZoomStep(forward, px, py, shownWidth, shownHeight); }, m_nWheelGesture);
+        ZoomStep(forward, px, py, shownWidth, shownHeight, EditKind::Wheel, m_nWheelGesture);
     }
 }
 
@@ -178,24 +177,21 @@ void CFractalDlg::BeginPan()
 void CFractalDlg::PanBy(int dx, int dy, int shownWidth, int shownHeight)
 {
     // The offsets at the press with the scale of now (a wheel turn may come during a drag).
-    const PlaneView view = Panned(WithRatioOf(m_viewAtDragStart, m_script.GetView()), dx, dy,
-        m_script.GetImageWidth(), m_script.GetImageHeight(), shownWidth, shownHeight);
-    if (std::isfinite(view.offsetX) && std::isfinite(view.offsetY)) {
-        Record(
-            EditKind::Pan, EditValues::ViewPart, [&] { m_script.SetView(view); }, m_nGesture);
+    PictureEdit edit;
+    edit.view = Panned(WithRatioOf(m_viewAtDragStart, m_script.GetView()), dx, dy, m_script.GetImageWidth(),
+        m_script.GetImageHeight(), shownWidth, shownHeight);
+    if (std::isfinite(edit.view->offsetX) && std::isfinite(edit.view->offsetY)) {
+        Record(EditKind::Pan, std::move(edit), m_nGesture);
         m_nShownStage = 0;
     }
 }
 
 void CFractalDlg::SetConstantInGesture(Complex value, std::uint64_t gesture)
 {
-    Record(
-        EditKind::Constant, EditValues::Constant,
-        [&] {
-            m_script.SetCurrentConstant(value);
-            m_nShownStage = 0;
-        },
-        gesture);
+    PictureEdit edit;
+    edit.constants = { { m_script.GetCurrentConstantIndex(), value } };
+    Record(EditKind::Constant, std::move(edit), gesture);
+    m_nShownStage = 0;
 }
 
 void CFractalDlg::OnLeftButtonDown(QPoint position)
@@ -247,8 +243,9 @@ void CFractalDlg::ApplyMapping(const PaletteMapping& mapping)
     if (!IsFinite(mapping)) {
         return;
     }
-    Record(
-        EditKind::MappingDrag, EditValues::Mapping, [&] { m_script.SetMapping(mapping); }, m_nGesture);
+    PictureEdit edit;
+    edit.mapping = mapping;
+    Record(EditKind::MappingDrag, std::move(edit), m_nGesture);
     m_nShownStage = 0;
 }
 

@@ -144,9 +144,9 @@ Picture KeyPicture(
     Picture picture = script.TakeSnapshot();
     picture.iterFormula.SetConstant(0, constant);
     picture.maxIter = maxIter;
-    picture.offsetX = offsetX;
-    picture.offsetY = offsetY;
-    picture.ratio = ratio;
+    picture.view.offsetX = offsetX;
+    picture.view.offsetY = offsetY;
+    picture.view.ratio = ratio;
     picture.imageWidth = 200;
     picture.imageHeight = 100;
     picture.mapping = mapping;
@@ -175,9 +175,9 @@ TEST(AnimateInterpolation, Midpoint)
         { "constant re", m.iterFormula.GetConstant(0).re, 0.0 },
         { "constant im", m.iterFormula.GetConstant(0).im, 1.0 },
         { "limit rounded", static_cast<double>(m.maxIter), 151.0 },
-        { "width geometric", m.ratio * m.imageWidth, 1.0 },
-        { "centre x", m.offsetX + 100 * m.ratio, 0.125 },
-        { "centre y", m.offsetY + 50 * m.ratio, 0.0625 },
+        { "width geometric", m.view.ratio * m.imageWidth, 1.0 },
+        { "centre x", m.view.offsetX + 100 * m.view.ratio, 0.125 },
+        { "centre y", m.view.offsetY + 50 * m.view.ratio, 0.0625 },
         { "mapping x0", m.mapping.x0, 0.25 },
         { "mapping dx", m.mapping.dx, 2.0 },
         { "mapping dy", m.mapping.dy, 1.5 },
@@ -203,18 +203,17 @@ TEST(AnimateInterpolation, DeepKeys)
     constexpr mpfr_prec_t bits = 4000;
     const auto key = [](const char* x, const char* width) {
         Picture picture = KeyPicture({ 0, 0 }, 100, 0, 0, 1, { 0, 0, 1, 1, 0, 1, 1 });
-        SetViewOf(picture,
-            ViewAroundCentre(BigFloat::Parse(x, bits, nullptr), BigFloat::Parse("0.25", bits, nullptr),
-                BigFloat::Parse(width, bits, nullptr) / 200, 200, 100));
+        picture.view = ViewAroundCentre(BigFloat::Parse(x, bits, nullptr),
+            BigFloat::Parse("0.25", bits, nullptr), BigFloat::Parse(width, bits, nullptr) / 200, 200, 100);
         return picture;
     };
     const Picture a = key("-0.75", "1e-300");
     const Picture b
         = key("-0.75000000000000000000000000000000000000000000000000000000000000000002", "1e-1000");
     const Picture m = FramePicture({ a, b }, 1, 3, Ease::Linear);
-    ASSERT_FALSE(m.exact.Empty());
+    ASSERT_FALSE(m.view.exact.Empty());
     BigFloat x(bits), y(bits);
-    CentreOf(ViewOf(m), 200, 100, bits, x, y);
+    CentreOf(m.view, 200, 100, bits, x, y);
     const BigFloat width = PreciseViewOf(m, bits).ratio * 200.0;
     const auto near = [](const BigFloat& got, const char* want, double relative) {
         const BigFloat w = BigFloat::Parse(want, bits, nullptr);
@@ -224,7 +223,7 @@ TEST(AnimateInterpolation, DeepKeys)
     EXPECT_TRUE(near(x, "-0.75000000000000000000000000000000000000000000000000000000000000000001", 1e-75))
         << x.ToString(80);
     EXPECT_TRUE(near(y, "0.25", 1e-300)) << y.ToString(20);
-    EXPECT_EQ(m.ratio, DBL_MIN);
+    EXPECT_EQ(m.view.ratio, DBL_MIN);
 }
 
 TEST_F(Animate, KeysThatCannotBeAnimatedAndBadArguments)

@@ -116,7 +116,7 @@ TEST_F(Numbers, DataFileAndProbeOfShallowPixels)
     EXPECT_EQ(std::memcmp(npy.z.data(), table.lasts.data(), npy.z.size() * sizeof(Complex)), 0);
     EXPECT_EQ(*std::max_element(npy.n.begin(), npy.n.end()), 20000) << "counts above 10000 survive";
 
-    const View view { picture.offsetX, picture.offsetY, picture.ratio };
+    const View view { picture.view.offsetX, picture.view.offsetY, picture.view.ratio };
     const std::vector<double> xs = View::LatticeLine(0, 40, 1, 1.0, view.Step(40, 1.0, 40), view.offsetX);
     const std::vector<double> ys = View::LatticeLine(0, 30, 1, 1.0, view.Step(30, 1.0, 30), view.offsetY);
     for (const auto& [c, r] :

@@ -48,7 +48,7 @@ void MeasureDeepPreview(benchmark::State& state, const char* width, bool atDefau
         mpfr_set_zero(cx.get(), 1);
         mpfr_set_zero(cy.get(), 1);
     }
-    SetViewOf(picture, ViewAroundCentre(cx, cy, BigFloat::Parse(width, bits, &ok) / kSide, kSide, kSide));
+    picture.view = ViewAroundCentre(cx, cy, BigFloat::Parse(width, bits, &ok) / kSide, kSide, kSide);
 
     QImage image(kSide, kSide, QImage::Format_RGB32);
     const Raster raster { image.width(), image.height(), static_cast<int>(image.bytesPerLine()), 32,

@@ -76,7 +76,7 @@ Outcome Compare(const DeepCase& scene, const char* width, int side)
     // The target keeps its size (the script has a smallest one); the render shows it at side x side.
     const int imageSide = picture.imageWidth;
     const BigFloat ratio = BigFloat::Parse(width, bits, &ok) / static_cast<double>(imageSide);
-    SetViewOf(picture, ViewAroundCentre(cx, cy, ratio, imageSide, imageSide));
+    picture.view = ViewAroundCentre(cx, cy, ratio, imageSide, imageSide);
     EXPECT_TRUE(IsDeepView(picture));
 
     QImage image(side, side, QImage::Format_RGB32);
@@ -193,9 +193,8 @@ TEST(DeepRenderThreads, SamePictureOnEveryThreadCount)
         mpfr_set(cx.get(), centre.Re(), MPFR_RNDN);
         mpfr_set(cy.get(), centre.Im(), MPFR_RNDN);
         bool ok = false;
-        SetViewOf(picture,
-            ViewAroundCentre(cx, cy, BigFloat::Parse("1e-300", bits, &ok) / picture.imageWidth,
-                picture.imageWidth, picture.imageHeight));
+        picture.view = ViewAroundCentre(cx, cy, BigFloat::Parse("1e-300", bits, &ok) / picture.imageWidth,
+            picture.imageWidth, picture.imageHeight);
         CDeepSession session;
         CRenderPool pool;
         pool.SetThreads(threads);
@@ -227,7 +226,7 @@ TEST(DeepRenderColour, DecidesOnTheExactValues)
     BigFloat cx(0.25, bits); // the number the formula compares with, exactly
     BigFloat cy(0.1, bits);
     bool ok = false;
-    SetViewOf(picture, ViewAroundCentre(cx, cy, BigFloat::Parse("1e-300", bits, &ok) / 1024, 1024, 1024));
+    picture.view = ViewAroundCentre(cx, cy, BigFloat::Parse("1e-300", bits, &ok) / 1024, 1024, 1024);
     QImage image(16, 16, QImage::Format_RGB32);
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };

@@ -63,7 +63,7 @@ TEST_F(PictureScript, FormatsThatKeepTheScript)
 TEST_F(PictureScript, OpensAsTheScriptItCarries)
 {
     ASSERT_TRUE(m_script.Save(Path("saved.gsc")));
-    ASSERT_EQ(Export("sized.png", ExportView { 64, 48, 0.0, 0.0, 0.01, {} }), ExportOutcome::Succeeded);
+    ASSERT_EQ(Export("sized.png", ExportView { 64, 48, { 0.0, 0.0, 0.01, {} } }), ExportOutcome::Succeeded);
     ASSERT_EQ(QImage(Path("sized.png")).size(), QSize(64, 48));
     CFractalScript opened;
     ASSERT_TRUE(opened.Load(Path("sized.png"))) << opened.GetLastError();

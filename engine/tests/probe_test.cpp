@@ -51,7 +51,7 @@ TEST(Probe, ShallowPixelsBitForBit)
         ShowAtSize(picture, 24, 20);
         const PixelTable table = RenderNumbers(picture);
         EXPECT_EQ(RenderNumbers(picture, 2).counts, table.counts) << scene.name;
-        const View view { picture.offsetX, picture.offsetY, picture.ratio };
+        const View view { picture.view.offsetX, picture.view.offsetY, picture.view.ratio };
         const std::vector<double> xs = View::LatticeLine(0, 24, 1, 1.0, view.Step(24, 1.0, 24), view.offsetX);
         const std::vector<double> ys = View::LatticeLine(0, 20, 1, 1.0, view.Step(20, 1.0, 20), view.offsetY);
         int differ = 0;
@@ -83,9 +83,8 @@ TEST(Probe, DeepPixelsAgreeWithTheRender)
     constexpr int kSide = 16;
     constexpr mpfr_prec_t kBits = 256;
     bool ok = false;
-    SetViewOf(picture,
-        ViewAroundCentre(BigFloat(0.0, kBits), BigFloat(1.0, kBits),
-            BigFloat::Parse("1e-30", kBits, &ok) / 1024.0, 1024, 1024));
+    picture.view = ViewAroundCentre(BigFloat(0.0, kBits), BigFloat(1.0, kBits),
+        BigFloat::Parse("1e-30", kBits, &ok) / 1024.0, 1024, 1024);
     ShowAtSize(picture, kSide, kSide);
     ASSERT_TRUE(IsDeepView(picture));
     const PixelTable table = RenderNumbers(picture);

@@ -109,7 +109,7 @@ TEST(WindowLanguage, PictureOpensAsANewScript)
     first.Script().SetMaxIter(77);
     const QString picture = dir.filePath(QStringLiteral("p.png"));
     ASSERT_TRUE(first.Script().BeginExport(
-        { picture, QString(), ExportView { 16, 16, 0.0, 0.0, 0.1, {} }, 1, {}, {}, std::nullopt }));
+        { picture, QString(), ExportView { 16, 16, { 0.0, 0.0, 0.1, {} } }, 1, {}, {}, std::nullopt }));
     ASSERT_TRUE(first.Script().WaitExport(std::chrono::seconds(60)));
     first.Script().JoinExport();
     StartedWindow opened(picture);

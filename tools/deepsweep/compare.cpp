@@ -127,8 +127,8 @@ bool Frame(const SweepView& view, Framed& framed, std::string& problem)
     framed.cy = BigFloat::Parse(view.centreIm, framed.bits, &ok);
     const BigFloat ratio
         = BigFloat::Parse(view.width, framed.bits, &ok) / static_cast<double>(framed.picture.imageWidth);
-    SetViewOf(framed.picture,
-        ViewAroundCentre(framed.cx, framed.cy, ratio, framed.picture.imageWidth, framed.picture.imageHeight));
+    framed.picture.view = ViewAroundCentre(
+        framed.cx, framed.cy, ratio, framed.picture.imageWidth, framed.picture.imageHeight);
     return true;
 }
 
