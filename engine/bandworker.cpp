@@ -35,7 +35,8 @@ void Publish(std::atomic<double>& progress, double value)
 } // namespace
 
 CBandWorker::CBandWorker(const Picture& picture, const RenderPlan& plan, const CBatchFormula& iter,
-    const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels, JitUse jitUse)
+    const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels, JitUse jitUse,
+    CJitCache* jitCache)
     : m_picture(picture)
     , m_plan(plan)
     , m_jitUse(jitUse)
@@ -94,7 +95,7 @@ CBandWorker::CBandWorker(const Picture& picture, const RenderPlan& plan, const C
         m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr };
     m_batch = { m_colourRow, m_colourColumn, m_colourCount, m_bKeepLast ? m_colourLastRe : nullptr,
         m_bKeepLast ? m_colourLastIm : nullptr };
-    BuildCode(pixels);
+    BuildCode(pixels, jitCache);
 }
 
 inline bool CBandWorker::NextPixel(SharedRender& shared, int& row, int& column)
@@ -276,18 +277,19 @@ void CBandWorker::FlushColours(SharedRender& shared)
 // Generated code for the block, on the instruction set chosen, where it pays; the interpreter runs
 // a termination formula that assigns z or V_iter_n (they are copied in before every run), and
 // whatever the generator declines.
-void CBandWorker::BuildCode(size_t pixels)
+void CBandWorker::BuildCode(size_t pixels, CJitCache* cache)
 {
     const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
     JitIsa isa;
-    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa)) {
+    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa, cache)) {
         return;
     }
     const int iterResult = m_iter.ResultSlot();
     const JitAdvance advance { m_term.Re(m_term.ResultSlot()), m_iter.Re(iterResult), m_iter.Im(iterResult),
         m_laneCount, m_laneActive, m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr,
         static_cast<double>(m_picture.maxIter) };
-    m_pCode = CBatchJit::Build(programs, advance, kShortestGeneratedBlock, kLongestGeneratedBlock, isa);
+    m_pCode
+        = CBatchJit::Build(programs, advance, kShortestGeneratedBlock, kLongestGeneratedBlock, isa, cache);
     // The AVX-512 lane moves go with the AVX-512 code (tested together); they start z only.
     m_bWideLanes = m_pCode && isa == JitIsa::Avx512 && m_iterZ0 < 0 && m_termZ0 < 0;
 }

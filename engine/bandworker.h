@@ -36,13 +36,14 @@ struct SharedRender {
 class CBandWorker {
 public:
     CBandWorker(const Picture& picture, const RenderPlan& plan, const CBatchFormula& iter,
-        const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels, JitUse jitUse);
+        const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels, JitUse jitUse,
+        CJitCache* jitCache);
 
     void Run(SharedRender& shared);
     std::int64_t Iterations() const { return m_nIterations; }
 
 private:
-    void BuildCode(size_t pixels);
+    void BuildCode(size_t pixels, CJitCache* cache);
     uint64_t RunBlock();
     bool NextPixel(SharedRender& shared, int& row, int& column);
     void StartLanes(const SharedRender& shared, uint64_t lanes, int row, int column);

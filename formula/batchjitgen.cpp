@@ -109,13 +109,13 @@ bool CGenerator::Generate(
     return true;
 }
 
-// Every storage and how often one iteration uses it; false for an operation the generator lacks.
-bool CGenerator::CountUses(const std::vector<JitProgram>& programs, const JitAdvance& advance)
+bool VisitStorages(const std::vector<JitProgram>& programs, const JitAdvance& advance, const double* ones,
+    const double* zeros, const std::function<void(const double*, bool)>& visit)
 {
     for (const JitProgram& p : programs) {
         if (p.reset >= 0) {
-            Use(Storage(p.lanes[p.reset].re), true);
-            Use(Storage(p.lanes[p.reset].im), true);
+            visit(p.lanes[p.reset].re, true);
+            visit(p.lanes[p.reset].im, true);
         }
         for (int k = 0; k < p.count; ++k) {
             const BatchInstruction& in = p.code[k];
@@ -123,36 +123,51 @@ bool CGenerator::CountUses(const std::vector<JitProgram>& programs, const JitAdv
                 return false;
             }
             if (in.opcode == kBatchOpPowWhole && in.exponent < 0) {
-                Use(Storage(m_pOnes), false);
-                Use(Storage(m_pZeros), false);
+                visit(ones, false);
+                visit(zeros, false);
             }
             const BatchLanes& a = p.lanes[in.a];
             const BatchLanes& b = in.b >= 0 ? p.lanes[in.b] : a;
             const BatchLanes& d = p.lanes[in.dest];
-            Use(Storage(a.re), false);
-            Use(Storage(a.im), false);
-            Use(Storage(b.re), false);
-            Use(Storage(b.im), false);
-            Use(Storage(d.re), true);
-            Use(Storage(d.im), true);
+            visit(a.re, false);
+            visit(a.im, false);
+            visit(b.re, false);
+            visit(b.im, false);
+            visit(d.re, true);
+            visit(d.im, true);
         }
+    }
+    visit(advance.termination, false);
+    visit(advance.count, true);
+    if (advance.resultRe != nullptr) {
+        visit(advance.lastRe, false);
+        visit(advance.lastIm, false);
+        visit(advance.resultRe, true);
+        visit(advance.resultIm, true);
+    }
+    visit(advance.active, false);
+    return true;
+}
+
+// Every storage and how often one iteration uses it; false for an operation the generator lacks.
+bool CGenerator::CountUses(const std::vector<JitProgram>& programs, const JitAdvance& advance)
+{
+    if (!VisitStorages(programs, advance, m_pOnes, m_pZeros,
+            [this](const double* p, bool write) { Use(Storage(p), write); })) {
+        return false;
     }
     m_nTerm = Storage(advance.termination);
     m_nCount = Storage(advance.count);
-    Use(m_nTerm, false);
-    Use(m_nCount, true);
     m_uses[m_nCount] += 4;
     if (advance.resultRe != nullptr) {
         m_nLastRe = Storage(advance.lastRe);
         m_nLastIm = Storage(advance.lastIm);
         m_nResultRe = Storage(advance.resultRe);
         m_nResultIm = Storage(advance.resultIm);
-        Use(m_nLastRe, false);
-        Use(m_nLastIm, false);
-        Use(m_nResultRe, true);
-        Use(m_nResultIm, true);
     }
+    // The running lanes live in a mask register, never in a home.
     m_nActiveStorage = Storage(advance.active);
+    --m_uses[m_nActiveStorage];
     return true;
 }
 

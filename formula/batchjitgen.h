@@ -8,6 +8,7 @@
 #include "opcodes.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -54,6 +55,12 @@ inline bool Known(int opcode)
     const OpTraits* traits = TraitsOf(opcode);
     return (traits != nullptr && traits->jit != JitForm::None) || opcode == kBatchOpPowWhole;
 }
+
+// Calls visit with every storage the block reads or writes (and whether it writes it), in the order
+// the generator numbers them: the storage list of code generated for other lanes of the same shape
+// comes from here. false for an operation the generator lacks.
+bool VisitStorages(const std::vector<JitProgram>& programs, const JitAdvance& advance, const double* ones,
+    const double* zeros, const std::function<void(const double*, bool)>& visit);
 
 // Writes the code of one block. Registers: rbx the storage pointers, r12 the constants, r13 the
 // byte offset of the vector in its lanes, r14 the stopped lanes of the block, r15 those of the

@@ -226,3 +226,34 @@ TEST(BatchedRender, BatchMappingMatchesMapColour)
 }
 
 } // namespace
+
+// The code generated for a formula set is kept by the pool and reused by the renders after it (the
+// preview's passes, an export), over lanes of their own and with other constants: the same pictures
+// as one pixel at a time, and no code generated again. Another formula set gets code of its own.
+TEST(BatchedRender, CodeGeneratedOnceAndReused)
+{
+    CFractalScript script;
+    ASSERT_TRUE(Apply(script, kScenes[0], 96, 72));
+    RenderOn(script, JitUse::Default, 2);
+    const CJitCache& cache = script.RenderPool().JitCache();
+    JitIsa isa;
+    const bool generates = CBatchJit::Chosen({}, 0, JitUse::Default, isa, &cache);
+    const RenderArea areas[] = { { 0, 0, 16, 12, 1, 1, 1, 1 }, { 4, 1, 96 + 4, 72 + 1, 6, 6, 6, 6 },
+        { 0, 0, 96, 72, 1, 1, 1, 1 } };
+    for (size_t k = 0; k < std::size(areas); ++k) {
+        script.SetCurrentConstant({ -0.78 + 0.01 * static_cast<double>(k), -0.15 });
+        QImage reference(96, 72, QImage::Format_RGB32), batched(96, 72, QImage::Format_RGB32);
+        reference.fill(Qt::black);
+        batched.fill(Qt::black);
+        ASSERT_EQ(RenderWith(Way::Scalar, script, reference, areas[k]), 0);
+        ASSERT_EQ(RenderWith(Way::Batched, script, batched, areas[k]), 0);
+        EXPECT_TRUE(batched == reference) << "render " << k;
+        EXPECT_EQ(cache.Generated(), generates ? 1 : 0) << "render " << k;
+    }
+    Scene cubic = kScenes[0];
+    cubic.iteration = "z = z * z * z + C;";
+    ASSERT_TRUE(Apply(script, cubic, 96, 72));
+    QImage other(96, 72, QImage::Format_RGB32);
+    ASSERT_EQ(RenderWith(Way::Batched, script, other, areas[2]), 0);
+    EXPECT_EQ(cache.Size(), generates ? 2u : 0u);
+}
