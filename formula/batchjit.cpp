@@ -102,12 +102,12 @@ std::vector<int64_t> ShapeOf(const std::vector<JitProgram>& programs, const JitA
         }
     }
     std::map<const double*, int64_t> ids;
-    const auto visit = [&](const double* p, bool write) {
+    const auto visit = [&](const double* p, bool write, bool touched) {
         const auto [at, added] = ids.emplace(p, static_cast<int64_t>(ids.size()));
         if (added && pointers != nullptr) {
             pointers->push_back(const_cast<double*>(p));
         }
-        shape.push_back(at->second * 2 + (write ? 1 : 0));
+        shape.push_back(at->second * 4 + (write ? 1 : 0) + (touched ? 2 : 0));
     };
     if (!VisitStorages(programs, advance, ones, zeros, visit)) {
         shape.clear();
@@ -225,6 +225,6 @@ std::unique_ptr<CBatchJit> CBatchJit::BuildSingle(const JitProgram& program, Jit
     // The termination value is the zeros (never greater than 0) and the limit is never reached.
     std::unique_ptr<CBatchJit> jit(new CBatchJit);
     const JitAdvance advance { jit->m_zeros, nullptr, nullptr, jit->m_count, jit->m_active, nullptr, nullptr,
-        std::numeric_limits<double>::infinity() };
+        std::numeric_limits<double>::infinity(), true };
     return jit->Generate({ program }, advance, 1, 1, isa) ? std::move(jit) : nullptr;
 }

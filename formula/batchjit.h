@@ -35,6 +35,9 @@ struct JitAdvance {
     double* resultRe { nullptr };
     double* resultIm { nullptr };
     double limit { 0.0 };
+    // Every storage back in memory after the block, also what only the block reads (the tests
+    // compare them all with the interpreter's).
+    bool keepEvery { false };
 };
 
 enum class JitIsa { Avx2, Avx512 };

@@ -257,3 +257,35 @@ TEST(BatchedRender, CodeGeneratedOnceAndReused)
     ASSERT_EQ(RenderWith(Way::Batched, script, other, areas[2]), 0);
     EXPECT_EQ(cache.Size(), generates ? 2u : 0u);
 }
+
+// The generated loop's trims keep every bit: squares reused across the iteration's end (or not, when
+// something writes the value between), the termination test as a mask (or as a value, when the
+// formula reads it), and homes loaded and stored at a block's edges only where they matter.
+TEST(BatchedRender, TrimmedLoopKeepsTheBits)
+{
+    const struct {
+        const char* iteration;
+        const char* termination;
+    } rows[] = {
+        { "z = z * z; z = z + C;", "100 < norm(z);" },
+        { "V_n = norm(z); z = z * z + C + V_n / 1024;", "norm(z) >= 100;" },
+        { "z = z * z + C; V_a = z; z = V_a * V_a + C / 2;", "norm(z) > 100;" },
+        { "V_k = V_k * 0.5 + 1; z = z * z + C * V_k;", "V_t = norm(z); V_t > 100 + V_t * 0;" },
+        { "z = z * z + C;", "real(z) * real(z) + imag(z) * imag(z) > 100;" },
+    };
+    for (const auto& row : rows) {
+        Scene scene = kScenes[0];
+        scene.iteration = row.iteration;
+        scene.termination = row.termination;
+        CFractalScript script;
+        ASSERT_TRUE(Apply(script, scene, 64, 48)) << row.iteration;
+        QImage reference(64, 48, QImage::Format_RGB32), batched(64, 48, QImage::Format_RGB32);
+        ASSERT_EQ(RenderWith(Way::Scalar, script, reference, { 0, 0, 64, 48, 1, 1, 1, 1 }), 0);
+        for (const JitUse use : BatchedWays()) {
+            RenderOn(script, use, 2);
+            ASSERT_EQ(RenderWith(Way::Batched, script, batched, { 0, 0, 64, 48, 1, 1, 1, 1 }), 0);
+            EXPECT_TRUE(batched == reference) << row.iteration << " " << row.termination << " way "
+                                              << static_cast<int>(use);
+        }
+    }
+}
