@@ -37,8 +37,8 @@ int RenderPictureBatched(Picture& picture, const Raster& target, const RenderAre
     const size_t pixelsPerThread = rows.size() * columns.size() / static_cast<size_t>(threads);
     std::vector<std::unique_ptr<CBandWorker>> workers;
     for (int t = 0; t < threads; ++t) {
-        workers.push_back(std::make_unique<CBandWorker>(picture, plan, iter, term, color, rows.size(),
-            pixelsPerThread, pool.GetJitUse(), &pool.JitCache()));
+        workers.push_back(std::make_unique<CBandWorker>(
+            picture, plan, iter, term, color, pixelsPerThread, pool.GetJitUse(), &pool.JitCache()));
     }
     SharedRender shared { area, target, control, rows, columns, {}, {}, {}, {} };
     for (const int j : rows) {

@@ -162,27 +162,33 @@ std::unique_ptr<CBatchJit> CBatchJit::Build(const std::vector<JitProgram>& progr
     const JitAdvance& advance, int iterations, int longest, JitIsa isa, CJitCache* cache)
 {
     std::unique_ptr<CBatchJit> jit(new CBatchJit);
+    return jit->Make(programs, advance, iterations, longest, isa, cache) ? std::move(jit) : nullptr;
+}
+
+bool CBatchJit::Make(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations,
+    int longest, JitIsa isa, CJitCache* cache)
+{
     if (cache == nullptr) {
-        return jit->Generate(programs, advance, iterations, longest, isa) ? std::move(jit) : nullptr;
+        return Generate(programs, advance, iterations, longest, isa);
     }
     std::vector<double*> pointers;
     std::vector<int64_t> shape
-        = ShapeOf(programs, advance, iterations, longest, isa, jit->m_ones, jit->m_zeros, &pointers);
+        = ShapeOf(programs, advance, iterations, longest, isa, m_ones, m_zeros, &pointers);
     if (shape.empty()) {
-        return nullptr;
+        return false;
     }
     if (std::shared_ptr<const Code> code = cache->Find(shape)) {
-        jit->SetConstants(advance);
-        jit->m_pointers = std::move(pointers);
-        jit->m_pRun = reinterpret_cast<RunFunction>(const_cast<uint8_t*>(code->getCode()));
-        jit->m_pCode = std::move(code);
-        return jit;
+        SetConstants(advance);
+        m_pointers = std::move(pointers);
+        m_pRun = reinterpret_cast<RunFunction>(const_cast<uint8_t*>(code->getCode()));
+        m_pCode = std::move(code);
+        return true;
     }
-    if (!jit->Generate(programs, advance, iterations, longest, isa)) {
-        return nullptr;
+    if (!Generate(programs, advance, iterations, longest, isa)) {
+        return false;
     }
-    cache->Keep(std::move(shape), jit->m_pCode);
-    return jit;
+    cache->Keep(std::move(shape), m_pCode);
+    return true;
 }
 
 std::shared_ptr<const CBatchJit::Code> CJitCache::Find(const std::vector<int64_t>& shape)
@@ -220,11 +226,11 @@ int CJitCache::Generated() const
     return m_nGenerated;
 }
 
-std::unique_ptr<CBatchJit> CBatchJit::BuildSingle(const JitProgram& program, JitIsa isa)
+std::unique_ptr<CBatchJit> CBatchJit::BuildSingle(const JitProgram& program, JitIsa isa, CJitCache* cache)
 {
     // The termination value is the zeros (never greater than 0) and the limit is never reached.
     std::unique_ptr<CBatchJit> jit(new CBatchJit);
     const JitAdvance advance { jit->m_zeros, nullptr, nullptr, jit->m_count, jit->m_active, nullptr, nullptr,
         std::numeric_limits<double>::infinity(), true };
-    return jit->Generate({ program }, advance, 1, 1, isa) ? std::move(jit) : nullptr;
+    return jit->Make({ program }, advance, 1, 1, isa, cache) ? std::move(jit) : nullptr;
 }

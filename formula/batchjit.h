@@ -65,7 +65,9 @@ public:
 
     // Code that runs one program once over all lanes, with no lane ever stopping; for the tests and
     // the fuzzer that hold it to the interpreter's bits.
-    static std::unique_ptr<CBatchJit> BuildSingle(const JitProgram& program, JitIsa isa);
+    // With a cache, as Build.
+    static std::unique_ptr<CBatchJit> BuildSingle(
+        const JitProgram& program, JitIsa isa, CJitCache* cache = nullptr);
 
     // Runs the block; returns the lanes that stopped in it, a bit each (as AdvanceLanes, or-ed). A
     // lane that stopped has run no further.
@@ -92,6 +94,9 @@ private:
     bool Generate(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations,
         int longest, JitIsa isa);
     void SetConstants(const JitAdvance& advance);
+    // Generate, or the cache's code for the same shape bound to these lanes.
+    bool Make(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations, int longest,
+        JitIsa isa, CJitCache* cache);
     using RunFunction = uint64_t (*)(double* const* pointers, const double* constants);
 
     struct Code;
