@@ -74,9 +74,11 @@ bool CBatchJit::Pays(const std::vector<JitProgram>& programs, JitIsa isa)
     for (const JitProgram& p : programs) {
         for (int k = 0; k < p.count; ++k) {
             const BatchInstruction& in = p.code[k];
-            const bool divides = (in.opcode == kOpDiv && isa != JitIsa::Avx512)
+            // AVX-512 divides inline; elsewhere a division is a call.
+            const bool inlineDivision = in.opcode == kOpDiv && isa == JitIsa::Avx512;
+            const bool divides = (in.opcode == kOpDiv && !inlineDivision)
                 || (in.opcode == kBatchOpPowWhole && in.exponent < 0);
-            if (divides || LanesOf(in.opcode, true) != nullptr) {
+            if (divides || (!inlineDivision && LanesOf(in.opcode, true) != nullptr)) {
                 return false;
             }
         }

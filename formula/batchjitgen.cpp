@@ -202,7 +202,9 @@ void CGenerator::AssignHomes(const std::vector<JitProgram>& programs)
     for (const JitProgram& p : programs) {
         for (int k = 0; k < p.count; ++k) {
             divides = divides || p.code[k].opcode == kOpDiv;
-            calls = calls || LanesOf(p.code[k].opcode, true) != nullptr
+            // (AVX-512 divides inline.)
+            calls = calls
+                || (LanesOf(p.code[k].opcode, true) != nullptr && !(m_bWide && p.code[k].opcode == kOpDiv))
                 || (p.code[k].opcode == kBatchOpPowWhole && p.code[k].exponent < 0);
         }
     }
