@@ -35,7 +35,7 @@ void Publish(std::atomic<double>& progress, double value)
 } // namespace
 
 CBandWorker::CBandWorker(const Picture& picture, const RenderPlan& plan, const CBatchFormula& iter,
-    const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels, JitUse jitUse)
+    const CBatchFormula& term, const CBatchFormula& color, size_t pixels, JitUse jitUse, CJitCache* jitCache)
     : m_picture(picture)
     , m_plan(plan)
     , m_jitUse(jitUse)
@@ -50,7 +50,6 @@ CBandWorker::CBandWorker(const Picture& picture, const RenderPlan& plan, const C
     , m_colorZ(m_color.Slot(plan.v.colorZ))
     , m_colorN(m_color.Slot(plan.v.colorN))
     , m_colorZ0(m_color.Slot(plan.v.colorZ0))
-    , m_remaining(rows, 0)
 {
     // The termination formula reads z straight from the iteration's result and V_iter_n from
     // the counters, unless it assigns them itself; then they are copied in before every run.
@@ -94,7 +93,7 @@ CBandWorker::CBandWorker(const Picture& picture, const RenderPlan& plan, const C
         m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr };
     m_batch = { m_colourRow, m_colourColumn, m_colourCount, m_bKeepLast ? m_colourLastRe : nullptr,
         m_bKeepLast ? m_colourLastIm : nullptr };
-    BuildCode(pixels);
+    BuildCode(pixels, jitCache);
 }
 
 inline bool CBandWorker::NextPixel(SharedRender& shared, int& row, int& column)
@@ -110,9 +109,6 @@ inline bool CBandWorker::NextPixel(SharedRender& shared, int& row, int& column)
         m_nColumn = 0;
         if (m_nRow >= m_nClaimEnd) {
             return false;
-        }
-        for (int r = m_nRow; r < m_nClaimEnd; ++r) {
-            m_remaining[r] = columns;
         }
     }
     row = m_nRow;
@@ -243,21 +239,45 @@ void CBandWorker::FlushColours(SharedRender& shared)
     for (int k = 0; k < n; ++k) {
         m_nIterations += RunsOfIteration(static_cast<int>(m_colourCount[k]), m_picture.maxIter);
     }
-    m_color.Run();
+    if (m_pColourCode) {
+        m_pColourCode->Run();
+    } else {
+        m_color.Run();
+    }
     const int result = m_color.ResultSlot();
     (m_bWideLanes ? MapColoursAvx512 : MapColours)(m_picture.mapping, m_color.Re(result), m_color.Im(result),
         n, m_plan.paletteWidth, m_plan.paletteHeight, m_paletteX, m_paletteY);
-    const Raster& target = shared.target;
-    const int bytesPerPixel = m_plan.bytesPerPixel;
     if (const PixelData* data = m_plan.data) {
         for (int k = 0; k < n; ++k) {
             data->Put(shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]],
                 static_cast<std::int64_t>(m_colourCount[k]), { m_colourLastRe[k], m_colourLastIm[k] });
         }
     }
+    PaintColours(shared, n);
+    // The progress in rows' worth of pixels, one shared count for the whole batch.
+    const std::int64_t done = shared.finishedPixels.fetch_add(n, std::memory_order_relaxed) + n;
+    Publish(shared.control.progress,
+        (static_cast<double>(done) / static_cast<double>(shared.columns.size()) + shared.rowsOutside)
+            * m_plan.progressStep);
+}
+
+// The batch's palette pixels into the target: gathered and scattered eight at a time with the AVX-512
+// lane moves, else one by one.
+void CBandWorker::PaintColours(SharedRender& shared, int n)
+{
+    const Raster& target = shared.target;
+    const int bytesPerPixel = m_plan.bytesPerPixel;
+    constexpr std::ptrdiff_t kWideStride = std::ptrdiff_t { 1 } << 31;
+    if (m_bWideLanes && bytesPerPixel == 4 && m_plan.paletteStride < kWideStride
+        && target.bytesPerRow < kWideStride) {
+        const PixelCopy copy { m_plan.paletteBits, m_plan.paletteStride, target.pixels, target.bytesPerRow,
+            shared.rowPixel.data(), shared.columnPixel.data() };
+        CopyPixelsAvx512(copy, m_paletteX, m_paletteY, m_colourRow, m_colourColumn, n);
+        return;
+    }
     for (int k = 0; k < n; ++k) {
-        const int row = m_colourRow[k];
-        uint8_t* const to = target.pixels + static_cast<ptrdiff_t>(shared.rowPixel[row]) * target.bytesPerRow
+        uint8_t* const to = target.pixels
+            + static_cast<ptrdiff_t>(shared.rowPixel[m_colourRow[k]]) * target.bytesPerRow
             + static_cast<ptrdiff_t>(shared.columnPixel[m_colourColumn[k]]) * bytesPerPixel;
         const uint8_t* const from
             = m_plan.paletteBits + m_paletteY[k] * m_plan.paletteStride + m_paletteX[k] * bytesPerPixel;
@@ -266,30 +286,31 @@ void CBandWorker::FlushColours(SharedRender& shared)
         } else {
             std::memcpy(to, from, bytesPerPixel);
         }
-        if (--m_remaining[row] == 0) {
-            const int done = shared.finishedRows.fetch_add(1, std::memory_order_relaxed) + 1;
-            Publish(shared.control.progress, (done + shared.rowsOutside) * m_plan.progressStep);
-        }
     }
 }
 
 // Generated code for the block, on the instruction set chosen, where it pays; the interpreter runs
 // a termination formula that assigns z or V_iter_n (they are copied in before every run), and
 // whatever the generator declines.
-void CBandWorker::BuildCode(size_t pixels)
+void CBandWorker::BuildCode(size_t pixels, CJitCache* cache)
 {
     const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
     JitIsa isa;
-    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa)) {
+    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa, cache)) {
         return;
     }
     const int iterResult = m_iter.ResultSlot();
     const JitAdvance advance { m_term.Re(m_term.ResultSlot()), m_iter.Re(iterResult), m_iter.Im(iterResult),
         m_laneCount, m_laneActive, m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr,
         static_cast<double>(m_picture.maxIter) };
-    m_pCode = CBatchJit::Build(programs, advance, kShortestGeneratedBlock, kLongestGeneratedBlock, isa);
-    // The AVX-512 lane moves go with the AVX-512 code (tested together); they start z only.
+    m_pCode
+        = CBatchJit::Build(programs, advance, kShortestGeneratedBlock, kLongestGeneratedBlock, isa, cache);
+    // The AVX-512 lane moves go with the AVX-512 code (tested together); they start z only. With them,
+    // the colour formula runs as generated code too, where it pays.
     m_bWideLanes = m_pCode && isa == JitIsa::Avx512 && m_iterZ0 < 0 && m_termZ0 < 0;
+    if (m_bWideLanes && CBatchJit::Pays({ m_color.Program() }, isa)) {
+        m_pColourCode = CBatchJit::BuildSingle(m_color.Program(), isa, cache);
+    }
 }
 
 // kIterationsPerRefill iterations of every lane; returns the lanes that stopped.

@@ -27,7 +27,7 @@ struct SharedRender {
     int rowsPerClaim { 1 };
     int rowsOutside { 0 }; // lattice rows outside the target, done from the start
     std::atomic<int> nextRow { 0 };
-    std::atomic<int> finishedRows { 0 };
+    std::atomic<std::int64_t> finishedPixels { 0 }; // counted a colour batch at a time
     std::atomic<bool> aborted { false };
 };
 
@@ -36,19 +36,21 @@ struct SharedRender {
 class CBandWorker {
 public:
     CBandWorker(const Picture& picture, const RenderPlan& plan, const CBatchFormula& iter,
-        const CBatchFormula& term, const CBatchFormula& color, size_t rows, size_t pixels, JitUse jitUse);
+        const CBatchFormula& term, const CBatchFormula& color, size_t pixels, JitUse jitUse,
+        CJitCache* jitCache);
 
     void Run(SharedRender& shared);
     std::int64_t Iterations() const { return m_nIterations; }
 
 private:
-    void BuildCode(size_t pixels);
+    void BuildCode(size_t pixels, CJitCache* cache);
     uint64_t RunBlock();
     bool NextPixel(SharedRender& shared, int& row, int& column);
     void StartLanes(const SharedRender& shared, uint64_t lanes, int row, int column);
     void Refill(SharedRender& shared);
     void Finish(SharedRender& shared, uint64_t lanes);
     void FlushColours(SharedRender& shared);
+    void PaintColours(SharedRender& shared, int n);
 
     const Picture& m_picture;
     const RenderPlan& m_plan;
@@ -71,14 +73,13 @@ private:
     ColourBatch m_batch {};
     // The block of iterations as generated code, or null: the batched interpreter runs it.
     std::unique_ptr<CBatchJit> m_pCode;
-    std::int64_t m_nIterations { 0 }; // this thread's alone; summed once the render has ended
+    std::unique_ptr<CBatchJit> m_pColourCode; // the colour formula's, with the AVX-512 lane moves
+    std::int64_t m_nIterations { 0 };         // this thread's alone; summed once the render has ended
 
-    // The band of rows this thread has claimed, the next pixel in it, and how many pixels of each
-    // claimed row are still to be painted.
+    // The band of rows this thread has claimed, and the next pixel in it.
     int m_nClaimEnd { 0 };
     int m_nRow { 0 };
     int m_nColumn { 0 };
-    std::vector<int> m_remaining;
 
     // The lanes of the iteration: which pixel, how many iterations are done (a double, to be compared
     // and handed to V_iter_n without conversion), whether it still iterates, the iteration's value

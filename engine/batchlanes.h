@@ -40,6 +40,22 @@ void StartLanesAvx512(
 // after the last.
 int GatherLanesAvx512(const IterationLanes& lanes, uint64_t mask, const ColourBatch& batch, int first);
 
+// Where the colour batch's pixels go, for pixels of 4 bytes: the palette, the target, and the target
+// row and column of each lattice row and column inside it. Strides below 2^31 bytes.
+struct PixelCopy {
+    const uint8_t* palette;
+    std::ptrdiff_t paletteStride;
+    uint8_t* target;
+    std::ptrdiff_t targetStride;
+    const int* rowPixel;
+    const int* columnPixel;
+};
+
+// Copies the palette pixel (xs[k], ys[k]) to the target pixel of lattice row rows[k] and column
+// columns[k], for k below n: eight at a time, gathered and scattered.
+void CopyPixelsAvx512(
+    const PixelCopy& c, const int* xs, const int* ys, const int* rows, const int* columns, int n);
+
 // MapColours, eight colours at a time.
 void MapColoursAvx512(const PaletteMapping& m, const double* re, const double* im, int n, int width,
     int height, int* xs, int* ys);

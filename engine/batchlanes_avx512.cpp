@@ -109,3 +109,32 @@ void MapColoursAvx512(const PaletteMapping& m, const double* re, const double* i
         }
     }
 }
+
+void CopyPixelsAvx512(
+    const PixelCopy& c, const int* xs, const int* ys, const int* rows, const int* columns, int n)
+{
+    const __m512i paletteStride = _mm512_set1_epi64(c.paletteStride);
+    const __m512i targetStride = _mm512_set1_epi64(c.targetStride);
+    const __m256i none = _mm256_setzero_si256();
+    const __m256i every = _mm256_set1_epi32(-1);
+    const auto offsets = [](__m256i row, __m512i stride, __m256i column) {
+        // row * stride + column * 4 in 64 bits: the products of the low halves, sign-extended (the
+        // masked forms: the unmasked ones warn in GCC 12).
+        return _mm512_add_epi64(_mm512_maskz_mul_epi32(0xff, _mm512_maskz_cvtepi32_epi64(0xff, row), stride),
+            _mm512_maskz_slli_epi64(0xff, _mm512_maskz_cvtepi32_epi64(0xff, column), 2));
+    };
+    int k = 0;
+    for (; k + 8 <= n; k += 8) {
+        const auto load
+            = [k](const int* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k)); };
+        const __m256i pixels = _mm512_mask_i64gather_epi32(
+            none, 0xff, offsets(load(ys), paletteStride, load(xs)), c.palette, 1);
+        const __m256i row = _mm256_mask_i32gather_epi32(none, c.rowPixel, load(rows), every, 4);
+        const __m256i column = _mm256_mask_i32gather_epi32(none, c.columnPixel, load(columns), every, 4);
+        _mm512_i64scatter_epi32(c.target, offsets(row, targetStride, column), pixels, 1);
+    }
+    for (; k < n; ++k) {
+        __builtin_memcpy(c.target + c.rowPixel[rows[k]] * c.targetStride + c.columnPixel[columns[k]] * 4,
+            c.palette + ys[k] * c.paletteStride + xs[k] * 4, 4);
+    }
+}

@@ -38,7 +38,7 @@ int RenderPictureBatched(Picture& picture, const Raster& target, const RenderAre
     std::vector<std::unique_ptr<CBandWorker>> workers;
     for (int t = 0; t < threads; ++t) {
         workers.push_back(std::make_unique<CBandWorker>(
-            picture, plan, iter, term, color, rows.size(), pixelsPerThread, pool.GetJitUse()));
+            picture, plan, iter, term, color, pixelsPerThread, pool.GetJitUse(), &pool.JitCache()));
     }
     SharedRender shared { area, target, control, rows, columns, {}, {}, {}, {} };
     for (const int j : rows) {

@@ -25,6 +25,8 @@ public:
     // Which code the batched renderer runs (see JitUse): tests and benchmarks choose another.
     void SetJitUse(JitUse use) { m_nJitUse.store(static_cast<int>(use)); }
     JitUse GetJitUse() const { return static_cast<JitUse>(m_nJitUse.load()); }
+    // The code generated for this pool's renders, kept for the renders after them.
+    CJitCache& JitCache() { return m_jitCache; }
 
     // Runs job(0), ..., job(count - 1), each once, job(0) on the calling thread; returns when all
     // have returned.
@@ -50,6 +52,7 @@ private:
     // an earlier pool's destructor in the same stack frame (a pool that never ran, then one started
     // from another thread).
     std::atomic<bool> m_bStop { false };
-    std::atomic<int> m_nThreads { 0 }; // window or tool -> renders
+    std::atomic<int> m_nThreads { 0 };                                // window or tool -> renders
     std::atomic<int> m_nJitUse { static_cast<int>(JitUse::Default) }; // tests and benchmarks -> renders
+    CJitCache m_jitCache;
 };

@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <bit>
 #include <limits>
+#include <map>
 
 using namespace jit;
 
 // Generating code costs a thread about as much as this many pixels save (the mapping, the writing,
-// the protection change and the unmapping): smaller renders, such as the preview's passes, run on the
-// interpreter. The preview benchmark's finished frame took 29.6 ms with code for every pass, 14.7 without.
+// the protection change and the unmapping): smaller renders without a cache to keep the code for the
+// next run on the interpreter. The preview benchmark's finished frame took 29.6 ms with code generated
+// for every pass, 14.7 without; with the code generated once and kept, its passes all run generated code.
 constexpr size_t kPixelsForCode = 32768;
 
 // Room for the longest program the compiler accepts, every operation a function call that saves and
@@ -49,7 +51,8 @@ std::vector<JitIsa> CBatchJit::AvailableIsas()
     return isas;
 }
 
-bool CBatchJit::Chosen(const std::vector<JitProgram>& programs, size_t pixels, JitUse use, JitIsa& isa)
+bool CBatchJit::Chosen(
+    const std::vector<JitProgram>& programs, size_t pixels, JitUse use, JitIsa& isa, const CJitCache* cache)
 {
     static const std::vector<JitIsa> isas = AvailableIsas();
     const auto has = [&](JitIsa wanted) { return std::find(isas.begin(), isas.end(), wanted) != isas.end(); };
@@ -59,7 +62,7 @@ bool CBatchJit::Chosen(const std::vector<JitProgram>& programs, size_t pixels, J
         // AVX2's sixteen registers hold too few slots: its code was measured slower than the
         // AVX2 interpreter (default picture 72 ms against 44), so it runs in tests only.
         isa = JitIsa::Avx512;
-        return has(isa) && pixels >= kPixelsForCode && Pays(programs, isa);
+        return has(isa) && (cache != nullptr || pixels >= kPixelsForCode) && Pays(programs, isa);
     case JitUse::Avx2: isa = JitIsa::Avx2; return has(isa);
     case JitUse::Avx512: isa = JitIsa::Avx512; return has(isa);
     }
@@ -71,9 +74,11 @@ bool CBatchJit::Pays(const std::vector<JitProgram>& programs, JitIsa isa)
     for (const JitProgram& p : programs) {
         for (int k = 0; k < p.count; ++k) {
             const BatchInstruction& in = p.code[k];
-            const bool divides = (in.opcode == kOpDiv && isa != JitIsa::Avx512)
+            // AVX-512 divides inline; elsewhere a division is a call.
+            const bool inlineDivision = in.opcode == kOpDiv && isa == JitIsa::Avx512;
+            const bool divides = (in.opcode == kOpDiv && !inlineDivision)
                 || (in.opcode == kBatchOpPowWhole && in.exponent < 0);
-            if (divides || LanesOf(in.opcode, true) != nullptr) {
+            if (divides || (!inlineDivision && LanesOf(in.opcode, true) != nullptr)) {
                 return false;
             }
         }
@@ -81,13 +86,41 @@ bool CBatchJit::Pays(const std::vector<JitProgram>& programs, JitIsa isa)
     return true;
 }
 
-bool CBatchJit::Generate(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations,
-    int longest, JitIsa isa)
+namespace {
+
+// What generated code depends on, beside the constants it reads: the instruction set, the block's
+// bounds, every operation, and which storage each operand is (numbered by first use, so that lanes
+// elsewhere with the same aliasing give the same shape). Empty for programs the generator lacks.
+std::vector<int64_t> ShapeOf(const std::vector<JitProgram>& programs, const JitAdvance& advance,
+    int iterations, int longest, JitIsa isa, const double* ones, const double* zeros,
+    std::vector<double*>* pointers)
 {
-    const std::vector<JitIsa> isas = AvailableIsas();
-    if (std::find(isas.begin(), isas.end(), isa) == isas.end() || iterations < 1 || longest < iterations) {
-        return false;
+    std::vector<int64_t> shape { static_cast<int64_t>(isa), iterations, longest,
+        advance.resultRe != nullptr };
+    for (const JitProgram& p : programs) {
+        shape.push_back(p.count);
+        for (int k = 0; k < p.count; ++k) {
+            shape.insert(shape.end(), { p.code[k].opcode, p.code[k].exponent, p.code[k].realOnly });
+        }
     }
+    std::map<const double*, int64_t> ids;
+    const auto visit = [&](const double* p, bool write, bool touched) {
+        const auto [at, added] = ids.emplace(p, static_cast<int64_t>(ids.size()));
+        if (added && pointers != nullptr) {
+            pointers->push_back(const_cast<double*>(p));
+        }
+        shape.push_back(at->second * 4 + (write ? 1 : 0) + (touched ? 2 : 0));
+    };
+    if (!VisitStorages(programs, advance, ones, zeros, visit)) {
+        shape.clear();
+    }
+    return shape;
+}
+
+} // namespace
+
+void CBatchJit::SetConstants(const JitAdvance& advance)
+{
     for (int l = 0; l < 8; ++l) {
         m_constants[kOne / 8 + l] = 1.0;
         m_constants[kZero / 8 + l] = 0.0;
@@ -97,19 +130,30 @@ bool CBatchJit::Generate(const std::vector<JitProgram>& programs, const JitAdvan
         m_constants[kNaNs / 8 + l] = kNaN;
     }
     std::fill(std::begin(m_ones), std::end(m_ones), 1.0);
+}
+
+bool CBatchJit::Generate(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations,
+    int longest, JitIsa isa)
+{
+    const std::vector<JitIsa> isas = AvailableIsas();
+    if (std::find(isas.begin(), isas.end(), isa) == isas.end() || iterations < 1 || longest < iterations) {
+        return false;
+    }
+    SetConstants(advance);
     // Xbyak reports running out of room or memory by exceptions; none leaves here.
     try {
-        m_pCode = std::make_unique<Code>();
-        CGenerator generator(*m_pCode, isa, m_pointers, m_ones, m_zeros);
+        auto code = std::make_shared<Code>();
+        CGenerator generator(*code, isa, m_pointers, m_ones, m_zeros);
         if (!generator.Generate(programs, advance, iterations, longest)) {
             return false;
         }
-        m_pCode->ready(CodeArray::PROTECT_RE);
+        code->ready(CodeArray::PROTECT_RE);
         // Written, then read-and-execute; a system that refuses that keeps the interpreter.
-        if (!m_pCode->setProtectModeRE(false)) {
+        if (!code->setProtectModeRE(false)) {
             return false;
         }
-        m_pRun = reinterpret_cast<RunFunction>(const_cast<uint8_t*>(m_pCode->getCode()));
+        m_pRun = reinterpret_cast<RunFunction>(const_cast<uint8_t*>(code->getCode()));
+        m_pCode = std::move(code);
     } catch (...) {
         return false;
     }
@@ -117,17 +161,78 @@ bool CBatchJit::Generate(const std::vector<JitProgram>& programs, const JitAdvan
 }
 
 std::unique_ptr<CBatchJit> CBatchJit::Build(const std::vector<JitProgram>& programs,
-    const JitAdvance& advance, int iterations, int longest, JitIsa isa)
+    const JitAdvance& advance, int iterations, int longest, JitIsa isa, CJitCache* cache)
 {
     std::unique_ptr<CBatchJit> jit(new CBatchJit);
-    return jit->Generate(programs, advance, iterations, longest, isa) ? std::move(jit) : nullptr;
+    return jit->Make(programs, advance, iterations, longest, isa, cache) ? std::move(jit) : nullptr;
 }
 
-std::unique_ptr<CBatchJit> CBatchJit::BuildSingle(const JitProgram& program, JitIsa isa)
+bool CBatchJit::Make(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations,
+    int longest, JitIsa isa, CJitCache* cache)
+{
+    if (cache == nullptr) {
+        return Generate(programs, advance, iterations, longest, isa);
+    }
+    std::vector<double*> pointers;
+    std::vector<int64_t> shape
+        = ShapeOf(programs, advance, iterations, longest, isa, m_ones, m_zeros, &pointers);
+    if (shape.empty()) {
+        return false;
+    }
+    if (std::shared_ptr<const Code> code = cache->Find(shape)) {
+        SetConstants(advance);
+        m_pointers = std::move(pointers);
+        m_pRun = reinterpret_cast<RunFunction>(const_cast<uint8_t*>(code->getCode()));
+        m_pCode = std::move(code);
+        return true;
+    }
+    if (!Generate(programs, advance, iterations, longest, isa)) {
+        return false;
+    }
+    cache->Keep(std::move(shape), m_pCode);
+    return true;
+}
+
+std::shared_ptr<const CBatchJit::Code> CJitCache::Find(const std::vector<int64_t>& shape)
+{
+    const std::lock_guard lock(m_mutex);
+    const auto found
+        = std::find_if(m_entries.begin(), m_entries.end(), [&](const Entry& e) { return e.shape == shape; });
+    if (found == m_entries.end()) {
+        return nullptr;
+    }
+    // The most recently used goes last, the furthest from eviction.
+    std::rotate(found, found + 1, m_entries.end());
+    return m_entries.back().code;
+}
+
+void CJitCache::Keep(std::vector<int64_t> shape, std::shared_ptr<const CBatchJit::Code> code)
+{
+    const std::lock_guard lock(m_mutex);
+    if (m_entries.size() == kCodes) {
+        m_entries.erase(m_entries.begin());
+    }
+    m_entries.push_back({ std::move(shape), std::move(code) });
+    ++m_nGenerated;
+}
+
+size_t CJitCache::Size() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_entries.size();
+}
+
+int CJitCache::Generated() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_nGenerated;
+}
+
+std::unique_ptr<CBatchJit> CBatchJit::BuildSingle(const JitProgram& program, JitIsa isa, CJitCache* cache)
 {
     // The termination value is the zeros (never greater than 0) and the limit is never reached.
     std::unique_ptr<CBatchJit> jit(new CBatchJit);
     const JitAdvance advance { jit->m_zeros, nullptr, nullptr, jit->m_count, jit->m_active, nullptr, nullptr,
-        std::numeric_limits<double>::infinity() };
-    return jit->Generate({ program }, advance, 1, 1, isa) ? std::move(jit) : nullptr;
+        std::numeric_limits<double>::infinity(), true };
+    return jit->Make({ program }, advance, 1, 1, isa, cache) ? std::move(jit) : nullptr;
 }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 // Machine code generated at run time for one set of batch programs (the iteration and the termination
@@ -34,6 +35,9 @@ struct JitAdvance {
     double* resultRe { nullptr };
     double* resultIm { nullptr };
     double limit { 0.0 };
+    // Every storage back in memory after the block, also what only the block reads (the tests
+    // compare them all with the interpreter's).
+    bool keepEvery { false };
 };
 
 enum class JitIsa { Avx2, Avx512 };
@@ -42,6 +46,8 @@ enum class JitIsa { Avx2, Avx512 };
 // default: AVX-512 only, see Chosen), or generated code for a given set whenever this processor has
 // it (else the interpreter). Tests and benchmarks choose through the render pool.
 enum class JitUse { Off, Default, Avx2, Avx512 };
+
+class CJitCache;
 
 class CBatchJit {
 public:
@@ -52,12 +58,16 @@ public:
     // The code for running the programs in order, then the bookkeeping, over all lanes: each vector of
     // lanes iterations times, then on until one of its lanes stops, at most longest times; null when
     // this processor lacks isa, a program has an unknown code or the system refuses executable memory.
+    // With a cache, code already generated for programs of the same shape (the same operations on
+    // storages that alias alike) is reused, and what is generated is kept there.
     static std::unique_ptr<CBatchJit> Build(const std::vector<JitProgram>& programs,
-        const JitAdvance& advance, int iterations, int longest, JitIsa isa);
+        const JitAdvance& advance, int iterations, int longest, JitIsa isa, CJitCache* cache = nullptr);
 
     // Code that runs one program once over all lanes, with no lane ever stopping; for the tests and
     // the fuzzer that hold it to the interpreter's bits.
-    static std::unique_ptr<CBatchJit> BuildSingle(const JitProgram& program, JitIsa isa);
+    // With a cache, as Build.
+    static std::unique_ptr<CBatchJit> BuildSingle(
+        const JitProgram& program, JitIsa isa, CJitCache* cache = nullptr);
 
     // Runs the block; returns the lanes that stopped in it, a bit each (as AdvanceLanes, or-ed). A
     // lane that stopped has run no further.
@@ -73,16 +83,24 @@ public:
     // The set the renderer generates code for these programs for, on a thread that will compute
     // pixels lanes, as use asks (see JitUse); false: it runs the interpreter. By default AVX-512
     // alone, only where it Pays and for enough pixels to repay the generation.
-    static bool Chosen(const std::vector<JitProgram>& programs, size_t pixels, JitUse use, JitIsa& isa);
+    // With a cache (kept across renders), code is generated whatever the size: the renders after
+    // this one reuse it.
+    static bool Chosen(const std::vector<JitProgram>& programs, size_t pixels, JitUse use, JitIsa& isa,
+        const CJitCache* cache = nullptr);
 
 private:
+    friend class CJitCache;
     CBatchJit() = default;
     bool Generate(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations,
         int longest, JitIsa isa);
+    void SetConstants(const JitAdvance& advance);
+    // Generate, or the cache's code for the same shape bound to these lanes.
+    bool Make(const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations, int longest,
+        JitIsa isa, CJitCache* cache);
     using RunFunction = uint64_t (*)(double* const* pointers, const double* constants);
 
     struct Code;
-    std::unique_ptr<Code> m_pCode;
+    std::shared_ptr<const Code> m_pCode; // shared with a cache and the other threads' blocks
     RunFunction m_pRun { nullptr };
     std::vector<double*> m_pointers; // the lanes of every storage the code reads or writes
     // one, zero, the sign bit, the limit, all bits but the sign, NaN: a vector each
@@ -91,4 +109,33 @@ private:
     alignas(64) double m_zeros[kLanes] {};
     alignas(64) double m_count[kLanes] {}; // BuildSingle's bookkeeping, which nothing reads
     alignas(64) double m_active[kLanes] {};
+};
+
+// Generated code kept for reuse: the preview's coarse pass, its fine passes and the renders after
+// them run the same programs, each time over lanes of their own, and generate the code once. Owned
+// by the render pool; looked up outside the pixel loop, under a lock.
+class CJitCache {
+public:
+    CJitCache() = default;
+    CJitCache(const CJitCache&) = delete;
+    CJitCache& operator=(const CJitCache&) = delete;
+
+    // How many blocks of code it holds, and how many were generated through it.
+    size_t Size() const;
+    int Generated() const;
+
+private:
+    friend class CBatchJit;
+    // The most recently used last; at most kCodes.
+    static constexpr size_t kCodes = 8;
+    struct Entry {
+        std::vector<int64_t> shape;
+        std::shared_ptr<const CBatchJit::Code> code;
+    };
+    std::shared_ptr<const CBatchJit::Code> Find(const std::vector<int64_t>& shape);
+    void Keep(std::vector<int64_t> shape, std::shared_ptr<const CBatchJit::Code> code);
+
+    mutable std::mutex m_mutex; // guards everything below
+    std::vector<Entry> m_entries;
+    int m_nGenerated { 0 };
 };

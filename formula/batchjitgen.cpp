@@ -6,11 +6,11 @@
 
 namespace jit {
 
-void CGenerator::LoadHomes()
+void CGenerator::LoadHomes(bool edge)
 {
     for (m_nVec = 0; m_nVec < (m_bPair ? 2 : 1); ++m_nVec) {
         for (size_t id = 0; id < Home().size(); ++id) {
-            if (Home()[id] >= 0) {
+            if (Home()[id] >= 0 && (!edge || m_liveIn[id])) {
                 m_g.vmovupd(V(Home()[id]), Memory(static_cast<int>(id)));
             }
         }
@@ -18,11 +18,11 @@ void CGenerator::LoadHomes()
     m_nVec = 0;
 }
 
-void CGenerator::StoreHomes()
+void CGenerator::StoreHomes(bool edge)
 {
     for (m_nVec = 0; m_nVec < (m_bPair ? 2 : 1); ++m_nVec) {
         for (size_t id = 0; id < Home().size(); ++id) {
-            if (Home()[id] >= 0 && m_written[id]) {
+            if (Home()[id] >= 0 && m_written[id] && (!edge || m_liveIn[id] || m_readOutside[id])) {
                 m_g.vmovupd(Memory(static_cast<int>(id)), V(Home()[id]));
             }
         }
@@ -34,12 +34,16 @@ void CGenerator::Advance(const JitAdvance& advance)
 {
     // As AdvanceLanes: a running lane whose termination value is greater than 0 stops; the others
     // count one more and stop at the limit; a lane that stops keeps the iteration's value.
-    const Xmm term = Read(m_nTerm, 0);
     const Xmm count = Read(m_nCount, 1);
     if (m_bWide) {
         const Opmask running = Running();
-        m_g.vcmppd(k2, term, Const(kZero), kCmpGt);
-        m_g.kandw(k2, k2, running);  // stopped
+        if (m_pMaskIn != nullptr) {
+            m_g.kandw(k2, m_nVec == 0 ? k6 : k7, running); // the termination test's own mask
+        } else {
+            m_g.vcmppd(k2, Read(m_nTerm, 0), Const(kZero), kCmpGt);
+            m_g.kandw(k2, k2, running);
+        }
+        // k2: stopped
         m_g.kandnw(k3, k2, running); // running on
         m_g.vaddpd(count | k3, count, Const(kOne));
         m_g.vcmppd(k4 | k3, count, Const(kLimit), kCmpGe);
@@ -62,7 +66,7 @@ void CGenerator::Advance(const JitAdvance& advance)
     } else {
         const Xmm active = V(m_nActive);
         const Xmm stopped = V(6), on = V(7);
-        m_g.vcmppd(stopped, term, Const(kZero), kCmpGt);
+        m_g.vcmppd(stopped, Read(m_nTerm, 0), Const(kZero), kCmpGt);
         m_g.vandpd(stopped, stopped, active);
         m_g.vandnpd(on, stopped, active);
         m_g.vandpd(V(2), on, Const(kOne));
@@ -84,12 +88,18 @@ void CGenerator::Advance(const JitAdvance& advance)
         m_g.vmovmskpd(eax, stopped);
     }
     Write(m_nCount, count);
+    Written(m_nCount);
+    if (advance.resultRe != nullptr) {
+        Written(m_nResultRe);
+        Written(m_nResultIm);
+    }
     m_g.or_(r15d, eax);
 }
 
 bool CGenerator::Generate(
     const std::vector<JitProgram>& programs, const JitAdvance& advance, int iterations, int longest)
 {
+    m_advance = advance;
     if (!CountUses(programs, advance)) {
         return false;
     }
@@ -99,23 +109,28 @@ bool CGenerator::Generate(
     m_g.L(vectorLoop);
     StartVector(longest);
     m_g.L(iterationLoop);
-    if (!Iterate(programs, advance)) {
-        return false;
+    // The tests whether to go on are asked every kUnroll iterations where the bounds allow: the lanes
+    // that stop in between run on masked, as they do to the end of a block anyway.
+    const int unroll = iterations % kUnroll == 0 && longest % kUnroll == 0 ? kUnroll : 1;
+    for (int k = 0; k < unroll; ++k) {
+        if (!Iterate(programs, advance)) {
+            return false;
+        }
     }
-    EndIteration(iterationLoop, vectorDone, iterations, longest);
+    EndIteration(iterationLoop, vectorDone, iterations, longest, unroll);
     m_g.L(vectorDone);
     EndVector(vectorLoop);
     LeaveBlock();
     return true;
 }
 
-// Every storage and how often one iteration uses it; false for an operation the generator lacks.
-bool CGenerator::CountUses(const std::vector<JitProgram>& programs, const JitAdvance& advance)
+bool VisitStorages(const std::vector<JitProgram>& programs, const JitAdvance& advance, const double* ones,
+    const double* zeros, const std::function<void(const double*, bool, bool)>& visit)
 {
     for (const JitProgram& p : programs) {
         if (p.reset >= 0) {
-            Use(Storage(p.lanes[p.reset].re), true);
-            Use(Storage(p.lanes[p.reset].im), true);
+            visit(p.lanes[p.reset].re, true, true);
+            visit(p.lanes[p.reset].im, true, true);
         }
         for (int k = 0; k < p.count; ++k) {
             const BatchInstruction& in = p.code[k];
@@ -123,36 +138,59 @@ bool CGenerator::CountUses(const std::vector<JitProgram>& programs, const JitAdv
                 return false;
             }
             if (in.opcode == kBatchOpPowWhole && in.exponent < 0) {
-                Use(Storage(m_pOnes), false);
-                Use(Storage(m_pZeros), false);
+                visit(ones, false, true);
+                visit(zeros, false, true);
             }
             const BatchLanes& a = p.lanes[in.a];
             const BatchLanes& b = in.b >= 0 ? p.lanes[in.b] : a;
             const BatchLanes& d = p.lanes[in.dest];
-            Use(Storage(a.re), false);
-            Use(Storage(a.im), false);
-            Use(Storage(b.re), false);
-            Use(Storage(b.im), false);
-            Use(Storage(d.re), true);
-            Use(Storage(d.im), true);
+            const bool readsIm = ReadsImaginary(in);
+            visit(a.re, false, true);
+            visit(a.im, false, readsIm);
+            visit(b.re, false, true);
+            visit(b.im, false, readsIm);
+            visit(d.re, true, true);
+            visit(d.im, WritesImaginary(in), WritesImaginary(in));
         }
+    }
+    visit(advance.termination, false, true);
+    visit(advance.count, true, true);
+    if (advance.resultRe != nullptr) {
+        visit(advance.lastRe, false, true);
+        visit(advance.lastIm, false, true);
+        visit(advance.resultRe, true, true);
+        visit(advance.resultIm, true, true);
+    }
+    visit(advance.active, false, false);
+    return true;
+}
+
+// Every storage and how often one iteration uses it; false for an operation the generator lacks.
+bool CGenerator::CountUses(const std::vector<JitProgram>& programs, const JitAdvance& advance)
+{
+    if (!VisitStorages(
+            programs, advance, m_pOnes, m_pZeros, [this](const double* p, bool write, bool touched) {
+                const int id = Storage(p);
+                if (touched) {
+                    Use(id, write);
+                }
+            })) {
+        return false;
     }
     m_nTerm = Storage(advance.termination);
     m_nCount = Storage(advance.count);
-    Use(m_nTerm, false);
-    Use(m_nCount, true);
     m_uses[m_nCount] += 4;
     if (advance.resultRe != nullptr) {
         m_nLastRe = Storage(advance.lastRe);
         m_nLastIm = Storage(advance.lastIm);
         m_nResultRe = Storage(advance.resultRe);
         m_nResultIm = Storage(advance.resultIm);
-        Use(m_nLastRe, false);
-        Use(m_nLastIm, false);
-        Use(m_nResultRe, true);
-        Use(m_nResultIm, true);
     }
+    // The running lanes live in a mask register, never in a home.
     m_nActiveStorage = Storage(advance.active);
+    m_bKeepEvery = advance.keepEvery;
+    PlanMask(programs, advance);
+    PlanEdges(programs, advance);
     return true;
 }
 
@@ -160,13 +198,23 @@ void CGenerator::AssignHomes(const std::vector<JitProgram>& programs)
 {
     // The registers go to the storages used most.
     bool divides = false;
+    bool calls = false;
     for (const JitProgram& p : programs) {
         for (int k = 0; k < p.count; ++k) {
             divides = divides || p.code[k].opcode == kOpDiv;
+            // (AVX-512 divides inline.)
+            calls = calls
+                || (LanesOf(p.code[k].opcode, true) != nullptr && !(m_bWide && p.code[k].opcode == kOpDiv))
+                || (p.code[k].opcode == kBatchOpPowWhole && p.code[k].exponent < 0);
         }
     }
     const int firstHome = m_bWide && divides ? 12 : 8; // AVX-512's division needs four more
-    const int homes = m_bWide ? 32 - firstHome : 16 - firstHome - 1;
+    // The last four registers hold squares (two a vector) where the programs square a value and
+    // call nothing (a call would lose them).
+    if (m_bWide && !calls) {
+        PlanSquares(programs, m_advance);
+    }
+    const int homes = m_bWide ? 32 - firstHome - (m_nSquareReg >= 0 ? 4 : 0) : 16 - firstHome - 1;
     m_nActive = m_bWide ? -1 : 15;
     std::vector<int> order(m_uses.size());
     for (size_t id = 0; id < order.size(); ++id) {
@@ -180,13 +228,6 @@ void CGenerator::AssignHomes(const std::vector<JitProgram>& programs)
     // Two vectors side by side, each in registers of its own, hide the latency of one vector's chain
     // of dependent operations behind the other's; only when every storage of both has a register and
     // no function is called (a call would save and restore both).
-    bool calls = false;
-    for (const JitProgram& p : programs) {
-        for (int k = 0; k < p.count; ++k) {
-            calls = calls || LanesOf(p.code[k].opcode, true) != nullptr
-                || (p.code[k].opcode == kBatchOpPowWhole && p.code[k].exponent < 0);
-        }
-    }
     m_bPair = m_bWide && !calls && used <= homes / 2 + kPairSpills;
     for (int vec = 0; vec < (m_bPair ? 2 : 1); ++vec) {
         int next = firstHome + vec * (homes / 2);
@@ -231,7 +272,8 @@ void CGenerator::StartVector(int longest)
     } else {
         g.vcmppd(V(m_nActive), V(0), Const(kZero), kCmpNe);
     }
-    LoadHomes();
+    LoadHomes(true);
+    SquaresAtEntry();
     g.xor_(r15d, r15d);
     g.mov(ebp, longest);
 }
@@ -248,13 +290,20 @@ bool CGenerator::Iterate(const std::vector<JitProgram>& programs, const JitAdvan
                 g.vmovupd(V(4), Const(kZero));
                 Write(Storage(p.lanes[p.reset].re), V(4));
                 Write(Storage(p.lanes[p.reset].im), V(4));
+                Written(Storage(p.lanes[p.reset].re));
+                Written(Storage(p.lanes[p.reset].im));
             }
         }
         for (int k = 0; k < p.count; ++k) {
+            const BatchInstruction& in = p.code[k];
             for (m_nVec = 0; m_nVec < vectors; ++m_nVec) {
-                if (!Instruction(p.code[k], p.lanes)) {
+                if (&in == m_pMaskIn) {
+                    TerminationMask(in, p.lanes);
+                } else if (!Squares(in, p.lanes) && !Instruction(in, p.lanes)) {
                     return false;
                 }
+                Written(Storage(p.lanes[in.dest].re));
+                Written(Storage(p.lanes[in.dest].im));
             }
         }
     }
@@ -265,7 +314,8 @@ bool CGenerator::Iterate(const std::vector<JitProgram>& programs, const JitAdvan
     return true;
 }
 
-void CGenerator::EndIteration(Label& iterationLoop, Label& vectorDone, int iterations, int longest)
+void CGenerator::EndIteration(
+    Label& iterationLoop, Label& vectorDone, int iterations, int longest, int unroll)
 {
     auto& g = m_g;
     // A vector whose lanes have all stopped waits for its refill without running on: nothing reads
@@ -279,7 +329,7 @@ void CGenerator::EndIteration(Label& iterationLoop, Label& vectorDone, int itera
         g.test(eax, eax);
     }
     g.jz(vectorDone, CodeGenerator::T_NEAR);
-    g.dec(ebp);
+    g.sub(ebp, unroll);
     g.jz(vectorDone, CodeGenerator::T_NEAR);
     g.cmp(ebp, longest - iterations);
     g.ja(iterationLoop, CodeGenerator::T_NEAR);
@@ -291,7 +341,7 @@ void CGenerator::EndIteration(Label& iterationLoop, Label& vectorDone, int itera
 void CGenerator::EndVector(Label& vectorLoop)
 {
     auto& g = m_g;
-    StoreHomes();
+    StoreHomes(true);
     // active = 1 or 0 again.
     if (m_bWide) {
         g.vmovupd(V(0) | k1 | T_z, Const(kOne));

@@ -8,6 +8,7 @@
 #include "opcodes.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <vector>
 
@@ -54,6 +55,17 @@ inline bool Known(int opcode)
     const OpTraits* traits = TraitsOf(opcode);
     return (traits != nullptr && traits->jit != JitForm::None) || opcode == kBatchOpPowWhole;
 }
+
+// Calls visit with every storage the block names (whether it writes it, whether the code touches it
+// at all: the imaginary parts of real-only results and comparisons are named, never read or written),
+// in the order the generator numbers them: the storage list of code generated for other lanes of the
+// same shape comes from here. false for an operation the generator lacks.
+bool VisitStorages(const std::vector<JitProgram>& programs, const JitAdvance& advance, const double* ones,
+    const double* zeros, const std::function<void(const double*, bool write, bool touched)>& visit);
+
+// Whether the operation reads the imaginary parts of its operands, and writes that of its result.
+bool ReadsImaginary(const BatchInstruction& in);
+bool WritesImaginary(const BatchInstruction& in);
 
 // Writes the code of one block. Registers: rbx the storage pointers, r12 the constants, r13 the
 // byte offset of the vector in its lanes, r14 the stopped lanes of the block, r15 those of the
@@ -131,15 +143,33 @@ private:
     }
     // Register allocation, and the block's frame and loops (batchjitgen.cpp).
     bool CountUses(const std::vector<JitProgram>& programs, const JitAdvance& advance);
+    // The trims of the loop (batchjittrim.cpp): the termination test kept as a mask, the squares of
+    // a value computed once (norm's reused by the next iteration's product, x y for both of a square's
+    // cross terms), and the homes loaded and stored at the block's edges only where they matter.
+    void PlanMask(const std::vector<JitProgram>& programs, const JitAdvance& advance);
+    void PlanEdges(const std::vector<JitProgram>& programs, const JitAdvance& advance);
+    void PlanSquares(const std::vector<JitProgram>& programs, const JitAdvance& advance);
+    bool Squares(const BatchInstruction& in, const BatchLanes* slots);
+    void TerminationMask(const BatchInstruction& in, const BatchLanes* slots);
+    void SquaresAtEntry();
+    void Written(int id);
+    // Which storage's squares the square registers hold: re and im ids, or -1.
+    struct Squared {
+        int re { -1 }, im { -1 };
+        bool operator==(const Squared&) const = default;
+    };
+    Squared AfterSquares(Squared s, const BatchInstruction& in, const BatchLanes* slots);
     void AssignHomes(const std::vector<JitProgram>& programs);
     void EnterBlock();
     void StartVector(int longest);
     bool Iterate(const std::vector<JitProgram>& programs, const JitAdvance& advance);
-    void EndIteration(Label& iterationLoop, Label& vectorDone, int iterations, int longest);
+    void EndIteration(Label& iterationLoop, Label& vectorDone, int iterations, int longest, int unroll);
     void EndVector(Label& vectorLoop);
     void LeaveBlock();
-    void LoadHomes();
-    void StoreHomes();
+    // At a block's edge (edge: only what is read before written in an iteration, and stored what is
+    // also read outside), or around a call (everything).
+    void LoadHomes(bool edge = false);
+    void StoreHomes(bool edge = false);
     void Advance(const JitAdvance& advance);
     // One operation's code (batchjitemit.cpp).
     void Truth(const Xmm& d, int scratchMask); // d = 1 where the comparison in scratchMask held, else 0
@@ -185,7 +215,16 @@ private:
     int m_nTerm { -1 }, m_nLastRe { -1 }, m_nLastIm { -1 }, m_nCount { -1 }, m_nResultRe { -1 },
         m_nResultIm { -1 };
     int m_nActiveStorage { -1 };
+    JitAdvance m_advance;
+    const BatchInstruction* m_pMaskIn { nullptr }; // the comparison kept as a mask (k6, k7), or null
+    std::vector<bool> m_liveIn;                    // read before written in an iteration
+    std::vector<bool> m_readOutside;               // read by the caller after the block
+    bool m_bKeepEvery { false };
+    int m_nSquareReg { -1 }; // the square registers, two a vector, or -1
+    Squared m_entrySquares;  // what they hold when an iteration starts
+    Squared m_squares[2];
     static constexpr int kFrame = 64;
+    static constexpr int kUnroll = 4;
     // How many of the least used storages may stay in memory for two vectors to run side by side.
     static constexpr int kPairSpills = 2; // the running lanes while a function is called
 };

@@ -226,3 +226,67 @@ TEST(BatchedRender, BatchMappingMatchesMapColour)
 }
 
 } // namespace
+
+// The code generated for a formula set is kept by the pool and reused by the renders after it (the
+// preview's passes, an export), over lanes of their own and with other constants: the same pictures
+// as one pixel at a time, and no code generated again. Another iteration formula gets code of its own.
+TEST(BatchedRender, CodeGeneratedOnceAndReused)
+{
+    CFractalScript script;
+    ASSERT_TRUE(Apply(script, kScenes[0], 96, 72));
+    RenderOn(script, JitUse::Default, 2);
+    const CJitCache& cache = script.RenderPool().JitCache();
+    JitIsa isa;
+    const bool generates = CBatchJit::Chosen({}, 0, JitUse::Default, isa, &cache);
+    const RenderArea areas[] = { { 0, 0, 16, 12, 1, 1, 1, 1 }, { 4, 1, 96 + 4, 72 + 1, 6, 6, 6, 6 },
+        { 0, 0, 96, 72, 1, 1, 1, 1 } };
+    for (size_t k = 0; k < std::size(areas); ++k) {
+        script.SetCurrentConstant({ -0.78 + 0.01 * static_cast<double>(k), -0.15 });
+        QImage reference(96, 72, QImage::Format_RGB32), batched(96, 72, QImage::Format_RGB32);
+        reference.fill(Qt::black);
+        batched.fill(Qt::black);
+        ASSERT_EQ(RenderWith(Way::Scalar, script, reference, areas[k]), 0);
+        ASSERT_EQ(RenderWith(Way::Batched, script, batched, areas[k]), 0);
+        EXPECT_TRUE(batched == reference) << "render " << k;
+        // The iteration's block and the colour formula's.
+        EXPECT_EQ(cache.Generated(), generates ? 2 : 0) << "render " << k;
+    }
+    Scene cubic = kScenes[0];
+    cubic.iteration = "z = z * z * z + C;";
+    ASSERT_TRUE(Apply(script, cubic, 96, 72));
+    QImage other(96, 72, QImage::Format_RGB32);
+    ASSERT_EQ(RenderWith(Way::Batched, script, other, areas[2]), 0);
+    EXPECT_EQ(cache.Size(), generates ? 3u : 0u); // the same colour formula's code serves it
+}
+
+// The generated loop's trims keep every bit: squares reused across the iteration's end (or not, when
+// something writes the value between), the termination test as a mask (or as a value, when the
+// formula reads it), and homes loaded and stored at a block's edges only where they matter.
+TEST(BatchedRender, TrimmedLoopKeepsTheBits)
+{
+    const struct {
+        const char* iteration;
+        const char* termination;
+    } rows[] = {
+        { "z = z * z; z = z + C;", "100 < norm(z);" },
+        { "V_n = norm(z); z = z * z + C + V_n / 1024;", "norm(z) >= 100;" },
+        { "z = z * z + C; V_a = z; z = V_a * V_a + C / 2;", "norm(z) > 100;" },
+        { "V_k = V_k * 0.5 + 1; z = z * z + C * V_k;", "V_t = norm(z); V_t > 100 + V_t * 0;" },
+        { "z = z * z + C;", "real(z) * real(z) + imag(z) * imag(z) > 100;" },
+    };
+    for (const auto& row : rows) {
+        Scene scene = kScenes[0];
+        scene.iteration = row.iteration;
+        scene.termination = row.termination;
+        CFractalScript script;
+        ASSERT_TRUE(Apply(script, scene, 64, 48)) << row.iteration;
+        QImage reference(64, 48, QImage::Format_RGB32), batched(64, 48, QImage::Format_RGB32);
+        ASSERT_EQ(RenderWith(Way::Scalar, script, reference, { 0, 0, 64, 48, 1, 1, 1, 1 }), 0);
+        for (const JitUse use : BatchedWays()) {
+            RenderOn(script, use, 2);
+            ASSERT_EQ(RenderWith(Way::Batched, script, batched, { 0, 0, 64, 48, 1, 1, 1, 1 }), 0);
+            EXPECT_TRUE(batched == reference) << row.iteration << " " << row.termination << " way "
+                                              << static_cast<int>(use);
+        }
+    }
+}

@@ -202,3 +202,43 @@ TEST(BatchFormula, LanesStartAndResetIndependently)
 }
 
 } // namespace
+
+// Code kept in a cache serves other lanes of the same shape, each with its own values, bit for bit;
+// another program gets code of its own, and the first one's is still there after it.
+TEST(BatchFormula, CachedCodeServesLanesOfTheSameShape)
+{
+    if (CBatchJit::AvailableIsas().empty()) {
+        GTEST_SKIP() << "no instruction set for generated code";
+    }
+    const JitIsa isa = CBatchJit::AvailableIsas().back();
+    CJitCache cache;
+    std::mt19937 random(11);
+    const struct {
+        const char* text;
+        int generated;
+    } rows[] = { { "z = z * z + C;", 1 }, { "z = z * z + C;", 1 }, { "z = z * z * z + C;", 2 },
+        { "z = z * z + C;", 2 } };
+    for (const auto& row : rows) {
+        CFormula formula;
+        std::string error;
+        ASSERT_EQ(formula.Compile(row.text, error), 0) << row.text;
+        formula.SetConstant(0, Input(random));
+        CBatchFormula batch(formula);
+        const std::unique_ptr<CBatchJit> code = CBatchJit::BuildSingle(batch.Program(), isa, &cache);
+        ASSERT_TRUE(code) << row.text;
+        EXPECT_EQ(cache.Generated(), row.generated) << row.text;
+        const int z = formula.FindVariable("z");
+        std::vector<CFormula> lanes(kLanes, formula);
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const Complex value = Input(random);
+            lanes[lane].SetVariable(z, value);
+            batch.Set(batch.Slot(z), lane, value);
+        }
+        code->Run();
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const Complex want = lanes[lane].Run(), got = batch.Get(batch.ResultSlot(), lane);
+            ASSERT_TRUE(SameBits(got.re, want.re) && SameBits(got.im, want.im))
+                << row.text << " lane " << lane;
+        }
+    }
+}

@@ -1,10 +1,12 @@
 #!/bin/bash
 # Interleaved speed comparison of the renderer against the plain loop (plainloop.cpp), the yardstick
-# of the speed work. Each round runs, in turn: the plain loop on the default view, `render` of the
-# default view, the plain loop on the deep view, `render` of the deep view, and `render` of each
-# example; all on one thread. Rates are iterations / render_seconds from `render --json`; the ratio
+# of the speed work, and the hand-tuned AVX-512 loop of the same arithmetic and bits (handloop.cpp),
+# its ceiling. Each round runs, in turn: the plain and the hand loop on the default view, `render` of
+# the default view, the plain and the hand loop on the deep view, `render` of the deep view, and
+# `render` of each example; all on one thread. Rates are iterations / render_seconds from `render --json`; the ratio
 # of a view is to the plain loop on the same view in the same round, that of an example to the plain
-# loop on the default view. "whole default" is the default view's iterations over the wall clock of
+# loop on the default view; "x hand" is the same against the hand loop (when this processor has
+# AVX-512). "whole default" is the default view's iterations over the wall clock of
 # the whole `render` process, writing its BMP file included. Prints every round and the medians.
 #
 # With a second build (BASELINE_DIR, e.g. a copy of main's), each render also runs on its
@@ -23,6 +25,12 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 g++ -O2 -ffp-contract=off -o "$work/plainloop" "$here/plainloop.cpp"
+# -ffp-contract=off as well: a fused multiply-add would change the bits.
+hand=
+if grep -q avx512f /proc/cpuinfo; then
+    g++ -std=c++20 -O3 -march=native -ffp-contract=off -o "$work/handloop" "$here/handloop.cpp"
+    hand=$work/handloop
+fi
 
 # The views as scripts, written over the default script: the default view at 4096 x 4096 (the
 # default script's piece of the plane at four times its size), and the deep view.
@@ -44,6 +52,14 @@ declare -A rates
 plain() { # view name, arguments of plainloop
     local name=$1; shift
     local line; line=$("$work/plainloop" "$@")
+    if [ -n "$hand" ]; then
+        local fast; fast=$("$hand" "$@")
+        # The same iterations and counts as the plain loop, or the comparison means nothing.
+        local drop='s/"seconds":[0-9.]*,//'
+        [ "$(echo "$fast" | sed "$drop")" == "$(echo "$line" | sed "$drop")" ] \
+            || { echo "handloop differs from plainloop: $fast $line" >&2; exit 1; }
+        rates[hand${name#plain}]+="$(echo "$fast" | awk -F'[:,}]' '{ printf "%.1f", $2 / $4 / 1e6 }') "
+    fi
     rates[$name]+="$(echo "$line" | awk -F'[:,}]' '{ printf "%.1f", $2 / $4 / 1e6 }') "
 }
 render_with() { # program, name, script
@@ -74,9 +90,11 @@ for ((round = 1; round <= rounds; ++round)); do
         render "$e" "$root/examples/$e.gsc"
     done
     if [ ${#names[@]} -eq 0 ]; then
-        for k in "plain default" "render default" "whole default" "plain deep" "render deep" $examples; do
+        for k in "plain default" "hand default" "render default" "whole default" "plain deep" "hand deep" \
+            "render deep" $examples; do
+            [[ $k == hand* ]] && [ -z "$hand" ] && continue
             names+=("$k")
-            [ -n "$baseline" ] && [[ $k != plain* ]] && names+=("$k before")
+            [ -n "$baseline" ] && [[ $k != plain* && $k != hand* ]] && names+=("$k before")
         done
     fi
     echo "round $round: $(for k in "${names[@]}"; do
@@ -86,10 +104,13 @@ done
 median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 pd=$(echo "${rates[plain default]}" | median)
 pp=$(echo "${rates[plain deep]}" | median)
+hd=$( [ -n "$hand" ] && echo "${rates[hand default]}" | median || echo 0)
+hp=$( [ -n "$hand" ] && echo "${rates[hand deep]}" | median || echo 0)
 printf '\nMedians of %d rounds, million iterations per second, one thread:\n' "$rounds"
-printf '%-24s %10s %10s\n' "" "Miter/s" "x plain"
+printf '%-24s %10s %10s %10s\n' "" "Miter/s" "x plain" "x hand"
 for k in "${names[@]}"; do
     m=$(echo "${rates[$k]}" | median)
-    ref=$pd; [[ $k == *deep* ]] && ref=$pp
-    printf '%-24s %10s %10.2f\n' "$k" "$m" "$(awk -v a="$m" -v b="$ref" 'BEGIN { print a / b }')"
+    ref=$pd; top=$hd; [[ $k == *deep* ]] && ref=$pp && top=$hp
+    printf '%-24s %10s %10.2f %10s\n' "$k" "$m" "$(awk -v a="$m" -v b="$ref" 'BEGIN { print a / b }')" \
+        "$(awk -v a="$m" -v b="$top" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')"
 done
