@@ -274,6 +274,7 @@ BandOutcome ExportInBands(Picture& picture, const BandJob& job, RenderControl co
         rendered.Pass(control.stop);
     }
     const bool finish = outcome.code == kRenderDone && rowsDone == height && !control.stop.load();
+    outcome.finished = finish;
     outcome.saved = encoder.End(finish ? CBandEncoder::EndKind::Finish : CBandEncoder::EndKind::Abandon);
     outcome.reason = encoder.Reason();
     outcome.encodeSeconds = encoder.Seconds();

@@ -44,6 +44,7 @@ struct BandJob {
 // file was written whole (a failed write stops the render and gives its reason).
 struct BandOutcome {
     int code { kRenderDone };
+    bool finished { false }; // the file was ended rather than abandoned: a later stop came too late
     bool saved { false };
     QString reason;
     RenderStats stats;

@@ -202,7 +202,8 @@ void CExportWorker::RunInBands(Picture& picture, const QString& scriptText, Band
         std::lock_guard lock(m_mutex);
         m_report.encodeSeconds = done.encodeSeconds;
     }
-    if (done.code != kRenderDone || m_bStopRequest.load()) {
+    // Once the file has been ended, a stop that arrives later cannot undo it: the outcome is the write's.
+    if (!done.finished) {
         EndAfterRender(done.code);
         return;
     }
