@@ -29,7 +29,7 @@ template <> struct Arith<Complex> {
     static double SignRe(Complex a) { return a.re; }
     static double SignIm(Complex a) { return a.im; }
     static Complex Norm(Complex a) { return { a.re * a.re + a.im * a.im, 0.0 }; }
-    static Complex Abs(Complex a) { return { std::hypot(a.re, a.im), 0.0 }; }
+    static Complex Abs(Complex a) { return { realfn::Hypot(a.re, a.im), 0.0 }; }
 };
 
 template <> struct Arith<ExComplex> {
@@ -57,14 +57,14 @@ template <> struct Arith<ExComplex> {
 // cancellation of the plain formulas.
 inline Complex Expm1(Complex w)
 {
-    const double em1 = std::expm1(w.re);
-    const double s = std::sin(w.im / 2);
-    return { em1 * std::cos(w.im) - 2 * s * s, std::exp(w.re) * std::sin(w.im) };
+    const double em1 = realfn::Expm1(w.re);
+    const double s = realfn::Sin(w.im / 2);
+    return { em1 * realfn::Cos(w.im) - 2 * s * s, realfn::Exp(w.re) * realfn::Sin(w.im) };
 }
 
 inline Complex Log1p(Complex w)
 {
-    return { 0.5 * std::log1p(2 * w.re + w.re * w.re + w.im * w.im), std::atan2(w.im, 1 + w.re) };
+    return { 0.5 * realfn::Log1p(2 * w.re + w.re * w.re + w.im * w.im), realfn::Atan2(w.im, 1 + w.re) };
 }
 
 inline Complex SinOf(Complex w) { return Sin(w); }

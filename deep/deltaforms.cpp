@@ -31,7 +31,7 @@ template <class N> Complex Full(Complex reference, const N& offset)
 template <class N> bool OffsetBelow(const N& offset, double size)
 {
     const Complex d = Arith<N>::ToC(offset);
-    return std::hypot(d.re, d.im) < size;
+    return realfn::Hypot(d.re, d.im) < size;
 }
 
 // The jump of the principal argument (-2 pi, 0 or 2 pi) between the reference's value A and the pixel's
@@ -202,12 +202,12 @@ template <class N> N Modulus(Complex A, const N& da)
     // of 0: |A + a| - |A| as it stands.
     const Complex d = Ar::ToC(da);
     if (std::max(std::fabs(d.re), std::fabs(d.im)) >= 0.5 * std::max(std::fabs(A.re), std::fabs(A.im))) {
-        return Ar::Sub(Ar::Abs(Ar::Add(Ar::From(A), da)), Ar::From({ std::hypot(A.re, A.im), 0.0 }));
+        return Ar::Sub(Ar::Abs(Ar::Add(Ar::From(A), da)), Ar::From({ realfn::Hypot(A.re, A.im), 0.0 }));
     }
     const N cross = Ar::Scale(Ar::Re(Ar::Mul(Ar::From(::Conj(A)), da)), 2.0);
     const N numerator = Ar::Add(cross, Ar::Norm(da));
     const N denominator
-        = Ar::Add(Ar::Abs(Ar::Add(Ar::From(A), da)), Ar::From({ std::hypot(A.re, A.im), 0.0 }));
+        = Ar::Add(Ar::Abs(Ar::Add(Ar::From(A), da)), Ar::From({ realfn::Hypot(A.re, A.im), 0.0 }));
     if (Ar::IsZero(denominator)) {
         return Ar::From({});
     }
@@ -247,7 +247,7 @@ template <class N> N SquareRoot(Complex A, Complex R, const N& da, bool& glitch)
     const Complex pixelRoot = Sqrt(Full(A, da));
     if (pixelRoot.re * R.re + pixelRoot.im * R.im < 0.0) {
         // Across the branch cut: a jump, no cancellation, unless the offset is lost beside it.
-        glitch |= OffsetBelow(da, kJumpShare * std::hypot(A.re, A.im));
+        glitch |= OffsetBelow(da, kJumpShare * realfn::Hypot(A.re, A.im));
         return Ar::From(::Sub(pixelRoot, R));
     }
     const Complex sum = ::Add(pixelRoot, R);

@@ -118,7 +118,7 @@ inline ExComplex Div(const ExComplex& a, const ExComplex& b)
 inline ExComplex Norm(const ExComplex& x) { return Normalised(x.re * x.re + x.im * x.im, 0.0, 2 * x.e); }
 
 // |x| as a real ExComplex.
-inline ExComplex Abs(const ExComplex& x) { return Normalised(std::hypot(x.re, x.im), 0.0, x.e); }
+inline ExComplex Abs(const ExComplex& x) { return Normalised(realfn::Hypot(x.re, x.im), 0.0, x.e); }
 
 // Whether |x| < 2^-bits (mantissas are below 1, so e <= -bits says it).
 inline bool Below(const ExComplex& x, int bits) { return IsZero(x) || x.e <= -bits; }

@@ -16,7 +16,7 @@ constexpr double kRounding = 0x1p-52;
 
 ExComplex Real(double x) { return ex::FromReal(x); }
 bool Less(const ExComplex& a, const ExComplex& b) { return ex::Sub(a, b).re < 0.0; }
-double Size(Complex a) { return std::hypot(a.re, a.im); }
+double Size(Complex a) { return realfn::Hypot(a.re, a.im); }
 
 // An upper bound of |x| within 2^-50 of it, without hypot's cost: the parts' mantissas lie below 1
 // and the larger is at least 1/2, so the sum of squares neither overflows nor loses to underflow more

@@ -14,7 +14,7 @@ constexpr double kLog10E = 0.4342944819032518;
 // Below this real part the language's exp is exactly 0.
 constexpr double kExpZero = -1842.0;
 
-double Modulus(Complex a) { return std::hypot(a.re, a.im); }
+double Modulus(Complex a) { return realfn::Hypot(a.re, a.im); }
 
 // The distance from A to the negative real axis with 0, where log, sqrt, arg and the powers jump.
 double CutDistance(Complex A) { return A.re >= 0.0 ? Modulus(A) : std::fabs(A.im); }
@@ -29,12 +29,12 @@ double PoleDistance(double x)
 // The distance from A to the nearest pole of tan (on the real axis) or of tanh (on the imaginary one).
 double TangentPoles(const Operation& op)
 {
-    return op.opcode == kOpTan ? std::hypot(PoleDistance(op.A.re), op.A.im)
-                               : std::hypot(op.A.re, PoleDistance(op.A.im));
+    return op.opcode == kOpTan ? realfn::Hypot(PoleDistance(op.A.re), op.A.im)
+                               : realfn::Hypot(op.A.re, PoleDistance(op.A.im));
 }
 
 // |1 + u|^p over |u| <= q (q < 1): at most (1 - q)^-|p|.
-double PowerGrowth(double q, double p) { return std::pow(1.0 - q, -std::fabs(p)); }
+double PowerGrowth(double q, double p) { return realfn::Pow(1.0 - q, -std::fabs(p)); }
 
 bool WholeExponent(const Operation& op, int& n)
 {
@@ -55,9 +55,9 @@ double PowerLipschitz(const Operation& op, double radius, Cut cut)
     int n = 0;
     if (WholeExponent(op, n)) {
         if (n >= 0) {
-            return n * std::pow(a + radius, n - 1);
+            return n * realfn::Pow(a + radius, n - 1);
         }
-        return radius < a ? -n * std::pow(a - radius, n - 1) : kUnbounded;
+        return radius < a ? -n * realfn::Pow(a - radius, n - 1) : kUnbounded;
     }
     // |B w^(B - 1)| = |B| |R / A| |1 + t / A|^(B - 1).
     if (radius >= std::min(a, cut == Cut::Respected ? CutDistance(op.A) : a)) {
@@ -79,22 +79,23 @@ double Lipschitz(const Operation& op, double radius, Cut cut)
     const double reach = cut == Cut::Respected ? CutDistance(op.A) : a;
     switch (OpOf(op)) {
     case kOpExp:
-        return op.A.re - radius < kExpZero && op.A.re + radius >= kExpZero ? kUnbounded
-                                                                           : Modulus(op.R) * std::exp(radius);
+        return op.A.re - radius < kExpZero && op.A.re + radius >= kExpZero
+            ? kUnbounded
+            : Modulus(op.R) * realfn::Exp(radius);
     case kOpLog:
     case kOpLog10: return radius < reach ? (op.opcode == kOpLog ? 1.0 : kLog10E) / (a - radius) : kUnbounded;
     case kOpSqrt: return radius < reach ? 0.5 / std::sqrt(a - radius) : kUnbounded;
     case kOpArg: return radius < reach ? 1.0 / (a - radius) : kUnbounded;
     case kOpPow: return PowerLipschitz(op, radius, cut);
     case kOpSin:
-    case kOpCos: return std::cosh(std::fabs(op.A.im) + radius);
+    case kOpCos: return realfn::Cosh(std::fabs(op.A.im) + radius);
     case kOpSinh:
-    case kOpCosh: return std::cosh(std::fabs(op.A.re) + radius);
+    case kOpCosh: return realfn::Cosh(std::fabs(op.A.re) + radius);
     case kOpTan:
     case kOpTanh: {
         // |cos w| >= (2 / pi) times w's distance to the nearest pole of tan, and 1 / cos^2 is tan's slope.
         const double d = TangentPoles(op) - radius;
-        return d > 0.0 ? std::pow(kPi / (2.0 * d), 2) : kUnbounded;
+        return d > 0.0 ? realfn::Pow(kPi / (2.0 * d), 2) : kUnbounded;
     }
     case kOpAbs:
     case kOpReal:

@@ -203,7 +203,7 @@ void CExportWorker::RunInBands(Picture& picture, const QString& scriptText, Band
         m_report.encodeSeconds = done.encodeSeconds;
     }
     // Once the file has been ended, a stop that arrives later cannot undo it: the outcome is the write's.
-    if (!done.finished) {
+    if (done.code != kRenderDone || (m_bStopRequest.load() && !done.finished)) {
         EndAfterRender(done.code);
         return;
     }

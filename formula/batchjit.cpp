@@ -74,11 +74,10 @@ bool CBatchJit::Pays(const std::vector<JitProgram>& programs, JitIsa isa)
     for (const JitProgram& p : programs) {
         for (int k = 0; k < p.count; ++k) {
             const BatchInstruction& in = p.code[k];
-            // AVX-512 divides inline; elsewhere a division is a call.
-            const bool inlineDivision = in.opcode == kOpDiv && isa == JitIsa::Avx512;
-            const bool divides = (in.opcode == kOpDiv && !inlineDivision)
+            // The scalar code, lane by lane, does not pay; the functions' vector code does.
+            const bool scalar = (in.opcode == kOpDiv && isa != JitIsa::Avx512) || in.opcode == kOpPow
                 || (in.opcode == kBatchOpPowWhole && in.exponent < 0);
-            if (divides || (!inlineDivision && LanesOf(in.opcode, true) != nullptr)) {
+            if (scalar) {
                 return false;
             }
         }

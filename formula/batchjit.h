@@ -12,9 +12,10 @@
 // formula) and the escape-time bookkeeping after them: each vector of lanes keeps its slots in
 // registers over a block of iterations, and the code returns only when the lanes need refilling.
 // Every operation is the interpreter's, in its order and with its rounding (no fused multiply-add,
-// nothing reassociated); the functions of the language run through the same scalar functions, lane
-// by lane. The code is written, then made read-and-execute: never writable and executable at once.
-// Built and run by one thread; the lanes it works on stay where they were when it was built.
+// nothing reassociated); the functions of the language call the batch kernels' vector code of the
+// same instruction set, which has the scalar functions' bits. The code is written, then made
+// read-and-execute: never writable and executable at once. Built and run by one thread; the lanes it works on
+// stay where they were when it was built.
 
 // One batch program as the generator reads it.
 struct JitProgram {
@@ -74,8 +75,9 @@ public:
     uint64_t Run() const;
 
     // Whether code for these programs is worth generating: not when an operation runs through the
-    // scalar functions (saving and restoring every register around each call was measured slower than
-    // the interpreter's loop over all lanes: 1126 ms against 959 for z^3 + C sin(z) + C2 exp(z)).
+    // interpreter's scalar code lane by lane (the power, a negative whole power, AVX2's division):
+    // saving and restoring every register around each such call was measured slower than the
+    // interpreter's loop over all lanes. The functions call vector code, which pays.
     static bool Pays(const std::vector<JitProgram>& programs, JitIsa isa);
 
     // Every instruction set the generator can use on this processor, widest last.

@@ -1,5 +1,7 @@
-// The code of each operation: inline for the arithmetic, the comparisons and the division on AVX-512,
-// a call of the interpreter's own function for the others, so that every lane computes the same bits.
+// The code of each operation: inline for the arithmetic, the comparisons, abs of a real value and the
+// division on AVX-512; a call of the batch kernels' vector function for the other functions, and of
+// the interpreter's scalar code for the power and AVX2's division, so that every lane computes the
+// same bits.
 #include "batchjitgen.h"
 
 namespace jit {
@@ -8,16 +10,6 @@ namespace {
 
 // The scalar functions of the language over the lanes of one vector, for the operations the generated
 // code does not do itself: the same functions the interpreter calls, so the same bits. d may be a.
-template <Complex (*F)(Complex), int N>
-void UnaryLanes(const double* ar, const double* ai, const double*, const double*, double* dr, double* di)
-{
-    for (int l = 0; l < N; ++l) {
-        const Complex r = F(Complex { ar[l], ai[l] });
-        dr[l] = r.re;
-        di[l] = r.im;
-    }
-}
-
 template <Complex (*F)(Complex, Complex), int N>
 void BinaryLanes(
     const double* ar, const double* ai, const double* br, const double* bi, double* dr, double* di)
@@ -30,7 +22,6 @@ void BinaryLanes(
 }
 
 // Out of line, so that the address is that of this file's copy.
-Complex ArgOf(Complex a) { return Arg(a); }
 Complex DivOf(Complex a, Complex b) { return Div(a, b); }
 
 template <int N> LaneFunction LanesFor(int opcode)
@@ -38,18 +29,18 @@ template <int N> LaneFunction LanesFor(int opcode)
     switch (static_cast<Op>(opcode)) {
     case kOpDiv: return BinaryLanes<DivOf, N>;
     case kOpPow: return BinaryLanes<Pow, N>;
-    case kOpAbs: return UnaryLanes<Abs, N>;
-    case kOpArg: return UnaryLanes<ArgOf, N>;
-    case kOpExp: return UnaryLanes<Exp, N>;
-    case kOpLog: return UnaryLanes<Log, N>;
-    case kOpLog10: return UnaryLanes<Log10, N>;
-    case kOpSqrt: return UnaryLanes<Sqrt, N>;
-    case kOpSin: return UnaryLanes<Sin, N>;
-    case kOpCos: return UnaryLanes<Cos, N>;
-    case kOpTan: return UnaryLanes<Tan, N>;
-    case kOpSinh: return UnaryLanes<Sinh, N>;
-    case kOpCosh: return UnaryLanes<Cosh, N>;
-    case kOpTanh: return UnaryLanes<Tanh, N>;
+    case kOpAbs:
+    case kOpArg:
+    case kOpExp:
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh: return (N == 8 ? BatchAvx512::kKernels : BatchAvx2::kKernels).function(opcode);
     // Written inline by the generator (JitForm::Inline), or never executed.
     case kOpNeg:
     case kOpAdd:
@@ -189,6 +180,14 @@ bool CGenerator::Instruction(const BatchInstruction& in, const BatchLanes* slots
     }
     if (op == kOpDiv && m_bWide) {
         Divide(aRe, aIm, bRe, bIm, dRe, dIm);
+        return true;
+    }
+    if (op == kOpAbs && m_bAbsOfReal) {
+        // hypot(x, 0) is |x| exactly, so the modulus's own bits.
+        m_g.vandpd(V(4), Read(aRe, 0), Const(kAbs));
+        Write(dRe, V(4));
+        m_g.vmovupd(V(5), Const(kZero));
+        Write(dIm, V(5));
         return true;
     }
     if (const LaneFunction f = LanesOf(op, m_bWide)) {

@@ -278,12 +278,34 @@ void CGenerator::StartVector(int longest)
     g.mov(ebp, longest);
 }
 
+bool CGenerator::KnownReal(int imaginary) const
+{
+    return imaginary < static_cast<int>(m_realIm.size()) && m_realIm[imaginary] != 0;
+}
+
+// Whether the instruction leaves its destination's imaginary part exactly 0 (for an abs after it);
+// an instruction that does not write that part leaves what was known.
+void CGenerator::NoteWrite(const BatchInstruction& in, int imaginary)
+{
+    if (in.realOnly && HasRealOnlyForm(in.opcode)) {
+        return;
+    }
+    if (imaginary >= static_cast<int>(m_realIm.size())) {
+        m_realIm.resize(imaginary + 1, 0);
+    }
+    const int op = in.opcode;
+    m_realIm[imaginary] = op == kOpReal || op == kOpImagFn || op == kOpNorm || op == kOpAbs || op == kOpArg
+        || op == kOpEq || op == kOpNe;
+}
+
 // One iteration of every program and the advance, for each vector of a pair.
 bool CGenerator::Iterate(const std::vector<JitProgram>& programs, const JitAdvance& advance)
 {
     auto& g = m_g;
     // With a pair, each operation is written for the first vector, then for the second.
     const int vectors = m_bPair ? 2 : 1;
+    // What the loop's previous turn or a refill left is not known to be real.
+    std::fill(m_realIm.begin(), m_realIm.end(), 0);
     for (const JitProgram& p : programs) {
         for (m_nVec = 0; m_nVec < vectors; ++m_nVec) {
             if (p.reset >= 0) {
@@ -296,6 +318,8 @@ bool CGenerator::Iterate(const std::vector<JitProgram>& programs, const JitAdvan
         }
         for (int k = 0; k < p.count; ++k) {
             const BatchInstruction& in = p.code[k];
+            // Decided once for both vectors of a pair: the first one's write may be the operand.
+            m_bAbsOfReal = in.opcode == kOpAbs && KnownReal(Storage(p.lanes[in.a].im));
             for (m_nVec = 0; m_nVec < vectors; ++m_nVec) {
                 if (&in == m_pMaskIn) {
                     TerminationMask(in, p.lanes);
@@ -305,6 +329,7 @@ bool CGenerator::Iterate(const std::vector<JitProgram>& programs, const JitAdvan
                 Written(Storage(p.lanes[in.dest].re));
                 Written(Storage(p.lanes[in.dest].im));
             }
+            NoteWrite(in, Storage(p.lanes[in.dest].im));
         }
     }
     for (m_nVec = 0; m_nVec < vectors; ++m_nVec) {

@@ -39,8 +39,9 @@ constexpr int kNaNs = 320;
 
 using LaneFunction = void (*)(const double*, const double*, const double*, const double*, double*, double*);
 
-// The interpreter's function of an operation over the lanes of one vector (wide: eight lanes, else
-// four), for the operations the generated code calls; null for those it writes itself.
+// The function of an operation over the lanes of one vector (wide: eight lanes, else four), for the
+// operations the generated code calls: the batch kernels' vector code of the same set for the
+// functions, the interpreter's scalar code for division and power; null for those it writes itself.
 LaneFunction LanesOf(int opcode, bool wide);
 
 // The operations whose real part the interpreter computes alone when only it is read (RunRealOnly).
@@ -175,6 +176,9 @@ private:
     void Truth(const Xmm& d, int scratchMask); // d = 1 where the comparison in scratchMask held, else 0
     void Compare(const Xmm& d, const Xmm& a, const Xmm& b, uint8_t predicate);
     bool Instruction(const BatchInstruction& in, const BatchLanes* slots);
+    // abs of an operand whose imaginary part is exactly 0 is |re| (the modulus, bit for bit), inline.
+    bool KnownReal(int imaginary) const;
+    void NoteWrite(const BatchInstruction& in, int imaginary);
     // The registers of an operation the generator writes itself: x and u hold the operands' real
     // parts, r and i take the result, t is scratch; Y and W read the imaginary parts when needed.
     struct InlineOperands {
@@ -223,6 +227,8 @@ private:
     int m_nSquareReg { -1 }; // the square registers, two a vector, or -1
     Squared m_entrySquares;  // what they hold when an iteration starts
     Squared m_squares[2];
+    std::vector<char> m_realIm;  // per storage: an imaginary part this iteration set to exactly 0
+    bool m_bAbsOfReal { false }; // the instruction being written is such an abs
     static constexpr int kFrame = 64;
     static constexpr int kUnroll = 4;
     // How many of the least used storages may stay in memory for two vectors to run side by side.

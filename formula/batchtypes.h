@@ -33,6 +33,10 @@ struct BatchInstruction {
 // whose exponent is a whole number the program never changes. b still names the exponent's slot.
 constexpr int32_t kBatchOpPowWhole = 64;
 
+// A function of the language over the lanes of one vector of an instruction set: d = f(a) (b unused).
+using VectorFunction = void (*)(
+    const double* ar, const double* ai, const double* br, const double* bi, double* dr, double* di);
+
 // The kernels of one instruction set.
 struct BatchKernels {
     const char* name;
@@ -41,6 +45,9 @@ struct BatchKernels {
     // See AdvanceLanes.
     uint64_t (*advance)(const double* termination, const double* lastRe, const double* lastIm, double* count,
         double* active, double* resultRe, double* resultIm, double limit);
+    // The vector function of a function code (abs to tanh); null for every other code.
+    VectorFunction (*function)(int opcode);
+    int vectorLanes;
 };
 
 namespace BatchSse2 {

@@ -1,124 +1,75 @@
 #include "complex.h"
 
-#include <numbers>
+#include "complexfunctions.h"
+
+using namespace elementary;
 
 namespace {
 
-// Beyond this the real part's exponential is taken as exactly 0, whatever the factor.
-constexpr double kExpUnderflow = -1842.0;
-// Above this e^x alone overflows although factor * e^x may not: split the exponential in halves.
-constexpr double kExpSplit = 709.0;
-// Above this |x| the tanh formula overflows (s * s); tanh is then +-1 to every digit a double has.
-constexpr double kTanhSaturate = 355.0;
+// One lane: the scalar evaluator runs the very code of the vector kernels.
+using V1 = double __attribute__((vector_size(8)));
+using C1 = ComplexV<V1>;
 
-// factor * e^x, exactly 0 when the factor is exactly 0 (so exp of a real number keeps an imaginary
-// part of exactly 0 even when e^x overflows) and when x is far below the double range.
-double ExpTimes(double x, double factor)
-{
-    if (factor == 0.0) {
-        return factor;
-    }
-    if (x < kExpUnderflow) {
-        return 0.0;
-    }
-    if (x > kExpSplit) {
-        const double half = std::exp(x * 0.5);
-        return factor * half * half;
-    }
-    return factor * std::exp(x);
-}
+C1 In(Complex a) { return { V1 { a.re }, V1 { a.im } }; }
+Complex Out(C1 a) { return { a.re[0], a.im[0] }; }
 
 } // namespace
 
 ScaledModulus ScaledAbs(Complex a)
 {
-    if (std::isinf(a.re) || std::isinf(a.im)) {
-        return { std::numeric_limits<double>::infinity(), 0 };
-    }
-    if (std::isnan(a.re) || std::isnan(a.im)) {
-        return { kNaN, 0 };
-    }
-    double big = std::fabs(a.re);
-    double small = std::fabs(a.im);
-    if (big < small) {
-        std::swap(big, small);
-    }
-    if (big == 0.0) {
-        return { 0.0, 0 };
-    }
-    // Scale by 1/4 or 4 so that neither the sum in Sqrt nor the modulus itself can overflow.
-    const int exponent = big >= 1.0 ? 2 : -2;
-    const double scale = big >= 1.0 ? 0.25 : 4.0;
-    return { std::hypot(big * scale, small * scale), exponent };
+    const ScaledModulusV<V1> m = ScaledAbsV(In(a));
+    return { m.scaled[0], static_cast<int>(m.exponent[0]) };
 }
 
-Complex Abs(Complex a)
+Complex Abs(Complex a) { return Out(AbsV(In(a))); }
+Complex Arg(Complex a) { return Out(ArgV(In(a))); }
+Complex Exp(Complex a) { return Out(ExpV(In(a))); }
+Complex Log(Complex a) { return Out(LogV(In(a))); }
+Complex Log10(Complex a) { return Out(Log10V(In(a))); }
+Complex Sqrt(Complex a) { return Out(SqrtV(In(a))); }
+Complex Sin(Complex a) { return Out(SinV(In(a))); }
+Complex Cos(Complex a) { return Out(CosV(In(a))); }
+Complex Tan(Complex a) { return Out(TanV(In(a))); }
+Complex Sinh(Complex a) { return Out(SinhV(In(a))); }
+Complex Cosh(Complex a) { return Out(CoshV(In(a))); }
+Complex Tanh(Complex a) { return Out(TanhV(In(a))); }
+
+namespace realfn {
+double Exp(double x) { return elementary::Exp(V1 { x })[0]; }
+double Expm1(double x) { return elementary::Expm1(V1 { x })[0]; }
+double Log(double x) { return elementary::Log(V1 { x })[0]; }
+double Log1p(double x) { return elementary::Log1p(V1 { x })[0]; }
+double Sin(double x)
 {
-    const ScaledModulus m = ScaledAbs(a);
-    return { std::ldexp(m.scaled, m.exponent), 0.0 };
+    V1 s, c;
+    SinCos(V1 { x }, s, c);
+    return s[0];
 }
-
-Complex Exp(Complex a) { return { ExpTimes(a.re, std::cos(a.im)), ExpTimes(a.re, std::sin(a.im)) }; }
-
-Complex Log(Complex a)
+double Cos(double x)
 {
-    const double angle = std::atan2(a.im, a.re);
-    if (std::isnan(angle)) {
-        return kNaNResult;
-    }
-    const ScaledModulus m = ScaledAbs(a);
-    return { std::log(m.scaled) + m.exponent * std::numbers::ln2, angle };
+    V1 s, c;
+    SinCos(V1 { x }, s, c);
+    return c[0];
 }
-
-Complex Log10(Complex a)
+double Cosh(double x)
 {
-    constexpr double kLog10OfE = 0.4342944819032518;
-    const Complex l = Log(a);
-    return { l.re * kLog10OfE, l.im * kLog10OfE };
+    V1 s, c;
+    SinhCosh(V1 { x }, s, c);
+    return c[0];
 }
-
-Complex Sqrt(Complex a)
+double Atan2(double y, double x) { return elementary::Atan2(V1 { y }, V1 { x })[0]; }
+double Hypot(double x, double y) { return elementary::Hypot(V1 { x }, V1 { y })[0]; }
+double Pow(double x, double y)
 {
-    const ScaledModulus m = ScaledAbs(a);
-    if ((a.re == 0.0 && a.im == 0.0) || !std::isfinite(a.re) || !std::isfinite(a.im)) {
-        const double rho = std::ldexp(m.scaled, m.exponent);
-        return { rho, rho };
+    if (x > 0.0 || x != x) {
+        return PowPositive(V1 { x }, V1 { y })[0];
     }
-    // In the scaled range |x| + rho cannot overflow; sqrt(2^e) is exactly 2^(e/2) for e = +-2.
-    const double w
-        = std::ldexp(std::sqrt((std::ldexp(std::fabs(a.re), -m.exponent) + m.scaled) / 2.0), m.exponent / 2);
-    if (a.re >= 0.0) {
-        return { w, a.im / (2.0 * w) };
+    if (x == 0.0) { // the C rules: 0 for a positive exponent, +inf for a negative one
+        return y > 0.0 ? 0.0 : y < 0.0 ? kInf : 1.0;
     }
-    if (a.im < 0.0) {
-        return { -a.im / (2.0 * w), -w };
-    }
-    return { a.im / (2.0 * w), w };
+    return ::Pow({ x, 0.0 }, { y, 0.0 }).re;
 }
-
-Complex Sin(Complex a) { return { std::sin(a.re) * std::cosh(a.im), std::cos(a.re) * std::sinh(a.im) }; }
-Complex Cos(Complex a) { return { std::cos(a.re) * std::cosh(a.im), -(std::sin(a.re) * std::sinh(a.im)) }; }
-Complex Sinh(Complex a) { return { std::sinh(a.re) * std::cos(a.im), std::cosh(a.re) * std::sin(a.im) }; }
-Complex Cosh(Complex a) { return { std::cosh(a.re) * std::cos(a.im), std::sinh(a.re) * std::sin(a.im) }; }
-
-Complex Tanh(Complex a)
-{
-    const double t = std::tan(a.im);
-    if (std::fabs(a.re) > kTanhSaturate) {
-        return { std::copysign(1.0, a.re), std::copysign(0.0, t) };
-    }
-    const double s = std::sinh(a.re);
-    const double b = s * (1.0 + t * t);
-    const double dv = 1.0 + b * s;
-    return { std::sqrt(1.0 + s * s) * b / dv, t / dv };
-}
-
-// tan z = -i tanh(i z).
-Complex Tan(Complex a)
-{
-    const Complex u = Tanh({ -a.im, a.re });
-    return { u.im, -u.re };
-}
+} // namespace realfn
 
 int32_t SaturateExponent(double x)
 {
@@ -146,7 +97,7 @@ Complex Pow(Complex a, Complex b)
             return Exp(Mul(b, Log(a)));
         }
         if (a.re > 0.0) {
-            const double l = std::log(a.re);
+            const double l = realfn::Log(a.re);
             return Exp({ b.re * l, b.im * l });
         }
         return Exp(Mul(b, Log({ a.re, 0.0 })));
@@ -155,7 +106,7 @@ Complex Pow(Complex a, Complex b)
     // A real exponent that is not a whole number (a NaN exponent falls here).
     if (std::floor(x) != x) {
         if (a.im == 0.0 && a.re > 0.0) {
-            return { std::pow(a.re, x), 0.0 };
+            return { realfn::Pow(a.re, x), 0.0 };
         }
         // The product (x + 0i) * log(a) written out, zero terms included, so NaN and infinity
         // behave as a complex product does.

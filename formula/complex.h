@@ -66,10 +66,11 @@ inline Complex Conj(Complex a) { return { a.re, -a.im }; }
 inline Complex RealPart(Complex a) { return { a.re, 0.0 }; }
 inline Complex ImagPart(Complex a) { return { a.im, 0.0 }; }
 inline Complex Norm(Complex a) { return { a.re * a.re + a.im * a.im, 0.0 }; }
-inline Complex Arg(Complex a) { return { std::atan2(a.im, a.re), 0.0 }; }
 
 // The transcendental functions and the power live in complex.cpp: they cost far more than a call.
+// All are the program's own (elementary.h), never the C library's: the same bits on every machine.
 Complex Abs(Complex a);
+Complex Arg(Complex a);
 Complex Exp(Complex a);
 Complex Log(Complex a);
 Complex Log10(Complex a);
@@ -93,3 +94,18 @@ struct ScaledModulus {
     int exponent { 0 };
 };
 ScaledModulus ScaledAbs(Complex a);
+
+// The same elementary functions for real arguments, for the layers above that decide pixels with
+// them (the deep path): never the C library's. Pow's x is meant to be >= 0 (C's rules there).
+namespace realfn {
+double Exp(double x);
+double Expm1(double x);
+double Log(double x);
+double Log1p(double x);
+double Sin(double x);
+double Cos(double x);
+double Cosh(double x);
+double Atan2(double y, double x);
+double Hypot(double x, double y);
+double Pow(double x, double y);
+} // namespace realfn

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 #include <numbers>
 
 namespace {
@@ -87,7 +88,19 @@ struct NumberValue {
 
     double Value(char s) const
     {
-        return s == 'F' ? mantissa * std::pow(10.0, exponentSign * exponent) : mantissa;
+        return s == 'F' ? mantissa * PowerOfTen(exponentSign * exponent) : mantissa;
+    }
+
+    // 10^e for a whole e, each rounded once (as the C library's pow gives them, without calling it).
+    static double PowerOfTen(double e)
+    {
+        static constexpr double kPowers[] = {
+#include "powersoften.inc"
+        };
+        if (e > 308.0) {
+            return std::numeric_limits<double>::infinity();
+        }
+        return e < -323.0 ? 0.0 : kPowers[static_cast<int>(e) + 323];
     }
 };
 

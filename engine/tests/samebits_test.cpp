@@ -1,0 +1,111 @@
+// Pictures of formulas with functions, pinned. This file is built into the engine's tests and, a
+// second time, into a test program whose C library functions (sin, exp, hypot, pow, ...) are
+// replaced by perturbed ones (perturbedlibm.cpp): the same pins hold in both, so no C library
+// function decides a pixel, on the interpreter, the generated code or the deep path.
+#include "batchjit.h"
+#include "deeprender.h"
+#include "exactview.h"
+#include "fractalscript.h"
+#include "renderer.h"
+#include "renderpool.h"
+#include "scenes.h"
+#include "testutil.h"
+
+#include <cinttypes>
+
+namespace {
+
+// FNV-1a over the escape counts.
+uint64_t Hash(const QImage& image)
+{
+    uint64_t hash = 1469598103934665603ull;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            hash = (hash ^ static_cast<uint32_t>(CountOf(image.pixel(x, y)))) * 1099511628211ull;
+        }
+    }
+    return hash;
+}
+
+uint64_t Render(CFractalScript& script, int side, bool scalar, CDeepSession* session = nullptr)
+{
+    Picture picture = script.TakeSnapshot();
+    QImage image(side, side, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    std::atomic<int> stage { 0 };
+    std::atomic<bool> stop { false };
+    std::atomic<double> progress { 0.0 };
+    const RenderControl control { stage, 0, stop, progress, script.RenderPool(), session };
+    const RenderArea area { 0, 0, side, side, 1, 1, 1, 1 };
+    const int result = scalar ? RenderPictureScalar(picture, RasterOf(image), area, control, nullptr)
+                              : RenderPicture(picture, RasterOf(image), area, control, nullptr);
+    EXPECT_EQ(result, kRenderDone);
+    return Hash(image);
+}
+
+// Every function of the language, number literals with exponents, and abs of real values.
+const Scene kFunctionScenes[] = {
+    { "sine julia", "z = C * sin(z);", "abs(imag(z)) > 50;", nullptr, 200, { 1.0, 0.4 }, {}, -3.0, -3.0,
+        6.0 / 1024 },
+    { "exp julia", "z = exp(z) + C;", "real(z) > 50;", nullptr, 200, { -0.65, 0.1 }, {}, -2.0, -2.0,
+        4.0 / 1024 },
+    { "stalks", "z = z * z + C;", "(norm(z) > 4) + (abs(real(z)) < 0.05) + (abs(imag(z)) < 0.05);", nullptr,
+        200, { -0.74, 0.12 }, {}, -1.6, -1.6, 3.2 / 1024 },
+    { "every function",
+        "z = z * z + C + 1.5e-3 * (tan(z) + tanh(z) + log10(z) + sqrt(z) + cosh(z) + sinh(z) + cos(z) + "
+        "arg(z) "
+        "+ abs(z) + 2.5e-1 * exp(z));",
+        "norm(z) > 1e2;", nullptr, 40, { -0.7, 0.3 }, {}, -1.6, -1.6, 3.2 / 1024 },
+};
+
+TEST(SameBits, FunctionPicturesPinned)
+{
+    const uint64_t pins[]
+        = { 0x156315038864c041ull, 0x62ff770cbbcf9ddfull, 0xbd6d9faaa286c35aull, 0xce9a1a723a2a77f0ull };
+    for (size_t k = 0; k < std::size(kFunctionScenes); ++k) {
+        CFractalScript script;
+        ASSERT_TRUE(Apply(script, kFunctionScenes[k], 64, 64)) << kFunctionScenes[k].name;
+        const uint64_t scalar = Render(script, 64, true);
+        EXPECT_EQ(scalar, pins[k]) << kFunctionScenes[k].name << ": 0x" << std::hex << scalar;
+        std::vector<JitUse> ways { JitUse::Off };
+        for (const JitIsa isa : CBatchJit::AvailableIsas()) {
+            ways.push_back(isa == JitIsa::Avx512 ? JitUse::Avx512 : JitUse::Avx2);
+        }
+        for (const JitUse use : ways) {
+            script.RenderPool().SetJitUse(use);
+            EXPECT_EQ(Render(script, 64, false), scalar)
+                << kFunctionScenes[k].name << " way " << static_cast<int>(use);
+        }
+    }
+}
+
+// The deep path's doubles: its delta forms of sin, exp and log, and its moduli.
+TEST(SameBits, DeepPicturesPinned)
+{
+    const struct {
+        const char* iteration;
+        Complex c;
+        double x, y;
+        uint64_t pin;
+    } rows[] = {
+        { "z = C * sin(z);", { 2.0, 1.0 }, 0.0, 0.0, 0xc2b0bc9e2ee7491aull },
+        { "z = exp(2 * log(z)) + C;", { -0.78, -0.15 }, 1.2, 0.1, 0xcbf6d37dedbe0383ull },
+    };
+    for (const auto& row : rows) {
+        CFractalScript script;
+        script.SetDefaults();
+        std::string error;
+        ASSERT_TRUE(script.SetFormulas(row.iteration, "norm(z) > 1e4;", error)) << error;
+        script.SetCurrentConstant(row.c);
+        script.SetMaxIter(1000);
+        script.SetImageSize(1024, 1024);
+        ASSERT_TRUE(CountEscapes(script));
+        script.SetView(row.x, row.y, 1e-20);
+        ASSERT_TRUE(IsDeepView(script.TakeSnapshot())) << row.iteration;
+        CDeepSession session;
+        const uint64_t hash = Render(script, 32, false, &session);
+        EXPECT_EQ(hash, row.pin) << row.iteration << ": 0x" << std::hex << hash;
+    }
+}
+
+} // namespace
