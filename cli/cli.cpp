@@ -34,7 +34,7 @@ constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  check SCRIPT\n"
     "        load a script and print a summary, or why it does not load\n"
     "  render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]\n"
-    "         [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]\n"
+    "         [--format EXT] [--png-level N] [--aa N] [--scale K] [--data FILE.npy]\n"
     "         [--json | --quiet] [CHANGES]\n"
     "        render a script at its target size into an image file\n"
     "  render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]\n"

@@ -955,7 +955,7 @@ Commands:
   check SCRIPT
         load a script and print a summary, or why it does not load
   render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-         [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
+         [--format EXT] [--png-level N] [--aa N] [--scale K] [--data FILE.npy]
          [--json | --quiet] [CHANGES]
         render a script at its target size into an image file
   render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
@@ -1007,7 +1007,7 @@ Chinese.
   check SCRIPT
         载入脚本并打印摘要，或打印它无法载入的原因
   render SCRIPT -o IMAGE [--size WxH] [--fit] [--no-watermark] [--threads N]
-         [--format EXT] [--png-level N] [--aa N] [--data FILE.npy]
+         [--format EXT] [--png-level N] [--aa N] [--scale K] [--data FILE.npy]
          [--json | --quiet] [CHANGES]
         按脚本的目标图像大小将其绘制到图像文件
   render SCRIPT... -o FOLDER/ [OPTIONS] [CHANGES]
