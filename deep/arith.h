@@ -70,6 +70,9 @@ inline Complex Log1p(Complex w)
 inline Complex SinOf(Complex w) { return Sin(w); }
 inline Complex SinhOf(Complex w) { return Sinh(w); }
 
+// An offset whose e^offset has no cancellation to avoid beside 1 (and may overflow on its own).
+inline bool Large(Complex d) { return std::fabs(d.re) >= 1.0 || std::fabs(d.im) >= 1.0; }
+
 // F(w) for a small w: w itself below 2^-60, where every one of these is w + O(w^2).
 template <class N, Complex (*F)(Complex)> N Small(const N& w)
 {

@@ -10,6 +10,11 @@
 
 using Coefficients = std::array<ExComplex, kSkipTerms>;
 
+struct Operation;
+// f(A + s) - f(A) = sum over m of g[m] s^(m+1): the first kSkipTerms coefficients g[m] = f^(m+1)(A) /
+// (m+1)! of a function or a power with a shared exponent.
+std::array<Complex, kSkipTerms> TaylorOf(const Operation& op);
+
 // One instruction's reference values at one run: rounded, and with their own exponents (the same
 // values where they fit the doubles); a comparison's exact difference of its operands.
 struct ReferenceOperands {
