@@ -1,5 +1,7 @@
 #include "featuresearch.h"
 
+#include "bignum.h"
+
 #include <algorithm>
 
 namespace {
@@ -16,6 +18,10 @@ mpfr_prec_t TextBits(const std::string& text, long widthExponent)
 FeatureAnswer FindViewFeature(
     const CFormula& iteration, const FeatureRequest& request, const std::function<bool()>& cancelled)
 {
+    // The window searches on a thread of its own, which ends after the search: its caches go with it.
+    struct CacheRelease {
+        ~CacheRelease() { ReleasePrecisionCaches(); }
+    } release;
     FeatureSearch search;
     search.width = BigFloat::Parse(request.width, TextBits(request.width, 0), nullptr);
     search.centreRe = BigFloat::Parse(request.re, TextBits(request.re, search.width.Exponent()), nullptr);
