@@ -16,6 +16,7 @@
 #include <QPointF>
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 
@@ -264,12 +265,16 @@ private:
     // Puts a file type list into request; false, after telling the user and starting the timers
     // again, when the image codecs offer none.
     bool TakeFilters(FileDialogRequest& request, std::vector<FileFilter> filters);
-    // Decodes a palette on a thread of its own while the window goes on painting, under a window that
-    // says so and offers to cancel; cancel stops the decode, and the thread has ended on return.
+    // Runs work on a thread of its own while the window goes on painting, under a window (shown after a
+    // moment) that says so and offers to cancel (its Cancel or Esc) by setting work's flag; the thread
+    // has ended on return, which tells whether the user cancelled.
+    bool RunAside(const QString& title, const QString& label,
+        const std::function<void(const std::atomic<bool>&)>& work);
+    // Decodes a palette aside; cancel stops the decode.
     DecodedPalette DecodePaletteAside(const QString& name, const QString& scriptFolder);
     // The search of the view around the pixel under position; false off the picture.
     bool FeatureRequestAt(QPoint position, FeatureRequest& request) const;
-    // Runs the feature finder as DecodePaletteAside runs a decode; Cancelled when the user cancelled.
+    // Runs the feature finder aside; Cancelled when the user cancelled.
     FeatureAnswer FindFeatureAside(const FeatureRequest& request);
     // Tells once that the palette a script named gave way to the built-in one.
     void ShowPaletteWarning();

@@ -13,12 +13,16 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QProgressDialog>
+#include <QTimer>
 
 #include <atomic>
 #include <cmath>
 #include <thread>
 
 namespace {
+
+// Work aside shows its progress window only when it takes a moment.
+constexpr int kAsideProgressDelayMs = 300;
 
 // "GetExporterFilter failed" carries the failure code of the codec list in hexadecimal.
 constexpr unsigned kCodecListFailed = 0x80004005u;
@@ -149,21 +153,25 @@ void CFractalDlg::OnSystemPalette()
     Resume();
 }
 
-DecodedPalette CFractalDlg::DecodePaletteAside(const QString& name, const QString& scriptFolder)
+bool CFractalDlg::RunAside(
+    const QString& title, const QString& label, const std::function<void(const std::atomic<bool>&)>& work)
 {
-    DecodedPalette decoded { name, {}, {} };
     std::atomic<bool> cancel { false };
     std::atomic<bool> done { false };
-    const QString path = ResolvePalettePath(name, scriptFolder);
-    const PaletteDecoder decode = m_decodePalette;
     std::thread worker([&] {
-        decoded.image = decode(path, &decoded.problem, { kPaletteDecodeTimeout, &cancel });
+        work(cancel);
         done.store(true, std::memory_order_release);
     });
-    QProgressDialog progress(tr("正在载入调色板[%1]...").arg(name), tr("取消"), 0, 0, this);
-    progress.setWindowTitle(tr("导入调色板"));
+    QProgressDialog progress(label, tr("取消"), 0, 0, this);
+    progress.setWindowTitle(title);
     progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
+    // Shown by a timer of its own: the dialog's delay only starts with a value, and this work has none.
+    progress.setMinimumDuration(kAsideProgressDelayMs);
+    QTimer::singleShot(kAsideProgressDelayMs, &progress, [&] {
+        if (!done.load(std::memory_order_acquire)) {
+            progress.show();
+        }
+    });
     QEventLoop loop;
     QTimer poll;
     poll.setInterval(kTimerPeriodMs);
@@ -172,11 +180,25 @@ DecodedPalette CFractalDlg::DecodePaletteAside(const QString& name, const QStrin
             loop.quit();
         }
     });
+    // Its Cancel button and Esc.
     connect(&progress, &QProgressDialog::canceled, &loop, [&] { cancel.store(true); });
+    connect(&progress, &QDialog::rejected, &loop, [&] { cancel.store(true); });
     poll.start();
     loop.exec();
     worker.join();
-    if (cancel.load() && decoded.image.isNull()) {
+    return cancel.load();
+}
+
+DecodedPalette CFractalDlg::DecodePaletteAside(const QString& name, const QString& scriptFolder)
+{
+    DecodedPalette decoded { name, {}, {} };
+    const QString path = ResolvePalettePath(name, scriptFolder);
+    const PaletteDecoder decode = m_decodePalette;
+    const bool cancelled = RunAside(
+        tr("导入调色板"), tr("正在载入调色板[%1]...").arg(name), [&](const std::atomic<bool>& cancel) {
+            decoded.image = decode(path, &decoded.problem, { kPaletteDecodeTimeout, &cancel });
+        });
+    if (cancelled && decoded.image.isNull()) {
         decoded.problem = QStringLiteral("cancelled");
     }
     return decoded;

@@ -4,22 +4,11 @@
 #include "fractaldlg.h"
 #include "layout.h"
 
-#include <QEventLoop>
 #include <QMenu>
-#include <QProgressDialog>
-#include <QTimer>
 
 #include <atomic>
-#include <thread>
 
 using namespace Layout;
-
-namespace {
-
-// The progress window shows only for searches that take a moment.
-constexpr int kFeatureProgressDelayMs = 300;
-
-} // namespace
 
 void CFractalDlg::BuildContextMenu(QMenu& menu, QPoint position)
 {
@@ -59,40 +48,14 @@ bool CFractalDlg::FeatureRequestAt(QPoint position, FeatureRequest& request) con
 
 FeatureAnswer CFractalDlg::FindFeatureAside(const FeatureRequest& request)
 {
-    std::atomic<bool> cancel { false };
-    std::atomic<bool> done { false };
     FeatureAnswer answer;
     const CFormula iteration = m_script.GetIterFormula(); // the thread's own copy
     const FeatureFinder find = m_findFeature;
-    std::thread worker([&] {
-        answer = find(iteration, request, [&cancel] { return cancel.load(); });
-        done.store(true, std::memory_order_release);
-    });
-    QProgressDialog progress(tr("正在寻找最近的特征..."), tr("取消"), 0, 0, this);
-    progress.setWindowTitle(tr("缩放到最近的特征"));
-    progress.setWindowModality(Qt::WindowModal);
-    // Shown by a timer of its own: the dialog's delay only starts with a value, and a search has none.
-    progress.setMinimumDuration(kFeatureProgressDelayMs);
-    QTimer::singleShot(kFeatureProgressDelayMs, &progress, [&] {
-        if (!done.load(std::memory_order_acquire)) {
-            progress.show();
-        }
-    });
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(kTimerPeriodMs);
-    connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done.load(std::memory_order_acquire)) {
-            loop.quit();
-        }
-    });
-    // Its Cancel button and Esc.
-    connect(&progress, &QProgressDialog::canceled, &loop, [&] { cancel.store(true); });
-    connect(&progress, &QDialog::rejected, &loop, [&] { cancel.store(true); });
-    poll.start();
-    loop.exec();
-    worker.join();
-    if (cancel.load()) {
+    const bool cancelled
+        = RunAside(tr("缩放到最近的特征"), tr("正在寻找最近的特征..."), [&](const std::atomic<bool>& cancel) {
+              answer = find(iteration, request, [&cancel] { return cancel.load(); });
+          });
+    if (cancelled) {
         answer.outcome = FeatureOutcome::Cancelled;
     }
     return answer;
