@@ -63,7 +63,7 @@ std::string SetUsage()
 
 // Writes the picture of script to target ("-": standard output), its palette named as seen from
 // the target's folder (the working folder for standard output).
-bool WriteScript(const char* command, CPictureDocument& script, const QString& paletteName,
+bool WriteScript(const char* command, const CPictureDocument& script, const QString& paletteName,
     const std::string& target, const QString& fromFolder, std::ostream& out, std::ostream& err)
 {
     QTemporaryDir dir;
