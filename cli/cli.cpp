@@ -2,8 +2,8 @@
 
 #include "options.h"
 
-#include "fractalscript.h"
 #include "language.h"
+#include "picturedocument.h"
 #include "scriptfile.h"
 
 #include <QCoreApplication>
@@ -197,14 +197,14 @@ bool ScriptFile(
     return true;
 }
 
-std::string LoadFailure(const CFractalScript& script)
+std::string LoadFailure(const CPictureDocument& script)
 {
     const std::string& reason = script.GetLoadReason();
     return Shown(script.GetLastError()) + (reason.empty() ? std::string() : " (" + reason + ")");
 }
 
 bool LoadScriptArgument(const char* command, const std::string& argument, QTemporaryDir& dir,
-    CFractalScript& script, std::ostream& err, std::string* problem)
+    CPictureDocument& script, std::ostream& err, std::string* problem)
 {
     QString file;
     if (!ScriptFile(command, argument, dir, file, err)) {

@@ -18,7 +18,7 @@ enum ExitCode : int {
 int RunCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 class CCommandOptions;
-class CFractalScript;
+class CPictureDocument;
 class QTemporaryDir;
 class QString;
 
@@ -54,11 +54,11 @@ bool ScriptFile(
 // in problem when asked (without the command and the argument) and returns false; a palette warning
 // of a script that loads is printed there too.
 bool LoadScriptArgument(const char* command, const std::string& argument, QTemporaryDir& dir,
-    CFractalScript& script, std::ostream& err, std::string* problem = nullptr);
+    CPictureDocument& script, std::ostream& err, std::string* problem = nullptr);
 
 // Why the last Load of script failed, in the shown language, with the system's reason when the file
 // could not be read ("打开文件失败 (No such file or directory)").
-std::string LoadFailure(const CFractalScript& script);
+std::string LoadFailure(const CPictureDocument& script);
 
 // "cannot write 'PATH': WHY" in the shown language.
 std::string CannotWrite(const std::string& path, const std::string& why);

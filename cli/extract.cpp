@@ -1,7 +1,7 @@
 #include "cli.h"
 #include "options.h"
 
-#include "fractalscript.h"
+#include "picturedocument.h"
 #include "scriptfile.h"
 #include "signalcleanup.h"
 
@@ -50,7 +50,7 @@ int RunExtract(const std::vector<std::string>& args, std::ostream& out, std::ost
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
     // Loaded as the window opens it, so that what is written is what Save writes for that script.
-    CFractalScript script;
+    CPictureDocument script;
     if (!LoadScriptArgument("extract", positional.front(), dir, script, err)) {
         return kExitFailure;
     }

@@ -6,7 +6,7 @@
 
 #include "exactview.h"
 #include "featuresearch.h"
-#include "fractalscript.h"
+#include "picturedocument.h"
 #include "signalcleanup.h"
 
 #include <QTemporaryDir>
@@ -103,7 +103,7 @@ std::optional<int> ReadFindJob(const CCommandOptions& options, FindJob& job, std
 }
 
 // The script's own view where the command line leaves the middle or the width out.
-void FillFromView(const CFractalScript& script, FindJob& job)
+void FillFromView(const CPictureDocument& script, FindJob& job)
 {
     const Picture picture = script.TakeSnapshot();
     const PlaneView view = picture.view;
@@ -161,7 +161,7 @@ int RunFind(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
-    CFractalScript script;
+    CPictureDocument script;
     if (!LoadScriptArgument("find", job.script, dir, script, err)) {
         return kExitFailure;
     }

@@ -4,8 +4,8 @@
 #include "options.h"
 
 #include "fixedlimits.h"
-#include "fractalscript.h"
 #include "numbertext.h"
+#include "picturedocument.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -124,7 +124,7 @@ bool ReadViewOverrides(const CCommandOptions& options, ScriptOverrides& override
 // than doubles hold, the typed decimals in MPFR otherwise. On a view a script cannot hold returns
 // false with the problem.
 bool OverriddenView(
-    const ScriptOverrides& overrides, const CFractalScript& script, PlaneView& result, std::string& problem)
+    const ScriptOverrides& overrides, const CPictureDocument& script, PlaneView& result, std::string& problem)
 {
     const int w = script.GetImageWidth();
     const int h = script.GetImageHeight();
@@ -171,7 +171,7 @@ bool OverriddenView(
 // The constants named on the command line, by their index in the iteration formula the edit leaves
 // (its own when the edit brings none); false with the unknown name when one is not there.
 bool ConstantIndices(
-    const ScriptOverrides& overrides, const CFractalScript& script, PictureEdit& edit, std::string& unknown)
+    const ScriptOverrides& overrides, const CPictureDocument& script, PictureEdit& edit, std::string& unknown)
 {
     CFormula iter = script.GetIterFormula();
     std::string error;
@@ -373,7 +373,7 @@ std::string EditWarningText(const EditWarning& warning)
     return {};
 }
 
-OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& script)
+OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CPictureDocument& script)
 {
     OverrideResult result;
     PictureEdit edit;

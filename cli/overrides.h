@@ -14,7 +14,7 @@
 #include <vector>
 
 class CCommandOptions;
-class CFractalScript;
+class CPictureDocument;
 
 // Changes to a script given on the command line (render's and set's --const, --iterations, --center,
 // --width, --palette, --mapping and --formula), read once and applied to any number of scripts.
@@ -96,4 +96,4 @@ struct OverrideResult {
 // that --const may name a constant a new formula brings), constants, palette (which resets the
 // mapping), mapping, iteration limit, view. The first failure stops there; the script is then only
 // partly changed.
-OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CFractalScript& script);
+OverrideResult ApplyOverrides(const ScriptOverrides& overrides, CPictureDocument& script);

@@ -6,7 +6,7 @@
 #include "bandexport.h"
 
 #include "exactview.h"
-#include "fractalscript.h"
+#include "picturedocument.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -67,7 +67,7 @@ std::string FileProblem(const QString& path)
     return {};
 }
 
-ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool fit)
+ExportView ViewAtSize(const CPictureDocument& script, int width, int height, bool fit)
 {
     const PlaneView view = script.GetView();
     const PlaneView shown = fit
@@ -99,7 +99,7 @@ std::string ReadScale(const std::optional<std::string>& text, const QString& pat
     return {};
 }
 
-ExportView ScaledView(const CFractalScript& script, const std::optional<ExportView>& base, int scale)
+ExportView ScaledView(const CPictureDocument& script, const std::optional<ExportView>& base, int scale)
 {
     const PlaneView view = base ? base->view : script.GetView();
     const int width = base ? base->width : script.GetImageWidth();

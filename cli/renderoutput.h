@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-class CFractalScript;
+class CPictureDocument;
 
 // What render (and probe) decide before a render: where its files can go, and the view at another size.
 
@@ -23,7 +23,7 @@ std::string OutputProblem(const std::vector<ImageCodec>& writers, const QString&
 // The size and view of a render at another size than the script's target. The document's rule keeps
 // the top-left corner and the width of the plane; fit keeps the centre and widens the plane on the
 // side that the new proportions make longer, so that everything the script shows stays in sight.
-ExportView ViewAtSize(const CFractalScript& script, int width, int height, bool fit);
+ExportView ViewAtSize(const CPictureDocument& script, int width, int height, bool fit);
 
 // render --scale K: the same framing at K times the size each way (up to 16, so that a picture of
 // the largest target size becomes 65,536 a side), for print. Only formats written a band of rows at
@@ -37,7 +37,7 @@ inline constexpr int kMaxScale = 16;
 std::string ReadScale(const std::optional<std::string>& text, const QString& path, bool data, int& scale);
 
 // The size and view of an export at scale times the size of base (--size's), or of the script's own.
-ExportView ScaledView(const CFractalScript& script, const std::optional<ExportView>& base, int scale);
+ExportView ScaledView(const CPictureDocument& script, const std::optional<ExportView>& base, int scale);
 
 // Why the picture of an export cannot be written to path at its size (a BMP file holds at most
 // 2 GiB); empty when it can.

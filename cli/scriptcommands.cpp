@@ -1,8 +1,8 @@
 #include "cli.h"
 #include "options.h"
 
-#include "fractalscript.h"
 #include "numbertext.h"
+#include "picturedocument.h"
 #include "signalcleanup.h"
 
 #include <QTemporaryDir>
@@ -65,7 +65,7 @@ int RunNew(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (const std::optional<std::string> json = options.Value(QStringLiteral("from-json"))) {
         return RunNewFromJson(*json, *file, out, err);
     }
-    CFractalScript script;
+    CPictureDocument script;
     script.SetDefaults();
     script.LoadPalette(QString());
     QTemporaryDir dir;
@@ -104,7 +104,7 @@ int RunCheck(const std::vector<std::string>& args, std::ostream& out, std::ostre
     const std::string& path = positional.front();
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
-    CFractalScript script;
+    CPictureDocument script;
     if (!LoadScriptArgument("check", path, dir, script, err)) {
         return kExitFailure;
     }

@@ -4,7 +4,7 @@
 #include "overrides.h"
 #include "scriptjson.h"
 
-#include "fractalscript.h"
+#include "picturedocument.h"
 #include "safefile.h"
 #include "signalcleanup.h"
 
@@ -63,7 +63,7 @@ std::string SetUsage()
 
 // Writes the picture of script to target ("-": standard output), its palette named as seen from
 // the target's folder (the working folder for standard output).
-bool WriteScript(const char* command, CFractalScript& script, const QString& paletteName,
+bool WriteScript(const char* command, const CPictureDocument& script, const QString& paletteName,
     const std::string& target, const QString& fromFolder, std::ostream& out, std::ostream& err)
 {
     QTemporaryDir dir;
@@ -122,7 +122,7 @@ int RunSet(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
-    CFractalScript script;
+    CPictureDocument script;
     if (!LoadScriptArgument("set", source, dir, script, err)) {
         return kExitFailure;
     }
@@ -161,7 +161,7 @@ int RunDump(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     QTemporaryDir dir;
     const CRemovedOnSignal cleanup(dir.path(), CRemovedOnSignal::Kind::Folder);
-    CFractalScript script;
+    CPictureDocument script;
     if (!LoadScriptArgument("dump", positional.front(), dir, script, err)) {
         return kExitFailure;
     }
@@ -191,7 +191,7 @@ int RunNewFromJson(const std::string& source, const std::string& target, std::os
             << reason.toStdString() << ")\n";
         return kExitFailure;
     }
-    CFractalScript script;
+    CPictureDocument script;
     QString paletteName;
     std::string problem;
     std::vector<std::string> warnings;

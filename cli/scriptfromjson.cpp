@@ -7,8 +7,8 @@
 #include "overrides.h"
 
 #include "fixedlimits.h"
-#include "fractalscript.h"
 #include "numbertext.h"
+#include "picturedocument.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -124,8 +124,9 @@ private:
     std::vector<std::string>& m_warnings;
 };
 
-// The formulas first, as the script file's reader has them, so that constants find their names.
-bool ReadFormulas(CJsonReader& read, const QJsonObject& top, CFractalScript& script, std::string& problem)
+// The formulas first, as the script file's reader has them, so that constants find their names:
+// an edit of their own.
+bool ReadFormulas(CJsonReader& read, const QJsonObject& top, CPictureDocument& script, std::string& problem)
 {
     if (!top.contains(QStringLiteral("formulas"))) {
         return true;
@@ -136,8 +137,10 @@ bool ReadFormulas(CJsonReader& read, const QJsonObject& top, CFractalScript& scr
             formulas)) {
         return false;
     }
-    std::string texts[3] = { script.GetIterFormula().GetText(), script.GetTermFormula().GetText(),
-        script.GetColorFormula().GetText() };
+    PictureEdit edit;
+    std::optional<std::string>* const texts[3] = { &edit.iterText, &edit.termText, &edit.colorText };
+    const CFormula* const formulasNow[3]
+        = { &script.GetIterFormula(), &script.GetTermFormula(), &script.GetColorFormula() };
     const char* keys[3] = { "iteration", "termination", "colour" };
     for (int k = 0; k < 3; ++k) {
         const QJsonValue value = formulas.value(QLatin1String(keys[k]));
@@ -145,20 +148,16 @@ bool ReadFormulas(CJsonReader& read, const QJsonObject& top, CFractalScript& scr
             return read.Fail(QStringLiteral("formulas.") + keys[k],
                 Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "needs a text")));
         }
-        texts[k] = value.isString() ? value.toString().toStdString() : texts[k];
+        *texts[k] = value.isString() ? value.toString().toStdString() : formulasNow[k]->GetText();
     }
-    FormulaError failed = script.SetFormulas(texts[0], texts[1]);
-    if (!failed) {
-        failed = script.SetColorFormula(texts[2]);
-    }
-    if (failed) {
+    if (const FormulaError failed = script.Apply(edit).error) {
         problem = Shown(failed.message);
         return false;
     }
     return true;
 }
 
-bool ReadConstants(CJsonReader& read, const QJsonObject& top, CFractalScript& script)
+bool ReadConstants(CJsonReader& read, const QJsonObject& top, const CFormula& iter, PictureEdit& edit)
 {
     if (!top.contains(QStringLiteral("constants"))) {
         return true;
@@ -167,8 +166,7 @@ bool ReadConstants(CJsonReader& read, const QJsonObject& top, CFractalScript& sc
     if (!read.Object(QStringLiteral("constants"), top.value(QStringLiteral("constants")), {}, constants)) {
         return false;
     }
-    const CFormula& iter = script.GetIterFormula();
-    PictureEdit edit;
+    std::vector<std::pair<int, Complex>> values;
     for (auto it = constants.begin(); it != constants.end(); ++it) {
         const QString key = QStringLiteral("constants.") + it.key();
         double parts[2];
@@ -180,14 +178,14 @@ bool ReadConstants(CJsonReader& read, const QJsonObject& top, CFractalScript& sc
             return read.Fail(
                 key, Tr(QT_TRANSLATE_NOOP("glimmerset-cli", "the iteration formula has no such constant")));
         }
-        edit.constants.emplace_back(k, Complex { parts[0], parts[1] });
+        values.emplace_back(k, Complex { parts[0], parts[1] });
     }
-    script.Apply(edit);
+    edit.constants = std::move(values);
     return true;
 }
 
-bool ReadPaletteAndMapping(
-    CJsonReader& read, const QJsonObject& top, CFractalScript& script, QString& paletteName)
+bool ReadPaletteAndMapping(CJsonReader& read, const QJsonObject& top, const PaletteMapping& now,
+    QString& paletteName, PictureEdit& edit)
 {
     paletteName = QString();
     if (const QJsonValue value = top.value(QStringLiteral("palette")); !value.isUndefined()) {
@@ -212,7 +210,7 @@ bool ReadPaletteAndMapping(
     if (!read.Object(QStringLiteral("mapping"), value, keys, object)) {
         return false;
     }
-    PaletteMapping m = script.GetMapping();
+    PaletteMapping m = now;
     double* const members[] = { &m.x0, &m.y0, &m.dx, &m.dy, &m.sin, &m.cos, &m.stretch };
     for (qsizetype k = 0; k < keys.size(); ++k) {
         if (object.contains(keys[k])
@@ -220,24 +218,21 @@ bool ReadPaletteAndMapping(
             return false;
         }
     }
-    script.SetMapping(m);
-    if (!(script.GetMapping().sin == m.sin) && !std::isnan(m.sin)) {
-        read.Warn(SineWarning(m.sin, script.GetMapping().sin));
-    }
+    edit.mapping = m;
     return true;
 }
 
-// The iteration limit, the target size and the anti-aliasing, each brought into its range with a
-// warning.
-bool ReadCounts(CJsonReader& read, const QJsonObject& top, CFractalScript& script)
+// The iteration limit, the target size and the anti-aliasing, as given: the edit brings each into
+// its range.
+bool ReadCounts(CJsonReader& read, const QJsonObject& top, PictureEdit& edit)
 {
-    PictureEdit edit;
+    PictureEdit counts;
     if (const QJsonValue value = top.value(QStringLiteral("iterations")); !value.isUndefined()) {
         long long count = 0;
         if (!read.Whole(QStringLiteral("iterations"), value, count)) {
             return false;
         }
-        edit.maxIter = count;
+        counts.maxIter = count;
     }
     if (const QJsonValue value = top.value(QStringLiteral("size")); !value.isUndefined()) {
         const QJsonArray array = value.toArray();
@@ -250,38 +245,25 @@ bool ReadCounts(CJsonReader& read, const QJsonObject& top, CFractalScript& scrip
             || !read.Whole(QStringLiteral("size"), array[1], size[1])) {
             return false;
         }
-        edit.imageSize = std::pair { size[0], size[1] };
+        counts.imageSize = std::pair { size[0], size[1] };
     }
     if (const QJsonValue value = top.value(QStringLiteral("antialias")); !value.isUndefined()) {
         int samples = 1;
         if (!read.Whole(QStringLiteral("antialias"), value, samples)) {
             return false;
         }
-        edit.antialias = samples;
+        counts.antialias = samples;
     }
-    bool sizeWarned = false;
-    for (const EditWarning& warning : script.Apply(edit).warnings) {
-        using F = EditWarning::Field;
-        if (warning.field == F::Iterations) {
-            read.Warn(RangeWarning(
-                "iterations", warning.given, kMinIterations, kMaxExtendedIterations, warning.used));
-        } else if (warning.field == F::Antialias) {
-            read.Warn(RangeWarning("antialias", warning.given, kMinAntialias, kMaxAntialias, warning.used));
-        } else if ((warning.field == F::ImageWidth || warning.field == F::ImageHeight) && !sizeWarned) {
-            sizeWarned = true; // one warning for the pair
-            read.Warn(Tr(
-                QT_TRANSLATE_NOOP("glimmerset-cli", "size %1x%2 is outside %3 to %4 a side; %5x%6 is used"),
-                { std::to_string(edit.imageSize->first), std::to_string(edit.imageSize->second),
-                    std::to_string(kMinImageSide), std::to_string(kMaxImageSide),
-                    std::to_string(script.GetImageWidth()), std::to_string(script.GetImageHeight()) }));
-        }
-    }
+    // All three or none, as a failure part-way leaves the values before it out.
+    edit.maxIter = counts.maxIter;
+    edit.imageSize = counts.imageSize;
+    edit.antialias = counts.antialias;
     return true;
 }
 
-// The view: offset and ratio as doubles, then the exact texts of a deep view; every number held to
-// the same check as --center and --width.
-bool ReadView(CJsonReader& read, const QJsonObject& top, CFractalScript& script)
+// The view: offset and ratio as doubles, then the exact texts of a deep view (on the target size
+// the edit leaves); every number held to the same check as --center and --width.
+bool ReadView(CJsonReader& read, const QJsonObject& top, const CPictureDocument& script, PictureEdit& edit)
 {
     double offset[2] = { script.GetOffsetX(), script.GetOffsetY() };
     double ratio = script.GetRatio();
@@ -298,9 +280,9 @@ bool ReadView(CJsonReader& read, const QJsonObject& top, CFractalScript& script)
             || !read.ViewNumber(QStringLiteral("ratio"), CheckViewScale(ratio), FormatShortest(ratio)))) {
         return false;
     }
-    script.SetView(offset[0], offset[1], ratio);
     const QJsonValue value = top.value(QStringLiteral("exact"));
     if (value.isUndefined()) {
+        edit.view = PlaneView { offset[0], offset[1], ratio, {} };
         return true;
     }
     const QJsonArray parts = value.toArray();
@@ -319,18 +301,48 @@ bool ReadView(CJsonReader& read, const QJsonObject& top, CFractalScript& script)
             return false;
         }
     }
+    const auto [width, height]
+        = edit.imageSize.value_or(std::pair { script.GetImageWidth(), script.GetImageHeight() });
     const std::optional<PlaneView> view
-        = ViewFromExact(texts, script.GetImageWidth(), script.GetImageHeight());
+        = ViewFromExact(texts, ClampToRange(width, kMinImageSide, kMaxImageSide),
+            ClampToRange(height, kMinImageSide, kMaxImageSide));
     if (!view) {
         return read.Fail(QStringLiteral("exact"), fail);
     }
-    script.SetView(*view);
+    edit.view = *view;
     return true;
+}
+
+// The warnings of values the edit brought into range, worded for the JSON's keys.
+void WarnClamped(
+    CJsonReader& read, const EditResult& applied, const PictureEdit& edit, const CPictureDocument& script)
+{
+    bool sizeWarned = false;
+    for (const EditWarning& warning : applied.warnings) {
+        using F = EditWarning::Field;
+        if (warning.field == F::Sine) {
+            if (!std::isnan(warning.sineGiven)) {
+                read.Warn(SineWarning(warning.sineGiven, warning.sineUsed));
+            }
+        } else if (warning.field == F::Iterations) {
+            read.Warn(RangeWarning(
+                "iterations", warning.given, kMinIterations, kMaxExtendedIterations, warning.used));
+        } else if (warning.field == F::Antialias) {
+            read.Warn(RangeWarning("antialias", warning.given, kMinAntialias, kMaxAntialias, warning.used));
+        } else if (!sizeWarned) {
+            sizeWarned = true; // one warning for the pair
+            read.Warn(Tr(
+                QT_TRANSLATE_NOOP("glimmerset-cli", "size %1x%2 is outside %3 to %4 a side; %5x%6 is used"),
+                { std::to_string(edit.imageSize->first), std::to_string(edit.imageSize->second),
+                    std::to_string(kMinImageSide), std::to_string(kMaxImageSide),
+                    std::to_string(script.GetImageWidth()), std::to_string(script.GetImageHeight()) }));
+        }
+    }
 }
 
 } // namespace
 
-bool ScriptFromJson(const QByteArray& bytes, CFractalScript& script, QString& paletteName,
+bool ScriptFromJson(const QByteArray& bytes, CPictureDocument& script, QString& paletteName,
     std::string& problem, std::vector<std::string>& warnings)
 {
     QJsonValue document;
@@ -351,7 +363,15 @@ bool ScriptFromJson(const QByteArray& bytes, CFractalScript& script, QString& pa
         return false;
     }
     script.SetDefaults();
-    return ReadFormulas(read, top, script, problem) && ReadConstants(read, top, script)
-        && ReadPaletteAndMapping(read, top, script, paletteName) && ReadCounts(read, top, script)
-        && ReadView(read, top, script);
+    if (!ReadFormulas(read, top, script, problem)) {
+        return false;
+    }
+    // The rest is one edit. A key that fails leaves out what follows it; what was read before it is
+    // still applied, so that its warnings are given.
+    PictureEdit edit;
+    const bool complete = ReadConstants(read, top, script.GetIterFormula(), edit)
+        && ReadPaletteAndMapping(read, top, script.GetMapping(), paletteName, edit)
+        && ReadCounts(read, top, edit) && ReadView(read, top, script, edit);
+    WarnClamped(read, script.Apply(edit), edit, script);
+    return complete;
 }

@@ -4,8 +4,8 @@
 #include "renderreport.h"
 
 #include "fixedlimits.h"
-#include "fractalscript.h"
 #include "numbertext.h"
+#include "picturedocument.h"
 
 #include <algorithm>
 #include <cmath>
@@ -46,14 +46,14 @@ std::string Indented(const std::string& text)
 
 // The plane point at the centre of the view and the plane width it shows (what --center and
 // --width set).
-Complex Center(const CFractalScript& s)
+Complex Center(const CPictureDocument& s)
 {
     return { s.GetOffsetX() + s.GetImageWidth() * s.GetRatio() / 2,
         s.GetOffsetY() + s.GetImageHeight() * s.GetRatio() / 2 };
 }
 
 // The exact centre and width of a deep view, as decimal texts.
-void ExactCentre(const CFractalScript& s, std::string& x, std::string& y, std::string& width)
+void ExactCentre(const CPictureDocument& s, std::string& x, std::string& y, std::string& width)
 {
     const PlaneView view = s.GetView();
     const mpfr_prec_t bits = ViewBits(view);
@@ -66,7 +66,7 @@ void ExactCentre(const CFractalScript& s, std::string& x, std::string& y, std::s
 
 } // namespace
 
-std::string ScriptText(const CFractalScript& s)
+std::string ScriptText(const CPictureDocument& s)
 {
     const PaletteMapping m = s.GetMapping();
     const CFormula& iter = s.GetIterFormula();
@@ -106,7 +106,7 @@ std::string ScriptText(const CFractalScript& s)
     return text;
 }
 
-std::string ScriptJson(const CFractalScript& s)
+std::string ScriptJson(const CPictureDocument& s)
 {
     const PaletteMapping m = s.GetMapping();
     const CFormula& iter = s.GetIterFormula();

@@ -1,4 +1,4 @@
-#include "fractalscript.h"
+#include "picturedocument.h"
 #include "surface.h"
 
 namespace {
@@ -18,7 +18,7 @@ DecodedPalette DecodeNamedPalette(
     return decoded;
 }
 
-bool CFractalScript::LoadPalette(
+bool CPictureDocument::LoadPalette(
     const QString& name, PaletteFallback fallback, const PaletteDecodeLimits& limits)
 {
     return SetDecodedPalette(DecodeNamedPalette(name, m_strScriptFolder, limits), fallback);
@@ -37,23 +37,23 @@ PaletteChoice ChoosePalette(DecodedPalette decoded, PaletteFallback fallback)
     return choice;
 }
 
-bool CFractalScript::SetDecodedPalette(DecodedPalette decoded, PaletteFallback fallback)
+bool CPictureDocument::SetDecodedPalette(DecodedPalette decoded, PaletteFallback fallback)
 {
     PictureEdit edit;
     edit.palette = ChoosePalette(std::move(decoded), fallback);
     return !Apply(edit).Failed();
 }
 
-bool CFractalScript::InstallDecoded(DecodedPalette decoded, PaletteFallback fallback, Picture& picture)
+bool CPictureDocument::InstallDecoded(DecodedPalette decoded, PaletteFallback fallback, Picture& picture)
 {
     // Decoded and converted before the lock, so that a failure changes nothing.
     PictureEdit edit;
     edit.palette = ChoosePalette(std::move(decoded), fallback);
-    std::lock_guard lock(m_mutex);
+    const auto lock = LockState();
     return !ApplyEdit({ picture, m_palette, m_strPaletteFile, m_strPaletteProblem }, edit).Failed();
 }
 
-std::string CFractalScript::GetPaletteWarning() const
+std::string CPictureDocument::GetPaletteWarning() const
 {
     if (m_strPaletteProblem.isEmpty()) {
         return {};
@@ -62,9 +62,9 @@ std::string CFractalScript::GetPaletteWarning() const
         + m_strPaletteProblem.toStdString() + "); the built-in palette is used instead";
 }
 
-void CFractalScript::ReleasePalette()
+void CPictureDocument::ReleasePalette()
 {
-    std::lock_guard lock(m_mutex);
+    const auto lock = LockState();
     m_picture.palette = SharePalette(QImage());
     m_palette = QImage();
     m_strPaletteFile.clear();
