@@ -57,6 +57,24 @@ bool OffsetsBelowD(const Complex* d, const std::vector<int32_t>& slots, int bits
         [&](int32_t s) { return std::fmax(std::fabs(d[s].re), std::fabs(d[s].im)) < limit; });
 }
 
+// The bilinear skips of a pixel at run n, its z offset in d (doubles) or x; the run reached.
+int Bilinear(const ReferenceOrbit& orbit, int n, int end, int z, bool doubles, Complex* d, ExComplex* x,
+    const ExComplex& planeOffset, DeltaPixel& pixel)
+{
+    ExComplex dz = doubles ? ex::From(d[z]) : x[z];
+    const int to = orbit.bla.Skip(n, end, dz, planeOffset);
+    if (to != n) {
+        if (doubles) {
+            d[z] = ex::ToComplex(dz);
+        } else {
+            x[z] = dz;
+        }
+        pixel.skipped += to - n;
+        pixel.runs += to - n;
+    }
+    return to;
+}
+
 } // namespace
 
 ExComplex ReferenceOrbit::Held(int n) const
@@ -302,7 +320,11 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     if (doubles) {
         std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
     }
+    const int blaEnd = std::min(maxIter, orbit.runs) - 1;
     for (;; ++n) {
+        if (!orbit.bla.Empty()) {
+            n = Bilinear(orbit, n, blaEnd, m_iter.Z(), doubles, d, x, offset, pixel);
+        }
         if (n >= orbit.runs) {
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;

@@ -1,0 +1,356 @@
+#include "bla.h"
+
+#include "delta.h"
+#include "series.h"
+#include "smoothness.h"
+
+#include "opcodes.h"
+
+#include <algorithm>
+#include <cmath>
+
+// The map of one run of the iteration program: for every slot, how its offset moves with the offset
+// of z at the start of the run and with the plane offset (two real 2 x 2 matrices), and the largest
+// |dz| for which every operation's neglected terms stay below kBlaAccuracy of its kept ones.
+
+namespace {
+
+// No bound: far beyond any offset.
+const ExComplex kNoBound { 0.5, 0.0, int64_t { 1 } << 40 };
+
+bool Less(const ExComplex& a, const ExComplex& b) { return ex::Sub(a, b).re < 0.0; }
+ExComplex Real(double x) { return ex::FromReal(x); }
+double Modulus(Complex c) { return realfn::Hypot(c.re, c.im); }
+
+struct Linear {
+    ExMatrix z, c; // the slot's offset = z dz + c dc, to first order
+    bool Zero() const { return z.IsZero() && c.IsZero(); }
+    bool RealOffset() const { return z.RealRows() && c.RealRows(); }
+};
+
+Linear Times(const ExMatrix& m, const Linear& x) { return { Mul(m, x.z), Mul(m, x.c) }; }
+Linear Sum(const Linear& x, const Linear& y) { return { Add(x.z, y.z), Add(x.c, y.c) }; }
+Linear Times(const ExComplex& k, const Linear& x) { return Times(ExMatrix::OfComplex(k), x); }
+ExMatrix Rows(double a, double b, double c, double d) { return ExMatrix::Normalised({ { a, b, c, d }, 0 }); }
+
+class CRunMap {
+public:
+    CRunMap(const CDeltaProgram& program, const ReferenceOrbit& orbit, const ExComplex& planeRadius)
+        : m_program(program)
+        , m_iter(program.Iteration())
+        , m_orbit(orbit)
+        , m_plane(planeRadius)
+        , m_slots(static_cast<size_t>(m_iter.Slots()))
+    {
+    }
+    BlaSkip Of(int n);
+
+private:
+    // The largest |dz| for which the offset x stays within rho (kNoBound where x does not move).
+    ExComplex Allowed(const ExComplex& rho, const Linear& x) const;
+    void Bound(const ExComplex& rho, const Linear& x) { m_radius = Min(m_radius, Allowed(rho, x)); }
+    static ExComplex Min(const ExComplex& a, const ExComplex& b) { return Less(a, b) ? a : b; }
+    bool Instruction(const BatchInstruction& in, Complex A, Complex B, Complex R);
+    bool Holomorphic(const BatchInstruction& in, Complex A, Complex B, Complex R, const Linear& a);
+    bool Comparison(const BatchInstruction& in, Complex diff, const Linear& a, const Linear& b);
+    ExComplex TerminationRoom(int n) const;
+    ExComplex TerminationReach(int n, const ExComplex& zBound) const;
+
+    const CDeltaProgram& m_program;
+    const CDeltaCode& m_iter;
+    const ReferenceOrbit& m_orbit;
+    const ExComplex m_plane;
+    std::vector<Linear> m_slots;
+    ExComplex m_radius;
+};
+
+ExComplex CRunMap::Allowed(const ExComplex& rho, const Linear& x) const
+{
+    if (x.Zero()) {
+        return kNoBound;
+    }
+    const ExComplex room = ex::Sub(rho, ex::Mul(x.c.Size(), m_plane));
+    if (!(room.re > 0.0)) {
+        return {};
+    }
+    return x.z.IsZero() ? kNoBound : ex::Div(room, x.z.Size());
+}
+
+// f(A + s) - f(A) = g s + rest: f continued over |t| <= rho0 with |f'| <= L there has |f''| <= 2 L / rho0
+// within rho0 / 2, so |rest| <= L |s|^2 / rho0, below kBlaAccuracy |g s| while |s| <= eps |g| rho0 / L.
+bool CRunMap::Holomorphic(const BatchInstruction& in, Complex A, Complex B, Complex R, const Linear& a)
+{
+    const Operation op { in.opcode, A, R, B, in.exponent };
+    const Complex g = TaylorOf(op)[0];
+    const double rho0 = std::min(1.0, 0.5 * AnalyticRadius(op));
+    const double lipschitz = Lipschitz(op, rho0, Cut::Continued);
+    const double reach
+        = std::min({ 0.5 * rho0, 0.5 * BranchRadius(op), kBlaAccuracy * Modulus(g) * rho0 / lipschitz });
+    if (!(reach > 0.0) || !std::isfinite(g.re) || !std::isfinite(g.im)) {
+        return false;
+    }
+    Bound(Real(reach), a);
+    m_slots[static_cast<size_t>(in.dest)] = Times(ex::From(g), a);
+    return true;
+}
+
+bool CRunMap::Comparison(const BatchInstruction& in, Complex diff, const Linear& a, const Linear& b)
+{
+    // Decided as the reference's while |a| + |b| stays below the difference in every part that can
+    // move (an offset without an imaginary part never moves the imaginary decision).
+    const bool real = a.RealOffset() && b.RealOffset();
+    const bool any = in.opcode == kOpEq || in.opcode == kOpNe;
+    double margin = std::fabs(diff.re);
+    if (!real) {
+        margin = any ? std::max(margin, std::fabs(diff.im)) : std::min(margin, std::fabs(diff.im));
+    }
+    if (!(margin > 0.0)) {
+        return false;
+    }
+    const ExComplex rho = Real(0.5 * margin);
+    Bound(rho, a);
+    Bound(rho, b);
+    m_slots[static_cast<size_t>(in.dest)] = {};
+    return true;
+}
+
+bool CRunMap::Instruction(const BatchInstruction& in, Complex A, Complex B, Complex R)
+{
+    const Linear a = m_slots[static_cast<size_t>(in.a)];
+    const Linear b = in.b >= 0 ? m_slots[static_cast<size_t>(in.b)] : a;
+    Linear& out = m_slots[static_cast<size_t>(in.dest)];
+    const double eps = kBlaAccuracy;
+    if (a.Zero() && b.Zero()) {
+        out = {};
+        return true;
+    }
+    if (in.opcode == kBatchOpPowWhole
+        || (in.opcode == kOpPow && b.Zero() && B.im == 0.0 && std::floor(B.re) == B.re
+            && std::fabs(B.re) < 1e9)) {
+        // (A + s)^n - A^n = n A^(n-1) s + ...: the rest stays below eps of the first term while
+        // |s| <= eps |A| / (|n| + 1).
+        const int n = in.opcode == kBatchOpPowWhole ? in.exponent : static_cast<int>(B.re);
+        if (n == 1 || n == 0) {
+            out = n == 1 ? a : Linear {};
+            return true;
+        }
+        if (Modulus(A) == 0.0) {
+            return false;
+        }
+        Bound(Real(eps * Modulus(A) / (std::abs(n) + 1.0)), a);
+        out = Times(ex::Scale(ex::From(Div(R, A)), n), a);
+        return true;
+    }
+    switch (static_cast<Op>(in.opcode)) {
+    case kOpNeg: out = Times(Rows(-1, 0, 0, -1), a); return true;
+    case kOpAdd: out = Sum(a, b); return true;
+    case kOpSub: out = Sum(a, Times(Rows(-1, 0, 0, -1), b)); return true;
+    case kOpCopy: out = a; return true;
+    case kOpImag: out = Times(Rows(0, 1, 1, 0), a); return true;
+    case kOpConj: out = Times(Rows(1, 0, 0, -1), a); return true;
+    case kOpReal: out = Times(Rows(1, 0, 0, 0), a); return true;
+    case kOpImagFn: out = Times(Rows(0, 1, 0, 0), a); return true;
+    case kOpMul: {
+        // A b + a B + a b: a b stays below eps of A b while |a| <= eps |A| (or of a B while
+        // |b| <= eps |B|); a square needs the first.
+        if (!a.Zero() && !b.Zero()) {
+            const ExComplex byA = Allowed(Real(eps * Modulus(A)), a);
+            const ExComplex byB = in.a == in.b ? ExComplex {} : Allowed(Real(eps * Modulus(B)), b);
+            m_radius = Min(m_radius, Less(byA, byB) ? byB : byA);
+        }
+        out = Sum(Times(ex::From(B), a), Times(ex::From(A), b));
+        return true;
+    }
+    case kOpDiv: {
+        // (a - R b) / (B + b): off its first order by a share |b| / |B + b| <= 2 |b| / |B|.
+        if (Modulus(B) == 0.0) {
+            return false;
+        }
+        if (!b.Zero()) {
+            Bound(Real(0.5 * eps * Modulus(B)), b);
+        }
+        const Complex inverse = Div({ 1.0, 0.0 }, B);
+        out = Sum(
+            Times(ex::From(inverse), a), Times(ex::From(Mul(R, inverse)), Times(Rows(-1, 0, 0, -1), b)));
+        return true;
+    }
+    case kOpAbs:
+    case kOpNorm:
+    case kOpArg: {
+        const double size = Modulus(A);
+        if (size == 0.0) {
+            return false;
+        }
+        if (in.opcode == kOpAbs && a.RealOffset() && A.im == 0.0) {
+            // |A + a| on the real line: exactly linear while A + a keeps A's sign.
+            Bound(Real(0.5 * size), a);
+            out = Times(Rows(A.re > 0.0 ? 1.0 : -1.0, 0, 0, 0), a);
+            return true;
+        }
+        // Their second derivatives are at most 2 / |A| (abs), 2 (norm), 2 / |A|^2 (arg) within |A| / 2.
+        Bound(Real(0.5 * eps * size), a);
+        if (in.opcode == kOpArg && A.re < 0.0) {
+            Bound(Real(0.5 * std::fabs(A.im)), a); // never across the negative real axis
+        }
+        const double k
+            = in.opcode == kOpAbs ? 1.0 / size : (in.opcode == kOpNorm ? 2.0 : 1.0 / (size * size));
+        out = in.opcode == kOpArg ? Times(Rows(-A.im * k, A.re * k, 0, 0), a)
+                                  : Times(Rows(A.re * k, A.im * k, 0, 0), a);
+        return true;
+    }
+    case kOpEq:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe:
+    case kOpNe: return Comparison(in, A, a, b);
+    case kOpPow:
+        if (!b.Zero()) {
+            return false; // an exponent that moves
+        }
+        return Holomorphic(in, A, B, R, a);
+    case kOpExp:
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh: return Holomorphic(in, A, B, R, a);
+    case kOpOpen:
+    case kOpClose:
+    case kOpEnd:
+    case kOpCount: break;
+    }
+    return false;
+}
+
+// The largest change of the termination's value over the pixels whose z offset is within zBound
+// after run n (and whose plane offset within the plane radius); NaN where it is not bounded.
+ExComplex CRunMap::TerminationReach(int n, const ExComplex& zBound) const
+{
+    const CDeltaCode& term = m_program.Termination();
+    std::vector<ExComplex> bounds(static_cast<size_t>(term.Slots()));
+    const auto both = [](const ExComplex& m) { return ex::Normalised(m.re, m.re, m.e); };
+    if (term.Z() >= 0) {
+        bounds[static_cast<size_t>(term.Z())] = both(zBound);
+    }
+    if (term.Z0() >= 0) {
+        bounds[static_cast<size_t>(term.Z0())] = both(m_plane);
+    }
+    for (size_t k = 0; k < term.Code().size(); ++k) {
+        const BatchInstruction& in = term.Code()[k];
+        const ExComplex& ba = bounds[static_cast<size_t>(in.a)];
+        const ExComplex& bb = in.b >= 0 ? bounds[static_cast<size_t>(in.b)] : ba;
+        if (!BoundOf(
+                in, OperandsAt(m_orbit.termination, n, k), ba, bb, bounds[static_cast<size_t>(in.dest)])) {
+            return Real(std::nan(""));
+        }
+    }
+    return ex::RealOf(bounds[static_cast<size_t>(term.Result())]);
+}
+
+// The largest z offset after run n (to a factor of 2) for which no pixel's termination holds there
+// (0: none): the bounds grow with the offset, so the exponent is found by bisection.
+ExComplex CRunMap::TerminationRoom(int n) const
+{
+    const ExComplex held = m_orbit.Held(n);
+    const auto stays = [&](const ExComplex& t) {
+        const ExComplex reach = TerminationReach(n, t);
+        return !std::isnan(reach.re) && !(ex::Add(held, reach).re > 0.0);
+    };
+    if (std::isnan(held.re) || !stays({})) {
+        return {};
+    }
+    const ExComplex value = ex::From(m_orbit.last[static_cast<size_t>(n)]);
+    const int64_t top = std::max<int64_t>(ex::Magnitude(value), 0) + 4;
+    if (stays({ 0.5, 0.0, top })) {
+        return { 0.5, 0.0, top };
+    }
+    int64_t low = top - 1200; // holds: stays, or 0
+    int64_t high = top;       // fails
+    if (!stays({ 0.5, 0.0, low })) {
+        return {};
+    }
+    while (high - low > 1) {
+        const int64_t mid = low + (high - low) / 2;
+        (stays({ 0.5, 0.0, mid }) ? low : high) = mid;
+    }
+    return { 0.5, 0.0, low };
+}
+
+BlaSkip CRunMap::Of(int n)
+{
+    if (m_orbit.TinyRun(n) || m_orbit.SingularRun(n)) {
+        return {};
+    }
+    std::fill(m_slots.begin(), m_slots.end(), Linear {});
+    m_slots[static_cast<size_t>(m_iter.Z())].z = ExMatrix::Identity();
+    if (m_iter.Z0() >= 0) {
+        m_slots[static_cast<size_t>(m_iter.Z0())].c = ExMatrix::Identity();
+    }
+    m_radius = kNoBound;
+    const ProgramRecord& record = m_orbit.iteration;
+    const size_t base = static_cast<size_t>(n) * static_cast<size_t>(record.instructions);
+    for (size_t k = 0; k < m_iter.Code().size(); ++k) {
+        const Complex A = record.a[base + k], B = record.b[base + k], R = record.r[base + k];
+        const auto finite = [](Complex c) { return std::isfinite(c.re) && std::isfinite(c.im); };
+        if (!finite(A) || !finite(B) || !finite(R) || !Instruction(m_iter.Code()[k], A, B, R)) {
+            return {};
+        }
+    }
+    // The termination after the run: its z offset, up to its neglected terms, within half the room.
+    const ExComplex room = TerminationRoom(n);
+    Bound(ex::Scale(room, 0.5), m_slots[static_cast<size_t>(m_iter.Result())]);
+    BlaSkip skip;
+    skip.a = m_slots[static_cast<size_t>(m_iter.Z())].z;
+    skip.b = m_slots[static_cast<size_t>(m_iter.Z())].c;
+    skip.radius = m_radius;
+    return skip;
+}
+
+// Whether a run's map is all of what moves a pixel: z and z0 its only carried values, z0 never
+// written, and a termination that carries nothing of its own.
+bool Suits(const CDeltaProgram& program)
+{
+    const CDeltaCode& iter = program.Iteration();
+    const CDeltaCode& term = program.Termination();
+    if (iter.Z() < 0) {
+        return false;
+    }
+    for (const int32_t slot : iter.Carried()) {
+        if (slot != iter.Z() && slot != iter.Z0()) {
+            return false;
+        }
+    }
+    for (const BatchInstruction& in : iter.Code()) {
+        if (in.dest == iter.Z0()) {
+            return false;
+        }
+    }
+    for (const int32_t slot : term.Carried()) {
+        if (slot != term.Z() && slot != term.Z0() && slot != program.TermN()) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+void PlanBla(const CDeltaProgram& program, ReferenceOrbit& orbit, const ExComplex& planeRadius, int maxIter)
+{
+    orbit.bla.Clear();
+    if (!Suits(program)) {
+        return;
+    }
+    CRunMap map(program, orbit, planeRadius);
+    const int runs = std::min(orbit.runs, maxIter);
+    std::vector<BlaSkip> single(static_cast<size_t>(std::max(runs, 0)));
+    for (int n = 0; n < runs; ++n) {
+        single[static_cast<size_t>(n)] = map.Of(n);
+    }
+    orbit.bla.Build(std::move(single), planeRadius);
+}
