@@ -53,7 +53,7 @@ private:
     bool Instruction(const BatchInstruction& in, Complex A, Complex B, Complex R);
     bool Holomorphic(const BatchInstruction& in, Complex A, Complex B, Complex R, const Linear& a);
     bool Comparison(const BatchInstruction& in, Complex diff, const Linear& a, const Linear& b);
-    ExComplex TerminationRoom(int n) const;
+    ExComplex TerminationRoom(int n);
     ExComplex TerminationReach(int n, const ExComplex& zBound) const;
 
     const CDeltaProgram& m_program;
@@ -62,6 +62,9 @@ private:
     const ExComplex m_plane;
     std::vector<Linear> m_slots;
     ExComplex m_radius;
+    mutable std::vector<ExComplex> m_bounds; // the termination's slots
+    int64_t m_nRoomE { 0 };                  // the last run's room, as an exponent
+    static constexpr int64_t kNone = INT64_MIN;
 };
 
 ExComplex CRunMap::Allowed(const ExComplex& rho, const Linear& x) const
@@ -232,7 +235,8 @@ bool CRunMap::Instruction(const BatchInstruction& in, Complex A, Complex B, Comp
 ExComplex CRunMap::TerminationReach(int n, const ExComplex& zBound) const
 {
     const CDeltaCode& term = m_program.Termination();
-    std::vector<ExComplex> bounds(static_cast<size_t>(term.Slots()));
+    std::vector<ExComplex>& bounds = m_bounds;
+    bounds.assign(static_cast<size_t>(term.Slots()), ExComplex {});
     const auto both = [](const ExComplex& m) { return ex::Normalised(m.re, m.re, m.e); };
     if (term.Z() >= 0) {
         bounds[static_cast<size_t>(term.Z())] = both(zBound);
@@ -253,32 +257,45 @@ ExComplex CRunMap::TerminationReach(int n, const ExComplex& zBound) const
 }
 
 // The largest z offset after run n (to a factor of 2) for which no pixel's termination holds there
-// (0: none): the bounds grow with the offset, so the exponent is found by bisection.
-ExComplex CRunMap::TerminationRoom(int n) const
+// (0: none). The bounds grow with the offset, so the exponent is searched from the previous run's,
+// which it seldom leaves by much.
+ExComplex CRunMap::TerminationRoom(int n)
 {
     const ExComplex held = m_orbit.Held(n);
-    const auto stays = [&](const ExComplex& t) {
-        const ExComplex reach = TerminationReach(n, t);
+    const auto stays = [&](int64_t e) {
+        const ExComplex reach = TerminationReach(n, e == kNone ? ExComplex {} : ExComplex { 0.5, 0.0, e });
         return !std::isnan(reach.re) && !(ex::Add(held, reach).re > 0.0);
     };
-    if (std::isnan(held.re) || !stays({})) {
+    if (std::isnan(held.re) || !stays(kNone)) {
         return {};
     }
-    const ExComplex value = ex::From(m_orbit.last[static_cast<size_t>(n)]);
-    const int64_t top = std::max<int64_t>(ex::Magnitude(value), 0) + 4;
-    if (stays({ 0.5, 0.0, top })) {
-        return { 0.5, 0.0, top };
+    const int64_t top
+        = std::max<int64_t>(ex::Magnitude(ex::From(m_orbit.last[static_cast<size_t>(n)])), 0) + 4;
+    const int64_t bottom = top - 1200;
+    int64_t e = std::clamp(m_nRoomE, bottom, top);
+    if (stays(e)) {
+        while (e < top && stays(e + 1)) {
+            ++e;
+        }
+    } else {
+        // Down in growing steps to one that stays, then back up one at a time.
+        int64_t step = 1;
+        int64_t high = e;
+        while (e > bottom && !stays(e)) {
+            high = e;
+            e = std::max(bottom, e - step);
+            step *= 2;
+        }
+        if (!stays(e)) {
+            return {};
+        }
+        while (high - e > 1) {
+            const int64_t mid = e + (high - e) / 2;
+            (stays(mid) ? e : high) = mid;
+        }
     }
-    int64_t low = top - 1200; // holds: stays, or 0
-    int64_t high = top;       // fails
-    if (!stays({ 0.5, 0.0, low })) {
-        return {};
-    }
-    while (high - low > 1) {
-        const int64_t mid = low + (high - low) / 2;
-        (stays({ 0.5, 0.0, mid }) ? low : high) = mid;
-    }
-    return { 0.5, 0.0, low };
+    m_nRoomE = e;
+    return { 0.5, 0.0, e };
 }
 
 BlaSkip CRunMap::Of(int n)

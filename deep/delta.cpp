@@ -311,6 +311,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     const std::vector<int32_t>& carried = m_iter.Carried();
     int n = StartPixel(orbit, offset, resumed, resume, x);
     pixel.runs = resumed && resumed->resumeRun >= 0 ? resumed->runs : n;
+    pixel.skipped = resumed && resumed->resumeRun >= 0 ? resumed->skipped : 0;
     // Offsets below 2^-600 run in ExComplex; once the largest carried one is past it, doubles hold it
     // and every product of two, and what they round to zero is negligible beside it. Not while a
     // comparison or a cut reads a plane offset the doubles lose.

@@ -133,6 +133,11 @@ public:
             scratch.resume.assign(static_cast<size_t>(count) * (slots + termSlots), Complex {});
         }
         m_bKeepWide = program.DecidesOnPlanePoint();
+        const std::vector<int32_t>& carried = m_iter.Carried();
+        for (size_t j = 0; j < carried.size(); ++j) {
+            m_zSlot = carried[j] == m_iter.Z() ? static_cast<int>(j) : m_zSlot;
+        }
+        m_nBlaEnd = std::min(maxIter, orbit.runs) - 1;
         for (int l = 0; l < kLanes; ++l) {
             m_lanePixel[l] = -1;
             Fill(l);
@@ -168,6 +173,10 @@ private:
     DeltaLanes& m_scratch;
     DeltaPixel* const m_out;
     std::vector<Complex> m_start; // the carried offsets of the pixel being started
+    ExComplex m_zStart {};        // z's among them, with its own exponent
+    int m_zSlot { -1 };           // z's place among the carried slots
+    int m_nStartRun { 0 };        // the run it starts at
+    int m_nBlaEnd { 0 };          // the last run a bilinear skip may reach
     const DeltaKernels& m_kernels;
     bool m_bScaled { false };
     bool m_bKeepWide { false }; // a plane offset the doubles lose would decide a comparison
@@ -202,12 +211,14 @@ bool CLaneRun::DecideByNorm()
     return true;
 }
 
-// The carried offsets of pixel p after the skip; false (deferred) when the doubles do not hold them.
+// The carried offsets of pixel p after the skip and its bilinear skips from there (the run it starts
+// at in m_nStartRun); false (deferred) when the doubles do not hold them.
 bool CLaneRun::Start(int p)
 {
     const ExComplex& offset = m_offsets[p];
     const std::vector<int32_t>& carried = m_iter.Carried();
     const int skip = m_orbit.skipRuns;
+    m_nStartRun = skip;
     bool large = ex::IsZero(offset);
     if (m_bScaled) {
         const Complex unit = ex::ToComplex(ex::Mul(offset, m_orbit.skipUnit));
@@ -215,17 +226,29 @@ bool CLaneRun::Start(int p)
             m_start[j] = SkipStart(m_orbit.skipScaled[j], unit);
             large = large || std::fmax(std::fabs(m_start[j].re), std::fabs(m_start[j].im)) >= 0x1p-600;
         }
-    } else {
+    }
+    if (!m_bScaled || (!large && !m_orbit.bla.Empty())) {
         for (size_t j = 0; j < carried.size(); ++j) {
             const bool start = carried[j] == m_iter.Z() || carried[j] == m_iter.Z0();
             const ExComplex x
                 = skip > 0 ? SkipStart(m_orbit.skipSeries[j], offset) : (start ? offset : ExComplex {});
             large = large || !ex::Below(x, 600);
             m_start[j] = ex::ToComplex(x);
+            if (carried[j] == m_iter.Z()) {
+                m_zStart = x;
+            }
         }
+    } else if (m_zSlot >= 0) {
+        m_zStart = ex::From(m_start[static_cast<size_t>(m_zSlot)]);
     }
     if (m_bKeepWide && !ex::IsZero(offset) && ex::Below(offset, kPlaneOffsetBits)) {
         return false;
+    }
+    if (!m_orbit.bla.Empty() && m_zSlot >= 0) {
+        // Only z moves in a formula that has bilinear skips; z0 keeps its offset.
+        m_nStartRun = m_orbit.bla.Skip(skip, m_nBlaEnd, m_zStart, offset);
+        m_start[static_cast<size_t>(m_zSlot)] = ex::ToComplex(m_zStart);
+        large = large || !ex::Below(m_zStart, 600);
     }
     return large;
 }
@@ -247,9 +270,15 @@ void CLaneRun::Fill(int l)
             continue;
         }
         if (!Start(p)) {
-            m_out[p].deferred = true;
+            m_out[p].deferred = true; // Iterate takes it from the start, its own skips included
             continue;
         }
+        const int run = m_nStartRun;
+        m_out[p].runs = run;
+        m_out[p].skipped = run - skip;
+        m_laneRun[l] = run;
+        m_runAt[l] = static_cast<size_t>(run) * static_cast<size_t>(m_orbit.iteration.instructions);
+        m_termRunAt[l] = static_cast<size_t>(run) * static_cast<size_t>(m_orbit.termination.instructions);
         for (double* lanes : { m_scratch.re.data(), m_scratch.im.data() }) {
             for (int s = 0; s < m_iter.Slots(); ++s) {
                 lanes[At(s) + static_cast<size_t>(l)] = 0.0;
