@@ -117,6 +117,10 @@ void CBlaTable::Build(std::vector<BlaSkip> runs, const ExComplex& planeRadius)
         }
         m_levels.push_back(std::move(level));
     }
+    // A skip of one run saves no more than the run: half the memory for nothing.
+    if (m_levels.size() >= 2) {
+        m_levels.front() = {};
+    }
 }
 
 int CBlaTable::Skip(int n, int end, ExComplex& dz, const ExComplex& dc) const

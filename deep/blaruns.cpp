@@ -20,7 +20,6 @@ const ExComplex kNoBound { 0.5, 0.0, int64_t { 1 } << 40 };
 
 bool Less(const ExComplex& a, const ExComplex& b) { return ex::Sub(a, b).re < 0.0; }
 ExComplex Real(double x) { return ex::FromReal(x); }
-double Modulus(Complex c) { return realfn::Hypot(c.re, c.im); }
 
 struct Linear {
     ExMatrix z, c; // the slot's offset = z dz + c dc, to first order
@@ -31,6 +30,7 @@ struct Linear {
 Linear Times(const ExMatrix& m, const Linear& x) { return { Mul(m, x.z), Mul(m, x.c) }; }
 Linear Sum(const Linear& x, const Linear& y) { return { Add(x.z, y.z), Add(x.c, y.c) }; }
 Linear Times(const ExComplex& k, const Linear& x) { return Times(ExMatrix::OfComplex(k), x); }
+double Size(Complex c) { return realfn::Hypot(c.re, c.im); }
 ExMatrix Rows(double a, double b, double c, double d) { return ExMatrix::Normalised({ { a, b, c, d }, 0 }); }
 
 class CRunMap {
@@ -50,9 +50,10 @@ private:
     ExComplex Allowed(const ExComplex& rho, const Linear& x) const;
     void Bound(const ExComplex& rho, const Linear& x) { m_radius = Min(m_radius, Allowed(rho, x)); }
     static ExComplex Min(const ExComplex& a, const ExComplex& b) { return Less(a, b) ? a : b; }
-    bool Instruction(const BatchInstruction& in, Complex A, Complex B, Complex R);
+    bool Instruction(const BatchInstruction& in, const ReferenceOperands& ref, bool wide);
+    bool Modulus(const BatchInstruction& in, const ExComplex& A, const Linear& a);
     bool Holomorphic(const BatchInstruction& in, Complex A, Complex B, Complex R, const Linear& a);
-    bool Comparison(const BatchInstruction& in, Complex diff, const Linear& a, const Linear& b);
+    bool Comparison(const BatchInstruction& in, const ExComplex& diff, const Linear& a, const Linear& b);
     ExComplex TerminationRoom(int n);
     ExComplex TerminationReach(int n, const ExComplex& zBound) const;
 
@@ -88,7 +89,7 @@ bool CRunMap::Holomorphic(const BatchInstruction& in, Complex A, Complex B, Comp
     const double rho0 = std::min(1.0, 0.5 * AnalyticRadius(op));
     const double lipschitz = Lipschitz(op, rho0, Cut::Continued);
     const double reach
-        = std::min({ 0.5 * rho0, 0.5 * BranchRadius(op), kBlaAccuracy * Modulus(g) * rho0 / lipschitz });
+        = std::min({ 0.5 * rho0, 0.5 * BranchRadius(op), kBlaAccuracy * Size(g) * rho0 / lipschitz });
     if (!(reach > 0.0) || !std::isfinite(g.re) || !std::isfinite(g.im)) {
         return false;
     }
@@ -97,7 +98,7 @@ bool CRunMap::Holomorphic(const BatchInstruction& in, Complex A, Complex B, Comp
     return true;
 }
 
-bool CRunMap::Comparison(const BatchInstruction& in, Complex diff, const Linear& a, const Linear& b)
+bool CRunMap::Comparison(const BatchInstruction& in, const ExComplex& diff, const Linear& a, const Linear& b)
 {
     // Decided as the reference's while |a| + |b| stays below the difference in every part that can
     // move (an offset without an imaginary part never moves the imaginary decision).
@@ -110,38 +111,41 @@ bool CRunMap::Comparison(const BatchInstruction& in, Complex diff, const Linear&
     if (!(margin > 0.0)) {
         return false;
     }
-    const ExComplex rho = Real(0.5 * margin);
+    const ExComplex rho = ex::Normalised(0.5 * margin, 0.0, diff.e);
     Bound(rho, a);
     Bound(rho, b);
     m_slots[static_cast<size_t>(in.dest)] = {};
     return true;
 }
 
-bool CRunMap::Instruction(const BatchInstruction& in, Complex A, Complex B, Complex R)
+// The operations whose delta forms are products and quotients take the reference's values with their
+// own exponents (a reference passing closer to 0 than the doubles hold); functions need them in doubles.
+bool CRunMap::Instruction(const BatchInstruction& in, const ReferenceOperands& ref, bool wide)
 {
     const Linear a = m_slots[static_cast<size_t>(in.a)];
     const Linear b = in.b >= 0 ? m_slots[static_cast<size_t>(in.b)] : a;
     Linear& out = m_slots[static_cast<size_t>(in.dest)];
     const double eps = kBlaAccuracy;
+    const ExComplex &A = ref.wideA, &B = ref.wideB, &R = ref.wideR;
     if (a.Zero() && b.Zero()) {
         out = {};
         return true;
     }
     if (in.opcode == kBatchOpPowWhole
-        || (in.opcode == kOpPow && b.Zero() && B.im == 0.0 && std::floor(B.re) == B.re
-            && std::fabs(B.re) < 1e9)) {
+        || (in.opcode == kOpPow && b.Zero() && ref.B.im == 0.0 && std::floor(ref.B.re) == ref.B.re
+            && std::fabs(ref.B.re) < 1e9)) {
         // (A + s)^n - A^n = n A^(n-1) s + ...: the rest stays below eps of the first term while
         // |s| <= eps |A| / (|n| + 1).
-        const int n = in.opcode == kBatchOpPowWhole ? in.exponent : static_cast<int>(B.re);
+        const int n = in.opcode == kBatchOpPowWhole ? in.exponent : static_cast<int>(ref.B.re);
         if (n == 1 || n == 0) {
             out = n == 1 ? a : Linear {};
             return true;
         }
-        if (Modulus(A) == 0.0) {
+        if (ex::IsZero(A)) {
             return false;
         }
-        Bound(Real(eps * Modulus(A) / (std::abs(n) + 1.0)), a);
-        out = Times(ex::Scale(ex::From(Div(R, A)), n), a);
+        Bound(ex::Scale(ex::Abs(A), eps / (std::abs(n) + 1.0)), a);
+        out = Times(ex::Scale(ex::Div(R, A), n), a);
         return true;
     }
     switch (static_cast<Op>(in.opcode)) {
@@ -157,61 +161,39 @@ bool CRunMap::Instruction(const BatchInstruction& in, Complex A, Complex B, Comp
         // A b + a B + a b: a b stays below eps of A b while |a| <= eps |A| (or of a B while
         // |b| <= eps |B|); a square needs the first.
         if (!a.Zero() && !b.Zero()) {
-            const ExComplex byA = Allowed(Real(eps * Modulus(A)), a);
-            const ExComplex byB = in.a == in.b ? ExComplex {} : Allowed(Real(eps * Modulus(B)), b);
+            const ExComplex byA = Allowed(ex::Scale(ex::Abs(A), eps), a);
+            const ExComplex byB = in.a == in.b ? ExComplex {} : Allowed(ex::Scale(ex::Abs(B), eps), b);
             m_radius = Min(m_radius, Less(byA, byB) ? byB : byA);
         }
-        out = Sum(Times(ex::From(B), a), Times(ex::From(A), b));
+        out = Sum(Times(B, a), Times(A, b));
         return true;
     }
     case kOpDiv: {
         // (a - R b) / (B + b): off its first order by a share |b| / |B + b| <= 2 |b| / |B|.
-        if (Modulus(B) == 0.0) {
+        if (ex::IsZero(B)) {
             return false;
         }
         if (!b.Zero()) {
-            Bound(Real(0.5 * eps * Modulus(B)), b);
+            Bound(ex::Scale(ex::Abs(B), 0.5 * eps), b);
         }
-        const Complex inverse = Div({ 1.0, 0.0 }, B);
-        out = Sum(
-            Times(ex::From(inverse), a), Times(ex::From(Mul(R, inverse)), Times(Rows(-1, 0, 0, -1), b)));
+        const ExComplex inverse = ex::Div(ex::FromReal(1.0), B);
+        out = Sum(Times(inverse, a), Times(ex::Neg(ex::Mul(R, inverse)), b));
         return true;
     }
     case kOpAbs:
     case kOpNorm:
-    case kOpArg: {
-        const double size = Modulus(A);
-        if (size == 0.0) {
-            return false;
-        }
-        if (in.opcode == kOpAbs && a.RealOffset() && A.im == 0.0) {
-            // |A + a| on the real line: exactly linear while A + a keeps A's sign.
-            Bound(Real(0.5 * size), a);
-            out = Times(Rows(A.re > 0.0 ? 1.0 : -1.0, 0, 0, 0), a);
-            return true;
-        }
-        // Their second derivatives are at most 2 / |A| (abs), 2 (norm), 2 / |A|^2 (arg) within |A| / 2.
-        Bound(Real(0.5 * eps * size), a);
-        if (in.opcode == kOpArg && A.re < 0.0) {
-            Bound(Real(0.5 * std::fabs(A.im)), a); // never across the negative real axis
-        }
-        const double k
-            = in.opcode == kOpAbs ? 1.0 / size : (in.opcode == kOpNorm ? 2.0 : 1.0 / (size * size));
-        out = in.opcode == kOpArg ? Times(Rows(-A.im * k, A.re * k, 0, 0), a)
-                                  : Times(Rows(A.re * k, A.im * k, 0, 0), a);
-        return true;
-    }
+    case kOpArg: return Modulus(in, A, a);
     case kOpEq:
     case kOpLt:
     case kOpLe:
     case kOpGt:
     case kOpGe:
-    case kOpNe: return Comparison(in, A, a, b);
+    case kOpNe: return Comparison(in, ref.diff, a, b);
     case kOpPow:
         if (!b.Zero()) {
             return false; // an exponent that moves
         }
-        return Holomorphic(in, A, B, R, a);
+        return !wide && Holomorphic(in, ref.A, ref.B, ref.R, a);
     case kOpExp:
     case kOpLog:
     case kOpLog10:
@@ -221,13 +203,45 @@ bool CRunMap::Instruction(const BatchInstruction& in, Complex A, Complex B, Comp
     case kOpTan:
     case kOpSinh:
     case kOpCosh:
-    case kOpTanh: return Holomorphic(in, A, B, R, a);
+    case kOpTanh: return !wide && Holomorphic(in, ref.A, ref.B, ref.R, a);
     case kOpOpen:
     case kOpClose:
     case kOpEnd:
     case kOpCount: break;
     }
     return false;
+}
+
+// abs, norm and arg: real results. Their second derivatives are at most 2 / |A|, 2 and 2 / |A|^2
+// within |A| / 2.
+bool CRunMap::Modulus(const BatchInstruction& in, const ExComplex& A, const Linear& a)
+{
+    if (ex::IsZero(A)) {
+        return false;
+    }
+    Linear& out = m_slots[static_cast<size_t>(in.dest)];
+    const ExComplex size = ex::Abs(A);
+    if (in.opcode == kOpAbs && a.RealOffset() && A.im == 0.0) {
+        // |A + a| on the real line: exactly linear while A + a keeps A's sign.
+        Bound(ex::Scale(size, 0.5), a);
+        out = Times(Rows(A.re > 0.0 ? 1.0 : -1.0, 0, 0, 0), a);
+        return true;
+    }
+    Bound(ex::Scale(size, 0.5 * kBlaAccuracy), a);
+    if (in.opcode == kOpArg && A.re < 0.0) {
+        Bound(ex::Normalised(0.5 * std::fabs(A.im), 0.0, A.e), a); // never across the negative real axis
+    }
+    // The mantissas of A over their modulus: A / |A|, with |A|'s exponent apart.
+    const double m = realfn::Hypot(A.re, A.im);
+    const double re = A.re / m, im = A.im / m;
+    if (in.opcode == kOpAbs) {
+        out = Times(Rows(re, im, 0, 0), a);
+    } else if (in.opcode == kOpNorm) {
+        out = Times(ExMatrix::Normalised({ { 2.0 * A.re, 2.0 * A.im, 0.0, 0.0 }, A.e }), a);
+    } else {
+        out = Times(ExMatrix::Normalised({ { -im / m, re / m, 0.0, 0.0 }, -A.e }), a);
+    }
+    return true;
 }
 
 // The largest change of the termination's value over the pixels whose z offset is within zBound
@@ -300,7 +314,7 @@ ExComplex CRunMap::TerminationRoom(int n)
 
 BlaSkip CRunMap::Of(int n)
 {
-    if (m_orbit.TinyRun(n) || m_orbit.SingularRun(n)) {
+    if (m_orbit.SingularRun(n)) {
         return {};
     }
     std::fill(m_slots.begin(), m_slots.end(), Linear {});
@@ -312,9 +326,10 @@ BlaSkip CRunMap::Of(int n)
     const ProgramRecord& record = m_orbit.iteration;
     const size_t base = static_cast<size_t>(n) * static_cast<size_t>(record.instructions);
     for (size_t k = 0; k < m_iter.Code().size(); ++k) {
-        const Complex A = record.a[base + k], B = record.b[base + k], R = record.r[base + k];
-        const auto finite = [](Complex c) { return std::isfinite(c.re) && std::isfinite(c.im); };
-        if (!finite(A) || !finite(B) || !finite(R) || !Instruction(m_iter.Code()[k], A, B, R)) {
+        const ReferenceOperands ref = OperandsAt(record, n, k);
+        const bool wide = record.TinyAt(n, base + k) != nullptr;
+        if (!ex::IsFinite(ref.wideA) || !ex::IsFinite(ref.wideB) || !ex::IsFinite(ref.wideR)
+            || !Instruction(m_iter.Code()[k], ref, wide)) {
             return {};
         }
     }
