@@ -52,6 +52,7 @@ private:
     static ExComplex Min(const ExComplex& a, const ExComplex& b) { return Less(a, b) ? a : b; }
     bool Instruction(const BatchInstruction& in, const ReferenceOperands& ref, bool wide);
     bool Modulus(const BatchInstruction& in, const ExComplex& A, const Linear& a);
+    bool WholePower(const BatchInstruction& in, const ReferenceOperands& ref, const Linear& a);
     bool Holomorphic(const BatchInstruction& in, Complex A, Complex B, Complex R, const Linear& a);
     bool Comparison(const BatchInstruction& in, const ExComplex& diff, const Linear& a, const Linear& b);
     ExComplex TerminationRoom(int n);
@@ -118,6 +119,24 @@ bool CRunMap::Comparison(const BatchInstruction& in, const ExComplex& diff, cons
     return true;
 }
 
+// (A + s)^n - A^n = n A^(n-1) s + ...: the rest stays below eps of the first term while
+// |s| <= eps |A| / (|n| + 1).
+bool CRunMap::WholePower(const BatchInstruction& in, const ReferenceOperands& ref, const Linear& a)
+{
+    Linear& out = m_slots[static_cast<size_t>(in.dest)];
+    const int n = in.opcode == kBatchOpPowWhole ? in.exponent : static_cast<int>(ref.B.re);
+    if (n == 1 || n == 0) {
+        out = n == 1 ? a : Linear {};
+        return true;
+    }
+    if (ex::IsZero(ref.wideA)) {
+        return false;
+    }
+    Bound(ex::Scale(ex::Abs(ref.wideA), kBlaAccuracy / (std::abs(n) + 1.0)), a);
+    out = Times(ex::Scale(ex::Div(ref.wideR, ref.wideA), n), a);
+    return true;
+}
+
 // The operations whose delta forms are products and quotients take the reference's values with their
 // own exponents (a reference passing closer to 0 than the doubles hold); functions need them in doubles.
 bool CRunMap::Instruction(const BatchInstruction& in, const ReferenceOperands& ref, bool wide)
@@ -134,19 +153,7 @@ bool CRunMap::Instruction(const BatchInstruction& in, const ReferenceOperands& r
     if (in.opcode == kBatchOpPowWhole
         || (in.opcode == kOpPow && b.Zero() && ref.B.im == 0.0 && std::floor(ref.B.re) == ref.B.re
             && std::fabs(ref.B.re) < 1e9)) {
-        // (A + s)^n - A^n = n A^(n-1) s + ...: the rest stays below eps of the first term while
-        // |s| <= eps |A| / (|n| + 1).
-        const int n = in.opcode == kBatchOpPowWhole ? in.exponent : static_cast<int>(ref.B.re);
-        if (n == 1 || n == 0) {
-            out = n == 1 ? a : Linear {};
-            return true;
-        }
-        if (ex::IsZero(A)) {
-            return false;
-        }
-        Bound(ex::Scale(ex::Abs(A), eps / (std::abs(n) + 1.0)), a);
-        out = Times(ex::Scale(ex::Div(R, A), n), a);
-        return true;
+        return WholePower(in, ref, a);
     }
     switch (static_cast<Op>(in.opcode)) {
     case kOpNeg: out = Times(Rows(-1, 0, 0, -1), a); return true;
