@@ -322,9 +322,15 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
     }
     const int blaEnd = std::min(maxIter, orbit.runs) - 1;
+    int blaNext = n;
+    int blaWait = 1;
     for (;; ++n) {
-        if (!orbit.bla.Empty()) {
+        if (!orbit.bla.Empty() && n >= blaNext) {
+            // A pixel that found no skip seldom finds one at the next run: the tries back off.
+            const int from = n;
             n = Bilinear(orbit, n, blaEnd, m_iter.Z(), doubles, d, x, offset, pixel);
+            blaWait = n == from ? 2 * blaWait : 1;
+            blaNext = n + blaWait;
         }
         if (n >= orbit.runs) {
             pixel.glitched = true; // the reference ended before this pixel did

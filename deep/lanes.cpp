@@ -173,7 +173,6 @@ private:
     DeltaLanes& m_scratch;
     DeltaPixel* const m_out;
     std::vector<Complex> m_start; // the carried offsets of the pixel being started
-    ExComplex m_zStart {};        // z's among them, with its own exponent
     int m_zSlot { -1 };           // z's place among the carried slots
     int m_nStartRun { 0 };        // the run it starts at
     int m_nBlaEnd { 0 };          // the last run a bilinear skip may reach
@@ -218,6 +217,11 @@ bool CLaneRun::Start(int p)
     const ExComplex& offset = m_offsets[p];
     const std::vector<int32_t>& carried = m_iter.Carried();
     const int skip = m_orbit.skipRuns;
+    // A carried slot's start with its own exponent.
+    const auto wide = [&](size_t j) {
+        const bool start = carried[j] == m_iter.Z() || carried[j] == m_iter.Z0();
+        return skip > 0 ? SkipStart(m_orbit.skipSeries[j], offset) : (start ? offset : ExComplex {});
+    };
     m_nStartRun = skip;
     bool large = ex::IsZero(offset);
     if (m_bScaled) {
@@ -226,31 +230,33 @@ bool CLaneRun::Start(int p)
             m_start[j] = SkipStart(m_orbit.skipScaled[j], unit);
             large = large || std::fmax(std::fabs(m_start[j].re), std::fabs(m_start[j].im)) >= 0x1p-600;
         }
-    }
-    if (!m_bScaled || (!large && !m_orbit.bla.Empty())) {
+    } else {
         for (size_t j = 0; j < carried.size(); ++j) {
-            const bool start = carried[j] == m_iter.Z() || carried[j] == m_iter.Z0();
-            const ExComplex x
-                = skip > 0 ? SkipStart(m_orbit.skipSeries[j], offset) : (start ? offset : ExComplex {});
+            const ExComplex x = wide(j);
             large = large || !ex::Below(x, 600);
             m_start[j] = ex::ToComplex(x);
-            if (carried[j] == m_iter.Z()) {
-                m_zStart = x;
-            }
         }
-    } else if (m_zSlot >= 0) {
-        m_zStart = ex::From(m_start[static_cast<size_t>(m_zSlot)]);
     }
     if (m_bKeepWide && !ex::IsZero(offset) && ex::Below(offset, kPlaneOffsetBits)) {
         return false;
     }
-    if (!m_orbit.bla.Empty() && m_zSlot >= 0) {
-        // Only z moves in a formula that has bilinear skips; z0 keeps its offset.
-        m_nStartRun = m_orbit.bla.Skip(skip, m_nBlaEnd, m_zStart, offset);
-        m_start[static_cast<size_t>(m_zSlot)] = ex::ToComplex(m_zStart);
-        large = large || !ex::Below(m_zStart, 600);
+    if (m_orbit.bla.Empty() || m_zSlot < 0) {
+        return large;
     }
-    return large;
+    // Only z moves in a formula that has bilinear skips; z0 keeps its offset.
+    const size_t z = static_cast<size_t>(m_zSlot);
+    ExComplex dz = large ? ex::From(m_start[z]) : wide(z);
+    m_nStartRun = m_orbit.bla.Skip(skip, m_nBlaEnd, dz, offset);
+    if (m_nStartRun == skip) {
+        return large;
+    }
+    if (!large && m_bScaled) {
+        for (size_t j = 0; j < carried.size(); ++j) {
+            m_start[j] = ex::ToComplex(wide(j));
+        }
+    }
+    m_start[z] = ex::ToComplex(dz);
+    return large || !ex::Below(dz, 600);
 }
 
 // Puts the next pixel whose offsets the doubles hold into lane l; a pixel whose largest carried
