@@ -45,6 +45,9 @@ bool TaintDecides(const std::vector<BatchInstruction>& code, std::initializer_li
     return false;
 }
 
+// The most runs a pixel goes without trying a bilinear skip once its tries found none.
+constexpr int kBlaBackOff = 16;
+
 bool OffsetsBelow(const ExComplex* x, const std::vector<int32_t>& slots, int bits)
 {
     return std::all_of(slots.begin(), slots.end(), [&](int32_t s) { return ex::Below(x[s], bits); });
@@ -326,11 +329,12 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     int blaWait = 1;
     for (;; ++n) {
         if (!orbit.bla.Empty() && n >= blaNext) {
-            // A pixel that found no skip seldom finds one at the next run: the tries back off.
+            // A pixel that found no skip seldom finds one at the next run: its tries back off, a
+            // little (skips start at even runs).
             const int from = n;
             n = Bilinear(orbit, n, blaEnd, m_iter.Z(), doubles, d, x, offset, pixel);
-            blaWait = n == from ? 2 * blaWait : 1;
-            blaNext = n + blaWait;
+            blaWait = n != from ? 1 : ((from & 1) != 0 ? blaWait : std::min(2 * blaWait, kBlaBackOff));
+            blaNext = n != from || (from & 1) != 0 ? n + 1 : n + blaWait;
         }
         if (n >= orbit.runs) {
             pixel.glitched = true; // the reference ended before this pixel did
