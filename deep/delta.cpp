@@ -45,6 +45,9 @@ bool TaintDecides(const std::vector<BatchInstruction>& code, std::initializer_li
     return false;
 }
 
+// The most runs a pixel goes without trying a bilinear skip once its tries found none.
+constexpr int kBlaBackOff = 16;
+
 bool OffsetsBelow(const ExComplex* x, const std::vector<int32_t>& slots, int bits)
 {
     return std::all_of(slots.begin(), slots.end(), [&](int32_t s) { return ex::Below(x[s], bits); });
@@ -55,6 +58,24 @@ bool OffsetsBelowD(const Complex* d, const std::vector<int32_t>& slots, int bits
     const double limit = std::ldexp(1.0, -bits);
     return std::all_of(slots.begin(), slots.end(),
         [&](int32_t s) { return std::fmax(std::fabs(d[s].re), std::fabs(d[s].im)) < limit; });
+}
+
+// The bilinear skips of a pixel at run n, its z offset in d (doubles) or x; the run reached.
+int Bilinear(const ReferenceOrbit& orbit, int n, int end, int z, bool doubles, Complex* d, ExComplex* x,
+    const ExComplex& planeOffset, DeltaPixel& pixel)
+{
+    ExComplex dz = doubles ? ex::From(d[z]) : x[z];
+    const int to = orbit.bla.Skip(n, end, dz, planeOffset);
+    if (to != n) {
+        if (doubles) {
+            d[z] = ex::ToComplex(dz);
+        } else {
+            x[z] = dz;
+        }
+        pixel.skipped += to - n;
+        pixel.runs += to - n;
+    }
+    return to;
 }
 
 } // namespace
@@ -293,6 +314,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     const std::vector<int32_t>& carried = m_iter.Carried();
     int n = StartPixel(orbit, offset, resumed, resume, x);
     pixel.runs = resumed && resumed->resumeRun >= 0 ? resumed->runs : n;
+    pixel.skipped = resumed && resumed->resumeRun >= 0 ? resumed->skipped : 0;
     // Offsets below 2^-600 run in ExComplex; once the largest carried one is past it, doubles hold it
     // and every product of two, and what they round to zero is negligible beside it. Not while a
     // comparison or a cut reads a plane offset the doubles lose.
@@ -302,7 +324,18 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     if (doubles) {
         std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
     }
+    const int blaEnd = std::min(maxIter, orbit.runs) - 1;
+    int blaNext = n;
+    int blaWait = 1;
     for (;; ++n) {
+        if (!orbit.bla.Empty() && n >= blaNext) {
+            // A pixel that found no skip seldom finds one at the next run: its tries back off, a
+            // little (skips start at even runs).
+            const int from = n;
+            n = Bilinear(orbit, n, blaEnd, m_iter.Z(), doubles, d, x, offset, pixel);
+            blaWait = n != from ? 1 : ((from & 1) != 0 ? blaWait : std::min(2 * blaWait, kBlaBackOff));
+            blaNext = n != from || (from & 1) != 0 ? n + 1 : n + blaWait;
+        }
         if (n >= orbit.runs) {
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "batchformula.h"
+#include "bla.h"
 #include "comparekind.h"
 #include "floatexp.h"
 
@@ -97,6 +98,8 @@ struct ReferenceOrbit {
     // scaled term is past the doubles' range.
     ExComplex skipUnit {};
     std::vector<std::array<Complex, kSkipTerms>> skipScaled;
+    // The bilinear skips a pixel takes on its own (PlanBla, with the skip).
+    CBlaTable bla;
 
     // Whether a reference value of run n lies below the doubles' normal range (see ProgramRecord).
     bool TinyRun(int n) const
@@ -119,7 +122,7 @@ struct ReferenceOrbit {
     {
         return iteration.Bytes() + termination.Bytes() + colour.Bytes()
             + (last.size() + carried.size() + colourValue.size()) * sizeof(Complex)
-            + held.size() * sizeof(double) + heldTiny.size() * sizeof(heldTiny[0]);
+            + held.size() * sizeof(double) + heldTiny.size() * sizeof(heldTiny[0]) + bla.Bytes();
     }
     // The termination's value after run n with its own exponent.
     ExComplex Held(int n) const;
@@ -135,6 +138,7 @@ struct DeltaPixel {
     int resumeRun { -1 };
     ExComplex lastOffset {}; // the offset of the iteration's value at the pixel's last run
     std::int64_t runs { 0 };
+    std::int64_t skipped { 0 }; // runs of its own it skipped (the bilinear skips)
 };
 
 // The offsets of kLanes pixels of the lane-batched path, one per lane, in doubles: the iteration's
@@ -252,6 +256,7 @@ public:
     // Plans the skip for offsets up to `radius` (a real ExComplex): the runs over which every such
     // pixel's offsets stay a power series of kSkipTerms terms in its plane offset.
     // Formulas with operations that are not complex-differentiable on varying values skip nothing.
+    // Plans the orbit's bilinear skips too (PlanBla).
     void PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const;
 
     // Iterates one pixel at `offset` from the reference's plane point. The scratch vectors hold its

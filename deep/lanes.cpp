@@ -133,6 +133,11 @@ public:
             scratch.resume.assign(static_cast<size_t>(count) * (slots + termSlots), Complex {});
         }
         m_bKeepWide = program.DecidesOnPlanePoint();
+        const std::vector<int32_t>& carried = m_iter.Carried();
+        for (size_t j = 0; j < carried.size(); ++j) {
+            m_zSlot = carried[j] == m_iter.Z() ? static_cast<int>(j) : m_zSlot;
+        }
+        m_nBlaEnd = std::min(maxIter, orbit.runs) - 1;
         for (int l = 0; l < kLanes; ++l) {
             m_lanePixel[l] = -1;
             Fill(l);
@@ -168,6 +173,9 @@ private:
     DeltaLanes& m_scratch;
     DeltaPixel* const m_out;
     std::vector<Complex> m_start; // the carried offsets of the pixel being started
+    int m_zSlot { -1 };           // z's place among the carried slots
+    int m_nStartRun { 0 };        // the run it starts at
+    int m_nBlaEnd { 0 };          // the last run a bilinear skip may reach
     const DeltaKernels& m_kernels;
     bool m_bScaled { false };
     bool m_bKeepWide { false }; // a plane offset the doubles lose would decide a comparison
@@ -202,12 +210,19 @@ bool CLaneRun::DecideByNorm()
     return true;
 }
 
-// The carried offsets of pixel p after the skip; false (deferred) when the doubles do not hold them.
+// The carried offsets of pixel p after the skip and its bilinear skips from there (the run it starts
+// at in m_nStartRun); false (deferred) when the doubles do not hold them.
 bool CLaneRun::Start(int p)
 {
     const ExComplex& offset = m_offsets[p];
     const std::vector<int32_t>& carried = m_iter.Carried();
     const int skip = m_orbit.skipRuns;
+    // A carried slot's start with its own exponent.
+    const auto wide = [&](size_t j) {
+        const bool start = carried[j] == m_iter.Z() || carried[j] == m_iter.Z0();
+        return skip > 0 ? SkipStart(m_orbit.skipSeries[j], offset) : (start ? offset : ExComplex {});
+    };
+    m_nStartRun = skip;
     bool large = ex::IsZero(offset);
     if (m_bScaled) {
         const Complex unit = ex::ToComplex(ex::Mul(offset, m_orbit.skipUnit));
@@ -217,9 +232,7 @@ bool CLaneRun::Start(int p)
         }
     } else {
         for (size_t j = 0; j < carried.size(); ++j) {
-            const bool start = carried[j] == m_iter.Z() || carried[j] == m_iter.Z0();
-            const ExComplex x
-                = skip > 0 ? SkipStart(m_orbit.skipSeries[j], offset) : (start ? offset : ExComplex {});
+            const ExComplex x = wide(j);
             large = large || !ex::Below(x, 600);
             m_start[j] = ex::ToComplex(x);
         }
@@ -227,7 +240,23 @@ bool CLaneRun::Start(int p)
     if (m_bKeepWide && !ex::IsZero(offset) && ex::Below(offset, kPlaneOffsetBits)) {
         return false;
     }
-    return large;
+    if (m_orbit.bla.Empty() || m_zSlot < 0) {
+        return large;
+    }
+    // Only z moves in a formula that has bilinear skips; z0 keeps its offset.
+    const size_t z = static_cast<size_t>(m_zSlot);
+    ExComplex dz = large ? ex::From(m_start[z]) : wide(z);
+    m_nStartRun = m_orbit.bla.Skip(skip, m_nBlaEnd, dz, offset);
+    if (m_nStartRun == skip) {
+        return large;
+    }
+    if (!large && m_bScaled) {
+        for (size_t j = 0; j < carried.size(); ++j) {
+            m_start[j] = ex::ToComplex(wide(j));
+        }
+    }
+    m_start[z] = ex::ToComplex(dz);
+    return large || !ex::Below(dz, 600);
 }
 
 // Puts the next pixel whose offsets the doubles hold into lane l; a pixel whose largest carried
@@ -247,9 +276,15 @@ void CLaneRun::Fill(int l)
             continue;
         }
         if (!Start(p)) {
-            m_out[p].deferred = true;
+            m_out[p].deferred = true; // Iterate takes it from the start, its own skips included
             continue;
         }
+        const int run = m_nStartRun;
+        m_out[p].runs = run;
+        m_out[p].skipped = run - skip;
+        m_laneRun[l] = run;
+        m_runAt[l] = static_cast<size_t>(run) * static_cast<size_t>(m_orbit.iteration.instructions);
+        m_termRunAt[l] = static_cast<size_t>(run) * static_cast<size_t>(m_orbit.termination.instructions);
         for (double* lanes : { m_scratch.re.data(), m_scratch.im.data() }) {
             for (int s = 0; s < m_iter.Slots(); ++s) {
                 lanes[At(s) + static_cast<size_t>(l)] = 0.0;

@@ -123,6 +123,7 @@ bool BoundOf(const BatchInstruction& in, const ReferenceOperands& ref, const ExC
 
 void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const
 {
+    PlanBla(*this, orbit, radius, maxIter);
     const std::vector<int32_t>& carried = m_iter.Carried();
     orbit.skipRuns = 0;
     orbit.skipScaled.clear();

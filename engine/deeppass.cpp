@@ -174,6 +174,7 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
     std::vector<Complex> scratchD;
     std::vector<ExComplex> scratchX;
     std::int64_t runs = 0;
+    std::int64_t skipped = 0; // bilinear skips of the pixels painted
     DeltaLanes lanes;
     std::vector<ExComplex> offset;
     std::vector<DeltaPixel> results;
@@ -214,6 +215,7 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
                 continue;
             }
             m_done[index] = 1;
+            skipped += pixel.skipped;
             // The colour decided on the exact values where it decides on z or z0 at all.
             const int last = std::min(pixel.count, m_nMaxIter - 1);
             Complex exact;
@@ -231,4 +233,5 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
                     / static_cast<double>(batches.size()));
     }
     m_nIterations += runs;
+    m_nBlaSkipped += skipped;
 }

@@ -1,7 +1,7 @@
 // glimmerset-deepsweep: holds deep pictures to an arbitrary-precision oracle.
 //   view ITERATION --center RE,IM --width W [--max N] [--term T] [--colour F] [--c RE,IM]...
 //        [--side S] [--threads T] [--oracle-threads T]
-//   nucleus ITERATION --near RE,IM --period P [--bits B] [--max N] [--c RE,IM]...
+//   nucleus ITERATION --near RE,IM --period P [--preperiod Q] [--bits B] [--max N] [--c RE,IM]...
 //   period ITERATION --center RE,IM --radius R [--limit L] [--c RE,IM]...
 //   sweep [--minutes M] [--seed S] [--side S] [--threads T]
 #include "sweep.h"
@@ -185,8 +185,8 @@ int CommandNucleus(const Args& args)
 {
     const SweepView view = ViewFrom(args);
     const mpfr_prec_t bits = std::stol(args.Get("bits", "256"));
-    const FoundPoint f
-        = NewtonPeriodic(view, PointOf(args.Get("near"), bits), std::stoi(args.Get("period", "1")), bits);
+    const FoundPoint f = NewtonPeriodic(view, PointOf(args.Get("near"), bits),
+        std::stoi(args.Get("period", "1")), bits, std::stoi(args.Get("preperiod", "0")));
     if (!f.ok) {
         std::printf("no convergence\n");
         return 1;

@@ -1,0 +1,75 @@
+#pragma once
+
+// Bilinear skips: over a run of the reference orbit that a pixel's offsets are small enough for, the
+// offset of z moves by a map linear in its own offset and the pixel's plane offset,
+//     dz(n + L) = A dz(n) + B dc,
+// to within a share of the result the doubles round away. The maps of single runs come from the
+// iteration program's delta forms at the reference's operands (a complex factor where the program is
+// complex-differentiable, a real 2 x 2 matrix where abs, arg, conj, real, imag, norm or a comparison
+// make it not); each holds while every operand's offset stays within the radius its neglected terms
+// allow. Runs merge into skips of 2, 4, 8, ... runs, and a pixel takes the longest one that holds.
+
+#include "floatexp.h"
+
+#include <cstdint>
+#include <vector>
+
+// The neglected terms a skip may leave, as a share of the terms it keeps: the rounding of one run of
+// the doubles, so that a skip moves a pixel no more than the runs it replaces would have.
+constexpr double kBlaAccuracy = 0x1p-53;
+
+// A real 2 x 2 matrix (row-major) times 2^e, its largest entry in [0.5, 1) or all 0.
+struct ExMatrix {
+    double m[4] { 0.0, 0.0, 0.0, 0.0 };
+    int64_t e { 0 };
+
+    static ExMatrix Identity() { return { { 0.5, 0.0, 0.0, 0.5 }, 1 }; }
+    // Multiplication by the complex number c.
+    static ExMatrix OfComplex(const ExComplex& c) { return Normalised({ { c.re, -c.im, c.im, c.re }, c.e }); }
+    static ExMatrix Normalised(ExMatrix x);
+    bool IsZero() const { return m[0] == 0.0 && m[1] == 0.0 && m[2] == 0.0 && m[3] == 0.0; }
+    // The Frobenius norm, a bound on how much the matrix stretches any vector (a real ExComplex).
+    ExComplex Size() const;
+    // Whether the second row is 0: the offset it gives has no imaginary part.
+    bool RealRows() const { return m[2] == 0.0 && m[3] == 0.0; }
+    ExComplex Apply(const ExComplex& v) const
+    {
+        return ex::Normalised(m[0] * v.re + m[1] * v.im, m[2] * v.re + m[3] * v.im, e + v.e);
+    }
+};
+
+ExMatrix Mul(const ExMatrix& a, const ExMatrix& b);
+ExMatrix Add(const ExMatrix& a, const ExMatrix& b);
+ExMatrix Scale(const ExMatrix& a, double k);
+
+// One skip: dz -> A dz + B dc, for |dz| <= radius (with every plane offset the table was made for).
+struct BlaSkip {
+    ExMatrix a, b;
+    ExComplex radius {}; // real; 0: no pixel may take it
+};
+
+// The skips of one reference orbit: level k holds the skips of 2^k runs from every run divisible by 2^k.
+class CBlaTable {
+public:
+    bool Empty() const { return m_levels.empty(); }
+    void Clear() { m_levels.clear(); }
+    // Takes single runs (one per run of the orbit) and merges them into the levels above.
+    void Build(std::vector<BlaSkip> runs, const ExComplex& planeRadius);
+    const std::vector<std::vector<BlaSkip>>& Levels() const { return m_levels; }
+
+    // Takes the longest skips that hold from run n on dz (plane offset dc), never past run `end`;
+    // returns the run reached.
+    int Skip(int n, int end, ExComplex& dz, const ExComplex& dc) const;
+
+    size_t Bytes() const;
+
+private:
+    std::vector<std::vector<BlaSkip>> m_levels;
+};
+
+class CDeltaProgram;
+struct ReferenceOrbit;
+// The single runs' maps and radii along the orbit for plane offsets up to planeRadius, merged; empty
+// when the program carries more than z and z0 from run to run, changes z0, or its termination carries
+// values of its own.
+void PlanBla(const CDeltaProgram& program, ReferenceOrbit& orbit, const ExComplex& planeRadius, int maxIter);
