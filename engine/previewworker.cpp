@@ -5,6 +5,8 @@
 #include "waits.h"
 
 #include <chrono>
+#include <cstddef>
+#include <cstdint>
 #include <random>
 #include <utility>
 #include <vector>
@@ -36,6 +38,20 @@ std::vector<std::pair<int, int>> ShuffledOffsets(int kx, int ky)
     return offsets;
 }
 
+// Copies the pixels (left + a * stepX, top + b * stepY) of one raster over the same pixels of
+// another of the same size: what one fine pass wrote.
+void CopyLattice(const Raster& from, const Raster& to, int left, int top, int stepX, int stepY)
+{
+    for (int y = top; y < from.height; y += stepY) {
+        const auto* in
+            = reinterpret_cast<const uint32_t*>(from.pixels + static_cast<ptrdiff_t>(y) * from.bytesPerRow);
+        auto* out = reinterpret_cast<uint32_t*>(to.pixels + static_cast<ptrdiff_t>(y) * to.bytesPerRow);
+        for (int x = left; x < from.width; x += stepX) {
+            out[x] = in[x];
+        }
+    }
+}
+
 } // namespace
 
 CPreviewWorker::CPreviewWorker(TakePicture takePicture, CRenderPool& pool)
@@ -53,10 +69,9 @@ void CPreviewWorker::Create(int cellsX, int cellsY, int cellWidth, int cellHeigh
     const int width = cellsX * cellWidth;
     const int height = cellsY * cellHeight;
     QImage preview = CreateSurface(width, height);
-    QImage coarse = CreateSurface(width, height);
     QImage work = CreateSurface(width, height);
     // The renderer copies 32-bit pixels: anything else, or no memory, leaves no preview at all.
-    if (preview.isNull() || coarse.isNull() || work.isNull() || preview.depth() != 32) {
+    if (preview.isNull() || work.isNull() || preview.depth() != 32) {
         return;
     }
     m_nStage.store(0);
@@ -66,7 +81,6 @@ void CPreviewWorker::Create(int cellsX, int cellsY, int cellWidth, int cellHeigh
     m_nHeight = height;
     std::lock_guard lock(m_surfaceMutex);
     m_previewSurface = std::move(preview);
-    m_coarseSurface = std::move(coarse);
     m_workBuffer = std::move(work);
 }
 
@@ -76,7 +90,6 @@ void CPreviewWorker::Release()
     Stop();
     std::lock_guard lock(m_surfaceMutex);
     m_previewSurface = QImage();
-    m_coarseSurface = QImage();
     m_workBuffer = QImage();
     m_nStage.store(0);
     m_nCellsX = m_nCellsY = m_nWidth = m_nHeight = 0;
@@ -105,6 +118,7 @@ bool CPreviewWorker::Start()
 bool CPreviewWorker::Stop()
 {
     m_bStopRequest.store(true);
+    Wake();
     if (m_thread.joinable()) {
         m_thread.join();
     }
@@ -164,6 +178,7 @@ bool CPreviewWorker::TakeFrame(int& shown, QImage& frame)
     }
     if (shown != 0) {
         m_bRefreshRequest.store(true);
+        Wake();
         m_bFramePending = true;
         shown = current;
         return false;
@@ -185,80 +200,122 @@ int CPreviewWorker::RenderCoarse(const Raster& work)
         m_nStage.compare_exchange_strong(expected, 0); // an abort leaves 0 (or what the window set)
         return result;
     }
-    CopyPixels(m_workBuffer, m_coarseSurface);
-    const QImage scaled = ScaleCorner(m_coarseSurface, m_nCellsX, m_nCellsY, m_nWidth, m_nHeight);
-    {
-        std::lock_guard lock(m_surfaceMutex);
-        CopyPixels(scaled, m_previewSurface);
+    // The coarse picture is the working buffer's top-left corner, scaled straight from there.
+    QImage scaled = ScaleCorner(m_workBuffer, m_nCellsX, m_nCellsY, m_nWidth, m_nHeight);
+    std::lock_guard lock(m_surfaceMutex);
+    if (scaled.size() == m_previewSurface.size() && scaled.format() == m_previewSurface.format()) {
+        m_previewSurface.swap(scaled); // the scaler's new image becomes the surface: no copy
     }
     return kRenderDone;
+}
+
+void CPreviewWorker::Wake()
+{
+    // Taking the lock orders the write before the worker's test of it: no wake-up is lost.
+    {
+        std::lock_guard lock(m_wakeMutex);
+    }
+    m_wake.notify_one();
+}
+
+void CPreviewWorker::WaitForWork(int stage)
+{
+    std::unique_lock lock(m_wakeMutex);
+    m_wake.wait_for(lock, std::chrono::milliseconds(kIdleSleepMs), [this, stage] {
+        return m_nStage.load() != stage || m_bRefreshRequest.load() || m_bStopRequest.load();
+    });
+}
+
+void CPreviewWorker::Publish(int upTo)
+{
+    const Raster from = DescribeRaster(m_workBuffer);
+    std::lock_guard lock(m_surfaceMutex);
+    const Raster to = DescribeRaster(m_previewSurface);
+    const int pending = upTo - m_nFirstUnpublished;
+    // Each pass touches every cell height-th row: past that many passes, copying everything is cheaper.
+    if (pending > m_nCellHeight || from.bytesPerRow != to.bytesPerRow || from.height != to.height) {
+        CopyPixels(m_workBuffer, m_previewSurface);
+    } else {
+        for (int pass = m_nFirstUnpublished; pass < m_nFirstUnpublished + pending; ++pass) {
+            const auto [dx, dy] = m_offsets[pass];
+            CopyLattice(from, to, dx, dy, m_nCellWidth, m_nCellHeight);
+        }
+    }
+    m_nFirstUnpublished += pending;
+}
+
+bool CPreviewWorker::StepCoarse(const Raster& work)
+{
+    m_nPassesDone = 0;
+    const int result = RenderCoarse(work);
+    if (result == kRenderDone) {
+        CountPass();
+        AdvanceStage(1);
+        // Hold the fine passes back while edits follow each other quickly.
+        WaitWhile([this] { return m_nStage.load() == 2 && !m_bStopRequest.load(); }, kHoldTickMs,
+            m_nHoldTicks.load());
+        if (m_nStage.load() != 2) {
+            m_nStage.store(0);
+        }
+    }
+    return result == kRenderDone || result == kRenderAborted;
+}
+
+bool CPreviewWorker::StepFine(const Raster& work, int stage)
+{
+    if (stage == 2) {
+        // The fine passes refine the smoothed coarse picture.
+        std::lock_guard lock(m_surfaceMutex);
+        CopyPixels(m_previewSurface, m_workBuffer);
+        m_nFirstUnpublished = 0;
+    }
+    const int pass = stage - 2;
+    const int count = static_cast<int>(m_offsets.size());
+    if (pass >= count) {
+        if (m_bRefreshRequest.load()) {
+            Publish(count);
+            m_dProgress.store(1.0);
+            m_bRefreshRequest.store(false);
+        }
+        return false;
+    }
+    const auto [dx, dy] = m_offsets[pass];
+    const int kx = m_nCellWidth;
+    const int ky = m_nCellHeight;
+    if (Render(work, dx, dy, m_nWidth + dx, m_nHeight + dy, kx, ky, kx, ky) == kRenderDone) {
+        if (m_bRefreshRequest.load()) {
+            Publish(pass + 1);
+            m_bRefreshRequest.store(false);
+        }
+        CountPass();
+        AdvanceStage(stage);
+    }
+    return true;
+}
+
+void CPreviewWorker::CountPass()
+{
+    // Finished passes are counted whole and the share derived from them: summed steps of 1/37
+    // fall short of 1.0, and the last pass must hand over exactly 1.0.
+    ++m_nPassesDone;
+    m_dProgress.store(static_cast<double>(m_nPassesDone) / static_cast<double>(m_offsets.size() + 1));
 }
 
 void CPreviewWorker::Run()
 {
     // The cell size and the 36 offsets of the fine passes, shuffled once per start.
-    const int kx = m_nCellsX > 0 ? m_nWidth / m_nCellsX : 0;
-    const int ky = m_nCellsY > 0 ? m_nHeight / m_nCellsY : 0;
-    const std::vector<std::pair<int, int>> offsets = ShuffledOffsets(kx, ky);
-    const int count = kx * ky;
-    // Finished passes are counted whole and the share derived from them: summed steps of 1/37
-    // fall short of 1.0, and the last pass must hand over exactly 1.0.
-    const int passTotal = count + 1;
-    int passesDone = 0;
-    const auto countPass = [this, &passesDone, passTotal] {
-        ++passesDone;
-        m_dProgress.store(static_cast<double>(passesDone) / passTotal);
-    };
+    m_nCellWidth = m_nCellsX > 0 ? m_nWidth / m_nCellsX : 0;
+    m_nCellHeight = m_nCellsY > 0 ? m_nHeight / m_nCellsY : 0;
+    m_offsets = ShuffledOffsets(m_nCellWidth, m_nCellHeight);
+    m_nPassesDone = 0;
+    m_nFirstUnpublished = 0;
     const Raster work = DescribeRaster(m_workBuffer);
-    const auto publish = [this] {
-        std::lock_guard lock(m_surfaceMutex);
-        CopyPixels(m_workBuffer, m_previewSurface);
-    };
-
     while (!m_bStopRequest.load()) {
-        bool rendered = false;
         const int stage = m_nStage.load();
-        if (stage == 0) {
-            passesDone = 0;
-            const int result = RenderCoarse(work);
-            rendered = result == kRenderDone || result == kRenderAborted;
-            if (result == kRenderDone) {
-                countPass();
-                AdvanceStage(1);
-                // Hold the fine passes back while edits follow each other quickly.
-                WaitWhile([this] { return m_nStage.load() == 2 && !m_bStopRequest.load(); }, kHoldTickMs,
-                    m_nHoldTicks.load());
-                if (m_nStage.load() != 2) {
-                    m_nStage.store(0);
-                }
-            }
-        } else if (stage >= 2) {
-            if (stage == 2) {
-                // The fine passes refine the smoothed coarse picture.
-                std::lock_guard lock(m_surfaceMutex);
-                CopyPixels(m_previewSurface, m_workBuffer);
-            }
-            const int pass = stage - 2;
-            if (pass < count) {
-                rendered = true;
-                const auto [dx, dy] = offsets[pass];
-                if (Render(work, dx, dy, m_nWidth + dx, m_nHeight + dy, kx, ky, kx, ky) == kRenderDone) {
-                    if (m_bRefreshRequest.load()) {
-                        publish();
-                        m_bRefreshRequest.store(false);
-                    }
-                    countPass();
-                    AdvanceStage(stage);
-                }
-            } else if (m_bRefreshRequest.load()) {
-                publish();
-                m_dProgress.store(1.0);
-                m_bRefreshRequest.store(false);
-            }
-        }
-        // Sleep only when there was nothing to do: a pass that just ended goes straight on.
+        const bool rendered = stage == 0 ? StepCoarse(work) : stage >= 2 && StepFine(work, stage);
+        // Pause only when there was nothing to do: a pass that just ended goes straight on.
         if (!rendered) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(kIdleSleepMs));
+            WaitForWork(stage);
         }
     }
     m_bRunning.store(false);

@@ -9,9 +9,12 @@ class CRenderPool;
 #include <QImage>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 // The progressive preview: a coarse picture at one sixth of the resolution, then 36 fine passes in
 // random order, on a thread of its own. Started, stopped and polled from one thread (the window's);
@@ -47,7 +50,11 @@ public:
 
     // Starts the passes again from the coarse picture and aborts any render in flight: the window's
     // thread, once an edit of the picture is written.
-    void Restart() { m_nStage.store(0); }
+    void Restart()
+    {
+        m_nStage.store(0);
+        Wake();
+    }
 
     // Shared with the worker thread. Compare-and-swap for the worker's stage advances, so that a reset
     // by the window is never lost; every other access is a plain atomic load or store.
@@ -69,6 +76,16 @@ private:
     void Run();
     // The coarse picture at stage 0, smoothed into the preview surface; returns the render's result.
     int RenderCoarse(const Raster& work);
+    // The hold and the passes' steps of Run; each returns whether it rendered.
+    bool StepCoarse(const Raster& work);
+    bool StepFine(const Raster& work, int stage);
+    // Copies the fine passes before upTo that are not there yet into the preview surface.
+    void Publish(int upTo);
+    void CountPass();
+    // The worker's pause when it had nothing to render: 1 ms, or until the window asks for something.
+    void WaitForWork(int stage);
+    // Wakes the worker from WaitForWork, after a word it tests was written.
+    void Wake();
     bool CopyOut(QImage& frame);
 
     TakePicture m_takePicture;
@@ -79,10 +96,21 @@ private:
     int m_nHeight { 0 };
     std::atomic<int> m_nHoldTicks { 50 }; // window or test -> worker
     QImage m_previewSurface;              // the picture the window takes; guarded by m_surfaceMutex
-    QImage m_coarseSurface;               // the worker's alone while it runs
     QImage m_workBuffer; // the preview raster: target of every preview render; the worker's alone
     std::mutex m_surfaceMutex;
     bool m_bFramePending { false }; // window only: a refresh was asked for on an earlier tick
     std::thread m_thread;
     std::atomic<bool> m_bThreadAlive { false };
+    // The idle worker sleeps on this until a change, a refresh request or a stop wakes it.
+    std::mutex m_wakeMutex;
+    std::condition_variable m_wake;
+
+    // The worker's alone while it runs: the cell size, the fine passes' offsets in their shuffled
+    // order, the passes done since the last start over, and the first fine pass whose pixels are not
+    // yet in the preview surface (the surface equals the working buffer everywhere else).
+    int m_nCellWidth { 0 };
+    int m_nCellHeight { 0 };
+    std::vector<std::pair<int, int>> m_offsets;
+    int m_nPassesDone { 0 };
+    int m_nFirstUnpublished { 0 };
 };

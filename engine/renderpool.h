@@ -28,8 +28,9 @@ public:
     // The code generated for this pool's renders, kept for the renders after them.
     CJitCache& JitCache() { return m_jitCache; }
 
-    // Runs job(0), ..., job(count - 1), each once, job(0) on the calling thread; returns when all
-    // have returned.
+    // Runs job(0), ..., job(count - 1), each once, job(0) on the calling thread, and there as well
+    // every job that no thread of the pool has started when job(0) returns; returns when all have
+    // returned. Jobs share their work out among themselves (a late job finds it taken).
     void Run(int count, const std::function<void(int)>& job);
 
     ~CRenderPool();
@@ -37,16 +38,18 @@ public:
     CRenderPool& operator=(const CRenderPool&) = delete;
 
 private:
-    void Work(int index);
+    void Work();
+    int Claim(); // the next job's index, under the lock
 
     std::mutex m_runMutex; // one render at a time
     std::mutex m_mutex;    // guards everything below
     std::condition_variable m_wake;
     std::condition_variable m_done;
-    std::vector<std::thread> m_threads; // m_threads[i] runs job(i + 1)
+    std::vector<std::thread> m_threads; // each runs the jobs it claims
     const std::function<void(int)>* m_job { nullptr };
     int m_nCount { 0 };
-    int m_nPending { 0 };
+    int m_nClaimed { 0 }; // the jobs taken so far by the threads or the calling thread
+    int m_nPending { 0 }; // the jobs claimed or unclaimed that have not returned
     uint64_t m_nGeneration { 0 };
     // Set under m_mutex, and atomic as well: ThreadSanitizer paired a worker's read with the store of
     // an earlier pool's destructor in the same stack frame (a pool that never ran, then one started

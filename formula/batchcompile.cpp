@@ -48,8 +48,11 @@ BatchDraft FoldCopies(const CFormula& formula)
     BatchDraft draft;
     draft.result = draft.resetSlot = formula.GetResultSlot();
     std::vector<BatchInstruction>& code = draft.code;
+    // Only temporaries up to the highest one ever aliased can alias: the scan stops there (formulas
+    // use a few of the slots, and this runs before every render).
+    int32_t aliasedEnd = firstTemporary;
     const auto beforeWrite = [&](int32_t slot) {
-        for (int32_t t = firstTemporary; t < kSlotCount; ++t) {
+        for (int32_t t = firstTemporary; t < aliasedEnd; ++t) {
             if (t != slot && alias[t] == slot) {
                 code.push_back({ t, kOpCopy, slot, -1 });
                 alias[t] = t;
@@ -64,6 +67,7 @@ BatchDraft FoldCopies(const CFormula& formula)
             beforeWrite(x.destination);
             if (x.destination >= firstTemporary) {
                 alias[x.destination] = source;
+                aliasedEnd = std::max(aliasedEnd, x.destination + 1);
             } else {
                 code.push_back({ x.destination, kOpCopy, source, -1 });
                 alias[x.destination] = x.destination;
