@@ -177,7 +177,11 @@ int RunProbe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     out << "{\"re\": " << JsonString(probe.re) << ", \"im\": " << JsonString(probe.im)
         << ", \"n\": " << probe.count << ", \"z\": [" << JsonNumber(probe.last.re) << ", "
-        << JsonNumber(probe.last.im) << "], \"limit\": " << picture.maxIter << ", \"path\": \""
-        << PathName(probe.path) << "\"}\n";
+        << JsonNumber(probe.last.im) << "]";
+    if (probe.derivative) {
+        out << ", \"dz\": [" << JsonNumber(probe.dz.re) << ", " << JsonNumber(probe.dz.im)
+            << "], \"de\": " << JsonNumber(probe.de);
+    }
+    out << ", \"limit\": " << picture.maxIter << ", \"path\": \"" << PathName(probe.path) << "\"}\n";
     return out.flush() ? kExitOk : kExitFailure;
 }
