@@ -63,15 +63,18 @@ void CBandWorker::KeepDerivatives(uint64_t stopped)
 {
     for (; stopped != 0; stopped &= stopped - 1) {
         const int lane = std::countr_zero(stopped);
-        m_keptDzx[lane] = LaneOf(m_iter, m_dzx, lane);
-        m_keptDzy[lane] = LaneOf(m_iter, m_dzy, lane);
+        for (const int d : { 0, 1 }) {
+            const Complex value = LaneOf(m_iter, d == 0 ? m_dzx : m_dzy, lane);
+            m_keptRe[d][lane] = value.re;
+            m_keptIm[d][lane] = value.im;
+        }
     }
 }
 
 void CBandWorker::FinishDerivative(int lane, int k)
 {
-    m_colourDzx[k] = m_keptDzx[lane];
-    m_colourDzy[k] = m_keptDzy[lane];
+    m_colourDzx[k] = { m_keptRe[0][lane], m_keptIm[0][lane] };
+    m_colourDzy[k] = { m_keptRe[1][lane], m_keptIm[1][lane] };
 }
 
 void CBandWorker::SetColourDerivatives(SharedRender& shared, int n)

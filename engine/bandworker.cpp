@@ -303,7 +303,7 @@ void CBandWorker::BuildCode(size_t pixels, CJitCache* cache)
 {
     const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
     JitIsa isa;
-    // FIXME: generated code does not yet keep a stopped lane's derivative; the interpreter runs those.
+    // FIXME: generated code does not keep a stopped lane's derivative yet; the interpreter runs those.
     if (m_bCopyZ || m_bCopyN || m_bDerivative || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa, cache)) {
         return;
     }

@@ -122,8 +122,8 @@ private:
     int m_dzx { -1 };
     int m_dzy { -1 };
     DerivativeSlots m_termD {}, m_colorD {};
-    Complex m_keptDzx[kLanes] {};
-    Complex m_keptDzy[kLanes] {};
+    alignas(64) double m_keptRe[2][kLanes] {}; // d/dx, then d/dy
+    alignas(64) double m_keptIm[2][kLanes] {};
     Complex m_colourDzx[kBatchRoom] {};
     Complex m_colourDzy[kBatchRoom] {};
 };
