@@ -30,8 +30,8 @@ void PutLittleEndian(std::uint64_t value, char* to)
 
 std::string NpyHeader(int width, int height, bool derivatives)
 {
-    const char* const fields
-        = derivatives ? "('n', '<i8'), ('z', '<c16'), ('dz', '<c16'), ('de', '<f8')" : "('n', '<i8'), ('z', '<c16')";
+    const char* const fields = derivatives ? "('n', '<i8'), ('z', '<c16'), ('dz', '<c16'), ('de', '<f8')"
+                                           : "('n', '<i8'), ('z', '<c16')";
     std::string dict = std::string("{'descr': [") + fields + "], 'fortran_order': False, 'shape': ("
         + std::to_string(height) + ", " + std::to_string(width) + "), }";
     // Magic (6 bytes), version (2), the dict's length (2), the dict ending in a line feed.

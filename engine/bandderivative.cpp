@@ -53,8 +53,8 @@ void CBandWorker::SetTermDerivatives()
     }
     const int result = m_iter.ResultSlot();
     for (int lane = 0; lane < kLanes; ++lane) {
-        const DerivativeView view = ReadDerivative(
-            *m_plan.tangent, m_iter.Get(result, lane), LaneOf(m_iter, m_dzx, lane), LaneOf(m_iter, m_dzy, lane));
+        const DerivativeView view = ReadDerivative(*m_plan.tangent, m_iter.Get(result, lane),
+            LaneOf(m_iter, m_dzx, lane), LaneOf(m_iter, m_dzy, lane));
         Store(m_term, m_termD, lane, view);
     }
 }

@@ -23,7 +23,8 @@ RenderBindings BindRender(Picture& p)
     return v;
 }
 
-CScalarPixel::CScalarPixel(Picture& picture, const RenderBindings& v, std::shared_ptr<const IterationTangent> tangent)
+CScalarPixel::CScalarPixel(
+    Picture& picture, const RenderBindings& v, std::shared_ptr<const IterationTangent> tangent)
     : m_picture(picture)
     , m_v(v)
     , m_pTangent(std::move(tangent))
@@ -34,7 +35,8 @@ CScalarPixel::CScalarPixel(Picture& picture, const RenderBindings& v, std::share
           picture.colorFormula.GetSlots() + picture.colorFormula.GetVariableCount())
 {
     if (!m_pTangent && v.Derivatives()) {
-        m_pTangent = MakeIterationTangent(picture.iterFormula, v.iterZ, v.iterZ0, picture.view.Doubles().ratio);
+        m_pTangent
+            = MakeIterationTangent(picture.iterFormula, v.iterZ, v.iterZ0, picture.view.Doubles().ratio);
     }
     if (m_pTangent && m_pTangent->ok) {
         m_derived = m_pTangent->program.formula;

@@ -76,7 +76,8 @@ RenderBindings BindRender(Picture& picture);
 class CScalarPixel {
 public:
     // tangent: the plan's, or null to make one when a formula reads the derivative.
-    CScalarPixel(Picture& picture, const RenderBindings& v, std::shared_ptr<const IterationTangent> tangent = {});
+    CScalarPixel(
+        Picture& picture, const RenderBindings& v, std::shared_ptr<const IterationTangent> tangent = {});
     // Iterates from p until the termination formula holds or the limit is reached: the count, and the
     // iteration's last value in last.
     int Iterate(Complex p, Complex& last);

@@ -103,7 +103,8 @@ void CTangentBuilder::FindActive()
         }
         changed = false;
         for (int v = 0; v < m_source.GetVariableCount(); ++v) {
-            const Dependence merged { m_start[v].active || state[v].active, m_start[v].tainted || state[v].tainted };
+            const Dependence merged { m_start[v].active || state[v].active,
+                m_start[v].tainted || state[v].tainted };
             changed = changed || merged.active != m_start[v].active || merged.tainted != m_start[v].tainted;
             m_start[v] = merged;
         }
@@ -139,7 +140,8 @@ bool CTangentBuilder::Layout()
         if (x.opcode == kOpPow && m_steps[i].out && x.source >= kFirstScratchSlot
             && x.source < m_nFirstTemporary) {
             const Complex e = m_source.GetSlots()[x.source];
-            const int literal = f.AddLiteral(std::string("'").append(std::to_string(x.source)), { e.re - 1.0, e.im });
+            const int literal
+                = f.AddLiteral(std::string("'").append(std::to_string(x.source)), { e.re - 1.0, e.im });
             m_exponentLess[x.source] = kFirstScratchSlot + literal;
             fits = literal >= 0;
         }
@@ -153,7 +155,8 @@ bool CTangentBuilder::Layout()
     m_nShift = f.GetScratchCount() - literals;
     int32_t next = f.GetScratchCount() + kFirstScratchSlot;
     for (int i = 0; i < m_source.GetInstructionCount(); ++i) {
-        next = std::max({ next, Shifted(in[i].destination) + 1, in[i].source >= 0 ? Shifted(in[i].source) + 1 : 0 });
+        next = std::max(
+            { next, Shifted(in[i].destination) + 1, in[i].source >= 0 ? Shifted(in[i].source) + 1 : 0 });
     }
     static constexpr const char* kSuffix[2] = { "'x", "'y" };
     for (int k = 0; k < m_nDirections; ++k) {
@@ -164,7 +167,9 @@ bool CTangentBuilder::Layout()
             }
             if (s < kVariableCapacity) {
                 const bool seed = std::find(m_seeds.begin(), m_seeds.end(), s) != m_seeds.end();
-                const Complex start = !seed ? Complex {} : k == 0 ? Complex { 1.0, 0.0 } : Complex { 0.0, 1.0 };
+                const Complex start = !seed ? Complex {}
+                    : k == 0                ? Complex { 1.0, 0.0 }
+                                            : Complex { 0.0, 1.0 };
                 const int v = f.AddVariable(m_source.GetSlotName(s) + kSuffix[k], start);
                 if (v < 0) {
                     return false;
@@ -240,9 +245,9 @@ void CTangentBuilder::Before(const Instruction& x, int32_t ts, int k)
         }
         break;
     }
-    case kOpAbs: // re(conj(d) d') / |d|
+    case kOpAbs:  // re(conj(d) d') / |d|
     case kOpNorm: // 2 re(conj(d) d')
-    case kOpArg: // im(conj(d) d') / |d|^2
+    case kOpArg:  // im(conj(d) d') / |d|^2
         Emit(w[0], kOpCopy, d);
         Emit(w[0], kOpConj);
         Emit(w[0], kOpMul, td);
@@ -325,7 +330,7 @@ void CTangentBuilder::After(const Instruction& x, int32_t ts, int k)
         Emit(w[0], kOpAdd, d);
         Emit(td, kOpDiv, w[0]);
         break;
-    case kOpTan: // d' (1 + tan^2)
+    case kOpTan:  // d' (1 + tan^2)
     case kOpTanh: // d' (1 - tanh^2)
         Emit(w[0], kOpCopy, d);
         Emit(w[0], kOpMul, d);

@@ -119,7 +119,8 @@ TEST(Derivative, AgreesWithAPreciseDifferenceQuotient)
         { "z = z ^ 3 + C;", "norm(z) > 1e8;", { 0.4, 0.1 }, -1.3, -1.3, 2.6, 300 },
         { "z = C * sin(z);", "abs(imag(z)) > 50;", { 1.0, 0.4 }, -3, -3, 6, 200 },
         { "z = exp(z) + C;", "real(z) > 50;", { -0.65, 0.1 }, -2, -2, 4, 200 },
-        { "V_n = z * z + C + 0.5 * V_p; V_p = z; z = V_n;", "norm(z) > 1e8;", { 0.2, 0.1 }, -1.5, -1.5, 3, 300 },
+        { "V_n = z * z + C + 0.5 * V_p; V_p = z; z = V_n;", "norm(z) > 1e8;", { 0.2, 0.1 }, -1.5, -1.5, 3,
+            300 },
         { "z = conj(z) ^ 2 + C;", "norm(z) > 1e8;", { -0.2, 0.6 }, -1.6, -1.6, 3.2, 300 },
         { "z = z * z + C / z;", "norm(z) > 1e8;", { 0.05, 0.02 }, -1.6, -1.6, 3.2, 300 },
     };
@@ -160,8 +161,10 @@ TEST(Derivative, AgreesWithAPreciseDifferenceQuotient)
                 continue;
             }
             const double errorDz = std::max(Relative(orbit.dzx, qx), Relative(orbit.dzy, qy));
-            const double errorDe = std::fabs(ViewDerivative(orbit.z, orbit.dzx, orbit.dzy, pixel).de - de) / std::fabs(de);
-            EXPECT_LT(errorDz, 1e-9) << row.iteration << " at " << p.re << "," << p.im << " runs " << orbit.runs;
+            const double errorDe
+                = std::fabs(ViewDerivative(orbit.z, orbit.dzx, orbit.dzy, pixel).de - de) / std::fabs(de);
+            EXPECT_LT(errorDz, 1e-9) << row.iteration << " at " << p.re << "," << p.im << " runs "
+                                     << orbit.runs;
             EXPECT_LT(errorDe, 1e-6) << row.iteration << " at " << p.re << "," << p.im;
             worstDz = std::max(worstDz, errorDz);
             worstDe = std::max(worstDe, errorDe);

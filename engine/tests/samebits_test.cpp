@@ -85,8 +85,8 @@ TEST(SameBits, DerivativePicturesPinned)
 {
     const char* const colour = "V_t = abs(V_de); (V_t / (V_t + 1)) * 0.8 + real(V_dir) * 0.05 + 0.1";
     const Scene scenes[] = {
-        { "distance", "z = z * z + C;", "(norm(z) > 1e6) + (norm(V_dz) > 1e300);", colour, 200, { -0.78, -0.15 },
-            {}, -1.6, -1.6, 3.2 / 1024 },
+        { "distance", "z = z * z + C;", "(norm(z) > 1e6) + (norm(V_dz) > 1e300);", colour, 200,
+            { -0.78, -0.15 }, {}, -1.6, -1.6, 3.2 / 1024 },
         { "tricorn", "z = conj(z)^2 + C;", "norm(z) > 1e6;",
             "V_t = abs(V_dzy) + abs(V_dz); 0.9 * V_t / (V_t + 1) + 0.05", 100, { -0.2, 0.6 }, {}, -1.6, -1.6,
             3.2 / 1024 },
@@ -103,7 +103,8 @@ TEST(SameBits, DerivativePicturesPinned)
         }
         for (const JitUse use : ways) {
             script.RenderPool().SetJitUse(use);
-            EXPECT_EQ(Render(script, 64, false), scalar) << scenes[k].name << " way " << static_cast<int>(use);
+            EXPECT_EQ(Render(script, 64, false), scalar)
+                << scenes[k].name << " way " << static_cast<int>(use);
         }
     }
 }

@@ -30,7 +30,10 @@ Complex RunFrom(CFormula formula, Complex p, int runs)
     return value;
 }
 
-std::vector<int> Seeds(const CFormula& formula) { return { formula.FindVariable("z"), formula.FindVariable("z0") }; }
+std::vector<int> Seeds(const CFormula& formula)
+{
+    return { formula.FindVariable("z"), formula.FindVariable("z0") };
+}
 
 double Distance(Complex a, Complex b) { return std::hypot(a.re - b.re, a.im - b.im); }
 
@@ -40,9 +43,10 @@ TEST(Tangent, AgreesWithDifferenceQuotients)
 {
     const char* const formulas[] = { "z = z * z + C", "z = z^3 + C", "z = z^2.5 + C", "z = z^C", "z = sin(z)",
         "z = cos(z) * C", "z = tan(z)", "z = sinh(z) - cosh(z) * C", "z = tanh(z)", "z = exp(z) / z",
-        "z = log(z) + log10(z)", "z = sqrt(z) * z0", "z = 1 / z + C", "z = z0^z", "V_p = z; z = z * z + C * V_p",
-        "z = conj(z) * conj(z) + C", "z = abs(z) + norm(z) * i", "z = arg(z) + real(z) * 2 - imag(z)i",
-        "z = z * z + (z > 0.1) + C", "z = z - z0 * 2; z = (z == 1) + z * 0.5" };
+        "z = log(z) + log10(z)", "z = sqrt(z) * z0", "z = 1 / z + C", "z = z0^z",
+        "V_p = z; z = z * z + C * V_p", "z = conj(z) * conj(z) + C", "z = abs(z) + norm(z) * i",
+        "z = arg(z) + real(z) * 2 - imag(z)i", "z = z * z + (z > 0.1) + C",
+        "z = z - z0 * 2; z = (z == 1) + z * 0.5" };
     const Complex points[] = { { 0.31, 0.17 }, { -0.52, 0.44 }, { 0.12, -0.63 } };
     constexpr double kStep = 1e-6;
     for (const char* text : formulas) {
@@ -69,8 +73,10 @@ TEST(Tangent, AgreesWithDifferenceQuotients)
                 const Complex qx = quotient({ kStep, 0 });
                 const Complex qy = quotient({ 0, kStep });
                 const double scale = 1 + std::hypot(qx.re, qx.im) + std::hypot(qy.re, qy.im);
-                EXPECT_LT(Distance(dx, qx), 1e-5 * scale) << text << " at " << p.re << "," << p.im << " runs " << runs;
-                EXPECT_LT(Distance(dy, qy), 1e-5 * scale) << text << " at " << p.re << "," << p.im << " runs " << runs;
+                EXPECT_LT(Distance(dx, qx), 1e-5 * scale)
+                    << text << " at " << p.re << "," << p.im << " runs " << runs;
+                EXPECT_LT(Distance(dy, qy), 1e-5 * scale)
+                    << text << " at " << p.re << "," << p.im << " runs " << runs;
             }
         }
     }
@@ -82,8 +88,9 @@ TEST(Tangent, ImaginaryAxisOnlyWhereNeeded)
         const char* text;
         bool ownDzy;
     };
-    const Row rows[] = { { "z = z * z + C", false }, { "z = conj(z) + C", true }, { "z = z + (norm(z) > 4)", false },
-        { "V_a = abs(C); z = z * V_a", false }, { "V_t = abs(z); z = z^2 + C", false } };
+    const Row rows[]
+        = { { "z = z * z + C", false }, { "z = conj(z) + C", true }, { "z = z + (norm(z) > 4)", false },
+              { "V_a = abs(C); z = z * V_a", false }, { "V_t = abs(z); z = z^2 + C", false } };
     for (const Row& row : rows) {
         const CFormula source = Compiled(row.text);
         TangentFormula tangent;
