@@ -38,6 +38,8 @@ private:
     int32_t Shifted(int32_t slot) const { return slot >= m_nFirstTemporary ? slot + m_nShift : slot; }
     void Emit(int32_t d, int32_t op, int32_t s = -1) { m_code.push_back({ d, op, s }); }
     void Before(const Instruction& x, int32_t ts, int k);
+    void BeforePower(const Instruction& x, int32_t ts, int k);
+    void BeforeModulus(const Instruction& x, int k);
     void After(const Instruction& x, int32_t ts, int k);
 
     const CFormula& m_source;
@@ -223,45 +225,10 @@ void CTangentBuilder::Before(const Instruction& x, int32_t ts, int k)
     case kOpGt:
     case kOpGe:
     case kOpNe: Emit(td, kOpCopy, m_zero); break;
-    case kOpPow: { // s d^(s-1) d' (+ d^s log(d) s', after)
-        int32_t less = s < m_nFirstTemporary ? m_exponentLess[s] : -1;
-        if (less >= 0 && m_source.GetSlots()[s].re == 0.0 && m_source.GetSlots()[s].im == 0.0) {
-            Emit(td, kOpCopy, m_zero); // d^0 is 1 everywhere, also where d^-1 is not
-            break;
-        }
-        if (less < 0) {
-            Emit(w[1], kOpCopy, s);
-            Emit(w[1], kOpSub, m_one);
-            less = w[1];
-        }
-        Emit(w[2], kOpCopy, d);
-        Emit(w[2], kOpPow, less);
-        Emit(w[2], kOpMul, s);
-        Emit(w[2], kOpMul, td);
-        if (ts >= 0) {
-            Emit(w[0], kOpCopy, d);
-        } else {
-            Emit(td, kOpCopy, w[2]);
-        }
-        break;
-    }
-    case kOpAbs:  // re(conj(d) d') / |d|
-    case kOpNorm: // 2 re(conj(d) d')
-    case kOpArg:  // im(conj(d) d') / |d|^2
-        Emit(w[0], kOpCopy, d);
-        Emit(w[0], kOpConj);
-        Emit(w[0], kOpMul, td);
-        Emit(w[0], x.opcode == kOpArg ? kOpImagFn : kOpReal);
-        if (x.opcode == kOpNorm) {
-            Emit(td, kOpCopy, w[0]);
-            Emit(td, kOpAdd, w[0]);
-        } else if (x.opcode == kOpArg) {
-            Emit(w[1], kOpCopy, d);
-            Emit(w[1], kOpNorm);
-            Emit(td, kOpCopy, w[0]);
-            Emit(td, kOpDiv, w[1]);
-        }
-        break;
+    case kOpPow: BeforePower(x, ts, k); break;
+    case kOpAbs:
+    case kOpNorm:
+    case kOpArg: BeforeModulus(x, k); break;
     case kOpLog: Emit(td, kOpDiv, d); break;
     case kOpLog10:
         Emit(td, kOpDiv, d);
@@ -292,6 +259,55 @@ void CTangentBuilder::Before(const Instruction& x, int32_t ts, int k)
     case kOpClose:
     case kOpEnd:
     case kOpCount: break; // after the value, or never executed
+    }
+}
+
+// s d^(s-1) d'; with s depending on p, d^s log(d) s' follows in After.
+void CTangentBuilder::BeforePower(const Instruction& x, int32_t ts, int k)
+{
+    const int32_t d = x.destination;
+    const int32_t s = x.source;
+    const int32_t td = m_tangent[k][d];
+    const auto& w = m_work[k];
+    int32_t less = s < m_nFirstTemporary ? m_exponentLess[s] : -1;
+    if (less >= 0 && m_source.GetSlots()[s].re == 0.0 && m_source.GetSlots()[s].im == 0.0) {
+        Emit(td, kOpCopy, m_zero); // d^0 is 1 everywhere, also where d^-1 is not
+        return;
+    }
+    if (less < 0) {
+        Emit(w[1], kOpCopy, s);
+        Emit(w[1], kOpSub, m_one);
+        less = w[1];
+    }
+    Emit(w[2], kOpCopy, d);
+    Emit(w[2], kOpPow, less);
+    Emit(w[2], kOpMul, s);
+    Emit(w[2], kOpMul, td);
+    if (ts >= 0) {
+        Emit(w[0], kOpCopy, d);
+    } else {
+        Emit(td, kOpCopy, w[2]);
+    }
+}
+
+// abs: re(conj(d) d') / |d|, after; norm: 2 re(conj(d) d'); arg: im(conj(d) d') / |d|^2.
+void CTangentBuilder::BeforeModulus(const Instruction& x, int k)
+{
+    const int32_t d = x.destination;
+    const int32_t td = m_tangent[k][d];
+    const auto& w = m_work[k];
+    Emit(w[0], kOpCopy, d);
+    Emit(w[0], kOpConj);
+    Emit(w[0], kOpMul, td);
+    Emit(w[0], x.opcode == kOpArg ? kOpImagFn : kOpReal);
+    if (x.opcode == kOpNorm) {
+        Emit(td, kOpCopy, w[0]);
+        Emit(td, kOpAdd, w[0]);
+    } else if (x.opcode == kOpArg) {
+        Emit(w[1], kOpCopy, d);
+        Emit(w[1], kOpNorm);
+        Emit(td, kOpCopy, w[0]);
+        Emit(td, kOpDiv, w[1]);
     }
 }
 
