@@ -38,6 +38,8 @@ constexpr const char* kProbeUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  z        the final z, [real, imaginary]; \"nan\", \"inf\", \"-inf\" and \"-0\" as texts\n"
     "  limit    the iteration limit, V_iter_max\n"
     "  path     \"doubles\", \"perturbation\" or \"precise\": how it was computed\n"
+    "  dz, de   the final V_dz, [real, imaginary], and V_de, after z: only for a picture whose\n"
+    "           termination or colour formula reads V_dz, V_dzy, V_de or V_dir\n"
     "\n"
     "Options:\n"
     "  --at RE,IM          the plane point\n"
@@ -177,7 +179,11 @@ int RunProbe(const std::vector<std::string>& args, std::ostream& out, std::ostre
     }
     out << "{\"re\": " << JsonString(probe.re) << ", \"im\": " << JsonString(probe.im)
         << ", \"n\": " << probe.count << ", \"z\": [" << JsonNumber(probe.last.re) << ", "
-        << JsonNumber(probe.last.im) << "], \"limit\": " << picture.maxIter << ", \"path\": \""
-        << PathName(probe.path) << "\"}\n";
+        << JsonNumber(probe.last.im) << "]";
+    if (probe.derivative) {
+        out << ", \"dz\": [" << JsonNumber(probe.dz.re) << ", " << JsonNumber(probe.dz.im)
+            << "], \"de\": " << JsonNumber(probe.de);
+    }
+    out << ", \"limit\": " << picture.maxIter << ", \"path\": \"" << PathName(probe.path) << "\"}\n";
     return out.flush() ? kExitOk : kExitFailure;
 }

@@ -85,7 +85,8 @@ CBandWorker::CBandWorker(const Picture& picture, const RenderPlan& plan, const C
     m_bCopyColourZ0 = colourInput(m_colorZ0, m_colourZ0Re, m_colourZ0Im);
     m_bCopyColourN = colourInput(m_colorN, m_colourCount, m_zeros);
     m_bCopyColourZ = colourInput(m_colorZ, m_colourLastRe, m_colourLastIm);
-    m_bKeepLast = m_colorZ >= 0 || plan.data != nullptr;
+    BindDerivatives();
+    m_bKeepLast = m_colorZ >= 0 || plan.data != nullptr || m_bDerivative;
     // Where the start of a pixel is written (the slots' lanes stay where they are from here on).
     m_startRe = m_iter.Re(m_iterZ);
     m_startIm = m_iter.Im(m_iterZ);
@@ -200,6 +201,9 @@ inline void CBandWorker::Finish(SharedRender& shared, uint64_t lanes)
         m_colourRow[k] = row;
         m_colourColumn[k] = column;
         m_colourCount[k] = m_laneCount[lane];
+        if (m_bDerivative) {
+            FinishDerivative(lane, k);
+        }
         // Only what the colour formula (or the caller's data) reads.
         if (m_bKeepLast) {
             m_colourLastRe[k] = m_lastRe[lane];
@@ -238,6 +242,9 @@ void CBandWorker::FlushColours(SharedRender& shared)
     }
     for (int k = 0; k < n; ++k) {
         m_nIterations += RunsOfIteration(static_cast<int>(m_colourCount[k]), m_picture.maxIter);
+    }
+    if (m_bDerivative) {
+        SetColourDerivatives(shared, n);
     }
     if (m_pColourCode) {
         m_pColourCode->Run();
@@ -296,7 +303,8 @@ void CBandWorker::BuildCode(size_t pixels, CJitCache* cache)
 {
     const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
     JitIsa isa;
-    if (m_bCopyZ || m_bCopyN || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa, cache)) {
+    // FIXME: generated code does not keep a stopped lane's derivative yet; the interpreter runs those.
+    if (m_bCopyZ || m_bCopyN || m_bDerivative || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa, cache)) {
         return;
     }
     const int iterResult = m_iter.ResultSlot();
@@ -337,9 +345,16 @@ uint64_t CBandWorker::RunBlock()
             std::memcpy(m_term.Re(m_termN), m_laneCount, sizeof(double) * kLanes);
             std::memset(m_term.Im(m_termN), 0, sizeof(double) * kLanes);
         }
+        if (m_bDerivative) {
+            SetTermDerivatives();
+        }
         m_term.Run();
-        stopped |= AdvanceLanes(
+        const uint64_t now = AdvanceLanes(
             m_term.Re(termResult), lastRe, lastIm, m_laneCount, m_laneActive, keptRe, keptIm, limit);
+        if (m_bDerivative) {
+            KeepDerivatives(now);
+        }
+        stopped |= now;
     }
     return stopped;
 }

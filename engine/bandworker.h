@@ -51,6 +51,13 @@ private:
     void Finish(SharedRender& shared, uint64_t lanes);
     void FlushColours(SharedRender& shared);
     void PaintColours(SharedRender& shared, int n);
+    // The derivative of the orbit (bandderivative.cpp): bound once, handed to the termination formula
+    // after every run, kept for the lanes that stop, and handed to the colour formula and the data.
+    void BindDerivatives();
+    void SetTermDerivatives();
+    void KeepDerivatives(uint64_t stopped);
+    void FinishDerivative(int lane, int k);
+    void SetColourDerivatives(SharedRender& shared, int n);
 
     const Picture& m_picture;
     const RenderPlan& m_plan;
@@ -107,4 +114,16 @@ private:
     // Where each colour lands in the palette.
     alignas(64) int m_paletteX[kLanes] {};
     alignas(64) int m_paletteY[kLanes] {};
+
+    // The derivative, where a formula reads it: the iteration's batch slots of d/dx and d/dy of its
+    // value (-1: none), the formulas' batch slots of V_dz, V_dzy, V_de, V_dir, and the derivative of
+    // each stopped lane and of each finished pixel of the colour batch.
+    bool m_bDerivative { false };
+    int m_dzx { -1 };
+    int m_dzy { -1 };
+    DerivativeSlots m_termD {}, m_colorD {};
+    alignas(64) double m_keptRe[2][kLanes] {}; // d/dx, then d/dy
+    alignas(64) double m_keptIm[2][kLanes] {};
+    Complex m_colourDzx[kBatchRoom] {};
+    Complex m_colourDzy[kBatchRoom] {};
 };

@@ -29,7 +29,9 @@ int RenderPictureBatched(Picture& picture, const Raster& target, const RenderAre
     }
 
     // Each thread gets its own copies of the programs; bands of rows are claimed as threads get free.
-    const CBatchFormula iter(picture.iterFormula);
+    // A picture whose formulas read the orbit's derivative iterates the program that carries it.
+    const bool derived = plan.tangent && plan.tangent->ok;
+    const CBatchFormula iter(derived ? plan.tangent->program.formula : picture.iterFormula);
     const CBatchFormula term(picture.termFormula, CBatchFormula::ValueParts::RealOnly);
     const CBatchFormula color(picture.colorFormula);
     CRenderPool& pool = control.pool;

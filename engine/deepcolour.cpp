@@ -17,6 +17,20 @@ CDeepColour::CDeepColour(const Picture& picture, const RenderPlan& plan, const R
     for (const int slot : { m_z, m_n, m_z0 }) {
         m_color.SetByCaller(slot);
     }
+    const DerivativeSlots& d = plan.v.colorD;
+    int k = 0;
+    for (const int slot : { d.dz, d.dzy, d.de, d.dir }) {
+        m_derivative[k] = m_color.Slot(slot);
+        m_color.SetByCaller(m_derivative[k++]);
+    }
+}
+
+void CDeepColour::PutData(long long row, long long column, int count, Complex last) const
+{
+    m_plan.data->Put(row, column, count, last);
+    if (m_plan.tangent) {
+        m_plan.data->PutDerivative(row, column, { kNaNResult, kNaNResult, kNaN, kNaNResult });
+    }
 }
 
 void CDeepColour::operator()(size_t index, Complex point, int count, Complex last)
@@ -32,6 +46,11 @@ void CDeepColour::operator()(size_t index, Complex point, int count, Complex las
     if (m_z >= 0) {
         m_color.Set(m_z, lane, last);
     }
+    for (const int slot : m_derivative) {
+        if (slot >= 0) {
+            m_color.Set(slot, lane, kNaNResult);
+        }
+    }
     m_index[lane] = index;
     m_count[lane] = count;
     m_last[lane] = last;
@@ -45,7 +64,7 @@ void CDeepColour::Paint(size_t index, int count, Complex last, Complex colour)
     const size_t lj = static_cast<size_t>(m_rows[index / m_columns.size()]);
     const size_t li = static_cast<size_t>(m_columns[index % m_columns.size()]);
     if (m_plan.data) {
-        m_plan.data->Put(m_plan.Row(m_area, lj), m_plan.Column(m_area, li), count, last);
+        PutData(m_plan.Row(m_area, lj), m_plan.Column(m_area, li), count, last);
     }
     PaintColour(
         m_plan, m_picture.mapping, m_target, m_plan.Row(m_area, lj), m_plan.Column(m_area, li), colour);
@@ -64,7 +83,7 @@ void CDeepColour::Flush()
         const size_t lj = static_cast<size_t>(m_rows[index / m_columns.size()]);
         const size_t li = static_cast<size_t>(m_columns[index % m_columns.size()]);
         if (m_plan.data) {
-            m_plan.data->Put(m_plan.Row(m_area, lj), m_plan.Column(m_area, li), m_count[lane], m_last[lane]);
+            PutData(m_plan.Row(m_area, lj), m_plan.Column(m_area, li), m_count[lane], m_last[lane]);
         }
         PaintColour(m_plan, m_picture.mapping, m_target, m_plan.Row(m_area, lj), m_plan.Column(m_area, li),
             { re[lane], im[lane] });

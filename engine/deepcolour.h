@@ -31,6 +31,10 @@ private:
     const std::vector<int>& m_columns;
     CBatchFormula m_color;
     const int m_z, m_n, m_z0;
+    // FIXME: the deep path does not carry the orbit's derivative yet: V_dz, V_dzy, V_de and V_dir
+    // read NaN there, and so do the data's dz and de.
+    int m_derivative[4] { -1, -1, -1, -1 };
+    void PutData(long long row, long long column, int count, Complex last) const;
     int m_nPending { 0 };
     size_t m_index[kLanes] {};
     int m_count[kLanes] {};

@@ -1,5 +1,7 @@
 #include "exportworker.h"
 
+#include "derivatives.h"
+
 #include "antialias.h"
 #include "deepsession.h"
 #include "exactview.h"
@@ -134,7 +136,8 @@ int CExportWorker::RenderInto(Picture& picture, QImage& surface)
     PixelData sink;
     if (m_request.keepData && !surface.isNull()) {
         try {
-            m_data.Resize(picture.imageWidth, picture.imageHeight);
+            m_data.Resize(picture.imageWidth, picture.imageHeight,
+                ReadsDerivative(picture.termFormula, picture.colorFormula));
         } catch (const std::bad_alloc&) {
             return kRenderNoTarget; // as a surface that memory cannot hold
         }

@@ -35,6 +35,11 @@ ProbeResult ProbePoint(
         Complex last {};
         probe.count = pixel.Iterate(point, last);
         probe.last = last;
+        if (pixel.HasDerivative()) {
+            probe.derivative = true;
+            probe.dz = pixel.Derivative().dz;
+            probe.de = pixel.Derivative().de;
+        }
         probe.re = FormatShortest(point.re);
         probe.im = FormatShortest(point.im);
         return probe;

@@ -19,6 +19,10 @@ struct ProbeResult {
     int result { kRenderDone }; // kRenderNoIterationVariable, or kRenderAborted when cancelled
     std::int64_t count { 0 };   // the final V_iter_n
     Complex last {};            // the final z
+    // Where the picture's formulas read the orbit's derivative: V_dz and V_de at the final z.
+    bool derivative { false };
+    Complex dz {};
+    double de { 0.0 };
     ProbePath path { ProbePath::Doubles };
     // The point as computed: the nearest double's shortest text, or for a deep view the decimal as
     // read at the deep render's precision.

@@ -15,28 +15,47 @@ RenderBindings BindRender(Picture& p)
         p.termFormula.FindVariable("z"), p.termFormula.FindVariable("V_iter_n"),
         p.termFormula.FindVariable("z0"), p.termFormula.FindVariable("V_iter_max"),
         p.colorFormula.FindVariable("z"), p.colorFormula.FindVariable("V_iter_n"),
-        p.colorFormula.FindVariable("V_iter_max"), p.colorFormula.FindVariable("z0") };
+        p.colorFormula.FindVariable("V_iter_max"), p.colorFormula.FindVariable("z0"),
+        BindDerivatives(p.termFormula), BindDerivatives(p.colorFormula) };
     const double maxIter = p.maxIter;
     p.termFormula.SetVariable(v.termMax, { maxIter, 0.0 });
     p.colorFormula.SetVariable(v.colorMax, { maxIter, 0.0 });
     return v;
 }
 
-CScalarPixel::CScalarPixel(Picture& picture, const RenderBindings& v)
+CScalarPixel::CScalarPixel(
+    Picture& picture, const RenderBindings& v, std::shared_ptr<const IterationTangent> tangent)
     : m_picture(picture)
     , m_v(v)
-    , m_iterStart(picture.iterFormula.GetSlots(),
-          picture.iterFormula.GetSlots() + picture.iterFormula.GetVariableCount())
+    , m_pTangent(std::move(tangent))
+    , m_pIteration(&picture.iterFormula)
     , m_termStart(picture.termFormula.GetSlots(),
           picture.termFormula.GetSlots() + picture.termFormula.GetVariableCount())
     , m_colorStart(picture.colorFormula.GetSlots(),
           picture.colorFormula.GetSlots() + picture.colorFormula.GetVariableCount())
 {
+    if (!m_pTangent && v.Derivatives()) {
+        m_pTangent
+            = MakeIterationTangent(picture.iterFormula, v.iterZ, v.iterZ0, picture.view.Doubles().ratio);
+    }
+    if (m_pTangent && m_pTangent->ok) {
+        m_derived = m_pTangent->program.formula;
+        m_pIteration = &m_derived;
+    }
+    const CFormula& iter = *m_pIteration;
+    m_iterStart.assign(iter.GetSlots(), iter.GetSlots() + iter.GetVariableCount());
+}
+
+DerivativeView CScalarPixel::ViewOf(Complex last) const
+{
+    const TangentFormula& program = m_pTangent->program;
+    return ReadDerivative(
+        *m_pTangent, last, m_derived.GetVariable(program.dzx), m_derived.GetVariable(program.dzy));
 }
 
 int CScalarPixel::Iterate(Complex p, Complex& last)
 {
-    CFormula& iter = m_picture.iterFormula;
+    CFormula& iter = *m_pIteration;
     CFormula& term = m_picture.termFormula;
     CFormula& color = m_picture.colorFormula;
     iter.ResetVariables(m_iterStart.data());
@@ -53,12 +72,18 @@ int CScalarPixel::Iterate(Complex p, Complex& last)
         last = iter.Run();
         term.SetVariable(m_v.termZ, last);
         term.SetVariable(m_v.termN, { static_cast<double>(n), 0.0 });
+        if (m_v.termD.Any()) {
+            SetDerivatives(term, m_v.termD, ViewOf(last));
+        }
         if (term.Run().re > 0.0) {
             break;
         }
         if (++n >= maxIter) {
             break;
         }
+    }
+    if (m_pTangent) {
+        m_derivative = ViewOf(last);
     }
     return n;
 }
@@ -68,6 +93,7 @@ Complex CScalarPixel::Colour(int count, Complex last)
     CFormula& color = m_picture.colorFormula;
     color.SetVariable(m_v.colorN, { static_cast<double>(count), 0.0 });
     color.SetVariable(m_v.colorZ, last);
+    SetDerivatives(color, m_v.colorD, m_derivative);
     return color.Run();
 }
 
@@ -85,6 +111,9 @@ RenderPlan Prepare(Picture& picture, const Raster& target, const RenderArea& are
         plan.v = BindRender(picture);
         if (plan.v.iterZ < 0) {
             plan.result = kRenderNoIterationVariable;
+        } else if (plan.v.Derivatives()) {
+            plan.tangent = MakeIterationTangent(
+                picture.iterFormula, plan.v.iterZ, plan.v.iterZ0, picture.view.Doubles().ratio);
         }
     }
     if (plan.result != kRenderDone) {
@@ -116,7 +145,7 @@ int RenderPictureScalar(
     if (plan.result != kRenderDone) {
         return plan.result;
     }
-    CScalarPixel pixel(picture, plan.v);
+    CScalarPixel pixel(picture, plan.v, plan.tangent);
     const int maxIter = picture.maxIter;
     double progress = 0.0;
     std::int64_t iterations = 0;
@@ -137,6 +166,9 @@ int RenderPictureScalar(
                 iterations += RunsOfIteration(n, maxIter);
                 if (area.data) {
                     area.data->Put(row, column, n, last);
+                    if (pixel.HasDerivative()) {
+                        area.data->PutDerivative(row, column, pixel.Derivative());
+                    }
                 }
                 PaintColour(plan, picture.mapping, target, row, column, pixel.Colour(n, last));
             }

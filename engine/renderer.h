@@ -2,6 +2,7 @@
 
 #include "picture.h"
 #include "raster.h"
+#include "tangent.h"
 
 #include <atomic>
 #include <cstddef>
@@ -18,13 +19,27 @@ struct PixelData {
     std::int64_t* count { nullptr };
     Complex* last { nullptr };
     std::ptrdiff_t stride { 0 };
+    // The derivative of the final z (V_dz) and the distance estimate (V_de), where wanted and the
+    // picture's formulas read the derivative; null otherwise.
+    Complex* dz { nullptr };
+    double* de { nullptr };
 
     void Put(long long row, long long column, std::int64_t n, Complex z) const
     {
-        const std::ptrdiff_t at
-            = static_cast<std::ptrdiff_t>(row) * stride + static_cast<std::ptrdiff_t>(column);
+        const std::ptrdiff_t at = At(row, column);
         count[at] = n;
         last[at] = z;
+    }
+    void PutDerivative(long long row, long long column, const DerivativeView& view) const
+    {
+        if (dz) {
+            dz[At(row, column)] = view.dz;
+            de[At(row, column)] = view.de;
+        }
+    }
+    std::ptrdiff_t At(long long row, long long column) const
+    {
+        return static_cast<std::ptrdiff_t>(row) * stride + static_cast<std::ptrdiff_t>(column);
     }
 };
 
@@ -35,17 +50,28 @@ struct PixelTable {
     int height { 0 };
     std::vector<std::int64_t> counts;
     std::vector<Complex> lasts;
+    // Filled when the picture's formulas read the derivative (see PixelData), else empty.
+    std::vector<Complex> dzs;
+    std::vector<double> des;
 
-    // Sized for a picture of width x height (std::bad_alloc when memory is short).
-    void Resize(int w, int h)
+    // Sized for a picture of width x height, with the derivative's fields when derivatives
+    // (std::bad_alloc when memory is short).
+    void Resize(int w, int h, bool derivatives = false)
     {
         const size_t pixels = static_cast<size_t>(w) * static_cast<size_t>(h);
         counts.assign(pixels, 0);
         lasts.assign(pixels, Complex {});
+        dzs.assign(derivatives ? pixels : 0, Complex {});
+        des.assign(derivatives ? pixels : 0, 0.0);
         width = w;
         height = h;
     }
-    PixelData Sink() { return { counts.data(), lasts.data(), width }; }
+    bool HasDerivatives() const { return !dzs.empty(); }
+    PixelData Sink()
+    {
+        return { counts.data(), lasts.data(), width, dzs.empty() ? nullptr : dzs.data(),
+            des.empty() ? nullptr : des.data() };
+    }
 };
 
 // The lattice of a render: columns left, left + stepX, ... below right and rows top, top + stepY, ...

@@ -3,6 +3,7 @@
 // What the scalar and the batched renderer share: the checks, the bindings, the lattice and the
 // palette of one render. Internal to the renderer.
 
+#include "derivatives.h"
 #include "renderer.h"
 
 #include <cstddef>
@@ -15,6 +16,9 @@ struct RenderBindings {
     int iterZ, iterZ0;
     int termZ, termN, termZ0, termMax;
     int colorZ, colorN, colorMax, colorZ0;
+    DerivativeSlots termD {}, colorD {}; // V_dz, V_dzy, V_de, V_dir where read
+
+    bool Derivatives() const { return termD.Any() || colorD.Any(); }
 };
 
 // What both renderers share: the checks, the bindings, the lattice and the palette.
@@ -32,6 +36,8 @@ struct RenderPlan {
     int paletteWidth { 0 };
     int paletteHeight { 0 };
     const PixelData* data { nullptr }; // the area's, where the render also writes counts and values
+    // The iteration with its derivative, when a formula reads it (v.Derivatives()); else null.
+    std::shared_ptr<const IterationTangent> tangent;
 
     // The row (or column) of lattice line k.
     long long Column(const RenderArea& area, size_t k) const
@@ -69,16 +75,27 @@ RenderBindings BindRender(Picture& picture);
 // one plane point. RenderPictureScalar and the probe share it, so that both give the same bits.
 class CScalarPixel {
 public:
-    CScalarPixel(Picture& picture, const RenderBindings& v);
+    // tangent: the plan's, or null to make one when a formula reads the derivative.
+    CScalarPixel(
+        Picture& picture, const RenderBindings& v, std::shared_ptr<const IterationTangent> tangent = {});
     // Iterates from p until the termination formula holds or the limit is reached: the count, and the
     // iteration's last value in last.
     int Iterate(Complex p, Complex& last);
     // The colour formula's value for the pixel Iterate ran last, which ended at count with last.
     Complex Colour(int count, Complex last);
+    // Whether the formulas read the derivative, and its view for the pixel Iterate ran last.
+    bool HasDerivative() const { return m_pTangent != nullptr; }
+    DerivativeView Derivative() const { return m_derivative; }
 
 private:
+    DerivativeView ViewOf(Complex last) const;
+
     Picture& m_picture;
     RenderBindings m_v;
+    std::shared_ptr<const IterationTangent> m_pTangent;
+    CFormula m_derived; // the iteration with its derivative, run in its place when the tangent is ok
+    CFormula* m_pIteration { nullptr };
+    DerivativeView m_derivative {};
     // Every pixel starts from these: nothing one pixel assigns reaches the next.
     std::vector<Complex> m_iterStart, m_termStart, m_colorStart;
 };

@@ -98,6 +98,7 @@ public:
 
 private:
     friend class CLexer;
+    friend class CTangentBuilder; // writes the derived program of tangent.h
 
     // Table entries: the slot within its area, an existing entry for a known name, -1 when full.
     int AddVariable(std::string_view name, Complex value);

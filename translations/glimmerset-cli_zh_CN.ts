@@ -771,6 +771,8 @@ Keys:
   z        the final z, [real, imaginary]; &quot;nan&quot;, &quot;inf&quot;, &quot;-inf&quot; and &quot;-0&quot; as texts
   limit    the iteration limit, V_iter_max
   path     &quot;doubles&quot;, &quot;perturbation&quot; or &quot;precise&quot;: how it was computed
+  dz, de   the final V_dz, [real, imaginary], and V_de, after z: only for a picture whose
+           termination or colour formula reads V_dz, V_dzy, V_de or V_dir
 
 Options:
   --at RE,IM          the plane point
@@ -801,6 +803,8 @@ Exit status: 0 on success, 1 when the script does not load or a change fails, 2 
   z        最终的 z，[实部, 虚部]；&quot;nan&quot;、&quot;inf&quot;、&quot;-inf&quot; 和 &quot;-0&quot; 为字符串
   limit    迭代次数上限，V_iter_max
   path     &quot;doubles&quot;、&quot;perturbation&quot; 或 &quot;precise&quot;：计算方式
+  dz, de   最终的 V_dz（[实部, 虚部]）和 V_de，位于 z 之后：仅当图片的终止条件公式或
+           取色公式读取 V_dz、V_dzy、V_de 或 V_dir 时
 
 选项：
   --at RE,IM          复平面上的点
@@ -865,7 +869,9 @@ Options:
   --data FILE.npy     also write every pixel&apos;s count and final z as a NumPy file (format
                       1.0): shape (height, width), row 0 the picture&apos;s top row, fields n
                       (&apos;&lt;i8&apos;, the final V_iter_n) and z (&apos;&lt;c16&apos;, the final z); with --aa above
-                      1 those of the picture at one sample per pixel, at each pixel&apos;s centre
+                      1 those of the picture at one sample per pixel, at each pixel&apos;s centre;
+                      a picture that reads V_dz, V_dzy, V_de or V_dir adds dz (&apos;&lt;c16&apos;, the
+                      final V_dz) and de (&apos;&lt;f8&apos;, the final V_de)
   --json              print what was done as one JSON object on one line instead of the
                       outcome (on standard error with &apos;-o -&apos;); one line per picture,
                       failures included; a deep view adds deep_references,
@@ -911,7 +917,8 @@ PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因�
   --data FILE.npy     另外把每个像素的计数和最终的 z 写成 NumPy 文件（格式 1.0）：
                       形状为 (高度, 宽度)，第 0 行是图片的顶行，字段 n（&apos;&lt;i8&apos;，最终的
                       V_iter_n）和 z（&apos;&lt;c16&apos;，最终的 z）；--aa 大于 1 时为每个像素
-                      一个采样时图片在各像素中心的值
+                      一个采样时图片在各像素中心的值；读取 V_dz、V_dzy、V_de 或 V_dir
+                      的图片另加 dz（&apos;&lt;c16&apos;，最终的 V_dz）和 de（&apos;&lt;f8&apos;，最终的 V_de）
   --json              把所做的事以一行中的一个 JSON 对象打印，代替结果信息（使用
                       &apos;-o -&apos; 时打印到标准错误）；每张图片一行，失败的也是；深度视图
                       另有 deep_references、deep_skipped_iterations、deep_precise_pixels

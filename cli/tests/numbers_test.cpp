@@ -133,6 +133,40 @@ TEST_F(Numbers, DataFileAndProbeOfShallowPixels)
     }
 }
 
+// A picture that reads the derivative: the file adds dz and de, and probe prints the same numbers.
+TEST_F(Numbers, DerivativeFieldsAndProbe)
+{
+    ASSERT_EQ(Cli({ "new", "-o", Path("a.gsc") }).code, 0);
+    ASSERT_EQ(Cli({ "render", Path("a.gsc"), "-o", Path("a.png"), "--size", "20x16", "--data", Path("a.npy"),
+                      "--quiet", "--formula", "colour=V_de / 100" })
+                  .code,
+        0);
+    QFile file(QString::fromStdString(Path("a.npy")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const std::string dict = "{'descr': [('n', '<i8'), ('z', '<c16'), ('dz', '<c16'), ('de', '<f8')],";
+    ASSERT_EQ(bytes.mid(10, static_cast<qsizetype>(dict.size())).toStdString(), dict);
+    const qsizetype start = bytes.size() - 320 * 48;
+    ASSERT_EQ(start % 64, 0);
+    CFractalScript script;
+    ASSERT_TRUE(script.Load(QString::fromStdString(Path("a.gsc"))));
+    Picture picture = script.TakeSnapshot();
+    ShowAtSize(picture, 20, 16);
+    const View view { picture.view.offsetX, picture.view.offsetY, picture.view.ratio };
+    const double x = View::LatticeLine(0, 20, 1, 1.0, view.Step(20, 1.0, 20), view.offsetX)[13];
+    const double y = View::LatticeLine(0, 16, 1, 1.0, view.Step(16, 1.0, 16), view.offsetY)[2];
+    char at[64];
+    std::snprintf(at, sizeof at, "%.17g,%.17g", x, y);
+    const QJsonObject probe
+        = Probe({ "probe", Path("a.gsc"), "--size", "20x16", "--at", at, "--formula", "colour=V_de / 100" });
+    double record[6];
+    std::memcpy(record, bytes.constData() + start + (2 * 20 + 13) * 48, sizeof record);
+    EXPECT_EQ(probe["dz"].toArray()[0].toDouble(), record[3]);
+    EXPECT_EQ(probe["dz"].toArray()[1].toDouble(), record[4]);
+    EXPECT_EQ(probe["de"].toDouble(), record[5]);
+    EXPECT_GT(std::hypot(record[3], record[4]), 1.0) << "an escaping pixel's derivative grows";
+}
+
 // A deep view: probe at a pixel's centre takes the deep renderer's path and gives the pixel's count.
 TEST_F(Numbers, ProbeOfADeepPixel)
 {

@@ -79,6 +79,36 @@ TEST(SameBits, FunctionPicturesPinned)
     }
 }
 
+// Colours from the orbit's derivative: the termination formula reads it after every iteration, the
+// colour formula at the end; a formula that is not complex-differentiable has a d/dy of its own.
+TEST(SameBits, DerivativePicturesPinned)
+{
+    const char* const colour = "V_t = abs(V_de); (V_t / (V_t + 1)) * 0.8 + real(V_dir) * 0.05 + 0.1";
+    const Scene scenes[] = {
+        { "distance", "z = z * z + C;", "(norm(z) > 1e6) + (norm(V_dz) > 1e300);", colour, 200,
+            { -0.78, -0.15 }, {}, -1.6, -1.6, 3.2 / 1024 },
+        { "tricorn", "z = conj(z)^2 + C;", "norm(z) > 1e6;",
+            "V_t = abs(V_dzy) + abs(V_dz); 0.9 * V_t / (V_t + 1) + 0.05", 100, { -0.2, 0.6 }, {}, -1.6, -1.6,
+            3.2 / 1024 },
+    };
+    const uint64_t pins[] = { 0xbb52e7aac490fe9eull, 0x15d55cbe494f5383ull };
+    for (size_t k = 0; k < std::size(scenes); ++k) {
+        CFractalScript script;
+        ASSERT_TRUE(Apply(script, scenes[k], 64, 64)) << scenes[k].name;
+        const uint64_t scalar = Render(script, 64, true);
+        EXPECT_EQ(scalar, pins[k]) << scenes[k].name << ": 0x" << std::hex << scalar;
+        std::vector<JitUse> ways { JitUse::Off };
+        for (const JitIsa isa : CBatchJit::AvailableIsas()) {
+            ways.push_back(isa == JitIsa::Avx512 ? JitUse::Avx512 : JitUse::Avx2);
+        }
+        for (const JitUse use : ways) {
+            script.RenderPool().SetJitUse(use);
+            EXPECT_EQ(Render(script, 64, false), scalar)
+                << scenes[k].name << " way " << static_cast<int>(use);
+        }
+    }
+}
+
 // The deep path's doubles: its delta forms of sin, exp and log, and its moduli.
 TEST(SameBits, DeepPicturesPinned)
 {

@@ -1,0 +1,179 @@
+// The derivative the renderer carries through an iteration program (V_dz, V_dzy) and the distance
+// estimate from it (V_de), against a difference quotient of the final z computed in 4000 bits.
+#include "precise.h"
+#include "tangent.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+namespace {
+
+constexpr mpfr_prec_t kBits = 4000;
+constexpr long kStepExponent = -1500; // the quotient's step, 2^-1500: far below any rounding of doubles
+
+struct Case {
+    const char* iteration;
+    const char* termination;
+    Complex c;
+    double left, top, width;
+    int maxIter;
+};
+
+CFormula Compiled(const char* text, Complex c)
+{
+    CFormula formula;
+    std::string error;
+    EXPECT_EQ(formula.Compile(text, error), 0) << text << ": " << error;
+    formula.SetConstant(formula.FindConstant("C"), c);
+    return formula;
+}
+
+// The pixel as the renderer runs it, on the derived program: the runs of the iteration, the final z
+// and its derivatives.
+struct Orbit {
+    int runs { 0 };
+    bool escaped { false };
+    Complex z, dzx, dzy;
+};
+
+Orbit Iterate(const TangentFormula& tangent, CFormula termination, Complex p, int maxIter)
+{
+    CFormula iteration = tangent.formula;
+    iteration.SetVariable(iteration.FindVariable("z"), p);
+    iteration.SetVariable(iteration.FindVariable("z0"), p);
+    Orbit orbit;
+    for (int n = 0; n < maxIter; ++n) {
+        orbit.z = iteration.Run();
+        ++orbit.runs;
+        termination.SetVariable(termination.FindVariable("z"), orbit.z);
+        if (termination.Run().re > 0.0) {
+            orbit.escaped = true;
+            break;
+        }
+    }
+    orbit.dzx = iteration.GetVariable(tangent.dzx);
+    orbit.dzy = tangent.dzy >= 0 ? iteration.GetVariable(tangent.dzy) : TimesI(orbit.dzx);
+    return orbit;
+}
+
+// The final z after runs runs from p + step (step along the real or the imaginary axis), in kBits.
+BigComplex PreciseZ(const CBatchFormula& batch, int z, int z0, Complex p, int runs, bool imaginary, int sign)
+{
+    CPreciseProgram program(batch, kBits);
+    BigComplex start(p, kBits);
+    mpfr_ptr part = imaginary ? start.Im() : start.Re();
+    mpfr_t step;
+    mpfr_init2(step, 64);
+    mpfr_set_si_2exp(step, sign, kStepExponent, MPFR_RNDN);
+    mpfr_add(part, part, step, MPFR_RNDN);
+    mpfr_clear(step);
+    for (const int slot : { z, z0 }) {
+        if (slot >= 0) {
+            program.Slot(slot).Set(start);
+        }
+    }
+    for (int k = 0; k < runs; ++k) {
+        program.Run();
+    }
+    return program.Slot(program.ResultSlot());
+}
+
+// (z(p + h) - z(p - h)) / 2h, and |z| ln|z| / |that| / pixel, in kBits.
+void Quotient(const CBatchFormula& batch, int z, int z0, Complex p, int runs, bool imaginary, double pixel,
+    Complex& quotient, double& de, Complex& exactZ)
+{
+    BigComplex up = PreciseZ(batch, z, z0, p, runs, imaginary, 1);
+    const BigComplex down = PreciseZ(batch, z, z0, p, runs, imaginary, -1);
+    const BigComplex centre = PreciseZ(batch, z, z0, p, runs, imaginary, 0);
+    mpc_sub(up.get(), up.get(), down.get(), MPC_RNDNN);
+    mpc_div_2si(up.get(), up.get(), kStepExponent + 1, MPC_RNDNN);
+    quotient = up.ToComplex();
+    exactZ = centre.ToComplex();
+    mpfr_t absZ, absDz, log;
+    mpfr_inits2(kBits, absZ, absDz, log, static_cast<mpfr_ptr>(nullptr));
+    mpc_abs(absZ, centre.get(), MPFR_RNDN);
+    mpc_abs(absDz, up.get(), MPFR_RNDN);
+    mpfr_log(log, absZ, MPFR_RNDN);
+    mpfr_mul(log, log, absZ, MPFR_RNDN);
+    mpfr_div(log, log, absDz, MPFR_RNDN);
+    mpfr_div_d(log, log, pixel, MPFR_RNDN);
+    de = mpfr_get_d(log, MPFR_RNDN);
+    mpfr_clears(absZ, absDz, log, static_cast<mpfr_ptr>(nullptr));
+}
+
+double Relative(Complex got, Complex want)
+{
+    return std::hypot(got.re - want.re, got.im - want.im) / std::hypot(want.re, want.im);
+}
+
+// 200 points over pictures like the examples': distance-estimated and lit Julia sets, a cubic, the
+// sine and exponential families, a carried variable, and a formula that is not complex-differentiable.
+TEST(Derivative, AgreesWithAPreciseDifferenceQuotient)
+{
+    const Case cases[] = {
+        { "z = z * z + C;", "norm(z) > 1e10;", { 0, 1 }, -1.6, -1.6, 3.2, 1000 },
+        { "z = z * z + C;", "norm(z) > 1e10;", { -0.1, 0.651 }, -1.5, -1.5, 3.0, 1000 },
+        { "z = z ^ 3 + C;", "norm(z) > 1e8;", { 0.4, 0.1 }, -1.3, -1.3, 2.6, 300 },
+        { "z = C * sin(z);", "abs(imag(z)) > 50;", { 1.0, 0.4 }, -3, -3, 6, 200 },
+        { "z = exp(z) + C;", "real(z) > 50;", { -0.65, 0.1 }, -2, -2, 4, 200 },
+        { "V_n = z * z + C + 0.5 * V_p; V_p = z; z = V_n;", "norm(z) > 1e8;", { 0.2, 0.1 }, -1.5, -1.5, 3,
+            300 },
+        { "z = conj(z) ^ 2 + C;", "norm(z) > 1e8;", { -0.2, 0.6 }, -1.6, -1.6, 3.2, 300 },
+        { "z = z * z + C / z;", "norm(z) > 1e8;", { 0.05, 0.02 }, -1.6, -1.6, 3.2, 300 },
+    };
+    int points = 0;
+    int escaped = 0;
+    int chaotic = 0;
+    double worstDz = 0;
+    double worstDe = 0;
+    for (const Case& row : cases) {
+        const CFormula iteration = Compiled(row.iteration, row.c);
+        const CFormula termination = Compiled(row.termination, {});
+        TangentFormula tangent;
+        ASSERT_TRUE(DifferentiateFormula(
+            iteration, { iteration.FindVariable("z"), iteration.FindVariable("z0") }, tangent));
+        const CBatchFormula batch(iteration);
+        const int z = batch.Slot(iteration.FindVariable("z"));
+        const int z0 = batch.Slot(iteration.FindVariable("z0"));
+        const double pixel = row.width / 1024;
+        for (int k = 0; k < 25; ++k) {
+            // A scattered lattice: coprime strides over the view.
+            const Complex p { row.left + row.width * ((k * 7 % 25) + 0.37) / 25,
+                row.top + row.width * ((k * 11 % 25) + 0.61) / 25 };
+            const Orbit orbit = Iterate(tangent, termination, p, row.maxIter);
+            ++points;
+            if (!orbit.escaped) {
+                continue; // a bounded orbit's derivative is the chaotic case
+            }
+            ++escaped;
+            Complex qx, qy, exactZ;
+            double de = 0;
+            Quotient(batch, z, z0, p, orbit.runs, false, pixel, qx, de, exactZ);
+            double unused = 0;
+            Quotient(batch, z, z0, p, orbit.runs, true, pixel, qy, unused, exactZ);
+            // Where rounding the orbit in doubles already moves the final z itself by more than
+            // 1e-11, the orbit is chaotic there: its derivative cannot be better than the orbit.
+            if (Relative(orbit.z, exactZ) > 1e-11) {
+                ++chaotic;
+                continue;
+            }
+            const double errorDz = std::max(Relative(orbit.dzx, qx), Relative(orbit.dzy, qy));
+            const double errorDe
+                = std::fabs(ViewDerivative(orbit.z, orbit.dzx, orbit.dzy, pixel).de - de) / std::fabs(de);
+            EXPECT_LT(errorDz, 1e-9) << row.iteration << " at " << p.re << "," << p.im << " runs "
+                                     << orbit.runs;
+            EXPECT_LT(errorDe, 1e-6) << row.iteration << " at " << p.re << "," << p.im;
+            worstDz = std::max(worstDz, errorDz);
+            worstDe = std::max(worstDe, errorDe);
+        }
+    }
+    EXPECT_EQ(points, 200);
+    EXPECT_GT(escaped - chaotic, 140) << "most points must test something";
+    std::printf("%d points, %d escaped, %d of them chaotic; worst relative error: dz %.3g, de %.3g\n", points,
+        escaped, chaotic, worstDz, worstDe);
+}
+
+} // namespace

@@ -1,0 +1,90 @@
+// The batched renderer's share of the orbit's derivative: the iteration runs its derived program
+// (see tangent.h), and the derivative at a lane's last iteration reaches the termination formula
+// after every run and the colour formula when the pixel is done, as the scalar renderer hands it.
+#include "bandworker.h"
+
+void CBandWorker::BindDerivatives()
+{
+    m_bDerivative = m_plan.tangent != nullptr;
+    if (!m_bDerivative) {
+        return;
+    }
+    const TangentFormula& program = m_plan.tangent->program;
+    if (m_plan.tangent->ok) {
+        m_dzx = program.dzx >= 0 ? m_iter.Slot(program.dzx) : -1;
+        m_dzy = program.dzy >= 0 ? m_iter.Slot(program.dzy) : -1;
+    }
+    const auto bind = [](CBatchFormula& formula, const DerivativeSlots& slots) {
+        DerivativeSlots batch { formula.Slot(slots.dz), formula.Slot(slots.dzy), formula.Slot(slots.de),
+            formula.Slot(slots.dir) };
+        // Stored before every run: no reset needed.
+        for (const int slot : { batch.dz, batch.dzy, batch.de, batch.dir }) {
+            formula.SetByCaller(slot);
+        }
+        return batch;
+    };
+    m_termD = bind(m_term, m_plan.v.termD);
+    m_colorD = bind(m_color, m_plan.v.colorD);
+}
+
+namespace {
+
+Complex LaneOf(const CBatchFormula& formula, int slot, int lane)
+{
+    return slot >= 0 ? formula.Get(slot, lane) : Complex {};
+}
+
+void Store(CBatchFormula& formula, const DerivativeSlots& slots, int lane, const DerivativeView& view)
+{
+    for (const auto& [slot, value] : { std::pair { slots.dz, view.dz }, std::pair { slots.dzy, view.dzy },
+             std::pair { slots.de, Complex { view.de, 0.0 } }, std::pair { slots.dir, view.dir } }) {
+        if (slot >= 0) {
+            formula.Set(slot, lane, value);
+        }
+    }
+}
+
+} // namespace
+
+void CBandWorker::SetTermDerivatives()
+{
+    if (!m_termD.Any()) {
+        return;
+    }
+    const int result = m_iter.ResultSlot();
+    for (int lane = 0; lane < kLanes; ++lane) {
+        const DerivativeView view = ReadDerivative(*m_plan.tangent, m_iter.Get(result, lane),
+            LaneOf(m_iter, m_dzx, lane), LaneOf(m_iter, m_dzy, lane));
+        Store(m_term, m_termD, lane, view);
+    }
+}
+
+void CBandWorker::KeepDerivatives(uint64_t stopped)
+{
+    for (; stopped != 0; stopped &= stopped - 1) {
+        const int lane = std::countr_zero(stopped);
+        for (const int d : { 0, 1 }) {
+            const Complex value = LaneOf(m_iter, d == 0 ? m_dzx : m_dzy, lane);
+            m_keptRe[d][lane] = value.re;
+            m_keptIm[d][lane] = value.im;
+        }
+    }
+}
+
+void CBandWorker::FinishDerivative(int lane, int k)
+{
+    m_colourDzx[k] = { m_keptRe[0][lane], m_keptIm[0][lane] };
+    m_colourDzy[k] = { m_keptRe[1][lane], m_keptIm[1][lane] };
+}
+
+void CBandWorker::SetColourDerivatives(SharedRender& shared, int n)
+{
+    for (int k = 0; k < n; ++k) {
+        const DerivativeView view = ReadDerivative(
+            *m_plan.tangent, { m_colourLastRe[k], m_colourLastIm[k] }, m_colourDzx[k], m_colourDzy[k]);
+        Store(m_color, m_colorD, k, view);
+        if (const PixelData* data = m_plan.data) {
+            data->PutDerivative(shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]], view);
+        }
+    }
+}
