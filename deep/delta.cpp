@@ -2,6 +2,7 @@
 
 #include "arith.h"
 #include "deltaforms.h"
+#include "lanecycle.h"
 
 #include "opcodes.h"
 
@@ -151,6 +152,7 @@ CDeltaProgram::CDeltaProgram(const CBatchFormula& iteration, int iterZ, int iter
     , m_termN(termN)
 {
     m_bNormEscape = IsNormEscape(m_term, m_nEscape);
+    NoteAutonomy();
 }
 
 CDeltaProgram DeltaProgramOf(const CFormula& iteration, const CFormula& termination, const CFormula* colour)
@@ -177,6 +179,7 @@ void CDeltaProgram::SetColour(const CBatchFormula& colour, int z, int n, int z0)
     const bool fresh = std::all_of(m_colour.Carried().begin(), m_colour.Carried().end(),
         [&](int32_t slot) { return slot == z || slot == z0 || slot == n; });
     m_bColour = m_colour.DecidesOnValues() && fresh;
+    NoteAutonomy();
 }
 
 bool CDeltaProgram::Colour(const ReferenceOrbit& orbit, int run, const ExComplex& z, const ExComplex& z0,
@@ -287,12 +290,16 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     const size_t slots = static_cast<size_t>(m_iter.Slots());
     const size_t all = slots + static_cast<size_t>(m_term.Slots());
     scratchX.assign(all, ExComplex {});
-    scratchD.resize(all);
+    // After the slots: the carried offsets at the pixel's last pass through a periodic orbit's end.
+    scratchD.assign(all + m_iter.Carried().size(), Complex { NAN, NAN });
     ExComplex* x = scratchX.data();
     Complex* d = scratchD.data();
     const std::vector<int32_t>& carried = m_iter.Carried();
     int n = StartPixel(orbit, offset, resumed, resume, x);
-    pixel.runs = resumed && resumed->resumeRun >= 0 ? resumed->runs : n;
+    const bool going = resumed && resumed->resumeRun >= 0;
+    pixel.runs = going ? resumed->runs : n;
+    pixel.rebases = going ? resumed->rebases : 0;
+    int r = going && resumed->recordRun >= 0 ? resumed->recordRun : n; // the record run n takes
     // Offsets below 2^-600 run in ExComplex; once the largest carried one is past it, doubles hold it
     // and every product of two, and what they round to zero is negligible beside it. Not while a
     // comparison or a cut reads a plane offset the doubles lose.
@@ -303,11 +310,11 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
     }
     for (;; ++n) {
-        if (n >= orbit.runs) {
+        if (r < 0) {
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;
         }
-        if (doubles && orbit.TinyRun(n) && OffsetsBelowD(d, carried, kTinyRunBits)) {
+        if (doubles && orbit.TinyRun(r) && OffsetsBelowD(d, carried, kTinyRunBits)) {
             // The reference passes closer to 0 than the doubles hold, and the pixel's offsets are too
             // small for their products to hold: this run in ExComplex.
             std::transform(d, d + all, x, [](Complex v) { return ex::From(v); });
@@ -317,12 +324,16 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         bool holds = false;
         Complex delta;
         if (doubles) {
-            glitch = m_iter.Run(orbit.iteration, n, d);
-            holds = Holds(orbit, n, d, z0, d + slots, glitch);
+            glitch = m_iter.Run(orbit.iteration, r, d);
+            if (glitch && Rebase(orbit, r, d, r)) {
+                glitch = false;
+                ++pixel.rebases;
+            }
+            holds = Holds(orbit, r, d, z0, d + slots, glitch);
             delta = d[m_iter.Result()];
         } else {
-            glitch = m_iter.Run(orbit.iteration, n, x);
-            holds = Holds(orbit, n, x, offset, x + slots, glitch);
+            glitch = m_iter.Run(orbit.iteration, r, x);
+            holds = Holds(orbit, r, x, offset, x + slots, glitch);
             delta = ex::ToComplex(x[m_iter.Result()]);
             if (!keepWide && !OffsetsBelow(x, carried, 600)) {
                 doubles = true;
@@ -334,10 +345,19 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             return pixel;
         }
         ++pixel.runs;
-        pixel.last = Add(orbit.last[static_cast<size_t>(n)], delta);
+        pixel.last = Add(orbit.last[static_cast<size_t>(r)], delta);
         pixel.lastOffset = doubles ? ex::From(d[m_iter.Result()]) : x[m_iter.Result()];
+        pixel.recordRun = r;
         if (holds || n + 1 >= maxIter) {
             pixel.count = holds ? n : maxIter;
+            return pixel;
+        }
+        if (!doubles) {
+            r = orbit.NextRecord(r);
+        } else if (const int next = NextRecord(orbit, r, d, d + all, pixel); next != kGoesRound) {
+            r = next;
+        } else {
+            pixel.count = maxIter;
             return pixel;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "deltaforms.h"
 #include "deltakernels.h"
+#include "lanecycle.h"
 
 #include "opcodes.h"
 
@@ -133,6 +134,8 @@ public:
             scratch.resume.assign(static_cast<size_t>(count) * (slots + termSlots), Complex {});
         }
         m_bKeepWide = program.DecidesOnPlanePoint();
+        m_gather.resize(slots);
+        scratch.lap.assign(2 * m_iter.Carried().size() * kLaneCount, 0.0);
         for (int l = 0; l < kLanes; ++l) {
             m_lanePixel[l] = -1;
             Fill(l);
@@ -157,6 +160,14 @@ private:
     bool Defers(int l) const;
     bool DecideByNorm();
     void RunTermination();
+    bool GoesOn(int l);
+    void Finish(int l, int count);
+    void SetRecord(int l, int r)
+    {
+        m_recordRun[l] = r;
+        m_runAt[l] = static_cast<size_t>(r) * static_cast<size_t>(m_orbit.iteration.instructions);
+        m_termRunAt[l] = static_cast<size_t>(r) * static_cast<size_t>(m_orbit.termination.instructions);
+    }
 
     const CDeltaProgram& m_program;
     const CDeltaCode& m_iter;
@@ -182,6 +193,9 @@ private:
     alignas(64) size_t m_termRunAt[kLanes] {}; // and into the termination's
     alignas(64) double m_z0Re[kLanes] {};      // each lane's plane offset
     alignas(64) double m_z0Im[kLanes] {};
+    // The record each lane's run takes: its run, unless it rebased or went round a periodic orbit.
+    int m_recordRun[kLanes] {};
+    std::vector<Complex> m_gather;
 };
 
 // The norm termination decided on each active lane's value (lastRe, lastIm) and offset; false when
@@ -236,8 +250,9 @@ void CLaneRun::Fill(int l)
 {
     const int skip = m_orbit.skipRuns;
     m_laneRun[l] = skip;
-    m_runAt[l] = static_cast<size_t>(skip) * static_cast<size_t>(m_orbit.iteration.instructions);
-    m_termRunAt[l] = static_cast<size_t>(skip) * static_cast<size_t>(m_orbit.termination.instructions);
+    SetRecord(l, skip);
+    std::fill_n(m_scratch.lap.data() + 2 * m_iter.Carried().size() * static_cast<size_t>(l),
+        2 * m_iter.Carried().size(), NAN);
     while (m_nNext < m_nCount) {
         const int p = m_nNext++;
         m_out[p] = {};
@@ -279,10 +294,10 @@ void CLaneRun::Fill(int l)
 // its own offsets are too small for their products to hold.
 bool CLaneRun::Defers(int l) const
 {
-    if (m_orbit.SingularRun(m_laneRun[l])) {
+    if (m_orbit.SingularRun(m_recordRun[l])) {
         return true; // a value that is not a number: the lane loops would spread it
     }
-    if (!m_orbit.TinyRun(m_laneRun[l])) {
+    if (!m_orbit.TinyRun(m_recordRun[l])) {
         return false;
     }
     const double limit = std::ldexp(1.0, -kTinyRunBits);
@@ -315,6 +330,7 @@ void CLaneRun::DeferAtTinyRuns()
             }
             m_out[p].deferred = true;
             m_out[p].resumeRun = m_laneRun[l];
+            m_out[p].recordRun = m_recordRun[l];
             m_out[p].runs = m_laneRun[l];
             m_active &= ~(uint64_t { 1 } << l);
             Fill(l);
@@ -352,7 +368,15 @@ void CLaneRun::Step()
     double* tre = m_scratch.termRe.data();
     double* glitched = m_scratch.glitched.data();
     RunLanes(m_iter, m_orbit.iteration, m_runAt, m_active, re, im, glitched, m_kernels);
-    m_kernels.value(m_orbit.last.data(), m_laneRun, re + At(m_iter.Result()), im + At(m_iter.Result()),
+    if (m_program.Rebases()) {
+        for (uint64_t b
+             = RebaseGlitchedLanes(m_program, m_orbit, m_active, glitched, re, im, m_recordRun, m_gather);
+             b != 0; b &= b - 1) {
+            SetRecord(std::countr_zero(b), m_recordRun[std::countr_zero(b)]);
+            ++m_out[m_lanePixel[std::countr_zero(b)]].rebases;
+        }
+    }
+    m_kernels.value(m_orbit.last.data(), m_recordRun, re + At(m_iter.Result()), im + At(m_iter.Result()),
         m_scratch.lastRe.data(), m_scratch.lastIm.data());
     const bool exact = !m_program.NormEscape() || !DecideByNorm();
     if (exact) {
@@ -363,34 +387,56 @@ void CLaneRun::Step()
         const int l = std::countr_zero(bits);
         DeltaPixel& pixel = m_out[m_lanePixel[l]];
         const int n = m_laneRun[l];
-        const double sum = exact ? m_orbit.held[static_cast<size_t>(n)] + held[l] : m_decision[l];
+        const int r = m_recordRun[l];
+        const double sum = exact ? m_orbit.held[static_cast<size_t>(r)] + held[l] : m_decision[l];
         // The runs a pixel made are counted when it ends: the skip's and n + 1 from its lane.
         bool ends = true;
         if (glitched[l] != 0.0 || std::isnan(sum)) {
             pixel.glitched = true;
             pixel.runs = n;
         } else if (sum > 0.0 || n + 1 >= m_nMaxIter) {
-            pixel.count = sum > 0.0 ? n : m_nMaxIter;
-            pixel.last
-                = { m_scratch.lastRe[static_cast<size_t>(l)], m_scratch.lastIm[static_cast<size_t>(l)] };
-            pixel.lastOffset = ex::From({ re[At(m_iter.Result()) + static_cast<size_t>(l)],
-                im[At(m_iter.Result()) + static_cast<size_t>(l)] });
-            pixel.runs = n + 1;
-        } else if (n + 1 >= m_orbit.runs) {
-            pixel.glitched = true; // its reference ends here
-            pixel.runs = n + 1;
+            Finish(l, sum > 0.0 ? n : m_nMaxIter);
         } else {
-            ends = false;
+            ends = !GoesOn(l);
         }
         if (ends) {
             m_active &= ~(uint64_t { 1 } << l);
             Fill(l);
-        } else {
-            m_laneRun[l] = n + 1;
-            m_runAt[l] += static_cast<size_t>(m_orbit.iteration.instructions);
-            m_termRunAt[l] += static_cast<size_t>(m_orbit.termination.instructions);
         }
     }
+}
+
+// Lane l's pixel, its run done and its termination not holding, to its next run (see NextLaneRecord);
+// false when it ends here.
+bool CLaneRun::GoesOn(int l)
+{
+    DeltaPixel& pixel = m_out[m_lanePixel[l]];
+    pixel.runs = m_laneRun[l] + 1;
+    const size_t lap = 2 * m_iter.Carried().size() * static_cast<size_t>(l);
+    const int next = NextLaneRecord(m_program, m_orbit, m_recordRun[l], m_scratch.re.data(),
+        m_scratch.im.data(), l, m_gather, m_scratch.lap.data() + lap, pixel.rebases);
+    if (next == kGoesRound) {
+        Finish(l, m_nMaxIter);
+    }
+    pixel.glitched = next == kReferenceEnds;
+    if (next < 0) {
+        return false;
+    }
+    ++m_laneRun[l];
+    SetRecord(l, next);
+    return true;
+}
+
+// Lane l's pixel ends with this count after its run.
+void CLaneRun::Finish(int l, int count)
+{
+    DeltaPixel& pixel = m_out[m_lanePixel[l]];
+    const size_t at = At(m_iter.Result()) + static_cast<size_t>(l);
+    pixel.count = count;
+    pixel.last = { m_scratch.lastRe[static_cast<size_t>(l)], m_scratch.lastIm[static_cast<size_t>(l)] };
+    pixel.lastOffset = ex::From({ m_scratch.re[at], m_scratch.im[at] });
+    pixel.runs = m_laneRun[l] + 1;
+    pixel.recordRun = m_recordRun[l];
 }
 
 } // namespace

@@ -186,6 +186,7 @@ int CDeepRender::Run(RenderStats* stats)
         PrecisePixels(todo);
     }
     state.precisePixels = static_cast<int>(todo.size());
+    state.rebases = m_nRebases.load();
     m_session.SetLast(state);
     if (stats) {
         *stats = { m_nIterations.load(), m_nThreads };

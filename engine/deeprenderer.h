@@ -75,5 +75,6 @@ private:
     int m_nThreads { 1 };
     std::shared_ptr<DeepView> m_deep;
     std::atomic<std::int64_t> m_nIterations { 0 };
+    std::atomic<std::int64_t> m_nRebases { 0 };
     std::atomic<bool> m_bAborted { false };
 };

@@ -1,0 +1,26 @@
+#pragma once
+
+// What the lane loop asks of a pixel that takes another record than its own run's (see rebase.cpp):
+// one lane's offsets, in the lanes' layout (slot s of lane l at s * kLanes + l).
+
+#include "delta.h"
+
+#include <vector>
+
+// Rebases lane l's pixel after record run r (CDeltaProgram::Rebase); gather holds the lane's slots.
+bool RebaseLane(const CDeltaProgram& program, const ReferenceOrbit& orbit, int r, double* re, double* im,
+    int lane, std::vector<Complex>& gather, int& to);
+// Rebases the active lanes whose iteration glitched after their records runs[l]: their glitch mark is
+// cleared and runs[l] is the run they go on after. Returns those lanes.
+uint64_t RebaseGlitchedLanes(const CDeltaProgram& program, const ReferenceOrbit& orbit, uint64_t active,
+    double* glitched, double* re, double* im, int* runs, std::vector<Complex>& gather);
+
+constexpr int kReferenceEnds = -1;
+constexpr int kGoesRound = -2;
+// After lane l's run on record r, its termination not holding: the record its next run takes. That is
+// the next one; past a periodic orbit's end the cycle's first, where a pixel that came back to where it
+// was a cycle before (lap: its carried offsets then, a pair per slot, NaN before its first pass) to the
+// doubles' precision of its values goes round for good (kGoesRound: the limit); where its reference
+// ends, the one after a rebase (counted in rebases), or kReferenceEnds.
+int NextLaneRecord(const CDeltaProgram& program, const ReferenceOrbit& orbit, int r, double* re, double* im,
+    int lane, std::vector<Complex>& gather, double* lap, int& rebases);
