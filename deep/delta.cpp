@@ -299,7 +299,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     const bool going = resumed && resumed->resumeRun >= 0;
     pixel.runs = going ? resumed->runs : n;
     pixel.rebases = going ? resumed->rebases : 0;
-    int r = going && resumed->recordRun >= 0 ? resumed->recordRun : n; // the record run n takes
+    int r = going && resumed->recordRun >= 0 ? resumed->recordRun : orbit.RecordRun(n); // the record n takes
     // Offsets below 2^-600 run in ExComplex; once the largest carried one is past it, doubles hold it
     // and every product of two, and what they round to zero is negligible beside it. Not while a
     // comparison or a cut reads a plane offset the doubles lose.
@@ -310,7 +310,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
     }
     for (;; ++n) {
-        if (r < 0) {
+        if (r < 0 || r >= orbit.runs) {
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;
         }
@@ -352,13 +352,6 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             pixel.count = holds ? n : maxIter;
             return pixel;
         }
-        if (!doubles) {
-            r = orbit.NextRecord(r);
-        } else if (const int next = NextRecord(orbit, r, d, d + all, pixel); next != kGoesRound) {
-            r = next;
-        } else {
-            pixel.count = maxIter;
-            return pixel;
-        }
+        r = doubles ? NextRecord(orbit, r, d, d + all, maxIter, n, pixel) : orbit.NextRecord(r);
     }
 }

@@ -331,9 +331,11 @@ private:
     int m_termN { -1 };
     bool m_bNormEscape { false };
     double m_nEscape { 0.0 };
-    // The record after record run r for a pixel going on with the offsets d, in doubles: see
-    // NextLaneRecord (lap: the carried offsets at its last pass through a periodic orbit's end).
-    int NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, DeltaPixel& pixel) const;
+    // The record after record run r for a pixel going on from its run n with the offsets d, in doubles:
+    // see NextLaneRecord (lap: the carried offsets at its last pass through a periodic orbit's end). A
+    // pixel that goes round for good moves n on to the lap that ends at the limit.
+    int NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, int maxIter, int& n,
+        DeltaPixel& pixel) const;
 
     bool m_bAutonomous { false };
     bool m_bRebases { false };

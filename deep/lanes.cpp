@@ -161,7 +161,6 @@ private:
     bool DecideByNorm();
     void RunTermination();
     bool GoesOn(int l);
-    void Finish(int l, int count);
     void SetRecord(int l, int r)
     {
         m_recordRun[l] = r;
@@ -250,14 +249,14 @@ void CLaneRun::Fill(int l)
 {
     const int skip = m_orbit.skipRuns;
     m_laneRun[l] = skip;
-    SetRecord(l, skip);
+    SetRecord(l, m_orbit.RecordRun(skip));
     std::fill_n(m_scratch.lap.data() + 2 * m_iter.Carried().size() * static_cast<size_t>(l),
         2 * m_iter.Carried().size(), NAN);
     while (m_nNext < m_nCount) {
         const int p = m_nNext++;
         m_out[p] = {};
         m_out[p].runs = skip;
-        if (skip >= m_orbit.runs) {
+        if (m_recordRun[l] >= m_orbit.runs) {
             m_out[p].glitched = true; // the reference ends before the pixel's first run
             continue;
         }
@@ -395,7 +394,13 @@ void CLaneRun::Step()
             pixel.glitched = true;
             pixel.runs = n;
         } else if (sum > 0.0 || n + 1 >= m_nMaxIter) {
-            Finish(l, sum > 0.0 ? n : m_nMaxIter);
+            const size_t at = At(m_iter.Result()) + static_cast<size_t>(l);
+            pixel.count = sum > 0.0 ? n : m_nMaxIter;
+            pixel.last
+                = { m_scratch.lastRe[static_cast<size_t>(l)], m_scratch.lastIm[static_cast<size_t>(l)] };
+            pixel.lastOffset = ex::From({ re[at], im[at] });
+            pixel.runs = n + 1;
+            pixel.recordRun = r;
         } else {
             ends = !GoesOn(l);
         }
@@ -411,32 +416,23 @@ void CLaneRun::Step()
 bool CLaneRun::GoesOn(int l)
 {
     DeltaPixel& pixel = m_out[m_lanePixel[l]];
-    pixel.runs = m_laneRun[l] + 1;
+    int n = m_laneRun[l];
+    pixel.runs = n + 1;
     const size_t lap = 2 * m_iter.Carried().size() * static_cast<size_t>(l);
-    const int next = NextLaneRecord(m_program, m_orbit, m_recordRun[l], m_scratch.re.data(),
-        m_scratch.im.data(), l, m_gather, m_scratch.lap.data() + lap, pixel.rebases);
+    int next = NextLaneRecord(m_program, m_orbit, m_recordRun[l], m_scratch.re.data(), m_scratch.im.data(), l,
+        m_gather, m_scratch.lap.data() + lap, pixel.rebases);
     if (next == kGoesRound) {
-        Finish(l, m_nMaxIter);
+        // On to the lap that ends at the limit: its last run gives the value the limit's run would.
+        n += m_orbit.period * ((m_nMaxIter - 2 - n) / m_orbit.period);
+        next = m_orbit.NextRecord(m_recordRun[l]);
     }
-    pixel.glitched = next == kReferenceEnds;
     if (next < 0) {
+        pixel.glitched = true;
         return false;
     }
-    ++m_laneRun[l];
+    m_laneRun[l] = n + 1;
     SetRecord(l, next);
     return true;
-}
-
-// Lane l's pixel ends with this count after its run.
-void CLaneRun::Finish(int l, int count)
-{
-    DeltaPixel& pixel = m_out[m_lanePixel[l]];
-    const size_t at = At(m_iter.Result()) + static_cast<size_t>(l);
-    pixel.count = count;
-    pixel.last = { m_scratch.lastRe[static_cast<size_t>(l)], m_scratch.lastIm[static_cast<size_t>(l)] };
-    pixel.lastOffset = ex::From({ m_scratch.re[at], m_scratch.im[at] });
-    pixel.runs = m_laneRun[l] + 1;
-    pixel.recordRun = m_recordRun[l];
 }
 
 } // namespace

@@ -213,8 +213,8 @@ uint64_t RebaseGlitchedLanes(const CDeltaProgram& program, const ReferenceOrbit&
     return rebased;
 }
 
-int CDeltaProgram::NextRecord(
-    const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, DeltaPixel& pixel) const
+int CDeltaProgram::NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, int maxIter,
+    int& n, DeltaPixel& pixel) const
 {
     if (orbit.period > 0 && r == orbit.runs - 1) {
         // As LaneRepeats, for one pixel.
@@ -230,7 +230,10 @@ int CDeltaProgram::NextRecord(
             lap[j] = now;
         }
         if (repeats) {
-            return kGoesRound;
+            const int laps = orbit.period * ((maxIter - 2 - n) / orbit.period);
+            n += laps;
+            pixel.runs += laps;
+            return orbit.NextRecord(r);
         }
     }
     int to = r;

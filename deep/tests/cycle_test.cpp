@@ -55,41 +55,43 @@ TEST(PeriodicReference, EndsWithItsPeriod)
 }
 
 // Pixels that follow a periodic orbit to the limit are decided there without running to it, on both
-// paths (side by side and one by one); a pixel that leaves it escapes at the oracle's count.
+// paths (side by side and one by one), with the value the limit's run gives; a pixel that leaves the
+// orbit escapes at the oracle's count.
 TEST(PeriodicReference, PixelsAtTheLimitWithoutItsRuns)
 {
     Picture picture("z = z * z + C;", "norm(z) > 100;", { -1.0, 0.0 });
-    constexpr int kLimit = 100000000;
     const Complex centre { 0.1, 0.0 };
-    Reference reference;
-    ASSERT_TRUE(BuildReference(picture.delta, BigComplex(centre, kBits), kBits, kLimit, reference, {}));
-    ASSERT_EQ(reference.orbit.period, 2);
-    // 0.1 + 1e-12 k stays in the cycle's basin; 1.7 escapes after a few runs.
+    // 0.1 + 1e-12 k settles on the cycle 0, -1 (the limit's run: 0 after an odd run, -1 after an even
+    // one); 1.7 escapes after a few runs.
     std::vector<ExComplex> offsets;
     for (int k = 0; k < 64; ++k) {
         offsets.push_back(ex::From({ 1e-12 * k, 1e-12 * (k % 5) }));
     }
     offsets.push_back(ex::From({ 1.6, 0.0 }));
     const int count = static_cast<int>(offsets.size());
-    std::vector<DeltaPixel> lanes(offsets.size());
-    DeltaLanes scratch;
-    picture.delta.IterateLanes(reference.orbit, offsets.data(), count, kLimit, scratch, lanes.data());
     CBatchFormula iterProgram(picture.iter), termProgram(picture.term);
     CPreciseProgram iter(iterProgram, kBits), term(termProgram, kBits);
     const OracleBindings bindings = BindOracle(picture.iter, iterProgram, picture.term, termProgram);
-    std::vector<Complex> d;
-    std::vector<ExComplex> x;
-    for (int k = 0; k < count; ++k) {
-        const DeltaPixel one = picture.delta.Iterate(reference.orbit, offsets[k], kLimit, d, x);
-        for (const DeltaPixel& pixel : { lanes[k], one }) {
-            ASSERT_FALSE(pixel.glitched || pixel.deferred) << k;
-            EXPECT_LT(pixel.runs, 100000) << k;
-            if (k < 64) {
-                EXPECT_EQ(pixel.count, kLimit) << k;
-            } else {
-                const Complex at = Add(centre, ex::ToComplex(offsets[k]));
-                EXPECT_EQ(
-                    pixel.count, PreciseIterate(iter, term, bindings, BigComplex(at, kBits), 1000).count);
+    const int escapes
+        = PreciseIterate(iter, term, bindings, BigComplex(Complex { 1.7, 0.0 }, kBits), 1000).count;
+    for (const int limit : { 1000000000, 999999999 }) {
+        Reference reference;
+        ASSERT_TRUE(BuildReference(picture.delta, BigComplex(centre, kBits), kBits, limit, reference, {}));
+        ASSERT_EQ(reference.orbit.period, 2);
+        std::vector<DeltaPixel> lanes(offsets.size());
+        DeltaLanes scratch;
+        picture.delta.IterateLanes(reference.orbit, offsets.data(), count, limit, scratch, lanes.data());
+        std::vector<Complex> d;
+        std::vector<ExComplex> x;
+        const double settled = limit % 2 == 0 ? 0.0 : -1.0;
+        for (int k = 0; k < count; ++k) {
+            const DeltaPixel one = picture.delta.Iterate(reference.orbit, offsets[k], limit, d, x);
+            for (const DeltaPixel& pixel : { lanes[k], one }) {
+                ASSERT_FALSE(pixel.glitched || pixel.deferred) << k;
+                EXPECT_EQ(pixel.count, k < 64 ? limit : escapes) << k;
+                if (k < 64) {
+                    EXPECT_NEAR(pixel.last.re, settled, 1e-9) << k;
+                }
             }
         }
     }
