@@ -290,8 +290,9 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     const size_t slots = static_cast<size_t>(m_iter.Slots());
     const size_t all = slots + static_cast<size_t>(m_term.Slots());
     scratchX.assign(all, ExComplex {});
-    // After the slots: the carried offsets at the pixel's last pass through a periodic orbit's end.
-    scratchD.assign(all + m_iter.Carried().size(), Complex { NAN, NAN });
+    // After the slots: the carried offsets at the pixel's last pass through a periodic orbit's end, and
+    // before its run.
+    scratchD.assign(all + 2 * m_iter.Carried().size(), Complex { NAN, NAN });
     ExComplex* x = scratchX.data();
     Complex* d = scratchD.data();
     const std::vector<int32_t>& carried = m_iter.Carried();
@@ -324,10 +325,12 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         bool holds = false;
         Complex delta;
         if (doubles) {
+            Complex* before = d + all + carried.size();
+            std::transform(carried.begin(), carried.end(), before, [d](int32_t s) { return d[s]; });
             glitch = m_iter.Run(orbit.iteration, r, d);
-            if (glitch && Rebase(orbit, r, d, r)) {
-                glitch = false;
-                ++pixel.rebases;
+            if (glitch && RunAgain(orbit, r, d, before, pixel)) {
+                --n; // the run again, from another record (see RebaseGlitchedLanes)
+                continue;
             }
             holds = Holds(orbit, r, d, z0, d + slots, glitch);
             delta = d[m_iter.Result()];

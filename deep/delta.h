@@ -161,6 +161,8 @@ struct DeltaLanes {
                                   // lane loops run over vectors)
     // Per lane, a pair per carried slot: its offsets at its last pass through a periodic orbit's end.
     std::vector<double> lap;
+    // The carried offsets before the lanes' run, per slot kLanes real parts then kLanes imaginary ones.
+    std::vector<double> before;
     // The offsets of the deferred pixels that go on from a run of their own (every slot of the
     // iteration, then of the termination), a row per pixel of the call.
     std::vector<Complex> resume;
@@ -336,6 +338,10 @@ private:
     // pixel that goes round for good moves n on to the lap that ends at the limit.
     int NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, int maxIter, int& n,
         DeltaPixel& pixel) const;
+    // After the run on record r glitched: the pixel back to its carried offsets before it and, where it
+    // rebases from there, r the record to take the run again on (see RebaseGlitchedLanes).
+    bool RunAgain(
+        const ReferenceOrbit& orbit, int& r, Complex* d, const Complex* before, DeltaPixel& pixel) const;
 
     bool m_bAutonomous { false };
     bool m_bRebases { false };

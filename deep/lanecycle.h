@@ -10,10 +10,15 @@
 // Rebases lane l's pixel after record run r (CDeltaProgram::Rebase); gather holds the lane's slots.
 bool RebaseLane(const CDeltaProgram& program, const ReferenceOrbit& orbit, int r, double* re, double* im,
     int lane, std::vector<Complex>& gather, int& to);
-// Rebases the active lanes whose iteration glitched after their records runs[l]: their glitch mark is
-// cleared and runs[l] is the run they go on after. Returns those lanes.
+// Keeps the carried offsets of every lane in before (see DeltaLanes::before).
+void KeepCarried(const std::vector<int32_t>& carried, const double* re, const double* im, double* before);
+// The active lanes whose iteration glitched on their records runs[l]: each goes back to its offsets
+// before the run (kept in before) and, where it rebases from there, takes the run again on the record
+// runs[l] then holds, its glitch mark cleared. A run is only ever kept where no glitch marked it: a
+// pixel that passed near a point where its reference does not has lost digits in that run already.
+// Returns the lanes that take their run again.
 uint64_t RebaseGlitchedLanes(const CDeltaProgram& program, const ReferenceOrbit& orbit, uint64_t active,
-    double* glitched, double* re, double* im, int* runs, std::vector<Complex>& gather);
+    double* glitched, double* re, double* im, const double* before, int* runs, std::vector<Complex>& gather);
 
 constexpr int kReferenceEnds = -1;
 constexpr int kGoesRound = -2;

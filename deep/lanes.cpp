@@ -136,6 +136,7 @@ public:
         m_bKeepWide = program.DecidesOnPlanePoint();
         m_gather.resize(slots);
         scratch.lap.assign(2 * m_iter.Carried().size() * kLaneCount, 0.0);
+        scratch.before.assign(2 * m_iter.Carried().size() * kLaneCount, 0.0);
         for (int l = 0; l < kLanes; ++l) {
             m_lanePixel[l] = -1;
             Fill(l);
@@ -161,7 +162,7 @@ private:
     bool DecideByNorm();
     void RunTermination();
     bool GoesOn(int l);
-    void SetRecord(int l, int r)
+    void SetRecord(int l, int r) // the record lane l's run takes
     {
         m_recordRun[l] = r;
         m_runAt[l] = static_cast<size_t>(r) * static_cast<size_t>(m_orbit.iteration.instructions);
@@ -192,8 +193,7 @@ private:
     alignas(64) size_t m_termRunAt[kLanes] {}; // and into the termination's
     alignas(64) double m_z0Re[kLanes] {};      // each lane's plane offset
     alignas(64) double m_z0Im[kLanes] {};
-    // The record each lane's run takes: its run, unless it rebased or went round a periodic orbit.
-    int m_recordRun[kLanes] {};
+    int m_recordRun[kLanes] {}; // its run, unless it rebased or went round a periodic orbit
     std::vector<Complex> m_gather;
 };
 
@@ -366,14 +366,17 @@ void CLaneRun::Step()
     double* im = m_scratch.im.data();
     double* tre = m_scratch.termRe.data();
     double* glitched = m_scratch.glitched.data();
-    RunLanes(m_iter, m_orbit.iteration, m_runAt, m_active, re, im, glitched, m_kernels);
     if (m_program.Rebases()) {
-        for (uint64_t b
-             = RebaseGlitchedLanes(m_program, m_orbit, m_active, glitched, re, im, m_recordRun, m_gather);
-             b != 0; b &= b - 1) {
-            SetRecord(std::countr_zero(b), m_recordRun[std::countr_zero(b)]);
-            ++m_out[m_lanePixel[std::countr_zero(b)]].rebases;
-        }
+        KeepCarried(m_iter.Carried(), re, im, m_scratch.before.data());
+    }
+    RunLanes(m_iter, m_orbit.iteration, m_runAt, m_active, re, im, glitched, m_kernels);
+    // Lanes that glitched and rebased take their run again, from another record.
+    const uint64_t again = m_program.Rebases() ? RebaseGlitchedLanes(m_program, m_orbit, m_active, glitched,
+                               re, im, m_scratch.before.data(), m_recordRun, m_gather)
+                                               : 0;
+    for (uint64_t b = again; b != 0; b &= b - 1) {
+        SetRecord(std::countr_zero(b), m_recordRun[std::countr_zero(b)]);
+        ++m_out[m_lanePixel[std::countr_zero(b)]].rebases;
     }
     m_kernels.value(m_orbit.last.data(), m_recordRun, re + At(m_iter.Result()), im + At(m_iter.Result()),
         m_scratch.lastRe.data(), m_scratch.lastIm.data());
@@ -384,6 +387,9 @@ void CLaneRun::Step()
     const double* held = tre + At(m_term.Result());
     for (uint64_t bits = m_active; bits != 0; bits &= bits - 1) {
         const int l = std::countr_zero(bits);
+        if ((again >> l & 1u) != 0) {
+            continue;
+        }
         DeltaPixel& pixel = m_out[m_lanePixel[l]];
         const int n = m_laneRun[l];
         const int r = m_recordRun[l];
@@ -418,9 +424,8 @@ bool CLaneRun::GoesOn(int l)
     DeltaPixel& pixel = m_out[m_lanePixel[l]];
     int n = m_laneRun[l];
     pixel.runs = n + 1;
-    const size_t lap = 2 * m_iter.Carried().size() * static_cast<size_t>(l);
     int next = NextLaneRecord(m_program, m_orbit, m_recordRun[l], m_scratch.re.data(), m_scratch.im.data(), l,
-        m_gather, m_scratch.lap.data() + lap, pixel.rebases);
+        m_gather, m_scratch.lap.data() + 2 * m_iter.Carried().size() * static_cast<size_t>(l), pixel.rebases);
     if (next == kGoesRound) {
         // On to the lap that ends at the limit: its last run gives the value the limit's run would.
         n += m_orbit.period * ((m_nMaxIter - 2 - n) / m_orbit.period);

@@ -199,18 +199,40 @@ int NextLaneRecord(const CDeltaProgram& program, const ReferenceOrbit& orbit, in
     return orbit.NextRecord(r);
 }
 
-uint64_t RebaseGlitchedLanes(const CDeltaProgram& program, const ReferenceOrbit& orbit, uint64_t active,
-    double* glitched, double* re, double* im, int* runs, std::vector<Complex>& gather)
+void KeepCarried(const std::vector<int32_t>& carried, const double* re, const double* im, double* before)
 {
-    uint64_t rebased = 0;
+    for (size_t j = 0; j < carried.size(); ++j) {
+        const size_t at = static_cast<size_t>(carried[j]) * kLaneCount;
+        std::copy_n(re + at, kLaneCount, before + 2 * j * kLaneCount);
+        std::copy_n(im + at, kLaneCount, before + (2 * j + 1) * kLaneCount);
+    }
+}
+
+uint64_t RebaseGlitchedLanes(const CDeltaProgram& program, const ReferenceOrbit& orbit, uint64_t active,
+    double* glitched, double* re, double* im, const double* before, int* runs, std::vector<Complex>& gather)
+{
+    const std::vector<int32_t>& carried = program.Carried();
+    uint64_t again = 0;
     for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
         const int l = std::countr_zero(bits);
-        if (glitched[l] != 0.0 && RebaseLane(program, orbit, runs[l], re, im, l, gather, runs[l])) {
+        // Before the run the pixel stood after the record before (or the last of a periodic orbit's,
+        // whose state is the same): none before the first.
+        if (glitched[l] == 0.0 || runs[l] == 0) {
+            continue;
+        }
+        for (size_t j = 0; j < carried.size(); ++j) {
+            const size_t at = static_cast<size_t>(carried[j]) * kLaneCount + static_cast<size_t>(l);
+            re[at] = before[2 * j * kLaneCount + static_cast<size_t>(l)];
+            im[at] = before[(2 * j + 1) * kLaneCount + static_cast<size_t>(l)];
+        }
+        int to = 0;
+        if (RebaseLane(program, orbit, runs[l] - 1, re, im, l, gather, to) && orbit.NextRecord(to) >= 0) {
             glitched[l] = 0.0;
-            rebased |= uint64_t { 1 } << l;
+            runs[l] = orbit.NextRecord(to);
+            again |= uint64_t { 1 } << l;
         }
     }
-    return rebased;
+    return again;
 }
 
 int CDeltaProgram::NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, int maxIter,
@@ -241,4 +263,23 @@ int CDeltaProgram::NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Co
         ++pixel.rebases;
     }
     return orbit.NextRecord(to);
+}
+
+bool CDeltaProgram::RunAgain(
+    const ReferenceOrbit& orbit, int& r, Complex* d, const Complex* before, DeltaPixel& pixel) const
+{
+    if (!m_bRebases || r == 0) {
+        return false;
+    }
+    const std::vector<int32_t>& carried = m_iter.Carried();
+    for (size_t j = 0; j < carried.size(); ++j) {
+        d[carried[j]] = before[j];
+    }
+    int to = 0;
+    if (!Rebase(orbit, r - 1, d, to) || orbit.NextRecord(to) < 0) {
+        return false;
+    }
+    r = orbit.NextRecord(to);
+    ++pixel.rebases;
+    return true;
 }
