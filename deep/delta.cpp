@@ -292,7 +292,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     scratchX.assign(all, ExComplex {});
     // After the slots: the carried offsets at the pixel's last pass through a periodic orbit's end, and
     // before its run.
-    scratchD.assign(all + 2 * m_iter.Carried().size(), Complex { NAN, NAN });
+    scratchD.assign(all + 2 * m_iter.Carried().size() + 1, Complex { NAN, NAN });
     ExComplex* x = scratchX.data();
     Complex* d = scratchD.data();
     const std::vector<int32_t>& carried = m_iter.Carried();
@@ -325,7 +325,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         bool holds = false;
         Complex delta;
         if (doubles) {
-            Complex* before = d + all + carried.size();
+            Complex* before = d + all + carried.size() + 1;
             std::transform(carried.begin(), carried.end(), before, [d](int32_t s) { return d[s]; });
             glitch = m_iter.Run(orbit.iteration, r, d);
             if (glitch && RunAgain(orbit, r, d, before, pixel)) {

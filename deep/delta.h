@@ -159,7 +159,8 @@ struct DeltaLanes {
     std::vector<double> lastRe, lastIm;
     std::vector<double> glitched; // 1 where the lane's pixel left the reference's precision (a double: the
                                   // lane loops run over vectors)
-    // Per lane, a pair per carried slot: its offsets at its last pass through a periodic orbit's end.
+    // Per lane, a pair per carried slot: its offsets at its last pass through a periodic orbit's end, and
+    // how far they moved from the pass before.
     std::vector<double> lap;
     // The carried offsets before the lanes' run, per slot kLanes real parts then kLanes imaginary ones.
     std::vector<double> before;

@@ -24,8 +24,9 @@ constexpr int kReferenceEnds = -1;
 constexpr int kGoesRound = -2;
 // After lane l's run on record r, its termination not holding: the record its next run takes. That is
 // the next one; past a periodic orbit's end the cycle's first, where a pixel that came back to where it
-// was a cycle before (lap: its carried offsets then, a pair per slot, NaN before its first pass) to the
-// doubles' precision of its values goes round for good (kGoesRound: its termination cannot hold any
+// was a cycle before (lap: its carried offsets then, a pair per slot, NaN before its first pass, then
+// how far they had moved the cycle before), moving no more than in that cycle, to the doubles' precision
+// of its values goes round for good (kGoesRound: its termination cannot hold any
 // more, and its value at the limit is that of the run as far from the lap's end); where its reference
 // ends, the one after a rebase (counted in rebases), or kReferenceEnds.
 int NextLaneRecord(const CDeltaProgram& program, const ReferenceOrbit& orbit, int r, double* re, double* im,

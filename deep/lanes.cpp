@@ -135,7 +135,7 @@ public:
         }
         m_bKeepWide = program.DecidesOnPlanePoint();
         m_gather.resize(slots);
-        scratch.lap.assign(2 * m_iter.Carried().size() * kLaneCount, 0.0);
+        scratch.lap.assign((2 * m_iter.Carried().size() + 1) * kLaneCount, 0.0);
         scratch.before.assign(2 * m_iter.Carried().size() * kLaneCount, 0.0);
         for (int l = 0; l < kLanes; ++l) {
             m_lanePixel[l] = -1;
@@ -250,8 +250,8 @@ void CLaneRun::Fill(int l)
     const int skip = m_orbit.skipRuns;
     m_laneRun[l] = skip;
     SetRecord(l, m_orbit.RecordRun(skip));
-    std::fill_n(m_scratch.lap.data() + 2 * m_iter.Carried().size() * static_cast<size_t>(l),
-        2 * m_iter.Carried().size(), NAN);
+    std::fill_n(m_scratch.lap.data() + (2 * m_iter.Carried().size() + 1) * static_cast<size_t>(l),
+        2 * m_iter.Carried().size() + 1, NAN);
     while (m_nNext < m_nCount) {
         const int p = m_nNext++;
         m_out[p] = {};
@@ -425,7 +425,8 @@ bool CLaneRun::GoesOn(int l)
     int n = m_laneRun[l];
     pixel.runs = n + 1;
     int next = NextLaneRecord(m_program, m_orbit, m_recordRun[l], m_scratch.re.data(), m_scratch.im.data(), l,
-        m_gather, m_scratch.lap.data() + 2 * m_iter.Carried().size() * static_cast<size_t>(l), pixel.rebases);
+        m_gather, m_scratch.lap.data() + (2 * m_iter.Carried().size() + 1) * static_cast<size_t>(l),
+        pixel.rebases);
     if (next == kGoesRound) {
         // On to the lap that ends at the limit: its last run gives the value the limit's run would.
         n += m_orbit.period * ((m_nMaxIter - 2 - n) / m_orbit.period);

@@ -168,15 +168,21 @@ bool LaneRepeats(const ReferenceOrbit& orbit, const std::vector<int32_t>& carrie
     const size_t nc = carried.size();
     const Complex* state = orbit.carried.data() + static_cast<size_t>(orbit.runs - 1) * nc;
     bool repeats = true;
+    double change = 0.0;
     for (size_t j = 0; j < nc; ++j) {
         const size_t at = static_cast<size_t>(carried[j]) * kLaneCount + static_cast<size_t>(lane);
         const double size = std::fmax(
             std::fabs(state[j].re) + std::fabs(state[j].im), std::fabs(re[at]) + std::fabs(im[at]));
         const double moved = std::fabs(re[at] - lap[2 * j]) + std::fabs(im[at] - lap[2 * j + 1]);
         repeats = repeats && moved <= kRepeat * size; // false against NaN: no pass before
+        change += moved;
         lap[2 * j] = re[at];
         lap[2 * j + 1] = im[at];
     }
+    // And it moved no more than the cycle before: near a repelling cycle (a Misiurewicz point's) the
+    // offsets grow lap by lap, however small they are beside the values.
+    repeats = repeats && change <= lap[2 * nc];
+    lap[2 * nc] = change;
     return repeats;
 }
 
@@ -243,14 +249,18 @@ int CDeltaProgram::NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Co
         const std::vector<int32_t>& carried = m_iter.Carried();
         const Complex* state = orbit.carried.data() + static_cast<size_t>(r) * carried.size();
         bool repeats = true;
+        double change = 0.0;
         for (size_t j = 0; j < carried.size(); ++j) {
             const Complex now = d[carried[j]];
             const double size = std::fmax(
                 std::fabs(state[j].re) + std::fabs(state[j].im), std::fabs(now.re) + std::fabs(now.im));
             const Complex moved = Sub(now, lap[j]);
             repeats = repeats && std::fabs(moved.re) + std::fabs(moved.im) <= kRepeat * size;
+            change += std::fabs(moved.re) + std::fabs(moved.im);
             lap[j] = now;
         }
+        repeats = repeats && change <= lap[carried.size()].re;
+        lap[carried.size()].re = change;
         if (repeats) {
             const int laps = orbit.period * ((maxIter - 2 - n) / orbit.period);
             n += laps;
