@@ -95,8 +95,8 @@ std::string DeepKeys(const ExportReport& report)
     if (!report.deep) {
         return {};
     }
-    return ",\"deep_references\":" + std::to_string(report.deepReferences)
-        + ",\"deep_skipped_iterations\":" + std::to_string(report.deepSkipped)
+    return ",\"deep_references\":" + std::to_string(report.deepReferences) + ",\"deep_skipped_iterations\":"
+        + std::to_string(report.deepSkipped) + ",\"deep_rebases\":" + std::to_string(report.deepRebases)
         + ",\"deep_precise_pixels\":" + std::to_string(report.deepPrecisePixels)
         + ",\"deep_reference_bits\":" + std::to_string(report.deepReferenceBits);
 }

@@ -2,6 +2,7 @@
 
 #include "arith.h"
 #include "deltaforms.h"
+#include "lanecycle.h"
 
 #include "opcodes.h"
 
@@ -172,6 +173,7 @@ CDeltaProgram::CDeltaProgram(const CBatchFormula& iteration, int iterZ, int iter
     , m_termN(termN)
 {
     m_bNormEscape = IsNormEscape(m_term, m_nEscape);
+    NoteAutonomy();
 }
 
 CDeltaProgram DeltaProgramOf(const CFormula& iteration, const CFormula& termination, const CFormula* colour)
@@ -198,6 +200,7 @@ void CDeltaProgram::SetColour(const CBatchFormula& colour, int z, int n, int z0)
     const bool fresh = std::all_of(m_colour.Carried().begin(), m_colour.Carried().end(),
         [&](int32_t slot) { return slot == z || slot == z0 || slot == n; });
     m_bColour = m_colour.DecidesOnValues() && fresh;
+    NoteAutonomy();
 }
 
 bool CDeltaProgram::Colour(const ReferenceOrbit& orbit, int run, const ExComplex& z, const ExComplex& z0,
@@ -308,13 +311,18 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     const size_t slots = static_cast<size_t>(m_iter.Slots());
     const size_t all = slots + static_cast<size_t>(m_term.Slots());
     scratchX.assign(all, ExComplex {});
-    scratchD.resize(all);
+    // After the slots: the carried offsets at the pixel's last pass through a periodic orbit's end, and
+    // before its run.
+    scratchD.assign(all + 2 * m_iter.Carried().size() + 1, Complex { NAN, NAN });
     ExComplex* x = scratchX.data();
     Complex* d = scratchD.data();
     const std::vector<int32_t>& carried = m_iter.Carried();
     int n = StartPixel(orbit, offset, resumed, resume, x);
-    pixel.runs = resumed && resumed->resumeRun >= 0 ? resumed->runs : n;
-    pixel.skipped = resumed && resumed->resumeRun >= 0 ? resumed->skipped : 0;
+    const bool going = resumed && resumed->resumeRun >= 0;
+    pixel.runs = going ? resumed->runs : n;
+    pixel.skipped = going ? resumed->skipped : 0;
+    pixel.rebases = going ? resumed->rebases : 0;
+    int r = going && resumed->recordRun >= 0 ? resumed->recordRun : orbit.RecordRun(n); // the record n takes
     // Offsets below 2^-600 run in ExComplex; once the largest carried one is past it, doubles hold it
     // and every product of two, and what they round to zero is negligible beside it. Not while a
     // comparison or a cut reads a plane offset the doubles lose.
@@ -324,23 +332,25 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     if (doubles) {
         std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
     }
-    const int blaEnd = std::min(maxIter, orbit.runs) - 1;
     int blaNext = n;
     int blaWait = 1;
     for (;; ++n) {
-        if (!orbit.bla.Empty() && n >= blaNext) {
-            // A pixel that found no skip seldom finds one at the next run: its tries back off, a
-            // little (skips start at even runs).
-            const int from = n;
-            n = Bilinear(orbit, n, blaEnd, m_iter.Z(), doubles, d, x, offset, pixel);
-            blaWait = n != from ? 1 : ((from & 1) != 0 ? blaWait : std::min(2 * blaWait, kBlaBackOff));
-            blaNext = n != from || (from & 1) != 0 ? n + 1 : n + blaWait;
+        if (!orbit.bla.Empty() && n >= blaNext && r >= 0 && r < orbit.runs) {
+            // Skips follow the records (a rebased or periodic pixel's r is not n) and stop before the
+            // limit and the orbit's end. A pixel that found no skip seldom finds one at the next run:
+            // its tries back off, a little (skips start at even records).
+            const int from = r;
+            r = Bilinear(orbit, r, std::min(orbit.runs, r + maxIter - n) - 1, m_iter.Z(), doubles, d, x, offset,
+                pixel);
+            n += r - from;
+            blaWait = r != from ? 1 : ((from & 1) != 0 ? blaWait : std::min(2 * blaWait, kBlaBackOff));
+            blaNext = r != from || (from & 1) != 0 ? n + 1 : n + blaWait;
         }
-        if (n >= orbit.runs) {
+        if (r < 0 || r >= orbit.runs) {
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;
         }
-        if (doubles && orbit.TinyRun(n) && OffsetsBelowD(d, carried, kTinyRunBits)) {
+        if (doubles && orbit.TinyRun(r) && OffsetsBelowD(d, carried, kTinyRunBits)) {
             // The reference passes closer to 0 than the doubles hold, and the pixel's offsets are too
             // small for their products to hold: this run in ExComplex.
             std::transform(d, d + all, x, [](Complex v) { return ex::From(v); });
@@ -350,12 +360,18 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         bool holds = false;
         Complex delta;
         if (doubles) {
-            glitch = m_iter.Run(orbit.iteration, n, d);
-            holds = Holds(orbit, n, d, z0, d + slots, glitch);
+            Complex* before = d + all + carried.size() + 1;
+            std::transform(carried.begin(), carried.end(), before, [d](int32_t s) { return d[s]; });
+            glitch = m_iter.Run(orbit.iteration, r, d);
+            if (glitch && RunAgain(orbit, r, d, before, pixel)) {
+                --n; // the run again, from another record (see RebaseGlitchedLanes)
+                continue;
+            }
+            holds = Holds(orbit, r, d, z0, d + slots, glitch);
             delta = d[m_iter.Result()];
         } else {
-            glitch = m_iter.Run(orbit.iteration, n, x);
-            holds = Holds(orbit, n, x, offset, x + slots, glitch);
+            glitch = m_iter.Run(orbit.iteration, r, x);
+            holds = Holds(orbit, r, x, offset, x + slots, glitch);
             delta = ex::ToComplex(x[m_iter.Result()]);
             if (!keepWide && !OffsetsBelow(x, carried, 600)) {
                 doubles = true;
@@ -367,11 +383,13 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             return pixel;
         }
         ++pixel.runs;
-        pixel.last = Add(orbit.last[static_cast<size_t>(n)], delta);
+        pixel.last = Add(orbit.last[static_cast<size_t>(r)], delta);
         pixel.lastOffset = doubles ? ex::From(d[m_iter.Result()]) : x[m_iter.Result()];
+        pixel.recordRun = r;
         if (holds || n + 1 >= maxIter) {
             pixel.count = holds ? n : maxIter;
             return pixel;
         }
+        r = doubles ? NextRecord(orbit, r, d, d + all, maxIter, n, pixel) : orbit.NextRecord(r);
     }
 }

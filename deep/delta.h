@@ -78,6 +78,9 @@ struct ProgramRecord {
 struct ReferenceOrbit {
     int runs { 0 };
     int terminatedAt { -1 }; // the run after which the reference's own termination held, or -1
+    // Above 0: the orbit became periodic within its precision after run runs - 1, whose state is that
+    // after run runs - 1 - period; the runs that follow repeat the last `period` records.
+    int period { 0 };
     ProgramRecord iteration, termination;
     std::vector<Complex> last;    // the iteration's value after each run
     std::vector<Complex> carried; // [run * carried + j]: every carried slot after each run
@@ -100,6 +103,13 @@ struct ReferenceOrbit {
     std::vector<std::array<Complex, kSkipTerms>> skipScaled;
     // The bilinear skips a pixel takes on its own (PlanBla, with the skip).
     CBlaTable bla;
+
+    // The record that run n of a pixel takes while it keeps to this orbit (past the end of a periodic
+    // one, the run of its cycle), or n itself.
+    int RecordRun(int n) const { return n < runs || period <= 0 ? n : runs - period + (n - runs) % period; }
+    // The record after record run r: the next one, or the cycle's first after a periodic orbit's last;
+    // -1 after the last of one that ends.
+    int NextRecord(int r) const { return r + 1 < runs ? r + 1 : (period > 0 ? runs - period : -1); }
 
     // Whether a reference value of run n lies below the doubles' normal range (see ProgramRecord).
     bool TinyRun(int n) const
@@ -139,6 +149,10 @@ struct DeltaPixel {
     ExComplex lastOffset {}; // the offset of the iteration's value at the pixel's last run
     std::int64_t runs { 0 };
     std::int64_t skipped { 0 }; // runs of its own it skipped (the bilinear skips)
+    // The reference's run whose record the pixel's last run took (a deferred pixel's next run takes):
+    // its own run unless it rebased or went round a periodic orbit; -1 with neither.
+    int recordRun { -1 };
+    int rebases { 0 }; // times the pixel went on from another run of the orbit instead of glitching
 };
 
 // The offsets of kLanes pixels of the lane-batched path, one per lane, in doubles: the iteration's
@@ -149,6 +163,11 @@ struct DeltaLanes {
     std::vector<double> lastRe, lastIm;
     std::vector<double> glitched; // 1 where the lane's pixel left the reference's precision (a double: the
                                   // lane loops run over vectors)
+    // Per lane, a pair per carried slot: its offsets at its last pass through a periodic orbit's end, and
+    // how far they moved from the pass before.
+    std::vector<double> lap;
+    // The carried offsets before the lanes' run, per slot kLanes real parts then kLanes imaginary ones.
+    std::vector<double> before;
     // The offsets of the deferred pixels that go on from a run of their own (every slot of the
     // iteration, then of the termination), a row per pixel of the call.
     std::vector<Complex> resume;
@@ -273,6 +292,21 @@ public:
     void IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, int count, int maxIter,
         DeltaLanes& scratch, DeltaPixel* out) const;
 
+    // Whether a pixel may take the record of another run than its own (a periodic orbit's cycle, a
+    // rebase): the termination reads no run number and carries nothing of its own, and an exact colour
+    // reads no run number either (the iteration reads none).
+    bool Autonomous() const { return m_bAutonomous; }
+    // Whether a glitch of the iteration may be mended by going on from another run of the orbit: an
+    // autonomous program whose every operation glitches only where the pixel's operand drops far below
+    // the reference's (its offsets then still hold the pixel's value to the doubles' precision of
+    // their size). Operations with branch cuts (log, arg, sqrt, powers that are not whole) can lose a
+    // pixel's offset in a jump, and trigonometric ones have poles: those glitch as before.
+    bool Rebases() const { return m_bRebases; }
+    // After record run r, a pixel whose offsets d (every slot of the iteration) glitched: the run of
+    // the orbit whose state lies nearest the pixel's when nearer than the pixel's offsets are large.
+    // Then d holds the offsets from that run's state and `to` the run; false (d unchanged) otherwise.
+    bool Rebase(const ReferenceOrbit& orbit, int r, Complex* d, int& to) const;
+
     // The delta of one instruction, for tests: f(A + a, B + b) - f(A, B) given the reference operands
     // A, B, its result R and the offsets, in doubles and in ExComplex.
     Complex Delta(const BatchInstruction& in, Complex A, Complex B, Complex R, Complex a, Complex b) const;
@@ -305,4 +339,18 @@ private:
     int m_termN { -1 };
     bool m_bNormEscape { false };
     double m_nEscape { 0.0 };
+    // The record after record run r for a pixel going on from its run n with the offsets d, in doubles:
+    // see NextLaneRecord (lap: the carried offsets at its last pass through a periodic orbit's end). A
+    // pixel that goes round for good moves n on to the lap that ends at the limit.
+    int NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, int maxIter, int& n,
+        DeltaPixel& pixel) const;
+    // After the run on record r glitched: the pixel back to its carried offsets before it and, where it
+    // rebases from there, r the record to take the run again on (see RebaseGlitchedLanes).
+    bool RunAgain(
+        const ReferenceOrbit& orbit, int& r, Complex* d, const Complex* before, DeltaPixel& pixel) const;
+
+    bool m_bAutonomous { false };
+    bool m_bRebases { false };
+    std::vector<int> m_rebased; // the carried slots a rebase moves (z0 keeps its offset): their indices
+    void NoteAutonomy();
 };

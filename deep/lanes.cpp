@@ -2,6 +2,7 @@
 
 #include "deltaforms.h"
 #include "deltakernels.h"
+#include "lanecycle.h"
 
 #include "opcodes.h"
 
@@ -138,6 +139,9 @@ public:
             m_zSlot = carried[j] == m_iter.Z() ? static_cast<int>(j) : m_zSlot;
         }
         m_nBlaEnd = std::min(maxIter, orbit.runs) - 1;
+        m_gather.resize(slots);
+        scratch.lap.assign((2 * m_iter.Carried().size() + 1) * kLaneCount, 0.0);
+        scratch.before.assign(2 * m_iter.Carried().size() * kLaneCount, 0.0);
         for (int l = 0; l < kLanes; ++l) {
             m_lanePixel[l] = -1;
             Fill(l);
@@ -162,6 +166,13 @@ private:
     bool Defers(int l) const;
     bool DecideByNorm();
     void RunTermination();
+    bool GoesOn(int l);
+    void SetRecord(int l, int r) // the record lane l's run takes
+    {
+        m_recordRun[l] = r;
+        m_runAt[l] = static_cast<size_t>(r) * static_cast<size_t>(m_orbit.iteration.instructions);
+        m_termRunAt[l] = static_cast<size_t>(r) * static_cast<size_t>(m_orbit.termination.instructions);
+    }
 
     const CDeltaProgram& m_program;
     const CDeltaCode& m_iter;
@@ -190,6 +201,8 @@ private:
     alignas(64) size_t m_termRunAt[kLanes] {}; // and into the termination's
     alignas(64) double m_z0Re[kLanes] {};      // each lane's plane offset
     alignas(64) double m_z0Im[kLanes] {};
+    int m_recordRun[kLanes] {}; // its run, unless it rebased or went round a periodic orbit
+    std::vector<Complex> m_gather;
 };
 
 // The norm termination decided on each active lane's value (lastRe, lastIm) and offset; false when
@@ -265,13 +278,14 @@ void CLaneRun::Fill(int l)
 {
     const int skip = m_orbit.skipRuns;
     m_laneRun[l] = skip;
-    m_runAt[l] = static_cast<size_t>(skip) * static_cast<size_t>(m_orbit.iteration.instructions);
-    m_termRunAt[l] = static_cast<size_t>(skip) * static_cast<size_t>(m_orbit.termination.instructions);
+    SetRecord(l, m_orbit.RecordRun(skip));
+    std::fill_n(m_scratch.lap.data() + (2 * m_iter.Carried().size() + 1) * static_cast<size_t>(l),
+        2 * m_iter.Carried().size() + 1, NAN);
     while (m_nNext < m_nCount) {
         const int p = m_nNext++;
         m_out[p] = {};
         m_out[p].runs = skip;
-        if (skip >= m_orbit.runs) {
+        if (m_recordRun[l] >= m_orbit.runs) {
             m_out[p].glitched = true; // the reference ends before the pixel's first run
             continue;
         }
@@ -283,8 +297,7 @@ void CLaneRun::Fill(int l)
         m_out[p].runs = run;
         m_out[p].skipped = run - skip;
         m_laneRun[l] = run;
-        m_runAt[l] = static_cast<size_t>(run) * static_cast<size_t>(m_orbit.iteration.instructions);
-        m_termRunAt[l] = static_cast<size_t>(run) * static_cast<size_t>(m_orbit.termination.instructions);
+        SetRecord(l, m_orbit.RecordRun(run)); // a bilinear skip ends before the orbit does
         for (double* lanes : { m_scratch.re.data(), m_scratch.im.data() }) {
             for (int s = 0; s < m_iter.Slots(); ++s) {
                 lanes[At(s) + static_cast<size_t>(l)] = 0.0;
@@ -314,10 +327,10 @@ void CLaneRun::Fill(int l)
 // its own offsets are too small for their products to hold.
 bool CLaneRun::Defers(int l) const
 {
-    if (m_orbit.SingularRun(m_laneRun[l])) {
+    if (m_orbit.SingularRun(m_recordRun[l])) {
         return true; // a value that is not a number: the lane loops would spread it
     }
-    if (!m_orbit.TinyRun(m_laneRun[l])) {
+    if (!m_orbit.TinyRun(m_recordRun[l])) {
         return false;
     }
     const double limit = std::ldexp(1.0, -kTinyRunBits);
@@ -350,6 +363,7 @@ void CLaneRun::DeferAtTinyRuns()
             }
             m_out[p].deferred = true;
             m_out[p].resumeRun = m_laneRun[l];
+            m_out[p].recordRun = m_recordRun[l];
             m_out[p].runs = m_laneRun[l];
             m_active &= ~(uint64_t { 1 } << l);
             Fill(l);
@@ -386,8 +400,19 @@ void CLaneRun::Step()
     double* im = m_scratch.im.data();
     double* tre = m_scratch.termRe.data();
     double* glitched = m_scratch.glitched.data();
+    if (m_program.Rebases()) {
+        KeepCarried(m_iter.Carried(), re, im, m_scratch.before.data());
+    }
     RunLanes(m_iter, m_orbit.iteration, m_runAt, m_active, re, im, glitched, m_kernels);
-    m_kernels.value(m_orbit.last.data(), m_laneRun, re + At(m_iter.Result()), im + At(m_iter.Result()),
+    // Lanes that glitched and rebased take their run again, from another record.
+    const uint64_t again = m_program.Rebases() ? RebaseGlitchedLanes(m_program, m_orbit, m_active, glitched,
+                               re, im, m_scratch.before.data(), m_recordRun, m_gather)
+                                               : 0;
+    for (uint64_t b = again; b != 0; b &= b - 1) {
+        SetRecord(std::countr_zero(b), m_recordRun[std::countr_zero(b)]);
+        ++m_out[m_lanePixel[std::countr_zero(b)]].rebases;
+    }
+    m_kernels.value(m_orbit.last.data(), m_recordRun, re + At(m_iter.Result()), im + At(m_iter.Result()),
         m_scratch.lastRe.data(), m_scratch.lastIm.data());
     const bool exact = !m_program.NormEscape() || !DecideByNorm();
     if (exact) {
@@ -396,36 +421,58 @@ void CLaneRun::Step()
     const double* held = tre + At(m_term.Result());
     for (uint64_t bits = m_active; bits != 0; bits &= bits - 1) {
         const int l = std::countr_zero(bits);
+        if ((again >> l & 1u) != 0) {
+            continue;
+        }
         DeltaPixel& pixel = m_out[m_lanePixel[l]];
         const int n = m_laneRun[l];
-        const double sum = exact ? m_orbit.held[static_cast<size_t>(n)] + held[l] : m_decision[l];
+        const int r = m_recordRun[l];
+        const double sum = exact ? m_orbit.held[static_cast<size_t>(r)] + held[l] : m_decision[l];
         // The runs a pixel made are counted when it ends: the skip's and n + 1 from its lane.
         bool ends = true;
         if (glitched[l] != 0.0 || std::isnan(sum)) {
             pixel.glitched = true;
             pixel.runs = n;
         } else if (sum > 0.0 || n + 1 >= m_nMaxIter) {
+            const size_t at = At(m_iter.Result()) + static_cast<size_t>(l);
             pixel.count = sum > 0.0 ? n : m_nMaxIter;
             pixel.last
                 = { m_scratch.lastRe[static_cast<size_t>(l)], m_scratch.lastIm[static_cast<size_t>(l)] };
-            pixel.lastOffset = ex::From({ re[At(m_iter.Result()) + static_cast<size_t>(l)],
-                im[At(m_iter.Result()) + static_cast<size_t>(l)] });
+            pixel.lastOffset = ex::From({ re[at], im[at] });
             pixel.runs = n + 1;
-        } else if (n + 1 >= m_orbit.runs) {
-            pixel.glitched = true; // its reference ends here
-            pixel.runs = n + 1;
+            pixel.recordRun = r;
         } else {
-            ends = false;
+            ends = !GoesOn(l);
         }
         if (ends) {
             m_active &= ~(uint64_t { 1 } << l);
             Fill(l);
-        } else {
-            m_laneRun[l] = n + 1;
-            m_runAt[l] += static_cast<size_t>(m_orbit.iteration.instructions);
-            m_termRunAt[l] += static_cast<size_t>(m_orbit.termination.instructions);
         }
     }
+}
+
+// Lane l's pixel, its run done and its termination not holding, to its next run (see NextLaneRecord);
+// false when it ends here.
+bool CLaneRun::GoesOn(int l)
+{
+    DeltaPixel& pixel = m_out[m_lanePixel[l]];
+    int n = m_laneRun[l];
+    pixel.runs = n + 1;
+    int next = NextLaneRecord(m_program, m_orbit, m_recordRun[l], m_scratch.re.data(), m_scratch.im.data(), l,
+        m_gather, m_scratch.lap.data() + (2 * m_iter.Carried().size() + 1) * static_cast<size_t>(l),
+        pixel.rebases);
+    if (next == kGoesRound) {
+        // On to the lap that ends at the limit: its last run gives the value the limit's run would.
+        n += m_orbit.period * ((m_nMaxIter - 2 - n) / m_orbit.period);
+        next = m_orbit.NextRecord(m_recordRun[l]);
+    }
+    if (next < 0) {
+        pixel.glitched = true;
+        return false;
+    }
+    m_laneRun[l] = n + 1;
+    SetRecord(l, next);
+    return true;
 }
 
 } // namespace

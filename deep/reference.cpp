@@ -5,6 +5,7 @@
 #include "opcodes.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <limits>
 
@@ -134,6 +135,73 @@ private:
     std::vector<int> m_watched;   // carried slots, z0 aside
 };
 
+// Brent's cycle detection on the exact carried values: the state after run 0 is kept, then the state
+// after the run where the distance to the kept one reaches 1, 2, 4, ... runs, and every state compared
+// with the kept one. Equal to all but 16 bits of the precision they were computed in, the orbit
+// repeats from there with the distance as its period.
+class CPeriodWatch {
+public:
+    CPeriodWatch(const CDeltaProgram& program, mpfr_prec_t bits)
+        : m_diff(bits)
+    {
+        for (const int32_t slot : program.Carried()) {
+            if (slot != program.IterZ0()) {
+                m_slots.push_back(slot);
+                m_saved.emplace_back(bits);
+            }
+        }
+        m_bOn = program.Autonomous() && !m_slots.empty();
+    }
+
+    // After run n: the period once the state repeats, else 0.
+    int Note(int n, const CPreciseProgram& run)
+    {
+        if (!m_bOn) {
+            return 0;
+        }
+        if (m_nSavedAt >= 0 && Repeats(run)) {
+            return n - m_nSavedAt;
+        }
+        if (m_nSavedAt < 0 || n - m_nSavedAt >= m_nSpan) {
+            for (size_t i = 0; i < m_slots.size(); ++i) {
+                m_saved[i] = run.Slot(m_slots[i]);
+            }
+            m_nSpan = m_nSavedAt < 0 ? 1 : 2 * m_nSpan;
+            m_nSavedAt = n;
+        }
+        return 0;
+    }
+
+private:
+    bool Repeats(const CPreciseProgram& run)
+    {
+        for (size_t i = 0; i < m_slots.size(); ++i) {
+            const BigComplex& now = run.Slot(m_slots[i]);
+            const mpfr_prec_t bits = now.Precision();
+            m_diff.SetPrecision(bits);
+            mpc_sub(m_diff.get(), now.get(), m_saved[i].get(), MPC_RNDNN);
+            const long size = std::max(Exponent(now.Re()), Exponent(now.Im()));
+            const long gap = std::max(Exponent(m_diff.Re()), Exponent(m_diff.Im()));
+            if (gap != kZero && (size == kZero || gap > size - (static_cast<long>(bits) - 16))) {
+                return false;
+            }
+        }
+        return true;
+    }
+    static constexpr long kZero = LONG_MIN;
+    static long Exponent(mpfr_srcptr x)
+    {
+        return mpfr_zero_p(x) ? kZero : (mpfr_number_p(x) ? static_cast<long>(mpfr_get_exp(x)) : LONG_MAX);
+    }
+
+    bool m_bOn { false };
+    std::vector<int32_t> m_slots;
+    std::vector<BigComplex> m_saved;
+    BigComplex m_diff;
+    int m_nSavedAt { -1 };
+    int m_nSpan { 1 };
+};
+
 } // namespace
 
 bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
@@ -171,6 +239,7 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
     orbit.carried.reserve(reserved * carried.size());
     orbit.held.reserve(reserved);
     CPrecisionPlan precision(program, run, bits);
+    CPeriodWatch period(program, bits);
     for (int n = 0; n < maxIter; ++n) {
         if ((n & 63) == 0 && cancelled && cancelled()) {
             return false;
@@ -206,6 +275,10 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
         orbit.runs = n + 1;
         if (orbit.terminatedAt < 0 && holds) {
             orbit.terminatedAt = n;
+        }
+        if (const int p = period.Note(n, run); p > 0) {
+            orbit.period = p; // the pixels that keep to it go round its last p runs
+            break;
         }
         precision.Follow(orbit, n, iterRecord.Rounded());
     }

@@ -175,6 +175,7 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
     std::vector<ExComplex> scratchX;
     std::int64_t runs = 0;
     std::int64_t skipped = 0; // bilinear skips of the pixels painted
+    std::int64_t rebases = 0;
     DeltaLanes lanes;
     std::vector<ExComplex> offset;
     std::vector<DeltaPixel> results;
@@ -210,6 +211,7 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
             const size_t index = list[batch.from + static_cast<size_t>(l)];
             runs += results[l].runs;
             const DeltaPixel& pixel = results[l];
+            rebases += pixel.rebases;
             if (pixel.glitched) {
                 failed.push_back(index);
                 continue;
@@ -217,7 +219,9 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
             m_done[index] = 1;
             skipped += pixel.skipped;
             // The colour decided on the exact values where it decides on z or z0 at all.
-            const int last = std::min(pixel.count, m_nMaxIter - 1);
+            // At the record its last run took: a rebased pixel's, or one that went round a periodic orbit's,
+            // is not its own run.
+            const int last = pixel.recordRun >= 0 ? pixel.recordRun : std::min(pixel.count, m_nMaxIter - 1);
             Complex exact;
             if (program.ExactColour()
                 && program.Colour(reference.orbit, last, pixel.lastOffset, offset[l], pixel.count - last,
@@ -234,4 +238,5 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
     }
     m_nIterations += runs;
     m_nBlaSkipped += skipped;
+    m_nRebases += rebases;
 }

@@ -188,6 +188,7 @@ int CDeepRender::Run(RenderStats* stats)
     state.precisePixels = static_cast<int>(todo.size());
     // Runs skipped a pixel: the shared skip's, and on average each pixel's own bilinear skips.
     state.skipRuns += static_cast<int>(m_nBlaSkipped.load() / std::max<std::int64_t>(1, std::ssize(m_done)));
+    state.rebases = m_nRebases.load();
     m_session.SetLast(state);
     if (stats) {
         *stats = { m_nIterations.load(), m_nThreads };

@@ -76,5 +76,6 @@ private:
     std::shared_ptr<DeepView> m_deep;
     std::atomic<std::int64_t> m_nIterations { 0 };
     std::atomic<std::int64_t> m_nBlaSkipped { 0 }; // runs the painted pixels skipped on their own
+    std::atomic<std::int64_t> m_nRebases { 0 };
     std::atomic<bool> m_bAborted { false };
 };

@@ -14,6 +14,8 @@ struct DeepRenderState {
     int skipRuns { 0 };      // runs the main reference lets every pixel skip
     int precisePixels { 0 }; // pixels rendered in arbitrary precision
     int referenceBits { 0 }; // the precision of the reference orbits
+    // Times a pixel went on from another run of its reference instead of taking another reference.
+    std::int64_t rebases { 0 };
 };
 
 // The references of one deep view (formulas, limit, view and size: the key).

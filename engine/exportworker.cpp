@@ -164,6 +164,7 @@ void CExportWorker::NoteRender(const Picture& picture, const RenderStats& stats,
         m_report.deepSkipped = deep.skipRuns;
         m_report.deepPrecisePixels = deep.precisePixels;
         m_report.deepReferenceBits = deep.referenceBits;
+        m_report.deepRebases = deep.rebases;
     }
 }
 

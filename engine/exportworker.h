@@ -78,6 +78,7 @@ struct ExportReport {
     int deepSkipped { 0 };
     int deepPrecisePixels { 0 };
     int deepReferenceBits { 0 };
+    std::int64_t deepRebases { 0 };
 };
 
 // The export: renders a copy of the picture at its target size on a thread of its own, stamps the

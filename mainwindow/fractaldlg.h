@@ -159,6 +159,8 @@ public:
     QString StatusZoom() const;
     QString StatusState() const;
     QString StatusDeepSummary() const;
+    // The same figures in short, for a status line too narrow for the sentence; empty as that is.
+    QString StatusDeepCompact() const;
     // The width as a number, the scale when the panel prints it as 0 (else empty), and every value of
     // the view in full.
     QString StatusWidth() const;

@@ -178,11 +178,28 @@ QString CFractalDlg::StatusDeepSummary() const
                    .arg(deep.references)
                    .arg(deep.referenceBits)
                    .arg(deep.skipRuns);
+        if (deep.rebases > 0) {
+            path += tr("，%1 次换基").arg(deep.rebases);
+        }
         if (deep.precisePixels > 0) {
             path += tr("，%1 个像素逐点高精度计算").arg(deep.precisePixels);
         }
     }
     return path;
+}
+
+QString CFractalDlg::StatusDeepCompact() const
+{
+    const DeepRenderState deep = m_script.GetDeepRenderState();
+    if (!DeepView() || !deep.active) {
+        return {};
+    }
+    return tr("深度：%1 轨 · %2 位 · 跳 %3 · 换基 %4 · 高精度 %5")
+        .arg(deep.references)
+        .arg(deep.referenceBits)
+        .arg(deep.skipRuns)
+        .arg(deep.rebases)
+        .arg(deep.precisePixels);
 }
 
 void CFractalDlg::UpdateStatusLine()
@@ -209,7 +226,7 @@ void CFractalDlg::FillStatusLine(
     line.SetCoordinate(x, y);
     line.SetWidth(StatusWidth(), StatusScale(), StatusViewValues());
     line.SetState(state);
-    line.SetDeepSummary(StatusDeepSummary());
+    line.SetDeepSummary(StatusDeepSummary(), StatusDeepCompact());
 }
 
 Qt::CursorShape CFractalDlg::CursorFor(DragMode mode)

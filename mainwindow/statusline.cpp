@@ -216,12 +216,15 @@ void CStatusLine::SetState(const QString& text)
     m_state->SetTexts(m_state->fontMetrics().elidedText(text, Qt::ElideRight, m_state->Room()), {});
 }
 
-void CStatusLine::SetDeepSummary(const QString& text)
+void CStatusLine::SetDeepSummary(const QString& text, const QString& compact)
 {
     const QFontMetrics metrics = m_deep->fontMetrics();
     const int room = m_deep->Room();
     QString shown = text;
-    if (metrics.horizontalAdvance(text) > room) {
+    if (metrics.horizontalAdvance(text) > room && !compact.isEmpty()
+        && metrics.horizontalAdvance(compact) <= room) {
+        shown = compact;
+    } else if (metrics.horizontalAdvance(text) > room) {
         shown = metrics.elidedText(Tr(kDeepZoom) + QStringLiteral(u"…"), Qt::ElideRight, room);
     }
     m_deep->SetTexts(shown, text);

@@ -42,8 +42,9 @@ public:
     void SetWidth(const QString& width, const QString& ratio, const QString& tooltip);
     void SetState(const QString& text);
     // The deep zoom's summary as one text; empty when the view is shallow. Shown whole where it fits,
-    // else as "深度缩放…" with the whole text in the tooltip and on a click.
-    void SetDeepSummary(const QString& text);
+    // else as compact (the same figures, short) where that fits, else as "深度缩放…"; the whole text
+    // is in the tooltip and shown on a click.
+    void SetDeepSummary(const QString& text, const QString& compact = {});
 
     CStatusField* Coordinate() const { return m_coordinate; }
     CStatusField* Width() const { return m_width; }

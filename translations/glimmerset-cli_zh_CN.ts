@@ -875,7 +875,8 @@ Options:
   --json              print what was done as one JSON object on one line instead of the
                       outcome (on standard error with &apos;-o -&apos;); one line per picture,
                       failures included; a deep view adds deep_references,
-                      deep_skipped_iterations, deep_precise_pixels and deep_reference_bits
+                      deep_skipped_iterations, deep_rebases, deep_precise_pixels and
+                      deep_reference_bits
   --quiet             print nothing on success
   -h, --help          show this help and exit
   -V, --version       show the version and exit
@@ -921,8 +922,8 @@ PNG 和 JPEG 图片带有绘制时的脚本（不含 --size 和 --fit），因�
                       的图片另加 dz（&apos;&lt;c16&apos;，最终的 V_dz）和 de（&apos;&lt;f8&apos;，最终的 V_de）
   --json              把所做的事以一行中的一个 JSON 对象打印，代替结果信息（使用
                       &apos;-o -&apos; 时打印到标准错误）；每张图片一行，失败的也是；深度视图
-                      另有 deep_references、deep_skipped_iterations、deep_precise_pixels
-                      和 deep_reference_bits
+                      另有 deep_references、deep_skipped_iterations、deep_rebases、
+                      deep_precise_pixels 和 deep_reference_bits
   --quiet             成功时不打印任何内容
   -h, --help          显示本帮助并退出
   -V, --version       显示版本并退出

@@ -374,6 +374,14 @@ it carries, as a new script. The window speaks the first of the user&apos;s lang
         <translation>, %1 pixels in arbitrary precision</translation>
     </message>
     <message>
+        <source>，%1 次换基</source>
+        <translation>, %1 rebases</translation>
+    </message>
+    <message>
+        <source>深度：%1 轨 · %2 位 · 跳 %3 · 换基 %4 · 高精度 %5</source>
+        <translation>Deep: %1 refs · %2 bits · %3 skipped · %4 rebases · %5 precise</translation>
+    </message>
+    <message>
         <source>复制(&amp;C)</source>
         <translation>&amp;Copy</translation>
     </message>

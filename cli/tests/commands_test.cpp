@@ -244,7 +244,7 @@ TEST_F(Commands, JsonReport)
     const Outcome deep
         = Cli({ "render", Path("deep.gsc"), "-o", Path("deep.png"), "--size", "16x16", "--json" });
     ASSERT_EQ(deep.code, 0) << deep.err;
-    for (const char* key : { ",\"deep_references\":", ",\"deep_skipped_iterations\":",
+    for (const char* key : { ",\"deep_references\":", ",\"deep_skipped_iterations\":", ",\"deep_rebases\":",
              ",\"deep_precise_pixels\":0,", ",\"deep_reference_bits\":" }) {
         EXPECT_NE(deep.out.find(key), std::string::npos) << key << " in " << deep.out;
     }

@@ -1,0 +1,135 @@
+#include "delta.h"
+#include "oracle.h"
+#include "reference.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct Picture {
+    CFormula iter, term;
+    CDeltaProgram delta;
+
+    Picture(const char* iteration, const char* termination, Complex c)
+    {
+        std::string error;
+        EXPECT_EQ(iter.Compile(iteration, error), 0) << error;
+        EXPECT_EQ(term.Compile(termination, error), 0) << error;
+        if (const int k = iter.FindConstant("C"); k >= 0) {
+            iter.SetConstant(k, c);
+        }
+        delta = DeltaProgramOf(iter, term);
+    }
+};
+
+constexpr mpfr_prec_t kBits = 256;
+
+} // namespace
+
+// An orbit that settles on a cycle ends when it repeats within its precision, with the cycle's period;
+// one whose termination reads the run number runs to the limit (its runs are not alike).
+TEST(PeriodicReference, EndsWithItsPeriod)
+{
+    struct Case {
+        const char* iteration;
+        const char* termination;
+        Complex c, point;
+        int period;
+    };
+    const Case cases[] = {
+        { "z = z * z + C;", "norm(z) > 100;", { -0.1, 0.1 }, { 0.1, 0.1 }, 1 },
+        { "z = z * z + C;", "norm(z) > 100;", { -1.0, 0.0 }, { 0.1, 0.0 }, 2 },
+        { "z = z * z + z0;", "norm(z) > 100;", { 0, 0 }, { -0.1225, 0.7449 }, 3 },
+        { "z = z * z + C;", "norm(z) + 0 * V_iter_n > 100;", { -1.0, 0.0 }, { 0.1, 0.0 }, 0 },
+    };
+    constexpr int kLimit = 200000;
+    for (const Case& c : cases) {
+        Picture picture(c.iteration, c.termination, c.c);
+        Reference reference;
+        ASSERT_TRUE(BuildReference(picture.delta, BigComplex(c.point, kBits), kBits, kLimit, reference, {}));
+        EXPECT_EQ(reference.orbit.period, c.period) << c.iteration << " at " << c.point.re;
+        EXPECT_EQ(reference.orbit.runs<kLimit, c.period> 0) << reference.orbit.runs;
+    }
+}
+
+// Pixels that follow a periodic orbit to the limit are decided there without running to it, on both
+// paths (side by side and one by one), with the value the limit's run gives; a pixel that leaves the
+// orbit escapes at the oracle's count.
+TEST(PeriodicReference, PixelsAtTheLimitWithoutItsRuns)
+{
+    Picture picture("z = z * z + C;", "norm(z) > 100;", { -1.0, 0.0 });
+    const Complex centre { 0.1, 0.0 };
+    // 0.1 + 1e-12 k settles on the cycle 0, -1 (the limit's run: 0 after an odd run, -1 after an even
+    // one); 1.7 escapes after a few runs.
+    std::vector<ExComplex> offsets;
+    for (int k = 0; k < 64; ++k) {
+        offsets.push_back(ex::From({ 1e-12 * k, 1e-12 * (k % 5) }));
+    }
+    offsets.push_back(ex::From({ 1.6, 0.0 }));
+    const int count = static_cast<int>(offsets.size());
+    CBatchFormula iterProgram(picture.iter), termProgram(picture.term);
+    CPreciseProgram iter(iterProgram, kBits), term(termProgram, kBits);
+    const OracleBindings bindings = BindOracle(picture.iter, iterProgram, picture.term, termProgram);
+    const int escapes
+        = PreciseIterate(iter, term, bindings, BigComplex(Complex { 1.7, 0.0 }, kBits), 1000).count;
+    for (const int limit : { 1000000000, 999999999 }) {
+        Reference reference;
+        ASSERT_TRUE(BuildReference(picture.delta, BigComplex(centre, kBits), kBits, limit, reference, {}));
+        ASSERT_EQ(reference.orbit.period, 2);
+        std::vector<DeltaPixel> lanes(offsets.size());
+        DeltaLanes scratch;
+        picture.delta.IterateLanes(reference.orbit, offsets.data(), count, limit, scratch, lanes.data());
+        std::vector<Complex> d;
+        std::vector<ExComplex> x;
+        const double settled = limit % 2 == 0 ? 0.0 : -1.0;
+        for (int k = 0; k < count; ++k) {
+            const DeltaPixel one = picture.delta.Iterate(reference.orbit, offsets[k], limit, d, x);
+            for (const DeltaPixel& pixel : { lanes[k], one }) {
+                ASSERT_FALSE(pixel.glitched || pixel.deferred) << k;
+                EXPECT_EQ(pixel.count, k < 64 ? limit : escapes) << k;
+                if (k < 64) {
+                    EXPECT_NEAR(pixel.last.re, settled, 1e-9) << k;
+                }
+            }
+        }
+    }
+}
+
+// A pixel whose value passes near 0 far from its reference's goes on from the run of the orbit
+// nearest its value instead of glitching, and ends at the oracle's count; formulas with branch cuts
+// do not rebase.
+TEST(Rebasing, GoesOnFromTheNearestRun)
+{
+    Picture picture("z = z * z + C;", "norm(z) > 100;", { -0.78, -0.15 });
+    ASSERT_TRUE(picture.delta.Rebases());
+    EXPECT_FALSE(Picture("z = sqrt(z) + C;", "norm(z) > 100;", {}).delta.Rebases());
+    EXPECT_FALSE(Picture("z = z * z + C;", "norm(z) > V_iter_n;", {}).delta.Rebases());
+    constexpr int kLimit = 2000;
+    const Complex centre { 0.31, 0.12 };
+    Reference reference;
+    ASSERT_TRUE(BuildReference(picture.delta, BigComplex(centre, kBits), kBits, kLimit, reference, {}));
+    CBatchFormula iterProgram(picture.iter), termProgram(picture.term);
+    CPreciseProgram iter(iterProgram, kBits), term(termProgram, kBits);
+    const OracleBindings bindings = BindOracle(picture.iter, iterProgram, picture.term, termProgram);
+    std::vector<Complex> d;
+    std::vector<ExComplex> x;
+    int rebased = 0;
+    int glitched = 0;
+    for (int j = 0; j < 24; ++j) {
+        for (int i = 0; i < 24; ++i) {
+            const Complex offset { 2e-3 * (i - 12), 2e-3 * (j - 12) };
+            const DeltaPixel pixel = picture.delta.Iterate(reference.orbit, ex::From(offset), kLimit, d, x);
+            glitched += pixel.glitched ? 1 : 0;
+            if (pixel.glitched || pixel.rebases == 0) {
+                continue;
+            }
+            ++rebased;
+            const BigComplex at(Add(centre, offset), kBits);
+            EXPECT_EQ(pixel.count, PreciseIterate(iter, term, bindings, at, kLimit).count) << i << ", " << j;
+        }
+    }
+    EXPECT_GT(rebased, 10);
+    EXPECT_LT(glitched, rebased);
+}
