@@ -61,21 +61,36 @@ bool OffsetsBelowD(const Complex* d, const std::vector<int32_t>& slots, int bits
         [&](int32_t s) { return std::fmax(std::fabs(d[s].re), std::fabs(d[s].im)) < limit; });
 }
 
-// The bilinear skips of a pixel at run n, its z offset in d (doubles) or x; the run reached.
-int Bilinear(const ReferenceOrbit& orbit, int n, int end, int z, bool doubles, Complex* d, ExComplex* x,
-    const ExComplex& planeOffset, DeltaPixel& pixel)
+// When a pixel next tries the bilinear skips: at once after a skip; a pixel that found none seldom finds
+// one at the next run, so its tries back off, a little (skips start at even records).
+struct BlaTries {
+    int next = 0;
+    int wait = 1;
+};
+
+// The bilinear skips of a pixel at its run n on record r, its z offset in d (doubles) or x: the record
+// reached, n moved as far. Skips follow the records (a rebased pixel's, or one that went round a
+// periodic orbit, is not its own run) and stop before the limit and the orbit's end.
+int Bilinear(const ReferenceOrbit& orbit, int r, int& n, int maxIter, BlaTries& tries, int z, bool doubles,
+    Complex* d, ExComplex* x, const ExComplex& planeOffset, DeltaPixel& pixel)
 {
+    if (orbit.bla.Empty() || n < tries.next || r < 0 || r >= orbit.runs) {
+        return r;
+    }
     ExComplex dz = doubles ? ex::From(d[z]) : x[z];
-    const int to = orbit.bla.Skip(n, end, dz, planeOffset);
-    if (to != n) {
+    const int to = orbit.bla.Skip(r, std::min(orbit.runs, r + maxIter - n) - 1, dz, planeOffset);
+    if (to != r) {
         if (doubles) {
             d[z] = ex::ToComplex(dz);
         } else {
             x[z] = dz;
         }
-        pixel.skipped += to - n;
-        pixel.runs += to - n;
+        pixel.skipped += to - r;
+        pixel.runs += to - r;
+        n += to - r;
     }
+    tries.wait = to != r ? 1 : ((r & 1) != 0 ? tries.wait : std::min(2 * tries.wait, kBlaBackOff));
+    tries.next = to != r || (r & 1) != 0 ? n + 1 : n + tries.wait;
     return to;
 }
 
@@ -332,20 +347,9 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     if (doubles) {
         std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
     }
-    int blaNext = n;
-    int blaWait = 1;
+    BlaTries tries { n, 1 };
     for (;; ++n) {
-        if (!orbit.bla.Empty() && n >= blaNext && r >= 0 && r < orbit.runs) {
-            // Skips follow the records (a rebased or periodic pixel's r is not n) and stop before the
-            // limit and the orbit's end. A pixel that found no skip seldom finds one at the next run:
-            // its tries back off, a little (skips start at even records).
-            const int from = r;
-            r = Bilinear(orbit, r, std::min(orbit.runs, r + maxIter - n) - 1, m_iter.Z(), doubles, d, x, offset,
-                pixel);
-            n += r - from;
-            blaWait = r != from ? 1 : ((from & 1) != 0 ? blaWait : std::min(2 * blaWait, kBlaBackOff));
-            blaNext = r != from || (from & 1) != 0 ? n + 1 : n + blaWait;
-        }
+        r = Bilinear(orbit, r, n, maxIter, tries, m_iter.Z(), doubles, d, x, offset, pixel);
         if (r < 0 || r >= orbit.runs) {
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;
