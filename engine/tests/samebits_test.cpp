@@ -58,24 +58,30 @@ const Scene kFunctionScenes[] = {
         "norm(z) > 1e2;", nullptr, 40, { -0.7, 0.3 }, {}, -1.6, -1.6, 3.2 / 1024 },
 };
 
+// The scalar renderer gives the pinned hash, and the batched one the same bits with generated code
+// off and on every instruction set this machine has.
+void ExpectPinnedEveryWay(const Scene& scene, uint64_t pin)
+{
+    CFractalScript script;
+    ASSERT_TRUE(Apply(script, scene, 64, 64)) << scene.name;
+    const uint64_t scalar = Render(script, 64, true);
+    EXPECT_EQ(scalar, pin) << scene.name << ": 0x" << std::hex << scalar;
+    std::vector<JitUse> ways { JitUse::Off };
+    for (const JitIsa isa : CBatchJit::AvailableIsas()) {
+        ways.push_back(isa == JitIsa::Avx512 ? JitUse::Avx512 : JitUse::Avx2);
+    }
+    for (const JitUse use : ways) {
+        script.RenderPool().SetJitUse(use);
+        EXPECT_EQ(Render(script, 64, false), scalar) << scene.name << " way " << static_cast<int>(use);
+    }
+}
+
 TEST(SameBits, FunctionPicturesPinned)
 {
     const uint64_t pins[]
         = { 0x156315038864c041ull, 0x62ff770cbbcf9ddfull, 0xbd6d9faaa286c35aull, 0xce9a1a723a2a77f0ull };
     for (size_t k = 0; k < std::size(kFunctionScenes); ++k) {
-        CFractalScript script;
-        ASSERT_TRUE(Apply(script, kFunctionScenes[k], 64, 64)) << kFunctionScenes[k].name;
-        const uint64_t scalar = Render(script, 64, true);
-        EXPECT_EQ(scalar, pins[k]) << kFunctionScenes[k].name << ": 0x" << std::hex << scalar;
-        std::vector<JitUse> ways { JitUse::Off };
-        for (const JitIsa isa : CBatchJit::AvailableIsas()) {
-            ways.push_back(isa == JitIsa::Avx512 ? JitUse::Avx512 : JitUse::Avx2);
-        }
-        for (const JitUse use : ways) {
-            script.RenderPool().SetJitUse(use);
-            EXPECT_EQ(Render(script, 64, false), scalar)
-                << kFunctionScenes[k].name << " way " << static_cast<int>(use);
-        }
+        ExpectPinnedEveryWay(kFunctionScenes[k], pins[k]);
     }
 }
 
@@ -93,19 +99,7 @@ TEST(SameBits, DerivativePicturesPinned)
     };
     const uint64_t pins[] = { 0xbb52e7aac490fe9eull, 0x15d55cbe494f5383ull };
     for (size_t k = 0; k < std::size(scenes); ++k) {
-        CFractalScript script;
-        ASSERT_TRUE(Apply(script, scenes[k], 64, 64)) << scenes[k].name;
-        const uint64_t scalar = Render(script, 64, true);
-        EXPECT_EQ(scalar, pins[k]) << scenes[k].name << ": 0x" << std::hex << scalar;
-        std::vector<JitUse> ways { JitUse::Off };
-        for (const JitIsa isa : CBatchJit::AvailableIsas()) {
-            ways.push_back(isa == JitIsa::Avx512 ? JitUse::Avx512 : JitUse::Avx2);
-        }
-        for (const JitUse use : ways) {
-            script.RenderPool().SetJitUse(use);
-            EXPECT_EQ(Render(script, 64, false), scalar)
-                << scenes[k].name << " way " << static_cast<int>(use);
-        }
+        ExpectPinnedEveryWay(scenes[k], pins[k]);
     }
 }
 
