@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "options.h"
+#include "overrides.h"
 
 #include "language.h"
 #include "picturedocument.h"
@@ -41,7 +42,8 @@ constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "        render several scripts into FOLDER/NAME.EXT in one run\n"
     "  probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]\n"
     "        print the count and final z of a plane point as one JSON line\n"
-    "  find SCRIPT [--near RE,IM] [--width W] [--misiurewicz] [--max-period N] [--json]\n"
+    "  find SCRIPT [--near RE,IM] [--width W] [--misiurewicz] [--max-period N]\n"
+    "       [--json] [CHANGES]\n"
     "        find the nucleus, periodic or Misiurewicz point of lowest period in a view\n"
     "  set SCRIPT [CHANGES] [-o OUT.gsc]\n"
     "        write changes into a script file\n"
@@ -57,9 +59,9 @@ constexpr const char* kUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  help [COMMAND]\n"
     "        show this help, or the options of COMMAND\n"
     "\n"
-    "CHANGES (render, set and probe): --formula KIND=TEXT, --const NAME=RE[,IM],\n"
-    "  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,\n"
-    "  --center RE,IM, --width W\n"
+    "CHANGES (render, set, probe and find): --formula KIND=TEXT,\n"
+    "  --const NAME=RE[,IM], --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH,\n"
+    "  --iterations N, --center RE,IM, --width W\n"
     "\n"
     "Options:\n"
     "  -h, --help     show this help and exit\n"
@@ -225,6 +227,25 @@ bool LoadScriptArgument(const char* command, const std::string& argument, QTempo
         err << "glimmerset-cli " << command << ": " << Warning(warning) << '\n';
     }
     return true;
+}
+
+bool ApplyCommandOverrides(const char* command, const std::string& argument, const ScriptOverrides& overrides,
+    CPictureDocument& script, int& code, std::ostream& err)
+{
+    const OverrideResult applied = ApplyOverrides(overrides, script);
+    for (const std::string& warning : applied.warnings) {
+        err << "glimmerset-cli " << command << ": " << Warning(argument + ": " + warning) << '\n';
+    }
+    switch (applied.status) {
+    case OverrideStatus::Applied: return true;
+    case OverrideStatus::Usage: code = CommandUsage(err, command, Shown(applied.message)); return false;
+    case OverrideStatus::Failed:
+        err << "glimmerset-cli " << command << ": " << argument << ": " << Shown(applied.message) << '\n'
+            << applied.detail;
+        code = kExitFailure;
+        return false;
+    }
+    return false;
 }
 
 std::string CannotWrite(const std::string& path, const std::string& why)

@@ -56,6 +56,13 @@ bool ScriptFile(
 bool LoadScriptArgument(const char* command, const std::string& argument, QTemporaryDir& dir,
     CPictureDocument& script, std::ostream& err, std::string* problem = nullptr);
 
+// Applies the command line's changes (overrides.h) to a script loaded for command, argument naming
+// it in messages: warnings go to err. Returns false when a change fails, with why on err and the exit
+// code in code (a usage error for a constant the script lacks).
+struct ScriptOverrides;
+bool ApplyCommandOverrides(const char* command, const std::string& argument, const ScriptOverrides& overrides,
+    CPictureDocument& script, int& code, std::ostream& err);
+
 // Why the last Load of script failed, in the shown language, with the system's reason when the file
 // could not be read ("打开文件失败 (No such file or directory)").
 std::string LoadFailure(const CPictureDocument& script);

@@ -18,7 +18,7 @@ namespace {
 
 constexpr const char* kFindUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "Usage: glimmerset-cli find SCRIPT [--near RE,IM] [--width W] [--misiurewicz]\n"
-    "                           [--max-period N] [--json]\n"
+    "                           [--max-period N] [--json] [CHANGES]\n"
     "\n"
     "Finds, by Newton's method in the precision the view needs, the feature of lowest period in the\n"
     "square view of side W around RE,IM (by default the view of SCRIPT, - for standard input: its\n"
@@ -51,16 +51,31 @@ constexpr const char* kFindUsage = QT_TRANSLATE_NOOP("glimmerset-cli",
     "  -h, --help          show this help and exit\n"
     "  -V, --version       show the version and exit\n"
     "\n"
+    "%s"
+    "\n"
+    "The changes apply to SCRIPT before the search: its formulas, constants and limit are searched,\n"
+    "and --center and --width make the view whose centre and width --near and --width default to\n"
+    "(--width is the same option: the side searched is the view's width).\n"
+    "\n"
     "Exit status: 0 when a feature was found, 1 when none was (up to the longest period, or the\n"
-    "orbit of the view's centre escaped first) or the script does not load, 2 on a usage error.\n");
+    "orbit of the view's centre escaped first), the script does not load or a change fails, 2 on a\n"
+    "usage error.\n");
 
 int Usage(std::ostream& err, std::string_view problem) { return CommandUsage(err, "find", problem); }
+
+std::string FindUsage()
+{
+    const std::string text = HelpText(kFindUsage);
+    const size_t at = text.find("%s");
+    return std::string(text.substr(0, at)).append(HelpText(kOverrideHelp)).append(text.substr(at + 2));
+}
 
 struct FindJob {
     std::string script;
     std::optional<std::string> near, width;
     FeatureRequest request;
     bool json { false };
+    ScriptOverrides overrides;
 };
 
 std::optional<int> ReadFindJob(const CCommandOptions& options, FindJob& job, std::ostream& err)
@@ -99,6 +114,9 @@ std::optional<int> ReadFindJob(const CCommandOptions& options, FindJob& job, std
     job.request.kind
         = options.Has(QStringLiteral("misiurewicz")) ? FeatureKind::Misiurewicz : FeatureKind::Periodic;
     job.json = options.Has(QStringLiteral("json"));
+    if (!ReadOverrides(options, job.overrides, problem)) {
+        return Usage(err, problem);
+    }
     return std::nullopt;
 }
 
@@ -145,14 +163,15 @@ void Print(const FeatureAnswer& answer, bool json, std::ostream& out)
 
 int RunFind(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
-    CCommandOptions options({ Valued({ QStringLiteral("near") }, QStringLiteral("RE,IM")),
-        Valued({ QStringLiteral("width") }, QStringLiteral("W")), Flag({ QStringLiteral("misiurewicz") }),
-        Valued({ QStringLiteral("max-period") }, QStringLiteral("N")), Flag({ QStringLiteral("json") }) });
+    // --width is the view's width among the changes and the side searched: one option, one meaning.
+    CCommandOptions options(WithOverrideOptions({ Valued({ QStringLiteral("near") }, QStringLiteral("RE,IM")),
+        Flag({ QStringLiteral("misiurewicz") }),
+        Valued({ QStringLiteral("max-period") }, QStringLiteral("N")), Flag({ QStringLiteral("json") }) }));
     std::string problem;
     if (!options.Parse(args, problem)) {
         return Usage(err, problem);
     }
-    if (HandleHelpOrVersion(options, HelpText(kFindUsage), out)) {
+    if (HandleHelpOrVersion(options, FindUsage(), out)) {
         return kExitOk;
     }
     FindJob job;
@@ -164,6 +183,9 @@ int RunFind(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     CPictureDocument script;
     if (!LoadScriptArgument("find", job.script, dir, script, err)) {
         return kExitFailure;
+    }
+    if (int code = kExitOk; !ApplyCommandOverrides("find", job.script, job.overrides, script, code, err)) {
+        return code;
     }
     FillFromView(script, job);
     const FeatureAnswer answer = FindViewFeature(script.GetIterFormula(), job.request);

@@ -124,17 +124,7 @@ bool ProbedPicture(const ProbeJob& job, QTemporaryDir& dir, Picture& picture, in
     if (!LoadScriptArgument("probe", job.script, dir, script, err)) {
         return false;
     }
-    const OverrideResult applied = ApplyOverrides(job.overrides, script);
-    for (const std::string& warning : applied.warnings) {
-        err << "glimmerset-cli probe: " << Warning(job.script + ": " + warning) << '\n';
-    }
-    if (applied.status == OverrideStatus::Usage) {
-        code = Usage(err, Shown(applied.message));
-        return false;
-    }
-    if (applied.status == OverrideStatus::Failed) {
-        err << "glimmerset-cli probe: " << job.script << ": " << Shown(applied.message) << '\n'
-            << applied.detail;
+    if (!ApplyCommandOverrides("probe", job.script, job.overrides, script, code, err)) {
         return false;
     }
     picture = script.TakeSnapshot();

@@ -970,7 +970,8 @@ Commands:
         render several scripts into FOLDER/NAME.EXT in one run
   probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]
         print the count and final z of a plane point as one JSON line
-  find SCRIPT [--near RE,IM] [--width W] [--misiurewicz] [--max-period N] [--json]
+  find SCRIPT [--near RE,IM] [--width W] [--misiurewicz] [--max-period N]
+       [--json] [CHANGES]
         find the nucleus, periodic or Misiurewicz point of lowest period in a view
   set SCRIPT [CHANGES] [-o OUT.gsc]
         write changes into a script file
@@ -986,9 +987,9 @@ Commands:
   help [COMMAND]
         show this help, or the options of COMMAND
 
-CHANGES (render, set and probe): --formula KIND=TEXT, --const NAME=RE[,IM],
-  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
-  --center RE,IM, --width W
+CHANGES (render, set, probe and find): --formula KIND=TEXT,
+  --const NAME=RE[,IM], --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH,
+  --iterations N, --center RE,IM, --width W
 
 Options:
   -h, --help     show this help and exit
@@ -1022,7 +1023,8 @@ Chinese.
         一次运行把多个脚本绘制为 FOLDER/NAME.EXT
   probe SCRIPT --at RE,IM [--size WxH] [--fit] [CHANGES]
         以一行 JSON 打印复平面上一点的计数和最终的 z
-  find SCRIPT [--near RE,IM] [--width W] [--misiurewicz] [--max-period N] [--json]
+  find SCRIPT [--near RE,IM] [--width W] [--misiurewicz] [--max-period N]
+       [--json] [CHANGES]
         寻找视图中周期最低的中心点、周期点或 Misiurewicz 点
   set SCRIPT [CHANGES] [-o OUT.gsc]
         把修改写入脚本文件
@@ -1038,9 +1040,9 @@ Chinese.
   help [COMMAND]
         显示本帮助，或 COMMAND 的选项
 
-CHANGES（render、set 和 probe）： --formula KIND=TEXT, --const NAME=RE[,IM],
-  --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH, --iterations N,
-  --center RE,IM, --width W
+CHANGES（render、set、probe 和 find）： --formula KIND=TEXT,
+  --const NAME=RE[,IM], --palette FILE, --mapping X0,Y0,DX,DY,SIN,COS,STRETCH,
+  --iterations N, --center RE,IM, --width W
 
 选项：
   -h, --help     显示本帮助并退出
@@ -1055,7 +1057,7 @@ SCRIPT 也可以是 Glimmerset 导出的 PNG 或 JPEG 图片：图片带有它�
     </message>
     <message>
         <source>Usage: glimmerset-cli find SCRIPT [--near RE,IM] [--width W] [--misiurewicz]
-                           [--max-period N] [--json]
+                           [--max-period N] [--json] [CHANGES]
 
 Finds, by Newton&apos;s method in the precision the view needs, the feature of lowest period in the
 square view of side W around RE,IM (by default the view of SCRIPT, - for standard input: its
@@ -1088,11 +1090,17 @@ Options:
   -h, --help          show this help and exit
   -V, --version       show the version and exit
 
+%s
+The changes apply to SCRIPT before the search: its formulas, constants and limit are searched,
+and --center and --width make the view whose centre and width --near and --width default to
+(--width is the same option: the side searched is the view&apos;s width).
+
 Exit status: 0 when a feature was found, 1 when none was (up to the longest period, or the
-orbit of the view&apos;s centre escaped first) or the script does not load, 2 on a usage error.
+orbit of the view&apos;s centre escaped first), the script does not load or a change fails, 2 on a
+usage error.
 </source>
         <translation>用法： glimmerset-cli find SCRIPT [--near RE,IM] [--width W] [--misiurewicz]
-                           [--max-period N] [--json]
+                           [--max-period N] [--json] [CHANGES]
 
 用视图所需的精度，以牛顿法在 RE,IM 周围边长为 W 的正方形视图中（默认为 SCRIPT 的视图，
 - 表示标准输入：其中心和复平面宽度）寻找周期最低的特征：迭代公式读取 z0 时为中心点
@@ -1123,8 +1131,13 @@ Misiurewicz 点另有一行 &quot;preperiod Q&quot;（其轨道进入循环之�
   -h, --help          显示本帮助并退出
   -V, --version       显示版本并退出
 
-退出状态：找到特征为 0，没有找到（直到最长周期，或视图中心的轨道先逃逸了）或脚本无法载入
-为 1，用法错误为 2。
+%s
+搜索之前先把这些修改应用到 SCRIPT：搜索的是修改后的公式、常量和上限；--center 和 --width
+给出视图，--near 和 --width 默认取其中心和宽度（--width 是同一个选项：所搜索的边长就是视图的
+宽度）。
+
+退出状态：找到特征为 0，没有找到（直到最长周期，或视图中心的轨道先逃逸了）、脚本无法载入或
+修改失败为 1，用法错误为 2。
 </translation>
     </message>
     <message>

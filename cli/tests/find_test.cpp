@@ -45,6 +45,10 @@ TEST_F(Find, PrintsTheFeatureAsOneJsonLine)
         { { "find", Path("m.gsc"), "--near", "0.01,0.99", "--width", "0.1", "--misiurewicz", "--json" }, 2, 1,
             0, 1, 2.236 },
         { { "find", Path("julia.gsc"), "--json" }, 1, 0, -0.5175620435312877, -0.07370557940597351, 2.45 },
+        // The changes apply first: the formula and view of the first row, given as changes.
+        { { "find", Path("julia.gsc"), "--formula", "iteration=z = z * z + z0;", "--center", "-1.75,0.01",
+              "--width", "0.1", "--json" },
+            3, 0, -1.7548776662466927, 0, 0.09518 },
     };
     for (const Row& row : rows) {
         const Outcome outcome = Cli(row.args);
@@ -74,6 +78,8 @@ TEST_F(Find, RefusesBadInputAndSaysWhenNothingIsThere)
         { { "find", Path("m.gsc"), "--max-period", "1e3" }, 2,
             "'--max-period' needs a whole number from 1 to 1000000" },
         { { "find", Path("none.gsc") }, 1, "none.gsc" },
+        { { "find", Path("m.gsc"), "--const", "D=1" }, 2, "no constant named 'D'" },
+        { { "find", Path("m.gsc"), "--formula", "iteration=z = z *;" }, 1, "迭代公式错误:缺少数据" },
         { { "find", Path("m.gsc"), "--near", "1,1", "--width", "0.1" }, 1,
             "no feature of period up to 10000 in the view" },
         { { "find", Path("m.gsc"), "--near", "-1.75,0.01", "--width", "0.1", "--max-period", "2" }, 1,
