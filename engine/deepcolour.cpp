@@ -23,10 +23,6 @@ CDeepColour::CDeepColour(const Picture& picture, const RenderPlan& plan, const R
         m_derivative[k] = m_color.Slot(slot);
         m_color.SetByCaller(m_derivative[k++]);
     }
-    for (const IterationRead& read : plan.v.colorReads) {
-        m_iterationReads.push_back(m_color.Slot(read.slot));
-        m_color.SetByCaller(m_iterationReads.back());
-    }
 }
 
 void CDeepColour::PutData(long long row, long long column, int count, Complex last) const
@@ -49,9 +45,6 @@ void CDeepColour::operator()(size_t index, Complex point, int count, Complex las
     }
     if (m_z >= 0) {
         m_color.Set(m_z, lane, last);
-    }
-    for (const int slot : m_iterationReads) {
-        m_color.Set(slot, lane, kNaNResult);
     }
     for (const int slot : m_derivative) {
         if (slot >= 0) {

@@ -34,8 +34,6 @@ private:
     // FIXME: the deep path does not carry the orbit's derivative yet: V_dz, V_dzy, V_de and V_dir
     // read NaN there, and so do the data's dz and de.
     int m_derivative[4] { -1, -1, -1, -1 };
-    // FIXME: nor the iteration's variables at full value: V_iter_<name> reads NaN there.
-    std::vector<int> m_iterationReads;
     void PutData(long long row, long long column, int count, Complex last) const;
     int m_nPending { 0 };
     size_t m_index[kLanes] {};

@@ -2,6 +2,8 @@
 // row's picture must equal one drawn without the new names, on the scalar renderer and the batched one
 // with generated code off and on (which hands such pictures to the interpreter).
 #include "batchjit.h"
+#include "deepsession.h"
+#include "exactview.h"
 #include "renderer.h"
 #include "renderpool.h"
 #include "scenes.h"
@@ -11,7 +13,7 @@
 
 namespace {
 
-std::vector<int> Counts(CFractalScript& script, bool scalar)
+std::vector<int> Counts(CFractalScript& script, bool scalar, CDeepSession* session = nullptr)
 {
     constexpr int kSide = 24;
     Picture picture = script.TakeSnapshot();
@@ -20,7 +22,7 @@ std::vector<int> Counts(CFractalScript& script, bool scalar)
     std::atomic<int> stage { 0 };
     std::atomic<bool> stop { false };
     std::atomic<double> progress { 0.0 };
-    const RenderControl control { stage, 0, stop, progress, script.RenderPool(), nullptr };
+    const RenderControl control { stage, 0, stop, progress, script.RenderPool(), session };
     const RenderArea area { 0, 0, kSide, kSide, 1, 1, 1, 1 };
     const int result = scalar ? RenderPictureScalar(picture, RasterOf(image), area, control, nullptr)
                               : RenderPicture(picture, RasterOf(image), area, control, nullptr);
@@ -85,6 +87,28 @@ TEST(IterationReads, ReadTheIterationsVariables)
             EXPECT_EQ(Counts(script, false), want) << row.what << ": batched, way " << static_cast<int>(use);
         }
     }
+}
+
+// The deep path does not carry the iteration's variables at full value yet: both formulas read NaN
+// there, never the formula's own 0.
+TEST(IterationReads, DeepViewsReadNaN)
+{
+    const Scene scene { "deep", "V_s = V_s + 1; z = z * z + C;", "norm(z) > 100;", nullptr, 200,
+        { -0.78, -0.15 }, {}, 0.0, 0.0, 1e-20 };
+    const auto picture = [&scene](const char* termination, const char* colour) {
+        CFractalScript script;
+        EXPECT_TRUE(Apply(script, scene, 24, 24));
+        std::string error;
+        EXPECT_TRUE(script.SetFormulas(scene.iteration, termination, error)) << error;
+        EXPECT_TRUE(script.SetColorFormula(colour, error)) << error;
+        EXPECT_TRUE(IsDeepView(script.TakeSnapshot()));
+        CDeepSession session;
+        return Counts(script, false, &session);
+    };
+    EXPECT_EQ(picture("norm(z) > 100", "(V_iter_V_s != V_iter_V_s) * 9.5 / 5001 + (V_iter_n + 0.5) / 5001"),
+        picture("norm(z) > 100", "(V_iter_n + 10) / 5001"));
+    EXPECT_EQ(picture("(norm(z) > 100) + (V_iter_V_s < 1e9)", "(V_iter_n + 0.5) / 5001"),
+        picture("norm(z) > 100", "(V_iter_n + 0.5) / 5001"));
 }
 
 } // namespace
