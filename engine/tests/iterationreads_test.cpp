@@ -59,8 +59,6 @@ TEST(IterationReads, ReadTheIterationsVariables)
             "7.5 / 5001", "norm(z) > 100" },
         { "no such iteration variable", "norm(z) > 100", "(V_iter_V_q + 0.5) / 5001", "0.5 / 5001",
             "norm(z) > 100" },
-        { "V_iter_n keeps its meaning", "norm(z) > 100", "(V_iter_n + 0.5) / 5001", "(V_iter_n + 0.5) / 5001",
-            "norm(z) > 100" },
         { "the iteration's z", "norm(z) > 100", "(V_iter_z == z) * 20 / 5001", "20 / 5001", "norm(z) > 100" },
     };
     const Scene scene { "reads", iteration, "norm(z) > 100;", nullptr, 40, { -0.78, -0.15 }, {}, -1.6, -1.6,
