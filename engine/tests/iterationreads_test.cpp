@@ -46,7 +46,7 @@ struct Row {
 
 TEST(IterationReads, ReadTheIterationsVariables)
 {
-    // V_s counts the runs of the iteration; zsum adds up the orbit.
+    // V_s counts the runs of the iteration; zsum, read by no row, puts a slot before z.
     const char* const iteration = "V_s = V_s + 1; zsum = zsum + z; z = z * z + C;";
     const Row rows[] = {
         { "final value", "norm(z) > 100", "(V_iter_V_s + 0.5) / 5001",
