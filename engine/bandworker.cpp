@@ -86,6 +86,7 @@ CBandWorker::CBandWorker(const Picture& picture, const RenderPlan& plan, const C
     m_bCopyColourN = colourInput(m_colorN, m_colourCount, m_zeros);
     m_bCopyColourZ = colourInput(m_colorZ, m_colourLastRe, m_colourLastIm);
     BindDerivatives();
+    BindReads();
     m_bKeepLast = m_colorZ >= 0 || plan.data != nullptr || m_bDerivative;
     // Where the start of a pixel is written (the slots' lanes stay where they are from here on).
     m_startRe = m_iter.Re(m_iterZ);
@@ -204,6 +205,9 @@ inline void CBandWorker::Finish(SharedRender& shared, uint64_t lanes)
         if (m_bDerivative) {
             FinishDerivative(lane, k);
         }
+        if (!m_colourReads.empty()) {
+            FinishReads(lane, k);
+        }
         // Only what the colour formula (or the caller's data) reads.
         if (m_bKeepLast) {
             m_colourLastRe[k] = m_lastRe[lane];
@@ -245,6 +249,9 @@ void CBandWorker::FlushColours(SharedRender& shared)
     }
     if (m_bDerivative) {
         SetColourDerivatives(shared, n);
+    }
+    if (!m_colourReads.empty()) {
+        SetColourReads(n);
     }
     if (m_pColourCode) {
         m_pColourCode->Run();
@@ -304,7 +311,10 @@ void CBandWorker::BuildCode(size_t pixels, CJitCache* cache)
     const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
     JitIsa isa;
     // FIXME: generated code does not keep a stopped lane's derivative yet; the interpreter runs those.
-    if (m_bCopyZ || m_bCopyN || m_bDerivative || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa, cache)) {
+    // Nor the iteration's variables that V_iter_<name> reads: the interpreter runs those too.
+    const bool reads = !m_termReads.empty() || !m_colourReads.empty();
+    if (m_bCopyZ || m_bCopyN || m_bDerivative || reads
+        || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa, cache)) {
         return;
     }
     const int iterResult = m_iter.ResultSlot();
@@ -348,11 +358,17 @@ uint64_t CBandWorker::RunBlock()
         if (m_bDerivative) {
             SetTermDerivatives();
         }
+        if (!m_termReads.empty()) {
+            SetTermReads();
+        }
         m_term.Run();
         const uint64_t now = AdvanceLanes(
             m_term.Re(termResult), lastRe, lastIm, m_laneCount, m_laneActive, keptRe, keptIm, limit);
         if (m_bDerivative) {
             KeepDerivatives(now);
+        }
+        if (!m_colourReads.empty()) {
+            KeepReads(now);
         }
         stopped |= now;
     }

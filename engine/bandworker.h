@@ -58,6 +58,13 @@ private:
     void KeepDerivatives(uint64_t stopped);
     void FinishDerivative(int lane, int k);
     void SetColourDerivatives(SharedRender& shared, int n);
+    // The iteration's variables read as V_iter_<name> (bandreads.cpp): bound once, copied to the
+    // termination formula after every run, kept for the lanes that stop, handed to the colour formula.
+    void BindReads();
+    void SetTermReads();
+    void KeepReads(uint64_t stopped);
+    void FinishReads(int lane, int k);
+    void SetColourReads(int n);
 
     const Picture& m_picture;
     const RenderPlan& m_plan;
@@ -126,4 +133,13 @@ private:
     alignas(64) double m_keptIm[2][kLanes] {};
     Complex m_colourDzx[kBatchRoom] {};
     Complex m_colourDzy[kBatchRoom] {};
+
+    // V_iter_<name>: pairs of batch slots (the iteration's, the reader's), and the values of each read
+    // for each stopped lane ([read][re, im][lane]) and each finished pixel ([read][re, im][k]).
+    struct BatchRead {
+        int from;
+        int to;
+    };
+    std::vector<BatchRead> m_termReads, m_colourReads;
+    std::vector<double> m_readsKept, m_readsColour;
 };

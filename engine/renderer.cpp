@@ -16,10 +16,19 @@ RenderBindings BindRender(Picture& p)
         p.termFormula.FindVariable("z0"), p.termFormula.FindVariable("V_iter_max"),
         p.colorFormula.FindVariable("z"), p.colorFormula.FindVariable("V_iter_n"),
         p.colorFormula.FindVariable("V_iter_max"), p.colorFormula.FindVariable("z0"),
-        BindDerivatives(p.termFormula), BindDerivatives(p.colorFormula) };
+        BindDerivatives(p.termFormula), BindDerivatives(p.colorFormula),
+        BindIterationReads(p.termFormula, p.iterFormula), BindIterationReads(p.colorFormula, p.iterFormula) };
     const double maxIter = p.maxIter;
     p.termFormula.SetVariable(v.termMax, { maxIter, 0.0 });
     p.colorFormula.SetVariable(v.colorMax, { maxIter, 0.0 });
+    // The renderers that hand V_iter_<name> over store it before every run; the deep path does not
+    // carry the iteration's variables at full value yet, and its formulas read NaN.
+    for (const auto& [formula, reads] :
+        { std::pair { &p.termFormula, &v.termReads }, std::pair { &p.colorFormula, &v.colorReads } }) {
+        for (const IterationRead& read : *reads) {
+            formula->SetVariable(read.slot, kNaNResult);
+        }
+    }
     return v;
 }
 
@@ -75,6 +84,7 @@ int CScalarPixel::Iterate(Complex p, Complex& last)
         if (m_v.termD.Any()) {
             SetDerivatives(term, m_v.termD, ViewOf(last));
         }
+        SetIterationReads(term, m_v.termReads, iter);
         if (term.Run().re > 0.0) {
             break;
         }
@@ -94,6 +104,7 @@ Complex CScalarPixel::Colour(int count, Complex last)
     color.SetVariable(m_v.colorN, { static_cast<double>(count), 0.0 });
     color.SetVariable(m_v.colorZ, last);
     SetDerivatives(color, m_v.colorD, m_derivative);
+    SetIterationReads(color, m_v.colorReads, *m_pIteration);
     return color.Run();
 }
 

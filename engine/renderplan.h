@@ -4,6 +4,7 @@
 // palette of one render. Internal to the renderer.
 
 #include "derivatives.h"
+#include "iterationreads.h"
 #include "renderer.h"
 
 #include <cstddef>
@@ -16,7 +17,8 @@ struct RenderBindings {
     int iterZ, iterZ0;
     int termZ, termN, termZ0, termMax;
     int colorZ, colorN, colorMax, colorZ0;
-    DerivativeSlots termD {}, colorD {}; // V_dz, V_dzy, V_de, V_dir where read
+    DerivativeSlots termD {}, colorD {};                    // V_dz, V_dzy, V_de, V_dir where read
+    std::vector<IterationRead> termReads {}, colorReads {}; // V_iter_<name> where read
 
     bool Derivatives() const { return termD.Any() || colorD.Any(); }
 };

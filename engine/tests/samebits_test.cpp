@@ -132,4 +132,26 @@ TEST(SameBits, DeepPicturesPinned)
     }
 }
 
+TEST(SameBits, IterationReadPicturesPinned)
+{
+    const Scene scenes[] = {
+        { "stripe average",
+            "V_t = V_t + 1; V_a = V_s; V_s = V_s + 0.5 * sin(5 * arg(z)) + 0.5; z = z * z + C;",
+            "norm(z) > 1e20;",
+            "V_d = 1 - log(log(abs(z) + 2) / log(1e10)) / log(2); V_d = V_d - (V_d - 1) * (V_d > 1); "
+            "V_m = V_d * V_iter_V_s / V_iter_V_t + (1 - V_d) * V_iter_V_a / (V_iter_V_t - 1); "
+            "0.6 + 0.39 * V_m + (0.1 + 0.3 * V_m)i;",
+            256, { -0.75, 0.11 }, {}, -1.3, -1.3, 2.6 / 1024 },
+        { "orbit trap",
+            "V_q = 1 / (1 + 25 * abs(abs(z) - 0.5)); V_m = V_m + (V_q - V_m) * (V_q > V_m); z = z * z + C;",
+            "(norm(z) > 100) + (V_iter_V_m > 0.9);",
+            "V_m = V_iter_V_m; 0.03 + 0.17 * V_m + (0.02 + 0.6 * V_m ^ 6)i;", 200, { -0.4, 0.6 }, {}, -1.3,
+            -1.3, 2.6 / 1024 },
+    };
+    const uint64_t pins[] = { 0x3aeb07c107dd2b85ull, 0xb9575b1f5058d057ull };
+    for (size_t k = 0; k < std::size(scenes); ++k) {
+        ExpectPinnedEveryWay(scenes[k], pins[k]);
+    }
+}
+
 } // namespace
