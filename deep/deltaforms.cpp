@@ -194,6 +194,13 @@ template <class N> N Exponential(Complex A, Complex R, const N& da, bool& glitch
 template <class N> N Modulus(Complex A, const N& da)
 {
     using Ar = Arith<N>;
+    if (A.im == 0.0 && Ar::SignIm(da) == 0.0 && std::isfinite(A.re)) {
+        // A real operand: t a + (t - s) A by the signs s of A and t of A + a, as exact as the offset
+        // (a or -a where they agree, else t (a + 2 A) with |A| below |a|). The lanes' fold is the same.
+        const double s = A.re >= 0.0 ? 1.0 : -1.0;
+        const double t = Ar::SignRe(Ar::Add(Ar::From(A), da)) >= 0.0 ? 1.0 : -1.0;
+        return Ar::Add(Ar::Scale(da, t), Ar::From({ (t - s) * A.re, 0.0 }));
+    }
     // An offset about as large as the value, or larger (a reference exactly on an axis that abs()
     // folds), has no cancellation to avoid, and its square would underflow the doubles beside a value
     // of 0: |A + a| - |A| as it stands.
@@ -338,7 +345,7 @@ N DeltaForm(
     case kOpGt:
     case kOpGe: return Comparison(*CompareKindOf(in.opcode), A, B, R, da, db);
     case kOpPow: return Power(in, A, B, R, da, db, glitch);
-    case kOpAbs: glitch |= Dropped(Full(A, da), A); return Modulus(A, da);
+    case kOpAbs: return Modulus(A, da);
     case kOpNorm:
         // A pixel's value far below the reference's: its norm would be the small difference of two large
         // ones.
