@@ -29,16 +29,28 @@ void Scalar(const BatchInstruction& in, const Complex* refA, const Complex* refB
     }
 }
 
-// -a, conj(a) and the suffix i's exchange of the parts: the same in the offsets as in the values.
+// -a, conj(a), the suffix i's exchange of the parts, real(a) and imag(a): the same in the offsets as
+// in the values.
 void Linear(Op op, const double* ar, const double* ai, double* dr, double* di)
 {
     alignas(64) double x[kLanes], y[kLanes];
     std::copy_n(ar, kLaneCount, x);
     std::copy_n(ai, kLaneCount, y);
     for (size_t l = 0; l < kLaneCount; ++l) {
-        dr[l] = op == kOpNeg ? -x[l] : op == kOpConj ? x[l] : y[l];
-        di[l] = op == kOpImag ? x[l] : -y[l];
+        dr[l] = op == kOpNeg ? -x[l] : (op == kOpConj || op == kOpReal) ? x[l] : y[l];
+        di[l] = op == kOpImag ? x[l] : (op == kOpReal || op == kOpImagFn) ? 0.0 : -y[l];
     }
+}
+
+// The active lanes whose mark is not 0.
+uint64_t Marked(const double* mark, uint64_t active)
+{
+    uint64_t marked = 0;
+    for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
+        const int l = std::countr_zero(bits);
+        marked |= mark[l] != 0.0 ? uint64_t { 1 } << l : 0;
+    }
+    return marked;
 }
 
 } // namespace
@@ -84,35 +96,25 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         case kOpGe:
             kernels.compare(*CompareKindOf(in.opcode), refA, refR, runAt, ar, ai, br, bi, dr, di);
             break;
-        case kOpReal:
-        case kOpImagFn:
-            std::copy_n(op == kOpReal ? ar : ai, kLaneCount, dr);
-            std::fill_n(di, kLaneCount, 0.0);
-            break;
         case kOpPow:
             if (in.opcode == kBatchOpPowWhole && in.exponent == 2) {
                 kernels.square(refA, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare);
-                break;
+            } else {
+                Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched);
             }
-            Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched);
             break;
         case kOpAbs: {
             // Real operands by their signs; the others (a complex modulus) by the general form.
             alignas(64) double other[kLanes];
             kernels.fold(refA, runAt, ar, ai, dr, di, other);
-            uint64_t rest = 0;
-            for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
-                const int l = std::countr_zero(bits);
-                rest |= other[l] != 0.0 ? uint64_t { 1 } << l : 0;
-            }
-            if (rest != 0) {
-                Scalar(in, refA, refB, refR, runAt, rest, ar, ai, br, bi, dr, di, glitched);
-            }
+            Scalar(in, refA, refB, refR, runAt, Marked(other, active), ar, ai, br, bi, dr, di, glitched);
             break;
         }
         case kOpNeg:
         case kOpConj:
-        case kOpImag: Linear(op, ar, ai, dr, di); break;
+        case kOpImag:
+        case kOpReal:
+        case kOpImagFn: Linear(op, ar, ai, dr, di); break;
         case kOpDiv:
         case kOpOpen:
         case kOpClose:
