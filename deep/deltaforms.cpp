@@ -190,10 +190,23 @@ template <class N> N Exponential(Complex A, Complex R, const N& da, bool& glitch
     return Ar::Mul(Ar::From(R), Small<N, Expm1>(da));
 }
 
+// Whether abs() takes a real number at the reference and at the pixel.
+template <class N> bool RealOperand(Complex A, const N& da)
+{
+    return A.im == 0.0 && Arith<N>::SignIm(da) == 0.0 && std::isfinite(A.re);
+}
+
 // (|A + a|^2 - |A|^2) / (|A + a| + |A|)
 template <class N> N Modulus(Complex A, const N& da)
 {
     using Ar = Arith<N>;
+    if (RealOperand(A, da)) {
+        // A real operand: t a + (t - s) A by the signs s of A and t of A + a, as exact as the offset
+        // (a or -a where they agree, else t (a + 2 A) with |A| below |a|). The lanes' fold is the same.
+        const double s = A.re >= 0.0 ? 1.0 : -1.0;
+        const double t = Ar::SignRe(Ar::Add(Ar::From(A), da)) >= 0.0 ? 1.0 : -1.0;
+        return Ar::Add(Ar::Scale(da, t), Ar::From({ (t - s) * A.re, 0.0 }));
+    }
     // An offset about as large as the value, or larger (a reference exactly on an axis that abs()
     // folds), has no cancellation to avoid, and its square would underflow the doubles beside a value
     // of 0: |A + a| - |A| as it stands.
@@ -338,7 +351,11 @@ N DeltaForm(
     case kOpGt:
     case kOpGe: return Comparison(*CompareKindOf(in.opcode), A, B, R, da, db);
     case kOpPow: return Power(in, A, B, R, da, db, glitch);
-    case kOpAbs: glitch |= Dropped(Full(A, da), A); return Modulus(A, da);
+    case kOpAbs:
+        // A real operand's modulus is exact by its signs (see Modulus): it loses no more than real()
+        // does, and what follows tests the value where it must. A complex one keeps the test.
+        glitch |= !RealOperand(A, da) && Dropped(Full(A, da), A);
+        return Modulus(A, da);
     case kOpNorm:
         // A pixel's value far below the reference's: its norm would be the small difference of two large
         // ones.

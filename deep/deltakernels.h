@@ -22,6 +22,15 @@ struct DeltaKernels {
     // lane whose value drops below limit^(1/2) of the reference's is marked glitched.
     void (*norm)(const Complex* refA, const size_t* runAt, const double* ar, const double* ai, double* dr,
         double* di, double* glitched, double limit);
+    // d = 2 A a + a a (the change of a square, as the whole power's binary powering rounds it); a lane
+    // whose value drops below limit^(1/2) of the reference's, its offset not 0, is marked glitched.
+    void (*square)(const Complex* refA, const size_t* runAt, const double* ar, const double* ai, double* dr,
+        double* di, double* glitched, double limit);
+    // d = |X + x| - |X| by the signs, exactly as the offset holds it, for the lanes whose operand is real
+    // (X + x with no imaginary part at the reference or the pixel). Other lanes keep d and get 1.0 in
+    // other, for the caller's general form.
+    void (*fold)(const Complex* refA, const size_t* runAt, const double* ar, const double* ai, double* dr,
+        double* di, double* other);
     // The change of a comparison's truth: the sign of D + (a - b) per part, D the exact difference of
     // the reference's operands (the record's A), against its truth R; 0 where a and b are both 0.
     void (*compare)(CompareKind kind, const Complex* refDiff, const Complex* refR, const size_t* runAt,

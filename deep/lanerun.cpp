@@ -5,9 +5,55 @@
 #include "opcodes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 namespace deltalanes {
+
+namespace {
+
+// The delta form lane by lane, for the active lanes.
+void Scalar(const BatchInstruction& in, const Complex* refA, const Complex* refB, const Complex* refR,
+    const size_t* runAt, uint64_t active, const double* ar, const double* ai, const double* br,
+    const double* bi, double* dr, double* di, double* glitched)
+{
+    for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
+        const int l = std::countr_zero(bits);
+        const size_t run = runAt[l];
+        bool glitch = false;
+        const Complex v = DeltaForm<Complex>(
+            in, refA[run], refB[run], refR[run], { ar[l], ai[l] }, { br[l], bi[l] }, glitch);
+        dr[l] = v.re;
+        di[l] = v.im;
+        glitched[l] = glitch ? 1.0 : glitched[l];
+    }
+}
+
+// -a, conj(a), the suffix i's exchange of the parts, real(a) and imag(a): the same in the offsets as
+// in the values.
+void Linear(Op op, const double* ar, const double* ai, double* dr, double* di)
+{
+    alignas(64) double x[kLanes], y[kLanes];
+    std::copy_n(ar, kLaneCount, x);
+    std::copy_n(ai, kLaneCount, y);
+    for (size_t l = 0; l < kLaneCount; ++l) {
+        dr[l] = op == kOpNeg ? -x[l] : (op == kOpConj || op == kOpReal) ? x[l] : y[l];
+        di[l] = op == kOpImag ? x[l] : (op == kOpReal || op == kOpImagFn) ? 0.0 : -y[l];
+    }
+}
+
+// The active lanes whose mark is not 0.
+uint64_t Marked(const double* mark, uint64_t active)
+{
+    uint64_t marked = 0;
+    for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
+        const int l = std::countr_zero(bits);
+        marked |= mark[l] != 0.0 ? uint64_t { 1 } << l : 0;
+    }
+    return marked;
+}
+
+} // namespace
 
 void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t* runAt, uint64_t active,
     double* re, double* im, double* glitched, const DeltaKernels& kernels)
@@ -50,17 +96,29 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         case kOpGe:
             kernels.compare(*CompareKindOf(in.opcode), refA, refR, runAt, ar, ai, br, bi, dr, di);
             break;
-        case kOpNeg:
-        case kOpDiv:
         case kOpPow:
+            if (in.opcode == kBatchOpPowWhole && in.exponent == 2) {
+                kernels.square(refA, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare);
+            } else {
+                Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched);
+            }
+            break;
+        case kOpAbs: {
+            // Real operands by their signs; the others (a complex modulus) by the general form.
+            alignas(64) double other[kLanes];
+            kernels.fold(refA, runAt, ar, ai, dr, di, other);
+            Scalar(in, refA, refB, refR, runAt, Marked(other, active), ar, ai, br, bi, dr, di, glitched);
+            break;
+        }
+        case kOpNeg:
+        case kOpConj:
         case kOpImag:
+        case kOpReal:
+        case kOpImagFn: Linear(op, ar, ai, dr, di); break;
+        case kOpDiv:
         case kOpOpen:
         case kOpClose:
-        case kOpAbs:
         case kOpArg:
-        case kOpConj:
-        case kOpReal:
-        case kOpImagFn:
         case kOpExp:
         case kOpLog:
         case kOpLog10:
@@ -72,18 +130,7 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         case kOpCosh:
         case kOpTanh:
         case kOpEnd:
-        case kOpCount:
-            for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
-                const int l = std::countr_zero(bits);
-                const size_t run = runAt[l];
-                bool glitch = false;
-                const Complex v = DeltaForm<Complex>(
-                    in, refA[run], refB[run], refR[run], { ar[l], ai[l] }, { br[l], bi[l] }, glitch);
-                dr[l] = v.re;
-                di[l] = v.im;
-                glitched[l] = glitch ? 1.0 : glitched[l];
-            }
-            break;
+        case kOpCount: Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched); break;
         }
     }
 }

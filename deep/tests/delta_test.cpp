@@ -1,4 +1,6 @@
 #include "delta.h"
+#include "deltaforms.h"
+#include "deltakernels.h"
 #include "opcodes.h"
 #include "precise.h"
 #include "reference.h"
@@ -6,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <iterator>
+#include <vector>
 
 namespace {
 
@@ -215,4 +219,74 @@ TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
         BuildReference(delta, BigComplex(Complex { 0.0, 0.0 }, 256), 256, 1000, bounded, {}, 3 * perRun));
     EXPECT_EQ(bounded.orbit.runs, 3);
     EXPECT_LE(bounded.orbit.Bytes(), 3 * perRun);
+}
+
+// The lanes' square and abs of a real operand against the delta forms (bit for bit, glitch tests
+// included), and abs of a real operand against the exact |X + x| - |X|: by its signs it rounds once, so
+// a sign crossing far from the reference loses nothing and is no glitch.
+TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
+{
+    struct Row {
+        Complex A, a;
+    };
+    const Row rows[] = {
+        { { 1.5, 0.0 }, { 1e-20, 0.0 } },        // same sign
+        { { 1.5, 0.0 }, { -1.5 + 1e-12, 0.0 } }, // down to almost 0, same sign
+        { { 1.5, 0.0 }, { -1.5 - 3e-13, 0.0 } }, // just across 0
+        { { -0.7, 0.0 }, { 2.1, 0.0 } },         // across from below
+        { { 0.0, 0.0 }, { -3e-300, 0.0 } },      // a reference on the fold
+        { { -0.0, 0.0 }, { 2e-310, 0.0 } },      // a subnormal offset
+        { { 1e-300, 0.0 }, { -0.25, 0.0 } },     // a tiny reference value
+        { { 0.3, -1.2 }, { -0.3 + 1e-9, 1.2 } }, // complex: the general form and its test
+        { { 0.3, 0.0 }, { 0.1, 0.2 } },          // a real reference, a complex offset
+        { { 0.6, 0.5 }, { -0.6 + 1e-6, -0.5 } }, // a square whose value drops
+        { { 0.6, 0.5 }, { 1e-17, -3e-17 } },     // and one that does not
+    };
+    const DeltaKernels& kernels = ActiveDeltaKernels();
+    BatchInstruction abs;
+    abs.opcode = kOpAbs;
+    BatchInstruction square;
+    square.opcode = kBatchOpPowWhole;
+    square.exponent = 2;
+    constexpr size_t kCount = std::size(rows);
+    std::vector<Complex> refA(kCount);
+    alignas(64) double ar[kLanes] {}, ai[kLanes] {}, dr[kLanes] {}, di[kLanes] {}, sr[kLanes] {},
+        si[kLanes] {};
+    alignas(64) double other[kLanes] {}, glitched[kLanes] {};
+    size_t runAt[kLanes] {};
+    for (size_t l = 0; l < kCount; ++l) {
+        refA[l] = rows[l].A;
+        runAt[l] = l;
+        ar[l] = rows[l].a.re;
+        ai[l] = rows[l].a.im;
+    }
+    const double limit = kGlitchShare * kGlitchShare;
+    kernels.fold(refA.data(), runAt, ar, ai, dr, di, other);
+    kernels.square(refA.data(), runAt, ar, ai, sr, si, glitched, limit);
+    for (size_t l = 0; l < kCount; ++l) {
+        const Complex A = rows[l].A, a = rows[l].a;
+        bool glitch = false;
+        const Complex fold = DeltaForm<Complex>(abs, A, {}, {}, a, {}, glitch);
+        const bool real = A.im == 0.0 && a.im == 0.0;
+        EXPECT_EQ(other[l] != 0.0, !real) << l;
+        if (real) {
+            EXPECT_FALSE(glitch) << l;
+            EXPECT_EQ(dr[l], fold.re) << l;
+            EXPECT_EQ(di[l], 0.0) << l;
+            BigFloat x(kBits), y(kBits);
+            mpfr_set_d(x.get(), A.re, MPFR_RNDN);
+            mpfr_add_d(x.get(), x.get(), a.re, MPFR_RNDN);
+            mpfr_abs(x.get(), x.get(), MPFR_RNDN);
+            mpfr_set_d(y.get(), std::fabs(A.re), MPFR_RNDN);
+            mpfr_sub(x.get(), x.get(), y.get(), MPFR_RNDN);
+            EXPECT_EQ(dr[l], mpfr_get_d(x.get(), MPFR_RNDN)) << l;
+        } else {
+            EXPECT_EQ(glitch, l == 7 || l == 9) << l; // the values that drop
+        }
+        glitch = false;
+        const Complex power = DeltaForm<Complex>(square, A, { 2.0, 0.0 }, Mul(A, A), a, {}, glitch);
+        EXPECT_EQ(sr[l], power.re) << l;
+        EXPECT_EQ(si[l], power.im) << l;
+        EXPECT_EQ(glitched[l] != 0.0, glitch) << l;
+    }
 }
