@@ -170,7 +170,13 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
 {
     CleanVectorState();
     CDeepColour colour(m_picture, m_plan, m_area, m_target, m_rows, m_columns, m_color);
+    colour.SetPixel(m_pixel);
     const CDeltaProgram& program = m_deep->program;
+    // Pictures that read the orbit's derivative carry it on the scalar path (the lanes do not).
+    const bool derive = m_plan.tangent != nullptr;
+    const COrbitDerivative carrier(program.Iteration());
+    OrbitDerivative carried;
+    std::vector<std::array<ExComplex, 2>> derivatives;
     std::vector<Complex> scratchD;
     std::vector<ExComplex> scratchX;
     std::int64_t runs = 0;
@@ -186,12 +192,13 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
         const int count = static_cast<int>(batch.to - batch.from);
         offset.resize(static_cast<size_t>(count));
         results.resize(static_cast<size_t>(count));
+        derivatives.resize(derive ? static_cast<size_t>(count) : 0);
         for (int l = 0; l < count; ++l) {
             const size_t index = list[batch.from + static_cast<size_t>(l)];
             offset[l] = ex::Add(offsets.columns[batch.reference][index % m_columns.size()],
                 ex::Swap(offsets.rows[batch.reference][index / m_columns.size()]));
         }
-        const bool side = count >= kFewestSideBySide;
+        const bool side = count >= kFewestSideBySide && !derive;
         if (side) {
             program.IterateLanes(reference.orbit, offset.data(), count, m_nMaxIter, lanes, results.data());
         }
@@ -203,7 +210,10 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
                     ? lanes.resume.data() + static_cast<size_t>(l) * row
                     : nullptr;
                 results[l] = program.Iterate(reference.orbit, offset[l], m_nMaxIter, scratchD, scratchX,
-                    side ? &resumed : nullptr, resume);
+                    side ? &resumed : nullptr, resume, derive ? &carrier : nullptr, &carried);
+                if (derive) {
+                    derivatives[static_cast<size_t>(l)] = { carried.dzx, carried.dzy };
+                }
             }
         }
         const Complex referencePoint = reference.point.ToComplex();
@@ -223,12 +233,14 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
             // is not its own run.
             const int last = pixel.recordRun >= 0 ? pixel.recordRun : std::min(pixel.count, m_nMaxIter - 1);
             Complex exact;
-            if (program.ExactColour()
+            const ExComplex* derivative = derive ? derivatives[static_cast<size_t>(l)].data() : nullptr;
+            if (program.ExactColour() && !m_plan.v.colorD.Any()
                 && program.Colour(reference.orbit, last, pixel.lastOffset, offset[l], pixel.count - last,
                     colourScratch, exact)) {
-                colour.Paint(index, pixel.count, pixel.last, exact);
+                colour.Paint(index, pixel.count, pixel.last, exact, derivative);
             } else {
-                colour(index, Add(referencePoint, ex::ToComplex(offset[l])), pixel.count, pixel.last);
+                colour(index, Add(referencePoint, ex::ToComplex(offset[l])), pixel.count, pixel.last,
+                    derivative);
             }
         }
         Publish(m_control.progress,
