@@ -78,12 +78,6 @@ struct PixelCarry {
             going ? carrier->Unknown(*state) : carrier->Start(orbit, offset, n, *state);
         }
     }
-    void Restore() const
-    {
-        if (carrier) {
-            carrier->Restore(*state);
-        }
-    }
 };
 
 // When a pixel next tries the bilinear skips: at once after a skip; a pixel that found none seldom finds
@@ -396,7 +390,6 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             glitch = carry.Run(m_iter, orbit.iteration, r, d);
             if (glitch && RunAgain(orbit, r, d, before, pixel)) {
                 --n; // the run again, from another record (see RebaseGlitchedLanes)
-                carry.Restore();
                 continue;
             }
             holds = Holds(orbit, r, d, z0, d + slots, glitch);

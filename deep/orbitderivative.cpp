@@ -6,6 +6,7 @@
 #include "opcodes.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -56,11 +57,13 @@ void COrbitDerivative::Start(
     const ReferenceOrbit& orbit, const ExComplex& offset, int start, OrbitDerivative& t) const
 {
     const std::vector<int32_t>& carried = m_code.Carried();
-    t.x.assign(carried.size(), ExComplex {});
-    t.y.assign(m_bHolomorphic ? 0 : carried.size(), ExComplex {});
     t.tx.assign(static_cast<size_t>(m_code.Slots()), Complex {});
     t.ty.assign(m_bHolomorphic ? 0 : static_cast<size_t>(m_code.Slots()), Complex {});
-    t.dzx = t.dzy = ExComplex {};
+    t.rx = t.ry = Complex {};
+    std::vector<ExComplex>& x = t.wx;
+    std::vector<ExComplex>& y = t.wy;
+    x.assign(carried.size(), ExComplex {});
+    y.assign(carried.size(), ExComplex {});
     if (start > 0 && start == orbit.skipRuns) {
         // The skip's offsets are sum c_k a^(k+1): their derivative is sum (k+1) c_k a^k. The series
         // is taken only for complex-differentiable programs, so one direction holds it.
@@ -70,75 +73,98 @@ void COrbitDerivative::Start(
             for (int k = kSkipTerms - 2; k >= 0; --k) {
                 sum = ex::Add(ex::Mul(sum, offset), ex::Scale(c[static_cast<size_t>(k)], k + 1));
             }
-            t.x[j] = sum;
-            if (!m_bHolomorphic) {
-                t.y[j] = ex::Mul(sum, kAlongY);
-            }
+            x[j] = sum;
+            y[j] = ex::Mul(sum, kAlongY);
         }
-        return;
-    }
-    for (const int slot : { m_code.Z(), m_code.Z0() }) {
-        if (slot >= 0) {
-            const size_t j = static_cast<size_t>(m_carriedIndex[static_cast<size_t>(slot)]);
-            t.x[j] = kAlongX;
-            if (!m_bHolomorphic) {
-                t.y[j] = kAlongY;
+    } else {
+        for (const int slot : { m_code.Z(), m_code.Z0() }) {
+            if (slot >= 0) {
+                const size_t j = static_cast<size_t>(m_carriedIndex[static_cast<size_t>(slot)]);
+                x[j] = kAlongX;
+                y[j] = kAlongY;
             }
         }
     }
+    Load(t);
 }
 
 void COrbitDerivative::Unknown(OrbitDerivative& t) const
 {
-    t.x.assign(m_code.Carried().size(), ExComplex { NAN, NAN, 0 });
-    t.y.assign(m_bHolomorphic ? 0 : t.x.size(), ExComplex { NAN, NAN, 0 });
-    t.dzx = t.dzy = ExComplex { NAN, NAN, 0 };
+    t.x.assign(m_code.Carried().size(), Complex { NAN, NAN });
+    t.y.assign(m_bHolomorphic ? 0 : t.x.size(), Complex { NAN, NAN });
+    t.rx = t.ry = Complex { NAN, NAN };
 }
 
-// The carried derivatives as mantissas times 2^-scale, the largest exponent among them.
-void COrbitDerivative::Begin(OrbitDerivative& t) const
+// The carried derivatives from wx and wy: mantissas of the largest one's exponent.
+void COrbitDerivative::Load(OrbitDerivative& t) const
 {
-    t.savedX = t.x;
-    t.savedY = t.y;
+    const ExComplex* x = t.wx.data();
+    const ExComplex* y = t.wy.data();
+    const size_t n = m_code.Carried().size();
     int64_t scale = INT64_MIN;
-    for (const std::vector<ExComplex>* along : { &t.x, &t.y }) {
-        for (const ExComplex& v : *along) {
-            if (!ex::IsZero(v)) {
-                scale = std::max(scale, v.e);
+    for (size_t j = 0; j < n; ++j) {
+        for (const ExComplex* v : { &x[j], &y[j] }) {
+            if (!ex::IsZero(*v) && (v == &x[j] || !m_bHolomorphic)) {
+                scale = std::max(scale, v->e);
             }
         }
     }
     t.scale = scale == INT64_MIN ? 0 : scale;
-    std::fill(t.tx.begin(), t.tx.end(), Complex {});
-    std::fill(t.ty.begin(), t.ty.end(), Complex {});
-    const std::vector<int32_t>& carried = m_code.Carried();
-    for (size_t j = 0; j < carried.size(); ++j) {
-        const size_t s = static_cast<size_t>(carried[j]);
-        t.tx[s] = ex::ToComplex({ t.x[j].re, t.x[j].im, t.x[j].e - t.scale });
+    t.x.resize(n);
+    t.y.resize(m_bHolomorphic ? 0 : n);
+    for (size_t j = 0; j < n; ++j) {
+        t.x[j] = ex::ToComplex({ x[j].re, x[j].im, x[j].e - t.scale });
         if (!m_bHolomorphic) {
-            t.ty[s] = ex::ToComplex({ t.y[j].re, t.y[j].im, t.y[j].e - t.scale });
+            t.y[j] = ex::ToComplex({ y[j].re, y[j].im, y[j].e - t.scale });
         }
     }
 }
 
-void COrbitDerivative::End(OrbitDerivative& t) const
+void COrbitDerivative::Begin(OrbitDerivative& t) const
 {
     const std::vector<int32_t>& carried = m_code.Carried();
     for (size_t j = 0; j < carried.size(); ++j) {
-        const Complex& v = t.tx[static_cast<size_t>(carried[j])];
-        t.x[j] = ex::Normalised(v.re, v.im, t.scale);
+        t.tx[static_cast<size_t>(carried[j])] = t.x[j];
         if (!m_bHolomorphic) {
-            const Complex& w = t.ty[static_cast<size_t>(carried[j])];
-            t.y[j] = ex::Normalised(w.re, w.im, t.scale);
+            t.ty[static_cast<size_t>(carried[j])] = t.y[j];
         }
     }
-    const Complex& r = t.tx[static_cast<size_t>(m_code.Result())];
-    t.dzx = ex::Normalised(r.re, r.im, t.scale);
-    if (m_bHolomorphic) {
-        t.dzy = ex::Normalised(-r.im, r.re, t.scale);
-    } else {
-        const Complex& w = t.ty[static_cast<size_t>(m_code.Result())];
-        t.dzy = ex::Normalised(w.re, w.im, t.scale);
+    if (m_code.ResetSlot() >= 0) {
+        t.tx[static_cast<size_t>(m_code.ResetSlot())] = Complex {};
+        if (!m_bHolomorphic) {
+            t.ty[static_cast<size_t>(m_code.ResetSlot())] = Complex {};
+        }
+    }
+}
+
+// Back into the carried slots; when the largest has drifted past 2^+-256, every one scaled by the same
+// power of two (exact) and the exponent moved by it. One run's growth stays far inside the doubles.
+void COrbitDerivative::End(OrbitDerivative& t) const
+{
+    const std::vector<int32_t>& carried = m_code.Carried();
+    double big = 0.0;
+    for (size_t j = 0; j < carried.size(); ++j) {
+        const Complex& v = t.tx[static_cast<size_t>(carried[j])];
+        t.x[j] = v;
+        big = std::max({ big, std::fabs(v.re), std::fabs(v.im) });
+        if (!m_bHolomorphic) {
+            const Complex& w = t.ty[static_cast<size_t>(carried[j])];
+            t.y[j] = w;
+            big = std::max({ big, std::fabs(w.re), std::fabs(w.im) });
+        }
+    }
+    t.rx = t.tx[static_cast<size_t>(m_code.Result())];
+    t.ry = m_bHolomorphic ? Complex { -t.rx.im, t.rx.re } : t.ty[static_cast<size_t>(m_code.Result())];
+    if (big > 0x1p256 || (big < 0x1p-256 && big > 0.0)) {
+        const int shift = std::ilogb(big);
+        for (std::vector<Complex>* along : { &t.x, &t.y }) {
+            for (Complex& v : *along) {
+                v = { std::scalbn(v.re, -shift), std::scalbn(v.im, -shift) };
+            }
+        }
+        t.rx = { std::scalbn(t.rx.re, -shift), std::scalbn(t.rx.im, -shift) };
+        t.ry = { std::scalbn(t.ry.re, -shift), std::scalbn(t.ry.im, -shift) };
+        t.scale += shift;
     }
 }
 
@@ -177,7 +203,9 @@ bool COrbitDerivative::Run(const ProgramRecord& record, int run, N* d, OrbitDeri
             Derive(in, a, b, r, t.ty);
         }
     }
-    End(t);
+    if (!glitch) {
+        End(t);
+    }
     return glitch;
 }
 
@@ -250,7 +278,22 @@ int COrbitDerivative::Skip(
         return bla.Skip(n, end, dz, dc);
     }
     const size_t z = static_cast<size_t>(m_zIndex);
-    return bla.Skip(n, end, dz, dc, &t.x[z], m_bHolomorphic ? nullptr : &t.y[z]);
+    ExComplex x = ex::Normalised(t.x[z].re, t.x[z].im, t.scale);
+    ExComplex y = m_bHolomorphic ? ExComplex {} : ex::Normalised(t.y[z].re, t.y[z].im, t.scale);
+    const int to = bla.Skip(n, end, dz, dc, &x, m_bHolomorphic ? nullptr : &y);
+    if (to != n) {
+        // The skip moved z's derivative alone: every carried one back to a shared exponent.
+        const size_t count = m_code.Carried().size();
+        std::vector<ExComplex>& xs = t.wx;
+        std::vector<ExComplex>& ys = t.wy;
+        for (size_t j = 0; j < count; ++j) {
+            xs[j] = j == z ? x : ex::Normalised(t.x[j].re, t.x[j].im, t.scale);
+            ys[j] = m_bHolomorphic ? ExComplex {}
+                                   : (j == z ? y : ex::Normalised(t.y[j].re, t.y[j].im, t.scale));
+        }
+        Load(t);
+    }
+    return to;
 }
 
 DerivativeView ViewDeepDerivative(

@@ -15,15 +15,19 @@
 
 #include <vector>
 
-// One pixel's derivatives, along x and (where the program is not complex-differentiable) along y:
-// the carried slots' between runs, and every slot's mantissas within a run. A thread's scratch: its
-// vectors keep their size from pixel to pixel.
+// One pixel's derivatives, along x and (where the program is not complex-differentiable) along y, as
+// mantissas that share one exponent: the carried slots' between runs, every slot's within a run. The
+// exponent moves (by a power of two, exactly) only when they drift far from 1. A thread's scratch:
+// its vectors keep their size from pixel to pixel.
 struct OrbitDerivative {
-    std::vector<ExComplex> x, y;           // by carried slot (the program's Carried() order)
-    std::vector<ExComplex> savedX, savedY; // before the last run, for a run taken again
-    std::vector<Complex> tx, ty;           // by slot, within a run, times 2^-scale
+    std::vector<Complex> x, y; // by carried slot (the program's Carried() order), times 2^scale
     int64_t scale { 0 };
-    ExComplex dzx {}, dzy {}; // the iteration's value after the last run
+    std::vector<ExComplex> wx, wy; // with exponents of their own, while a start or a skip sets them
+    std::vector<Complex> tx, ty;   // by slot, within a run
+    Complex rx {}, ry {};          // the iteration's value after the last run, times 2^scale
+
+    ExComplex DzX() const { return ex::Normalised(rx.re, rx.im, scale); }
+    ExComplex DzY() const { return ex::Normalised(ry.re, ry.im, scale); }
 };
 
 class COrbitDerivative {
@@ -42,12 +46,8 @@ public:
 
     // CDeltaCode::Run with the derivatives carried: the offsets d (every slot) at run `run`.
     template <class N> bool Run(const ProgramRecord& record, int run, N* d, OrbitDerivative& t) const;
-    // Back to the derivatives before the last Run (its run is taken again from another record).
-    void Restore(OrbitDerivative& t) const
-    {
-        t.x = t.savedX;
-        t.y = t.savedY;
-    }
+    // A Run that glitched leaves the derivatives as they were before it: its run may be taken again
+    // from another record.
     // The bilinear skips from run n (see CBlaTable::Skip), z's derivative moved with its offset.
     int Skip(
         const CBlaTable& bla, int n, int end, ExComplex& dz, const ExComplex& dc, OrbitDerivative& t) const;
@@ -57,6 +57,7 @@ private:
     std::vector<int32_t> m_carriedIndex; // by slot: its index in Carried(), or -1
     int m_zIndex { -1 };
     bool m_bHolomorphic { true };
+    void Load(OrbitDerivative& t) const;
     void Begin(OrbitDerivative& t) const;
     void End(OrbitDerivative& t) const;
     void Derive(const BatchInstruction& in, Complex a, Complex b, Complex r, std::vector<Complex>& t) const;

@@ -212,7 +212,7 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
                 results[l] = program.Iterate(reference.orbit, offset[l], m_nMaxIter, scratchD, scratchX,
                     side ? &resumed : nullptr, resume, derive ? &carrier : nullptr, &carried);
                 if (derive) {
-                    derivatives[static_cast<size_t>(l)] = { carried.dzx, carried.dzy };
+                    derivatives[static_cast<size_t>(l)] = { carried.DzX(), carried.DzY() };
                 }
             }
         }

@@ -266,10 +266,10 @@ TEST(Derivative, DeepPixelsAgreeWithAPreciseDifferenceQuotient)
                 ++chaotic; // as above: the orbit itself is no better there
                 continue;
             }
-            const double errorDz = std::max(Relative(carried.dzx, wideX), Relative(carried.dzy, wideY));
+            const double errorDz = std::max(Relative(carried.DzX(), wideX), Relative(carried.DzY(), wideY));
             const double errorDe
                 = std::fabs(
-                      ViewDeepDerivative(pixelRun.last, carried.dzx, carried.dzy, ex::FromReal(pixel)).de
+                      ViewDeepDerivative(pixelRun.last, carried.DzX(), carried.DzY(), ex::FromReal(pixel)).de
                       - de)
                 / std::fabs(de);
             EXPECT_LT(errorDz, 1e-9) << row.iteration << " pixel " << k;
