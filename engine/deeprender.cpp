@@ -176,8 +176,9 @@ void CDeepRender::PrecisePixels(const std::vector<size_t>& todo)
             runs += RunsOfIteration(result.count, m_nMaxIter);
             ExComplex derivative[2];
             if (dual) {
-                PreciseDerivative(*dual, bindings, point, RunsOfIteration(result.count, m_nMaxIter),
-                    m_iter.ResultSlot(), derivative);
+                PreciseDerivative(*dual, bindings, point,
+                    static_cast<int>(RunsOfIteration(result.count, m_nMaxIter)), m_iter.ResultSlot(),
+                    derivative);
             }
             if (m_deep->program.ExactColour() && !m_plan.v.colorD.Any()) {
                 colour.Paint(
@@ -265,11 +266,20 @@ DeepProbe ProbeDeep(
     mpfr_sub(dy.get(), point.Im(), reference.point.Im(), MPFR_RNDN);
     std::vector<Complex> scratchD;
     std::vector<ExComplex> scratchX;
-    const DeltaPixel pixel
-        = view->program.Iterate(reference.orbit, ExOf(dx, dy), picture.maxIter, scratchD, scratchX);
+    probe.derivative = ReadsDerivative(picture.termFormula, picture.colorFormula);
+    const COrbitDerivative carrier(view->program.Iteration());
+    OrbitDerivative carried;
+    const DeltaPixel pixel = view->program.Iterate(reference.orbit, ExOf(dx, dy), picture.maxIter, scratchD,
+        scratchX, nullptr, nullptr, probe.derivative ? &carrier : nullptr, &carried);
+    const ExComplex unit = ExOf(viewer.View().ratio);
     if (!pixel.glitched) {
         probe.count = pixel.count;
         probe.last = pixel.last;
+        if (probe.derivative) {
+            const DerivativeView seen = ViewDeepDerivative(pixel.last, carried.DzX(), carried.DzY(), unit);
+            probe.dz = seen.dz;
+            probe.de = seen.de;
+        }
         return probe;
     }
     // What the main reference cannot take: arbitrary precision, the render's last resort.
@@ -284,5 +294,14 @@ DeepProbe ProbeDeep(
     probe.last = result.last;
     probe.precise = true;
     probe.cancelled = result.cancelled;
+    if (probe.derivative && !probe.cancelled) {
+        CDualProgram dual(iterProgram, bits);
+        ExComplex d[2];
+        PreciseDerivative(dual, bindings, point,
+            static_cast<int>(RunsOfIteration(result.count, picture.maxIter)), iterProgram.ResultSlot(), d);
+        const DerivativeView seen = ViewDeepDerivative(result.last, d[0], d[1], unit);
+        probe.dz = seen.dz;
+        probe.de = seen.de;
+    }
     return probe;
 }
