@@ -123,7 +123,8 @@ void CBlaTable::Build(std::vector<BlaSkip> runs, const ExComplex& planeRadius)
     }
 }
 
-int CBlaTable::Skip(int n, int end, ExComplex& dz, const ExComplex& dc) const
+int CBlaTable::Skip(
+    int n, int end, ExComplex& dz, const ExComplex& dc, ExComplex* alongX, ExComplex* alongY) const
 {
     const int levels = static_cast<int>(m_levels.size());
     for (;;) {
@@ -148,6 +149,12 @@ int CBlaTable::Skip(int n, int end, ExComplex& dz, const ExComplex& dc) const
         }
         const BlaSkip& s = m_levels[static_cast<size_t>(taken)][static_cast<size_t>(n >> taken)];
         dz = ex::Add(s.a.Apply(dz), s.b.IsZero() ? ExComplex {} : s.b.Apply(dc));
+        if (alongX) {
+            *alongX = ex::Add(s.a.Apply(*alongX), s.b.Apply({ 0.5, 0.0, 1 }));
+        }
+        if (alongY) {
+            *alongY = ex::Add(s.a.Apply(*alongY), s.b.Apply({ 0.0, 0.5, 1 }));
+        }
         n += 1 << taken;
     }
 }

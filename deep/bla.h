@@ -58,8 +58,10 @@ public:
     const std::vector<std::vector<BlaSkip>>& Levels() const { return m_levels; }
 
     // Takes the longest skips that hold from run n on dz (plane offset dc), never past run `end`;
-    // returns the run reached.
-    int Skip(int n, int end, ExComplex& dz, const ExComplex& dc) const;
+    // returns the run reached. alongX and alongY (where not null) are dz's derivatives with respect to
+    // the plane point along x and y, moved with it (dc's are 1 and i).
+    int Skip(int n, int end, ExComplex& dz, const ExComplex& dc, ExComplex* alongX = nullptr,
+        ExComplex* alongY = nullptr) const;
 
     size_t Bytes() const;
 

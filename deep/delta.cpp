@@ -3,6 +3,7 @@
 #include "arith.h"
 #include "deltaforms.h"
 #include "lanecycle.h"
+#include "orbitderivative.h"
 
 #include "opcodes.h"
 
@@ -61,6 +62,24 @@ bool OffsetsBelowD(const Complex* d, const std::vector<int32_t>& slots, int bits
         [&](int32_t s) { return std::fmax(std::fabs(d[s].re), std::fabs(d[s].im)) < limit; });
 }
 
+// The derivative a pixel carries, where it carries one.
+struct PixelCarry {
+    const COrbitDerivative* carrier;
+    OrbitDerivative* state;
+
+    template <class N> bool Run(const CDeltaCode& code, const ProgramRecord& record, int r, N* d) const
+    {
+        return carrier ? carrier->Run(record, r, d, *state) : code.Run(record, r, d);
+    }
+    // A pixel that goes on from where the lanes left it has no derivative they carried.
+    void Start(const ReferenceOrbit& orbit, const ExComplex& offset, int n, bool going) const
+    {
+        if (carrier) {
+            going ? carrier->Unknown(*state) : carrier->Start(orbit, offset, n, *state);
+        }
+    }
+};
+
 // When a pixel next tries the bilinear skips: at once after a skip; a pixel that found none seldom finds
 // one at the next run, so its tries back off, a little (skips start at even records).
 struct BlaTries {
@@ -72,13 +91,15 @@ struct BlaTries {
 // reached, n moved as far. Skips follow the records (a rebased pixel's, or one that went round a
 // periodic orbit, is not its own run) and stop before the limit and the orbit's end.
 int Bilinear(const ReferenceOrbit& orbit, int r, int& n, int maxIter, BlaTries& tries, int z, bool doubles,
-    Complex* d, ExComplex* x, const ExComplex& planeOffset, DeltaPixel& pixel)
+    Complex* d, ExComplex* x, const ExComplex& planeOffset, DeltaPixel& pixel, const PixelCarry& carry)
 {
     if (orbit.bla.Empty() || n < tries.next || r < 0 || r >= orbit.runs) {
         return r;
     }
     ExComplex dz = doubles ? ex::From(d[z]) : x[z];
-    const int to = orbit.bla.Skip(r, std::min(orbit.runs, r + maxIter - n) - 1, dz, planeOffset);
+    const int end = std::min(orbit.runs, r + maxIter - n) - 1;
+    const int to = carry.carrier ? carry.carrier->Skip(orbit.bla, r, end, dz, planeOffset, *carry.state)
+                                 : orbit.bla.Skip(r, end, dz, planeOffset);
     if (to != r) {
         if (doubles) {
             d[z] = ex::ToComplex(dz);
@@ -320,27 +341,27 @@ int CDeltaProgram::StartPixel(const ReferenceOrbit& orbit, const ExComplex& offs
 
 DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, int maxIter,
     std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX, const DeltaPixel* resumed,
-    const Complex* resume) const
+    const Complex* resume, const COrbitDerivative* carrier, OrbitDerivative* derivative) const
 {
     DeltaPixel pixel;
+    const PixelCarry carry { carrier, derivative };
     const size_t slots = static_cast<size_t>(m_iter.Slots());
     const size_t all = slots + static_cast<size_t>(m_term.Slots());
     scratchX.assign(all, ExComplex {});
-    // After the slots: the carried offsets at the pixel's last pass through a periodic orbit's end, and
-    // before its run.
+    // After the slots: the carried offsets at the last pass through a periodic orbit's end, and before a run.
     scratchD.assign(all + 2 * m_iter.Carried().size() + 1, Complex { NAN, NAN });
     ExComplex* x = scratchX.data();
     Complex* d = scratchD.data();
     const std::vector<int32_t>& carried = m_iter.Carried();
     int n = StartPixel(orbit, offset, resumed, resume, x);
     const bool going = resumed && resumed->resumeRun >= 0;
+    PixelCarry { carrier, derivative }.Start(orbit, offset, n, going);
     pixel.runs = going ? resumed->runs : n;
     pixel.skipped = going ? resumed->skipped : 0;
     pixel.rebases = going ? resumed->rebases : 0;
     int r = going && resumed->recordRun >= 0 ? resumed->recordRun : orbit.RecordRun(n); // the record n takes
-    // Offsets below 2^-600 run in ExComplex; once the largest carried one is past it, doubles hold it
-    // and every product of two, and what they round to zero is negligible beside it. Not while a
-    // comparison or a cut reads a plane offset the doubles lose.
+    // Offsets below 2^-600 run in ExComplex; past it, doubles hold them and their products (what they round
+    // away is negligible beside them), except while a comparison or a cut reads a plane offset they lose.
     const bool keepWide = DecidesOnPlanePoint() && ex::Below(offset, kPlaneOffsetBits) && !ex::IsZero(offset);
     bool doubles = (ex::IsZero(offset) && n == 0) || (!keepWide && !OffsetsBelow(x, carried, 600));
     const Complex z0 = ex::ToComplex(offset);
@@ -349,7 +370,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     }
     BlaTries tries { n, 1 };
     for (;; ++n) {
-        r = Bilinear(orbit, r, n, maxIter, tries, m_iter.Z(), doubles, d, x, offset, pixel);
+        r = Bilinear(orbit, r, n, maxIter, tries, m_iter.Z(), doubles, d, x, offset, pixel, carry);
         if (r < 0 || r >= orbit.runs) {
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;
@@ -366,7 +387,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         if (doubles) {
             Complex* before = d + all + carried.size() + 1;
             std::transform(carried.begin(), carried.end(), before, [d](int32_t s) { return d[s]; });
-            glitch = m_iter.Run(orbit.iteration, r, d);
+            glitch = carry.Run(m_iter, orbit.iteration, r, d);
             if (glitch && RunAgain(orbit, r, d, before, pixel)) {
                 --n; // the run again, from another record (see RebaseGlitchedLanes)
                 continue;
@@ -374,7 +395,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             holds = Holds(orbit, r, d, z0, d + slots, glitch);
             delta = d[m_iter.Result()];
         } else {
-            glitch = m_iter.Run(orbit.iteration, r, x);
+            glitch = carry.Run(m_iter, orbit.iteration, r, x);
             holds = Holds(orbit, r, x, offset, x + slots, glitch);
             delta = ex::ToComplex(x[m_iter.Result()]);
             if (!keepWide && !OffsetsBelow(x, carried, 600)) {

@@ -218,6 +218,8 @@ private:
 };
 
 class CDeltaProgram;
+class COrbitDerivative;
+struct OrbitDerivative;
 // The perturbed programs of an iteration, a termination and a colour formula, bound by name: "z" and
 // "z0" of each, "V_iter_n" of the termination and the colour (whose "V_iter_max" the caller has set).
 // Without a colour formula, or with one that decides nothing on z or z0, the colour is not perturbed.
@@ -280,10 +282,12 @@ public:
 
     // Iterates one pixel at `offset` from the reference's plane point. The scratch vectors hold its
     // slots. A pixel that IterateLanes deferred at a run of its own goes on from there (resume: its row
-    // of DeltaLanes::resume).
+    // of DeltaLanes::resume). With a carrier (made from Iteration()), the pixel also carries its
+    // orbit's derivative in `derivative`: after the call, its dzx and dzy are the last value's.
     DeltaPixel Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, int maxIter,
         std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX, const DeltaPixel* resumed = nullptr,
-        const Complex* resume = nullptr) const;
+        const Complex* resume = nullptr, const COrbitDerivative* carrier = nullptr,
+        OrbitDerivative* derivative = nullptr) const;
 
     // Iterates count pixels side by side in doubles from the skip's run, kLanes at a time: each lane
     // runs at its own run of the reference and takes the next pixel when its own ends. A pixel whose

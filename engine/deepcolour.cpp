@@ -25,15 +25,23 @@ CDeepColour::CDeepColour(const Picture& picture, const RenderPlan& plan, const R
     }
 }
 
-void CDeepColour::PutData(long long row, long long column, int count, Complex last) const
+DerivativeView CDeepColour::View(Complex last, const ExComplex* derivative) const
+{
+    return derivative ? ViewDeepDerivative(last, derivative[0], derivative[1], m_pixel)
+                      : DerivativeView { kNaNResult, kNaNResult, kNaN, kNaNResult };
+}
+
+void CDeepColour::PutData(
+    long long row, long long column, int count, Complex last, const DerivativeView& view) const
 {
     m_plan.data->Put(row, column, count, last);
     if (m_plan.tangent) {
-        m_plan.data->PutDerivative(row, column, { kNaNResult, kNaNResult, kNaN, kNaNResult });
+        m_plan.data->PutDerivative(row, column, view);
     }
 }
 
-void CDeepColour::operator()(size_t index, Complex point, int count, Complex last)
+void CDeepColour::operator()(
+    size_t index, Complex point, int count, Complex last, const ExComplex* derivative)
 {
     const int lane = m_nPending++;
     m_color.ResetLane(lane);
@@ -46,11 +54,14 @@ void CDeepColour::operator()(size_t index, Complex point, int count, Complex las
     if (m_z >= 0) {
         m_color.Set(m_z, lane, last);
     }
-    for (const int slot : m_derivative) {
-        if (slot >= 0) {
-            m_color.Set(slot, lane, kNaNResult);
+    const DerivativeView view = View(last, derivative);
+    const Complex values[4] { view.dz, view.dzy, { view.de, 0.0 }, view.dir };
+    for (int k = 0; k < 4; ++k) {
+        if (m_derivative[k] >= 0) {
+            m_color.Set(m_derivative[k], lane, values[k]);
         }
     }
+    m_view[lane] = view;
     m_index[lane] = index;
     m_count[lane] = count;
     m_last[lane] = last;
@@ -59,12 +70,12 @@ void CDeepColour::operator()(size_t index, Complex point, int count, Complex las
     }
 }
 
-void CDeepColour::Paint(size_t index, int count, Complex last, Complex colour)
+void CDeepColour::Paint(size_t index, int count, Complex last, Complex colour, const ExComplex* derivative)
 {
     const size_t lj = static_cast<size_t>(m_rows[index / m_columns.size()]);
     const size_t li = static_cast<size_t>(m_columns[index % m_columns.size()]);
     if (m_plan.data) {
-        PutData(m_plan.Row(m_area, lj), m_plan.Column(m_area, li), count, last);
+        PutData(m_plan.Row(m_area, lj), m_plan.Column(m_area, li), count, last, View(last, derivative));
     }
     PaintColour(
         m_plan, m_picture.mapping, m_target, m_plan.Row(m_area, lj), m_plan.Column(m_area, li), colour);
@@ -83,7 +94,8 @@ void CDeepColour::Flush()
         const size_t lj = static_cast<size_t>(m_rows[index / m_columns.size()]);
         const size_t li = static_cast<size_t>(m_columns[index % m_columns.size()]);
         if (m_plan.data) {
-            PutData(m_plan.Row(m_area, lj), m_plan.Column(m_area, li), m_count[lane], m_last[lane]);
+            PutData(
+                m_plan.Row(m_area, lj), m_plan.Column(m_area, li), m_count[lane], m_last[lane], m_view[lane]);
         }
         PaintColour(m_plan, m_picture.mapping, m_target, m_plan.Row(m_area, lj), m_plan.Column(m_area, li),
             { re[lane], im[lane] });

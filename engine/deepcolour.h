@@ -3,6 +3,7 @@
 #include "renderplan.h"
 
 #include "batchformula.h"
+#include "orbitderivative.h"
 
 #include <vector>
 
@@ -16,10 +17,14 @@ public:
     CDeepColour& operator=(const CDeepColour&) = delete;
     ~CDeepColour() { Flush(); }
 
+    // Plane units per pixel of the picture: V_de's unit (the view's ratio).
+    void SetPixel(const ExComplex& pixel) { m_pixel = pixel; }
     // index: the pixel's place in the render's lattice (row-major over the lines inside the target).
-    void operator()(size_t index, Complex point, int count, Complex last);
+    // derivative: d last / d x and d last / d y where the picture reads them (null: they read NaN).
+    void operator()(
+        size_t index, Complex point, int count, Complex last, const ExComplex* derivative = nullptr);
     // A pixel whose colour formula's value the caller computed (decided on the exact values).
-    void Paint(size_t index, int count, Complex last, Complex colour);
+    void Paint(size_t index, int count, Complex last, Complex colour, const ExComplex* derivative = nullptr);
     void Flush();
 
 private:
@@ -31,12 +36,13 @@ private:
     const std::vector<int>& m_columns;
     CBatchFormula m_color;
     const int m_z, m_n, m_z0;
-    // FIXME: the deep path does not carry the orbit's derivative yet: V_dz, V_dzy, V_de and V_dir
-    // read NaN there, and so do the data's dz and de.
     int m_derivative[4] { -1, -1, -1, -1 };
-    void PutData(long long row, long long column, int count, Complex last) const;
+    ExComplex m_pixel { 0.5, 0.0, 1 };
+    DerivativeView View(Complex last, const ExComplex* derivative) const;
+    void PutData(long long row, long long column, int count, Complex last, const DerivativeView& view) const;
     int m_nPending { 0 };
     size_t m_index[kLanes] {};
     int m_count[kLanes] {};
     Complex m_last[kLanes] {};
+    DerivativeView m_view[kLanes] {};
 };

@@ -17,6 +17,51 @@ constexpr size_t kPixelsPerBatch = 4 * kLanes;
 // A few pixels go faster one by one than in 64 lanes.
 constexpr int kFewestSideBySide = 16;
 
+// One thread's pixels of a batch through one reference: side by side in lanes, one at a time where the
+// lanes defer them or the batch is small. Pictures that read the orbit's derivative take every pixel
+// one at a time, which carries it (the lanes do not).
+struct PixelWork {
+    PixelWork(const CDeltaProgram& program, bool derive)
+        : program(program)
+        , carrier(program.Iteration())
+        , derive(derive)
+    {
+    }
+    const CDeltaProgram& program;
+    const COrbitDerivative carrier;
+    const bool derive;
+    OrbitDerivative carried;
+    std::vector<std::array<ExComplex, 2>> derivatives; // per pixel of the batch, along x and y
+    std::vector<Complex> scratchD;
+    std::vector<ExComplex> scratchX;
+    DeltaLanes lanes;
+
+    void Iterate(const ReferenceOrbit& orbit, const std::vector<ExComplex>& offset, int maxIter,
+        std::vector<DeltaPixel>& results)
+    {
+        const int count = static_cast<int>(offset.size());
+        results.resize(offset.size());
+        derivatives.resize(derive ? offset.size() : 0);
+        const bool side = count >= kFewestSideBySide && !derive;
+        if (side) {
+            program.IterateLanes(orbit, offset.data(), count, maxIter, lanes, results.data());
+        }
+        const size_t row = side && count > 0 ? lanes.resume.size() / static_cast<size_t>(count) : 0;
+        for (size_t l = 0; l < offset.size(); ++l) {
+            if (side && !results[l].deferred) {
+                continue;
+            }
+            const DeltaPixel resumed = results[l];
+            const Complex* resume = side && resumed.resumeRun >= 0 ? lanes.resume.data() + l * row : nullptr;
+            results[l] = program.Iterate(orbit, offset[l], maxIter, scratchD, scratchX,
+                side ? &resumed : nullptr, resume, derive ? &carrier : nullptr, &carried);
+            if (derive) {
+                derivatives[l] = { carried.DzX(), carried.DzY() };
+            }
+        }
+    }
+};
+
 // Raises the published progress to value, never lowering it: batches finish out of order.
 void Publish(std::atomic<double>& progress, double value)
 {
@@ -170,13 +215,13 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
 {
     CleanVectorState();
     CDeepColour colour(m_picture, m_plan, m_area, m_target, m_rows, m_columns, m_color);
+    colour.SetPixel(m_pixel);
     const CDeltaProgram& program = m_deep->program;
-    std::vector<Complex> scratchD;
-    std::vector<ExComplex> scratchX;
+    const bool derive = m_plan.tangent != nullptr;
+    PixelWork work(program, derive);
     std::int64_t runs = 0;
     std::int64_t skipped = 0; // bilinear skips of the pixels painted
     std::int64_t rebases = 0;
-    DeltaLanes lanes;
     std::vector<ExComplex> offset;
     std::vector<DeltaPixel> results;
     std::vector<ExComplex> colourScratch;
@@ -185,27 +230,12 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
         const Reference& reference = *references[batch.reference];
         const int count = static_cast<int>(batch.to - batch.from);
         offset.resize(static_cast<size_t>(count));
-        results.resize(static_cast<size_t>(count));
         for (int l = 0; l < count; ++l) {
             const size_t index = list[batch.from + static_cast<size_t>(l)];
             offset[l] = ex::Add(offsets.columns[batch.reference][index % m_columns.size()],
                 ex::Swap(offsets.rows[batch.reference][index / m_columns.size()]));
         }
-        const bool side = count >= kFewestSideBySide;
-        if (side) {
-            program.IterateLanes(reference.orbit, offset.data(), count, m_nMaxIter, lanes, results.data());
-        }
-        const size_t row = side && count > 0 ? lanes.resume.size() / static_cast<size_t>(count) : 0;
-        for (int l = 0; l < count; ++l) {
-            if (!side || results[l].deferred) {
-                const DeltaPixel resumed = results[l];
-                const Complex* resume = side && resumed.resumeRun >= 0
-                    ? lanes.resume.data() + static_cast<size_t>(l) * row
-                    : nullptr;
-                results[l] = program.Iterate(reference.orbit, offset[l], m_nMaxIter, scratchD, scratchX,
-                    side ? &resumed : nullptr, resume);
-            }
-        }
+        work.Iterate(reference.orbit, offset, m_nMaxIter, results);
         const Complex referencePoint = reference.point.ToComplex();
         for (int l = 0; l < count; ++l) {
             const size_t index = list[batch.from + static_cast<size_t>(l)];
@@ -223,12 +253,14 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
             // is not its own run.
             const int last = pixel.recordRun >= 0 ? pixel.recordRun : std::min(pixel.count, m_nMaxIter - 1);
             Complex exact;
-            if (program.ExactColour()
+            const ExComplex* derivative = derive ? work.derivatives[static_cast<size_t>(l)].data() : nullptr;
+            if (program.ExactColour() && !m_plan.v.colorD.Any()
                 && program.Colour(reference.orbit, last, pixel.lastOffset, offset[l], pixel.count - last,
                     colourScratch, exact)) {
-                colour.Paint(index, pixel.count, pixel.last, exact);
+                colour.Paint(index, pixel.count, pixel.last, exact, derivative);
             } else {
-                colour(index, Add(referencePoint, ex::ToComplex(offset[l])), pixel.count, pixel.last);
+                colour(index, Add(referencePoint, ex::ToComplex(offset[l])), pixel.count, pixel.last,
+                    derivative);
             }
         }
         Publish(m_control.progress,

@@ -4,7 +4,9 @@
 #include "deeprenderer.h"
 #include "deepviewer.h"
 
+#include "dual.h"
 #include "oracle.h"
+#include "reference.h"
 #include "renderpool.h"
 
 #include <algorithm>
@@ -32,6 +34,7 @@ CDeepRender::CDeepRender(Picture& picture, const Raster& target, const RenderAre
     , m_nMaxIter(picture.maxIter)
 {
     const PreciseView& view = m_viewer.View();
+    m_pixel = ExOf(view.ratio);
     m_dx = view.ratio * (static_cast<double>(picture.imageWidth) * area.scaleX / (area.right - area.left));
     m_dy = view.ratio * (static_cast<double>(picture.imageHeight) * area.scaleY / (area.bottom - area.top));
     m_x0 = m_dx * ((area.left + 0.5) / area.scaleX) + view.offsetX;
@@ -130,6 +133,22 @@ Complex CDeepRender::PreciseColour(
     return paint.Slot(paint.ResultSlot()).ToComplex();
 }
 
+// The derivative of a precise pixel's last value, by forward differentiation in its precision over
+// the same runs (twice the work, for the few pixels that take this path).
+namespace {
+void PreciseDerivative(CDualProgram& dual, const OracleBindings& bindings, const BigComplex& point, int runs,
+    int result, ExComplex* out)
+{
+    const std::vector<int> seeds { bindings.iterZ, bindings.iterZ0 };
+    dual.Start(point, seeds, seeds);
+    for (int n = 0; n < runs; ++n) {
+        dual.Run();
+    }
+    out[0] = WideOf(dual.AlongRe(result));
+    out[1] = WideOf(dual.AlongIm(result));
+}
+} // namespace
+
 // What no reference could take: arbitrary precision per pixel.
 void CDeepRender::PrecisePixels(const std::vector<size_t>& todo)
 {
@@ -141,6 +160,11 @@ void CDeepRender::PrecisePixels(const std::vector<size_t>& todo)
         CPreciseProgram term(m_term, m_nBits);
         CPreciseProgram paint(m_color, m_nBits);
         CDeepColour colour(m_picture, m_plan, m_area, m_target, m_rows, m_columns, m_color);
+        colour.SetPixel(m_pixel);
+        std::unique_ptr<CDualProgram> dual;
+        if (m_plan.tangent) {
+            dual = std::make_unique<CDualProgram>(m_iter, m_nBits);
+        }
         std::int64_t runs = 0;
         for (size_t t = 0; Claim(next, todo.size(), t);) {
             const BigComplex point = PixelPoint(todo[t]);
@@ -150,11 +174,17 @@ void CDeepRender::PrecisePixels(const std::vector<size_t>& todo)
                 break;
             }
             runs += RunsOfIteration(result.count, m_nMaxIter);
-            if (m_deep->program.ExactColour()) {
+            ExComplex derivative[2];
+            if (dual) {
+                PreciseDerivative(*dual, bindings, point,
+                    static_cast<int>(RunsOfIteration(result.count, m_nMaxIter)), m_iter.ResultSlot(),
+                    derivative);
+            }
+            if (m_deep->program.ExactColour() && !m_plan.v.colorD.Any()) {
                 colour.Paint(
                     todo[t], result.count, result.last, PreciseColour(paint, precise, point, result.count));
             } else {
-                colour(todo[t], point.ToComplex(), result.count, result.last);
+                colour(todo[t], point.ToComplex(), result.count, result.last, dual ? derivative : nullptr);
             }
         }
         m_nIterations += runs;
@@ -236,11 +266,20 @@ DeepProbe ProbeDeep(
     mpfr_sub(dy.get(), point.Im(), reference.point.Im(), MPFR_RNDN);
     std::vector<Complex> scratchD;
     std::vector<ExComplex> scratchX;
-    const DeltaPixel pixel
-        = view->program.Iterate(reference.orbit, ExOf(dx, dy), picture.maxIter, scratchD, scratchX);
+    probe.derivative = ReadsDerivative(picture.termFormula, picture.colorFormula);
+    const COrbitDerivative carrier(view->program.Iteration());
+    OrbitDerivative carried;
+    const DeltaPixel pixel = view->program.Iterate(reference.orbit, ExOf(dx, dy), picture.maxIter, scratchD,
+        scratchX, nullptr, nullptr, probe.derivative ? &carrier : nullptr, &carried);
+    const ExComplex unit = ExOf(viewer.View().ratio);
     if (!pixel.glitched) {
         probe.count = pixel.count;
         probe.last = pixel.last;
+        if (probe.derivative) {
+            const DerivativeView seen = ViewDeepDerivative(pixel.last, carried.DzX(), carried.DzY(), unit);
+            probe.dz = seen.dz;
+            probe.de = seen.de;
+        }
         return probe;
     }
     // What the main reference cannot take: arbitrary precision, the render's last resort.
@@ -255,5 +294,14 @@ DeepProbe ProbeDeep(
     probe.last = result.last;
     probe.precise = true;
     probe.cancelled = result.cancelled;
+    if (probe.derivative && !probe.cancelled) {
+        CDualProgram dual(iterProgram, bits);
+        ExComplex d[2];
+        PreciseDerivative(dual, bindings, point,
+            static_cast<int>(RunsOfIteration(result.count, picture.maxIter)), iterProgram.ResultSlot(), d);
+        const DerivativeView seen = ViewDeepDerivative(result.last, d[0], d[1], unit);
+        probe.dz = seen.dz;
+        probe.de = seen.de;
+    }
     return probe;
 }

@@ -26,6 +26,10 @@ struct DeepProbe {
     Complex last {};
     bool precise { false }; // computed in arbitrary precision
     bool cancelled { false };
+    // Where the picture's formulas read the orbit's derivative: V_dz and V_de at the final z.
+    bool derivative { false };
+    Complex dz {};
+    double de { 0.0 };
 };
 DeepProbe ProbeDeep(Picture& picture, const BigComplex& point, const std::function<bool()>& cancelled = {},
     CDeepSession* session = nullptr);

@@ -68,6 +68,7 @@ private:
     mpfr_prec_t m_nBits { 128 };
     // The lattice of this render: the first point and the steps between lattice lines.
     BigFloat m_x0, m_y0, m_dx, m_dy;
+    ExComplex m_pixel {}; // the view's plane units per pixel: V_de's unit
     CBatchFormula m_iter, m_term, m_color;
     int m_nMaxIter { 0 };
     std::vector<int> m_rows, m_columns; // the lattice lines inside the target

@@ -56,6 +56,9 @@ ProbeResult ProbePoint(
     probe.count = deep.count;
     probe.last = deep.last;
     probe.path = deep.precise ? ProbePath::Precise : ProbePath::Perturbation;
+    probe.derivative = deep.derivative;
+    probe.dz = deep.dz;
+    probe.de = deep.de;
     probe.re = ShortestText(x);
     probe.im = ShortestText(y);
     return probe;

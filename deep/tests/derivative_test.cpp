@@ -1,6 +1,8 @@
 // The derivative the renderer carries through an iteration program (V_dz, V_dzy) and the distance
 // estimate from it (V_de), against a difference quotient of the final z computed in 4000 bits.
+#include "orbitderivative.h"
 #include "precise.h"
+#include "reference.h"
 #include "tangent.h"
 
 #include <gtest/gtest.h>
@@ -60,10 +62,11 @@ Orbit Iterate(const TangentFormula& tangent, CFormula termination, Complex p, in
 }
 
 // The final z after runs runs from p + step (step along the real or the imaginary axis), in kBits.
-BigComplex PreciseZ(const CBatchFormula& batch, int z, int z0, Complex p, int runs, bool imaginary, int sign)
+BigComplex PreciseZ(
+    const CBatchFormula& batch, int z, int z0, const BigComplex& p, int runs, bool imaginary, int sign)
 {
     CPreciseProgram program(batch, kBits);
-    BigComplex start(p, kBits);
+    BigComplex start(p);
     mpfr_ptr part = imaginary ? start.Im() : start.Re();
     mpfr_t step;
     mpfr_init2(step, 64);
@@ -82,8 +85,8 @@ BigComplex PreciseZ(const CBatchFormula& batch, int z, int z0, Complex p, int ru
 }
 
 // (z(p + h) - z(p - h)) / 2h, and |z| ln|z| / |that| / pixel, in kBits.
-void Quotient(const CBatchFormula& batch, int z, int z0, Complex p, int runs, bool imaginary, double pixel,
-    Complex& quotient, double& de, Complex& exactZ)
+void Quotient(const CBatchFormula& batch, int z, int z0, const BigComplex& p, int runs, bool imaginary,
+    double pixel, Complex& quotient, double& de, Complex& exactZ, ExComplex* wide = nullptr)
 {
     BigComplex up = PreciseZ(batch, z, z0, p, runs, imaginary, 1);
     const BigComplex down = PreciseZ(batch, z, z0, p, runs, imaginary, -1);
@@ -91,6 +94,9 @@ void Quotient(const CBatchFormula& batch, int z, int z0, Complex p, int runs, bo
     mpc_sub(up.get(), up.get(), down.get(), MPC_RNDNN);
     mpc_div_2si(up.get(), up.get(), kStepExponent + 1, MPC_RNDNN);
     quotient = up.ToComplex();
+    if (wide) {
+        *wide = WideOf(up);
+    }
     exactZ = centre.ToComplex();
     mpfr_t absZ, absDz, log;
     mpfr_inits2(kBits, absZ, absDz, log, static_cast<mpfr_ptr>(nullptr));
@@ -107,6 +113,11 @@ void Quotient(const CBatchFormula& batch, int z, int z0, Complex p, int runs, bo
 double Relative(Complex got, Complex want)
 {
     return std::hypot(got.re - want.re, got.im - want.im) / std::hypot(want.re, want.im);
+}
+
+double Relative(const ExComplex& got, const ExComplex& want)
+{
+    return ex::ToComplex(ex::Div(ex::Abs(ex::Sub(got, want)), ex::Abs(want))).re;
 }
 
 // 200 points over pictures like the examples': distance-estimated and lit Julia sets, a cubic, the
@@ -151,9 +162,10 @@ TEST(Derivative, AgreesWithAPreciseDifferenceQuotient)
             ++escaped;
             Complex qx, qy, exactZ;
             double de = 0;
-            Quotient(batch, z, z0, p, orbit.runs, false, pixel, qx, de, exactZ);
+            const BigComplex point(p, kBits);
+            Quotient(batch, z, z0, point, orbit.runs, false, pixel, qx, de, exactZ);
             double unused = 0;
-            Quotient(batch, z, z0, p, orbit.runs, true, pixel, qy, unused, exactZ);
+            Quotient(batch, z, z0, point, orbit.runs, true, pixel, qy, unused, exactZ);
             // Where rounding the orbit in doubles already moves the final z itself by more than
             // 1e-11, the orbit is chaotic there: its derivative cannot be better than the orbit.
             if (Relative(orbit.z, exactZ) > 1e-11) {
@@ -174,6 +186,102 @@ TEST(Derivative, AgreesWithAPreciseDifferenceQuotient)
     EXPECT_GT(escaped - chaotic, 140) << "most points must test something";
     std::printf("%d points, %d escaped, %d of them chaotic; worst relative error: dz %.3g, de %.3g\n", points,
         escaped, chaotic, worstDz, worstDe);
+}
+
+// The same at 1e-300 on the perturbed path: a Julia set's boundary point (the deep example's), the
+// Mandelbrot set's near a Misiurewicz point, and a fold that is not complex-differentiable, each with
+// the skips the renderer plans (the series and the bilinear ones). |dz| there is near 1e300 and
+// beyond, past what doubles hold.
+TEST(Derivative, DeepPixelsAgreeWithAPreciseDifferenceQuotient)
+{
+    struct DeepCase {
+        const char* iteration;
+        Complex c;
+        const char *re, *im;
+    };
+    const DeepCase cases[] = {
+        { "z = z * z + C;", { -0.78, -0.15 },
+            "1."
+            "517562043531287723771450885904142562127683884146058979956384694728649365479692408582560167317782"
+            "719000399007968564071280512276990609849084592523945871453862513866729908618955131085075193810855"
+            "441352701668536600224181591619234646711866347716638306149560388590883553194828333215942071918173"
+            "91474261361392411532710607013803443",
+            "0."
+            "073705579405973506533976372999921668938060096863365564457532055848411942052111473032804736585652"
+            "781967634589825943835364488523136486411358799204808915175477864589375758318183997493917025710045"
+            "381784345210828619985210151212230303623943719669411855471327097322743553541647887539436166129953"
+            "83462354886846164891549630332633419" },
+        { "z = z * z + z0;", {}, "-0.1010963638456221", "0.9562865108091415" },
+        { "z = (abs(real(z)) + abs(imag(z)) * 1i) ^ 2 + z0;", {}, "-1.76304112413545387897136133232914922",
+            "-0.03135466809433148246669157622078980" },
+    };
+    constexpr double kWidth = 1e-300;
+    constexpr int kLimit = 3000;
+    const double pixel = kWidth / 1024;
+    int tested = 0;
+    int chaotic = 0;
+    double worstDz = 0;
+    double worstDe = 0;
+    for (const DeepCase& row : cases) {
+        const CFormula iteration = Compiled(row.iteration, row.c);
+        const CFormula termination = Compiled("norm(z) > 1e10;", {});
+        const CDeltaProgram delta = DeltaProgramOf(iteration, termination);
+        bool ok = false;
+        const BigComplex centre(BigFloat::Parse(row.re, kBits, &ok), BigFloat::Parse(row.im, kBits, &ok));
+        Reference reference;
+        ASSERT_TRUE(BuildReference(delta, centre, 1200, kLimit, reference, {}));
+        delta.PlanSkip(reference.orbit, ex::FromReal(kWidth), kLimit);
+        const COrbitDerivative carrier(delta.Iteration());
+        OrbitDerivative carried;
+        std::vector<Complex> d;
+        std::vector<ExComplex> x;
+        const CBatchFormula batch(iteration);
+        const int z = batch.Slot(iteration.FindVariable("z"));
+        const int z0 = batch.Slot(iteration.FindVariable("z0"));
+        for (int k = 0; k < 6; ++k) {
+            const ExComplex offset = ex::Scale(ex::FromReal(kWidth), (k % 3 - 1) * 0.31 + (k / 3) * 0.27);
+            const ExComplex at = ex::Add(offset, ex::Swap(ex::Scale(ex::FromReal(kWidth), 0.4 - 0.2 * k)));
+            const DeltaPixel pixelRun
+                = delta.Iterate(reference.orbit, at, kLimit, d, x, nullptr, nullptr, &carrier, &carried);
+            ASSERT_FALSE(pixelRun.glitched) << row.iteration;
+            if (pixelRun.count >= kLimit) {
+                continue;
+            }
+            BigComplex point(centre);
+            BigFloat part(kBits);
+            for (const bool imaginary : { false, true }) {
+                mpfr_set_d(part.get(), imaginary ? at.im : at.re, MPFR_RNDN);
+                mpfr_mul_2si(part.get(), part.get(), at.e, MPFR_RNDN);
+                mpfr_add(imaginary ? point.Im() : point.Re(), imaginary ? point.Im() : point.Re(), part.get(),
+                    MPFR_RNDN);
+            }
+            Complex qx, qy, exactZ;
+            ExComplex wideX, wideY;
+            double de = 0;
+            double unused = 0;
+            const int runs = static_cast<int>(pixelRun.runs);
+            Quotient(batch, z, z0, point, runs, false, pixel, qx, de, exactZ, &wideX);
+            Quotient(batch, z, z0, point, runs, true, pixel, qy, unused, exactZ, &wideY);
+            if (Relative(pixelRun.last, exactZ) > 1e-11) {
+                ++chaotic; // as above: the orbit itself is no better there
+                continue;
+            }
+            const double errorDz = std::max(Relative(carried.DzX(), wideX), Relative(carried.DzY(), wideY));
+            const double errorDe
+                = std::fabs(
+                      ViewDeepDerivative(pixelRun.last, carried.DzX(), carried.DzY(), ex::FromReal(pixel)).de
+                      - de)
+                / std::fabs(de);
+            EXPECT_LT(errorDz, 1e-9) << row.iteration << " pixel " << k;
+            EXPECT_LT(errorDe, 1e-6) << row.iteration << " pixel " << k;
+            worstDz = std::max(worstDz, errorDz);
+            worstDe = std::max(worstDe, errorDe);
+            ++tested;
+        }
+    }
+    EXPECT_GT(tested, 12) << "most deep points must escape";
+    std::printf("%d deep points, %d chaotic; worst relative error: dz %.3g, de %.3g\n", tested, chaotic,
+        worstDz, worstDe);
 }
 
 } // namespace
