@@ -7,31 +7,57 @@ namespace {
 
 bool Positive(const ExComplex& x) { return x.re > 0.0; }
 bool Less(const ExComplex& a, const ExComplex& b) { return ex::Sub(a, b).re < 0.0; }
+const ExComplex& Larger(const ExComplex& a, const ExComplex& b) { return Less(a, b) ? b : a; }
 const ExComplex& Smaller(const ExComplex& a, const ExComplex& b) { return Less(a, b) ? a : b; }
 
-// The radius of the run after x, seen from the start of x: every dz within it lands within y's.
-ExComplex Through(const BlaSkip& x, const ExComplex& yRadius, const ExComplex& planeRadius)
+// Bounds on how much A stretches a state and B the plane offset, in the largest of the state's parts.
+ExComplex StretchA(const BlaSkip& x, int w)
 {
-    const ExComplex room = ex::Sub(yRadius, ex::Mul(x.b.Size(), planeRadius));
-    if (!Positive(room)) {
-        return {};
+    ExComplex most {};
+    for (int i = 0; i < w; ++i) {
+        ExComplex row {};
+        for (int j = 0; j < w; ++j) {
+            row = ex::Add(row, x.a[i * w + j].Size());
+        }
+        most = Larger(most, row);
     }
-    if (x.a.IsZero()) {
-        return x.radius;
-    }
-    return Smaller(x.radius, ex::Div(room, x.a.Size()));
+    return most;
 }
 
-BlaSkip Merged(const BlaSkip& x, const BlaSkip& y, const ExComplex& planeRadius)
+ExComplex StretchB(const BlaSkip& x, int w)
+{
+    ExComplex most {};
+    for (int i = 0; i < w; ++i) {
+        most = Larger(most, x.b[i].Size());
+    }
+    return most;
+}
+
+// x, then y: every state within the result's radius lands within y's after x.
+BlaSkip Merged(const BlaSkip& x, const BlaSkip& y, int w, const ExComplex& planeRadius)
 {
     BlaSkip s;
     if (!Positive(x.radius) || !Positive(y.radius)) {
         return s;
     }
-    s.radius = Through(x, y.radius, planeRadius);
-    if (Positive(s.radius)) {
-        s.a = Mul(y.a, x.a);
-        s.b = Add(Mul(y.a, x.b), y.b);
+    const ExComplex room = ex::Sub(y.radius, ex::Mul(StretchB(x, w), planeRadius));
+    if (!Positive(room)) {
+        return s;
+    }
+    const ExComplex stretch = StretchA(x, w);
+    s.radius = ex::IsZero(stretch) ? x.radius : Smaller(x.radius, ex::Div(room, stretch));
+    for (int i = 0; i < w; ++i) {
+        s.b[i] = y.b[i];
+        for (int k = 0; k < w; ++k) {
+            s.b[i] = Add(s.b[i], Mul(y.a[i * w + k], x.b[k]));
+        }
+        for (int j = 0; j < w; ++j) {
+            ExMatrix sum;
+            for (int k = 0; k < w; ++k) {
+                sum = Add(sum, Mul(y.a[i * w + k], x.a[k * w + j]));
+            }
+            s.a[i * w + j] = sum;
+        }
     }
     return s;
 }
@@ -97,49 +123,119 @@ ExMatrix Scale(const ExMatrix& a, double k)
     return ExMatrix::Normalised({ { a.m[0] * k, a.m[1] * k, a.m[2] * k, a.m[3] * k }, a.e });
 }
 
-void CBlaTable::Build(std::vector<BlaSkip> runs, const ExComplex& planeRadius)
+void CBlaTable::Store(size_t level, size_t j, const BlaSkip& s)
 {
-    m_levels.clear();
-    if (std::none_of(runs.begin(), runs.end(), [](const BlaSkip& s) { return Positive(s.radius); })) {
+    const size_t w = static_cast<size_t>(m_nWidth);
+    ExMatrix* at = m_levels[level].data() + j * Stride();
+    std::copy_n(s.a, w * w, at);
+    std::copy_n(s.b, w, at + w * w);
+    m_radii[level][j] = s.radius;
+}
+
+BlaSkip CBlaTable::Load(size_t level, size_t j) const
+{
+    const size_t w = static_cast<size_t>(m_nWidth);
+    BlaSkip s;
+    const ExMatrix* at = m_levels[level].data() + j * Stride();
+    std::copy_n(at, w * w, s.a);
+    std::copy_n(at + w * w, w, s.b);
+    s.radius = m_radii[level][j];
+    return s;
+}
+
+void CBlaTable::Build(std::vector<int32_t> slots, int runs, const std::function<void(int, BlaSkip&)>& single,
+    const ExComplex& planeRadius)
+{
+    Clear();
+    m_nWidth = std::clamp(static_cast<int>(slots.size()), 1, kBlaMaxWidth);
+    m_slots = std::move(slots);
+    constexpr int kSpan = 1 << kBlaFirstLevel;
+    const size_t first = static_cast<size_t>(std::max(runs, 0) / kSpan);
+    if (first == 0) {
         return;
     }
-    m_levels.push_back(std::move(runs));
-    while (m_levels.back().size() >= 2) {
-        const std::vector<BlaSkip>& below = m_levels.back();
-        std::vector<BlaSkip> level(below.size() / 2);
-        bool any = false;
-        for (size_t j = 0; j < level.size(); ++j) {
-            level[j] = Merged(below[2 * j], below[2 * j + 1], planeRadius);
-            any = any || Positive(level[j].radius);
+    m_levels.emplace_back(first * Stride());
+    m_radii.emplace_back(first);
+    bool any = false;
+    BlaSkip span[kSpan];
+    for (size_t j = 0; j < first; ++j) {
+        for (int k = 0; k < kSpan; ++k) {
+            span[k] = {};
+            single(static_cast<int>(j) * kSpan + k, span[k]);
+        }
+        for (int step = 1; step < kSpan; step *= 2) {
+            for (int k = 0; k + step < kSpan; k += 2 * step) {
+                span[k] = Merged(span[k], span[k + step], m_nWidth, planeRadius);
+            }
+        }
+        Store(0, j, span[0]);
+        any = any || Positive(span[0].radius);
+    }
+    if (!any) {
+        Clear();
+        return;
+    }
+    while (m_radii.back().size() >= 2) {
+        const size_t below = m_radii.size() - 1;
+        const size_t count = m_radii.back().size() / 2;
+        m_levels.emplace_back(count * Stride());
+        m_radii.emplace_back(count);
+        any = false;
+        for (size_t j = 0; j < count; ++j) {
+            const BlaSkip s = Merged(Load(below, 2 * j), Load(below, 2 * j + 1), m_nWidth, planeRadius);
+            Store(below + 1, j, s);
+            any = any || Positive(s.radius);
         }
         if (!any) {
+            m_levels.pop_back();
+            m_radii.pop_back();
             break;
         }
-        m_levels.push_back(std::move(level));
-    }
-    // A skip of one run saves no more than the run: half the memory for nothing.
-    if (m_levels.size() >= 2) {
-        m_levels.front() = {};
     }
 }
 
+namespace {
+
+// One skip's map on a state of width w: d = A·d + B·dc, A row by row in m, then B.
+void Advance(const ExMatrix* m, int w, const ExComplex& dc, ExComplex* d)
+{
+    const ExMatrix* b = m + w * w;
+    ExComplex next[kBlaMaxWidth];
+    for (int i = 0; i < w; ++i) {
+        ExComplex sum = b[i].IsZero() ? ExComplex {} : b[i].Apply(dc);
+        for (int j = 0; j < w; ++j) {
+            if (!m[i * w + j].IsZero()) {
+                sum = ex::Add(sum, m[i * w + j].Apply(d[j]));
+            }
+        }
+        next[i] = sum;
+    }
+    std::copy_n(next, w, d);
+}
+
+} // namespace
+
 int CBlaTable::Skip(
-    int n, int end, ExComplex& dz, const ExComplex& dc, ExComplex* alongX, ExComplex* alongY) const
+    int n, int end, ExComplex* d, const ExComplex& dc, ExComplex* alongX, ExComplex* alongY) const
 {
     const int levels = static_cast<int>(m_levels.size());
+    const int w = m_nWidth;
     for (;;) {
-        // |dz| <= |re| + |im|: a bound as cheap as the comparison it serves.
-        const ExComplex size = ex::Normalised(std::fabs(dz.re) + std::fabs(dz.im), 0.0, dz.e);
+        // |d_i| <= |re| + |im|: a bound as cheap as the comparison it serves.
+        ExComplex size {};
+        for (int i = 0; i < w; ++i) {
+            size = Larger(size, ex::Normalised(std::fabs(d[i].re) + std::fabs(d[i].im), 0.0, d[i].e));
+        }
         int taken = -1;
         for (int k = levels - 1; k >= 0; --k) {
-            const int length = 1 << k;
-            const size_t at = static_cast<size_t>(n >> k);
-            if ((n & (length - 1)) != 0 || n + length > end
-                || at >= m_levels[static_cast<size_t>(k)].size()) {
+            const int shift = k + kBlaFirstLevel;
+            const int length = 1 << shift;
+            const size_t at = static_cast<size_t>(n >> shift);
+            const std::vector<ExComplex>& radii = m_radii[static_cast<size_t>(k)];
+            if ((n & (length - 1)) != 0 || n + length > end || at >= radii.size()) {
                 continue;
             }
-            const BlaSkip& s = m_levels[static_cast<size_t>(k)][at];
-            if (Positive(s.radius) && !Less(s.radius, size)) {
+            if (Positive(radii[at]) && !Less(radii[at], size)) {
                 taken = k;
                 break;
             }
@@ -147,23 +243,32 @@ int CBlaTable::Skip(
         if (taken < 0) {
             return n;
         }
-        const BlaSkip& s = m_levels[static_cast<size_t>(taken)][static_cast<size_t>(n >> taken)];
-        dz = ex::Add(s.a.Apply(dz), s.b.IsZero() ? ExComplex {} : s.b.Apply(dc));
+        const int shift = taken + kBlaFirstLevel;
+        const ExMatrix* m
+            = m_levels[static_cast<size_t>(taken)].data() + static_cast<size_t>(n >> shift) * Stride();
+        Advance(m, w, dc, d);
         if (alongX) {
-            *alongX = ex::Add(s.a.Apply(*alongX), s.b.Apply({ 0.5, 0.0, 1 }));
+            Advance(m, w, { 0.5, 0.0, 1 }, alongX);
         }
         if (alongY) {
-            *alongY = ex::Add(s.a.Apply(*alongY), s.b.Apply({ 0.0, 0.5, 1 }));
+            Advance(m, w, { 0.0, 0.5, 1 }, alongY);
         }
-        n += 1 << taken;
+        n += 1 << shift;
     }
 }
 
 size_t CBlaTable::Bytes() const
 {
     size_t bytes = 0;
-    for (const std::vector<BlaSkip>& level : m_levels) {
-        bytes += level.size() * sizeof(BlaSkip);
+    for (size_t k = 0; k < m_levels.size(); ++k) {
+        bytes += m_levels[k].size() * sizeof(ExMatrix) + m_radii[k].size() * sizeof(ExComplex);
     }
     return bytes;
+}
+
+size_t CBlaTable::BytesPerRun(int width)
+{
+    // Levels of 2^-first, 2^-(first + 1), ... skips a run: 2^(1 - first) skips a run in all.
+    const size_t w = static_cast<size_t>(std::clamp(width, 1, kBlaMaxWidth));
+    return ((w * w + w) * sizeof(ExMatrix) + sizeof(ExComplex)) / (1 << (kBlaFirstLevel - 1)) + 1;
 }

@@ -12,6 +12,7 @@
 #include "floatexp.h"
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // The neglected terms a skip may leave, as a share of the terms it keeps: the rounding of one run of
@@ -42,36 +43,67 @@ ExMatrix Mul(const ExMatrix& a, const ExMatrix& b);
 ExMatrix Add(const ExMatrix& a, const ExMatrix& b);
 ExMatrix Scale(const ExMatrix& a, double k);
 
-// One skip: dz -> A dz + B dc, for |dz| <= radius (with every plane offset the table was made for).
+// The most carried offsets (z and the formula's own carried variables, z0 apart) a skip moves.
+constexpr int kBlaMaxWidth = 3;
+
+// One skip over the state d of the carried offsets that move (z first): d -> A d + B dc, A a
+// width x width block of 2 x 2 matrices and B a column of them, for max |d_i| <= radius (with every
+// plane offset the table was made for).
 struct BlaSkip {
-    ExMatrix a, b;
+    ExMatrix a[kBlaMaxWidth * kBlaMaxWidth], b[kBlaMaxWidth];
     ExComplex radius {}; // real; 0: no pixel may take it
 };
 
-// The skips of one reference orbit: level k holds the skips of 2^k runs from every run divisible by 2^k.
+// The skips of one reference orbit: level k holds the skips of 2^k runs from every run divisible by 2^k,
+// from level kBlaFirstLevel up. The levels below would save a pixel only a run or three and would take
+// half the memory; a pixel does those runs itself.
+constexpr int kBlaFirstLevel = 2;
+
 class CBlaTable {
 public:
     bool Empty() const { return m_levels.empty(); }
-    void Clear() { m_levels.clear(); }
-    // Takes single runs (one per run of the orbit) and merges them into the levels above.
-    void Build(std::vector<BlaSkip> runs, const ExComplex& planeRadius);
-    const std::vector<std::vector<BlaSkip>>& Levels() const { return m_levels; }
+    void Clear()
+    {
+        m_levels.clear();
+        m_radii.clear();
+    }
+    // The carried slots a skip moves, z first.
+    const std::vector<int32_t>& Slots() const { return m_slots; }
+    // Merges the single runs 0 .. runs - 1 (single(n, out) makes run n's) into the levels, each level's
+    // skips made from the one below without keeping the single runs.
+    void Build(std::vector<int32_t> slots, int runs, const std::function<void(int, BlaSkip&)>& single,
+        const ExComplex& planeRadius);
 
-    // Takes the longest skips that hold from run n on dz (plane offset dc), never past run `end`;
-    // returns the run reached. alongX and alongY (where not null) are dz's derivatives with respect to
-    // the plane point along x and y, moved with it (dc's are 1 and i).
-    int Skip(int n, int end, ExComplex& dz, const ExComplex& dc, ExComplex* alongX = nullptr,
+    // Takes the longest skips that hold from run n on the state d (plane offset dc), never past run
+    // `end`; returns the run reached. alongX and alongY (where not null) are the state's derivatives
+    // with respect to the plane point along x and y, moved with it (dc's are 1 and i).
+    int Skip(int n, int end, ExComplex* d, const ExComplex& dc, ExComplex* alongX = nullptr,
         ExComplex* alongY = nullptr) const;
 
     size_t Bytes() const;
+    // The most a table takes for each run of its orbit.
+    static size_t BytesPerRun(int width);
 
 private:
-    std::vector<std::vector<BlaSkip>> m_levels;
+    size_t Stride() const { return static_cast<size_t>(m_nWidth * m_nWidth + m_nWidth); }
+    void Store(size_t level, size_t j, const BlaSkip& s);
+    BlaSkip Load(size_t level, size_t j) const;
+
+    int m_nWidth { 1 };
+    std::vector<int32_t> m_slots;
+    // Level kBlaFirstLevel + k: the matrices of its skips (A row by row, then B) and their radii.
+    std::vector<std::vector<ExMatrix>> m_levels;
+    std::vector<std::vector<ExComplex>> m_radii;
 };
 
 class CDeltaProgram;
 struct ReferenceOrbit;
-// The single runs' maps and radii along the orbit for plane offsets up to planeRadius, merged; empty
-// when the program carries more than z and z0 from run to run, changes z0, or its termination carries
-// values of its own.
+// The carried slots a skip moves (z first), or none when the program's runs cannot be skipped: it
+// writes z0, carries more than kBlaMaxWidth values besides z0, or its termination carries values of
+// its own.
+std::vector<int32_t> BlaSlots(const CDeltaProgram& program);
+// The single runs' maps and radii along the orbit for plane offsets up to planeRadius, merged (empty
+// where BlaSlots is).
 void PlanBla(const CDeltaProgram& program, ReferenceOrbit& orbit, const ExComplex& planeRadius, int maxIter);
+// What the table of PlanBla takes at most for each run of an orbit of program (0 where it makes none).
+size_t BlaBytesPerRun(const CDeltaProgram& program);

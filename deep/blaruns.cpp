@@ -22,28 +22,65 @@ bool Less(const ExComplex& a, const ExComplex& b) { return ex::Sub(a, b).re < 0.
 ExComplex Real(double x) { return ex::FromReal(x); }
 
 struct Linear {
-    ExMatrix z, c; // the slot's offset = z dz + c dc, to first order
-    bool Zero() const { return z.IsZero() && c.IsZero(); }
-    bool RealOffset() const { return z.RealRows() && c.RealRows(); }
+    ExMatrix z[kBlaMaxWidth], c; // the slot's offset = sum z[i] d_i + c dc, to first order
+    bool Zero() const
+    {
+        return c.IsZero()
+            && std::all_of(std::begin(z), std::end(z), [](const ExMatrix& m) { return m.IsZero(); });
+    }
+    bool RealOffset() const
+    {
+        return c.RealRows()
+            && std::all_of(std::begin(z), std::end(z), [](const ExMatrix& m) { return m.RealRows(); });
+    }
+    // A bound on how much the state's parts (at most |d_i| each) move the slot.
+    ExComplex Stretch() const
+    {
+        ExComplex sum {};
+        for (const ExMatrix& m : z) {
+            if (!m.IsZero()) {
+                sum = ex::Add(sum, m.Size());
+            }
+        }
+        return sum;
+    }
 };
 
-Linear Times(const ExMatrix& m, const Linear& x) { return { Mul(m, x.z), Mul(m, x.c) }; }
-Linear Sum(const Linear& x, const Linear& y) { return { Add(x.z, y.z), Add(x.c, y.c) }; }
+Linear Times(const ExMatrix& m, const Linear& x)
+{
+    Linear r;
+    for (int i = 0; i < kBlaMaxWidth; ++i) {
+        r.z[i] = Mul(m, x.z[i]);
+    }
+    r.c = Mul(m, x.c);
+    return r;
+}
+Linear Sum(const Linear& x, const Linear& y)
+{
+    Linear r;
+    for (int i = 0; i < kBlaMaxWidth; ++i) {
+        r.z[i] = Add(x.z[i], y.z[i]);
+    }
+    r.c = Add(x.c, y.c);
+    return r;
+}
 Linear Times(const ExComplex& k, const Linear& x) { return Times(ExMatrix::OfComplex(k), x); }
 double Size(Complex c) { return realfn::Hypot(c.re, c.im); }
 ExMatrix Rows(double a, double b, double c, double d) { return ExMatrix::Normalised({ { a, b, c, d }, 0 }); }
 
 class CRunMap {
 public:
-    CRunMap(const CDeltaProgram& program, const ReferenceOrbit& orbit, const ExComplex& planeRadius)
+    CRunMap(const CDeltaProgram& program, const ReferenceOrbit& orbit, const ExComplex& planeRadius,
+        std::vector<int32_t> state)
         : m_program(program)
         , m_iter(program.Iteration())
         , m_orbit(orbit)
         , m_plane(planeRadius)
         , m_slots(static_cast<size_t>(m_iter.Slots()))
+        , m_state(std::move(state))
     {
     }
-    BlaSkip Of(int n);
+    void Of(int n, BlaSkip& skip);
 
 private:
     // The largest |dz| for which the offset x stays within rho (kNoBound where x does not move).
@@ -63,6 +100,7 @@ private:
     const ReferenceOrbit& m_orbit;
     const ExComplex m_plane;
     std::vector<Linear> m_slots;
+    const std::vector<int32_t> m_state; // the carried slots a skip moves, z first
     ExComplex m_radius;
     mutable std::vector<ExComplex> m_bounds; // the termination's slots
     int64_t m_nRoomE { 0 };                  // the last run's room, as an exponent
@@ -78,7 +116,8 @@ ExComplex CRunMap::Allowed(const ExComplex& rho, const Linear& x) const
     if (!(room.re > 0.0)) {
         return {};
     }
-    return x.z.IsZero() ? kNoBound : ex::Div(room, x.z.Size());
+    const ExComplex stretch = x.Stretch();
+    return ex::IsZero(stretch) ? kNoBound : ex::Div(room, stretch);
 }
 
 // f(A + s) - f(A) = g s + rest: f continued over |t| <= rho0 with |f'| <= L there has |f''| <= 2 L / rho0
@@ -319,13 +358,15 @@ ExComplex CRunMap::TerminationRoom(int n)
     return { 0.5, 0.0, e };
 }
 
-BlaSkip CRunMap::Of(int n)
+void CRunMap::Of(int n, BlaSkip& skip)
 {
     if (m_orbit.SingularRun(n)) {
-        return {};
+        return;
     }
     std::fill(m_slots.begin(), m_slots.end(), Linear {});
-    m_slots[static_cast<size_t>(m_iter.Z())].z = ExMatrix::Identity();
+    for (size_t i = 0; i < m_state.size(); ++i) {
+        m_slots[static_cast<size_t>(m_state[i])].z[i] = ExMatrix::Identity();
+    }
     if (m_iter.Z0() >= 0) {
         m_slots[static_cast<size_t>(m_iter.Z0())].c = ExMatrix::Identity();
     }
@@ -337,59 +378,71 @@ BlaSkip CRunMap::Of(int n)
         const bool wide = record.TinyAt(n, base + k) != nullptr;
         if (!ex::IsFinite(ref.wideA) || !ex::IsFinite(ref.wideB) || !ex::IsFinite(ref.wideR)
             || !Instruction(m_iter.Code()[k], ref, wide)) {
-            return {};
+            return;
         }
     }
     // The termination after the run: its z offset, up to its neglected terms, within half the room.
     const ExComplex room = TerminationRoom(n);
     Bound(ex::Scale(room, 0.5), m_slots[static_cast<size_t>(m_iter.Result())]);
-    BlaSkip skip;
-    skip.a = m_slots[static_cast<size_t>(m_iter.Z())].z;
-    skip.b = m_slots[static_cast<size_t>(m_iter.Z())].c;
+    const int w = static_cast<int>(m_state.size());
+    for (int i = 0; i < w; ++i) {
+        const Linear& out = m_slots[static_cast<size_t>(m_state[static_cast<size_t>(i)])];
+        for (int j = 0; j < w; ++j) {
+            skip.a[i * w + j] = out.z[j];
+        }
+        skip.b[i] = out.c;
+    }
     skip.radius = m_radius;
-    return skip;
-}
-
-// Whether a run's map is all of what moves a pixel: z and z0 its only carried values, z0 never
-// written, and a termination that carries nothing of its own.
-bool Suits(const CDeltaProgram& program)
-{
-    const CDeltaCode& iter = program.Iteration();
-    const CDeltaCode& term = program.Termination();
-    if (iter.Z() < 0) {
-        return false;
-    }
-    for (const int32_t slot : iter.Carried()) {
-        if (slot != iter.Z() && slot != iter.Z0()) {
-            return false;
-        }
-    }
-    for (const BatchInstruction& in : iter.Code()) {
-        if (in.dest == iter.Z0()) {
-            return false;
-        }
-    }
-    for (const int32_t slot : term.Carried()) {
-        if (slot != term.Z() && slot != term.Z0() && slot != program.TermN()) {
-            return false;
-        }
-    }
-    return true;
 }
 
 } // namespace
 
+// z first, then the other carried values but z0; none where a run's map is not all of what moves a
+// pixel: z0 written, too many carried values, or a termination that carries values of its own.
+std::vector<int32_t> BlaSlots(const CDeltaProgram& program)
+{
+    const CDeltaCode& iter = program.Iteration();
+    const CDeltaCode& term = program.Termination();
+    if (iter.Z() < 0) {
+        return {};
+    }
+    std::vector<int32_t> state { iter.Z() };
+    for (const int32_t slot : iter.Carried()) {
+        if (slot != iter.Z() && slot != iter.Z0()) {
+            state.push_back(slot);
+        }
+    }
+    if (state.size() > static_cast<size_t>(kBlaMaxWidth)) {
+        return {};
+    }
+    for (const BatchInstruction& in : iter.Code()) {
+        if (in.dest == iter.Z0()) {
+            return {};
+        }
+    }
+    for (const int32_t slot : term.Carried()) {
+        if (slot != term.Z() && slot != term.Z0() && slot != program.TermN()) {
+            return {};
+        }
+    }
+    return state;
+}
+
+size_t BlaBytesPerRun(const CDeltaProgram& program)
+{
+    const size_t width = BlaSlots(program).size();
+    return width == 0 ? 0 : CBlaTable::BytesPerRun(static_cast<int>(width));
+}
+
 void PlanBla(const CDeltaProgram& program, ReferenceOrbit& orbit, const ExComplex& planeRadius, int maxIter)
 {
     orbit.bla.Clear();
-    if (!Suits(program)) {
+    std::vector<int32_t> state = BlaSlots(program);
+    if (state.empty()) {
         return;
     }
-    CRunMap map(program, orbit, planeRadius);
-    const int runs = std::min(orbit.runs, maxIter);
-    std::vector<BlaSkip> single(static_cast<size_t>(std::max(runs, 0)));
-    for (int n = 0; n < runs; ++n) {
-        single[static_cast<size_t>(n)] = map.Of(n);
-    }
-    orbit.bla.Build(std::move(single), planeRadius);
+    CRunMap map(program, orbit, planeRadius, state);
+    orbit.bla.Build(
+        std::move(state), std::min(orbit.runs, maxIter), [&map](int n, BlaSkip& skip) { map.Of(n, skip); },
+        planeRadius);
 }

@@ -80,38 +80,53 @@ struct PixelCarry {
     }
 };
 
-// When a pixel next tries the bilinear skips: at once after a skip; a pixel that found none seldom finds
-// one at the next run, so its tries back off, a little (skips start at even records).
+// When a pixel next tries the bilinear skips: at the next record a skip may start from; a pixel that
+// found none there seldom finds one at the next, so its tries back off, a little.
 struct BlaTries {
     int next = 0;
     int wait = 1;
 };
 
-// The bilinear skips of a pixel at its run n on record r, its z offset in d (doubles) or x: the record
+// The bilinear skips of a pixel at its run n on record r, its carried offsets in d (doubles) or x: the record
 // reached, n moved as far. Skips follow the records (a rebased pixel's, or one that went round a
 // periodic orbit, is not its own run) and stop before the limit and the orbit's end.
-int Bilinear(const ReferenceOrbit& orbit, int r, int& n, int maxIter, BlaTries& tries, int z, bool doubles,
+int Bilinear(const ReferenceOrbit& orbit, int r, int& n, int maxIter, BlaTries& tries, bool doubles,
     Complex* d, ExComplex* x, const ExComplex& planeOffset, DeltaPixel& pixel, const PixelCarry& carry)
 {
     if (orbit.bla.Empty() || n < tries.next || r < 0 || r >= orbit.runs) {
         return r;
     }
-    ExComplex dz = doubles ? ex::From(d[z]) : x[z];
+    const std::vector<int32_t>& slots = orbit.bla.Slots();
+    ExComplex state[kBlaMaxWidth];
+    for (size_t i = 0; i < slots.size(); ++i) {
+        state[i] = doubles ? ex::From(d[slots[i]]) : x[slots[i]];
+    }
     const int end = std::min(orbit.runs, r + maxIter - n) - 1;
-    const int to = carry.carrier ? carry.carrier->Skip(orbit.bla, r, end, dz, planeOffset, *carry.state)
-                                 : orbit.bla.Skip(r, end, dz, planeOffset);
+    const int to = carry.carrier ? carry.carrier->Skip(orbit.bla, r, end, state, planeOffset, *carry.state)
+                                 : orbit.bla.Skip(r, end, state, planeOffset);
     if (to != r) {
-        if (doubles) {
-            d[z] = ex::ToComplex(dz);
-        } else {
-            x[z] = dz;
+        for (size_t i = 0; i < slots.size(); ++i) {
+            if (doubles) {
+                d[slots[i]] = ex::ToComplex(state[i]);
+            } else {
+                x[slots[i]] = state[i];
+            }
         }
         pixel.skipped += to - r;
         pixel.runs += to - r;
         n += to - r;
     }
-    tries.wait = to != r ? 1 : ((r & 1) != 0 ? tries.wait : std::min(2 * tries.wait, kBlaBackOff));
-    tries.next = to != r || (r & 1) != 0 ? n + 1 : n + tries.wait;
+    // Skips start at records divisible by the span: the next try at the next such record, later
+    // after tries there found none.
+    constexpr int kSpan = 1 << kBlaFirstLevel;
+    const int ahead = kSpan - (to & (kSpan - 1));
+    if (to != r || (r & (kSpan - 1)) != 0) {
+        tries.wait = to != r ? 1 : tries.wait;
+        tries.next = n + ahead;
+    } else {
+        tries.wait = std::min(2 * tries.wait, kBlaBackOff / kSpan);
+        tries.next = n + ahead + (tries.wait - 1) * kSpan;
+    }
     return to;
 }
 
@@ -370,7 +385,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     }
     BlaTries tries { n, 1 };
     for (;; ++n) {
-        r = Bilinear(orbit, r, n, maxIter, tries, m_iter.Z(), doubles, d, x, offset, pixel, carry);
+        r = Bilinear(orbit, r, n, maxIter, tries, doubles, d, x, offset, pixel, carry);
         if (r < 0 || r >= orbit.runs) {
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;

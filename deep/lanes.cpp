@@ -54,10 +54,6 @@ public:
             scratch.resume.assign(static_cast<size_t>(count) * (slots + termSlots), Complex {});
         }
         m_bKeepWide = program.DecidesOnPlanePoint();
-        const std::vector<int32_t>& carried = m_iter.Carried();
-        for (size_t j = 0; j < carried.size(); ++j) {
-            m_zSlot = carried[j] == m_iter.Z() ? static_cast<int>(j) : m_zSlot;
-        }
         m_nBlaEnd = std::min(maxIter, orbit.runs) - 1;
         m_gather.resize(slots);
         scratch.lap.assign((2 * m_iter.Carried().size() + 1) * kLaneCount, 0.0);
@@ -104,7 +100,6 @@ private:
     DeltaLanes& m_scratch;
     DeltaPixel* const m_out;
     std::vector<Complex> m_start; // the carried offsets of the pixel being started
-    int m_zSlot { -1 };           // z's place among the carried slots
     int m_nStartRun { 0 };        // the run it starts at
     int m_nBlaEnd { 0 };          // the last run a bilinear skip may reach
     const DeltaKernels& m_kernels;
@@ -173,13 +168,20 @@ bool CLaneRun::Start(int p)
     if (m_bKeepWide && !ex::IsZero(offset) && ex::Below(offset, kPlaneOffsetBits)) {
         return false;
     }
-    if (m_orbit.bla.Empty() || m_zSlot < 0) {
+    if (m_orbit.bla.Empty()) {
         return large;
     }
-    // Only z moves in a formula that has bilinear skips; z0 keeps its offset.
-    const size_t z = static_cast<size_t>(m_zSlot);
-    ExComplex dz = large ? ex::From(m_start[z]) : wide(z);
-    m_nStartRun = m_orbit.bla.Skip(skip, m_nBlaEnd, dz, offset);
+    // The carried offsets the skips move; z0 keeps its offset. A slot's place among the carried ones.
+    const std::vector<int32_t>& slots = m_orbit.bla.Slots();
+    const auto place = [&](int32_t slot) {
+        return static_cast<size_t>(std::find(carried.begin(), carried.end(), slot) - carried.begin());
+    };
+    ExComplex state[kBlaMaxWidth];
+    for (size_t i = 0; i < slots.size(); ++i) {
+        const size_t j = place(slots[i]);
+        state[i] = large ? ex::From(m_start[j]) : wide(j);
+    }
+    m_nStartRun = m_orbit.bla.Skip(skip, m_nBlaEnd, state, offset);
     if (m_nStartRun == skip) {
         return large;
     }
@@ -188,8 +190,12 @@ bool CLaneRun::Start(int p)
             m_start[j] = ex::ToComplex(wide(j));
         }
     }
-    m_start[z] = ex::ToComplex(dz);
-    return large || !ex::Below(dz, 600);
+    bool wideEnough = large;
+    for (size_t i = 0; i < slots.size(); ++i) {
+        m_start[place(slots[i])] = ex::ToComplex(state[i]);
+        wideEnough = wideEnough || !ex::Below(state[i], 600);
+    }
+    return wideEnough;
 }
 
 // Puts the next pixel whose offsets the doubles hold into lane l; a pixel whose largest carried

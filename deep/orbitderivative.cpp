@@ -272,24 +272,37 @@ void COrbitDerivative::Derive(
 }
 
 int COrbitDerivative::Skip(
-    const CBlaTable& bla, int n, int end, ExComplex& dz, const ExComplex& dc, OrbitDerivative& t) const
+    const CBlaTable& bla, int n, int end, ExComplex* d, const ExComplex& dc, OrbitDerivative& t) const
 {
+    const std::vector<int32_t>& slots = bla.Slots();
     if (m_zIndex < 0) {
-        return bla.Skip(n, end, dz, dc);
+        return bla.Skip(n, end, d, dc);
     }
-    const size_t z = static_cast<size_t>(m_zIndex);
-    ExComplex x = ex::Normalised(t.x[z].re, t.x[z].im, t.scale);
-    ExComplex y = m_bHolomorphic ? ExComplex {} : ex::Normalised(t.y[z].re, t.y[z].im, t.scale);
-    const int to = bla.Skip(n, end, dz, dc, &x, m_bHolomorphic ? nullptr : &y);
+    // The state's derivatives in the table's order (z first), each from its carried slot.
+    size_t at[kBlaMaxWidth];
+    ExComplex x[kBlaMaxWidth], y[kBlaMaxWidth];
+    for (size_t i = 0; i < slots.size(); ++i) {
+        const int32_t j = m_carriedIndex[static_cast<size_t>(slots[i])];
+        if (j < 0) {
+            return n; // a state slot the derivative does not carry: no skip rather than a wrong one
+        }
+        at[i] = static_cast<size_t>(j);
+        x[i] = ex::Normalised(t.x[at[i]].re, t.x[at[i]].im, t.scale);
+        y[i] = m_bHolomorphic ? ExComplex {} : ex::Normalised(t.y[at[i]].re, t.y[at[i]].im, t.scale);
+    }
+    const int to = bla.Skip(n, end, d, dc, x, m_bHolomorphic ? nullptr : y);
     if (to != n) {
-        // The skip moved z's derivative alone: every carried one back to a shared exponent.
+        // The skip moved the state's derivatives alone: every carried one back to a shared exponent.
         const size_t count = m_code.Carried().size();
         std::vector<ExComplex>& xs = t.wx;
         std::vector<ExComplex>& ys = t.wy;
         for (size_t j = 0; j < count; ++j) {
-            xs[j] = j == z ? x : ex::Normalised(t.x[j].re, t.x[j].im, t.scale);
-            ys[j] = m_bHolomorphic ? ExComplex {}
-                                   : (j == z ? y : ex::Normalised(t.y[j].re, t.y[j].im, t.scale));
+            xs[j] = ex::Normalised(t.x[j].re, t.x[j].im, t.scale);
+            ys[j] = m_bHolomorphic ? ExComplex {} : ex::Normalised(t.y[j].re, t.y[j].im, t.scale);
+        }
+        for (size_t i = 0; i < slots.size(); ++i) {
+            xs[at[i]] = x[i];
+            ys[at[i]] = m_bHolomorphic ? ExComplex {} : y[i];
         }
         Load(t);
     }

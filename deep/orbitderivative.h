@@ -48,9 +48,9 @@ public:
     template <class N> bool Run(const ProgramRecord& record, int run, N* d, OrbitDerivative& t) const;
     // A Run that glitched leaves the derivatives as they were before it: its run may be taken again
     // from another record.
-    // The bilinear skips from run n (see CBlaTable::Skip), z's derivative moved with its offset.
-    int Skip(
-        const CBlaTable& bla, int n, int end, ExComplex& dz, const ExComplex& dc, OrbitDerivative& t) const;
+    // The bilinear skips from run n (see CBlaTable::Skip) on the state d, the carried slots'
+    // derivatives moved with their offsets.
+    int Skip(const CBlaTable& bla, int n, int end, ExComplex* d, const ExComplex& dc, OrbitDerivative& t) const;
 
 private:
     const CDeltaCode& m_code;

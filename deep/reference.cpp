@@ -224,9 +224,12 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
         = (3 * static_cast<size_t>(iteration.Code().size() + termination.Code().size()) + 2 + carried.size())
             * sizeof(Complex)
         + sizeof(double);
-    // Room for the runs of a typical orbit at once: growing the records copies them, and touches
-    // fresh pages each time.
-    const size_t reserved = std::min({ static_cast<size_t>(maxIter), maxBytes / perRun, size_t { 4096 } });
+    // The bilinear skips' table, made after the orbit, counts in its budget too.
+    const size_t blaPerRun = BlaBytesPerRun(program);
+    // Room for every run the budget allows at once: growing a record would hold the old copy and the
+    // new one together (half as much again as the budget at its largest), while room not yet written
+    // takes no memory.
+    const size_t reserved = std::min(static_cast<size_t>(maxIter), maxBytes / (perRun + blaPerRun));
     CRecorder iterRecord(iteration, run, orbit.iteration, reserved, kLargestReferenceValue);
     CFollowerRecorder termRecord(
         program.Termination(), program.TermN(), orbit.termination, reserved, point, bits, true);
@@ -244,7 +247,7 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
         if ((n & 63) == 0 && cancelled && cancelled()) {
             return false;
         }
-        if (orbit.Bytes() + perRun > maxBytes) {
+        if (orbit.Bytes() + perRun + (static_cast<size_t>(n) + 1) * blaPerRun > maxBytes) {
             break;
         }
         if (!iterRecord.Run()) {

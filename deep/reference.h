@@ -13,10 +13,10 @@ struct Reference {
     ReferenceOrbit orbit;
 };
 
-// The most one reference's record may take: the default formula (two instructions, z carried) needs
-// 128 bytes a run, 1.3 MB at limit 10000; a formula of 100 instructions at the tool's limit of 10000
-// would want 48 MB. A record that would pass this stops short, and the pixels that outlive it take
-// other references or the precise path.
+// The most one reference's record and its table of bilinear skips may take: the default formula (two
+// instructions, z carried) needs 128 bytes a run, 1.3 MB at limit 10000; a formula of 100 instructions at the
+// tool's limit of 10000 would want 48 MB. A record that would pass this stops short, and the pixels that
+// outlive it take other references or the precise path.
 constexpr size_t kMaxReferenceBytes = size_t { 256 } << 20;
 
 // Runs the iteration program from point at `bits` precision until the limit, until a value leaves

@@ -213,12 +213,23 @@ TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
     }
     EXPECT_EQ(escaping.orbit.terminatedAt, count - 1);
 
+    // The bound holds the record and the table of bilinear skips made from it.
     Reference bounded;
-    const size_t perRun = escaping.orbit.Bytes() / static_cast<size_t>(escaping.orbit.runs);
+    const size_t perRun
+        = escaping.orbit.Bytes() / static_cast<size_t>(escaping.orbit.runs) + BlaBytesPerRun(delta);
     ASSERT_TRUE(
         BuildReference(delta, BigComplex(Complex { 0.0, 0.0 }, 256), 256, 1000, bounded, {}, 3 * perRun));
     EXPECT_EQ(bounded.orbit.runs, 3);
     EXPECT_LE(bounded.orbit.Bytes(), 3 * perRun);
+    // Near the parabolic point of C = 1/4 the orbit creeps towards 1/2 and never repeats.
+    iter.SetConstant(iter.FindConstant("C"), { 0.25, 0.0 });
+    const CDeltaProgram creeping = DeltaProgramOf(iter, term);
+    ASSERT_TRUE(BuildReference(
+        creeping, BigComplex(Complex { 0.4999, 0.0 }, 256), 256, 1000, bounded, {}, 400 * perRun));
+    EXPECT_GT(bounded.orbit.runs, 300);
+    creeping.PlanSkip(bounded.orbit, ex::FromReal(1e-30), 1000);
+    EXPECT_FALSE(bounded.orbit.bla.Empty());
+    EXPECT_LE(bounded.orbit.Bytes(), 400 * perRun);
 }
 
 // The lanes' square and abs of a real operand against the delta forms (bit for bit, glitch tests
