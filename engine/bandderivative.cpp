@@ -73,15 +73,29 @@ void CBandWorker::KeepDerivatives(uint64_t stopped)
 
 void CBandWorker::FinishDerivative(int lane, int k)
 {
-    m_colourDzx[k] = { m_keptRe[0][lane], m_keptIm[0][lane] };
-    m_colourDzy[k] = { m_keptRe[1][lane], m_keptIm[1][lane] };
+    for (const int d : { 0, 1 }) {
+        m_colourDzRe[d][k] = m_keptRe[d][lane];
+        m_colourDzIm[d][k] = m_keptIm[d][lane];
+    }
 }
 
+// The views of the whole batch at once (the moduli and logarithms as vectors), then into the
+// colour formula's lanes.
 void CBandWorker::SetColourDerivatives(SharedRender& shared, int n)
 {
+    const IterationTangent& tangent = *m_plan.tangent;
+    const bool dzy = tangent.program.dzy >= 0;
+    if (tangent.ok) {
+        ViewDerivatives({ m_colourLastRe, m_colourLastIm, m_colourDzRe[0], m_colourDzIm[0], m_colourDe,
+                            m_colourDirRe, m_colourDirIm },
+            n, tangent.pixel);
+    }
     for (int k = 0; k < n; ++k) {
-        const DerivativeView view = ReadDerivative(
-            *m_plan.tangent, { m_colourLastRe[k], m_colourLastIm[k] }, m_colourDzx[k], m_colourDzy[k]);
+        const Complex dz { m_colourDzRe[0][k], m_colourDzIm[0][k] };
+        const DerivativeView view = !tangent.ok
+            ? ReadDerivative(tangent, {}, {}, {})
+            : DerivativeView { dz, dzy ? Complex { m_colourDzRe[1][k], m_colourDzIm[1][k] } : TimesI(dz),
+                  m_colourDe[k], { m_colourDirRe[k], m_colourDirIm[k] } };
         Store(m_color, m_colorD, k, view);
         if (const PixelData* data = m_plan.data) {
             data->PutDerivative(shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]], view);
