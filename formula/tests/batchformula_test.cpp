@@ -1,4 +1,5 @@
 #include "batchformula.h"
+#include "tangent.h"
 
 #include <gtest/gtest.h>
 
@@ -286,6 +287,35 @@ TEST(BatchFormula, BlocksReportTheirStopsWithTheCountInMemory)
             if ((stopped >> lane & 1) != 0) {
                 // V_w is 3 z of the same run.
                 EXPECT_EQ(keptRe[lane], lastRe[lane] * 3) << lane;
+            }
+        }
+    }
+}
+
+// The colour batch's derivative views have the scalar ViewDerivative's bits on every instruction set,
+// at zeros, infinities, NaN and moduli past the doubles' range.
+TEST(BatchFormula, DerivativeViewsHaveTheScalarBits)
+{
+    std::mt19937 random(29);
+    alignas(64) double zRe[kLanes], zIm[kLanes], dzRe[kLanes], dzIm[kLanes], de[kLanes], dirRe[kLanes],
+        dirIm[kLanes];
+    for (int round = 0; round < 20; ++round) {
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const Complex z = Input(random), dz = Input(random);
+            zRe[lane] = z.re;
+            zIm[lane] = z.im;
+            dzRe[lane] = dz.re;
+            dzIm[lane] = dz.im;
+        }
+        for (const BatchKernels* kernels : AvailableBatchKernels()) {
+            kernels->views({ zRe, zIm, dzRe, dzIm, de, dirRe, dirIm }, kLanes, 0.25);
+            for (int lane = 0; lane < kLanes; ++lane) {
+                const DerivativeView want
+                    = ViewDerivative({ zRe[lane], zIm[lane] }, { dzRe[lane], dzIm[lane] }, {}, 0.25);
+                ASSERT_TRUE(SameBits(de[lane], want.de) && SameBits(dirRe[lane], want.dir.re)
+                    && SameBits(dirIm[lane], want.dir.im))
+                    << kernels->name << " z " << zRe[lane] << ", " << zIm[lane] << " dz " << dzRe[lane]
+                    << ", " << dzIm[lane];
             }
         }
     }
