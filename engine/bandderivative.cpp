@@ -3,6 +3,8 @@
 // after every run and the colour formula when the pixel is done, as the scalar renderer hands it.
 #include "bandworker.h"
 
+#include <cstring>
+
 void CBandWorker::BindDerivatives()
 {
     m_bDerivative = m_plan.tangent != nullptr;
@@ -84,21 +86,45 @@ void CBandWorker::FinishDerivative(int lane, int k)
 void CBandWorker::SetColourDerivatives(SharedRender& shared, int n)
 {
     const IterationTangent& tangent = *m_plan.tangent;
-    const bool dzy = tangent.program.dzy >= 0;
-    if (tangent.ok) {
-        ViewDerivatives({ m_colourLastRe, m_colourLastIm, m_colourDzRe[0], m_colourDzIm[0], m_colourDe,
-                            m_colourDirRe, m_colourDirIm },
-            n, tangent.pixel);
-    }
-    for (int k = 0; k < n; ++k) {
-        const Complex dz { m_colourDzRe[0][k], m_colourDzIm[0][k] };
-        const DerivativeView view = !tangent.ok
-            ? ReadDerivative(tangent, {}, {}, {})
-            : DerivativeView { dz, dzy ? Complex { m_colourDzRe[1][k], m_colourDzIm[1][k] } : TimesI(dz),
-                  m_colourDe[k], { m_colourDirRe[k], m_colourDirIm[k] } };
-        Store(m_color, m_colorD, k, view);
-        if (const PixelData* data = m_plan.data) {
-            data->PutDerivative(shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]], view);
+    const PixelData* const data = m_plan.data;
+    if (!tangent.ok) {
+        const DerivativeView view = ReadDerivative(tangent, {}, {}, {});
+        for (int k = 0; k < n; ++k) {
+            Store(m_color, m_colorD, k, view);
+            if (data != nullptr) {
+                data->PutDerivative(
+                    shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]], view);
+            }
         }
+        return;
+    }
+    // Only what the colour formula or the data reads.
+    const bool de = m_colorD.de >= 0 || data != nullptr;
+    const bool dir = m_colorD.dir >= 0 || data != nullptr;
+    ViewDerivatives({ m_colourLastRe, m_colourLastIm, m_colourDzRe[0], m_colourDzIm[0],
+                        de ? m_colourDe : nullptr, dir ? m_colourDirRe : nullptr, m_colourDirIm },
+        n, tangent.pixel);
+    // Without a d/dy of its own, d/dy = i d/dx.
+    if (tangent.program.dzy < 0) {
+        for (int k = 0; k < n; ++k) {
+            m_colourDzRe[1][k] = -m_colourDzIm[0][k];
+            m_colourDzIm[1][k] = m_colourDzRe[0][k];
+        }
+    }
+    const auto put = [this, n](int slot, const double* re, const double* im) {
+        if (slot >= 0) {
+            std::memcpy(m_color.Re(slot), re, sizeof(double) * static_cast<size_t>(n));
+            std::memcpy(m_color.Im(slot), im, sizeof(double) * static_cast<size_t>(n));
+        }
+    };
+    put(m_colorD.dz, m_colourDzRe[0], m_colourDzIm[0]);
+    put(m_colorD.dzy, m_colourDzRe[1], m_colourDzIm[1]);
+    put(m_colorD.de, m_colourDe, m_zeros);
+    put(m_colorD.dir, m_colourDirRe, m_colourDirIm);
+    for (int k = 0; data != nullptr && k < n; ++k) {
+        const DerivativeView view { { m_colourDzRe[0][k], m_colourDzIm[0][k] },
+            { m_colourDzRe[1][k], m_colourDzIm[1][k] }, m_colourDe[k],
+            { m_colourDirRe[k], m_colourDirIm[k] } };
+        data->PutDerivative(shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]], view);
     }
 }

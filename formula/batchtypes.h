@@ -38,7 +38,8 @@ using VectorFunction = void (*)(
     const double* ar, const double* ai, const double* br, const double* bi, double* dr, double* di);
 
 // What the colour formula sees of the orbit's derivative, for n lanes at once (see ViewDerivative):
-// from z and dz, de and dir. Every array has room for whole vectors past the n-th lane.
+// from z and dz, de and dir (each left out where null). Every array has room for whole vectors past
+// the n-th lane.
 struct DerivativeLanes {
     const double* zRe;
     const double* zIm;
