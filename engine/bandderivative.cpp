@@ -3,6 +3,8 @@
 // after every run and the colour formula when the pixel is done, as the scalar renderer hands it.
 #include "bandworker.h"
 
+#include <cstring>
+
 void CBandWorker::BindDerivatives()
 {
     m_bDerivative = m_plan.tangent != nullptr;
@@ -73,18 +75,56 @@ void CBandWorker::KeepDerivatives(uint64_t stopped)
 
 void CBandWorker::FinishDerivative(int lane, int k)
 {
-    m_colourDzx[k] = { m_keptRe[0][lane], m_keptIm[0][lane] };
-    m_colourDzy[k] = { m_keptRe[1][lane], m_keptIm[1][lane] };
+    for (const int d : { 0, 1 }) {
+        m_colourDzRe[d][k] = m_keptRe[d][lane];
+        m_colourDzIm[d][k] = m_keptIm[d][lane];
+    }
 }
 
+// The views of the whole batch at once (the moduli and logarithms as vectors), then into the
+// colour formula's lanes.
 void CBandWorker::SetColourDerivatives(SharedRender& shared, int n)
 {
-    for (int k = 0; k < n; ++k) {
-        const DerivativeView view = ReadDerivative(
-            *m_plan.tangent, { m_colourLastRe[k], m_colourLastIm[k] }, m_colourDzx[k], m_colourDzy[k]);
-        Store(m_color, m_colorD, k, view);
-        if (const PixelData* data = m_plan.data) {
-            data->PutDerivative(shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]], view);
+    const IterationTangent& tangent = *m_plan.tangent;
+    const PixelData* const data = m_plan.data;
+    if (!tangent.ok) {
+        const DerivativeView view = ReadDerivative(tangent, {}, {}, {});
+        for (int k = 0; k < n; ++k) {
+            Store(m_color, m_colorD, k, view);
+            if (data != nullptr) {
+                data->PutDerivative(
+                    shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]], view);
+            }
         }
+        return;
+    }
+    // Only what the colour formula or the data reads.
+    const bool de = m_colorD.de >= 0 || data != nullptr;
+    const bool dir = m_colorD.dir >= 0 || data != nullptr;
+    ViewDerivatives({ m_colourLastRe, m_colourLastIm, m_colourDzRe[0], m_colourDzIm[0],
+                        de ? m_colourDe : nullptr, dir ? m_colourDirRe : nullptr, m_colourDirIm },
+        n, tangent.pixel);
+    // Without a d/dy of its own, d/dy = i d/dx.
+    if (tangent.program.dzy < 0) {
+        for (int k = 0; k < n; ++k) {
+            m_colourDzRe[1][k] = -m_colourDzIm[0][k];
+            m_colourDzIm[1][k] = m_colourDzRe[0][k];
+        }
+    }
+    const auto put = [this, n](int slot, const double* re, const double* im) {
+        if (slot >= 0) {
+            std::memcpy(m_color.Re(slot), re, sizeof(double) * static_cast<size_t>(n));
+            std::memcpy(m_color.Im(slot), im, sizeof(double) * static_cast<size_t>(n));
+        }
+    };
+    put(m_colorD.dz, m_colourDzRe[0], m_colourDzIm[0]);
+    put(m_colorD.dzy, m_colourDzRe[1], m_colourDzIm[1]);
+    put(m_colorD.de, m_colourDe, m_zeros);
+    put(m_colorD.dir, m_colourDirRe, m_colourDirIm);
+    for (int k = 0; data != nullptr && k < n; ++k) {
+        const DerivativeView view { { m_colourDzRe[0][k], m_colourDzIm[0][k] },
+            { m_colourDzRe[1][k], m_colourDzIm[1][k] }, m_colourDe[k],
+            { m_colourDirRe[k], m_colourDirIm[k] } };
+        data->PutDerivative(shared.rowPixel[m_colourRow[k]], shared.columnPixel[m_colourColumn[k]], view);
     }
 }

@@ -181,6 +181,12 @@ inline void CBandWorker::Finish(SharedRender& shared, uint64_t lanes)
             const uint64_t now = std::popcount(lanes) > room ? LowestLanes(lanes, room) : lanes;
             const int first = m_nColours;
             m_nColours = GatherLanesAvx512(m_lanes, now, m_batch, first);
+            if (m_bDerivative) {
+                int k = first;
+                for (uint64_t rest = now; rest != 0; rest &= rest - 1) {
+                    FinishDerivative(std::countr_zero(rest), k++);
+                }
+            }
             if (m_colorZ0 >= 0) {
                 for (int k = first; k < m_nColours; ++k) {
                     m_colourZ0Re[k] = shared.columnX[m_colourColumn[k]];
@@ -304,23 +310,30 @@ void CBandWorker::PaintColours(SharedRender& shared, int n)
 }
 
 // Generated code for the block, on the instruction set chosen, where it pays; the interpreter runs
-// a termination formula that assigns z or V_iter_n (they are copied in before every run), and
-// whatever the generator declines.
+// a termination formula that assigns z or V_iter_n, or reads the orbit's derivative (they are
+// stored before every run), and whatever the generator declines. The derivative the colour formula
+// reads is kept where a lane stops, as its last z is.
 void CBandWorker::BuildCode(size_t pixels, CJitCache* cache)
 {
     const std::vector<JitProgram> programs { m_iter.Program(), m_term.Program() };
     JitIsa isa;
-    // FIXME: generated code does not keep a stopped lane's derivative yet; the interpreter runs those.
-    // Nor the iteration's variables that V_iter_<name> reads: the interpreter runs those too.
+    // Generated code does not keep the iteration's variables that V_iter_<name> reads yet, nor feeds
+    // the derivative to a termination formula: the interpreter runs those.
     const bool reads = !m_termReads.empty() || !m_colourReads.empty();
-    if (m_bCopyZ || m_bCopyN || m_bDerivative || reads
+    if (m_bCopyZ || m_bCopyN || m_termD.Any() || reads
         || !CBatchJit::Chosen(programs, pixels, m_jitUse, isa, cache)) {
         return;
     }
     const int iterResult = m_iter.ResultSlot();
-    const JitAdvance advance { m_term.Re(m_term.ResultSlot()), m_iter.Re(iterResult), m_iter.Im(iterResult),
+    JitAdvance advance { m_term.Re(m_term.ResultSlot()), m_iter.Re(iterResult), m_iter.Im(iterResult),
         m_laneCount, m_laneActive, m_bKeepLast ? m_lastRe : nullptr, m_bKeepLast ? m_lastIm : nullptr,
         static_cast<double>(m_picture.maxIter) };
+    for (const int d : { 0, 1 }) {
+        const int slot = d == 0 ? m_dzx : m_dzy;
+        if (m_bDerivative && slot >= 0) {
+            advance.keep[d] = { m_iter.Re(slot), m_iter.Im(slot), m_keptRe[d], m_keptIm[d] };
+        }
+    }
     m_pCode
         = CBatchJit::Build(programs, advance, kShortestGeneratedBlock, kLongestGeneratedBlock, isa, cache);
     // The AVX-512 lane moves go with the AVX-512 code (tested together); they start z only. With them,
@@ -331,11 +344,24 @@ void CBandWorker::BuildCode(size_t pixels, CJitCache* cache)
     }
 }
 
+// The occupied lanes that no longer run. Read from the lanes themselves rather than from the mask the
+// generated code returns: whatever a block reports, a lane it stopped is finished and refilled, so no
+// code can leave the render waiting for ever on a lane that stopped unreported.
+uint64_t CBandWorker::StoppedLanes() const
+{
+    uint64_t running = 0;
+    for (int lane = 0; lane < kLanes; ++lane) {
+        running |= static_cast<uint64_t>(m_laneActive[lane] != 0.0) << lane;
+    }
+    return m_occupied & ~running;
+}
+
 // kIterationsPerRefill iterations of every lane; returns the lanes that stopped.
 uint64_t CBandWorker::RunBlock()
 {
     if (m_pCode) {
-        return m_pCode->Run();
+        m_pCode->Run();
+        return StoppedLanes();
     }
     const int iterResult = m_iter.ResultSlot();
     const int termResult = m_term.ResultSlot();

@@ -45,6 +45,7 @@ public:
 private:
     void BuildCode(size_t pixels, CJitCache* cache);
     uint64_t RunBlock();
+    uint64_t StoppedLanes() const;
     bool NextPixel(SharedRender& shared, int& row, int& column);
     void StartLanes(const SharedRender& shared, uint64_t lanes, int row, int column);
     void Refill(SharedRender& shared);
@@ -131,8 +132,11 @@ private:
     DerivativeSlots m_termD {}, m_colorD {};
     alignas(64) double m_keptRe[2][kLanes] {}; // d/dx, then d/dy
     alignas(64) double m_keptIm[2][kLanes] {};
-    Complex m_colourDzx[kBatchRoom] {};
-    Complex m_colourDzy[kBatchRoom] {};
+    alignas(64) double m_colourDzRe[2][kBatchRoom] {}; // d/dx, then d/dy
+    alignas(64) double m_colourDzIm[2][kBatchRoom] {};
+    alignas(64) double m_colourDe[kBatchRoom] {};
+    alignas(64) double m_colourDirRe[kBatchRoom] {};
+    alignas(64) double m_colourDirIm[kBatchRoom] {};
 
     // V_iter_<name>: pairs of batch slots (the iteration's, the reader's), and the values of each read
     // for each stopped lane ([read][re, im][lane]) and each finished pixel ([read][re, im][k]).

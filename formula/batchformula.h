@@ -96,7 +96,8 @@ public:
         if (!m_values) {
             return {};
         }
-        return { m_code.data(), static_cast<int>(m_code.size()), m_lanes.data(), m_bResetResult ? m_nResetSlot : -1 };
+        return { m_code.data(), static_cast<int>(m_code.size()), m_lanes.data(),
+            m_bResetResult ? m_nResetSlot : -1 };
     }
     // The program in the golden form of the batch compiler's tests (see DumpBatchProgram).
     std::string Dump() const;
@@ -121,6 +122,12 @@ private:
     std::unique_ptr<double[], AlignedFree> m_values; // m_nSlots x (re lanes, im lanes)
     std::vector<BatchLanes> m_lanes; // where each slot's lanes are: in m_values unless read from elsewhere
 };
+
+// ViewDerivative of n lanes at once (up to kLanes), with its bits.
+inline void ViewDerivatives(const DerivativeLanes& lanes, int n, double pixel)
+{
+    ActiveBatchKernels().views(lanes, n, pixel);
+}
 
 // Advances the escape-time loop of every lane after a run of the termination formula, all lanes at
 // once. For a running lane (active = 1): a termination result whose real part is greater than 0

@@ -96,6 +96,9 @@ std::vector<int64_t> ShapeOf(const std::vector<JitProgram>& programs, const JitA
 {
     std::vector<int64_t> shape { static_cast<int64_t>(isa), iterations, longest,
         advance.resultRe != nullptr };
+    for (const JitKeep& keep : advance.keep) {
+        shape.push_back(keep.toRe != nullptr);
+    }
     for (const JitProgram& p : programs) {
         shape.push_back(p.count);
         for (int k = 0; k < p.count; ++k) {

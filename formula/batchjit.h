@@ -2,6 +2,7 @@
 
 #include "batchtypes.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -25,6 +26,16 @@ struct JitProgram {
     int32_t reset { -1 };                // the slot set to 0 before every run, or -1
 };
 
+// Lanes kept as the result is: where a lane stops, to takes from's value of that run (the orbit's
+// derivative beside z). Unused while toRe is null.
+struct JitKeep {
+    const double* fromRe { nullptr };
+    const double* fromIm { nullptr };
+    double* toRe { nullptr };
+    double* toIm { nullptr };
+};
+constexpr int kJitKeeps = 2;
+
 // The bookkeeping of AdvanceLanes after every run of the programs. resultRe and resultIm may be null:
 // then a lane's last value is not kept (nothing reads it).
 struct JitAdvance {
@@ -39,6 +50,7 @@ struct JitAdvance {
     // Every storage back in memory after the block, also what only the block reads (the tests
     // compare them all with the interpreter's).
     bool keepEvery { false };
+    std::array<JitKeep, kJitKeeps> keep {};
 };
 
 enum class JitIsa { Avx2, Avx512 };

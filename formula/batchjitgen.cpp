@@ -58,7 +58,10 @@ void CGenerator::Advance(const JitAdvance& advance)
             Write(m_nResultRe, re);
             Write(m_nResultIm, im);
         }
+        KeepAtStop(advance, [&](const Xmm& kept, const Xmm& from) { m_g.vmovapd(kept | k2, from); });
+        WriteCount(count);
         m_g.kandnw(running, k2, running);
+        // eax from here on: a store to a storage in memory would load its address into rax.
         m_g.kmovw(eax, k2);
         if (m_nVec == 1) {
             m_g.shl(eax, m_nLanes); // the second vector's lanes follow the first's
@@ -84,16 +87,42 @@ void CGenerator::Advance(const JitAdvance& advance)
             Write(m_nResultRe, re);
             Write(m_nResultIm, im);
         }
+        KeepAtStop(
+            advance, [&](const Xmm& kept, const Xmm& from) { m_g.vblendvpd(kept, kept, from, stopped); });
+        WriteCount(count);
         m_g.vandnpd(active, stopped, active);
         m_g.vmovmskpd(eax, stopped);
     }
-    Write(m_nCount, count);
-    Written(m_nCount);
     if (advance.resultRe != nullptr) {
         Written(m_nResultRe);
         Written(m_nResultIm);
     }
     m_g.or_(r15d, eax);
+}
+
+void CGenerator::WriteCount(const Xmm& count)
+{
+    Write(m_nCount, count);
+    Written(m_nCount);
+}
+
+// The kept pairs' values of a stopping lane, as the result's: move(kept, from) where the lane stops.
+void CGenerator::KeepAtStop(
+    const JitAdvance& advance, const std::function<void(const Xmm&, const Xmm&)>& move)
+{
+    for (size_t k = 0; k < advance.keep.size(); ++k) {
+        if (advance.keep[k].toRe == nullptr) {
+            continue;
+        }
+        for (int part = 0; part < 2; ++part) {
+            const int from = m_keepIds[k][part];
+            const int kept = m_keepIds[k][2 + part];
+            const Xmm value = Read(kept, 4);
+            move(value, Read(from, 2));
+            Write(kept, value);
+            Written(kept);
+        }
+    }
 }
 
 bool CGenerator::Generate(
@@ -161,6 +190,14 @@ bool VisitStorages(const std::vector<JitProgram>& programs, const JitAdvance& ad
         visit(advance.resultRe, true, true);
         visit(advance.resultIm, true, true);
     }
+    for (const JitKeep& keep : advance.keep) {
+        if (keep.toRe != nullptr) {
+            visit(keep.fromRe, false, true);
+            visit(keep.fromIm, false, true);
+            visit(keep.toRe, true, true);
+            visit(keep.toIm, true, true);
+        }
+    }
     visit(advance.active, false, false);
     return true;
 }
@@ -185,6 +222,13 @@ bool CGenerator::CountUses(const std::vector<JitProgram>& programs, const JitAdv
         m_nLastIm = Storage(advance.lastIm);
         m_nResultRe = Storage(advance.resultRe);
         m_nResultIm = Storage(advance.resultIm);
+    }
+    for (size_t k = 0; k < advance.keep.size(); ++k) {
+        const JitKeep& keep = advance.keep[k];
+        if (keep.toRe != nullptr) {
+            m_keepIds[k]
+                = { Storage(keep.fromRe), Storage(keep.fromIm), Storage(keep.toRe), Storage(keep.toIm) };
+        }
     }
     // The running lanes live in a mask register, never in a home.
     m_nActiveStorage = Storage(advance.active);

@@ -7,6 +7,7 @@
 #include "complex.h"
 #include "opcodes.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -172,6 +173,8 @@ private:
     void LoadHomes(bool edge = false);
     void StoreHomes(bool edge = false);
     void Advance(const JitAdvance& advance);
+    void WriteCount(const Xmm& count);
+    void KeepAtStop(const JitAdvance& advance, const std::function<void(const Xmm&, const Xmm&)>& move);
     // One operation's code (batchjitemit.cpp).
     void Truth(const Xmm& d, int scratchMask); // d = 1 where the comparison in scratchMask held, else 0
     void Compare(const Xmm& d, const Xmm& a, const Xmm& b, uint8_t predicate);
@@ -219,6 +222,7 @@ private:
     int m_nTerm { -1 }, m_nLastRe { -1 }, m_nLastIm { -1 }, m_nCount { -1 }, m_nResultRe { -1 },
         m_nResultIm { -1 };
     int m_nActiveStorage { -1 };
+    std::array<std::array<int, 4>, kJitKeeps> m_keepIds {}; // each kept pair's from re, im, to re, im
     JitAdvance m_advance;
     const BatchInstruction* m_pMaskIn { nullptr }; // the comparison kept as a mask (k6, k7), or null
     std::vector<bool> m_liveIn;                    // read before written in an iteration

@@ -53,6 +53,11 @@ void CGenerator::PlanMask(const std::vector<JitProgram>& programs, const JitAdva
     if (advance.lastRe == advance.termination || advance.lastIm == advance.termination) {
         return;
     }
+    for (const JitKeep& keep : advance.keep) {
+        if (keep.fromRe == advance.termination || keep.fromIm == advance.termination) {
+            return;
+        }
+    }
     m_pMaskIn = &test;
     m_uses[m_nTerm] = 0; // never in memory, nor in a home
 }
@@ -109,6 +114,16 @@ void CGenerator::PlanEdges(const std::vector<JitProgram>& programs, const JitAdv
             m_readOutside[Storage(p)] = true;
         }
     }
+    for (const JitKeep& keep : advance.keep) {
+        if (keep.toRe != nullptr) {
+            for (const double* p :
+                std::initializer_list<const double*> { keep.fromRe, keep.fromIm, keep.toRe, keep.toIm }) {
+                access(p, false);
+            }
+            m_readOutside[Storage(keep.toRe)] = true;
+            m_readOutside[Storage(keep.toIm)] = true;
+        }
+    }
 }
 
 CGenerator::Squared CGenerator::AfterSquares(Squared s, const BatchInstruction& in, const BatchLanes* slots)
@@ -152,6 +167,13 @@ void CGenerator::PlanSquares(const std::vector<JitProgram>& programs, const JitA
             std::initializer_list<const double*> { advance.count, advance.resultRe, advance.resultIm }) {
             if (written != nullptr && (Storage(written) == s.re || Storage(written) == s.im)) {
                 s = {};
+            }
+        }
+        for (const JitKeep& keep : advance.keep) {
+            for (const double* written : std::initializer_list<const double*> { keep.toRe, keep.toIm }) {
+                if (written != nullptr && (Storage(written) == s.re || Storage(written) == s.im)) {
+                    s = {};
+                }
             }
         }
         return s;

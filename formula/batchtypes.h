@@ -37,6 +37,19 @@ constexpr int32_t kBatchOpPowWhole = 64;
 using VectorFunction = void (*)(
     const double* ar, const double* ai, const double* br, const double* bi, double* dr, double* di);
 
+// What the colour formula sees of the orbit's derivative, for n lanes at once (see ViewDerivative):
+// from z and dz, de and dir (each left out where null). Every array has room for whole vectors past
+// the n-th lane.
+struct DerivativeLanes {
+    const double* zRe;
+    const double* zIm;
+    const double* dzRe;
+    const double* dzIm;
+    double* de;
+    double* dirRe;
+    double* dirIm;
+};
+
 // The kernels of one instruction set.
 struct BatchKernels {
     const char* name;
@@ -48,6 +61,8 @@ struct BatchKernels {
     // The vector function of a function code (abs to tanh); null for every other code.
     VectorFunction (*function)(int opcode);
     int vectorLanes;
+    // ViewDerivative over n lanes, with the scalar code's bits; pixel as there.
+    void (*views)(const DerivativeLanes& lanes, int n, double pixel);
 };
 
 namespace BatchSse2 {

@@ -1,4 +1,5 @@
 #include "batchformula.h"
+#include "tangent.h"
 
 #include <gtest/gtest.h>
 
@@ -83,7 +84,8 @@ TEST(BatchFormula, SameBitsAsTheInterpreter)
                 formula.SetConstant(k, Input(random));
             }
             CBatchFormula batch(formula);
-            const std::unique_ptr<CBatchJit> code = isa ? CBatchJit::BuildSingle(batch.Program(), *isa) : nullptr;
+            const std::unique_ptr<CBatchJit> code
+                = isa ? CBatchJit::BuildSingle(batch.Program(), *isa) : nullptr;
             ASSERT_TRUE(!isa || code) << way << ": no code for " << text;
             std::vector<CFormula> lanes(kLanes, formula);
             const int variables = formula.GetVariableCount();
@@ -105,15 +107,15 @@ TEST(BatchFormula, SameBitsAsTheInterpreter)
                     const Complex want = lanes[lane].Run();
                     const Complex got = batch.Get(batch.ResultSlot(), lane);
                     ASSERT_TRUE(SameBits(got.re, want.re) && SameBits(got.im, want.im))
-                        << way << ": " << text << " run " << run << " lane " << lane << ": ("
-                        << got.re << ", " << got.im << ") != (" << want.re << ", " << want.im << ")";
+                        << way << ": " << text << " run " << run << " lane " << lane << ": (" << got.re
+                        << ", " << got.im << ") != (" << want.re << ", " << want.im << ")";
                     // V_LAST_RESULT is read through ResultSlot(), which may stand for another slot.
                     for (int s = 1; s < variables; ++s) {
                         const Complex v = lanes[lane].GetVariable(s);
                         const Complex b = batch.Get(batch.Slot(s), lane);
                         ASSERT_TRUE(SameBits(v.re, b.re) && SameBits(v.im, b.im))
-                            << way << ": " << text << ": variable " << formula.GetSlotName(s)
-                            << " lane " << lane;
+                            << way << ": " << text << ": variable " << formula.GetSlotName(s) << " lane "
+                            << lane;
                     }
                 }
             }
@@ -239,6 +241,82 @@ TEST(BatchFormula, CachedCodeServesLanesOfTheSameShape)
             const Complex want = lanes[lane].Run(), got = batch.Get(batch.ResultSlot(), lane);
             ASSERT_TRUE(SameBits(got.re, want.re) && SameBits(got.im, want.im))
                 << row.text << " lane " << lane;
+        }
+    }
+}
+
+// A block reports exactly the lanes it stopped, also when the programs use more storages than there
+// are registers and the count lives in memory (its store once overwrote the stopped mask with an
+// address, and the renderer waited for ever on lanes that had stopped unreported); and a kept pair
+// holds its source's value of the iteration where the lane stopped, as the result does.
+TEST(BatchFormula, BlocksReportTheirStopsWithTheCountInMemory)
+{
+    std::string text;
+    for (int k = 0; k < 24; ++k) {
+        const std::string v = "V_a" + std::to_string(k);
+        text += v + " = " + v + " * " + v + " * " + v + " * 0.5 + " + v + " * " + v + ";";
+    }
+    text += "z = z * z + C; V_w = z * 3; norm(z) > 4;";
+    CFormula formula;
+    std::string error;
+    ASSERT_EQ(formula.Compile(text, error), 0) << error;
+    formula.SetConstant(0, { 0.3, 0.0 });
+    for (const JitIsa isa : CBatchJit::AvailableIsas()) {
+        CBatchFormula batch(formula);
+        const int z = batch.Slot(formula.FindVariable("z"));
+        const int w = batch.Slot(formula.FindVariable("V_w"));
+        alignas(64) double count[kLanes] {}, active[kLanes], lastRe[kLanes] {}, lastIm[kLanes] {};
+        alignas(64) double keptRe[kLanes] {}, keptIm[kLanes] {};
+        for (int lane = 0; lane < kLanes; ++lane) {
+            batch.Set(z, lane, { lane * 0.05, 0.0 });
+            active[lane] = 1.0;
+        }
+        JitAdvance advance { batch.Re(batch.ResultSlot()), batch.Re(z), batch.Im(z), count, active, lastRe,
+            lastIm, 1000.0 };
+        advance.keep[0] = { batch.Re(w), batch.Im(w), keptRe, keptIm };
+        const std::unique_ptr<CBatchJit> code = CBatchJit::Build({ batch.Program() }, advance, 8, 8, isa);
+        ASSERT_TRUE(code);
+        const uint64_t stopped = code->Run();
+        uint64_t inactive = 0;
+        for (int lane = 0; lane < kLanes; ++lane) {
+            inactive |= static_cast<uint64_t>(active[lane] == 0.0) << lane;
+        }
+        EXPECT_NE(stopped, 0u);
+        EXPECT_EQ(stopped, inactive) << "isa " << static_cast<int>(isa);
+        for (int lane = 0; lane < kLanes; ++lane) {
+            if ((stopped >> lane & 1) != 0) {
+                // V_w is 3 z of the same run.
+                EXPECT_EQ(keptRe[lane], lastRe[lane] * 3) << lane;
+            }
+        }
+    }
+}
+
+// The colour batch's derivative views have the scalar ViewDerivative's bits on every instruction set,
+// at zeros, infinities, NaN and moduli past the doubles' range.
+TEST(BatchFormula, DerivativeViewsHaveTheScalarBits)
+{
+    std::mt19937 random(29);
+    alignas(64) double zRe[kLanes], zIm[kLanes], dzRe[kLanes], dzIm[kLanes], de[kLanes], dirRe[kLanes],
+        dirIm[kLanes];
+    for (int round = 0; round < 20; ++round) {
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const Complex z = Input(random), dz = Input(random);
+            zRe[lane] = z.re;
+            zIm[lane] = z.im;
+            dzRe[lane] = dz.re;
+            dzIm[lane] = dz.im;
+        }
+        for (const BatchKernels* kernels : AvailableBatchKernels()) {
+            kernels->views({ zRe, zIm, dzRe, dzIm, de, dirRe, dirIm }, kLanes, 0.25);
+            for (int lane = 0; lane < kLanes; ++lane) {
+                const DerivativeView want
+                    = ViewDerivative({ zRe[lane], zIm[lane] }, { dzRe[lane], dzIm[lane] }, {}, 0.25);
+                ASSERT_TRUE(SameBits(de[lane], want.de) && SameBits(dirRe[lane], want.dir.re)
+                    && SameBits(dirIm[lane], want.dir.im))
+                    << kernels->name << " z " << zRe[lane] << ", " << zIm[lane] << " dz " << dzRe[lane]
+                    << ", " << dzIm[lane];
+            }
         }
     }
 }
