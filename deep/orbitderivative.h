@@ -52,6 +52,19 @@ public:
     int Skip(
         const CBlaTable& bla, int n, int end, ExComplex& dz, const ExComplex& dc, OrbitDerivative& t) const;
 
+    // Run taken apart for the lanes, which compute the offsets themselves: before a run, each
+    // instruction's chain rule at its full operands a, b and result r, and after a run that did not
+    // glitch. The same arithmetic as Run, so the same derivatives from the same offsets.
+    void BeginRun(OrbitDerivative& t) const { Begin(t); }
+    void Chain(const BatchInstruction& in, Complex a, Complex b, Complex r, OrbitDerivative& t) const
+    {
+        Derive(in, a, b, r, t.tx);
+        if (!m_bHolomorphic) {
+            Derive(in, a, b, r, t.ty);
+        }
+    }
+    void EndRun(OrbitDerivative& t) const { End(t); }
+
 private:
     const CDeltaCode& m_code;
     std::vector<int32_t> m_carriedIndex; // by slot: its index in Carried(), or -1
