@@ -11,6 +11,9 @@ Complex Recorded(
     const ProgramRecord& record, int k, size_t runAt, const std::vector<Complex>& values, Pick pick)
 {
     const size_t at = runAt + static_cast<size_t>(k);
+    if (record.firstTiny.empty()) {
+        return values[at];
+    }
     const int run = static_cast<int>(runAt / static_cast<size_t>(record.instructions));
     const ProgramRecord::Tiny* tiny = record.TinyAt(run, at);
     return tiny ? ex::ToComplex(pick(*tiny)) : values[at];
@@ -54,9 +57,9 @@ void CLaneDerivatives::After(const BatchInstruction& in, const ProgramRecord& re
 {
     for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
         const int l = std::countr_zero(bits);
-        const Complex r
+        m_r[l]
             = Add(Recorded(record, k, runAt[l], record.r, [](const ProgramRecord::Tiny& t) { return t.r; }),
                 { dr[l], di[l] });
-        m_carrier.Chain(in, m_a[l], m_b[l], r, Lane(l));
     }
+    m_carrier.Chain(in, m_a, m_b, m_r, active, m_lanes.data());
 }

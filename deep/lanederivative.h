@@ -37,5 +37,5 @@ private:
     const COrbitDerivative& m_carrier;
     std::array<ExComplex, 2>* m_out {};
     std::array<OrbitDerivative, deltalanes::kLaneCount> m_lanes;
-    Complex m_a[kLanes] {}, m_b[kLanes] {}; // the instruction's full operands, by lane
+    Complex m_a[kLanes] {}, m_b[kLanes] {}, m_r[kLanes] {}; // the instruction's full values, by lane
 };

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 
 namespace {
@@ -212,6 +213,18 @@ bool COrbitDerivative::Run(const ProgramRecord& record, int run, N* d, OrbitDeri
 template bool COrbitDerivative::Run<Complex>(const ProgramRecord&, int, Complex*, OrbitDerivative&) const;
 template bool COrbitDerivative::Run<ExComplex>(const ProgramRecord&, int, ExComplex*, OrbitDerivative&) const;
 
+void COrbitDerivative::Chain(const BatchInstruction& in, const Complex* a, const Complex* b, const Complex* r,
+    uint64_t active, OrbitDerivative* t) const
+{
+    for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
+        const int l = std::countr_zero(bits);
+        Derive(in, a[l], b[l], r[l], t[l].tx);
+        if (!m_bHolomorphic) {
+            Derive(in, a[l], b[l], r[l], t[l].ty);
+        }
+    }
+}
+
 // The chain rule of one instruction along one direction: t holds every slot's derivative, a and b
 // are the full operands before it, r its result.
 void COrbitDerivative::Derive(
@@ -220,7 +233,7 @@ void COrbitDerivative::Derive(
     const Complex ta = t[static_cast<size_t>(in.a)];
     const Complex tb = in.b >= 0 && in.opcode != kOpCopy ? t[static_cast<size_t>(in.b)] : Complex {};
     Complex& out = t[static_cast<size_t>(in.dest)];
-    if ((IsZeroC(ta) && IsZeroC(tb)) || IsComparison(in.opcode)) {
+    if ((IsZeroC(ta) && IsZeroC(tb)) || (in.opcode >= kOpEq && in.opcode <= kOpNe)) { // a comparison
         out = {}; // constant here, whatever its value (an infinity times 0 is no derivative)
         return;
     }

@@ -56,13 +56,9 @@ public:
     // instruction's chain rule at its full operands a, b and result r, and after a run that did not
     // glitch. The same arithmetic as Run, so the same derivatives from the same offsets.
     void BeginRun(OrbitDerivative& t) const { Begin(t); }
-    void Chain(const BatchInstruction& in, Complex a, Complex b, Complex r, OrbitDerivative& t) const
-    {
-        Derive(in, a, b, r, t.tx);
-        if (!m_bHolomorphic) {
-            Derive(in, a, b, r, t.ty);
-        }
-    }
+    // Lane l (of active) at its operands a[l], b[l] and result r[l], derivatives in t[l].
+    void Chain(const BatchInstruction& in, const Complex* a, const Complex* b, const Complex* r,
+        uint64_t active, OrbitDerivative* t) const;
     void EndRun(OrbitDerivative& t) const { End(t); }
 
 private:
