@@ -34,6 +34,32 @@ Complex WholePower(Complex a, int k)
     return result;
 }
 
+// Sums, products and squares: most of a program's instructions, whose chain rule DeriveCommon takes
+// inline (Derive takes it the same way).
+bool IsCommon(const BatchInstruction& in)
+{
+    return in.opcode == kOpAdd || in.opcode == kOpSub || in.opcode == kOpCopy || in.opcode == kOpMul
+        || (in.opcode == kBatchOpPowWhole && in.exponent == 2);
+}
+
+inline void DeriveCommon(const BatchInstruction& in, Complex a, Complex b, std::vector<Complex>& t)
+{
+    const Complex ta = t[static_cast<size_t>(in.a)];
+    const Complex tb = in.b >= 0 && in.opcode != kOpCopy ? t[static_cast<size_t>(in.b)] : Complex {};
+    Complex& out = t[static_cast<size_t>(in.dest)];
+    if (IsZeroC(ta) && IsZeroC(tb)) {
+        out = {}; // constant here, whatever its value (an infinity times 0 is no derivative)
+        return;
+    }
+    switch (in.opcode) {
+    case kOpAdd: out = Add(ta, tb); break;
+    case kOpSub: out = Sub(ta, tb); break;
+    case kOpCopy: out = ta; break;
+    case kOpMul: out = Add(Mul(ta, b), Mul(a, tb)); break;
+    default: out = Mul(Mul({ 2.0, 0.0 }, Mul({ 1.0, 0.0 }, a)), ta); break; // a^2, as WholePower(a, 1)
+    }
+}
+
 // A real ExComplex of 1 or i: the plane offset's derivative along x or y.
 const ExComplex kAlongX { 0.5, 0.0, 1 };
 const ExComplex kAlongY { 0.0, 0.5, 1 };
@@ -216,11 +242,19 @@ template bool COrbitDerivative::Run<ExComplex>(const ProgramRecord&, int, ExComp
 void COrbitDerivative::Chain(const BatchInstruction& in, const Complex* a, const Complex* b, const Complex* r,
     uint64_t active, OrbitDerivative* t) const
 {
+    const bool common = IsCommon(in);
     for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
         const int l = std::countr_zero(bits);
-        Derive(in, a[l], b[l], r[l], t[l].tx);
-        if (!m_bHolomorphic) {
-            Derive(in, a[l], b[l], r[l], t[l].ty);
+        if (common) {
+            DeriveCommon(in, a[l], b[l], t[l].tx);
+            if (!m_bHolomorphic) {
+                DeriveCommon(in, a[l], b[l], t[l].ty);
+            }
+        } else {
+            Derive(in, a[l], b[l], r[l], t[l].tx);
+            if (!m_bHolomorphic) {
+                Derive(in, a[l], b[l], r[l], t[l].ty);
+            }
         }
     }
 }
@@ -230,6 +264,10 @@ void COrbitDerivative::Chain(const BatchInstruction& in, const Complex* a, const
 void COrbitDerivative::Derive(
     const BatchInstruction& in, Complex a, Complex b, Complex r, std::vector<Complex>& t) const
 {
+    if (IsCommon(in)) {
+        DeriveCommon(in, a, b, t);
+        return;
+    }
     const Complex ta = t[static_cast<size_t>(in.a)];
     const Complex tb = in.b >= 0 && in.opcode != kOpCopy ? t[static_cast<size_t>(in.b)] : Complex {};
     Complex& out = t[static_cast<size_t>(in.dest)];
