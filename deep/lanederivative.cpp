@@ -38,9 +38,13 @@ void CLaneDerivatives::EndRun(uint64_t active, const double* glitched)
     }
 }
 
-void CLaneDerivatives::Before(const ProgramRecord& record, int k, const size_t* runAt, uint64_t active,
-    const double* ar, const double* ai, const double* br, const double* bi)
+void CLaneDerivatives::Before(const BatchInstruction& in, const ProgramRecord& record, int k,
+    const size_t* runAt, uint64_t active, const double* ar, const double* ai, const double* br,
+    const double* bi)
 {
+    if (!COrbitDerivative::ReadsOperands(in)) {
+        return;
+    }
     for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
         const int l = std::countr_zero(bits);
         m_a[l]
@@ -55,7 +59,7 @@ void CLaneDerivatives::Before(const ProgramRecord& record, int k, const size_t* 
 void CLaneDerivatives::After(const BatchInstruction& in, const ProgramRecord& record, int k,
     const size_t* runAt, uint64_t active, const double* dr, const double* di)
 {
-    for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
+    for (uint64_t bits = COrbitDerivative::ReadsResult(in) ? active : 0; bits != 0; bits &= bits - 1) {
         const int l = std::countr_zero(bits);
         m_r[l]
             = Add(Recorded(record, k, runAt[l], record.r, [](const ProgramRecord::Tiny& t) { return t.r; }),

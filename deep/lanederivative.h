@@ -28,8 +28,8 @@ public:
     // A lane whose run glitched keeps the derivatives it had: it takes its run again or ends glitched.
     void EndRun(uint64_t active, const double* glitched);
 
-    void Before(const ProgramRecord& record, int k, const size_t* runAt, uint64_t active, const double* ar,
-        const double* ai, const double* br, const double* bi) override;
+    void Before(const BatchInstruction& in, const ProgramRecord& record, int k, const size_t* runAt,
+        uint64_t active, const double* ar, const double* ai, const double* br, const double* bi) override;
     void After(const BatchInstruction& in, const ProgramRecord& record, int k, const size_t* runAt,
         uint64_t active, const double* dr, const double* di) override;
 

@@ -77,7 +77,7 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         // The batch compiler's whole power is not an Op: it takes the lane-by-lane form.
         const Op op = in.opcode == kBatchOpPowWhole ? kOpPow : static_cast<Op>(in.opcode);
         if (chain) {
-            chain->Before(record, k, runAt, active, ar, ai, br, bi);
+            chain->Before(in, record, k, runAt, active, ar, ai, br, bi);
         }
         switch (op) {
         case kOpAdd: kernels.add(ar, ai, br, bi, dr, di); break;

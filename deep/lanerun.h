@@ -14,8 +14,8 @@ namespace deltalanes {
 // its result after, on every lane (only the active ones are read).
 class LaneChain {
 public:
-    virtual void Before(const ProgramRecord& record, int k, const size_t* runAt, uint64_t active,
-        const double* ar, const double* ai, const double* br, const double* bi)
+    virtual void Before(const BatchInstruction& in, const ProgramRecord& record, int k, const size_t* runAt,
+        uint64_t active, const double* ar, const double* ai, const double* br, const double* bi)
         = 0;
     virtual void After(const BatchInstruction& in, const ProgramRecord& record, int k, const size_t* runAt,
         uint64_t active, const double* dr, const double* di)

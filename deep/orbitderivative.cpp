@@ -239,6 +239,13 @@ bool COrbitDerivative::Run(const ProgramRecord& record, int run, N* d, OrbitDeri
 template bool COrbitDerivative::Run<Complex>(const ProgramRecord&, int, Complex*, OrbitDerivative&) const;
 template bool COrbitDerivative::Run<ExComplex>(const ProgramRecord&, int, ExComplex*, OrbitDerivative&) const;
 
+bool COrbitDerivative::ReadsOperands(const BatchInstruction& in)
+{
+    return in.opcode != kOpAdd && in.opcode != kOpSub && in.opcode != kOpCopy;
+}
+
+bool COrbitDerivative::ReadsResult(const BatchInstruction& in) { return !IsCommon(in); }
+
 void COrbitDerivative::Chain(const BatchInstruction& in, const Complex* a, const Complex* b, const Complex* r,
     uint64_t active, OrbitDerivative* t) const
 {

@@ -56,6 +56,10 @@ public:
     // instruction's chain rule at its full operands a, b and result r, and after a run that did not
     // glitch. The same arithmetic as Run, so the same derivatives from the same offsets.
     void BeginRun(OrbitDerivative& t) const { Begin(t); }
+    // What an instruction's chain rule reads of the values: sums read neither their operands nor their
+    // result, products and squares not their result.
+    static bool ReadsOperands(const BatchInstruction& in);
+    static bool ReadsResult(const BatchInstruction& in);
     // Lane l (of active) at its operands a[l], b[l] and result r[l], derivatives in t[l].
     void Chain(const BatchInstruction& in, const Complex* a, const Complex* b, const Complex* r,
         uint64_t active, OrbitDerivative* t) const;
