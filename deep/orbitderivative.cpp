@@ -120,6 +120,7 @@ void COrbitDerivative::Unknown(OrbitDerivative& t) const
     t.x.assign(m_code.Carried().size(), Complex { NAN, NAN });
     t.y.assign(m_bHolomorphic ? 0 : t.x.size(), Complex { NAN, NAN });
     t.rx = t.ry = Complex { NAN, NAN };
+    t.synced = false;
 }
 
 // The carried derivatives from wx and wy: mantissas of the largest one's exponent.
@@ -137,6 +138,7 @@ void COrbitDerivative::Load(OrbitDerivative& t) const
         }
     }
     t.scale = scale == INT64_MIN ? 0 : scale;
+    t.synced = false;
     t.x.resize(n);
     t.y.resize(m_bHolomorphic ? 0 : n);
     for (size_t j = 0; j < n; ++j) {
@@ -150,12 +152,13 @@ void COrbitDerivative::Load(OrbitDerivative& t) const
 void COrbitDerivative::Begin(OrbitDerivative& t) const
 {
     const std::vector<int32_t>& carried = m_code.Carried();
-    for (size_t j = 0; j < carried.size(); ++j) {
+    for (size_t j = 0; j < carried.size() && !t.synced; ++j) {
         t.tx[static_cast<size_t>(carried[j])] = t.x[j];
         if (!m_bHolomorphic) {
             t.ty[static_cast<size_t>(carried[j])] = t.y[j];
         }
     }
+    t.synced = false; // until the run ends
     if (m_code.ResetSlot() >= 0) {
         t.tx[static_cast<size_t>(m_code.ResetSlot())] = Complex {};
         if (!m_bHolomorphic) {
@@ -182,6 +185,7 @@ void COrbitDerivative::End(OrbitDerivative& t) const
     }
     t.rx = t.tx[static_cast<size_t>(m_code.Result())];
     t.ry = m_bHolomorphic ? Complex { -t.rx.im, t.rx.re } : t.ty[static_cast<size_t>(m_code.Result())];
+    const int64_t scale = t.scale;
     if (big > 0x1p256 || (big < 0x1p-256 && big > 0.0)) {
         const int shift = std::ilogb(big);
         for (std::vector<Complex>* along : { &t.x, &t.y }) {
@@ -193,6 +197,7 @@ void COrbitDerivative::End(OrbitDerivative& t) const
         t.ry = { std::scalbn(t.ry.re, -shift), std::scalbn(t.ry.im, -shift) };
         t.scale += shift;
     }
+    t.synced = t.scale == scale;
 }
 
 template <class N>

@@ -25,6 +25,7 @@ struct OrbitDerivative {
     std::vector<ExComplex> wx, wy; // with exponents of their own, while a start or a skip sets them
     std::vector<Complex> tx, ty;   // by slot, within a run
     Complex rx {}, ry {};          // the iteration's value after the last run, times 2^scale
+    bool synced { false }; // tx and ty hold x and y at the carried slots (the last run moved no exponent)
 
     ExComplex DzX() const { return ex::Normalised(rx.re, rx.im, scale); }
     ExComplex DzY() const { return ex::Normalised(ry.re, ry.im, scale); }
