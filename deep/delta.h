@@ -220,6 +220,7 @@ private:
 class CDeltaProgram;
 class COrbitDerivative;
 struct OrbitDerivative;
+class CLaneDerivatives;
 // The perturbed programs of an iteration, a termination and a colour formula, bound by name: "z" and
 // "z0" of each, "V_iter_n" of the termination and the colour (whose "V_iter_max" the caller has set).
 // Without a colour formula, or with one that decides nothing on z or z0, the colour is not perturbed.
@@ -292,9 +293,10 @@ public:
     // Iterates count pixels side by side in doubles from the skip's run, kLanes at a time: each lane
     // runs at its own run of the reference and takes the next pixel when its own ends. A pixel whose
     // offsets lie below the doubles' range is marked deferred and left for Iterate, from its start or,
-    // at a run where the reference passes closer to 0 than the doubles hold, from that run.
+    // at a run where the reference passes closer to 0 than the doubles hold, from that run. With
+    // `derive`, the lanes carry each pixel's derivative too (a deferred pixel's is not kept).
     void IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, int count, int maxIter,
-        DeltaLanes& scratch, DeltaPixel* out) const;
+        DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive = nullptr) const;
 
     // Whether a pixel may take the record of another run than its own (a periodic orbit's cycle, a
     // rebase): the termination reads no run number and carries nothing of its own, and an exact colour

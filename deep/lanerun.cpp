@@ -56,7 +56,7 @@ uint64_t Marked(const double* mark, uint64_t active)
 } // namespace
 
 void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t* runAt, uint64_t active,
-    double* re, double* im, double* glitched, const DeltaKernels& kernels)
+    double* re, double* im, double* glitched, const DeltaKernels& kernels, LaneChain* chain)
 {
     if (code.ResetSlot() >= 0) {
         std::fill_n(re + At(code.ResetSlot()), kLaneCount, 0.0);
@@ -76,6 +76,9 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         const Complex* refR = record.r.data() + k;
         // The batch compiler's whole power is not an Op: it takes the lane-by-lane form.
         const Op op = in.opcode == kBatchOpPowWhole ? kOpPow : static_cast<Op>(in.opcode);
+        if (chain) {
+            chain->Before(in, record, k, runAt, active, ar, ai, br, bi);
+        }
         switch (op) {
         case kOpAdd: kernels.add(ar, ai, br, bi, dr, di); break;
         case kOpSub: kernels.sub(ar, ai, br, bi, dr, di); break;
@@ -131,6 +134,9 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         case kOpTanh:
         case kOpEnd:
         case kOpCount: Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched); break;
+        }
+        if (chain) {
+            chain->After(in, record, k, runAt, active, dr, di);
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "deltaforms.h"
 #include "deltakernels.h"
 #include "lanecycle.h"
+#include "lanederivative.h"
 #include "lanerun.h"
 
 #include "opcodes.h"
@@ -25,7 +26,7 @@ using deltalanes::RunLanes;
 class CLaneRun {
 public:
     CLaneRun(const CDeltaProgram& program, const ReferenceOrbit& orbit, const ExComplex* offsets, int count,
-        int maxIter, DeltaLanes& scratch, DeltaPixel* out)
+        int maxIter, DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive)
         : m_program(program)
         , m_iter(program.Iteration())
         , m_term(program.Termination())
@@ -37,6 +38,7 @@ public:
         , m_out(out)
         , m_start(m_iter.Carried().size())
         , m_kernels(ActiveDeltaKernels())
+        , m_derive(derive)
     {
         const size_t slots = static_cast<size_t>(m_iter.Slots());
         const size_t termSlots = static_cast<size_t>(m_term.Slots());
@@ -103,6 +105,8 @@ private:
     int m_nStartRun { 0 };        // the run it starts at
     int m_nBlaEnd { 0 };          // the last run a bilinear skip may reach
     const DeltaKernels& m_kernels;
+    CLaneDerivatives* const m_derive; // where the lanes carry the derivative
+    int m_nFilling { 0 };             // the lane Fill fills
     bool m_bScaled { false };
     bool m_bKeepWide { false }; // a plane offset the doubles lose would decide a comparison
     bool m_bTiny { false };     // the reference passes closer to 0 than the doubles hold
@@ -181,7 +185,9 @@ bool CLaneRun::Start(int p)
         const size_t j = place(slots[i]);
         state[i] = large ? ex::From(m_start[j]) : wide(j);
     }
-    m_nStartRun = m_orbit.bla.Skip(skip, m_nBlaEnd, state, offset);
+    m_nStartRun = m_derive
+        ? m_derive->Carrier().Skip(m_orbit.bla, skip, m_nBlaEnd, state, offset, m_derive->Lane(m_nFilling))
+        : m_orbit.bla.Skip(skip, m_nBlaEnd, state, offset);
     if (m_nStartRun == skip) {
         return large;
     }
@@ -214,6 +220,10 @@ void CLaneRun::Fill(int l)
         if (m_recordRun[l] >= m_orbit.runs) {
             m_out[p].glitched = true; // the reference ends before the pixel's first run
             continue;
+        }
+        if (m_derive) {
+            m_derive->Carrier().Start(m_orbit, m_offsets[p], skip, m_derive->Lane(l));
+            m_nFilling = l;
         }
         if (!Start(p)) {
             m_out[p].deferred = true; // Iterate takes it from the start, its own skips included
@@ -329,7 +339,13 @@ void CLaneRun::Step()
     if (m_program.Rebases()) {
         KeepCarried(m_iter.Carried(), re, im, m_scratch.before.data());
     }
-    RunLanes(m_iter, m_orbit.iteration, m_runAt, m_active, re, im, glitched, m_kernels);
+    if (m_derive) {
+        m_derive->BeginRun(m_active);
+    }
+    RunLanes(m_iter, m_orbit.iteration, m_runAt, m_active, re, im, glitched, m_kernels, m_derive);
+    if (m_derive) {
+        m_derive->EndRun(m_active, glitched);
+    }
     // Lanes that glitched and rebased take their run again, from another record.
     const uint64_t again = m_program.Rebases() ? RebaseGlitchedLanes(m_program, m_orbit, m_active, glitched,
                                re, im, m_scratch.before.data(), m_recordRun, m_gather)
@@ -367,6 +383,9 @@ void CLaneRun::Step()
             pixel.lastOffset = ex::From({ re[at], im[at] });
             pixel.runs = n + 1;
             pixel.recordRun = r;
+            if (m_derive) {
+                m_derive->Keep(l, m_lanePixel[l]);
+            }
         } else {
             ends = !GoesOn(l);
         }
@@ -404,7 +423,7 @@ bool CLaneRun::GoesOn(int l)
 } // namespace
 
 void CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, int count,
-    int maxIter, DeltaLanes& scratch, DeltaPixel* out) const
+    int maxIter, DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive) const
 {
-    CLaneRun(*this, orbit, offsets, count, maxIter, scratch, out).Run();
+    CLaneRun(*this, orbit, offsets, count, maxIter, scratch, out, derive).Run();
 }

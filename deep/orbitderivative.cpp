@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 
 namespace {
@@ -31,6 +32,32 @@ Complex WholePower(Complex a, int k)
         }
     }
     return result;
+}
+
+// Sums, products and squares: most of a program's instructions, whose chain rule DeriveCommon takes
+// inline (Derive takes it the same way).
+bool IsCommon(const BatchInstruction& in)
+{
+    return in.opcode == kOpAdd || in.opcode == kOpSub || in.opcode == kOpCopy || in.opcode == kOpMul
+        || (in.opcode == kBatchOpPowWhole && in.exponent == 2);
+}
+
+inline void DeriveCommon(const BatchInstruction& in, Complex a, Complex b, std::vector<Complex>& t)
+{
+    const Complex ta = t[static_cast<size_t>(in.a)];
+    const Complex tb = in.b >= 0 && in.opcode != kOpCopy ? t[static_cast<size_t>(in.b)] : Complex {};
+    Complex& out = t[static_cast<size_t>(in.dest)];
+    if (IsZeroC(ta) && IsZeroC(tb)) {
+        out = {}; // constant here, whatever its value (an infinity times 0 is no derivative)
+        return;
+    }
+    switch (in.opcode) {
+    case kOpAdd: out = Add(ta, tb); break;
+    case kOpSub: out = Sub(ta, tb); break;
+    case kOpCopy: out = ta; break;
+    case kOpMul: out = Add(Mul(ta, b), Mul(a, tb)); break;
+    default: out = Mul(Mul({ 2.0, 0.0 }, Mul({ 1.0, 0.0 }, a)), ta); break; // a^2, as WholePower(a, 1)
+    }
 }
 
 // A real ExComplex of 1 or i: the plane offset's derivative along x or y.
@@ -93,6 +120,7 @@ void COrbitDerivative::Unknown(OrbitDerivative& t) const
     t.x.assign(m_code.Carried().size(), Complex { NAN, NAN });
     t.y.assign(m_bHolomorphic ? 0 : t.x.size(), Complex { NAN, NAN });
     t.rx = t.ry = Complex { NAN, NAN };
+    t.synced = false;
 }
 
 // The carried derivatives from wx and wy: mantissas of the largest one's exponent.
@@ -110,6 +138,7 @@ void COrbitDerivative::Load(OrbitDerivative& t) const
         }
     }
     t.scale = scale == INT64_MIN ? 0 : scale;
+    t.synced = false;
     t.x.resize(n);
     t.y.resize(m_bHolomorphic ? 0 : n);
     for (size_t j = 0; j < n; ++j) {
@@ -123,12 +152,13 @@ void COrbitDerivative::Load(OrbitDerivative& t) const
 void COrbitDerivative::Begin(OrbitDerivative& t) const
 {
     const std::vector<int32_t>& carried = m_code.Carried();
-    for (size_t j = 0; j < carried.size(); ++j) {
+    for (size_t j = 0; j < carried.size() && !t.synced; ++j) {
         t.tx[static_cast<size_t>(carried[j])] = t.x[j];
         if (!m_bHolomorphic) {
             t.ty[static_cast<size_t>(carried[j])] = t.y[j];
         }
     }
+    t.synced = false; // until the run ends
     if (m_code.ResetSlot() >= 0) {
         t.tx[static_cast<size_t>(m_code.ResetSlot())] = Complex {};
         if (!m_bHolomorphic) {
@@ -155,6 +185,7 @@ void COrbitDerivative::End(OrbitDerivative& t) const
     }
     t.rx = t.tx[static_cast<size_t>(m_code.Result())];
     t.ry = m_bHolomorphic ? Complex { -t.rx.im, t.rx.re } : t.ty[static_cast<size_t>(m_code.Result())];
+    const int64_t scale = t.scale;
     if (big > 0x1p256 || (big < 0x1p-256 && big > 0.0)) {
         const int shift = std::ilogb(big);
         for (std::vector<Complex>* along : { &t.x, &t.y }) {
@@ -166,6 +197,7 @@ void COrbitDerivative::End(OrbitDerivative& t) const
         t.ry = { std::scalbn(t.ry.re, -shift), std::scalbn(t.ry.im, -shift) };
         t.scale += shift;
     }
+    t.synced = t.scale == scale;
 }
 
 template <class N>
@@ -212,15 +244,46 @@ bool COrbitDerivative::Run(const ProgramRecord& record, int run, N* d, OrbitDeri
 template bool COrbitDerivative::Run<Complex>(const ProgramRecord&, int, Complex*, OrbitDerivative&) const;
 template bool COrbitDerivative::Run<ExComplex>(const ProgramRecord&, int, ExComplex*, OrbitDerivative&) const;
 
+bool COrbitDerivative::ReadsOperands(const BatchInstruction& in)
+{
+    return in.opcode != kOpAdd && in.opcode != kOpSub && in.opcode != kOpCopy;
+}
+
+bool COrbitDerivative::ReadsResult(const BatchInstruction& in) { return !IsCommon(in); }
+
+void COrbitDerivative::Chain(const BatchInstruction& in, const Complex* a, const Complex* b, const Complex* r,
+    uint64_t active, OrbitDerivative* t) const
+{
+    const bool common = IsCommon(in);
+    for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
+        const int l = std::countr_zero(bits);
+        if (common) {
+            DeriveCommon(in, a[l], b[l], t[l].tx);
+            if (!m_bHolomorphic) {
+                DeriveCommon(in, a[l], b[l], t[l].ty);
+            }
+        } else {
+            Derive(in, a[l], b[l], r[l], t[l].tx);
+            if (!m_bHolomorphic) {
+                Derive(in, a[l], b[l], r[l], t[l].ty);
+            }
+        }
+    }
+}
+
 // The chain rule of one instruction along one direction: t holds every slot's derivative, a and b
 // are the full operands before it, r its result.
 void COrbitDerivative::Derive(
     const BatchInstruction& in, Complex a, Complex b, Complex r, std::vector<Complex>& t) const
 {
+    if (IsCommon(in)) {
+        DeriveCommon(in, a, b, t);
+        return;
+    }
     const Complex ta = t[static_cast<size_t>(in.a)];
     const Complex tb = in.b >= 0 && in.opcode != kOpCopy ? t[static_cast<size_t>(in.b)] : Complex {};
     Complex& out = t[static_cast<size_t>(in.dest)];
-    if ((IsZeroC(ta) && IsZeroC(tb)) || IsComparison(in.opcode)) {
+    if ((IsZeroC(ta) && IsZeroC(tb)) || (in.opcode >= kOpEq && in.opcode <= kOpNe)) { // a comparison
         out = {}; // constant here, whatever its value (an infinity times 0 is no derivative)
         return;
     }

@@ -25,6 +25,7 @@ struct OrbitDerivative {
     std::vector<ExComplex> wx, wy; // with exponents of their own, while a start or a skip sets them
     std::vector<Complex> tx, ty;   // by slot, within a run
     Complex rx {}, ry {};          // the iteration's value after the last run, times 2^scale
+    bool synced { false }; // tx and ty hold x and y at the carried slots (the last run moved no exponent)
 
     ExComplex DzX() const { return ex::Normalised(rx.re, rx.im, scale); }
     ExComplex DzY() const { return ex::Normalised(ry.re, ry.im, scale); }
@@ -51,6 +52,19 @@ public:
     // The bilinear skips from run n (see CBlaTable::Skip) on the state d, the carried slots'
     // derivatives moved with their offsets.
     int Skip(const CBlaTable& bla, int n, int end, ExComplex* d, const ExComplex& dc, OrbitDerivative& t) const;
+
+    // Run taken apart for the lanes, which compute the offsets themselves: before a run, each
+    // instruction's chain rule at its full operands a, b and result r, and after a run that did not
+    // glitch. The same arithmetic as Run, so the same derivatives from the same offsets.
+    void BeginRun(OrbitDerivative& t) const { Begin(t); }
+    // What an instruction's chain rule reads of the values: sums read neither their operands nor their
+    // result, products and squares not their result.
+    static bool ReadsOperands(const BatchInstruction& in);
+    static bool ReadsResult(const BatchInstruction& in);
+    // Lane l (of active) at its operands a[l], b[l] and result r[l], derivatives in t[l].
+    void Chain(const BatchInstruction& in, const Complex* a, const Complex* b, const Complex* r,
+        uint64_t active, OrbitDerivative* t) const;
+    void EndRun(OrbitDerivative& t) const { End(t); }
 
 private:
     const CDeltaCode& m_code;

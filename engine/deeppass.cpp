@@ -1,6 +1,8 @@
 #include "deepcolour.h"
 #include "deeprenderer.h"
 
+#include "lanederivative.h"
+
 #include "renderpool.h"
 
 #include <algorithm>
@@ -18,17 +20,19 @@ constexpr size_t kPixelsPerBatch = 4 * kLanes;
 constexpr int kFewestSideBySide = 16;
 
 // One thread's pixels of a batch through one reference: side by side in lanes, one at a time where the
-// lanes defer them or the batch is small. Pictures that read the orbit's derivative take every pixel
-// one at a time, which carries it (the lanes do not).
+// lanes defer them or the batch is small. Pictures that read the orbit's derivative carry it in both; a
+// pixel the lanes deferred at a run of their own starts again alone, which carries it from the start.
 struct PixelWork {
     PixelWork(const CDeltaProgram& program, bool derive)
         : program(program)
         , carrier(program.Iteration())
+        , chain(carrier)
         , derive(derive)
     {
     }
     const CDeltaProgram& program;
     const COrbitDerivative carrier;
+    CLaneDerivatives chain; // the lanes' share, each lane's scratch kept from batch to batch
     const bool derive;
     OrbitDerivative carried;
     std::vector<std::array<ExComplex, 2>> derivatives; // per pixel of the batch, along x and y
@@ -42,9 +46,11 @@ struct PixelWork {
         const int count = static_cast<int>(offset.size());
         results.resize(offset.size());
         derivatives.resize(derive ? offset.size() : 0);
-        const bool side = count >= kFewestSideBySide && !derive;
+        const bool side = count >= kFewestSideBySide;
         if (side) {
-            program.IterateLanes(orbit, offset.data(), count, maxIter, lanes, results.data());
+            chain.SetOut(derivatives.data());
+            program.IterateLanes(
+                orbit, offset.data(), count, maxIter, lanes, results.data(), derive ? &chain : nullptr);
         }
         const size_t row = side && count > 0 ? lanes.resume.size() / static_cast<size_t>(count) : 0;
         for (size_t l = 0; l < offset.size(); ++l) {
@@ -52,9 +58,11 @@ struct PixelWork {
                 continue;
             }
             const DeltaPixel resumed = results[l];
-            const Complex* resume = side && resumed.resumeRun >= 0 ? lanes.resume.data() + l * row : nullptr;
+            const bool goesOn = side && !derive;
+            const Complex* resume
+                = goesOn && resumed.resumeRun >= 0 ? lanes.resume.data() + l * row : nullptr;
             results[l] = program.Iterate(orbit, offset[l], maxIter, scratchD, scratchX,
-                side ? &resumed : nullptr, resume, derive ? &carrier : nullptr, &carried);
+                goesOn ? &resumed : nullptr, resume, derive ? &carrier : nullptr, &carried);
             if (derive) {
                 derivatives[l] = { carried.DzX(), carried.DzY() };
             }

@@ -1,5 +1,6 @@
 // The derivative the renderer carries through an iteration program (V_dz, V_dzy) and the distance
 // estimate from it (V_de), against a difference quotient of the final z computed in 4000 bits.
+#include "lanederivative.h"
 #include "orbitderivative.h"
 #include "precise.h"
 #include "reference.h"
@@ -188,33 +189,35 @@ TEST(Derivative, AgreesWithAPreciseDifferenceQuotient)
         escaped, chaotic, worstDz, worstDe);
 }
 
-// The same at 1e-300 on the perturbed path: a Julia set's boundary point (the deep example's), the
-// Mandelbrot set's near a Misiurewicz point, and a fold that is not complex-differentiable, each with
-// the skips the renderer plans (the series and the bilinear ones). |dz| there is near 1e300 and
-// beyond, past what doubles hold.
+struct DeepCase {
+    const char* iteration;
+    Complex c;
+    const char *re, *im;
+};
+
+// A Julia set's boundary point (the deep example's), the Mandelbrot set's near a Misiurewicz point,
+// and a fold that is not complex-differentiable.
+const DeepCase kDeepCases[] = {
+    { "z = z * z + C;", { -0.78, -0.15 },
+        "1."
+        "517562043531287723771450885904142562127683884146058979956384694728649365479692408582560167317782"
+        "719000399007968564071280512276990609849084592523945871453862513866729908618955131085075193810855"
+        "441352701668536600224181591619234646711866347716638306149560388590883553194828333215942071918173"
+        "91474261361392411532710607013803443",
+        "0."
+        "073705579405973506533976372999921668938060096863365564457532055848411942052111473032804736585652"
+        "781967634589825943835364488523136486411358799204808915175477864589375758318183997493917025710045"
+        "381784345210828619985210151212230303623943719669411855471327097322743553541647887539436166129953"
+        "83462354886846164891549630332633419" },
+    { "z = z * z + z0;", {}, "-0.1010963638456221", "0.9562865108091415" },
+    { "z = (abs(real(z)) + abs(imag(z)) * 1i) ^ 2 + z0;", {}, "-1.76304112413545387897136133232914922",
+        "-0.03135466809433148246669157622078980" },
+};
+
+// The same at 1e-300 on the perturbed path, at the deep cases, each with the skips the renderer plans (the
+// series and the bilinear ones). |dz| there is near 1e300 and beyond, past what doubles hold.
 TEST(Derivative, DeepPixelsAgreeWithAPreciseDifferenceQuotient)
 {
-    struct DeepCase {
-        const char* iteration;
-        Complex c;
-        const char *re, *im;
-    };
-    const DeepCase cases[] = {
-        { "z = z * z + C;", { -0.78, -0.15 },
-            "1."
-            "517562043531287723771450885904142562127683884146058979956384694728649365479692408582560167317782"
-            "719000399007968564071280512276990609849084592523945871453862513866729908618955131085075193810855"
-            "441352701668536600224181591619234646711866347716638306149560388590883553194828333215942071918173"
-            "91474261361392411532710607013803443",
-            "0."
-            "073705579405973506533976372999921668938060096863365564457532055848411942052111473032804736585652"
-            "781967634589825943835364488523136486411358799204808915175477864589375758318183997493917025710045"
-            "381784345210828619985210151212230303623943719669411855471327097322743553541647887539436166129953"
-            "83462354886846164891549630332633419" },
-        { "z = z * z + z0;", {}, "-0.1010963638456221", "0.9562865108091415" },
-        { "z = (abs(real(z)) + abs(imag(z)) * 1i) ^ 2 + z0;", {}, "-1.76304112413545387897136133232914922",
-            "-0.03135466809433148246669157622078980" },
-    };
     constexpr double kWidth = 1e-300;
     constexpr int kLimit = 3000;
     const double pixel = kWidth / 1024;
@@ -222,7 +225,7 @@ TEST(Derivative, DeepPixelsAgreeWithAPreciseDifferenceQuotient)
     int chaotic = 0;
     double worstDz = 0;
     double worstDe = 0;
-    for (const DeepCase& row : cases) {
+    for (const DeepCase& row : kDeepCases) {
         const CFormula iteration = Compiled(row.iteration, row.c);
         const CFormula termination = Compiled("norm(z) > 1e10;", {});
         const CDeltaProgram delta = DeltaProgramOf(iteration, termination);
@@ -282,6 +285,76 @@ TEST(Derivative, DeepPixelsAgreeWithAPreciseDifferenceQuotient)
     EXPECT_GT(tested, 12) << "most deep points must escape";
     std::printf("%d deep points, %d chaotic; worst relative error: dz %.3g, de %.3g\n", tested, chaotic,
         worstDz, worstDe);
+}
+
+// The lanes carry the derivative of a pixel run alone: bit for bit on shallow views without skips,
+// where their offsets take the same path; at 1e-300 with the skips (and rebases), where a lane starts
+// from the scaled series and its offsets round differently, as close as the two loops' values are.
+TEST(Derivative, LanesCarryTheDerivativeOfAPixelRunAlone)
+{
+    struct View {
+        const DeepCase& at;
+        double width;
+    };
+    const DeepCase shallow { "z = z * z + z0;", {}, "0.31", "0.12" };
+    const View views[]
+        = { { kDeepCases[0], 1e-300 }, { kDeepCases[0], 1e-3 }, { kDeepCases[2], 1e-3 }, { shallow, 0.05 } };
+    constexpr int kLimit = 3000;
+    for (const View& view : views) {
+        const CFormula iteration = Compiled(view.at.iteration, view.at.c);
+        const CDeltaProgram delta = DeltaProgramOf(iteration, Compiled("norm(z) > 1e10;", {}));
+        bool ok = false;
+        const BigComplex centre(
+            BigFloat::Parse(view.at.re, kBits, &ok), BigFloat::Parse(view.at.im, kBits, &ok));
+        Reference reference;
+        ASSERT_TRUE(BuildReference(delta, centre, 1200, kLimit, reference, {}));
+        const bool deep = view.width < 1e-100;
+        if (deep) {
+            delta.PlanSkip(reference.orbit, ex::FromReal(view.width), kLimit);
+        }
+        std::vector<ExComplex> offsets;
+        for (int k = 0; k < kLanes; ++k) {
+            offsets.push_back(ex::Scale(ex::From({ (k % 8 - 3.5) / 8, (k / 8 - 3.5) / 8 }), view.width));
+        }
+        const COrbitDerivative carrier(delta.Iteration());
+        CLaneDerivatives chain(carrier);
+        std::vector<std::array<ExComplex, 2>> lanesDz(offsets.size());
+        chain.SetOut(lanesDz.data());
+        std::vector<DeltaPixel> lanes(offsets.size());
+        DeltaLanes scratch;
+        delta.IterateLanes(reference.orbit, offsets.data(), kLanes, kLimit, scratch, lanes.data(), &chain);
+        OrbitDerivative alone;
+        std::vector<Complex> d;
+        std::vector<ExComplex> x;
+        int compared = 0;
+        int rebased = 0;
+        for (size_t k = 0; k < offsets.size(); ++k) {
+            const DeltaPixel one = delta.Iterate(
+                reference.orbit, offsets[k], kLimit, d, x, nullptr, nullptr, &carrier, &alone);
+            const DeltaPixel& lane = lanes[k];
+            if (lane.deferred || lane.glitched || one.glitched) {
+                continue;
+            }
+            ASSERT_EQ(lane.count, one.count) << view.at.iteration << " pixel " << k;
+            ++compared;
+            rebased += lane.rebases > 0 ? 1 : 0;
+            for (const auto& [got, want] :
+                { std::pair { lanesDz[k][0], alone.DzX() }, { lanesDz[k][1], alone.DzY() } }) {
+                if (deep) {
+                    // No further apart than the two loops' values: chaos spreads both alike.
+                    EXPECT_LT(Relative(got, want), 1e-12 + 4 * Relative(lane.last, one.last))
+                        << view.at.iteration << " pixel " << k;
+                } else {
+                    EXPECT_TRUE(got.re == want.re && got.im == want.im && got.e == want.e)
+                        << view.at.iteration << " pixel " << k << ": " << got.re << " 2^" << got.e
+                        << " against " << want.re << " 2^" << want.e;
+                }
+            }
+        }
+        EXPECT_GT(compared, kLanes / 2) << view.at.iteration;
+        std::printf("%s at %g: %d of %d pixels compared, %d rebased\n", view.at.iteration, view.width,
+            compared, kLanes, rebased);
+    }
 }
 
 } // namespace
