@@ -7,6 +7,7 @@
 
 CDeepIterationReads::CDeepIterationReads(const std::vector<IterationRead>& reads,
     const CBatchFormula& iteration, const std::vector<int32_t>& carried)
+    : m_nCarried(carried.size())
 {
     for (const IterationRead& read : reads) {
         const int slot = iteration.Slot(read.source);
@@ -20,7 +21,6 @@ CDeepIterationReads::CDeepIterationReads(const std::vector<IterationRead>& reads
 void CDeepIterationReads::Perturbed(
     const ReferenceOrbit& orbit, int record, const ExComplex* x, Complex* out) const
 {
-    const size_t width = orbit.runs > 0 ? orbit.carried.size() / static_cast<size_t>(orbit.runs) : 0;
     for (size_t k = 0; k < m_source.size(); ++k) {
         if (m_carried[k] < 0) {
             out[k] = m_initial[k];
@@ -28,7 +28,7 @@ void CDeepIterationReads::Perturbed(
             out[k] = kNaNResult;
         } else {
             const Complex reference
-                = orbit.carried[static_cast<size_t>(record) * width + static_cast<size_t>(m_carried[k])];
+                = orbit.carried[static_cast<size_t>(record) * m_nCarried + static_cast<size_t>(m_carried[k])];
             out[k] = Add(reference, ex::ToComplex(x[m_source[k]]));
         }
     }

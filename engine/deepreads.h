@@ -29,6 +29,7 @@ private:
     std::vector<int> m_source;  // the iteration's batch slot, or -1
     std::vector<int> m_carried; // its index among the carried slots, or -1 (a run never changes it)
     std::vector<Complex> m_initial;
+    size_t m_nCarried { 0 }; // the orbit's carried values per run
 };
 
 // The termination formula's V_dz, V_dzy, V_de, V_dir and V_iter_<name> on the pixels computed in
