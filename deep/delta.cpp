@@ -80,6 +80,15 @@ struct PixelCarry {
     }
 };
 
+// A pixel that ends leaves the offsets it ends with in x, where the caller finds them.
+DeltaPixel Ended(const DeltaPixel& pixel, bool doubles, const Complex* d, ExComplex* x, size_t slots)
+{
+    if (doubles) {
+        std::transform(d, d + slots, x, [](Complex v) { return ex::From(v); });
+    }
+    return pixel;
+}
+
 // When a pixel next tries the bilinear skips: at the next record a skip may start from; a pixel that
 // found none there seldom finds one at the next, so its tries back off, a little.
 struct BlaTries {
@@ -370,7 +379,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     const std::vector<int32_t>& carried = m_iter.Carried();
     int n = StartPixel(orbit, offset, resumed, resume, x);
     const bool going = resumed && resumed->resumeRun >= 0;
-    PixelCarry { carrier, derivative }.Start(orbit, offset, n, going);
+    carry.Start(orbit, offset, n, going);
     pixel.runs = going ? resumed->runs : n;
     pixel.skipped = going ? resumed->skipped : 0;
     pixel.rebases = going ? resumed->rebases : 0;
@@ -428,7 +437,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         pixel.recordRun = r;
         if (holds || n + 1 >= maxIter) {
             pixel.count = holds ? n : maxIter;
-            return pixel;
+            return Ended(pixel, doubles, d, x, slots);
         }
         r = doubles ? NextRecord(orbit, r, d, d + all, maxIter, n, pixel) : orbit.NextRecord(r);
     }

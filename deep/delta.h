@@ -284,7 +284,8 @@ public:
     // Iterates one pixel at `offset` from the reference's plane point. The scratch vectors hold its
     // slots. A pixel that IterateLanes deferred at a run of its own goes on from there (resume: its row
     // of DeltaLanes::resume). With a carrier (made from Iteration()), the pixel also carries its
-    // orbit's derivative in `derivative`: after the call, its dzx and dzy are the last value's.
+    // orbit's derivative in `derivative`: after the call, its dzx and dzy are the last value's. A pixel
+    // that did not glitch leaves its iteration's offsets after its last run in scratchX.
     DeltaPixel Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, int maxIter,
         std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX, const DeltaPixel* resumed = nullptr,
         const Complex* resume = nullptr, const COrbitDerivative* carrier = nullptr,

@@ -23,6 +23,10 @@ CDeepColour::CDeepColour(const Picture& picture, const RenderPlan& plan, const R
         m_derivative[k] = m_color.Slot(slot);
         m_color.SetByCaller(m_derivative[k++]);
     }
+    for (const IterationRead& read : plan.v.colorReads) {
+        m_reads.push_back(m_color.Slot(read.slot));
+        m_color.SetByCaller(m_reads.back());
+    }
 }
 
 DerivativeView CDeepColour::View(Complex last, const ExComplex* derivative) const
@@ -41,7 +45,7 @@ void CDeepColour::PutData(
 }
 
 void CDeepColour::operator()(
-    size_t index, Complex point, int count, Complex last, const ExComplex* derivative)
+    size_t index, Complex point, int count, Complex last, const ExComplex* derivative, const Complex* reads)
 {
     const int lane = m_nPending++;
     m_color.ResetLane(lane);
@@ -59,6 +63,11 @@ void CDeepColour::operator()(
     for (int k = 0; k < 4; ++k) {
         if (m_derivative[k] >= 0) {
             m_color.Set(m_derivative[k], lane, values[k]);
+        }
+    }
+    for (size_t k = 0; k < m_reads.size(); ++k) {
+        if (m_reads[k] >= 0) {
+            m_color.Set(m_reads[k], lane, reads ? reads[k] : kNaNResult);
         }
     }
     m_view[lane] = view;

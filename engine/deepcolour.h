@@ -20,9 +20,10 @@ public:
     // Plane units per pixel of the picture: V_de's unit (the view's ratio).
     void SetPixel(const ExComplex& pixel) { m_pixel = pixel; }
     // index: the pixel's place in the render's lattice (row-major over the lines inside the target).
-    // derivative: d last / d x and d last / d y where the picture reads them (null: they read NaN).
-    void operator()(
-        size_t index, Complex point, int count, Complex last, const ExComplex* derivative = nullptr);
+    // derivative: d last / d x and d last / d y where the picture reads them (null: they read NaN);
+    // reads: the values of the colour's V_iter_<name> in the order of its bindings (null: NaN).
+    void operator()(size_t index, Complex point, int count, Complex last,
+        const ExComplex* derivative = nullptr, const Complex* reads = nullptr);
     // A pixel whose colour formula's value the caller computed (decided on the exact values).
     void Paint(size_t index, int count, Complex last, Complex colour, const ExComplex* derivative = nullptr);
     void Flush();
@@ -37,6 +38,7 @@ private:
     CBatchFormula m_color;
     const int m_z, m_n, m_z0;
     int m_derivative[4] { -1, -1, -1, -1 };
+    std::vector<int> m_reads; // the batch slots of V_iter_<name>
     ExComplex m_pixel { 0.5, 0.0, 1 };
     DerivativeView View(Complex last, const ExComplex* derivative) const;
     void PutData(long long row, long long column, int count, Complex last, const DerivativeView& view) const;

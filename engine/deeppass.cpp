@@ -1,4 +1,5 @@
 #include "deepcolour.h"
+#include "deepreads.h"
 #include "deeprenderer.h"
 
 #include "lanederivative.h"
@@ -22,20 +23,25 @@ constexpr int kFewestSideBySide = 16;
 // One thread's pixels of a batch through one reference: side by side in lanes, one at a time where the
 // lanes defer them or the batch is small. Pictures that read the orbit's derivative carry it in both; a
 // pixel the lanes deferred at a run of their own starts again alone, which carries it from the start.
+// Pictures whose colour reads the iteration's variables take every pixel one at a time (the lanes keep
+// no pixel's offsets at its end).
 struct PixelWork {
-    PixelWork(const CDeltaProgram& program, bool derive)
+    PixelWork(const CDeltaProgram& program, bool derive, const CDeepIterationReads& reads)
         : program(program)
         , carrier(program.Iteration())
         , chain(carrier)
         , derive(derive)
+        , reads(reads)
     {
     }
     const CDeltaProgram& program;
     const COrbitDerivative carrier;
     CLaneDerivatives chain; // the lanes' share, each lane's scratch kept from batch to batch
     const bool derive;
+    const CDeepIterationReads& reads;
     OrbitDerivative carried;
     std::vector<std::array<ExComplex, 2>> derivatives; // per pixel of the batch, along x and y
+    std::vector<Complex> values;                       // per pixel of the batch, the reads' values
     std::vector<Complex> scratchD;
     std::vector<ExComplex> scratchX;
     DeltaLanes lanes;
@@ -46,7 +52,8 @@ struct PixelWork {
         const int count = static_cast<int>(offset.size());
         results.resize(offset.size());
         derivatives.resize(derive ? offset.size() : 0);
-        const bool side = count >= kFewestSideBySide;
+        values.resize(offset.size() * reads.Size());
+        const bool side = count >= kFewestSideBySide && reads.Size() == 0;
         if (side) {
             chain.SetOut(derivatives.data());
             program.IterateLanes(
@@ -65,6 +72,10 @@ struct PixelWork {
                 goesOn ? &resumed : nullptr, resume, derive ? &carrier : nullptr, &carried);
             if (derive) {
                 derivatives[l] = { carried.DzX(), carried.DzY() };
+            }
+            if (reads.Size() > 0 && !results[l].glitched) {
+                reads.Perturbed(
+                    orbit, results[l].recordRun, scratchX.data(), values.data() + l * reads.Size());
             }
         }
     }
@@ -226,7 +237,8 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
     colour.SetPixel(m_pixel);
     const CDeltaProgram& program = m_deep->program;
     const bool derive = m_plan.tangent != nullptr;
-    PixelWork work(program, derive);
+    const CDeepIterationReads reads(m_plan.v.colorReads, m_iter, program.Carried());
+    PixelWork work(program, derive, reads);
     std::int64_t runs = 0;
     std::int64_t skipped = 0; // bilinear skips of the pixels painted
     std::int64_t rebases = 0;
@@ -262,13 +274,13 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
             const int last = pixel.recordRun >= 0 ? pixel.recordRun : std::min(pixel.count, m_nMaxIter - 1);
             Complex exact;
             const ExComplex* derivative = derive ? work.derivatives[static_cast<size_t>(l)].data() : nullptr;
-            if (program.ExactColour() && !m_plan.v.colorD.Any()
+            if (program.ExactColour() && !m_plan.v.colorD.Any() && reads.Size() == 0
                 && program.Colour(reference.orbit, last, pixel.lastOffset, offset[l], pixel.count - last,
                     colourScratch, exact)) {
                 colour.Paint(index, pixel.count, pixel.last, exact, derivative);
             } else {
                 colour(index, Add(referencePoint, ex::ToComplex(offset[l])), pixel.count, pixel.last,
-                    derivative);
+                    derivative, work.values.data() + static_cast<size_t>(l) * reads.Size());
             }
         }
         Publish(m_control.progress,

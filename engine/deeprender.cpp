@@ -1,6 +1,7 @@
 #include "deeprender.h"
 
 #include "deepcolour.h"
+#include "deepreads.h"
 #include "deeprenderer.h"
 #include "deepviewer.h"
 
@@ -133,27 +134,13 @@ Complex CDeepRender::PreciseColour(
     return paint.Slot(paint.ResultSlot()).ToComplex();
 }
 
-// The derivative of a precise pixel's last value, by forward differentiation in its precision over
-// the same runs (twice the work, for the few pixels that take this path).
-namespace {
-void PreciseDerivative(CDualProgram& dual, const OracleBindings& bindings, const BigComplex& point, int runs,
-    int result, ExComplex* out)
-{
-    const std::vector<int> seeds { bindings.iterZ, bindings.iterZ0 };
-    dual.Start(point, seeds, seeds);
-    for (int n = 0; n < runs; ++n) {
-        dual.Run();
-    }
-    out[0] = WideOf(dual.AlongRe(result));
-    out[1] = WideOf(dual.AlongIm(result));
-}
-} // namespace
-
 // What no reference could take: arbitrary precision per pixel.
 void CDeepRender::PrecisePixels(const std::vector<size_t>& todo)
 {
     const OracleBindings bindings = BindOracle(m_picture.iterFormula, m_iter, m_picture.termFormula, m_term);
     const auto cancelled = [this] { return Aborted(m_control); };
+    const CDeepIterationReads reads(m_plan.v.colorReads, m_iter, m_deep->program.Carried());
+    const bool exact = m_deep->program.ExactColour() && !m_plan.v.colorD.Any() && reads.Size() == 0;
     std::atomic<size_t> next { 0 };
     m_pool.Run(m_nThreads, [&](int) {
         CPreciseProgram precise(m_iter, m_nBits);
@@ -161,30 +148,33 @@ void CDeepRender::PrecisePixels(const std::vector<size_t>& todo)
         CPreciseProgram paint(m_color, m_nBits);
         CDeepColour colour(m_picture, m_plan, m_area, m_target, m_rows, m_columns, m_color);
         colour.SetPixel(m_pixel);
-        std::unique_ptr<CDualProgram> dual;
-        if (m_plan.tangent) {
-            dual = std::make_unique<CDualProgram>(m_iter, m_nBits);
-        }
+        CDeepPreciseFeed feed(
+            m_plan.v, m_plan.tangent != nullptr, m_iter, m_term, m_nBits, m_pixel, bindings);
+        const auto afterRun = [&](int, BigComplex& value) { feed.AfterRun(precise, value, term); };
+        std::vector<Complex> values(reads.Size());
         std::int64_t runs = 0;
         for (size_t t = 0; Claim(next, todo.size(), t);) {
             const BigComplex point = PixelPoint(todo[t]);
-            const OraclePixel result = PreciseIterate(precise, term, bindings, point, m_nMaxIter, cancelled);
+            feed.Start(point);
+            const OraclePixel result = PreciseIterate(precise, term, bindings, point, m_nMaxIter, cancelled,
+                feed.Derivative() || feed.Termination() ? afterRun
+                                                        : std::function<void(int, BigComplex&)> {});
             if (result.cancelled) {
                 m_bAborted.store(true);
                 break;
             }
             runs += RunsOfIteration(result.count, m_nMaxIter);
             ExComplex derivative[2];
-            if (dual) {
-                PreciseDerivative(*dual, bindings, point,
-                    static_cast<int>(RunsOfIteration(result.count, m_nMaxIter)), m_iter.ResultSlot(),
-                    derivative);
+            if (feed.Derivative()) {
+                feed.DerivativeOf(derivative);
             }
-            if (m_deep->program.ExactColour() && !m_plan.v.colorD.Any()) {
+            reads.Precise(precise, values.data());
+            if (exact) {
                 colour.Paint(
                     todo[t], result.count, result.last, PreciseColour(paint, precise, point, result.count));
             } else {
-                colour(todo[t], point.ToComplex(), result.count, result.last, dual ? derivative : nullptr);
+                colour(todo[t], point.ToComplex(), result.count, result.last,
+                    feed.Derivative() ? derivative : nullptr, values.data());
             }
         }
         m_nIterations += runs;
@@ -207,10 +197,13 @@ int CDeepRender::Run(RenderStats* stats)
     for (size_t k = 0; k < todo.size(); ++k) {
         todo[k] = k;
     }
-    Pass(todo, offered, 0.0, 0.8);
-    todo = Remaining(todo);
     int references = static_cast<int>(offered.size());
-    AddReferences(todo, references);
+    // The perturbed pixels do not hand the termination the derivative or the iteration's variables.
+    if (!TerminationReads(m_plan.v)) {
+        Pass(todo, offered, 0.0, 0.8);
+        todo = Remaining(todo);
+        AddReferences(todo, references);
+    }
     state.references = references;
     if (!todo.empty() && !m_bAborted.load()) {
         PrecisePixels(todo);
@@ -266,21 +259,26 @@ DeepProbe ProbeDeep(
     mpfr_sub(dy.get(), point.Im(), reference.point.Im(), MPFR_RNDN);
     std::vector<Complex> scratchD;
     std::vector<ExComplex> scratchX;
-    probe.derivative = ReadsDerivative(picture.termFormula, picture.colorFormula);
+    const RenderBindings v = BindRender(picture);
+    probe.derivative = v.Derivatives();
     const COrbitDerivative carrier(view->program.Iteration());
     OrbitDerivative carried;
-    const DeltaPixel pixel = view->program.Iterate(reference.orbit, ExOf(dx, dy), picture.maxIter, scratchD,
-        scratchX, nullptr, nullptr, probe.derivative ? &carrier : nullptr, &carried);
     const ExComplex unit = ExOf(viewer.View().ratio);
-    if (!pixel.glitched) {
-        probe.count = pixel.count;
-        probe.last = pixel.last;
-        if (probe.derivative) {
-            const DerivativeView seen = ViewDeepDerivative(pixel.last, carried.DzX(), carried.DzY(), unit);
-            probe.dz = seen.dz;
-            probe.de = seen.de;
+    // A termination that reads the derivative or the iteration's variables is the precise path's.
+    if (!TerminationReads(v)) {
+        const DeltaPixel pixel = view->program.Iterate(reference.orbit, ExOf(dx, dy), picture.maxIter,
+            scratchD, scratchX, nullptr, nullptr, probe.derivative ? &carrier : nullptr, &carried);
+        if (!pixel.glitched) {
+            probe.count = pixel.count;
+            probe.last = pixel.last;
+            if (probe.derivative) {
+                const DerivativeView seen
+                    = ViewDeepDerivative(pixel.last, carried.DzX(), carried.DzY(), unit);
+                probe.dz = seen.dz;
+                probe.de = seen.de;
+            }
+            return probe;
         }
-        return probe;
     }
     // What the main reference cannot take: arbitrary precision, the render's last resort.
     const CBatchFormula iterProgram(picture.iterFormula);
@@ -289,16 +287,17 @@ DeepProbe ProbeDeep(
     CPreciseProgram term(termProgram, bits);
     const OracleBindings bindings
         = BindOracle(picture.iterFormula, iterProgram, picture.termFormula, termProgram);
-    const OraclePixel result = PreciseIterate(precise, term, bindings, point, picture.maxIter, cancelled);
+    CDeepPreciseFeed feed(v, probe.derivative, iterProgram, termProgram, bits, unit, bindings);
+    feed.Start(point);
+    const OraclePixel result = PreciseIterate(precise, term, bindings, point, picture.maxIter, cancelled,
+        [&](int, BigComplex& value) { feed.AfterRun(precise, value, term); });
     probe.count = result.count;
     probe.last = result.last;
     probe.precise = true;
     probe.cancelled = result.cancelled;
     if (probe.derivative && !probe.cancelled) {
-        CDualProgram dual(iterProgram, bits);
         ExComplex d[2];
-        PreciseDerivative(dual, bindings, point,
-            static_cast<int>(RunsOfIteration(result.count, picture.maxIter)), iterProgram.ResultSlot(), d);
+        feed.DerivativeOf(d);
         const DerivativeView seen = ViewDeepDerivative(result.last, d[0], d[1], unit);
         probe.dz = seen.dz;
         probe.de = seen.de;

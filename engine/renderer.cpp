@@ -21,8 +21,7 @@ RenderBindings BindRender(Picture& p)
     const double maxIter = p.maxIter;
     p.termFormula.SetVariable(v.termMax, { maxIter, 0.0 });
     p.colorFormula.SetVariable(v.colorMax, { maxIter, 0.0 });
-    // The renderers that hand V_iter_<name> over store it before every run; the deep path does not
-    // carry the iteration's variables at full value yet, and its formulas read NaN.
+    // The renderers store V_iter_<name> before every run or pixel; what none stores reads NaN.
     for (const auto& [formula, reads] :
         { std::pair { &p.termFormula, &v.termReads }, std::pair { &p.colorFormula, &v.colorReads } }) {
         for (const IterationRead& read : *reads) {
