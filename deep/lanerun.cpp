@@ -53,6 +53,76 @@ uint64_t Marked(const double* mark, uint64_t active)
     return marked;
 }
 
+// An instruction's operands in the lanes and its rows of the reference's record.
+struct LaneOperands {
+    const double *ar, *ai, *br, *bi;
+    double *dr, *di;
+    const Complex *refA, *refB, *refR;
+};
+
+// One instruction over the lanes: the vector loops where the form has one, else lane by lane.
+void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const size_t* runAt, uint64_t active,
+    double* glitched, const DeltaKernels& kernels)
+{
+    const auto [ar, ai, br, bi, dr, di, refA, refB, refR] = o;
+    // The batch compiler's whole power is not an Op: it takes the lane-by-lane form.
+    const Op op = in.opcode == kBatchOpPowWhole ? kOpPow : static_cast<Op>(in.opcode);
+    switch (op) {
+    case kOpAdd: kernels.add(ar, ai, br, bi, dr, di); break;
+    case kOpSub: kernels.sub(ar, ai, br, bi, dr, di); break;
+    case kOpCopy:
+        std::copy_n(ar, kLaneCount, dr);
+        std::copy_n(ai, kLaneCount, di);
+        break;
+    case kOpMul:
+        // A b + a B + a b, with the glitch test of the scalar form.
+        kernels.mul(refA, refB, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
+        break;
+    case kOpNorm: kernels.norm(refA, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare); break;
+    case kOpEq:
+    case kOpNe:
+    case kOpLt:
+    case kOpLe:
+    case kOpGt:
+    case kOpGe: kernels.compare(*CompareKindOf(in.opcode), refA, refR, runAt, ar, ai, br, bi, dr, di); break;
+    case kOpPow:
+        if (in.opcode == kBatchOpPowWhole && in.exponent == 2) {
+            kernels.square(refA, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare);
+        } else {
+            Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched);
+        }
+        break;
+    case kOpAbs: {
+        // Real operands by their signs; the others (a complex modulus) by the general form.
+        alignas(64) double other[kLanes];
+        kernels.fold(refA, runAt, ar, ai, dr, di, other);
+        Scalar(in, refA, refB, refR, runAt, Marked(other, active), ar, ai, br, bi, dr, di, glitched);
+        break;
+    }
+    case kOpNeg:
+    case kOpConj:
+    case kOpImag:
+    case kOpReal:
+    case kOpImagFn: Linear(op, ar, ai, dr, di); break;
+    case kOpDiv:
+    case kOpOpen:
+    case kOpClose:
+    case kOpArg:
+    case kOpExp:
+    case kOpLog:
+    case kOpLog10:
+    case kOpSqrt:
+    case kOpSin:
+    case kOpCos:
+    case kOpTan:
+    case kOpSinh:
+    case kOpCosh:
+    case kOpTanh:
+    case kOpEnd:
+    case kOpCount: Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched); break;
+    }
+}
+
 } // namespace
 
 void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t* runAt, uint64_t active,
@@ -71,70 +141,12 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         const double* bi = im + At(in.b >= 0 ? in.b : in.a);
         double* dr = re + At(in.dest);
         double* di = im + At(in.dest);
-        const Complex* refA = record.a.data() + k;
-        const Complex* refB = record.b.data() + k;
-        const Complex* refR = record.r.data() + k;
-        // The batch compiler's whole power is not an Op: it takes the lane-by-lane form.
-        const Op op = in.opcode == kBatchOpPowWhole ? kOpPow : static_cast<Op>(in.opcode);
         if (chain) {
             chain->Before(in, record, k, runAt, active, ar, ai, br, bi);
         }
-        switch (op) {
-        case kOpAdd: kernels.add(ar, ai, br, bi, dr, di); break;
-        case kOpSub: kernels.sub(ar, ai, br, bi, dr, di); break;
-        case kOpCopy:
-            std::copy_n(ar, kLaneCount, dr);
-            std::copy_n(ai, kLaneCount, di);
-            break;
-        case kOpMul:
-            // A b + a B + a b, with the glitch test of the scalar form.
-            kernels.mul(refA, refB, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
-            break;
-        case kOpNorm: kernels.norm(refA, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare); break;
-        case kOpEq:
-        case kOpNe:
-        case kOpLt:
-        case kOpLe:
-        case kOpGt:
-        case kOpGe:
-            kernels.compare(*CompareKindOf(in.opcode), refA, refR, runAt, ar, ai, br, bi, dr, di);
-            break;
-        case kOpPow:
-            if (in.opcode == kBatchOpPowWhole && in.exponent == 2) {
-                kernels.square(refA, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare);
-            } else {
-                Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched);
-            }
-            break;
-        case kOpAbs: {
-            // Real operands by their signs; the others (a complex modulus) by the general form.
-            alignas(64) double other[kLanes];
-            kernels.fold(refA, runAt, ar, ai, dr, di, other);
-            Scalar(in, refA, refB, refR, runAt, Marked(other, active), ar, ai, br, bi, dr, di, glitched);
-            break;
-        }
-        case kOpNeg:
-        case kOpConj:
-        case kOpImag:
-        case kOpReal:
-        case kOpImagFn: Linear(op, ar, ai, dr, di); break;
-        case kOpDiv:
-        case kOpOpen:
-        case kOpClose:
-        case kOpArg:
-        case kOpExp:
-        case kOpLog:
-        case kOpLog10:
-        case kOpSqrt:
-        case kOpSin:
-        case kOpCos:
-        case kOpTan:
-        case kOpSinh:
-        case kOpCosh:
-        case kOpTanh:
-        case kOpEnd:
-        case kOpCount: Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched); break;
-        }
+        RunInstruction(in,
+            { ar, ai, br, bi, dr, di, record.a.data() + k, record.b.data() + k, record.r.data() + k }, runAt,
+            active, glitched, kernels);
         if (chain) {
             chain->After(in, record, k, runAt, active, dr, di);
         }

@@ -202,6 +202,21 @@ private:
     int m_nSpan { 1 };
 };
 
+// What one run of the orbit takes in its records.
+size_t RecordBytesPerRun(const CDeltaProgram& program)
+{
+    const CDeltaCode& iteration = program.Iteration();
+    const size_t instructions = iteration.Code().size() + program.Termination().Code().size();
+    return (3 * instructions + 2 + iteration.Carried().size()) * sizeof(Complex) + sizeof(double);
+}
+
+void Reserve(ReferenceOrbit& orbit, size_t runs, size_t carried)
+{
+    orbit.last.reserve(runs);
+    orbit.carried.reserve(runs * carried);
+    orbit.held.reserve(runs);
+}
+
 } // namespace
 
 bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
@@ -211,7 +226,6 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
     ReferenceOrbit& orbit = out.orbit;
     orbit = {};
     const CDeltaCode& iteration = program.Iteration();
-    const CDeltaCode& termination = program.Termination();
     CPreciseProgram run(iteration.Program(), bits);
     run.Reset();
     for (const int slot : { iteration.Z(), iteration.Z0() }) {
@@ -220,10 +234,7 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
         }
     }
     const std::vector<int32_t>& carried = iteration.Carried();
-    const size_t perRun
-        = (3 * static_cast<size_t>(iteration.Code().size() + termination.Code().size()) + 2 + carried.size())
-            * sizeof(Complex)
-        + sizeof(double);
+    const size_t perRun = RecordBytesPerRun(program);
     // The bilinear skips' table, made after the orbit, counts in its budget too.
     const size_t blaPerRun = BlaBytesPerRun(program);
     // Room for every run the budget allows at once: growing a record would hold the old copy and the
@@ -238,9 +249,7 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
         colourRecord = std::make_unique<CFollowerRecorder>(
             program.ColourCode(), program.ColourN(), orbit.colour, reserved, point, bits, false);
     }
-    orbit.last.reserve(reserved);
-    orbit.carried.reserve(reserved * carried.size());
-    orbit.held.reserve(reserved);
+    Reserve(orbit, reserved, carried.size());
     CPrecisionPlan precision(program, run, bits);
     CPeriodWatch period(program, bits);
     for (int n = 0; n < maxIter; ++n) {

@@ -322,11 +322,6 @@ void CGenerator::StartVector(int longest)
     g.mov(ebp, longest);
 }
 
-bool CGenerator::KnownReal(int imaginary) const
-{
-    return imaginary < static_cast<int>(m_realIm.size()) && m_realIm[imaginary] != 0;
-}
-
 // Whether the instruction leaves its destination's imaginary part exactly 0 (for an abs after it);
 // an instruction that does not write that part leaves what was known.
 void CGenerator::NoteWrite(const BatchInstruction& in, int imaginary)

@@ -180,7 +180,10 @@ private:
     void Compare(const Xmm& d, const Xmm& a, const Xmm& b, uint8_t predicate);
     bool Instruction(const BatchInstruction& in, const BatchLanes* slots);
     // abs of an operand whose imaginary part is exactly 0 is |re| (the modulus, bit for bit), inline.
-    bool KnownReal(int imaginary) const;
+    bool KnownReal(int imaginary) const
+    {
+        return imaginary < static_cast<int>(m_realIm.size()) && m_realIm[imaginary] != 0;
+    }
     void NoteWrite(const BatchInstruction& in, int imaginary);
     // The registers of an operation the generator writes itself: x and u hold the operands' real
     // parts, r and i take the result, t is scratch; Y and W read the imaginary parts when needed.
