@@ -11,8 +11,10 @@
 
 #include <QImage>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <random>
 #include <thread>
 
@@ -207,14 +209,14 @@ public:
     }
 
     // Chaotic: the oracle's count is not the same everywhere within a millionth of a pixel (moves of
-    // 1e-6, 1e-9, 1e-12 and 1e-15 of a pixel across and down, and the oracle at twice its precision), or it
-    // changes when every run's value is nudged by what the doubles round in the pixel's distance from
-    // the centre's orbit (the error of a perturbation that carries that distance in doubles, once the
-    // pixel has left the reference): then the count depends on more than the view and the doubles hold.
-    bool Chaotic(int column, int row, std::int64_t count) const
+    // 1e-6, 1e-9, 1e-12 and 1e-15 of a pixel across and down, and the oracle at twice its precision), or
+    // nudging every run's value by what the doubles round (see Nudged) changes it or carries the orbit
+    // away before the run where the renderer's count (got) and the oracle's part: then the count
+    // depends on more than the view and the doubles hold.
+    bool Chaotic(int column, int row, std::int64_t count, std::int64_t got) const
     {
         const BigComplex point = Point(column, row);
-        if (Nudged(point, count)) {
+        if (Nudged(point, count, std::min(count, got))) {
             return true;
         }
         struct Move {
@@ -233,7 +235,7 @@ public:
     }
 
 private:
-    bool Nudged(const BigComplex& point, std::int64_t count) const;
+    bool Nudged(const BigComplex& point, std::int64_t count, std::int64_t parting) const;
 
     const Picture& m_picture;
     const mpfr_prec_t m_bits;
@@ -246,12 +248,25 @@ private:
 
 // Whether the oracle's count at point changes when each run's value moves by up to 2^-53 of its
 // distance from the centre's orbit (or of its size, past the centre's end) in each part, at random as
-// roundings are: four tries, each with its own fixed seed.
-bool COracle::Nudged(const BigComplex& point, std::int64_t count) const
+// roundings are, or whether those moves carry the value further than 1/16 of the orbit's size so far
+// from where it is without them before run `parting`: four tries, each with its own fixed seed. An
+// orbit that grows a rounding that far wanders a chaotic set, and where that set leaks, when it
+// leaves is as random as the roundings: only a few nudges in a hundred may change the count there.
+bool COracle::Nudged(const BigComplex& point, std::int64_t count, std::int64_t parting) const
 {
+    std::vector<BigComplex> orbit;
+    std::vector<double> size; // the largest modulus up to each run
+    Count(point, m_bits, [&](int run, BigComplex& value) {
+        if (run < parting) {
+            const Complex v = value.ToComplex();
+            size.push_back(std::max(size.empty() ? 0.0 : size.back(), std::hypot(v.re, v.im)));
+            orbit.push_back(value);
+        }
+    });
     BigComplex difference(m_bits);
     BigFloat step(64);
     for (const unsigned seed : { 1u, 2u, 3u, 4u }) {
+        bool apart = false;
         std::mt19937 random(seed);
         std::uniform_real_distribution<double> share(-1.0, 1.0);
         const auto nudge = [&](int run, BigComplex& value) {
@@ -267,8 +282,13 @@ bool COracle::Nudged(const BigComplex& point, std::int64_t count) const
                 mpfr_mul_d(moved.get(), step.get(), share(random), MPFR_RNDN);
                 mpfr_add(part, part, moved.get(), MPFR_RNDN);
             }
+            if (static_cast<size_t>(run) < orbit.size()) {
+                mpc_sub(difference.get(), value.get(), orbit[static_cast<size_t>(run)].get(), MPC_RNDNN);
+                const Complex d = difference.ToComplex();
+                apart = apart || std::hypot(d.re, d.im) > 0x1p-4 * size[static_cast<size_t>(run)];
+            }
         };
-        if (Count(point, m_bits, nudge) != count) {
+        if (Count(point, m_bits, nudge) != count || apart) {
             return true;
         }
     }
@@ -303,7 +323,7 @@ SweepOutcome CheckView(
                 const size_t at = static_cast<size_t>(j * side + i);
                 truth[at] = oracle.Count(oracle.Point(i, j), framed.bits);
                 if (truth[at] != counts[at]) {
-                    moved[at] = oracle.Chaotic(i, j, truth[at]) ? truth[at] + 1 : truth[at];
+                    moved[at] = oracle.Chaotic(i, j, truth[at], counts[at]) ? truth[at] + 1 : truth[at];
                 }
             }
         }

@@ -31,7 +31,8 @@ struct SweepDisagreement {
 };
 
 // What one view gave: pixels, pixels that agree with the oracle, chaotic ones (their oracle count
-// changes when they move by 1e-6 of a pixel), the rest, and the deep path's figures.
+// changes when they move by 1e-6 of a pixel or less, or the doubles' roundings carry their orbit
+// away), the rest, and the deep path's figures.
 struct SweepOutcome {
     bool rendered { false };
     std::string problem; // why the view was not checked
