@@ -371,9 +371,16 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     const PixelCarry carry { carrier, derivative };
     const size_t slots = static_cast<size_t>(m_iter.Slots());
     const size_t all = slots + static_cast<size_t>(m_term.Slots());
-    scratchX.assign(all, ExComplex {});
+    // After the slots: the carried offsets at the last pass through a periodic orbit's end.
+    const size_t laps = m_iter.Carried().size() + 1;
+    scratchX.assign(all + laps, ExComplex {});
+    const auto forgetLaps = [&] {
+        std::fill_n(scratchX.data() + all, laps, ExComplex { NAN, NAN, 0 });
+        std::fill_n(scratchD.data() + all, laps, Complex { NAN, NAN });
+    };
     // After the slots: the carried offsets at the last pass through a periodic orbit's end, and before a run.
     scratchD.assign(all + 2 * m_iter.Carried().size() + 1, Complex { NAN, NAN });
+    forgetLaps();
     ExComplex* x = scratchX.data();
     Complex* d = scratchD.data();
     const std::vector<int32_t>& carried = m_iter.Carried();
@@ -404,6 +411,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             // small for their products to hold: this run in ExComplex.
             std::transform(d, d + all, x, [](Complex v) { return ex::From(v); });
             doubles = false;
+            forgetLaps(); // a lap kept in the other form would be compared with offsets far away
         }
         bool glitch = false;
         bool holds = false;
@@ -425,6 +433,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             if (!keepWide && !OffsetsBelow(x, carried, 600)) {
                 doubles = true;
                 std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
+                forgetLaps();
             }
         }
         if (glitch) {
@@ -439,6 +448,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             pixel.count = holds ? n : maxIter;
             return Ended(pixel, doubles, d, x, slots);
         }
-        r = doubles ? NextRecord(orbit, r, d, d + all, maxIter, n, pixel) : orbit.NextRecord(r);
+        r = doubles ? NextRecord(orbit, r, d, d + all, maxIter, n, pixel)
+                    : NextRecordWide(orbit, r, x, x + all, maxIter, n, pixel);
     }
 }

@@ -78,9 +78,13 @@ struct ProgramRecord {
 struct ReferenceOrbit {
     int runs { 0 };
     int terminatedAt { -1 }; // the run after which the reference's own termination held, or -1
-    // Above 0: the orbit became periodic within its precision after run runs - 1, whose state is that
-    // after run runs - 1 - period; the runs that follow repeat the last `period` records.
+    // Above 0: the orbit became periodic within its precision, its state after some run that after the
+    // run `period` before. Its records then repeat the cycle up to the limit or the memory allowed (so
+    // that the skips see the whole orbit), and the runs past the last record repeat the last `period`
+    // records. A lap of the cycle ends after run cycleEnd (the cycle's largest state) and every
+    // `period` runs after it.
     int period { 0 };
+    int cycleEnd { -1 };
     ProgramRecord iteration, termination;
     std::vector<Complex> last;    // the iteration's value after each run
     std::vector<Complex> carried; // [run * carried + j]: every carried slot after each run
@@ -110,6 +114,9 @@ struct ReferenceOrbit {
     // The record after record run r: the next one, or the cycle's first after a periodic orbit's last;
     // -1 after the last of one that ends.
     int NextRecord(int r) const { return r + 1 < runs ? r + 1 : (period > 0 ? runs - period : -1); }
+    // Whether record run r ends a lap of a periodic orbit's cycle: where a pixel that repeats it is
+    // decided.
+    bool LapEnd(int r) const { return period > 0 && r >= cycleEnd && (r - cycleEnd) % period == 0; }
 
     // Whether a reference value of run n lies below the doubles' normal range (see ProgramRecord).
     bool TinyRun(int n) const
@@ -351,6 +358,9 @@ private:
     // pixel that goes round for good moves n on to the lap that ends at the limit.
     int NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, int maxIter, int& n,
         DeltaPixel& pixel) const;
+    // The same for offsets in ExComplex (lap: carried size + 1 values, NaN before the first pass).
+    int NextRecordWide(const ReferenceOrbit& orbit, int r, const ExComplex* x, ExComplex* lap, int maxIter,
+        int& n, DeltaPixel& pixel) const;
     // After the run on record r glitched: the pixel back to its carried offsets before it and, where it
     // rebases from there, r the record to take the run again on (see RebaseGlitchedLanes).
     bool RunAgain(

@@ -95,8 +95,10 @@ bool CDeltaProgram::Rebase(const ReferenceOrbit& orbit, int r, Complex* d, int& 
     if (!(size > 0.0) || !std::isfinite(size) || largest > share * size) {
         return false;
     }
-    // The runs after which a pixel can go on: all but the last of an orbit that ends.
-    const int last = orbit.period > 0 ? orbit.runs : orbit.runs - 1;
+    // The runs after which a pixel can go on: all but the last of an orbit that ends. A periodic
+    // orbit's records past its first cycle repeat it and can be no nearer.
+    const int last
+        = orbit.period > 0 ? std::min(orbit.runs, orbit.cycleEnd + orbit.period + 1) : orbit.runs - 1;
     int best = -1;
     double nearest = size;
     for (int q = 0; q < last; ++q) {
@@ -162,11 +164,11 @@ namespace {
 // as closely as its doubles tell); lap takes them.
 constexpr double kRepeat = 0x1p-44;
 
-bool LaneRepeats(const ReferenceOrbit& orbit, const std::vector<int32_t>& carried, const double* re,
+bool LaneRepeats(const ReferenceOrbit& orbit, int r, const std::vector<int32_t>& carried, const double* re,
     const double* im, int lane, double* lap)
 {
     const size_t nc = carried.size();
-    const Complex* state = orbit.carried.data() + static_cast<size_t>(orbit.runs - 1) * nc;
+    const Complex* state = orbit.carried.data() + static_cast<size_t>(r) * nc;
     bool repeats = true;
     double change = 0.0;
     for (size_t j = 0; j < nc; ++j) {
@@ -191,7 +193,7 @@ bool LaneRepeats(const ReferenceOrbit& orbit, const std::vector<int32_t>& carrie
 int NextLaneRecord(const CDeltaProgram& program, const ReferenceOrbit& orbit, int r, double* re, double* im,
     int lane, std::vector<Complex>& gather, double* lap, int& rebases)
 {
-    if (orbit.period > 0 && r == orbit.runs - 1 && LaneRepeats(orbit, program.Carried(), re, im, lane, lap)) {
+    if (orbit.LapEnd(r) && LaneRepeats(orbit, r, program.Carried(), re, im, lane, lap)) {
         return kGoesRound;
     }
     if (orbit.NextRecord(r) < 0) {
@@ -244,7 +246,7 @@ uint64_t RebaseGlitchedLanes(const CDeltaProgram& program, const ReferenceOrbit&
 int CDeltaProgram::NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, int maxIter,
     int& n, DeltaPixel& pixel) const
 {
-    if (orbit.period > 0 && r == orbit.runs - 1) {
+    if (orbit.LapEnd(r)) {
         // As LaneRepeats, for one pixel.
         const std::vector<int32_t>& carried = m_iter.Carried();
         const Complex* state = orbit.carried.data() + static_cast<size_t>(r) * carried.size();
@@ -273,6 +275,52 @@ int CDeltaProgram::NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Co
         ++pixel.rebases;
     }
     return orbit.NextRecord(to);
+}
+
+namespace {
+
+// a <= b for non-negative real values, false unless both are finite.
+bool NotAbove(const ExComplex& a, const ExComplex& b)
+{
+    return ex::IsFinite(a) && ex::IsFinite(b) && ex::Sub(b, a).re >= 0.0;
+}
+
+// As LaneRepeats, for offsets below the doubles' range: the sizes keep their own exponents, since
+// offsets that grow lap by lap near a repelling cycle would all read 0 in doubles.
+bool WideRepeats(const ReferenceOrbit& orbit, int r, const std::vector<int32_t>& carried, const ExComplex* x,
+    ExComplex* lap)
+{
+    const size_t nc = carried.size();
+    const Complex* state = orbit.carried.data() + static_cast<size_t>(r) * nc;
+    bool repeats = true;
+    ExComplex change {};
+    for (size_t j = 0; j < nc; ++j) {
+        const ExComplex& now = x[carried[j]];
+        const Complex rounded = ex::ToComplex(now);
+        const double size = std::fmax(
+            std::fabs(state[j].re) + std::fabs(state[j].im), std::fabs(rounded.re) + std::fabs(rounded.im));
+        const ExComplex moved = ex::Sub(now, lap[j]);
+        const ExComplex distance = ex::Normalised(std::fabs(moved.re) + std::fabs(moved.im), 0.0, moved.e);
+        repeats = repeats && NotAbove(distance, ex::FromReal(kRepeat * size));
+        change = ex::Add(change, distance);
+        lap[j] = now;
+    }
+    repeats = repeats && NotAbove(change, lap[nc]);
+    lap[nc] = change;
+    return repeats;
+}
+
+} // namespace
+
+int CDeltaProgram::NextRecordWide(const ReferenceOrbit& orbit, int r, const ExComplex* x, ExComplex* lap,
+    int maxIter, int& n, DeltaPixel& pixel) const
+{
+    if (orbit.LapEnd(r) && WideRepeats(orbit, r, m_iter.Carried(), x, lap)) {
+        const int laps = orbit.period * ((maxIter - 2 - n) / orbit.period);
+        n += laps;
+        pixel.runs += laps;
+    }
+    return orbit.NextRecord(r);
 }
 
 bool CDeltaProgram::RunAgain(

@@ -217,6 +217,86 @@ void Reserve(ReferenceOrbit& orbit, size_t runs, size_t carried)
     orbit.held.reserve(runs);
 }
 
+// Run n's records as a copy of run `from`'s (a periodic orbit's later lap).
+void RepeatRecord(ProgramRecord& record, int from, int n)
+{
+    const auto width = static_cast<size_t>(record.instructions);
+    const size_t at = static_cast<size_t>(from) * width;
+    for (std::vector<Complex>* v : { &record.a, &record.b, &record.r }) {
+        const size_t end = v->size();
+        v->resize(end + width); // then copied: a range of the vector cannot be inserted into itself
+        std::copy_n(v->data() + at, width, v->data() + end);
+    }
+    if (!record.firstTiny.empty()) {
+        const int32_t first = record.firstTiny[static_cast<size_t>(from)];
+        record.firstTiny.push_back(first < 0 ? -1 : static_cast<int32_t>(record.tiny.size()));
+        const size_t shift = static_cast<size_t>(n - from) * width;
+        for (size_t t = first < 0 ? record.tiny.size() : static_cast<size_t>(first);
+             t < record.tiny.size() && record.tiny[t].at < at + width; ++t) {
+            ProgramRecord::Tiny copy = record.tiny[t];
+            copy.at += shift;
+            record.tiny.push_back(copy);
+        }
+    }
+    if (!record.singular.empty()) {
+        const uint8_t singular = record.singular[static_cast<size_t>(from)];
+        record.singular.push_back(singular);
+    }
+}
+
+// Writes out a periodic orbit's laps after its first cycle, so that the series and the bilinear skips
+// cover the orbit rather than one lap (the orbit of a nucleus or a Misiurewicz point that `find`
+// centres a view on). Up to the limit and the budget, and no further than kRepeatedRuns: planning the
+// skips costs microseconds a run, and pixels that keep to the cycle longer are decided by their laps.
+void RepeatCycle(ReferenceOrbit& orbit, int maxIter, size_t perRun, size_t blaPerRun, size_t maxBytes)
+{
+    constexpr int kRepeatedRuns = 1 << 16;
+    const size_t nc = orbit.runs > 0 ? orbit.carried.size() / static_cast<size_t>(orbit.runs) : 0;
+    // Laps end at the cycle's largest state: a pixel repeats when it moved little beside that size,
+    // which would be 0 at a nucleus's own run.
+    double largest = -1.0;
+    for (int r = orbit.runs - orbit.period; r < orbit.runs; ++r) {
+        double size = 0.0;
+        for (size_t j = 0; j < nc; ++j) {
+            const Complex v = orbit.carried[static_cast<size_t>(r) * nc + j];
+            size += std::fabs(v.re) + std::fabs(v.im);
+        }
+        if (size > largest) {
+            largest = size;
+            orbit.cycleEnd = r;
+        }
+    }
+    const int end = std::min(maxIter, std::max(orbit.runs, kRepeatedRuns));
+    for (int n = orbit.runs; n < end; ++n) {
+        if (orbit.Bytes() + perRun + (static_cast<size_t>(n) + 1) * blaPerRun > maxBytes) {
+            break;
+        }
+        const int from = n - orbit.period;
+        const auto f = static_cast<size_t>(from);
+        RepeatRecord(orbit.iteration, from, n);
+        RepeatRecord(orbit.termination, from, n);
+        if (!orbit.colourValue.empty()) {
+            RepeatRecord(orbit.colour, from, n);
+            const Complex colour = orbit.colourValue[f];
+            orbit.colourValue.push_back(colour);
+        }
+        const Complex last = orbit.last[f];
+        orbit.last.push_back(last);
+        const size_t end = orbit.carried.size();
+        orbit.carried.resize(end + nc);
+        std::copy_n(orbit.carried.data() + f * nc, nc, orbit.carried.data() + end);
+        const double held = orbit.held[f];
+        orbit.held.push_back(held);
+        const auto tiny = std::lower_bound(orbit.heldTiny.begin(), orbit.heldTiny.end(), from,
+            [](const std::pair<int, ExComplex>& e, int run) { return e.first < run; });
+        if (tiny != orbit.heldTiny.end() && tiny->first == from) {
+            const ExComplex value = tiny->second;
+            orbit.heldTiny.push_back({ n, value });
+        }
+        orbit.runs = n + 1;
+    }
+}
+
 } // namespace
 
 bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
@@ -290,6 +370,7 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
         }
         if (const int p = period.Note(n, run); p > 0) {
             orbit.period = p; // the pixels that keep to it go round its last p runs
+            RepeatCycle(orbit, maxIter, perRun, blaPerRun, maxBytes);
             break;
         }
         precision.Follow(orbit, n, iterRecord.Rounded());

@@ -97,6 +97,56 @@ TEST(PeriodicReference, PixelsAtTheLimitWithoutItsRuns)
     }
 }
 
+// Offsets below the doubles' range (a view deeper than 1e-181) are decided by their laps too: at a
+// limit of 1e9 they would otherwise run for minutes.
+TEST(PeriodicReference, WideOffsetsDecidedByTheirLaps)
+{
+    Picture picture("z = z * z + C;", "norm(z) > 100;", { -1.0, 0.0 });
+    constexpr int kLimit = 1000000000;
+    Reference reference;
+    ASSERT_TRUE(
+        BuildReference(picture.delta, BigComplex(Complex { 0.1, 0.0 }, 1200), 1200, kLimit, reference, {}));
+    ASSERT_EQ(reference.orbit.period, 2);
+    std::vector<Complex> d;
+    std::vector<ExComplex> x;
+    for (int k = 1; k < 8; ++k) {
+        const ExComplex offset { 0.5 * k / 8, 0.25, -700 - 40 * k };
+        const DeltaPixel pixel = picture.delta.Iterate(reference.orbit, offset, kLimit, d, x);
+        ASSERT_FALSE(pixel.glitched) << k;
+        EXPECT_EQ(pixel.count, kLimit) << k;
+        EXPECT_NEAR(pixel.last.re, 0.0, 1e-9) << k;
+    }
+}
+
+// Centred on a Misiurewicz point (i for z * z + z0) or a nucleus (the period-3 airship's), the
+// reference repeats within a few runs; the skip still carries the pixels as far as beside it.
+TEST(PeriodicReference, SkipsGoPastTheFirstCycle)
+{
+    struct Case {
+        const char* re;
+        const char* im;
+        int skipsAtLeast;
+    };
+    const Case cases[] = {
+        { "0", "1", 790 }, // the pixels escape after about 800 runs
+        { "-1."
+          "75487766624669276004950889635852869189460661777279314398928397064608065512808109073822709284225",
+            "0", 2999 },
+    };
+    constexpr int kLimit = 3000;
+    constexpr mpfr_prec_t kDeep = 1100;
+    Picture picture("z = z * z + z0;", "norm(z) > 100;", {});
+    for (const Case& c : cases) {
+        bool ok = false;
+        const BigComplex point(BigFloat::Parse(c.re, kDeep, &ok), BigFloat::Parse(c.im, kDeep, &ok));
+        Reference reference;
+        ASSERT_TRUE(BuildReference(picture.delta, point, kDeep, kLimit, reference, {}));
+        EXPECT_GT(reference.orbit.period, 0) << c.re;
+        picture.delta.PlanSkip(reference.orbit, ExComplex { 0.5, 0.0, -996 }, kLimit); // about 1e-300
+        EXPECT_GE(reference.orbit.skipRuns, c.skipsAtLeast) << c.re;
+    }
+}
+
 // A pixel whose value passes near 0 far from its reference's goes on from the run of the orbit
 // nearest its value instead of glitching, and ends at the oracle's count; formulas with branch cuts
 // do not rebase.
