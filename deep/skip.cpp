@@ -136,9 +136,15 @@ void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int
         }
     }
     std::vector<ExComplex> bounds(static_cast<size_t>(m_term.Slots()));
-    const int limit = std::min(orbit.runs, maxIter - 1);
+    // Past a periodic orbit's end the pixels go round its cycle, and the skip with them: a reference
+    // exactly on a cycle (a Misiurewicz point with short decimals) ends within a few runs, and would
+    // otherwise leave every pixel all of its runs. Within a bound, so that an attracting cycle, which
+    // the models may follow for ever, costs no more than the runs of a longer orbit.
+    constexpr int kCycleRuns = 1 << 16;
+    const int limit = std::min(orbit.period > 0 ? orbit.runs + kCycleRuns : orbit.runs, maxIter - 1);
     for (int n = 0; n < limit; ++n) {
-        if (!ModelRun(orbit, n, disc, models) || !TerminationStays(orbit, n, disc, models, bounds)) {
+        const int r = orbit.RecordRun(n);
+        if (!ModelRun(orbit, r, disc, models) || !TerminationStays(orbit, r, disc, models, bounds)) {
             break;
         }
         orbit.skipRuns = n + 1;
