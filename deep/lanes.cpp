@@ -121,8 +121,9 @@ private:
     alignas(64) size_t m_termRunAt[kLanes] {}; // and into the termination's
     alignas(64) double m_z0Re[kLanes] {};      // each lane's plane offset
     alignas(64) double m_z0Im[kLanes] {};
-    int m_recordRun[kLanes] {}; // its run, unless it rebased or went round a periodic orbit
-    BlaTries m_tries[kLanes];   // when each lane next tries the bilinear skips
+    int m_recordRun[kLanes] {};   // its run, unless it rebased or went round a periodic orbit
+    BlaTries m_tries[kLanes];     // when each lane next tries the bilinear skips
+    int m_laneRebases[kLanes] {}; // its pixel's rebases at its last try
     std::vector<Complex> m_gather;
 };
 
@@ -233,8 +234,9 @@ void CLaneRun::Fill(int l)
         }
         const int run = m_nStartRun;
         m_tries[l] = { run, 1 };
+        m_laneRebases[l] = 0;
         if (!m_orbit.bla.Empty()) {
-            m_tries[l].Tried(skip, run, run);
+            TriedLane(m_tries[l], skip, run, run);
         }
         m_out[p].runs = run;
         m_out[p].skipped = run - skip;
@@ -423,6 +425,10 @@ bool CLaneRun::GoesOn(int l)
     }
     m_laneRun[l] = n + 1;
     // A pixel that rebased, or passed the runs its offsets were too large for, may skip again.
+    if (pixel.rebases != m_laneRebases[l]) {
+        m_laneRebases[l] = pixel.rebases;
+        m_tries[l] = { m_laneRun[l], 1 };
+    }
     if (!m_orbit.bla.Empty() && m_laneRun[l] >= m_tries[l].next) {
         const int from = next;
         next = SkipLane(m_orbit, from, m_laneRun[l], m_nMaxIter, m_scratch.re.data(), m_scratch.im.data(), l,

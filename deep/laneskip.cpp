@@ -27,6 +27,6 @@ int SkipLane(const ReferenceOrbit& orbit, int r, int& n, int maxIter, double* re
         }
         n += to - r;
     }
-    tries.Tried(r, to, n);
+    TriedLane(tries, r, to, n);
     return to;
 }
