@@ -226,19 +226,19 @@ int CBlaTable::Skip(
         for (int i = 0; i < w; ++i) {
             size = Larger(size, ex::Normalised(std::fabs(d[i].re) + std::fabs(d[i].im), 0.0, d[i].e));
         }
+        // A skip's radius is at most that of the first half it merged, so the longest that holds is
+        // the last one that holds going up from the shortest: most tries stop at the first level.
         int taken = -1;
-        for (int k = levels - 1; k >= 0; --k) {
+        for (int k = 0; k < levels; ++k) {
             const int shift = k + kBlaFirstLevel;
             const int length = 1 << shift;
             const size_t at = static_cast<size_t>(n >> shift);
             const std::vector<ExComplex>& radii = m_radii[static_cast<size_t>(k)];
-            if ((n & (length - 1)) != 0 || n + length > end || at >= radii.size()) {
-                continue;
-            }
-            if (Positive(radii[at]) && !Less(radii[at], size)) {
-                taken = k;
+            if ((n & (length - 1)) != 0 || n + length > end || at >= radii.size() || !Positive(radii[at])
+                || Less(radii[at], size)) {
                 break;
             }
+            taken = k;
         }
         if (taken < 0) {
             return n;
@@ -254,6 +254,23 @@ int CBlaTable::Skip(
             Advance(m, w, { 0.0, 0.5, 1 }, alongY);
         }
         n += 1 << shift;
+    }
+}
+
+void BlaTries::Tried(int r, int to, int n)
+{
+    // The most runs a pixel goes without trying once its tries found none.
+    constexpr int kBackOff = 16;
+    // Skips start at records divisible by the span: the next try at the next such record, later
+    // after tries there found none.
+    constexpr int kSpan = 1 << kBlaFirstLevel;
+    const int ahead = kSpan - (to & (kSpan - 1));
+    if (to != r || (r & (kSpan - 1)) != 0) {
+        wait = to != r ? 1 : wait;
+        next = n + ahead;
+    } else {
+        wait = std::min(2 * wait, kBackOff / kSpan);
+        next = n + ahead + (wait - 1) * kSpan;
     }
 }
 

@@ -96,6 +96,17 @@ private:
     std::vector<std::vector<ExComplex>> m_radii;
 };
 
+// When a pixel next tries the bilinear skips: at the next record a skip may start from; a pixel that
+// found none there seldom finds one at the next, so its tries back off, a little. The scalar loop and
+// the lanes keep the same tries, so that a pixel skips alike in both.
+struct BlaTries {
+    int next { 0 };
+    int wait { 1 };
+
+    // After a try from record r that reached record `to`, the pixel now at its run n.
+    void Tried(int r, int to, int n);
+};
+
 class CDeltaProgram;
 struct ReferenceOrbit;
 // The carried slots a skip moves (z first), or none when the program's runs cannot be skipped: it

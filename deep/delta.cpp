@@ -47,9 +47,6 @@ bool TaintDecides(const std::vector<BatchInstruction>& code, std::initializer_li
     return false;
 }
 
-// The most runs a pixel goes without trying a bilinear skip once its tries found none.
-constexpr int kBlaBackOff = 16;
-
 bool OffsetsBelow(const ExComplex* x, const std::vector<int32_t>& slots, int bits)
 {
     return std::all_of(slots.begin(), slots.end(), [&](int32_t s) { return ex::Below(x[s], bits); });
@@ -89,13 +86,6 @@ DeltaPixel Ended(const DeltaPixel& pixel, bool doubles, const Complex* d, ExComp
     return pixel;
 }
 
-// When a pixel next tries the bilinear skips: at the next record a skip may start from; a pixel that
-// found none there seldom finds one at the next, so its tries back off, a little.
-struct BlaTries {
-    int next = 0;
-    int wait = 1;
-};
-
 // The bilinear skips of a pixel at its run n on record r, its carried offsets in d (doubles) or x: the record
 // reached, n moved as far. Skips follow the records (a rebased pixel's, or one that went round a
 // periodic orbit, is not its own run) and stop before the limit and the orbit's end.
@@ -125,17 +115,7 @@ int Bilinear(const ReferenceOrbit& orbit, int r, int& n, int maxIter, BlaTries& 
         pixel.runs += to - r;
         n += to - r;
     }
-    // Skips start at records divisible by the span: the next try at the next such record, later
-    // after tries there found none.
-    constexpr int kSpan = 1 << kBlaFirstLevel;
-    const int ahead = kSpan - (to & (kSpan - 1));
-    if (to != r || (r & (kSpan - 1)) != 0) {
-        tries.wait = to != r ? 1 : tries.wait;
-        tries.next = n + ahead;
-    } else {
-        tries.wait = std::min(2 * tries.wait, kBlaBackOff / kSpan);
-        tries.next = n + ahead + (tries.wait - 1) * kSpan;
-    }
+    tries.Tried(r, to, n);
     return to;
 }
 

@@ -5,6 +5,7 @@
 #include "lanecycle.h"
 #include "lanederivative.h"
 #include "lanerun.h"
+#include "laneskip.h"
 
 #include "opcodes.h"
 
@@ -120,7 +121,9 @@ private:
     alignas(64) size_t m_termRunAt[kLanes] {}; // and into the termination's
     alignas(64) double m_z0Re[kLanes] {};      // each lane's plane offset
     alignas(64) double m_z0Im[kLanes] {};
-    int m_recordRun[kLanes] {}; // its run, unless it rebased or went round a periodic orbit
+    int m_recordRun[kLanes] {};   // its run, unless it rebased or went round a periodic orbit
+    BlaTries m_tries[kLanes];     // when each lane next tries the bilinear skips
+    int m_laneRebases[kLanes] {}; // its pixel's rebases at its last try
     std::vector<Complex> m_gather;
 };
 
@@ -230,6 +233,11 @@ void CLaneRun::Fill(int l)
             continue;
         }
         const int run = m_nStartRun;
+        m_tries[l] = { run, 1 };
+        m_laneRebases[l] = 0;
+        if (!m_orbit.bla.Empty()) {
+            TriedLane(m_tries[l], skip, run, run);
+        }
         m_out[p].runs = run;
         m_out[p].skipped = run - skip;
         m_laneRun[l] = run;
@@ -416,6 +424,18 @@ bool CLaneRun::GoesOn(int l)
         return false;
     }
     m_laneRun[l] = n + 1;
+    // A pixel that rebased, or passed the runs its offsets were too large for, may skip again.
+    if (pixel.rebases != m_laneRebases[l]) {
+        m_laneRebases[l] = pixel.rebases;
+        m_tries[l] = { m_laneRun[l], 1 };
+    }
+    if (!m_orbit.bla.Empty() && m_laneRun[l] >= m_tries[l].next) {
+        const int from = next;
+        next = SkipLane(m_orbit, from, m_laneRun[l], m_nMaxIter, m_scratch.re.data(), m_scratch.im.data(), l,
+            m_offsets[m_lanePixel[l]], m_tries[l], m_derive ? &m_derive->Carrier() : nullptr,
+            m_derive ? &m_derive->Lane(l) : nullptr);
+        pixel.skipped += next - from;
+    }
     SetRecord(l, next);
     return true;
 }

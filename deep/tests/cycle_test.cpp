@@ -183,3 +183,39 @@ TEST(Rebasing, GoesOnFromTheNearestRun)
     EXPECT_GT(rebased, 10);
     EXPECT_LT(glitched, rebased);
 }
+
+// A reference exactly on a cycle (the Misiurewicz point i of z * z + z0) ends after a few runs; the
+// skip goes round the cycle with the pixels, far past the orbit's end, and changes no count.
+TEST(PeriodicReference, TheSkipGoesRoundTheCycle)
+{
+    Picture picture("z = z * z + z0;", "norm(z) > 100;", {});
+    constexpr int kLimit = 3000;
+    Reference reference;
+    ASSERT_TRUE(
+        BuildReference(picture.delta, BigComplex(Complex { 0.0, 1.0 }, 1100), 1100, kLimit, reference, {}));
+    ASSERT_EQ(reference.orbit.period, 2);
+    const ExComplex step = ex::FromReal(1e-300);
+    picture.delta.PlanSkip(reference.orbit, ex::Scale(step, 6.0), kLimit);
+    EXPECT_GT(reference.orbit.skipRuns, 100 * reference.orbit.runs);
+    ReferenceOrbit plain = reference.orbit;
+    plain.skipRuns = 0;
+    plain.bla.Clear();
+    std::vector<ExComplex> offsets;
+    for (int p = 0; p < kLanes; ++p) {
+        offsets.push_back(ex::Add(ex::Scale(step, p % 8 - 3.5), ex::Swap(ex::Scale(step, p / 8 - 3.5))));
+    }
+    std::vector<DeltaPixel> lanes(offsets.size());
+    DeltaLanes scratch;
+    picture.delta.IterateLanes(reference.orbit, offsets.data(), kLanes, kLimit, scratch, lanes.data());
+    std::vector<Complex> d;
+    std::vector<ExComplex> x;
+    for (size_t p = 0; p < offsets.size(); ++p) {
+        const DeltaPixel without = picture.delta.Iterate(plain, offsets[p], kLimit, d, x);
+        const DeltaPixel with = picture.delta.Iterate(reference.orbit, offsets[p], kLimit, d, x);
+        ASSERT_FALSE(without.glitched || with.glitched || lanes[p].glitched) << p;
+        EXPECT_EQ(with.count, without.count) << p;
+        if (!lanes[p].deferred) {
+            EXPECT_EQ(lanes[p].count, without.count) << p;
+        }
+    }
+}

@@ -1,6 +1,7 @@
 // The derivative the renderer carries through an iteration program (V_dz, V_dzy) and the distance
 // estimate from it (V_de), against a difference quotient of the final z computed in 4000 bits.
 #include "lanederivative.h"
+#include "minibrotview.h"
 #include "orbitderivative.h"
 #include "precise.h"
 #include "reference.h"
@@ -295,22 +296,24 @@ TEST(Derivative, LanesCarryTheDerivativeOfAPixelRunAlone)
     struct View {
         const DeepCase& at;
         double width;
+        int limit { 3000 };
     };
     const DeepCase shallow { "z = z * z + z0;", {}, "0.31", "0.12" };
-    const View views[]
-        = { { kDeepCases[0], 1e-300 }, { kDeepCases[0], 1e-3 }, { kDeepCases[2], 1e-3 }, { shallow, 0.05 } };
-    constexpr int kLimit = 3000;
+    const DeepCase minibrot { "z = z * z + z0;", {}, kMinibrotRe, kMinibrotIm }; // skips after rebases
+    const View views[] = { { kDeepCases[0], 1e-300 }, { kDeepCases[0], 1e-3 }, { kDeepCases[2], 1e-3 },
+        { shallow, 0.05 }, { minibrot, kMinibrotWidth, 20000 } };
     for (const View& view : views) {
+        const int limit = view.limit;
         const CFormula iteration = Compiled(view.at.iteration, view.at.c);
         const CDeltaProgram delta = DeltaProgramOf(iteration, Compiled("norm(z) > 1e10;", {}));
         bool ok = false;
         const BigComplex centre(
             BigFloat::Parse(view.at.re, kBits, &ok), BigFloat::Parse(view.at.im, kBits, &ok));
         Reference reference;
-        ASSERT_TRUE(BuildReference(delta, centre, 1200, kLimit, reference, {}));
+        ASSERT_TRUE(BuildReference(delta, centre, 1200, limit, reference, {}));
         const bool deep = view.width < 1e-100;
         if (deep) {
-            delta.PlanSkip(reference.orbit, ex::FromReal(view.width), kLimit);
+            delta.PlanSkip(reference.orbit, ex::FromReal(view.width), limit);
         }
         std::vector<ExComplex> offsets;
         for (int k = 0; k < kLanes; ++k) {
@@ -322,15 +325,15 @@ TEST(Derivative, LanesCarryTheDerivativeOfAPixelRunAlone)
         chain.SetOut(lanesDz.data());
         std::vector<DeltaPixel> lanes(offsets.size());
         DeltaLanes scratch;
-        delta.IterateLanes(reference.orbit, offsets.data(), kLanes, kLimit, scratch, lanes.data(), &chain);
+        delta.IterateLanes(reference.orbit, offsets.data(), kLanes, limit, scratch, lanes.data(), &chain);
         OrbitDerivative alone;
         std::vector<Complex> d;
         std::vector<ExComplex> x;
         int compared = 0;
         int rebased = 0;
         for (size_t k = 0; k < offsets.size(); ++k) {
-            const DeltaPixel one = delta.Iterate(
-                reference.orbit, offsets[k], kLimit, d, x, nullptr, nullptr, &carrier, &alone);
+            const DeltaPixel one
+                = delta.Iterate(reference.orbit, offsets[k], limit, d, x, nullptr, nullptr, &carrier, &alone);
             const DeltaPixel& lane = lanes[k];
             if (lane.deferred || lane.glitched || one.glitched) {
                 continue;
