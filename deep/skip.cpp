@@ -136,29 +136,14 @@ void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int
         }
     }
     std::vector<ExComplex> bounds(static_cast<size_t>(m_term.Slots()));
-    // Past a periodic orbit's end the pixels go round its cycle, and the skip with them while they
-    // move away from it or their offsets lie below the doubles' range: a reference exactly on a
-    // repelling cycle (a Misiurewicz point with short decimals) ends within a few runs and would
-    // otherwise leave every pixel all of its runs. Pixels that do not move away over a cycle go
-    // round without it (see NextRecord), in doubles.
-    constexpr int kCycleRuns = 1 << 16;
-    const int limit = std::min(orbit.period > 0 ? orbit.runs + kCycleRuns : orbit.runs, maxIter - 1);
-    ExComplex lap {}; // the value's reach at the last pass through the cycle's end
+    const int limit = std::min(orbit.runs, maxIter - 1);
     for (int n = 0; n < limit; ++n) {
-        const int r = orbit.RecordRun(n);
-        if (!ModelRun(orbit, r, disc, models) || !TerminationStays(orbit, r, disc, models, bounds)) {
+        if (!ModelRun(orbit, n, disc, models) || !TerminationStays(orbit, n, disc, models, bounds)) {
             break;
         }
         orbit.skipRuns = n + 1;
         for (size_t j = 0; j < carried.size(); ++j) {
             orbit.skipSeries[j] = models[static_cast<size_t>(carried[j])].c;
-        }
-        if (orbit.period > 0 && r == orbit.runs - 1) {
-            const ExComplex reach = disc.Lead(models[static_cast<size_t>(m_iter.Result())]);
-            if (n >= orbit.runs && !Less(lap, reach) && !ex::Below(reach, 600)) {
-                break;
-            }
-            lap = reach;
         }
     }
     if (orbit.skipRuns == 0) {
