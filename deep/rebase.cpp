@@ -68,6 +68,7 @@ void CDeltaProgram::NoteAutonomy()
         }
     }
     m_bRebases = m_bRebases && !m_rebased.empty();
+    NoteLanding();
 }
 
 bool CDeltaProgram::Rebase(const ReferenceOrbit& orbit, int r, Complex* d, int& to) const
@@ -211,6 +212,16 @@ void KeepCarried(const std::vector<int32_t>& carried, const double* re, const do
         const size_t at = static_cast<size_t>(carried[j]) * kLaneCount;
         std::copy_n(re + at, kLaneCount, before + 2 * j * kLaneCount);
         std::copy_n(im + at, kLaneCount, before + (2 * j + 1) * kLaneCount);
+    }
+}
+
+void ResumeBefore(
+    const std::vector<int32_t>& carried, const double* before, int lane, Complex* row, size_t slots)
+{
+    std::fill_n(row, slots, Complex {});
+    const size_t l = static_cast<size_t>(lane);
+    for (size_t j = 0; j < carried.size(); ++j) {
+        row[carried[j]] = { before[2 * j * kLaneCount + l], before[(2 * j + 1) * kLaneCount + l] };
     }
 }
 
