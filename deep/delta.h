@@ -374,9 +374,9 @@ private:
     // rebases from there, r the record to take the run again on (see RebaseGlitchedLanes).
     bool RunAgain(
         const ReferenceOrbit& orbit, int& r, Complex* d, const Complex* before, DeltaPixel& pixel) const;
-    // RunAgain on the orbit the pixel is on; where that does not rebase it, the run taken on the
-    // landing orbit of the pixel's reference orbit (Land): then on moves to it, r is 0 and glitch is
-    // cleared. false but with a landing: the run is done.
+    // After the run on record r glitched: the run taken on the landing orbit of the pixel's reference
+    // orbit where it lands (Land: then on moves to it, r is 0, glitch is cleared and the run is done),
+    // else RunAgain on the orbit the pixel is on.
     bool Mend(const ReferenceOrbit& orbit, const ReferenceOrbit*& on, int& r, Complex* d,
         const Complex* before, DeltaPixel& pixel, bool mayLand, bool& glitch) const;
 

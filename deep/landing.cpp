@@ -123,25 +123,24 @@ bool CDeltaProgram::Land(const ReferenceOrbit& orbit, int r, const ReferenceOrbi
 bool CDeltaProgram::Mend(const ReferenceOrbit& orbit, const ReferenceOrbit*& on, int& r, Complex* d,
     const Complex* before, DeltaPixel& pixel, bool mayLand, bool& glitch) const
 {
-    if (RunAgain(*on, r, d, before, pixel)) {
-        return true;
+    // Landing first: a pixel the lanes handed over has found no run to rebase onto already, and a
+    // collapsed exp seldom passes one; the search for it costs a pass over the orbit.
+    if (mayLand && m_nLanding >= 0 && orbit.landing) {
+        const std::vector<int32_t>& carried = m_iter.Carried();
+        for (size_t j = 0; j < carried.size(); ++j) {
+            d[carried[j]] = before[j];
+        }
+        if (Land(*on, r, orbit.landing.get(), d)) {
+            // Its passes through a periodic orbit's end so far were another orbit's (see Iterate's scratch).
+            const size_t all = static_cast<size_t>(m_iter.Slots() + m_term.Slots());
+            std::fill_n(d + all, carried.size() + 1, Complex { NAN, NAN });
+            on = orbit.landing.get();
+            r = 0;
+            glitch = false;
+            pixel.landed = true;
+            ++pixel.rebases;
+            return false;
+        }
     }
-    if (!mayLand || m_nLanding < 0 || !orbit.landing) {
-        return false;
-    }
-    const std::vector<int32_t>& carried = m_iter.Carried();
-    for (size_t j = 0; j < carried.size(); ++j) {
-        d[carried[j]] = before[j];
-    }
-    if (Land(*on, r, orbit.landing.get(), d)) {
-        // Its passes through a periodic orbit's end so far were another orbit's (see Iterate's scratch).
-        const size_t all = static_cast<size_t>(m_iter.Slots() + m_term.Slots());
-        std::fill_n(d + all, carried.size() + 1, Complex { NAN, NAN });
-        on = orbit.landing.get();
-        r = 0;
-        glitch = false;
-        pixel.landed = true;
-        ++pixel.rebases;
-    }
-    return false;
+    return RunAgain(*on, r, d, before, pixel);
 }

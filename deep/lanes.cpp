@@ -312,7 +312,7 @@ void CLaneRun::DeferAtTinyRuns()
 }
 
 // Hands lane l's pixel, whose run glitched, to Iterate with its carried offsets before the run, to take
-// it again and land where it can.
+// it again and land, or rebase, where it can.
 void CLaneRun::DeferToLand(int l)
 {
     const int p = m_lanePixel[l];
@@ -364,10 +364,11 @@ void CLaneRun::Step()
     if (m_derive) {
         m_derive->EndRun(m_active, glitched);
     }
-    // Lanes that glitched and rebased take their run again, from another record.
-    const uint64_t again = m_program.Rebases() ? RebaseGlitchedLanes(m_program, m_orbit, m_active, glitched,
-                               re, im, m_scratch.before.data(), m_recordRun, m_gather)
-                                               : 0;
+    // Lanes that glitched and rebased take their run again, from another record. Where the program
+    // lands, Iterate tries that first and rebases after (DeferToLand).
+    const uint64_t again = m_program.Rebases() && !m_bLands ? RebaseGlitchedLanes(m_program, m_orbit,
+                               m_active, glitched, re, im, m_scratch.before.data(), m_recordRun, m_gather)
+                                                            : 0;
     for (uint64_t b = again; b != 0; b &= b - 1) {
         SetRecord(std::countr_zero(b), m_recordRun[std::countr_zero(b)]);
         ++m_out[m_lanePixel[std::countr_zero(b)]].rebases;
