@@ -74,6 +74,10 @@ struct ProgramRecord {
     }
 };
 
+// Landed pixels run one at a time: a landing orbit is kept only where its termination holds before this
+// run, and a pixel that has not ended this many runs after it landed takes another reference.
+constexpr int kLandingRuns = 64;
+
 // One reference orbit: the iteration's and the termination's records, and what the renderer reads
 // of each run. Runs stop at the limit, or where a value leaves the doubles' range.
 struct ReferenceOrbit {
@@ -107,7 +111,7 @@ struct ReferenceOrbit {
     // Where the program lands (CDeltaProgram::LandingInstruction): the orbit whose run 0 is a run with
     // that exp's value 0, so that its state after run 0 is the value the pixels collapse onto; null
     // for other programs or where the memory was spent.
-    std::shared_ptr<const ReferenceOrbit> landing;
+    std::shared_ptr<ReferenceOrbit> landing;
 
     // The record that run n of a pixel takes while it keeps to this orbit (past the end of a periodic
     // one, the run of its cycle), or n itself.
@@ -158,8 +162,9 @@ struct DeltaPixel {
     // The reference's run whose record the pixel's last run took (a deferred pixel's next run takes):
     // its own run unless it rebased or went round a periodic orbit; -1 with neither.
     int recordRun { -1 };
-    int rebases { 0 };     // times the pixel went on from another run of the orbit instead of glitching
-    bool landed { false }; // the pixel went on to (and ended on) its orbit's landing orbit
+    int rebases { 0 };           // times the pixel went on from another run of the orbit instead of glitching
+    bool landed { false };       // the pixel went on to (and ended on) its orbit's landing orbit
+    std::int64_t landedAt { 0 }; // its runs when it first landed
 };
 
 // The offsets of kLanes pixels of the lane-batched path, one per lane, in doubles: the iteration's

@@ -137,6 +137,7 @@ bool CDeltaProgram::Mend(const ReferenceOrbit& orbit, const ReferenceOrbit*& on,
             on = orbit.landing.get();
             r = 0;
             glitch = false;
+            pixel.landedAt = pixel.landed ? pixel.landedAt : pixel.runs;
             pixel.landed = true;
             ++pixel.rebases;
             return false;

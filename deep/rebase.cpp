@@ -255,6 +255,9 @@ uint64_t RebaseGlitchedLanes(const CDeltaProgram& program, const ReferenceOrbit&
 int CDeltaProgram::NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, int maxIter,
     int& n, DeltaPixel& pixel) const
 {
+    if (pixel.landed && pixel.runs - pixel.landedAt > kLandingRuns) {
+        return -1; // another reference takes it side by side
+    }
     if (orbit.period > 0 && r == orbit.runs - 1) {
         // As LaneRepeats, for one pixel.
         const std::vector<int32_t>& carried = m_iter.Carried();

@@ -310,12 +310,16 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
     if (program.LandingInstruction() < 0 || used >= maxBytes) {
         return true;
     }
+    // Landed pixels go on one at a time (the lanes run one orbit): that pays only where the landing
+    // orbit's own termination holds soon, so that they end a few runs later (exp(z) + C escapes from
+    // C); beside one that lives on (0.5 exp(z * z) + z0 follows z0's orbit to the limit) they would
+    // run alone to the limit, far slower than the lanes on another reference.
     auto landing = std::make_shared<ReferenceOrbit>();
-    if (!BuildOrbit(program, point, bits, maxIter, *landing, cancelled, maxBytes - used,
-            program.LandingInstruction())) {
+    if (!BuildOrbit(program, point, bits, std::min(maxIter, kLandingRuns + 1), *landing, cancelled,
+            maxBytes - used, program.LandingInstruction())) {
         return false;
     }
-    if (landing->runs >= 2) {
+    if (landing->runs >= 2 && landing->terminatedAt >= 0 && landing->terminatedAt < kLandingRuns) {
         out.orbit.landing = std::move(landing);
     }
     return true;
