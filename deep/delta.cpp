@@ -380,13 +380,14 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
     }
     BlaTries tries { n, 1 };
+    const ReferenceOrbit* on = &orbit; // the landing orbit once the pixel landed
     for (;; ++n) {
-        r = Bilinear(orbit, r, n, maxIter, tries, doubles, d, x, offset, pixel, carry);
-        if (r < 0 || r >= orbit.runs) {
+        r = Bilinear(*on, r, n, maxIter, tries, doubles, d, x, offset, pixel, carry);
+        if (r < 0 || r >= on->runs) {
             pixel.glitched = true; // the reference ended before this pixel did
             return pixel;
         }
-        if (doubles && orbit.TinyRun(r) && OffsetsBelowD(d, carried, kTinyRunBits)) {
+        if (doubles && on->TinyRun(r) && OffsetsBelowD(d, carried, kTinyRunBits)) {
             // The reference passes closer to 0 than the doubles hold, and the pixel's offsets are too
             // small for their products to hold: this run in ExComplex.
             std::transform(d, d + all, x, [](Complex v) { return ex::From(v); });
@@ -399,16 +400,20 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         if (doubles) {
             Complex* before = d + all + carried.size() + 1;
             std::transform(carried.begin(), carried.end(), before, [d](int32_t s) { return d[s]; });
-            glitch = carry.Run(m_iter, orbit.iteration, r, d);
-            if (glitch && RunAgain(orbit, r, d, before, pixel)) {
+            glitch = carry.Run(m_iter, on->iteration, r, d);
+            const ReferenceOrbit* was = on;
+            if (glitch && Mend(orbit, on, r, d, before, pixel, !carrier, glitch)) {
                 --n; // the run again, from another record (see RebaseGlitchedLanes)
+                if (on != was) {
+                    forgetLaps(); // laps of the orbit it left
+                }
                 continue;
             }
-            holds = Holds(orbit, r, d, z0, d + slots, glitch);
+            holds = Holds(*on, r, d, z0, d + slots, glitch);
             delta = d[m_iter.Result()];
         } else {
-            glitch = carry.Run(m_iter, orbit.iteration, r, x);
-            holds = Holds(orbit, r, x, offset, x + slots, glitch);
+            glitch = carry.Run(m_iter, on->iteration, r, x);
+            holds = Holds(*on, r, x, offset, x + slots, glitch);
             delta = ex::ToComplex(x[m_iter.Result()]);
             if (!keepWide && !OffsetsBelow(x, carried, 600)) {
                 doubles = true;
@@ -421,14 +426,14 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             return pixel;
         }
         ++pixel.runs;
-        pixel.last = Add(orbit.last[static_cast<size_t>(r)], delta);
+        pixel.last = Add(on->last[static_cast<size_t>(r)], delta);
         pixel.lastOffset = doubles ? ex::From(d[m_iter.Result()]) : x[m_iter.Result()];
         pixel.recordRun = r;
         if (holds || n + 1 >= maxIter) {
             pixel.count = holds ? n : maxIter;
             return Ended(pixel, doubles, d, x, slots);
         }
-        r = doubles ? NextRecord(orbit, r, d, d + all, maxIter, n, pixel)
-                    : NextRecordWide(orbit, r, x, x + all, maxIter, n, pixel);
+        r = doubles ? NextRecord(*on, r, d, d + all, maxIter, n, pixel)
+                    : NextRecordWide(*on, r, x, x + all, maxIter, n, pixel);
     }
 }

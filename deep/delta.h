@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 // Perturbation: a pixel near a reference orbit computed in high precision iterates only its offset
@@ -73,6 +74,10 @@ struct ProgramRecord {
     }
 };
 
+// Landed pixels run one at a time: a landing orbit is kept only where its termination holds before this
+// run, and a pixel that has not ended this many runs after it landed takes another reference.
+constexpr int kLandingRuns = 64;
+
 // One reference orbit: the iteration's and the termination's records, and what the renderer reads
 // of each run. Runs stop at the limit, or where a value leaves the doubles' range.
 struct ReferenceOrbit {
@@ -107,6 +112,10 @@ struct ReferenceOrbit {
     std::vector<std::array<Complex, kSkipTerms>> skipScaled;
     // The bilinear skips a pixel takes on its own (PlanBla, with the skip).
     CBlaTable bla;
+    // Where the program lands (CDeltaProgram::LandingInstruction): the orbit whose run 0 is a run with
+    // that exp's value 0, so that its state after run 0 is the value the pixels collapse onto; null
+    // for other programs or where the memory was spent.
+    std::shared_ptr<ReferenceOrbit> landing;
 
     // The record that run n of a pixel takes while it keeps to this orbit (past the end of a periodic
     // one, the run of its cycle), or n itself.
@@ -139,7 +148,8 @@ struct ReferenceOrbit {
     {
         return iteration.Bytes() + termination.Bytes() + colour.Bytes()
             + (last.size() + carried.size() + colourValue.size()) * sizeof(Complex)
-            + held.size() * sizeof(double) + heldTiny.size() * sizeof(heldTiny[0]) + bla.Bytes();
+            + held.size() * sizeof(double) + heldTiny.size() * sizeof(heldTiny[0]) + bla.Bytes()
+            + (landing ? landing->Bytes() : 0);
     }
     // The termination's value after run n with its own exponent.
     ExComplex Held(int n) const;
@@ -159,7 +169,9 @@ struct DeltaPixel {
     // The reference's run whose record the pixel's last run took (a deferred pixel's next run takes):
     // its own run unless it rebased or went round a periodic orbit; -1 with neither.
     int recordRun { -1 };
-    int rebases { 0 }; // times the pixel went on from another run of the orbit instead of glitching
+    int rebases { 0 };           // times the pixel went on from another run of the orbit instead of glitching
+    bool landed { false };       // the pixel went on to (and ended on) its orbit's landing orbit
+    std::int64_t landedAt { 0 }; // its runs when it first landed
 };
 
 // The offsets of kLanes pixels of the lane-batched path, one per lane, in doubles: the iteration's
@@ -321,6 +333,18 @@ public:
     // Then d holds the offsets from that run's state and `to` the run; false (d unchanged) otherwise.
     bool Rebase(const ReferenceOrbit& orbit, int r, Complex* d, int& to) const;
 
+    // The exp instruction whose value alone carries the state from run to run: with its value taken as
+    // 0, every carried value (z0 aside) and the iteration's value follow from constants and z0. Where
+    // a pixel's exp falls far below the reference's, its orbit collapses onto that asymptotic value
+    // (C for exp(z) + C) whatever the reference does; -1 where there is none or the program is not
+    // autonomous. The first such exp of the program counts.
+    int LandingInstruction() const { return m_nLanding; }
+    // After record run r of orbit glitched, the pixel's carried offsets d back as they were before it:
+    // the run taken instead as run 0 of the landing orbit `to`, its exp from the pixel's own argument. Then d
+    // holds the offsets after that run; false (d no longer meaningful) where the landing orbit is
+    // missing, the doubles do not hold the pixel's argument to its own precision, or the run glitches.
+    bool Land(const ReferenceOrbit& orbit, int r, const ReferenceOrbit* to, Complex* d) const;
+
     // The delta of one instruction, for tests: f(A + a, B + b) - f(A, B) given the reference operands
     // A, B, its result R and the offsets, in doubles and in ExComplex.
     Complex Delta(const BatchInstruction& in, Complex A, Complex B, Complex R, Complex a, Complex b) const;
@@ -365,9 +389,17 @@ private:
     // rebases from there, r the record to take the run again on (see RebaseGlitchedLanes).
     bool RunAgain(
         const ReferenceOrbit& orbit, int& r, Complex* d, const Complex* before, DeltaPixel& pixel) const;
+    // After the run on record r glitched: the run taken on the landing orbit of the pixel's reference
+    // orbit where it lands (Land: then on moves to it, r is 0, glitch is cleared and the run is done),
+    // else RunAgain on the orbit the pixel is on.
+    bool Mend(const ReferenceOrbit& orbit, const ReferenceOrbit*& on, int& r, Complex* d,
+        const Complex* before, DeltaPixel& pixel, bool mayLand, bool& glitch) const;
 
     bool m_bAutonomous { false };
     bool m_bRebases { false };
     std::vector<int> m_rebased; // the carried slots a rebase moves (z0 keeps its offset): their indices
+    int m_nLanding { -1 };
+    std::vector<uint8_t> m_stateRead; // per instruction: reads the state other than through the landing exp
     void NoteAutonomy();
+    void NoteLanding();
 };

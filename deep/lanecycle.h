@@ -12,6 +12,9 @@ bool RebaseLane(const CDeltaProgram& program, const ReferenceOrbit& orbit, int r
     int lane, std::vector<Complex>& gather, int& to);
 // Keeps the carried offsets of every lane in before (see DeltaLanes::before).
 void KeepCarried(const std::vector<int32_t>& carried, const double* re, const double* im, double* before);
+// Lane l's carried offsets kept in before, as a row of every slot (the rest 0) for Iterate to go on from.
+void ResumeBefore(
+    const std::vector<int32_t>& carried, const double* before, int lane, Complex* row, size_t slots);
 // The active lanes whose iteration glitched on their records runs[l]: each goes back to its offsets
 // before the run (kept in before) and, where it rebases from there, takes the run again on the record
 // runs[l] then holds, its glitch mark cleared. A run is only ever kept where no glitch marked it: a

@@ -53,7 +53,9 @@ public:
         m_bScaled = orbit.skipRuns > 0 && !orbit.skipScaled.empty();
         m_bTiny = !orbit.iteration.firstTiny.empty() || !orbit.termination.firstTiny.empty()
             || !orbit.iteration.singular.empty() || !orbit.termination.singular.empty();
-        if (m_bTiny) {
+        // Lanes that glitch where the program lands go on alone, on the landing orbit (Iterate).
+        m_bLands = program.LandingInstruction() >= 0 && orbit.landing && !derive;
+        if (m_bTiny || m_bLands) {
             scratch.resume.assign(static_cast<size_t>(count) * (slots + termSlots), Complex {});
         }
         m_bKeepWide = program.DecidesOnPlanePoint();
@@ -83,6 +85,7 @@ private:
     void Step();
     void DeferAtTinyRuns();
     bool Defers(int l) const;
+    void DeferToLand(int l);
     bool DecideByNorm();
     void RunTermination();
     bool GoesOn(int l);
@@ -111,6 +114,7 @@ private:
     bool m_bScaled { false };
     bool m_bKeepWide { false }; // a plane offset the doubles lose would decide a comparison
     bool m_bTiny { false };     // the reference passes closer to 0 than the doubles hold
+    bool m_bLands { false };
     // Where the termination is norm(z) > K: 1 holds, -1 does not (see CDeltaProgram::NormDecision).
     alignas(64) double m_decision[kLanes] {};
     uint64_t m_active { 0 };
@@ -315,6 +319,20 @@ void CLaneRun::DeferAtTinyRuns()
     }
 }
 
+// Hands lane l's pixel, whose run glitched, to Iterate with its carried offsets before the run, to take
+// it again and land, or rebase, where it can.
+void CLaneRun::DeferToLand(int l)
+{
+    const int p = m_lanePixel[l];
+    const size_t row = static_cast<size_t>(m_iter.Slots() + m_term.Slots());
+    ResumeBefore(m_iter.Carried(), m_scratch.before.data(), l,
+        m_scratch.resume.data() + static_cast<size_t>(p) * row, row);
+    m_out[p].deferred = true;
+    m_out[p].resumeRun = m_laneRun[l];
+    m_out[p].recordRun = m_recordRun[l];
+    m_out[p].runs = m_laneRun[l];
+}
+
 // The termination's delta program on every lane, after the iteration's run.
 void CLaneRun::RunTermination()
 {
@@ -344,7 +362,7 @@ void CLaneRun::Step()
     double* im = m_scratch.im.data();
     double* tre = m_scratch.termRe.data();
     double* glitched = m_scratch.glitched.data();
-    if (m_program.Rebases()) {
+    if (m_program.Rebases() || m_bLands) {
         KeepCarried(m_iter.Carried(), re, im, m_scratch.before.data());
     }
     if (m_derive) {
@@ -354,10 +372,11 @@ void CLaneRun::Step()
     if (m_derive) {
         m_derive->EndRun(m_active, glitched);
     }
-    // Lanes that glitched and rebased take their run again, from another record.
-    const uint64_t again = m_program.Rebases() ? RebaseGlitchedLanes(m_program, m_orbit, m_active, glitched,
-                               re, im, m_scratch.before.data(), m_recordRun, m_gather)
-                                               : 0;
+    // Lanes that glitched and rebased take their run again, from another record. Where the program
+    // lands, Iterate tries that first and rebases after (DeferToLand).
+    const uint64_t again = m_program.Rebases() && !m_bLands ? RebaseGlitchedLanes(m_program, m_orbit,
+                               m_active, glitched, re, im, m_scratch.before.data(), m_recordRun, m_gather)
+                                                            : 0;
     for (uint64_t b = again; b != 0; b &= b - 1) {
         SetRecord(std::countr_zero(b), m_recordRun[std::countr_zero(b)]);
         ++m_out[m_lanePixel[std::countr_zero(b)]].rebases;
@@ -380,7 +399,9 @@ void CLaneRun::Step()
         const double sum = exact ? m_orbit.held[static_cast<size_t>(r)] + held[l] : m_decision[l];
         // The runs a pixel made are counted when it ends: the skip's and n + 1 from its lane.
         bool ends = true;
-        if (glitched[l] != 0.0 || std::isnan(sum)) {
+        if (glitched[l] != 0.0 && m_bLands) {
+            DeferToLand(l);
+        } else if (glitched[l] != 0.0 || std::isnan(sum)) {
             pixel.glitched = true;
             pixel.runs = n;
         } else if (sum > 0.0 || n + 1 >= m_nMaxIter) {

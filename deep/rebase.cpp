@@ -68,6 +68,7 @@ void CDeltaProgram::NoteAutonomy()
         }
     }
     m_bRebases = m_bRebases && !m_rebased.empty();
+    NoteLanding();
 }
 
 bool CDeltaProgram::Rebase(const ReferenceOrbit& orbit, int r, Complex* d, int& to) const
@@ -216,6 +217,16 @@ void KeepCarried(const std::vector<int32_t>& carried, const double* re, const do
     }
 }
 
+void ResumeBefore(
+    const std::vector<int32_t>& carried, const double* before, int lane, Complex* row, size_t slots)
+{
+    std::fill_n(row, slots, Complex {});
+    const size_t l = static_cast<size_t>(lane);
+    for (size_t j = 0; j < carried.size(); ++j) {
+        row[carried[j]] = { before[2 * j * kLaneCount + l], before[(2 * j + 1) * kLaneCount + l] };
+    }
+}
+
 uint64_t RebaseGlitchedLanes(const CDeltaProgram& program, const ReferenceOrbit& orbit, uint64_t active,
     double* glitched, double* re, double* im, const double* before, int* runs, std::vector<Complex>& gather)
 {
@@ -246,6 +257,9 @@ uint64_t RebaseGlitchedLanes(const CDeltaProgram& program, const ReferenceOrbit&
 int CDeltaProgram::NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, int maxIter,
     int& n, DeltaPixel& pixel) const
 {
+    if (pixel.landed && pixel.runs - pixel.landedAt > kLandingRuns) {
+        return -1; // another reference takes it side by side
+    }
     if (orbit.LapEnd(r)) {
         // As LaneRepeats, for one pixel.
         const std::vector<int32_t>& carried = m_iter.Carried();
@@ -315,6 +329,9 @@ bool WideRepeats(const ReferenceOrbit& orbit, int r, const std::vector<int32_t>&
 int CDeltaProgram::NextRecordWide(const ReferenceOrbit& orbit, int r, const ExComplex* x, ExComplex* lap,
     int maxIter, int& n, DeltaPixel& pixel) const
 {
+    if (pixel.landed && pixel.runs - pixel.landedAt > kLandingRuns) {
+        return -1; // as NextRecord
+    }
     if (orbit.LapEnd(r) && WideRepeats(orbit, r, m_iter.Carried(), x, lap)) {
         const int laps = orbit.period * ((maxIter - 2 - n) / orbit.period);
         n += laps;

@@ -118,7 +118,11 @@ bool CRecorder::Run()
         const bool tinyOperand = Tiny(ra, m_run.Slot(in.a)) || Tiny(rb, m_run.Slot(b));
         const ExComplex wa = tinyOperand ? WideOf(m_run.Slot(in.a)) : ExComplex {};
         const ExComplex wb = tinyOperand ? WideOf(m_run.Slot(b)) : ExComplex {};
-        m_run.RunInstruction(k);
+        if (k == m_nZeroAt) {
+            m_run.Slot(in.dest).Set(Complex {});
+        } else {
+            m_run.RunInstruction(k);
+        }
         const BigComplex& result = m_run.Slot(in.dest);
         const Complex r = result.ToComplex();
         m_rounded[static_cast<size_t>(in.dest)] = r;
@@ -130,6 +134,7 @@ bool CRecorder::Run()
         }
         finite = finite && std::isfinite(r.re) && std::isfinite(r.im);
     }
+    m_nZeroAt = -1;
     NoteTiny(tinyBefore);
     NoteSingular(!finite);
     // What a run carries to the next one, and its value, must mean something in doubles; a value on

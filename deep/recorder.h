@@ -24,6 +24,8 @@ public:
 
     // Runs and records one run; false when a value left the doubles' range.
     bool Run();
+    // The next run takes instruction k's value as 0 instead of computing it (a landing orbit's first).
+    void ZeroNext(int k) { m_nZeroAt = k; }
     // Notes a run that the caller recorded itself (with no value below the doubles' range, and every
     // value a number).
     void RecordedElsewhere()
@@ -47,6 +49,7 @@ private:
     BigComplex m_diff;
     const double m_dLargest;
     int m_nRun { 0 };
+    int m_nZeroAt { -1 };
 };
 
 // Records a program that runs after every run of the iteration on its value (z = the value,

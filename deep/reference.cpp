@@ -297,14 +297,11 @@ void RepeatCycle(ReferenceOrbit& orbit, int maxIter, size_t perRun, size_t blaPe
     }
 }
 
-} // namespace
-
-bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
-    Reference& out, const std::function<bool()>& cancelled, size_t maxBytes)
+// The orbit from point; zeroAt >= 0: a landing orbit, whose first run takes that instruction's value
+// as 0 (and which takes no bilinear skips).
+bool BuildOrbit(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
+    ReferenceOrbit& orbit, const std::function<bool()>& cancelled, size_t maxBytes, int zeroAt)
 {
-    out.point = point;
-    ReferenceOrbit& orbit = out.orbit;
-    orbit = {};
     const CDeltaCode& iteration = program.Iteration();
     CPreciseProgram run(iteration.Program(), bits);
     run.Reset();
@@ -316,12 +313,13 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
     const std::vector<int32_t>& carried = iteration.Carried();
     const size_t perRun = RecordBytesPerRun(program);
     // The bilinear skips' table, made after the orbit, counts in its budget too.
-    const size_t blaPerRun = BlaBytesPerRun(program);
+    const size_t blaPerRun = zeroAt < 0 ? BlaBytesPerRun(program) : 0;
     // Room for every run the budget allows at once: growing a record would hold the old copy and the
     // new one together (half as much again as the budget at its largest), while room not yet written
     // takes no memory.
     const size_t reserved = std::min(static_cast<size_t>(maxIter), maxBytes / (perRun + blaPerRun));
     CRecorder iterRecord(iteration, run, orbit.iteration, reserved, kLargestReferenceValue);
+    iterRecord.ZeroNext(zeroAt);
     CFollowerRecorder termRecord(
         program.Termination(), program.TermN(), orbit.termination, reserved, point, bits, true);
     std::unique_ptr<CFollowerRecorder> colourRecord;
@@ -374,6 +372,36 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
             break;
         }
         precision.Follow(orbit, n, iterRecord.Rounded());
+    }
+    return true;
+}
+
+} // namespace
+
+bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
+    Reference& out, const std::function<bool()>& cancelled, size_t maxBytes)
+{
+    out.point = point;
+    out.orbit = {};
+    if (!BuildOrbit(program, point, bits, maxIter, out.orbit, cancelled, maxBytes, -1)) {
+        return false;
+    }
+    // The landing orbit takes what the reference and its bilinear skips leave of the budget.
+    const size_t used = out.orbit.Bytes() + static_cast<size_t>(out.orbit.runs) * BlaBytesPerRun(program);
+    if (program.LandingInstruction() < 0 || used >= maxBytes) {
+        return true;
+    }
+    // Landed pixels go on one at a time (the lanes run one orbit): that pays only where the landing
+    // orbit's own termination holds soon, so that they end a few runs later (exp(z) + C escapes from
+    // C); beside one that lives on (0.5 exp(z * z) + z0 follows z0's orbit to the limit) they would
+    // run alone to the limit, far slower than the lanes on another reference.
+    auto landing = std::make_shared<ReferenceOrbit>();
+    if (!BuildOrbit(program, point, bits, std::min(maxIter, kLandingRuns + 1), *landing, cancelled,
+            maxBytes - used, program.LandingInstruction())) {
+        return false;
+    }
+    if (landing->runs >= 2 && landing->terminatedAt >= 0 && landing->terminatedAt < kLandingRuns) {
+        out.orbit.landing = std::move(landing);
     }
     return true;
 }

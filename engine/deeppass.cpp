@@ -74,8 +74,8 @@ struct PixelWork {
                 derivatives[l] = { carried.DzX(), carried.DzY() };
             }
             if (reads.Size() > 0 && !results[l].glitched) {
-                reads.Perturbed(
-                    orbit, results[l].recordRun, scratchX.data(), values.data() + l * reads.Size());
+                reads.Perturbed(results[l].landed ? *orbit.landing : orbit, results[l].recordRun,
+                    scratchX.data(), values.data() + l * reads.Size());
             }
         }
     }
@@ -270,13 +270,14 @@ void CDeepRender::RunThread(const References& references, const Offsets& offsets
             skipped += pixel.skipped;
             // The colour decided on the exact values where it decides on z or z0 at all.
             // At the record its last run took: a rebased pixel's, or one that went round a periodic orbit's,
-            // is not its own run.
+            // is not its own run; a landed pixel's is on the landing orbit.
+            const ReferenceOrbit& ended = pixel.landed ? *reference.orbit.landing : reference.orbit;
             const int last = pixel.recordRun >= 0 ? pixel.recordRun : std::min(pixel.count, m_nMaxIter - 1);
             Complex exact;
             const ExComplex* derivative = derive ? work.derivatives[static_cast<size_t>(l)].data() : nullptr;
             if (program.ExactColour() && !m_plan.v.colorD.Any() && reads.Size() == 0
-                && program.Colour(reference.orbit, last, pixel.lastOffset, offset[l], pixel.count - last,
-                    colourScratch, exact)) {
+                && program.Colour(
+                    ended, last, pixel.lastOffset, offset[l], pixel.count - last, colourScratch, exact)) {
                 colour.Paint(index, pixel.count, pixel.last, exact, derivative);
             } else {
                 colour(index, Add(referencePoint, ex::ToComplex(offset[l])), pixel.count, pixel.last,

@@ -101,6 +101,10 @@ bool CDeepViewer::MakeReference(const DeepView& view, const BigComplex& point, s
         return false;
     }
     view.program.PlanSkip(out->orbit, Radius(point), m_picture.maxIter);
+    if (out->orbit.landing) {
+        // Landed pixels take its bilinear skips (never from its first run, which none takes).
+        view.program.PlanSkip(*out->orbit.landing, Radius(point), m_picture.maxIter);
+    }
     return true;
 }
 

@@ -219,3 +219,57 @@ TEST(PeriodicReference, TheSkipGoesRoundTheCycle)
         }
     }
 }
+
+// A pixel whose exp falls far below its reference's lands on the orbit of the formula's asymptotic
+// value and ends at the oracle's count, alone and side by side; a formula whose state passes on other
+// than through one exp, or whose termination reads the run, does not land.
+TEST(Landing, GoesOnFromTheAsymptoticValue)
+{
+    const std::pair<const char*, bool> kinds[]
+        = { { "z = exp(z) + C;", true }, { "z = C * exp(z * z) + z0;", true },
+              { "z = exp(exp(z)) - 1;", true }, { "z = exp(z) + z;", false }, { "z = z * z + C;", false } };
+    for (const auto& [iteration, lands] : kinds) {
+        EXPECT_EQ(Picture(iteration, "real(z) > 50;", {}).delta.LandingInstruction() >= 0, lands)
+            << iteration;
+    }
+    EXPECT_LT(Picture("z = exp(z) + C;", "real(z) > V_iter_n;", {}).delta.LandingInstruction(), 0);
+
+    const Complex c { -0.65, 0.0 };
+    Picture picture("z = exp(z) + C;", "real(z) > 50;", c);
+    constexpr int kLimit = 5000;
+    const Complex centre { 0.1148328928839533, 0.8204938050594026 }; // near a cycle of period 2
+    Reference reference;
+    ASSERT_TRUE(BuildReference(picture.delta, BigComplex(centre, kBits), kBits, kLimit, reference, {}));
+    ASSERT_TRUE(reference.orbit.landing);
+    EXPECT_EQ(reference.orbit.landing->last[0].re, c.re); // C: exp's value taken as 0
+    std::vector<ExComplex> offsets;
+    for (int k = 0; k < 64; ++k) {
+        offsets.push_back(ex::From({ 1e-10 * (k % 8 - 4), 1e-10 * (k / 8 - 4) }));
+    }
+    std::vector<DeltaPixel> lanes(offsets.size());
+    DeltaLanes scratch;
+    picture.delta.IterateLanes(reference.orbit, offsets.data(), 64, kLimit, scratch, lanes.data());
+    const size_t row = scratch.resume.size() / offsets.size();
+    CBatchFormula iterProgram(picture.iter), termProgram(picture.term);
+    CPreciseProgram iter(iterProgram, kBits), term(termProgram, kBits);
+    const OracleBindings bindings = BindOracle(picture.iter, iterProgram, picture.term, termProgram);
+    std::vector<Complex> d;
+    std::vector<ExComplex> x;
+    int landed = 0;
+    for (size_t k = 0; k < offsets.size(); ++k) {
+        const DeltaPixel& deferred = lanes[k];
+        const DeltaPixel sideBySide = !deferred.deferred
+            ? deferred
+            : picture.delta.Iterate(
+                reference.orbit, offsets[k], kLimit, d, x, &deferred, scratch.resume.data() + k * row);
+        const DeltaPixel alone = picture.delta.Iterate(reference.orbit, offsets[k], kLimit, d, x);
+        const BigComplex at(Add(centre, ex::ToComplex(offsets[k])), kBits);
+        const int exact = PreciseIterate(iter, term, bindings, at, kLimit).count;
+        for (const DeltaPixel& pixel : { sideBySide, alone }) {
+            ASSERT_FALSE(pixel.glitched) << k;
+            EXPECT_EQ(pixel.count, exact) << k;
+            landed += pixel.landed ? 1 : 0;
+        }
+    }
+    EXPECT_GT(landed, 32);
+}

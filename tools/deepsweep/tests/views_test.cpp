@@ -39,6 +39,7 @@ SweepView ViewOf(const char* iteration, const char* termination = "norm(z) > 100
 struct Case {
     const char* name;
     SweepView (*make)();
+    int mostReferences { 0 }; // 0: any number
 };
 
 // A minibrot of period 400 near the tip of z * z + z0, 4 times its size: the skip must stop at the
@@ -187,12 +188,30 @@ TEST_P(Views, AgreeWithTheOracle)
                                  << (o.wrong.empty() ? 0 : o.wrong[0].row) << ")";
     EXPECT_LT(o.chaotic * 10, o.pixels) << GetParam().name;
     EXPECT_EQ(o.precisePixels, 0) << GetParam().name << ": a reference should take every pixel";
+    if (GetParam().mostReferences > 0) {
+        EXPECT_LE(o.references, GetParam().mostReferences) << GetParam().name;
+    }
+}
+
+// exp(z) + C beside a repelling cycle: the pixels that leave it far to the left collapse onto C, where
+// the reference does not go; they land on the orbit of C, and one reference takes the view.
+SweepView ExpCollapse()
+{
+    SweepView v = ViewOf("z = exp(z) + C;", "real(z) > 50;");
+    v.constants = { { -0.65, 0.0 } };
+    v.maxIter = 5000;
+    v.width = "1e-20";
+    v.side = 12;
+    const FoundPoint p = NewtonPeriodic(v, Point("0.11", "0.82", 300), 2, 300);
+    EXPECT_TRUE(p.ok);
+    CentreAt(v, p.point);
+    return v;
 }
 
 const Case kCases[] = { { "minibrot", Minibrot }, { "power", Power }, { "band edge", BandEdge },
     { "exp band edge", ExpEdge }, { "singular on the way", SingularOnTheWay }, { "rational", Rational },
     { "Misiurewicz", Misiurewicz }, { "folded axis", FoldedAxis }, { "exp near 0", ExpNearZero },
-    { "leaky chaos", LeakyChaos } };
+    { "leaky chaos", LeakyChaos }, { "exp collapse", ExpCollapse, 1 } };
 
 INSTANTIATE_TEST_SUITE_P(
     Deep, Views, testing::ValuesIn(kCases), [](const testing::TestParamInfo<Case>& info) {
