@@ -1,10 +1,6 @@
-#include "delta.h"
+#include "lanepixels.h"
 
 #include "deltaforms.h"
-#include "deltakernels.h"
-#include "lanecycle.h"
-#include "lanederivative.h"
-#include "lanerun.h"
 #include "laneskip.h"
 
 #include "opcodes.h"
@@ -17,119 +13,7 @@
 // one slow pixel does not hold 63 idle lanes. Idle lanes read the skip's run; what they compute is
 // never read.
 
-namespace {
-
-using deltalanes::At;
-using deltalanes::kLaneCount;
-using deltalanes::RunLanes;
-
-// The lanes of one IterateLanes call and the pixels flowing through them.
-class CLaneRun {
-public:
-    CLaneRun(const CDeltaProgram& program, const ReferenceOrbit& orbit, const ExComplex* offsets, int count,
-        int maxIter, DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive)
-        : m_program(program)
-        , m_iter(program.Iteration())
-        , m_term(program.Termination())
-        , m_orbit(orbit)
-        , m_offsets(offsets)
-        , m_nCount(count)
-        , m_nMaxIter(maxIter)
-        , m_scratch(scratch)
-        , m_out(out)
-        , m_start(m_iter.Carried().size())
-        , m_kernels(ActiveDeltaKernels())
-        , m_derive(derive)
-    {
-        const size_t slots = static_cast<size_t>(m_iter.Slots());
-        const size_t termSlots = static_cast<size_t>(m_term.Slots());
-        scratch.re.assign(slots * kLaneCount, 0.0);
-        scratch.im.assign(slots * kLaneCount, 0.0);
-        scratch.termRe.assign(termSlots * kLaneCount, 0.0);
-        scratch.termIm.assign(termSlots * kLaneCount, 0.0);
-        scratch.glitched.assign(kLaneCount, 0.0);
-        scratch.lastRe.assign(kLaneCount, 0.0);
-        scratch.lastIm.assign(kLaneCount, 0.0);
-        m_bScaled = orbit.skipRuns > 0 && !orbit.skipScaled.empty();
-        m_bTiny = !orbit.iteration.firstTiny.empty() || !orbit.termination.firstTiny.empty()
-            || !orbit.iteration.singular.empty() || !orbit.termination.singular.empty();
-        // Lanes that glitch where the program lands go on alone, on the landing orbit (Iterate).
-        m_bLands = program.LandingInstruction() >= 0 && orbit.landing && !derive;
-        if (m_bTiny || m_bLands) {
-            scratch.resume.assign(static_cast<size_t>(count) * (slots + termSlots), Complex {});
-        }
-        m_bKeepWide = program.DecidesOnPlanePoint();
-        m_nBlaEnd = std::min(maxIter, orbit.runs) - 1;
-        m_gather.resize(slots);
-        scratch.lap.assign((2 * m_iter.Carried().size() + 1) * kLaneCount, 0.0);
-        scratch.before.assign(2 * m_iter.Carried().size() * kLaneCount, 0.0);
-        for (int l = 0; l < kLanes; ++l) {
-            m_lanePixel[l] = -1;
-            Fill(l);
-        }
-    }
-
-    void Run()
-    {
-        while (m_active != 0) {
-            if (m_bTiny) {
-                DeferAtTinyRuns();
-            }
-            Step();
-        }
-    }
-
-private:
-    bool Start(int p);
-    void Fill(int l);
-    void Step();
-    void DeferAtTinyRuns();
-    bool Defers(int l) const;
-    void DeferToLand(int l);
-    bool DecideByNorm();
-    void RunTermination();
-    bool GoesOn(int l);
-    void SetRecord(int l, int r) // the record lane l's run takes
-    {
-        m_recordRun[l] = r;
-        m_runAt[l] = static_cast<size_t>(r) * static_cast<size_t>(m_orbit.iteration.instructions);
-        m_termRunAt[l] = static_cast<size_t>(r) * static_cast<size_t>(m_orbit.termination.instructions);
-    }
-
-    const CDeltaProgram& m_program;
-    const CDeltaCode& m_iter;
-    const CDeltaCode& m_term;
-    const ReferenceOrbit& m_orbit;
-    const ExComplex* const m_offsets;
-    const int m_nCount;
-    const int m_nMaxIter;
-    DeltaLanes& m_scratch;
-    DeltaPixel* const m_out;
-    std::vector<Complex> m_start; // the carried offsets of the pixel being started
-    int m_nStartRun { 0 };        // the run it starts at
-    int m_nBlaEnd { 0 };          // the last run a bilinear skip may reach
-    const DeltaKernels& m_kernels;
-    CLaneDerivatives* const m_derive; // where the lanes carry the derivative
-    int m_nFilling { 0 };             // the lane Fill fills
-    bool m_bScaled { false };
-    bool m_bKeepWide { false }; // a plane offset the doubles lose would decide a comparison
-    bool m_bTiny { false };     // the reference passes closer to 0 than the doubles hold
-    bool m_bLands { false };
-    // Where the termination is norm(z) > K: 1 holds, -1 does not (see CDeltaProgram::NormDecision).
-    alignas(64) double m_decision[kLanes] {};
-    uint64_t m_active { 0 };
-    int m_nNext { 0 };
-    int m_laneRun[kLanes] {};
-    int m_lanePixel[kLanes] {};
-    alignas(64) size_t m_runAt[kLanes] {};     // each lane's run as an index into the iteration's records
-    alignas(64) size_t m_termRunAt[kLanes] {}; // and into the termination's
-    alignas(64) double m_z0Re[kLanes] {};      // each lane's plane offset
-    alignas(64) double m_z0Im[kLanes] {};
-    int m_recordRun[kLanes] {};   // its run, unless it rebased or went round a periodic orbit
-    BlaTries m_tries[kLanes];     // when each lane next tries the bilinear skips
-    int m_laneRebases[kLanes] {}; // its pixel's rebases at its last try
-    std::vector<Complex> m_gather;
-};
+namespace deltalanes {
 
 // The norm termination decided on each active lane's value (lastRe, lastIm) and offset; false when
 // some lane needs the exact decision.
@@ -271,68 +155,6 @@ void CLaneRun::Fill(int l)
     }
 }
 
-// Whether lane l's pixel is at a run where the reference lies closer to 0 than the doubles hold while
-// its own offsets are too small for their products to hold.
-bool CLaneRun::Defers(int l) const
-{
-    if (m_orbit.SingularRun(m_recordRun[l])) {
-        return true; // a value that is not a number: the lane loops would spread it
-    }
-    if (!m_orbit.TinyRun(m_recordRun[l])) {
-        return false;
-    }
-    const double limit = std::ldexp(1.0, -kTinyRunBits);
-    for (const int32_t slot : m_iter.Carried()) {
-        const size_t at = At(slot) + static_cast<size_t>(l);
-        if (std::fmax(std::fabs(m_scratch.re[at]), std::fabs(m_scratch.im[at])) >= limit) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Hands such pixels to Iterate with their offsets, to go on from their run in ExComplex.
-void CLaneRun::DeferAtTinyRuns()
-{
-    const size_t slots = static_cast<size_t>(m_iter.Slots());
-    const size_t termSlots = static_cast<size_t>(m_term.Slots());
-    for (uint64_t bits = m_active; bits != 0; bits &= bits - 1) {
-        const int l = std::countr_zero(bits);
-        while ((m_active >> l & 1u) != 0 && Defers(l)) {
-            const int p = m_lanePixel[l];
-            Complex* row = m_scratch.resume.data() + static_cast<size_t>(p) * (slots + termSlots);
-            for (size_t s = 0; s < slots; ++s) {
-                row[s] = { m_scratch.re[s * kLaneCount + static_cast<size_t>(l)],
-                    m_scratch.im[s * kLaneCount + static_cast<size_t>(l)] };
-            }
-            for (size_t s = 0; s < termSlots; ++s) {
-                row[slots + s] = { m_scratch.termRe[s * kLaneCount + static_cast<size_t>(l)],
-                    m_scratch.termIm[s * kLaneCount + static_cast<size_t>(l)] };
-            }
-            m_out[p].deferred = true;
-            m_out[p].resumeRun = m_laneRun[l];
-            m_out[p].recordRun = m_recordRun[l];
-            m_out[p].runs = m_laneRun[l];
-            m_active &= ~(uint64_t { 1 } << l);
-            Fill(l);
-        }
-    }
-}
-
-// Hands lane l's pixel, whose run glitched, to Iterate with its carried offsets before the run, to take
-// it again and land, or rebase, where it can.
-void CLaneRun::DeferToLand(int l)
-{
-    const int p = m_lanePixel[l];
-    const size_t row = static_cast<size_t>(m_iter.Slots() + m_term.Slots());
-    ResumeBefore(m_iter.Carried(), m_scratch.before.data(), l,
-        m_scratch.resume.data() + static_cast<size_t>(p) * row, row);
-    m_out[p].deferred = true;
-    m_out[p].resumeRun = m_laneRun[l];
-    m_out[p].recordRun = m_recordRun[l];
-    m_out[p].runs = m_laneRun[l];
-}
-
 // The termination's delta program on every lane, after the iteration's run.
 void CLaneRun::RunTermination()
 {
@@ -425,46 +247,10 @@ void CLaneRun::Step()
     }
 }
 
-// Lane l's pixel, its run done and its termination not holding, to its next run (see NextLaneRecord);
-// false when it ends here.
-bool CLaneRun::GoesOn(int l)
-{
-    DeltaPixel& pixel = m_out[m_lanePixel[l]];
-    int n = m_laneRun[l];
-    pixel.runs = n + 1;
-    int next = NextLaneRecord(m_program, m_orbit, m_recordRun[l], m_scratch.re.data(), m_scratch.im.data(), l,
-        m_gather, m_scratch.lap.data() + (2 * m_iter.Carried().size() + 1) * static_cast<size_t>(l),
-        pixel.rebases);
-    if (next == kGoesRound) {
-        // On to the lap that ends at the limit: its last run gives the value the limit's run would.
-        n += m_orbit.period * ((m_nMaxIter - 2 - n) / m_orbit.period);
-        next = m_orbit.NextRecord(m_recordRun[l]);
-    }
-    if (next < 0) {
-        pixel.glitched = true;
-        return false;
-    }
-    m_laneRun[l] = n + 1;
-    // A pixel that rebased, or passed the runs its offsets were too large for, may skip again.
-    if (pixel.rebases != m_laneRebases[l]) {
-        m_laneRebases[l] = pixel.rebases;
-        m_tries[l] = { m_laneRun[l], 1 };
-    }
-    if (!m_orbit.bla.Empty() && m_laneRun[l] >= m_tries[l].next) {
-        const int from = next;
-        next = SkipLane(m_orbit, from, m_laneRun[l], m_nMaxIter, m_scratch.re.data(), m_scratch.im.data(), l,
-            m_offsets[m_lanePixel[l]], m_tries[l], m_derive ? &m_derive->Carrier() : nullptr,
-            m_derive ? &m_derive->Lane(l) : nullptr);
-        pixel.skipped += next - from;
-    }
-    SetRecord(l, next);
-    return true;
-}
-
-} // namespace
+} // namespace deltalanes
 
 void CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, int count,
     int maxIter, DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive) const
 {
-    CLaneRun(*this, orbit, offsets, count, maxIter, scratch, out, derive).Run();
+    deltalanes::CLaneRun(*this, orbit, offsets, count, maxIter, scratch, out, derive).Run();
 }
