@@ -77,6 +77,55 @@ struct PixelCarry {
     }
 };
 
+// A pixel's scratch: its slots in doubles (d) and in ExComplex (x); after them, in both forms, the
+// carried offsets at its last pass through a periodic orbit's end (NaN before the first, see
+// NextRecord), and in doubles those before a run.
+struct PixelScratch {
+    size_t all, laps;
+    Complex* d;
+    ExComplex* x;
+
+    PixelScratch(
+        size_t slots, size_t carried, std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX)
+        : all(slots)
+        , laps(carried + 1)
+    {
+        scratchD.assign(all + laps + carried, Complex { NAN, NAN });
+        scratchX.assign(all + laps, ExComplex {});
+        d = scratchD.data();
+        x = scratchX.data();
+        ForgetLaps();
+    }
+    // The slots in the other form.
+    void ToDoubles() const
+    {
+        std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
+        ForgetLaps();
+    }
+    void ToWide() const
+    {
+        std::transform(d, d + all, x, [](Complex v) { return ex::From(v); });
+        ForgetLaps();
+    }
+    // Laps kept in one form, or on another orbit, would be compared with offsets far away.
+    void ForgetLaps() const
+    {
+        std::fill_n(d + all, laps, Complex { NAN, NAN });
+        std::fill_n(x + all, laps, ExComplex { NAN, NAN, 0 });
+    }
+};
+
+// Where a pixel that goes on from where the lanes left it stands.
+DeltaPixel Resumed(const DeltaPixel* resumed, int n)
+{
+    DeltaPixel pixel;
+    const bool going = resumed && resumed->resumeRun >= 0;
+    pixel.runs = going ? resumed->runs : n;
+    pixel.skipped = going ? resumed->skipped : 0;
+    pixel.rebases = going ? resumed->rebases : 0;
+    return pixel;
+}
+
 // A pixel that ends leaves the offsets it ends with in x, where the caller finds them.
 DeltaPixel Ended(const DeltaPixel& pixel, bool doubles, const Complex* d, ExComplex* x, size_t slots)
 {
@@ -316,60 +365,21 @@ bool CDeltaProgram::Holds(
     return sum > 0.0;
 }
 
-// The offsets a pixel starts from and the run it starts at: its plane offset in z and z0, the skip's
-// series at it, or the offsets IterateLanes left it with.
-int CDeltaProgram::StartPixel(const ReferenceOrbit& orbit, const ExComplex& offset, const DeltaPixel* resumed,
-    const Complex* resume, ExComplex* x) const
-{
-    const size_t all = static_cast<size_t>(m_iter.Slots() + m_term.Slots());
-    const std::vector<int32_t>& carried = m_iter.Carried();
-    if (resumed && resumed->resumeRun >= 0) {
-        for (size_t s = 0; s < all; ++s) {
-            x[s] = ex::From(resume[s]);
-        }
-        return resumed->resumeRun;
-    }
-    if (orbit.skipRuns > 0) {
-        for (size_t j = 0; j < carried.size(); ++j) {
-            x[carried[j]] = SkipStart(orbit.skipSeries[j], offset);
-        }
-        return orbit.skipRuns;
-    }
-    for (const int slot : { m_iter.Z(), m_iter.Z0() }) {
-        if (slot >= 0) {
-            x[slot] = offset;
-        }
-    }
-    return 0;
-}
-
 DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, int maxIter,
     std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX, const DeltaPixel* resumed,
     const Complex* resume, const COrbitDerivative* carrier, OrbitDerivative* derivative) const
 {
-    DeltaPixel pixel;
     const PixelCarry carry { carrier, derivative };
     const size_t slots = static_cast<size_t>(m_iter.Slots());
     const size_t all = slots + static_cast<size_t>(m_term.Slots());
-    // After the slots: the carried offsets at the last pass through a periodic orbit's end.
-    const size_t laps = m_iter.Carried().size() + 1;
-    scratchX.assign(all + laps, ExComplex {});
-    const auto forgetLaps = [&] {
-        std::fill_n(scratchX.data() + all, laps, ExComplex { NAN, NAN, 0 });
-        std::fill_n(scratchD.data() + all, laps, Complex { NAN, NAN });
-    };
-    // After the slots: the carried offsets at the last pass through a periodic orbit's end, and before a run.
-    scratchD.assign(all + 2 * m_iter.Carried().size() + 1, Complex { NAN, NAN });
-    forgetLaps();
-    ExComplex* x = scratchX.data();
-    Complex* d = scratchD.data();
     const std::vector<int32_t>& carried = m_iter.Carried();
+    const PixelScratch scratch(all, carried.size(), scratchD, scratchX);
+    ExComplex* x = scratch.x;
+    Complex* d = scratch.d;
     int n = StartPixel(orbit, offset, resumed, resume, x);
     const bool going = resumed && resumed->resumeRun >= 0;
     carry.Start(orbit, offset, n, going);
-    pixel.runs = going ? resumed->runs : n;
-    pixel.skipped = going ? resumed->skipped : 0;
-    pixel.rebases = going ? resumed->rebases : 0;
+    DeltaPixel pixel = Resumed(resumed, n);
     int r = going && resumed->recordRun >= 0 ? resumed->recordRun : orbit.RecordRun(n); // the record n takes
     // Offsets below 2^-600 run in ExComplex; past it, doubles hold them and their products (what they round
     // away is negligible beside them), except while a comparison or a cut reads a plane offset they lose.
@@ -377,7 +387,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
     bool doubles = (ex::IsZero(offset) && n == 0) || (!keepWide && !OffsetsBelow(x, carried, 600));
     const Complex z0 = ex::ToComplex(offset);
     if (doubles) {
-        std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
+        scratch.ToDoubles();
     }
     BlaTries tries { n, 1 };
     const ReferenceOrbit* on = &orbit; // the landing orbit once the pixel landed
@@ -390,9 +400,8 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         if (doubles && on->TinyRun(r) && OffsetsBelowD(d, carried, kTinyRunBits)) {
             // The reference passes closer to 0 than the doubles hold, and the pixel's offsets are too
             // small for their products to hold: this run in ExComplex.
-            std::transform(d, d + all, x, [](Complex v) { return ex::From(v); });
+            scratch.ToWide();
             doubles = false;
-            forgetLaps(); // a lap kept in the other form would be compared with offsets far away
         }
         bool glitch = false;
         bool holds = false;
@@ -405,7 +414,7 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             if (glitch && Mend(orbit, on, r, d, before, pixel, !carrier, glitch)) {
                 --n; // the run again, from another record (see RebaseGlitchedLanes)
                 if (on != was) {
-                    forgetLaps(); // laps of the orbit it left
+                    scratch.ForgetLaps();
                 }
                 continue;
             }
@@ -416,9 +425,8 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
             holds = Holds(*on, r, x, offset, x + slots, glitch);
             delta = ex::ToComplex(x[m_iter.Result()]);
             if (!keepWide && !OffsetsBelow(x, carried, 600)) {
+                scratch.ToDoubles();
                 doubles = true;
-                std::transform(x, x + all, d, [](const ExComplex& v) { return ex::ToComplex(v); });
-                forgetLaps();
             }
         }
         if (glitch) {

@@ -253,3 +253,30 @@ Complex SkipStart(const std::array<Complex, kSkipTerms>& scaled, Complex unitOff
     }
     return Mul(sum, unitOffset);
 }
+
+// The offsets a pixel starts from and the run it starts at: its plane offset in z and z0, the skip's
+// series at it, or the offsets IterateLanes left it with.
+int CDeltaProgram::StartPixel(const ReferenceOrbit& orbit, const ExComplex& offset, const DeltaPixel* resumed,
+    const Complex* resume, ExComplex* x) const
+{
+    const size_t all = static_cast<size_t>(m_iter.Slots() + m_term.Slots());
+    const std::vector<int32_t>& carried = m_iter.Carried();
+    if (resumed && resumed->resumeRun >= 0) {
+        for (size_t s = 0; s < all; ++s) {
+            x[s] = ex::From(resume[s]);
+        }
+        return resumed->resumeRun;
+    }
+    if (orbit.skipRuns > 0) {
+        for (size_t j = 0; j < carried.size(); ++j) {
+            x[carried[j]] = SkipStart(orbit.skipSeries[j], offset);
+        }
+        return orbit.skipRuns;
+    }
+    for (const int slot : { m_iter.Z(), m_iter.Z0() }) {
+        if (slot >= 0) {
+            x[slot] = offset;
+        }
+    }
+    return 0;
+}
