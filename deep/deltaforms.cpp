@@ -41,12 +41,16 @@ template <class N> bool OffsetBelow(const N& offset, double size)
 template <class N> double CutJump(Complex A, const N& a)
 {
     using Ar = Arith<N>;
-    const N pixel = Ar::Add(Ar::From(A), a);
-    if (!(A.re < 0.0 || Ar::SignRe(pixel) < 0.0)) {
+    // Each part summed alone: a sum of the whole values keeps only the larger's parts when the offset
+    // is far smaller, and so loses the offset's imaginary part beside a value on the axis (one whose
+    // imaginary part lies below the doubles' range reads 0 there).
+    const N pixelRe = Ar::Add(Ar::From({ A.re, 0.0 }), Ar::Re(a));
+    const N pixelIm = Ar::Add(Ar::From({ A.im, 0.0 }), Ar::Im(a));
+    if (!(A.re < 0.0 || Ar::SignRe(pixelRe) < 0.0)) {
         return 0.0;
     }
     const bool upper = !std::signbit(A.im);
-    const bool pixelUpper = !std::signbit(Ar::SignIm(pixel));
+    const bool pixelUpper = !std::signbit(Ar::SignRe(pixelIm));
     if (upper == pixelUpper) {
         return 0.0;
     }

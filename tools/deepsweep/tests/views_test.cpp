@@ -208,10 +208,23 @@ SweepView ExpCollapse()
     return v;
 }
 
+// A view across the power's cut, centred 1e-469 below the negative real axis: the reference's
+// imaginary part reads 0 in doubles, and half the pixels lie on the cut's other side.
+SweepView AcrossTheCut()
+{
+    SweepView v = ViewOf("z = z ^ 1.5 + C;");
+    v.constants = { { -0.35491098415954819, -0.53782728066657348 } };
+    v.width = "1e-450";
+    v.side = 8;
+    v.centreRe = "-1.3229696338174232739248736834269948303699493408203125";
+    v.centreIm = "-1.2407704853146540825872014689e-469";
+    return v;
+}
+
 const Case kCases[] = { { "minibrot", Minibrot }, { "power", Power }, { "band edge", BandEdge },
     { "exp band edge", ExpEdge }, { "singular on the way", SingularOnTheWay }, { "rational", Rational },
     { "Misiurewicz", Misiurewicz }, { "folded axis", FoldedAxis }, { "exp near 0", ExpNearZero },
-    { "leaky chaos", LeakyChaos }, { "exp collapse", ExpCollapse, 1 } };
+    { "leaky chaos", LeakyChaos }, { "exp collapse", ExpCollapse, 1 }, { "across the cut", AcrossTheCut } };
 
 INSTANTIATE_TEST_SUITE_P(
     Deep, Views, testing::ValuesIn(kCases), [](const testing::TestParamInfo<Case>& info) {
