@@ -26,6 +26,15 @@ struct DeltaKernels {
     // whose value drops below limit^(1/2) of the reference's, its offset not 0, is marked glitched.
     void (*square)(const Complex* refA, const size_t* runAt, const double* ar, const double* ai, double* dr,
         double* di, double* glitched, double limit);
+    // d = (A + a)^n - A^n by the whole power's binary powering, and d = (a - R b) / (B + b) (a quotient's
+    // change, R = A / B), both rounded as the scalar forms round them, with their glitch tests and
+    // theirs for a reference that is not finite; 0 where no operand moved.
+    void (*wholePower)(int n, const Complex* refA, const Complex* refB, const Complex* refR,
+        const size_t* runAt, const double* ar, const double* ai, double* dr, double* di, double* glitched,
+        double limit);
+    void (*quotient)(const Complex* refA, const Complex* refB, const Complex* refR, const size_t* runAt,
+        const double* ar, const double* ai, const double* br, const double* bi, double* dr, double* di,
+        double* glitched, double limit);
     // d = |X + x| - |X| by the signs, exactly as the offset holds it, for the lanes whose operand is real
     // (X + x with no imaginary part at the reference or the pixel). Other lanes keep d and get 1.0 in
     // other, for the caller's general form.

@@ -88,6 +88,9 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
     case kOpPow:
         if (in.opcode == kBatchOpPowWhole && in.exponent == 2) {
             kernels.square(refA, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare);
+        } else if (in.opcode == kBatchOpPowWhole) {
+            kernels.wholePower(
+                in.exponent, refA, refB, refR, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare);
         } else {
             Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched);
         }
@@ -105,6 +108,9 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
     case kOpReal:
     case kOpImagFn: Linear(op, ar, ai, dr, di); break;
     case kOpDiv:
+        kernels.quotient(
+            refA, refB, refR, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
+        break;
     case kOpOpen:
     case kOpClose:
     case kOpArg:

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <iterator>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -300,4 +302,79 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
         EXPECT_EQ(si[l], power.im) << l;
         EXPECT_EQ(glitched[l] != 0.0, glitch) << l;
     }
+}
+
+// The lanes' whole powers and quotients against the scalar forms, bit for bit with their glitch tests:
+// values that drop, offsets of 0, a reference that is not finite, a divisor that reaches 0.
+TEST(DeltaForms, LanePowersAndQuotientsAgreeWithTheScalarForms)
+{
+    struct Row {
+        Complex A, a, B, b;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const Row rows[] = {
+        { { 0.6, 0.5 }, { 1e-17, -3e-17 }, { 0.3, -0.8 }, { 2e-17, 1e-18 } },
+        { { 0.6, 0.5 }, { -0.6 + 1e-6, -0.5 }, { 0.3, -0.8 }, { -0.3 + 1e-7, 0.8 } }, // both drop
+        { { -1.25, 0.0 }, { 0.25, 0.0 }, { 2.0, 0.0 }, { -3.0, 0.0 } },      // the divisor's part flips
+        { { 0.0, 0.0 }, { 1e-300, 2e-300 }, { 0.0, 1e-3 }, { 0.0, -1e-3 } }, // the divisor reaches 0
+        { { 1e200, 0.0 }, { 1.0, 1.0 }, { 1e-200, 0.0 }, { 1e-210, 0.0 } },  // R beyond the doubles
+        { { 0.3, 0.4 }, { 0.0, 0.0 }, { 0.7, 0.1 }, { 0.0, 0.0 } },          // nothing moved
+        { { 0.3, 0.4 }, { 0.0, 0.0 }, { 0.7, 0.1 }, { 1e-9, 0.0 } },         // only the divisor
+        { { inf, 0.0 }, { 1e-3, 0.0 }, { 1.0, 0.0 }, { 0.0, 0.0 } },         // A not finite
+        { { 2.5, -1.5 }, { -3.0, 1.0 }, { 0.02, 0.01 }, { 0.5, -0.4 } },     // offsets larger than values
+    };
+    constexpr size_t kCount = std::size(rows);
+    const DeltaKernels& kernels = ActiveDeltaKernels();
+    const double limit = kGlitchShare * kGlitchShare;
+    size_t runAt[kLanes] {};
+    alignas(64) double ar[kLanes] {}, ai[kLanes] {}, br[kLanes] {}, bi[kLanes] {};
+    for (size_t l = 0; l < kCount; ++l) {
+        runAt[l] = l;
+        ar[l] = rows[l].a.re;
+        ai[l] = rows[l].a.im;
+        br[l] = rows[l].b.re;
+        bi[l] = rows[l].b.im;
+    }
+    const auto expectSame = [&](const char* what, int n, const BatchInstruction& in, const Complex* refB,
+                                const Complex* refR, const double* dr, const double* di,
+                                const double* glitched) {
+        for (size_t l = 0; l < kCount; ++l) {
+            bool glitch = false;
+            const Complex v = DeltaForm<Complex>(in, rows[l].A, refB[l], refR[l], rows[l].a,
+                in.opcode == kOpDiv ? rows[l].b : rows[l].a, glitch);
+            // Bit for bit: NaNs alike, and the sign of a zero.
+            EXPECT_TRUE(
+                std::memcmp(&dr[l], &v.re, sizeof(double)) == 0 || (std::isnan(dr[l]) && std::isnan(v.re)))
+                << what << n << " row " << l << ": " << dr[l] << " vs " << v.re;
+            EXPECT_TRUE(
+                std::memcmp(&di[l], &v.im, sizeof(double)) == 0 || (std::isnan(di[l]) && std::isnan(v.im)))
+                << what << n << " row " << l << ": " << di[l] << " vs " << v.im;
+            EXPECT_EQ(glitched[l] != 0.0, glitch) << what << n << " row " << l;
+        }
+    };
+    for (const int n : { 3, 4, 5, 7, 12, -1, -2, -3 }) {
+        BatchInstruction power;
+        power.opcode = kBatchOpPowWhole;
+        power.exponent = n;
+        std::vector<Complex> refA(kCount), refB(kCount, Complex { static_cast<double>(n), 0.0 }),
+            refR(kCount);
+        for (size_t l = 0; l < kCount; ++l) {
+            refA[l] = rows[l].A;
+            refR[l] = Pow(rows[l].A, refB[l]);
+        }
+        alignas(64) double dr[kLanes] {}, di[kLanes] {}, glitched[kLanes] {};
+        kernels.wholePower(n, refA.data(), refB.data(), refR.data(), runAt, ar, ai, dr, di, glitched, limit);
+        expectSame("power ", n, power, refB.data(), refR.data(), dr, di, glitched);
+    }
+    BatchInstruction quotient;
+    quotient.opcode = kOpDiv;
+    std::vector<Complex> refA(kCount), refB(kCount), refR(kCount);
+    for (size_t l = 0; l < kCount; ++l) {
+        refA[l] = rows[l].A;
+        refB[l] = rows[l].B;
+        refR[l] = Div(rows[l].A, rows[l].B);
+    }
+    alignas(64) double dr[kLanes] {}, di[kLanes] {}, glitched[kLanes] {};
+    kernels.quotient(refA.data(), refB.data(), refR.data(), runAt, ar, ai, br, bi, dr, di, glitched, limit);
+    expectSame("quotient ", 0, quotient, refB.data(), refR.data(), dr, di, glitched);
 }
