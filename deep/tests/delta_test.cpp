@@ -1,3 +1,4 @@
+#include "arith.h"
 #include "delta.h"
 #include "deltaforms.h"
 #include "deltakernels.h"
@@ -299,5 +300,32 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
         EXPECT_EQ(sr[l], power.re) << l;
         EXPECT_EQ(si[l], power.im) << l;
         EXPECT_EQ(glitched[l] != 0.0, glitch) << l;
+    }
+}
+
+// exp(w) - 1 by its series, for the offsets the exp delta meets (|re w|, |im w| <= 1), within two
+// units in the last place of its modulus from the exact value, where the parts cancel as well.
+TEST(DeltaForms, ExpSeriesIsWithinTwoUlpsOfExact)
+{
+    const double parts[] = { 0.0, 0x1p-59, 1e-9, 0x1p-5, 0.3, 0.7071, 1.0 };
+    for (const double x : parts) {
+        for (const double y : parts) {
+            for (const Complex w : { Complex { x, y }, Complex { -x, y }, Complex { x * x / 2, y } }) {
+                BigComplex exact(w, 256);
+                mpc_exp(exact.get(), exact.get(), MPC_RNDNN);
+                mpc_sub_ui(exact.get(), exact.get(), 1, MPC_RNDNN);
+                BigComplex error(Expm1(w), 256);
+                mpc_sub(error.get(), error.get(), exact.get(), MPC_RNDNN);
+                const double size
+                    = std::hypot(mpfr_get_d(exact.Re(), MPFR_RNDN), mpfr_get_d(exact.Im(), MPFR_RNDN));
+                const double off
+                    = std::hypot(mpfr_get_d(error.Re(), MPFR_RNDN), mpfr_get_d(error.Im(), MPFR_RNDN));
+                if (size == 0.0) {
+                    EXPECT_EQ(off, 0.0);
+                    continue;
+                }
+                EXPECT_LE(off, 0x1p-52 * size) << w.re << "," << w.im;
+            }
+        }
     }
 }
