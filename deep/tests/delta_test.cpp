@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iterator>
 #include <vector>
@@ -233,7 +234,7 @@ TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
     EXPECT_LE(bounded.orbit.Bytes(), 400 * perRun);
 }
 
-// The lanes' square and abs of a real operand against the delta forms (bit for bit, glitch tests
+// The lanes' square, exp and abs of a real operand against the delta forms (bit for bit, glitch tests
 // included), and abs of a real operand against the exact |X + x| - |X|: by its signs it rounds once, so
 // a sign crossing far from the reference loses nothing and is no glitch.
 TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
@@ -253,6 +254,7 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
         { { 0.3, 0.0 }, { 0.1, 0.2 } },          // a real reference, a complex offset
         { { 0.6, 0.5 }, { -0.6 + 1e-6, -0.5 } }, // a square whose value drops
         { { 0.6, 0.5 }, { 1e-17, -3e-17 } },     // and one that does not
+        { { 0.3, 0.0 }, { 0.0, 1e-9 } },         // exp: cos(1e-9) - 1 is all of the real part
     };
     const DeltaKernels& kernels = ActiveDeltaKernels();
     BatchInstruction abs;
@@ -275,6 +277,10 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
     const double limit = kGlitchShare * kGlitchShare;
     kernels.fold(refA.data(), runAt, ar, ai, dr, di, other);
     kernels.square(refA.data(), runAt, ar, ai, sr, si, glitched, limit);
+    std::vector<Complex> refR(kCount);
+    std::transform(refA.begin(), refA.end(), refR.begin(), [](Complex A) { return Exp(A); });
+    alignas(64) double er[kLanes] {}, ei[kLanes] {}, general[kLanes] {};
+    kernels.exp(refR.data(), runAt, ar, ai, er, ei, general);
     for (size_t l = 0; l < kCount; ++l) {
         const Complex A = rows[l].A, a = rows[l].a;
         bool glitch = false;
@@ -300,6 +306,17 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
         EXPECT_EQ(sr[l], power.re) << l;
         EXPECT_EQ(si[l], power.im) << l;
         EXPECT_EQ(glitched[l] != 0.0, glitch) << l;
+        // exp by its series where the offset is below 1, the general form elsewhere.
+        BatchInstruction exp;
+        exp.opcode = kOpExp;
+        glitch = false;
+        const Complex change = DeltaForm<Complex>(exp, A, {}, refR[l], a, {}, glitch);
+        EXPECT_EQ(general[l] != 0.0, std::fabs(a.re) >= 1.0 || std::fabs(a.im) >= 1.0) << l;
+        if (general[l] == 0.0) {
+            EXPECT_FALSE(glitch) << l;
+            EXPECT_EQ(er[l], change.re) << l;
+            EXPECT_EQ(ei[l], change.im) << l;
+        }
     }
 }
 
