@@ -101,7 +101,7 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
     }
     case kOpExp: {
         alignas(64) double other[kLanes];
-        kernels.exp(refR, runAt, ar, ai, dr, di, other);
+        kernels.exp(refA, refR, runAt, ar, ai, dr, di, glitched, other);
         Scalar(in, refA, refB, refR, runAt, Marked(other, active), ar, ai, br, bi, dr, di, glitched);
         break;
     }
