@@ -40,6 +40,13 @@ struct DeltaKernels {
     // other, for the caller's general form.
     void (*fold)(const Complex* refA, const size_t* runAt, const double* ar, const double* ai, double* dr,
         double* di, double* other);
+    // d = exp(A + a) - R (the change of exp), A and R the reference's operand and result at each lane's
+    // run, exactly as the scalar form computes it: R expm1(a) by the series for an offset below 1 in
+    // both parts, exp(A + a) - R as it stands for one of 1 or more in a part. A lane whose offset's real
+    // part is below -6.9 is marked glitched. The rest (a NaN part, a reference value that is not finite)
+    // keep d and get 1.0 in other, for the caller's general form.
+    void (*exp)(const Complex* refA, const Complex* refR, const size_t* runAt, const double* ar,
+        const double* ai, double* dr, double* di, double* glitched, double* other);
     // The change of a comparison's truth: the sign of D + (a - b) per part, D the exact difference of
     // the reference's operands (the record's A), against its truth R; 0 where a and b are both 0.
     void (*compare)(CompareKind kind, const Complex* refDiff, const Complex* refR, const size_t* runAt,

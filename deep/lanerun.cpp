@@ -102,6 +102,12 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
         Scalar(in, refA, refB, refR, runAt, Marked(other, active), ar, ai, br, bi, dr, di, glitched);
         break;
     }
+    case kOpExp: {
+        alignas(64) double other[kLanes];
+        kernels.exp(refA, refR, runAt, ar, ai, dr, di, glitched, other);
+        Scalar(in, refA, refB, refR, runAt, Marked(other, active), ar, ai, br, bi, dr, di, glitched);
+        break;
+    }
     case kOpNeg:
     case kOpConj:
     case kOpImag:
@@ -114,7 +120,6 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
     case kOpOpen:
     case kOpClose:
     case kOpArg:
-    case kOpExp:
     case kOpLog:
     case kOpLog10:
     case kOpSqrt:

@@ -1,3 +1,4 @@
+#include "arith.h"
 #include "delta.h"
 #include "deltaforms.h"
 #include "deltakernels.h"
@@ -7,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -234,7 +237,7 @@ TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
     EXPECT_LE(bounded.orbit.Bytes(), 400 * perRun);
 }
 
-// The lanes' square and abs of a real operand against the delta forms (bit for bit, glitch tests
+// The lanes' square, exp and abs of a real operand against the delta forms (bit for bit, glitch tests
 // included), and abs of a real operand against the exact |X + x| - |X|: by its signs it rounds once, so
 // a sign crossing far from the reference loses nothing and is no glitch.
 TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
@@ -254,6 +257,10 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
         { { 0.3, 0.0 }, { 0.1, 0.2 } },          // a real reference, a complex offset
         { { 0.6, 0.5 }, { -0.6 + 1e-6, -0.5 } }, // a square whose value drops
         { { 0.6, 0.5 }, { 1e-17, -3e-17 } },     // and one that does not
+        { { 0.3, 0.0 }, { 0.0, 1e-9 } },         // exp: cos(1e-9) - 1 is all of the real part
+        { { 0.3, 0.0 }, { -7.5, 0.3 } },         // exp: far below the reference's value, a glitch
+        { { 0.3, 2.0 }, { 0.0, 0.0 } },          // no offset: +0, whatever the signs of exp(A)
+        { { 800.0, 0.0 }, { 1e-3, 0.0 } },       // exp(A) overflows: the general form's glitch
     };
     const DeltaKernels& kernels = ActiveDeltaKernels();
     BatchInstruction abs;
@@ -276,6 +283,10 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
     const double limit = kGlitchShare * kGlitchShare;
     kernels.fold(refA.data(), runAt, ar, ai, dr, di, other);
     kernels.square(refA.data(), runAt, ar, ai, sr, si, glitched, limit);
+    std::vector<Complex> refR(kCount);
+    std::transform(refA.begin(), refA.end(), refR.begin(), [](Complex A) { return Exp(A); });
+    alignas(64) double er[kLanes] {}, ei[kLanes] {}, expGlitched[kLanes] {}, general[kLanes] {};
+    kernels.exp(refA.data(), refR.data(), runAt, ar, ai, er, ei, expGlitched, general);
     for (size_t l = 0; l < kCount; ++l) {
         const Complex A = rows[l].A, a = rows[l].a;
         bool glitch = false;
@@ -301,6 +312,44 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
         EXPECT_EQ(sr[l], power.re) << l;
         EXPECT_EQ(si[l], power.im) << l;
         EXPECT_EQ(glitched[l] != 0.0, glitch) << l;
+        // exp: by its series where the offset is below 1, as it stands where it is larger.
+        BatchInstruction exp;
+        exp.opcode = kOpExp;
+        glitch = false;
+        const Complex change = DeltaForm<Complex>(exp, A, {}, refR[l], a, {}, glitch);
+        EXPECT_EQ(general[l] != 0.0, !std::isfinite(refR[l].re)) << l;
+        if (general[l] == 0.0) {
+            EXPECT_EQ(std::bit_cast<uint64_t>(er[l]), std::bit_cast<uint64_t>(change.re)) << l;
+            EXPECT_EQ(std::bit_cast<uint64_t>(ei[l]), std::bit_cast<uint64_t>(change.im)) << l;
+            EXPECT_EQ(expGlitched[l] != 0.0, glitch) << l;
+        }
+    }
+}
+
+// exp(w) - 1 by its series, for the offsets the exp delta meets (|re w|, |im w| <= 1), within two
+// units in the last place of its modulus from the exact value, where the parts cancel as well.
+TEST(DeltaForms, ExpSeriesIsWithinTwoUlpsOfExact)
+{
+    const double parts[] = { 0.0, 0x1p-59, 1e-9, 0x1p-5, 0.3, 0.7071, 1.0 };
+    for (const double x : parts) {
+        for (const double y : parts) {
+            for (const Complex w : { Complex { x, y }, Complex { -x, y }, Complex { x * x / 2, y } }) {
+                BigComplex exact(w, 256);
+                mpc_exp(exact.get(), exact.get(), MPC_RNDNN);
+                mpc_sub_ui(exact.get(), exact.get(), 1, MPC_RNDNN);
+                BigComplex error(Expm1(w), 256);
+                mpc_sub(error.get(), error.get(), exact.get(), MPC_RNDNN);
+                const double size
+                    = std::hypot(mpfr_get_d(exact.Re(), MPFR_RNDN), mpfr_get_d(exact.Im(), MPFR_RNDN));
+                const double off
+                    = std::hypot(mpfr_get_d(error.Re(), MPFR_RNDN), mpfr_get_d(error.Im(), MPFR_RNDN));
+                if (size == 0.0) {
+                    EXPECT_EQ(off, 0.0);
+                    continue;
+                }
+                EXPECT_LE(off, 0x1p-52 * size) << w.re << "," << w.im;
+            }
+        }
     }
 }
 
