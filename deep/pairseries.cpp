@@ -154,17 +154,36 @@ PairModel CPairDisc::Scaled(const PairModel& a, Complex f) const
     return r;
 }
 
-PairCoefficients CPairDisc::Truncated(
-    const PairCoefficients& a, const PairCoefficients& b, ExComplex& dropped) const
+PairCoefficients CPairDisc::Truncated(const PairCoefficients& a, const PairCoefficients& b,
+    ExComplex& dropped, ExComplex* boundA, ExComplex* boundB) const
 {
     PairCoefficients r {};
+    dropped = {};
     // The sizes of a's and b's terms on the disc by degree: a product of degrees beyond the last kept
-    // is dropped, at most their sizes' product.
+    // is dropped, at most their sizes' product. Their sums are the polynomials' bounds.
     std::array<ExComplex, kSkipTerms + 1> sizeA {}, sizeB {};
+    ExComplex sumA {}, sumB {};
     for (size_t k = 0; k < kPairTerms; ++k) {
         const int d = kTerms[k].degree;
-        sizeA[d] = ex::Add(sizeA[d], ex::Mul(SizeBound(a[k]), m_reach[d - 1]));
-        sizeB[d] = ex::Add(sizeB[d], ex::Mul(SizeBound(b[k]), m_reach[d - 1]));
+        if (!ex::IsZero(a[k])) {
+            sizeA[d] = ex::Add(sizeA[d], ex::Mul(SizeBound(a[k]), m_reach[d - 1]));
+        }
+        if (!ex::IsZero(b[k])) {
+            sizeB[d] = ex::Add(sizeB[d], ex::Mul(SizeBound(b[k]), m_reach[d - 1]));
+        }
+    }
+    for (int d = 1; d <= kSkipTerms; ++d) {
+        sumA = ex::Add(sumA, sizeA[d]);
+        sumB = ex::Add(sumB, sizeB[d]);
+    }
+    if (boundA) {
+        *boundA = sumA;
+    }
+    if (boundB) {
+        *boundB = sumB;
+    }
+    if (ex::IsZero(sumA) || ex::IsZero(sumB)) {
+        return r;
     }
     for (const Landing& l : kLandings) {
         const ExComplex& x = a[static_cast<size_t>(l.i)];
@@ -173,7 +192,6 @@ PairCoefficients CPairDisc::Truncated(
             r[static_cast<size_t>(l.k)] = ex::Add(r[static_cast<size_t>(l.k)], ex::Mul(x, y));
         }
     }
-    dropped = {};
     for (int i = 1; i <= kSkipTerms; ++i) {
         for (int j = kSkipTerms + 1 - i; j <= kSkipTerms; ++j) {
             dropped = ex::Add(dropped, ex::Mul(sizeA[i], sizeB[j]));
@@ -185,8 +203,8 @@ PairCoefficients CPairDisc::Truncated(
 PairModel CPairDisc::Product(
     const ExComplex& eA, const PairModel& a, const ExComplex& eB, const PairModel& b) const
 {
-    ExComplex dropped;
-    const PairCoefficients ab = Truncated(a.c, b.c, dropped);
+    ExComplex dropped, boundA, boundB;
+    const PairCoefficients ab = Truncated(a.c, b.c, dropped, &boundA, &boundB);
     PairModel r;
     for (size_t k = 0; k < kPairTerms; ++k) {
         r.c[k] = ex::Add(ex::Add(ex::Mul(eA, b.c[k]), ex::Mul(a.c[k], eB)), ab[k]);
@@ -198,8 +216,8 @@ PairModel CPairDisc::Product(
     const ExComplex restB = Rest(b);
     ExComplex err = ex::Add(ex::Mul(b.err, SizeBound(eA)), ex::Mul(a.err, SizeBound(eB)));
     err = ex::Add(err, dropped);
-    err = ex::Add(err, ex::Mul(PolynomialBound(a), restB));
-    err = ex::Add(err, ex::Mul(PolynomialBound(b), restA));
+    err = ex::Add(err, ex::Mul(boundA, restB));
+    err = ex::Add(err, ex::Mul(boundB, restA));
     err = ex::Add(err, ex::Mul(restA, restB));
     r.err = ex::Add(err, Rounding(r));
     r.real = RealOffset(a) && RealOffset(b) && eA.im == 0.0 && eB.im == 0.0;

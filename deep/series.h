@@ -117,8 +117,10 @@ public:
     PairModel ImagPart(const PairModel& s) const;
 
 private:
-    PairCoefficients Truncated(
-        const PairCoefficients& a, const PairCoefficients& b, ExComplex& dropped) const;
+    // The truncated product and a bound on what truncation dropped; the factors' polynomial bounds
+    // where asked.
+    PairCoefficients Truncated(const PairCoefficients& a, const PairCoefficients& b, ExComplex& dropped,
+        ExComplex* boundA = nullptr, ExComplex* boundB = nullptr) const;
     ExComplex Rounding(const PairModel& m) const;
 
     std::array<ExComplex, kSkipTerms> m_reach; // r^(k+1)
