@@ -85,13 +85,32 @@ CPairDisc::CPairDisc(const ExComplex& radius)
 
 ExComplex CPairDisc::PolynomialBound(const PairModel& m) const
 {
-    ExComplex sum {};
+    // Summed in doubles at the largest term's exponent, not term by term in ExComplex: the plan takes
+    // this for every operation of every run. Each size is rounded up by its factor; the sum's roundings
+    // and the terms too small to count (each below 2^-1000 of the largest) by the last one.
+    std::array<double, kPairTerms> size;
+    std::array<int64_t, kPairTerms> exponent;
+    int64_t top = INT64_MIN;
     for (size_t k = 0; k < kPairTerms; ++k) {
-        if (!ex::IsZero(m.c[k])) {
-            sum = ex::Add(sum, ex::Mul(SizeBound(m.c[k]), m_reach[kTerms[k].degree - 1]));
+        const ExComplex& c = m.c[k];
+        const ExComplex& reach = m_reach[kTerms[k].degree - 1];
+        size[k] = std::sqrt(c.re * c.re + c.im * c.im) * (1.0 + 0x1p-50) * reach.re;
+        exponent[k] = c.e + reach.e;
+        if (size[k] != 0.0) {
+            top = std::max(top, exponent[k]);
         }
     }
-    return sum;
+    if (top == INT64_MIN) {
+        return {};
+    }
+    double sum = 0.0;
+    for (size_t k = 0; k < kPairTerms; ++k) {
+        const int64_t shift = exponent[k] - top;
+        if (size[k] != 0.0 && shift > -1000) {
+            sum += size[k] * ex::PowerOfTwo(static_cast<int>(shift));
+        }
+    }
+    return ex::Normalised(sum * (1.0 + 0x1p-45), 0.0, top);
 }
 
 ExComplex CPairDisc::Lead(const PairModel& m) const
