@@ -19,6 +19,11 @@
 // Terms of the power series in the pixel's plane offset that carry every pixel over the runs all of
 // them share (the skip).
 constexpr int kSkipTerms = 6;
+// A program that is not complex-differentiable (abs, conj, real, ...) takes a series in the offset a and
+// its conjugate: a term c a^p conj(a)^q for every 1 <= p + q <= kSkipTerms, at PairIndex(p, q), by
+// degree and within one by the conjugate's power.
+constexpr int kPairTerms = kSkipTerms * (kSkipTerms + 3) / 2;
+constexpr int PairIndex(int p, int q) { return (p + q - 1) * (p + q + 2) / 2 + q; }
 
 // At a run where a reference value lies below the doubles' normal range, doubles hold a pixel only while
 // its largest carried offset is above 2^-kTinyRunBits: its square then stays in their range and
@@ -113,6 +118,15 @@ struct ReferenceOrbit {
     // scaled term is past the doubles' range.
     ExComplex skipUnit {};
     std::vector<std::array<Complex, kSkipTerms>> skipScaled;
+    // In place of skipSeries and skipScaled for a program that is not complex-differentiable: the
+    // series in the offset and its conjugate (see PairIndex).
+    std::vector<std::array<ExComplex, kPairTerms>> skipPairs;
+    std::vector<std::array<Complex, kPairTerms>> skipPairsScaled;
+    // Carried slot j's offset after the skip at the plane offset a, from whichever series the skip took;
+    // from the scaled one at a / radius.
+    ExComplex SkipOffset(size_t j, const ExComplex& a) const;
+    Complex SkipOffsetScaled(size_t j, Complex unit) const;
+    bool SkipScaled() const { return skipPairs.empty() ? !skipScaled.empty() : !skipPairsScaled.empty(); }
     // The bilinear skips a pixel takes on its own (PlanBla, with the skip).
     CBlaTable bla;
     // Where the program lands (CDeltaProgram::LandingInstruction): the orbit whose run 0 is a run with
@@ -199,6 +213,12 @@ struct DeltaLanes {
 ExComplex SkipStart(const std::array<ExComplex, kSkipTerms>& series, const ExComplex& offset);
 // The same from the scaled series, at the offset over the radius.
 Complex SkipStart(const std::array<Complex, kSkipTerms>& scaled, Complex unitOffset);
+// The same for a series in the offset and its conjugate.
+ExComplex SkipStart(const std::array<ExComplex, kPairTerms>& series, const ExComplex& offset);
+Complex SkipStart(const std::array<Complex, kPairTerms>& scaled, Complex unitOffset);
+// The derivatives of such a series at the offset along the real and the imaginary axis.
+void SkipSlopes(const std::array<ExComplex, kPairTerms>& series, const ExComplex& offset, ExComplex& alongX,
+    ExComplex& alongY);
 
 // One batch program, perturbed: its delta forms over a program record.
 class CDeltaCode {
@@ -299,7 +319,8 @@ public:
 
     // Plans the skip for offsets up to `radius` (a real ExComplex): the runs over which every such
     // pixel's offsets stay a power series of kSkipTerms terms in its plane offset.
-    // Formulas with operations that are not complex-differentiable on varying values skip nothing.
+    // Formulas with operations that are not complex-differentiable take a series in the offset and its
+    // conjugate.
     // Plans the orbit's bilinear skips too (PlanBla).
     void PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const;
 
@@ -361,10 +382,17 @@ public:
 private:
     // One run of the skip's models of the iteration (false where they no longer hold every pixel), and
     // of the bounds of the termination's offsets (false where some pixel's termination may hold).
-    bool ModelRun(const ReferenceOrbit& orbit, int n, const class CModelDisc& disc,
-        std::vector<struct TaylorModel>& models) const;
-    bool TerminationStays(const ReferenceOrbit& orbit, int n, const class CModelDisc& disc,
-        const std::vector<struct TaylorModel>& models, std::vector<ExComplex>& bounds) const;
+    // Disc: CModelDisc with TaylorModel, or CPairDisc with PairModel where the program is not
+    // complex-differentiable.
+    template <class Disc, class Model>
+    bool ModelRun(const ReferenceOrbit& orbit, int n, const Disc& disc, std::vector<Model>& models) const;
+    template <class Disc, class Model>
+    bool TerminationStays(const ReferenceOrbit& orbit, int n, const Disc& disc,
+        const std::vector<Model>& models, std::vector<ExComplex>& bounds) const;
+    // The runs the models hold every pixel over (skipRuns) and the carried slots' series after them.
+    template <class Disc, class Model, size_t kTerms>
+    void PlanSeries(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter,
+        std::vector<std::array<ExComplex, kTerms>>& series) const;
     int StartPixel(const ReferenceOrbit& orbit, const ExComplex& offset, const DeltaPixel* resumed,
         const Complex* resume, ExComplex* x) const;
     // Whether the pixel's termination holds after run n, its iteration offsets at d, its plane offset

@@ -42,7 +42,7 @@ public:
         scratch.glitched.assign(kLaneCount, 0.0);
         scratch.lastRe.assign(kLaneCount, 0.0);
         scratch.lastIm.assign(kLaneCount, 0.0);
-        m_bScaled = orbit.skipRuns > 0 && !orbit.skipScaled.empty();
+        m_bScaled = orbit.skipRuns > 0 && orbit.SkipScaled();
         m_bTiny = !orbit.iteration.firstTiny.empty() || !orbit.termination.firstTiny.empty()
             || !orbit.iteration.singular.empty() || !orbit.termination.singular.empty();
         // Lanes that glitch where the program lands go on alone, on the landing orbit (Iterate).

@@ -43,14 +43,14 @@ bool CLaneRun::Start(int p)
     // A carried slot's start with its own exponent.
     const auto wide = [&](size_t j) {
         const bool start = carried[j] == m_iter.Z() || carried[j] == m_iter.Z0();
-        return skip > 0 ? SkipStart(m_orbit.skipSeries[j], offset) : (start ? offset : ExComplex {});
+        return skip > 0 ? m_orbit.SkipOffset(j, offset) : (start ? offset : ExComplex {});
     };
     m_nStartRun = skip;
     bool large = ex::IsZero(offset);
     if (m_bScaled) {
         const Complex unit = ex::ToComplex(ex::Mul(offset, m_orbit.skipUnit));
         for (size_t j = 0; j < carried.size(); ++j) {
-            m_start[j] = SkipStart(m_orbit.skipScaled[j], unit);
+            m_start[j] = m_orbit.SkipOffsetScaled(j, unit);
             large = large || std::fmax(std::fabs(m_start[j].re), std::fabs(m_start[j].im)) >= 0x1p-600;
         }
     } else {

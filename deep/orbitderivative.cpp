@@ -91,9 +91,14 @@ void COrbitDerivative::Start(
     std::vector<ExComplex>& y = t.wy;
     x.assign(carried.size(), ExComplex {});
     y.assign(carried.size(), ExComplex {});
-    if (start > 0 && start == orbit.skipRuns) {
-        // The skip's offsets are sum c_k a^(k+1): their derivative is sum (k+1) c_k a^k. The series
-        // is taken only for complex-differentiable programs, so one direction holds it.
+    if (start > 0 && start == orbit.skipRuns && !orbit.skipPairs.empty()) {
+        // A series in the offset and its conjugate: a derivative along each axis.
+        for (size_t j = 0; j < carried.size(); ++j) {
+            SkipSlopes(orbit.skipPairs[j], offset, x[j], y[j]);
+        }
+    } else if (start > 0 && start == orbit.skipRuns) {
+        // The skip's offsets are sum c_k a^(k+1): their derivative is sum (k+1) c_k a^k. For a
+        // complex-differentiable program one direction holds it.
         for (size_t j = 0; j < carried.size(); ++j) {
             const std::array<ExComplex, kSkipTerms>& c = orbit.skipSeries[j];
             ExComplex sum = ex::Scale(c[kSkipTerms - 1], kSkipTerms);

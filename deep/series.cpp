@@ -9,23 +9,19 @@
 
 namespace {
 
-// Every operation on the coefficients rounds them by at most this share of their size: the models
-// carry it as part of their rest, so that the proof covers the arithmetic too.
-constexpr double kRounding = 0x1p-52;
+constexpr double kRounding = kModelRounding;
 
 ExComplex Real(double x) { return ex::FromReal(x); }
 bool Less(const ExComplex& a, const ExComplex& b) { return ex::Sub(a, b).re < 0.0; }
 double Size(Complex a) { return realfn::Hypot(a.re, a.im); }
 
-// An upper bound of |x| within 2^-50 of it, without hypot's cost: the parts' mantissas lie below 1
-// and the larger is at least 1/2, so the sum of squares neither overflows nor loses to underflow more
-// than the factor covers.
-ExComplex SizeBound(const ExComplex& x)
+bool IsZero(const PairModel& m)
 {
-    return ex::Normalised(std::sqrt(x.re * x.re + x.im * x.im) * (1.0 + 0x1p-50), 0.0, x.e);
+    return ex::IsZero(CPairDisc::Rest(m))
+        && std::all_of(m.c.begin(), m.c.end(), [](const ExComplex& c) { return ex::IsZero(c); });
 }
 
-bool IsZero(const TaylorModel& m)
+template <class Model> bool IsZero(const Model& m)
 {
     return ex::IsZero(m.err)
         && std::all_of(m.c.begin(), m.c.end(), [](const ExComplex& c) { return ex::IsZero(c); });
@@ -173,7 +169,8 @@ bool Decided(const ExComplex& diff, const ExComplex& reach)
 
 // f(A + s) - f(A) for a function or a power with a shared exponent; false where some pixel's operand
 // may reach a singularity or a branch cut.
-bool Function(const CModelDisc& disc, const Operation& op, const TaylorModel& s, TaylorModel& out)
+template <class Disc, class Model>
+bool Function(const Disc& disc, const Operation& op, const Model& s, Model& out)
 {
     const double reach = ex::ToComplex(disc.Bound(s)).re;
     // Room to spare on both sides, so that the estimates below stay finite.
@@ -191,12 +188,13 @@ bool Function(const CModelDisc& disc, const Operation& op, const TaylorModel& s,
 }
 
 // A whole power by binary powering of models: (A + s)^n - A^n, n >= 1.
-TaylorModel WholePower(const CModelDisc& disc, const ExComplex& A, const TaylorModel& s, int n)
+template <class Disc, class Model>
+Model WholePower(const Disc& disc, const ExComplex& A, const Model& s, int n)
 {
     ExComplex r = ex::FromReal(1.0);
-    TaylorModel dr {};
+    Model dr {};
     ExComplex base = A;
-    TaylorModel dbase = s;
+    Model dbase = s;
     unsigned m = static_cast<unsigned>(n);
     for (;;) {
         if (m & 1u) {
@@ -212,8 +210,9 @@ TaylorModel WholePower(const CModelDisc& disc, const ExComplex& A, const TaylorM
     }
 }
 
-bool Power(const CModelDisc& disc, const BatchInstruction& in, const ReferenceOperands& ref,
-    const TaylorModel& a, const TaylorModel& b, TaylorModel& out)
+template <class Disc, class Model>
+bool Power(const Disc& disc, const BatchInstruction& in, const ReferenceOperands& ref, const Model& a,
+    const Model& b, Model& out)
 {
     const Complex A = ref.A;
     const Complex B = ref.B;
@@ -232,7 +231,7 @@ bool Power(const CModelDisc& disc, const BatchInstruction& in, const ReferenceOp
         out = {};
         return true;
     }
-    const TaylorModel positive = WholePower(disc, ref.wideA, a, n < 0 ? -n : n);
+    const Model positive = WholePower(disc, ref.wideA, a, n < 0 ? -n : n);
     if (n > 0) {
         out = positive;
         return true;
@@ -243,10 +242,10 @@ bool Power(const CModelDisc& disc, const BatchInstruction& in, const ReferenceOp
     return Function(disc, reciprocal, positive, out);
 }
 
-} // namespace
-
-bool ModelOf(const CModelDisc& disc, const BatchInstruction& in, const ReferenceOperands& ref,
-    const TaylorModel& a, const TaylorModel& b, TaylorModel& out)
+// The operations both kinds of model share; false for the rest.
+template <class Disc, class Model>
+bool CommonModel(const Disc& disc, const BatchInstruction& in, const ReferenceOperands& ref, const Model& a,
+    const Model& b, Model& out)
 {
     const Complex A = ref.A;
     const Complex B = ref.B;
@@ -271,7 +270,7 @@ bool ModelOf(const CModelDisc& disc, const BatchInstruction& in, const Reference
     case kOpDiv: {
         // (A + a) / (B + b) - A / B = (A + a)(1 / B + h) - A / B, h = 1 / (B + b) - 1 / B.
         const Complex inverse = Div({ 1.0, 0.0 }, B);
-        TaylorModel h;
+        Model h;
         if (!Function(disc, { kBatchOpPowWhole, B, inverse, { -1.0, 0.0 }, -1 }, b, h)) {
             return false;
         }
@@ -318,6 +317,14 @@ bool ModelOf(const CModelDisc& disc, const BatchInstruction& in, const Reference
     return false;
 }
 
+} // namespace
+
+bool ModelOf(const CModelDisc& disc, const BatchInstruction& in, const ReferenceOperands& ref,
+    const TaylorModel& a, const TaylorModel& b, TaylorModel& out)
+{
+    return CommonModel(disc, in, ref, a, b, out);
+}
+
 ReferenceOperands OperandsAt(const ProgramRecord& record, int n, size_t k)
 {
     const size_t at = static_cast<size_t>(n) * static_cast<size_t>(record.instructions) + k;
@@ -333,4 +340,53 @@ ReferenceOperands OperandsAt(const ProgramRecord& record, int n, size_t k)
     }
     ref.diff = ref.wideA; // a comparison's record: its exact difference
     return ref;
+}
+
+namespace {
+
+// |A + s| - |A| for an operand that is real for every pixel: s with A's sign, while no pixel's operand
+// reaches 0; for any other, sqrt(N + n) - sqrt(N) of its norm N + n.
+bool Modulus(const CPairDisc& disc, const ReferenceOperands& ref, const PairModel& s, PairModel& out)
+{
+    if ((s.real || IsZero(s)) && ref.wideA.im == 0.0) {
+        // Below the rounded reference by more than its rounding: below the exact one too.
+        if (!Less(disc.Bound(s), ex::Scale(ex::Abs(ref.wideA), 1.0 - 0x1p-50))) {
+            return false; // some pixel's sign may differ from the reference's
+        }
+        out = disc.Scaled(s, { ref.wideA.re < 0.0 ? -1.0 : 1.0, 0.0 });
+        out.real = true;
+        return true;
+    }
+    const PairModel norm = disc.Product(ex::Conj(ref.wideA), disc.Conj(s), ref.wideA, s);
+    const Complex N { ref.A.re * ref.A.re + ref.A.im * ref.A.im, 0.0 };
+    if (!(N.re > 0.0) || !std::isfinite(N.re)) {
+        return false;
+    }
+    if (!Function(disc, { kOpSqrt, N, { std::sqrt(N.re), 0.0 }, {}, 0 }, norm, out)) {
+        return false;
+    }
+    out.real = true;
+    return true;
+}
+
+} // namespace
+
+bool ModelOf(const CPairDisc& disc, const BatchInstruction& in, const ReferenceOperands& ref,
+    const PairModel& a, const PairModel& b, PairModel& out)
+{
+    if (IsZero(a) || in.opcode == kBatchOpPowWhole || !ex::IsFinite(ref.wideA)) {
+        return CommonModel(disc, in, ref, a, b, out);
+    }
+    switch (in.opcode) {
+    case kOpConj: out = disc.Conj(a); return true;
+    case kOpReal: out = disc.RealPart(a); return true;
+    case kOpImagFn: out = disc.ImagPart(a); return true;
+    case kOpImag: out = disc.Scaled(disc.Conj(a), { 0.0, 1.0 }); return true; // (re, im) to (im, re)
+    case kOpNorm:
+        out = disc.Product(ex::Conj(ref.wideA), disc.Conj(a), ref.wideA, a);
+        out.real = true;
+        return true;
+    case kOpAbs: return Modulus(disc, ref, a, out);
+    default: return CommonModel(disc, in, ref, a, b, out);
+    }
 }

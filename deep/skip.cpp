@@ -121,15 +121,76 @@ bool BoundOf(const BatchInstruction& in, const ReferenceOperands& ref, const ExC
     return true;
 }
 
+namespace {
+
+// Whether the program needs the conjugate's terms: an operation that is not complex-differentiable,
+// which the holomorphic models stop at.
+bool NeedsPairs(const CDeltaCode& code)
+{
+    return std::any_of(code.Code().begin(), code.Code().end(), [](const BatchInstruction& in) {
+        return in.opcode == kOpConj || in.opcode == kOpReal || in.opcode == kOpImagFn || in.opcode == kOpImag
+            || in.opcode == kOpAbs || in.opcode == kOpNorm;
+    });
+}
+
+// The series in doubles, term k scaled by radius^degree; empty where one leaves the doubles' range.
+template <size_t kTerms>
+std::vector<std::array<Complex, kTerms>> ScaledSeries(
+    const std::vector<std::array<ExComplex, kTerms>>& series, const std::array<ExComplex, kSkipTerms>& reach)
+{
+    std::vector<std::array<Complex, kTerms>> out;
+    for (const std::array<ExComplex, kTerms>& c : series) {
+        std::array<Complex, kTerms> scaled;
+        size_t k = 0;
+        for (int d = 1; d <= kSkipTerms; ++d) {
+            for (int q = 0; q <= (kTerms == kPairTerms ? d : 0); ++q, ++k) {
+                scaled[k] = ex::ToComplex(ex::Mul(c[k], reach[static_cast<size_t>(d - 1)]));
+                if (!std::isfinite(scaled[k].re) || !std::isfinite(scaled[k].im)) {
+                    return {};
+                }
+            }
+        }
+        out.push_back(scaled);
+    }
+    return out;
+}
+
+} // namespace
+
 void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const
 {
     PlanBla(*this, orbit, radius, maxIter);
-    const std::vector<int32_t>& carried = m_iter.Carried();
     orbit.skipRuns = 0;
     orbit.skipScaled.clear();
-    orbit.skipSeries.assign(carried.size(), Coefficients {});
-    const CModelDisc disc(radius);
-    std::vector<TaylorModel> models(static_cast<size_t>(m_iter.Slots()));
+    orbit.skipSeries.clear();
+    orbit.skipPairs.clear();
+    orbit.skipPairsScaled.clear();
+    if (NeedsPairs(m_iter)) {
+        PlanSeries<CPairDisc, PairModel>(orbit, radius, maxIter, orbit.skipPairs);
+    } else {
+        PlanSeries<CModelDisc, TaylorModel>(orbit, radius, maxIter, orbit.skipSeries);
+    }
+    if (orbit.skipRuns == 0) {
+        return;
+    }
+    orbit.skipUnit = ex::Div(ex::FromReal(1.0), radius);
+    std::array<ExComplex, kSkipTerms> reach;
+    reach[0] = radius;
+    for (int k = 1; k < kSkipTerms; ++k) {
+        reach[k] = ex::Mul(reach[k - 1], radius);
+    }
+    orbit.skipScaled = ScaledSeries(orbit.skipSeries, reach);
+    orbit.skipPairsScaled = ScaledSeries(orbit.skipPairs, reach);
+}
+
+template <class Disc, class Model, size_t kTerms>
+void CDeltaProgram::PlanSeries(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter,
+    std::vector<std::array<ExComplex, kTerms>>& series) const
+{
+    const std::vector<int32_t>& carried = m_iter.Carried();
+    series.assign(carried.size(), std::array<ExComplex, kTerms> {});
+    const Disc disc(radius);
+    std::vector<Model> models(static_cast<size_t>(m_iter.Slots()));
     for (const int slot : { m_iter.Z(), m_iter.Z0() }) {
         if (slot >= 0) {
             models[static_cast<size_t>(slot)].c[0] = ex::FromReal(1.0);
@@ -143,40 +204,30 @@ void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int
         }
         orbit.skipRuns = n + 1;
         for (size_t j = 0; j < carried.size(); ++j) {
-            orbit.skipSeries[j] = models[static_cast<size_t>(carried[j])].c;
+            series[j] = models[static_cast<size_t>(carried[j])].c;
         }
     }
     if (orbit.skipRuns == 0) {
-        return;
-    }
-    orbit.skipUnit = ex::Div(ex::FromReal(1.0), radius);
-    for (const Coefficients& c : orbit.skipSeries) {
-        std::array<Complex, kSkipTerms> scaled;
-        ExComplex reach = radius;
-        for (int k = 0; k < kSkipTerms; ++k) {
-            scaled[k] = ex::ToComplex(ex::Mul(c[k], reach));
-            reach = ex::Mul(reach, radius);
-            if (!std::isfinite(scaled[k].re) || !std::isfinite(scaled[k].im)) {
-                orbit.skipScaled.clear();
-                return;
-            }
-        }
-        orbit.skipScaled.push_back(scaled);
+        series.clear();
     }
 }
 
+template <class Disc, class Model>
 bool CDeltaProgram::ModelRun(
-    const ReferenceOrbit& orbit, int n, const CModelDisc& disc, std::vector<TaylorModel>& models) const
+    const ReferenceOrbit& orbit, int n, const Disc& disc, std::vector<Model>& models) const
 {
     if (m_iter.ResetSlot() >= 0) {
         models[static_cast<size_t>(m_iter.ResetSlot())] = {};
     }
+    for (size_t s = 0; s < models.size(); ++s) {
+        Disc::Renew(models[s], static_cast<int>(s) == m_iter.Z());
+    }
     const ProgramRecord& record = orbit.iteration;
     for (size_t k = 0; k < m_iter.Code().size(); ++k) {
         const BatchInstruction& in = m_iter.Code()[k];
-        const TaylorModel& a = models[static_cast<size_t>(in.a)];
-        const TaylorModel& b = in.b >= 0 ? models[static_cast<size_t>(in.b)] : a;
-        TaylorModel out;
+        const Model& a = models[static_cast<size_t>(in.a)];
+        const Model& b = in.b >= 0 ? models[static_cast<size_t>(in.b)] : a;
+        Model out;
         if (!ModelOf(disc, in, OperandsAt(record, n, k), a, b, out)) {
             return false;
         }
@@ -184,16 +235,18 @@ bool CDeltaProgram::ModelRun(
     }
     // Every pixel's carried offsets follow their models closely enough.
     for (const int32_t slot : m_iter.Carried()) {
-        const TaylorModel& m = models[static_cast<size_t>(slot)];
-        if (!ex::IsFinite(m.err) || Less(ex::Scale(disc.Lead(m), kSkipAccuracy), m.err)) {
+        const Model& m = models[static_cast<size_t>(slot)];
+        const ExComplex rest = Disc::Rest(m);
+        if (!ex::IsFinite(rest) || Less(ex::Scale(disc.Lead(m), kSkipAccuracy), rest)) {
             return false;
         }
     }
     return true;
 }
 
-bool CDeltaProgram::TerminationStays(const ReferenceOrbit& orbit, int n, const CModelDisc& disc,
-    const std::vector<TaylorModel>& models, std::vector<ExComplex>& bounds) const
+template <class Disc, class Model>
+bool CDeltaProgram::TerminationStays(const ReferenceOrbit& orbit, int n, const Disc& disc,
+    const std::vector<Model>& models, std::vector<ExComplex>& bounds) const
 {
     if (m_term.ResetSlot() >= 0) {
         bounds[static_cast<size_t>(m_term.ResetSlot())] = {};
@@ -269,7 +322,7 @@ int CDeltaProgram::StartPixel(const ReferenceOrbit& orbit, const ExComplex& offs
     }
     if (orbit.skipRuns > 0) {
         for (size_t j = 0; j < carried.size(); ++j) {
-            x[carried[j]] = SkipStart(orbit.skipSeries[j], offset);
+            x[carried[j]] = orbit.SkipOffset(j, offset);
         }
         return orbit.skipRuns;
     }
@@ -279,4 +332,14 @@ int CDeltaProgram::StartPixel(const ReferenceOrbit& orbit, const ExComplex& offs
         }
     }
     return 0;
+}
+
+ExComplex ReferenceOrbit::SkipOffset(size_t j, const ExComplex& a) const
+{
+    return skipPairs.empty() ? SkipStart(skipSeries[j], a) : SkipStart(skipPairs[j], a);
+}
+
+Complex ReferenceOrbit::SkipOffsetScaled(size_t j, Complex unit) const
+{
+    return skipPairs.empty() ? SkipStart(skipScaled[j], unit) : SkipStart(skipPairsScaled[j], unit);
 }
