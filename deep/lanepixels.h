@@ -79,6 +79,8 @@ private:
     bool Defers(int l) const;
     void DeferToLand(int l);
     bool DecideByNorm();
+    int QuietRuns(int l) const;
+    uint64_t GoOnQuietly(const double* sum);
     void RunTermination();
     bool GoesOn(int l);
     void SetRecord(int l, int r) // the record lane l's run takes
@@ -111,15 +113,16 @@ private:
     alignas(64) double m_decision[kLanes] {};
     uint64_t m_active { 0 };
     int m_nNext { 0 };
-    int m_laneRun[kLanes] {};
+    alignas(64) int m_laneRun[kLanes] {};
+    alignas(64) int m_quiet[kLanes] {}; // the runs each lane goes on to its next record with nothing due
     int m_lanePixel[kLanes] {};
     alignas(64) size_t m_runAt[kLanes] {};     // each lane's run as an index into the iteration's records
     alignas(64) size_t m_termRunAt[kLanes] {}; // and into the termination's
     alignas(64) double m_z0Re[kLanes] {};      // each lane's plane offset
     alignas(64) double m_z0Im[kLanes] {};
-    int m_recordRun[kLanes] {};   // its run, unless it rebased or went round a periodic orbit
-    BlaTries m_tries[kLanes];     // when each lane next tries the bilinear skips
-    int m_laneRebases[kLanes] {}; // its pixel's rebases at its last try
+    alignas(64) int m_recordRun[kLanes] {}; // its run, unless it rebased or went round a periodic orbit
+    BlaTries m_tries[kLanes];               // when each lane next tries the bilinear skips
+    int m_laneRebases[kLanes] {};           // its pixel's rebases at its last try
     std::vector<Complex> m_gather;
 };
 
