@@ -78,8 +78,8 @@ private:
     void DeferAtTinyRuns();
     bool Defers(int l) const;
     void DeferToLand(int l);
-    bool DecideByNorm();
-    int QuietRuns(int l) const;
+    bool DecideByNorm(double* decision) const;
+    double QuietRuns(int l) const;
     uint64_t GoOnQuietly(const double* sum);
     void RunTermination();
     bool GoesOn(int l);
@@ -109,12 +109,12 @@ private:
     bool m_bKeepWide { false }; // a plane offset the doubles lose would decide a comparison
     bool m_bTiny { false };     // the reference passes closer to 0 than the doubles hold
     bool m_bLands { false };
-    // Where the termination is norm(z) > K: 1 holds, -1 does not (see CDeltaProgram::NormDecision).
-    alignas(64) double m_decision[kLanes] {};
     uint64_t m_active { 0 };
     int m_nNext { 0 };
     alignas(64) int m_laneRun[kLanes] {};
-    alignas(64) int m_quiet[kLanes] {}; // the runs each lane goes on to its next record with nothing due
+    // The runs each lane goes on to its next record with nothing due (see QuietRuns); doubles, so that
+    // their test shares the vectors of the glitch and termination tests.
+    alignas(64) double m_quiet[kLanes] {};
     int m_lanePixel[kLanes] {};
     alignas(64) size_t m_runAt[kLanes] {};     // each lane's run as an index into the iteration's records
     alignas(64) size_t m_termRunAt[kLanes] {}; // and into the termination's

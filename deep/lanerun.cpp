@@ -30,27 +30,24 @@ void Scalar(const BatchInstruction& in, const Complex* refA, const Complex* refB
 }
 
 // -a, conj(a), the suffix i's exchange of the parts, real(a) and imag(a): the same in the offsets as
-// in the values.
+// in the values. A loop per operation, each lane read before it is written (d may be a).
 void Linear(Op op, const double* ar, const double* ai, double* dr, double* di)
 {
-    alignas(64) double x[kLanes], y[kLanes];
-    std::copy_n(ar, kLaneCount, x);
-    std::copy_n(ai, kLaneCount, y);
-    for (size_t l = 0; l < kLaneCount; ++l) {
-        dr[l] = op == kOpNeg ? -x[l] : (op == kOpConj || op == kOpReal) ? x[l] : y[l];
-        di[l] = op == kOpImag ? x[l] : (op == kOpReal || op == kOpImagFn) ? 0.0 : -y[l];
+    const auto each = [&](auto part) {
+        for (size_t l = 0; l < kLaneCount; ++l) {
+            double re = 0.0, im = 0.0;
+            part(ar[l], ai[l], re, im);
+            dr[l] = re;
+            di[l] = im;
+        }
+    };
+    switch (op) {
+    case kOpNeg: each([](double x, double y, double& re, double& im) { re = -x, im = -y; }); break;
+    case kOpConj: each([](double x, double y, double& re, double& im) { re = x, im = -y; }); break;
+    case kOpReal: each([](double x, double, double& re, double& im) { re = x, im = 0.0; }); break;
+    case kOpImag: each([](double x, double y, double& re, double& im) { re = y, im = x; }); break;
+    default: each([](double, double y, double& re, double& im) { re = y, im = 0.0; }); break; // imag()
     }
-}
-
-// The active lanes whose mark is not 0.
-uint64_t Marked(const double* mark, uint64_t active)
-{
-    uint64_t marked = 0;
-    for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
-        const int l = std::countr_zero(bits);
-        marked |= mark[l] != 0.0 ? uint64_t { 1 } << l : 0;
-    }
-    return marked;
 }
 
 // An instruction's operands in the lanes and its rows of the reference's record.
@@ -96,7 +93,7 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
         // Real operands by their signs; the others (a complex modulus) by the general form.
         alignas(64) double other[kLanes];
         kernels.fold(refA, runAt, ar, ai, dr, di, other);
-        Scalar(in, refA, refB, refR, runAt, Marked(other, active), ar, ai, br, bi, dr, di, glitched);
+        Scalar(in, refA, refB, refR, runAt, LanesSet(other) & active, ar, ai, br, bi, dr, di, glitched);
         break;
     }
     case kOpNeg:

@@ -15,27 +15,25 @@
 
 namespace deltalanes {
 
-// The norm termination decided on every lane's value (lastRe, lastIm) and offset; false when some
-// active lane needs the exact decision. One loop over all lanes, so that it runs in vectors.
-bool CLaneRun::DecideByNorm()
+// The norm termination decided on every lane's value (lastRe, lastIm) and offset, in decision; false
+// when some active lane needs the exact decision. One loop over all lanes, so that it runs in vectors.
+bool CLaneRun::DecideByNorm(double* decision) const
 {
     const double* re = m_scratch.lastRe.data();
     const double* im = m_scratch.lastIm.data();
     const double* dre = m_scratch.re.data() + At(m_iter.Result());
     const double* dim = m_scratch.im.data() + At(m_iter.Result());
-    // A local array: stores to a member could alias the program's bound, read on every lane.
-    alignas(64) double decision[kLanes], undecided[kLanes];
+    alignas(64) double undecided[kLanes];
     for (size_t l = 0; l < kLaneCount; ++l) {
         decision[l] = m_program.NormDecision({ re[l], im[l] }, { dre[l], dim[l] });
         undecided[l] = decision[l] == 0.0 ? 1.0 : 0.0;
     }
-    std::copy_n(decision, kLaneCount, m_decision);
     return (LanesSet(undecided) & m_active) == 0;
 }
 
 // The runs lane l goes from its run and record before one ends somewhere other than at the next record
 // with nothing due: the limit, the orbit's last record, a lap's end or its next bilinear try.
-int CLaneRun::QuietRuns(int l) const
+double CLaneRun::QuietRuns(int l) const
 {
     const int n = m_laneRun[l];
     const int r = m_recordRun[l];
@@ -57,28 +55,30 @@ int CLaneRun::QuietRuns(int l) const
 uint64_t CLaneRun::GoOnQuietly(const double* sum)
 {
     const double* glitched = m_scratch.glitched.data();
+    const LanePairMask iter = LanePairMask {} + m_orbit.iteration.instructions;
+    const LanePairMask term = LanePairMask {} + m_orbit.termination.instructions;
     alignas(64) double plain[kLanes];
-    for (size_t l = 0; l < kLaneCount; ++l) {
-        plain[l] = (m_quiet[l] > 0) & (glitched[l] == 0.0) & (sum[l] <= 0.0) ? 1.0 : 0.0;
+    for (size_t l = 0; l < kLaneCount; l += 2) {
+        const LanePair quiet = LoadPair(m_quiet + l);
+        const LanePairMask goes
+            = (quiet > 0.0) & (LoadPair(glitched + l) == 0.0) & (LoadPair(sum + l) <= 0.0);
+        const LanePair step = goes ? LanePair {} + 1.0 : LanePair {};
+        StorePair(m_quiet + l, quiet - step);
+        StorePair(plain + l, step);
+        LanePairMask runAt, termRunAt;
+        std::memcpy(&runAt, m_runAt + l, sizeof runAt);
+        std::memcpy(&termRunAt, m_termRunAt + l, sizeof termRunAt);
+        runAt += iter & goes;
+        termRunAt += term & goes;
+        std::memcpy(m_runAt + l, &runAt, sizeof runAt);
+        std::memcpy(m_termRunAt + l, &termRunAt, sizeof termRunAt);
     }
-    const uint64_t quiet = LanesSet(plain);
-    alignas(64) int step[kLanes];
     for (size_t l = 0; l < kLaneCount; ++l) {
-        step[l] = static_cast<int>(plain[l]);
+        const int step = static_cast<int>(plain[l]);
+        m_laneRun[l] += step;
+        m_recordRun[l] += step;
     }
-    const size_t iter = static_cast<size_t>(m_orbit.iteration.instructions);
-    const size_t term = static_cast<size_t>(m_orbit.termination.instructions);
-    for (size_t l = 0; l < kLaneCount; ++l) {
-        m_laneRun[l] += step[l];
-        m_recordRun[l] += step[l];
-        m_quiet[l] -= step[l];
-    }
-    for (size_t l = 0; l < kLaneCount; ++l) {
-        const size_t all = 0 - static_cast<size_t>(plain[l] != 0.0);
-        m_runAt[l] += iter & all;
-        m_termRunAt[l] += term & all;
-    }
-    return quiet;
+    return LanesSet(plain);
 }
 
 // The carried offsets of pixel p after the skip and its bilinear skips from there (the run it starts
@@ -246,9 +246,11 @@ void CLaneRun::Step()
     }
     // Lanes that glitched and rebased take their run again, from another record. Where the program
     // lands, Iterate tries that first and rebases after (DeferToLand).
-    const uint64_t again = m_program.Rebases() && !m_bLands ? RebaseGlitchedLanes(m_program, m_orbit,
-                               m_active, glitched, re, im, m_scratch.before.data(), m_recordRun, m_gather)
-                                                            : 0;
+    const uint64_t marked = m_active & LanesSet(glitched); // most runs mark none
+    const uint64_t again = m_program.Rebases() && !m_bLands && marked != 0
+        ? RebaseGlitchedLanes(
+            m_program, m_orbit, marked, glitched, re, im, m_scratch.before.data(), m_recordRun, m_gather)
+        : 0;
     for (uint64_t b = again; b != 0; b &= b - 1) {
         const int l = std::countr_zero(b);
         SetRecord(l, m_recordRun[l]);
@@ -257,8 +259,9 @@ void CLaneRun::Step()
     }
     m_kernels.value(m_orbit.last.data(), m_recordRun, re + At(m_iter.Result()), im + At(m_iter.Result()),
         m_scratch.lastRe.data(), m_scratch.lastIm.data());
-    const bool exact = !m_program.NormEscape() || !DecideByNorm();
+    // Each lane's decision: where the norm decides, 1 holds and -1 does not; else the exact sum.
     alignas(64) double sums[kLanes];
+    const bool exact = !m_program.NormEscape() || !DecideByNorm(sums);
     if (exact) {
         RunTermination();
         const double* held = tre + At(m_term.Result());
@@ -267,8 +270,6 @@ void CLaneRun::Step()
             const int r = (m_active >> l & 1u) != 0 ? m_recordRun[l] : 0;
             sums[l] = m_orbit.held[static_cast<size_t>(r)] + held[l];
         }
-    } else {
-        std::copy_n(m_decision, kLaneCount, sums);
     }
     const uint64_t quiet = GoOnQuietly(sums);
     for (uint64_t bits = m_active & ~again & ~quiet; bits != 0; bits &= bits - 1) {
