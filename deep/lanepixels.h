@@ -6,6 +6,7 @@
 #include "delta.h"
 
 #include "deltakernels.h"
+#include "lanebooks.h"
 #include "lanecycle.h"
 #include "lanederivative.h"
 #include "lanerun.h"
@@ -31,6 +32,7 @@ public:
         , m_out(out)
         , m_start(m_iter.Carried().size())
         , m_kernels(ActiveDeltaKernels())
+        , m_books(ActiveLaneBooks())
         , m_derive(derive)
     {
         const size_t slots = static_cast<size_t>(m_iter.Slots());
@@ -103,6 +105,7 @@ private:
     int m_nStartRun { 0 };        // the run it starts at
     int m_nBlaEnd { 0 };          // the last run a bilinear skip may reach
     const DeltaKernels& m_kernels;
+    const LaneBooks& m_books;
     CLaneDerivatives* const m_derive; // where the lanes carry the derivative
     int m_nFilling { 0 };             // the lane Fill fills
     bool m_bScaled { false };

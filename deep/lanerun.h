@@ -7,7 +7,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <emmintrin.h>
 
 namespace deltalanes {
@@ -30,19 +29,6 @@ protected:
 inline constexpr size_t kLaneCount = static_cast<size_t>(kLanes);
 
 inline size_t At(int slot) { return static_cast<size_t>(slot) * kLaneCount; }
-
-// Two lanes as one vector of the instruction set every x86-64 has, for the lane loop's bookkeeping:
-// element-wise IEEE operations, so each lane gets the bits of the scalar code.
-using LanePair = double __attribute__((vector_size(16)));
-using LanePairMask = long long __attribute__((vector_size(16)));
-
-inline LanePair LoadPair(const double* p)
-{
-    LanePair v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-inline void StorePair(double* p, LanePair v) { std::memcpy(p, &v, sizeof v); }
 
 // One bit per lane whose value is not 0 (NaN included), lane 0 the lowest: two lanes an instruction,
 // with no branch per lane.

@@ -16,18 +16,13 @@
 namespace deltalanes {
 
 // The norm termination decided on every lane's value (lastRe, lastIm) and offset, in decision; false
-// when some active lane needs the exact decision. One loop over all lanes, so that it runs in vectors.
+// when some active lane needs the exact decision.
 bool CLaneRun::DecideByNorm(double* decision) const
 {
-    const double* re = m_scratch.lastRe.data();
-    const double* im = m_scratch.lastIm.data();
-    const double* dre = m_scratch.re.data() + At(m_iter.Result());
-    const double* dim = m_scratch.im.data() + At(m_iter.Result());
     alignas(64) double undecided[kLanes];
-    for (size_t l = 0; l < kLaneCount; ++l) {
-        decision[l] = m_program.NormDecision({ re[l], im[l] }, { dre[l], dim[l] });
-        undecided[l] = decision[l] == 0.0 ? 1.0 : 0.0;
-    }
+    m_books.decide(m_program, m_scratch.lastRe.data(), m_scratch.lastIm.data(),
+        m_scratch.re.data() + At(m_iter.Result()), m_scratch.im.data() + At(m_iter.Result()), decision,
+        undecided);
     return (LanesSet(undecided) & m_active) == 0;
 }
 
@@ -54,31 +49,12 @@ double CLaneRun::QuietRuns(int l) const
 // pixels' runs are written when they end.
 uint64_t CLaneRun::GoOnQuietly(const double* sum)
 {
-    const double* glitched = m_scratch.glitched.data();
-    const LanePairMask iter = LanePairMask {} + m_orbit.iteration.instructions;
-    const LanePairMask term = LanePairMask {} + m_orbit.termination.instructions;
-    alignas(64) double plain[kLanes];
-    for (size_t l = 0; l < kLaneCount; l += 2) {
-        const LanePair quiet = LoadPair(m_quiet + l);
-        const LanePairMask goes
-            = (quiet > 0.0) & (LoadPair(glitched + l) == 0.0) & (LoadPair(sum + l) <= 0.0);
-        const LanePair step = goes ? LanePair {} + 1.0 : LanePair {};
-        StorePair(m_quiet + l, quiet - step);
-        StorePair(plain + l, step);
-        LanePairMask runAt, termRunAt;
-        std::memcpy(&runAt, m_runAt + l, sizeof runAt);
-        std::memcpy(&termRunAt, m_termRunAt + l, sizeof termRunAt);
-        runAt += iter & goes;
-        termRunAt += term & goes;
-        std::memcpy(m_runAt + l, &runAt, sizeof runAt);
-        std::memcpy(m_termRunAt + l, &termRunAt, sizeof termRunAt);
-    }
-    for (size_t l = 0; l < kLaneCount; ++l) {
-        const int step = static_cast<int>(plain[l]);
-        m_laneRun[l] += step;
-        m_recordRun[l] += step;
-    }
-    return LanesSet(plain);
+    alignas(64) double goes[kLanes];
+    m_books.goOn({ m_quiet, m_laneRun, m_recordRun, m_runAt, m_termRunAt,
+                     static_cast<size_t>(m_orbit.iteration.instructions),
+                     static_cast<size_t>(m_orbit.termination.instructions) },
+        m_scratch.glitched.data(), sum, goes);
+    return LanesSet(goes);
 }
 
 // The carried offsets of pixel p after the skip and its bilinear skips from there (the run it starts

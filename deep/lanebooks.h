@@ -1,0 +1,38 @@
+#pragma once
+
+// The lane loop's per-run bookkeeping as plain loops over every lane, built for each instruction set
+// and chosen at run time as the delta kernels are, so that it takes as few instructions as the
+// arithmetic it serves. Element-wise IEEE operations only: each lane gets the scalar code's bits.
+
+#include "delta.h"
+
+#include <cstddef>
+
+namespace deltalanes {
+
+// Each lane's run and record and where they stand, as the lane loop keeps them.
+struct LaneCursor {
+    double* quiet;     // the runs it goes on with nothing due at their ends
+    int* laneRun;      // its run
+    int* recordRun;    // its record
+    size_t* runAt;     // the record as an index into the iteration's records
+    size_t* termRunAt; // and into the termination's
+    size_t iter;       // the instructions of a record of the iteration
+    size_t term;       // and of the termination
+};
+
+struct LaneBooks {
+    // decision[l] = program.NormDecision of lane l's value (re, im) and offset (dre, dim); undecided[l]
+    // is 1 where that is 0, else 0.
+    void (*decide)(const CDeltaProgram& program, const double* re, const double* im, const double* dre,
+        const double* dim, double* decision, double* undecided);
+    // Every lane with quiet runs left whose run did not glitch and whose sum (its termination's
+    // decision) is not above 0 moves on a run and a record, one quiet run fewer; goes[l] is 1 for
+    // those lanes, else 0.
+    void (*goOn)(const LaneCursor& lanes, const double* glitched, const double* sum, double* goes);
+};
+
+// The widest set this processor has.
+const LaneBooks& ActiveLaneBooks();
+
+} // namespace deltalanes
