@@ -2,26 +2,34 @@
 
 #include "lanerun.h"
 
+#include <immintrin.h>
+
 namespace deltalanes {
 
 namespace {
 
 // The loops, inlined into a function per instruction set; restrict tells the compiler no output
-// overlaps an input, so that it needs no run-time checks to make vectors.
-[[gnu::always_inline]] inline void Decide(const CDeltaProgram& program, const double* __restrict re,
+// overlaps an input, so that it needs no run-time checks to make vectors. Bits is the set's own
+// test of 0: a mask, and the shifts constants once the loop is unrolled.
+template <uint64_t (*Bits)(const double*)>
+[[gnu::always_inline]] inline uint64_t Decide(const CDeltaProgram& program, const double* __restrict re,
     const double* __restrict im, const double* __restrict dre, const double* __restrict dim,
-    double* __restrict decision, double* __restrict undecided)
+    double* __restrict decision)
 {
+    alignas(64) double undecided[kLanes];
     for (size_t l = 0; l < kLaneCount; ++l) {
         const double d = program.NormDecision({ re[l], im[l] }, { dre[l], dim[l] });
         decision[l] = d;
         undecided[l] = d == 0.0 ? 1.0 : 0.0;
     }
+    return Bits(undecided);
 }
 
-[[gnu::always_inline]] inline void GoOn(const LaneCursor& lanes, const double* __restrict glitched,
-    const double* __restrict sum, double* __restrict goes)
+template <uint64_t (*Bits)(const double*)>
+[[gnu::always_inline]] inline uint64_t GoOn(
+    const LaneCursor& lanes, const double* __restrict glitched, const double* __restrict sum)
 {
+    alignas(64) double goes[kLanes];
     double* __restrict quiet = lanes.quiet;
     for (size_t l = 0; l < kLaneCount; ++l) {
         const double step = (quiet[l] > 0.0) & (glitched[l] == 0.0) & (sum[l] <= 0.0) ? 1.0 : 0.0;
@@ -42,23 +50,47 @@ namespace {
         runAt[l] += lanes.iter & all;
         termRunAt[l] += lanes.term & all;
     }
+    return Bits(goes);
 }
 
-#define GLIMMERSET_LANE_BOOKS(SET, TARGET)                                                                   \
-    TARGET void Decide##SET(const CDeltaProgram& program, const double* re, const double* im,                \
-        const double* dre, const double* dim, double* decision, double* undecided)                           \
-    {                                                                                                        \
-        Decide(program, re, im, dre, dim, decision, undecided);                                              \
-    }                                                                                                        \
-    TARGET void GoOn##SET(const LaneCursor& lanes, const double* glitched, const double* sum, double* goes)  \
-    {                                                                                                        \
-        GoOn(lanes, glitched, sum, goes);                                                                    \
-    }                                                                                                        \
-    const LaneBooks kBooks##SET { Decide##SET, GoOn##SET };
+[[gnu::target("avx2")]] uint64_t BitsAvx2(const double* value)
+{
+    uint64_t bits = 0;
+#pragma GCC unroll 16
+    for (size_t l = 0; l < kLaneCount; l += 4) {
+        const __m256d v = _mm256_cmp_pd(_mm256_loadu_pd(value + l), _mm256_setzero_pd(), _CMP_NEQ_UQ);
+        bits |= static_cast<uint64_t>(_mm256_movemask_pd(v)) << l;
+    }
+    return bits;
+}
 
-GLIMMERSET_LANE_BOOKS(Sse2, )
-GLIMMERSET_LANE_BOOKS(Avx2, [[gnu::target("avx2")]])
-GLIMMERSET_LANE_BOOKS(Avx512, [[gnu::target("avx512f")]])
+[[gnu::target("avx512f")]] uint64_t BitsAvx512(const double* value)
+{
+    uint64_t bits = 0;
+#pragma GCC unroll 8
+    for (size_t l = 0; l < kLaneCount; l += 8) {
+        bits |= static_cast<uint64_t>(
+                    _mm512_cmp_pd_mask(_mm512_loadu_pd(value + l), _mm512_setzero_pd(), _CMP_NEQ_UQ))
+            << l;
+    }
+    return bits;
+}
+
+#define GLIMMERSET_LANE_BOOKS(SET, BITS, TARGET)                                                             \
+    TARGET uint64_t Decide##SET(const CDeltaProgram& program, const double* re, const double* im,            \
+        const double* dre, const double* dim, double* decision)                                              \
+    {                                                                                                        \
+        return Decide<BITS>(program, re, im, dre, dim, decision);                                            \
+    }                                                                                                        \
+    TARGET uint64_t GoOn##SET(const LaneCursor& lanes, const double* glitched, const double* sum)            \
+    {                                                                                                        \
+        return GoOn<BITS>(lanes, glitched, sum);                                                             \
+    }                                                                                                        \
+    const LaneBooks kBooks##SET { Decide##SET, GoOn##SET, BITS };
+
+GLIMMERSET_LANE_BOOKS(Sse2, LanesSet, )
+GLIMMERSET_LANE_BOOKS(Avx2, BitsAvx2, [[gnu::target("avx2")]])
+GLIMMERSET_LANE_BOOKS(Avx512, BitsAvx512, [[gnu::target("avx512f")]])
 
 #undef GLIMMERSET_LANE_BOOKS
 

@@ -7,6 +7,7 @@
 #include "delta.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace deltalanes {
 
@@ -22,14 +23,15 @@ struct LaneCursor {
 };
 
 struct LaneBooks {
-    // decision[l] = program.NormDecision of lane l's value (re, im) and offset (dre, dim); undecided[l]
-    // is 1 where that is 0, else 0.
-    void (*decide)(const CDeltaProgram& program, const double* re, const double* im, const double* dre,
-        const double* dim, double* decision, double* undecided);
+    // decision[l] = program.NormDecision of lane l's value (re, im) and offset (dre, dim); returns the
+    // lanes where that is 0, one bit each (lane 0 the lowest).
+    uint64_t (*decide)(const CDeltaProgram& program, const double* re, const double* im, const double* dre,
+        const double* dim, double* decision);
     // Every lane with quiet runs left whose run did not glitch and whose sum (its termination's
-    // decision) is not above 0 moves on a run and a record, one quiet run fewer; goes[l] is 1 for
-    // those lanes, else 0.
-    void (*goOn)(const LaneCursor& lanes, const double* glitched, const double* sum, double* goes);
+    // decision) is not above 0 moves on a run and a record, one quiet run fewer; returns those lanes.
+    uint64_t (*goOn)(const LaneCursor& lanes, const double* glitched, const double* sum);
+    // The lanes whose value is not 0 (NaN included).
+    uint64_t (*marked)(const double* value);
 };
 
 // The widest set this processor has.

@@ -19,11 +19,9 @@ namespace deltalanes {
 // when some active lane needs the exact decision.
 bool CLaneRun::DecideByNorm(double* decision) const
 {
-    alignas(64) double undecided[kLanes];
-    m_books.decide(m_program, m_scratch.lastRe.data(), m_scratch.lastIm.data(),
-        m_scratch.re.data() + At(m_iter.Result()), m_scratch.im.data() + At(m_iter.Result()), decision,
-        undecided);
-    return (LanesSet(undecided) & m_active) == 0;
+    const uint64_t undecided = m_books.decide(m_program, m_scratch.lastRe.data(), m_scratch.lastIm.data(),
+        m_scratch.re.data() + At(m_iter.Result()), m_scratch.im.data() + At(m_iter.Result()), decision);
+    return (undecided & m_active) == 0;
 }
 
 // The runs lane l goes from its run and record before one ends somewhere other than at the next record
@@ -49,12 +47,10 @@ double CLaneRun::QuietRuns(int l) const
 // pixels' runs are written when they end.
 uint64_t CLaneRun::GoOnQuietly(const double* sum)
 {
-    alignas(64) double goes[kLanes];
-    m_books.goOn({ m_quiet, m_laneRun, m_recordRun, m_runAt, m_termRunAt,
-                     static_cast<size_t>(m_orbit.iteration.instructions),
-                     static_cast<size_t>(m_orbit.termination.instructions) },
-        m_scratch.glitched.data(), sum, goes);
-    return LanesSet(goes);
+    return m_books.goOn({ m_quiet, m_laneRun, m_recordRun, m_runAt, m_termRunAt,
+                            static_cast<size_t>(m_orbit.iteration.instructions),
+                            static_cast<size_t>(m_orbit.termination.instructions) },
+        m_scratch.glitched.data(), sum);
 }
 
 // The carried offsets of pixel p after the skip and its bilinear skips from there (the run it starts
@@ -222,7 +218,7 @@ void CLaneRun::Step()
     }
     // Lanes that glitched and rebased take their run again, from another record. Where the program
     // lands, Iterate tries that first and rebases after (DeferToLand).
-    const uint64_t marked = m_active & LanesSet(glitched); // most runs mark none
+    const uint64_t marked = m_active & m_books.marked(glitched); // most runs mark none
     const uint64_t again = m_program.Rebases() && !m_bLands && marked != 0
         ? RebaseGlitchedLanes(
             m_program, m_orbit, marked, glitched, re, im, m_scratch.before.data(), m_recordRun, m_gather)
