@@ -53,6 +53,27 @@ template <uint64_t (*Bits)(const double*)>
     return Bits(goes);
 }
 
+// A loop per operation, each lane read before it is written.
+[[gnu::always_inline]] inline void Linear(Op op, const double* ar, const double* ai, double* dr, double* di)
+{
+    const auto each = [&](auto part) [[gnu::always_inline]] {
+        for (size_t l = 0; l < kLaneCount; ++l) {
+            double re = 0.0, im = 0.0;
+            part(ar[l], ai[l], re, im);
+            dr[l] = re;
+            di[l] = im;
+        }
+    };
+    switch (op) {
+    case kOpCopy: each([](double x, double y, double& re, double& im) { re = x, im = y; }); break;
+    case kOpNeg: each([](double x, double y, double& re, double& im) { re = -x, im = -y; }); break;
+    case kOpConj: each([](double x, double y, double& re, double& im) { re = x, im = -y; }); break;
+    case kOpReal: each([](double x, double, double& re, double& im) { re = x, im = 0.0; }); break;
+    case kOpImag: each([](double x, double y, double& re, double& im) { re = y, im = x; }); break;
+    default: each([](double, double y, double& re, double& im) { re = y, im = 0.0; }); break; // imag()
+    }
+}
+
 [[gnu::target("avx2")]] uint64_t BitsAvx2(const double* value)
 {
     uint64_t bits = 0;
@@ -86,7 +107,11 @@ template <uint64_t (*Bits)(const double*)>
     {                                                                                                        \
         return GoOn<BITS>(lanes, glitched, sum);                                                             \
     }                                                                                                        \
-    const LaneBooks kBooks##SET { Decide##SET, GoOn##SET, BITS };
+    TARGET void Linear##SET(Op op, const double* ar, const double* ai, double* dr, double* di)               \
+    {                                                                                                        \
+        Linear(op, ar, ai, dr, di);                                                                          \
+    }                                                                                                        \
+    const LaneBooks kBooks##SET { Decide##SET, GoOn##SET, BITS, Linear##SET };
 
 GLIMMERSET_LANE_BOOKS(Sse2, LanesSet, )
 GLIMMERSET_LANE_BOOKS(Avx2, BitsAvx2, [[gnu::target("avx2")]])

@@ -5,6 +5,7 @@
 // arithmetic it serves. Element-wise IEEE operations only: each lane gets the scalar code's bits.
 
 #include "delta.h"
+#include "opcodes.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +33,9 @@ struct LaneBooks {
     uint64_t (*goOn)(const LaneCursor& lanes, const double* glitched, const double* sum);
     // The lanes whose value is not 0 (NaN included).
     uint64_t (*marked)(const double* value);
+    // d = a, -a, conj(a), the suffix i's exchange of the parts, real(a) or imag(a) (op kOpCopy, kOpNeg,
+    // kOpConj, kOpImag, kOpReal or kOpImagFn): the same in the offsets as in the values. d may be a.
+    void (*linear)(Op op, const double* ar, const double* ai, double* dr, double* di);
 };
 
 // The widest set this processor has.

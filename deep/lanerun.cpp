@@ -1,6 +1,7 @@
 #include "lanerun.h"
 
 #include "deltaforms.h"
+#include "lanebooks.h"
 
 #include "opcodes.h"
 
@@ -29,27 +30,6 @@ void Scalar(const BatchInstruction& in, const Complex* refA, const Complex* refB
     }
 }
 
-// -a, conj(a), the suffix i's exchange of the parts, real(a) and imag(a): the same in the offsets as
-// in the values. A loop per operation, each lane read before it is written (d may be a).
-void Linear(Op op, const double* ar, const double* ai, double* dr, double* di)
-{
-    const auto each = [&](auto part) {
-        for (size_t l = 0; l < kLaneCount; ++l) {
-            double re = 0.0, im = 0.0;
-            part(ar[l], ai[l], re, im);
-            dr[l] = re;
-            di[l] = im;
-        }
-    };
-    switch (op) {
-    case kOpNeg: each([](double x, double y, double& re, double& im) { re = -x, im = -y; }); break;
-    case kOpConj: each([](double x, double y, double& re, double& im) { re = x, im = -y; }); break;
-    case kOpReal: each([](double x, double, double& re, double& im) { re = x, im = 0.0; }); break;
-    case kOpImag: each([](double x, double y, double& re, double& im) { re = y, im = x; }); break;
-    default: each([](double, double y, double& re, double& im) { re = y, im = 0.0; }); break; // imag()
-    }
-}
-
 // An instruction's operands in the lanes and its rows of the reference's record.
 struct LaneOperands {
     const double *ar, *ai, *br, *bi;
@@ -59,7 +39,7 @@ struct LaneOperands {
 
 // One instruction over the lanes: the vector loops where the form has one, else lane by lane.
 void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const size_t* runAt, uint64_t active,
-    double* glitched, const DeltaKernels& kernels)
+    double* glitched, const DeltaKernels& kernels, const LaneBooks& books)
 {
     const auto [ar, ai, br, bi, dr, di, refA, refB, refR] = o;
     // The batch compiler's whole power is not an Op: it takes the lane-by-lane form.
@@ -67,10 +47,7 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
     switch (op) {
     case kOpAdd: kernels.add(ar, ai, br, bi, dr, di); break;
     case kOpSub: kernels.sub(ar, ai, br, bi, dr, di); break;
-    case kOpCopy:
-        std::copy_n(ar, kLaneCount, dr);
-        std::copy_n(ai, kLaneCount, di);
-        break;
+    case kOpCopy: books.linear(op, ar, ai, dr, di); break;
     case kOpMul:
         // A b + a B + a b, with the glitch test of the scalar form.
         kernels.mul(refA, refB, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
@@ -93,14 +70,14 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
         // Real operands by their signs; the others (a complex modulus) by the general form.
         alignas(64) double other[kLanes];
         kernels.fold(refA, runAt, ar, ai, dr, di, other);
-        Scalar(in, refA, refB, refR, runAt, LanesSet(other) & active, ar, ai, br, bi, dr, di, glitched);
+        Scalar(in, refA, refB, refR, runAt, books.marked(other) & active, ar, ai, br, bi, dr, di, glitched);
         break;
     }
     case kOpNeg:
     case kOpConj:
     case kOpImag:
     case kOpReal:
-    case kOpImagFn: Linear(op, ar, ai, dr, di); break;
+    case kOpImagFn: books.linear(op, ar, ai, dr, di); break;
     case kOpDiv:
     case kOpOpen:
     case kOpClose:
@@ -129,6 +106,7 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         std::fill_n(re + At(code.ResetSlot()), kLaneCount, 0.0);
         std::fill_n(im + At(code.ResetSlot()), kLaneCount, 0.0);
     }
+    const LaneBooks& books = ActiveLaneBooks();
     const int instructions = static_cast<int>(code.Code().size());
     for (int k = 0; k < instructions; ++k) {
         const BatchInstruction& in = code.Code()[static_cast<size_t>(k)];
@@ -143,7 +121,7 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         }
         RunInstruction(in,
             { ar, ai, br, bi, dr, di, record.a.data() + k, record.b.data() + k, record.r.data() + k }, runAt,
-            active, glitched, kernels);
+            active, glitched, kernels, books);
         if (chain) {
             chain->After(in, record, k, runAt, active, dr, di);
         }
