@@ -129,4 +129,16 @@ const LaneBooks& ActiveLaneBooks()
     return books;
 }
 
+std::vector<const LaneBooks*> LaneBooksOfThisProcessor()
+{
+    std::vector<const LaneBooks*> books { &kBooksSse2 };
+    if (__builtin_cpu_supports("avx2")) {
+        books.push_back(&kBooksAvx2);
+    }
+    if (__builtin_cpu_supports("avx512f")) {
+        books.push_back(&kBooksAvx512);
+    }
+    return books;
+}
+
 } // namespace deltalanes

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace deltalanes {
 
@@ -40,5 +41,7 @@ struct LaneBooks {
 
 // The widest set this processor has.
 const LaneBooks& ActiveLaneBooks();
+// Every set this processor has, the plainest first (for tests that hold them to one another).
+std::vector<const LaneBooks*> LaneBooksOfThisProcessor();
 
 } // namespace deltalanes
