@@ -90,6 +90,9 @@ struct ReferenceOrbit {
     // `period` runs after it.
     int period { 0 };
     int cycleEnd { -1 };
+    // A landing orbit that every landed pixel follows alike (the program reads no z0): its pixels go on
+    // along it to their end, where others would leave it after kLandingRuns for another reference.
+    bool keepsLanded { false };
     ProgramRecord iteration, termination;
     std::vector<Complex> last;    // the iteration's value after each run
     std::vector<Complex> carried; // [run * carried + j]: every carried slot after each run

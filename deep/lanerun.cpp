@@ -62,6 +62,9 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
     case kOpPow:
         if (in.opcode == kBatchOpPowWhole && in.exponent == 2) {
             kernels.square(refA, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare);
+        } else if (in.opcode == kBatchOpPowWhole) {
+            kernels.wholePower(
+                in.exponent, refA, refB, refR, runAt, ar, ai, dr, di, glitched, kGlitchShare * kGlitchShare);
         } else {
             Scalar(in, refA, refB, refR, runAt, active, ar, ai, br, bi, dr, di, glitched);
         }
@@ -73,16 +76,24 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
         Scalar(in, refA, refB, refR, runAt, books.marked(other) & active, ar, ai, br, bi, dr, di, glitched);
         break;
     }
+    case kOpExp: {
+        alignas(64) double other[kLanes];
+        kernels.exp(refA, refR, runAt, ar, ai, dr, di, glitched, other);
+        Scalar(in, refA, refB, refR, runAt, books.marked(other) & active, ar, ai, br, bi, dr, di, glitched);
+        break;
+    }
     case kOpNeg:
     case kOpConj:
     case kOpImag:
     case kOpReal:
     case kOpImagFn: books.linear(op, ar, ai, dr, di); break;
     case kOpDiv:
+        kernels.quotient(
+            refA, refB, refR, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
+        break;
     case kOpOpen:
     case kOpClose:
     case kOpArg:
-    case kOpExp:
     case kOpLog:
     case kOpLog10:
     case kOpSqrt:

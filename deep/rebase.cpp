@@ -257,7 +257,7 @@ uint64_t RebaseGlitchedLanes(const CDeltaProgram& program, const ReferenceOrbit&
 int CDeltaProgram::NextRecord(const ReferenceOrbit& orbit, int r, Complex* d, Complex* lap, int maxIter,
     int& n, DeltaPixel& pixel) const
 {
-    if (pixel.landed && pixel.runs - pixel.landedAt > kLandingRuns) {
+    if (pixel.landed && !orbit.keepsLanded && pixel.runs - pixel.landedAt > kLandingRuns) {
         return -1; // another reference takes it side by side
     }
     if (orbit.LapEnd(r)) {
@@ -329,7 +329,7 @@ bool WideRepeats(const ReferenceOrbit& orbit, int r, const std::vector<int32_t>&
 int CDeltaProgram::NextRecordWide(const ReferenceOrbit& orbit, int r, const ExComplex* x, ExComplex* lap,
     int maxIter, int& n, DeltaPixel& pixel) const
 {
-    if (pixel.landed && pixel.runs - pixel.landedAt > kLandingRuns) {
+    if (pixel.landed && !orbit.keepsLanded && pixel.runs - pixel.landedAt > kLandingRuns) {
         return -1; // as NextRecord
     }
     if (orbit.LapEnd(r) && WideRepeats(orbit, r, m_iter.Carried(), x, lap)) {

@@ -391,16 +391,21 @@ bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_
     if (program.LandingInstruction() < 0 || used >= maxBytes) {
         return true;
     }
-    // Landed pixels go on one at a time (the lanes run one orbit): that pays only where the landing
-    // orbit's own termination holds soon, so that they end a few runs later (exp(z) + C escapes from
-    // C); beside one that lives on (0.5 exp(z * z) + z0 follows z0's orbit to the limit) they would
-    // run alone to the limit, far slower than the lanes on another reference.
+    // Landed pixels go on one at a time (the lanes run one orbit). Where the program reads no z0 they
+    // all follow the one orbit of the constants (exp(z) + C lands on C's), so it serves them to their
+    // end: another reference would land its own pixels the same way, and a basin's pixels would take
+    // references until the cap. Otherwise it pays only where the landing orbit's own termination holds
+    // soon; beside one that lives on (0.5 exp(z * z) + z0 follows z0's orbit to the limit) the pixels
+    // would run alone to the limit, far slower than the lanes on another reference.
+    const bool alike = program.Iteration().Z0() < 0 && program.Termination().Z0() < 0;
     auto landing = std::make_shared<ReferenceOrbit>();
-    if (!BuildOrbit(program, point, bits, std::min(maxIter, kLandingRuns + 1), *landing, cancelled,
-            maxBytes - used, program.LandingInstruction())) {
+    if (!BuildOrbit(program, point, bits, alike ? maxIter : std::min(maxIter, kLandingRuns + 1), *landing,
+            cancelled, maxBytes - used, program.LandingInstruction())) {
         return false;
     }
-    if (landing->runs >= 2 && landing->terminatedAt >= 0 && landing->terminatedAt < kLandingRuns) {
+    landing->keepsLanded = alike;
+    if (landing->runs >= 2
+        && (alike || (landing->terminatedAt >= 0 && landing->terminatedAt < kLandingRuns))) {
         out.orbit.landing = std::move(landing);
     }
     return true;

@@ -1,3 +1,4 @@
+#include "arith.h"
 #include "delta.h"
 #include "deltaforms.h"
 #include "deltakernels.h"
@@ -7,8 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <iterator>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -232,7 +237,7 @@ TEST(Reference, StopsAtItsMemoryBoundAndMarksItsTermination)
     EXPECT_LE(bounded.orbit.Bytes(), 400 * perRun);
 }
 
-// The lanes' square and abs of a real operand against the delta forms (bit for bit, glitch tests
+// The lanes' square, exp and abs of a real operand against the delta forms (bit for bit, glitch tests
 // included), and abs of a real operand against the exact |X + x| - |X|: by its signs it rounds once, so
 // a sign crossing far from the reference loses nothing and is no glitch.
 TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
@@ -252,6 +257,10 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
         { { 0.3, 0.0 }, { 0.1, 0.2 } },          // a real reference, a complex offset
         { { 0.6, 0.5 }, { -0.6 + 1e-6, -0.5 } }, // a square whose value drops
         { { 0.6, 0.5 }, { 1e-17, -3e-17 } },     // and one that does not
+        { { 0.3, 0.0 }, { 0.0, 1e-9 } },         // exp: cos(1e-9) - 1 is all of the real part
+        { { 0.3, 0.0 }, { -7.5, 0.3 } },         // exp: far below the reference's value, a glitch
+        { { 0.3, 2.0 }, { 0.0, 0.0 } },          // no offset: +0, whatever the signs of exp(A)
+        { { 800.0, 0.0 }, { 1e-3, 0.0 } },       // exp(A) overflows: the general form's glitch
     };
     const DeltaKernels& kernels = ActiveDeltaKernels();
     BatchInstruction abs;
@@ -274,6 +283,10 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
     const double limit = kGlitchShare * kGlitchShare;
     kernels.fold(refA.data(), runAt, ar, ai, dr, di, other);
     kernels.square(refA.data(), runAt, ar, ai, sr, si, glitched, limit);
+    std::vector<Complex> refR(kCount);
+    std::transform(refA.begin(), refA.end(), refR.begin(), [](Complex A) { return Exp(A); });
+    alignas(64) double er[kLanes] {}, ei[kLanes] {}, expGlitched[kLanes] {}, general[kLanes] {};
+    kernels.exp(refA.data(), refR.data(), runAt, ar, ai, er, ei, expGlitched, general);
     for (size_t l = 0; l < kCount; ++l) {
         const Complex A = rows[l].A, a = rows[l].a;
         bool glitch = false;
@@ -299,5 +312,118 @@ TEST(DeltaForms, LaneLoopsAgreeWithTheScalarForms)
         EXPECT_EQ(sr[l], power.re) << l;
         EXPECT_EQ(si[l], power.im) << l;
         EXPECT_EQ(glitched[l] != 0.0, glitch) << l;
+        // exp: by its series where the offset is below 1, as it stands where it is larger.
+        BatchInstruction exp;
+        exp.opcode = kOpExp;
+        glitch = false;
+        const Complex change = DeltaForm<Complex>(exp, A, {}, refR[l], a, {}, glitch);
+        EXPECT_EQ(general[l] != 0.0, !std::isfinite(refR[l].re)) << l;
+        if (general[l] == 0.0) {
+            EXPECT_EQ(std::bit_cast<uint64_t>(er[l]), std::bit_cast<uint64_t>(change.re)) << l;
+            EXPECT_EQ(std::bit_cast<uint64_t>(ei[l]), std::bit_cast<uint64_t>(change.im)) << l;
+            EXPECT_EQ(expGlitched[l] != 0.0, glitch) << l;
+        }
     }
+}
+
+// exp(w) - 1 by its series, for the offsets the exp delta meets (|re w|, |im w| <= 1), within two
+// units in the last place of its modulus from the exact value, where the parts cancel as well.
+TEST(DeltaForms, ExpSeriesIsWithinTwoUlpsOfExact)
+{
+    const double parts[] = { 0.0, 0x1p-59, 1e-9, 0x1p-5, 0.3, 0.7071, 1.0 };
+    for (const double x : parts) {
+        for (const double y : parts) {
+            for (const Complex w : { Complex { x, y }, Complex { -x, y }, Complex { x * x / 2, y } }) {
+                BigComplex exact(w, 256);
+                mpc_exp(exact.get(), exact.get(), MPC_RNDNN);
+                mpc_sub_ui(exact.get(), exact.get(), 1, MPC_RNDNN);
+                BigComplex error(Expm1(w), 256);
+                mpc_sub(error.get(), error.get(), exact.get(), MPC_RNDNN);
+                const double size
+                    = std::hypot(mpfr_get_d(exact.Re(), MPFR_RNDN), mpfr_get_d(exact.Im(), MPFR_RNDN));
+                const double off
+                    = std::hypot(mpfr_get_d(error.Re(), MPFR_RNDN), mpfr_get_d(error.Im(), MPFR_RNDN));
+                if (size == 0.0) {
+                    EXPECT_EQ(off, 0.0);
+                    continue;
+                }
+                EXPECT_LE(off, 0x1p-52 * size) << w.re << "," << w.im;
+            }
+        }
+    }
+}
+
+// The lanes' whole powers and quotients against the scalar forms, bit for bit with their glitch tests:
+// values that drop, offsets of 0, a reference that is not finite, a divisor that reaches 0.
+TEST(DeltaForms, LanePowersAndQuotientsAgreeWithTheScalarForms)
+{
+    struct Row {
+        Complex A, a, B, b;
+    };
+    const double inf = std::numeric_limits<double>::infinity();
+    const Row rows[] = {
+        { { 0.6, 0.5 }, { 1e-17, -3e-17 }, { 0.3, -0.8 }, { 2e-17, 1e-18 } },
+        { { 0.6, 0.5 }, { -0.6 + 1e-6, -0.5 }, { 0.3, -0.8 }, { -0.3 + 1e-7, 0.8 } }, // both drop
+        { { -1.25, 0.0 }, { 0.25, 0.0 }, { 2.0, 0.0 }, { -3.0, 0.0 } },      // the divisor's part flips
+        { { 0.0, 0.0 }, { 1e-300, 2e-300 }, { 0.0, 1e-3 }, { 0.0, -1e-3 } }, // the divisor reaches 0
+        { { 1e200, 0.0 }, { 1.0, 1.0 }, { 1e-200, 0.0 }, { 1e-210, 0.0 } },  // R beyond the doubles
+        { { 0.3, 0.4 }, { 0.0, 0.0 }, { 0.7, 0.1 }, { 0.0, 0.0 } },          // nothing moved
+        { { 0.3, 0.4 }, { 0.0, 0.0 }, { 0.7, 0.1 }, { 1e-9, 0.0 } },         // only the divisor
+        { { inf, 0.0 }, { 1e-3, 0.0 }, { 1.0, 0.0 }, { 0.0, 0.0 } },         // A not finite
+        { { 2.5, -1.5 }, { -3.0, 1.0 }, { 0.02, 0.01 }, { 0.5, -0.4 } },     // offsets larger than values
+    };
+    constexpr size_t kCount = std::size(rows);
+    const DeltaKernels& kernels = ActiveDeltaKernels();
+    const double limit = kGlitchShare * kGlitchShare;
+    size_t runAt[kLanes] {};
+    alignas(64) double ar[kLanes] {}, ai[kLanes] {}, br[kLanes] {}, bi[kLanes] {};
+    for (size_t l = 0; l < kCount; ++l) {
+        runAt[l] = l;
+        ar[l] = rows[l].a.re;
+        ai[l] = rows[l].a.im;
+        br[l] = rows[l].b.re;
+        bi[l] = rows[l].b.im;
+    }
+    const auto expectSame = [&](const char* what, int n, const BatchInstruction& in, const Complex* refB,
+                                const Complex* refR, const double* dr, const double* di,
+                                const double* glitched) {
+        for (size_t l = 0; l < kCount; ++l) {
+            bool glitch = false;
+            const Complex v = DeltaForm<Complex>(in, rows[l].A, refB[l], refR[l], rows[l].a,
+                in.opcode == kOpDiv ? rows[l].b : rows[l].a, glitch);
+            // Bit for bit: NaNs alike, and the sign of a zero.
+            EXPECT_TRUE(
+                std::memcmp(&dr[l], &v.re, sizeof(double)) == 0 || (std::isnan(dr[l]) && std::isnan(v.re)))
+                << what << n << " row " << l << ": " << dr[l] << " vs " << v.re;
+            EXPECT_TRUE(
+                std::memcmp(&di[l], &v.im, sizeof(double)) == 0 || (std::isnan(di[l]) && std::isnan(v.im)))
+                << what << n << " row " << l << ": " << di[l] << " vs " << v.im;
+            EXPECT_EQ(glitched[l] != 0.0, glitch) << what << n << " row " << l;
+        }
+    };
+    for (const int n : { 3, 4, 5, 7, 12, -1, -2, -3 }) {
+        BatchInstruction power;
+        power.opcode = kBatchOpPowWhole;
+        power.exponent = n;
+        std::vector<Complex> refA(kCount), refB(kCount, Complex { static_cast<double>(n), 0.0 }),
+            refR(kCount);
+        for (size_t l = 0; l < kCount; ++l) {
+            refA[l] = rows[l].A;
+            refR[l] = Pow(rows[l].A, refB[l]);
+        }
+        alignas(64) double dr[kLanes] {}, di[kLanes] {}, glitched[kLanes] {};
+        kernels.wholePower(n, refA.data(), refB.data(), refR.data(), runAt, ar, ai, dr, di, glitched, limit);
+        expectSame("power ", n, power, refB.data(), refR.data(), dr, di, glitched);
+    }
+    BatchInstruction quotient;
+    quotient.opcode = kOpDiv;
+    std::vector<Complex> refA(kCount), refB(kCount), refR(kCount);
+    for (size_t l = 0; l < kCount; ++l) {
+        refA[l] = rows[l].A;
+        refB[l] = rows[l].B;
+        refR[l] = Div(rows[l].A, rows[l].B);
+    }
+    alignas(64) double dr[kLanes] {}, di[kLanes] {}, glitched[kLanes] {};
+    kernels.quotient(refA.data(), refB.data(), refR.data(), runAt, ar, ai, br, bi, dr, di, glitched, limit);
+    expectSame("quotient ", 0, quotient, refB.data(), refR.data(), dr, di, glitched);
 }

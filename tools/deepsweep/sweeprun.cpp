@@ -38,6 +38,9 @@ std::string Command(const SweepView& v)
 
 } // namespace
 
+// More references than a view near a boundary should need.
+constexpr int kManyReferences = 5;
+
 SweepTotals RunSweep(double minutes, std::uint64_t seed, int side, int threads, const std::string& logPath)
 {
     std::mt19937_64 rng(seed);
@@ -67,6 +70,10 @@ SweepTotals RunSweep(double minutes, std::uint64_t seed, int side, int threads, 
             if (!o.wrong.empty()) {
                 ++totals.wrongViews;
                 log << Command(view) << "\n";
+                log.flush();
+            } else if (o.references > kManyReferences) {
+                // Right but slow: a view that keeps taking references is worth a look too.
+                log << "# " << o.references << " references: " << Command(view) << "\n";
                 log.flush();
             }
         }

@@ -208,6 +208,21 @@ SweepView ExpCollapse()
     return v;
 }
 
+// A Julia set of exp whose C lies in an attracting basin: pixels that land on C's orbit stay on it to
+// the limit, and must not each take a reference of their own.
+SweepView ExpBasin()
+{
+    SweepView v = ViewOf("z = exp(z) + C;", "real(z) > 50;");
+    v.constants = { { 0.093438839239483276, -0.57066791637926062 } };
+    v.maxIter = 300;
+    v.width = "1e-50";
+    v.side = 12;
+    const FoundPoint p = NewtonPeriodic(v, Point("1.75", "-1.68", 300), 3, 300);
+    EXPECT_TRUE(p.ok);
+    CentreAt(v, p.point);
+    return v;
+}
+
 // A view across the power's cut, centred 1e-469 below the negative real axis: the reference's
 // imaginary part reads 0 in doubles, and half the pixels lie on the cut's other side.
 SweepView AcrossTheCut()
@@ -224,7 +239,8 @@ SweepView AcrossTheCut()
 const Case kCases[] = { { "minibrot", Minibrot }, { "power", Power }, { "band edge", BandEdge },
     { "exp band edge", ExpEdge }, { "singular on the way", SingularOnTheWay }, { "rational", Rational },
     { "Misiurewicz", Misiurewicz }, { "folded axis", FoldedAxis }, { "exp near 0", ExpNearZero },
-    { "leaky chaos", LeakyChaos }, { "exp collapse", ExpCollapse, 1 }, { "across the cut", AcrossTheCut } };
+    { "leaky chaos", LeakyChaos }, { "exp collapse", ExpCollapse, 1 }, { "exp basin", ExpBasin, 2 },
+    { "across the cut", AcrossTheCut } };
 
 INSTANTIATE_TEST_SUITE_P(
     Deep, Views, testing::ValuesIn(kCases), [](const testing::TestParamInfo<Case>& info) {
