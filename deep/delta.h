@@ -314,7 +314,8 @@ public:
         const double n = value.re * value.re + value.im * value.im;
         const double margin
             = 0x1p-40 * (3.0 * n + m_nEscape + 2.0 * (offset.re * offset.re + offset.im * offset.im));
-        return n - m_nEscape > margin ? 1.0 : (m_nEscape - n > margin ? -1.0 : 0.0);
+        // Without branches, so that the lanes decide in vectors: margin >= 0, so at most one holds.
+        return (n - m_nEscape > margin ? 1.0 : 0.0) - (m_nEscape - n > margin ? 1.0 : 0.0);
     }
 
     // Plans the skip for offsets up to `radius` (a real ExComplex): the runs over which every such

@@ -6,6 +6,7 @@
 #include "delta.h"
 
 #include "deltakernels.h"
+#include "lanebooks.h"
 #include "lanecycle.h"
 #include "lanederivative.h"
 #include "lanerun.h"
@@ -31,6 +32,7 @@ public:
         , m_out(out)
         , m_start(m_iter.Carried().size())
         , m_kernels(ActiveDeltaKernels())
+        , m_books(ActiveLaneBooks())
         , m_derive(derive)
     {
         const size_t slots = static_cast<size_t>(m_iter.Slots());
@@ -78,7 +80,9 @@ private:
     void DeferAtTinyRuns();
     bool Defers(int l) const;
     void DeferToLand(int l);
-    bool DecideByNorm();
+    bool DecideByNorm(double* decision) const;
+    double QuietRuns(int l) const;
+    uint64_t GoOnQuietly(const double* sum);
     void RunTermination();
     bool GoesOn(int l);
     void SetRecord(int l, int r) // the record lane l's run takes
@@ -101,25 +105,27 @@ private:
     int m_nStartRun { 0 };        // the run it starts at
     int m_nBlaEnd { 0 };          // the last run a bilinear skip may reach
     const DeltaKernels& m_kernels;
+    const LaneBooks& m_books;
     CLaneDerivatives* const m_derive; // where the lanes carry the derivative
     int m_nFilling { 0 };             // the lane Fill fills
     bool m_bScaled { false };
     bool m_bKeepWide { false }; // a plane offset the doubles lose would decide a comparison
     bool m_bTiny { false };     // the reference passes closer to 0 than the doubles hold
     bool m_bLands { false };
-    // Where the termination is norm(z) > K: 1 holds, -1 does not (see CDeltaProgram::NormDecision).
-    alignas(64) double m_decision[kLanes] {};
     uint64_t m_active { 0 };
     int m_nNext { 0 };
-    int m_laneRun[kLanes] {};
+    alignas(64) int m_laneRun[kLanes] {};
+    // The runs each lane goes on to its next record with nothing due (see QuietRuns); doubles, so that
+    // their test shares the vectors of the glitch and termination tests.
+    alignas(64) double m_quiet[kLanes] {};
     int m_lanePixel[kLanes] {};
     alignas(64) size_t m_runAt[kLanes] {};     // each lane's run as an index into the iteration's records
     alignas(64) size_t m_termRunAt[kLanes] {}; // and into the termination's
     alignas(64) double m_z0Re[kLanes] {};      // each lane's plane offset
     alignas(64) double m_z0Im[kLanes] {};
-    int m_recordRun[kLanes] {};   // its run, unless it rebased or went round a periodic orbit
-    BlaTries m_tries[kLanes];     // when each lane next tries the bilinear skips
-    int m_laneRebases[kLanes] {}; // its pixel's rebases at its last try
+    alignas(64) int m_recordRun[kLanes] {}; // its run, unless it rebased or went round a periodic orbit
+    BlaTries m_tries[kLanes];               // when each lane next tries the bilinear skips
+    int m_laneRebases[kLanes] {};           // its pixel's rebases at its last try
     std::vector<Complex> m_gather;
 };
 

@@ -1,6 +1,7 @@
 #include "lanerun.h"
 
 #include "deltaforms.h"
+#include "lanebooks.h"
 
 #include "opcodes.h"
 
@@ -29,30 +30,6 @@ void Scalar(const BatchInstruction& in, const Complex* refA, const Complex* refB
     }
 }
 
-// -a, conj(a), the suffix i's exchange of the parts, real(a) and imag(a): the same in the offsets as
-// in the values.
-void Linear(Op op, const double* ar, const double* ai, double* dr, double* di)
-{
-    alignas(64) double x[kLanes], y[kLanes];
-    std::copy_n(ar, kLaneCount, x);
-    std::copy_n(ai, kLaneCount, y);
-    for (size_t l = 0; l < kLaneCount; ++l) {
-        dr[l] = op == kOpNeg ? -x[l] : (op == kOpConj || op == kOpReal) ? x[l] : y[l];
-        di[l] = op == kOpImag ? x[l] : (op == kOpReal || op == kOpImagFn) ? 0.0 : -y[l];
-    }
-}
-
-// The active lanes whose mark is not 0.
-uint64_t Marked(const double* mark, uint64_t active)
-{
-    uint64_t marked = 0;
-    for (uint64_t bits = active; bits != 0; bits &= bits - 1) {
-        const int l = std::countr_zero(bits);
-        marked |= mark[l] != 0.0 ? uint64_t { 1 } << l : 0;
-    }
-    return marked;
-}
-
 // An instruction's operands in the lanes and its rows of the reference's record.
 struct LaneOperands {
     const double *ar, *ai, *br, *bi;
@@ -62,7 +39,7 @@ struct LaneOperands {
 
 // One instruction over the lanes: the vector loops where the form has one, else lane by lane.
 void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const size_t* runAt, uint64_t active,
-    double* glitched, const DeltaKernels& kernels)
+    double* glitched, const DeltaKernels& kernels, const LaneBooks& books)
 {
     const auto [ar, ai, br, bi, dr, di, refA, refB, refR] = o;
     // The batch compiler's whole power is not an Op: it takes the lane-by-lane form.
@@ -70,10 +47,7 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
     switch (op) {
     case kOpAdd: kernels.add(ar, ai, br, bi, dr, di); break;
     case kOpSub: kernels.sub(ar, ai, br, bi, dr, di); break;
-    case kOpCopy:
-        std::copy_n(ar, kLaneCount, dr);
-        std::copy_n(ai, kLaneCount, di);
-        break;
+    case kOpCopy: books.linear(op, ar, ai, dr, di); break;
     case kOpMul:
         // A b + a B + a b, with the glitch test of the scalar form.
         kernels.mul(refA, refB, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
@@ -99,20 +73,20 @@ void RunInstruction(const BatchInstruction& in, const LaneOperands& o, const siz
         // Real operands by their signs; the others (a complex modulus) by the general form.
         alignas(64) double other[kLanes];
         kernels.fold(refA, runAt, ar, ai, dr, di, other);
-        Scalar(in, refA, refB, refR, runAt, Marked(other, active), ar, ai, br, bi, dr, di, glitched);
+        Scalar(in, refA, refB, refR, runAt, books.marked(other) & active, ar, ai, br, bi, dr, di, glitched);
         break;
     }
     case kOpExp: {
         alignas(64) double other[kLanes];
         kernels.exp(refA, refR, runAt, ar, ai, dr, di, glitched, other);
-        Scalar(in, refA, refB, refR, runAt, Marked(other, active), ar, ai, br, bi, dr, di, glitched);
+        Scalar(in, refA, refB, refR, runAt, books.marked(other) & active, ar, ai, br, bi, dr, di, glitched);
         break;
     }
     case kOpNeg:
     case kOpConj:
     case kOpImag:
     case kOpReal:
-    case kOpImagFn: Linear(op, ar, ai, dr, di); break;
+    case kOpImagFn: books.linear(op, ar, ai, dr, di); break;
     case kOpDiv:
         kernels.quotient(
             refA, refB, refR, runAt, ar, ai, br, bi, dr, di, glitched, kGlitchShare * kGlitchShare);
@@ -143,6 +117,7 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         std::fill_n(re + At(code.ResetSlot()), kLaneCount, 0.0);
         std::fill_n(im + At(code.ResetSlot()), kLaneCount, 0.0);
     }
+    const LaneBooks& books = ActiveLaneBooks();
     const int instructions = static_cast<int>(code.Code().size());
     for (int k = 0; k < instructions; ++k) {
         const BatchInstruction& in = code.Code()[static_cast<size_t>(k)];
@@ -157,7 +132,7 @@ void RunLanes(const CDeltaCode& code, const ProgramRecord& record, const size_t*
         }
         RunInstruction(in,
             { ar, ai, br, bi, dr, di, record.a.data() + k, record.b.data() + k, record.r.data() + k }, runAt,
-            active, glitched, kernels);
+            active, glitched, kernels, books);
         if (chain) {
             chain->After(in, record, k, runAt, active, dr, di);
         }

@@ -15,22 +15,42 @@
 
 namespace deltalanes {
 
-// The norm termination decided on each active lane's value (lastRe, lastIm) and offset; false when
-// some lane needs the exact decision.
-bool CLaneRun::DecideByNorm()
+// The norm termination decided on every lane's value (lastRe, lastIm) and offset, in decision; false
+// when some active lane needs the exact decision.
+bool CLaneRun::DecideByNorm(double* decision) const
 {
-    const double* re = m_scratch.lastRe.data();
-    const double* im = m_scratch.lastIm.data();
-    const double* dre = m_scratch.re.data() + At(m_iter.Result());
-    const double* dim = m_scratch.im.data() + At(m_iter.Result());
-    for (uint64_t bits = m_active; bits != 0; bits &= bits - 1) {
-        const int l = std::countr_zero(bits);
-        m_decision[l] = m_program.NormDecision({ re[l], im[l] }, { dre[l], dim[l] });
-        if (m_decision[l] == 0.0) {
-            return false;
-        }
+    const uint64_t undecided = m_books.decide(m_program, m_scratch.lastRe.data(), m_scratch.lastIm.data(),
+        m_scratch.re.data() + At(m_iter.Result()), m_scratch.im.data() + At(m_iter.Result()), decision);
+    return (undecided & m_active) == 0;
+}
+
+// The runs lane l goes from its run and record before one ends somewhere other than at the next record
+// with nothing due: the limit, the orbit's last record, a lap's end or its next bilinear try.
+double CLaneRun::QuietRuns(int l) const
+{
+    const int n = m_laneRun[l];
+    const int r = m_recordRun[l];
+    int quiet = std::min(m_nMaxIter - n, m_orbit.runs - r) - 1;
+    if (!m_orbit.bla.Empty()) {
+        quiet = std::min(quiet, m_tries[l].next - n - 1);
     }
-    return true;
+    if (m_orbit.period > 0) {
+        const int past = std::max(r - m_orbit.cycleEnd, 0);
+        const int lapEnd = m_orbit.cycleEnd + (past + m_orbit.period - 1) / m_orbit.period * m_orbit.period;
+        quiet = std::min(quiet, lapEnd - r);
+    }
+    return std::max(quiet, 0);
+}
+
+// Lanes whose run ended plainly (no glitch, the termination not holding, sum its decision) with runs
+// to go quietly take their next run and record here, with no branch per lane; returns them. Their
+// pixels' runs are written when they end.
+uint64_t CLaneRun::GoOnQuietly(const double* sum)
+{
+    return m_books.goOn({ m_quiet, m_laneRun, m_recordRun, m_runAt, m_termRunAt,
+                            static_cast<size_t>(m_orbit.iteration.instructions),
+                            static_cast<size_t>(m_orbit.termination.instructions) },
+        m_scratch.glitched.data(), sum);
 }
 
 // The carried offsets of pixel p after the skip and its bilinear skips from there (the run it starts
@@ -101,6 +121,7 @@ void CLaneRun::Fill(int l)
 {
     const int skip = m_orbit.skipRuns;
     m_laneRun[l] = skip;
+    m_quiet[l] = 0;
     SetRecord(l, m_orbit.RecordRun(skip));
     std::fill_n(m_scratch.lap.data() + (2 * m_iter.Carried().size() + 1) * static_cast<size_t>(l),
         2 * m_iter.Carried().size() + 1, NAN);
@@ -151,6 +172,7 @@ void CLaneRun::Fill(int l)
         m_scratch.glitched[static_cast<size_t>(l)] = 0.0;
         m_lanePixel[l] = p;
         m_active |= uint64_t { 1 } << l;
+        m_quiet[l] = QuietRuns(l);
         return;
     }
 }
@@ -196,29 +218,38 @@ void CLaneRun::Step()
     }
     // Lanes that glitched and rebased take their run again, from another record. Where the program
     // lands, Iterate tries that first and rebases after (DeferToLand).
-    const uint64_t again = m_program.Rebases() && !m_bLands ? RebaseGlitchedLanes(m_program, m_orbit,
-                               m_active, glitched, re, im, m_scratch.before.data(), m_recordRun, m_gather)
-                                                            : 0;
+    const uint64_t marked = m_active & m_books.marked(glitched); // most runs mark none
+    const uint64_t again = m_program.Rebases() && !m_bLands && marked != 0
+        ? RebaseGlitchedLanes(
+            m_program, m_orbit, marked, glitched, re, im, m_scratch.before.data(), m_recordRun, m_gather)
+        : 0;
     for (uint64_t b = again; b != 0; b &= b - 1) {
-        SetRecord(std::countr_zero(b), m_recordRun[std::countr_zero(b)]);
-        ++m_out[m_lanePixel[std::countr_zero(b)]].rebases;
+        const int l = std::countr_zero(b);
+        SetRecord(l, m_recordRun[l]);
+        m_quiet[l] = 0; // its next run is its first on that record: GoesOn sees the rebase
+        ++m_out[m_lanePixel[l]].rebases;
     }
     m_kernels.value(m_orbit.last.data(), m_recordRun, re + At(m_iter.Result()), im + At(m_iter.Result()),
         m_scratch.lastRe.data(), m_scratch.lastIm.data());
-    const bool exact = !m_program.NormEscape() || !DecideByNorm();
+    // Each lane's decision: where the norm decides, 1 holds and -1 does not; else the exact sum.
+    alignas(64) double sums[kLanes];
+    const bool exact = !m_program.NormEscape() || !DecideByNorm(sums);
     if (exact) {
         RunTermination();
-    }
-    const double* held = tre + At(m_term.Result());
-    for (uint64_t bits = m_active; bits != 0; bits &= bits - 1) {
-        const int l = std::countr_zero(bits);
-        if ((again >> l & 1u) != 0) {
-            continue;
+        const double* held = tre + At(m_term.Result());
+        for (size_t l = 0; l < kLaneCount; ++l) {
+            // An idle lane's record may lie past the orbit's end: it reads the first.
+            const int r = (m_active >> l & 1u) != 0 ? m_recordRun[l] : 0;
+            sums[l] = m_orbit.held[static_cast<size_t>(r)] + held[l];
         }
+    }
+    const uint64_t quiet = GoOnQuietly(sums);
+    for (uint64_t bits = m_active & ~again & ~quiet; bits != 0; bits &= bits - 1) {
+        const int l = std::countr_zero(bits);
         DeltaPixel& pixel = m_out[m_lanePixel[l]];
         const int n = m_laneRun[l];
         const int r = m_recordRun[l];
-        const double sum = exact ? m_orbit.held[static_cast<size_t>(r)] + held[l] : m_decision[l];
+        const double sum = sums[l];
         // The runs a pixel made are counted when it ends: the skip's and n + 1 from its lane.
         bool ends = true;
         if (glitched[l] != 0.0 && m_bLands) {
@@ -239,6 +270,7 @@ void CLaneRun::Step()
             }
         } else {
             ends = !GoesOn(l);
+            m_quiet[l] = ends ? 0 : QuietRuns(l);
         }
         if (ends) {
             m_active &= ~(uint64_t { 1 } << l);
