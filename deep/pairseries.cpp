@@ -76,11 +76,8 @@ const ExComplex& Mirrored(const PairCoefficients& c, size_t k)
 } // namespace
 
 CPairDisc::CPairDisc(const ExComplex& radius)
+    : m_reach(DiscPowers(radius))
 {
-    m_reach[0] = radius;
-    for (int k = 1; k < kSkipTerms; ++k) {
-        m_reach[k] = ex::Mul(m_reach[k - 1], radius);
-    }
 }
 
 ExComplex CPairDisc::PolynomialBound(const PairModel& m) const

@@ -29,12 +29,19 @@ template <class Model> bool IsZero(const Model& m)
 
 } // namespace
 
-CModelDisc::CModelDisc(const ExComplex& radius)
+std::array<ExComplex, kSkipTerms> DiscPowers(const ExComplex& radius)
 {
-    m_reach[0] = radius;
+    std::array<ExComplex, kSkipTerms> reach;
+    reach[0] = radius;
     for (int k = 1; k < kSkipTerms; ++k) {
-        m_reach[k] = ex::Mul(m_reach[k - 1], radius);
+        reach[k] = ex::Mul(reach[k - 1], radius);
     }
+    return reach;
+}
+
+CModelDisc::CModelDisc(const ExComplex& radius)
+    : m_reach(DiscPowers(radius))
+{
 }
 
 ExComplex CModelDisc::PolynomialBound(const TaylorModel& m) const

@@ -43,6 +43,9 @@ struct TaylorModel {
     ExComplex err {}; // real, >= 0
 };
 
+// r, r^2, ..., r^kSkipTerms: the sizes of the terms' powers at the edge of the disc |a| <= r.
+std::array<ExComplex, kSkipTerms> DiscPowers(const ExComplex& radius);
+
 // The disc's powers and the model operations on it.
 class CModelDisc {
 public:
