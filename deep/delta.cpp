@@ -123,6 +123,8 @@ DeltaPixel Resumed(const DeltaPixel* resumed, int n)
     pixel.runs = going ? resumed->runs : n;
     pixel.skipped = going ? resumed->skipped : 0;
     pixel.rebases = going ? resumed->rebases : 0;
+    pixel.landed = going && resumed->landed;
+    pixel.landedAt = going ? resumed->landedAt : 0;
     return pixel;
 }
 
@@ -234,23 +236,26 @@ template bool CDeltaCode::Run<ExComplex>(const ProgramRecord&, int, ExComplex*) 
 
 namespace {
 
-// Whether the termination program is norm(z) > K or norm(z) >= K for a constant K > 0.
-bool IsNormEscape(const CDeltaCode& term, double& bound)
+// Whether the termination program is norm(z), real(z) or imag(z) > K (or >= K) for a constant K (> 0
+// for the norm): its level instruction's opcode and K.
+bool IsEscape(const CDeltaCode& term, int termN, Op& level, double& bound)
 {
     const std::vector<BatchInstruction>& code = term.Code();
     if (code.size() != 2 || term.Z() < 0 || term.ResetSlot() >= 0) {
         return false;
     }
-    const BatchInstruction& norm = code[0];
+    const BatchInstruction& first = code[0];
     const BatchInstruction& test = code[1];
-    if (norm.opcode != kOpNorm || norm.a != term.Z() || (test.opcode != kOpGt && test.opcode != kOpGe)
-        || test.a != norm.dest || test.b < 0 || test.dest != term.Result() || test.b == term.Z()
-        || test.b == term.Z0() || term.Program().Writes(test.b)) {
+    level = static_cast<Op>(first.opcode);
+    if ((level != kOpNorm && level != kOpReal && level != kOpImagFn) || first.a != term.Z()
+        || (test.opcode != kOpGt && test.opcode != kOpGe) || test.a != first.dest || test.b < 0
+        || test.dest != term.Result() || test.b == term.Z() || test.b == term.Z0() || test.b == termN
+        || term.Program().Writes(test.b)) {
         return false;
     }
     const Complex k = term.Program().Initial(test.b);
     bound = k.re;
-    return std::isfinite(k.re) && k.re > 0.0 && k.im == 0.0;
+    return std::isfinite(k.re) && k.im == 0.0 && (level != kOpNorm || k.re > 0.0);
 }
 
 } // namespace
@@ -261,7 +266,12 @@ CDeltaProgram::CDeltaProgram(const CBatchFormula& iteration, int iterZ, int iter
     , m_term(termination, termZ, termZ0)
     , m_termN(termN)
 {
-    m_bNormEscape = IsNormEscape(m_term, m_nEscape);
+    Op level = kOpNorm;
+    m_bEscapeDecides = IsEscape(m_term, m_termN, level, m_escape);
+    m_escapeSize = std::fabs(m_escape);
+    m_escapeNorm = level == kOpNorm ? 1.0 : 0.0;
+    m_escapeRe = level == kOpReal ? 1.0 : 0.0;
+    m_escapeIm = level == kOpImagFn ? 1.0 : 0.0;
     NoteAutonomy();
 }
 
@@ -342,9 +352,9 @@ bool CDeltaProgram::Holds(
     if (m_term.Z0() >= 0) {
         t[m_term.Z0()] = z0;
     }
-    if (m_bNormEscape) {
+    if (m_bEscapeDecides) {
         const Complex offset = Arith<N>::ToC(d[m_iter.Result()]);
-        if (const double decided = NormDecision(Add(orbit.last[static_cast<size_t>(n)], offset), offset);
+        if (const double decided = EscapeDecision(Add(orbit.last[static_cast<size_t>(n)], offset), offset);
             decided != 0.0) {
             return decided > 0.0;
         }
@@ -367,7 +377,8 @@ bool CDeltaProgram::Holds(
 
 DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, int maxIter,
     std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX, const DeltaPixel* resumed,
-    const Complex* resume, const COrbitDerivative* carrier, OrbitDerivative* derivative) const
+    const Complex* resume, const COrbitDerivative* carrier, OrbitDerivative* derivative,
+    bool handsLandedBack) const
 {
     const PixelCarry carry { carrier, derivative };
     const size_t slots = static_cast<size_t>(m_iter.Slots());
@@ -390,11 +401,19 @@ DeltaPixel CDeltaProgram::Iterate(const ReferenceOrbit& orbit, const ExComplex& 
         scratch.ToDoubles();
     }
     BlaTries tries { n, 1 };
-    const ReferenceOrbit* on = &orbit; // the landing orbit once the pixel landed
+    // The landing orbit once the pixel landed.
+    const ReferenceOrbit* on = pixel.landed && orbit.landing ? orbit.landing.get() : &orbit;
+    const bool handsBack = handsLandedBack && !pixel.landed && orbit.landing && orbit.landing->keepsLanded;
     for (;; ++n) {
         r = Bilinear(*on, r, n, maxIter, tries, doubles, d, x, offset, pixel, carry);
         if (r < 0 || r >= on->runs) {
             pixel.glitched = true; // the reference ended before this pixel did
+            return pixel;
+        }
+        if (handsBack && on != &orbit && doubles) {
+            pixel.deferred = true;
+            pixel.resumeRun = n;
+            pixel.recordRun = r;
             return pixel;
         }
         if (doubles && on->TinyRun(r) && OffsetsBelowD(d, carried, kTinyRunBits)) {

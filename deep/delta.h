@@ -98,6 +98,9 @@ struct ReferenceOrbit {
     // A landing orbit that every landed pixel follows alike (the program reads no z0): its pixels go on
     // along it to their end, where others would leave it after kLandingRuns for another reference.
     bool keepsLanded { false };
+    // Whether some run below `runs` is a TinyRun or a SingularRun (the record may hold one more run,
+    // not offered): the lanes look at each lane's run only then.
+    bool specialRuns { false };
     ProgramRecord iteration, termination;
     std::vector<Complex> last;    // the iteration's value after each run
     std::vector<Complex> carried; // [run * carried + j]: every carried slot after each run
@@ -189,6 +192,14 @@ struct DeltaPixel {
     int rebases { 0 };           // times the pixel went on from another run of the orbit instead of glitching
     bool landed { false };       // the pixel went on to (and ended on) its orbit's landing orbit
     std::int64_t landedAt { 0 }; // its runs when it first landed
+};
+
+// Pixels the lanes take on from a run of their own: each one's pixel so far (its runs, next run and
+// record, what it did) and its row of slots, the iteration's then the termination's.
+struct LaneResumes {
+    const DeltaPixel* pixels;
+    const Complex* rows;
+    size_t row;
 };
 
 // The offsets of kLanes pixels of the lane-batched path, one per lane, in doubles: the iteration's
@@ -301,21 +312,29 @@ public:
     int IterZ0() const { return m_iter.Z0(); }
     const std::vector<int32_t>& Carried() const { return m_iter.Carried(); }
     bool DecidesOnPlanePoint() const { return m_iter.DecidesOnPlanePoint() || m_term.DecidesOnPlanePoint(); }
-    // Whether the termination is norm(z) > K (or >= K) for a constant K > 0. Then NormDecision decides
-    // it on a pixel's value and its offset from the reference's (1 holds, -1 does not) where they lie
-    // clearly off the level curve, and returns 0 elsewhere (or for a value that is not a number):
-    // the rounding errors of that value's norm, and the exact decision's, are below 2^-48 of the norms
-    // involved (the pixel's, K's and the reference value's, at most twice the pixel's and the
-    // offset's together), so that outside 2^-40 of them both decide alike, without the exact
-    // decision's glitch tests sending such pixels to other references.
-    bool NormEscape() const { return m_bNormEscape; }
-    double NormDecision(Complex value, Complex offset) const
+    // Whether the termination is norm(z) > K for a constant K > 0, or real(z) > K or imag(z) > K for a
+    // finite K (or >= K). Then EscapeDecision decides it on a pixel's value and its offset from the
+    // reference's (1 holds, -1 does not) where they lie clearly off the level curve, and returns 0
+    // elsewhere (or for a value that is not a number): the rounding errors of that value's level (its
+    // norm or its part), and the exact decision's, are below 2^-48 of the levels involved (the
+    // pixel's, K's and the reference value's, at most twice the pixel's and the offset's together),
+    // so that outside 2^-40 of them both decide alike, without the exact decision's glitch tests
+    // sending such pixels to other references.
+    bool DecidesEscape() const { return m_bEscapeDecides; }
+    double EscapeDecision(Complex value, Complex offset) const
     {
+        // One form for the three, without branches, so that the lanes decide in vectors: the weights
+        // pick the norm or one part (a norm's margin is that of the norm alone, bit for bit).
         const double n = value.re * value.re + value.im * value.im;
-        const double margin
-            = 0x1p-40 * (3.0 * n + m_nEscape + 2.0 * (offset.re * offset.re + offset.im * offset.im));
-        // Without branches, so that the lanes decide in vectors: margin >= 0, so at most one holds.
-        return (n - m_nEscape > margin ? 1.0 : 0.0) - (m_nEscape - n > margin ? 1.0 : 0.0);
+        const double part = m_escapeRe * value.re + m_escapeIm * value.im;
+        const double partOffset = m_escapeRe * offset.re + m_escapeIm * offset.im;
+        const double level = m_escapeNorm * n + part;
+        const double size = m_escapeNorm * n + std::fabs(part);
+        const double offsetSize
+            = m_escapeNorm * (offset.re * offset.re + offset.im * offset.im) + std::fabs(partOffset);
+        const double margin = 0x1p-40 * (3.0 * size + m_escapeSize + 2.0 * offsetSize);
+        // margin >= 0, so at most one holds.
+        return (level - m_escape > margin ? 1.0 : 0.0) - (m_escape - level > margin ? 1.0 : 0.0);
     }
 
     // Plans the skip for offsets up to `radius` (a real ExComplex): the runs over which every such
@@ -330,18 +349,25 @@ public:
     // of DeltaLanes::resume). With a carrier (made from Iteration()), the pixel also carries its
     // orbit's derivative in `derivative`: after the call, its dzx and dzy are the last value's. A pixel
     // that did not glitch leaves its iteration's offsets after its last run in scratchX.
+    // With handsLandedBack, a pixel that lands on a landing orbit all its landed pixels follow
+    // (keepsLanded) stops there, marked deferred with its next run and record (resumeRun, recordRun),
+    // and leaves its slots, the iteration's then the termination's, in scratchD: the lanes take it on
+    // (IterateLanes with LaneResumes). A pixel resumed as landed goes on along the landing orbit.
     DeltaPixel Iterate(const ReferenceOrbit& orbit, const ExComplex& offset, int maxIter,
         std::vector<Complex>& scratchD, std::vector<ExComplex>& scratchX, const DeltaPixel* resumed = nullptr,
         const Complex* resume = nullptr, const COrbitDerivative* carrier = nullptr,
-        OrbitDerivative* derivative = nullptr) const;
+        OrbitDerivative* derivative = nullptr, bool handsLandedBack = false) const;
 
     // Iterates count pixels side by side in doubles from the skip's run, kLanes at a time: each lane
     // runs at its own run of the reference and takes the next pixel when its own ends. A pixel whose
     // offsets lie below the doubles' range is marked deferred and left for Iterate, from its start or,
     // at a run where the reference passes closer to 0 than the doubles hold, from that run. With
-    // `derive`, the lanes carry each pixel's derivative too (a deferred pixel's is not kept).
+    // `derive`, the lanes carry each pixel's derivative too (a deferred pixel's is not kept). With
+    // `resumes`, the pixels go on from where Iterate handed them back instead, on `orbit`, their landing
+    // orbit; those that glitch there are deferred to land again (Iterate, resumed as landed).
     void IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, int count, int maxIter,
-        DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive = nullptr) const;
+        DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive = nullptr,
+        const LaneResumes* resumes = nullptr) const;
 
     // Whether a pixel may take the record of another run than its own (a periodic orbit's cycle, a
     // rebase): the termination reads no run number and carries nothing of its own, and an exact colour
@@ -407,8 +433,12 @@ private:
     int m_colourN { -1 };
     bool m_bColour { false };
     int m_termN { -1 };
-    bool m_bNormEscape { false };
-    double m_nEscape { 0.0 };
+    bool m_bEscapeDecides { false };
+    double m_escape { 0.0 }; // K, and its size
+    double m_escapeSize { 0.0 };
+    double m_escapeNorm { 0.0 }; // the level's weights: 1 for the norm, or for the part it reads
+    double m_escapeRe { 0.0 };
+    double m_escapeIm { 0.0 };
     // The record after record run r for a pixel going on from its run n with the offsets d, in doubles:
     // see NextLaneRecord (lap: the carried offsets at its last pass through a periodic orbit's end). A
     // pixel that goes round for good moves n on to the lap that ends at the limit.

@@ -18,7 +18,7 @@ template <uint64_t (*Bits)(const double*)>
 {
     alignas(64) double undecided[kLanes];
     for (size_t l = 0; l < kLaneCount; ++l) {
-        const double d = program.NormDecision({ re[l], im[l] }, { dre[l], dim[l] });
+        const double d = program.EscapeDecision({ re[l], im[l] }, { dre[l], dim[l] });
         decision[l] = d;
         undecided[l] = d == 0.0 ? 1.0 : 0.0;
     }

@@ -25,7 +25,7 @@ struct LaneCursor {
 };
 
 struct LaneBooks {
-    // decision[l] = program.NormDecision of lane l's value (re, im) and offset (dre, dim); returns the
+    // decision[l] = program.EscapeDecision of lane l's value (re, im) and offset (dre, dim); returns the
     // lanes where that is 0, one bit each (lane 0 the lowest).
     uint64_t (*decide)(const CDeltaProgram& program, const double* re, const double* im, const double* dre,
         const double* dim, double* decision);

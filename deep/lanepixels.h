@@ -20,7 +20,8 @@ namespace deltalanes {
 class CLaneRun {
 public:
     CLaneRun(const CDeltaProgram& program, const ReferenceOrbit& orbit, const ExComplex* offsets, int count,
-        int maxIter, DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive)
+        int maxIter, DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive,
+        const LaneResumes* resumes)
         : m_program(program)
         , m_iter(program.Iteration())
         , m_term(program.Termination())
@@ -34,6 +35,7 @@ public:
         , m_kernels(ActiveDeltaKernels())
         , m_books(ActiveLaneBooks())
         , m_derive(derive)
+        , m_resumes(resumes)
     {
         const size_t slots = static_cast<size_t>(m_iter.Slots());
         const size_t termSlots = static_cast<size_t>(m_term.Slots());
@@ -45,10 +47,10 @@ public:
         scratch.lastRe.assign(kLaneCount, 0.0);
         scratch.lastIm.assign(kLaneCount, 0.0);
         m_bScaled = orbit.skipRuns > 0 && orbit.SkipScaled();
-        m_bTiny = !orbit.iteration.firstTiny.empty() || !orbit.termination.firstTiny.empty()
-            || !orbit.iteration.singular.empty() || !orbit.termination.singular.empty();
-        // Lanes that glitch where the program lands go on alone, on the landing orbit (Iterate).
-        m_bLands = program.LandingInstruction() >= 0 && orbit.landing && !derive;
+        m_bTiny = orbit.specialRuns;
+        // Lanes that glitch where the program lands land alone (Iterate), and go on here again on the
+        // landing orbit where every landed pixel follows it (the lanes run one orbit: a second call).
+        m_bLands = program.LandingInstruction() >= 0 && (orbit.landing || resumes) && !derive;
         if (m_bTiny || m_bLands) {
             scratch.resume.assign(static_cast<size_t>(count) * (slots + termSlots), Complex {});
         }
@@ -75,12 +77,14 @@ public:
 
 private:
     bool Start(int p);
+    bool Begin(int p, int l);
+    bool TakeOn(int p, int l);
     void Fill(int l);
     void Step();
     void DeferAtTinyRuns();
     bool Defers(int l) const;
     void DeferToLand(int l);
-    bool DecideByNorm(double* decision) const;
+    bool DecideByValue(double* decision) const;
     double QuietRuns(int l) const;
     uint64_t GoOnQuietly(const double* sum);
     void RunTermination();
@@ -106,8 +110,9 @@ private:
     int m_nBlaEnd { 0 };          // the last run a bilinear skip may reach
     const DeltaKernels& m_kernels;
     const LaneBooks& m_books;
-    CLaneDerivatives* const m_derive; // where the lanes carry the derivative
-    int m_nFilling { 0 };             // the lane Fill fills
+    CLaneDerivatives* const m_derive;   // where the lanes carry the derivative
+    const LaneResumes* const m_resumes; // where the pixels go on from runs of their own
+    int m_nFilling { 0 };               // the lane Fill fills
     bool m_bScaled { false };
     bool m_bKeepWide { false }; // a plane offset the doubles lose would decide a comparison
     bool m_bTiny { false };     // the reference passes closer to 0 than the doubles hold

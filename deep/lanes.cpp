@@ -15,9 +15,9 @@
 
 namespace deltalanes {
 
-// The norm termination decided on every lane's value (lastRe, lastIm) and offset, in decision; false
+// The termination decided on every lane's value (lastRe, lastIm) and offset, in decision; false
 // when some active lane needs the exact decision.
-bool CLaneRun::DecideByNorm(double* decision) const
+bool CLaneRun::DecideByValue(double* decision) const
 {
     const uint64_t undecided = m_books.decide(m_program, m_scratch.lastRe.data(), m_scratch.lastIm.data(),
         m_scratch.re.data() + At(m_iter.Result()), m_scratch.im.data() + At(m_iter.Result()), decision);
@@ -115,6 +115,81 @@ bool CLaneRun::Start(int p)
     return wideEnough;
 }
 
+// Pixel p from its start into lane l: its run and offsets after the skip and its bilinear skips; false
+// where the doubles do not hold them (deferred) or the reference ends first (glitched).
+bool CLaneRun::Begin(int p, int l)
+{
+    const int skip = m_orbit.skipRuns;
+    m_out[p] = {};
+    m_out[p].runs = skip;
+    if (m_recordRun[l] >= m_orbit.runs) {
+        m_out[p].glitched = true; // the reference ends before the pixel's first run
+        return false;
+    }
+    if (m_derive) {
+        m_derive->Carrier().Start(m_orbit, m_offsets[p], skip, m_derive->Lane(l));
+        m_nFilling = l;
+    }
+    if (!Start(p)) {
+        m_out[p].deferred = true; // Iterate takes it from the start, its own skips included
+        return false;
+    }
+    const int run = m_nStartRun;
+    m_tries[l] = { run, 1 };
+    m_laneRebases[l] = 0;
+    if (!m_orbit.bla.Empty()) {
+        TriedLane(m_tries[l], skip, run, run);
+    }
+    m_out[p].runs = run;
+    m_out[p].skipped = run - skip;
+    m_laneRun[l] = run;
+    SetRecord(l, m_orbit.RecordRun(run)); // a bilinear skip ends before the orbit does
+    for (double* lanes : { m_scratch.re.data(), m_scratch.im.data() }) {
+        for (int s = 0; s < m_iter.Slots(); ++s) {
+            lanes[At(s) + static_cast<size_t>(l)] = 0.0;
+        }
+    }
+    for (double* lanes : { m_scratch.termRe.data(), m_scratch.termIm.data() }) {
+        for (int s = 0; s < m_term.Slots(); ++s) {
+            lanes[At(s) + static_cast<size_t>(l)] = 0.0;
+        }
+    }
+    const std::vector<int32_t>& carried = m_iter.Carried();
+    for (size_t j = 0; j < carried.size(); ++j) {
+        m_scratch.re[At(carried[j]) + static_cast<size_t>(l)] = m_start[j].re;
+        m_scratch.im[At(carried[j]) + static_cast<size_t>(l)] = m_start[j].im;
+    }
+    return true;
+}
+
+// Pixel p into lane l where Iterate handed it back: its next run, record and slots as they were.
+bool CLaneRun::TakeOn(int p, int l)
+{
+    const DeltaPixel& from = m_resumes->pixels[p];
+    m_out[p] = from;
+    m_out[p].deferred = false;
+    m_out[p].resumeRun = -1;
+    if (from.resumeRun < 0 || from.recordRun < 0 || from.recordRun >= m_orbit.runs) {
+        m_out[p].glitched = true;
+        return false;
+    }
+    m_laneRun[l] = from.resumeRun;
+    SetRecord(l, from.recordRun);
+    m_tries[l] = { from.resumeRun, 1 };
+    m_laneRebases[l] = from.rebases;
+    const Complex* row = m_resumes->rows + static_cast<size_t>(p) * m_resumes->row;
+    const size_t slots = static_cast<size_t>(m_iter.Slots());
+    for (size_t s = 0; s < slots; ++s) {
+        m_scratch.re[At(static_cast<int>(s)) + static_cast<size_t>(l)] = row[s].re;
+        m_scratch.im[At(static_cast<int>(s)) + static_cast<size_t>(l)] = row[s].im;
+    }
+    for (size_t s = 0; s < static_cast<size_t>(m_term.Slots()); ++s) {
+        m_scratch.termRe[At(static_cast<int>(s)) + static_cast<size_t>(l)] = row[slots + s].re;
+        m_scratch.termIm[At(static_cast<int>(s)) + static_cast<size_t>(l)] = row[slots + s].im;
+    }
+    return true;
+}
+
 // Puts the next pixel whose offsets the doubles hold into lane l; a pixel whose largest carried
 // offset is below their range is left to the caller (deferred).
 void CLaneRun::Fill(int l)
@@ -127,44 +202,8 @@ void CLaneRun::Fill(int l)
         2 * m_iter.Carried().size() + 1, NAN);
     while (m_nNext < m_nCount) {
         const int p = m_nNext++;
-        m_out[p] = {};
-        m_out[p].runs = skip;
-        if (m_recordRun[l] >= m_orbit.runs) {
-            m_out[p].glitched = true; // the reference ends before the pixel's first run
+        if (m_resumes ? !TakeOn(p, l) : !Begin(p, l)) {
             continue;
-        }
-        if (m_derive) {
-            m_derive->Carrier().Start(m_orbit, m_offsets[p], skip, m_derive->Lane(l));
-            m_nFilling = l;
-        }
-        if (!Start(p)) {
-            m_out[p].deferred = true; // Iterate takes it from the start, its own skips included
-            continue;
-        }
-        const int run = m_nStartRun;
-        m_tries[l] = { run, 1 };
-        m_laneRebases[l] = 0;
-        if (!m_orbit.bla.Empty()) {
-            TriedLane(m_tries[l], skip, run, run);
-        }
-        m_out[p].runs = run;
-        m_out[p].skipped = run - skip;
-        m_laneRun[l] = run;
-        SetRecord(l, m_orbit.RecordRun(run)); // a bilinear skip ends before the orbit does
-        for (double* lanes : { m_scratch.re.data(), m_scratch.im.data() }) {
-            for (int s = 0; s < m_iter.Slots(); ++s) {
-                lanes[At(s) + static_cast<size_t>(l)] = 0.0;
-            }
-        }
-        for (double* lanes : { m_scratch.termRe.data(), m_scratch.termIm.data() }) {
-            for (int s = 0; s < m_term.Slots(); ++s) {
-                lanes[At(s) + static_cast<size_t>(l)] = 0.0;
-            }
-        }
-        const std::vector<int32_t>& carried = m_iter.Carried();
-        for (size_t j = 0; j < carried.size(); ++j) {
-            m_scratch.re[At(carried[j]) + static_cast<size_t>(l)] = m_start[j].re;
-            m_scratch.im[At(carried[j]) + static_cast<size_t>(l)] = m_start[j].im;
         }
         const Complex z0 = ex::ToComplex(m_offsets[p]);
         m_z0Re[l] = z0.re;
@@ -231,9 +270,9 @@ void CLaneRun::Step()
     }
     m_kernels.value(m_orbit.last.data(), m_recordRun, re + At(m_iter.Result()), im + At(m_iter.Result()),
         m_scratch.lastRe.data(), m_scratch.lastIm.data());
-    // Each lane's decision: where the norm decides, 1 holds and -1 does not; else the exact sum.
+    // Each lane's decision: where its value decides, 1 holds and -1 does not; else the exact sum.
     alignas(64) double sums[kLanes];
-    const bool exact = !m_program.NormEscape() || !DecideByNorm(sums);
+    const bool exact = !m_program.DecidesEscape() || !DecideByValue(sums);
     if (exact) {
         RunTermination();
         const double* held = tre + At(m_term.Result());
@@ -282,7 +321,8 @@ void CLaneRun::Step()
 } // namespace deltalanes
 
 void CDeltaProgram::IterateLanes(const ReferenceOrbit& orbit, const ExComplex* offsets, int count,
-    int maxIter, DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive) const
+    int maxIter, DeltaLanes& scratch, DeltaPixel* out, CLaneDerivatives* derive,
+    const LaneResumes* resumes) const
 {
-    deltalanes::CLaneRun(*this, orbit, offsets, count, maxIter, scratch, out, derive).Run();
+    deltalanes::CLaneRun(*this, orbit, offsets, count, maxIter, scratch, out, derive, resumes).Run();
 }

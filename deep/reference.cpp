@@ -373,6 +373,9 @@ bool BuildOrbit(const CDeltaProgram& program, const BigComplex& point, mpfr_prec
         }
         precision.Follow(orbit, n, iterRecord.Rounded());
     }
+    for (int n = 0; n < orbit.runs && !orbit.specialRuns; ++n) {
+        orbit.specialRuns = orbit.TinyRun(n) || orbit.SingularRun(n);
+    }
     return true;
 }
 

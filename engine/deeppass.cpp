@@ -45,6 +45,12 @@ struct PixelWork {
     std::vector<Complex> scratchD;
     std::vector<ExComplex> scratchX;
     DeltaLanes lanes;
+    // The batch's pixels that landed (by index), what they did so far, their plane offsets and their
+    // slots where they landed: the lanes take them on along the landing orbit.
+    std::vector<size_t> landed;
+    std::vector<DeltaPixel> landedPixels, landedResults;
+    std::vector<ExComplex> landedOffsets;
+    std::vector<Complex> landedRows;
 
     void Iterate(const ReferenceOrbit& orbit, const std::vector<ExComplex>& offset, int maxIter,
         std::vector<DeltaPixel>& results)
@@ -60,6 +66,9 @@ struct PixelWork {
                 orbit, offset.data(), count, maxIter, lanes, results.data(), derive ? &chain : nullptr);
         }
         const size_t row = side && count > 0 ? lanes.resume.size() / static_cast<size_t>(count) : 0;
+        const size_t all = static_cast<size_t>(program.Iteration().Slots() + program.Termination().Slots());
+        landed.clear();
+        landedRows.clear();
         for (size_t l = 0; l < offset.size(); ++l) {
             if (side && !results[l].deferred) {
                 continue;
@@ -69,7 +78,13 @@ struct PixelWork {
             const Complex* resume
                 = goesOn && resumed.resumeRun >= 0 ? lanes.resume.data() + l * row : nullptr;
             results[l] = program.Iterate(orbit, offset[l], maxIter, scratchD, scratchX,
-                goesOn ? &resumed : nullptr, resume, derive ? &carrier : nullptr, &carried);
+                goesOn ? &resumed : nullptr, resume, derive ? &carrier : nullptr, &carried, goesOn);
+            if (results[l].deferred) {
+                landed.push_back(l);
+                landedRows.insert(
+                    landedRows.end(), scratchD.begin(), scratchD.begin() + static_cast<ptrdiff_t>(all));
+                continue;
+            }
             if (derive) {
                 derivatives[l] = { carried.DzX(), carried.DzY() };
             }
@@ -77,6 +92,41 @@ struct PixelWork {
                 reads.Perturbed(results[l].landed ? *orbit.landing : orbit, results[l].recordRun,
                     scratchX.data(), values.data() + l * reads.Size());
             }
+        }
+        if (!landed.empty()) {
+            GoOnLanded(orbit, offset, maxIter, results, all);
+        }
+    }
+
+    // The pixels that landed, on along the landing orbit: side by side where enough of them did.
+    void GoOnLanded(const ReferenceOrbit& orbit, const std::vector<ExComplex>& offset, int maxIter,
+        std::vector<DeltaPixel>& results, size_t all)
+    {
+        const size_t count = landed.size();
+        landedPixels.resize(count);
+        landedOffsets.resize(count);
+        landedResults.resize(count);
+        for (size_t k = 0; k < count; ++k) {
+            landedPixels[k] = results[landed[k]];
+            landedOffsets[k] = offset[landed[k]];
+        }
+        const bool side = count >= static_cast<size_t>(kFewestSideBySide);
+        if (side) {
+            const LaneResumes resumes { landedPixels.data(), landedRows.data(), all };
+            program.IterateLanes(*orbit.landing, landedOffsets.data(), static_cast<int>(count), maxIter,
+                lanes, landedResults.data(), nullptr, &resumes);
+        }
+        const size_t row = side ? lanes.resume.size() / count : 0;
+        for (size_t k = 0; k < count; ++k) {
+            if (side && !landedResults[k].deferred) {
+                results[landed[k]] = landedResults[k];
+                continue;
+            }
+            // Deferred again (to land once more, or at a run the doubles do not hold), or too few for lanes.
+            const DeltaPixel resumed = side ? landedResults[k] : landedPixels[k];
+            const Complex* resume = side ? lanes.resume.data() + k * row : landedRows.data() + k * all;
+            results[landed[k]]
+                = program.Iterate(orbit, offset[landed[k]], maxIter, scratchD, scratchX, &resumed, resume);
         }
     }
 };

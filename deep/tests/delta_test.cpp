@@ -14,6 +14,7 @@
 #include <cstring>
 #include <iterator>
 #include <limits>
+#include <string>
 #include <vector>
 
 namespace {
@@ -426,4 +427,55 @@ TEST(DeltaForms, LanePowersAndQuotientsAgreeWithTheScalarForms)
     alignas(64) double dr[kLanes] {}, di[kLanes] {}, glitched[kLanes] {};
     kernels.quotient(refA.data(), refB.data(), refR.data(), runAt, ar, ai, br, bi, dr, di, glitched, limit);
     expectSame("quotient ", 0, quotient, refB.data(), refR.data(), dr, di, glitched);
+}
+
+// A termination that compares the norm (with K > 0), the real part or the imaginary part of z with a
+// constant is decided on the pixel's value where it lies clearly off the level, as the exact sign
+// says, and left to the exact decision near it; other terminations are not.
+TEST(DeltaForms, EscapeDecidedOnTheValueOffTheLevel)
+{
+    const char* const others[] = { "norm(z) > -1;", "abs(z) > 2;", "real(z) > V_iter_n;", "real(z) < 5;",
+        "real(z * z) > 5;", "real(z) > 5 + 0 * z0;" };
+    CFormula iter;
+    std::string error;
+    ASSERT_EQ(iter.Compile("z = z * z + C;", error), 0) << error;
+    for (const char* text : others) {
+        CFormula term;
+        ASSERT_EQ(term.Compile(text, error), 0) << error;
+        EXPECT_FALSE(DeltaProgramOf(iter, term).DecidesEscape()) << text;
+    }
+    struct Case {
+        const char* termination;
+        double (*level)(Complex);
+        double bound;
+    };
+    const Case cases[] = {
+        { "norm(z) > 4;", [](Complex v) { return v.re * v.re + v.im * v.im; }, 4.0 },
+        { "real(z) > 50;", [](Complex v) { return v.re; }, 50.0 },
+        { "imag(z) >= 0.25;", [](Complex v) { return v.im; }, 0.25 },
+    };
+    const Complex offset { 1e-3, -2e-3 };
+    for (const Case& c : cases) {
+        CFormula term;
+        ASSERT_EQ(term.Compile(c.termination, error), 0) << error;
+        const CDeltaProgram program = DeltaProgramOf(iter, term);
+        ASSERT_TRUE(program.DecidesEscape()) << c.termination;
+        for (const double re :
+            { -60.0, 50.0 * (1 + 0x1p-46), -1.0, 0.0, 0.25, 1.5, 2.0 * (1 + 0x1p-46), 100.0 }) {
+            for (const double im : { -3.0, 0.0, 0.25 * (1 + 0x1p-47), 0.5 }) {
+                const Complex value { re, im };
+                const double level = c.level(value);
+                const double decided = program.EscapeDecision(value, offset);
+                const double off
+                    = std::fabs(level - c.bound) / (std::fabs(level) + std::fabs(c.bound) + 1e-300);
+                if (off > 0x1p-36) {
+                    EXPECT_EQ(decided, level > c.bound ? 1.0 : -1.0)
+                        << c.termination << " at " << re << ", " << im;
+                } else if (off < 0x1p-44) {
+                    EXPECT_EQ(decided, 0.0) << c.termination << " at " << re << ", " << im;
+                }
+            }
+        }
+        EXPECT_EQ(program.EscapeDecision({ NAN, 0.0 }, offset), 0.0) << c.termination;
+    }
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <vector>
 
 using namespace deltalanes;
 
@@ -32,12 +33,16 @@ bool Same(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 // Each set's loops give, lane for lane, the bits of the scalar code they replace.
 TEST(LaneBooks, EverySetGivesTheScalarBits)
 {
-    CFormula iter, term;
+    CFormula iter;
     std::string error;
     ASSERT_EQ(iter.Compile("z = z * z + C;", error), 0) << error;
-    ASSERT_EQ(term.Compile("norm(z) > 100;", error), 0) << error;
-    const CDeltaProgram program = DeltaProgramOf(iter, term);
-    ASSERT_TRUE(program.NormEscape());
+    std::vector<CDeltaProgram> programs;
+    for (const char* level : { "norm(z) > 100;", "real(z) > 10;", "imag(z) >= 3.5;" }) {
+        CFormula term;
+        ASSERT_EQ(term.Compile(level, error), 0) << error;
+        programs.push_back(DeltaProgramOf(iter, term));
+        ASSERT_TRUE(programs.back().DecidesEscape()) << level;
+    }
     alignas(64) double a[4][kLanes];
     for (int part = 0; part < 4; ++part) {
         for (size_t l = 0; l < kLaneCount; ++l) {
@@ -45,13 +50,17 @@ TEST(LaneBooks, EverySetGivesTheScalarBits)
         }
     }
     for (const LaneBooks* books : LaneBooksOfThisProcessor()) {
-        alignas(64) double decision[kLanes];
-        const uint64_t undecided = books->decide(program, a[0], a[1], a[2], a[3], decision);
         uint64_t marked = 0;
+        for (const CDeltaProgram& program : programs) {
+            alignas(64) double decision[kLanes];
+            const uint64_t undecided = books->decide(program, a[0], a[1], a[2], a[3], decision);
+            for (size_t l = 0; l < kLaneCount; ++l) {
+                const double d = program.EscapeDecision({ a[0][l], a[1][l] }, { a[2][l], a[3][l] });
+                EXPECT_TRUE(Same(decision[l], d)) << l;
+                EXPECT_EQ(undecided >> l & 1, d == 0.0 ? 1u : 0u) << l;
+            }
+        }
         for (size_t l = 0; l < kLaneCount; ++l) {
-            const double d = program.NormDecision({ a[0][l], a[1][l] }, { a[2][l], a[3][l] });
-            EXPECT_TRUE(Same(decision[l], d)) << l;
-            EXPECT_EQ(undecided >> l & 1, d == 0.0 ? 1u : 0u) << l;
             marked |= static_cast<uint64_t>(a[0][l] != 0.0) << l;
         }
         EXPECT_EQ(books->marked(a[0]), marked);
