@@ -1,7 +1,9 @@
 #include "bla.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -143,8 +145,8 @@ BlaSkip CBlaTable::Load(size_t level, size_t j) const
     return s;
 }
 
-void CBlaTable::Build(std::vector<int32_t> slots, int runs, const std::function<void(int, BlaSkip&)>& single,
-    const ExComplex& planeRadius)
+void CBlaTable::Build(
+    std::vector<int32_t> slots, int runs, const RunMaps& maps, const ExComplex& planeRadius, int threads)
 {
     Clear();
     m_nWidth = std::clamp(static_cast<int>(slots.size()), 1, kBlaMaxWidth);
@@ -156,25 +158,42 @@ void CBlaTable::Build(std::vector<int32_t> slots, int runs, const std::function<
     }
     m_levels.emplace_back(first * Stride());
     m_radii.emplace_back(first);
-    bool any = false;
-    BlaSkip span[kSpan];
-    for (size_t j = 0; j < first; ++j) {
-        for (int k = 0; k < kSpan; ++k) {
-            span[k] = {};
-            single(static_cast<int>(j) * kSpan + k, span[k]);
-        }
-        for (int step = 1; step < kSpan; step *= 2) {
-            for (int k = 0; k + step < kSpan; k += 2 * step) {
-                span[k] = Merged(span[k], span[k + step], m_nWidth, planeRadius);
+    // Each stretch writes its own skips and flag, so threads share nothing but the next stretch's number.
+    const size_t stretches = (first + kBlaStretch - 1) / kBlaStretch;
+    std::vector<uint8_t> positive(stretches, 0);
+    std::atomic<size_t> next { 0 };
+    const auto work = [&] {
+        for (size_t s = next++; s < stretches; s = next++) {
+            const std::function<void(int, BlaSkip&)> single = maps();
+            BlaSkip span[kSpan];
+            for (size_t j = s * kBlaStretch; j < std::min(first, (s + 1) * kBlaStretch); ++j) {
+                for (int k = 0; k < kSpan; ++k) {
+                    span[k] = {};
+                    single(static_cast<int>(j) * kSpan + k, span[k]);
+                }
+                for (int step = 1; step < kSpan; step *= 2) {
+                    for (int k = 0; k + step < kSpan; k += 2 * step) {
+                        span[k] = Merged(span[k], span[k + step], m_nWidth, planeRadius);
+                    }
+                }
+                Store(0, j, span[0]);
+                positive[s] = positive[s] || Positive(span[0].radius);
             }
         }
-        Store(0, j, span[0]);
-        any = any || Positive(span[0].radius);
+    };
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < std::min(threads, static_cast<int>(stretches)); ++t) {
+        helpers.emplace_back(work);
     }
-    if (!any) {
+    work();
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    if (std::find(positive.begin(), positive.end(), 1) == positive.end()) {
         Clear();
         return;
     }
+    bool any = false;
     while (m_radii.back().size() >= 2) {
         const size_t below = m_radii.size() - 1;
         const size_t count = m_radii.back().size() / 2;

@@ -58,6 +58,8 @@ struct BlaSkip {
 // from level kBlaFirstLevel up. The levels below would save a pixel only a run or three and would take
 // half the memory; a pixel does those runs itself.
 constexpr int kBlaFirstLevel = 2;
+// The first level's skips one map makes (see CBlaTable::Build): 16384 runs.
+constexpr size_t kBlaStretch = 4096;
 
 class CBlaTable {
 public:
@@ -69,10 +71,14 @@ public:
     }
     // The carried slots a skip moves, z first.
     const std::vector<int32_t>& Slots() const { return m_slots; }
-    // Merges the single runs 0 .. runs - 1 (single(n, out) makes run n's) into the levels, each level's
-    // skips made from the one below without keeping the single runs.
-    void Build(std::vector<int32_t> slots, int runs, const std::function<void(int, BlaSkip&)>& single,
-        const ExComplex& planeRadius);
+    // Makes the single runs of one stretch of the orbit: map(n, out) makes run n's, the runs in order.
+    using RunMaps = std::function<std::function<void(int, BlaSkip&)>()>;
+    // Merges the single runs 0 .. runs - 1 into the levels, each level's skips made from the one below
+    // without keeping the single runs. The runs go in stretches of kBlaStretch skips of the first
+    // level, each from a map of its own (maps(), which may carry a guess from run to run), so that the
+    // table is the same whatever the number of threads that share the stretches.
+    void Build(std::vector<int32_t> slots, int runs, const RunMaps& maps, const ExComplex& planeRadius,
+        int threads = 1);
 
     // Takes the longest skips that hold from run n on the state d (plane offset dc), never past run
     // `end`; returns the run reached. alongX and alongY (where not null) are the state's derivatives
@@ -115,6 +121,7 @@ struct ReferenceOrbit;
 std::vector<int32_t> BlaSlots(const CDeltaProgram& program);
 // The single runs' maps and radii along the orbit for plane offsets up to planeRadius, merged (empty
 // where BlaSlots is).
-void PlanBla(const CDeltaProgram& program, ReferenceOrbit& orbit, const ExComplex& planeRadius, int maxIter);
+void PlanBla(const CDeltaProgram& program, ReferenceOrbit& orbit, const ExComplex& planeRadius, int maxIter,
+    int threads = 1);
 // What the table of PlanBla takes at most for each run of an orbit of program (0 where it makes none).
 size_t BlaBytesPerRun(const CDeltaProgram& program);

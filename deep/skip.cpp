@@ -157,9 +157,9 @@ std::vector<std::array<Complex, kTerms>> ScaledSeries(
 
 } // namespace
 
-void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter) const
+void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter, int threads) const
 {
-    PlanBla(*this, orbit, radius, maxIter);
+    PlanBla(*this, orbit, radius, maxIter, threads);
     orbit.skipRuns = 0;
     orbit.skipScaled.clear();
     orbit.skipSeries.clear();

@@ -23,7 +23,7 @@ CDeepRender::CDeepRender(Picture& picture, const Raster& target, const RenderAre
     , m_plan(plan)
     , m_session(session)
     , m_pool(control.pool)
-    , m_viewer(picture)
+    , m_viewer(picture, control.pool.Threads())
     , m_nBits(m_viewer.Bits())
     , m_x0(m_nBits)
     , m_y0(m_nBits)

@@ -43,9 +43,10 @@ ExComplex ExOf(const BigFloat& value)
 
 ExComplex ExOf(const BigFloat& re, const BigFloat& im) { return ex::Add(ExOf(re), ex::Swap(ExOf(im))); }
 
-CDeepViewer::CDeepViewer(const Picture& picture)
+CDeepViewer::CDeepViewer(const Picture& picture, int threads)
     : m_picture(picture)
     , m_nBits(DeepBits(picture))
+    , m_nThreads(threads)
     , m_view(PreciseViewOf(picture, m_nBits))
     , m_centreX(m_view.offsetX + m_view.ratio * (picture.imageWidth / 2.0))
     , m_centreY(m_view.offsetY + m_view.ratio * (picture.imageHeight / 2.0))
@@ -100,10 +101,10 @@ bool CDeepViewer::MakeReference(const DeepView& view, const BigComplex& point, s
     if (!BuildReference(view.program, point, m_nBits, m_picture.maxIter, *out, cancelled, budget)) {
         return false;
     }
-    view.program.PlanSkip(out->orbit, Radius(point), m_picture.maxIter);
+    view.program.PlanSkip(out->orbit, Radius(point), m_picture.maxIter, m_nThreads);
     if (out->orbit.landing) {
         // Landed pixels take its bilinear skips (never from its first run, which none takes).
-        view.program.PlanSkip(*out->orbit.landing, Radius(point), m_picture.maxIter);
+        view.program.PlanSkip(*out->orbit.landing, Radius(point), m_picture.maxIter, m_nThreads);
     }
     return true;
 }

@@ -16,7 +16,8 @@ struct Picture;
 // Shared by the render and the probe.
 class CDeepViewer {
 public:
-    explicit CDeepViewer(const Picture& picture);
+    // threads: how many a reference's planning may take (the render's own, idle while it is made).
+    explicit CDeepViewer(const Picture& picture, int threads = 1);
 
     mpfr_prec_t Bits() const { return m_nBits; }
     const PreciseView& View() const { return m_view; }
@@ -33,6 +34,7 @@ private:
 
     const Picture& m_picture;
     mpfr_prec_t m_nBits;
+    int m_nThreads;
     PreciseView m_view;
     BigFloat m_centreX, m_centreY;
 };

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -139,3 +140,42 @@ TEST(BilinearSkips, LanesSkipAgainAfterARebase)
 }
 
 } // namespace
+
+// A long orbit's table is built in stretches that threads share: the skips are the same whatever the
+// number of threads (near a parabolic parameter, where the orbit runs 40000 runs before it escapes).
+TEST(BilinearSkips, SameTableOnAnyNumberOfThreads)
+{
+    CFormula iter, term;
+    std::string error;
+    ASSERT_EQ(iter.Compile("z = z * z + C;", error), 0) << error;
+    ASSERT_EQ(term.Compile("norm(z) > 100;", error), 0) << error;
+    iter.SetConstant(iter.FindConstant("C"), { 0.2500000001, 0.0 });
+    const CDeltaProgram delta = DeltaProgramOf(iter, term);
+    constexpr mpfr_prec_t kBits = 128;
+    constexpr int kLimit = 40000;
+    Reference reference;
+    ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 0.5, 0.0 }, kBits), kBits, kLimit, reference, {}));
+    ASSERT_GT(reference.orbit.runs, 4 * static_cast<int>(kBlaStretch) * 2);
+    const ExComplex radius = ex::FromReal(1e-30);
+    std::vector<ReferenceOrbit> planned;
+    for (const int threads : { 1, 2, 3 }) {
+        planned.push_back(reference.orbit);
+        delta.PlanSkip(planned.back(), radius, kLimit, threads);
+        ASSERT_FALSE(planned.back().bla.Empty());
+        EXPECT_EQ(planned.back().bla.Bytes(), planned.front().bla.Bytes()) << threads;
+    }
+    int skipped = 0;
+    for (int n = 0; n < reference.orbit.runs; n += 997) {
+        for (const double size : { 1e-30, 1e-12, 1e-6 }) {
+            ExComplex first[kBlaMaxWidth] = { ex::FromReal(size) };
+            const int to = planned.front().bla.Skip(n, kLimit - 1, first, ex::FromReal(1e-31));
+            skipped += to - n;
+            for (size_t k = 1; k < planned.size(); ++k) {
+                ExComplex d[kBlaMaxWidth] = { ex::FromReal(size) };
+                EXPECT_EQ(planned[k].bla.Skip(n, kLimit - 1, d, ex::FromReal(1e-31)), to) << n;
+                EXPECT_EQ(std::memcmp(&d[0], &first[0], sizeof(ExComplex)), 0) << n;
+            }
+        }
+    }
+    EXPECT_GT(skipped, 0);
+}
