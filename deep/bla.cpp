@@ -308,3 +308,9 @@ size_t CBlaTable::BytesPerRun(int width)
     const size_t w = static_cast<size_t>(std::clamp(width, 1, kBlaMaxWidth));
     return ((w * w + w) * sizeof(ExMatrix) + sizeof(ExComplex)) / (1 << (kBlaFirstLevel - 1)) + 1;
 }
+
+size_t BlaBytesPerRun(const CDeltaProgram& program)
+{
+    const size_t width = BlaSlots(program).size();
+    return width == 0 ? 0 : CBlaTable::BytesPerRun(static_cast<int>(width));
+}

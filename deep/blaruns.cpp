@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <utility>
 
 // The map of one run of the iteration program: for every slot, how its offset moves with the offset
 // of z at the start of the run and with the plane offset (two real 2 x 2 matrices), and the largest
@@ -429,25 +430,17 @@ std::vector<int32_t> BlaSlots(const CDeltaProgram& program)
     return state;
 }
 
-size_t BlaBytesPerRun(const CDeltaProgram& program)
-{
-    const size_t width = BlaSlots(program).size();
-    return width == 0 ? 0 : CBlaTable::BytesPerRun(static_cast<int>(width));
-}
-
 void PlanBla(const CDeltaProgram& program, ReferenceOrbit& orbit, const ExComplex& planeRadius, int maxIter,
     int threads)
 {
     orbit.bla.Clear();
-    std::vector<int32_t> state = BlaSlots(program);
+    const std::vector<int32_t> state = BlaSlots(program);
     if (state.empty()) {
         return;
     }
-    const ReferenceOrbit& records = orbit;
-    const auto maps = [&program, &records, &planeRadius, &state] {
+    const auto maps = [&program, &records = std::as_const(orbit), &planeRadius, &state] {
         auto map = std::make_shared<CRunMap>(program, records, planeRadius, state);
         return std::function<void(int, BlaSkip&)>([map](int n, BlaSkip& skip) { map->Of(n, skip); });
     };
-    std::vector<int32_t> slots = state;
-    orbit.bla.Build(std::move(slots), std::min(orbit.runs, maxIter), maps, planeRadius, threads);
+    orbit.bla.Build(state, std::min(orbit.runs, maxIter), maps, planeRadius, threads);
 }
