@@ -145,8 +145,34 @@ BlaSkip CBlaTable::Load(size_t level, size_t j) const
     return s;
 }
 
-void CBlaTable::Build(
-    std::vector<int32_t> slots, int runs, const RunMaps& maps, const ExComplex& planeRadius, int threads)
+bool CBlaTable::MakeStretch(const std::function<void(int, BlaSkip&)>& map, size_t j0, size_t j1, int width,
+    const ExComplex& planeRadius, ExMatrix* at, ExComplex* radii)
+{
+    constexpr int kSpan = 1 << kBlaFirstLevel;
+    const size_t w = static_cast<size_t>(width);
+    bool positive = false;
+    BlaSkip span[kSpan];
+    for (size_t j = j0; j < j1; ++j) {
+        for (int k = 0; k < kSpan; ++k) {
+            span[k] = {};
+            map(static_cast<int>(j) * kSpan + k, span[k]);
+        }
+        for (int step = 1; step < kSpan; step *= 2) {
+            for (int k = 0; k + step < kSpan; k += 2 * step) {
+                span[k] = Merged(span[k], span[k + step], width, planeRadius);
+            }
+        }
+        ExMatrix* out = at + (j - j0) * Stride(width);
+        std::copy_n(span[0].a, w * w, out);
+        std::copy_n(span[0].b, w, out + w * w);
+        radii[j - j0] = span[0].radius;
+        positive = positive || Positive(span[0].radius);
+    }
+    return positive;
+}
+
+void CBlaTable::Build(std::vector<int32_t> slots, int runs, const RunMaps& maps, const ExComplex& planeRadius,
+    int threads, const BlaStretches* made)
 {
     Clear();
     m_nWidth = std::clamp(static_cast<int>(slots.size()), 1, kBlaMaxWidth);
@@ -164,25 +190,26 @@ void CBlaTable::Build(
     std::atomic<size_t> next { 0 };
     const auto work = [&] {
         for (size_t s = next++; s < stretches; s = next++) {
-            const std::function<void(int, BlaSkip&)> single = maps();
-            BlaSkip span[kSpan];
-            for (size_t j = s * kBlaStretch; j < std::min(first, (s + 1) * kBlaStretch); ++j) {
-                for (int k = 0; k < kSpan; ++k) {
-                    span[k] = {};
-                    single(static_cast<int>(j) * kSpan + k, span[k]);
-                }
-                for (int step = 1; step < kSpan; step *= 2) {
-                    for (int k = 0; k + step < kSpan; k += 2 * step) {
-                        span[k] = Merged(span[k], span[k + step], m_nWidth, planeRadius);
-                    }
-                }
-                Store(0, j, span[0]);
-                positive[s] = positive[s] || Positive(span[0].radius);
+            const size_t j0 = s * kBlaStretch;
+            const size_t j1 = std::min(first, j0 + kBlaStretch);
+            ExMatrix* at = m_levels[0].data() + j0 * Stride();
+            ExComplex* radii = m_radii[0].data() + j0;
+            if (made && made->Made(s) && made->radii[s].size() == j1 - j0) {
+                std::copy(made->matrices[s].begin(), made->matrices[s].end(), at);
+                std::copy(made->radii[s].begin(), made->radii[s].end(), radii);
+                positive[s] = std::any_of(radii, radii + (j1 - j0), Positive);
+            } else {
+                positive[s] = MakeStretch(maps(), j0, j1, m_nWidth, planeRadius, at, radii);
             }
         }
     };
+    // Threads only for the stretches left to make.
+    size_t left = stretches;
+    for (size_t s = 0; made && s < stretches; ++s) {
+        left -= made->Made(s) ? 1 : 0;
+    }
     std::vector<std::thread> helpers;
-    for (int t = 1; t < std::min(threads, static_cast<int>(stretches)); ++t) {
+    for (int t = 1; t < std::min(threads, static_cast<int>(left)); ++t) {
         helpers.emplace_back(work);
     }
     work();

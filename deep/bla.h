@@ -61,6 +61,15 @@ constexpr int kBlaFirstLevel = 2;
 // The first level's skips one map makes (see CBlaTable::Build): 16384 runs.
 constexpr size_t kBlaStretch = 4096;
 
+// First-level skips of whole stretches made before the table (see CBlaAhead): stretch s's skips in
+// matrices[s] (a table's stride each) and radii[s]; both empty for a stretch not made.
+struct BlaStretches {
+    std::vector<std::vector<ExMatrix>> matrices;
+    std::vector<std::vector<ExComplex>> radii;
+
+    bool Made(size_t s) const { return s < radii.size() && !radii[s].empty(); }
+};
+
 class CBlaTable {
 public:
     bool Empty() const { return m_levels.empty(); }
@@ -77,8 +86,14 @@ public:
     // without keeping the single runs. The runs go in stretches of kBlaStretch skips of the first
     // level, each from a map of its own (maps(), which may carry a guess from run to run), so that the
     // table is the same whatever the number of threads that share the stretches.
+    // Stretches in `made` are taken as they are.
     void Build(std::vector<int32_t> slots, int runs, const RunMaps& maps, const ExComplex& planeRadius,
-        int threads = 1);
+        int threads = 1, const BlaStretches* made = nullptr);
+    // Makes the first level's skips j0 .. j1 - 1 with one map (of runs 4 j0 on) into `at` (Stride(width)
+    // matrices each) and radii; whether any of them holds.
+    static bool MakeStretch(const std::function<void(int, BlaSkip&)>& map, size_t j0, size_t j1, int width,
+        const ExComplex& planeRadius, ExMatrix* at, ExComplex* radii);
+    static size_t Stride(int width) { return static_cast<size_t>(width * width + width); }
 
     // Takes the longest skips that hold from run n on the state d (plane offset dc), never past run
     // `end`; returns the run reached. alongX and alongY (where not null) are the state's derivatives
@@ -91,7 +106,7 @@ public:
     static size_t BytesPerRun(int width);
 
 private:
-    size_t Stride() const { return static_cast<size_t>(m_nWidth * m_nWidth + m_nWidth); }
+    size_t Stride() const { return Stride(m_nWidth); }
     void Store(size_t level, size_t j, const BlaSkip& s);
     BlaSkip Load(size_t level, size_t j) const;
 
@@ -122,6 +137,9 @@ std::vector<int32_t> BlaSlots(const CDeltaProgram& program);
 // The single runs' maps and radii along the orbit for plane offsets up to planeRadius, merged (empty
 // where BlaSlots is).
 void PlanBla(const CDeltaProgram& program, ReferenceOrbit& orbit, const ExComplex& planeRadius, int maxIter,
-    int threads = 1);
+    int threads = 1, const BlaStretches* made = nullptr);
+// The single runs' maps of orbit for CBlaTable::Build, with the carried slots `state` (BlaSlots).
+CBlaTable::RunMaps BlaRunMaps(const CDeltaProgram& program, const ReferenceOrbit& orbit,
+    const ExComplex& planeRadius, const std::vector<int32_t>& state);
 // What the table of PlanBla takes at most for each run of an orbit of program (0 where it makes none).
 size_t BlaBytesPerRun(const CDeltaProgram& program);

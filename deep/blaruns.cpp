@@ -430,17 +430,23 @@ std::vector<int32_t> BlaSlots(const CDeltaProgram& program)
     return state;
 }
 
+CBlaTable::RunMaps BlaRunMaps(const CDeltaProgram& program, const ReferenceOrbit& orbit,
+    const ExComplex& planeRadius, const std::vector<int32_t>& state)
+{
+    return [&program, &orbit, planeRadius, state] {
+        auto map = std::make_shared<CRunMap>(program, orbit, planeRadius, state);
+        return std::function<void(int, BlaSkip&)>([map](int n, BlaSkip& skip) { map->Of(n, skip); });
+    };
+}
+
 void PlanBla(const CDeltaProgram& program, ReferenceOrbit& orbit, const ExComplex& planeRadius, int maxIter,
-    int threads)
+    int threads, const BlaStretches* made)
 {
     orbit.bla.Clear();
     const std::vector<int32_t> state = BlaSlots(program);
     if (state.empty()) {
         return;
     }
-    const auto maps = [&program, &records = std::as_const(orbit), &planeRadius, &state] {
-        auto map = std::make_shared<CRunMap>(program, records, planeRadius, state);
-        return std::function<void(int, BlaSkip&)>([map](int n, BlaSkip& skip) { map->Of(n, skip); });
-    };
-    orbit.bla.Build(state, std::min(orbit.runs, maxIter), maps, planeRadius, threads);
+    orbit.bla.Build(state, std::min(orbit.runs, maxIter),
+        BlaRunMaps(program, std::as_const(orbit), planeRadius, state), planeRadius, threads, made);
 }

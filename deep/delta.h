@@ -298,7 +298,8 @@ public:
     // Formulas with operations that are not complex-differentiable take a series in the offset and its
     // conjugate.
     // Plans the orbit's bilinear skips too (PlanBla, on up to `threads` threads).
-    void PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter, int threads = 1) const;
+    void PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter, int threads = 1,
+        const BlaStretches* made = nullptr) const;
 
     // Iterates one pixel at `offset` from the reference's plane point. The scratch vectors hold its
     // slots. A pixel that IterateLanes deferred at a run of its own goes on from there (resume: its row

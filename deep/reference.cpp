@@ -1,5 +1,7 @@
 #include "reference.h"
 
+#include "blaahead.h"
+
 #include "recorder.h"
 
 #include "opcodes.h"
@@ -309,7 +311,8 @@ void RepeatCycle(ReferenceOrbit& orbit, int maxIter, size_t perRun, size_t blaPe
 // The orbit from point; zeroAt >= 0: a landing orbit, whose first run takes that instruction's value
 // as 0 (and which takes no bilinear skips).
 bool BuildOrbit(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
-    ReferenceOrbit& orbit, const std::function<bool()>& cancelled, size_t maxBytes, int zeroAt)
+    ReferenceOrbit& orbit, const std::function<bool()>& cancelled, size_t maxBytes, int zeroAt,
+    CBlaAhead* ahead = nullptr)
 {
     const CDeltaCode& iteration = program.Iteration();
     CPreciseProgram run(iteration.Program(), bits);
@@ -372,6 +375,9 @@ bool BuildOrbit(const CDeltaProgram& program, const BigComplex& point, mpfr_prec
             orbit.colourValue.push_back(colour);
         }
         orbit.runs = n + 1;
+        if (ahead) {
+            ahead->Recorded(orbit);
+        }
         if (orbit.terminatedAt < 0 && holds) {
             orbit.terminatedAt = n;
         }
@@ -391,11 +397,11 @@ bool BuildOrbit(const CDeltaProgram& program, const BigComplex& point, mpfr_prec
 } // namespace
 
 bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
-    Reference& out, const std::function<bool()>& cancelled, size_t maxBytes)
+    Reference& out, const std::function<bool()>& cancelled, size_t maxBytes, CBlaAhead* ahead)
 {
     out.point = point;
     out.orbit = {};
-    if (!BuildOrbit(program, point, bits, maxIter, out.orbit, cancelled, maxBytes, -1)) {
+    if (!BuildOrbit(program, point, bits, maxIter, out.orbit, cancelled, maxBytes, -1, ahead)) {
         return false;
     }
     // The landing orbit takes what the reference and its bilinear skips leave of the budget.

@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <functional>
 
+class CBlaAhead;
+
 // A reference orbit at a plane point, computed in high precision with the formula's own semantics,
 // and recorded for the delta program (see ReferenceOrbit).
 struct Reference {
@@ -23,8 +25,10 @@ constexpr size_t kMaxReferenceBytes = size_t { 256 } << 20;
 // the doubles' range, or until the record would pass maxBytes, and the termination program after
 // every run on its exact value (z = its value, V_iter_n = the run, z0 = point), which also marks where
 // the reference itself would stop. False when cancelled (then the orbit is incomplete).
+// `ahead` (where not null) is given the orbit after each run (not the landing orbit's).
 bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
-    Reference& out, const std::function<bool()>& cancelled, size_t maxBytes = kMaxReferenceBytes);
+    Reference& out, const std::function<bool()>& cancelled, size_t maxBytes = kMaxReferenceBytes,
+    CBlaAhead* ahead = nullptr);
 
 // The parts of v rounded to doubles, each keeping its sign as the smallest double where it is not 0
 // but rounds to 0; and v with an exponent of its own.

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 // The skip: the runs over which every pixel of the view follows its Taylor model to within a share of
 // its offset that moves no pixel measurably, and over which no pixel's termination can hold.
@@ -157,9 +158,17 @@ std::vector<std::array<Complex, kTerms>> ScaledSeries(
 
 } // namespace
 
-void CDeltaProgram::PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter, int threads) const
+void CDeltaProgram::PlanSkip(
+    ReferenceOrbit& orbit, const ExComplex& radius, int maxIter, int threads, const BlaStretches* made) const
 {
-    PlanBla(*this, orbit, radius, maxIter, threads);
+    // The bilinear skips and the series read the records alone and write parts of their own: on two
+    // threads they go side by side (jthread joins before the orbit goes, whatever happens here).
+    std::jthread bla;
+    if (threads > 1) {
+        bla = std::jthread([&] { PlanBla(*this, orbit, radius, maxIter, threads - 1, made); });
+    } else {
+        PlanBla(*this, orbit, radius, maxIter, threads, made);
+    }
     orbit.skipRuns = 0;
     orbit.skipScaled.clear();
     orbit.skipSeries.clear();

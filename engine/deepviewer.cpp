@@ -1,8 +1,10 @@
 #include "deepviewer.h"
 
+#include "blaahead.h"
 #include "picture.h"
 
 #include <cstring>
+#include <optional>
 
 namespace {
 
@@ -98,13 +100,21 @@ bool CDeepViewer::MakeReference(const DeepView& view, const BigComplex& point, s
     const std::function<bool()>& cancelled, std::shared_ptr<Reference>& out) const
 {
     out = std::make_shared<Reference>();
-    if (!BuildReference(view.program, point, m_nBits, m_picture.maxIter, *out, cancelled, budget)) {
+    const ExComplex radius = Radius(point);
+    // The render's threads wait for the orbit: one of them makes the skips of its runs meanwhile.
+    std::optional<CBlaAhead> ahead;
+    if (m_nThreads > 1) {
+        ahead.emplace(view.program, radius, m_picture.maxIter);
+    }
+    if (!BuildReference(view.program, point, m_nBits, m_picture.maxIter, *out, cancelled, budget,
+            ahead ? &*ahead : nullptr)) {
         return false;
     }
-    view.program.PlanSkip(out->orbit, Radius(point), m_picture.maxIter, m_nThreads);
+    const BlaStretches made = ahead ? ahead->Finish() : BlaStretches {};
+    view.program.PlanSkip(out->orbit, radius, m_picture.maxIter, m_nThreads, &made);
     if (out->orbit.landing) {
         // Landed pixels take its bilinear skips (never from its first run, which none takes).
-        view.program.PlanSkip(*out->orbit.landing, Radius(point), m_picture.maxIter, m_nThreads);
+        view.program.PlanSkip(*out->orbit.landing, radius, m_picture.maxIter, m_nThreads);
     }
     return true;
 }

@@ -1,6 +1,8 @@
+#include "blaahead.h"
 #include "delta.h"
 #include "minibrotview.h"
 #include "reference.h"
+#include "series.h"
 
 #include <gtest/gtest.h>
 
@@ -164,6 +166,16 @@ TEST(BilinearSkips, SameTableOnAnyNumberOfThreads)
         ASSERT_FALSE(planned.back().bla.Empty());
         EXPECT_EQ(planned.back().bla.Bytes(), planned.front().bla.Bytes()) << threads;
     }
+    // And with the stretches made while the orbit was computed.
+    Reference again;
+    CBlaAhead ahead(delta, radius, kLimit);
+    ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 0.5, 0.0 }, kBits), kBits, kLimit, again, {},
+        kMaxReferenceBytes, &ahead));
+    const BlaStretches made = ahead.Finish();
+    ASSERT_TRUE(made.Made(0) && made.Made(1));
+    planned.push_back(again.orbit);
+    delta.PlanSkip(planned.back(), radius, kLimit, 2, &made);
+    EXPECT_EQ(planned.back().bla.Bytes(), planned.front().bla.Bytes());
     int skipped = 0;
     for (int n = 0; n < reference.orbit.runs; n += 997) {
         for (const double size : { 1e-30, 1e-12, 1e-6 }) {
@@ -178,4 +190,46 @@ TEST(BilinearSkips, SameTableOnAnyNumberOfThreads)
         }
     }
     EXPECT_GT(skipped, 0);
+}
+
+// A stretch made ahead reads a copy of its runs' records: every run of the copy must read as that run of
+// the orbit, with the records of values below the doubles' range, of a log of 0 on the way and of a
+// termination's value below the doubles' range.
+TEST(BilinearSkips, SliceReadsAsTheOrbit)
+{
+    CFormula iter, term;
+    std::string error;
+    ASSERT_EQ(iter.Compile("z = z * z * C + exp(log(z - z));", error), 0) << error;
+    ASSERT_EQ(term.Compile("-real(z);", error), 0) << error;
+    iter.SetConstant(iter.FindConstant("C"), { 1e150, 0.0 });
+    const CDeltaProgram delta = DeltaProgramOf(iter, term);
+    Reference reference;
+    // z = 1e-155 gives 1e-160, 1e-170, 1e-190, 1e-230, 1e-310 (below the normal range), 1e-470, ...
+    ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 1e-155, 0.0 }, 256), 256, 12, reference, {}));
+    const ReferenceOrbit& orbit = reference.orbit;
+    ASSERT_GE(orbit.runs, 8);
+    ASSERT_FALSE(orbit.heldTiny.empty());
+    ASSERT_TRUE(orbit.TinyRun(6) && orbit.SingularRun(1) && !orbit.TinyRun(0));
+    const auto same
+        = [](const ExComplex& a, const ExComplex& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
+    for (const auto& [from, to] :
+        { std::pair { 0, orbit.runs }, std::pair { 3, 7 }, std::pair { 5, orbit.runs } }) {
+        const ReferenceOrbit slice = SliceOf(orbit, from, to);
+        ASSERT_EQ(slice.runs, to - from);
+        for (int n = from; n < to; ++n) {
+            const int m = n - from;
+            EXPECT_EQ(slice.TinyRun(m), orbit.TinyRun(n)) << n;
+            EXPECT_EQ(slice.SingularRun(m), orbit.SingularRun(n)) << n;
+            EXPECT_TRUE(same(slice.Held(m), orbit.Held(n))) << n;
+            EXPECT_EQ(std::memcmp(&slice.last[m], &orbit.last[n], sizeof(Complex)), 0) << n;
+            for (const auto record : { &ReferenceOrbit::iteration, &ReferenceOrbit::termination }) {
+                for (int k = 0; k < (orbit.*record).instructions; ++k) {
+                    const ReferenceOperands x = OperandsAt(slice.*record, m, static_cast<size_t>(k));
+                    const ReferenceOperands y = OperandsAt(orbit.*record, n, static_cast<size_t>(k));
+                    EXPECT_TRUE(same(x.wideA, y.wideA) && same(x.wideB, y.wideB) && same(x.wideR, y.wideR))
+                        << n << " " << k;
+                }
+            }
+        }
+    }
 }
