@@ -61,7 +61,7 @@ constexpr int kBlaFirstLevel = 2;
 // The first level's skips one map makes (see CBlaTable::Build): 16384 runs.
 constexpr size_t kBlaStretch = 4096;
 
-// First-level skips of whole stretches made before the table (see CBlaAhead): stretch s's skips in
+// First-level skips of whole stretches made before the table (see CPlanAhead): stretch s's skips in
 // matrices[s] (a table's stride each) and radii[s]; both empty for a stretch not made.
 struct BlaStretches {
     std::vector<std::vector<ExMatrix>> matrices;

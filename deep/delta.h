@@ -227,6 +227,8 @@ private:
 };
 
 class CDeltaProgram;
+class CSeriesAhead;
+struct PlannedAhead;
 class COrbitDerivative;
 struct OrbitDerivative;
 class CLaneDerivatives;
@@ -298,8 +300,11 @@ public:
     // Formulas with operations that are not complex-differentiable take a series in the offset and its
     // conjugate.
     // Plans the orbit's bilinear skips too (PlanBla, on up to `threads` threads).
+    // What CPlanAhead planned while the orbit was computed (where not null) is taken as it is.
     void PlanSkip(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter, int threads = 1,
-        const BlaStretches* made = nullptr) const;
+        PlannedAhead* ahead = nullptr) const;
+    // The skip's series planned run by run, so that it can follow the orbit as it is recorded.
+    std::unique_ptr<CSeriesAhead> SeriesPlanner(const ExComplex& radius, int maxIter) const;
 
     // Iterates one pixel at `offset` from the reference's plane point. The scratch vectors hold its
     // slots. A pixel that IterateLanes deferred at a run of its own goes on from there (resume: its row
@@ -373,10 +378,7 @@ private:
     template <class Disc, class Model>
     bool TerminationStays(const ReferenceOrbit& orbit, int n, const Disc& disc,
         const std::vector<Model>& models, std::vector<ExComplex>& bounds) const;
-    // The runs the models hold every pixel over (skipRuns) and the carried slots' series after them.
-    template <class Disc, class Model, size_t kTerms>
-    void PlanSeries(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter,
-        std::vector<std::array<ExComplex, kTerms>>& series) const;
+    template <class Disc, class Model, size_t kTerms> friend class CSeriesRuns;
     int StartPixel(const ReferenceOrbit& orbit, const ExComplex& offset, const DeltaPixel* resumed,
         const Complex* resume, ExComplex* x) const;
     // Whether the pixel's termination holds after run n, its iteration offsets at d, its plane offset

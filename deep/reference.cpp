@@ -1,6 +1,6 @@
 #include "reference.h"
 
-#include "blaahead.h"
+#include "planahead.h"
 
 #include "recorder.h"
 
@@ -312,7 +312,7 @@ void RepeatCycle(ReferenceOrbit& orbit, int maxIter, size_t perRun, size_t blaPe
 // as 0 (and which takes no bilinear skips).
 bool BuildOrbit(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
     ReferenceOrbit& orbit, const std::function<bool()>& cancelled, size_t maxBytes, int zeroAt,
-    CBlaAhead* ahead = nullptr)
+    CPlanAhead* ahead = nullptr)
 {
     const CDeltaCode& iteration = program.Iteration();
     CPreciseProgram run(iteration.Program(), bits);
@@ -397,7 +397,7 @@ bool BuildOrbit(const CDeltaProgram& program, const BigComplex& point, mpfr_prec
 } // namespace
 
 bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
-    Reference& out, const std::function<bool()>& cancelled, size_t maxBytes, CBlaAhead* ahead)
+    Reference& out, const std::function<bool()>& cancelled, size_t maxBytes, CPlanAhead* ahead)
 {
     out.point = point;
     out.orbit = {};

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <functional>
 
-class CBlaAhead;
+class CPlanAhead;
 
 // A reference orbit at a plane point, computed in high precision with the formula's own semantics,
 // and recorded for the delta program (see ReferenceOrbit).
@@ -28,7 +28,7 @@ constexpr size_t kMaxReferenceBytes = size_t { 256 } << 20;
 // `ahead` (where not null) is given the orbit after each run (not the landing orbit's).
 bool BuildReference(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
     Reference& out, const std::function<bool()>& cancelled, size_t maxBytes = kMaxReferenceBytes,
-    CBlaAhead* ahead = nullptr);
+    CPlanAhead* ahead = nullptr);
 
 // The parts of v rounded to doubles, each keeping its sign as the smallest double where it is not 0
 // but rounds to 0; and v with an exponent of its own.

@@ -1,5 +1,7 @@
 #include "series.h"
 
+#include "planahead.h"
+
 #include "smoothness.h"
 
 #include "opcodes.h"
@@ -158,27 +160,96 @@ std::vector<std::array<Complex, kTerms>> ScaledSeries(
 
 } // namespace
 
+// The runs the models hold every pixel over (skipRuns) and the carried slots' series after them,
+// planned run by run as the runs come.
+template <class Disc, class Model, size_t kTerms> class CSeriesRuns final : public CSeriesAhead {
+public:
+    CSeriesRuns(const CDeltaProgram& program, const ExComplex& radius, int maxIter,
+        std::vector<std::array<ExComplex, kTerms>> ReferenceOrbit::*into)
+        : m_program(program)
+        , m_disc(radius)
+        , m_nMaxIter(maxIter)
+        , m_into(into)
+        , m_models(static_cast<size_t>(program.m_iter.Slots()))
+        , m_bounds(static_cast<size_t>(program.m_term.Slots()))
+        , m_series(program.m_iter.Carried().size())
+    {
+        for (const int slot : { program.m_iter.Z(), program.m_iter.Z0() }) {
+            if (slot >= 0) {
+                m_models[static_cast<size_t>(slot)].c[0] = ex::FromReal(1.0);
+            }
+        }
+    }
+
+    void Go(const ReferenceOrbit& records, int base, int end) override
+    {
+        const std::vector<int32_t>& carried = m_program.m_iter.Carried();
+        const int limit = std::min(end, m_nMaxIter - 1);
+        for (; !m_bStopped && m_nNext < limit; ++m_nNext) {
+            const int n = m_nNext - base;
+            if (!m_program.ModelRun(records, n, m_disc, m_models)
+                || !m_program.TerminationStays(records, n, m_disc, m_models, m_bounds)) {
+                m_bStopped = true;
+                return;
+            }
+            m_nRuns = m_nNext + 1;
+            for (size_t j = 0; j < carried.size(); ++j) {
+                m_series[j] = m_models[static_cast<size_t>(carried[j])].c;
+            }
+        }
+    }
+    int Next() const override { return m_nNext; }
+    bool Stopped() const override { return m_bStopped; }
+    void Into(ReferenceOrbit& orbit) const override
+    {
+        orbit.skipRuns = m_nRuns;
+        orbit.*m_into = m_nRuns == 0 ? std::vector<std::array<ExComplex, kTerms>> {} : m_series;
+    }
+
+private:
+    const CDeltaProgram& m_program;
+    const Disc m_disc;
+    const int m_nMaxIter;
+    std::vector<std::array<ExComplex, kTerms>> ReferenceOrbit::*const m_into;
+    std::vector<Model> m_models;
+    std::vector<ExComplex> m_bounds;
+    std::vector<std::array<ExComplex, kTerms>> m_series;
+    int m_nNext { 0 };
+    int m_nRuns { 0 };
+    bool m_bStopped { false };
+};
+
+std::unique_ptr<CSeriesAhead> CDeltaProgram::SeriesPlanner(const ExComplex& radius, int maxIter) const
+{
+    if (NeedsPairs(m_iter)) {
+        return std::make_unique<CSeriesRuns<CPairDisc, PairModel, kPairTerms>>(
+            *this, radius, maxIter, &ReferenceOrbit::skipPairs);
+    }
+    return std::make_unique<CSeriesRuns<CModelDisc, TaylorModel, kSkipTerms>>(
+        *this, radius, maxIter, &ReferenceOrbit::skipSeries);
+}
+
 void CDeltaProgram::PlanSkip(
-    ReferenceOrbit& orbit, const ExComplex& radius, int maxIter, int threads, const BlaStretches* made) const
+    ReferenceOrbit& orbit, const ExComplex& radius, int maxIter, int threads, PlannedAhead* ahead) const
 {
     // The bilinear skips and the series read the records alone and write parts of their own: on two
     // threads they go side by side (jthread joins before the orbit goes, whatever happens here).
+    const BlaStretches* made = ahead ? &ahead->stretches : nullptr;
     std::jthread bla;
     if (threads > 1) {
         bla = std::jthread([&] { PlanBla(*this, orbit, radius, maxIter, threads - 1, made); });
     } else {
         PlanBla(*this, orbit, radius, maxIter, threads, made);
     }
-    orbit.skipRuns = 0;
     orbit.skipScaled.clear();
     orbit.skipSeries.clear();
     orbit.skipPairs.clear();
     orbit.skipPairsScaled.clear();
-    if (NeedsPairs(m_iter)) {
-        PlanSeries<CPairDisc, PairModel>(orbit, radius, maxIter, orbit.skipPairs);
-    } else {
-        PlanSeries<CModelDisc, TaylorModel>(orbit, radius, maxIter, orbit.skipSeries);
-    }
+    // The series goes on from where it was planned ahead.
+    const std::unique_ptr<CSeriesAhead> series
+        = ahead && ahead->series ? std::move(ahead->series) : SeriesPlanner(radius, maxIter);
+    series->Go(orbit, 0, orbit.runs);
+    series->Into(orbit);
     if (orbit.skipRuns == 0) {
         return;
     }
@@ -190,35 +261,6 @@ void CDeltaProgram::PlanSkip(
     }
     orbit.skipScaled = ScaledSeries(orbit.skipSeries, reach);
     orbit.skipPairsScaled = ScaledSeries(orbit.skipPairs, reach);
-}
-
-template <class Disc, class Model, size_t kTerms>
-void CDeltaProgram::PlanSeries(ReferenceOrbit& orbit, const ExComplex& radius, int maxIter,
-    std::vector<std::array<ExComplex, kTerms>>& series) const
-{
-    const std::vector<int32_t>& carried = m_iter.Carried();
-    series.assign(carried.size(), std::array<ExComplex, kTerms> {});
-    const Disc disc(radius);
-    std::vector<Model> models(static_cast<size_t>(m_iter.Slots()));
-    for (const int slot : { m_iter.Z(), m_iter.Z0() }) {
-        if (slot >= 0) {
-            models[static_cast<size_t>(slot)].c[0] = ex::FromReal(1.0);
-        }
-    }
-    std::vector<ExComplex> bounds(static_cast<size_t>(m_term.Slots()));
-    const int limit = std::min(orbit.runs, maxIter - 1);
-    for (int n = 0; n < limit; ++n) {
-        if (!ModelRun(orbit, n, disc, models) || !TerminationStays(orbit, n, disc, models, bounds)) {
-            break;
-        }
-        orbit.skipRuns = n + 1;
-        for (size_t j = 0; j < carried.size(); ++j) {
-            series[j] = models[static_cast<size_t>(carried[j])].c;
-        }
-    }
-    if (orbit.skipRuns == 0) {
-        series.clear();
-    }
 }
 
 template <class Disc, class Model>

@@ -1,7 +1,7 @@
 #include "deepviewer.h"
 
-#include "blaahead.h"
 #include "picture.h"
+#include "planahead.h"
 
 #include <cstring>
 #include <optional>
@@ -101,8 +101,8 @@ bool CDeepViewer::MakeReference(const DeepView& view, const BigComplex& point, s
 {
     out = std::make_shared<Reference>();
     const ExComplex radius = Radius(point);
-    // The render's threads wait for the orbit: one of them makes the skips of its runs meanwhile.
-    std::optional<CBlaAhead> ahead;
+    // The render's threads wait for the orbit: one of them plans the skips of its runs meanwhile.
+    std::optional<CPlanAhead> ahead;
     if (m_nThreads > 1) {
         ahead.emplace(view.program, radius, m_picture.maxIter);
     }
@@ -110,8 +110,8 @@ bool CDeepViewer::MakeReference(const DeepView& view, const BigComplex& point, s
             ahead ? &*ahead : nullptr)) {
         return false;
     }
-    const BlaStretches made = ahead ? ahead->Finish() : BlaStretches {};
-    view.program.PlanSkip(out->orbit, radius, m_picture.maxIter, m_nThreads, &made);
+    PlannedAhead planned = ahead ? ahead->Finish() : PlannedAhead {};
+    view.program.PlanSkip(out->orbit, radius, m_picture.maxIter, m_nThreads, &planned);
     if (out->orbit.landing) {
         // Landed pixels take its bilinear skips (never from its first run, which none takes).
         view.program.PlanSkip(*out->orbit.landing, radius, m_picture.maxIter, m_nThreads);

@@ -1,6 +1,6 @@
-#include "blaahead.h"
 #include "delta.h"
 #include "minibrotview.h"
+#include "planahead.h"
 #include "reference.h"
 #include "series.h"
 
@@ -168,14 +168,19 @@ TEST(BilinearSkips, SameTableOnAnyNumberOfThreads)
     }
     // And with the stretches made while the orbit was computed.
     Reference again;
-    CBlaAhead ahead(delta, radius, kLimit);
+    CPlanAhead ahead(delta, radius, kLimit);
     ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 0.5, 0.0 }, kBits), kBits, kLimit, again, {},
         kMaxReferenceBytes, &ahead));
-    const BlaStretches made = ahead.Finish();
-    ASSERT_TRUE(made.Made(0) && made.Made(1));
+    PlannedAhead made = ahead.Finish();
+    ASSERT_TRUE(made.stretches.Made(0) && made.stretches.Made(1));
+    ASSERT_GT(made.series->Next(), 0);
     planned.push_back(again.orbit);
     delta.PlanSkip(planned.back(), radius, kLimit, 2, &made);
     EXPECT_EQ(planned.back().bla.Bytes(), planned.front().bla.Bytes());
+    EXPECT_EQ(planned.back().skipRuns, planned.front().skipRuns);
+    EXPECT_EQ(std::memcmp(planned.back().skipSeries.data(), planned.front().skipSeries.data(),
+                  planned.front().skipSeries.size() * sizeof(planned.front().skipSeries[0])),
+        0);
     int skipped = 0;
     for (int n = 0; n < reference.orbit.runs; n += 997) {
         for (const double size : { 1e-30, 1e-12, 1e-6 }) {
@@ -212,9 +217,7 @@ TEST(BilinearSkips, SliceReadsAsTheOrbit)
     ASSERT_TRUE(orbit.TinyRun(6) && orbit.SingularRun(1) && !orbit.TinyRun(0));
     const auto same
         = [](const ExComplex& a, const ExComplex& b) { return std::memcmp(&a, &b, sizeof a) == 0; };
-    for (const auto& [from, to] :
-        { std::pair { 0, orbit.runs }, std::pair { 3, 7 }, std::pair { 5, orbit.runs } }) {
-        const ReferenceOrbit slice = SliceOf(orbit, from, to);
+    const auto check = [&](const ReferenceOrbit& slice, int from, int to) {
         ASSERT_EQ(slice.runs, to - from);
         for (int n = from; n < to; ++n) {
             const int m = n - from;
@@ -231,5 +234,14 @@ TEST(BilinearSkips, SliceReadsAsTheOrbit)
                 }
             }
         }
+    };
+    for (const auto& [from, to] :
+        { std::pair { 0, orbit.runs }, std::pair { 3, 7 }, std::pair { 5, orbit.runs } }) {
+        check(SliceOf(orbit, from, to), from, to);
     }
+    // Slices put back together, across the runs where values leave the doubles' range.
+    ReferenceOrbit joined = SliceOf(orbit, 0, 3);
+    Append(joined, SliceOf(orbit, 3, 5));
+    Append(joined, SliceOf(orbit, 5, orbit.runs));
+    check(joined, 0, orbit.runs);
 }
