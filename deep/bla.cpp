@@ -1,5 +1,7 @@
 #include "bla.h"
 
+#include "delta.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -334,6 +336,37 @@ size_t CBlaTable::BytesPerRun(int width)
     // Levels of 2^-first, 2^-(first + 1), ... skips a run: 2^(1 - first) skips a run in all.
     const size_t w = static_cast<size_t>(std::clamp(width, 1, kBlaMaxWidth));
     return ((w * w + w) * sizeof(ExMatrix) + sizeof(ExComplex)) / (1 << (kBlaFirstLevel - 1)) + 1;
+}
+
+// z first, then the other carried values but z0; none where a run's map is not all of what moves a
+// pixel: z0 written, too many carried values, or a termination that carries values of its own.
+std::vector<int32_t> BlaSlots(const CDeltaProgram& program)
+{
+    const CDeltaCode& iter = program.Iteration();
+    const CDeltaCode& term = program.Termination();
+    if (iter.Z() < 0) {
+        return {};
+    }
+    std::vector<int32_t> state { iter.Z() };
+    for (const int32_t slot : iter.Carried()) {
+        if (slot != iter.Z() && slot != iter.Z0()) {
+            state.push_back(slot);
+        }
+    }
+    if (state.size() > static_cast<size_t>(kBlaMaxWidth)) {
+        return {};
+    }
+    for (const BatchInstruction& in : iter.Code()) {
+        if (in.dest == iter.Z0()) {
+            return {};
+        }
+    }
+    for (const int32_t slot : term.Carried()) {
+        if (slot != term.Z() && slot != term.Z0() && slot != program.TermN()) {
+            return {};
+        }
+    }
+    return state;
 }
 
 size_t BlaBytesPerRun(const CDeltaProgram& program)

@@ -399,37 +399,6 @@ void CRunMap::Of(int n, BlaSkip& skip)
 
 } // namespace
 
-// z first, then the other carried values but z0; none where a run's map is not all of what moves a
-// pixel: z0 written, too many carried values, or a termination that carries values of its own.
-std::vector<int32_t> BlaSlots(const CDeltaProgram& program)
-{
-    const CDeltaCode& iter = program.Iteration();
-    const CDeltaCode& term = program.Termination();
-    if (iter.Z() < 0) {
-        return {};
-    }
-    std::vector<int32_t> state { iter.Z() };
-    for (const int32_t slot : iter.Carried()) {
-        if (slot != iter.Z() && slot != iter.Z0()) {
-            state.push_back(slot);
-        }
-    }
-    if (state.size() > static_cast<size_t>(kBlaMaxWidth)) {
-        return {};
-    }
-    for (const BatchInstruction& in : iter.Code()) {
-        if (in.dest == iter.Z0()) {
-            return {};
-        }
-    }
-    for (const int32_t slot : term.Carried()) {
-        if (slot != term.Z() && slot != term.Z0() && slot != program.TermN()) {
-            return {};
-        }
-    }
-    return state;
-}
-
 CBlaTable::RunMaps BlaRunMaps(const CDeltaProgram& program, const ReferenceOrbit& orbit,
     const ExComplex& planeRadius, const std::vector<int32_t>& state)
 {
