@@ -308,6 +308,35 @@ void RepeatCycle(ReferenceOrbit& orbit, int maxIter, size_t perRun, size_t blaPe
     }
 }
 
+// Run n's value and carried values in doubles, as the pixels read them.
+Complex RecordValues(ReferenceOrbit& orbit, const std::vector<Complex>& rounded,
+    const std::vector<int32_t>& carried, int result)
+{
+    const Complex last = rounded[static_cast<size_t>(result)];
+    orbit.last.push_back(last);
+    for (const int32_t slot : carried) {
+        orbit.carried.push_back(rounded[static_cast<size_t>(slot)]);
+    }
+    return last;
+}
+
+// The termination on run n's exact value (rounded: last): false where the orbit ends there.
+bool RecordHeld(ReferenceOrbit& orbit, CFollowerRecorder& record, int n, const BigComplex& value,
+    Complex last, bool& holds)
+{
+    Complex held;
+    ExComplex exact;
+    if (!record.Run(n, value, last, held, exact)) {
+        return false;
+    }
+    orbit.held.push_back(held.re);
+    if (std::fabs(held.re) < 0x1p-1000 && !ex::IsZero(exact)) {
+        orbit.heldTiny.push_back({ n, exact });
+    }
+    holds = exact.re > 0.0;
+    return true;
+}
+
 // The orbit from point; zeroAt >= 0: a landing orbit, whose first run takes that instruction's value
 // as 0 (and which takes no bilinear skips).
 bool BuildOrbit(const CDeltaProgram& program, const BigComplex& point, mpfr_prec_t bits, int maxIter,
@@ -352,22 +381,11 @@ bool BuildOrbit(const CDeltaProgram& program, const BigComplex& point, mpfr_prec
         if (!iterRecord.Run()) {
             break; // the run is recorded but not offered: its values are beyond the doubles
         }
-        const Complex last = iterRecord.Rounded()[static_cast<size_t>(run.ResultSlot())];
-        orbit.last.push_back(last);
-        for (const int32_t slot : carried) {
-            orbit.carried.push_back(iterRecord.Rounded()[static_cast<size_t>(slot)]);
-        }
-        // The termination on the exact value.
-        Complex held;
-        ExComplex exactHeld;
-        if (!termRecord.Run(n, run.Slot(run.ResultSlot()), last, held, exactHeld)) {
+        const Complex last = RecordValues(orbit, iterRecord.Rounded(), carried, run.ResultSlot());
+        bool holds = false;
+        if (!RecordHeld(orbit, termRecord, n, run.Slot(run.ResultSlot()), last, holds)) {
             break;
         }
-        orbit.held.push_back(held.re);
-        if (std::fabs(held.re) < 0x1p-1000 && !ex::IsZero(exactHeld)) {
-            orbit.heldTiny.push_back({ n, exactHeld });
-        }
-        const bool holds = exactHeld.re > 0.0;
         if (colourRecord) {
             Complex colour;
             ExComplex ignored;

@@ -141,18 +141,23 @@ TEST(BilinearSkips, LanesSkipAgainAfterARebase)
     EXPECT_GT(lanesSkipped, aloneSkipped * 9 / 10);
 }
 
+CDeltaProgram ProgramWithC(const char* iteration, const char* termination, Complex c)
+{
+    CFormula iter, term;
+    std::string error;
+    EXPECT_EQ(iter.Compile(iteration, error), 0) << error;
+    EXPECT_EQ(term.Compile(termination, error), 0) << error;
+    iter.SetConstant(iter.FindConstant("C"), c);
+    return DeltaProgramOf(iter, term);
+}
+
 } // namespace
 
 // A long orbit's table is built in stretches that threads share: the skips are the same whatever the
 // number of threads (near a parabolic parameter, where the orbit runs 40000 runs before it escapes).
 TEST(BilinearSkips, SameTableOnAnyNumberOfThreads)
 {
-    CFormula iter, term;
-    std::string error;
-    ASSERT_EQ(iter.Compile("z = z * z + C;", error), 0) << error;
-    ASSERT_EQ(term.Compile("norm(z) > 100;", error), 0) << error;
-    iter.SetConstant(iter.FindConstant("C"), { 0.2500000001, 0.0 });
-    const CDeltaProgram delta = DeltaProgramOf(iter, term);
+    const CDeltaProgram delta = ProgramWithC("z = z * z + C;", "norm(z) > 100;", { 0.2500000001, 0.0 });
     constexpr mpfr_prec_t kBits = 128;
     constexpr int kLimit = 40000;
     Reference reference;
@@ -202,12 +207,7 @@ TEST(BilinearSkips, SameTableOnAnyNumberOfThreads)
 // termination's value below the doubles' range.
 TEST(BilinearSkips, SliceReadsAsTheOrbit)
 {
-    CFormula iter, term;
-    std::string error;
-    ASSERT_EQ(iter.Compile("z = z * z * C + exp(log(z - z));", error), 0) << error;
-    ASSERT_EQ(term.Compile("-real(z);", error), 0) << error;
-    iter.SetConstant(iter.FindConstant("C"), { 1e150, 0.0 });
-    const CDeltaProgram delta = DeltaProgramOf(iter, term);
+    const CDeltaProgram delta = ProgramWithC("z = z * z * C + exp(log(z - z));", "-real(z);", { 1e150, 0.0 });
     Reference reference;
     // z = 1e-155 gives 1e-160, 1e-170, 1e-190, 1e-230, 1e-310 (below the normal range), 1e-470, ...
     ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 1e-155, 0.0 }, 256), 256, 12, reference, {}));
