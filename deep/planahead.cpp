@@ -10,6 +10,18 @@ constexpr int kStretchRuns = static_cast<int>(kBlaStretch) * kSpan;
 // behind. A stretch of the skip table is a whole number of chunks.
 constexpr int kChunkRuns = 256;
 static_assert(kStretchRuns % kChunkRuns == 0);
+// Runs waiting for the worker beyond this, the orbit goes on without it: its copies would pile up where
+// the worker is slower than the orbit (a cheap orbit), and PlanSkip shares the rest among all threads.
+constexpr size_t kMostWaiting = 64;
+// A stretch gathered for the table is a copy of its runs' records: none of more than this.
+constexpr size_t kLargestStretchCopy = size_t { 32 } << 20;
+
+// What the copy of one run takes (the two records and the value and termination's value).
+size_t CopyBytesPerRun(const CDeltaProgram& program)
+{
+    const size_t instructions = program.Iteration().Code().size() + program.Termination().Code().size();
+    return 3 * instructions * sizeof(Complex) + sizeof(Complex) + sizeof(double);
+}
 
 template <class T> std::vector<T> Part(const std::vector<T>& v, size_t from, size_t to)
 {
@@ -113,24 +125,23 @@ void Append(ReferenceOrbit& to, const ReferenceOrbit& more)
     to.runs += more.runs;
 }
 
-CPlanAhead::CPlanAhead(const CDeltaProgram& program, const ExComplex& planeRadius, int maxIter)
+CPlanAhead::CPlanAhead(
+    const CDeltaProgram& program, const ExComplex& planeRadius, int maxIter, bool waitForAll)
     : m_program(program)
     , m_plane(planeRadius)
     , m_nMaxIter(maxIter)
-    , m_state(BlaSlots(program))
+    , m_state(CopyBytesPerRun(program) * kStretchRuns <= kLargestStretchCopy ? BlaSlots(program)
+                                                                             : std::vector<int32_t> {})
     , m_series(program.SeriesPlanner(planeRadius, maxIter))
+    , m_bWaitForAll(waitForAll)
 {
 }
 
-CPlanAhead::~CPlanAhead()
-{
-    m_bStopped = true;
-    Stop();
-}
+CPlanAhead::~CPlanAhead() { Stop(false); }
 
 void CPlanAhead::Recorded(const ReferenceOrbit& orbit)
 {
-    if (std::min(orbit.runs, m_nMaxIter) - m_nCopied < kChunkRuns
+    if (m_bClosed || std::min(orbit.runs, m_nMaxIter) - m_nCopied < kChunkRuns
         || (m_state.empty() && m_bSeriesStopped.load(std::memory_order_relaxed))) {
         return;
     }
@@ -139,6 +150,7 @@ void CPlanAhead::Recorded(const ReferenceOrbit& orbit)
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
         m_queue.push_back(std::move(chunk));
+        m_bClosed = !m_bWaitForAll && m_queue.size() > kMostWaiting;
     }
     if (!m_worker.joinable()) {
         m_worker = std::thread([this] { Work(); });
@@ -152,8 +164,8 @@ void CPlanAhead::Work()
         Chunk chunk;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_bDone || !m_queue.empty(); });
-            if (m_queue.empty() || m_bStopped) {
+            m_wake.wait(lock, [this] { return m_bStopped || m_bFinishing || !m_queue.empty(); });
+            if (m_bStopped || m_queue.empty()) {
                 return;
             }
             chunk = std::move(m_queue.front());
@@ -193,6 +205,9 @@ void CPlanAhead::Take(Chunk& chunk)
         }
     };
     CBlaTable::MakeStretch(unlessStopped, 0, kBlaStretch, width, m_plane, matrices.data(), radii.data());
+    if (m_bStopped) {
+        return;
+    }
     if (m_made.radii.size() <= s) {
         m_made.radii.resize(s + 1);
         m_made.matrices.resize(s + 1);
@@ -202,11 +217,15 @@ void CPlanAhead::Take(Chunk& chunk)
     m_gathered = {};
 }
 
-void CPlanAhead::Stop()
+void CPlanAhead::Stop(bool waitForAll)
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
-        m_bDone = true;
+        if (waitForAll) {
+            m_bFinishing = true;
+        } else {
+            m_bStopped = true;
+        }
     }
     m_wake.notify_one();
     if (m_worker.joinable()) {
@@ -216,6 +235,6 @@ void CPlanAhead::Stop()
 
 PlannedAhead CPlanAhead::Finish()
 {
-    Stop();
+    Stop(m_bWaitForAll);
     return { std::move(m_made), std::move(m_series) };
 }

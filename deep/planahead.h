@@ -38,14 +38,18 @@ struct PlannedAhead {
 
 class CPlanAhead {
 public:
-    CPlanAhead(const CDeltaProgram& program, const ExComplex& planeRadius, int maxIter);
+    // waitForAll: every run goes over and Finish waits until all are planned, so that what was planned
+    // ahead does not depend on how fast the threads went (for tests). Otherwise the runs stop going over
+    // where the worker falls behind, and Finish leaves what it has not reached to PlanSkip.
+    CPlanAhead(
+        const CDeltaProgram& program, const ExComplex& planeRadius, int maxIter, bool waitForAll = false);
     ~CPlanAhead();
     CPlanAhead(const CPlanAhead&) = delete;
     CPlanAhead& operator=(const CPlanAhead&) = delete;
 
     // After every run of the orbit being built, on the thread that builds it.
     void Recorded(const ReferenceOrbit& orbit);
-    // Waits for the runs handed over.
+    // Stops (after the chunk of runs at hand): what was planned. PlanSkip does the rest.
     PlannedAhead Finish();
 
 private:
@@ -55,7 +59,7 @@ private:
     };
     void Work();
     void Take(Chunk& chunk);
-    void Stop();
+    void Stop(bool waitForAll);
 
     const CDeltaProgram& m_program;
     const ExComplex m_plane;
@@ -63,11 +67,13 @@ private:
     const std::vector<int32_t> m_state; // the bilinear skips' (none: no table)
     std::unique_ptr<CSeriesAhead> m_series;
     std::atomic<bool> m_bSeriesStopped { false };
-    int m_nCopied { 0 }; // the runs handed over
+    int m_nCopied { 0 };      // the runs handed over
+    bool m_bClosed { false }; // no more runs go over
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::deque<Chunk> m_queue;
-    bool m_bDone { false };
+    const bool m_bWaitForAll;
+    bool m_bFinishing { false }; // the worker plans what is handed over, then ends
     std::atomic<bool> m_bStopped { false };
     // The worker's until it is joined: the runs of the stretch being gathered, and the stretches made.
     ReferenceOrbit m_gathered;

@@ -184,7 +184,7 @@ public:
     void Go(const ReferenceOrbit& records, int base, int end) override
     {
         const std::vector<int32_t>& carried = m_program.m_iter.Carried();
-        const int limit = std::min(end, m_nMaxIter - 1);
+        const int limit = m_nNext < base ? 0 : std::min(end, m_nMaxIter - 1); // runs before base: not here
         for (; !m_bStopped && m_nNext < limit; ++m_nNext) {
             const int n = m_nNext - base;
             if (!m_program.ModelRun(records, n, m_disc, m_models)

@@ -173,7 +173,7 @@ TEST(BilinearSkips, SameTableOnAnyNumberOfThreads)
     }
     // And with the stretches made while the orbit was computed.
     Reference again;
-    CPlanAhead ahead(delta, radius, kLimit);
+    CPlanAhead ahead(delta, radius, kLimit, true);
     ASSERT_TRUE(BuildReference(delta, BigComplex(Complex { 0.5, 0.0 }, kBits), kBits, kLimit, again, {},
         kMaxReferenceBytes, &ahead));
     PlannedAhead made = ahead.Finish();
