@@ -235,6 +235,8 @@ void CPlanAhead::Stop(bool waitForAll)
 
 PlannedAhead CPlanAhead::Finish()
 {
-    Stop(m_bWaitForAll);
+    // What waits is at most kMostWaiting chunks: on two threads PlanSkip would take as long to make it
+    // again, so the worker plans it first.
+    Stop(true);
     return { std::move(m_made), std::move(m_series) };
 }

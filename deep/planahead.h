@@ -38,9 +38,9 @@ struct PlannedAhead {
 
 class CPlanAhead {
 public:
-    // waitForAll: every run goes over and Finish waits until all are planned, so that what was planned
-    // ahead does not depend on how fast the threads went (for tests). Otherwise the runs stop going over
-    // where the worker falls behind, and Finish leaves what it has not reached to PlanSkip.
+    // waitForAll: every run goes over, so that what is planned ahead does not depend on how fast the
+    // threads went (for tests). Otherwise the runs stop going over where the worker falls behind (a
+    // cheap orbit), and PlanSkip plans the runs after them.
     CPlanAhead(
         const CDeltaProgram& program, const ExComplex& planeRadius, int maxIter, bool waitForAll = false);
     ~CPlanAhead();
@@ -49,7 +49,7 @@ public:
 
     // After every run of the orbit being built, on the thread that builds it.
     void Recorded(const ReferenceOrbit& orbit);
-    // Stops (after the chunk of runs at hand): what was planned. PlanSkip does the rest.
+    // Waits for the runs handed over: what was planned. PlanSkip does the rest.
     PlannedAhead Finish();
 
 private:
