@@ -171,7 +171,13 @@ void CPlanAhead::Work()
             chunk = std::move(m_queue.front());
             m_queue.pop_front();
         }
-        Take(chunk);
+        try {
+            Take(chunk);
+        } catch (...) {
+            // Out of memory, say: what was planned may be half done, so PlanSkip plans it all.
+            m_bFailed = true;
+            return;
+        }
     }
 }
 
@@ -238,5 +244,8 @@ PlannedAhead CPlanAhead::Finish()
     // What waits is at most kMostWaiting chunks: on two threads PlanSkip would take as long to make it
     // again, so the worker plans it first.
     Stop(true);
+    if (m_bFailed) {
+        return {};
+    }
     return { std::move(m_made), std::move(m_series) };
 }

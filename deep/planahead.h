@@ -74,6 +74,7 @@ private:
     std::deque<Chunk> m_queue;
     const bool m_bWaitForAll;
     bool m_bFinishing { false }; // the worker plans what is handed over, then ends
+    bool m_bFailed { false };    // the worker's, until it is joined
     std::atomic<bool> m_bStopped { false };
     // The worker's until it is joined: the runs of the stretch being gathered, and the stretches made.
     ReferenceOrbit m_gathered;
