@@ -64,7 +64,7 @@ private:
     const CDeltaProgram& m_program;
     const ExComplex m_plane;
     const int m_nMaxIter;
-    const std::vector<int32_t> m_state; // the bilinear skips' (none: no table)
+    const std::vector<int32_t> m_state; // the bilinear skips' (none: no table, or none made ahead)
     std::unique_ptr<CSeriesAhead> m_series;
     std::atomic<bool> m_bSeriesStopped { false };
     int m_nCopied { 0 };      // the runs handed over
